@@ -1,0 +1,55 @@
+// mdbscout_xconfig DIR [/T] [/C] [/G administrators:F] [/Y]
+// Opens a backup run directory to the administrators of this host: the tree
+// gets the administrators' group (see FindAdminGroup) with read and write
+// access. /T works on the whole tree, /C goes on after errors, /G names the
+// grant (only "administrators:F", full control, is known), /Y is accepted for
+// compatibility (nothing is ever asked). Exit code 0 when every entry was changed.
+#include <cctype>
+#include <cstdio>
+#include <string>
+
+#include "tree_permissions.h"
+
+namespace {
+
+std::string Lower(std::string s) {
+    for (auto& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+}
+
+int Usage() {
+    std::fprintf(stderr, "usage: mdbscout_xconfig DIR [/T] [/C] [/G administrators:F] [/Y]\n");
+    return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) return Usage();
+    // As with cacls, the first argument names the tree, the switches follow.
+    const std::string directory = argv[1];
+    bool recursive = false;
+    bool continueOnError = false;
+    for (int i = 2; i < argc; ++i) {
+        const std::string arg = Lower(argv[i]);
+        if (arg == "/t") {
+            recursive = true;
+        } else if (arg == "/c") {
+            continueOnError = true;
+        } else if (arg == "/y") {
+            // nothing is ever asked
+        } else if (arg == "/g" && i + 1 < argc && Lower(argv[i + 1]) == "administrators:f") {
+            ++i;
+        } else {
+            return Usage();
+        }
+    }
+    if (directory.empty()) return Usage();
+
+    const auto group = companions::FindAdminGroup();
+    const auto result =
+        companions::GrantGroupAccess(directory, group.gid, recursive, continueOnError);
+    for (const auto& line : result.failures) std::fprintf(stderr, "%s\n", line.c_str());
+    std::printf("%u entries opened to group %s\n", result.changed, group.name.c_str());
+    return result.failures.empty() ? 0 : 1;
+}

@@ -1,0 +1,100 @@
+#include "desktop/util/process_tools.h"
+
+#include "common/eventlog.h"
+#include "common/utf16.h"
+
+#include <vector>
+
+namespace mdb::desktop {
+namespace {
+
+void Report(const ProcessToolOptions& options, const std::string& message) {
+    if (options.report) {
+        options.report(message);
+    } else {
+        ReportToEventLog(message, "", kEventMainFlow);
+    }
+}
+
+bool AcceptableName(const std::string& exeName) {
+    return !exeName.empty() && exeName.size() < kMaxProcessName;
+}
+
+// Reads the process table; logs and returns false when it cannot be read.
+bool ReadTable(const ProcessToolOptions& options, const char* openFailed, const char* noEntry,
+               platform::ProcessList& list) {
+    list = platform::ListProcesses(options.processRoot);
+    switch (list.status) {
+        case platform::ProcessListStatus::Ok:
+            return true;
+        case platform::ProcessListStatus::CannotOpen:
+            Report(options, openFailed);
+            return false;
+        case platform::ProcessListStatus::NoEntries:
+            Report(options, noEntry);
+            return false;
+    }
+    return false;
+}
+
+}  // namespace
+
+int qorGetProcessList(const std::string& exeName, const ProcessToolOptions& options) {
+    if (!AcceptableName(exeName)) return 0;
+    platform::ProcessList list;
+    if (!ReadTable(options, kMsgListSnapshotFailed, kMsgListFirstFailed, list)) return 0;
+    for (const platform::ProcessEntry& entry : list.entries) {
+        if (entry.name == exeName) return 1;
+    }
+    return 2;
+}
+
+int qorTerminateProcess(const std::string& exeName, const ProcessToolOptions& options) {
+    if (!AcceptableName(exeName)) return 0;
+    platform::ProcessList list;
+    if (!ReadTable(options, kMsgTerminateSnapshotFailed, kMsgTerminateFirstFailed, list)) {
+        return 0;
+    }
+    int result = 2;
+    for (const platform::ProcessEntry& entry : list.entries) {
+        if (entry.name != exeName) continue;
+        switch (platform::TerminateProcess(entry.pid, exeName, options.grace)) {
+            case platform::TerminateStatus::Ended:
+                result = 1;
+                break;
+            case platform::TerminateStatus::AlreadyGone:
+                break;  // ended by itself meanwhile: nothing left to do for this one
+            case platform::TerminateStatus::Failed:
+                return 0;
+        }
+    }
+    return result;
+}
+
+int RunProgram(std::span<const std::string> argv, int wait) {
+    if (argv.empty() || argv.front().empty()) return 0;
+    const platform::SpawnResult started = platform::SpawnProcess(argv);
+    if (!started.Started()) return 0;
+    if (wait == 1) {
+        platform::WaitForProcess(started.pid);
+    } else {
+        platform::ReapInBackground(started.pid);
+    }
+    return 1;
+}
+
+int RunProgramW(std::span<const std::u16string> argv) {
+    std::vector<std::string> narrow;
+    narrow.reserve(argv.size());
+    for (const std::u16string& arg : argv) {
+        std::optional<std::string> text = Utf16ToUtf8(arg);
+        if (!text) return 0;
+        narrow.push_back(std::move(*text));
+    }
+    const platform::SpawnResult started = platform::SpawnProcess(narrow);
+    if (!started.Started()) return 0;
+    platform::ReapInBackground(started.pid);
+    return 1;
+}
+
+}  // namespace mdb::desktop

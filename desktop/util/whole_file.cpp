@@ -1,0 +1,106 @@
+#include "desktop/util/whole_file.h"
+
+#include "desktop/util/file_mode.h"
+
+#include "platform/files.h"
+
+#include <algorithm>
+#include <cstring>
+#include <system_error>
+
+namespace mdb::desktop {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Refuses what is there but is no regular file (a directory, a pipe that would block the
+// open, a device, a symbolic link). `mayBeMissing`: a missing path is acceptable.
+bool AcceptableTarget(const std::string& path, bool mayBeMissing) {
+    std::error_code ec;
+    const fs::file_status st = fs::symlink_status(path, ec);
+    if (st.type() == fs::file_type::not_found) return mayBeMissing;
+    return !ec && fs::is_regular_file(st);
+}
+
+platform::OpenResult OpenWithSharingRetry(platform::SharedFile& file, const std::string& path,
+                                          platform::OpenMode mode, const Sleeper& sleep) {
+    platform::OpenResult result = platform::OpenResult::Failed;
+    for (int attempt = 1; attempt <= kShareAttempts; ++attempt) {
+        result = file.Open(path, mode);
+        if (result != platform::OpenResult::SharingViolation) break;
+        if (attempt < kShareAttempts && sleep) sleep(kShareRetryDelay);
+    }
+    return result;
+}
+
+// Reads the whole file after its length passed the limits; `data` receives its bytes.
+int ReadLocked(const std::string& path, std::string& data, const Sleeper& sleep) {
+    data.clear();
+    if (path.empty() || !AcceptableTarget(path, false)) return 0;
+    platform::SharedFile file;
+    if (OpenWithSharingRetry(file, path, platform::OpenMode::ReadDenyWrite, sleep) !=
+        platform::OpenResult::Ok) {
+        return 0;
+    }
+    const std::int64_t length = file.Length();
+    if (length < 1 || static_cast<std::uint64_t>(length) > kMaxWholeFile) return 0;
+    std::string bytes;
+    if (!file.ReadAll(bytes) || bytes.size() != static_cast<std::uint64_t>(length)) return 0;
+    data = std::move(bytes);
+    return 1;
+}
+
+}  // namespace
+
+int ReadWholeFile(const std::string& path, std::string& out, const Sleeper& sleep) {
+    out.clear();
+    if (path.empty() || path.size() > kMaxReadPath) return 0;
+    return ReadLocked(path, out, sleep);
+}
+
+int ReadWholeFile(const char* path, std::string& out, const Sleeper& sleep) {
+    out.clear();
+    if (path == nullptr) return 0;
+    return ReadWholeFile(std::string(path), out, sleep);
+}
+
+int ReadWholeFile(const fs::path& path, std::string& out, const Sleeper& sleep) {
+    return ReadLocked(path.string(), out, sleep);
+}
+
+int ReadFileIntoBuffer(const std::string& path, std::span<char> buffer, std::size_t& length,
+                       const Sleeper& sleep) {
+    length = 0;
+    std::string data;
+    if (ReadLocked(path, data, sleep) != 1) return 0;
+    if (buffer.size() < data.size() + kBufferSlack) return 0;
+    std::fill(buffer.begin(), buffer.end(), '\0');
+    std::memcpy(buffer.data(), data.data(), data.size());
+    length = data.size();
+    return 1;
+}
+
+int WriteWholeFile(const std::string& path, std::span<const char> bytes, const Sleeper& sleep) {
+    if (path.empty() || !AcceptableTarget(path, true)) return 0;
+    platform::SharedFile file;
+    // The lock is taken before the old content goes, so a reader never sees it cut short.
+    if (OpenWithSharingRetry(file, path, platform::OpenMode::WriteExclusiveCreate, sleep) !=
+        platform::OpenResult::Ok) {
+        return 0;
+    }
+    if (!file.Truncate()) return 0;
+    if (!bytes.empty() && !file.Append(bytes)) return 0;
+    return 1;
+}
+
+int WriteTextFile(std::string_view text, const std::string& path, const Sleeper& sleep) {
+    const std::string_view content = text.empty() ? std::string_view("\r\n") : text;
+    std::error_code ec;
+    if (!path.empty() && fs::is_regular_file(fs::symlink_status(path, ec))) {
+        MakeOwnerWritable(path);  // a failure shows when the file is opened
+    }
+    return WriteWholeFile(path, std::span<const char>(content.data(), content.size()), sleep);
+}
+
+}  // namespace mdb::desktop

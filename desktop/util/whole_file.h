@@ -1,0 +1,53 @@
+#pragma once
+// Reading and writing whole files while other processes may hold them.
+//
+// Another process that holds the file locked (a writer holds it exclusively, a reader
+// refuses writers) makes an open attempt fail with a sharing violation; such an attempt is
+// repeated every kShareRetryDelay, kShareAttempts attempts in all. Any other failure to
+// open ends the call at once. Only regular files are read or written.
+
+#include "desktop/util/sleeper.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace mdb::desktop {
+
+inline constexpr int kShareAttempts = 31;
+inline constexpr std::chrono::milliseconds kShareRetryDelay{100};
+
+// Largest file the readers accept, in bytes; the smallest is 1.
+inline constexpr std::uint64_t kMaxWholeFile = 104'857'599;
+// Room a caller's buffer must have beyond the file's length.
+inline constexpr std::size_t kBufferSlack = 10;
+// Longest path (in bytes) of the first ReadWholeFile form.
+inline constexpr std::size_t kMaxReadPath = 259;
+
+// 1: `out` holds every byte of the file at `path` (1 to 259 bytes long); 0: failure (an
+// empty, missing, locked or oversized file; `out` emptied).
+int ReadWholeFile(const std::string& path, std::string& out, const Sleeper& sleep = RealSleeper());
+int ReadWholeFile(const char* path, std::string& out, const Sleeper& sleep = RealSleeper());
+
+// The same for a path of any length.
+int ReadWholeFile(const std::filesystem::path& path, std::string& out,
+                  const Sleeper& sleep = RealSleeper());
+
+// 1: the file fits into `buffer` with kBufferSlack bytes to spare; the whole buffer is zeroed,
+// the file's bytes are at its start and `length` is their count. 0: failure (length 0).
+int ReadFileIntoBuffer(const std::string& path, std::span<char> buffer, std::size_t& length,
+                       const Sleeper& sleep = RealSleeper());
+
+// Replaces the content of `path` (created when missing) with `bytes`. 1 written, 0 failure.
+int WriteWholeFile(const std::string& path, std::span<const char> bytes,
+                   const Sleeper& sleep = RealSleeper());
+
+// Writes `text` as the whole content of `path`; an empty text is written as "\r\n". An
+// existing read-only file is made writable by its owner first. 1 written, 0 failure.
+int WriteTextFile(std::string_view text, const std::string& path,
+                  const Sleeper& sleep = RealSleeper());
+
+}  // namespace mdb::desktop

@@ -1,0 +1,75 @@
+#pragma once
+// Processes: listing them by executable name, ending them, starting programs and waiting.
+
+#include <chrono>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace mdb::platform {
+
+// Where the system publishes its processes.
+inline constexpr const char* kProcessRoot = "/proc";
+
+struct ProcessEntry {
+    int pid = 0;
+    // File name of the executable without its directory (for example "mdbscout").
+    std::string name;
+};
+
+enum class ProcessListStatus {
+    Ok,
+    CannotOpen,  // the process table cannot be read at all
+    NoEntries,   // the table was readable but not even one process could be read from it
+};
+
+struct ProcessList {
+    ProcessListStatus status = ProcessListStatus::CannotOpen;
+    std::vector<ProcessEntry> entries;
+};
+
+// Every live process below `root` (exited processes that have not been reaped yet are left
+// out). The name is the file name of the process's executable; when that cannot be read (a
+// process of another user, a kernel thread) the short command name stands in for it.
+ProcessList ListProcesses(const std::string& root = kProcessRoot);
+
+// The executable file name of one process as ListProcesses reports it; empty when the
+// process does not exist, has exited or cannot be examined.
+std::string ProcessName(int pid, const std::string& root = kProcessRoot);
+
+enum class TerminateStatus {
+    Ended,        // the process was told to end and has ended
+    AlreadyGone,  // it had ended (or its id now belongs to another program) before we acted
+    Failed,       // it could not be signalled, or it did not end even after SIGKILL
+};
+
+// Time a process gets to end after SIGTERM before it is killed.
+inline constexpr std::chrono::milliseconds kTerminateGrace{2000};
+
+// Ends process `pid`, whose executable must still be named `expectedName` (so that a
+// process id reused in the meantime is left alone): SIGTERM, then SIGKILL when it is still
+// running after `grace`. Returns once the process has ended or after giving up.
+TerminateStatus TerminateProcess(int pid, const std::string& expectedName,
+                                 std::chrono::milliseconds grace = kTerminateGrace);
+
+struct SpawnResult {
+    int pid = -1;   // above 0 when the program started
+    int error = 0;  // errno-style reason when it did not
+    bool Started() const { return pid > 0; }
+};
+
+// Starts argv[0] with the arguments argv[1..] (argv[0] without a '/' is looked up in PATH).
+// The child gets the caller's environment, working directory and standard streams; no
+// other open descriptor is handed down. An empty vector or an empty program name does
+// not start anything.
+SpawnResult SpawnProcess(std::span<const std::string> argv);
+
+// Waits without time-out until child `pid` ends and collects it. Returns its exit code,
+// 128 + the signal number when a signal ended it, or -1 when it cannot be waited for.
+int WaitForProcess(int pid);
+
+// Collects child `pid` in the background once it ends, so that no exited child lingers
+// while nobody waits for it.
+void ReapInBackground(int pid);
+
+}  // namespace mdb::platform

@@ -1,0 +1,63 @@
+#include "jet/compact/id_map.h"
+
+#include <cassert>
+#include <strings.h>
+
+namespace jet {
+
+void IdMap::Add(std::int32_t old_id, std::int32_t new_id) {
+    bool inserted = map_.emplace(old_id, new_id).second;
+    assert(inserted);
+    (void)inserted;
+}
+
+std::int32_t IdMap::Map(std::int32_t id) const {
+    auto it = map_.find(id);
+    return it == map_.end() ? id : it->second;
+}
+
+bool IdMap::Moves(std::int32_t id) const {
+    auto it = map_.find(id);
+    return it != map_.end() && it->second != id;
+}
+
+static constexpr IdColumnRule kIdColumns[] = {
+    {"MSysObjects", "Id"},
+    {"MSysObjects", "ParentId"},
+    {"MSysACEs", "ObjectId"},
+    {"MSysNavPaneGroupToObjects", "ObjectID"},
+    {"MSysNavPaneObjectIDs", "Id"},
+};
+
+std::span<const IdColumnRule> IdColumns() { return kIdColumns; }
+
+bool IsIdColumn(const std::string& table, const std::string& column) {
+    for (const auto& r : kIdColumns)
+        if (strcasecmp(r.table, table.c_str()) == 0 && strcasecmp(r.column, column.c_str()) == 0)
+            return true;
+    return false;
+}
+
+void EncodeIdKey(std::int32_t id, std::span<std::uint8_t> out) {
+    assert(out.size() >= 5);
+    std::uint32_t v = static_cast<std::uint32_t>(id) ^ 0x80000000u;
+    out[0] = 0x7F;
+    for (int i = 0; i < 4; ++i) out[1 + i] = static_cast<std::uint8_t>(v >> (24 - 8 * i));
+}
+
+std::int32_t DecodeIdKey(std::span<const std::uint8_t> key) {
+    assert(key.size() >= 5);
+    std::uint32_t v = 0;
+    for (int i = 0; i < 4; ++i) v = (v << 8) | key[1 + i];
+    return static_cast<std::int32_t>(v ^ 0x80000000u);
+}
+
+bool MapLeadingIdKey(std::span<std::uint8_t> entry, const IdMap& ids) {
+    if (entry.size() < 5 || entry[0] != 0x7F) return false;
+    std::int32_t id = DecodeIdKey(entry);
+    if (!ids.Moves(id)) return false;
+    EncodeIdKey(ids.Map(id), entry);
+    return true;
+}
+
+}  // namespace jet

@@ -1,0 +1,81 @@
+#include "jet/compact/index_page_builder.h"
+
+#include <algorithm>
+#include <cassert>
+#include <cstring>
+
+#include "jet/compact/put_bytes.h"
+
+namespace jet {
+
+IndexPageBuilder::IndexPageBuilder(const PageLayout& layout, bool leaf, std::uint32_t tdef)
+    : layout_(layout), leaf_(leaf), tdef_(tdef) {}
+
+std::size_t IndexPageBuilder::PrefixWith(std::span<const std::uint8_t> e) const {
+    if (entries_.empty()) return 0;
+    const auto& first = entries_.front();
+    std::size_t cap = std::min(prefix_, e.size() - PointerBytes());
+    std::size_t n = 0;
+    while (n < cap && n < first.size() && first[n] == e[n]) ++n;
+    if (layout_.jet3) n = std::min<std::size_t>(n, 255);
+    return n;
+}
+
+std::size_t IndexPageBuilder::StoredBytes(std::size_t prefix, std::size_t extra_len) const {
+    // The first entry is whole; every later one loses the prefix.
+    std::size_t count = entries_.size() + (extra_len ? 1 : 0);
+    std::size_t total = total_ + extra_len;
+    return total - (count > 0 ? (count - 1) * prefix : 0);
+}
+
+bool IndexPageBuilder::Fits(std::span<const std::uint8_t> entry) const {
+    std::size_t room = layout_.page_size - layout_.index_first;
+    return StoredBytes(PrefixWith(entry), entry.size()) <= room;
+}
+
+void IndexPageBuilder::Add(std::span<const std::uint8_t> entry) {
+    assert(entry.size() > PointerBytes());
+    assert(entries_.empty() || Fits(entry));
+    assert(entries_.empty() || std::lexicographical_compare(entries_.back().begin(),
+                                                            entries_.back().end(),
+                                                            entry.begin(), entry.end()));
+    std::size_t p = PrefixWith(entry);
+    entries_.emplace_back(entry.begin(), entry.end());
+    total_ += entry.size();
+    prefix_ = entries_.size() == 1 ? entry.size() - PointerBytes() : p;
+}
+
+std::vector<std::uint8_t> IndexPageBuilder::Finish(std::uint32_t prev, std::uint32_t next,
+                                                   std::uint32_t tail) {
+    std::vector<std::uint8_t> page(layout_.page_size, 0);
+    std::span<std::uint8_t> p(page);
+    std::size_t prefix = entries_.size() > 1 ? prefix_ : 0;
+    p[0] = leaf_ ? 0x04 : 0x03;
+    p[1] = 0x01;
+    PutU32(p, 4, tdef_);
+    PutU32(p, layout_.index_prev, prev);
+    PutU32(p, layout_.index_next, next);
+    PutU32(p, layout_.index_tail, tail);
+    if (layout_.jet3)
+        p[layout_.index_prefix] = static_cast<std::uint8_t>(prefix);
+    else
+        PutU16(p, layout_.index_prefix, static_cast<std::uint32_t>(prefix));
+    std::size_t pos = layout_.index_first;
+    for (std::size_t i = 0; i < entries_.size(); ++i) {
+        const auto& e = entries_[i];
+        std::size_t skip = i == 0 ? 0 : prefix;
+        assert(pos + e.size() - skip <= layout_.page_size);
+        std::memcpy(page.data() + pos, e.data() + skip, e.size() - skip);
+        pos += e.size() - skip;
+        // Mark where the next entry starts (or where the last one ends).
+        std::size_t bit = pos - layout_.index_first;
+        page[layout_.index_mask + bit / 8] |= static_cast<std::uint8_t>(1u << (bit % 8));
+    }
+    PutU16(p, 2, static_cast<std::uint32_t>(layout_.page_size - pos));
+    entries_.clear();
+    total_ = 0;
+    prefix_ = 0;
+    return page;
+}
+
+}  // namespace jet

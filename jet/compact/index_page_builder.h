@@ -1,0 +1,48 @@
+// Builds one index page (leaf or node) from whole, already sorted entries:
+// the first entry is stored whole, later ones without the shared prefix, and the
+// entry-end bitmask marks where each later entry starts and where the last ends.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "jet/compact/page_layout.h"
+
+namespace jet {
+
+class IndexPageBuilder {
+public:
+    // leaf: type 0x04 page whose entries end in a 4-byte row pointer; otherwise a
+    // node (type 0x03) whose entries end in a row pointer and a 4-byte child page.
+    IndexPageBuilder(const PageLayout& layout, bool leaf, std::uint32_t tdef);
+
+    // True when the entry still fits with the prefix the page would then share.
+    bool Fits(std::span<const std::uint8_t> entry) const;
+
+    // REQUIRES: entry sorts after every entry added since the last Finish,
+    //           entry is longer than its trailing pointer bytes, Fits(entry) or empty()
+    void Add(std::span<const std::uint8_t> entry);
+
+    bool empty() const { return entries_.empty(); }
+    // The last entry added (whole).
+    const std::vector<std::uint8_t>& last() const { return entries_.back(); }
+
+    // Returns the finished page and resets the builder.
+    std::vector<std::uint8_t> Finish(std::uint32_t prev, std::uint32_t next, std::uint32_t tail);
+
+private:
+    std::size_t PointerBytes() const { return leaf_ ? 4 : 8; }
+    // Shared prefix when entry e joins, capped so that it never covers pointer bytes.
+    std::size_t PrefixWith(std::span<const std::uint8_t> e) const;
+    std::size_t StoredBytes(std::size_t prefix, std::size_t extra_len) const;
+
+    const PageLayout& layout_;
+    bool leaf_;
+    std::uint32_t tdef_;
+    std::vector<std::vector<std::uint8_t>> entries_;  // whole entries of this page
+    std::size_t total_ = 0;                            // sum of whole entry lengths
+    std::size_t prefix_ = 0;                           // shared prefix of entries_
+};
+
+}  // namespace jet

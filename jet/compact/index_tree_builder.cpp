@@ -1,0 +1,102 @@
+#include "jet/compact/index_tree_builder.h"
+
+#include <cassert>
+
+#include "jet/compact/put_bytes.h"
+
+namespace jet {
+
+IndexTreeBuilder::IndexTreeBuilder(const PageLayout& layout, std::uint32_t tdef,
+                                   std::uint32_t first_page, PageSink sink)
+    : layout_(layout),
+      tdef_(tdef),
+      first_page_(first_page),
+      sink_(std::move(sink)),
+      leaf_(layout, true, tdef),
+      next_page_(first_page) {}
+
+void IndexTreeBuilder::Add(std::span<const std::uint8_t> entry) {
+    if (!leaf_.empty() && !leaf_.Fits(entry)) {
+        // Another leaf follows, so this one's next page is known.
+        std::uint32_t page = next_page_++;
+        leaves_.push_back({leaf_.last(), page});
+        sink_(page, leaf_.Finish(prev_leaf_, next_page_, 0));
+        prev_leaf_ = page;
+    }
+    leaf_.Add(entry);
+}
+
+std::vector<IndexTreeBuilder::Child> IndexTreeBuilder::BuildNodeLevel(
+    const std::vector<Child>& children) {
+    // Group children per node page: every child but the last of a group is an entry.
+    std::vector<std::size_t> group_end;  // one past the last child of each group
+    {
+        IndexPageBuilder probe(layout_, false, tdef_);
+        std::size_t start = 0;
+        for (std::size_t i = 0; i < children.size(); ++i) {
+            if (i == start) continue;  // the first child of a group waits as a candidate
+            std::vector<std::uint8_t> e = children[i - 1].last;
+            e.resize(e.size() + 4);
+            PutBE32(e, e.size() - 4, children[i - 1].page);
+            if (probe.empty() || probe.Fits(e)) {
+                probe.Add(e);
+            } else {
+                probe.Finish(0, 0, 0);
+                group_end.push_back(i);  // child i-1 becomes the tail of this group
+                start = i;
+            }
+        }
+        group_end.push_back(children.size());
+        // A node needs at least one entry: borrow a child from the previous group.
+        std::size_t n = group_end.size();
+        if (n >= 2) {
+            std::size_t last_start = group_end[n - 2];
+            if (children.size() - last_start < 2) group_end[n - 2] -= 1;
+        }
+    }
+    std::vector<Child> parents;
+    std::size_t start = 0;
+    std::uint32_t prev = 0;
+    for (std::size_t g = 0; g < group_end.size(); ++g) {
+        std::size_t end = group_end[g];
+        assert(end - start >= 2);
+        IndexPageBuilder node(layout_, false, tdef_);
+        for (std::size_t i = start; i + 1 < end; ++i) {
+            std::vector<std::uint8_t> e = children[i].last;
+            e.resize(e.size() + 4);
+            PutBE32(e, e.size() - 4, children[i].page);
+            node.Add(e);
+        }
+        std::uint32_t page = next_page_++;
+        std::uint32_t next = g + 1 < group_end.size() ? next_page_ : 0;
+        sink_(page, node.Finish(prev, next, children[end - 1].page));
+        parents.push_back({children[end - 1].last, page});
+        prev = page;
+        start = end;
+    }
+    return parents;
+}
+
+IndexTreeBuilder::Tree IndexTreeBuilder::Finish() {
+    std::uint32_t page = next_page_++;
+    if (!leaf_.empty()) leaves_.push_back({leaf_.last(), page});
+    else leaves_.push_back({{}, page});
+    sink_(page, leaf_.Finish(prev_leaf_, 0, 0));
+    std::vector<Child> level = std::move(leaves_);
+    leaves_.clear();
+    while (level.size() > 1) level = BuildNodeLevel(level);
+    Tree t;
+    t.root = level.front().page;
+    t.first_page = first_page_;
+    t.page_count = next_page_ - first_page_;
+    return t;
+}
+
+std::uint32_t IndexTreeBuilder::CountPages(const PageLayout& layout,
+                                           const std::vector<std::vector<std::uint8_t>>& entries) {
+    IndexTreeBuilder b(layout, 0, 0, [](std::uint32_t, std::vector<std::uint8_t>) {});
+    for (const auto& e : entries) b.Add(e);
+    return b.Finish().page_count;
+}
+
+}  // namespace jet

@@ -1,0 +1,98 @@
+#include "jet/compact/output_file.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cassert>
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
+namespace jet {
+
+static std::string Errno() { return std::strerror(errno); }
+
+OutputFile::~OutputFile() { Discard(); }
+
+bool OutputFile::Create(const std::filesystem::path& destination, std::uint32_t page_size,
+                        std::string* error) {
+    assert(fd_ < 0);
+    destination_ = destination;
+    page_size_ = page_size;
+    std::filesystem::path dir = destination.parent_path();
+    if (dir.empty()) dir = ".";
+    std::string pattern = (dir / ("." + destination.filename().string() + ".compact-XXXXXX")).string();
+    std::vector<char> buf(pattern.begin(), pattern.end());
+    buf.push_back('\0');
+    fd_ = ::mkstemp(buf.data());
+    if (fd_ < 0) {
+        *error = "cannot create a temporary file in '" + dir.string() + "': " + Errno();
+        return false;
+    }
+    temp_ = buf.data();
+    return true;
+}
+
+bool OutputFile::WritePage(std::uint32_t page, std::span<const std::uint8_t> bytes,
+                           std::string* error) {
+    assert(fd_ >= 0 && bytes.size() == page_size_);
+    off_t at = static_cast<off_t>(page) * page_size_;
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        ssize_t n = ::pwrite(fd_, bytes.data() + done, bytes.size() - done, at + done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            *error = "cannot write '" + temp_.string() + "': " + Errno();
+            return false;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+bool OutputFile::Sync(std::string* error) {
+    assert(fd_ >= 0);
+    if (::fsync(fd_) != 0) {
+        *error = "cannot flush '" + temp_.string() + "' to disk: " + Errno();
+        return false;
+    }
+    return true;
+}
+
+bool OutputFile::Commit(std::string* error) {
+    assert(fd_ >= 0);
+    if (!Sync(error)) return false;
+    if (::close(fd_) != 0) {
+        fd_ = -1;
+        *error = "cannot close '" + temp_.string() + "': " + Errno();
+        return false;
+    }
+    fd_ = -1;
+    if (::rename(temp_.c_str(), destination_.c_str()) != 0) {
+        *error = "cannot rename the compacted file to '" + destination_.string() + "': " + Errno();
+        return false;
+    }
+    committed_ = true;
+    std::filesystem::path dir = destination_.parent_path();
+    if (dir.empty()) dir = ".";
+    int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY);
+    if (dfd >= 0) {
+        ::fsync(dfd);
+        ::close(dfd);
+    }
+    return true;
+}
+
+void OutputFile::Discard() {
+    if (fd_ >= 0) {
+        ::close(fd_);
+        fd_ = -1;
+    }
+    if (!committed_ && !temp_.empty()) {
+        std::error_code ec;
+        std::filesystem::remove(temp_, ec);
+        temp_.clear();
+    }
+}
+
+}  // namespace jet

@@ -1,0 +1,46 @@
+// The file a compaction writes: a temporary file beside the destination, written
+// page by page, made durable and renamed into place only by Commit. Destroying an
+// uncommitted OutputFile removes the temporary file, so a failed compaction leaves
+// no destination behind.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <span>
+#include <string>
+
+namespace jet {
+
+class OutputFile {
+public:
+    OutputFile() = default;
+    ~OutputFile();
+    OutputFile(const OutputFile&) = delete;
+    OutputFile& operator=(const OutputFile&) = delete;
+
+    // Creates the temporary file in destination's directory. On failure returns false
+    // and sets *error.
+    bool Create(const std::filesystem::path& destination, std::uint32_t page_size,
+                std::string* error);
+
+    // Writes one page at its place. REQUIRES: bytes.size() == page size
+    bool WritePage(std::uint32_t page, std::span<const std::uint8_t> bytes, std::string* error);
+
+    // Flushes the data to disk. The temporary path stays valid for re-opening.
+    bool Sync(std::string* error);
+    // Renames the synced temporary file to the destination and syncs the directory.
+    bool Commit(std::string* error);
+    // Removes the temporary file (also done by the destructor when not committed).
+    void Discard();
+
+    const std::filesystem::path& temp_path() const { return temp_; }
+
+private:
+    int fd_ = -1;                        // open temporary file, -1 when closed
+    std::uint32_t page_size_ = 0;
+    std::filesystem::path destination_;  // final name
+    std::filesystem::path temp_;         // temporary name beside it
+    bool committed_ = false;
+};
+
+}  // namespace jet

@@ -1,0 +1,101 @@
+#include "jet/compact/usage_map_builder.h"
+
+#include <cassert>
+
+#include "jet/compact/put_bytes.h"
+
+namespace jet {
+
+UsageMapBuilder::UsageMapBuilder(const PageLayout& layout, std::size_t row_bitmap_bytes)
+    : layout_(layout), bitmap_bytes_(row_bitmap_bytes) {}
+
+void UsageMapBuilder::AddRange(std::uint32_t first, std::uint32_t end) {
+    if (first >= end) return;
+    assert(ranges_.empty() || first >= ranges_.back().end);
+    if (!ranges_.empty() && ranges_.back().end == first)
+        ranges_.back().end = end;
+    else
+        ranges_.push_back({first, end});
+}
+
+bool UsageMapBuilder::FitsInline() const {
+    if (ranges_.empty()) return true;
+    std::uint64_t span = std::uint64_t{ranges_.back().end} - ranges_.front().first;
+    return span <= bitmap_bytes_ * 8;
+}
+
+static void SetBits(std::vector<std::uint8_t>& row, std::size_t bitmap_at, std::uint64_t from,
+                    std::uint64_t to) {
+    for (std::uint64_t b = from; b < to; ++b)
+        row[bitmap_at + b / 8] |= static_cast<std::uint8_t>(1u << (b % 8));
+}
+
+std::vector<std::uint8_t> UsageMapBuilder::InlineRow() const {
+    assert(FitsInline());
+    std::vector<std::uint8_t> row(5 + bitmap_bytes_, 0);
+    row[0] = 0x00;
+    std::uint32_t start = ranges_.empty() ? 0 : ranges_.front().first;
+    PutU32(row, 1, start);
+    for (const auto& r : ranges_) SetBits(row, 5, r.first - start, r.end - start);
+    return row;
+}
+
+std::vector<std::uint32_t> UsageMapBuilder::Slots() const {
+    std::vector<std::uint32_t> slots;
+    const std::uint32_t per = layout_.PagesPerBitmapPage();
+    for (const auto& r : ranges_) {
+        for (std::uint32_t s = r.first / per; s <= (r.end - 1) / per; ++s)
+            if (slots.empty() || slots.back() != s) slots.push_back(s);
+    }
+    return slots;
+}
+
+std::size_t UsageMapBuilder::BitmapPagesNeeded() const { return Slots().size(); }
+
+std::vector<std::uint8_t> UsageMapBuilder::ReferenceRow(
+    const std::vector<std::uint32_t>& bitmap_pages) const {
+    std::vector<std::uint32_t> slots = Slots();
+    assert(bitmap_pages.size() == slots.size());
+    std::vector<std::uint8_t> row(1 + 4 * layout_.reference_pointers, 0);
+    row[0] = 0x01;
+    for (std::size_t i = 0; i < slots.size(); ++i) {
+        assert(slots[i] < layout_.reference_pointers);
+        PutU32(row, 1 + 4 * slots[i], bitmap_pages[i]);
+    }
+    return row;
+}
+
+std::vector<std::vector<std::uint8_t>> UsageMapBuilder::BitmapPages() const {
+    const std::uint32_t per = layout_.PagesPerBitmapPage();
+    std::vector<std::vector<std::uint8_t>> pages;
+    for (std::uint32_t s : Slots()) {
+        std::vector<std::uint8_t> page(layout_.page_size, 0);
+        page[0] = 0x05;
+        page[1] = 0x01;
+        std::uint64_t lo = std::uint64_t{s} * per, hi = lo + per;
+        for (const auto& r : ranges_) {
+            std::uint64_t a = std::max<std::uint64_t>(r.first, lo);
+            std::uint64_t b = std::min<std::uint64_t>(r.end, hi);
+            if (a < b) SetBits(page, 4, a - lo, b - lo);
+        }
+        pages.push_back(std::move(page));
+    }
+    return pages;
+}
+
+std::vector<std::uint8_t> UsageMapBuilder::InlineFreeRow(std::uint32_t file_pages) const {
+    std::vector<std::uint8_t> row(5 + bitmap_bytes_, 0);
+    row[0] = 0x00;
+    PutU32(row, 1, 0);
+    const std::uint64_t bits = bitmap_bytes_ * 8;
+    // Every page starts free; used pages inside the file are cleared.
+    SetBits(row, 5, 0, bits);
+    for (const auto& r : ranges_) {
+        for (std::uint64_t p = r.first; p < r.end && p < bits; ++p)
+            row[5 + p / 8] &= static_cast<std::uint8_t>(~(1u << (p % 8)));
+    }
+    (void)file_pages;
+    return row;
+}
+
+}  // namespace jet

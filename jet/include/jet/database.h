@@ -1,0 +1,67 @@
+// An opened Jet 3 / Jet 4 database: page file, catalog, table definitions.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "jet/page_file.h"
+#include "jet/table.h"
+#include "jet/tdef.h"
+
+namespace jet {
+
+constexpr std::uint32_t kCatalogPage = 2;  // MSysObjects' definition
+constexpr std::int16_t kObjectTable = 1;   // local table
+constexpr std::uint32_t kSystemObjectFlags = 0x80000002u;
+
+// One row of MSysObjects.
+struct CatalogEntry {
+    std::int32_t id = 0;
+    std::int32_t parent_id = 0;
+    std::string name;
+    std::int16_t type = 0;
+    std::uint32_t flags = 0;
+    RowAddr row;  // where the catalog row lives (slot address)
+    bool is_table() const { return type == kObjectTable; }
+    bool is_system() const { return (flags & kSystemObjectFlags) != 0; }
+    std::uint32_t tdef_page() const { return static_cast<std::uint32_t>(id) & 0x00FFFFFF; }
+};
+
+class Database {
+  public:
+    // Opens a file; on refusal or failure returns null and sets `status` (the reason).
+    // `probe` (optional) receives the header even for refused files.
+    static std::unique_ptr<Database> Open(const std::filesystem::path& path, Status* status,
+                                          HeaderResult* probe = nullptr);
+    static std::unique_ptr<Database> OpenMemory(std::vector<std::uint8_t> image, Status* status);
+
+    PageFile& file() { return *file_; }
+    const Header& header() const { return file_->header(); }
+    bool jet3() const { return file_->jet3(); }
+
+    const std::vector<CatalogEntry>& catalog() const { return catalog_; }
+    // Local tables (system tables too when `include_system`), in catalog order.
+    std::vector<const CatalogEntry*> Tables(bool include_system) const;
+    const CatalogEntry* FindTable(const std::string& name) const;
+
+    // Definition of the table at `page` (cached). Throws FormatError.
+    const TableDef& Definition(std::uint32_t page);
+
+  private:
+    Database() = default;
+    Status Load();
+
+    std::unique_ptr<PageFile> file_;
+    std::vector<CatalogEntry> catalog_;
+    std::map<std::uint32_t, std::unique_ptr<TableDef>> defs_;
+};
+
+// Text of a refusal, with the format named: what `info` prints for a refused file.
+std::string DescribeRefusal(const HeaderResult& h);
+
+}  // namespace jet

@@ -1,0 +1,44 @@
+// Splitting a row into its columns: null mask, fixed part, variable-column table
+// (with the Jet 3 jump table), and the long-value (memo / OLE) header.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "jet/bytes.h"
+#include "jet/row_addr.h"
+#include "jet/tdef.h"
+
+namespace jet {
+
+// One column of one row; begin/size are offsets into the row's bytes.
+struct FieldRef {
+    bool null = true;
+    bool bool_value = false;  // Boolean columns live in the null mask
+    std::uint32_t begin = 0;
+    std::uint32_t size = 0;
+};
+
+struct CrackedRow {
+    std::uint16_t stored_columns = 0;        // column count written in the row
+    std::uint16_t stored_var_columns = 0;    // variable-column table entries (without the end)
+    std::vector<std::uint32_t> var_offsets;  // row offsets of the variable columns, plus the end
+    std::vector<FieldRef> fields;            // parallel to TableDef::columns
+};
+
+// Throws FormatError when the row's structure does not fit in its bytes.
+CrackedRow CrackRow(const TableDef& table, Bytes row, bool jet3);
+
+// Memo / OLE header (12 bytes at the start of the column's value).
+struct LongValueHeader {
+    enum class Kind { Inline, Single, Chain };
+    Kind kind = Kind::Inline;
+    std::uint32_t length = 0;
+    RowAddr first;  // Single and Chain
+};
+
+constexpr std::size_t kLongValueHeaderSize = 12;
+
+LongValueHeader ParseLongValueHeader(Bytes field);
+
+}  // namespace jet

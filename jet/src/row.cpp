@@ -1,0 +1,133 @@
+#include "jet/row.h"
+
+namespace jet {
+
+namespace {
+
+// Jet 3 rows keep one-byte offsets; each jump-table entry names the first variable
+// column (or the end entry) whose offset is 256 further on. The table has
+// (row size - 1) / 256 entries even when the last one is not needed (then 0xFF).
+void ReadVarOffsetsJet3(Bytes row, std::size_t mask_size, unsigned count,
+                        std::vector<std::uint32_t>& out) {
+    std::size_t n = row.size();
+    std::size_t jumps = (n - 1) / 256;
+    // Positions counted from the row's end: null mask, var count byte, jump table, offsets.
+    if (mask_size + 1 + jumps + count + 1 > n)
+        ThrowFormat("variable-column table does not fit in the row");
+    std::size_t jump_base = n - mask_size - 1;         // jump j at jump_base - 1 - j
+    std::size_t off_base = n - mask_size - 1 - jumps;  // offset i at off_base - 1 - i
+    out.resize(count + 1);
+    std::size_t used = 0;
+    for (unsigned i = 0; i <= count; ++i) {
+        while (used < jumps && row[jump_base - 1 - used] == i) ++used;
+        out[i] = row[off_base - 1 - i] + 256u * static_cast<std::uint32_t>(used);
+    }
+}
+
+void ReadVarOffsetsJet4(Bytes row, std::size_t mask_size, unsigned count,
+                        std::vector<std::uint32_t>& out) {
+    std::size_t n = row.size();
+    if (mask_size + 2 + 2 * (std::size_t{count} + 1) + 2 > n)
+        ThrowFormat("variable-column table does not fit in the row");
+    std::size_t base = n - mask_size - 2;  // the count; offset i at base - 2 - 2i
+    out.resize(count + 1);
+    for (unsigned i = 0; i <= count; ++i) out[i] = U16(row, base - 2 - 2 * i);
+}
+
+std::size_t FixedSize(const Column& c) {
+    switch (c.type) {
+        case kColByte:
+            return 1;
+        case kColInt:
+            return 2;
+        case kColLong:
+        case kColFloat:
+            return 4;
+        case kColMoney:
+        case kColDouble:
+        case kColDateTime:
+            return 8;
+        case kColGuid:
+            return 16;
+        case kColNumeric:
+            return 17;
+        default:
+            return c.length;
+    }
+}
+
+}  // namespace
+
+CrackedRow CrackRow(const TableDef& t, Bytes row, bool jet3) {
+    CrackedRow r;
+    const std::size_t head = jet3 ? 1 : 2;
+    if (row.size() < head + 1) ThrowFormat("row is too short");
+    r.stored_columns = jet3 ? U8(row, 0) : U16(row, 0);
+    std::size_t mask_size = (std::size_t{r.stored_columns} + 7) / 8;
+    if (mask_size + head > row.size()) ThrowFormat("row null mask does not fit in the row");
+    Bytes mask = row.subspan(row.size() - mask_size);
+    std::size_t var_end_limit = row.size() - mask_size;
+    if (t.var_column_count > 0) {
+        if (jet3) {
+            r.stored_var_columns = U8(row, row.size() - mask_size - 1);
+            ReadVarOffsetsJet3(row, mask_size, r.stored_var_columns, r.var_offsets);
+        } else {
+            if (mask_size + 2 > row.size()) ThrowFormat("row is too short");
+            r.stored_var_columns = U16(row, row.size() - mask_size - 2);
+            ReadVarOffsetsJet4(row, mask_size, r.stored_var_columns, r.var_offsets);
+        }
+        for (std::size_t i = 0; i < r.var_offsets.size(); ++i) {
+            if (r.var_offsets[i] > var_end_limit)
+                ThrowFormat("variable column offset past the row");
+            if (i > 0 && r.var_offsets[i] < r.var_offsets[i - 1])
+                ThrowFormat("variable column offsets out of order");
+        }
+    }
+    r.fields.resize(t.columns.size());
+    for (std::size_t i = 0; i < t.columns.size(); ++i) {
+        const Column& c = t.columns[i];
+        FieldRef& f = r.fields[i];
+        bool in_row = c.number < r.stored_columns;
+        bool bit = in_row && (mask[c.number / 8] & (1u << (c.number % 8)));
+        if (c.type == kColBool) {
+            f.null = false;
+            f.bool_value = bit;
+            continue;
+        }
+        if (!bit) continue;
+        if (c.fixed()) {
+            std::size_t len = FixedSize(c);
+            std::size_t begin = head + c.fixed_offset;
+            if (begin + len > var_end_limit)
+                ThrowFormat("fixed column '" + c.name + "' lies past the row");
+            f.null = false;
+            f.begin = static_cast<std::uint32_t>(begin);
+            f.size = static_cast<std::uint32_t>(len);
+        } else {
+            if (c.var_index >= r.stored_var_columns) continue;
+            std::uint32_t b = r.var_offsets[c.var_index], e = r.var_offsets[c.var_index + 1];
+            f.null = false;
+            f.begin = b;
+            f.size = e - b;
+        }
+    }
+    return r;
+}
+
+LongValueHeader ParseLongValueHeader(Bytes field) {
+    if (field.size() < kLongValueHeaderSize)
+        ThrowFormat("long-value header is shorter than 12 bytes");
+    LongValueHeader h;
+    std::uint32_t v = U32(field, 0);
+    h.length = v & 0x3FFFFFFF;
+    if (v & 0x80000000u)
+        h.kind = LongValueHeader::Kind::Inline;
+    else if (v & 0x40000000u)
+        h.kind = LongValueHeader::Kind::Single;
+    else
+        h.kind = LongValueHeader::Kind::Chain;
+    h.first = UnpackRowPtr(U32(field, 4));
+    return h;
+}
+
+}  // namespace jet

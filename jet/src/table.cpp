@@ -1,0 +1,146 @@
+#include "jet/table.h"
+
+#include <unordered_set>
+
+#include "jet/data_page.h"
+
+namespace jet {
+
+TableReader::TableReader(PageFile& file, const TableDef& table, ReadLimits limits)
+    : file_(file), table_(table), limits_(limits) {}
+
+const std::vector<std::uint32_t>& TableReader::DataPages() {
+    if (have_pages_) return pages_;
+    UsageMap m = ReadUsageMap(file_, table_.owned_map, file_.page_count());
+    for (std::uint32_t p : m.pages) {
+        Page pg = file_.Read(p);
+        auto b = pg.bytes();
+        if (pg.type() == kPageData && U32(b, 4) == table_.page) pages_.push_back(p);
+    }
+    have_pages_ = true;
+    return pages_;
+}
+
+RowRef TableReader::Resolve(RowAddr slot) {
+    RowRef r;
+    r.slot = slot;
+    RowAddr at = slot;
+    for (unsigned hop = 0;; ++hop) {
+        if (hop > limits_.max_overflow_hops)
+            ThrowFormat("overflow rows from " + slot.ToString() + " loop");
+        if (!file_.Contains(at.page))
+            ThrowFormat("row " + at.ToString() + " lies past the end of the file");
+        Page pg = file_.Read(at.page);
+        if (pg.type() != kPageData) ThrowFormat("row " + at.ToString() + " is not on a data page");
+        auto pb = pg.bytes();
+        auto lay = DataPageLayout::For(file_.jet3());
+        if (at.row >= U16(pb, lay.row_count))
+            ThrowFormat("row " + at.ToString() + " does not exist");
+        std::uint16_t raw = U16(pb, lay.row_table + 2 * at.row);
+        Bytes bytes = RowBytes(pb, file_.jet3(), at.row);
+        // The first hop must be a live or overflow slot; a target may carry the deleted flag.
+        if (hop == 0 && (raw & kRowDeleted)) ThrowFormat("row " + at.ToString() + " is deleted");
+        if ((raw & kRowOverflow) && !(raw & kRowDeleted)) {
+            if (bytes.size() < 4) ThrowFormat("overflow row " + at.ToString() + " is too short");
+            at = UnpackRowPtr(U32(bytes, 0));
+            r.overflow = true;
+            continue;
+        }
+        if (U32(pb, 4) != table_.page)
+            ThrowFormat("row " + at.ToString() + " lies on a page of another table");
+        r.addr = at;
+        r.page = std::move(pg);
+        r.bytes = bytes;
+        return r;
+    }
+}
+
+void TableReader::ForEachRow(const std::function<bool(const RowRef&)>& visit) {
+    for (std::uint32_t p : DataPages()) {
+        Page pg = file_.Read(p);
+        auto pb = pg.bytes();
+        auto lay = DataPageLayout::For(file_.jet3());
+        std::uint32_t count = U16(pb, lay.row_count);
+        if (lay.row_table + 2 * count > pb.size())
+            ThrowFormat("page " + std::to_string(p) + " has a bad row count");
+        for (std::uint32_t i = 0; i < count; ++i) {
+            std::uint16_t raw = U16(pb, lay.row_table + 2 * i);
+            if (raw & kRowDeleted) continue;
+            RowAddr slot{p, static_cast<std::uint8_t>(i)};
+            if (i > 0xFF) ThrowFormat("page " + std::to_string(p) + " has more than 256 rows");
+            RowRef r;
+            if (raw & kRowOverflow) {
+                r = Resolve(slot);
+            } else {
+                r.slot = r.addr = slot;
+                r.page = pg;
+                r.bytes = RowBytes(pb, file_.jet3(), i);
+            }
+            if (!visit(r)) return;
+        }
+    }
+}
+
+Bytes LvalRowBytes(PageFile& file, RowAddr addr, Page& holder) {
+    if (!file.Contains(addr.page))
+        ThrowFormat("long value at " + addr.ToString() + " lies past the end of the file");
+    holder = file.Read(addr.page);
+    auto pb = holder.bytes();
+    if (holder.type() != kPageData || U32(pb, 4) != kLvalOwner)
+        ThrowFormat("long value at " + addr.ToString() + " is not on a long-value page");
+    auto lay = DataPageLayout::For(file.jet3());
+    if (addr.row >= U16(pb, lay.row_count))
+        ThrowFormat("long value row " + addr.ToString() + " does not exist");
+    if (U16(pb, lay.row_table + 2 * addr.row) & kRowDeleted)
+        ThrowFormat("long value row " + addr.ToString() + " is deleted");
+    return RowBytes(pb, file.jet3(), addr.row);
+}
+
+LongValue TableReader::ReadLongValue(Bytes field) {
+    LongValueHeader h = ParseLongValueHeader(field);
+    LongValue v;
+    if (h.length > limits_.max_long_value) ThrowFormat("long value is larger than allowed");
+    switch (h.kind) {
+        case LongValueHeader::Kind::Inline: {
+            if (h.length > field.size() - kLongValueHeaderSize)
+                ThrowFormat("inline long value is longer than its column");
+            auto d = field.subspan(kLongValueHeaderSize, h.length);
+            v.data.assign(d.begin(), d.end());
+            return v;
+        }
+        case LongValueHeader::Kind::Single: {
+            Page holder;
+            Bytes b = LvalRowBytes(file_, h.first, holder);
+            if (b.size() < h.length)
+                ThrowFormat("long value at " + h.first.ToString() +
+                            " is shorter than its header says");
+            v.data.assign(b.begin(), b.begin() + h.length);
+            v.rows.push_back(h.first);
+            return v;
+        }
+        case LongValueHeader::Kind::Chain: {
+            std::unordered_set<std::uint32_t> seen;
+            RowAddr at = h.first;
+            v.data.reserve(h.length);
+            while (v.data.size() < h.length) {
+                if (at.null()) ThrowFormat("long-value chain ends early");
+                if (!seen.insert(at.Packed()).second)
+                    ThrowFormat("long-value chain loops at " + at.ToString());
+                if (seen.size() > limits_.max_chain_rows)
+                    ThrowFormat("long-value chain is too long");
+                Page holder;
+                Bytes b = LvalRowBytes(file_, at, holder);
+                if (b.size() < 4)
+                    ThrowFormat("long-value chain row " + at.ToString() + " is too short");
+                v.rows.push_back(at);
+                std::size_t take = std::min<std::size_t>(b.size() - 4, h.length - v.data.size());
+                v.data.insert(v.data.end(), b.begin() + 4, b.begin() + 4 + take);
+                at = UnpackRowPtr(U32(b, 0));
+            }
+            return v;
+        }
+    }
+    return v;
+}
+
+}  // namespace jet

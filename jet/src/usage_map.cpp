@@ -1,0 +1,82 @@
+#include "jet/usage_map.h"
+
+#include <algorithm>
+
+#include "jet/data_page.h"
+
+namespace jet {
+
+bool UsageMap::Contains(std::uint32_t page) const {
+    return std::binary_search(pages.begin(), pages.end(), page);
+}
+
+namespace {
+
+void AddBits(Bytes bits, std::uint64_t first_page, std::uint32_t max_page,
+             std::vector<std::uint32_t>& out) {
+    for (std::size_t i = 0; i < bits.size(); ++i) {
+        std::uint8_t b = bits[i];
+        if (!b) continue;
+        for (int k = 0; k < 8; ++k) {
+            if (!(b & (1u << k))) continue;
+            std::uint64_t p = first_page + i * 8 + k;
+            if (p < max_page) out.push_back(static_cast<std::uint32_t>(p));
+        }
+    }
+}
+
+}  // namespace
+
+UsageMap ReadUsageMap(PageFile& file, RowAddr where, std::uint32_t max_page) {
+    UsageMap m;
+    m.where = where;
+    if (!file.Contains(where.page))
+        ThrowFormat("usage map at " + where.ToString() + " points outside the file");
+    Page pg = file.Read(where.page);
+    if (pg.type() != kPageData)
+        ThrowFormat("usage map at " + where.ToString() + " is not on a data page");
+    auto page_bytes = pg.bytes();
+    Bytes row = RowBytes(page_bytes, file.jet3(), where.row);
+    if (row.empty()) ThrowFormat("usage map at " + where.ToString() + " is empty");
+    std::uint32_t row_offset = static_cast<std::uint32_t>(row.data() - page_bytes.data());
+    switch (row[0]) {
+        case 0: {
+            m.kind = UsageMap::Kind::Inline;
+            m.start_page = U32(row, 1);
+            AddBits(row.subspan(std::min<std::size_t>(5, row.size())), m.start_page, max_page,
+                    m.pages);
+            break;
+        }
+        case 1: {
+            m.kind = UsageMap::Kind::Reference;
+            m.pages_per_bitmap_page = (file.page_size() - 4) * 8;
+            std::size_t slots = (row.size() - 1) / 4;
+            for (std::size_t i = 0; i < slots; ++i) {
+                std::uint32_t p = U32(row, 1 + 4 * i);
+                m.bitmap_pages.push_back(p);
+                m.bitmap_page_pos.push_back(
+                    {where.page, row_offset + 1 + 4 * static_cast<std::uint32_t>(i)});
+                // 0 and "negative" values mean no page.
+                if (p == 0 || p >= 0x80000000u) continue;
+                if (!file.Contains(p))
+                    ThrowFormat("usage map at " + where.ToString() + " refers to page " +
+                                std::to_string(p) + " past the end of the file");
+                Page bp = file.Read(p);
+                if (bp.type() != kPageUsageBitmap)
+                    ThrowFormat("usage map at " + where.ToString() + " refers to page " +
+                                std::to_string(p) + " which is not a usage bitmap page");
+                std::uint64_t first = std::uint64_t{m.pages_per_bitmap_page} * i;
+                if (first >= max_page) continue;
+                AddBits(bp.bytes().subspan(4), first, max_page, m.pages);
+            }
+            break;
+        }
+        default:
+            ThrowFormat("usage map at " + where.ToString() + " has unknown type " +
+                        std::to_string(row[0]));
+    }
+    std::sort(m.pages.begin(), m.pages.end());
+    return m;
+}
+
+}  // namespace jet

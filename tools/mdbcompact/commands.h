@@ -1,0 +1,17 @@
+// The subcommands of mdbcompact; each returns the process exit code.
+#pragma once
+
+#include <string>
+
+namespace mdbcompact {
+
+constexpr int kExitOk = 0;
+constexpr int kExitProblems = 1;
+constexpr int kExitUsage = 2;
+
+int RunInfo(const std::string& file);
+int RunCheck(const std::string& file);
+int RunExport(const std::string& file, const std::string& table);
+int RunTables(const std::string& file);
+
+}  // namespace mdbcompact

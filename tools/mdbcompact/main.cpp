@@ -1,0 +1,110 @@
+// mdbcompact: inspect, check and export Jet 3 / Jet 4 (.mdb) databases.
+#include <cstring>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "commands.h"
+
+namespace {
+
+const char kUsage[] =
+    "usage: mdbcompact COMMAND [ARGS]\n"
+    "\n"
+    "Reads Jet 3 (Access 97) and Jet 4 (Access 2000-2003) .mdb files.\n"
+    "\n"
+    "commands:\n"
+    "  info FILE           format, pages by type, tables, unreachable pages, estimate\n"
+    "  check FILE          structural check; exit 0 when sound, else problems, exit 1\n"
+    "  export FILE TABLE   every row of TABLE as CSV (canonical form: export --help)\n"
+    "  tables FILE         names of the user tables, one per line\n"
+    "\n"
+    "Run 'mdbcompact COMMAND --help' for details. Exit code 2: bad arguments or a file\n"
+    "that cannot be read.\n";
+
+const char kInfoHelp[] =
+    "usage: mdbcompact info FILE\n"
+    "\n"
+    "Prints the file's format and page size, its pages by type, every user table with\n"
+    "its row count, the unreachable pages, the deleted row slots (tombstones) and an\n"
+    "estimate of the file size after compaction. A file that is not read (an .accdb\n"
+    "file, a password, page encryption, a truncated or non-Jet file) is named with the\n"
+    "reason, and the exit code is 2.\n";
+
+const char kCheckHelp[] =
+    "usage: mdbcompact check FILE\n"
+    "\n"
+    "Checks every structure of the database: page roles, usage maps, the global page\n"
+    "map, row offsets, overflow rows, long-value chains, every index tree (order, node\n"
+    "entries, row pointers) and the row counts of the table definitions.\n"
+    "Exit 0 and \"sound\" when nothing is wrong; otherwise one problem per line and\n"
+    "exit 1. Exit 2 when the file cannot be read at all.\n";
+
+const char kExportHelp[] =
+    "usage: mdbcompact export FILE TABLE\n"
+    "\n"
+    "Writes every live row of TABLE as CSV to standard output, in physical order.\n"
+    "Canonical form:\n"
+    "  - first line: the column names, in column order, separated by commas\n"
+    "  - fields separated by ',', rows ended by '\\n' (a value may hold line breaks)\n"
+    "  - NULL: an empty field; an empty text: \"\"\n"
+    "  - Text, Memo, Replication ID and Date/Time values: in double quotes, a quote\n"
+    "    inside doubled; text is UTF-8\n"
+    "  - Date/Time: YYYY-MM-DD HH:MM:SS, rounded to the second\n"
+    "  - Byte, Integer, Long Integer: decimal; Single, Double: the shortest text that\n"
+    "    reads back as the same value; Currency: four decimals; Numeric: its scale\n"
+    "  - Boolean: 1 or 0\n"
+    "  - Binary and OLE: upper-case hexadecimal, two digits per byte, no quotes\n"
+    "  - Replication ID: {XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}\n";
+
+const char kTablesHelp[] =
+    "usage: mdbcompact tables FILE\n"
+    "\n"
+    "Prints the names of the user tables (no system tables), in catalog order.\n";
+
+bool IsHelp(const char* a) {
+    return !std::strcmp(a, "--help") || !std::strcmp(a, "-h");
+}
+
+int Usage(const char* text, const std::string& error) {
+    std::cerr << "mdbcompact: " << error << "\n\n" << text;
+    return mdbcompact::kExitUsage;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::vector<std::string> args(argv + 1, argv + argc);
+    if (args.empty()) return Usage(kUsage, "no command given");
+    const std::string cmd = args[0];
+    if (IsHelp(cmd.c_str())) {
+        std::cout << kUsage;
+        return 0;
+    }
+    struct Sub {
+        const char* name;
+        const char* help;
+        std::size_t nargs;
+    };
+    static const Sub subs[] = {{"info", kInfoHelp, 1},
+                               {"check", kCheckHelp, 1},
+                               {"export", kExportHelp, 2},
+                               {"tables", kTablesHelp, 1}};
+    const Sub* sub = nullptr;
+    for (const auto& s : subs)
+        if (cmd == s.name) sub = &s;
+    if (!sub) return Usage(kUsage, "unknown command '" + cmd + "'");
+    for (std::size_t i = 1; i < args.size(); ++i)
+        if (IsHelp(args[i].c_str())) {
+            std::cout << sub->help;
+            return 0;
+        }
+    if (args.size() - 1 != sub->nargs)
+        return Usage(sub->help, std::string("'") + sub->name + "' takes " +
+                                    std::to_string(sub->nargs) +
+                                    (sub->nargs == 1 ? " argument" : " arguments"));
+    if (cmd == "info") return mdbcompact::RunInfo(args[1]);
+    if (cmd == "check") return mdbcompact::RunCheck(args[1]);
+    if (cmd == "export") return mdbcompact::RunExport(args[1], args[2]);
+    return mdbcompact::RunTables(args[1]);
+}

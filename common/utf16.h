@@ -1,0 +1,25 @@
+#pragma once
+// Conversions between UTF-8 (file-system and console text) and UTF-16LE (record encoding).
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace mdb {
+
+// Nothing when `text` is not valid UTF-8.
+std::optional<std::u16string> Utf8ToUtf16(std::string_view text);
+// Nothing when `text` holds an unpaired surrogate.
+std::optional<std::string> Utf16ToUtf8(std::u16string_view text);
+
+// The UTF-16 units of `text` as little-endian bytes, without terminator.
+std::vector<std::uint8_t> Utf16LeBytes(std::u16string_view text);
+// Little-endian bytes back to UTF-16 units (an odd last byte is dropped).
+std::u16string Utf16FromLeBytes(const std::vector<std::uint8_t>& bytes);
+
+// Text for display: invalid UTF-8 sequences become "?".
+std::string SanitizeUtf8(std::string_view text);
+
+}  // namespace mdb

@@ -1,0 +1,72 @@
+#pragma once
+// Files and directories: existence, directory creation and share-locked opening.
+//
+// Sharing follows the Windows model: a writer that opens "exclusively" refuses every other
+// opener, a reader that "denies writers" refuses writers. Here that is an advisory lock
+// (flock) on the open file; a lock held by another opener is a sharing violation.
+
+#include <cstdint>
+#include <span>
+#include <string>
+
+namespace mdb::platform {
+
+// True when a file-system entry matches `path` (the entry itself; a symbolic link counts as
+// found even when it dangles). Wildcards '*' and '?' in the last component match.
+bool FindFirst(const std::string& path);
+
+// Creates one directory level. True on success or when a directory is already there.
+bool MakeDirectory(const std::string& path);
+
+enum class OpenResult { Ok, SharingViolation, Failed };
+
+enum class OpenMode {
+    ReadDenyWrite,         // existing file, read only, other writers refused
+    WriteExclusiveCreate,  // read/write, created when missing, never truncated, no sharing
+};
+
+// An open file with its sharing lock; closed by the destructor.
+class SharedFile {
+  public:
+    SharedFile() = default;
+    ~SharedFile();
+    SharedFile(SharedFile&& other) noexcept;
+    SharedFile& operator=(SharedFile&& other) noexcept;
+    SharedFile(const SharedFile&) = delete;
+    SharedFile& operator=(const SharedFile&) = delete;
+
+    // One attempt to open `path` in `mode`.
+    OpenResult Open(const std::string& path, OpenMode mode);
+    bool IsOpen() const { return fd_ >= 0; }
+    // The system error number of the last failed Open (0 after a success).
+    int LastError() const { return lastError_; }
+    void Close();
+
+    // File length, or -1 on failure.
+    std::int64_t Length() const;
+    bool Truncate();
+    // Appends all of `bytes` at the end of the file.
+    bool Append(std::span<const char> bytes);
+    // Reads the whole file from its start.
+    bool ReadAll(std::string& out);
+
+  private:
+    int fd_ = -1;
+    int lastError_ = 0;
+};
+
+// Opens `path` with retries: a sharing violation is retried every `delayMs` milliseconds,
+// `attempts` attempts in all; any other failure gives up at once. `violations` receives the
+// number of attempts refused by a sharing violation.
+OpenResult OpenWithRetry(SharedFile& file, const std::string& path, OpenMode mode, int attempts,
+                         unsigned delayMs, int* violations = nullptr);
+
+enum class HeaderResult { Ok, SharingViolation, Failed };
+
+// Reads up to `buffer.size()` bytes from the start of an existing regular file, opened for
+// reading with other writers refused. Symbolic links and special files are never opened.
+// `fileSize` receives the size and `bytesRead` the count read.
+HeaderResult ReadFileStart(const std::string& path, std::span<std::uint8_t> buffer,
+                           std::uint64_t& fileSize, std::size_t& bytesRead);
+
+}  // namespace mdb::platform

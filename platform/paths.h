@@ -1,0 +1,29 @@
+#pragma once
+// Where things are: the running executable and the platform's path conventions.
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace mdb::platform {
+
+// Full path of the running executable; nothing when the system cannot say.
+std::optional<std::string> ModuleFileName();
+
+// Directory separator of this platform.
+inline constexpr char kSeparator = '/';
+
+// Prefix of the long path form (none on this platform; stripping it is a no-op).
+inline constexpr std::string_view kLongPathPrefix = "";
+
+// True when `path` is absolute in this platform's sense (the Windows build asks for a drive
+// letter, a colon and a backslash).
+bool IsRootedPath(std::string_view path);
+
+// The platform's example site directory shown in messages.
+inline constexpr std::string_view kExampleSiteDir = "/var/www";
+
+// Root of the backup area.
+inline constexpr std::string_view kBackupRoot = "/var/backups/qor_mdb_backup/";
+
+}  // namespace mdb::platform

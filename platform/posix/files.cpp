@@ -1,0 +1,162 @@
+#include "platform/files.h"
+
+#include "platform/clock.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <glob.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <utility>
+
+namespace mdb::platform {
+
+bool FindFirst(const std::string& path) {
+    if (path.empty()) return false;
+    struct stat st {};
+    if (lstat(path.c_str(), &st) == 0) return true;
+    if (path.find_first_of("*?") == std::string::npos) return false;
+    glob_t g{};
+    const int rc = glob(path.c_str(), GLOB_NOSORT | GLOB_NOESCAPE, nullptr, &g);
+    const bool found = rc == 0 && g.gl_pathc > 0;
+    globfree(&g);
+    return found;
+}
+
+bool MakeDirectory(const std::string& path) {
+    if (mkdir(path.c_str(), 0755) == 0) return true;
+    struct stat st {};
+    return errno == EEXIST && stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+SharedFile::~SharedFile() {
+    Close();
+}
+
+SharedFile::SharedFile(SharedFile&& other) noexcept
+    : fd_(std::exchange(other.fd_, -1)), lastError_(other.lastError_) {}
+
+SharedFile& SharedFile::operator=(SharedFile&& other) noexcept {
+    if (this != &other) {
+        Close();
+        fd_ = std::exchange(other.fd_, -1);
+    }
+    return *this;
+}
+
+void SharedFile::Close() {
+    if (fd_ >= 0) {
+        close(fd_);  // releases the lock
+        fd_ = -1;
+    }
+}
+
+OpenResult SharedFile::Open(const std::string& path, OpenMode mode) {
+    Close();
+    int flags = O_CLOEXEC | O_NOFOLLOW;
+    int lock = LOCK_SH;
+    if (mode == OpenMode::WriteExclusiveCreate) {
+        flags |= O_RDWR | O_CREAT;
+        lock = LOCK_EX;
+    } else {
+        flags |= O_RDONLY;
+    }
+    const int fd = open(path.c_str(), flags, 0644);
+    if (fd < 0) {
+        lastError_ = errno;
+        return OpenResult::Failed;
+    }
+    if (flock(fd, lock | LOCK_NB) != 0) {
+        lastError_ = errno;
+        close(fd);
+        return lastError_ == EWOULDBLOCK ? OpenResult::SharingViolation : OpenResult::Failed;
+    }
+    lastError_ = 0;
+    fd_ = fd;
+    return OpenResult::Ok;
+}
+
+std::int64_t SharedFile::Length() const {
+    struct stat st {};
+    if (fd_ < 0 || fstat(fd_, &st) != 0) return -1;
+    return st.st_size;
+}
+
+bool SharedFile::Truncate() {
+    return fd_ >= 0 && ftruncate(fd_, 0) == 0;
+}
+
+bool SharedFile::Append(std::span<const char> bytes) {
+    if (fd_ < 0 || lseek(fd_, 0, SEEK_END) < 0) return false;
+    size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = write(fd_, bytes.data() + done, bytes.size() - done);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+bool SharedFile::ReadAll(std::string& out) {
+    out.clear();
+    if (fd_ < 0 || lseek(fd_, 0, SEEK_SET) < 0) return false;
+    char buf[16384];
+    for (;;) {
+        const ssize_t n = read(fd_, buf, sizeof buf);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        if (n == 0) return true;
+        out.append(buf, static_cast<size_t>(n));
+    }
+}
+
+OpenResult OpenWithRetry(SharedFile& file, const std::string& path, OpenMode mode, int attempts,
+                         unsigned delayMs, int* violations) {
+    int refused = 0;
+    OpenResult result = OpenResult::Failed;
+    for (int attempt = 0; attempt < attempts; ++attempt) {
+        result = file.Open(path, mode);
+        if (result != OpenResult::SharingViolation) break;
+        ++refused;
+        if (attempt + 1 < attempts) SleepMilliseconds(delayMs);
+    }
+    if (violations != nullptr) *violations = refused;
+    return result;
+}
+
+HeaderResult ReadFileStart(const std::string& path, std::span<std::uint8_t> buffer,
+                           std::uint64_t& fileSize, std::size_t& bytesRead) {
+    fileSize = 0;
+    bytesRead = 0;
+    // O_NONBLOCK: a FIFO must not stall the walk; O_NOFOLLOW: links are never opened.
+    const int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) return HeaderResult::Failed;
+    HeaderResult result = HeaderResult::Failed;
+    struct stat st {};
+    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+        if (flock(fd, LOCK_SH | LOCK_NB) != 0) {
+            result = errno == EWOULDBLOCK ? HeaderResult::SharingViolation : HeaderResult::Failed;
+        } else {
+            fileSize = static_cast<std::uint64_t>(st.st_size);
+            ssize_t n;
+            do {
+                n = pread(fd, buffer.data(), buffer.size(), 0);
+            } while (n < 0 && errno == EINTR);
+            if (n > 0) {
+                bytesRead = static_cast<size_t>(n);
+                result = HeaderResult::Ok;
+            }
+        }
+    }
+    close(fd);
+    return result;
+}
+
+}  // namespace mdb::platform

@@ -1,0 +1,213 @@
+#include "platform/profile.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cstdint>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+namespace mdb::platform {
+
+namespace {
+
+std::string_view Trim(std::string_view s) {
+    size_t b = 0, e = s.size();
+    while (b < e && std::isspace(static_cast<unsigned char>(s[b]))) ++b;
+    while (e > b && std::isspace(static_cast<unsigned char>(s[e - 1]))) --e;
+    return s.substr(b, e - b);
+}
+
+bool EqualNoCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (std::tolower(static_cast<unsigned char>(a[i])) !=
+            std::tolower(static_cast<unsigned char>(b[i])))
+            return false;
+    return true;
+}
+
+// Holds the lock file beside an INI file for the duration of one call.
+class ProfileLock {
+  public:
+    ProfileLock(const std::string& path, bool exclusive) {
+        fd_ = open((path + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+        if (fd_ < 0) return;
+        while (flock(fd_, exclusive ? LOCK_EX : LOCK_SH) != 0 && errno == EINTR) {
+        }
+    }
+    ~ProfileLock() {
+        if (fd_ >= 0) close(fd_);
+    }
+    bool Held() const { return fd_ >= 0; }
+
+  private:
+    int fd_ = -1;
+};
+
+bool ReadFile(const std::string& path, std::string& out) {
+    out.clear();
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    char buf[8192];
+    for (;;) {
+        const ssize_t n = read(fd, buf, sizeof buf);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        out.append(buf, static_cast<size_t>(n));
+    }
+    close(fd);
+    return true;
+}
+
+std::vector<std::string_view> SplitLines(std::string_view text) {
+    std::vector<std::string_view> lines;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        if (end == std::string_view::npos) end = text.size();
+        std::string_view line = text.substr(start, end - start);
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        lines.push_back(line);
+        start = end + 1;
+    }
+    return lines;
+}
+
+// Section name of a "[name]" line, if it is one.
+std::optional<std::string_view> SectionName(std::string_view line) {
+    line = Trim(line);
+    if (line.empty() || line.front() != '[') return std::nullopt;
+    const size_t close = line.find(']');
+    if (close == std::string_view::npos) return Trim(line.substr(1));
+    return Trim(line.substr(1, close - 1));
+}
+
+// Key and value of a "key=value" line, if it is one.
+bool KeyValue(std::string_view line, std::string_view& key, std::string_view& value) {
+    const size_t eq = line.find('=');
+    if (eq == std::string_view::npos) return false;
+    key = Trim(line.substr(0, eq));
+    value = Trim(line.substr(eq + 1));
+    return true;
+}
+
+std::optional<std::string> Lookup(const std::string& text, const std::string& section,
+                                  const std::string& key) {
+    bool inSection = false;
+    for (std::string_view line : SplitLines(text)) {
+        if (auto name = SectionName(line)) {
+            inSection = EqualNoCase(*name, Trim(section));
+            continue;
+        }
+        std::string_view k, v;
+        if (inSection && KeyValue(line, k, v) && EqualNoCase(k, Trim(key))) {
+            if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front())
+                v = v.substr(1, v.size() - 2);
+            return std::string(v);
+        }
+    }
+    return std::nullopt;
+}
+
+std::string Replace(const std::string& text, const std::string& section, const std::string& key,
+                    const std::string& value) {
+    const std::vector<std::string_view> lines = SplitLines(text);
+    std::string out;
+    bool inSection = false, sectionSeen = false, done = false;
+    size_t insertAfter = std::string::npos;  // output offset after the section's last entry
+    for (std::string_view line : lines) {
+        if (auto name = SectionName(line)) {
+            inSection = !done && EqualNoCase(*name, Trim(section));
+            if (inSection) sectionSeen = true;
+        } else if (inSection) {
+            std::string_view k, v;
+            if (KeyValue(line, k, v) && EqualNoCase(k, Trim(key))) {
+                out.append(k).append("=").append(value).append("\r\n");
+                done = true;
+                inSection = false;
+                continue;
+            }
+        }
+        out.append(line).append("\r\n");
+        if (inSection && !Trim(line).empty()) insertAfter = out.size();
+    }
+    if (done) return out;
+    const std::string entry = std::string(Trim(key)) + "=" + value + "\r\n";
+    if (sectionSeen && insertAfter != std::string::npos) {
+        out.insert(insertAfter, entry);
+        return out;
+    }
+    out.append("[").append(Trim(section)).append("]\r\n").append(entry);
+    return out;
+}
+
+bool WriteReplacing(const std::string& path, const std::string& content) {
+    const std::string temp = path + ".tmp";
+    const int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) return false;
+    size_t done = 0;
+    bool ok = true;
+    while (done < content.size()) {
+        const ssize_t n = write(fd, content.data() + done, content.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            ok = false;
+            break;
+        }
+        done += static_cast<size_t>(n);
+    }
+    if (close(fd) != 0) ok = false;
+    if (ok && rename(temp.c_str(), path.c_str()) == 0) return true;
+    unlink(temp.c_str());
+    return false;
+}
+
+}  // namespace
+
+std::string GetProfileString(const std::string& section, const std::string& key,
+                             const std::string& defaultValue, const std::string& path) {
+    ProfileLock lock(path, false);
+    std::string text;
+    if (!ReadFile(path, text)) return defaultValue;
+    return Lookup(text, section, key).value_or(defaultValue);
+}
+
+unsigned GetProfileInt(const std::string& section, const std::string& key, int defaultValue,
+                       const std::string& path) {
+    std::optional<std::string> value;
+    {
+        ProfileLock lock(path, false);
+        std::string text;
+        if (ReadFile(path, text)) value = Lookup(text, section, key);
+    }
+    if (!value || value->empty()) return static_cast<unsigned>(defaultValue);
+    std::string_view v = Trim(*value);
+    bool negative = false;
+    if (!v.empty() && (v.front() == '-' || v.front() == '+')) {
+        negative = v.front() == '-';
+        v.remove_prefix(1);
+    }
+    std::uint32_t n = 0;
+    for (char c : v) {
+        if (c < '0' || c > '9') break;
+        n = n * 10u + static_cast<std::uint32_t>(c - '0');
+    }
+    return negative ? 0u : n;
+}
+
+bool WriteProfileString(const std::string& section, const std::string& key,
+                        const std::string& value, const std::string& path) {
+    if (Trim(section).empty() || Trim(key).empty()) return false;
+    ProfileLock lock(path, true);
+    if (!lock.Held()) return false;
+    std::string text;
+    ReadFile(path, text);
+    return WriteReplacing(path, Replace(text, section, key, value));
+}
+
+}  // namespace mdb::platform

@@ -1,0 +1,19 @@
+#pragma once
+// The scanner's own texts.
+
+namespace mdb::scanner {
+
+inline constexpr char kMsgFrameworkFailed[] = "错误: MFC 初始化失败！";
+inline constexpr char kMsgNoArgument[] = "未输入启动参数，运行失败！";
+inline constexpr char kMsgArgumentNull[] = "输入的启动参数有错误（argv[1] == NULL），运行失败！";
+inline constexpr char kMsgUnknownCommand[] = "输入的启动参数有错误，命令未知，运行失败！";
+inline constexpr char kMsgModuleNameFailed[] =
+    "函数 GetModuleFileName( NULL, szPathTemp, sizeof(szPathTemp)) 失败！";
+inline constexpr char kMsgDatabaseFailed[] = "读取数据库时发生错误，请重试！";
+inline constexpr char kMsgNoScanDir[] =
+    "未设置需要扫描的目录，例如“/var/www”，请设置一个需要扫描的目录！";
+
+inline constexpr char kProgramName[] = "mdbscout";
+inline constexpr char kCommandFileScan[] = "/FileScan";
+
+}  // namespace mdb::scanner

@@ -1,0 +1,26 @@
+// What the desktop commands need from their surroundings, gathered so that tests
+// can point the commands at a temporary program directory and record the programs
+// they would start.
+#pragma once
+
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace mdb::desktop {
+
+struct DesktopContext {
+    // Program directory with a trailing '/'; returns 1 on success, 0 on failure.
+    std::function<int(std::string& dir)> exeDirectory;
+    // Starts a program without waiting; returns 1 when it was started.
+    std::function<int(const std::vector<std::string>& argv)> startProgram;
+    // Opens a file's folder with the file selected; returns 1 on success.
+    std::function<int(const std::string& path)> showFileInFolder;
+};
+
+// The context of the real program: the directory of /proc/self/exe and real
+// process starts.
+DesktopContext MakeProgramContext();
+
+}  // namespace mdb::desktop

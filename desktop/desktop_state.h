@@ -1,0 +1,43 @@
+// Process-wide state of mdbwarden: the file table behind the list, the sort keys,
+// the help-pane flag and the file of the last right-clicked row. One instance lives
+// for the whole process (the application leaks it on purpose: the background
+// threads are never joined and may still use it while the process ends).
+#pragma once
+
+#include <atomic>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace mdb::desktop {
+
+inline constexpr int kFileTableRows = 99999;
+inline constexpr int kListQueryLimit = 10000;
+
+struct FileListEntry {
+    int inUse = 0;
+    std::string fileName;
+    std::string filePath;
+    std::string originalSize;
+    std::string compactedSize;
+    std::string ratio;
+    std::string recordKey;
+};
+
+struct DesktopState {
+    DesktopState() : fileTable(kFileTableRows) {}
+
+    // Held for a whole reload (read, fill the table, hand the rows to the list), so
+    // reloads from the dialog and from the background threads never mix rows.
+    std::mutex reloadLock;
+    std::vector<FileListEntry> fileTable;  // guarded by reloadLock; always 99999 rows
+    std::string sortField = "filename";    // guarded by reloadLock
+    std::string sortOrder = "asc";         // guarded by reloadLock
+
+    std::atomic<int> helpPaneShown{0};
+
+    std::mutex currentFileLock;
+    std::string currentFile;  // guarded by currentFileLock
+};
+
+}  // namespace mdb::desktop

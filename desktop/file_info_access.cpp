@@ -1,0 +1,134 @@
+#include "file_info_access.h"
+
+#include <algorithm>
+#include <numeric>
+#include <string_view>
+
+#include "common/paths.h"
+#include "common/reporter.h"
+#include "file_list_format.h"
+
+namespace mdb::desktop {
+
+namespace {
+
+// Shared code reports through this: an OK box with the question icon.
+class ViewReporter : public MessageReporter {
+public:
+    explicit ViewReporter(MainView& view) : view_(view) {}
+    void ShowMessage(std::string_view text) override {
+        view_.ShowMessage(std::string(text), MessageIcon::Question);
+    }
+
+private:
+    MainView& view_;
+};
+
+enum class SortColumn { FileName, FilePath, FileSize, FileSize2, FileInfo };
+
+bool ParseSortColumn(std::string_view field, SortColumn& column) {
+    if (field == "filename") column = SortColumn::FileName;
+    else if (field == "filepath") column = SortColumn::FilePath;
+    else if (field == "filesize") column = SortColumn::FileSize;
+    else if (field == "filesize2") column = SortColumn::FileSize2;
+    else if (field == "fileinfo") column = SortColumn::FileInfo;
+    else return false;
+    return true;
+}
+
+struct SortItem {
+    std::size_t index;
+    std::string name;  // decoded name as shown
+    std::string path;  // decoded path as shown (only when sorting by path)
+};
+
+// -1, 0, 1 comparison of two records on one column.
+int CompareOn(SortColumn column, const SortItem& a, const SortItem& b,
+              const std::vector<FileInfoRecord>& records) {
+    const FileInfoRecord& ra = records[a.index];
+    const FileInfoRecord& rb = records[b.index];
+    switch (column) {
+        case SortColumn::FileName: return a.name.compare(b.name);
+        case SortColumn::FilePath: return a.path.compare(b.path);
+        case SortColumn::FileSize:
+            return ra.filesize < rb.filesize ? -1 : (ra.filesize > rb.filesize ? 1 : 0);
+        case SortColumn::FileSize2:
+            return ra.filesize2 < rb.filesize2 ? -1 : (ra.filesize2 > rb.filesize2 ? 1 : 0);
+        case SortColumn::FileInfo: return ra.fileinfo.compare(rb.fileinfo);
+    }
+    return 0;
+}
+
+}  // namespace
+
+std::unique_ptr<FileInfoDb> OpenFileInfoStore(const DesktopContext& ctx, MainView& view) {
+    ViewReporter reporter(view);
+    std::string programDir;
+    if (!ctx.exeDirectory || ctx.exeDirectory(programDir) != 1) {
+        reporter.ShowMessage(kMsgExeDirFailed);
+        return nullptr;
+    }
+    std::string configDir;
+    if (EnsureConfigDirIn(programDir, reporter, configDir) != 1) return nullptr;
+    return FileInfoDb::Open(configDir + "/" + kFileInfoDbName);
+}
+
+bool SortFileListRecords(std::vector<FileInfoRecord>& records, const std::string& sortField,
+                         const std::string& sortOrder) {
+    SortColumn primary;
+    if (!ParseSortColumn(sortField, primary)) return false;
+    const bool descending = sortOrder == "desc";
+
+    std::vector<SortItem> items(records.size());
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        items[i].index = i;
+        items[i].name = DisplayName(records[i].filename);
+        if (primary == SortColumn::FilePath) items[i].path = DisplayPath(records[i].filepath);
+    }
+    std::stable_sort(items.begin(), items.end(), [&](const SortItem& a, const SortItem& b) {
+        int c = CompareOn(primary, a, b, records);
+        if (descending) c = -c;
+        if (c != 0) return c < 0;
+        // Then by file name ascending; equal rows keep the order of their ids.
+        return a.name < b.name;
+    });
+
+    std::vector<FileInfoRecord> sorted;
+    sorted.reserve(records.size());
+    for (const SortItem& item : items) sorted.push_back(std::move(records[item.index]));
+    records = std::move(sorted);
+    return true;
+}
+
+int ReadFileListRecords(const DesktopContext& ctx, MainView& view, const std::string& sortField,
+                        const std::string& sortOrder, std::size_t limit,
+                        std::vector<FileInfoRecord>& records) {
+    records.clear();
+    auto db = OpenFileInfoStore(ctx, view);
+    if (!db) return 0;
+    // Every row is read so that the first `limit` rows are chosen in the order the
+    // user sees (decoded names), not in the order of the stored Base64 texts.
+    std::vector<FileInfoRecord> all;
+    if (db->SelectAll(all) != 1) return 0;
+    db.reset();
+    if (!SortFileListRecords(all, sortField, sortOrder)) return 0;
+    if (all.size() > limit) all.resize(limit);
+    records = std::move(all);
+    return 1;
+}
+
+int LookupFilePathByKey(const DesktopContext& ctx, MainView& view, const std::string& key,
+                        std::string& storedPath) {
+    storedPath.clear();
+    auto db = OpenFileInfoStore(ctx, view);
+    if (!db) return 0;
+    return db->LookupFilepath(key, storedPath);
+}
+
+int DeleteAllRecords(const DesktopContext& ctx, MainView& view) {
+    auto db = OpenFileInfoStore(ctx, view);
+    if (!db) return 0;
+    return db->DeleteAll();
+}
+
+}  // namespace mdb::desktop

@@ -1,0 +1,41 @@
+// The desktop program's use of the file-info store config/FileInfo.dat. Each call
+// opens its own connection and closes it again. Messages about the config
+// directory go to the user through the view.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "common/filestore.h"
+#include "desktop_context.h"
+#include "main_view.h"
+
+namespace mdb::desktop {
+
+// The store of the program directory; null after a message (program or config
+// directory unusable) or when the file cannot be opened.
+std::unique_ptr<FileInfoDb> OpenFileInfoStore(const DesktopContext& ctx, MainView& view);
+
+// At most `limit` records ordered by `sortField` `sortOrder` ("asc"/"desc"), then by
+// filename ascending. File names and paths are ordered by their decoded text (as
+// the list shows them), not by the stored Base64 text. 1 on success, 0 on failure.
+int ReadFileListRecords(const DesktopContext& ctx, MainView& view, const std::string& sortField,
+                        const std::string& sortOrder, std::size_t limit,
+                        std::vector<FileInfoRecord>& records);
+
+// Sorts records in place as ReadFileListRecords does (without the limit); false for
+// an unknown field.
+bool SortFileListRecords(std::vector<FileInfoRecord>& records, const std::string& sortField,
+                         const std::string& sortOrder);
+
+// `filepath` (stored text) of the newest record with this filenameid: 1 found,
+// 2 none, 0 error.
+int LookupFilePathByKey(const DesktopContext& ctx, MainView& view, const std::string& key,
+                        std::string& storedPath);
+
+// Deletes every record; 1 on success.
+int DeleteAllRecords(const DesktopContext& ctx, MainView& view);
+
+}  // namespace mdb::desktop

@@ -1,0 +1,67 @@
+#include "file_list_format.h"
+
+#include <cinttypes>
+#include <cstdio>
+
+#include "common/base64.h"
+#include "common/utf16.h"
+#include "long_path_text.h"
+
+namespace mdb::desktop {
+
+std::optional<std::string> DecodeStoredName(std::string_view base64) {
+    const std::vector<std::uint8_t> bytes = Base64Decode(base64);
+    if (bytes.empty() || bytes.size() >= kMaxDecodedNameBytes) return std::nullopt;
+    return Utf16ToUtf8(Utf16FromLeBytes(bytes));
+}
+
+std::string DisplayName(std::string_view base64) {
+    auto name = DecodeStoredName(base64);
+    return name ? std::move(*name) : std::string(kBadNameText);
+}
+
+std::string DisplayPath(std::string_view base64) {
+    auto path = DecodeStoredName(base64);
+    return path ? RemoveLongPathPrefixes(std::move(*path)) : std::string(kBadNameText);
+}
+
+std::string FormatSizeText(std::uint64_t size) {
+    if (size <= 1024) return "? KB";
+    char buf[40];
+    std::snprintf(buf, sizeof buf, "%" PRIu64 " KB", size / 1024);
+    return buf;
+}
+
+std::string FormatCompactedSizeText(std::uint64_t size) {
+    if (size == 0) return "---";
+    return FormatSizeText(size);
+}
+
+std::string FormatRatioText(const FileInfoRecord& record) {
+    if (record.compactDatabase == kStateCompacted) {
+        const std::uint64_t original = record.filesize;
+        const std::uint64_t compacted = record.filesize2;
+        float ratio = 0.0f;
+        if (compacted < original) {
+            ratio = static_cast<float>(static_cast<double>(original - compacted) /
+                                       static_cast<double>(original) * 100.0);
+        }
+        char buf[40];
+        std::snprintf(buf, sizeof buf, "%2.2f %%", static_cast<double>(ratio));
+        return buf;
+    }
+    if (!record.fileinfo.empty()) return record.fileinfo;
+    return "---";
+}
+
+void FillEntry(const FileInfoRecord& record, FileListEntry& entry) {
+    entry.inUse = 1;
+    entry.fileName = DisplayName(record.filename);
+    entry.filePath = DisplayPath(record.filepath);
+    entry.originalSize = FormatSizeText(record.filesize);
+    entry.compactedSize = FormatCompactedSizeText(record.filesize2);
+    entry.ratio = FormatRatioText(record);
+    entry.recordKey = record.filenameid;
+}
+
+}  // namespace mdb::desktop

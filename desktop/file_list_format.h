@@ -1,0 +1,36 @@
+// Turning one fileinfo record into the texts of one list row.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "common/filestore.h"
+#include "desktop_state.h"
+
+namespace mdb::desktop {
+
+inline constexpr const char* kBadNameText = "（文件名有错误）";
+inline constexpr std::size_t kMaxDecodedNameBytes = 102400;
+
+// Base64 text -> UTF-16LE bytes -> UTF-8. Nothing when the decoded length is 0 or
+// 102400 bytes or more, or the text is not valid UTF-16.
+std::optional<std::string> DecodeStoredName(std::string_view base64);
+
+// The decoded name, or kBadNameText.
+std::string DisplayName(std::string_view base64);
+// The decoded path without long-path prefixes, or kBadNameText.
+std::string DisplayPath(std::string_view base64);
+
+// "? KB" up to 1024 bytes, else size/1024 as "%u KB".
+std::string FormatSizeText(std::uint64_t size);
+// "---" for 0 (not compacted yet), else as FormatSizeText.
+std::string FormatCompactedSizeText(std::uint64_t size);
+// The saving as "%2.2f %%" for a compacted record, else the failure reason or "---".
+std::string FormatRatioText(const FileInfoRecord& record);
+
+// Fills one file-table row from a record.
+void FillEntry(const FileInfoRecord& record, FileListEntry& entry);
+
+}  // namespace mdb::desktop

@@ -1,0 +1,154 @@
+#include "help_pages.h"
+
+#include <openssl/evp.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <fstream>
+#include <memory>
+
+namespace mdb::desktop {
+
+namespace {
+
+constexpr const char* kExeDirMessage = "获取EXE文件路劲失败，请重试！";
+
+std::string ReplaceAllOnce(std::string text, std::string_view from, std::string_view to) {
+    std::string out;
+    std::size_t pos = 0;
+    while (true) {
+        const std::size_t hit = text.find(from, pos);
+        if (hit == std::string::npos) break;
+        out.append(text, pos, hit - pos);
+        out.append(to);
+        pos = hit + from.size();
+    }
+    out.append(text, pos, std::string::npos);
+    return out;
+}
+
+std::string PagePath(const std::string& exeDir, const std::string& pageName) {
+    return ReplaceAllOnce(exeDir + "/config/" + pageName, "//", "/");
+}
+
+std::string PageUrl(const std::string& pagePath, const std::string& sessionId) {
+    // The page path is absolute, so "file://" + path is the file URL.
+    return "file://" + pagePath + "?SessionId=" + sessionId;
+}
+
+}  // namespace
+
+std::string Sha256OfFile(const std::filesystem::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    if (!in) return {};
+    std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> md(EVP_MD_CTX_new(),
+                                                               &EVP_MD_CTX_free);
+    if (!md || EVP_DigestInit_ex(md.get(), EVP_sha256(), nullptr) != 1) return {};
+    char buf[65536];
+    while (in) {
+        in.read(buf, sizeof buf);
+        const std::streamsize got = in.gcount();
+        if (got > 0 && EVP_DigestUpdate(md.get(), buf, static_cast<std::size_t>(got)) != 1) {
+            return {};
+        }
+    }
+    if (in.bad()) return {};
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int len = 0;
+    if (EVP_DigestFinal_ex(md.get(), digest, &len) != 1) return {};
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string hex;
+    for (unsigned int i = 0; i < len; ++i) {
+        hex += kHex[digest[i] >> 4];
+        hex += kHex[digest[i] & 0xF];
+    }
+    return hex;
+}
+
+ManifestCheck CheckAgainstManifest(const std::filesystem::path& programDir,
+                                   std::string_view relativePath) {
+    std::ifstream manifest(programDir / kManifestFileName);
+    if (!manifest) return ManifestCheck::NoManifest;
+    std::string line;
+    std::string expected;
+    while (std::getline(manifest, line)) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        // "<64 hex>  <path>"; a '*' before the path marks binary mode in sha256sum.
+        if (line.size() < 67 || line[64] != ' ') continue;
+        std::string_view name(line);
+        name.remove_prefix(65);
+        if (!name.empty() && (name.front() == ' ' || name.front() == '*')) name.remove_prefix(1);
+        if (name == relativePath) expected = line.substr(0, 64);
+    }
+    if (expected.empty()) return ManifestCheck::NotListed;
+    const std::string actual = Sha256OfFile(programDir / std::filesystem::path(relativePath));
+    if (actual.empty()) return ManifestCheck::Unreadable;
+    return actual == expected ? ManifestCheck::Match : ManifestCheck::Differs;
+}
+
+std::string MakeSessionId() {
+    std::srand(static_cast<unsigned>(std::time(nullptr)));
+    int values[6];
+    for (int& v : values) v = std::rand();
+    char buf[80];
+    std::snprintf(buf, sizeof buf, "%d%d%d%d%d%d", values[5], values[4], values[3], values[2],
+                  values[1], values[0]);
+    return buf;
+}
+
+bool ShowLocalPage(const DesktopContext& ctx, MainView& view, const std::string& pageName,
+                   std::string& url) {
+    url.clear();
+    std::string exeDir;
+    if (!ctx.exeDirectory || ctx.exeDirectory(exeDir) != 1) {
+        view.ShowMessage(kExeDirMessage, MessageIcon::Error);
+        return false;
+    }
+    const std::string sessionId = MakeSessionId();
+    const std::string pagePath = PagePath(exeDir, pageName);
+    std::error_code ec;
+    if (!std::filesystem::exists(pagePath, ec)) {
+        view.ShowMessage("读取配置文件 " + pagePath + " 失败，请重试！", MessageIcon::Error);
+        return false;
+    }
+    if (CheckAgainstManifest(exeDir, "config/" + pageName) != ManifestCheck::Match) {
+        view.ShowMessage("帮助页面 " + pagePath +
+                             " 未通过完整性校验（文件缺少校验值或已被改动），已拒绝显示。\r\n\r\n"
+                             "请重新安装本程序。",
+                         MessageIcon::Error);
+        return false;
+    }
+    url = PageUrl(pagePath, sessionId);
+    return true;
+}
+
+bool ShowLocalPageInHelpPane(const DesktopContext& ctx, DesktopState& state, MainView& view,
+                             const std::string& pageName) {
+    std::string url;
+    if (!ShowLocalPage(ctx, view, pageName, url)) return false;
+    if (state.helpPaneShown.exchange(1) == 0) view.ShowHelpPaneInsteadOfText();
+    view.NavigateHelp(url);
+    return true;
+}
+
+std::string FallbackStartPageUrl(const DesktopContext& ctx) {
+    std::string exeDir;
+    if (!ctx.exeDirectory || ctx.exeDirectory(exeDir) != 1) return {};
+    const std::string pagePath = PagePath(exeDir, kPageReadLog);
+    if (CheckAgainstManifest(exeDir, std::string("config/") + kPageReadLog) !=
+        ManifestCheck::Match) {
+        return {};
+    }
+    return PageUrl(pagePath, MakeSessionId());
+}
+
+std::string LocalPathOfPageUrl(const std::string& url) {
+    constexpr std::string_view kScheme = "file://";
+    if (url.rfind(kScheme, 0) != 0) return {};
+    const std::size_t query = url.rfind("?SessionId=");
+    if (query == std::string::npos || query < kScheme.size()) return {};
+    return url.substr(kScheme.size(), query - kScheme.size());
+}
+
+}  // namespace mdb::desktop

@@ -1,0 +1,55 @@
+// The window as the desktop commands see it. Commands never include a toolkit
+// header; the wx dialog implements this, tests implement it with a scripted fake.
+// Every method may be called from any thread: the window implementation moves the
+// call to its user-interface thread.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace mdb::desktop {
+
+enum class MessageIcon { Question, Information, Error };
+
+// One row of the file list as shown: the seven columns, in column order.
+struct ListRow {
+    std::string number;          // 0 "序号"
+    std::string fileName;        // 1 "文件名"
+    std::string originalSize;    // 2 "原始文件大小"
+    std::string compactedSize;   // 3 "压缩后文件大小"
+    std::string ratio;           // 4 "压缩率"
+    std::string filePath;        // 5 "路径"
+    std::string recordKey;       // 6 "fid"
+    bool operator==(const ListRow&) const = default;
+};
+
+inline constexpr int kColumnCount = 7;
+inline constexpr int kRecordKeyColumn = 6;
+
+class MainView {
+public:
+    virtual ~MainView() = default;
+
+    // Modal OK box; returns when the user has closed it.
+    virtual void ShowMessage(const std::string& text, MessageIcon icon) = 0;
+    // Modal Yes/No box with the question icon; true only for Yes.
+    virtual bool AskYesNo(const std::string& text) = 0;
+
+    // The file list. Replacing the rows leaves every row unchecked.
+    virtual void ReplaceRows(std::vector<ListRow> rows) = 0;
+    virtual int ItemCount() = 0;
+    virtual bool IsChecked(int row) = 0;
+    virtual void SetChecked(int row, bool checked) = 0;
+    virtual std::string ColumnText(int row, int column) = 0;
+
+    // Progress bar (range 0..max).
+    virtual void SetProgressRange(int max) = 0;
+    virtual void SetProgressPos(int pos) = 0;
+
+    // Text pane below the list and the help pane on top of it.
+    virtual void SetPaneText(const std::string& text) = 0;
+    virtual void ShowHelpPaneInsteadOfText() = 0;
+    virtual void NavigateHelp(const std::string& url) = 0;
+};
+
+}  // namespace mdb::desktop

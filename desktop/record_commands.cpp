@@ -1,0 +1,61 @@
+#include "record_commands.h"
+
+#include "file_info_access.h"
+#include "file_list.h"
+#include "file_list_format.h"
+#include "help_pages.h"
+#include "long_path_text.h"
+#include "site.h"
+
+namespace mdb::desktop {
+
+void OnRefreshRecords(const DesktopContext& ctx, DesktopState& state, MainView& view) {
+    if (!ShowLocalPageInHelpPane(ctx, state, view, kPageReadLog)) return;
+    view.SetPaneText("");
+    ReloadFileList(ctx, state, view);
+}
+
+void OnClearRecords(const DesktopContext& ctx, DesktopState& state, MainView& view) {
+    if (!view.AskYesNo("确定清空数据库中的日志记录吗？")) return;
+    view.SetPaneText("");
+    if (DeleteAllRecords(ctx, view) != 1) return;
+    ReloadFileList(ctx, state, view);
+    view.ShowMessage(
+        "数据库中的日志记录已经清空！\r\n\r\n\r\n下一步，请重新扫描网站目录中的MDB数据库文件。",
+        MessageIcon::Information);
+}
+
+void OnOfficialSite(const DesktopContext& ctx) {
+    if (ctx.startProgram) ctx.startProgram({"xdg-open", HomePageUrl()});
+}
+
+bool OnRowRightClick(const DesktopContext& ctx, DesktopState& state, MainView& view, int row) {
+    if (row < 0) return false;
+    const std::string key = view.ColumnText(row, kRecordKeyColumn);
+    if (key.empty() || key.size() >= kMaxRecordKeyLength) return true;
+    std::string storedPath;
+    if (LookupFilePathByKey(ctx, view, key, storedPath) != 1) return true;
+    auto path = DecodeStoredName(storedPath);
+    if (!path) return true;
+    std::lock_guard lock(state.currentFileLock);
+    state.currentFile = std::move(*path);
+    return true;
+}
+
+void OnOpenContainingFolder(const DesktopContext& ctx, DesktopState& state, MainView& view) {
+    std::string file;
+    {
+        std::lock_guard lock(state.currentFileLock);
+        file = state.currentFile;
+    }
+    if (file.empty() || file.size() > kMaxCurrentFileLength) {
+        view.ShowMessage("请先选择文件！", MessageIcon::Question);
+        return;
+    }
+    file = RemoveLongPathPrefixes(file);
+    if (!ctx.showFileInFolder || ctx.showFileInFolder(file) != 1) {
+        view.ShowMessage("打开文件所在目录失败，请重试！", MessageIcon::Question);
+    }
+}
+
+}  // namespace mdb::desktop

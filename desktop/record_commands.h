@@ -1,0 +1,32 @@
+// Commands that keep the records current or act on one listed file: refresh,
+// clear records, the web-site button, the row context menu and "open folder".
+#pragma once
+
+#include <string>
+
+#include "desktop_context.h"
+#include "desktop_state.h"
+#include "main_view.h"
+
+namespace mdb::desktop {
+
+inline constexpr std::size_t kMaxRecordKeyLength = 1024;
+inline constexpr std::size_t kMaxCurrentFileLength = 32767;
+
+// "刷新记录": local page HelpReadLog.dat, empty text pane, reload.
+void OnRefreshRecords(const DesktopContext& ctx, DesktopState& state, MainView& view);
+
+// "清空记录": question, delete every record, reload, completion notice.
+void OnClearRecords(const DesktopContext& ctx, DesktopState& state, MainView& view);
+
+// "官方网站": opens the product's home page in the default browser.
+void OnOfficialSite(const DesktopContext& ctx);
+
+// Right click on list row `row`: looks up the row's record and remembers its file
+// in currentFile. Returns false when the click was not on a row (no menu then).
+bool OnRowRightClick(const DesktopContext& ctx, DesktopState& state, MainView& view, int row);
+
+// "打开文件所在目录": shows the remembered file in the file manager.
+void OnOpenContainingFolder(const DesktopContext& ctx, DesktopState& state, MainView& view);
+
+}  // namespace mdb::desktop

@@ -1,0 +1,39 @@
+#include "refresh_watcher.h"
+
+#include <chrono>
+#include <thread>
+
+#include "file_list.h"
+#include "common/settings.h"
+
+namespace mdb::desktop {
+
+bool PollRefreshRequest(const DesktopContext& ctx, DesktopState& state, MainView& view,
+                        const std::string& iniPath) {
+    if (ReadSettingKey(iniPath, kKeyRefScanLog) != 1) return false;
+    try {
+        ReloadFileList(ctx, state, view);
+    } catch (...) {
+        // A failed reload must not end the watcher; the key is reset all the same.
+    }
+    WriteSettingKey(iniPath, kKeyRefScanLog, "0");
+    return true;
+}
+
+void RefreshWatcherThread(ThreadStartBlock<WatcherParams>* block) {
+    const WatcherParams params = *block->params;
+    block->started->Signal();
+
+    std::string exeDir;
+    if (!params.ctx.exeDirectory || params.ctx.exeDirectory(exeDir) != 1) {
+        params.view->ShowMessage("获取EXE文件路劲失败，请重试！", MessageIcon::Question);
+        return;
+    }
+    const std::string iniPath = SettingsPathIn(exeDir);
+    for (;;) {
+        PollRefreshRequest(params.ctx, *params.state, *params.view, iniPath);
+        for (int i = 0; i < 3; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+    }
+}
+
+}  // namespace mdb::desktop

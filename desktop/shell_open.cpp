@@ -1,0 +1,63 @@
+#include "shell_open.h"
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "platform/process.h"
+
+namespace mdb::desktop {
+
+std::string FileUri(std::string_view absolutePath) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string uri = "file://";
+    for (unsigned char c : absolutePath) {
+        const bool keep = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
+                          (c >= '0' && c <= '9') || c == '-' || c == '.' || c == '_' ||
+                          c == '~' || c == '/';
+        if (keep) {
+            uri += static_cast<char>(c);
+        } else {
+            uri += '%';
+            uri += kHex[c >> 4];
+            uri += kHex[c & 0xF];
+        }
+    }
+    return uri;
+}
+
+namespace {
+
+int RunAndWait(const std::vector<std::string>& argv) {
+    const platform::SpawnResult started = platform::SpawnProcess(argv);
+    if (!started.Started()) return -1;
+    return platform::WaitForProcess(started.pid);
+}
+
+}  // namespace
+
+int ShowFileInFolder(const std::string& path) {
+    if (path.empty()) return 0;
+    // gdbus quotes: the argument is a GVariant text array of one string; the URI is
+    // percent-encoded, so it holds no quote or backslash.
+    const std::vector<std::string> dbusCall = {
+        "gdbus",         "call",
+        "--session",     "--timeout",
+        "5",             "--dest",
+        "org.freedesktop.FileManager1",
+        "--object-path", "/org/freedesktop/FileManager1",
+        "--method",      "org.freedesktop.FileManager1.ShowItems",
+        "['" + FileUri(path) + "']",
+        ""};
+    if (RunAndWait(dbusCall) == 0) return 1;
+
+    const std::string folder = std::filesystem::path(path).parent_path().string();
+    if (folder.empty()) return 0;
+    const platform::SpawnResult opener =
+        platform::SpawnProcess(std::vector<std::string>{"xdg-open", folder});
+    if (!opener.Started()) return 0;
+    platform::ReapInBackground(opener.pid);
+    return 1;
+}
+
+}  // namespace mdb::desktop

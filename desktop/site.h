@@ -1,0 +1,25 @@
+// The product's web site. The host is fixed when the program is built
+// (CMake cache variable MDB_SITE_HOST).
+#pragma once
+
+#include <string>
+
+#ifndef MDB_SITE_HOST
+#define MDB_SITE_HOST "www.veloran.net"
+#endif
+
+namespace mdb::desktop {
+
+inline constexpr const char* kSiteHost = MDB_SITE_HOST;
+
+inline std::string WindowCaption() {
+    return std::string("Veloran MDB 助手 V3.00 官方网站 ") + kSiteHost;
+}
+inline std::string OnlineHelpUrl() {
+    return std::string("http://") + kSiteHost + "/mdbscouthelp.asp?from=mdbwarden&version=V300";
+}
+inline std::string HomePageUrl() {
+    return std::string("http://") + kSiteHost + "/?from=mdbwarden&version=V300";
+}
+
+}  // namespace mdb::desktop

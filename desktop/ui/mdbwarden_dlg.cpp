@@ -1,0 +1,405 @@
+#include "mdbwarden_dlg.h"
+
+#include <wx/app.h>
+#include <wx/button.h>
+#include <wx/gauge.h>
+#include <wx/listctrl.h>
+#include <wx/menu.h>
+#include <wx/msgdlg.h>
+#include <wx/stattext.h>
+#include <wx/textctrl.h>
+#include <wx/thread.h>
+#include <wx/timer.h>
+#include <wx/webview.h>
+
+#include <atomic>
+#include <fstream>
+#include <future>
+#include <iterator>
+#include <sstream>
+
+#include "desktop/file_list.h"
+#include "desktop/help_pages.h"
+#include "desktop/record_commands.h"
+#include "desktop/refresh_watcher.h"
+#include "desktop/site.h"
+#include "desktop/thread_start.h"
+#include "mdbwarden.xpm"
+
+namespace dk = mdb::desktop;
+
+namespace {
+
+wxString U8(const std::string& text) { return wxString::FromUTF8(text.data(), text.size()); }
+wxString U8(const char* text) { return wxString::FromUTF8(text); }
+
+std::string ToU8(const wxString& text) {
+    const wxScopedCharBuffer buf = text.utf8_str();
+    return std::string(buf.data(), buf.length());
+}
+
+// Message texts use CR LF line breaks; GTK wants LF.
+wxString MessageText(const std::string& text) {
+    wxString s = U8(text);
+    s.Replace("\r\n", "\n");
+    return s;
+}
+
+const char* const kBoxCaption = "Veloran MDB 助手";
+const char* const kNotAvailableText = "该功能尚未提供，请等待后续版本。";
+
+struct ColumnSpec {
+    const char* caption;
+    int width;
+    wxListColumnFormat format;
+};
+constexpr ColumnSpec kColumns[dk::kColumnCount] = {
+    {"序号", 60, wxLIST_FORMAT_LEFT},          {"文件名", 180, wxLIST_FORMAT_LEFT},
+    {"原始文件大小", 100, wxLIST_FORMAT_RIGHT}, {"压缩后文件大小", 100, wxLIST_FORMAT_RIGHT},
+    {"压缩率", 100, wxLIST_FORMAT_RIGHT},       {"路径", 800, wxLIST_FORMAT_LEFT},
+    {"fid", 1, wxLIST_FORMAT_LEFT},
+};
+
+struct ButtonSpec {
+    int id;
+    const char* label;
+    int x, y, w, h;
+};
+constexpr ButtonSpec kButtons[] = {
+    {IDC_SCAN, "扫描数据库文件", 8, 37, 70, 21},
+    {IDC_COMPACT_ALL, "压缩全部数据库", 83, 37, 70, 21},
+    {IDC_COMPACT_CHECKED, "压缩选择数据库", 158, 37, 70, 21},
+    {IDC_STOP_COMPACT, "停止压缩", 233, 37, 70, 21},
+    {IDC_REFRESH, "刷新记录", 308, 37, 70, 21},
+    {IDC_CLEAR_RECORDS, "清空记录", 383, 37, 70, 21},
+    {IDC_WEB_SITE, "官方网站", 458, 37, 70, 21},
+    {IDC_UNCHECK_ALL, "清除已选 √", 8, 68, 58, 14},
+    {IDC_CHECK_ALL, "全选 √", 70, 68, 58, 14},
+};
+
+// The start page used when neither the online help nor a local page can be shown.
+const char* const kBuiltInStartPage =
+    "<!DOCTYPE html><html lang=\"zh-CN\"><head><meta charset=\"utf-8\"><title>Veloran MDB "
+    "助手</title></head><body style=\"font-family:sans-serif;margin:16px\"><h3>Veloran MDB "
+    "助手 V3.00</h3><p>暂时无法打开在线帮助。请先点击“扫描数据库文件”查找网站目录中的 "
+    "Access 数据库，再勾选需要压缩的文件并点击“压缩选择数据库”。</p></body></html>";
+
+}  // namespace
+
+struct CMdbwardenDlg::Gate {
+    std::atomic<bool> alive{true};
+};
+
+CMdbwardenDlg::CMdbwardenDlg(dk::DesktopContext ctx, dk::DesktopState& state)
+    : ctx_(std::move(ctx)), state_(state), gate_(std::make_shared<Gate>()) {
+    // Dialog units depend on the font, so the font comes before anything is placed.
+    SetFont(wxFont(9, wxFONTFAMILY_DEFAULT, wxFONTSTYLE_NORMAL, wxFONTWEIGHT_NORMAL, false,
+                   U8("宋体")));
+    Create(nullptr, wxID_ANY, U8(dk::WindowCaption()), wxDefaultPosition, wxDefaultSize,
+           wxCAPTION | wxRESIZE_BORDER | wxSYSTEM_MENU | wxMINIMIZE_BOX | wxMAXIMIZE_BOX |
+               wxCLOSE_BOX);
+    SetIcon(wxIcon(mdbwarden_xpm));
+    CreateControls();
+    SetClientSize(ConvertDialogToPixels(wxSize(678, 472)));
+
+    Bind(wxEVT_SIZE, &CMdbwardenDlg::OnSize, this);
+    Bind(wxEVT_CHAR_HOOK, &CMdbwardenDlg::OnCharHook, this);
+    Bind(wxEVT_CLOSE_WINDOW, &CMdbwardenDlg::OnClose, this);
+    Bind(wxEVT_LIST_COL_CLICK, &CMdbwardenDlg::OnColumnClick, this, IDC_LIST_FILES);
+    Bind(wxEVT_LIST_ITEM_RIGHT_CLICK, &CMdbwardenDlg::OnItemRightClick, this, IDC_LIST_FILES);
+    Bind(wxEVT_WEBVIEW_ERROR, &CMdbwardenDlg::OnHelpError, this, IDC_HELP_PANE);
+    fallbackTimer_.SetOwner(this);
+    Bind(wxEVT_TIMER, [this](wxTimerEvent&) { ShowStartPageFallback(); });
+    Bind(wxEVT_MENU,
+         [this](wxCommandEvent&) { dk::OnOpenContainingFolder(ctx_, state_, *this); },
+         ID_OPEN_CONTAINING_FOLDER);
+
+    Bind(wxEVT_BUTTON, &CMdbwardenDlg::OnNotAvailable, this, IDC_SCAN);
+    Bind(wxEVT_BUTTON, &CMdbwardenDlg::OnNotAvailable, this, IDC_COMPACT_ALL);
+    Bind(wxEVT_BUTTON, &CMdbwardenDlg::OnNotAvailable, this, IDC_COMPACT_CHECKED);
+    Bind(wxEVT_BUTTON, &CMdbwardenDlg::OnNotAvailable, this, IDC_STOP_COMPACT);
+    Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { dk::OnRefreshRecords(ctx_, state_, *this); },
+         IDC_REFRESH);
+    Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { dk::OnClearRecords(ctx_, state_, *this); },
+         IDC_CLEAR_RECORDS);
+    Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { dk::OnOfficialSite(ctx_); }, IDC_WEB_SITE);
+    Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { dk::UncheckAllRows(*this); }, IDC_UNCHECK_ALL);
+    Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { dk::CheckAllRows(*this); }, IDC_CHECK_ALL);
+}
+
+CMdbwardenDlg::~CMdbwardenDlg() { gate_->alive = false; }
+
+void CMdbwardenDlg::CreateControls() {
+    auto at = [this](int x, int y) { return ConvertDialogToPixels(wxPoint(x, y)); };
+    auto size = [this](int w, int h) { return ConvertDialogToPixels(wxSize(w, h)); };
+
+    title_ = new wxStaticText(this, IDC_TITLE, U8("Veloran MDB 助手"), at(11, 13), size(361, 14),
+                              wxALIGN_CENTRE_HORIZONTAL | wxST_NO_AUTORESIZE);
+    title_->SetFont(wxFont(wxSize(0, 22), wxFONTFAMILY_SWISS, wxFONTSTYLE_NORMAL,
+                           wxFONTWEIGHT_NORMAL, false, U8("宋体")));
+    title_->Refresh();
+
+    for (const ButtonSpec& b : kButtons) {
+        auto* button = new wxButton(this, b.id, U8(b.label), at(b.x, b.y), size(b.w, b.h));
+        if (b.id == IDC_SCAN) button->SetDefault();
+    }
+
+    progress_ = new wxGauge(this, IDC_PROGRESS, 100, at(135, 74), size(386, 8),
+                            static_cast<long>(wxGA_HORIZONTAL) | wxBORDER_SIMPLE);
+
+    list_ = new wxListCtrl(this, IDC_LIST_FILES, at(5, 88), size(668, 259),
+                           wxLC_REPORT | wxLC_HRULES | wxLC_VRULES | wxBORDER_SUNKEN | wxTAB_TRAVERSAL);
+    list_->EnableCheckBoxes(true);
+    for (int c = 0; c < dk::kColumnCount; ++c) {
+        list_->InsertColumn(c, U8(kColumns[c].caption), kColumns[c].format, kColumns[c].width);
+    }
+
+    textPane_ = new wxTextCtrl(this, IDC_TEXT_PANE, wxString(), at(5, 350), size(668, 117),
+                               wxTE_MULTILINE | wxTE_READONLY | wxVSCROLL | wxBORDER_SUNKEN);
+    helpPane_ = wxWebView::New(this, IDC_HELP_PANE, wxString(), at(5, 352), size(668, 115));
+}
+
+void CMdbwardenDlg::InitDialog() {
+    list_->DeleteAllItems();
+    dk::ReloadFileList(ctx_, state_, *this);
+
+    dk::StartThreadWithHandshake(&dk::RefreshWatcherThread,
+                                 dk::WatcherParams{ctx_, &state_, this});
+
+    state_.helpPaneShown = 1;
+    textPane_->Hide();
+    helpPane_->Show();
+    helpPane_->LoadURL(U8(dk::OnlineHelpUrl()));
+    list_->SetFocus();
+}
+
+void CMdbwardenDlg::OnSize(wxSizeEvent& event) {
+    event.Skip();
+    // The first notification arrives while the window is being created.
+    if (sizeNotifications_++ == 0) return;
+    const wxSize client = GetClientSize();
+    const int cx = client.x;
+    const int cy = client.y;
+    if (list_) {
+        const wxPoint pos = list_->GetPosition();
+        list_->SetSize(pos.x, pos.y, cx - 2 * pos.x, cy - pos.y - 195);
+        list_->Refresh();
+    }
+    for (wxWindow* pane : {static_cast<wxWindow*>(textPane_), static_cast<wxWindow*>(helpPane_)}) {
+        if (!pane) continue;
+        const int left = pane->GetPosition().x;
+        pane->SetSize(left, cy - 190, cx - 2 * left, 180);
+        pane->Refresh();
+    }
+}
+
+void CMdbwardenDlg::OnCharHook(wxKeyEvent& event) {
+    const int key = event.GetKeyCode();
+    if (key == WXK_ESCAPE) {
+        // Esc goes to the focused control and never closes the window.
+        event.DoAllowNextEvent();
+        return;
+    }
+    if ((key == WXK_RETURN || key == WXK_NUMPAD_ENTER) && !event.HasAnyModifiers()) {
+        wxWindow* focus = FindFocus();
+        if (!wxDynamicCast(focus, wxButton)) {
+            // Enter runs the default button, wherever the focus is.
+            wxCommandEvent click(wxEVT_BUTTON, IDC_SCAN);
+            click.SetEventObject(FindWindow(IDC_SCAN));
+            ProcessWindowEvent(click);
+            return;
+        }
+    }
+    event.Skip();
+}
+
+void CMdbwardenDlg::OnClose(wxCloseEvent&) {
+    // Closing the window ends the program at once, without a question.
+    gate_->alive = false;
+    Destroy();
+    wxTheApp->ExitMainLoop();
+}
+
+void CMdbwardenDlg::OnColumnClick(wxListEvent& event) {
+    dk::OnColumnHeaderClick(ctx_, state_, *this, event.GetColumn());
+}
+
+void CMdbwardenDlg::OnItemRightClick(wxListEvent& event) {
+    const int row = static_cast<int>(event.GetIndex());
+    if (!dk::OnRowRightClick(ctx_, state_, *this, row)) return;
+    wxMenu menu;
+    menu.Append(ID_OPEN_CONTAINING_FOLDER, U8("打开文件所在目录"));
+    PopupMenu(&menu);
+}
+
+void CMdbwardenDlg::OnHelpError(wxWebViewEvent& event) {
+    // Only a failure of the online page is replaced; local pages are ours.
+    const std::string url = ToU8(event.GetURL());
+    if (url.rfind("http", 0) != 0 || onlineHelpFailed_) return;
+    onlineHelpFailed_ = true;
+    // WebKit puts its own error page up right after this event; ours replaces it a
+    // moment later.
+    fallbackTimer_.StartOnce(300);
+}
+
+void CMdbwardenDlg::ShowStartPageFallback() {
+    const std::string url = dk::FallbackStartPageUrl(ctx_);
+    if (!url.empty()) {
+        NavigateHelp(url);
+    } else {
+        helpPane_->SetPage(U8(kBuiltInStartPage), wxString());
+    }
+}
+
+void CMdbwardenDlg::OnNotAvailable(wxCommandEvent&) {
+    ShowMessage(kNotAvailableText, dk::MessageIcon::Information);
+}
+
+// ---- marshalling -------------------------------------------------------------
+
+void CMdbwardenDlg::RunOnGuiAndWait(const std::function<void()>& fn) {
+    if (wxThread::IsMain()) {
+        fn();
+        return;
+    }
+    std::promise<void> done;
+    std::future<void> finished = done.get_future();
+    wxTheApp->CallAfter([gate = gate_, &fn, &done] {
+        if (gate->alive) fn();
+        done.set_value();
+    });
+    finished.wait();
+}
+
+void CMdbwardenDlg::RunOnGui(std::function<void()> fn) {
+    if (wxThread::IsMain()) {
+        fn();
+        return;
+    }
+    wxTheApp->CallAfter([gate = gate_, fn = std::move(fn)] {
+        if (gate->alive) fn();
+    });
+}
+
+// ---- the view ----------------------------------------------------------------
+
+void CMdbwardenDlg::ShowMessageNow(const std::string& text, dk::MessageIcon icon) {
+    long style = wxOK;
+    switch (icon) {
+        case dk::MessageIcon::Question: style |= wxICON_QUESTION; break;
+        case dk::MessageIcon::Information: style |= wxICON_INFORMATION; break;
+        case dk::MessageIcon::Error: style |= wxICON_ERROR; break;
+    }
+    wxMessageDialog box(this, MessageText(text), U8(kBoxCaption), style);
+    box.SetOKLabel(U8("确定"));
+    box.ShowModal();
+}
+
+bool CMdbwardenDlg::AskYesNoNow(const std::string& text) {
+    wxMessageDialog box(this, MessageText(text), U8(kBoxCaption),
+                        wxYES_NO | wxNO_DEFAULT | wxICON_QUESTION);
+    box.SetYesNoLabels(U8("是(&Y)"), U8("否(&N)"));
+    return box.ShowModal() == wxID_YES;
+}
+
+void CMdbwardenDlg::ShowMessage(const std::string& text, dk::MessageIcon icon) {
+    RunOnGuiAndWait([&] { ShowMessageNow(text, icon); });
+}
+
+bool CMdbwardenDlg::AskYesNo(const std::string& text) {
+    bool yes = false;
+    RunOnGuiAndWait([&] { yes = AskYesNoNow(text); });
+    return yes;
+}
+
+void CMdbwardenDlg::ReplaceRowsNow(const std::vector<dk::ListRow>& rows) {
+    list_->Freeze();
+    list_->DeleteAllItems();
+    long index = 0;
+    for (const dk::ListRow& row : rows) {
+        const long item = list_->InsertItem(index, U8(row.number));
+        list_->SetItem(item, 1, U8(row.fileName));
+        list_->SetItem(item, 2, U8(row.originalSize));
+        list_->SetItem(item, 3, U8(row.compactedSize));
+        list_->SetItem(item, 4, U8(row.ratio));
+        list_->SetItem(item, 5, U8(row.filePath));
+        list_->SetItem(item, 6, U8(row.recordKey));
+        ++index;
+    }
+    // The list only reports right clicks on rows once some row has the focus.
+    if (index > 0) list_->SetItemState(0, wxLIST_STATE_FOCUSED, wxLIST_STATE_FOCUSED);
+    list_->Thaw();
+}
+
+void CMdbwardenDlg::ReplaceRows(std::vector<dk::ListRow> rows) {
+    if (wxThread::IsMain()) {
+        ReplaceRowsNow(rows);
+        return;
+    }
+    // Reloads on other threads hand over a complete set of rows; the list shows the
+    // sets in the order the reloads finished.
+    RunOnGui([this, rows = std::move(rows)] { ReplaceRowsNow(rows); });
+}
+
+int CMdbwardenDlg::ItemCount() {
+    int count = 0;
+    RunOnGuiAndWait([&] { count = list_->GetItemCount(); });
+    return count;
+}
+
+bool CMdbwardenDlg::IsChecked(int row) {
+    bool checked = false;
+    RunOnGuiAndWait([&] {
+        if (row >= 0 && row < list_->GetItemCount()) checked = list_->IsItemChecked(row);
+    });
+    return checked;
+}
+
+void CMdbwardenDlg::SetChecked(int row, bool checked) {
+    RunOnGuiAndWait([&] {
+        if (row >= 0 && row < list_->GetItemCount()) list_->CheckItem(row, checked);
+    });
+}
+
+std::string CMdbwardenDlg::ColumnText(int row, int column) {
+    std::string text;
+    RunOnGuiAndWait([&] {
+        if (row >= 0 && row < list_->GetItemCount()) text = ToU8(list_->GetItemText(row, column));
+    });
+    return text;
+}
+
+void CMdbwardenDlg::SetProgressRange(int max) {
+    RunOnGui([this, max] { progress_->SetRange(max); });
+}
+
+void CMdbwardenDlg::SetProgressPos(int pos) {
+    RunOnGui([this, pos] { progress_->SetValue(pos); });
+}
+
+void CMdbwardenDlg::SetPaneText(const std::string& text) {
+    RunOnGuiAndWait([&] { textPane_->ChangeValue(U8(text)); });
+}
+
+void CMdbwardenDlg::ShowHelpPaneInsteadOfText() {
+    RunOnGuiAndWait([&] {
+        textPane_->Hide();
+        helpPane_->Show();
+    });
+}
+
+void CMdbwardenDlg::NavigateHelp(const std::string& url) {
+    RunOnGuiAndWait([&] {
+        // A local page is handed over as HTML: WebKit would not treat a ".dat" file
+        // as a web page by itself.
+        const std::string local = dk::LocalPathOfPageUrl(url);
+        if (local.empty()) {
+            helpPane_->LoadURL(U8(url));
+            return;
+        }
+        std::ifstream in(local, std::ios::binary);
+        const std::string html((std::istreambuf_iterator<char>(in)),
+                               std::istreambuf_iterator<char>());
+        helpPane_->SetPage(U8(html), U8(url));
+    });
+}

@@ -1,0 +1,106 @@
+// The main window of mdbwarden. It lays the controls out at their dialog-unit
+// positions, forwards every button to the toolkit-free commands and implements
+// the view those commands talk to. Calls from background threads are moved to the
+// user-interface thread.
+#pragma once
+
+#include <wx/dialog.h>
+#include <wx/timer.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "desktop/desktop_context.h"
+#include "desktop/desktop_state.h"
+#include "desktop/main_view.h"
+
+class wxButton;
+class wxGauge;
+class wxListCtrl;
+class wxListEvent;
+class wxStaticText;
+class wxTextCtrl;
+class wxWebView;
+class wxWebViewEvent;
+
+// Control ids of the window.
+enum MdbwardenControlId {
+    IDC_LIST_FILES = 1018,
+    IDC_TEXT_PANE = 1019,
+    IDC_TITLE = 1036,
+    IDC_REFRESH = 1047,
+    IDC_COMPACT_CHECKED = 1048,
+    IDC_COMPACT_ALL = 1050,
+    IDC_CLEAR_RECORDS = 1051,
+    IDC_WEB_SITE = 1062,
+    IDC_PROGRESS = 1064,
+    IDC_STOP_COMPACT = 1065,
+    IDC_SCAN = 1066,
+    IDC_UNCHECK_ALL = 1068,
+    IDC_CHECK_ALL = 1073,
+    IDC_HELP_PANE = 1082,
+    ID_OPEN_CONTAINING_FOLDER = 32777,
+};
+
+class CMdbwardenDlg : public wxDialog, public mdb::desktop::MainView {
+public:
+    CMdbwardenDlg(mdb::desktop::DesktopContext ctx, mdb::desktop::DesktopState& state);
+    ~CMdbwardenDlg() override;
+
+    // Start-up after the window exists: list, background threads, help page.
+    void InitDialog();
+
+    // mdb::desktop::MainView
+    void ShowMessage(const std::string& text, mdb::desktop::MessageIcon icon) override;
+    bool AskYesNo(const std::string& text) override;
+    void ReplaceRows(std::vector<mdb::desktop::ListRow> rows) override;
+    int ItemCount() override;
+    bool IsChecked(int row) override;
+    void SetChecked(int row, bool checked) override;
+    std::string ColumnText(int row, int column) override;
+    void SetProgressRange(int max) override;
+    void SetProgressPos(int pos) override;
+    void SetPaneText(const std::string& text) override;
+    void ShowHelpPaneInsteadOfText() override;
+    void NavigateHelp(const std::string& url) override;
+
+    // Rows currently shown (for the benchmark and the end-to-end check).
+    wxListCtrl* FileList() const { return list_; }
+
+private:
+    struct Gate;
+
+    void CreateControls();
+    void OnSize(wxSizeEvent& event);
+    void OnCharHook(wxKeyEvent& event);
+    void OnClose(wxCloseEvent& event);
+    void OnColumnClick(wxListEvent& event);
+    void OnItemRightClick(wxListEvent& event);
+    void OnHelpError(wxWebViewEvent& event);
+    void OnNotAvailable(wxCommandEvent& event);
+    void ShowStartPageFallback();
+
+    // Runs `fn` on the user-interface thread and waits for it.
+    void RunOnGuiAndWait(const std::function<void()>& fn);
+    // Runs `fn` on the user-interface thread; returns at once from other threads.
+    void RunOnGui(std::function<void()> fn);
+
+    void ShowMessageNow(const std::string& text, mdb::desktop::MessageIcon icon);
+    bool AskYesNoNow(const std::string& text);
+    void ReplaceRowsNow(const std::vector<mdb::desktop::ListRow>& rows);
+
+    mdb::desktop::DesktopContext ctx_;
+    mdb::desktop::DesktopState& state_;
+    std::shared_ptr<Gate> gate_;
+
+    wxStaticText* title_ = nullptr;
+    wxGauge* progress_ = nullptr;
+    wxListCtrl* list_ = nullptr;
+    wxTextCtrl* textPane_ = nullptr;
+    wxWebView* helpPane_ = nullptr;
+    int sizeNotifications_ = 0;
+    bool onlineHelpFailed_ = false;
+    wxTimer fallbackTimer_;
+};

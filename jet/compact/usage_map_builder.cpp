@@ -1,5 +1,6 @@
 #include "jet/compact/usage_map_builder.h"
 
+#include <algorithm>
 #include <cassert>
 
 #include "jet/compact/put_bytes.h"
@@ -83,18 +84,47 @@ std::vector<std::vector<std::uint8_t>> UsageMapBuilder::BitmapPages() const {
     return pages;
 }
 
-std::vector<std::uint8_t> UsageMapBuilder::InlineFreeRow(std::uint32_t file_pages) const {
+// Clears the bits of marked pages in a bitmap describing [lo, lo + bits).
+static void ClearMarked(std::vector<std::uint8_t>& buf, std::size_t bitmap_at, std::uint64_t lo,
+                        std::uint64_t bits, const std::vector<PageRange>& ranges) {
+    for (const auto& r : ranges) {
+        std::uint64_t a = std::max<std::uint64_t>(r.first, lo);
+        std::uint64_t b = std::min<std::uint64_t>(r.end, lo + bits);
+        for (std::uint64_t p = a; p < b; ++p)
+            buf[bitmap_at + (p - lo) / 8] &= static_cast<std::uint8_t>(~(1u << ((p - lo) % 8)));
+    }
+}
+
+std::vector<std::uint8_t> UsageMapBuilder::InlineFreeRow() const {
     std::vector<std::uint8_t> row(5 + bitmap_bytes_, 0);
     row[0] = 0x00;
     PutU32(row, 1, 0);
     const std::uint64_t bits = bitmap_bytes_ * 8;
-    // Every page starts free; used pages inside the file are cleared.
     SetBits(row, 5, 0, bits);
-    for (const auto& r : ranges_) {
-        for (std::uint64_t p = r.first; p < r.end && p < bits; ++p)
-            row[5 + p / 8] &= static_cast<std::uint8_t>(~(1u << (p % 8)));
+    ClearMarked(row, 5, 0, bits, ranges_);
+    return row;
+}
+
+std::vector<std::vector<std::uint8_t>> UsageMapBuilder::FreeBitmapPages(std::size_t slots) const {
+    const std::uint32_t per = layout_.PagesPerBitmapPage();
+    std::vector<std::vector<std::uint8_t>> pages;
+    for (std::size_t s = 0; s < slots; ++s) {
+        std::vector<std::uint8_t> page(layout_.page_size, 0);
+        page[0] = 0x05;
+        page[1] = 0x01;
+        SetBits(page, 4, 0, per);
+        ClearMarked(page, 4, std::uint64_t{s} * per, per, ranges_);
+        pages.push_back(std::move(page));
     }
-    (void)file_pages;
+    return pages;
+}
+
+std::vector<std::uint8_t> UsageMapBuilder::FreeReferenceRow(
+    const std::vector<std::uint32_t>& bitmap_pages) const {
+    assert(bitmap_pages.size() <= layout_.reference_pointers);
+    std::vector<std::uint8_t> row(1 + 4 * layout_.reference_pointers, 0);
+    row[0] = 0x01;
+    for (std::size_t i = 0; i < bitmap_pages.size(); ++i) PutU32(row, 1 + 4 * i, bitmap_pages[i]);
     return row;
 }
 

@@ -43,9 +43,13 @@ public:
     std::vector<std::uint8_t> ReferenceRow(const std::vector<std::uint32_t>& bitmap_pages) const;
     std::vector<std::vector<std::uint8_t>> BitmapPages() const;
 
-    // Global map: a row whose set bits are the pages NOT in this set, within
-    // [start, start + 8 * bitmap bytes), pages past file_pages included.
-    std::vector<std::uint8_t> InlineFreeRow(std::uint32_t file_pages) const;
+    // The global map, whose set bits are the pages NOT in this set: every page not
+    // marked is free, pages past the end of the file included, as Jet writes it.
+    // Inline: a row starting at page 0 with this builder's bitmap size.
+    std::vector<std::uint8_t> InlineFreeRow() const;
+    // Reference: type-5 pages for slots [0, slots) and the row pointing at them.
+    std::vector<std::vector<std::uint8_t>> FreeBitmapPages(std::size_t slots) const;
+    std::vector<std::uint8_t> FreeReferenceRow(const std::vector<std::uint32_t>& bitmap_pages) const;
 
 private:
     std::vector<std::uint32_t> Slots() const;  // reference slots with a marked page

@@ -2,6 +2,10 @@
 
 #include <iostream>
 
+#include <cstdio>
+#include <map>
+
+#include "jet/checker.h"
 #include "jet/csv_export.h"
 #include "jet/database.h"
 
@@ -36,13 +40,6 @@ int RunExport(const std::string& file, const std::string& table) {
         return kExitUsage;
     }
     return kExitOk;
-}
-
-int RunInfo(const std::string& file) {
-    return kExitUsage;
-}
-int RunCheck(const std::string& file) {
-    return kExitUsage;
 }
 
 }  // namespace mdbcompact

@@ -1,0 +1,429 @@
+#include "jet/compact/compactor.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cassert>
+#include <map>
+#include <memory>
+#include <set>
+
+#include "jet/compact/id_map.h"
+#include "jet/compact/index_rewriter.h"
+#include "jet/compact/index_tree_builder.h"
+#include "jet/compact/layout_planner.h"
+#include "jet/compact/long_value_copier.h"
+#include "jet/compact/map_rows.h"
+#include "jet/compact/output_file.h"
+#include "jet/compact/page_layout.h"
+#include "jet/compact/put_bytes.h"
+#include "jet/compact/row_page_writer.h"
+#include "jet/compact/tdef_rewriter.h"
+#include "jet/compact/verifier.h"
+#include "jet/database.h"
+#include "jet/row.h"
+#include "jet/table.h"
+#include "jet/usage_map.h"
+
+namespace jet {
+namespace {
+
+constexpr std::size_t kNoMap = static_cast<std::size_t>(-1);
+// Pages the compaction keeps cached from the source (a bounded working set).
+constexpr std::size_t kSourceCachePages = 512;
+
+// One table of the source and what the new file makes of it.
+struct TableJob {
+    const CatalogEntry* entry = nullptr;
+    const TableDef* def = nullptr;
+    std::vector<std::uint32_t> new_pages;  // the definition's pages in the new file
+    std::size_t owned_map = kNoMap, free_map = kNoMap;
+    std::vector<std::size_t> lv_owned, lv_free;  // per long_value_columns entry
+    std::vector<std::size_t> index_map;          // per real index
+    std::vector<std::uint32_t> index_root;       // per real index, new root page
+    std::vector<std::size_t> id_columns;         // positions in def->columns
+    std::uint32_t live_rows = 0;
+    std::uint32_t new_tdef() const { return new_pages.front(); }
+};
+
+bool IsKnownPageType(std::uint8_t t) { return t <= kPageUsageBitmap; }
+
+class Repacker {
+public:
+    Repacker(Database& db, OutputFile& out, const CompactProgressFn& progress)
+        : db_(db), src_(db.file()), out_(out), progress_(progress),
+          layout_(PageLayout::For(db.header().format)), maps_(layout_), alloc_(2) {}
+
+    // Writes the whole new file. Throws FormatError when the source cannot be
+    // carried over; returns the page count of the new file.
+    std::uint32_t Run();
+
+    const IdMap& ids() const { return ids_; }
+    const std::vector<std::uint32_t>& fillers() const { return fillers_; }
+
+private:
+    void PlanTables();
+    void CollectStaleIds();
+    void PlanNumbers();
+    void RepackTable(TableJob& job);
+    void WriteDefinition(const TableJob& job);
+    void WriteGlobalMap();
+    void Write(std::uint32_t page, std::span<const std::uint8_t> bytes);
+    std::uint32_t NextPage() { return alloc_.TakeRun(1); }
+    void Report(CompactProgress::Stage stage, std::uint64_t done, std::uint64_t total) {
+        if (progress_) progress_({stage, done, total});
+    }
+
+    Database& db_;
+    PageFile& src_;
+    OutputFile& out_;
+    const CompactProgressFn& progress_;
+    PageLayout layout_;
+    MapRows maps_;
+    PageAllocator alloc_;
+    IdMap ids_;
+    std::vector<TableJob> jobs_;                          // by old definition page
+    std::map<std::uint32_t, std::uint32_t> tdef_moves_;   // old definition page -> new
+    std::vector<std::uint32_t> fillers_;                  // free pages kept for stale Ids
+    std::uint64_t rows_total_ = 0, rows_done_ = 0;
+};
+
+void Repacker::Write(std::uint32_t page, std::span<const std::uint8_t> bytes) {
+    std::string err;
+    if (!out_.WritePage(page, bytes, &err)) throw std::runtime_error(err);
+}
+
+void Repacker::PlanTables() {
+    std::set<std::uint32_t> seen;
+    for (const CatalogEntry* e : db_.Tables(true)) {
+        if (!seen.insert(e->tdef_page()).second)
+            ThrowFormat("two tables of the catalog share definition page " +
+                        std::to_string(e->tdef_page()));
+        TableJob job;
+        job.entry = e;
+        job.def = &db_.Definition(e->tdef_page());
+        for (std::size_t i = 0; i < job.def->columns.size(); ++i)
+            if (IsIdColumn(e->name, job.def->columns[i].name) &&
+                job.def->columns[i].type == kColLong)
+                job.id_columns.push_back(i);
+        rows_total_ += job.def->row_count;
+        jobs_.push_back(std::move(job));
+    }
+    std::sort(jobs_.begin(), jobs_.end(),
+              [](const TableJob& a, const TableJob& b) { return a.def->page < b.def->page; });
+    if (jobs_.empty() || jobs_.front().def->page != kCatalogPage)
+        ThrowFormat("the catalog does not list itself on page 2");
+}
+
+void Repacker::CollectStaleIds() {
+    std::set<std::int32_t> known{0x0F000000};
+    for (const auto& e : db_.catalog()) known.insert(e.id);
+    auto consider = [&](std::int64_t id) {
+        // Only an Id that a page number could equal matters.
+        if (id > 0 && !known.count(static_cast<std::int32_t>(id)) && id < (1 << 24))
+            alloc_.Avoid(static_cast<std::uint32_t>(id));
+    };
+    for (const TableJob& job : jobs_) {
+        for (const auto& li : job.def->logical_indexes)
+            if (li.related_table) consider(li.related_table);
+        if (job.id_columns.empty()) continue;
+        TableReader reader(src_, *job.def);
+        reader.ForEachRow([&](const RowRef& r) {
+            CrackedRow cr = CrackRow(*job.def, r.bytes, src_.jet3());
+            for (std::size_t ci : job.id_columns) {
+                const FieldRef& f = cr.fields[ci];
+                if (!f.null && f.size == 4) consider(static_cast<std::int32_t>(U32(r.bytes, f.begin)));
+            }
+            return true;
+        });
+    }
+}
+
+void Repacker::PlanNumbers() {
+    // Table definitions first, in their old order: Ids keep their order.
+    for (TableJob& job : jobs_) {
+        const TableDef& d = *job.def;
+        job.new_pages.push_back(alloc_.TakeDefinition());
+        for (std::size_t i = 1; i < d.pages.size(); ++i) job.new_pages.push_back(NextPage());
+        tdef_moves_[d.page] = job.new_tdef();
+        std::int32_t old_id = job.entry->id;
+        std::int32_t new_id = static_cast<std::int32_t>(
+            (static_cast<std::uint32_t>(old_id) & 0xFF000000u) | job.new_tdef());
+        ids_.Add(old_id, new_id);
+    }
+    // Then one row per usage map.
+    for (TableJob& job : jobs_) {
+        const TableDef& d = *job.def;
+        if (!d.owned_map.null()) job.owned_map = maps_.Reserve();
+        if (!d.free_map.null()) job.free_map = maps_.Reserve();
+        for (const auto& lv : d.long_value_columns) {
+            job.lv_owned.push_back(lv.owned_map.null() ? kNoMap : maps_.Reserve());
+            job.lv_free.push_back(lv.free_map.null() ? kNoMap : maps_.Reserve());
+        }
+        for (const auto& ix : d.real_indexes) job.index_map.push_back(ix.map.null() ? kNoMap : maps_.Reserve());
+    }
+    std::vector<std::uint32_t> map_pages;
+    for (std::uint32_t i = 0; i < maps_.PagesNeeded(); ++i) map_pages.push_back(alloc_.Take());
+    maps_.PlacePages(std::move(map_pages));
+    // Numbers skipped for stale Ids and not used by map pages stay free.
+    while (!alloc_.spare().empty()) fillers_.push_back(alloc_.Take());
+}
+
+void Repacker::RepackTable(TableJob& job) {
+    const TableDef& d = *job.def;
+    const bool jet3 = src_.jet3();
+    const ReadLimits limits;
+    TableReader reader(src_, d, limits);
+    // Every page the table's map reaches must be of a kind we know.
+    {
+        UsageMap owned = ReadUsageMap(src_, d.owned_map, src_.page_count());
+        for (std::uint32_t p : owned.pages) {
+            if (p >= src_.page_count()) break;
+            std::uint8_t t = src_.Read(p).type();
+            if (!IsKnownPageType(t))
+                ThrowFormat("page " + std::to_string(p) + " of table '" + job.entry->name +
+                            "' has an unknown page type (" + std::to_string(t) + ")");
+        }
+    }
+    auto sink = [this](std::uint32_t page, std::vector<std::uint8_t> bytes) { Write(page, bytes); };
+    auto next = [this] { return NextPage(); };
+
+    // Long values, one column after the other, so each column's pages are one run.
+    std::vector<std::size_t> lv_cols;
+    for (std::size_t i = 0; i < d.columns.size(); ++i)
+        if (IsLongValueType(d.columns[i].type)) lv_cols.push_back(i);
+    std::vector<std::vector<RowAddr>> lv_new(lv_cols.size());
+    for (std::size_t k = 0; k < lv_cols.size(); ++k) {
+        std::size_t ci = lv_cols[k];
+        RowPageWriter w(layout_, kLvalOwner, next, sink);
+        reader.ForEachRow([&](const RowRef& r) {
+            CrackedRow cr = CrackRow(d, r.bytes, jet3);
+            const FieldRef& f = cr.fields[ci];
+            RowAddr moved;
+            if (!f.null && f.size >= kLongValueHeaderSize) {
+                LongValueHeader h = ParseLongValueHeader(r.bytes.subspan(f.begin, f.size));
+                if (h.kind != LongValueHeader::Kind::Inline)
+                    moved = CopyLongValue(src_, h, w, limits, alloc_.page_count());
+            }
+            lv_new[k].push_back(moved);
+            return true;
+        });
+        w.Flush();
+        // The column's maps, when the definition lists them.
+        for (std::size_t e = 0; e < d.long_value_columns.size(); ++e) {
+            if (d.long_value_columns[e].column != d.columns[ci].number) continue;
+            if (job.lv_owned[e] != kNoMap)
+                for (std::uint32_t p : w.pages()) maps_.Map(job.lv_owned[e]).AddPage(p);
+            if (job.lv_free[e] != kNoMap && !w.pages().empty() && w.free_space().back() > 0)
+                maps_.Map(job.lv_free[e]).AddPage(w.pages().back());
+        }
+    }
+
+    // The rows, densely, in their old order.
+    RowMap rows;
+    RowPageWriter w(layout_, job.new_tdef(), next, sink);
+    std::size_t ordinal = 0;
+    const std::size_t max_row = DataPageBuilder::MaxRowSize(layout_);
+    reader.ForEachRow([&](const RowRef& r) {
+        std::vector<std::uint8_t> row(r.bytes.begin(), r.bytes.end());
+        CrackedRow cr = CrackRow(d, r.bytes, jet3);
+        for (std::size_t k = 0; k < lv_cols.size(); ++k) {
+            if (ordinal >= lv_new[k].size()) ThrowFormat("rows changed while reading");
+            const RowAddr& a = lv_new[k][ordinal];
+            if (a.null()) continue;
+            const FieldRef& f = cr.fields[lv_cols[k]];
+            PutRowPointer(row, f.begin + 4, a.page, a.row);
+        }
+        for (std::size_t ci : job.id_columns) {
+            const FieldRef& f = cr.fields[ci];
+            if (f.null || f.size != 4) continue;
+            std::int32_t id = static_cast<std::int32_t>(U32(r.bytes, f.begin));
+            if (ids_.Moves(id)) PutU32(row, f.begin, static_cast<std::uint32_t>(ids_.Map(id)));
+        }
+        if (row.empty() || row.size() > max_row)
+            ThrowFormat("row " + r.slot.ToString() + " has an impossible size");
+        rows.Add(r.slot, w.Place(row));
+        ++ordinal;
+        if (++rows_done_ % 1024 == 0) Report(CompactProgress::Stage::Writing, rows_done_, rows_total_);
+        return true;
+    });
+    w.Flush();
+    job.live_rows = static_cast<std::uint32_t>(ordinal);
+    if (job.owned_map != kNoMap)
+        for (std::uint32_t p : w.pages()) maps_.Map(job.owned_map).AddPage(p);
+    if (job.free_map != kNoMap && !w.pages().empty() && w.free_space().back() > 0)
+        maps_.Map(job.free_map).AddPage(w.pages().back());
+
+    // Every index, rebuilt from its entries with the new row pointers.
+    for (std::size_t i = 0; i < d.real_indexes.size(); ++i) {
+        const RealIndex& ix = d.real_indexes[i];
+        bool id_key = false;
+        if (!ix.columns.empty())
+            for (std::size_t ci : job.id_columns)
+                if (d.columns[ci].number == ix.columns.front().column) id_key = true;
+        auto entries = MappedIndexEntries(src_, ix.root, d.page, rows, id_key ? &ids_ : nullptr);
+        std::uint32_t first = alloc_.page_count();
+        IndexTreeBuilder tree(layout_, job.new_tdef(), first, sink);
+        for (const auto& e : entries) tree.Add(e);
+        IndexTreeBuilder::Tree t = tree.Finish();
+        std::uint32_t taken = alloc_.TakeRun(t.page_count);
+        assert(taken == first);
+        (void)taken;
+        job.index_root.push_back(t.root);
+        if (job.index_map[i] != kNoMap) maps_.Map(job.index_map[i]).AddRange(first, first + t.page_count);
+    }
+}
+
+void Repacker::WriteDefinition(const TableJob& job) {
+    const TableDef& d = *job.def;
+    TdefRewriter tr(src_, d);
+    if (job.owned_map != kNoMap) tr.PutRowPointerAt(d.owned_map_at, maps_.Address(job.owned_map));
+    if (job.free_map != kNoMap) tr.PutRowPointerAt(d.free_map_at, maps_.Address(job.free_map));
+    if (d.row_count != job.live_rows) tr.PutU32At(d.row_count_at, job.live_rows);
+    for (std::size_t i = 0; i < d.real_indexes.size(); ++i) {
+        const RealIndex& ix = d.real_indexes[i];
+        if (job.index_map[i] != kNoMap) tr.PutRowPointerAt(ix.map_at, maps_.Address(job.index_map[i]));
+        tr.PutU32At(ix.root_at, job.index_root[i]);
+    }
+    for (const auto& li : d.logical_indexes) {
+        auto it = tdef_moves_.find(li.related_table);
+        if (li.related_table && it != tdef_moves_.end()) tr.PutU32At(li.related_table_at, it->second);
+    }
+    for (std::size_t e = 0; e < d.long_value_columns.size(); ++e) {
+        const auto& lv = d.long_value_columns[e];
+        if (job.lv_owned[e] != kNoMap) tr.PutRowPointerAt(lv.at + 2, maps_.Address(job.lv_owned[e]));
+        if (job.lv_free[e] != kNoMap) tr.PutRowPointerAt(lv.at + 6, maps_.Address(job.lv_free[e]));
+    }
+    auto pages = tr.Finish(job.new_pages);
+    for (std::size_t i = 0; i < pages.size(); ++i) Write(job.new_pages[i], pages[i]);
+}
+
+void Repacker::WriteGlobalMap() {
+    // Page 1 holds the global map alone. The map must describe itself and any
+    // type-5 pages it needs, so settle the page count first.
+    const std::size_t room = layout_.page_size - layout_.DataHeaderSize() - 2;
+    const std::uint32_t per = layout_.PagesPerBitmapPage();
+    std::uint32_t n = alloc_.page_count();
+    auto inline_bytes = [&](std::uint32_t pages) {
+        std::size_t need = (pages + 7) / 8;
+        need = (need + 31) / 32 * 32;
+        return std::max(layout_.inline_map_bytes, need);
+    };
+    auto used = [&](std::uint32_t pages) {
+        UsageMapBuilder b(layout_, inline_bytes(pages));
+        std::uint32_t from = 0;
+        for (std::uint32_t f : fillers_) {
+            b.AddRange(from, f);
+            from = f + 1;
+        }
+        b.AddRange(from, pages);
+        return b;
+    };
+    std::vector<std::uint8_t> row;
+    if (5 + inline_bytes(n) <= room) {
+        row = used(n).InlineFreeRow();
+    } else {
+        std::uint32_t slots = (n + per - 1) / per;
+        while ((n + slots + per - 1) / per > slots) ++slots;
+        if (slots > layout_.reference_pointers) ThrowFormat("the database is too large for its format");
+        std::uint32_t first = alloc_.TakeRun(slots);
+        n = alloc_.page_count();
+        UsageMapBuilder b = used(n);
+        auto pages = b.FreeBitmapPages(slots);
+        std::vector<std::uint32_t> numbers;
+        for (std::uint32_t i = 0; i < slots; ++i) {
+            numbers.push_back(first + i);
+            Write(first + i, pages[i]);
+        }
+        row = b.FreeReferenceRow(numbers);
+    }
+    DataPageBuilder page1(layout_, 0);
+    page1.Add(row);
+    Write(1, page1.Finish());
+}
+
+std::uint32_t Repacker::Run() {
+    src_.set_cache_capacity(kSourceCachePages);
+    Report(CompactProgress::Stage::Reading, 0, 0);
+    PlanTables();
+    CollectStaleIds();
+    PlanNumbers();
+    for (TableJob& job : jobs_) RepackTable(job);
+    std::vector<std::uint8_t> zero(layout_.page_size, 0);
+    for (std::uint32_t f : fillers_) Write(f, zero);
+    maps_.Finish([this](std::uint32_t n) { return alloc_.TakeRun(n); },
+                 [this](std::uint32_t page, std::vector<std::uint8_t> bytes) { Write(page, bytes); });
+    for (const TableJob& job : jobs_) WriteDefinition(job);
+    WriteGlobalMap();
+    Page header = src_.Read(0);
+    Write(0, header.bytes());
+    Report(CompactProgress::Stage::Writing, rows_total_, rows_total_);
+    return alloc_.page_count();
+}
+
+CompactResult Fail(CompactResult r, std::string reason) {
+    r.compacted = false;
+    r.reason = std::move(reason);
+    return r;
+}
+
+}  // namespace
+
+CompactResult Compact(const std::filesystem::path& source,
+                      const std::filesystem::path& destination,
+                      const CompactProgressFn& progress) {
+    CompactResult result;
+    std::error_code ec;
+    if (!std::filesystem::exists(source, ec)) return Fail(result, "the file '" + source.string() + "' does not exist");
+    if (std::filesystem::is_directory(source, ec))
+        return Fail(result, "'" + source.string() + "' is a directory, not a database file");
+    if (std::filesystem::exists(destination, ec) && std::filesystem::equivalent(source, destination, ec))
+        return Fail(result, "the destination is the source file itself");
+    if (std::filesystem::is_directory(destination, ec))
+        return Fail(result, "the destination '" + destination.string() + "' is a directory");
+
+    Status status;
+    HeaderResult probe;
+    std::unique_ptr<Database> db = Database::Open(source, &status, &probe);
+    result.format = probe.header.format;
+    result.bytes_before = probe.header.file_size;
+    result.pages_before = probe.header.page_count;
+    if (!db) return Fail(result, status.reason.empty() ? "the database cannot be opened" : status.reason);
+    if (db->header().format != Format::Jet3 && db->header().format != Format::Jet4)
+        return Fail(result, "the file is not a Jet 3 or Jet 4 database");
+    if (db->header().file_size % db->header().page_size != 0)
+        return Fail(result, "the file ends inside a page (it is truncated or damaged)");
+
+    OutputFile out;
+    std::string err;
+    if (!out.Create(destination, db->header().page_size, &err)) return Fail(result, err);
+    struct stat st {};
+    if (::stat(source.c_str(), &st) == 0) ::chmod(out.temp_path().c_str(), st.st_mode & 07777);
+
+    std::uint32_t pages = 0;
+    IdMap ids;
+    std::vector<std::uint32_t> fillers;
+    try {
+        Repacker repacker(*db, out, progress);
+        pages = repacker.Run();
+        ids = repacker.ids();
+        fillers = repacker.fillers();
+    } catch (const FormatError& e) {
+        return Fail(result, std::string("the database cannot be compacted: ") + e.what());
+    } catch (const std::runtime_error& e) {
+        return Fail(result, e.what());
+    } catch (const std::bad_alloc&) {
+        return Fail(result, "the database cannot be compacted: not enough memory");
+    }
+    if (!out.Sync(&err)) return Fail(result, err);
+
+    Status verified = VerifyCompacted(*db, out.temp_path(), ids, fillers, progress);
+    if (!verified) return Fail(result, "the compacted file did not verify: " + verified.reason);
+    if (!out.Commit(&err)) return Fail(result, err);
+    result.compacted = true;
+    result.pages_after = pages;
+    result.bytes_after = std::uint64_t{pages} * db->header().page_size;
+    return result;
+}
+
+}  // namespace jet

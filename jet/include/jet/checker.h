@@ -1,0 +1,68 @@
+// Structural check of a whole database: page roles, usage maps, rows, long values,
+// indexes, row counts. Also gathers what `mdbcompact info` shows.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "jet/database.h"
+
+namespace jet {
+
+enum class PageRole : std::uint8_t {
+    Unreachable,
+    Header,
+    GlobalMap,  // page 1: the global usage map row
+    TableDef,
+    Data,
+    LongValue,
+    UsageMapRows,  // data page holding usage-map rows (owner field 0)
+    UsageBitmap,   // type-5 page of a reference map
+    IndexNode,
+    IndexLeaf,
+};
+
+const char* PageRoleName(PageRole r);
+
+struct Problem {
+    std::uint32_t page = 0;
+    std::string text;  // one line
+};
+
+struct TableSummary {
+    std::string name;
+    std::uint32_t tdef_page = 0;
+    bool system = false;
+    std::uint32_t definition_rows = 0;  // row count the TDEF holds
+    std::uint64_t live_rows = 0;
+    std::uint64_t overflow_rows = 0;
+    std::uint64_t tombstones = 0;        // deleted row slots on its data pages
+    std::uint64_t row_bytes = 0;         // bytes of live rows (overflow resolved)
+    std::uint64_t long_value_bytes = 0;  // bytes of the LVAL rows its live rows use
+    std::uint32_t long_value_rows = 0;
+    std::uint32_t data_pages = 0, long_value_pages = 0, index_pages = 0;
+    std::uint32_t index_count = 0;
+};
+
+struct CheckReport {
+    Header header;
+    bool opened = false;
+    std::string open_error;       // why the file was not read (refusal or unreadable catalog)
+    std::vector<PageRole> roles;  // per page
+    std::map<std::uint8_t, std::uint32_t> pages_by_type;  // first byte -> count
+    std::vector<std::uint32_t> unreachable;               // pages (1..n-1) with no role
+    std::vector<TableSummary> tables;                     // catalog order, system tables too
+    std::vector<Problem> problems;
+    std::uint64_t estimated_size = 0;  // bytes after compaction (estimate)
+    bool sound() const { return opened && problems.empty(); }
+};
+
+// Never throws; problems found are in the report.
+CheckReport CheckDatabase(Database& db);
+
+// Opens and checks a file; a file that cannot be opened gives opened = false.
+CheckReport CheckFile(const std::filesystem::path& path);
+
+}  // namespace jet

@@ -1,0 +1,68 @@
+// Index pages (0x03 node, 0x04 leaf) and walking an index tree.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "jet/page_file.h"
+#include "jet/row_addr.h"
+
+namespace jet {
+
+struct IndexPageLayout {
+    std::size_t free_space = 2, owner = 4, prev, next, tail, prefix, prefix_size, mask, first_entry;
+    static IndexPageLayout For(bool jet3) {
+        return jet3 ? IndexPageLayout{2, 4, 0x08, 0x0C, 0x10, 0x14, 1, 0x16, 0xF8}
+                    : IndexPageLayout{2, 4, 0x0C, 0x10, 0x14, 0x18, 2, 0x1B, 0x1E0};
+    }
+};
+
+struct IndexEntry {
+    std::vector<std::uint8_t> bytes;  // whole entry, prefix restored: key + row pointer (+ child)
+    std::uint32_t offset = 0;         // where its stored (prefix-less) bytes start in the page
+    std::uint32_t stored_size = 0;
+    std::size_t key_size = 0;  // bytes before the row pointer
+    RowAddr row;               // BE 3-byte page + row byte
+    std::uint32_t child = 0;   // node entries: BE u32 child page
+    // Key and row pointer without the child page: what a node entry must equal.
+    std::vector<std::uint8_t> KeyAndRow() const {
+        return {bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(key_size + 4)};
+    }
+};
+
+struct IndexPage {
+    std::uint32_t number = 0;
+    std::uint8_t type = 0;  // kPageIndexNode or kPageIndexLeaf
+    std::uint16_t free_space = 0;
+    std::uint32_t owner = 0, prev = 0, next = 0, tail = 0;
+    std::uint16_t prefix_size = 0;
+    std::uint32_t used_bytes = 0;  // bytes from the first entry to the end of the last
+    std::vector<IndexEntry> entries;
+    bool leaf() const { return type == kPageIndexLeaf; }
+};
+
+// Decodes one index page; throws FormatError.
+IndexPage ReadIndexPage(PageFile& file, std::uint32_t page);
+
+// A finding while walking an index.
+struct IndexProblem {
+    std::uint32_t page = 0;
+    std::string text;
+};
+
+struct IndexWalk {
+    std::vector<std::uint32_t> pages;       // every page reached, in walk order
+    std::vector<IndexEntry> leaf_entries;   // in tree order
+    std::vector<std::uint32_t> leaf_pages;  // page of each leaf entry
+    std::vector<IndexProblem> problems;
+    bool complete = true;  // false when the walk had to stop early
+};
+
+// Walks the tree from `root` depth first: each node entry's child, then the node's tail
+// page. Checks page types and owners, node entries against their child's last entry,
+// the order of all leaf entries, and the leaf sibling links. Bounded by a visited set
+// and a depth limit; never throws.
+IndexWalk WalkIndex(PageFile& file, std::uint32_t root, std::uint32_t owner_tdef);
+
+}  // namespace jet

@@ -1,0 +1,419 @@
+#include "jet/checker.h"
+
+#include <algorithm>
+#include <unordered_set>
+
+#include "jet/data_page.h"
+#include "jet/index.h"
+#include "jet/row.h"
+#include "jet/table.h"
+#include "jet/usage_map.h"
+
+namespace jet {
+
+const char* PageRoleName(PageRole r) {
+    switch (r) {
+        case PageRole::Unreachable:
+            return "unreachable";
+        case PageRole::Header:
+            return "header";
+        case PageRole::GlobalMap:
+            return "global usage map";
+        case PageRole::TableDef:
+            return "table definition";
+        case PageRole::Data:
+            return "data";
+        case PageRole::LongValue:
+            return "long values";
+        case PageRole::UsageMapRows:
+            return "usage maps";
+        case PageRole::UsageBitmap:
+            return "usage bitmap";
+        case PageRole::IndexNode:
+            return "index node";
+        case PageRole::IndexLeaf:
+            return "index leaf";
+    }
+    return "?";
+}
+
+namespace {
+
+class Checker {
+  public:
+    Checker(Database& db, CheckReport& r) : db_(db), f_(db.file()), r_(r) {}
+
+    void Run() {
+        const std::uint32_t n = f_.page_count();
+        r_.roles.assign(n, PageRole::Unreachable);
+        for (std::uint32_t p = 0; p < n; ++p) {
+            try {
+                ++r_.pages_by_type[f_.Read(p).type()];
+            } catch (const FormatError& e) {
+                Add(p, e.what());
+            }
+        }
+        Mark(0, PageRole::Header, "");
+        CheckGlobalMapRow();
+        for (const auto& e : db_.catalog())
+            if (e.is_table()) CheckTable(e);
+        CheckGlobalMapAgainstRoles();
+        FindUnlistedRows();
+        for (std::uint32_t p = 1; p < n; ++p)
+            if (r_.roles[p] == PageRole::Unreachable) r_.unreachable.push_back(p);
+        Estimate();
+    }
+
+  private:
+    void Add(std::uint32_t page, std::string text) {
+        if (r_.problems.size() < kMaxProblems) r_.problems.push_back({page, std::move(text)});
+    }
+
+    // Gives a page its role; a page claimed for two different purposes is a problem
+    // (usage-map row pages may hold many maps).
+    void Mark(std::uint32_t p, PageRole role, const std::string& who) {
+        if (p >= r_.roles.size()) return;
+        PageRole& cur = r_.roles[p];
+        if (cur == PageRole::Unreachable || (cur == role && role == PageRole::UsageMapRows)) {
+            cur = role;
+            return;
+        }
+        if (cur == role && (role == PageRole::Data || role == PageRole::LongValue)) return;
+        if (cur == PageRole::GlobalMap && role == PageRole::UsageMapRows) return;
+        if (cur != role || claimed_.count(p))
+            Add(p, "page " + std::to_string(p) + " is used as " + PageRoleName(role) +
+                       (who.empty() ? "" : " of " + who) + " but is already " + PageRoleName(cur));
+    }
+
+    void CheckGlobalMapRow() {
+        if (f_.page_count() < 2) return;
+        try {
+            Page pg = f_.Read(1);
+            if (pg.type() != kPageData) {
+                Add(1, "page 1 (global usage map) is not a data page");
+                return;
+            }
+            r_.roles[1] = PageRole::GlobalMap;
+            global_ = ReadUsageMap(f_, RowAddr{1, 0}, f_.page_count());
+            have_global_ = true;
+            MarkMapPages(global_, "the global usage map");
+        } catch (const FormatError& e) {
+            Add(1, std::string("global usage map: ") + e.what());
+        }
+    }
+
+    void MarkMapPages(const UsageMap& m, const std::string& who) {
+        if (m.where.page != 1) Mark(m.where.page, PageRole::UsageMapRows, who);
+        for (auto bp : m.bitmap_pages)
+            if (bp != 0 && bp < 0x80000000u) Mark(bp, PageRole::UsageBitmap, who);
+    }
+
+    bool ReadMap(RowAddr where, const std::string& what, UsageMap& out) {
+        if (where.null()) return false;  // no map
+        try {
+            out = ReadUsageMap(f_, where, f_.page_count());
+            MarkMapPages(out, what);
+            return true;
+        } catch (const FormatError& e) {
+            Add(where.page, what + ": " + e.what());
+            return false;
+        }
+    }
+
+    void CheckTable(const CatalogEntry& e) {
+        TableSummary s;
+        s.name = e.name;
+        s.tdef_page = e.tdef_page();
+        s.system = e.is_system();
+        const std::string who = "table '" + e.name + "'";
+        const TableDef* t = nullptr;
+        try {
+            t = &db_.Definition(s.tdef_page);
+        } catch (const FormatError& err) {
+            Add(s.tdef_page, who + ": definition cannot be read: " + err.what());
+            r_.tables.push_back(s);
+            return;
+        }
+        for (auto p : t->pages) Mark(p, PageRole::TableDef, who);
+        s.definition_rows = t->row_count;
+        s.index_count = static_cast<std::uint32_t>(t->real_indexes.size());
+
+        UsageMap owned, free_map;
+        bool have_owned = ReadMap(t->owned_map, who + " owned-page map", owned);
+        bool have_free = ReadMap(t->free_map, who + " free-space map", free_map);
+        if (have_owned && have_free)
+            for (auto p : free_map.pages)
+                if (!owned.Contains(p))
+                    Add(p, who + ": free-space map lists page " + std::to_string(p) +
+                               " that the table does not own");
+
+        // Long-value maps per column.
+        std::map<std::uint16_t, UsageMap> lv_maps;
+        for (const auto& l : t->long_value_columns) {
+            UsageMap m, fm;
+            const Column* c = t->FindColumn(l.column);
+            std::string cw =
+                who + " column " + (c ? "'" + c->name + "'" : std::to_string(l.column));
+            if (ReadMap(l.owned_map, cw + " long-value map", m)) lv_maps[l.column] = std::move(m);
+            ReadMap(l.free_map, cw + " long-value free map", fm);
+        }
+
+        std::unordered_set<std::uint32_t> owned_data;  // data pages of this table
+        if (have_owned) {
+            for (auto p : owned.pages) {
+                Page pg = f_.Read(p);
+                if (pg.type() == kPageData && U32(pg.bytes(), 4) == t->page) {
+                    owned_data.insert(p);
+                    Mark(p, PageRole::Data, who);
+                }
+            }
+        }
+        s.data_pages = static_cast<std::uint32_t>(owned_data.size());
+
+        TableReader reader(f_, *t);
+        std::vector<std::uint32_t> pages(owned_data.begin(), owned_data.end());
+        std::sort(pages.begin(), pages.end());
+        std::unordered_set<std::uint32_t> lv_pages, overflow_targets, deleted_slots;
+        for (auto p : pages) {
+            Page pg = f_.Read(p);
+            DataPageInfo info = ReadDataPage(pg.bytes(), f_.jet3());
+            if (!info.slots_valid) {
+                Add(p, who + ": bad row offset on page " + std::to_string(p) + ": " +
+                           info.first_problem);
+                continue;
+            }
+            if (info.slots.size() > 256)
+                Add(p, who + ": page " + std::to_string(p) + " has more than 256 rows");
+            for (std::size_t i = 0; i < info.slots.size() && i < 256; ++i) {
+                const RowSlot& sl = info.slots[i];
+                RowAddr slot{p, static_cast<std::uint8_t>(i)};
+                if (sl.deleted()) {
+                    deleted_slots.insert(slot.Packed());
+                    continue;
+                }
+                RowRef row;
+                try {
+                    row = reader.Resolve(slot);
+                } catch (const FormatError& err) {
+                    Add(p, who + ": row " + slot.ToString() + ": " + err.what());
+                    continue;
+                }
+                if (row.overflow) {
+                    ++s.overflow_rows;
+                    overflow_targets.insert(row.addr.Packed());
+                    if (!owned_data.count(row.addr.page))
+                        Add(row.addr.page, who + ": overflow row " + slot.ToString() +
+                                               " leads to page " + std::to_string(row.addr.page) +
+                                               " that its usage map does not list");
+                }
+                ++s.live_rows;
+                s.row_bytes += row.bytes.size();
+                live_.insert(row.addr.Packed());
+                live_slots_.insert(slot.Packed());
+                CheckRowValues(*t, who, row, reader, lv_maps, lv_pages, s);
+            }
+        }
+        s.long_value_pages = static_cast<std::uint32_t>(lv_pages.size());
+        // A deleted slot that a live overflow row still uses is the row's home, not a tombstone.
+        for (auto d : deleted_slots)
+            if (!overflow_targets.count(d)) ++s.tombstones;
+        tdef_names_[t->page] = who;
+        // Access does not keep the counts of its own system tables (MSysACEs,
+        // MSysQueries) up to date, so only user tables are held to theirs.
+        if (!s.system && s.live_rows != t->row_count)
+            Add(t->page, who + ": the definition says " + std::to_string(t->row_count) +
+                             " rows but " + std::to_string(s.live_rows) + " live rows were found");
+
+        for (std::size_t i = 0; i < t->real_indexes.size(); ++i) CheckIndex(*t, who, i, s);
+        live_.clear();
+        live_slots_.clear();
+        r_.tables.push_back(std::move(s));
+    }
+
+    void CheckRowValues(const TableDef& t, const std::string& who, const RowRef& row,
+                        TableReader& reader, const std::map<std::uint16_t, UsageMap>& lv_maps,
+                        std::unordered_set<std::uint32_t>& lv_pages, TableSummary& s) {
+        CrackedRow cr;
+        try {
+            cr = CrackRow(t, row.bytes, f_.jet3());
+        } catch (const FormatError& err) {
+            Add(row.addr.page, who + ": row " + row.addr.ToString() + ": " + err.what());
+            return;
+        }
+        for (std::size_t i = 0; i < t.columns.size(); ++i) {
+            const Column& c = t.columns[i];
+            const FieldRef& fr = cr.fields[i];
+            if (!IsLongValueType(c.type) || fr.null) continue;
+            Bytes field = row.bytes.subspan(fr.begin, fr.size);
+            try {
+                LongValue v = reader.ReadLongValue(field);
+                auto it = lv_maps.find(c.number);
+                for (auto a : v.rows) {
+                    Mark(a.page, PageRole::LongValue, who);
+                    if (lv_pages.insert(a.page).second && it != lv_maps.end() &&
+                        !it->second.Contains(a.page))
+                        Add(a.page, who + " column '" + c.name + "': long-value page " +
+                                        std::to_string(a.page) +
+                                        " is missing from the column's usage map");
+                    Page holder;
+                    s.long_value_bytes += LvalRowBytes(f_, a, holder).size();
+                    ++s.long_value_rows;
+                }
+            } catch (const FormatError& err) {
+                Add(row.addr.page, who + " column '" + c.name + "', row " + row.slot.ToString() +
+                                       ": broken long value: " + err.what());
+            }
+        }
+    }
+
+    void CheckIndex(const TableDef& t, const std::string& who, std::size_t i, TableSummary& s) {
+        const RealIndex& ri = t.real_indexes[i];
+        std::string iw = who + " index " + std::to_string(i);
+        for (const auto& l : t.logical_indexes)
+            if (l.real_index == i) {
+                iw = who + " index '" + l.name + "'";
+                break;
+            }
+        UsageMap m;
+        bool have_map = ReadMap(ri.map, iw + " usage map", m);
+        IndexWalk w = WalkIndex(f_, ri.root, t.page);
+        for (const auto& pr : w.problems) Add(pr.page, iw + ": " + pr.text);
+        for (auto p : w.pages) {
+            if (p >= f_.page_count()) continue;
+            Page pg = f_.Read(p);
+            Mark(p, pg.type() == kPageIndexLeaf ? PageRole::IndexLeaf : PageRole::IndexNode, iw);
+            if (have_map && !m.Contains(p))
+                Add(p, iw + ": index page " + std::to_string(p) +
+                           " is missing from the index's usage map");
+        }
+        s.index_pages += static_cast<std::uint32_t>(w.pages.size());
+        if (have_map && w.complete) {
+            std::unordered_set<std::uint32_t> walked(w.pages.begin(), w.pages.end());
+            // Pages freed from the tree may stay in the map with type 0; only a live
+            // index page of this table that the tree does not reach is lost.
+            for (auto p : m.pages)
+                if (!walked.count(p) && IsIndexPageOf(p, t.page))
+                    Add(p, iw + ": usage map lists page " + std::to_string(p) +
+                               " that the index tree does not reach");
+        }
+        std::size_t dead = 0;
+        for (std::size_t k = 0; k < w.leaf_entries.size(); ++k) {
+            const auto& e = w.leaf_entries[k];
+            if (!live_slots_.count(e.row.Packed())) {
+                if (++dead <= 5)
+                    Add(w.leaf_pages[k], iw + ": entry at page " + std::to_string(w.leaf_pages[k]) +
+                                             " offset " + std::to_string(e.offset) +
+                                             " points at row " + e.row.ToString() +
+                                             " which is not a live row of the table");
+            }
+        }
+        if (dead > 5)
+            Add(ri.root, iw + ": " + std::to_string(dead - 5) + " more entries point at dead rows");
+    }
+
+    // A data page that names a table and holds live rows but that no map lists: its
+    // rows are invisible to every reader.
+    void FindUnlistedRows() {
+        for (std::uint32_t p = 2; p < r_.roles.size(); ++p) {
+            if (r_.roles[p] != PageRole::Unreachable) continue;
+            // Access leaves the bytes of pages it frees; the global map says which.
+            if (have_global_ && global_.Contains(p)) continue;
+            Page pg = f_.Read(p);
+            if (pg.type() != kPageData) continue;
+            auto it = tdef_names_.find(U32(pg.bytes(), 4));
+            if (it == tdef_names_.end()) continue;
+            DataPageInfo info = ReadDataPage(pg.bytes(), f_.jet3());
+            std::size_t live = 0;
+            for (const auto& sl : info.slots) live += sl.live();
+            if (live)
+                Add(p, it->second + ": page " + std::to_string(p) + " holds " +
+                           std::to_string(live) +
+                           " live rows but the table's usage map does not list it");
+        }
+    }
+
+    bool IsIndexPageOf(std::uint32_t p, std::uint32_t tdef) {
+        Page pg = f_.Read(p);
+        return (pg.type() == kPageIndexLeaf || pg.type() == kPageIndexNode) &&
+               U32(pg.bytes(), 4) == tdef;
+    }
+
+    void CheckGlobalMapAgainstRoles() {
+        if (!have_global_) return;
+        // A set bit marks a free page.
+        for (auto p : global_.pages)
+            if (p < r_.roles.size() && p > 1 && r_.roles[p] != PageRole::Unreachable)
+                Add(p, "the global usage map marks page " + std::to_string(p) + " (" +
+                           PageRoleName(r_.roles[p]) + ") as free");
+    }
+
+    void Estimate() {
+        const std::uint64_t ps = f_.page_size();
+        const std::uint64_t usable = ps - (f_.jet3() ? 10 : 14);
+        std::uint64_t pages = 0;
+        for (std::size_t p = 0; p < r_.roles.size(); ++p) {
+            switch (r_.roles[p]) {
+                case PageRole::Header:
+                case PageRole::GlobalMap:
+                case PageRole::TableDef:
+                case PageRole::UsageMapRows:
+                case PageRole::UsageBitmap:
+                case PageRole::IndexNode:
+                case PageRole::IndexLeaf:
+                    ++pages;
+                    break;
+                default:
+                    break;
+            }
+        }
+        for (const auto& t : r_.tables) {
+            // Rows repacked densely: each row costs its bytes and a 2-byte slot.
+            std::uint64_t rows = t.row_bytes + 2 * t.live_rows;
+            std::uint64_t lv = t.long_value_bytes + 2 * t.long_value_rows;
+            pages += (rows + usable - 1) / usable;
+            pages += (lv + usable - 1) / usable;
+        }
+        pages = std::min<std::uint64_t>(pages, r_.roles.size());
+        r_.estimated_size = pages * ps;
+    }
+
+    static constexpr std::size_t kMaxProblems = 10000;
+    Database& db_;
+    PageFile& f_;
+    CheckReport& r_;
+    UsageMap global_;
+    bool have_global_ = false;
+    std::unordered_set<std::uint32_t> claimed_;
+    std::map<std::uint32_t, std::string> tdef_names_;
+    std::unordered_set<std::uint32_t> live_, live_slots_;
+};
+
+}  // namespace
+
+CheckReport CheckDatabase(Database& db) {
+    CheckReport r;
+    r.header = db.header();
+    r.opened = true;
+    Checker c(db, r);
+    try {
+        c.Run();
+    } catch (const FormatError& e) {
+        r.problems.push_back({0, std::string("check stopped: ") + e.what()});
+    }
+    return r;
+}
+
+CheckReport CheckFile(const std::filesystem::path& path) {
+    Status st;
+    HeaderResult probe;
+    auto db = Database::Open(path, &st, &probe);
+    if (!db) {
+        CheckReport r;
+        r.header = probe.header;
+        r.open_error = st.reason;
+        return r;
+    }
+    return CheckDatabase(*db);
+}
+
+}  // namespace jet

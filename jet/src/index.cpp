@@ -1,0 +1,207 @@
+#include "jet/index.h"
+
+#include <algorithm>
+#include <functional>
+#include <unordered_set>
+
+namespace jet {
+
+IndexPage ReadIndexPage(PageFile& file, std::uint32_t number) {
+    if (!file.Contains(number))
+        ThrowFormat("index page " + std::to_string(number) + " lies past the end of the file");
+    Page pg = file.Read(number);
+    Bytes b = pg.bytes();
+    IndexPage p;
+    p.number = number;
+    p.type = pg.type();
+    if (p.type != kPageIndexNode && p.type != kPageIndexLeaf)
+        ThrowFormat("page " + std::to_string(number) + " is not an index page (type " +
+                    std::to_string(p.type) + ")");
+    auto lay = IndexPageLayout::For(file.jet3());
+    p.free_space = U16(b, lay.free_space);
+    p.owner = U32(b, lay.owner);
+    p.prev = U32(b, lay.prev);
+    p.next = U32(b, lay.next);
+    p.tail = U32(b, lay.tail);
+    p.prefix_size = lay.prefix_size == 1 ? U8(b, lay.prefix) : U16(b, lay.prefix);
+    // Each set bit of the mask marks the end of an entry, counted from the first entry.
+    std::size_t mask_bytes = lay.first_entry - lay.mask;
+    std::size_t start = 0;
+    const std::size_t area = b.size() - lay.first_entry;
+    const std::size_t tail_size = p.type == kPageIndexLeaf ? 4 : 8;
+    std::vector<std::uint8_t> first;
+    for (std::size_t i = 0; i < mask_bytes; ++i) {
+        std::uint8_t m = b[lay.mask + i];
+        if (!m) continue;
+        for (int k = 0; k < 8; ++k) {
+            if (!(m & (1u << k))) continue;
+            std::size_t end = i * 8 + k;
+            if (end > area)
+                ThrowFormat("index page " + std::to_string(number) + " has an entry past the page");
+            if (end <= start)
+                ThrowFormat("index page " + std::to_string(number) + " has an empty entry");
+            IndexEntry e;
+            e.offset = static_cast<std::uint32_t>(lay.first_entry + start);
+            e.stored_size = static_cast<std::uint32_t>(end - start);
+            Bytes stored = b.subspan(e.offset, e.stored_size);
+            if (p.entries.empty()) {
+                e.bytes.assign(stored.begin(), stored.end());
+                if (p.prefix_size > e.bytes.size())
+                    ThrowFormat("index page " + std::to_string(number) +
+                                " has a prefix longer than its first entry");
+            } else {
+                e.bytes.reserve(p.prefix_size + stored.size());
+                e.bytes.assign(first.begin(), first.begin() + p.prefix_size);
+                e.bytes.insert(e.bytes.end(), stored.begin(), stored.end());
+            }
+            if (e.bytes.size() < tail_size)
+                ThrowFormat("index page " + std::to_string(number) +
+                            " has an entry too short for its pointer");
+            Bytes eb(e.bytes);
+            e.key_size = e.bytes.size() - tail_size;
+            e.row = {BE24(eb, e.key_size), U8(eb, e.key_size + 3)};
+            if (!p.leaf()) e.child = BE32(eb, e.key_size + 4);
+            if (p.entries.empty()) first = e.bytes;
+            p.entries.push_back(std::move(e));
+            start = end;
+        }
+    }
+    p.used_bytes = static_cast<std::uint32_t>(start);
+    return p;
+}
+
+namespace {
+
+constexpr unsigned kMaxDepth = 32;
+
+std::string Hex(const std::vector<std::uint8_t>& v) {
+    static const char d[] = "0123456789ABCDEF";
+    std::string s;
+    for (auto c : v) {
+        s.push_back(d[c >> 4]);
+        s.push_back(d[c & 15]);
+    }
+    return s;
+}
+
+class Walker {
+  public:
+    Walker(PageFile& f, std::uint32_t owner, IndexWalk& out) : file_(f), owner_(owner), out_(out) {}
+
+    // Walks the subtree at `page`; returns the last entry (key + row) of the subtree.
+    std::vector<std::uint8_t> Visit(std::uint32_t page, unsigned depth) {
+        if (depth > kMaxDepth) {
+            Fail(page, "index tree is deeper than " + std::to_string(kMaxDepth) + " levels");
+            return {};
+        }
+        if (!seen_.insert(page).second) {
+            Fail(page,
+                 "index page " + std::to_string(page) + " is reached twice (loop or shared page)");
+            return {};
+        }
+        out_.pages.push_back(page);
+        IndexPage p;
+        try {
+            p = ReadIndexPage(file_, page);
+        } catch (const FormatError& e) {
+            Fail(page, e.what());
+            return {};
+        }
+        if (p.owner != owner_)
+            out_.problems.push_back({page, "index page " + std::to_string(page) +
+                                               " belongs to table page " + std::to_string(p.owner) +
+                                               ", not " + std::to_string(owner_)});
+        std::vector<std::uint8_t> last;
+        if (p.leaf()) {
+            if (prev_leaf_ != 0 || !out_.leaf_pages.empty()) {
+                if (p.prev != prev_leaf_)
+                    out_.problems.push_back(
+                        {page, "leaf page " + std::to_string(page) + " links back to page " +
+                                   std::to_string(p.prev) + ", not " + std::to_string(prev_leaf_)});
+            }
+            if (prev_leaf_ && prev_next_ != page)
+                out_.problems.push_back(
+                    {prev_leaf_, "leaf page " + std::to_string(prev_leaf_) + " links on to page " +
+                                     std::to_string(prev_next_) + ", not " + std::to_string(page)});
+            for (auto& e : p.entries) {
+                out_.leaf_entries.push_back(e);
+                out_.leaf_pages.push_back(page);
+            }
+            prev_leaf_ = page;
+            prev_next_ = p.next;
+            if (!p.entries.empty()) last = p.entries.back().KeyAndRow();
+            return last;
+        }
+        for (const auto& e : p.entries) {
+            if (e.child == 0 || !file_.Contains(e.child)) {
+                Fail(page, "node page " + std::to_string(page) + " points to child page " +
+                               std::to_string(e.child) + " outside the file");
+                continue;
+            }
+            auto child_last = Visit(e.child, depth + 1);
+            if (!out_.complete) return {};
+            if (child_last != e.KeyAndRow())
+                out_.problems.push_back(
+                    {page, "node entry at page " + std::to_string(page) + " offset " +
+                               std::to_string(e.offset) + " (" + Hex(e.KeyAndRow()) +
+                               ") does not equal the last entry of child page " +
+                               std::to_string(e.child) + " (" + Hex(child_last) + ")"});
+            last = e.KeyAndRow();
+        }
+        if (p.tail != 0) {
+            if (!file_.Contains(p.tail)) {
+                Fail(page, "node page " + std::to_string(page) + " has tail page " +
+                               std::to_string(p.tail) + " outside the file");
+                return {};
+            }
+            auto tail_last = Visit(p.tail, depth + 1);
+            if (!tail_last.empty()) last = tail_last;
+        }
+        return last;
+    }
+
+    void Finish() {
+        if (prev_leaf_ && prev_next_ != 0 && out_.complete)
+            out_.problems.push_back({prev_leaf_, "last leaf page " + std::to_string(prev_leaf_) +
+                                                     " links on to page " +
+                                                     std::to_string(prev_next_)});
+        const auto& v = out_.leaf_entries;
+        for (std::size_t i = 1; i < v.size(); ++i)
+            if (!std::lexicographical_compare(v[i - 1].bytes.begin(), v[i - 1].bytes.end(),
+                                              v[i].bytes.begin(), v[i].bytes.end()))
+                out_.problems.push_back(
+                    {out_.leaf_pages[i],
+                     "index entry at page " + std::to_string(out_.leaf_pages[i]) + " offset " +
+                         std::to_string(v[i].offset) + " is not greater than the entry before it"});
+    }
+
+  private:
+    void Fail(std::uint32_t page, std::string text) {
+        out_.problems.push_back({page, std::move(text)});
+        out_.complete = false;
+    }
+
+    PageFile& file_;
+    std::uint32_t owner_;
+    IndexWalk& out_;
+    std::unordered_set<std::uint32_t> seen_;
+    std::uint32_t prev_leaf_ = 0, prev_next_ = 0;
+};
+
+}  // namespace
+
+IndexWalk WalkIndex(PageFile& file, std::uint32_t root, std::uint32_t owner_tdef) {
+    IndexWalk w;
+    Walker walker(file, owner_tdef, w);
+    if (root == 0 || !file.Contains(root)) {
+        w.problems.push_back(
+            {root, "index root page " + std::to_string(root) + " lies outside the file"});
+        w.complete = false;
+        return w;
+    }
+    walker.Visit(root, 0);
+    walker.Finish();
+    return w;
+}
+
+}  // namespace jet

@@ -1,0 +1,123 @@
+// `mdbcompact info` and `mdbcompact check`.
+#include <cstdio>
+#include <iostream>
+#include <map>
+
+#include "commands.h"
+#include "jet/checker.h"
+
+namespace mdbcompact {
+
+namespace {
+
+std::string Ranges(const std::vector<std::uint32_t>& pages, std::size_t max_ranges) {
+    std::string out;
+    std::size_t shown = 0;
+    for (std::size_t i = 0; i < pages.size();) {
+        std::size_t j = i;
+        while (j + 1 < pages.size() && pages[j + 1] == pages[j] + 1) ++j;
+        if (shown++ == max_ranges) {
+            out += ", ...";
+            break;
+        }
+        if (!out.empty()) out += ", ";
+        out += std::to_string(pages[i]);
+        if (j > i) out += "-" + std::to_string(pages[j]);
+        i = j + 1;
+    }
+    return out;
+}
+
+std::string TypeName(std::uint8_t t) {
+    switch (t) {
+        case 0x00:
+            return "header / never written (0x00)";
+        case 0x01:
+            return "data (0x01)";
+        case 0x02:
+            return "table definition (0x02)";
+        case 0x03:
+            return "index node (0x03)";
+        case 0x04:
+            return "index leaf (0x04)";
+        case 0x05:
+            return "usage bitmap (0x05)";
+        default: {
+            char buf[32];
+            std::snprintf(buf, sizeof buf, "other (0x%02X)", t);
+            return buf;
+        }
+    }
+}
+
+}  // namespace
+
+int RunInfo(const std::string& file) {
+    jet::Status st;
+    jet::HeaderResult probe;
+    auto db = jet::Database::Open(file, &st, &probe);
+    if (!db) {
+        if (probe.refusal != jet::Refusal::None) {
+            std::cout << "file:        " << file << "\n";
+            std::cout << "format:      " << jet::FormatName(probe.header.format) << "\n";
+            std::cout << "not read:    " << st.reason << "\n";
+        } else {
+            std::cerr << "mdbcompact: " << file << ": " << st.reason << "\n";
+        }
+        return kExitUsage;
+    }
+    jet::CheckReport r = jet::CheckDatabase(*db);
+    const auto& h = r.header;
+    std::cout << "file:        " << file << "\n";
+    std::cout << "format:      " << jet::FormatName(h.format) << "\n";
+    std::cout << "page size:   " << h.page_size << "\n";
+    std::cout << "pages:       " << h.page_count << " (" << h.file_size << " bytes)\n";
+    std::cout << "code page:   " << h.code_page << ", sort order " << h.sort_order << "\n";
+    std::cout << "pages by type:\n";
+    for (auto [type, count] : r.pages_by_type)
+        std::cout << "  " << TypeName(type) << ": " << count << "\n";
+    std::map<jet::PageRole, std::uint32_t> roles;
+    for (auto role : r.roles) ++roles[role];
+    std::cout << "pages by role:\n";
+    for (auto [role, count] : roles)
+        std::cout << "  " << jet::PageRoleName(role) << ": " << count << "\n";
+    std::uint64_t tombstones = 0;
+    std::cout << "tables:\n";
+    for (const auto& t : r.tables) {
+        tombstones += t.tombstones;
+        if (t.system) continue;
+        std::cout << "  " << t.name << ": " << t.live_rows << " rows";
+        if (t.live_rows != t.definition_rows)
+            std::cout << " (definition says " << t.definition_rows << ")";
+        std::cout << ", " << t.data_pages << " data pages, " << t.long_value_pages
+                  << " long-value pages, " << t.index_count << " indexes, " << t.tombstones
+                  << " deleted row slots\n";
+    }
+    std::cout << "unreachable pages: " << r.unreachable.size();
+    if (!r.unreachable.empty()) std::cout << " (" << Ranges(r.unreachable, 20) << ")";
+    std::cout << "\n";
+    std::cout << "deleted row slots (tombstones): " << tombstones << "\n";
+    std::uint64_t size = h.file_size;
+    std::cout << "estimated size after compaction: " << r.estimated_size << " bytes ("
+              << (size ? (100 * r.estimated_size + size / 2) / size : 0) << "% of " << size
+              << ")\n";
+    std::cout << "check: "
+              << (r.sound() ? "sound" : std::to_string(r.problems.size()) + " problems") << "\n";
+    return kExitOk;
+}
+
+int RunCheck(const std::string& file) {
+    jet::CheckReport r = jet::CheckFile(file);
+    if (!r.opened) {
+        std::cerr << "mdbcompact: " << file << ": " << r.open_error << "\n";
+        return kExitUsage;
+    }
+    if (r.sound()) {
+        std::cout << "sound\n";
+        return kExitOk;
+    }
+    for (const auto& p : r.problems) std::cout << p.text << "\n";
+    return kExitProblems;
+}
+
+}  // namespace mdbcompact

@@ -38,7 +38,9 @@ int ExeDirectoryFromModulePath(const std::optional<std::string>& modulePath,
         return 0;
     }
     const size_t slash = path.rfind(platform::kSeparator);
-    std::string dir = slash == std::string::npos ? std::string() : path.substr(0, slash);
+    // A bare file name leaves no directory; the root alone must not be taken for one.
+    if (slash == std::string::npos) return 0;
+    std::string dir = path.substr(0, slash);
     dir = RemoveAll(std::move(dir), platform::kLongPathPrefix);
     dir.push_back(platform::kSeparator);
     dir = CollapseSeparators(std::move(dir));

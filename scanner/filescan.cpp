@@ -54,10 +54,10 @@ FileScanner::FileScanner(std::string programDir, FileInfoDb* db, ConsoleSink con
     : programDir_(std::move(programDir)), db_(db), console_(std::move(console)) {}
 
 void FileScanner::SignalDesktop() {
-    std::string settings;
-    if (GetSettingsPath(settings) != 1) return;  // tried again after the next row
-    WriteSettingKey(settings, kKeyRefScanLog, "1");
-    rowsSinceSignal_ = 0;
+    // The program directory is known (the entry point refused to run without it); a failed
+    // write leaves the counter, so the signal is tried again after the next row.
+    if (WriteSettingKey(SettingsPathIn(programDir_), kKeyRefScanLog, "1") == 1)
+        rowsSinceSignal_ = 0;
 }
 
 int FileScanner::RunFileScan() {

@@ -46,13 +46,20 @@ struct TableJob {
     std::uint32_t new_tdef() const { return new_pages.front(); }
 };
 
-bool IsKnownPageType(std::uint8_t t) { return t <= kPageUsageBitmap; }
+bool IsKnownPageType(std::uint8_t t) {
+    return t <= kPageUsageBitmap;
+}
 
 class Repacker {
-public:
+  public:
     Repacker(Database& db, OutputFile& out, const CompactProgressFn& progress)
-        : db_(db), src_(db.file()), out_(out), progress_(progress),
-          layout_(PageLayout::For(db.header().format)), maps_(layout_), alloc_(2) {}
+        : db_(db),
+          src_(db.file()),
+          out_(out),
+          progress_(progress),
+          layout_(PageLayout::For(db.header().format)),
+          maps_(layout_),
+          alloc_(2) {}
 
     // Writes the whole new file. Throws FormatError when the source cannot be
     // carried over; returns the page count of the new file.
@@ -61,7 +68,7 @@ public:
     const IdMap& ids() const { return ids_; }
     const std::vector<std::uint32_t>& fillers() const { return fillers_; }
 
-private:
+  private:
     void PlanTables();
     void CollectStaleIds();
     void PlanNumbers();
@@ -82,9 +89,9 @@ private:
     MapRows maps_;
     PageAllocator alloc_;
     IdMap ids_;
-    std::vector<TableJob> jobs_;                          // by old definition page
-    std::map<std::uint32_t, std::uint32_t> tdef_moves_;   // old definition page -> new
-    std::vector<std::uint32_t> fillers_;                  // free pages kept for stale Ids
+    std::vector<TableJob> jobs_;                         // by old definition page
+    std::map<std::uint32_t, std::uint32_t> tdef_moves_;  // old definition page -> new
+    std::vector<std::uint32_t> fillers_;                 // free pages kept for stale Ids
     std::uint64_t rows_total_ = 0, rows_done_ = 0;
 };
 
@@ -132,7 +139,8 @@ void Repacker::CollectStaleIds() {
             CrackedRow cr = CrackRow(*job.def, r.bytes, src_.jet3());
             for (std::size_t ci : job.id_columns) {
                 const FieldRef& f = cr.fields[ci];
-                if (!f.null && f.size == 4) consider(static_cast<std::int32_t>(U32(r.bytes, f.begin)));
+                if (!f.null && f.size == 4)
+                    consider(static_cast<std::int32_t>(U32(r.bytes, f.begin)));
             }
             return true;
         });
@@ -160,7 +168,8 @@ void Repacker::PlanNumbers() {
             job.lv_owned.push_back(lv.owned_map.null() ? kNoMap : maps_.Reserve());
             job.lv_free.push_back(lv.free_map.null() ? kNoMap : maps_.Reserve());
         }
-        for (const auto& ix : d.real_indexes) job.index_map.push_back(ix.map.null() ? kNoMap : maps_.Reserve());
+        for (const auto& ix : d.real_indexes)
+            job.index_map.push_back(ix.map.null() ? kNoMap : maps_.Reserve());
     }
     std::vector<std::uint32_t> map_pages;
     for (std::uint32_t i = 0; i < maps_.PagesNeeded(); ++i) map_pages.push_back(alloc_.Take());
@@ -244,7 +253,8 @@ void Repacker::RepackTable(TableJob& job) {
             ThrowFormat("row " + r.slot.ToString() + " has an impossible size");
         rows.Add(r.slot, w.Place(row));
         ++ordinal;
-        if (++rows_done_ % 1024 == 0) Report(CompactProgress::Stage::Writing, rows_done_, rows_total_);
+        if (++rows_done_ % 1024 == 0)
+            Report(CompactProgress::Stage::Writing, rows_done_, rows_total_);
         return true;
     });
     w.Flush();
@@ -270,7 +280,8 @@ void Repacker::RepackTable(TableJob& job) {
         assert(taken == first);
         (void)taken;
         job.index_root.push_back(t.root);
-        if (job.index_map[i] != kNoMap) maps_.Map(job.index_map[i]).AddRange(first, first + t.page_count);
+        if (job.index_map[i] != kNoMap)
+            maps_.Map(job.index_map[i]).AddRange(first, first + t.page_count);
     }
 }
 
@@ -282,16 +293,19 @@ void Repacker::WriteDefinition(const TableJob& job) {
     if (d.row_count != job.live_rows) tr.PutU32At(d.row_count_at, job.live_rows);
     for (std::size_t i = 0; i < d.real_indexes.size(); ++i) {
         const RealIndex& ix = d.real_indexes[i];
-        if (job.index_map[i] != kNoMap) tr.PutRowPointerAt(ix.map_at, maps_.Address(job.index_map[i]));
+        if (job.index_map[i] != kNoMap)
+            tr.PutRowPointerAt(ix.map_at, maps_.Address(job.index_map[i]));
         tr.PutU32At(ix.root_at, job.index_root[i]);
     }
     for (const auto& li : d.logical_indexes) {
         auto it = tdef_moves_.find(li.related_table);
-        if (li.related_table && it != tdef_moves_.end()) tr.PutU32At(li.related_table_at, it->second);
+        if (li.related_table && it != tdef_moves_.end())
+            tr.PutU32At(li.related_table_at, it->second);
     }
     for (std::size_t e = 0; e < d.long_value_columns.size(); ++e) {
         const auto& lv = d.long_value_columns[e];
-        if (job.lv_owned[e] != kNoMap) tr.PutRowPointerAt(lv.at + 2, maps_.Address(job.lv_owned[e]));
+        if (job.lv_owned[e] != kNoMap)
+            tr.PutRowPointerAt(lv.at + 2, maps_.Address(job.lv_owned[e]));
         if (job.lv_free[e] != kNoMap) tr.PutRowPointerAt(lv.at + 6, maps_.Address(job.lv_free[e]));
     }
     auto pages = tr.Finish(job.new_pages);
@@ -325,7 +339,8 @@ void Repacker::WriteGlobalMap() {
     } else {
         std::uint32_t slots = (n + per - 1) / per;
         while ((n + slots + per - 1) / per > slots) ++slots;
-        if (slots > layout_.reference_pointers) ThrowFormat("the database is too large for its format");
+        if (slots > layout_.reference_pointers)
+            ThrowFormat("the database is too large for its format");
         std::uint32_t first = alloc_.TakeRun(slots);
         n = alloc_.page_count();
         UsageMapBuilder b = used(n);
@@ -351,8 +366,9 @@ std::uint32_t Repacker::Run() {
     for (TableJob& job : jobs_) RepackTable(job);
     std::vector<std::uint8_t> zero(layout_.page_size, 0);
     for (std::uint32_t f : fillers_) Write(f, zero);
-    maps_.Finish([this](std::uint32_t n) { return alloc_.TakeRun(n); },
-                 [this](std::uint32_t page, std::vector<std::uint8_t> bytes) { Write(page, bytes); });
+    maps_.Finish(
+        [this](std::uint32_t n) { return alloc_.TakeRun(n); },
+        [this](std::uint32_t page, std::vector<std::uint8_t> bytes) { Write(page, bytes); });
     for (const TableJob& job : jobs_) WriteDefinition(job);
     WriteGlobalMap();
     Page header = src_.Read(0);
@@ -369,15 +385,16 @@ CompactResult Fail(CompactResult r, std::string reason) {
 
 }  // namespace
 
-CompactResult Compact(const std::filesystem::path& source,
-                      const std::filesystem::path& destination,
+CompactResult Compact(const std::filesystem::path& source, const std::filesystem::path& destination,
                       const CompactProgressFn& progress) {
     CompactResult result;
     std::error_code ec;
-    if (!std::filesystem::exists(source, ec)) return Fail(result, "the file '" + source.string() + "' does not exist");
+    if (!std::filesystem::exists(source, ec))
+        return Fail(result, "the file '" + source.string() + "' does not exist");
     if (std::filesystem::is_directory(source, ec))
         return Fail(result, "'" + source.string() + "' is a directory, not a database file");
-    if (std::filesystem::exists(destination, ec) && std::filesystem::equivalent(source, destination, ec))
+    if (std::filesystem::exists(destination, ec) &&
+        std::filesystem::equivalent(source, destination, ec))
         return Fail(result, "the destination is the source file itself");
     if (std::filesystem::is_directory(destination, ec))
         return Fail(result, "the destination '" + destination.string() + "' is a directory");
@@ -388,7 +405,9 @@ CompactResult Compact(const std::filesystem::path& source,
     result.format = probe.header.format;
     result.bytes_before = probe.header.file_size;
     result.pages_before = probe.header.page_count;
-    if (!db) return Fail(result, status.reason.empty() ? "the database cannot be opened" : status.reason);
+    if (!db)
+        return Fail(result,
+                    status.reason.empty() ? "the database cannot be opened" : status.reason);
     if (db->header().format != Format::Jet3 && db->header().format != Format::Jet4)
         return Fail(result, "the file is not a Jet 3 or Jet 4 database");
     if (db->header().file_size % db->header().page_size != 0)

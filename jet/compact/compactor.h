@@ -36,8 +36,7 @@ struct CompactResult {
 // Compacts `source` into `destination`. On success the destination holds the
 // verified, compacted file; on failure no destination is created (an existing
 // one is left as it was) and `reason` says why.
-CompactResult Compact(const std::filesystem::path& source,
-                      const std::filesystem::path& destination,
+CompactResult Compact(const std::filesystem::path& source, const std::filesystem::path& destination,
                       const CompactProgressFn& progress = {});
 
 }  // namespace jet

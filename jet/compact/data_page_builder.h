@@ -11,7 +11,7 @@
 namespace jet {
 
 class DataPageBuilder {
-public:
+  public:
     // Row numbers are one byte in every pointer, and Jet keeps fewer per page.
     static constexpr std::size_t kMaxRows = 255;
 
@@ -36,12 +36,12 @@ public:
     // Largest row a page of this layout can hold.
     static std::size_t MaxRowSize(const PageLayout& layout);
 
-private:
+  private:
     const PageLayout& layout_;
-    std::uint32_t owner_;                  // value of the owner field at 0x04
-    std::vector<std::uint8_t> page_;       // the page being built
-    std::vector<std::uint16_t> offsets_;   // start of each row, row 0 first
-    std::size_t low_ = 0;                  // lowest byte used by rows (page end when empty)
+    std::uint32_t owner_;                 // value of the owner field at 0x04
+    std::vector<std::uint8_t> page_;      // the page being built
+    std::vector<std::uint16_t> offsets_;  // start of each row, row 0 first
+    std::size_t low_ = 0;                 // lowest byte used by rows (page end when empty)
 };
 
 }  // namespace jet

@@ -1,7 +1,7 @@
 #include "jet/compact/id_map.h"
 
-#include <cassert>
 #include <strings.h>
+#include <cassert>
 
 namespace jet {
 
@@ -22,14 +22,14 @@ bool IdMap::Moves(std::int32_t id) const {
 }
 
 static constexpr IdColumnRule kIdColumns[] = {
-    {"MSysObjects", "Id"},
-    {"MSysObjects", "ParentId"},
-    {"MSysACEs", "ObjectId"},
-    {"MSysNavPaneGroupToObjects", "ObjectID"},
+    {"MSysObjects", "Id"},          {"MSysObjects", "ParentId"},
+    {"MSysACEs", "ObjectId"},       {"MSysNavPaneGroupToObjects", "ObjectID"},
     {"MSysNavPaneObjectIDs", "Id"},
 };
 
-std::span<const IdColumnRule> IdColumns() { return kIdColumns; }
+std::span<const IdColumnRule> IdColumns() {
+    return kIdColumns;
+}
 
 bool IsIdColumn(const std::string& table, const std::string& column) {
     for (const auto& r : kIdColumns)

@@ -14,7 +14,7 @@
 namespace jet {
 
 class IdMap {
-public:
+  public:
     // REQUIRES: old_id was not added before
     void Add(std::int32_t old_id, std::int32_t new_id);
     // The Id after compaction (the same value when it names no moved table).
@@ -22,7 +22,7 @@ public:
     bool Moves(std::int32_t id) const;
     std::size_t size() const { return map_.size(); }
 
-private:
+  private:
     std::map<std::int32_t, std::int32_t> map_;  // old Id -> new Id
 };
 

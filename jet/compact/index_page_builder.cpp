@@ -36,9 +36,9 @@ bool IndexPageBuilder::Fits(std::span<const std::uint8_t> entry) const {
 void IndexPageBuilder::Add(std::span<const std::uint8_t> entry) {
     assert(entry.size() > PointerBytes());
     assert(entries_.empty() || Fits(entry));
-    assert(entries_.empty() || std::lexicographical_compare(entries_.back().begin(),
-                                                            entries_.back().end(),
-                                                            entry.begin(), entry.end()));
+    assert(entries_.empty() ||
+           std::lexicographical_compare(entries_.back().begin(), entries_.back().end(),
+                                        entry.begin(), entry.end()));
     std::size_t p = PrefixWith(entry);
     entries_.emplace_back(entry.begin(), entry.end());
     total_ += entry.size();

@@ -12,7 +12,7 @@
 namespace jet {
 
 class IndexPageBuilder {
-public:
+  public:
     // leaf: type 0x04 page whose entries end in a 4-byte row pointer; otherwise a
     // node (type 0x03) whose entries end in a row pointer and a 4-byte child page.
     IndexPageBuilder(const PageLayout& layout, bool leaf, std::uint32_t tdef);
@@ -31,7 +31,7 @@ public:
     // Returns the finished page and resets the builder.
     std::vector<std::uint8_t> Finish(std::uint32_t prev, std::uint32_t next, std::uint32_t tail);
 
-private:
+  private:
     std::size_t PointerBytes() const { return leaf_ ? 4 : 8; }
     // Shared prefix when entry e joins, capped so that it never covers pointer bytes.
     std::size_t PrefixWith(std::span<const std::uint8_t> e) const;
@@ -41,8 +41,8 @@ private:
     bool leaf_;
     std::uint32_t tdef_;
     std::vector<std::vector<std::uint8_t>> entries_;  // whole entries of this page
-    std::size_t total_ = 0;                            // sum of whole entry lengths
-    std::size_t prefix_ = 0;                           // shared prefix of entries_
+    std::size_t total_ = 0;                           // sum of whole entry lengths
+    std::size_t prefix_ = 0;                          // shared prefix of entries_
 };
 
 }  // namespace jet

@@ -12,8 +12,8 @@ std::vector<std::vector<std::uint8_t>> MappedIndexEntries(PageFile& source, std:
                                                           const RowMap& rows, const IdMap* ids) {
     IndexWalk walk = WalkIndex(source, root, source_tdef);
     if (!walk.problems.empty())
-        ThrowFormat("an index of table page " + std::to_string(source_tdef) + " is damaged: " +
-                    walk.problems.front().text);
+        ThrowFormat("an index of table page " + std::to_string(source_tdef) +
+                    " is damaged: " + walk.problems.front().text);
     std::vector<std::vector<std::uint8_t>> out;
     out.reserve(walk.leaf_entries.size());
     for (const IndexEntry& e : walk.leaf_entries) {

@@ -79,8 +79,10 @@ std::vector<IndexTreeBuilder::Child> IndexTreeBuilder::BuildNodeLevel(
 
 IndexTreeBuilder::Tree IndexTreeBuilder::Finish() {
     std::uint32_t page = next_page_++;
-    if (!leaf_.empty()) leaves_.push_back({leaf_.last(), page});
-    else leaves_.push_back({{}, page});
+    if (!leaf_.empty())
+        leaves_.push_back({leaf_.last(), page});
+    else
+        leaves_.push_back({{}, page});
     sink_(page, leaf_.Finish(prev_leaf_, 0, 0));
     std::vector<Child> level = std::move(leaves_);
     leaves_.clear();

@@ -13,7 +13,7 @@
 namespace jet {
 
 class IndexTreeBuilder {
-public:
+  public:
     // Receives each finished page with its page number.
     using PageSink = std::function<void(std::uint32_t page, std::vector<std::uint8_t> bytes)>;
 
@@ -36,7 +36,7 @@ public:
     static std::uint32_t CountPages(const PageLayout& layout,
                                     const std::vector<std::vector<std::uint8_t>>& entries);
 
-private:
+  private:
     struct Child {
         std::vector<std::uint8_t> last;  // last leaf entry below the child
         std::uint32_t page = 0;
@@ -48,9 +48,9 @@ private:
     std::uint32_t first_page_;
     PageSink sink_;
     IndexPageBuilder leaf_;
-    std::uint32_t next_page_;              // number of the page being built
-    std::uint32_t prev_leaf_ = 0;          // previous leaf's number, 0 for the first
-    std::vector<Child> leaves_;            // finished leaves
+    std::uint32_t next_page_;      // number of the page being built
+    std::uint32_t prev_leaf_ = 0;  // previous leaf's number, 0 for the first
+    std::vector<Child> leaves_;    // finished leaves
 };
 
 }  // namespace jet

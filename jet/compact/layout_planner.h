@@ -14,7 +14,7 @@
 namespace jet {
 
 class PageAllocator {
-public:
+  public:
     // Pages below `first` are taken already (header, global map).
     explicit PageAllocator(std::uint32_t first) : next_(first) {}
 
@@ -34,23 +34,23 @@ public:
     const std::vector<std::uint32_t>& spare() const { return spare_; }
     std::uint32_t page_count() const { return next_; }
 
-private:
+  private:
     std::uint32_t next_;
-    std::set<std::uint32_t> avoid_;       // numbers no definition may start on
-    std::vector<std::uint32_t> spare_;    // skipped numbers, ascending, not handed out
+    std::set<std::uint32_t> avoid_;     // numbers no definition may start on
+    std::vector<std::uint32_t> spare_;  // skipped numbers, ascending, not handed out
 };
 
 // Old slot address of a live row -> its address in the new file. Rows are added in
 // old (page, row) order, and new addresses grow with them.
 class RowMap {
-public:
+  public:
     // REQUIRES: old_slot and new_addr exceed every address added before.
     void Add(RowAddr old_slot, RowAddr new_addr);
     // The new address, or nullptr when old_slot held no live row.
     const RowAddr* Find(RowAddr old_slot) const;
     std::size_t size() const { return map_.size(); }
 
-private:
+  private:
     std::unordered_map<std::uint32_t, RowAddr> map_;  // keyed by RowAddr::Packed
     RowAddr last_old_, last_new_;
     bool any_ = false;

@@ -16,7 +16,8 @@ RowAddr CopyLongValue(PageFile& file, const LongValueHeader& header, RowPageWrit
         Page holder;
         Bytes b = LvalRowBytes(file, header.first, holder);
         if (b.size() < header.length)
-            ThrowFormat("long value at " + header.first.ToString() + " is shorter than its header says");
+            ThrowFormat("long value at " + header.first.ToString() +
+                        " is shorter than its header says");
         return out.Place(b);
     }
     // A chain: every row starts with the address of the next one.
@@ -26,7 +27,8 @@ RowAddr CopyLongValue(PageFile& file, const LongValueHeader& header, RowPageWrit
     RowAddr at = header.first;
     while (have < header.length || rows.empty()) {
         if (at.null()) ThrowFormat("long-value chain ends early");
-        if (!seen.insert(at.Packed()).second) ThrowFormat("long-value chain loops at " + at.ToString());
+        if (!seen.insert(at.Packed()).second)
+            ThrowFormat("long-value chain loops at " + at.ToString());
         if (seen.size() > limits.max_chain_rows) ThrowFormat("long-value chain is too long");
         Page holder;
         Bytes b = LvalRowBytes(file, at, holder);

@@ -15,7 +15,7 @@
 namespace jet {
 
 class MapRows {
-public:
+  public:
     explicit MapRows(const PageLayout& layout);
 
     // Reserves a row and returns its handle.
@@ -37,12 +37,12 @@ public:
     void Finish(const std::function<std::uint32_t(std::uint32_t)>& take_run,
                 const std::function<void(std::uint32_t, std::vector<std::uint8_t>)>& sink);
 
-private:
+  private:
     std::size_t RowsPerPage() const;
 
     const PageLayout& layout_;
-    std::vector<UsageMapBuilder> maps_;   // by handle
-    std::vector<std::uint32_t> pages_;    // page numbers of the map pages
+    std::vector<UsageMapBuilder> maps_;  // by handle
+    std::vector<std::uint32_t> pages_;   // page numbers of the map pages
 };
 
 }  // namespace jet

@@ -10,9 +10,13 @@
 
 namespace jet {
 
-static std::string Errno() { return std::strerror(errno); }
+static std::string Errno() {
+    return std::strerror(errno);
+}
 
-OutputFile::~OutputFile() { Discard(); }
+OutputFile::~OutputFile() {
+    Discard();
+}
 
 bool OutputFile::Create(const std::filesystem::path& destination, std::uint32_t page_size,
                         std::string* error) {
@@ -21,7 +25,8 @@ bool OutputFile::Create(const std::filesystem::path& destination, std::uint32_t 
     page_size_ = page_size;
     std::filesystem::path dir = destination.parent_path();
     if (dir.empty()) dir = ".";
-    std::string pattern = (dir / ("." + destination.filename().string() + ".compact-XXXXXX")).string();
+    std::string pattern =
+        (dir / ("." + destination.filename().string() + ".compact-XXXXXX")).string();
     std::vector<char> buf(pattern.begin(), pattern.end());
     buf.push_back('\0');
     fd_ = ::mkstemp(buf.data());

@@ -12,7 +12,7 @@
 namespace jet {
 
 class OutputFile {
-public:
+  public:
     OutputFile() = default;
     ~OutputFile();
     OutputFile(const OutputFile&) = delete;
@@ -35,8 +35,8 @@ public:
 
     const std::filesystem::path& temp_path() const { return temp_; }
 
-private:
-    int fd_ = -1;                        // open temporary file, -1 when closed
+  private:
+    int fd_ = -1;  // open temporary file, -1 when closed
     std::uint32_t page_size_ = 0;
     std::filesystem::path destination_;  // final name
     std::filesystem::path temp_;         // temporary name beside it

@@ -19,9 +19,9 @@ struct PageLayout {
     std::size_t index_prev = 0;
     std::size_t index_next = 0;
     std::size_t index_tail = 0;
-    std::size_t index_prefix = 0;     // 1 byte (Jet 3) or u16 (Jet 4)
-    std::size_t index_mask = 0;       // entry-end bitmask
-    std::size_t index_first = 0;      // first entry
+    std::size_t index_prefix = 0;  // 1 byte (Jet 3) or u16 (Jet 4)
+    std::size_t index_mask = 0;    // entry-end bitmask
+    std::size_t index_first = 0;   // first entry
     // Usage maps.
     std::size_t inline_map_bytes = 0;    // bitmap bytes of an inline (type 0) map row
     std::size_t reference_pointers = 0;  // u32 pointers of a reference (type 1) map row

@@ -6,7 +6,9 @@ namespace jet {
 
 RowPageWriter::RowPageWriter(const PageLayout& layout, std::uint32_t owner, NextPage next_page,
                              PageSink sink)
-    : layout_(layout), builder_(layout, owner), next_page_(std::move(next_page)),
+    : layout_(layout),
+      builder_(layout, owner),
+      next_page_(std::move(next_page)),
       sink_(std::move(sink)) {}
 
 std::vector<RowAddr> RowPageWriter::Plan(std::span<const std::size_t> lengths,

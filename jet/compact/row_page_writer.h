@@ -13,14 +13,13 @@
 namespace jet {
 
 class RowPageWriter {
-public:
+  public:
     // Hands out the next page number (consecutive numbers keep addresses increasing).
     using NextPage = std::function<std::uint32_t()>;
     // Writes a finished page.
     using PageSink = std::function<void(std::uint32_t page, std::vector<std::uint8_t> bytes)>;
 
-    RowPageWriter(const PageLayout& layout, std::uint32_t owner, NextPage next_page,
-                  PageSink sink);
+    RowPageWriter(const PageLayout& layout, std::uint32_t owner, NextPage next_page, PageSink sink);
 
     // Addresses that rows of the given lengths would get if placed next, in order.
     // REQUIRES: next_page hands out consecutive numbers
@@ -36,7 +35,7 @@ public:
     const std::vector<std::uint32_t>& pages() const { return pages_; }
     const std::vector<std::size_t>& free_space() const { return free_; }
 
-private:
+  private:
     const PageLayout& layout_;
     DataPageBuilder builder_;
     NextPage next_page_;

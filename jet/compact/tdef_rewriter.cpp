@@ -17,7 +17,8 @@ void TdefRewriter::PutByteAt(std::size_t at, std::uint8_t value) {
     FieldPos pos = def_.Where(at);
     for (std::size_t i = 0; i < def_.pages.size(); ++i) {
         if (def_.pages[i] == pos.page) {
-            if (pos.offset >= pages_[i].size()) ThrowFormat("table definition field outside its page");
+            if (pos.offset >= pages_[i].size())
+                ThrowFormat("table definition field outside its page");
             pages_[i][pos.offset] = value;
             return;
         }

@@ -13,7 +13,7 @@
 namespace jet {
 
 class TdefRewriter {
-public:
+  public:
     // Copies the pages of `def` from `file`.
     TdefRewriter(PageFile& file, const TableDef& def);
 
@@ -26,7 +26,7 @@ public:
     // REQUIRES: new_pages.size() == number of pages of the definition
     std::vector<std::vector<std::uint8_t>> Finish(const std::vector<std::uint32_t>& new_pages);
 
-private:
+  private:
     void PutByteAt(std::size_t at, std::uint8_t value);
 
     const TableDef& def_;

@@ -51,7 +51,9 @@ std::vector<std::uint32_t> UsageMapBuilder::Slots() const {
     return slots;
 }
 
-std::size_t UsageMapBuilder::BitmapPagesNeeded() const { return Slots().size(); }
+std::size_t UsageMapBuilder::BitmapPagesNeeded() const {
+    return Slots().size();
+}
 
 std::vector<std::uint8_t> UsageMapBuilder::ReferenceRow(
     const std::vector<std::uint32_t>& bitmap_pages) const {

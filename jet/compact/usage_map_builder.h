@@ -20,7 +20,7 @@ struct PageRange {
 };
 
 class UsageMapBuilder {
-public:
+  public:
     // meaning_free: the global map's rule, a set bit means the page is free; there
     // every page from file_pages on is marked too, as Jet writes it.
     UsageMapBuilder(const PageLayout& layout, std::size_t row_bitmap_bytes);
@@ -49,14 +49,15 @@ public:
     std::vector<std::uint8_t> InlineFreeRow() const;
     // Reference: type-5 pages for slots [0, slots) and the row pointing at them.
     std::vector<std::vector<std::uint8_t>> FreeBitmapPages(std::size_t slots) const;
-    std::vector<std::uint8_t> FreeReferenceRow(const std::vector<std::uint32_t>& bitmap_pages) const;
+    std::vector<std::uint8_t> FreeReferenceRow(
+        const std::vector<std::uint32_t>& bitmap_pages) const;
 
-private:
+  private:
     std::vector<std::uint32_t> Slots() const;  // reference slots with a marked page
 
     const PageLayout& layout_;
-    std::size_t bitmap_bytes_;           // bitmap bytes of an inline row
-    std::vector<PageRange> ranges_;      // marked pages, sorted, merged
+    std::size_t bitmap_bytes_;       // bitmap bytes of an inline row
+    std::vector<PageRange> ranges_;  // marked pages, sorted, merged
 };
 
 }  // namespace jet

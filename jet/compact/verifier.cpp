@@ -1,0 +1,314 @@
+#include "jet/compact/verifier.h"
+
+#include <algorithm>
+#include <map>
+#include <memory>
+#include <set>
+#include <unordered_map>
+
+#include "jet/data_page.h"
+#include "jet/index.h"
+#include "jet/row.h"
+#include "jet/table.h"
+#include "jet/usage_map.h"
+
+namespace jet {
+namespace {
+
+class Verifier {
+  public:
+    Verifier(Database& src, Database& out, const IdMap& ids,
+             const std::vector<std::uint32_t>& fillers, const CompactProgressFn& progress)
+        : src_(src),
+          out_(out),
+          ids_(ids),
+          fillers_(fillers.begin(), fillers.end()),
+          progress_(progress) {}
+
+    void Run();
+
+  private:
+    void Fail(const std::string& why) { ThrowFormat(why); }
+    void Claim(std::uint32_t page, const std::string& role);
+    void CompareCatalog();
+    void CompareTable(const CatalogEntry& se, const CatalogEntry& oe);
+    void CheckMaps(const std::string& name, const TableDef& od, TableReader& reader);
+    void CheckGlobalMap();
+
+    Database& src_;
+    Database& out_;
+    const IdMap& ids_;
+    std::set<std::uint32_t> fillers_;
+    const CompactProgressFn& progress_;
+    std::map<std::uint32_t, std::string> roles_;  // every page of the new file with its role
+    std::uint64_t rows_done_ = 0, rows_total_ = 0;
+};
+
+void Verifier::Claim(std::uint32_t page, const std::string& role) {
+    if (page >= out_.file().page_count())
+        Fail(role + " lies past the end of the file (page " + std::to_string(page) + ")");
+    auto [it, inserted] = roles_.emplace(page, role);
+    if (!inserted && it->second != role)
+        Fail("page " + std::to_string(page) + " is both " + it->second + " and " + role);
+}
+
+void Verifier::CompareCatalog() {
+    const auto& a = src_.catalog();
+    const auto& b = out_.catalog();
+    if (a.size() != b.size())
+        Fail("the catalog lists " + std::to_string(b.size()) + " objects instead of " +
+             std::to_string(a.size()));
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (a[i].name != b[i].name || a[i].type != b[i].type || a[i].flags != b[i].flags)
+            Fail("catalog object '" + a[i].name + "' changed");
+        if (b[i].id != ids_.Map(a[i].id) || b[i].parent_id != ids_.Map(a[i].parent_id))
+            Fail("catalog object '" + a[i].name + "' has a wrong Id");
+    }
+    // Table Ids stay distinct, and each names a table definition.
+    std::set<std::int32_t> seen;
+    for (const auto& e : b) {
+        if (!seen.insert(e.id).second) Fail("two catalog objects share Id " + std::to_string(e.id));
+        if (e.is_table() && out_.file().Read(e.tdef_page()).type() != kPageTdef)
+            Fail("table '" + e.name + "' has an Id that is not a table definition page");
+    }
+}
+
+void Verifier::CompareTable(const CatalogEntry& se, const CatalogEntry& oe) {
+    const bool jet3 = src_.jet3();
+    const TableDef& sd = src_.Definition(se.tdef_page());
+    const TableDef& od = out_.Definition(oe.tdef_page());
+    const std::string name = "table '" + se.name + "'";
+    for (std::uint32_t p : od.pages) Claim(p, name + " definition");
+    if (sd.columns.size() != od.columns.size() ||
+        sd.real_indexes.size() != od.real_indexes.size() ||
+        sd.logical_indexes.size() != od.logical_indexes.size())
+        Fail(name + " has a different definition");
+    std::vector<std::size_t> id_cols, lv_cols;
+    for (std::size_t i = 0; i < sd.columns.size(); ++i) {
+        if (sd.columns[i].type != od.columns[i].type || sd.columns[i].name != od.columns[i].name)
+            Fail(name + " has a different column " + sd.columns[i].name);
+        if (IsIdColumn(se.name, sd.columns[i].name) && sd.columns[i].type == kColLong)
+            id_cols.push_back(i);
+        if (IsLongValueType(sd.columns[i].type)) lv_cols.push_back(i);
+    }
+
+    // Rows: the k-th live row of the source against the k-th row of the new file.
+    TableReader sr(src_.file(), sd);
+    TableReader orr(out_.file(), od);
+    const auto& out_pages = orr.DataPages();
+    auto lay = DataPageLayout::For(jet3);
+    std::size_t page_i = 0, row_i = 0;
+    std::unordered_map<std::uint32_t, RowAddr> pairing;  // source slot -> new slot
+    std::uint32_t count = 0;
+    sr.ForEachRow([&](const RowRef& s) {
+        // Next row of the new file (every slot there must be a live row).
+        Page pg;
+        while (page_i < out_pages.size()) {
+            pg = out_.file().Read(out_pages[page_i]);
+            if (row_i < U16(pg.bytes(), lay.row_count)) break;
+            ++page_i;
+            row_i = 0;
+        }
+        if (page_i >= out_pages.size()) Fail(name + " lost rows");
+        RowAddr oaddr{out_pages[page_i], static_cast<std::uint8_t>(row_i)};
+        std::uint16_t raw = U16(pg.bytes(), lay.row_table + 2 * row_i);
+        if (raw & (kRowDeleted | kRowOverflow))
+            Fail(name + " has a deleted or overflow row at " + oaddr.ToString());
+        Bytes ob = RowBytes(pg.bytes(), jet3, static_cast<unsigned>(row_i));
+        ++row_i;
+        std::vector<std::uint8_t> expect(s.bytes.begin(), s.bytes.end());
+        if (expect.size() != ob.size()) Fail(name + " row " + s.slot.ToString() + " changed size");
+        CrackedRow sc = CrackRow(sd, s.bytes, jet3);
+        for (std::size_t ci : id_cols) {
+            const FieldRef& f = sc.fields[ci];
+            if (f.null || f.size != 4) continue;
+            std::int32_t v = ids_.Map(static_cast<std::int32_t>(U32(s.bytes, f.begin)));
+            for (int b = 0; b < 4; ++b)
+                expect[f.begin + b] =
+                    static_cast<std::uint8_t>(static_cast<std::uint32_t>(v) >> (8 * b));
+        }
+        for (std::size_t ci : lv_cols) {
+            const FieldRef& f = sc.fields[ci];
+            if (f.null || f.size < kLongValueHeaderSize) continue;
+            Bytes sf = s.bytes.subspan(f.begin, f.size);
+            if (ParseLongValueHeader(sf).kind == LongValueHeader::Kind::Inline) continue;
+            // Only the pointer to the long value may differ; its data must not.
+            std::copy(ob.begin() + f.begin + 4, ob.begin() + f.begin + 8,
+                      expect.begin() + f.begin + 4);
+            LongValue sv = sr.ReadLongValue(sf);
+            LongValue ov = orr.ReadLongValue(ob.subspan(f.begin, f.size));
+            if (sv.data != ov.data)
+                Fail(name + " row " + s.slot.ToString() + " has a different long value");
+            for (const RowAddr& a : ov.rows) Claim(a.page, name + " long values");
+        }
+        if (!std::equal(expect.begin(), expect.end(), ob.begin()))
+            Fail(name + " row " + s.slot.ToString() + " reads differently");
+        pairing.emplace(s.slot.Packed(), oaddr);
+        ++count;
+        if (++rows_done_ % 1024 == 0 && progress_)
+            progress_({CompactProgress::Stage::Verifying, rows_done_, rows_total_});
+        return true;
+    });
+    while (page_i < out_pages.size()) {
+        Page pg = out_.file().Read(out_pages[page_i]);
+        if (row_i < U16(pg.bytes(), lay.row_count)) Fail(name + " gained rows");
+        ++page_i;
+        row_i = 0;
+    }
+    if (od.row_count != count)
+        Fail(name + " holds " + std::to_string(count) + " rows but its definition says " +
+             std::to_string(od.row_count));
+    for (std::uint32_t p : out_pages) Claim(p, name + " rows");
+
+    // Indexes: same keys in the same order, each pointing at the row it pointed at.
+    for (std::size_t i = 0; i < sd.real_indexes.size(); ++i) {
+        const RealIndex& si = sd.real_indexes[i];
+        const RealIndex& oi = od.real_indexes[i];
+        bool id_key = false;
+        if (!si.columns.empty())
+            for (std::size_t ci : id_cols)
+                if (sd.columns[ci].number == si.columns.front().column) id_key = true;
+        IndexWalk sw = WalkIndex(src_.file(), si.root, sd.page);
+        IndexWalk ow = WalkIndex(out_.file(), oi.root, od.page);
+        std::string iname = name + " index " + std::to_string(i);
+        if (!ow.problems.empty()) Fail(iname + ": " + ow.problems.front().text);
+        if (sw.leaf_entries.size() != ow.leaf_entries.size())
+            Fail(iname + " holds " + std::to_string(ow.leaf_entries.size()) +
+                 " entries instead of " + std::to_string(sw.leaf_entries.size()));
+        for (std::size_t k = 0; k < sw.leaf_entries.size(); ++k) {
+            const IndexEntry& a = sw.leaf_entries[k];
+            const IndexEntry& b = ow.leaf_entries[k];
+            std::vector<std::uint8_t> key(
+                a.bytes.begin(), a.bytes.begin() + static_cast<std::ptrdiff_t>(a.key_size));
+            if (id_key) MapLeadingIdKey(key, ids_);
+            if (b.key_size != key.size() || !std::equal(key.begin(), key.end(), b.bytes.begin()))
+                Fail(iname + " entry " + std::to_string(k) + " has a different key");
+            auto it = pairing.find(a.row.Packed());
+            if (it == pairing.end() || it->second != b.row)
+                Fail(iname + " entry " + std::to_string(k) + " points at the wrong row");
+        }
+        for (std::uint32_t p : ow.pages) Claim(p, iname);
+        if (!oi.map.null()) {
+            UsageMap m = ReadUsageMap(out_.file(), oi.map, out_.file().page_count());
+            std::vector<std::uint32_t> walked = ow.pages;
+            std::sort(walked.begin(), walked.end());
+            if (m.pages != walked) Fail(iname + ": its usage map does not list exactly its pages");
+        }
+    }
+    CheckMaps(name, od, orr);
+}
+
+void Verifier::CheckMaps(const std::string& name, const TableDef& od, TableReader& reader) {
+    PageFile& f = out_.file();
+    const std::uint32_t n = f.page_count();
+    auto claim_map = [&](const UsageMap& m, RowAddr where) {
+        Claim(where.page, "usage maps");
+        for (std::uint32_t p : m.bitmap_pages)
+            if (p) Claim(p, "usage map pages");
+    };
+    std::vector<std::uint32_t> data = reader.DataPages();
+    std::sort(data.begin(), data.end());
+    if (!od.owned_map.null()) {
+        UsageMap owned = ReadUsageMap(f, od.owned_map, n);
+        claim_map(owned, od.owned_map);
+        if (owned.pages != data)
+            Fail(name + ": its usage map does not list exactly its data pages");
+        if (!od.free_map.null()) {
+            UsageMap fm = ReadUsageMap(f, od.free_map, n);
+            claim_map(fm, od.free_map);
+            for (std::uint32_t p : fm.pages)
+                if (!owned.Contains(p))
+                    Fail(name + ": its free-space map lists a page it does not own");
+        }
+    }
+    for (const auto& lv : od.long_value_columns) {
+        if (lv.owned_map.null()) continue;
+        UsageMap m = ReadUsageMap(f, lv.owned_map, n);
+        claim_map(m, lv.owned_map);
+        for (std::uint32_t p : m.pages) {
+            Page pg = f.Read(p);
+            if (pg.type() != kPageData || U32(pg.bytes(), 4) != kLvalOwner)
+                Fail(name + ": a long-value map lists page " + std::to_string(p) +
+                     ", which holds no long values");
+            Claim(p, name + " long values");
+        }
+        if (!lv.free_map.null()) {
+            UsageMap fm = ReadUsageMap(f, lv.free_map, n);
+            claim_map(fm, lv.free_map);
+            for (std::uint32_t p : fm.pages)
+                if (!m.Contains(p))
+                    Fail(name + ": a long-value free-space map lists a page its map does not");
+        }
+    }
+    for (const auto& ix : od.real_indexes) {
+        if (ix.map.null()) continue;
+        claim_map(ReadUsageMap(f, ix.map, n), ix.map);
+    }
+    // Free-space fields of the data pages recompute.
+    for (std::uint32_t p : data) {
+        Page pg = f.Read(p);
+        DataPageInfo info = ReadDataPage(pg.bytes(), f.jet3());
+        if (!info.slots_valid ||
+            info.free_space != ComputedFreeSpace(info, f.page_size(), f.jet3()))
+            Fail(name + ": data page " + std::to_string(p) + " has a wrong free-space field");
+    }
+}
+
+void Verifier::CheckGlobalMap() {
+    PageFile& f = out_.file();
+    const std::uint32_t n = f.page_count();
+    Claim(0, "the header");
+    Claim(1, "the global usage map");
+    UsageMap g = ReadUsageMap(f, RowAddr{1, 0}, n);
+    for (std::uint32_t p : g.bitmap_pages)
+        if (p) Claim(p, "global usage map pages");
+    std::set<std::uint32_t> free(g.pages.begin(), g.pages.end());
+    for (const auto& [page, role] : roles_)
+        if (free.count(page))
+            Fail("the global usage map marks page " + std::to_string(page) + " (" + role +
+                 ") free");
+    for (std::uint32_t p = 0; p < n; ++p) {
+        bool used = roles_.count(p) != 0;
+        if (!used && !fillers_.count(p))
+            Fail("page " + std::to_string(p) + " of the compacted file has no role");
+        if (fillers_.count(p) && !free.count(p))
+            Fail("spare page " + std::to_string(p) + " is not marked free");
+    }
+}
+
+void Verifier::Run() {
+    if (src_.header().format != out_.header().format) Fail("the format changed");
+    {
+        Bytes a = src_.file().Read(0).bytes(), b = out_.file().Read(0).bytes();
+        if (!std::equal(a.begin(), a.end(), b.begin(), b.end())) Fail("the header page changed");
+    }
+    CompareCatalog();
+    auto st = src_.Tables(true);
+    auto ot = out_.Tables(true);
+    if (st.size() != ot.size()) Fail("the number of tables changed");
+    for (const CatalogEntry* e : st) rows_total_ += src_.Definition(e->tdef_page()).row_count;
+    for (std::size_t i = 0; i < st.size(); ++i) {
+        if (st[i]->name != ot[i]->name) Fail("table '" + st[i]->name + "' is missing");
+        CompareTable(*st[i], *ot[i]);
+    }
+    CheckGlobalMap();
+}
+
+}  // namespace
+
+Status VerifyCompacted(Database& source, const std::filesystem::path& compacted, const IdMap& ids,
+                       const std::vector<std::uint32_t>& fillers,
+                       const CompactProgressFn& progress) {
+    Status st;
+    std::unique_ptr<Database> out = Database::Open(compacted, &st);
+    if (!out) return Status::Fail("it cannot be opened: " + st.reason);
+    try {
+        Verifier v(source, *out, ids, fillers, progress);
+        v.Run();
+    } catch (const FormatError& e) {
+        return Status::Fail(e.what());
+    }
+    return Status::Ok();
+}
+
+}  // namespace jet

@@ -1,0 +1,62 @@
+#include "desktop/compaction/compact_mdb_file.h"
+
+#include "desktop/util/long_path.h"
+#include "jet/compact/compactor.h"
+
+#include <algorithm>
+#include <cctype>
+#include <exception>
+
+namespace mdb::desktop {
+namespace {
+
+bool Mentions(const std::string& lowerText, const char* word) {
+    return lowerText.find(word) != std::string::npos;
+}
+
+}  // namespace
+
+std::string DescribeEngineFailure(const std::string& engineReason) {
+    std::string lower = engineReason;
+    std::transform(lower.begin(), lower.end(), lower.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    const char* kind = "数据库文件无法读取或已损坏";
+    if (Mentions(lower, "password")) {
+        kind = "数据库设有密码";
+    } else if (Mentions(lower, "encrypt")) {
+        kind = "数据库已加密";
+    } else if (Mentions(lower, "ace") || Mentions(lower, "accdb") || Mentions(lower, "2007")) {
+        kind = "不是 Jet 3/Jet 4 格式的 MDB 文件（Access 2007 及以后的格式）";
+    } else if (Mentions(lower, "verif")) {
+        kind = "压缩结果校验未通过，原文件未改动";
+    } else if (Mentions(lower, "space") || Mentions(lower, "write") || Mentions(lower, "rename")) {
+        kind = "无法写入压缩后的文件";
+    }
+    if (engineReason.empty()) return kind;
+    return std::string(kind) + "（" + engineReason + "）";
+}
+
+int CompactMdbFile(std::u16string source, std::u16string destination, std::string& reason) {
+    reason.clear();
+    StripLongPathPrefix(source);
+    StripLongPathPrefix(destination);
+    std::string sourcePath;
+    std::string destinationPath;
+    // Without the prefix the paths are plain absolute paths (the prefix is empty here).
+    if (!LongPathToNative(source, sourcePath) || !LongPathToNative(destination, destinationPath)) {
+        reason = std::string(kNotCompactedPrefix) + DescribeEngineFailure("invalid file path");
+        return 0;
+    }
+    try {
+        const jet::CompactResult result = jet::Compact(sourcePath, destinationPath);
+        if (result.compacted) return 1;
+        reason = std::string(kNotCompactedPrefix) + DescribeEngineFailure(result.reason);
+    } catch (const std::exception& e) {
+        // The engine reports failures as results; anything thrown (memory) still must
+        // not end the batch.
+        reason = std::string(kNotCompactedPrefix) + DescribeEngineFailure(e.what());
+    }
+    return 0;
+}
+
+}  // namespace mdb::desktop

@@ -1,0 +1,109 @@
+// A scripted stand-in for the main window: records what the commands show and
+// answers questions from a queue.
+#pragma once
+
+#include <deque>
+#include <mutex>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "desktop/main_view.h"
+
+namespace mdb::desktop::testing {
+
+struct ShownMessage {
+    std::string text;
+    MessageIcon icon;
+};
+
+class FakeView : public MainView {
+public:
+    void ShowMessage(const std::string& text, MessageIcon icon) override {
+        std::lock_guard lock(mutex);
+        messages.push_back({text, icon});
+    }
+    bool AskYesNo(const std::string& text) override {
+        std::lock_guard lock(mutex);
+        questions.push_back(text);
+        if (answers.empty()) return false;
+        const bool yes = answers.front();
+        answers.pop_front();
+        return yes;
+    }
+    void ReplaceRows(std::vector<ListRow> newRows) override {
+        std::lock_guard lock(mutex);
+        rows = std::move(newRows);
+        checked.assign(rows.size(), false);
+        history.push_back(rows);
+        ++replaceCount;
+    }
+    int ItemCount() override {
+        std::lock_guard lock(mutex);
+        return static_cast<int>(rows.size());
+    }
+    bool IsChecked(int row) override {
+        std::lock_guard lock(mutex);
+        return row >= 0 && row < static_cast<int>(checked.size()) && checked[row];
+    }
+    void SetChecked(int row, bool state) override {
+        std::lock_guard lock(mutex);
+        ++setCheckedCalls;
+        if (row >= 0 && row < static_cast<int>(checked.size())) checked[row] = state;
+        if (shrinkAfterSetChecked > 0 && setCheckedCalls == shrinkAfterSetChecked) {
+            rows.resize(rows.size() / 2);
+            checked.resize(rows.size());
+        }
+    }
+    std::string ColumnText(int row, int column) override {
+        std::lock_guard lock(mutex);
+        if (row < 0 || row >= static_cast<int>(rows.size())) return {};
+        const ListRow& r = rows[row];
+        switch (column) {
+            case 0: return r.number;
+            case 1: return r.fileName;
+            case 2: return r.originalSize;
+            case 3: return r.compactedSize;
+            case 4: return r.ratio;
+            case 5: return r.filePath;
+            case 6: return r.recordKey;
+        }
+        return {};
+    }
+    void SetProgressRange(int max) override { progressMax = max; }
+    void SetProgressPos(int pos) override { progressPos = pos; }
+    void SetPaneText(const std::string& text) override {
+        std::lock_guard lock(mutex);
+        paneText = text;
+        ++paneTextCalls;
+    }
+    void ShowHelpPaneInsteadOfText() override { ++helpPaneShownCalls; }
+    void NavigateHelp(const std::string& url) override {
+        std::lock_guard lock(mutex);
+        navigations.push_back(url);
+    }
+
+    int Replaces() {
+        std::lock_guard lock(mutex);
+        return replaceCount;
+    }
+
+    std::mutex mutex;
+    std::vector<ShownMessage> messages;
+    std::vector<std::string> questions;
+    std::deque<bool> answers;
+    std::vector<ListRow> rows;
+    std::vector<bool> checked;
+    std::vector<std::vector<ListRow>> history;
+    int replaceCount = 0;
+    int setCheckedCalls = 0;
+    int shrinkAfterSetChecked = 0;
+    int progressMax = 0;
+    int progressPos = 0;
+    std::string paneText = "unchanged";
+    int paneTextCalls = 0;
+    int helpPaneShownCalls = 0;
+    std::vector<std::string> navigations;
+};
+
+}  // namespace mdb::desktop::testing

@@ -1,0 +1,366 @@
+// The file list filled from a real FileInfo.dat through the fake view.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <fstream>
+#include <thread>
+
+#include "desktop/file_info_access.h"
+#include "desktop/file_list.h"
+#include "fake_view.h"
+#include "program_dir.h"
+
+namespace mdb::desktop::testing {
+namespace {
+
+class FileListTest : public ::testing::Test {
+protected:
+    void Insert(const FileInfoRecord& r) {
+        auto db = dir.OpenDb();
+        ASSERT_TRUE(db);
+        ASSERT_EQ(db->InsertRecord(r), 1);
+    }
+    void Reload() { ReloadFileList(ctx, state, view); }
+    std::vector<std::string> Column(int column) {
+        std::vector<std::string> out;
+        for (int i = 0; i < view.ItemCount(); ++i) out.push_back(view.ColumnText(i, column));
+        return out;
+    }
+    const ListRow* RowWithKey(const std::string& key) {
+        for (const ListRow& r : view.rows) {
+            if (r.recordKey == key) return &r;
+        }
+        return nullptr;
+    }
+
+    ProgramDir dir;
+    DesktopContext ctx = dir.Context();
+    DesktopState state;
+    FakeView view;
+};
+
+TEST_F(FileListTest, EveryFormattingRule) {
+    FileInfoRecord half = MakeRecord("k-half", "/var/www/a/half.mdb", 2048000);
+    half.filesize2 = 1024000;
+    half.compactDatabase = kStateCompacted;
+    Insert(half);
+
+    FileInfoRecord grown = MakeRecord("k-grown", "/var/www/a/grown.mdb", 100000);
+    grown.filesize2 = 100000;
+    grown.compactDatabase = kStateCompacted;
+    Insert(grown);
+
+    FileInfoRecord share = MakeRecord("k-share", "/var/www/a/share.mdb", 800000);
+    share.filesize2 = 500000;
+    share.compactDatabase = kStateCompacted;
+    Insert(share);
+
+    Insert(MakeRecord("k-found", "/var/www/a/found.mdb", 65536));
+
+    FileInfoRecord failed = MakeRecord("k-failed", "/var/www/a/failed.mdb", 70000);
+    failed.fileinfo = "压缩失败：文件正在被使用";
+    Insert(failed);
+
+    // Queued but not yet compacted: a compacted size and no reason yet.
+    FileInfoRecord queued = MakeRecord("k-queued", "/var/www/a/queued.mdb", 90000);
+    queued.compactDatabase = kStateQueued;
+    queued.filesize2 = 4096;
+    Insert(queued);
+
+    Insert(MakeRecord("k-1024", "/var/www/a/tiny.mdb", 1024));
+    Insert(MakeRecord("k-1025", "/var/www/a/small.mdb", 1025));
+    Insert(MakeRecord("k-huge", "/srv/huge.mdb", 5ull * 1024 * 1024 * 1024));
+
+    FileInfoRecord badName = MakeRecord("k-badname", "/var/www/a/x.mdb", 70000);
+    badName.filename = "!QUJD";  // first character already outside the alphabet
+    Insert(badName);
+
+    FileInfoRecord emptyPath = MakeRecord("k-emptypath", "/var/www/a/y.mdb", 70000);
+    emptyPath.filepath = "";
+    Insert(emptyPath);
+
+    FileInfoRecord chinese = MakeRecord("k-cn", "/var/www/站点/数据库.mdb", 123456);
+    Insert(chinese);
+
+    Reload();
+    ASSERT_EQ(view.ItemCount(), 12);
+
+    const ListRow* r = RowWithKey("k-half");
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->fileName, "half.mdb");
+    EXPECT_EQ(r->filePath, "/var/www/a/half.mdb");
+    EXPECT_EQ(r->originalSize, "2000 KB");
+    EXPECT_EQ(r->compactedSize, "1000 KB");
+    EXPECT_EQ(r->ratio, "50.00 %");
+
+    EXPECT_EQ(RowWithKey("k-grown")->ratio, "0.00 %");
+    EXPECT_EQ(RowWithKey("k-share")->ratio, "37.50 %");
+
+    EXPECT_EQ(RowWithKey("k-found")->originalSize, "64 KB");
+    EXPECT_EQ(RowWithKey("k-found")->compactedSize, "---");
+    EXPECT_EQ(RowWithKey("k-found")->ratio, "---");
+    EXPECT_EQ(RowWithKey("k-failed")->ratio, "压缩失败：文件正在被使用");
+    EXPECT_EQ(RowWithKey("k-queued")->compactedSize, "4 KB");
+    EXPECT_EQ(RowWithKey("k-queued")->ratio, "---");
+
+    EXPECT_EQ(RowWithKey("k-1024")->originalSize, "? KB");
+    EXPECT_EQ(RowWithKey("k-1025")->originalSize, "1 KB");
+    // Sizes beyond 4 GiB are shown in full, not wrapped at 32 bits.
+    EXPECT_EQ(RowWithKey("k-huge")->originalSize, "5242880 KB");
+
+    EXPECT_EQ(RowWithKey("k-badname")->fileName, "（文件名有错误）");
+    EXPECT_EQ(RowWithKey("k-badname")->filePath, "/var/www/a/x.mdb");
+    EXPECT_EQ(RowWithKey("k-emptypath")->filePath, "（文件名有错误）");
+    EXPECT_EQ(RowWithKey("k-cn")->fileName, "数据库.mdb");
+    EXPECT_EQ(RowWithKey("k-cn")->filePath, "/var/www/站点/数据库.mdb");
+
+    // Row numbers run from 1 in list order; every row starts unchecked.
+    std::vector<std::string> expected;
+    for (int i = 1; i <= 12; ++i) expected.push_back(std::to_string(i));
+    EXPECT_EQ(Column(0), expected);
+    for (int i = 0; i < 12; ++i) EXPECT_FALSE(view.IsChecked(i));
+}
+
+TEST_F(FileListTest, DecodedNameOfTooLongOrOddValues) {
+    // 102400 decoded bytes is one too many; 102398 is still shown.
+    const std::string longName(51199, 'n');
+    const std::string tooLong(51200, 'n');
+    FileInfoRecord ok = MakeRecord("k-ok", "/d/" + longName, 70000);
+    ok.filename = EncodeName(longName);
+    Insert(ok);
+    FileInfoRecord bad = MakeRecord("k-bad", "/d/x", 70000);
+    bad.filename = EncodeName(tooLong);
+    Insert(bad);
+    Reload();
+    ASSERT_EQ(view.ItemCount(), 2);
+    EXPECT_EQ(RowWithKey("k-ok")->fileName, longName);
+    EXPECT_EQ(RowWithKey("k-bad")->fileName, "（文件名有错误）");
+}
+
+TEST_F(FileListTest, EmptyTableEmptiesTheList) {
+    Insert(MakeRecord("k1", "/var/www/one.mdb", 70000));
+    Reload();
+    ASSERT_EQ(view.ItemCount(), 1);
+    ASSERT_EQ(dir.OpenDb()->DeleteAll(), 1);
+    Reload();
+    EXPECT_EQ(view.ItemCount(), 0);
+    EXPECT_EQ(view.Replaces(), 2);
+    EXPECT_TRUE(view.messages.empty());
+}
+
+TEST_F(FileListTest, UnreadableStoreKeepsTheListSilently) {
+    Insert(MakeRecord("k1", "/var/www/one.mdb", 70000));
+    Reload();
+    ASSERT_EQ(view.ItemCount(), 1);
+    {
+        std::ofstream junk(dir.DbPath(), std::ios::binary | std::ios::trunc);
+        junk << std::string(8192, 'x');
+    }
+    Reload();
+    EXPECT_EQ(view.Replaces(), 1);
+    EXPECT_EQ(view.ItemCount(), 1);
+    EXPECT_TRUE(view.messages.empty());
+}
+
+TEST_F(FileListTest, MissingProgramDirectoryIsReported) {
+    ctx.exeDirectory = [](std::string&) { return 0; };
+    Reload();
+    EXPECT_EQ(view.Replaces(), 0);
+    ASSERT_EQ(view.messages.size(), 1u);
+    EXPECT_EQ(view.messages[0].text, "获取EXE文件路劲失败，请重试！");
+}
+
+// Names whose Base64 order differs from their text order.
+const std::vector<std::string> kNames = {"zeta.mdb", "alpha.mdb", "中文.mdb", "Beta.mdb", "alpha2.mdb"};
+
+TEST_F(FileListTest, NamesAndPathsSortByTheirDecodedText) {
+    std::vector<std::string> encoded;
+    for (std::size_t i = 0; i < kNames.size(); ++i) {
+        Insert(MakeRecord("k" + std::to_string(i), "/w/" + std::to_string(9 - i) + "/" + kNames[i],
+                          70000 + i));
+        encoded.push_back(EncodeName(kNames[i]));
+    }
+    // Precondition: sorting the stored texts would give a different order.
+    std::vector<std::string> byEncoded = encoded;
+    std::sort(byEncoded.begin(), byEncoded.end());
+    std::vector<std::string> decodedOrderEncoded;
+    std::vector<std::string> sortedNames = kNames;
+    std::sort(sortedNames.begin(), sortedNames.end());
+    for (const auto& n : sortedNames) decodedOrderEncoded.push_back(EncodeName(n));
+    ASSERT_NE(byEncoded, decodedOrderEncoded);
+
+    Reload();  // start-up order: filename ascending
+    EXPECT_EQ(Column(1), (std::vector<std::string>{"Beta.mdb", "alpha.mdb", "alpha2.mdb",
+                                                   "zeta.mdb", "中文.mdb"}));
+
+    OnColumnHeaderClick(ctx, state, view, 1);  // file name, descending
+    EXPECT_EQ(Column(1), (std::vector<std::string>{"中文.mdb", "zeta.mdb", "alpha2.mdb",
+                                                   "alpha.mdb", "Beta.mdb"}));
+
+    OnColumnHeaderClick(ctx, state, view, 5);  // path, ascending: /w/5 ... /w/9
+    EXPECT_EQ(Column(5), (std::vector<std::string>{"/w/5/alpha2.mdb", "/w/6/Beta.mdb",
+                                                   "/w/7/中文.mdb", "/w/8/alpha.mdb",
+                                                   "/w/9/zeta.mdb"}));
+}
+
+TEST_F(FileListTest, HeaderClicksToggleDirectionAndPickTheField) {
+    // filesize ascending: c, a, b; filesize2 ascending: b, c, a.
+    FileInfoRecord a = MakeRecord("a", "/w/a.mdb", 200000);
+    a.filesize2 = 300;
+    FileInfoRecord b = MakeRecord("b", "/w/b.mdb", 300000);
+    b.filesize2 = 100;
+    FileInfoRecord c = MakeRecord("c", "/w/c.mdb", 100000);
+    c.filesize2 = 200;
+    Insert(a);
+    Insert(b);
+    Insert(c);
+
+    OnColumnHeaderClick(ctx, state, view, 2);
+    EXPECT_EQ(state.sortField, "filesize");
+    EXPECT_EQ(state.sortOrder, "desc");
+    EXPECT_EQ(Column(6), (std::vector<std::string>{"b", "a", "c"}));
+
+    OnColumnHeaderClick(ctx, state, view, 2);
+    EXPECT_EQ(state.sortOrder, "asc");
+    EXPECT_EQ(Column(6), (std::vector<std::string>{"c", "a", "b"}));
+
+    OnColumnHeaderClick(ctx, state, view, 2);  // desc again
+    OnColumnHeaderClick(ctx, state, view, 3);  // the direction toggles whatever the column
+    EXPECT_EQ(state.sortField, "filesize2");
+    EXPECT_EQ(state.sortOrder, "asc");
+    EXPECT_EQ(Column(6), (std::vector<std::string>{"b", "c", "a"}));
+
+    EXPECT_STREQ(SortFieldForColumn(0), "filepath");
+    EXPECT_STREQ(SortFieldForColumn(1), "filename");
+    EXPECT_STREQ(SortFieldForColumn(4), "fileinfo");
+    EXPECT_STREQ(SortFieldForColumn(5), "filepath");
+    EXPECT_STREQ(SortFieldForColumn(6), "filepath");
+
+    // The sort survives reloads started elsewhere.
+    Reload();
+    EXPECT_EQ(Column(6), (std::vector<std::string>{"b", "c", "a"}));
+}
+
+TEST_F(FileListTest, RatioColumnSortsByTheReasonText) {
+    FileInfoRecord a = MakeRecord("a", "/w/a.mdb", 200000);
+    a.fileinfo = "b-reason";
+    FileInfoRecord b = MakeRecord("b", "/w/b.mdb", 200000);
+    b.fileinfo = "a-reason";
+    FileInfoRecord c = MakeRecord("c", "/w/c.mdb", 200000);
+    Insert(a);
+    Insert(b);
+    Insert(c);
+    OnColumnHeaderClick(ctx, state, view, 4);  // fileinfo descending
+    EXPECT_EQ(Column(6), (std::vector<std::string>{"a", "b", "c"}));
+}
+
+TEST_F(FileListTest, AtMostTenThousandRowsInTheCurrentOrder) {
+    {
+        auto db = dir.OpenDb();
+        ASSERT_TRUE(db);
+        ASSERT_EQ(db->Begin(), 1);
+        for (int i = 0; i < 10005; ++i) {
+            char name[32];
+            std::snprintf(name, sizeof name, "f%05d.mdb", i);
+            ASSERT_EQ(db->InsertRecord(MakeRecord("k" + std::to_string(i), std::string("/w/") + name,
+                                                  70000)),
+                      1);
+        }
+        ASSERT_EQ(db->Commit(), 1);
+    }
+    Reload();
+    ASSERT_EQ(view.ItemCount(), 10000);
+    EXPECT_EQ(view.rows.front().number, "1");
+    EXPECT_EQ(view.rows.back().number, "10000");
+    EXPECT_EQ(view.rows.front().fileName, "f00000.mdb");
+    EXPECT_EQ(view.rows.back().fileName, "f09999.mdb");
+
+    OnColumnHeaderClick(ctx, state, view, 1);  // descending: the last five come first
+    ASSERT_EQ(view.ItemCount(), 10000);
+    EXPECT_EQ(view.rows.front().fileName, "f10004.mdb");
+    EXPECT_EQ(view.rows.back().fileName, "f00005.mdb");
+}
+
+TEST_F(FileListTest, ConcurrentReloadsNeverMixRows) {
+    for (int i = 0; i < 300; ++i) {
+        char name[32];
+        std::snprintf(name, sizeof name, "m%03d.mdb", i);
+        FileInfoRecord r = MakeRecord("k" + std::to_string(i), std::string("/w/") + name,
+                                      70000 + 1024 * i);
+        Insert(r);
+    }
+    std::atomic<bool> go{false};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 3; ++t) {
+        threads.emplace_back([&] {
+            while (!go) std::this_thread::yield();
+            for (int k = 0; k < 10; ++k) Reload();
+        });
+    }
+    threads.emplace_back([&] {
+        while (!go) std::this_thread::yield();
+        for (int k = 0; k < 10; ++k) OnColumnHeaderClick(ctx, state, view, 2);
+    });
+    go = true;
+    for (auto& t : threads) t.join();
+
+    ASSERT_EQ(view.history.size(), 40u);
+    for (const auto& set : view.history) {
+        ASSERT_EQ(set.size(), 300u);
+        // Each set is one whole reload: numbered 1..300 and in one consistent order.
+        std::vector<std::string> keys;
+        for (std::size_t i = 0; i < set.size(); ++i) {
+            ASSERT_EQ(set[i].number, std::to_string(i + 1));
+            ASSERT_EQ(set[i].originalSize, std::to_string((70000 + 1024 * std::stoi(set[i].recordKey.substr(1))) / 1024) + " KB");
+            keys.push_back(set[i].recordKey);
+        }
+        std::vector<std::string> unique = keys;
+        std::sort(unique.begin(), unique.end());
+        ASSERT_EQ(std::unique(unique.begin(), unique.end()), unique.end());
+        const bool byName = std::is_sorted(set.begin(), set.end(), [](auto& a, auto& b) {
+            return a.fileName < b.fileName;
+        });
+        const bool bySizeUp = std::is_sorted(set.begin(), set.end(), [](auto& a, auto& b) {
+            return std::stoi(a.originalSize) < std::stoi(b.originalSize);
+        });
+        const bool bySizeDown = std::is_sorted(set.begin(), set.end(), [](auto& a, auto& b) {
+            return std::stoi(a.originalSize) > std::stoi(b.originalSize);
+        });
+        EXPECT_TRUE(byName || bySizeUp || bySizeDown);
+    }
+}
+
+TEST_F(FileListTest, CheckAllAndUncheckAll) {
+    for (int i = 0; i < 4; ++i) Insert(MakeRecord("k" + std::to_string(i), "/w/f" + std::to_string(i), 70000));
+    Reload();
+    view.SetChecked(1, true);
+    view.setCheckedCalls = 0;
+    CheckAllRows(view);
+    EXPECT_EQ(view.checked, (std::vector<bool>{true, true, true, true}));
+    EXPECT_EQ(view.setCheckedCalls, 3);  // the checked row is left alone
+
+    view.SetChecked(2, false);
+    view.setCheckedCalls = 0;
+    UncheckAllRows(view);
+    EXPECT_EQ(view.checked, (std::vector<bool>{false, false, false, false}));
+    EXPECT_EQ(view.setCheckedCalls, 3);
+
+    // A reload replaces the rows: every row unchecked again.
+    CheckAllRows(view);
+    Reload();
+    EXPECT_EQ(view.checked, (std::vector<bool>{false, false, false, false}));
+}
+
+TEST_F(FileListTest, CheckAllStopsWhenTheListShrinks) {
+    for (int i = 0; i < 8; ++i) Insert(MakeRecord("k" + std::to_string(i), "/w/f" + std::to_string(i), 70000));
+    Reload();
+    view.shrinkAfterSetChecked = 2;  // a reload elsewhere halves the list meanwhile
+    CheckAllRows(view);
+    EXPECT_EQ(view.ItemCount(), 4);
+    EXPECT_EQ(view.setCheckedCalls, 4);
+    EXPECT_EQ(view.checked, (std::vector<bool>{true, true, true, true}));
+}
+
+}  // namespace
+}  // namespace mdb::desktop::testing

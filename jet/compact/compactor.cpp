@@ -30,7 +30,7 @@ namespace {
 
 constexpr std::size_t kNoMap = static_cast<std::size_t>(-1);
 // Pages the compaction keeps cached from the source (a bounded working set).
-constexpr std::size_t kSourceCachePages = 512;
+constexpr std::size_t kSourceCachePages = 1024;
 
 // One table of the source and what the new file makes of it.
 struct TableJob {
@@ -417,7 +417,7 @@ CompactResult Compact(const std::filesystem::path& source, const std::filesystem
     std::string err;
     if (!out.Create(destination, db->header().page_size, &err)) return Fail(result, err);
     struct stat st {};
-    if (::stat(source.c_str(), &st) == 0) ::chmod(out.temp_path().c_str(), st.st_mode & 07777);
+    if (::stat(source.c_str(), &st) == 0) ::chmod(out.temp_path().c_str(), (st.st_mode & 07777) | S_IWUSR);
 
     std::uint32_t pages = 0;
     IdMap ids;

@@ -6,6 +6,7 @@
 #include <set>
 #include <unordered_map>
 
+#include "jet/checker.h"
 #include "jet/data_page.h"
 #include "jet/index.h"
 #include "jet/row.h"
@@ -305,6 +306,11 @@ Status VerifyCompacted(Database& source, const std::filesystem::path& compacted,
     try {
         Verifier v(source, *out, ids, fillers, progress);
         v.Run();
+        // And the file must be sound on its own, as any later reader will see it.
+        CheckReport report = CheckDatabase(*out);
+        if (!report.sound())
+            return Status::Fail(report.problems.empty() ? report.open_error
+                                                        : report.problems.front().text);
     } catch (const FormatError& e) {
         return Status::Fail(e.what());
     }

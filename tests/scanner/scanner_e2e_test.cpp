@@ -1,0 +1,326 @@
+// The real mdbscout, copied into a temporary program directory, scanning a site tree built
+// from copies of the sample databases.
+
+#include "common/base64.h"
+#include "common/filestore.h"
+#include "common/settings.h"
+#include "common/utf16.h"
+#include "test_support.h"
+
+#include <openssl/md5.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/file.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <ctime>
+#include <map>
+#include <regex>
+#include <set>
+
+namespace mdb {
+namespace {
+
+namespace fs = std::filesystem;
+
+const fs::path kCorpus = MDB_CORPUS_DIR;
+const fs::path kProgram = fs::path(MDB_DIST_DIR) / "mdbscout";
+constexpr char kCountdownStart[] = "请点右上角“×”关闭当前窗口；或稍候 29 秒自动关闭 ...";
+
+struct Outcome {
+    std::string output;
+    int exitCode = -1;     // -1: ended by a signal
+    bool stopped = false;  // we sent SIGTERM at the marker
+};
+
+// Runs `exe` with `args`, standard input from /dev/null. With a `stopAt` marker the program
+// is sent SIGTERM once its output shows the marker, as a user closing the window would.
+Outcome RunProgram(const fs::path& exe, const std::vector<std::string>& args,
+                   const std::string& stopAt = "") {
+    int out[2];
+    if (pipe(out) != 0) return {};
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const int devnull = open("/dev/null", O_RDONLY);
+        dup2(devnull, 0);
+        dup2(out[1], 1);
+        dup2(out[1], 2);
+        close(out[0]);
+        std::vector<char*> argv;
+        std::string argv0 = exe.string();
+        argv.push_back(argv0.data());
+        std::vector<std::string> copy = args;
+        for (auto& a : copy) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        execv(argv0.c_str(), argv.data());
+        _exit(127);
+    }
+    close(out[1]);
+    Outcome outcome;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+    for (;;) {
+        pollfd p{out[0], POLLIN, 0};
+        if (poll(&p, 1, 1000) < 0) break;
+        char buf[65536];
+        const ssize_t n = (p.revents & (POLLIN | POLLHUP)) ? read(out[0], buf, sizeof buf) : 1;
+        if (n <= 0) break;
+        if (p.revents & (POLLIN | POLLHUP)) outcome.output.append(buf, static_cast<size_t>(n));
+        if (!stopAt.empty() && !outcome.stopped &&
+            outcome.output.find(stopAt) != std::string::npos) {
+            kill(pid, SIGTERM);
+            outcome.stopped = true;
+        }
+        if (std::chrono::steady_clock::now() > deadline) {
+            kill(pid, SIGKILL);
+            break;
+        }
+    }
+    close(out[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    outcome.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return outcome;
+}
+
+std::string Today(int daysBack = 0) {
+    const std::time_t t = std::time(nullptr) - static_cast<std::time_t>(daysBack) * 86400;
+    std::tm tm{};
+    localtime_r(&t, &tm);
+    char buf[16];
+    std::strftime(buf, sizeof buf, "%Y-%m-%d", &tm);
+    return buf;
+}
+
+// MD5 text computed with OpenSSL's one-shot function, apart from the program's code.
+std::string Md5Text(const std::string& s) {
+    unsigned char d[MD5_DIGEST_LENGTH];
+    MD5(reinterpret_cast<const unsigned char*>(s.data()), s.size(), d);
+    std::string hex;
+    char b[3];
+    for (unsigned char c : d) {
+        std::snprintf(b, sizeof b, "%02x", c);
+        hex += b;
+    }
+    return hex;
+}
+
+std::string DecodeUtf16Base64(const std::string& text) {
+    return Utf16ToUtf8(Utf16FromLeBytes(Base64Decode(text))).value_or("<undecodable>");
+}
+
+class ScannerProgram : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(fs::exists(kProgram)) << kProgram;
+        fs::create_directories(prog.path() / "config");
+        exe = prog.path() / "mdbscout";
+        fs::copy_file(kProgram, exe);
+    }
+
+    // The site tree; returns the paths that must be recorded and counts the files.
+    std::set<std::string> BuildSite() {
+        std::set<std::string> expected;
+        const fs::path root = site.path();
+        for (const char* kind : {"jet3", "jet4", "other"}) {
+            fs::create_directories(root / kind);
+            for (const auto& e : fs::directory_iterator(kCorpus / kind)) {
+                fs::copy_file(e.path(), root / kind / e.path().filename());
+                ++files;
+                if (std::string(kind) != "other")
+                    expected.insert((root / kind / e.path().filename()).string());
+            }
+        }
+        const fs::path jet4 = kCorpus / "jet4/testV2000.mdb";
+        const fs::path jet3 = kCorpus / "jet3/testV1997.mdb";
+        fs::create_directories(root / "other/scripts");
+        fs::copy_file(jet4, root / "other/scripts/data.asp");  // recognised by content
+        expected.insert((root / "other/scripts/data.asp").string());
+        fs::copy_file(jet3, root / "other/database");  // no "." in the name
+        fs::create_directories(root / "站点/数据");
+        fs::copy_file(jet3, root / "站点/数据/留言 本.mdb");
+        expected.insert((root / "站点/数据/留言 本.mdb").string());
+        // Exactly 61440 bytes with a valid header: never opened.
+        test::WriteWholeFile(root / "jet4/cut.mdb", test::ReadWholeFile(jet4).substr(0, 61440));
+        test::WriteWholeFile(root / "small.txt", "hello");
+        test::WriteWholeFile(root / "empty.mdb", "");
+        files += 6;
+        // Links: a loop back to the top and a link to a database; neither is followed.
+        fs::create_directory_symlink("..", root / "jet3/loop");
+        fs::create_symlink(root / "jet4/testV2000.mdb", root / "link.mdb");
+        files += 2;
+        // A name that is not UTF-8 cannot be recorded faithfully.
+        fs::copy_file(jet4, root / "other/bad\xff.mdb");
+        ++files;
+        // A database another process holds locked for writing.
+        fs::create_directories(root / "busy");
+        fs::copy_file(jet4, root / "busy/locked.mdb");
+        ++files;
+        return expected;
+    }
+
+    std::vector<FileInfoRecord> Rows() {
+        auto db = FileInfoDb::Open(prog / "config/FileInfo.dat");
+        std::vector<FileInfoRecord> rows;
+        if (db) db->SelectAll(rows);
+        return rows;
+    }
+
+    test::TempDir prog;
+    test::TempDir site;
+    fs::path exe;
+    unsigned files = 0;
+};
+
+TEST_F(ScannerProgram, RecordsEveryJetDatabaseOfTheSiteTree) {
+    const std::set<std::string> expected = BuildSite();
+    test::WriteWholeFile(
+        prog / "config/ScanDir.txt",
+        "; sites\r\n" + site.path().string() + "\r\n  " + site.path().string() + "  \r\n");
+    // An old row goes, one dated exactly 30 days back stays, today's rows are replaced.
+    {
+        auto db = FileInfoDb::Open(prog / "config/FileInfo.dat");
+        ASSERT_TRUE(db);
+        FileInfoRecord r;
+        r.regdate = Today(31);
+        r.filenameid = "old";
+        db->InsertRecord(r);
+        r.regdate = Today(30);
+        r.filenameid = "kept";
+        db->InsertRecord(r);
+        r.regdate = Today();
+        r.filenameid = "earlier-today";
+        db->InsertRecord(r);
+    }
+    const int lockFd = open((site / "busy/locked.mdb").c_str(), O_RDWR);
+    ASSERT_EQ(flock(lockFd, LOCK_EX), 0);
+
+    const Outcome run = RunProgram(exe, {"/FILESCAN"}, kCountdownStart);
+    close(lockFd);
+    ASSERT_TRUE(run.stopped) << run.output;
+    const std::string& out = run.output;
+
+    // Console: banner, the listed directory, one line per file, the summary.
+    EXPECT_TRUE(
+        out.starts_with("\r\n\r\n┏━━━━━━━━━━━━━━━━━━━━━━┓\r\n┃   Veloran Quarnet·MDB "
+                        "文件扫描服务   ┃\r\n┗━━━━━━━━━━━━━━━━━━━━━━┛\r\n\r\n\r\n"))
+        << out.substr(0, 400);
+    EXPECT_NE(out.find("\r\n当前填写的扫描目录 1 - " + site.path().string()), std::string::npos);
+    EXPECT_EQ(out.find("当前填写的扫描目录 2"), std::string::npos);
+    EXPECT_NE(out.find("，长度 118784 字节 ..."), std::string::npos);
+    EXPECT_NE(out.find(" - data.asp，长度 3043328 字节 ..."), std::string::npos);
+    EXPECT_NE(out.find(" - 留言 本.mdb，长度 118784 字节 ..."), std::string::npos);
+    EXPECT_NE(out.find(" - bad?.mdb，长度 3043328 字节 ..."), std::string::npos);
+    EXPECT_NE(out.find("\r\n扫描文件 " + std::to_string(files) + " - "), std::string::npos);
+    EXPECT_EQ(out.find("\r\n扫描文件 " + std::to_string(files + 1) + " - "), std::string::npos);
+    EXPECT_NE(out.find("跳过文件"), std::string::npos);
+    const std::regex summary(
+        "\r\n\r\n\r\n扫描文件完成，累计扫描 (\\d+) 个文件，用时 (\\d+) 秒，其中MDB数据库文件 "
+        "(\\d+) "
+        "个\r\n\r\n\r\n\r\n\r\n\r\n\r\n");
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(out, m, summary)) << out.substr(out.size() - 600);
+    EXPECT_EQ(std::stoul(m[1]), files);
+    EXPECT_EQ(std::stoul(m[3]), expected.size() + 1)
+        << out;  // the non-UTF-8 name is a database too
+
+    // Rows: exactly the expected files, each decoding back to its real name and path.
+    std::set<std::string> recorded;
+    std::set<std::string> sequence;
+    const std::regex key("(\\d+)_(\\d{14})_(\\d+)");
+    for (const FileInfoRecord& r : Rows()) {
+        if (r.filenameid == "kept") continue;
+        EXPECT_NE(r.filenameid, "old");
+        EXPECT_NE(r.filenameid, "earlier-today");
+        const std::string path = DecodeUtf16Base64(r.filepath);
+        recorded.insert(path);
+        EXPECT_EQ(DecodeUtf16Base64(r.filename), fs::path(path).filename().string());
+        EXPECT_EQ(r.filesize, fs::file_size(path));
+        EXPECT_EQ(r.fid, "1");
+        EXPECT_EQ(r.regdate, Today());
+        EXPECT_EQ(r.filesize2, 0u);
+        EXPECT_EQ(r.compactDatabase, "0");
+        EXPECT_EQ(r.fileinfo, "");
+        EXPECT_EQ(r.filechkval, Md5Text(Md5Text(r.filepath) + "_(r)pkq.vhml.orx_4903_mdbscout"));
+        std::smatch k;
+        ASSERT_TRUE(std::regex_match(r.filenameid, k, key)) << r.filenameid;
+        sequence.insert(k[1]);
+    }
+    EXPECT_EQ(recorded, expected);
+    EXPECT_EQ(sequence.size(), expected.size());
+    EXPECT_EQ(Rows().size(), expected.size() + 1);  // + the row of 30 days ago
+
+    EXPECT_EQ(ReadSettingKey(SettingsPathIn(prog.dir()), kKeyRefScanLog), 1u);
+    const std::string log = test::ReadWholeFile(prog / "__mdbscout.log");
+    std::string separator;
+    for (int i = 0; i < 49; ++i) separator += "━";
+    EXPECT_NE(log.find(" - " + separator + "\r\n"), std::string::npos);
+    EXPECT_NE(log.find(" - 当前填写的扫描目录 1 - " + site.path().string() + "\r\n"),
+              std::string::npos);
+    EXPECT_EQ(log.find("扫描文件"), std::string::npos);  // per-file lines are console only
+
+    // A second scan the same day replaces the first one's rows.
+    const Outcome again = RunProgram(exe, {"/FileScan"}, kCountdownStart);
+    ASSERT_TRUE(again.stopped);
+    EXPECT_EQ(Rows().size(), expected.size() + 2);  // the formerly locked file is recorded now
+}
+
+TEST_F(ScannerProgram, CountsDownAndEndsWithTheResultOfTheLastDirectory) {
+    // A copy whose name merely ends with the program's name runs normally.
+    const fs::path old = prog.path() / "oldmdbscout";
+    fs::rename(exe, old);
+    fs::copy_file(kCorpus / "jet4/emptyJet4.mdb", site / "a.mdb");
+    test::WriteWholeFile(prog / "config/ScanDir.txt",
+                         "/no/such/dir\r\n" + site.path().string() + "\r\n");
+    const Outcome run = RunProgram(old, {"/FileScan"});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_NE(run.output.find("稍候  0 秒自动关闭 ...\r"), std::string::npos);
+    EXPECT_EQ(Rows().size(), 1u);
+}
+
+TEST_F(ScannerProgram, AnEmptyListIsReportedAndStillCountsDown) {
+    const Outcome run = RunProgram(exe, {"/FileScan"}, kCountdownStart);
+    EXPECT_TRUE(run.stopped);
+    EXPECT_NE(
+        run.output.find("\r\n未设置需要扫描的目录，例如“/var/www”，请设置一个需要扫描的目录！"),
+        std::string::npos);
+    EXPECT_NE(test::ReadWholeFile(prog / "__mdbscout.log")
+                  .find(" - 未设置需要扫描的目录，例如“/var/www”，请设置一个需要扫描的目录！\r\n"),
+              std::string::npos);
+}
+
+TEST_F(ScannerProgram, CommandLineFailuresAndForeignNamesEndAtOnce) {
+    Outcome run = RunProgram(exe, {});
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.output, "\r\n未输入启动参数，运行失败！");
+    run = RunProgram(exe, {"/FileScan", "/FileScan"});
+    EXPECT_EQ(run.output, "\r\n未输入启动参数，运行失败！");
+    run = RunProgram(exe, {"/list"});
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.output, "\r\n输入的启动参数有错误，命令未知，运行失败！");
+
+    const fs::path other = prog.path() / "scanner";
+    fs::rename(exe, other);
+    run = RunProgram(other, {"/FileScan"});
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_TRUE(run.output.ends_with("┛\r\n\r\n\r\n")) << run.output;
+    EXPECT_FALSE(fs::exists(prog / "config/FileInfo.dat"));
+    EXPECT_FALSE(fs::exists(prog / "__mdbscout.log"));
+    EXPECT_FALSE(fs::exists(prog / "mdbscout.ini"));
+}
+
+TEST_F(ScannerProgram, AStoreThatCannotBeOpenedStopsBeforeTheScan) {
+    fs::create_directories(prog.path() / "config/FileInfo.dat");  // a directory, not a store
+    test::WriteWholeFile(prog / "config/ScanDir.txt", site.path().string() + "\r\n");
+    const Outcome run = RunProgram(exe, {"/FileScan"});
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_TRUE(run.output.ends_with("\r\n读取数据库时发生错误，请重试！")) << run.output;
+    EXPECT_EQ(run.output.find("当前填写的扫描目录"), std::string::npos);
+    EXPECT_NE(
+        test::ReadWholeFile(prog / "__mdbscout.log").find(" - 读取数据库时发生错误，请重试！\r\n"),
+        std::string::npos);
+}
+
+}  // namespace
+}  // namespace mdb

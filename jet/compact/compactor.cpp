@@ -417,7 +417,8 @@ CompactResult Compact(const std::filesystem::path& source, const std::filesystem
     std::string err;
     if (!out.Create(destination, db->header().page_size, &err)) return Fail(result, err);
     struct stat st {};
-    if (::stat(source.c_str(), &st) == 0) ::chmod(out.temp_path().c_str(), (st.st_mode & 07777) | S_IWUSR);
+    if (::stat(source.c_str(), &st) == 0)
+        ::chmod(out.temp_path().c_str(), (st.st_mode & 07777) | S_IWUSR);
 
     std::uint32_t pages = 0;
     IdMap ids;

@@ -33,9 +33,9 @@ struct CompactResult {
     explicit operator bool() const { return compacted; }
 };
 
-// Compacts `source` into `destination`. On success the destination holds the
-// verified, compacted file; on failure no destination is created (an existing
-// one is left as it was) and `reason` says why.
+// Compacts `source` into `destination`, which must not exist yet. On success the
+// destination holds the verified, compacted file; on failure no destination is
+// created and `reason` says why.
 CompactResult Compact(const std::filesystem::path& source, const std::filesystem::path& destination,
                       const CompactProgressFn& progress = {});
 

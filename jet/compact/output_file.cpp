@@ -1,6 +1,7 @@
 #include "jet/compact/output_file.h"
 
 #include <fcntl.h>
+#include <stdio.h>
 #include <unistd.h>
 
 #include <cassert>
@@ -73,8 +74,17 @@ bool OutputFile::Commit(std::string* error) {
         return false;
     }
     fd_ = -1;
-    if (::rename(temp_.c_str(), destination_.c_str()) != 0) {
-        *error = "cannot rename the compacted file to '" + destination_.string() + "': " + Errno();
+    // Never replace a file that appeared at the destination meanwhile.
+    int rc = ::renameat2(AT_FDCWD, temp_.c_str(), AT_FDCWD, destination_.c_str(), RENAME_NOREPLACE);
+    if (rc != 0 && (errno == EINVAL || errno == ENOSYS)) {
+        // A file system without that flag: a hard link fails the same way on an existing name.
+        rc = ::link(temp_.c_str(), destination_.c_str());
+        if (rc == 0) ::unlink(temp_.c_str());
+    }
+    if (rc != 0) {
+        *error = errno == EEXIST ? "the destination '" + destination_.string() + "' already exists"
+                                 : "cannot move the compacted file to '" + destination_.string() +
+                                       "': " + Errno();
         return false;
     }
     committed_ = true;

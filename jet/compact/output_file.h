@@ -28,7 +28,8 @@ class OutputFile {
 
     // Flushes the data to disk. The temporary path stays valid for re-opening.
     bool Sync(std::string* error);
-    // Renames the synced temporary file to the destination and syncs the directory.
+    // Moves the synced temporary file to the destination (never replacing an existing
+    // file) and syncs the directory.
     bool Commit(std::string* error);
     // Removes the temporary file (also done by the destructor when not committed).
     void Discard();

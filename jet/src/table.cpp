@@ -121,7 +121,7 @@ LongValue TableReader::ReadLongValue(Bytes field) {
         case LongValueHeader::Kind::Chain: {
             std::unordered_set<std::uint32_t> seen;
             RowAddr at = h.first;
-            v.data.reserve(h.length);
+            v.data.reserve(std::min<std::size_t>(h.length, 1u << 20));
             while (v.data.size() < h.length) {
                 if (at.null()) ThrowFormat("long-value chain ends early");
                 if (!seen.insert(at.Packed()).second)

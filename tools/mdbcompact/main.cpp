@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "commands.h"
+#include "compact_command.h"
 
 namespace {
 
@@ -18,6 +19,7 @@ const char kUsage[] =
     "  check FILE          structural check; exit 0 when sound, else problems, exit 1\n"
     "  export FILE TABLE   every row of TABLE as CSV (canonical form: export --help)\n"
     "  tables FILE         names of the user tables, one per line\n"
+    "  compact SRC DST     compacts SRC into the new file DST, verified\n"
     "\n"
     "Run 'mdbcompact COMMAND --help' for details. Exit code 2: bad arguments or a file\n"
     "that cannot be read.\n";
@@ -89,7 +91,8 @@ int main(int argc, char** argv) {
     static const Sub subs[] = {{"info", kInfoHelp, 1},
                                {"check", kCheckHelp, 1},
                                {"export", kExportHelp, 2},
-                               {"tables", kTablesHelp, 1}};
+                               {"tables", kTablesHelp, 1},
+                               {"compact", mdbcompact::kCompactHelp, 2}};
     const Sub* sub = nullptr;
     for (const auto& s : subs)
         if (cmd == s.name) sub = &s;
@@ -106,5 +109,6 @@ int main(int argc, char** argv) {
     if (cmd == "info") return mdbcompact::RunInfo(args[1]);
     if (cmd == "check") return mdbcompact::RunCheck(args[1]);
     if (cmd == "export") return mdbcompact::RunExport(args[1], args[2]);
+    if (cmd == "compact") return mdbcompact::RunCompact(args[1], args[2]);
     return mdbcompact::RunTables(args[1]);
 }

@@ -106,7 +106,8 @@ bool WriteBackup(const SiteFile& site, const fs::path& backupPath) {
 // Puts the bytes of `compacted` in place of the site file: a temporary file in the
 // site file's directory gets the original's owner and mode and the compacted bytes,
 // is flushed, and is renamed over the original. False leaves the site file as it was.
-bool ReplaceAtomically(const SiteFile& site, int compacted, const std::function<void()>& beforeRename) {
+bool ReplaceAtomically(const SiteFile& site, int compacted,
+                       const std::function<void()>& beforeRename) {
     // The file must still be the one that was backed up and compacted.
     struct stat now {};
     if (fstatat(site.directory.Get(), site.name.c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0 ||
@@ -130,8 +131,8 @@ bool ReplaceAtomically(const SiteFile& site, int compacted, const std::function<
     if (fchmod(temp.Get(), mode) != 0) return discard();
     if (!CopyAndSync(compacted, temp.Get())) return discard();
     beforeRename();
-    if (renameat(site.directory.Get(), tempName.c_str(), site.directory.Get(),
-                 site.name.c_str()) != 0)
+    if (renameat(site.directory.Get(), tempName.c_str(), site.directory.Get(), site.name.c_str()) !=
+        0)
         return discard();
     fsync(site.directory.Get());
     return true;
@@ -178,31 +179,35 @@ void BackupCompactReplace(const std::string& storedPath, const std::u16string& b
     if (!WriteBackup(*site, backupPath)) return;
     Reach(env, ReplaceStep::BackupWritten);
 
-    // 8-10: the working copy and the name of the compacted copy, both unique.
+    // 8-10: the working copy, in a working folder of its own (unique across processes)
+    // that also holds the compacted copy.
     const fs::path tempDir = env.backupRoot / "temp";
     if (EnsureLongPathParentDirs(ToLongPath((tempDir / "x").string())) != 1) return;
-    UniqueFd tempDirFd = OpenDirectoryNoLinks(tempDir);
-    if (!tempDirFd.Valid()) return;
-    std::string oldName;
-    std::string newName;
-    UniqueFd oldCopy = CreateUniqueFile(tempDirFd.Get(), "old_", ".mdb", 0600, oldName);
-    if (!oldCopy.Valid()) return;
-    UniqueFd newReservation = CreateUniqueFile(tempDirFd.Get(), "new_", ".mdb", 0600, newName);
+    std::string workPattern = (tempDir / "work_XXXXXX").string();
+    if (mkdtemp(workPattern.data()) == nullptr) return;
+    const fs::path workDir = workPattern;
+    UniqueFd workDirFd = OpenDirectoryNoLinks(workDir);
     auto removeCopies = [&] {
-        unlinkat(tempDirFd.Get(), oldName.c_str(), 0);
-        if (!newName.empty()) unlinkat(tempDirFd.Get(), newName.c_str(), 0);
+        if (workDirFd.Valid()) {
+            unlinkat(workDirFd.Get(), "old.mdb", 0);
+            unlinkat(workDirFd.Get(), "new.mdb", 0);
+        }
+        rmdir(workDir.c_str());
     };
-    if (!newReservation.Valid() || !CopyAndSync(site->file.Get(), oldCopy.Get())) {
+    UniqueFd oldCopy(workDirFd.Valid()
+                         ? openat(workDirFd.Get(), "old.mdb",
+                                  O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600)
+                         : -1);
+    if (!oldCopy.Valid() || !CopyAndSync(site->file.Get(), oldCopy.Get())) {
         removeCopies();
         return;
     }
-    newReservation = UniqueFd();
     oldCopy = UniqueFd();
     Reach(env, ReplaceStep::WorkingCopyMade);
 
     // 11-12: compaction.
-    const std::u16string oldPath = ToLongPath((tempDir / oldName).string());
-    const std::u16string newPath = ToLongPath((tempDir / newName).string());
+    const std::u16string oldPath = ToLongPath((workDir / "old.mdb").string());
+    const std::u16string newPath = ToLongPath((workDir / "new.mdb").string());
     const int compacted = env.compact ? env.compact(oldPath, newPath, reason) : 0;
     if (compacted != 1) {
         RunStatement(env, [&](FileInfoDb& db) { return db.SetReason(storedPath, reason); });
@@ -221,13 +226,13 @@ void BackupCompactReplace(const std::string& storedPath, const std::u16string& b
     Reach(env, ReplaceStep::SizeRecorded);
 
     // 15-17: the compacted file in place of the original, atomically.
-    UniqueFd newCopy(openat(tempDirFd.Get(), newName.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+    UniqueFd newCopy(openat(workDirFd.Get(), "new.mdb", O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
     if (!newCopy.Valid()) {
         removeCopies();
         return;
     }
-    const bool replaced = ReplaceAtomically(
-        *site, newCopy.Get(), [&] { Reach(env, ReplaceStep::ReplacementStaged); });
+    const bool replaced = ReplaceAtomically(*site, newCopy.Get(),
+                                            [&] { Reach(env, ReplaceStep::ReplacementStaged); });
     newCopy = UniqueFd();
     removeCopies();
     if (!replaced) return;

@@ -10,6 +10,8 @@
 namespace mdb::desktop {
 namespace {
 
+constexpr char kAceKind[] = "不是 Jet 3/Jet 4 格式的 MDB 文件（Access 2007 及以后的格式）";
+
 bool Mentions(const std::string& lowerText, const char* word) {
     return lowerText.find(word) != std::string::npos;
 }
@@ -17,7 +19,15 @@ bool Mentions(const std::string& lowerText, const char* word) {
 }  // namespace
 
 std::string DescribeEngineFailure(const std::string& engineReason) {
-    std::string lower = engineReason;
+    // The engine quotes file names in '...'; only its own words decide the kind.
+    std::string lower;
+    bool quoted = false;
+    for (char c : engineReason) {
+        if (c == '\'')
+            quoted = !quoted;
+        else if (!quoted)
+            lower += c;
+    }
     std::transform(lower.begin(), lower.end(), lower.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     const char* kind = "数据库文件无法读取或已损坏";
@@ -25,8 +35,8 @@ std::string DescribeEngineFailure(const std::string& engineReason) {
         kind = "数据库设有密码";
     } else if (Mentions(lower, "encrypt")) {
         kind = "数据库已加密";
-    } else if (Mentions(lower, "ace") || Mentions(lower, "accdb") || Mentions(lower, "2007")) {
-        kind = "不是 Jet 3/Jet 4 格式的 MDB 文件（Access 2007 及以后的格式）";
+    } else if (Mentions(lower, "ace ") || Mentions(lower, "accdb") || Mentions(lower, "2007")) {
+        kind = kAceKind;
     } else if (Mentions(lower, "verif")) {
         kind = "压缩结果校验未通过，原文件未改动";
     } else if (Mentions(lower, "space") || Mentions(lower, "write") || Mentions(lower, "rename")) {
@@ -50,7 +60,10 @@ int CompactMdbFile(std::u16string source, std::u16string destination, std::strin
     try {
         const jet::CompactResult result = jet::Compact(sourcePath, destinationPath);
         if (result.compacted) return 1;
-        reason = std::string(kNotCompactedPrefix) + DescribeEngineFailure(result.reason);
+        reason =
+            std::string(kNotCompactedPrefix) +
+            (result.format == jet::Format::Ace ? std::string(kAceKind) + "（" + result.reason + "）"
+                                               : DescribeEngineFailure(result.reason));
     } catch (const std::exception& e) {
         // The engine reports failures as results; anything thrown (memory) still must
         // not end the batch.

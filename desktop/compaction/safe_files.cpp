@@ -35,8 +35,8 @@ UniqueFd OpenDirectoryNoLinks(const std::filesystem::path& path) {
         const std::string name = level.string();
         if (name.empty()) continue;  // a trailing separator
         if (name == "." || name == "..") return {};
-        UniqueFd next(openat(current.Get(), name.c_str(),
-                             O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        UniqueFd next(
+            openat(current.Get(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
         if (!next.Valid()) return {};
         current = std::move(next);
     }

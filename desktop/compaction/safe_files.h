@@ -11,7 +11,7 @@ namespace mdb::desktop {
 
 // An open file descriptor, closed on destruction.
 class UniqueFd {
-public:
+  public:
     UniqueFd() = default;
     explicit UniqueFd(int fd) : fd_(fd) {}
     UniqueFd(UniqueFd&& other) noexcept : fd_(other.Release()) {}
@@ -24,7 +24,7 @@ public:
     bool Valid() const { return fd_ >= 0; }
     int Release();
 
-private:
+  private:
     int fd_ = -1;
 };
 

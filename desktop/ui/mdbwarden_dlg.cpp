@@ -12,6 +12,7 @@
 #include <wx/timer.h>
 #include <wx/webview.h>
 
+#include <array>
 #include <atomic>
 #include <fstream>
 #include <future>
@@ -86,6 +87,58 @@ const char* const kBuiltInStartPage =
 
 }  // namespace
 
+// The file list as a virtual list: the rows live here and the control asks for the
+// texts of the rows it draws, so a reload of 10,000 rows costs next to nothing.
+class FileListCtrl : public wxListCtrl {
+public:
+    FileListCtrl(wxWindow* parent, wxWindowID id, const wxPoint& pos, const wxSize& size)
+        : wxListCtrl(parent, id, pos, size,
+                     wxLC_REPORT | wxLC_VIRTUAL | wxLC_HRULES | wxLC_VRULES | wxBORDER_SUNKEN |
+                         wxTAB_TRAVERSAL) {
+        EnableCheckBoxes(true);
+        // A click on a check box toggles it through CheckItem; keep our copy in step.
+        Bind(wxEVT_LIST_ITEM_CHECKED, [this](wxListEvent& e) { Store(e.GetIndex(), true); e.Skip(); });
+        Bind(wxEVT_LIST_ITEM_UNCHECKED, [this](wxListEvent& e) { Store(e.GetIndex(), false); e.Skip(); });
+    }
+
+    void SetRows(const std::vector<dk::ListRow>& rows) {
+        rows_.clear();
+        rows_.reserve(rows.size());
+        for (const dk::ListRow& r : rows) {
+            rows_.push_back({U8(r.number), U8(r.fileName), U8(r.originalSize), U8(r.compactedSize),
+                             U8(r.ratio), U8(r.filePath), U8(r.recordKey)});
+        }
+        checked_.assign(rows_.size(), 0);
+        SetItemCount(static_cast<long>(rows_.size()));
+        Refresh();
+    }
+    int Count() const { return static_cast<int>(rows_.size()); }
+    bool Checked(int row) const { return row >= 0 && row < Count() && checked_[row] != 0; }
+    void SetCheckedRow(int row, bool checked) {
+        if (row < 0 || row >= Count()) return;
+        checked_[row] = checked ? 1 : 0;
+        RefreshItem(row);
+    }
+    wxString Text(int row, int column) const {
+        if (row < 0 || row >= Count() || column < 0 || column >= dk::kColumnCount) return {};
+        return rows_[row][column];
+    }
+
+protected:
+    wxString OnGetItemText(long item, long column) const override {
+        return Text(static_cast<int>(item), static_cast<int>(column));
+    }
+    bool OnGetItemIsChecked(long item) const override { return Checked(static_cast<int>(item)); }
+
+private:
+    void Store(long item, bool checked) {
+        if (item >= 0 && item < Count()) checked_[item] = checked ? 1 : 0;
+    }
+
+    std::vector<std::array<wxString, dk::kColumnCount>> rows_;
+    std::vector<char> checked_;
+};
+
 struct CMdbwardenDlg::Gate {
     std::atomic<bool> alive{true};
 };
@@ -147,9 +200,7 @@ void CMdbwardenDlg::CreateControls() {
     progress_ = new wxGauge(this, IDC_PROGRESS, 100, at(135, 74), size(386, 8),
                             static_cast<long>(wxGA_HORIZONTAL) | wxBORDER_SIMPLE);
 
-    list_ = new wxListCtrl(this, IDC_LIST_FILES, at(5, 88), size(668, 259),
-                           wxLC_REPORT | wxLC_HRULES | wxLC_VRULES | wxBORDER_SUNKEN | wxTAB_TRAVERSAL);
-    list_->EnableCheckBoxes(true);
+    list_ = new FileListCtrl(this, IDC_LIST_FILES, at(5, 88), size(668, 259));
     for (int c = 0; c < dk::kColumnCount; ++c) {
         list_->InsertColumn(c, U8(kColumns[c].caption), kColumns[c].format, kColumns[c].width);
     }
@@ -160,7 +211,7 @@ void CMdbwardenDlg::CreateControls() {
 }
 
 void CMdbwardenDlg::InitDialog() {
-    list_->DeleteAllItems();
+    list_->SetRows({});
     dk::ReloadFileList(ctx_, state_, *this);
 
     dk::StartThreadWithHandshake(&dk::RefreshWatcherThread,
@@ -313,22 +364,11 @@ bool CMdbwardenDlg::AskYesNo(const std::string& text) {
 }
 
 void CMdbwardenDlg::ReplaceRowsNow(const std::vector<dk::ListRow>& rows) {
-    list_->Freeze();
-    list_->DeleteAllItems();
-    long index = 0;
-    for (const dk::ListRow& row : rows) {
-        const long item = list_->InsertItem(index, U8(row.number));
-        list_->SetItem(item, 1, U8(row.fileName));
-        list_->SetItem(item, 2, U8(row.originalSize));
-        list_->SetItem(item, 3, U8(row.compactedSize));
-        list_->SetItem(item, 4, U8(row.ratio));
-        list_->SetItem(item, 5, U8(row.filePath));
-        list_->SetItem(item, 6, U8(row.recordKey));
-        ++index;
-    }
+    // A reload loses selection and check marks.
+    if (list_->GetItemCount() > 0) list_->SetItemState(-1, 0, wxLIST_STATE_SELECTED);
+    list_->SetRows(rows);
     // The list only reports right clicks on rows once some row has the focus.
-    if (index > 0) list_->SetItemState(0, wxLIST_STATE_FOCUSED, wxLIST_STATE_FOCUSED);
-    list_->Thaw();
+    if (!rows.empty()) list_->SetItemState(0, wxLIST_STATE_FOCUSED, wxLIST_STATE_FOCUSED);
 }
 
 void CMdbwardenDlg::ReplaceRows(std::vector<dk::ListRow> rows) {
@@ -343,29 +383,23 @@ void CMdbwardenDlg::ReplaceRows(std::vector<dk::ListRow> rows) {
 
 int CMdbwardenDlg::ItemCount() {
     int count = 0;
-    RunOnGuiAndWait([&] { count = list_->GetItemCount(); });
+    RunOnGuiAndWait([&] { count = list_->Count(); });
     return count;
 }
 
 bool CMdbwardenDlg::IsChecked(int row) {
     bool checked = false;
-    RunOnGuiAndWait([&] {
-        if (row >= 0 && row < list_->GetItemCount()) checked = list_->IsItemChecked(row);
-    });
+    RunOnGuiAndWait([&] { checked = list_->Checked(row); });
     return checked;
 }
 
 void CMdbwardenDlg::SetChecked(int row, bool checked) {
-    RunOnGuiAndWait([&] {
-        if (row >= 0 && row < list_->GetItemCount()) list_->CheckItem(row, checked);
-    });
+    RunOnGuiAndWait([&] { list_->SetCheckedRow(row, checked); });
 }
 
 std::string CMdbwardenDlg::ColumnText(int row, int column) {
     std::string text;
-    RunOnGuiAndWait([&] {
-        if (row >= 0 && row < list_->GetItemCount()) text = ToU8(list_->GetItemText(row, column));
-    });
+    RunOnGuiAndWait([&] { text = ToU8(list_->Text(row, column)); });
     return text;
 }
 

@@ -16,9 +16,9 @@
 #include "desktop/desktop_state.h"
 #include "desktop/main_view.h"
 
+class FileListCtrl;
 class wxButton;
 class wxGauge;
-class wxListCtrl;
 class wxListEvent;
 class wxStaticText;
 class wxTextCtrl;
@@ -66,8 +66,8 @@ public:
     void ShowHelpPaneInsteadOfText() override;
     void NavigateHelp(const std::string& url) override;
 
-    // Rows currently shown (for the benchmark and the end-to-end check).
-    wxListCtrl* FileList() const { return list_; }
+    // The file list control (for the benchmark).
+    FileListCtrl* FileList() const { return list_; }
 
 private:
     struct Gate;
@@ -97,7 +97,7 @@ private:
 
     wxStaticText* title_ = nullptr;
     wxGauge* progress_ = nullptr;
-    wxListCtrl* list_ = nullptr;
+    FileListCtrl* list_ = nullptr;
     wxTextCtrl* textPane_ = nullptr;
     wxWebView* helpPane_ = nullptr;
     int sizeNotifications_ = 0;

@@ -40,8 +40,9 @@ int RemoveAllOccurrences(std::u16string& text, std::u16string_view needle);
 // Removes every long-path prefix from `path`; how many were removed.
 int StripLongPathPrefix(std::u16string& path);
 
-// True when `path` has the long form and an accepted length; `native` receives it as a
-// path of this system.
+// True when `path` has the long form and an accepted length; `native` receives the same
+// text in this system's narrow encoding (UTF-8), prefix included. False (and `native`
+// emptied) for another form, a zero unit inside, or an unpaired surrogate.
 bool LongPathToNative(std::u16string_view path, std::string& native);
 
 // What `path` names: one of ProbeResult. Special files (pipes, sockets, devices) give 0.

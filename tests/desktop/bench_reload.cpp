@@ -110,7 +110,7 @@ int main(int argc, char** argv) {
                 .count());
         wxTheApp->Yield(true);
     }
-    const int shown = dlg->FileList()->GetItemCount();
+    const int shown = dlg->ItemCount();
     std::printf("rows in the list: %d\n", shown);
     std::printf("reload data part (median of %d): %.1f ms\n", runs, Median(dataMs));
     std::printf("reload into the wx list (median of %d): %.1f ms (min %.1f, max %.1f)\n", runs,

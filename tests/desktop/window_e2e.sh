@@ -48,8 +48,13 @@ wait_for() {  # seconds, command...
   return 1
 }
 
-# 1. A real scan fills FileInfo.dat (the scanner counts down 30 seconds at the end).
-(cd "$prog" && ./mdbscout /FileScan </dev/null >"$work/scan1.log" 2>&1) || true
+# 1. A real scan fills FileInfo.dat. The scanner ends with a 30-second countdown for
+#    its watcher; it is ended there, as a user closes its window.
+(cd "$prog" && exec ./mdbscout /FileScan </dev/null >"$work/scan1.log" 2>&1) &
+scout=$!
+countdown() { grep -q '请点右上角' "$work/scan1.log"; }
+wait_for 60 countdown || { echo "FAIL: the scanner did not finish"; cat "$work/scan1.log"; exit 1; }
+kill "$scout"; wait "$scout" 2>/dev/null || true; scout=""
 first=$(rows)
 echo "rows after the first scan: $first"
 [ "$first" -ge 5 ] || { echo "FAIL: the scan recorded too few files"; cat "$work/scan1.log"; exit 1; }

@@ -1,0 +1,242 @@
+// Pages the compactor builds, read back through the reader: data pages, index
+// trees, usage maps, and the numbering rules of the layout.
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "jet/compact/data_page_builder.h"
+#include "jet/compact/index_tree_builder.h"
+#include "jet/compact/layout_planner.h"
+#include "jet/compact/put_bytes.h"
+#include "jet/compact/row_page_writer.h"
+#include "jet/compact/usage_map_builder.h"
+#include "jet/data_page.h"
+#include "jet/index.h"
+#include "jet/usage_map.h"
+#include "support.h"
+
+namespace compacttest {
+namespace {
+
+// An in-memory file: the header page of a real sample, then pages set by tests.
+class Image {
+  public:
+    explicit Image(jet::Format f)
+        : layout_(jet::PageLayout::For(f)),
+          bytes_(ReadAll(CorpusDir() /
+                         (f == jet::Format::Jet3 ? "jet3/testV1997.mdb" : "jet4/testV2000.mdb"))) {
+        bytes_.resize(layout_.page_size * 2);  // header and page 1
+    }
+    const jet::PageLayout& layout() const { return layout_; }
+    void Set(std::uint32_t page, const std::vector<std::uint8_t>& p) {
+        ASSERT_EQ(p.size(), layout_.page_size);
+        std::size_t at = std::size_t{page} * layout_.page_size;
+        if (bytes_.size() < at + p.size()) bytes_.resize(at + p.size());
+        std::copy(p.begin(), p.end(), bytes_.begin() + static_cast<std::ptrdiff_t>(at));
+    }
+    std::unique_ptr<jet::PageFile> Open() const { return jet::PageFile::FromMemory(bytes_); }
+
+  private:
+    jet::PageLayout layout_;
+    std::vector<std::uint8_t> bytes_;
+};
+
+class Builders : public ::testing::TestWithParam<jet::Format> {};
+
+TEST_P(Builders, DataPageHoldsRowsUntilFullWithTheRightFreeSpace) {
+    Image img(GetParam());
+    const auto& l = img.layout();
+    jet::DataPageBuilder b(l, 0x1234);
+    std::vector<std::vector<std::uint8_t>> rows;
+    std::mt19937 rng(7);
+    while (true) {
+        std::vector<std::uint8_t> row(1 + rng() % 200);
+        for (auto& c : row) c = static_cast<std::uint8_t>(rng());
+        if (!b.Fits(row.size())) break;
+        EXPECT_EQ(b.Add(row), rows.size());
+        rows.push_back(row);
+    }
+    EXPECT_LT(b.free_space(), 202u + 2);  // full means the next row would not fit
+    img.Set(2, b.Finish());
+    EXPECT_TRUE(b.empty());
+    auto file = img.Open();
+    jet::Page p = file->Read(2);
+    jet::DataPageInfo info = jet::ReadDataPage(p.bytes(), l.jet3);
+    ASSERT_TRUE(info.slots_valid) << info.first_problem;
+    EXPECT_EQ(info.owner, 0x1234u);
+    ASSERT_EQ(info.slots.size(), rows.size());
+    EXPECT_EQ(info.free_space, jet::ComputedFreeSpace(info, l.page_size, l.jet3));
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        EXPECT_TRUE(info.slots[i].live());
+        jet::Bytes got = jet::RowBytes(p.bytes(), l.jet3, static_cast<unsigned>(i));
+        EXPECT_TRUE(std::equal(got.begin(), got.end(), rows[i].begin(), rows[i].end())) << i;
+    }
+}
+
+TEST_P(Builders, DataPageNeverHoldsMoreRowsThanAByteCanNumber) {
+    Image img(GetParam());
+    jet::DataPageBuilder b(img.layout(), 1);
+    std::vector<std::uint8_t> tiny{1};
+    std::size_t n = 0;
+    while (b.Fits(tiny.size())) b.Add(tiny), ++n;
+    EXPECT_LE(n, 255u);
+    EXPECT_GT(n, 100u);
+}
+
+TEST_P(Builders, RowPageWriterPlansTheAddressesItThenUses) {
+    Image img(GetParam());
+    std::uint32_t next = 10;
+    std::vector<std::uint32_t> written;
+    jet::RowPageWriter w(
+        img.layout(), jet::kLvalOwner, [&] { return next++; },
+        [&](std::uint32_t page, std::vector<std::uint8_t>) { written.push_back(page); });
+    w.Place(std::vector<std::uint8_t>(700, 1));
+    std::vector<std::size_t> lengths{900, 900, 900, 30};
+    auto plan = w.Plan(lengths, next);
+    for (std::size_t i = 0; i < lengths.size(); ++i)
+        EXPECT_EQ(w.Place(std::vector<std::uint8_t>(lengths[i], 2)), plan[i]) << i;
+    w.Flush();
+    EXPECT_EQ(written, w.pages());
+    EXPECT_EQ(written.front(), 10u);
+}
+
+// Keys with a long shared beginning, as text keys have, so pages use a prefix.
+std::vector<std::vector<std::uint8_t>> SortedEntries(std::size_t n) {
+    std::vector<std::vector<std::uint8_t>> v;
+    for (std::size_t i = 0; i < n; ++i) {
+        std::vector<std::uint8_t> e{0x7F, 0x60, 0x61, 0x62, 0x63};
+        for (int k = 3; k >= 0; --k) e.push_back(static_cast<std::uint8_t>(i >> (8 * k)));
+        e.push_back(0x00);
+        e.resize(e.size() + 4);
+        jet::PutBE24(e, e.size() - 4, static_cast<std::uint32_t>(100 + i / 50));
+        e.back() = static_cast<std::uint8_t>(i % 50);
+        v.push_back(e);
+    }
+    return v;
+}
+
+TEST_P(Builders, IndexTreeWalksBackInOrderAcrossLevels) {
+    for (std::size_t n : {std::size_t{0}, std::size_t{1}, std::size_t{300}, std::size_t{40000}}) {
+        Image img(GetParam());
+        auto entries = SortedEntries(n);
+        std::uint32_t first = 5;
+        jet::IndexTreeBuilder tb(
+            img.layout(), 2, first,
+            [&](std::uint32_t page, std::vector<std::uint8_t> bytes) { img.Set(page, bytes); });
+        for (const auto& e : entries) tb.Add(e);
+        auto tree = tb.Finish();
+        EXPECT_EQ(tree.page_count, jet::IndexTreeBuilder::CountPages(img.layout(), entries));
+        auto file = img.Open();
+        jet::IndexWalk w = jet::WalkIndex(*file, tree.root, 2);
+        for (const auto& p : w.problems) ADD_FAILURE() << n << " entries: " << p.text;
+        EXPECT_EQ(w.pages.size(), tree.page_count);
+        ASSERT_EQ(w.leaf_entries.size(), n);
+        for (std::size_t i = 0; i < n; ++i) ASSERT_EQ(w.leaf_entries[i].bytes, entries[i]) << i;
+        if (n < 40000) continue;
+        // A large index has node pages, and pages share prefixes that stop before
+        // the row pointer.
+        bool node = false, prefix = false;
+        for (std::uint32_t pg : w.pages) {
+            jet::IndexPage p = jet::ReadIndexPage(*file, pg);
+            node |= !p.leaf();
+            prefix |= p.prefix_size > 0;
+            for (const auto& e : p.entries) EXPECT_LE(p.prefix_size, e.key_size);
+            EXPECT_EQ(p.free_space,
+                      img.layout().page_size - img.layout().index_first - p.used_bytes);
+        }
+        EXPECT_TRUE(node);
+        EXPECT_TRUE(prefix);
+    }
+}
+
+TEST_P(Builders, UsageMapsReadBackInlineAndByReference) {
+    Image img(GetParam());
+    const auto& l = img.layout();
+    // Inline: a run that fits the row's bitmap.
+    jet::UsageMapBuilder small(l, l.inline_map_bytes);
+    small.AddRange(40, 45);
+    small.AddPage(47);
+    ASSERT_TRUE(small.FitsInline());
+    // Reference: pages far apart.
+    jet::UsageMapBuilder wide(l, l.inline_map_bytes);
+    const std::uint32_t per = l.PagesPerBitmapPage();
+    wide.AddRange(3, 5);
+    wide.AddRange(per + 1, per + 3);
+    ASSERT_FALSE(wide.FitsInline());
+    ASSERT_EQ(wide.BitmapPagesNeeded(), 2u);
+    jet::DataPageBuilder rows(l, 0);
+    rows.Add(small.InlineRow());
+    rows.Add(wide.ReferenceRow({20, 21}));
+    img.Set(1, rows.Finish());
+    auto bitmaps = wide.BitmapPages();
+    img.Set(20, bitmaps[0]);
+    img.Set(21, bitmaps[1]);
+    auto file = img.Open();
+    const std::uint32_t all = 2 * per + 10;
+    EXPECT_EQ(jet::ReadUsageMap(*file, {1, 0}, all).pages,
+              (std::vector<std::uint32_t>{40, 41, 42, 43, 44, 47}));
+    jet::UsageMap m = jet::ReadUsageMap(*file, {1, 1}, all);
+    EXPECT_EQ(m.kind, jet::UsageMap::Kind::Reference);
+    EXPECT_EQ(m.pages, (std::vector<std::uint32_t>{3, 4, per + 1, per + 2}));
+}
+
+TEST_P(Builders, GlobalMapMarksEverythingButUsedPagesFree) {
+    Image img(GetParam());
+    const auto& l = img.layout();
+    jet::UsageMapBuilder used(l, l.inline_map_bytes);
+    used.AddRange(0, 9);
+    used.AddRange(10, 30);  // page 9 is a spare page
+    jet::DataPageBuilder rows(l, 0);
+    rows.Add(used.InlineFreeRow());
+    img.Set(1, rows.Finish());
+    auto file = img.Open();
+    std::uint32_t bits = static_cast<std::uint32_t>(l.inline_map_bytes * 8);
+    auto free = jet::ReadUsageMap(*file, {1, 0}, bits).pages;
+    std::vector<std::uint32_t> expect{9};
+    for (std::uint32_t p = 30; p < bits; ++p) expect.push_back(p);  // past the end: free
+    EXPECT_EQ(free, expect);
+    // The same rule by reference, for files too big for one row.
+    auto pages = used.FreeBitmapPages(1);
+    img.Set(3, pages[0]);
+    jet::DataPageBuilder rows2(l, 0);
+    rows2.Add(used.FreeReferenceRow({3}));
+    img.Set(2, rows2.Finish());
+    auto file2 = img.Open();
+    auto free2 = jet::ReadUsageMap(*file2, {2, 0}, 100).pages;
+    EXPECT_EQ(free2.front(), 9u);
+    EXPECT_EQ(free2[1], 30u);
+    EXPECT_EQ(free2.back(), 99u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Jet3AndJet4, Builders,
+                         ::testing::Values(jet::Format::Jet3, jet::Format::Jet4),
+                         [](const auto& info) {
+                             return info.param == jet::Format::Jet3 ? "Jet3" : "Jet4";
+                         });
+
+TEST(Layout, DefinitionsSkipAvoidedNumbersWhichOtherPagesTakeFirst) {
+    jet::PageAllocator a(2);
+    a.Avoid(3);
+    a.Avoid(4);
+    EXPECT_EQ(a.TakeDefinition(), 2u);
+    EXPECT_EQ(a.TakeDefinition(), 5u);
+    EXPECT_EQ(a.TakeRun(2), 6u);  // runs stay consecutive and never use skipped numbers
+    EXPECT_EQ(a.Take(), 3u);
+    EXPECT_EQ(a.Take(), 4u);
+    EXPECT_EQ(a.Take(), 8u);
+    EXPECT_EQ(a.page_count(), 9u);
+}
+
+TEST(Layout, RowMapFindsOnlyLiveRows) {
+    jet::RowMap m;
+    m.Add({10, 0}, {5, 0});
+    m.Add({10, 3}, {5, 1});
+    m.Add({12, 1}, {6, 0});
+    ASSERT_NE(m.Find({10, 3}), nullptr);
+    EXPECT_EQ(*m.Find({10, 3}), (jet::RowAddr{5, 1}));
+    EXPECT_EQ(m.Find({10, 1}), nullptr);  // a deleted slot
+    EXPECT_EQ(m.size(), 3u);
+}
+
+}  // namespace
+}  // namespace compacttest

@@ -1,0 +1,124 @@
+// Every Jet file of the corpus compacts, verifies, reads the same through mdbtools,
+// and compacts to the same bytes again.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+
+#include "jet/checker.h"
+#include "jet/compact/compactor.h"
+#include "support.h"
+
+namespace compacttest {
+namespace {
+
+class CorpusCompaction : public ::testing::TestWithParam<fs::path> {};
+
+TEST_P(CorpusCompaction, CompactsVerifiesAndReadsTheSame) {
+    Scratch s;
+    const fs::path original = GetParam();
+    fs::path src = s.Copy(original, "source.mdb");
+    const auto source_bytes = ReadAll(src);
+    fs::path out = s.dir() / "compacted.mdb";
+
+    std::vector<jet::CompactProgress> progress;
+    jet::CompactResult r =
+        jet::Compact(src, out, [&](const jet::CompactProgress& p) { progress.push_back(p); });
+    ASSERT_TRUE(r.compacted) << r.reason;
+    EXPECT_TRUE(r.reason.empty());
+    ASSERT_TRUE(fs::exists(out));
+    EXPECT_FALSE(progress.empty());
+
+    // The source is untouched; the result is no larger and keeps the format.
+    EXPECT_EQ(ReadAll(src), source_bytes);
+    const auto out_bytes = ReadAll(out);
+    EXPECT_LE(out_bytes.size(), source_bytes.size());
+    EXPECT_EQ(r.bytes_before, source_bytes.size());
+    EXPECT_EQ(r.bytes_after, out_bytes.size());
+    EXPECT_EQ(out_bytes[0x14], source_bytes[0x14]) << "the format changed";
+    EXPECT_TRUE(std::equal(source_bytes.begin(), source_bytes.begin() + 2048, out_bytes.begin()))
+        << "the header page changed";
+
+    // Sound for our checker, with nothing left unreachable.
+    jet::CheckReport check = jet::CheckFile(out);
+    ASSERT_TRUE(check.opened) << check.open_error;
+    for (const auto& p : check.problems) ADD_FAILURE() << "page " << p.page << ": " << p.text;
+    EXPECT_TRUE(check.unreachable.empty()) << check.unreachable.size() << " unreachable pages";
+    for (const auto& t : check.tables) EXPECT_EQ(t.tombstones, 0u) << t.name;
+
+    // mdbtools reads every table with the same rows.
+    std::vector<std::string> tables = MdbTables(src);
+    EXPECT_EQ(MdbTables(out), tables);
+    for (const std::string& t : tables)
+        EXPECT_EQ(SortedExport(out, t), SortedExport(src, t)) << "table " << t;
+
+    // Compacting again changes nothing; the same source gives the same bytes.
+    fs::path again = s.dir() / "again.mdb";
+    jet::CompactResult r2 = jet::Compact(out, again);
+    ASSERT_TRUE(r2.compacted) << r2.reason;
+    EXPECT_EQ(fs::file_size(again), out_bytes.size());
+    fs::path twin = s.dir() / "twin.mdb";
+    ASSERT_TRUE(jet::Compact(src, twin).compacted);
+    EXPECT_EQ(ReadAll(twin), out_bytes) << "compaction is not deterministic";
+}
+
+std::string Name(const ::testing::TestParamInfo<fs::path>& info) {
+    std::string n = info.param.parent_path().filename().string() + "_" + info.param.stem().string();
+    for (char& c : n)
+        if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+    return n;
+}
+
+INSTANTIATE_TEST_SUITE_P(Corpus, CorpusCompaction, ::testing::ValuesIn(CorpusJetFiles()), Name);
+
+TEST(BloatedCompaction, ShrinksToASmallFraction) {
+    fs::path bloated = CorpusDir() / "bloated" / "site_orders_jet4.mdb";
+    if (!fs::exists(bloated)) GTEST_SKIP() << "no bloated sample in " << CorpusDir();
+    Scratch s;
+    fs::path out = s.dir() / "site.mdb";
+    jet::CompactResult r = jet::Compact(bloated, out);
+    ASSERT_TRUE(r.compacted) << r.reason;
+    double fraction = static_cast<double>(r.bytes_after) / static_cast<double>(r.bytes_before);
+    std::printf("bloated sample: %u -> %u pages (%.1f%% of its size)\n", r.pages_before,
+                r.pages_after, 100.0 * fraction);
+    // About 11,000 of its 16,000 pages are unreachable and most row slots are deleted.
+    EXPECT_LT(fraction, 0.25);
+    jet::CheckReport check = jet::CheckFile(out);
+    EXPECT_TRUE(check.sound());
+    std::uint64_t overflow = 0;
+    for (const auto& t : check.tables) overflow += t.overflow_rows;
+    EXPECT_EQ(overflow, 0u) << "overflow rows were not resolved";
+}
+
+TEST(MdbcompactCompact, PrintsSizesAndTheSaving) {
+    Scratch s;
+    fs::path src = s.Copy(CorpusDir() / "jet4" / "testV2000.mdb");
+    fs::path out = s.dir() / "out.mdb";
+    ShellRun r = Shell(Quote(Mdbcompact().string()) + " compact " + Quote(src.string()) + " " +
+                       Quote(out.string()) + " 2>&1");
+    EXPECT_EQ(r.exit_code, 0) << r.out;
+    EXPECT_NE(r.out.find("before:     743 pages, 3043328 bytes"), std::string::npos) << r.out;
+    std::string after = "after:      " + std::to_string(fs::file_size(out) / 4096) + " pages, " +
+                        std::to_string(fs::file_size(out)) + " bytes";
+    EXPECT_NE(r.out.find(after), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("saved:"), std::string::npos) << r.out;
+    // Not on a terminal: no progress bar in the output.
+    EXPECT_EQ(r.out.find('\r'), std::string::npos);
+
+    // A second run refuses to overwrite, says why and exits 1.
+    ShellRun again = Shell(Quote(Mdbcompact().string()) + " compact " + Quote(src.string()) + " " +
+                           Quote(out.string()) + " 2>&1");
+    EXPECT_EQ(again.exit_code, 1);
+    EXPECT_NE(again.out.find("not compacted: the destination"), std::string::npos) << again.out;
+    EXPECT_EQ(
+        Shell(Quote(Mdbcompact().string()) + " compact " + Quote(src.string()) + " >/dev/null 2>&1")
+            .exit_code,
+        2);
+    EXPECT_EQ(Shell(Quote(Mdbcompact().string()) + " compact --no-verify " + Quote(src.string()) +
+                    " " + Quote((s.dir() / "x.mdb").string()) + " >/dev/null 2>&1")
+                  .exit_code,
+              2);
+    EXPECT_FALSE(fs::exists(s.dir() / "x.mdb"));
+}
+
+}  // namespace
+}  // namespace compacttest

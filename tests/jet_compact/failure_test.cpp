@@ -1,0 +1,223 @@
+// Files that must not be compacted: each gives "not compacted" with a reason and
+// leaves no destination (and no temporary file) behind.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <optional>
+
+#include "jet/compact/compactor.h"
+#include "jet/database.h"
+#include "jet/index.h"
+#include "jet/row.h"
+#include "jet/table.h"
+#include "support.h"
+
+namespace compacttest {
+namespace {
+
+const fs::path kJet4 = CorpusDir() / "jet4" / "testV2000.mdb";
+const fs::path kJet3 = CorpusDir() / "jet3" / "testV1997.mdb";
+
+// Compacts `src` into a fresh name in `s` and expects a refusal mentioning `words`.
+void ExpectRefused(const Scratch& s, const fs::path& src, const std::string& words) {
+    auto before = s.Listing();
+    fs::path out = s.dir() / "out.mdb";
+    jet::CompactResult r = jet::Compact(src, out);
+    EXPECT_FALSE(r.compacted);
+    EXPECT_FALSE(r.reason.empty());
+    EXPECT_NE(r.reason.find(words), std::string::npos) << r.reason;
+    EXPECT_FALSE(fs::exists(out));
+    EXPECT_EQ(s.Listing(), before) << "something was left behind";
+}
+
+TEST(Refusals, MissingFileDirectoryAndAccdb) {
+    Scratch s;
+    ExpectRefused(s, s.dir() / "nothing-here.mdb", "does not exist");
+    fs::create_directory(s.dir() / "folder.mdb");
+    ExpectRefused(s, s.dir() / "folder.mdb", "directory");
+    for (const char* name : {"testV2007.accdb", "testV2010.accdb"}) {
+        fs::path f = CorpusDir() / "other" / name;
+        if (fs::exists(f)) ExpectRefused(s, s.Copy(f), "ACE");
+    }
+}
+
+TEST(Refusals, TruncatedCopies) {
+    for (const fs::path& original : {kJet4, kJet3}) {
+        Scratch s;
+        auto image = ReadAll(original);
+        std::size_t page = image[0x14] == 0 ? 2048 : 4096;
+        // Cut inside a page, and at a page boundary where the tables still point further.
+        auto inside = image;
+        inside.resize(image.size() / 2 + 100);
+        fs::path a = s.dir() / "inside.mdb";
+        WriteAll(a, inside);
+        ExpectRefused(s, a, "");
+        auto boundary = image;
+        boundary.resize(image.size() / page / 2 * page);
+        fs::path b = s.dir() / "boundary.mdb";
+        WriteAll(b, boundary);
+        ExpectRefused(s, b, "");
+    }
+}
+
+// Password and page encryption live in the scrambled header block.
+void PatchHeaderBlock(std::vector<std::uint8_t>& image, std::size_t at,
+                      const std::vector<std::uint8_t>& plain) {
+    jet::Format f = image[0x14] == 0 ? jet::Format::Jet3 : jet::Format::Jet4;
+    auto block = jet::DescrambledBlock(image, f);
+    for (std::size_t i = 0; i < plain.size(); ++i)
+        image[at + i] ^= block[at - jet::kHeaderBlockOffset + i] ^ plain[i];
+}
+
+TEST(Refusals, PasswordAndPageEncryption) {
+    for (const fs::path& original : {kJet4, kJet3}) {
+        Scratch s;
+        auto image = ReadAll(original);
+        auto pw = image;
+        PatchHeaderBlock(pw, 0x42, {'s', 0x55, 'c', 0x55, 'r', 0x55});
+        fs::path a = s.dir() / "password.mdb";
+        WriteAll(a, pw);
+        ExpectRefused(s, a, "password");
+        auto enc = image;
+        PatchHeaderBlock(enc, 0x3E, {0x12, 0x34, 0x56, 0x78});
+        fs::path b = s.dir() / "encrypted.mdb";
+        WriteAll(b, enc);
+        ExpectRefused(s, b, "encrypt");
+    }
+}
+
+// Damages a leaf page of an index with entries, so that its order breaks.
+TEST(Refusals, CorruptedIndexPage) {
+    for (const fs::path& original : CorpusJetFiles()) {
+        if (fs::file_size(original) > (8u << 20)) continue;
+        Scratch s;
+        fs::path src = s.Copy(original, "damaged.mdb");
+        auto image = ReadAll(src);
+        bool damaged = false;
+        {
+            jet::Status st;
+            auto db = jet::Database::Open(src, &st);
+            ASSERT_TRUE(db) << st.reason;
+            for (const jet::CatalogEntry* t : db->Tables(false)) {
+                const jet::TableDef& d = db->Definition(t->tdef_page());
+                for (const auto& ix : d.real_indexes) {
+                    jet::IndexPage p = jet::ReadIndexPage(db->file(), ix.root);
+                    if (!p.leaf() || p.entries.size() < 3 || damaged) continue;
+                    // The last entry's first stored byte drops to 0: it sorts too early.
+                    const jet::IndexEntry& e = p.entries.back();
+                    image[std::size_t{ix.root} * db->file().page_size() + e.offset] = 0x00;
+                    damaged = true;
+                }
+            }
+        }
+        if (!damaged) continue;
+        WriteAll(src, image);
+        {
+            jet::Status st;
+            auto db = jet::Database::Open(src, &st);
+            ASSERT_TRUE(db) << "the damage should hit the index only";
+        }
+        ExpectRefused(s, src, "index");
+        return;
+    }
+    FAIL() << "no index leaf with entries in the corpus";
+}
+
+// Looks for a long value stored as a chain of at least two rows.
+struct ChainAt {
+    jet::RowAddr first;
+    std::size_t page_size = 0;
+};
+std::optional<ChainAt> FindChain(const fs::path& file) {
+    jet::Status st;
+    auto db = jet::Database::Open(file, &st);
+    if (!db) return std::nullopt;
+    for (const jet::CatalogEntry* t : db->Tables(false)) {
+        const jet::TableDef& d = db->Definition(t->tdef_page());
+        jet::TableReader reader(db->file(), d);
+        std::optional<ChainAt> found;
+        reader.ForEachRow([&](const jet::RowRef& r) {
+            jet::CrackedRow cr = jet::CrackRow(d, r.bytes, db->jet3());
+            for (std::size_t i = 0; i < d.columns.size(); ++i) {
+                const jet::FieldRef& f = cr.fields[i];
+                if (!jet::IsLongValueType(d.columns[i].type) || f.null || f.size < 12) continue;
+                jet::Bytes field = r.bytes.subspan(f.begin, f.size);
+                auto h = jet::ParseLongValueHeader(field);
+                if (h.kind != jet::LongValueHeader::Kind::Chain) continue;
+                if (reader.ReadLongValue(field).rows.size() < 2) continue;
+                found = ChainAt{h.first, db->file().page_size()};
+                return false;
+            }
+            return true;
+        });
+        if (found) return found;
+    }
+    return std::nullopt;
+}
+
+TEST(Refusals, LoopingLongValueChain) {
+    std::optional<ChainAt> chain;
+    fs::path original;
+    for (const fs::path& f : CorpusJetFiles()) {
+        if ((chain = FindChain(f))) {
+            original = f;
+            break;
+        }
+    }
+    if (!chain) GTEST_SKIP() << "no long value stored as a chain in the corpus";
+    Scratch s;
+    fs::path src = s.Copy(original, "looping.mdb");
+    auto image = ReadAll(src);
+    // The first row of the chain names itself as its successor.
+    const std::size_t ps = chain->page_size;
+    const std::uint8_t* page = image.data() + std::size_t{chain->first.page} * ps;
+    std::size_t slots = image[0x14] == 0 ? 0x0A : 0x0E;
+    std::uint16_t slot = static_cast<std::uint16_t>(page[slots + 2 * chain->first.row] |
+                                                    (page[slots + 2 * chain->first.row + 1] << 8));
+    std::size_t row_at = std::size_t{chain->first.page} * ps + (slot & 0x1FFF);
+    std::uint32_t self = chain->first.Packed();
+    std::memcpy(image.data() + row_at, &self, 4);
+    WriteAll(src, image);
+    ExpectRefused(s, src, "loop");
+}
+
+TEST(Refusals, ReachablePageOfUnknownType) {
+    Scratch s;
+    fs::path src = s.Copy(kJet4, "odd.mdb");
+    auto image = ReadAll(src);
+    std::uint32_t victim = 0;
+    {
+        jet::Status st;
+        auto db = jet::Database::Open(src, &st);
+        ASSERT_TRUE(db) << st.reason;
+        for (const jet::CatalogEntry* t : db->Tables(false)) {
+            jet::TableReader reader(db->file(), db->Definition(t->tdef_page()));
+            if (!reader.DataPages().empty()) {
+                victim = reader.DataPages().front();
+                break;
+            }
+        }
+    }
+    ASSERT_NE(victim, 0u);
+    image[std::size_t{victim} * 4096] = 0x08;
+    WriteAll(src, image);
+    ExpectRefused(s, src, "unknown page type");
+}
+
+TEST(Refusals, ExistingDestinationIsLeftAlone) {
+    Scratch s;
+    fs::path src = s.Copy(kJet4);
+    fs::path out = s.dir() / "taken.mdb";
+    WriteAll(out, {1, 2, 3});
+    jet::CompactResult r = jet::Compact(src, out);
+    EXPECT_FALSE(r.compacted);
+    EXPECT_NE(r.reason.find("already exists"), std::string::npos) << r.reason;
+    EXPECT_EQ(ReadAll(out), (std::vector<std::uint8_t>{1, 2, 3}));
+    // Not even the source itself may be named as the destination.
+    auto before = ReadAll(src);
+    EXPECT_FALSE(jet::Compact(src, src).compacted);
+    EXPECT_EQ(ReadAll(src), before);
+}
+
+}  // namespace
+}  // namespace compacttest

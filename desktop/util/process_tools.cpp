@@ -71,7 +71,7 @@ int qorTerminateProcess(const std::string& exeName, const ProcessToolOptions& op
     return result;
 }
 
-int RunProgram(std::span<const std::string> argv, int wait) {
+int RunProgram(const std::vector<std::string>& argv, int wait) {
     if (argv.empty() || argv.front().empty()) return 0;
     const platform::SpawnResult started = platform::SpawnProcess(argv);
     if (!started.Started()) return 0;
@@ -83,7 +83,7 @@ int RunProgram(std::span<const std::string> argv, int wait) {
     return 1;
 }
 
-int RunProgramW(std::span<const std::u16string> argv) {
+int RunProgramW(const std::vector<std::u16string>& argv) {
     std::vector<std::string> narrow;
     narrow.reserve(argv.size());
     for (const std::u16string& arg : argv) {

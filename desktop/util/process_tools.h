@@ -5,8 +5,8 @@
 
 #include <chrono>
 #include <functional>
-#include <span>
 #include <string>
+#include <vector>
 
 namespace mdb::desktop {
 
@@ -46,9 +46,9 @@ int qorTerminateProcess(const std::string& exeName, const ProcessToolOptions& op
 // Starts the program argv[0] with the arguments argv[1..] (each one passed as it is, so
 // blanks need no quoting). With `wait` exactly 1, returns only after the program has ended.
 // Nonzero when it was started; 0 when not (an empty vector or program name included).
-int RunProgram(std::span<const std::string> argv, int wait);
+int RunProgram(const std::vector<std::string>& argv, int wait);
 
 // Starts a program given by UTF-16 arguments without waiting. Nonzero when started.
-int RunProgramW(std::span<const std::u16string> argv);
+int RunProgramW(const std::vector<std::u16string>& argv);
 
 }  // namespace mdb::desktop

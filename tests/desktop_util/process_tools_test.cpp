@@ -202,19 +202,19 @@ TEST(RunProgram, WaitsForTheEndOnlyWhenAsked) {
 
     const fs::path waited = WriteScript(dir / "slow one.sh", "sleep 0.3\nprintf done > \"$1\"\n");
     const fs::path out2 = dir / "second out";
-    ASSERT_EQ(RunProgram(std::vector<std::string>{waited.string(), out2.string()}, 1), 1);
+    ASSERT_EQ(RunProgram({waited.string(), out2.string()}, 1), 1);
     EXPECT_EQ(ReadBytes(out2), "done");
 }
 
 TEST(RunProgram, ReportsWhatCouldNotBeStarted) {
     TempDir tmp;
-    EXPECT_EQ(RunProgram(std::vector<std::string>{}, 1), 0);
-    EXPECT_EQ(RunProgram(std::vector<std::string>{""}, 1), 0);
+    EXPECT_EQ(RunProgram({}, 1), 0);
+    EXPECT_EQ(RunProgram({""}, 1), 0);
     EXPECT_EQ(RunProgram(std::vector<std::string>{(tmp / "no such program").string()}, 1), 0);
     WriteBytes(tmp / "not executable", "#!/bin/sh\ntrue\n");
     EXPECT_EQ(RunProgram(std::vector<std::string>{(tmp / "not executable").string()}, 0), 0);
     // A bare name is looked up along PATH.
-    EXPECT_EQ(RunProgram(std::vector<std::string>{"true"}, 1), 1);
+    EXPECT_EQ(RunProgram({"true"}, 1), 1);
 }
 
 TEST(RunProgramW, StartsWithUtf16Arguments) {
@@ -228,7 +228,7 @@ TEST(RunProgramW, StartsWithUtf16Arguments) {
 
     const std::vector<std::u16string> broken{script.u16string(), std::u16string(1, u'\xD800')};
     EXPECT_EQ(RunProgramW(broken), 0);
-    EXPECT_EQ(RunProgramW(std::vector<std::u16string>{}), 0);
+    EXPECT_EQ(RunProgramW({}), 0);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <exception>
 #include <system_error>
 
 namespace mdb::desktop {
@@ -35,7 +36,7 @@ platform::OpenResult OpenWithSharingRetry(platform::SharedFile& file, const std:
 }
 
 // Reads the whole file after its length passed the limits; `data` receives its bytes.
-int ReadLocked(const std::string& path, std::string& data, const Sleeper& sleep) {
+int ReadLockedUnguarded(const std::string& path, std::string& data, const Sleeper& sleep) {
     data.clear();
     if (path.empty() || !AcceptableTarget(path, false)) return 0;
     platform::SharedFile file;
@@ -49,6 +50,15 @@ int ReadLocked(const std::string& path, std::string& data, const Sleeper& sleep)
     if (!file.ReadAll(bytes) || bytes.size() != static_cast<std::uint64_t>(length)) return 0;
     data = std::move(bytes);
     return 1;
+}
+
+int ReadLocked(const std::string& path, std::string& data, const Sleeper& sleep) {
+    try {
+        return ReadLockedUnguarded(path, data, sleep);
+    } catch (const std::exception&) {  // no memory for the content
+        data.clear();
+        return 0;
+    }
 }
 
 }  // namespace

@@ -100,6 +100,17 @@ TEST(ProcessTools, FindsAndEndsEveryProcessOfAName) {
     EXPECT_EQ(qorTerminateProcess(name), 2);
 }
 
+TEST(ProcessTools, FindsAProgramWhoseFileWasRemovedWhileItRuns) {
+    TempDir tmp;
+    const fs::path sleeper = CopyProgram(tmp.path(), "/bin/sleep", "mdbwgone");
+    const std::string name = sleeper.filename().string();
+    ASSERT_EQ(RunProgram({sleeper.string(), "300"}, 0), 1);
+    fs::remove(sleeper);
+    EXPECT_EQ(qorGetProcessList(name), 1);
+    EXPECT_EQ(qorTerminateProcess(name), 1);
+    EXPECT_EQ(qorGetProcessList(name), 2);
+}
+
 TEST(ProcessTools, KillsAProcessThatIgnoresTheRequestToEnd) {
     TempDir tmp;
     const fs::path shell = CopyProgram(tmp.path(), "/bin/sh", "mdbwsh");

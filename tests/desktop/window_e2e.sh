@@ -2,10 +2,11 @@
 # End-to-end run of the real mdbwarden window under Xvfb: a program directory whose
 # FileInfo.dat was filled by a real mdbscout run over copies of the sample
 # databases; the window must come up, the list refresh watcher must take the
-# scanner's refresh requests, and screenshots are saved for a human look.
-#   window_e2e.sh <program dir of the build> <sample databases> <screenshot dir>
+# scanner's refresh requests, a second copy may run beside the first, closing the
+# window ends the process, and screenshots are saved for a human look.
+#   window_e2e.sh <program dir of the build> <sample databases> <screenshot dir> <x_close_window>
 set -euo pipefail
-dist=$1 corpus=$2 shots=$3
+dist=$1 corpus=$2 shots=$3 closer=$4
 
 if [ "${MDB_E2E_INNER:-}" != 1 ]; then
   # Started without a display, the program must refuse with a message.
@@ -82,5 +83,21 @@ import -window root "$shots/mdbwarden-refreshed.png"
 echo "rows after the second scan: $(rows)"
 
 kill -0 "$warden" || { echo "FAIL: mdbwarden ended early"; cat "$work/mdbwarden.log"; exit 1; }
+
+# 4. A second copy runs beside the first and shows the same records.
+(cd "$prog" && GSETTINGS_BACKEND=memory exec ./mdbwarden >"$work/second.log" 2>&1) &
+second=$!
+two_windows() { [ "$(xwininfo -root -children | grep -c 'Veloran MDB 助手 V3.00')" -ge 2 ]; }
+wait_for 30 two_windows || { echo "FAIL: the second copy did not come up"; cat "$work/second.log"; exit 1; }
+kill -0 "$warden" && kill -0 "$second" || { echo "FAIL: a copy ended"; exit 1; }
+kill "$second"; wait "$second" 2>/dev/null || true
+
+# 5. The close box ends the process at once, while the watcher thread sleeps.
+"$closer" 'Veloran MDB' || { echo "FAIL: no window to close"; exit 1; }
+ended() { ! kill -0 "$warden" 2>/dev/null; }
+wait_for 10 ended || { echo "FAIL: closing the window did not end mdbwarden"; exit 1; }
+wait "$warden" 2>/dev/null && rc=0 || rc=$?
+warden=""
+echo "mdbwarden ended after the close request (exit code $rc)"
 echo "screenshots: $shots/mdbwarden-list.png $shots/mdbwarden-refreshed.png"
 echo "PASS"

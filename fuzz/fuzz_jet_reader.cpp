@@ -13,7 +13,7 @@
 namespace {
 
 class NullBuffer : public std::streambuf {
-protected:
+  protected:
     int overflow(int c) override { return c == traits_type::eof() ? 0 : c; }
     std::streamsize xsputn(const char*, std::streamsize n) override { return n; }
 };
@@ -28,6 +28,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     (void)report;
     NullBuffer nb;
     std::ostream out(&nb);
-    for (const auto* t : db->Tables(true)) (void)jet::ExportCsv(*db, t->name, out);
+    // A mutated catalog can name thousands of tables; a few show the export paths.
+    int budget = 64;
+    for (const auto* t : db->Tables(true))
+        if (budget-- > 0) (void)jet::ExportCsv(*db, t->name, out);
     return 0;
 }

@@ -55,8 +55,16 @@ class Checker {
         }
         Mark(0, PageRole::Header, "");
         CheckGlobalMapRow();
-        for (const auto& e : db_.catalog())
-            if (e.is_table()) CheckTable(e);
+        std::unordered_set<std::uint32_t> tdefs;
+        for (const auto& e : db_.catalog()) {
+            if (!e.is_table()) continue;
+            if (!tdefs.insert(e.tdef_page()).second) {
+                Add(e.tdef_page(), "table '" + e.name + "' shares its definition page " +
+                                       std::to_string(e.tdef_page()) + " with another table");
+                continue;
+            }
+            CheckTable(e);
+        }
         CheckGlobalMapAgainstRoles();
         FindUnlistedRows();
         for (std::uint32_t p = 1; p < n; ++p)

@@ -104,8 +104,11 @@ TEST_P(CorpusFile, ChecksAsSoundAndAccountsForEveryRow) {
     EXPECT_EQ(reached + r.unreachable.size(), r.header.page_count);
     EXPECT_EQ(r.roles.at(0), jet::PageRole::Header);
     EXPECT_EQ(r.roles.at(2), jet::PageRole::TableDef);
-    for (const auto& t : r.tables)
-        if (!t.system) EXPECT_EQ(t.live_rows, t.definition_rows) << t.name;
+    for (const auto& t : r.tables) {
+        if (!t.system) {
+            EXPECT_EQ(t.live_rows, t.definition_rows) << t.name;
+        }
+    }
     EXPECT_GT(r.estimated_size, 0u);
     EXPECT_LE(r.estimated_size, r.header.file_size);
 }

@@ -11,6 +11,7 @@
 #include "platform/clock.h"
 #include "platform/dirwalk.h"
 #include "platform/paths.h"
+#include "platform/termination.h"
 #include "scanner/header.h"
 #include "scanner/messages.h"
 
@@ -53,7 +54,20 @@ std::string EncodeUtf16Base64(const std::u16string& text) {
 FileScanner::FileScanner(std::string programDir, FileInfoDb* db, ConsoleSink console)
     : programDir_(std::move(programDir)), db_(db), console_(std::move(console)) {}
 
+void FileScanner::CommitPending() {
+    if (pendingRows_ == 0 || db_ == nullptr) return;
+    db_->Commit();
+    pendingRows_ = 0;
+}
+
+void FileScanner::CommitIfStale() {
+    if (pendingRows_ > 0 && platform::TickCount() - batchStartTick_ > kBatchWindowMs)
+        CommitPending();
+}
+
 void FileScanner::SignalDesktop() {
+    // Every row the signal announces is committed before it is sent.
+    CommitPending();
     // The program directory is known (the entry point refused to run without it); a failed
     // write leaves the counter, so the signal is tried again after the next row.
     if (WriteSettingKey(SettingsPathIn(programDir_), kKeyRefScanLog, "1") == 1)
@@ -84,13 +98,20 @@ int FileScanner::RunFileScan() {
     filesSeen_ = 0;
     databaseFiles_ = 0;
     const std::uint32_t start = platform::TickCount();
-    for (const ScanDirEntry& slot : table_) {
-        if (!slot.inUse) break;
-        try {
-            result = ScanDirectory(std::string(platform::kLongPathPrefix) + slot.path);
-        } catch (...) {
-            result = 0;
+    {
+        // A request to end (the window closed, the desktop program stopping the scan) is
+        // honoured only after the rows inserted so far are committed.
+        platform::TerminationGuard guard;
+        for (const ScanDirEntry& slot : table_) {
+            if (!slot.inUse || platform::TerminationGuard::Requested()) break;
+            try {
+                result = ScanDirectory(std::string(platform::kLongPathPrefix) + slot.path);
+            } catch (...) {
+                result = 0;
+            }
         }
+        CommitPending();
+        guard.Release();
     }
     const std::uint32_t end = platform::TickCount();
 
@@ -133,6 +154,8 @@ int FileScanner::ScanDirectory(const std::string& path) {
             stack.pop_back();
             continue;
         }
+        if (platform::TerminationGuard::Requested()) break;
+        CommitIfStale();
         const platform::DirEntry& entry = frame.entries[frame.next++];
         if (entry.name.empty()) continue;
         std::string full = Join(frame.directory, entry.name);
@@ -206,9 +229,16 @@ int FileScanner::InsertFileRecord(const std::string& fullPath, const std::string
     record.filesize2 = 0;
     record.compactDatabase = kStateFound;
     record.fileinfo.clear();
-    // Each insert commits on its own, so a row is in the store before the signal that
-    // announces it, and a scanner ended from outside keeps every row it inserted.
-    if (db_ != nullptr) db_->InsertRecord(record);
+    // Rows are committed in groups: at the latest with the signal that announces them (every
+    // 10 rows and at the end of the run) or when the group has been open for a second.
+    if (db_ != nullptr) {
+        if (pendingRows_ == 0) {
+            db_->Begin();
+            batchStartTick_ = platform::TickCount();
+        }
+        db_->InsertRecord(record);
+        ++pendingRows_;
+    }
 
     if (++rowsSinceSignal_ >= kRowsPerSignal) SignalDesktop();
     return 1;

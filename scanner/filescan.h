@@ -19,6 +19,9 @@ inline constexpr std::uint64_t kMinDatabaseSize = 61440;  // files of this size 
 inline constexpr size_t kMaxRecordPathUnits = 24576;      // longest path the record encoding holds
 inline constexpr size_t kMaxWalkPathUnits = 32767;
 inline constexpr unsigned kRowsPerSignal = 10;
+// Longest time a row stays uncommitted while the walk goes on (keeps the store's write lock
+// short for the desktop program).
+inline constexpr std::uint32_t kBatchWindowMs = 1000;
 
 struct ScanDirEntry {
     bool inUse = false;
@@ -58,6 +61,10 @@ class FileScanner {
   private:
     void Print(std::string_view text) { console_(text); }
     void SignalDesktop();
+    // Commits the rows inserted since the last commit.
+    void CommitPending();
+    // Commits when the oldest uncommitted row has waited longer than the batch window.
+    void CommitIfStale();
 
     std::string programDir_;
     FileInfoDb* db_;
@@ -68,6 +75,8 @@ class FileScanner {
     std::uint32_t databaseFiles_ = 0;
     std::uint32_t rowSequence_ = 0;
     std::uint32_t rowsSinceSignal_ = 0;
+    std::uint32_t pendingRows_ = 0;     // inserted but not yet committed
+    std::uint32_t batchStartTick_ = 0;  // tick count of the first pending row
     std::string lineBuffer_;
 };
 

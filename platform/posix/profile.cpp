@@ -206,8 +206,11 @@ bool WriteProfileString(const std::string& section, const std::string& key,
     ProfileLock lock(path, true);
     if (!lock.Held()) return false;
     std::string text;
-    ReadFile(path, text);
-    return WriteReplacing(path, Replace(text, section, key, value));
+    const bool exists = ReadFile(path, text);
+    std::string updated = Replace(text, section, key, value);
+    // Rewriting identical content would change nothing but cost a file replacement.
+    if (exists && updated == text) return true;
+    return WriteReplacing(path, updated);
 }
 
 }  // namespace mdb::platform

@@ -224,11 +224,11 @@ TEST_F(ScannerRun, ADeepTreeDoesNotExhaustTheStack) {
     fs::copy_file(kCorpus / "jet3/testV1997.mdb", deep / "bottom.mdb");
     struct Job {
         FileScanner* scanner;
-        std::string root;
         int result = -1;
     };
+    WriteList(site.dir() + "\r\n");
     FileScanner scanner = MakeScanner();
-    Job job{&scanner, site.path().string()};
+    Job job{&scanner};
     pthread_attr_t attr;
     pthread_attr_init(&attr);
     pthread_attr_setstacksize(&attr, 64 * 1024);
@@ -237,7 +237,7 @@ TEST_F(ScannerRun, ADeepTreeDoesNotExhaustTheStack) {
                   &thread, &attr,
                   [](void* p) -> void* {
                       auto* j = static_cast<Job*>(p);
-                      j->result = j->scanner->ScanDirectory(j->root);
+                      j->result = j->scanner->RunFileScan();
                       return nullptr;
                   },
                   &job),
@@ -248,6 +248,30 @@ TEST_F(ScannerRun, ADeepTreeDoesNotExhaustTheStack) {
     EXPECT_EQ(scanner.FilesSeen(), 1u);
     EXPECT_EQ(scanner.DatabaseFiles(), 1u);
     EXPECT_EQ(RowCount(), 1u);
+}
+
+// Ended from outside in the middle of a walk (the window closed, or the desktop program
+// stopped the scan), the scanner keeps every row it inserted, committed or not yet.
+TEST_F(ScannerRun, EndingTheProcessMidWalkKeepsTheRowsInsertedSoFar) {
+    for (int i = 0; i < 15; ++i)
+        fs::copy_file(kCorpus / "jet4/emptyJet4.mdb",
+                      site.path() / ("db" + std::to_string(i) + ".mdb"));
+    WriteList(site.dir() + "\r\n");
+    const pid_t child = fork();
+    if (child == 0) {
+        db.reset();
+        auto own = FileInfoDb::Open(prog / "config/FileInfo.dat");
+        FileScanner scanner(prog.dir(), own.get(), [](std::string_view text) {
+            if (text.find("扫描文件 7 - ") != std::string_view::npos) kill(getpid(), SIGTERM);
+        });
+        scanner.RunFileScan();
+        _exit(0);  // not reached: the request to end is carried out
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFSIGNALED(status));
+    EXPECT_EQ(WTERMSIG(status), SIGTERM);
+    EXPECT_EQ(RowCount(), 7u);  // the seventh file was being handled when the request came
 }
 
 }  // namespace

@@ -1,0 +1,52 @@
+// Feeds arbitrary bytes (mutated sample databases) to the compactor. It must either
+// refuse with a reason and leave no destination, or write a file our checker finds
+// sound. A crash, a hang, a leak or anything else is a finding.
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "jet/checker.h"
+#include "jet/compact/compactor.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const fs::path& WorkDir() {
+    static const fs::path dir = [] {
+        fs::path d = fs::temp_directory_path() / ("fuzz-compact-" + std::to_string(::getpid()));
+        fs::create_directories(d);
+        return d;
+    }();
+    return dir;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const fs::path src = WorkDir() / "in.mdb";
+    const fs::path dst = WorkDir() / "out.mdb";
+    std::error_code ec;
+    fs::remove(dst, ec);
+    {
+        std::ofstream f(src, std::ios::binary | std::ios::trunc);
+        f.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
+    }
+    jet::CompactResult r = jet::Compact(src, dst);
+    if (!r.compacted) {
+        if (r.reason.empty() || fs::exists(dst)) std::abort();
+    } else {
+        jet::CheckReport report = jet::CheckFile(dst);
+        if (!report.sound()) std::abort();
+    }
+    // Nothing but the input and the output may be in the work directory.
+    for (const auto& e : fs::directory_iterator(WorkDir()))
+        if (e.path() != src && e.path() != dst) std::abort();
+    fs::remove(dst, ec);
+    return 0;
+}

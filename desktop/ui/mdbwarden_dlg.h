@@ -41,7 +41,8 @@ enum MdbwardenControlId {
     IDC_UNCHECK_ALL = 1068,
     IDC_CHECK_ALL = 1073,
     IDC_HELP_PANE = 1082,
-    ID_OPEN_CONTAINING_FOLDER = 32777,
+    // Menu command "打开文件所在目录" (wx takes menu ids below 0x7fff only).
+    ID_OPEN_CONTAINING_FOLDER = 32766,
 };
 
 class CMdbwardenDlg : public wxDialog, public mdb::desktop::MainView {

@@ -10,6 +10,7 @@
 #include <wx/modalhook.h>
 #include <wx/msgdlg.h>
 #include <wx/textctrl.h>
+#include <wx/timer.h>
 #include <wx/uiaction.h>
 #include <wx/webview.h>
 
@@ -202,6 +203,30 @@ TEST_F(WindowTest, CallsFromAnotherThreadReachTheWindow) {
     EXPECT_EQ(gauge->GetRange(), 40);
     EXPECT_EQ(gauge->GetValue(), 10);
     EXPECT_EQ(g_dlg->ItemCount(), 3);
+}
+
+TEST_F(WindowTest, RightClickMenuOpensTheRowsFolder) {
+    auto* list = dynamic_cast<wxListCtrl*>(Ctrl(IDC_LIST_FILES));
+    wxRect row;
+    ASSERT_TRUE(list->GetItemRect(1, row));
+    const wxPoint target = list->ClientToScreen(wxPoint(row.x + 120, row.y + row.height / 2));
+    // While the menu is up, a timer clicks its only item, just below the pointer.
+    wxTimer chooser;
+    chooser.Bind(wxEVT_TIMER, [&](wxTimerEvent&) {
+        wxUIActionSimulator sim;
+        sim.MouseMove(target + wxPoint(25, 12));
+        wxTheApp->Yield(true);
+        sim.MouseClick();
+    });
+    chooser.StartOnce(700);
+    wxUIActionSimulator sim;
+    sim.MouseMove(target);
+    Pump(100);
+    sim.MouseClick(wxMOUSE_BTN_RIGHT);
+    Pump(1500);
+    ASSERT_EQ(g_dir->shownInFolder.size(), 1u);
+    EXPECT_EQ(g_dir->shownInFolder[0], "/var/www/b/b.mdb");
+    EXPECT_TRUE(g_boxes->texts.empty());
 }
 
 TEST_F(WindowTest, ClearRecordsAskedNoThenYes) {

@@ -1,0 +1,408 @@
+#include "desktop/compaction/compaction_commands.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <exception>
+#include <thread>
+
+#include "common/paths.h"
+#include "common/settings.h"
+#include "common/text.h"
+#include "common/utf16.h"
+#include "desktop/compaction/compact_mdb_file.h"
+#include "desktop/file_info_access.h"
+#include "desktop/file_list.h"
+#include "desktop/help_pages.h"
+#include "desktop/util/process_tools.h"
+#include "platform/paths.h"
+
+namespace mdb::desktop {
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr char kMsgNoRecords[] = "请点“扫描数据库文件”，先搜索网站里的数据库文件！";
+constexpr char kMsgNoneSelected[] = "请先选择需要进行压缩的数据库文件！";
+constexpr char kMsgStarted[] = "已经开始压缩数据库文件，请稍候……";
+constexpr char kMsgNotRunning[] = "当前未启动数据库压缩！";
+constexpr char kAskStop[] = "确定停止压缩数据库文件吗？";
+constexpr char kMsgStopped[] =
+    "已停止压缩数据库文件。\r\n\r\n正在压缩的文件完成后，本次压缩即结束，并重新启动 Web 服务器。";
+constexpr char kMsgCannotRead[] = "未读取到需要压缩的数据库文件记录，请先“扫描数据库文件”！";
+constexpr char kMsgNoneQueued[] = "获取到的需要压缩的数据库记录数为0，请先扫描数据库！";
+constexpr char kMsgCreateBackupDir[] = "建立数据库备份目录 %s 失败，请重试！";
+constexpr char kMsgReachBackupDir[] = "访问数据库备份目录 %s 失败，请重试！";
+constexpr char kMsgConvertBackupDir[] = "转换数据库备份目录 %s 的编码失败，请重试！";
+constexpr char kMsgTotals[] = "数据库压缩完成。成功压缩 %u 个；未压缩 %u 个。";
+constexpr char kMsgRequestNotWritten[] =
+    "写入压缩请求失败（设置文件 %s 无法写入），本次未开始压缩，Web 服务器已重新启动。";
+constexpr char kMsgOtherCopy[] =
+    "另一个正在运行的本程序正在压缩数据库文件。\r\n\r\n"
+    "为避免同时压缩，本程序不处理这次压缩请求，由正在压缩的程序完成。";
+constexpr std::size_t kMaxListRows = 104'857'600;
+constexpr std::size_t kMaxPathUnits = 32'767;
+constexpr int kPathColumn = 5;
+
+std::string AskCompactAllText(const fs::path& backupRoot) {
+    std::string root = backupRoot.string();
+    while (root.size() > 1 && root.back() == '/') root.pop_back();
+    return "确定压缩搜索出来的全部数据库文件吗？\r\n\r\n特别说明：压缩前，会自动备份数据库文件到“" +
+           root + "”目录。压缩时会临时停止 IIS，压缩完成后会自动启动 IIS。";
+}
+
+bool ProgramDirectory(const CompactionContext& ctx, std::string& dir) {
+    return ctx.desktop.exeDirectory && ctx.desktop.exeDirectory(dir) == 1;
+}
+
+// The lock that keeps two copies of the program from compacting at the same time.
+class BatchLock {
+public:
+    explicit BatchLock(const std::string& programDir) {
+        const std::string path = CollapseSeparators(programDir + "/config/compaction.lock");
+        fd_ = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+        if (fd_ >= 0 && flock(fd_, LOCK_EX | LOCK_NB) != 0) {
+            close(fd_);
+            fd_ = -1;
+        }
+    }
+    ~BatchLock() {
+        if (fd_ >= 0) close(fd_);  // closing releases the lock
+    }
+    BatchLock(const BatchLock&) = delete;
+    BatchLock& operator=(const BatchLock&) = delete;
+    bool Held() const { return fd_ >= 0; }
+
+private:
+    int fd_ = -1;
+};
+
+// Starts the web server again when it goes out of scope, unless that was done already.
+class WebServerRestart {
+public:
+    explicit WebServerRestart(const CompactionContext& ctx) : ctx_(ctx) {}
+    ~WebServerRestart() { Now(); }
+    WebServerRestart(const WebServerRestart&) = delete;
+    WebServerRestart& operator=(const WebServerRestart&) = delete;
+    void Now() {
+        if (done_) return;
+        done_ = true;
+        try {
+            RunWebServerControl(ctx_.desktop, ctx_.runAndWait, "/start");
+        } catch (...) {
+        }
+    }
+
+private:
+    const CompactionContext& ctx_;
+    bool done_ = false;
+};
+
+bool StillRequested(CompactionState& cs, const std::string& iniPath) {
+    {
+        std::lock_guard lock(cs.compactLock);
+        if (cs.compactRunning != 1) return false;
+    }
+    // A stop from another copy of the program arrives through the settings file.
+    return SettingIsSet(iniPath, kKeyCompactDatabase);
+}
+
+// Checks and runs "mdbscout_iisreset /stop" for a start command. False (after a
+// message) when the program is missing or fails its check.
+bool StopWebServerForRequest(const CompactionContext& ctx, const std::string& programDir,
+                             MainView& view) {
+    const std::string path = ProgramPath(programDir, kIisResetProgram);
+    if (PathExists(path) != 1) {
+        view.ShowMessage(CompanionMissingMessage(path), MessageIcon::Question);
+        return false;
+    }
+    if (!VerifyProgramIntegrity(programDir, kIisResetProgram, &view)) return false;
+    ctx.runAndWait({path, "/stop"});
+    return true;
+}
+
+// Posts the request once the web server is down. When the request cannot be written,
+// nothing would ever start the web server again: start it now and say so.
+void PostRequest(const CompactionContext& ctx, CompactionState& cs, const std::string& programDir,
+                 MainView& view) {
+    const std::string iniPath = SettingsPathIn(programDir);
+    if (WriteSettingKey(iniPath, kKeyCompactDatabase, "1") != 1) {
+        RunWebServerControl(ctx.desktop, ctx.runAndWait, "/start");
+        view.ShowMessage(FillPlaceholder(kMsgRequestNotWritten, iniPath), MessageIcon::Error);
+        return;
+    }
+    {
+        std::lock_guard lock(cs.compactLock);
+        cs.compactRunning = 1;
+        cs.toldOtherCopy = false;
+    }
+    view.ShowMessage(kMsgStarted, MessageIcon::Information);
+}
+
+std::size_t Utf16Length(const std::string& text) {
+    const auto wide = Utf8ToUtf16(text);
+    return wide ? wide->size() : 0;
+}
+
+}  // namespace
+
+fs::path BackupRunDirectory(const fs::path& root, std::time_t when) {
+    std::tm local{};
+    localtime_r(&when, &local);
+    char date[32];
+    char time[32];
+    std::strftime(date, sizeof date, "%Y-%m-%d", &local);
+    std::strftime(time, sizeof time, "%H-%M-%S", &local);
+    return root / date / time;
+}
+
+CompactionContext MakeProgramCompactionContext() {
+    CompactionContext ctx;
+    ctx.desktop = MakeProgramContext();
+    ctx.runAndWait = [](const std::vector<std::string>& argv) { return RunProgram(argv, 1); };
+    ctx.backupRoot = fs::path(std::string(platform::kBackupRoot));
+    ctx.now = [] { return std::time(nullptr); };
+    ctx.compact = CompactMdbFile;
+    ctx.sleep = [](std::chrono::milliseconds d) { std::this_thread::sleep_for(d); };
+    return ctx;
+}
+
+void OnCompactSelected(const CompactionContext& ctx, CompactionState& cs, DesktopState& state,
+                       MainView& view) {
+    const int count = view.ItemCount();
+    if (count <= 0 || static_cast<std::size_t>(count) >= kMaxListRows) {
+        view.ShowMessage(kMsgNoRecords, MessageIcon::Question);
+        return;
+    }
+    std::vector<std::string> paths;
+    std::vector<std::string> keys;
+    for (int row = 0; row < view.ItemCount(); ++row) {
+        if (!view.IsChecked(row)) continue;
+        std::string path = view.ColumnText(row, kPathColumn);
+        const std::size_t units = Utf16Length(path);
+        if (units < 1 || units > kMaxPathUnits) continue;
+        paths.push_back(std::move(path));
+        keys.push_back(view.ColumnText(row, kRecordKeyColumn));
+    }
+    if (paths.empty()) {
+        view.ShowMessage(kMsgNoneSelected, MessageIcon::Question);
+        return;
+    }
+    std::string programDir;
+    if (!ProgramDirectory(ctx, programDir)) {
+        view.ShowMessage(kMsgExeDirFailed, MessageIcon::Question);
+        return;
+    }
+    if (!view.RunCompactConfirmDialog(paths)) return;
+
+    if (auto db = OpenFileInfoStore(ctx.desktop, view)) {
+        db->ClearMarks();
+        db->QueueSelected(keys);
+    }
+    if (!StopWebServerForRequest(ctx, programDir, view)) return;
+    PostRequest(ctx, cs, programDir, view);
+}
+
+void OnCompactAll(const CompactionContext& ctx, CompactionState& cs, DesktopState& state,
+                  MainView& view) {
+    const int count = view.ItemCount();
+    if (count <= 0 || static_cast<std::size_t>(count) >= kMaxListRows) {
+        view.ShowMessage(kMsgNoRecords, MessageIcon::Question);
+        return;
+    }
+    if (!ShowLocalPageInHelpPane(ctx.desktop, state, view, kPageMonitor)) return;
+    if (!view.AskYesNo(AskCompactAllText(ctx.backupRoot))) return;
+    std::string programDir;
+    if (!ProgramDirectory(ctx, programDir)) {
+        view.ShowMessage(kMsgExeDirFailed, MessageIcon::Question);
+        return;
+    }
+    const std::string xconfig = ProgramPath(programDir, kXconfigProgram);
+    if (PathExists(xconfig) != 1) {
+        view.ShowMessage(CompanionMissingMessage(xconfig), MessageIcon::Question);
+        return;
+    }
+    if (!VerifyProgramIntegrity(programDir, kXconfigProgram, &view)) return;
+    if (!StopWebServerForRequest(ctx, programDir, view)) return;
+    if (auto db = OpenFileInfoStore(ctx.desktop, view)) db->QueueAll();
+    PostRequest(ctx, cs, programDir, view);
+}
+
+bool CancelCompaction(const CompactionContext& ctx, CompactionState& cs) {
+    std::string programDir;
+    if (!ProgramDirectory(ctx, programDir)) return false;
+    const std::string iniPath = SettingsPathIn(programDir);
+    bool pendingWithoutBatch = false;
+    {
+        std::lock_guard lock(cs.compactLock);
+        // Written under the lock so that the supervisor cannot take the request up
+        // between the two steps.
+        WriteSettingKey(iniPath, kKeyCompactDatabase, "0");
+        pendingWithoutBatch = cs.compactRunning == 1 && !cs.batchActive;
+        cs.compactRunning = 0;
+    }
+    // The command that posted the request stopped the web server; no batch will start
+    // it again.
+    if (pendingWithoutBatch) RunWebServerControl(ctx.desktop, ctx.runAndWait, "/start");
+    return true;
+}
+
+void OnStopCompact(const CompactionContext& ctx, CompactionState& cs, MainView& view) {
+    {
+        std::lock_guard lock(cs.compactLock);
+        if (cs.compactRunning != 1) {
+            view.ShowMessage(kMsgNotRunning, MessageIcon::Question);
+            return;
+        }
+    }
+    if (!view.AskYesNo(kAskStop)) return;
+    if (!CancelCompaction(ctx, cs)) {
+        view.ShowMessage(kMsgExeDirFailed, MessageIcon::Question);
+        return;
+    }
+    view.ShowMessage(kMsgStopped, MessageIcon::Information);
+}
+
+unsigned RunCompactionBatch(const CompactionContext& ctx, CompactionState& cs, DesktopState& state,
+                            MainView& view) {
+    // The web server was stopped by the command that posted this request.
+    WebServerRestart restart(ctx);
+    std::string programDir;
+    const bool haveProgramDir = ProgramDirectory(ctx, programDir);
+    const std::string iniPath = haveProgramDir ? SettingsPathIn(programDir) : std::string();
+
+    std::vector<std::string> queued;
+    int read = 0;
+    if (auto db = OpenFileInfoStore(ctx.desktop, view))
+        read = db->CollectQueuedFilepaths(kMaxQueuedRecords, queued);
+    if (read == 0) {
+        view.ShowMessage(kMsgCannotRead, MessageIcon::Error);
+        return 0;
+    }
+    const unsigned total = static_cast<unsigned>(queued.size());
+    if (total == 0) {
+        view.ShowMessage(kMsgNoneQueued, MessageIcon::Error);
+        return 0;
+    }
+    view.SetProgressRange(static_cast<int>(total));
+
+    const fs::path runDir = BackupRunDirectory(ctx.backupRoot, ctx.now ? ctx.now() : std::time(nullptr));
+    const std::string runDirText = runDir.string();
+    if (CreateDirectoryChain(runDirText) != 1) {
+        view.ShowMessage(FillPlaceholder(kMsgCreateBackupDir, runDirText), MessageIcon::Error);
+        return 0;
+    }
+    if (PathExists(runDirText) != 1) {
+        view.ShowMessage(FillPlaceholder(kMsgReachBackupDir, runDirText), MessageIcon::Error);
+        return 0;
+    }
+    if (haveProgramDir) {
+        const std::string xconfig = ProgramPath(programDir, kXconfigProgram);
+        if (PathExists(xconfig) == 1) {
+            if (!VerifyProgramIntegrity(programDir, kXconfigProgram, &view)) return 0;
+            ctx.runAndWait({xconfig, runDirText, "/T", "/C", "/G", "administrators:F", "/Y"});
+        }
+    }
+    const auto wideRunDir = Utf8ToUtf16(std::string(platform::kLongPathPrefix) + runDirText);
+    if (!wideRunDir) {
+        view.ShowMessage(FillPlaceholder(kMsgConvertBackupDir, runDirText), MessageIcon::Error);
+        return 0;
+    }
+
+    ReplaceEnvironment env;
+    env.backupRoot = ctx.backupRoot;
+    env.openStore = [&ctx] {
+        std::string dir;
+        if (!ctx.desktop.exeDirectory || ctx.desktop.exeDirectory(dir) != 1) return std::unique_ptr<FileInfoDb>();
+        return FileInfoDb::Open(CollapseSeparators(dir + "/config/" + kFileInfoDbName));
+    };
+    env.compact = ctx.compact ? ctx.compact : CompactMdbFile;
+    env.checkpoint = ctx.checkpoint;
+
+    std::string reason;
+    unsigned compacted = 0;
+    for (unsigned i = 0; i < total; ++i) {
+        view.SetProgressPos(static_cast<int>(i + 1));
+        if (!StillRequested(cs, iniPath)) break;
+        BackupCompactReplace(queued[i], *wideRunDir, reason, compacted, env);
+    }
+
+    ReloadFileList(ctx.desktop, state, view);
+    restart.Now();
+    char totals[160];
+    std::snprintf(totals, sizeof totals, kMsgTotals, compacted, total - compacted);
+    view.ShowMessage(totals, MessageIcon::Information);
+    return compacted;
+}
+
+bool PollCompactionRequest(const CompactionContext& ctx, CompactionState& cs, DesktopState& state,
+                           MainView& view, const std::string& iniPath) {
+    if (!SettingIsSet(iniPath, kKeyCompactDatabase)) {
+        std::lock_guard lock(cs.compactLock);
+        cs.toldOtherCopy = false;
+        return false;
+    }
+    std::string programDir;
+    if (!ProgramDirectory(ctx, programDir)) return false;
+    BatchLock batchLock(programDir);
+    if (!batchLock.Held()) {
+        bool tell = false;
+        {
+            std::lock_guard lock(cs.compactLock);
+            tell = !cs.toldOtherCopy;
+            cs.toldOtherCopy = true;
+        }
+        if (tell) view.ShowMessage(kMsgOtherCopy, MessageIcon::Information);
+        return false;
+    }
+    {
+        std::lock_guard lock(cs.compactLock);
+        // Read again under the lock: a stop may have withdrawn the request meanwhile.
+        if (!SettingIsSet(iniPath, kKeyCompactDatabase)) return false;
+        cs.compactRunning = 1;
+        cs.batchActive = true;
+    }
+    try {
+        RunCompactionBatch(ctx, cs, state, view);
+    } catch (...) {
+        // The batch has started the web server again on its way out.
+    }
+    WriteSettingKey(iniPath, kKeyCompactDatabase, "0");
+    {
+        std::lock_guard lock(cs.compactLock);
+        cs.compactRunning = 0;
+        cs.batchActive = false;
+    }
+    return true;
+}
+
+void CompactionSupervisor(ThreadStartBlock<SupervisorParams>* block) {
+    const SupervisorParams params = *block->params;
+    block->started->Signal();
+    MainView& view = *params.view;
+    std::string programDir;
+    if (!ProgramDirectory(params.ctx, programDir)) {
+        view.ShowMessage(kMsgExeDirFailed, MessageIcon::Question);
+        return;
+    }
+    const std::string iniPath = SettingsPathIn(programDir);
+    // A request left from an earlier run of the program never starts a batch; its web
+    // server stop is undone, unless another copy is compacting right now.
+    if (SettingIsSet(iniPath, kKeyCompactDatabase)) {
+        BatchLock batchLock(programDir);
+        if (batchLock.Held()) {
+            WriteSettingKey(iniPath, kKeyCompactDatabase, "0");
+            RunWebServerControl(params.ctx.desktop, params.ctx.runAndWait, "/start");
+        }
+    } else {
+        WriteSettingKey(iniPath, kKeyCompactDatabase, "0");
+    }
+    for (;;) {
+        PollCompactionRequest(params.ctx, *params.cs, *params.state, view, iniPath);
+        for (int i = 0; i < 3; ++i) params.ctx.sleep(std::chrono::milliseconds(1000));
+    }
+}
+
+}  // namespace mdb::desktop

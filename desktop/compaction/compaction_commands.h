@@ -1,0 +1,87 @@
+// Batch compaction: the commands "压缩选择数据库", "压缩全部数据库" and "停止压缩",
+// the background supervisor that picks up a request, and the batch itself.
+//
+// A request travels through the settings key CompactDatabase ("1" = requested); the
+// supervisor polls it every 3 seconds and runs one batch. Guarantees beyond the
+// request protocol:
+//  - once a command has stopped the web server, it is started again on every way the
+//    run ends (failures, exceptions, a stop before the supervisor took the request);
+//  - two running copies of the program never compact at the same time: a batch runs
+//    only while it holds the lock file config/compaction.lock; the copy that cannot
+//    get it leaves the request alone and says so once.
+#pragma once
+
+#include <chrono>
+#include <ctime>
+#include <filesystem>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "desktop/compaction/backup_compact_replace.h"
+#include "desktop/compaction/companion_programs.h"
+#include "desktop/desktop_context.h"
+#include "desktop/desktop_state.h"
+#include "desktop/main_view.h"
+#include "desktop/thread_start.h"
+
+namespace mdb::desktop {
+
+inline constexpr std::size_t kMaxQueuedRecords = 90'000;
+
+// Run state shared by the commands, the supervisor and the scan command.
+struct CompactionState {
+    std::mutex compactLock;     // guards the two fields below, never held across a call
+    int compactRunning = 0;     // 1: a run is requested or under way; the batch stops when not 1
+    bool batchActive = false;   // the supervisor is inside a batch
+    bool toldOtherCopy = false; // "another copy is compacting" was shown for this request
+};
+
+struct CompactionContext {
+    DesktopContext desktop;
+    RunAndWait runAndWait;                        // starts a program and waits for it
+    std::filesystem::path backupRoot;             // root of the backup area
+    std::function<std::time_t()> now;             // the clock of the run directory's name
+    std::function<int(std::u16string, std::u16string, std::string&)> compact;
+    std::function<void(std::chrono::milliseconds)> sleep;  // the supervisor's pause
+    std::function<void(ReplaceStep)> checkpoint;  // per-file progress hook (tests)
+};
+
+// The context of the real program.
+CompactionContext MakeProgramCompactionContext();
+
+void OnCompactSelected(const CompactionContext& ctx, CompactionState& cs, DesktopState& state,
+                       MainView& view);
+void OnCompactAll(const CompactionContext& ctx, CompactionState& cs, DesktopState& state,
+                  MainView& view);
+void OnStopCompact(const CompactionContext& ctx, CompactionState& cs, MainView& view);
+
+// Withdraws a request and stops a running batch at its next file (the stop command and
+// the scan command). When the request had not been taken up by a batch yet, the web
+// server that its command stopped is started again. False when the program directory
+// is unknown.
+bool CancelCompaction(const CompactionContext& ctx, CompactionState& cs);
+
+// One batch over the queued records; returns the number of files compacted.
+unsigned RunCompactionBatch(const CompactionContext& ctx, CompactionState& cs, DesktopState& state,
+                            MainView& view);
+
+// One poll of the supervisor: runs a batch when one is requested. True when it ran one.
+bool PollCompactionRequest(const CompactionContext& ctx, CompactionState& cs, DesktopState& state,
+                           MainView& view, const std::string& iniPath);
+
+struct SupervisorParams {
+    CompactionContext ctx;
+    CompactionState* cs;
+    DesktopState* state;
+    MainView* view;
+};
+
+// Thread procedure; never returns once started (the first poll follows at once).
+void CompactionSupervisor(ThreadStartBlock<SupervisorParams>* block);
+
+// The run's backup directory below `root` for the local time `when`: root/%Y-%m-%d/%H-%M-%S.
+std::filesystem::path BackupRunDirectory(const std::filesystem::path& root, std::time_t when);
+
+}  // namespace mdb::desktop

@@ -1,0 +1,322 @@
+// Batch compaction end to end without a display: a temporary program directory with
+// the real scanner and recording companion programs, a site tree of sample
+// databases, the commands driven through the fake view, and mdbtools reading what
+// was written back to the site.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <fcntl.h>
+
+#include <array>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+
+#include "common/settings.h"
+#include "common/utf16.h"
+#include "desktop/compaction/compaction_commands.h"
+#include "desktop/file_list.h"
+#include "desktop/help_pages.h"
+#include "../desktop/fake_view.h"
+#include "../desktop/program_dir.h"
+
+namespace fs = std::filesystem;
+using namespace mdb;
+using namespace mdb::desktop;
+using mdb::desktop::testing::FakeView;
+using mdb::desktop::testing::ProgramDir;
+
+namespace {
+
+std::string ReadBytes(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+std::string Shell(const std::string& command) {
+    std::string out;
+    FILE* p = popen(command.c_str(), "r");
+    if (!p) return out;
+    std::array<char, 4096> buf{};
+    size_t n;
+    while ((n = fread(buf.data(), 1, buf.size(), p)) > 0) out.append(buf.data(), n);
+    pclose(p);
+    return out;
+}
+
+std::string Quote(const fs::path& p) { return "'" + p.string() + "'"; }
+
+// Every table of a database as mdbtools exports it, rows sorted.
+std::map<std::string, std::string> ExportAll(const fs::path& db) {
+    std::map<std::string, std::string> tables;
+    std::istringstream names(Shell("mdb-tables -1 " + Quote(db)));
+    std::string table;
+    while (std::getline(names, table)) {
+        if (table.empty()) continue;
+        const std::string rows =
+            Shell("mdb-export -b hex " + Quote(db) + " '" + table + "' | LC_ALL=C sort");
+        tables[table] = rows;
+    }
+    return tables;
+}
+
+void WriteExecutable(const fs::path& p, const std::string& text) {
+    std::ofstream(p) << text;
+    fs::permissions(p, fs::perms::owner_all);
+}
+
+class BatchTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        site_ = prog_.Path() / "sites" / "www";
+        fs::create_directories(site_ / "shop");
+        backupRoot_ = prog_.Path() / "backup";
+        log_ = prog_.Path() / "companions.log";
+        for (const char* name : {kIisResetProgram, kXconfigProgram})
+            WriteExecutable(prog_.Path() / name,
+                            "#!/bin/sh\necho \"$(basename \"$0\") $*\" >> " + Quote(log_) + "\n");
+        fs::create_directories(prog_.Path() / "config");
+        fs::copy_file(fs::path(MDB_SOURCE_DIR) / "desktop/res/help/HelpMon.dat",
+                      prog_.Path() / "config" / "HelpMon.dat");
+        WriteManifest();
+
+        ctx_.desktop = prog_.Context();
+        ctx_.runAndWait = [](const std::vector<std::string>& argv) {
+            std::string command;
+            for (const auto& a : argv) command += Quote(a) + " ";
+            return std::system(command.c_str()) == 0 ? 1 : 0;
+        };
+        ctx_.backupRoot = backupRoot_;
+        ctx_.now = [] { return std::time_t(1765180800); };
+        ctx_.sleep = [](std::chrono::milliseconds) {};
+        iniPath_ = SettingsPathIn(prog_.Dir());
+    }
+
+    void WriteManifest() {
+        std::ofstream out(prog_.Path() / kManifestFileName);
+        for (const char* name : {kIisResetProgram, kXconfigProgram, "config/HelpMon.dat"})
+            out << Sha256OfFile(prog_.Path() / name) << "  " << name << "\n";
+    }
+
+    // Copies sample databases into the site and records them with a real scanner run.
+    void ScanSite(const std::vector<std::string>& corpusFiles) {
+        for (const auto& f : corpusFiles)
+            fs::copy_file(fs::path(MDB_CORPUS_DIR) / f, site_ / "shop" / fs::path(f).filename());
+        fs::copy_file(fs::path(MDB_DIST_DIR) / "mdbscout", prog_.Path() / "mdbscout");
+        std::ofstream(prog_.Path() / "config" / "ScanDir.txt") << site_.string() << "\r\n";
+        // The scanner counts down 30 seconds at the end; the rows are committed and
+        // announced before the countdown starts.
+        Shell("cd " + Quote(prog_.Path()) +
+              " && (timeout -s TERM 120 ./mdbscout /FileScan > scan.out 2>&1 & pid=$!; "
+              "for i in $(seq 1200); do grep -q 秒自动关闭 scan.out && break; sleep 0.1; done; "
+              "kill $pid 2>/dev/null; wait) > /dev/null 2>&1; true");
+    }
+
+    std::string Log() { return ReadBytes(log_); }
+    std::vector<FileInfoRecord> Records() {
+        std::vector<FileInfoRecord> rows;
+        prog_.OpenDb()->SelectAll(rows);
+        return rows;
+    }
+
+    ProgramDir prog_;
+    fs::path site_, backupRoot_, log_;
+    std::string iniPath_;
+    CompactionContext ctx_;
+    CompactionState cs_;
+    DesktopState state_;
+    FakeView view_;
+};
+
+TEST_F(BatchTest, CompactAllBacksUpCompactsAndPutsBackEveryFile) {
+    ScanSite({"jet4/testV2000.mdb", "jet3/testV1997.mdb", "jet4/delTestV2000.mdb"});
+    ReloadFileList(ctx_.desktop, state_, view_);
+    ASSERT_EQ(view_.ItemCount(), 3) << "the scanner must have recorded the three files";
+    std::map<fs::path, std::map<std::string, std::string>> before;
+    std::map<fs::path, std::string> originalBytes;
+    for (const auto& e : fs::directory_iterator(site_ / "shop")) {
+        before[e.path()] = ExportAll(e.path());
+        originalBytes[e.path()] = ReadBytes(e.path());
+    }
+
+    view_.answers.push_back(true);
+    OnCompactAll(ctx_, cs_, state_, view_);
+    ASSERT_FALSE(view_.messages.empty());
+    EXPECT_EQ(view_.messages.back().text, "已经开始压缩数据库文件，请稍候……");
+    EXPECT_EQ(Log(), "mdbscout_iisreset /stop\n");
+    EXPECT_TRUE(SettingIsSet(iniPath_, kKeyCompactDatabase));
+
+    EXPECT_TRUE(PollCompactionRequest(ctx_, cs_, state_, view_, iniPath_));
+    EXPECT_EQ(view_.messages.back().text, "数据库压缩完成。成功压缩 3 个；未压缩 0 个。");
+    EXPECT_EQ(view_.messages.back().icon, MessageIcon::Information);
+    const fs::path runDir = BackupRunDirectory(backupRoot_, ctx_.now());
+    EXPECT_EQ(Log(), "mdbscout_iisreset /stop\nmdbscout_xconfig " + runDir.string() +
+                         " /T /C /G administrators:F /Y\nmdbscout_iisreset /start\n");
+    EXPECT_FALSE(SettingIsSet(iniPath_, kKeyCompactDatabase));
+    EXPECT_EQ(view_.progressMax, 3);
+    EXPECT_EQ(view_.progressPos, 3);
+
+    for (const auto& [path, tables] : before) {
+        SCOPED_TRACE(path.string());
+        EXPECT_EQ(ExportAll(path), tables) << "mdbtools reads the compacted file differently";
+        EXPECT_LE(fs::file_size(path), originalBytes[path].size());
+        EXPECT_EQ(ReadBytes(runDir / path.relative_path()), originalBytes[path]);
+    }
+    for (const auto& r : Records()) {
+        EXPECT_EQ(r.compactDatabase, kStateCompacted);
+        EXPECT_GT(r.filesize2, 0u);
+        EXPECT_LE(r.filesize2, r.filesize);
+    }
+    EXPECT_LT(fs::file_size(site_ / "shop" / "testV2000.mdb"), originalBytes[site_ / "shop" / "testV2000.mdb"].size() / 4);
+    EXPECT_TRUE(fs::is_empty(backupRoot_ / "temp"));
+    // The list shows the new state without a reload of its own.
+    EXPECT_NE(view_.ColumnText(0, 4), "---");
+}
+
+TEST_F(BatchTest, CorruptFileKeepsSiteFileStoresReasonAndCountsAsNotCompacted) {
+    ScanSite({"jet4/testV2000.mdb"});
+    // A damaged copy: the header survives (the scanner records it), the pages do not.
+    std::string bytes = ReadBytes(fs::path(MDB_CORPUS_DIR) / "jet4/delTestV2000.mdb");
+    for (size_t i = 4096; i < bytes.size(); i += 97) bytes[i] = static_cast<char>(0xA5);
+    const fs::path broken = site_ / "shop" / "broken.mdb";
+    std::ofstream(broken, std::ios::binary) << bytes;
+    fs::remove(prog_.Path() / "mdbscout");
+    ScanSite({});
+    ReloadFileList(ctx_.desktop, state_, view_);
+    ASSERT_EQ(view_.ItemCount(), 2);
+
+    view_.answers.push_back(true);
+    OnCompactAll(ctx_, cs_, state_, view_);
+    PollCompactionRequest(ctx_, cs_, state_, view_, iniPath_);
+    EXPECT_EQ(view_.messages.back().text, "数据库压缩完成。成功压缩 1 个；未压缩 1 个。");
+    EXPECT_EQ(ReadBytes(broken), bytes);
+    for (const auto& r : Records()) {
+        if (r.filesize == bytes.size()) {
+            EXPECT_EQ(r.compactDatabase, kStateQueued);
+            EXPECT_EQ(r.fileinfo.rfind("未压缩，原因：", 0), 0u) << r.fileinfo;
+        } else {
+            EXPECT_EQ(r.compactDatabase, kStateCompacted);
+        }
+    }
+}
+
+TEST_F(BatchTest, StopInTheMiddleFinishesTheCurrentFileAndRestartsTheWebServer) {
+    ScanSite({"jet4/testV2000.mdb", "jet3/testV1997.mdb", "jet4/delTestV2000.mdb"});
+    ReloadFileList(ctx_.desktop, state_, view_);
+    view_.answers.push_back(true);
+    OnCompactAll(ctx_, cs_, state_, view_);
+    // The user presses "停止压缩" while the first file is being put back.
+    ctx_.checkpoint = [&](ReplaceStep step) {
+        if (step != ReplaceStep::Replaced) return;
+        ctx_.checkpoint = nullptr;
+        view_.answers.push_back(true);
+        OnStopCompact(ctx_, cs_, view_);
+    };
+    PollCompactionRequest(ctx_, cs_, state_, view_, iniPath_);
+    EXPECT_EQ(view_.messages.back().text, "数据库压缩完成。成功压缩 1 个；未压缩 2 个。");
+    EXPECT_EQ(Log().substr(Log().size() - 25), "mdbscout_iisreset /start\n");
+    int compacted = 0;
+    for (const auto& r : Records()) compacted += r.compactDatabase == kStateCompacted;
+    EXPECT_EQ(compacted, 1);
+}
+
+TEST_F(BatchTest, CompactSelectedQueuesOnlyTheTickedRowsAfterBothConfirmations) {
+    ScanSite({"jet4/testV2000.mdb", "jet3/testV1997.mdb", "jet4/delTestV2000.mdb"});
+    ReloadFileList(ctx_.desktop, state_, view_);
+
+    OnCompactSelected(ctx_, cs_, state_, view_);
+    EXPECT_EQ(view_.messages.back().text, "请先选择需要进行压缩的数据库文件！");
+    EXPECT_EQ(view_.messages.back().icon, MessageIcon::Question);
+
+    view_.SetChecked(0, true);
+    view_.SetChecked(2, true);
+    view_.confirmAnswers.push_back(false);  // "取消" in the confirmation dialog
+    OnCompactSelected(ctx_, cs_, state_, view_);
+    EXPECT_EQ(Log(), "") << "a cancelled confirmation must not stop the web server";
+    for (const auto& r : Records()) EXPECT_EQ(r.compactDatabase, kStateFound);
+
+    view_.confirmAnswers.push_back(true);
+    OnCompactSelected(ctx_, cs_, state_, view_);
+    ASSERT_EQ(view_.confirmedPaths.size(), 2u);
+    EXPECT_EQ(view_.confirmedPaths.back(),
+              (std::vector<std::string>{view_.ColumnText(0, 5), view_.ColumnText(2, 5)}));
+    int queued = 0;
+    for (const auto& r : Records()) queued += r.compactDatabase == kStateQueued;
+    EXPECT_EQ(queued, 2);
+    EXPECT_EQ(Log(), "mdbscout_iisreset /stop\n");
+    PollCompactionRequest(ctx_, cs_, state_, view_, iniPath_);
+    EXPECT_EQ(view_.messages.back().text, "数据库压缩完成。成功压缩 2 个；未压缩 0 个。");
+}
+
+TEST_F(BatchTest, WebServerIsStartedAgainOnEveryWayARunEnds) {
+    ScanSite({"jet4/testV2000.mdb"});
+    ReloadFileList(ctx_.desktop, state_, view_);
+
+    // A stop before the supervisor took the request up.
+    view_.answers = {true, true};
+    OnCompactAll(ctx_, cs_, state_, view_);
+    OnStopCompact(ctx_, cs_, view_);
+    EXPECT_FALSE(PollCompactionRequest(ctx_, cs_, state_, view_, iniPath_));
+    EXPECT_EQ(Log(), "mdbscout_iisreset /stop\nmdbscout_iisreset /start\n");
+
+    // The backup run directory cannot be created (a file stands in its way).
+    fs::remove(log_);
+    std::ofstream(backupRoot_) << "in the way";
+    view_.answers = {true};
+    OnCompactAll(ctx_, cs_, state_, view_);
+    PollCompactionRequest(ctx_, cs_, state_, view_, iniPath_);
+    EXPECT_EQ(view_.messages.back().icon, MessageIcon::Error);
+    EXPECT_EQ(view_.messages.back().text.rfind("建立数据库备份目录 ", 0), 0u);
+    EXPECT_EQ(Log(), "mdbscout_iisreset /stop\nmdbscout_iisreset /start\n");
+
+    // Nothing queued.
+    fs::remove(backupRoot_);
+    fs::remove(log_);
+    prog_.OpenDb()->ClearMarks();
+    WriteSettingKey(iniPath_, kKeyCompactDatabase, "1");
+    PollCompactionRequest(ctx_, cs_, state_, view_, iniPath_);
+    EXPECT_EQ(view_.messages.back().text, "获取到的需要压缩的数据库记录数为0，请先扫描数据库！");
+    EXPECT_EQ(Log(), "mdbscout_iisreset /start\n");
+}
+
+TEST_F(BatchTest, SecondCopyLeavesTheRequestAloneAndSaysSoOnce) {
+    ScanSite({"jet4/testV2000.mdb"});
+    const std::string lockPath = (prog_.Path() / "config" / "compaction.lock").string();
+    const int other = open(lockPath.c_str(), O_RDWR | O_CREAT, 0600);
+    ASSERT_EQ(flock(other, LOCK_EX), 0);  // another copy is compacting
+    WriteSettingKey(iniPath_, kKeyCompactDatabase, "1");
+    const size_t before = view_.messages.size();
+    EXPECT_FALSE(PollCompactionRequest(ctx_, cs_, state_, view_, iniPath_));
+    EXPECT_FALSE(PollCompactionRequest(ctx_, cs_, state_, view_, iniPath_));
+    EXPECT_EQ(view_.messages.size(), before + 1);
+    EXPECT_TRUE(SettingIsSet(iniPath_, kKeyCompactDatabase)) << "the request belongs to the other copy";
+    EXPECT_EQ(Log(), "");
+    close(other);
+    EXPECT_TRUE(PollCompactionRequest(ctx_, cs_, state_, view_, iniPath_));
+}
+
+TEST_F(BatchTest, MissingOrTamperedCompanionRefusesTheRequest) {
+    ScanSite({"jet4/testV2000.mdb"});
+    ReloadFileList(ctx_.desktop, state_, view_);
+    std::ofstream(prog_.Path() / kIisResetProgram, std::ios::app) << "# changed\n";
+    view_.answers = {true};
+    OnCompactAll(ctx_, cs_, state_, view_);
+    EXPECT_EQ(view_.messages.back().icon, MessageIcon::Error);
+    EXPECT_NE(view_.messages.back().text.find("完整性校验"), std::string::npos);
+    EXPECT_FALSE(SettingIsSet(iniPath_, kKeyCompactDatabase));
+    EXPECT_EQ(Log(), "");
+
+    fs::remove(prog_.Path() / kXconfigProgram);
+    view_.answers = {true};
+    OnCompactAll(ctx_, cs_, state_, view_);
+    EXPECT_EQ(view_.messages.back().text,
+              CompanionMissingMessage(prog_.Dir() + kXconfigProgram));
+}
+
+}  // namespace

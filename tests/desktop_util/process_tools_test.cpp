@@ -85,7 +85,7 @@ TEST(ProcessTools, FindsAndEndsEveryProcessOfAName) {
     const std::string name = sleeper.filename().string();
     ASSERT_EQ(qorGetProcessList(name), 2);
 
-    const std::vector<std::string> argv{sleeper.string(), "300"};
+    const std::vector<std::string> argv{sleeper.string(), "60"};
     ASSERT_EQ(RunProgram(argv, 0), 1);
     ASSERT_EQ(RunProgram(argv, 0), 1);
     EXPECT_EQ(qorGetProcessList(name), 1);
@@ -104,7 +104,7 @@ TEST(ProcessTools, FindsAProgramWhoseFileWasRemovedWhileItRuns) {
     TempDir tmp;
     const fs::path sleeper = CopyProgram(tmp.path(), "/bin/sleep", "mdbwgone");
     const std::string name = sleeper.filename().string();
-    ASSERT_EQ(RunProgram({sleeper.string(), "300"}, 0), 1);
+    ASSERT_EQ(RunProgram({sleeper.string(), "60"}, 0), 1);
     fs::remove(sleeper);
     EXPECT_EQ(qorGetProcessList(name), 1);
     EXPECT_EQ(qorTerminateProcess(name), 1);
@@ -117,7 +117,7 @@ TEST(ProcessTools, KillsAProcessThatIgnoresTheRequestToEnd) {
     const fs::path sleeper = CopyProgram(tmp.path(), "/bin/sleep", "mdbwdeaf");
     const std::string name = sleeper.filename().string();
     // The shell ignores SIGTERM and passes that on to the program it becomes.
-    const std::vector<std::string> argv{shell.string(), "-c", "trap '' TERM; exec \"$0\" 300",
+    const std::vector<std::string> argv{shell.string(), "-c", "trap '' TERM; exec \"$0\" 60",
                                         sleeper.string()};
     ASSERT_EQ(RunProgram(argv, 0), 1);
     ASSERT_TRUE(Eventually([&] { return qorGetProcessList(name) == 1; }));

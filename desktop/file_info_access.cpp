@@ -14,25 +14,31 @@ namespace {
 
 // Shared code reports through this: an OK box with the question icon.
 class ViewReporter : public MessageReporter {
-public:
+  public:
     explicit ViewReporter(MainView& view) : view_(view) {}
     void ShowMessage(std::string_view text) override {
         view_.ShowMessage(std::string(text), MessageIcon::Question);
     }
 
-private:
+  private:
     MainView& view_;
 };
 
 enum class SortColumn { FileName, FilePath, FileSize, FileSize2, FileInfo };
 
 bool ParseSortColumn(std::string_view field, SortColumn& column) {
-    if (field == "filename") column = SortColumn::FileName;
-    else if (field == "filepath") column = SortColumn::FilePath;
-    else if (field == "filesize") column = SortColumn::FileSize;
-    else if (field == "filesize2") column = SortColumn::FileSize2;
-    else if (field == "fileinfo") column = SortColumn::FileInfo;
-    else return false;
+    if (field == "filename")
+        column = SortColumn::FileName;
+    else if (field == "filepath")
+        column = SortColumn::FilePath;
+    else if (field == "filesize")
+        column = SortColumn::FileSize;
+    else if (field == "filesize2")
+        column = SortColumn::FileSize2;
+    else if (field == "fileinfo")
+        column = SortColumn::FileInfo;
+    else
+        return false;
     return true;
 }
 
@@ -48,13 +54,16 @@ int CompareOn(SortColumn column, const SortItem& a, const SortItem& b,
     const FileInfoRecord& ra = records[a.index];
     const FileInfoRecord& rb = records[b.index];
     switch (column) {
-        case SortColumn::FileName: return a.name.compare(b.name);
-        case SortColumn::FilePath: return a.path.compare(b.path);
+        case SortColumn::FileName:
+            return a.name.compare(b.name);
+        case SortColumn::FilePath:
+            return a.path.compare(b.path);
         case SortColumn::FileSize:
             return ra.filesize < rb.filesize ? -1 : (ra.filesize > rb.filesize ? 1 : 0);
         case SortColumn::FileSize2:
             return ra.filesize2 < rb.filesize2 ? -1 : (ra.filesize2 > rb.filesize2 ? 1 : 0);
-        case SortColumn::FileInfo: return ra.fileinfo.compare(rb.fileinfo);
+        case SortColumn::FileInfo:
+            return ra.fileinfo.compare(rb.fileinfo);
     }
     return 0;
 }

@@ -30,8 +30,8 @@ void ReloadLocked(const DesktopContext& ctx, DesktopState& state, MainView& view
     for (std::size_t i = 0; i < state.fileTable.size(); ++i) {
         const FileListEntry& e = state.fileTable[i];
         if (e.inUse != 1) continue;
-        rows.push_back(ListRow{std::to_string(i + 1), e.fileName, e.originalSize,
-                               e.compactedSize, e.ratio, e.filePath, e.recordKey});
+        rows.push_back(ListRow{std::to_string(i + 1), e.fileName, e.originalSize, e.compactedSize,
+                               e.ratio, e.filePath, e.recordKey});
     }
     view.ReplaceRows(std::move(rows));
 }
@@ -45,11 +45,16 @@ void ReloadFileList(const DesktopContext& ctx, DesktopState& state, MainView& vi
 
 const char* SortFieldForColumn(int column) {
     switch (column) {
-        case 1: return "filename";
-        case 2: return "filesize";
-        case 3: return "filesize2";
-        case 4: return "fileinfo";
-        default: return "filepath";
+        case 1:
+            return "filename";
+        case 2:
+            return "filesize";
+        case 3:
+            return "filesize2";
+        case 4:
+            return "fileinfo";
+        default:
+            return "filepath";
     }
 }
 

@@ -13,13 +13,13 @@ enum class MessageIcon { Question, Information, Error };
 
 // One row of the file list as shown: the seven columns, in column order.
 struct ListRow {
-    std::string number;          // 0 "序号"
-    std::string fileName;        // 1 "文件名"
-    std::string originalSize;    // 2 "原始文件大小"
-    std::string compactedSize;   // 3 "压缩后文件大小"
-    std::string ratio;           // 4 "压缩率"
-    std::string filePath;        // 5 "路径"
-    std::string recordKey;       // 6 "fid"
+    std::string number;         // 0 "序号"
+    std::string fileName;       // 1 "文件名"
+    std::string originalSize;   // 2 "原始文件大小"
+    std::string compactedSize;  // 3 "压缩后文件大小"
+    std::string ratio;          // 4 "压缩率"
+    std::string filePath;       // 5 "路径"
+    std::string recordKey;      // 6 "fid"
     bool operator==(const ListRow&) const = default;
 };
 
@@ -27,7 +27,7 @@ inline constexpr int kColumnCount = 7;
 inline constexpr int kRecordKeyColumn = 6;
 
 class MainView {
-public:
+  public:
     virtual ~MainView() = default;
 
     // Modal OK box; returns when the user has closed it.

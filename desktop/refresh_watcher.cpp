@@ -3,8 +3,8 @@
 #include <chrono>
 #include <thread>
 
-#include "file_list.h"
 #include "common/settings.h"
+#include "file_list.h"
 
 namespace mdb::desktop {
 

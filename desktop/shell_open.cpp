@@ -13,8 +13,8 @@ std::string FileUri(std::string_view absolutePath) {
     std::string uri = "file://";
     for (unsigned char c : absolutePath) {
         const bool keep = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
-                          (c >= '0' && c <= '9') || c == '-' || c == '.' || c == '_' ||
-                          c == '~' || c == '/';
+                          (c >= '0' && c <= '9') || c == '-' || c == '.' || c == '_' || c == '~' ||
+                          c == '/';
         if (keep) {
             uri += static_cast<char>(c);
         } else {
@@ -40,15 +40,19 @@ int ShowFileInFolder(const std::string& path) {
     if (path.empty()) return 0;
     // gdbus quotes: the argument is a GVariant text array of one string; the URI is
     // percent-encoded, so it holds no quote or backslash.
-    const std::vector<std::string> dbusCall = {
-        "gdbus",         "call",
-        "--session",     "--timeout",
-        "5",             "--dest",
-        "org.freedesktop.FileManager1",
-        "--object-path", "/org/freedesktop/FileManager1",
-        "--method",      "org.freedesktop.FileManager1.ShowItems",
-        "['" + FileUri(path) + "']",
-        ""};
+    const std::vector<std::string> dbusCall = {"gdbus",
+                                               "call",
+                                               "--session",
+                                               "--timeout",
+                                               "5",
+                                               "--dest",
+                                               "org.freedesktop.FileManager1",
+                                               "--object-path",
+                                               "/org/freedesktop/FileManager1",
+                                               "--method",
+                                               "org.freedesktop.FileManager1.ShowItems",
+                                               "['" + FileUri(path) + "']",
+                                               ""};
     if (RunAndWait(dbusCall) == 0) return 1;
 
     const std::string folder = std::filesystem::path(path).parent_path().string();

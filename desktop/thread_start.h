@@ -12,7 +12,7 @@ namespace mdb::desktop {
 
 // A manual-reset event: once signalled it stays signalled.
 class StartEvent {
-public:
+  public:
     void Signal() {
         {
             std::lock_guard lock(mutex_);
@@ -25,7 +25,7 @@ public:
         cv_.wait(lock, [this] { return signalled_; });
     }
 
-private:
+  private:
     std::mutex mutex_;
     std::condition_variable cv_;
     bool signalled_ = false;

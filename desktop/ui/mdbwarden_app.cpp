@@ -11,7 +11,7 @@
 #include "mdbwarden_dlg.h"
 
 class CMdbwardenApp : public wxApp {
-public:
+  public:
     bool OnInit() override {
         mdb::SetEventSource("mdbwarden");
         SetAppName("mdbwarden");
@@ -30,9 +30,10 @@ wxIMPLEMENT_APP_NO_MAIN(CMdbwardenApp);
 
 int main(int argc, char** argv) {
     if (!wxEntryStart(argc, argv)) {
-        std::fputs("mdbwarden: 无法连接图形显示（未设置 DISPLAY 或显示服务不可用），程序退出。\n"
-                   "mdbwarden: cannot open the display.\n",
-                   stderr);
+        std::fputs(
+            "mdbwarden: 无法连接图形显示（未设置 DISPLAY 或显示服务不可用），程序退出。\n"
+            "mdbwarden: cannot open the display.\n",
+            stderr);
         return 1;
     }
     int rc = 1;

@@ -31,8 +31,12 @@ namespace dk = mdb::desktop;
 
 namespace {
 
-wxString U8(const std::string& text) { return wxString::FromUTF8(text.data(), text.size()); }
-wxString U8(const char* text) { return wxString::FromUTF8(text); }
+wxString U8(const std::string& text) {
+    return wxString::FromUTF8(text.data(), text.size());
+}
+wxString U8(const char* text) {
+    return wxString::FromUTF8(text);
+}
 
 std::string ToU8(const wxString& text) {
     const wxScopedCharBuffer buf = text.utf8_str();
@@ -55,9 +59,12 @@ struct ColumnSpec {
     wxListColumnFormat format;
 };
 constexpr ColumnSpec kColumns[dk::kColumnCount] = {
-    {"序号", 60, wxLIST_FORMAT_LEFT},          {"文件名", 180, wxLIST_FORMAT_LEFT},
-    {"原始文件大小", 100, wxLIST_FORMAT_RIGHT}, {"压缩后文件大小", 100, wxLIST_FORMAT_RIGHT},
-    {"压缩率", 100, wxLIST_FORMAT_RIGHT},       {"路径", 800, wxLIST_FORMAT_LEFT},
+    {"序号", 60, wxLIST_FORMAT_LEFT},
+    {"文件名", 180, wxLIST_FORMAT_LEFT},
+    {"原始文件大小", 100, wxLIST_FORMAT_RIGHT},
+    {"压缩后文件大小", 100, wxLIST_FORMAT_RIGHT},
+    {"压缩率", 100, wxLIST_FORMAT_RIGHT},
+    {"路径", 800, wxLIST_FORMAT_LEFT},
     {"fid", 1, wxLIST_FORMAT_LEFT},
 };
 
@@ -90,15 +97,21 @@ const char* const kBuiltInStartPage =
 // The file list as a virtual list: the rows live here and the control asks for the
 // texts of the rows it draws, so a reload of 10,000 rows costs next to nothing.
 class FileListCtrl : public wxListCtrl {
-public:
+  public:
     FileListCtrl(wxWindow* parent, wxWindowID id, const wxPoint& pos, const wxSize& size)
         : wxListCtrl(parent, id, pos, size,
                      wxLC_REPORT | wxLC_VIRTUAL | wxLC_HRULES | wxLC_VRULES | wxBORDER_SUNKEN |
                          wxTAB_TRAVERSAL) {
         EnableCheckBoxes(true);
         // A click on a check box toggles it through CheckItem; keep our copy in step.
-        Bind(wxEVT_LIST_ITEM_CHECKED, [this](wxListEvent& e) { Store(e.GetIndex(), true); e.Skip(); });
-        Bind(wxEVT_LIST_ITEM_UNCHECKED, [this](wxListEvent& e) { Store(e.GetIndex(), false); e.Skip(); });
+        Bind(wxEVT_LIST_ITEM_CHECKED, [this](wxListEvent& e) {
+            Store(e.GetIndex(), true);
+            e.Skip();
+        });
+        Bind(wxEVT_LIST_ITEM_UNCHECKED, [this](wxListEvent& e) {
+            Store(e.GetIndex(), false);
+            e.Skip();
+        });
     }
 
     void SetRows(const std::vector<dk::ListRow>& rows) {
@@ -124,13 +137,13 @@ public:
         return rows_[row][column];
     }
 
-protected:
+  protected:
     wxString OnGetItemText(long item, long column) const override {
         return Text(static_cast<int>(item), static_cast<int>(column));
     }
     bool OnGetItemIsChecked(long item) const override { return Checked(static_cast<int>(item)); }
 
-private:
+  private:
     void Store(long item, bool checked) {
         if (item >= 0 && item < Count()) checked_[item] = checked ? 1 : 0;
     }
@@ -163,24 +176,31 @@ CMdbwardenDlg::CMdbwardenDlg(dk::DesktopContext ctx, dk::DesktopState& state)
     Bind(wxEVT_WEBVIEW_ERROR, &CMdbwardenDlg::OnHelpError, this, IDC_HELP_PANE);
     fallbackTimer_.SetOwner(this);
     Bind(wxEVT_TIMER, [this](wxTimerEvent&) { ShowStartPageFallback(); });
-    Bind(wxEVT_MENU,
-         [this](wxCommandEvent&) { dk::OnOpenContainingFolder(ctx_, state_, *this); },
-         ID_OPEN_CONTAINING_FOLDER);
+    Bind(
+        wxEVT_MENU, [this](wxCommandEvent&) { dk::OnOpenContainingFolder(ctx_, state_, *this); },
+        ID_OPEN_CONTAINING_FOLDER);
 
     Bind(wxEVT_BUTTON, &CMdbwardenDlg::OnNotAvailable, this, IDC_SCAN);
     Bind(wxEVT_BUTTON, &CMdbwardenDlg::OnNotAvailable, this, IDC_COMPACT_ALL);
     Bind(wxEVT_BUTTON, &CMdbwardenDlg::OnNotAvailable, this, IDC_COMPACT_CHECKED);
     Bind(wxEVT_BUTTON, &CMdbwardenDlg::OnNotAvailable, this, IDC_STOP_COMPACT);
-    Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { dk::OnRefreshRecords(ctx_, state_, *this); },
-         IDC_REFRESH);
-    Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { dk::OnClearRecords(ctx_, state_, *this); },
-         IDC_CLEAR_RECORDS);
-    Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { dk::OnOfficialSite(ctx_); }, IDC_WEB_SITE);
-    Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { dk::UncheckAllRows(*this); }, IDC_UNCHECK_ALL);
-    Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { dk::CheckAllRows(*this); }, IDC_CHECK_ALL);
+    Bind(
+        wxEVT_BUTTON, [this](wxCommandEvent&) { dk::OnRefreshRecords(ctx_, state_, *this); },
+        IDC_REFRESH);
+    Bind(
+        wxEVT_BUTTON, [this](wxCommandEvent&) { dk::OnClearRecords(ctx_, state_, *this); },
+        IDC_CLEAR_RECORDS);
+    Bind(
+        wxEVT_BUTTON, [this](wxCommandEvent&) { dk::OnOfficialSite(ctx_); }, IDC_WEB_SITE);
+    Bind(
+        wxEVT_BUTTON, [this](wxCommandEvent&) { dk::UncheckAllRows(*this); }, IDC_UNCHECK_ALL);
+    Bind(
+        wxEVT_BUTTON, [this](wxCommandEvent&) { dk::CheckAllRows(*this); }, IDC_CHECK_ALL);
 }
 
-CMdbwardenDlg::~CMdbwardenDlg() { gate_->alive = false; }
+CMdbwardenDlg::~CMdbwardenDlg() {
+    gate_->alive = false;
+}
 
 void CMdbwardenDlg::CreateControls() {
     auto at = [this](int x, int y) { return ConvertDialogToPixels(wxPoint(x, y)); };
@@ -214,8 +234,7 @@ void CMdbwardenDlg::InitDialog() {
     list_->SetRows({});
     dk::ReloadFileList(ctx_, state_, *this);
 
-    dk::StartThreadWithHandshake(&dk::RefreshWatcherThread,
-                                 dk::WatcherParams{ctx_, &state_, this});
+    dk::StartThreadWithHandshake(&dk::RefreshWatcherThread, dk::WatcherParams{ctx_, &state_, this});
 
     state_.helpPaneShown = 1;
     textPane_->Hide();
@@ -337,9 +356,15 @@ void CMdbwardenDlg::RunOnGui(std::function<void()> fn) {
 void CMdbwardenDlg::ShowMessageNow(const std::string& text, dk::MessageIcon icon) {
     long style = wxOK;
     switch (icon) {
-        case dk::MessageIcon::Question: style |= wxICON_QUESTION; break;
-        case dk::MessageIcon::Information: style |= wxICON_INFORMATION; break;
-        case dk::MessageIcon::Error: style |= wxICON_ERROR; break;
+        case dk::MessageIcon::Question:
+            style |= wxICON_QUESTION;
+            break;
+        case dk::MessageIcon::Information:
+            style |= wxICON_INFORMATION;
+            break;
+        case dk::MessageIcon::Error:
+            style |= wxICON_ERROR;
+            break;
     }
     wxMessageDialog box(this, MessageText(text), U8(kBoxCaption), style);
     box.SetOKLabel(U8("确定"));

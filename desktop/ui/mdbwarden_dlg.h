@@ -46,7 +46,7 @@ enum MdbwardenControlId {
 };
 
 class CMdbwardenDlg : public wxDialog, public mdb::desktop::MainView {
-public:
+  public:
     CMdbwardenDlg(mdb::desktop::DesktopContext ctx, mdb::desktop::DesktopState& state);
     ~CMdbwardenDlg() override;
 
@@ -70,7 +70,7 @@ public:
     // The file list control (for the benchmark).
     FileListCtrl* FileList() const { return list_; }
 
-private:
+  private:
     struct Gate;
 
     void CreateControls();

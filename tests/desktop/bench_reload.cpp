@@ -20,7 +20,7 @@ namespace dk = mdb::desktop;
 namespace {
 
 class NullView : public dk::MainView {
-public:
+  public:
     void ShowMessage(const std::string&, dk::MessageIcon) override {}
     bool AskYesNo(const std::string&) override { return false; }
     void ReplaceRows(std::vector<dk::ListRow> r) override { rows = std::move(r); }
@@ -44,7 +44,7 @@ double Median(std::vector<double> v) {
 }  // namespace
 
 class BenchApp : public wxApp {
-public:
+  public:
     bool OnInit() override { return true; }
 };
 wxIMPLEMENT_APP_NO_MAIN(BenchApp);
@@ -60,8 +60,8 @@ int main(int argc, char** argv) {
             char path[128];
             std::snprintf(path, sizeof path, "/var/www/site%03d/App_Data/数据库_%05d.mdb", i % 250,
                           (i * 7919) % rowCount);
-            auto r = mdb::desktop::testing::MakeRecord("0_20261208013700_" + std::to_string(i), path,
-                                                       70000 + 4096ull * i);
+            auto r = mdb::desktop::testing::MakeRecord("0_20261208013700_" + std::to_string(i),
+                                                       path, 70000 + 4096ull * i);
             if (i % 3 == 0) {
                 r.compactDatabase = "1";
                 r.filesize2 = r.filesize / 2;
@@ -80,9 +80,9 @@ int main(int argc, char** argv) {
         for (int k = 0; k < runs; ++k) {
             const auto t0 = std::chrono::steady_clock::now();
             dk::ReloadFileList(ctx, state, view);
-            dataMs.push_back(std::chrono::duration<double, std::milli>(
-                                 std::chrono::steady_clock::now() - t0)
-                                 .count());
+            dataMs.push_back(
+                std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0)
+                    .count());
         }
         if (view.ItemCount() != rowCount) {
             std::fprintf(stderr, "expected %d rows, got %d\n", rowCount, view.ItemCount());

@@ -18,7 +18,7 @@ struct ShownMessage {
 };
 
 class FakeView : public MainView {
-public:
+  public:
     void ShowMessage(const std::string& text, MessageIcon icon) override {
         std::lock_guard lock(mutex);
         messages.push_back({text, icon});
@@ -60,13 +60,20 @@ public:
         if (row < 0 || row >= static_cast<int>(rows.size())) return {};
         const ListRow& r = rows[row];
         switch (column) {
-            case 0: return r.number;
-            case 1: return r.fileName;
-            case 2: return r.originalSize;
-            case 3: return r.compactedSize;
-            case 4: return r.ratio;
-            case 5: return r.filePath;
-            case 6: return r.recordKey;
+            case 0:
+                return r.number;
+            case 1:
+                return r.fileName;
+            case 2:
+                return r.originalSize;
+            case 3:
+                return r.compactedSize;
+            case 4:
+                return r.ratio;
+            case 5:
+                return r.filePath;
+            case 6:
+                return r.recordKey;
         }
         return {};
     }

@@ -15,7 +15,7 @@ namespace mdb::desktop::testing {
 namespace {
 
 class FileListTest : public ::testing::Test {
-protected:
+  protected:
     void Insert(const FileInfoRecord& r) {
         auto db = dir.OpenDb();
         ASSERT_TRUE(db);
@@ -172,7 +172,8 @@ TEST_F(FileListTest, MissingProgramDirectoryIsReported) {
 }
 
 // Names whose Base64 order differs from their text order.
-const std::vector<std::string> kNames = {"zeta.mdb", "alpha.mdb", "中文.mdb", "Beta.mdb", "alpha2.mdb"};
+const std::vector<std::string> kNames = {"zeta.mdb", "alpha.mdb", "中文.mdb", "Beta.mdb",
+                                         "alpha2.mdb"};
 
 TEST_F(FileListTest, NamesAndPathsSortByTheirDecodedText) {
     std::vector<std::string> encoded;
@@ -199,9 +200,9 @@ TEST_F(FileListTest, NamesAndPathsSortByTheirDecodedText) {
                                                    "alpha.mdb", "Beta.mdb"}));
 
     OnColumnHeaderClick(ctx, state, view, 5);  // path, ascending: /w/5 ... /w/9
-    EXPECT_EQ(Column(5), (std::vector<std::string>{"/w/5/alpha2.mdb", "/w/6/Beta.mdb",
-                                                   "/w/7/中文.mdb", "/w/8/alpha.mdb",
-                                                   "/w/9/zeta.mdb"}));
+    EXPECT_EQ(Column(5),
+              (std::vector<std::string>{"/w/5/alpha2.mdb", "/w/6/Beta.mdb", "/w/7/中文.mdb",
+                                        "/w/8/alpha.mdb", "/w/9/zeta.mdb"}));
 }
 
 TEST_F(FileListTest, HeaderClicksToggleDirectionAndPickTheField) {
@@ -263,8 +264,8 @@ TEST_F(FileListTest, AtMostTenThousandRowsInTheCurrentOrder) {
         for (int i = 0; i < 10005; ++i) {
             char name[32];
             std::snprintf(name, sizeof name, "f%05d.mdb", i);
-            ASSERT_EQ(db->InsertRecord(MakeRecord("k" + std::to_string(i), std::string("/w/") + name,
-                                                  70000)),
+            ASSERT_EQ(db->InsertRecord(
+                          MakeRecord("k" + std::to_string(i), std::string("/w/") + name, 70000)),
                       1);
         }
         ASSERT_EQ(db->Commit(), 1);
@@ -286,8 +287,8 @@ TEST_F(FileListTest, ConcurrentReloadsNeverMixRows) {
     for (int i = 0; i < 300; ++i) {
         char name[32];
         std::snprintf(name, sizeof name, "m%03d.mdb", i);
-        FileInfoRecord r = MakeRecord("k" + std::to_string(i), std::string("/w/") + name,
-                                      70000 + 1024 * i);
+        FileInfoRecord r =
+            MakeRecord("k" + std::to_string(i), std::string("/w/") + name, 70000 + 1024 * i);
         Insert(r);
     }
     std::atomic<bool> go{false};
@@ -312,15 +313,17 @@ TEST_F(FileListTest, ConcurrentReloadsNeverMixRows) {
         std::vector<std::string> keys;
         for (std::size_t i = 0; i < set.size(); ++i) {
             ASSERT_EQ(set[i].number, std::to_string(i + 1));
-            ASSERT_EQ(set[i].originalSize, std::to_string((70000 + 1024 * std::stoi(set[i].recordKey.substr(1))) / 1024) + " KB");
+            ASSERT_EQ(
+                set[i].originalSize,
+                std::to_string((70000 + 1024 * std::stoi(set[i].recordKey.substr(1))) / 1024) +
+                    " KB");
             keys.push_back(set[i].recordKey);
         }
         std::vector<std::string> unique = keys;
         std::sort(unique.begin(), unique.end());
         ASSERT_EQ(std::unique(unique.begin(), unique.end()), unique.end());
-        const bool byName = std::is_sorted(set.begin(), set.end(), [](auto& a, auto& b) {
-            return a.fileName < b.fileName;
-        });
+        const bool byName = std::is_sorted(
+            set.begin(), set.end(), [](auto& a, auto& b) { return a.fileName < b.fileName; });
         const bool bySizeUp = std::is_sorted(set.begin(), set.end(), [](auto& a, auto& b) {
             return std::stoi(a.originalSize) < std::stoi(b.originalSize);
         });
@@ -332,7 +335,8 @@ TEST_F(FileListTest, ConcurrentReloadsNeverMixRows) {
 }
 
 TEST_F(FileListTest, CheckAllAndUncheckAll) {
-    for (int i = 0; i < 4; ++i) Insert(MakeRecord("k" + std::to_string(i), "/w/f" + std::to_string(i), 70000));
+    for (int i = 0; i < 4; ++i)
+        Insert(MakeRecord("k" + std::to_string(i), "/w/f" + std::to_string(i), 70000));
     Reload();
     view.SetChecked(1, true);
     view.setCheckedCalls = 0;
@@ -353,7 +357,8 @@ TEST_F(FileListTest, CheckAllAndUncheckAll) {
 }
 
 TEST_F(FileListTest, CheckAllStopsWhenTheListShrinks) {
-    for (int i = 0; i < 8; ++i) Insert(MakeRecord("k" + std::to_string(i), "/w/f" + std::to_string(i), 70000));
+    for (int i = 0; i < 8; ++i)
+        Insert(MakeRecord("k" + std::to_string(i), "/w/f" + std::to_string(i), 70000));
     Reload();
     view.shrinkAfterSetChecked = 2;  // a reload elsewhere halves the list meanwhile
     CheckAllRows(view);

@@ -21,7 +21,7 @@ void WriteFile(const fs::path& p, const std::string& text) {
 }
 
 class HelpPagesTest : public ::testing::Test {
-protected:
+  protected:
     // Puts a page into config/ and lists it in the manifest.
     void ShipPage(const std::string& name, const std::string& html) {
         WriteFile(dir.Path() / "config" / name, html);
@@ -82,8 +82,7 @@ TEST_F(HelpPagesTest, PagesFailingTheIntegrityCheckAreRefused) {
     EXPECT_EQ(CheckAgainstManifest(dir.Path(), "config/HelpScan.Dat"), ManifestCheck::Differs);
 
     // A manifest that does not list the page.
-    EXPECT_EQ(CheckAgainstManifest(dir.Path(), "config/HelpReadLog.dat"),
-              ManifestCheck::NotListed);
+    EXPECT_EQ(CheckAgainstManifest(dir.Path(), "config/HelpReadLog.dat"), ManifestCheck::NotListed);
     EXPECT_FALSE(ShowLocalPage(ctx, view, kPageReadLog, url));
     EXPECT_EQ(view.messages.size(), 3u);
 }

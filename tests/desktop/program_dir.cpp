@@ -39,7 +39,9 @@ DesktopContext ProgramDir::Context() {
     return ctx;
 }
 
-std::unique_ptr<FileInfoDb> ProgramDir::OpenDb() const { return FileInfoDb::Open(DbPath().string()); }
+std::unique_ptr<FileInfoDb> ProgramDir::OpenDb() const {
+    return FileInfoDb::Open(DbPath().string());
+}
 
 std::string EncodeName(const std::string& utf8) {
     const auto units = Utf8ToUtf16(utf8);

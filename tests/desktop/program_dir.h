@@ -14,7 +14,7 @@
 namespace mdb::desktop::testing {
 
 class ProgramDir {
-public:
+  public:
     ProgramDir();
     ~ProgramDir();
     ProgramDir(const ProgramDir&) = delete;
@@ -35,7 +35,7 @@ public:
     std::vector<std::string> shownInFolder;
     int showInFolderResult = 1;
 
-private:
+  private:
     std::filesystem::path dir_;
 };
 

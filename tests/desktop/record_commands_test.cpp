@@ -22,7 +22,7 @@ namespace {
 namespace fs = std::filesystem;
 
 class RecordCommandsTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         auto db = dir.OpenDb();
         ASSERT_TRUE(db);
@@ -90,8 +90,9 @@ TEST_F(RecordCommandsTest, ClearAnsweredYesEmptiesTableAndList) {
     EXPECT_EQ(view.ItemCount(), 0);
     EXPECT_EQ(view.paneText, "");
     ASSERT_EQ(view.messages.size(), 1u);
-    EXPECT_EQ(view.messages[0].text,
-              "数据库中的日志记录已经清空！\r\n\r\n\r\n下一步，请重新扫描网站目录中的MDB数据库文件。");
+    EXPECT_EQ(
+        view.messages[0].text,
+        "数据库中的日志记录已经清空！\r\n\r\n\r\n下一步，请重新扫描网站目录中的MDB数据库文件。");
     EXPECT_EQ(view.messages[0].icon, MessageIcon::Information);
 }
 
@@ -108,9 +109,9 @@ TEST_F(RecordCommandsTest, FailedClearIsSilent) {
 TEST_F(RecordCommandsTest, WebSiteButtonOpensTheHomePage) {
     OnOfficialSite(ctx);
     ASSERT_EQ(dir.started.size(), 1u);
-    EXPECT_EQ(dir.started[0], (std::vector<std::string>{
-                                  "xdg-open", std::string("http://") + kSiteHost +
-                                                  "/?from=mdbwarden&version=V300"}));
+    EXPECT_EQ(dir.started[0],
+              (std::vector<std::string>{"xdg-open", std::string("http://") + kSiteHost +
+                                                        "/?from=mdbwarden&version=V300"}));
 }
 
 TEST_F(RecordCommandsTest, OpenFolderBeforeAnyRowWasChosen) {
@@ -210,7 +211,8 @@ TEST(RefreshWatcherThread, PicksUpARequestRightAfterStart) {
     StartThreadWithHandshake(&RefreshWatcherThread, WatcherParams{dir->Context(), state, view});
 
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (ReadSettingKey(ini, kKeyRefScanLog) != 0 && std::chrono::steady_clock::now() < deadline) {
+    while (ReadSettingKey(ini, kKeyRefScanLog) != 0 &&
+           std::chrono::steady_clock::now() < deadline) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     EXPECT_EQ(ReadSettingKey(ini, kKeyRefScanLog), 0u);

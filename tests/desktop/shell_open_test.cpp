@@ -23,7 +23,7 @@ TEST(FileUri, EncodesEverythingOutsideTheUnreservedSet) {
 }
 
 class ShowFileInFolderTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         bin = dir.Path() / "bin";
         fs::create_directories(bin);
@@ -35,8 +35,9 @@ protected:
     // A stand-in that appends its arguments (one per line) to a log and exits with `rc`.
     void FakeProgram(const std::string& name, int rc) {
         const fs::path p = bin / name;
-        std::ofstream(p) << "#!/bin/sh\nfor a in \"$@\"; do echo \"$a\" >> '" << (dir.Path() / (name + ".log")).string()
-                         << "'; done\nexit " << rc << "\n";
+        std::ofstream(p) << "#!/bin/sh\nfor a in \"$@\"; do echo \"$a\" >> '"
+                         << (dir.Path() / (name + ".log")).string() << "'; done\nexit " << rc
+                         << "\n";
         chmod(p.c_str(), 0755);
     }
     std::string Log(const std::string& name, int waitMs = 0) {

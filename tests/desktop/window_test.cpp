@@ -28,11 +28,13 @@ using mdb::desktop::testing::ProgramDir;
 
 namespace {
 
-wxString U8(const char* s) { return wxString::FromUTF8(s); }
+wxString U8(const char* s) {
+    return wxString::FromUTF8(s);
+}
 
 // Answers every message box and remembers what it said.
 class BoxAnswerer : public wxModalDialogHook {
-public:
+  public:
     int Enter(wxDialog* dialog) override {
         if (auto* box = dynamic_cast<wxMessageDialog*>(dialog)) {
             texts.push_back(box->GetMessage());
@@ -59,10 +61,12 @@ void Pump(int ms = 150) {
     }
 }
 
-wxWindow* Ctrl(int id) { return g_dlg->FindWindow(id); }
+wxWindow* Ctrl(int id) {
+    return g_dlg->FindWindow(id);
+}
 
 class WindowTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         g_boxes->texts.clear();
         g_boxes->styles.clear();
@@ -73,11 +77,15 @@ protected:
 TEST_F(WindowTest, CaptionButtonsAndColumns) {
     EXPECT_EQ(g_dlg->GetTitle(), U8(dk::WindowCaption().c_str()));
     EXPECT_EQ(g_dlg->GetTitle(), U8("Veloran MDB 助手 V3.00 官方网站 ") + dk::kSiteHost);
-    const std::pair<int, const char*> buttons[] = {
-        {IDC_SCAN, "扫描数据库文件"}, {IDC_COMPACT_ALL, "压缩全部数据库"},
-        {IDC_COMPACT_CHECKED, "压缩选择数据库"}, {IDC_STOP_COMPACT, "停止压缩"},
-        {IDC_REFRESH, "刷新记录"}, {IDC_CLEAR_RECORDS, "清空记录"},
-        {IDC_WEB_SITE, "官方网站"}, {IDC_UNCHECK_ALL, "清除已选 √"}, {IDC_CHECK_ALL, "全选 √"}};
+    const std::pair<int, const char*> buttons[] = {{IDC_SCAN, "扫描数据库文件"},
+                                                   {IDC_COMPACT_ALL, "压缩全部数据库"},
+                                                   {IDC_COMPACT_CHECKED, "压缩选择数据库"},
+                                                   {IDC_STOP_COMPACT, "停止压缩"},
+                                                   {IDC_REFRESH, "刷新记录"},
+                                                   {IDC_CLEAR_RECORDS, "清空记录"},
+                                                   {IDC_WEB_SITE, "官方网站"},
+                                                   {IDC_UNCHECK_ALL, "清除已选 √"},
+                                                   {IDC_CHECK_ALL, "全选 √"}};
     for (const auto& [id, label] : buttons) {
         auto* b = dynamic_cast<wxButton*>(Ctrl(id));
         ASSERT_NE(b, nullptr) << id;
@@ -93,7 +101,8 @@ TEST_F(WindowTest, CaptionButtonsAndColumns) {
     ASSERT_NE(list, nullptr);
     EXPECT_TRUE(list->HasCheckBoxes());
     ASSERT_EQ(list->GetColumnCount(), 7);
-    const char* captions[] = {"序号", "文件名", "原始文件大小", "压缩后文件大小", "压缩率", "路径", "fid"};
+    const char* captions[] = {"序号",   "文件名", "原始文件大小", "压缩后文件大小",
+                              "压缩率", "路径",   "fid"};
     const int widths[] = {60, 180, 100, 100, 100, 800, 1};
     for (int c = 0; c < 7; ++c) {
         wxListItem col;
@@ -249,7 +258,7 @@ TEST_F(WindowTest, ClearRecordsAskedNoThenYes) {
 }  // namespace
 
 class TestApp : public wxApp {
-public:
+  public:
     bool OnInit() override { return true; }
 };
 wxIMPLEMENT_APP_NO_MAIN(TestApp);

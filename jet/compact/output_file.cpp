@@ -42,10 +42,23 @@ bool OutputFile::Create(const std::filesystem::path& destination, std::uint32_t 
 bool OutputFile::WritePage(std::uint32_t page, std::span<const std::uint8_t> bytes,
                            std::string* error) {
     assert(fd_ >= 0 && bytes.size() == page_size_);
-    off_t at = static_cast<off_t>(page) * page_size_;
+    constexpr std::size_t kRunBytes = 1u << 20;
+    synced_ = false;
+    bool follows = !run_.empty() && page == run_first_ + run_.size() / page_size_;
+    if (!follows || run_.size() >= kRunBytes) {
+        if (!FlushRun(error)) return false;
+        run_first_ = page;
+    }
+    run_.insert(run_.end(), bytes.begin(), bytes.end());
+    return true;
+}
+
+bool OutputFile::FlushRun(std::string* error) {
+    off_t at = static_cast<off_t>(run_first_) * page_size_;
     std::size_t done = 0;
-    while (done < bytes.size()) {
-        ssize_t n = ::pwrite(fd_, bytes.data() + done, bytes.size() - done, at + done);
+    while (done < run_.size()) {
+        ssize_t n =
+            ::pwrite(fd_, run_.data() + done, run_.size() - done, at + static_cast<off_t>(done));
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) {
             *error = "cannot write '" + temp_.string() + "': " + Errno();
@@ -53,15 +66,19 @@ bool OutputFile::WritePage(std::uint32_t page, std::span<const std::uint8_t> byt
         }
         done += static_cast<std::size_t>(n);
     }
+    run_.clear();
     return true;
 }
 
 bool OutputFile::Sync(std::string* error) {
     assert(fd_ >= 0);
+    if (synced_) return true;
+    if (!FlushRun(error)) return false;
     if (::fsync(fd_) != 0) {
         *error = "cannot flush '" + temp_.string() + "' to disk: " + Errno();
         return false;
     }
+    synced_ = true;
     return true;
 }
 

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <span>
 #include <string>
+#include <vector>
 
 namespace jet {
 
@@ -23,7 +24,8 @@ class OutputFile {
     bool Create(const std::filesystem::path& destination, std::uint32_t page_size,
                 std::string* error);
 
-    // Writes one page at its place. REQUIRES: bytes.size() == page size
+    // Writes one page at its place (consecutive pages are gathered into one write).
+    // REQUIRES: bytes.size() == page size
     bool WritePage(std::uint32_t page, std::span<const std::uint8_t> bytes, std::string* error);
 
     // Flushes the data to disk. The temporary path stays valid for re-opening.
@@ -37,11 +39,17 @@ class OutputFile {
     const std::filesystem::path& temp_path() const { return temp_; }
 
   private:
+    bool FlushRun(std::string* error);
+
     int fd_ = -1;  // open temporary file, -1 when closed
     std::uint32_t page_size_ = 0;
     std::filesystem::path destination_;  // final name
     std::filesystem::path temp_;         // temporary name beside it
     bool committed_ = false;
+    bool synced_ = false;  // nothing written since the last Sync
+    // Consecutive pages are gathered and written with one call.
+    std::vector<std::uint8_t> run_;  // bytes of the pending run
+    std::uint32_t run_first_ = 0;    // page number of the run's first page
 };
 
 }  // namespace jet

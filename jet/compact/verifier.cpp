@@ -16,6 +16,9 @@
 namespace jet {
 namespace {
 
+// Pages of the new file kept cached while it is verified.
+constexpr std::size_t kVerifyCachePages = 2048;
+
 class Verifier {
   public:
     Verifier(Database& src, Database& out, const IdMap& ids,
@@ -303,6 +306,7 @@ Status VerifyCompacted(Database& source, const std::filesystem::path& compacted,
     Status st;
     std::unique_ptr<Database> out = Database::Open(compacted, &st);
     if (!out) return Status::Fail("it cannot be opened: " + st.reason);
+    out->file().set_cache_capacity(kVerifyCachePages);
     try {
         Verifier v(source, *out, ids, fillers, progress);
         v.Run();

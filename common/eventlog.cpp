@@ -21,11 +21,15 @@ const std::string& EventSource() {
     return Source();
 }
 
-void ReportToEventLog(unsigned eventId, const char* s1, const char* s2, const char* s3) {
+std::vector<std::string> InsertionStrings(const char* s1, const char* s2, const char* s3) {
     std::vector<std::string> strings;
     for (const char* s : {s1, s2, s3})
         if (s != nullptr) strings.emplace_back(s);
-    platform::ReportErrorEvent(Source(), eventId, strings);
+    return strings;
+}
+
+void ReportToEventLog(unsigned eventId, const char* s1, const char* s2, const char* s3) {
+    platform::ReportErrorEvent(Source(), eventId, InsertionStrings(s1, s2, s3));
 }
 
 void ReportToEventLog(const std::string& message, const std::string& data, unsigned eventId) {

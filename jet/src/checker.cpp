@@ -46,6 +46,7 @@ class Checker {
     void Run() {
         const std::uint32_t n = f_.page_count();
         r_.roles.assign(n, PageRole::Unreachable);
+        r_.role_table.assign(n, -1);
         for (std::uint32_t p = 0; p < n; ++p) {
             try {
                 ++r_.pages_by_type[f_.Read(p).type()];
@@ -83,7 +84,10 @@ class Checker {
         if (p >= r_.roles.size()) return;
         PageRole& cur = r_.roles[p];
         if (cur == PageRole::Unreachable || (cur == role && role == PageRole::UsageMapRows)) {
+            if (cur == PageRole::Unreachable && current_table_ >= 0)
+                r_.role_table[p] = current_table_;
             cur = role;
+            CheckFreeSpace(p, role, who);
             return;
         }
         if (cur == role && (role == PageRole::Data || role == PageRole::LongValue)) return;
@@ -91,6 +95,34 @@ class Checker {
         if (cur != role || claimed_.count(p))
             Add(p, "page " + std::to_string(p) + " is used as " + PageRoleName(role) +
                        (who.empty() ? "" : " of " + who) + " but is already " + PageRoleName(cur));
+    }
+
+    // The free-space field of a data or index page must equal what its contents leave.
+    void CheckFreeSpace(std::uint32_t p, PageRole role, const std::string& who) {
+        try {
+            Page pg = f_.Read(p);
+            if (role == PageRole::Data || role == PageRole::LongValue ||
+                role == PageRole::UsageMapRows) {
+                DataPageInfo info = ReadDataPage(pg.bytes(), f_.jet3());
+                if (!info.slots_valid) return;  // reported as a bad row offset
+                std::uint32_t want = ComputedFreeSpace(info, f_.page_size(), f_.jet3());
+                if (want != info.free_space)
+                    Add(p, "page " + std::to_string(p) + (who.empty() ? "" : " of " + who) +
+                               " records " + std::to_string(info.free_space) +
+                               " free bytes but its rows leave " + std::to_string(want));
+            } else if (role == PageRole::IndexLeaf || role == PageRole::IndexNode) {
+                IndexPage ip = ReadIndexPage(f_, p);
+                auto lay = IndexPageLayout::For(f_.jet3());
+                std::uint32_t want =
+                    f_.page_size() - static_cast<std::uint32_t>(lay.first_entry) - ip.used_bytes;
+                if (want != ip.free_space)
+                    Add(p, "index page " + std::to_string(p) + (who.empty() ? "" : " of " + who) +
+                               " records " + std::to_string(ip.free_space) +
+                               " free bytes but its entries leave " + std::to_string(want));
+            }
+        } catch (const FormatError&) {
+            // Structure errors are reported where the page is read for its contents.
+        }
     }
 
     void CheckGlobalMapRow() {
@@ -129,6 +161,7 @@ class Checker {
     }
 
     void CheckTable(const CatalogEntry& e) {
+        current_table_ = static_cast<std::int32_t>(r_.tables.size());
         TableSummary s;
         s.name = e.name;
         s.tdef_page = e.tdef_page();
@@ -140,6 +173,7 @@ class Checker {
         } catch (const FormatError& err) {
             Add(s.tdef_page, who + ": definition cannot be read: " + err.what());
             r_.tables.push_back(s);
+            current_table_ = -1;
             return;
         }
         for (auto p : t->pages) Mark(p, PageRole::TableDef, who);
@@ -236,6 +270,7 @@ class Checker {
         live_.clear();
         live_slots_.clear();
         r_.tables.push_back(std::move(s));
+        current_table_ = -1;
     }
 
     void CheckRowValues(const TableDef& t, const std::string& who, const RowRef& row,
@@ -304,9 +339,14 @@ class Checker {
                     Add(p, iw + ": usage map lists page " + std::to_string(p) +
                                " that the index tree does not reach");
         }
-        std::size_t dead = 0;
+        std::size_t dead = 0, twice = 0;
+        std::unordered_set<std::uint32_t> pointed;
         for (std::size_t k = 0; k < w.leaf_entries.size(); ++k) {
             const auto& e = w.leaf_entries[k];
+            if (!pointed.insert(e.row.Packed()).second && ++twice <= 5)
+                Add(w.leaf_pages[k], iw + ": entry at page " + std::to_string(w.leaf_pages[k]) +
+                                         " offset " + std::to_string(e.offset) + " points at row " +
+                                         e.row.ToString() + " which another entry already indexes");
             if (!live_slots_.count(e.row.Packed())) {
                 if (++dead <= 5)
                     Add(w.leaf_pages[k], iw + ": entry at page " + std::to_string(w.leaf_pages[k]) +
@@ -393,6 +433,7 @@ class Checker {
     bool have_global_ = false;
     std::unordered_set<std::uint32_t> claimed_;
     std::map<std::uint32_t, std::string> tdef_names_;
+    std::int32_t current_table_ = -1;
     std::unordered_set<std::uint32_t> live_, live_slots_;
 };
 

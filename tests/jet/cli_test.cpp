@@ -61,6 +61,16 @@ TEST(Cli, InfoNamesFormatTablesAndEstimate) {
     EXPECT_NE(r.out.find("estimated size after compaction: " + std::to_string(rep.estimated_size)),
               std::string::npos);
     EXPECT_NE(r.out.find("check: sound"), std::string::npos);
+    // --pages: one line per page, each with its role.
+    auto pages = Mdb("info --pages " + Quote(f.string()));
+    ASSERT_EQ(pages.exit_code, 0);
+    auto at = pages.out.find("page roles:\n");
+    ASSERT_NE(at, std::string::npos);
+    std::size_t lines = 0;
+    for (std::size_t i = at; i < pages.out.size(); ++i) lines += pages.out[i] == '\n';
+    EXPECT_EQ(lines - 1, rep.header.page_count);
+    EXPECT_NE(pages.out.find("  2: table definition (MSysObjects)"), std::string::npos);
+    EXPECT_NE(pages.out.find(": unreachable (type"), std::string::npos);
     auto c = Mdb("check " + Quote(f.string()));
     EXPECT_EQ(c.exit_code, 0);
     EXPECT_EQ(c.out, "sound\n");

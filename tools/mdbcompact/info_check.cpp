@@ -52,7 +52,7 @@ std::string TypeName(std::uint8_t t) {
 
 }  // namespace
 
-int RunInfo(const std::string& file) {
+int RunInfo(const std::string& file, bool pages) {
     jet::Status st;
     jet::HeaderResult probe;
     auto db = jet::Database::Open(file, &st, &probe);
@@ -103,6 +103,18 @@ int RunInfo(const std::string& file) {
               << ")\n";
     std::cout << "check: "
               << (r.sound() ? "sound" : std::to_string(r.problems.size()) + " problems") << "\n";
+    if (pages) {
+        std::cout << "page roles:\n";
+        for (std::size_t p = 0; p < r.roles.size(); ++p) {
+            std::cout << "  " << p << ": " << jet::PageRoleName(r.roles[p]);
+            std::int32_t t = r.role_table[p];
+            if (t >= 0) std::cout << " (" << r.tables[static_cast<std::size_t>(t)].name << ")";
+            if (r.roles[p] == jet::PageRole::Unreachable)
+                std::cout << " (type "
+                          << TypeName(db->file().Read(static_cast<std::uint32_t>(p)).type()) << ")";
+            std::cout << "\n";
+        }
+    }
     return kExitOk;
 }
 

@@ -1,4 +1,5 @@
 // mdbcompact: inspect, check and export Jet 3 / Jet 4 (.mdb) databases.
+#include <algorithm>
 #include <cstring>
 #include <iostream>
 #include <string>
@@ -25,13 +26,14 @@ const char kUsage[] =
     "that cannot be read.\n";
 
 const char kInfoHelp[] =
-    "usage: mdbcompact info FILE\n"
+    "usage: mdbcompact info [--pages] FILE\n"
     "\n"
     "Prints the file's format and page size, its pages by type, every user table with\n"
     "its row count, the unreachable pages, the deleted row slots (tombstones) and an\n"
     "estimate of the file size after compaction. A file that is not read (an .accdb\n"
     "file, a password, page encryption, a truncated or non-Jet file) is named with the\n"
-    "reason, and the exit code is 2.\n";
+    "reason, and the exit code is 2.\n"
+    "--pages also lists every page with its role (or unreachable) and its table.\n";
 
 const char kCheckHelp[] =
     "usage: mdbcompact check FILE\n"
@@ -97,6 +99,14 @@ int main(int argc, char** argv) {
     for (const auto& s : subs)
         if (cmd == s.name) sub = &s;
     if (!sub) return Usage(kUsage, "unknown command '" + cmd + "'");
+    bool pages = false;
+    if (cmd == "info") {
+        auto it = std::find(args.begin() + 1, args.end(), "--pages");
+        if (it != args.end()) {
+            pages = true;
+            args.erase(it);
+        }
+    }
     for (std::size_t i = 1; i < args.size(); ++i)
         if (IsHelp(args[i].c_str())) {
             std::cout << sub->help;
@@ -106,7 +116,7 @@ int main(int argc, char** argv) {
         return Usage(sub->help, std::string("'") + sub->name + "' takes " +
                                     std::to_string(sub->nargs) +
                                     (sub->nargs == 1 ? " argument" : " arguments"));
-    if (cmd == "info") return mdbcompact::RunInfo(args[1]);
+    if (cmd == "info") return mdbcompact::RunInfo(args[1], pages);
     if (cmd == "check") return mdbcompact::RunCheck(args[1]);
     if (cmd == "export") return mdbcompact::RunExport(args[1], args[2]);
     if (cmd == "compact") return mdbcompact::RunCompact(args[1], args[2]);

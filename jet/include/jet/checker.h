@@ -51,6 +51,7 @@ struct CheckReport {
     bool opened = false;
     std::string open_error;       // why the file was not read (refusal or unreadable catalog)
     std::vector<PageRole> roles;  // per page
+    std::vector<std::int32_t> role_table;  // per page: index into `tables`, -1 for none
     std::map<std::uint8_t, std::uint32_t> pages_by_type;  // first byte -> count
     std::vector<std::uint32_t> unreachable;               // pages (1..n-1) with no role
     std::vector<TableSummary> tables;                     // catalog order, system tables too

@@ -108,6 +108,9 @@ std::u16string Utf16FromLeBytes(const std::vector<std::uint8_t>& bytes) {
 }
 
 std::string SanitizeUtf8(std::string_view text) {
+    bool ascii = true;
+    for (char c : text) ascii = ascii && static_cast<unsigned char>(c) < 0x80;
+    if (ascii) return std::string(text);
     std::string out;
     out.reserve(text.size());
     for (size_t i = 0; i < text.size();) {

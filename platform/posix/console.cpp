@@ -20,7 +20,7 @@ void PrepareConsole() {
     // A reader that goes away must not end the scan.
     signal(SIGPIPE, SIG_IGN);
     if (!isatty(STDOUT_FILENO)) {
-        static char buffer[1 << 16];
+        static char buffer[1 << 20];
         setvbuf(stdout, buffer, _IOFBF, sizeof buffer);
     }
 }

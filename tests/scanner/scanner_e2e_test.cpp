@@ -9,6 +9,7 @@
 
 #include <openssl/md5.h>
 #include <poll.h>
+#include <pty.h>
 #include <signal.h>
 #include <sys/file.h>
 
@@ -320,6 +321,38 @@ TEST_F(ScannerProgram, AStoreThatCannotBeOpenedStopsBeforeTheScan) {
     EXPECT_NE(
         test::ReadWholeFile(prog / "__mdbscout.log").find(" - 读取数据库时发生错误，请重试！\r\n"),
         std::string::npos);
+}
+
+// On a terminal a failure waits for one key press before the program ends.
+TEST_F(ScannerProgram, AFailureOnATerminalWaitsForAKey) {
+    int master = -1;
+    const pid_t pid = forkpty(&master, nullptr, nullptr, nullptr);
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        execl(exe.c_str(), exe.c_str(), "/unknown", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    std::string output;
+    auto readFor = [&](int ms) {
+        pollfd p{master, POLLIN, 0};
+        char buf[4096];
+        while (poll(&p, 1, ms) > 0) {
+            const ssize_t n = read(master, buf, sizeof buf);
+            if (n <= 0) break;
+            output.append(buf, static_cast<size_t>(n));
+        }
+    };
+    readFor(500);
+    int status = 0;
+    EXPECT_EQ(waitpid(pid, &status, WNOHANG), 0) << "ended without waiting for a key";
+    EXPECT_NE(output.find("输入的启动参数有错误，命令未知，运行失败！"), std::string::npos);
+    ASSERT_EQ(write(master, "x", 1), 1);
+    readFor(300);
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(output.find("x"), std::string::npos);  // the key is not echoed
+    close(master);
 }
 
 }  // namespace

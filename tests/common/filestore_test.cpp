@@ -191,6 +191,33 @@ TEST_F(FileStore, AReaderWorksWhileAnotherConnectionWrites) {
     EXPECT_EQ(seen.size(), 2u);
 }
 
+// The scanner (rows in groups inside transactions) and the desktop program (single
+// statements) write at the same time: the busy timeout lets every statement through.
+TEST_F(FileStore, TwoProcessesWritingAtOnceLoseNothing) {
+    const std::string path = dir / "FileInfo.dat";
+    const pid_t writer = fork();
+    if (writer == 0) {
+        auto own = FileInfoDb::Open(path);
+        int failures = 0;
+        for (int i = 0; i < 300; ++i)
+            failures += own->InsertRecord(Row("desk", "2026-12-08", "q")) != 1;
+        _exit(failures == 0 ? 0 : 1);
+    }
+    int failures = 0;
+    for (int group = 0; group < 30; ++group) {
+        failures += db->Begin() != 1;
+        for (int i = 0; i < 10; ++i)
+            failures += db->InsertRecord(Row("scan2", "2026-12-08", "p")) != 1;
+        failures += db->Commit() != 1;
+    }
+    int status = 0;
+    waitpid(writer, &status, 0);
+    EXPECT_EQ(failures, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(All().size(), 600u);
+}
+
 TEST(FileStoreOpen, FailsOnAFileThatIsNotAStore) {
     test::TempDir dir;
     test::WriteWholeFile(dir / "FileInfo.dat", std::string(4096, 'x'));

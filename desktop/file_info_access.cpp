@@ -12,18 +12,6 @@ namespace mdb::desktop {
 
 namespace {
 
-// Shared code reports through this: an OK box with the question icon.
-class ViewReporter : public MessageReporter {
-  public:
-    explicit ViewReporter(MainView& view) : view_(view) {}
-    void ShowMessage(std::string_view text) override {
-        view_.ShowMessage(std::string(text), MessageIcon::Question);
-    }
-
-  private:
-    MainView& view_;
-};
-
 enum class SortColumn { FileName, FilePath, FileSize, FileSize2, FileInfo };
 
 bool ParseSortColumn(std::string_view field, SortColumn& column) {
@@ -70,8 +58,12 @@ int CompareOn(SortColumn column, const SortItem& a, const SortItem& b,
 
 }  // namespace
 
-std::unique_ptr<FileInfoDb> OpenFileInfoStore(const DesktopContext& ctx, MainView& view) {
-    ViewReporter reporter(view);
+void ViewReporter::ShowMessage(std::string_view text) {
+    view_.ShowMessage(std::string(text), MessageIcon::Question);
+}
+
+std::unique_ptr<FileInfoDb> OpenFileInfoStore(const DesktopContext& ctx,
+                                              MessageReporter& reporter) {
     std::string programDir;
     if (!ctx.exeDirectory || ctx.exeDirectory(programDir) != 1) {
         reporter.ShowMessage(kMsgExeDirFailed);
@@ -109,11 +101,11 @@ bool SortFileListRecords(std::vector<FileInfoRecord>& records, const std::string
     return true;
 }
 
-int ReadFileListRecords(const DesktopContext& ctx, MainView& view, const std::string& sortField,
-                        const std::string& sortOrder, std::size_t limit,
-                        std::vector<FileInfoRecord>& records) {
+int ReadFileListRecords(const DesktopContext& ctx, MessageReporter& reporter,
+                        const std::string& sortField, const std::string& sortOrder,
+                        std::size_t limit, std::vector<FileInfoRecord>& records) {
     records.clear();
-    auto db = OpenFileInfoStore(ctx, view);
+    auto db = OpenFileInfoStore(ctx, reporter);
     if (!db) return 0;
     // Every row is read so that the first `limit` rows are chosen in the order the
     // user sees (decoded names), not in the order of the stored Base64 texts.
@@ -126,16 +118,23 @@ int ReadFileListRecords(const DesktopContext& ctx, MainView& view, const std::st
     return 1;
 }
 
+std::unique_ptr<FileInfoDb> OpenFileInfoStore(const DesktopContext& ctx, MainView& view) {
+    ViewReporter reporter(view);
+    return OpenFileInfoStore(ctx, reporter);
+}
+
 int LookupFilePathByKey(const DesktopContext& ctx, MainView& view, const std::string& key,
                         std::string& storedPath) {
     storedPath.clear();
-    auto db = OpenFileInfoStore(ctx, view);
+    ViewReporter reporter(view);
+    auto db = OpenFileInfoStore(ctx, reporter);
     if (!db) return 0;
     return db->LookupFilepath(key, storedPath);
 }
 
 int DeleteAllRecords(const DesktopContext& ctx, MainView& view) {
-    auto db = OpenFileInfoStore(ctx, view);
+    ViewReporter reporter(view);
+    auto db = OpenFileInfoStore(ctx, reporter);
     if (!db) return 0;
     return db->DeleteAll();
 }

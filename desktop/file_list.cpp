@@ -9,9 +9,10 @@ namespace mdb::desktop {
 
 namespace {
 
-void ReloadLocked(const DesktopContext& ctx, DesktopState& state, MainView& view) {
+void ReloadLocked(const DesktopContext& ctx, DesktopState& state, MainView& view,
+                  MessageReporter& reporter) {
     std::vector<FileInfoRecord> records;
-    if (ReadFileListRecords(ctx, view, state.sortField, state.sortOrder, kListQueryLimit,
+    if (ReadFileListRecords(ctx, reporter, state.sortField, state.sortOrder, kListQueryLimit,
                             records) != 1) {
         return;
     }
@@ -38,9 +39,19 @@ void ReloadLocked(const DesktopContext& ctx, DesktopState& state, MainView& view
 
 }  // namespace
 
+// Messages wait until the lock is released: a box shown for a background thread
+// waits for the user on the window's thread, which may itself be waiting for the lock.
+static void ShowCollected(const CollectingReporter& reporter, MainView& view) {
+    for (const std::string& text : reporter.messages) view.ShowMessage(text, MessageIcon::Question);
+}
+
 void ReloadFileList(const DesktopContext& ctx, DesktopState& state, MainView& view) {
-    std::lock_guard lock(state.reloadLock);
-    ReloadLocked(ctx, state, view);
+    CollectingReporter reporter;
+    {
+        std::lock_guard lock(state.reloadLock);
+        ReloadLocked(ctx, state, view, reporter);
+    }
+    ShowCollected(reporter, view);
 }
 
 const char* SortFieldForColumn(int column) {
@@ -60,10 +71,14 @@ const char* SortFieldForColumn(int column) {
 
 void OnColumnHeaderClick(const DesktopContext& ctx, DesktopState& state, MainView& view,
                          int column) {
-    std::lock_guard lock(state.reloadLock);
-    state.sortOrder = state.sortOrder == "desc" ? "asc" : "desc";
-    state.sortField = SortFieldForColumn(column);
-    ReloadLocked(ctx, state, view);
+    CollectingReporter reporter;
+    {
+        std::lock_guard lock(state.reloadLock);
+        state.sortOrder = state.sortOrder == "desc" ? "asc" : "desc";
+        state.sortField = SortFieldForColumn(column);
+        ReloadLocked(ctx, state, view, reporter);
+    }
+    ShowCollected(reporter, view);
 }
 
 void CheckAllRows(MainView& view) {

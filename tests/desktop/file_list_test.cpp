@@ -171,6 +171,31 @@ TEST_F(FileListTest, MissingProgramDirectoryIsReported) {
     EXPECT_EQ(view.messages[0].text, "获取EXE文件路劲失败，请重试！");
 }
 
+// A box shown for a background reload waits for the window's thread; that thread may
+// be waiting for the reload lock, so no box may be up while the lock is held.
+TEST_F(FileListTest, MessagesWaitUntilTheReloadLockIsFree) {
+    struct LockProbeView : FakeView {
+        DesktopState* state = nullptr;
+        std::vector<bool> lockFree;
+        void ShowMessage(const std::string& text, MessageIcon icon) override {
+            bool free = false;
+            std::thread other([&] {
+                free = state->reloadLock.try_lock();
+                if (free) state->reloadLock.unlock();
+            });
+            other.join();
+            lockFree.push_back(free);
+            FakeView::ShowMessage(text, icon);
+        }
+    } probe;
+    probe.state = &state;
+    ctx.exeDirectory = [](std::string&) { return 0; };
+    ReloadFileList(ctx, state, probe);
+    OnColumnHeaderClick(ctx, state, probe, 2);
+    ASSERT_EQ(probe.messages.size(), 2u);
+    EXPECT_EQ(probe.lockFree, (std::vector<bool>{true, true}));
+}
+
 // Names whose Base64 order differs from their text order.
 const std::vector<std::string> kNames = {"zeta.mdb", "alpha.mdb", "中文.mdb", "Beta.mdb",
                                          "alpha2.mdb"};

@@ -50,6 +50,9 @@ TEST_P(CorpusCompaction, CompactsVerifiesAndReadsTheSame) {
     EXPECT_EQ(MdbTables(out), tables);
     for (const std::string& t : tables)
         EXPECT_EQ(SortedExport(out, t), SortedExport(src, t)) << "table " << t;
+    // ... and the same schema: columns, indexes, relationships.
+    EXPECT_EQ(Shell("mdb-schema " + Quote(out.string()) + " 2>&1").out,
+              Shell("mdb-schema " + Quote(src.string()) + " 2>&1").out);
 
     // Compacting again changes nothing; the same source gives the same bytes.
     fs::path again = s.dir() / "again.mdb";

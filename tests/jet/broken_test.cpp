@@ -217,6 +217,38 @@ TEST_P(Damaged, TruncatedFilesAreRefusedOrReported) {
 INSTANTIATE_TEST_SUITE_P(Jet3AndJet4, Damaged, ::testing::Values(kJet3, kJet4),
                          [](const auto& info) { return info.param.stem().string(); });
 
+// A node entry whose key no longer equals the last entry of its child page.
+TEST(DamagedIndexNode, NodeEntryThatDiffersFromItsChildIsReported) {
+    for (const char* name : {"jet3/compIndexTestV1997.mdb", "jet4/compIndexTestV2000.mdb"}) {
+        SCOPED_TRACE(name);
+        TempDir tmp;
+        fs::path f = Damage(tmp, CorpusDir() / name, [](jet::Database& db) -> std::vector<Patch> {
+            for (const auto* e : db.Tables(false)) {
+                const auto& t = db.Definition(e->tdef_page());
+                for (const auto& ri : t.real_indexes) {
+                    jet::IndexWalk w = jet::WalkIndex(db.file(), ri.root, t.page);
+                    for (std::uint32_t p : w.pages) {
+                        jet::IndexPage ip = jet::ReadIndexPage(db.file(), p);
+                        if (ip.leaf()) continue;
+                        for (const auto& en : ip.entries) {
+                            // Last key byte that is stored on the page (not in the shared prefix).
+                            if (en.key_size <= ip.prefix_size || en.stored_size < 9) continue;
+                            std::uint32_t off = en.offset + en.stored_size - 9;
+                            return {
+                                {At(db, p, off),
+                                 {static_cast<std::uint8_t>(en.bytes[en.key_size - 1] ^ 0x01)}}};
+                        }
+                    }
+                }
+            }
+            return {};
+        });
+        ASSERT_FALSE(f.empty()) << "no node page";
+        jet::CheckReport r = jet::CheckFile(f);
+        EXPECT_TRUE(HasProblem(r, "does not equal the last entry of child page")) << AllProblems(r);
+    }
+}
+
 // A long value stored as a chain whose first row points back at itself.
 TEST(DamagedLongValue, LoopingChainIsReportedAndExportFails) {
     TempDir tmp;

@@ -73,6 +73,8 @@ int RunInfo(const std::string& file, bool pages) {
     std::cout << "page size:   " << h.page_size << "\n";
     std::cout << "pages:       " << h.page_count << " (" << h.file_size << " bytes)\n";
     std::cout << "code page:   " << h.code_page << ", sort order " << h.sort_order << "\n";
+    std::cout << "password:    " << (h.has_password ? "yes" : "none")
+              << ", page encryption: " << (h.db_key ? "yes" : "none") << "\n";
     std::cout << "pages by type:\n";
     for (auto [type, count] : r.pages_by_type)
         std::cout << "  " << TypeName(type) << ": " << count << "\n";

@@ -30,7 +30,7 @@ namespace {
 
 constexpr std::size_t kNoMap = static_cast<std::size_t>(-1);
 // Pages the compaction keeps cached from the source (a bounded working set).
-constexpr std::size_t kSourceCachePages = 2048;
+constexpr std::size_t kSourceCachePages = 1024;
 
 // One table of the source and what the new file makes of it.
 struct TableJob {

@@ -17,7 +17,7 @@ namespace jet {
 namespace {
 
 // Pages of the new file kept cached while it is verified.
-constexpr std::size_t kVerifyCachePages = 2048;
+constexpr std::size_t kVerifyCachePages = 1024;
 
 class Verifier {
   public:

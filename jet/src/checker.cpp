@@ -196,7 +196,17 @@ class Checker {
             const Column* c = t->FindColumn(l.column);
             std::string cw =
                 who + " column " + (c ? "'" + c->name + "'" : std::to_string(l.column));
-            if (ReadMap(l.owned_map, cw + " long-value map", m)) lv_maps[l.column] = std::move(m);
+            if (ReadMap(l.owned_map, cw + " long-value map", m)) {
+                for (auto p : m.pages) {
+                    Page pg = f_.Read(p);
+                    if (pg.type() != kPageHeader &&
+                        (pg.type() != kPageData || U32(pg.bytes(), 4) != kLvalOwner))
+                        Add(p, cw + ": long-value map lists page " + std::to_string(p) +
+                                   " which is not a long-value page (type " +
+                                   std::to_string(pg.type()) + ")");
+                }
+                lv_maps[l.column] = std::move(m);
+            }
             ReadMap(l.free_map, cw + " long-value free map", fm);
         }
 
@@ -207,6 +217,12 @@ class Checker {
                 if (pg.type() == kPageData && U32(pg.bytes(), 4) == t->page) {
                     owned_data.insert(p);
                     Mark(p, PageRole::Data, who);
+                } else if (pg.type() != kPageHeader) {
+                    // A page of some other structure; never-written pages are harmless.
+                    Add(p, who + ": owned-page map lists page " + std::to_string(p) +
+                               " which is not one of its " + "data pages (type " +
+                               std::to_string(pg.type()) + ", owner " +
+                               std::to_string(U32(pg.bytes(), 4)) + ")");
                 }
             }
         }

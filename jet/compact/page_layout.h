@@ -25,9 +25,6 @@ struct PageLayout {
     // Usage maps.
     std::size_t inline_map_bytes = 0;    // bitmap bytes of an inline (type 0) map row
     std::size_t reference_pointers = 0;  // u32 pointers of a reference (type 1) map row
-    // TDEF pages: bytes before the definition continues on a continuation page.
-    std::size_t tdef_continuation_header = 8;
-
     std::size_t DataHeaderSize() const { return data_slots; }
     // Pages one type-5 bitmap page describes.
     std::uint32_t PagesPerBitmapPage() const { return (page_size - 4) * 8; }

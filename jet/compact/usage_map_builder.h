@@ -21,8 +21,8 @@ struct PageRange {
 
 class UsageMapBuilder {
   public:
-    // meaning_free: the global map's rule, a set bit means the page is free; there
-    // every page from file_pages on is marked too, as Jet writes it.
+    // row_bitmap_bytes: bitmap size of the inline row (64 Jet 4 / 128 Jet 3 for table
+    // maps; the global map grows its row with the file).
     UsageMapBuilder(const PageLayout& layout, std::size_t row_bitmap_bytes);
 
     // Marks pages [first, end).

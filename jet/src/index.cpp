@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <map>
 #include <unordered_set>
 
 namespace jet {
@@ -112,23 +113,13 @@ class Walker {
                                                " belongs to table page " + std::to_string(p.owner) +
                                                ", not " + std::to_string(owner_)});
         std::vector<std::uint8_t> last;
+        // Pages of one level are chained by their previous / next links, in tree order.
+        Link(p.leaf() ? -1 : static_cast<int>(depth), p);
         if (p.leaf()) {
-            if (prev_leaf_ != 0 || !out_.leaf_pages.empty()) {
-                if (p.prev != prev_leaf_)
-                    out_.problems.push_back(
-                        {page, "leaf page " + std::to_string(page) + " links back to page " +
-                                   std::to_string(p.prev) + ", not " + std::to_string(prev_leaf_)});
-            }
-            if (prev_leaf_ && prev_next_ != page)
-                out_.problems.push_back(
-                    {prev_leaf_, "leaf page " + std::to_string(prev_leaf_) + " links on to page " +
-                                     std::to_string(prev_next_) + ", not " + std::to_string(page)});
             for (auto& e : p.entries) {
                 out_.leaf_entries.push_back(e);
                 out_.leaf_pages.push_back(page);
             }
-            prev_leaf_ = page;
-            prev_next_ = p.next;
             if (!p.entries.empty()) last = p.entries.back().KeyAndRow();
             return last;
         }
@@ -161,10 +152,13 @@ class Walker {
     }
 
     void Finish() {
-        if (prev_leaf_ && prev_next_ != 0 && out_.complete)
-            out_.problems.push_back({prev_leaf_, "last leaf page " + std::to_string(prev_leaf_) +
-                                                     " links on to page " +
-                                                     std::to_string(prev_next_)});
+        if (out_.complete)
+            for (const auto& [level, l] : levels_)
+                if (l.last_next != 0)
+                    out_.problems.push_back(
+                        {l.last, std::string("last ") + (level < 0 ? "leaf" : "node") + " page " +
+                                     std::to_string(l.last) + " of its level links on to page " +
+                                     std::to_string(l.last_next)});
         const auto& v = out_.leaf_entries;
         for (std::size_t i = 1; i < v.size(); ++i)
             if (!std::lexicographical_compare(v[i - 1].bytes.begin(), v[i - 1].bytes.end(),
@@ -185,7 +179,28 @@ class Walker {
     std::uint32_t owner_;
     IndexWalk& out_;
     std::unordered_set<std::uint32_t> seen_;
-    std::uint32_t prev_leaf_ = 0, prev_next_ = 0;
+    struct Level {
+        std::uint32_t last = 0, last_next = 0;
+        bool any = false;
+    };
+    std::map<int, Level> levels_;  // leaves under -1, nodes under their depth
+
+    void Link(int level, const IndexPage& p) {
+        Level& l = levels_[level];
+        const char* kind = level < 0 ? "leaf" : "node";
+        std::uint32_t expect_prev = l.any ? l.last : 0;
+        if (p.prev != expect_prev)
+            out_.problems.push_back({p.number, std::string(kind) + " page " +
+                                                   std::to_string(p.number) +
+                                                   " links back to page " + std::to_string(p.prev) +
+                                                   ", not " + std::to_string(expect_prev)});
+        if (l.any && l.last_next != p.number)
+            out_.problems.push_back({l.last, std::string(kind) + " page " + std::to_string(l.last) +
+                                                 " links on to page " +
+                                                 std::to_string(l.last_next) + ", not " +
+                                                 std::to_string(p.number)});
+        l = {p.number, p.next, true};
+    }
 };
 
 }  // namespace

@@ -249,6 +249,31 @@ TEST(DamagedIndexNode, NodeEntryThatDiffersFromItsChildIsReported) {
     }
 }
 
+// The first leaf page no longer links on to the second.
+TEST(DamagedIndexNode, BrokenLeafSiblingLinkIsReported) {
+    for (const char* name : {"jet3/compIndexTestV1997.mdb", "jet4/compIndexTestV2000.mdb"}) {
+        SCOPED_TRACE(name);
+        TempDir tmp;
+        fs::path f = Damage(tmp, CorpusDir() / name, [](jet::Database& db) -> std::vector<Patch> {
+            for (const auto* e : db.Tables(false)) {
+                const auto& t = db.Definition(e->tdef_page());
+                for (const auto& ri : t.real_indexes) {
+                    jet::IndexWalk w = jet::WalkIndex(db.file(), ri.root, t.page);
+                    if (w.leaf_pages.empty() || w.leaf_pages.front() == w.leaf_pages.back())
+                        continue;
+                    auto lay = jet::IndexPageLayout::For(db.jet3());
+                    return {{At(db, w.leaf_pages.front(), static_cast<std::uint32_t>(lay.next)),
+                             {0, 0, 0, 0}}};
+                }
+            }
+            return {};
+        });
+        ASSERT_FALSE(f.empty()) << "no index with two leaf pages";
+        jet::CheckReport r = jet::CheckFile(f);
+        EXPECT_TRUE(HasProblem(r, "links on to page 0, not")) << AllProblems(r);
+    }
+}
+
 // A long value stored as a chain whose first row points back at itself.
 TEST(DamagedLongValue, LoopingChainIsReportedAndExportFails) {
     TempDir tmp;

@@ -50,6 +50,7 @@ wxString MessageText(const std::string& text) {
     return s;
 }
 
+constexpr int kFallbackTimerId = 1;
 const char* const kBoxCaption = "Veloran MDB 助手";
 const char* const kNotAvailableText = "该功能尚未提供，请等待后续版本。";
 
@@ -174,8 +175,9 @@ CMdbwardenDlg::CMdbwardenDlg(dk::DesktopContext ctx, dk::DesktopState& state)
     Bind(wxEVT_LIST_COL_CLICK, &CMdbwardenDlg::OnColumnClick, this, IDC_LIST_FILES);
     Bind(wxEVT_LIST_ITEM_RIGHT_CLICK, &CMdbwardenDlg::OnItemRightClick, this, IDC_LIST_FILES);
     Bind(wxEVT_WEBVIEW_ERROR, &CMdbwardenDlg::OnHelpError, this, IDC_HELP_PANE);
-    fallbackTimer_.SetOwner(this);
-    Bind(wxEVT_TIMER, [this](wxTimerEvent&) { ShowStartPageFallback(); });
+    fallbackTimer_.SetOwner(this, kFallbackTimerId);
+    Bind(
+        wxEVT_TIMER, [this](wxTimerEvent&) { ShowStartPageFallback(); }, kFallbackTimerId);
     Bind(
         wxEVT_MENU, [this](wxCommandEvent&) { dk::OnOpenContainingFolder(ctx_, state_, *this); },
         ID_OPEN_CONTAINING_FOLDER);
@@ -272,7 +274,7 @@ void CMdbwardenDlg::OnCharHook(wxKeyEvent& event) {
     }
     if ((key == WXK_RETURN || key == WXK_NUMPAD_ENTER) && !event.HasAnyModifiers()) {
         wxWindow* focus = FindFocus();
-        if (!wxDynamicCast(focus, wxButton)) {
+        if (dynamic_cast<wxButton*>(focus) == nullptr) {
             // Enter runs the default button, wherever the focus is.
             wxCommandEvent click(wxEVT_BUTTON, IDC_SCAN);
             click.SetEventObject(FindWindow(IDC_SCAN));

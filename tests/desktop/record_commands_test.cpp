@@ -221,8 +221,10 @@ TEST(RefreshWatcherThread, PicksUpARequestRightAfterStart) {
 }
 
 TEST(RefreshWatcherThread, EndsWithAMessageWithoutAProgramDirectory) {
-    auto* state = new DesktopState();
-    auto* view = new FakeView();
+    static DesktopState stateStore;
+    static FakeView viewStore;
+    DesktopState* state = &stateStore;
+    FakeView* view = &viewStore;
     DesktopContext ctx;
     ctx.exeDirectory = [](std::string&) { return 0; };
     StartThreadWithHandshake(&RefreshWatcherThread, WatcherParams{ctx, state, view});

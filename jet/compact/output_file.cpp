@@ -32,7 +32,7 @@ bool OutputFile::Create(const std::filesystem::path& destination, std::uint32_t 
     buf.push_back('\0');
     fd_ = ::mkstemp(buf.data());
     if (fd_ < 0) {
-        *error = "cannot create a temporary file in '" + dir.string() + "': " + Errno();
+        *error = "cannot write a temporary file in '" + dir.string() + "': " + Errno();
         return false;
     }
     temp_ = buf.data();
@@ -75,7 +75,7 @@ bool OutputFile::Sync(std::string* error) {
     if (synced_) return true;
     if (!FlushRun(error)) return false;
     if (::fsync(fd_) != 0) {
-        *error = "cannot flush '" + temp_.string() + "' to disk: " + Errno();
+        *error = "cannot write '" + temp_.string() + "' to disk: " + Errno();
         return false;
     }
     synced_ = true;
@@ -87,7 +87,7 @@ bool OutputFile::Commit(std::string* error) {
     if (!Sync(error)) return false;
     if (::close(fd_) != 0) {
         fd_ = -1;
-        *error = "cannot close '" + temp_.string() + "': " + Errno();
+        *error = "cannot finish writing '" + temp_.string() + "': " + Errno();
         return false;
     }
     fd_ = -1;
@@ -100,7 +100,7 @@ bool OutputFile::Commit(std::string* error) {
     }
     if (rc != 0) {
         *error = errno == EEXIST ? "the destination '" + destination_.string() + "' already exists"
-                                 : "cannot move the compacted file to '" + destination_.string() +
+                                 : "cannot rename the compacted file to '" + destination_.string() +
                                        "': " + Errno();
         return false;
     }

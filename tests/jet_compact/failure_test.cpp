@@ -219,5 +219,15 @@ TEST(Refusals, ExistingDestinationIsLeftAlone) {
     EXPECT_EQ(ReadAll(src), before);
 }
 
+TEST(Refusals, UnwritableDestinationLeavesNothing) {
+    Scratch s;
+    fs::path src = s.Copy(kJet4);
+    fs::path out = s.dir() / "no-such-folder" / "out.mdb";
+    jet::CompactResult r = jet::Compact(src, out);
+    EXPECT_FALSE(r.compacted);
+    EXPECT_NE(r.reason.find("cannot write"), std::string::npos) << r.reason;
+    EXPECT_FALSE(fs::exists(out.parent_path()));
+}
+
 }  // namespace
 }  // namespace compacttest

@@ -434,10 +434,18 @@ CompactResult Compact(const std::filesystem::path& source, const std::filesystem
         return Fail(result, e.what());
     } catch (const std::bad_alloc&) {
         return Fail(result, "the database cannot be compacted: not enough memory");
+    } catch (const std::exception& e) {
+        return Fail(result, std::string("the database cannot be compacted: ") + e.what());
     }
-    if (!out.Sync(&err)) return Fail(result, err);
+    if (!out.Flush(&err)) return Fail(result, err);
 
-    Status verified = VerifyCompacted(*db, out.temp_path(), ids, fillers, progress);
+    // Verified before it is made durable and named: a file that fails never appears.
+    Status verified;
+    try {
+        verified = VerifyCompacted(*db, out.temp_path(), ids, fillers, progress);
+    } catch (const std::exception& e) {
+        verified = Status::Fail(e.what());
+    }
     if (!verified) return Fail(result, "the compacted file did not verify: " + verified.reason);
     if (!out.Commit(&err)) return Fail(result, err);
     result.compacted = true;

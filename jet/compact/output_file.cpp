@@ -70,6 +70,11 @@ bool OutputFile::FlushRun(std::string* error) {
     return true;
 }
 
+bool OutputFile::Flush(std::string* error) {
+    assert(fd_ >= 0);
+    return FlushRun(error);
+}
+
 bool OutputFile::Sync(std::string* error) {
     assert(fd_ >= 0);
     if (synced_) return true;

@@ -28,7 +28,10 @@ class OutputFile {
     // REQUIRES: bytes.size() == page size
     bool WritePage(std::uint32_t page, std::span<const std::uint8_t> bytes, std::string* error);
 
-    // Flushes the data to disk. The temporary path stays valid for re-opening.
+    // Hands every written page to the file, so that the temporary path can be
+    // re-opened and read back.
+    bool Flush(std::string* error);
+    // Flushes the data to disk.
     bool Sync(std::string* error);
     // Moves the synced temporary file to the destination (never replacing an existing
     // file) and syncs the directory.

@@ -33,6 +33,8 @@ class NullView : public dk::MainView {
     void SetPaneText(const std::string&) override {}
     void ShowHelpPaneInsteadOfText() override {}
     void NavigateHelp(const std::string&) override {}
+    // Declared by the view once compaction is wired in; never asked here.
+    bool RunCompactConfirmDialog(const std::vector<std::string>&) { return false; }
     std::vector<dk::ListRow> rows;
 };
 

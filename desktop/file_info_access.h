@@ -35,6 +35,8 @@ class CollectingReporter : public MessageReporter {
 // The store of the program directory; null after a message (program or config
 // directory unusable) or when the file cannot be opened.
 std::unique_ptr<FileInfoDb> OpenFileInfoStore(const DesktopContext& ctx, MessageReporter& reporter);
+// The same, with messages shown at once as question boxes of the view.
+std::unique_ptr<FileInfoDb> OpenFileInfoStore(const DesktopContext& ctx, MainView& view);
 
 // At most `limit` records ordered by `sortField` `sortOrder` ("asc"/"desc"), then by
 // filename ascending. File names and paths are ordered by their decoded text (as

@@ -50,6 +50,9 @@ class MainView {
     virtual void SetPaneText(const std::string& text) = 0;
     virtual void ShowHelpPaneInsteadOfText() = 0;
     virtual void NavigateHelp(const std::string& url) = 0;
+    // The compaction confirmation dialog listing `paths`, one per line; true only when
+    // the user confirmed it and then answered Yes to its question.
+    virtual bool RunCompactConfirmDialog(const std::vector<std::string>& paths) = 0;
 };
 
 }  // namespace mdb::desktop

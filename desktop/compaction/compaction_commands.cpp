@@ -59,7 +59,7 @@ bool ProgramDirectory(const CompactionContext& ctx, std::string& dir) {
 
 // The lock that keeps two copies of the program from compacting at the same time.
 class BatchLock {
-public:
+  public:
     explicit BatchLock(const std::string& programDir) {
         const std::string path = CollapseSeparators(programDir + "/config/compaction.lock");
         fd_ = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
@@ -75,13 +75,13 @@ public:
     BatchLock& operator=(const BatchLock&) = delete;
     bool Held() const { return fd_ >= 0; }
 
-private:
+  private:
     int fd_ = -1;
 };
 
 // Starts the web server again when it goes out of scope, unless that was done already.
 class WebServerRestart {
-public:
+  public:
     explicit WebServerRestart(const CompactionContext& ctx) : ctx_(ctx) {}
     ~WebServerRestart() { Now(); }
     WebServerRestart(const WebServerRestart&) = delete;
@@ -95,7 +95,7 @@ public:
         }
     }
 
-private:
+  private:
     const CompactionContext& ctx_;
     bool done_ = false;
 };
@@ -288,7 +288,8 @@ unsigned RunCompactionBatch(const CompactionContext& ctx, CompactionState& cs, D
     }
     view.SetProgressRange(static_cast<int>(total));
 
-    const fs::path runDir = BackupRunDirectory(ctx.backupRoot, ctx.now ? ctx.now() : std::time(nullptr));
+    const fs::path runDir =
+        BackupRunDirectory(ctx.backupRoot, ctx.now ? ctx.now() : std::time(nullptr));
     const std::string runDirText = runDir.string();
     if (CreateDirectoryChain(runDirText) != 1) {
         view.ShowMessage(FillPlaceholder(kMsgCreateBackupDir, runDirText), MessageIcon::Error);
@@ -315,7 +316,8 @@ unsigned RunCompactionBatch(const CompactionContext& ctx, CompactionState& cs, D
     env.backupRoot = ctx.backupRoot;
     env.openStore = [&ctx] {
         std::string dir;
-        if (!ctx.desktop.exeDirectory || ctx.desktop.exeDirectory(dir) != 1) return std::unique_ptr<FileInfoDb>();
+        if (!ctx.desktop.exeDirectory || ctx.desktop.exeDirectory(dir) != 1)
+            return std::unique_ptr<FileInfoDb>();
         return FileInfoDb::Open(CollapseSeparators(dir + "/config/" + kFileInfoDbName));
     };
     env.compact = ctx.compact ? ctx.compact : CompactMdbFile;

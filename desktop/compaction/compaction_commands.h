@@ -32,20 +32,20 @@ inline constexpr std::size_t kMaxQueuedRecords = 90'000;
 
 // Run state shared by the commands, the supervisor and the scan command.
 struct CompactionState {
-    std::mutex compactLock;     // guards the two fields below, never held across a call
-    int compactRunning = 0;     // 1: a run is requested or under way; the batch stops when not 1
-    bool batchActive = false;   // the supervisor is inside a batch
-    bool toldOtherCopy = false; // "another copy is compacting" was shown for this request
+    std::mutex compactLock;      // guards the two fields below, never held across a call
+    int compactRunning = 0;      // 1: a run is requested or under way; the batch stops when not 1
+    bool batchActive = false;    // the supervisor is inside a batch
+    bool toldOtherCopy = false;  // "another copy is compacting" was shown for this request
 };
 
 struct CompactionContext {
     DesktopContext desktop;
-    RunAndWait runAndWait;                        // starts a program and waits for it
-    std::filesystem::path backupRoot;             // root of the backup area
-    std::function<std::time_t()> now;             // the clock of the run directory's name
+    RunAndWait runAndWait;             // starts a program and waits for it
+    std::filesystem::path backupRoot;  // root of the backup area
+    std::function<std::time_t()> now;  // the clock of the run directory's name
     std::function<int(std::u16string, std::u16string, std::string&)> compact;
     std::function<void(std::chrono::milliseconds)> sleep;  // the supervisor's pause
-    std::function<void(ReplaceStep)> checkpoint;  // per-file progress hook (tests)
+    std::function<void(ReplaceStep)> checkpoint;           // per-file progress hook (tests)
 };
 
 // The context of the real program.

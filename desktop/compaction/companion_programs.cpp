@@ -4,7 +4,6 @@
 #include "common/text.h"
 #include "desktop/help_pages.h"
 
-
 namespace mdb::desktop {
 
 std::string ProgramPath(const std::string& programDir, const std::string& name) {

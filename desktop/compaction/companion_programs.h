@@ -26,8 +26,7 @@ std::string ProgramPath(const std::string& programDir, const std::string& name);
 
 // True when the program file matches the integrity manifest. Otherwise, when `view`
 // is given, the user is told which file failed and why.
-bool VerifyProgramIntegrity(const std::string& programDir, const std::string& name,
-                            MainView* view);
+bool VerifyProgramIntegrity(const std::string& programDir, const std::string& name, MainView* view);
 
 // Fills the missing-file message with `path`.
 std::string CompanionMissingMessage(const std::string& path);

@@ -26,6 +26,7 @@
 #include "desktop/site.h"
 #include "desktop/thread_start.h"
 #include "mdbwarden.xpm"
+#include "rename_file_dlg.h"
 
 namespace dk = mdb::desktop;
 
@@ -158,7 +159,12 @@ struct CMdbwardenDlg::Gate {
 };
 
 CMdbwardenDlg::CMdbwardenDlg(dk::DesktopContext ctx, dk::DesktopState& state)
-    : ctx_(std::move(ctx)), state_(state), gate_(std::make_shared<Gate>()) {
+    : ctx_(std::move(ctx)),
+      state_(state),
+      compactCtx_(dk::MakeProgramCompactionContext()),
+      compaction_(new dk::CompactionState()),
+      gate_(std::make_shared<Gate>()) {
+    compactCtx_.desktop = ctx_;
     // Dialog units depend on the font, so the font comes before anything is placed.
     SetFont(wxFont(9, wxFONTFAMILY_DEFAULT, wxFONTSTYLE_NORMAL, wxFONTWEIGHT_NORMAL, false,
                    U8("宋体")));
@@ -183,9 +189,20 @@ CMdbwardenDlg::CMdbwardenDlg(dk::DesktopContext ctx, dk::DesktopState& state)
         ID_OPEN_CONTAINING_FOLDER);
 
     Bind(wxEVT_BUTTON, &CMdbwardenDlg::OnNotAvailable, this, IDC_SCAN);
-    Bind(wxEVT_BUTTON, &CMdbwardenDlg::OnNotAvailable, this, IDC_COMPACT_ALL);
-    Bind(wxEVT_BUTTON, &CMdbwardenDlg::OnNotAvailable, this, IDC_COMPACT_CHECKED);
-    Bind(wxEVT_BUTTON, &CMdbwardenDlg::OnNotAvailable, this, IDC_STOP_COMPACT);
+    Bind(
+        wxEVT_BUTTON,
+        [this](wxCommandEvent&) { dk::OnCompactAll(compactCtx_, *compaction_, state_, *this); },
+        IDC_COMPACT_ALL);
+    Bind(
+        wxEVT_BUTTON,
+        [this](wxCommandEvent&) {
+            dk::OnCompactSelected(compactCtx_, *compaction_, state_, *this);
+        },
+        IDC_COMPACT_CHECKED);
+    Bind(
+        wxEVT_BUTTON,
+        [this](wxCommandEvent&) { dk::OnStopCompact(compactCtx_, *compaction_, *this); },
+        IDC_STOP_COMPACT);
     Bind(
         wxEVT_BUTTON, [this](wxCommandEvent&) { dk::OnRefreshRecords(ctx_, state_, *this); },
         IDC_REFRESH);
@@ -237,6 +254,8 @@ void CMdbwardenDlg::InitDialog() {
     dk::ReloadFileList(ctx_, state_, *this);
 
     dk::StartThreadWithHandshake(&dk::RefreshWatcherThread, dk::WatcherParams{ctx_, &state_, this});
+    dk::StartThreadWithHandshake(&dk::CompactionSupervisor,
+                                 dk::SupervisorParams{compactCtx_, compaction_, &state_, this});
 
     state_.helpPaneShown = 1;
     textPane_->Hide();
@@ -463,4 +482,13 @@ void CMdbwardenDlg::NavigateHelp(const std::string& url) {
                                std::istreambuf_iterator<char>());
         helpPane_->SetPage(U8(html), U8(url));
     });
+}
+
+bool CMdbwardenDlg::RunCompactConfirmDialog(const std::vector<std::string>& paths) {
+    bool confirmed = false;
+    RunOnGuiAndWait([&] {
+        CReNameFileDlg dlg(this, paths);
+        confirmed = dlg.ShowModal() == wxID_OK;
+    });
+    return confirmed;
 }

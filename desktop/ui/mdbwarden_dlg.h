@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "desktop/compaction/compaction_commands.h"
 #include "desktop/desktop_context.h"
 #include "desktop/desktop_state.h"
 #include "desktop/main_view.h"
@@ -66,6 +67,7 @@ class CMdbwardenDlg : public wxDialog, public mdb::desktop::MainView {
     void SetPaneText(const std::string& text) override;
     void ShowHelpPaneInsteadOfText() override;
     void NavigateHelp(const std::string& url) override;
+    bool RunCompactConfirmDialog(const std::vector<std::string>& paths) override;
 
     // The file list control (for the benchmark).
     FileListCtrl* FileList() const { return list_; }
@@ -94,6 +96,10 @@ class CMdbwardenDlg : public wxDialog, public mdb::desktop::MainView {
 
     mdb::desktop::DesktopContext ctx_;
     mdb::desktop::DesktopState& state_;
+    mdb::desktop::CompactionContext compactCtx_;
+    // Shared with the compaction supervisor, which is never joined: left to the end of
+    // the process on purpose.
+    mdb::desktop::CompactionState* compaction_;
     std::shared_ptr<Gate> gate_;
 
     wxStaticText* title_ = nullptr;

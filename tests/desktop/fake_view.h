@@ -85,6 +85,14 @@ class FakeView : public MainView {
         ++paneTextCalls;
     }
     void ShowHelpPaneInsteadOfText() override { ++helpPaneShownCalls; }
+    bool RunCompactConfirmDialog(const std::vector<std::string>& paths) override {
+        std::lock_guard lock(mutex);
+        confirmedPaths.push_back(paths);
+        if (confirmAnswers.empty()) return false;
+        const bool yes = confirmAnswers.front();
+        confirmAnswers.pop_front();
+        return yes;
+    }
     void NavigateHelp(const std::string& url) override {
         std::lock_guard lock(mutex);
         navigations.push_back(url);
@@ -99,6 +107,8 @@ class FakeView : public MainView {
     std::vector<ShownMessage> messages;
     std::vector<std::string> questions;
     std::deque<bool> answers;
+    std::deque<bool> confirmAnswers;  // answers of the compaction confirmation dialog
+    std::vector<std::vector<std::string>> confirmedPaths;
     std::vector<ListRow> rows;
     std::vector<bool> checked;
     std::vector<std::vector<ListRow>> history;

@@ -2,12 +2,12 @@
 // the real scanner and recording companion programs, a site tree of sample
 // databases, the commands driven through the fake view, and mdbtools reading what
 // was written back to the site.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
-#include <fcntl.h>
 
 #include <array>
 #include <cstdio>
@@ -16,13 +16,13 @@
 #include <map>
 #include <sstream>
 
+#include "../desktop/fake_view.h"
+#include "../desktop/program_dir.h"
 #include "common/settings.h"
 #include "common/utf16.h"
 #include "desktop/compaction/compaction_commands.h"
 #include "desktop/file_list.h"
 #include "desktop/help_pages.h"
-#include "../desktop/fake_view.h"
-#include "../desktop/program_dir.h"
 
 namespace fs = std::filesystem;
 using namespace mdb;
@@ -50,7 +50,9 @@ std::string Shell(const std::string& command) {
     return out;
 }
 
-std::string Quote(const fs::path& p) { return "'" + p.string() + "'"; }
+std::string Quote(const fs::path& p) {
+    return "'" + p.string() + "'";
+}
 
 // Every table of a database as mdbtools exports it, rows sorted.
 std::map<std::string, std::string> ExportAll(const fs::path& db) {
@@ -72,7 +74,7 @@ void WriteExecutable(const fs::path& p, const std::string& text) {
 }
 
 class BatchTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         site_ = prog_.Path() / "sites" / "www";
         fs::create_directories(site_ / "shop");
@@ -142,6 +144,7 @@ TEST_F(BatchTest, CompactAllBacksUpCompactsAndPutsBackEveryFile) {
     std::map<fs::path, std::string> originalBytes;
     for (const auto& e : fs::directory_iterator(site_ / "shop")) {
         before[e.path()] = ExportAll(e.path());
+        ASSERT_FALSE(before[e.path()].empty()) << "mdbtools cannot read " << e.path();
         originalBytes[e.path()] = ReadBytes(e.path());
     }
 
@@ -173,7 +176,8 @@ TEST_F(BatchTest, CompactAllBacksUpCompactsAndPutsBackEveryFile) {
         EXPECT_GT(r.filesize2, 0u);
         EXPECT_LE(r.filesize2, r.filesize);
     }
-    EXPECT_LT(fs::file_size(site_ / "shop" / "testV2000.mdb"), originalBytes[site_ / "shop" / "testV2000.mdb"].size() / 4);
+    EXPECT_LT(fs::file_size(site_ / "shop" / "testV2000.mdb"),
+              originalBytes[site_ / "shop" / "testV2000.mdb"].size() / 4);
     EXPECT_TRUE(fs::is_empty(backupRoot_ / "temp"));
     // The list shows the new state without a reload of its own.
     EXPECT_NE(view_.ColumnText(0, 4), "---");
@@ -295,7 +299,8 @@ TEST_F(BatchTest, SecondCopyLeavesTheRequestAloneAndSaysSoOnce) {
     EXPECT_FALSE(PollCompactionRequest(ctx_, cs_, state_, view_, iniPath_));
     EXPECT_FALSE(PollCompactionRequest(ctx_, cs_, state_, view_, iniPath_));
     EXPECT_EQ(view_.messages.size(), before + 1);
-    EXPECT_TRUE(SettingIsSet(iniPath_, kKeyCompactDatabase)) << "the request belongs to the other copy";
+    EXPECT_TRUE(SettingIsSet(iniPath_, kKeyCompactDatabase))
+        << "the request belongs to the other copy";
     EXPECT_EQ(Log(), "");
     close(other);
     EXPECT_TRUE(PollCompactionRequest(ctx_, cs_, state_, view_, iniPath_));
@@ -315,8 +320,7 @@ TEST_F(BatchTest, MissingOrTamperedCompanionRefusesTheRequest) {
     fs::remove(prog_.Path() / kXconfigProgram);
     view_.answers = {true};
     OnCompactAll(ctx_, cs_, state_, view_);
-    EXPECT_EQ(view_.messages.back().text,
-              CompanionMissingMessage(prog_.Dir() + kXconfigProgram));
+    EXPECT_EQ(view_.messages.back().text, CompanionMissingMessage(prog_.Dir() + kXconfigProgram));
 }
 
 }  // namespace

@@ -139,9 +139,12 @@ bool ReplaceAtomically(const SiteFile& site, int compacted,
 }
 
 void RunStatement(const ReplaceEnvironment& env, const std::function<int(FileInfoDb&)>& op) {
-    if (!env.openStore) return;
     try {
-        if (auto db = env.openStore()) op(*db);
+        if (env.store) {
+            op(*env.store);
+        } else if (auto db = env.openStore ? env.openStore() : nullptr) {
+            op(*db);
+        }
     } catch (...) {
         // A failed statement never ends the procedure.
     }
@@ -198,7 +201,8 @@ void BackupCompactReplace(const std::string& storedPath, const std::u16string& b
                          ? openat(workDirFd.Get(), "old.mdb",
                                   O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600)
                          : -1);
-    if (!oldCopy.Valid() || !CopyAndSync(site->file.Get(), oldCopy.Get())) {
+    // The working copy is scratch: it need not reach the disk.
+    if (!oldCopy.Valid() || !CopyAll(site->file.Get(), oldCopy.Get())) {
         removeCopies();
         return;
     }

@@ -41,7 +41,9 @@ struct ReplaceEnvironment {
     // Root of the backup area; its "temp" folder holds the working copies. Files below
     // the root are never compacted.
     std::filesystem::path backupRoot;
-    // Opens the file-info store for one statement; null when it cannot be opened.
+    // The file-info store to record outcomes in; when null, openStore opens one for
+    // each statement (null when it cannot be opened).
+    FileInfoDb* store = nullptr;
     std::function<std::unique_ptr<FileInfoDb>()> openStore;
     // The compactor (CompactMdbFile unless a test replaces it).
     std::function<int(std::u16string, std::u16string, std::string&)> compact;

@@ -273,10 +273,11 @@ unsigned RunCompactionBatch(const CompactionContext& ctx, CompactionState& cs, D
     const bool haveProgramDir = ProgramDirectory(ctx, programDir);
     const std::string iniPath = haveProgramDir ? SettingsPathIn(programDir) : std::string();
 
+    // One connection serves the whole run (a connection per statement would flush the
+    // store to the disk three times per file).
+    std::unique_ptr<FileInfoDb> store = OpenFileInfoStore(ctx.desktop, view);
     std::vector<std::string> queued;
-    int read = 0;
-    if (auto db = OpenFileInfoStore(ctx.desktop, view))
-        read = db->CollectQueuedFilepaths(kMaxQueuedRecords, queued);
+    const int read = store ? store->CollectQueuedFilepaths(kMaxQueuedRecords, queued) : 0;
     if (read == 0) {
         view.ShowMessage(kMsgCannotRead, MessageIcon::Error);
         return 0;
@@ -314,12 +315,7 @@ unsigned RunCompactionBatch(const CompactionContext& ctx, CompactionState& cs, D
 
     ReplaceEnvironment env;
     env.backupRoot = ctx.backupRoot;
-    env.openStore = [&ctx] {
-        std::string dir;
-        if (!ctx.desktop.exeDirectory || ctx.desktop.exeDirectory(dir) != 1)
-            return std::unique_ptr<FileInfoDb>();
-        return FileInfoDb::Open(CollapseSeparators(dir + "/config/" + kFileInfoDbName));
-    };
+    env.store = store.get();
     env.compact = ctx.compact ? ctx.compact : CompactMdbFile;
     env.checkpoint = ctx.checkpoint;
 
@@ -331,6 +327,7 @@ unsigned RunCompactionBatch(const CompactionContext& ctx, CompactionState& cs, D
         BackupCompactReplace(queued[i], *wideRunDir, reason, compacted, env);
     }
 
+    store.reset();
     ReloadFileList(ctx.desktop, state, view);
     restart.Now();
     char totals[160];

@@ -44,6 +44,10 @@ UniqueFd OpenDirectoryNoLinks(const std::filesystem::path& path) {
 }
 
 bool CopyAndSync(int from, int to) {
+    return CopyAll(from, to) && fsync(to) == 0;
+}
+
+bool CopyAll(int from, int to) {
     off_t offset = 0;
     std::vector<char> buffer(1 << 20);
     for (;;) {
@@ -64,7 +68,7 @@ bool CopyAndSync(int from, int to) {
         }
         offset += n;
     }
-    return fsync(to) == 0;
+    return true;
 }
 
 UniqueFd CreateUniqueFile(int dirFd, const std::string& prefix, const std::string& suffix,

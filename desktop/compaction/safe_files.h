@@ -32,8 +32,11 @@ class UniqueFd {
 // from the root, refusing any level that is a symbolic link. Invalid on failure.
 UniqueFd OpenDirectoryNoLinks(const std::filesystem::path& path);
 
-// Copies every byte of `from` (from its start) to `to` (at its current position) and
-// flushes `to` to the disk. False on any read, write or flush error.
+// Copies every byte of `from` (from its start) to `to` (at its current position).
+// False on any read or write error.
+bool CopyAll(int from, int to);
+
+// CopyAll, then flushes `to` to the disk.
 bool CopyAndSync(int from, int to);
 
 // Creates a new file in the directory `dirFd` whose name is `prefix` + a random part +

@@ -53,6 +53,9 @@ class MainView {
     // The compaction confirmation dialog listing `paths`, one per line; true only when
     // the user confirmed it and then answered Yes to its question.
     virtual bool RunCompactConfirmDialog(const std::vector<std::string>& paths) = 0;
+    // The scan settings dialog, modal; true only when it saved the directory list and
+    // the user confirmed the start of the scan.
+    virtual bool RunScanConfigDialog() = 0;
 };
 
 }  // namespace mdb::desktop

@@ -27,6 +27,7 @@
 #include "desktop/thread_start.h"
 #include "mdbwarden.xpm"
 #include "rename_file_dlg.h"
+#include "scan_config_dlg.h"
 
 namespace dk = mdb::desktop;
 
@@ -53,7 +54,6 @@ wxString MessageText(const std::string& text) {
 
 constexpr int kFallbackTimerId = 1;
 const char* const kBoxCaption = "Veloran MDB 助手";
-const char* const kNotAvailableText = "该功能尚未提供，请等待后续版本。";
 
 struct ColumnSpec {
     const char* caption;
@@ -165,6 +165,7 @@ CMdbwardenDlg::CMdbwardenDlg(dk::DesktopContext ctx, dk::DesktopState& state)
       compaction_(new dk::CompactionState()),
       gate_(std::make_shared<Gate>()) {
     compactCtx_.desktop = ctx_;
+    scanCtx_ = dk::MakeProgramScanContext(compactCtx_);
     // Dialog units depend on the font, so the font comes before anything is placed.
     SetFont(wxFont(9, wxFONTFAMILY_DEFAULT, wxFONTSTYLE_NORMAL, wxFONTWEIGHT_NORMAL, false,
                    U8("宋体")));
@@ -188,7 +189,10 @@ CMdbwardenDlg::CMdbwardenDlg(dk::DesktopContext ctx, dk::DesktopState& state)
         wxEVT_MENU, [this](wxCommandEvent&) { dk::OnOpenContainingFolder(ctx_, state_, *this); },
         ID_OPEN_CONTAINING_FOLDER);
 
-    Bind(wxEVT_BUTTON, &CMdbwardenDlg::OnNotAvailable, this, IDC_SCAN);
+    Bind(
+        wxEVT_BUTTON,
+        [this](wxCommandEvent&) { dk::OnScanDatabases(scanCtx_, *compaction_, state_, *this); },
+        IDC_SCAN);
     Bind(
         wxEVT_BUTTON,
         [this](wxCommandEvent&) { dk::OnCompactAll(compactCtx_, *compaction_, state_, *this); },
@@ -342,10 +346,6 @@ void CMdbwardenDlg::ShowStartPageFallback() {
     }
 }
 
-void CMdbwardenDlg::OnNotAvailable(wxCommandEvent&) {
-    ShowMessage(kNotAvailableText, dk::MessageIcon::Information);
-}
-
 // ---- marshalling -------------------------------------------------------------
 
 void CMdbwardenDlg::RunOnGuiAndWait(const std::function<void()>& fn) {
@@ -488,6 +488,15 @@ bool CMdbwardenDlg::RunCompactConfirmDialog(const std::vector<std::string>& path
     bool confirmed = false;
     RunOnGuiAndWait([&] {
         CReNameFileDlg dlg(this, paths);
+        confirmed = dlg.ShowModal() == wxID_OK;
+    });
+    return confirmed;
+}
+
+bool CMdbwardenDlg::RunScanConfigDialog() {
+    bool confirmed = false;
+    RunOnGuiAndWait([&] {
+        CScanConfigDlg dlg(this, ctx_);
         confirmed = dlg.ShowModal() == wxID_OK;
     });
     return confirmed;

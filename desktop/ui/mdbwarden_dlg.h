@@ -16,6 +16,7 @@
 #include "desktop/desktop_context.h"
 #include "desktop/desktop_state.h"
 #include "desktop/main_view.h"
+#include "desktop/scan_command.h"
 
 class FileListCtrl;
 class wxButton;
@@ -68,6 +69,7 @@ class CMdbwardenDlg : public wxDialog, public mdb::desktop::MainView {
     void ShowHelpPaneInsteadOfText() override;
     void NavigateHelp(const std::string& url) override;
     bool RunCompactConfirmDialog(const std::vector<std::string>& paths) override;
+    bool RunScanConfigDialog() override;
 
     // The file list control (for the benchmark).
     FileListCtrl* FileList() const { return list_; }
@@ -82,7 +84,6 @@ class CMdbwardenDlg : public wxDialog, public mdb::desktop::MainView {
     void OnColumnClick(wxListEvent& event);
     void OnItemRightClick(wxListEvent& event);
     void OnHelpError(wxWebViewEvent& event);
-    void OnNotAvailable(wxCommandEvent& event);
     void ShowStartPageFallback();
 
     // Runs `fn` on the user-interface thread and waits for it.
@@ -97,6 +98,7 @@ class CMdbwardenDlg : public wxDialog, public mdb::desktop::MainView {
     mdb::desktop::DesktopContext ctx_;
     mdb::desktop::DesktopState& state_;
     mdb::desktop::CompactionContext compactCtx_;
+    mdb::desktop::ScanContext scanCtx_;
     // Shared with the compaction supervisor, which is never joined: left to the end of
     // the process on purpose.
     mdb::desktop::CompactionState* compaction_;

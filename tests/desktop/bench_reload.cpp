@@ -35,6 +35,7 @@ class NullView : public dk::MainView {
     void NavigateHelp(const std::string&) override {}
     // Declared by the view once compaction is wired in; never asked here.
     bool RunCompactConfirmDialog(const std::vector<std::string>&) { return false; }
+    bool RunScanConfigDialog() override { return false; }
     std::vector<dk::ListRow> rows;
 };
 

@@ -93,6 +93,14 @@ class FakeView : public MainView {
         confirmAnswers.pop_front();
         return yes;
     }
+    bool RunScanConfigDialog() override {
+        std::lock_guard lock(mutex);
+        ++scanConfigRuns;
+        if (scanConfigAnswers.empty()) return false;
+        const bool ok = scanConfigAnswers.front();
+        scanConfigAnswers.pop_front();
+        return ok;
+    }
     void NavigateHelp(const std::string& url) override {
         std::lock_guard lock(mutex);
         navigations.push_back(url);
@@ -109,6 +117,8 @@ class FakeView : public MainView {
     std::deque<bool> answers;
     std::deque<bool> confirmAnswers;  // answers of the compaction confirmation dialog
     std::vector<std::vector<std::string>> confirmedPaths;
+    std::deque<bool> scanConfigAnswers;  // answers of the scan settings dialog
+    int scanConfigRuns = 0;
     std::vector<ListRow> rows;
     std::vector<bool> checked;
     std::vector<std::vector<ListRow>> history;

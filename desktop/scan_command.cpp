@@ -1,0 +1,122 @@
+#include "desktop/scan_command.h"
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+#include "common/paths.h"
+#include "common/text.h"
+#include "desktop/compaction/companion_programs.h"
+#include "desktop/help_pages.h"
+#include "desktop/util/process_tools.h"
+
+namespace mdb::desktop {
+
+namespace {
+
+bool IsExecutableFile(const std::filesystem::path& file) {
+    std::error_code ec;
+    return std::filesystem::is_regular_file(file, ec) && ::access(file.c_str(), X_OK) == 0;
+}
+
+bool HaveDisplay() {
+    const char* x = std::getenv("DISPLAY");
+    const char* wayland = std::getenv("WAYLAND_DISPLAY");
+    return (x && *x) || (wayland && *wayland);
+}
+
+}  // namespace
+
+ScanContext MakeProgramScanContext(CompactionContext compaction) {
+    ScanContext ctx;
+    ctx.compaction = std::move(compaction);
+    ctx.findProcess = [](const std::string& name) { return qorGetProcessList(name); };
+    ctx.endProcesses = [](const std::string& name) { return qorTerminateProcess(name); };
+    ctx.startConsoleProgram = StartInOwnConsole;
+    return ctx;
+}
+
+std::string FindTerminalProgram(const std::string& searchPath) {
+    for (const std::string& program : kTerminalPrograms) {
+        std::size_t start = 0;
+        while (start <= searchPath.size()) {
+            std::size_t end = searchPath.find(':', start);
+            if (end == std::string::npos) end = searchPath.size();
+            const std::string dir = searchPath.substr(start, end - start);
+            start = end + 1;
+            if (dir.empty() || dir.front() != '/') continue;  // only absolute entries
+            const std::filesystem::path candidate = std::filesystem::path(dir) / program;
+            if (IsExecutableFile(candidate)) return candidate.string();
+        }
+    }
+    return {};
+}
+
+std::vector<std::string> ConsoleLaunchCommand(const std::vector<std::string>& argv,
+                                              const std::string& terminal) {
+    std::vector<std::string> command;
+    if (!terminal.empty()) {
+        command = {terminal, "-e"};
+    } else {
+        // The shell only redirects the streams and then becomes the program; the
+        // program and its arguments stay separate words, so blanks need no quoting.
+        command = {"/bin/sh", "-c", "exec \"$0\" \"$@\" </dev/null >/dev/null 2>&1"};
+    }
+    command.insert(command.end(), argv.begin(), argv.end());
+    return command;
+}
+
+int StartInOwnConsole(const std::vector<std::string>& argv) {
+    if (argv.empty() || argv.front().empty()) return 0;
+    std::string terminal;
+    if (HaveDisplay()) {
+        const char* path = std::getenv("PATH");
+        terminal = FindTerminalProgram(path ? path : "/usr/local/bin:/usr/bin:/bin");
+    }
+    return RunProgram(ConsoleLaunchCommand(argv, terminal), 0);
+}
+
+void OnScanDatabases(const ScanContext& ctx, CompactionState& cs, DesktopState& state,
+                     MainView& view) {
+    const DesktopContext& desktop = ctx.compaction.desktop;
+    std::string programDir;
+    if (!desktop.exeDirectory || desktop.exeDirectory(programDir) != 1) {
+        view.ShowMessage(kMsgExeDirFailed, MessageIcon::Error);
+        return;
+    }
+    if (!ShowLocalPageInHelpPane(desktop, state, view, kPageScan)) return;
+
+    switch (ctx.findProcess(kScannerProgram)) {
+        case 1:
+            // Yes lets the scan finish; the list follows through the refresh watcher.
+            if (!view.AskYesNo(kAskScanRunning)) ctx.endProcesses(kScannerProgram);
+            return;
+        case 2:
+            break;
+        default:
+            view.ShowMessage(FillPlaceholder(kMsgScanLookupFailed, kScannerProgram),
+                             MessageIcon::Question);
+            return;
+    }
+
+    if (!view.RunScanConfigDialog()) return;
+
+    // A scan and a compaction never run together; this holds even when the scanner
+    // then fails to start.
+    CancelCompaction(ctx.compaction, cs);
+
+    const std::string scanner = ProgramPath(programDir, kScannerProgram);
+    if (PathExists(scanner) != 1) {
+        view.ShowMessage(FillPlaceholder(kMsgScannerMissing, scanner), MessageIcon::Error);
+        return;
+    }
+    if (!VerifyProgramIntegrity(programDir, kScannerProgram, &view)) return;
+
+    const std::string commandLine = scanner + " " + kScanArgument;
+    if (ctx.startConsoleProgram({scanner, kScanArgument}) == 0) {
+        view.ShowMessage(FillPlaceholder(kMsgScannerStartFailed, commandLine), MessageIcon::Error);
+    }
+}
+
+}  // namespace mdb::desktop

@@ -1,0 +1,68 @@
+// The scan command behind "扫描数据库文件": lets a running scanner finish or ends it,
+// otherwise opens the scan settings and starts the scanner from the program
+// directory, in a terminal window of its own, without waiting for it. The list fills
+// through the refresh watcher while the scanner runs; this command never reloads it.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "desktop/compaction/compaction_commands.h"
+#include "desktop/desktop_state.h"
+#include "desktop/main_view.h"
+
+namespace mdb::desktop {
+
+inline constexpr char kScannerProgram[] = "mdbscout";
+inline constexpr char kScanArgument[] = "/FileScan";
+
+inline constexpr char kAskScanRunning[] =
+    "当前正在扫描网站目录里的MDB数据库文件\r\n\r\n\r\n"
+    "点“是”，继续等待扫描完成\r\n\r\n点“否”，立刻结束扫描并返回";
+inline constexpr char kMsgScanLookupFailed[] =
+    "判断文件扫描程序“%s”是否启动失败，请重试！\r\n\r\n\r\n"
+    "如果多次尝试后，仍然无法启动，请联系我们的客服人员，我们将热诚为您服务。";
+inline constexpr char kMsgScannerMissing[] =
+    "文件扫描程序“%s”未找到，或无法访问，请重试！\r\n\r\n\r\n"
+    "如果多次尝试后，仍然无法启动，请联系我们的客服人员，我们将热诚为您服务。";
+inline constexpr char kMsgScannerStartFailed[] =
+    "启动文件扫描程序“%s”失败，请重试！\r\n\r\n\r\n"
+    "如果多次尝试后，仍然无法启动，请联系我们的客服人员，我们将热诚为您服务。";
+
+// Terminal programs tried, in order, for a window of the scanner's own; each takes
+// "-e program arguments...".
+inline const std::vector<std::string> kTerminalPrograms = {"x-terminal-emulator", "xterm"};
+
+struct ScanContext {
+    // Program directory, and what cancelling a compaction request needs.
+    CompactionContext compaction;
+    // Process look-up by executable name: 1 running, 2 not running, 0 failure.
+    std::function<int(const std::string& exeName)> findProcess;
+    // Ends every process of that name; the result is not used.
+    std::function<int(const std::string& exeName)> endProcesses;
+    // Starts a console program without waiting; nonzero when it was started.
+    std::function<int(const std::vector<std::string>& argv)> startConsoleProgram;
+};
+
+// The context of the real program around the compaction context it shares.
+ScanContext MakeProgramScanContext(CompactionContext compaction);
+
+// The full path of the first terminal program found on `searchPath` (a PATH value),
+// or empty when none is there.
+std::string FindTerminalProgram(const std::string& searchPath);
+
+// The argument vector that runs `argv` in a window of the terminal `terminal`, or, with
+// no terminal, runs it detached from ours with its output discarded.
+std::vector<std::string> ConsoleLaunchCommand(const std::vector<std::string>& argv,
+                                              const std::string& terminal);
+
+// Starts `argv` without waiting: in a terminal window when there is a display and a
+// terminal program, else detached with its output discarded. Nonzero when started.
+int StartInOwnConsole(const std::vector<std::string>& argv);
+
+// The scan command.
+void OnScanDatabases(const ScanContext& ctx, CompactionState& cs, DesktopState& state,
+                     MainView& view);
+
+}  // namespace mdb::desktop

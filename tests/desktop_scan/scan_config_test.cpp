@@ -1,0 +1,320 @@
+// The scan settings dialog's logic: the line-list normaliser, opening, the folder
+// button and every rule of the confirm button, on real files in a temporary program
+// directory.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "common/paths.h"
+#include "common/text.h"
+#include "desktop/scan_config.h"
+#include "tests/desktop/program_dir.h"
+
+namespace fs = std::filesystem;
+using namespace mdb::desktop;
+using mdb::desktop::testing::ProgramDir;
+
+namespace {
+
+struct Shown {
+    std::string text;
+    MessageIcon icon;
+};
+
+class FakeScanConfigView : public ScanConfigView {
+  public:
+    std::string ReadBox() override { return box; }
+    void ShowBox(const std::string& text) override {
+        box = text;
+        ++showCount;
+    }
+    void ShowMessage(const std::string& text, MessageIcon icon) override {
+        messages.push_back({text, icon});
+    }
+    bool AskYesNo(const std::string& text) override {
+        questions.push_back(text);
+        return answerYes;
+    }
+    void FocusBox() override { ++focusCount; }
+
+    std::string box;
+    int showCount = 0;
+    std::vector<Shown> messages;
+    std::vector<std::string> questions;
+    bool answerYes = true;
+    int focusCount = 0;
+};
+
+std::string ReadFile(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+void WriteFile(const fs::path& file, const std::string& bytes) {
+    std::ofstream out(file, std::ios::binary | std::ios::trunc);
+    out << bytes;
+}
+
+DesktopContext ContextAt(const std::string& programDir) {
+    DesktopContext ctx;
+    ctx.exeDirectory = [programDir](std::string& out) {
+        out = programDir;
+        return 1;
+    };
+    return ctx;
+}
+
+// ---- the normaliser ------------------------------------------------------------
+
+TEST(LineListNormaliser, SplitsTrimsAndKeepsFirstOccurrences) {
+    LineList out;
+    ASSERT_EQ(NormaliseLineList("  /srv/a \r\n\r\n\n/srv/b\r/srv/a\r\n\t/srv/c\t", {}, out), 1);
+    EXPECT_EQ(out.entries, (std::vector<std::string>{"/srv/a", "/srv/b", "/srv/c"}));
+    EXPECT_EQ(out.count, 3);
+    EXPECT_EQ(out.text, "/srv/a\r\n/srv/b\r\n/srv/c\r\n");
+
+    // Multi-byte characters stay whole.
+    ASSERT_EQ(NormaliseLineList("/站点/论坛\n/站点/论坛 \n", {}, out), 1);
+    EXPECT_EQ(out.text, "/站点/论坛\r\n");
+}
+
+TEST(LineListNormaliser, BlankTextHasNoEntryAndBadInputsFail) {
+    LineList out;
+    EXPECT_EQ(NormaliseLineList(" \r\n \t \r\n\r\n   ", {}, out), 1);
+    EXPECT_EQ(out.count, 0);
+    EXPECT_TRUE(out.text.empty());
+
+    out.count = 7;
+    EXPECT_EQ(NormaliseLineList("", {}, out), 0);
+    EXPECT_EQ(out.count, 0);
+    LineListOptions noRoom;
+    noRoom.minLength = 5;
+    noRoom.maxLength = 5;
+    EXPECT_EQ(NormaliseLineList("/srv/a", noRoom, out), 0);
+    EXPECT_TRUE(out.entries.empty());
+}
+
+TEST(LineListNormaliser, LengthBoundsAreInclusive) {
+    const std::string longest(260, 'a');
+    const std::string tooLong(261, 'b');
+    LineList out;
+    ASSERT_EQ(
+        NormaliseLineList(tooLong + "\r\n" + longest + "\r\nx\r\n", ScanDirListOptions(), out), 1);
+    EXPECT_EQ(out.entries, (std::vector<std::string>{longest, "x"}));
+}
+
+TEST(LineListNormaliser, Switches) {
+    LineList out;
+    // Here letter case tells directories apart and there are no drives.
+    ASSERT_EQ(NormaliseLineList("/Web\r\n/web\r\nd:\r\n", ScanDirListOptions(), out), 1);
+    EXPECT_EQ(out.entries, (std::vector<std::string>{"/Web", "/web", "d:"}));
+
+    LineListOptions windows;
+    windows.driveRoot = true;
+    windows.ignoreCaseInDuplicates = true;
+    ASSERT_EQ(NormaliseLineList("D:\\Web\r\nd:\\web\r\nd:\r\nab:\r\n", windows, out), 1);
+    EXPECT_EQ(out.entries, (std::vector<std::string>{"D:\\Web", "d:\\", "ab:"}));
+
+    LineListOptions lower;
+    lower.lowerCase = true;
+    ASSERT_EQ(NormaliseLineList("/Srv/ÄB\r\n/srv/äb\r\n", lower, out), 1);
+    // Only ASCII letters are lowered, so the two lines differ in their last letter.
+    EXPECT_EQ(out.entries, (std::vector<std::string>{"/srv/Äb", "/srv/äb"}));
+}
+
+TEST(LineListNormaliser, CollapseBlankLinesTwice) {
+    EXPECT_EQ(CollapseBlankLines("a\r\n\r\n\r\n\r\nb\r\n"), "a\r\nb\r\n");
+    EXPECT_EQ(CollapseBlankLines("a\r\n\r\nb"), "a\r\nb");
+    // Five line breaks in a row leave two after both passes.
+    EXPECT_EQ(CollapseBlankLines("a\r\n\r\n\r\n\r\n\r\nb"), "a\r\n\r\nb");
+}
+
+// ---- the dialog's handlers -----------------------------------------------------
+
+class ScanConfigTest : public ::testing::Test {
+  protected:
+    ScanConfigTest() : config(dir.Context()) {
+        site = dir.Path() / "www";
+        fs::create_directories(site / "shop");
+        fs::create_directories(site / "bbs");
+    }
+    fs::path ScanDirFile() const { return dir.Path() / "config" / "ScanDir.txt"; }
+
+    ProgramDir dir;
+    FakeScanConfigView view;
+    ScanConfig config;
+    fs::path site;
+};
+
+TEST_F(ScanConfigTest, OpeningShowsTheSavedListWithBlankLinesCollapsed) {
+    WriteFile(ScanDirFile(), "/srv/a\r\n\r\n\r\n\r\n/srv/b\r\n\r\n/srv/c\r\n");
+    config.Open(view);
+    EXPECT_EQ(view.box, "/srv/a\r\n/srv/b\r\n/srv/c\r\n");
+    EXPECT_TRUE(view.messages.empty());
+
+    // A missing file opens an empty box; a missing config directory is created.
+    fs::remove_all(dir.Path() / "config");
+    view.box = "old";
+    config.Open(view);
+    EXPECT_EQ(view.box, "");
+    EXPECT_TRUE(fs::is_directory(dir.Path() / "config"));
+
+    DesktopContext noDir;
+    noDir.exeDirectory = [](std::string&) { return 0; };
+    ScanConfig blind(noDir);
+    view.box = "old";
+    blind.Open(view);
+    EXPECT_EQ(view.box, "");
+    EXPECT_TRUE(view.messages.empty());
+}
+
+TEST_F(ScanConfigTest, FolderButtonAppendsToWhatTheBoxHolds) {
+    view.box = "/srv/typed";  // typed, no line break yet
+    config.AddFolder(view, "/srv/chosen");
+    EXPECT_EQ(view.box, "/srv/typed\r\n/srv/chosen\r\n");
+    config.AddFolder(view, "/srv/chosen");
+    EXPECT_EQ(view.box, "/srv/typed\r\n/srv/chosen\r\n/srv/chosen\r\n");
+
+    const int shows = view.showCount;
+    config.AddFolder(view, "");                     // cancelled
+    config.AddFolder(view, std::string(260, 'x'));  // too long
+    EXPECT_EQ(view.showCount, shows);
+}
+
+TEST_F(ScanConfigTest, ConfirmSavesTheCleanedListAndAsks) {
+    const std::string shop = (site / "shop").string();
+    const std::string bbs = (site / "bbs").string();
+    view.box = "  " + shop + "  \n\n" + bbs + "\n" + shop + "\n";
+    EXPECT_TRUE(config.Confirm(view));
+    const std::string cleaned = shop + "\r\n" + bbs + "\r\n";
+    EXPECT_EQ(ReadFile(ScanDirFile()), cleaned);
+    EXPECT_EQ(view.box, cleaned);
+    EXPECT_EQ(view.questions, std::vector<std::string>{kAskStartScan});
+    EXPECT_TRUE(view.messages.empty());
+
+    // No keeps the dialog open, with the list saved and shown.
+    WriteFile(ScanDirFile(), "old");
+    view.answerYes = false;
+    view.box = bbs;
+    EXPECT_FALSE(config.Confirm(view));
+    EXPECT_EQ(ReadFile(ScanDirFile()), bbs + "\r\n");
+    EXPECT_EQ(view.box, bbs + "\r\n");
+
+    // An existing file passes like a directory.
+    WriteFile(site / "note.txt", "x");
+    view.answerYes = true;
+    view.box = (site / "note.txt").string();
+    EXPECT_TRUE(config.Confirm(view));
+}
+
+TEST_F(ScanConfigTest, RefusalsFocusTheBoxAndWriteNothing) {
+    struct Case {
+        std::string box;
+        std::string message;
+    };
+    const std::string missing = (site / "gone").string();
+    const std::string shop = (site / "shop").string();
+    const std::vector<Case> cases = {
+        {" \r\n\t\r\n   ", kMsgNoScanDir},
+        {"", kMsgNoScanDir},
+        {std::string(261, 'a'), kMsgNoScanDir},  // dropped as too long, nothing left
+        {shop + "\n" + missing + "\n/also/missing\n",
+         mdb::FillPlaceholder(kMsgScanDirMissing, missing)},
+        {"/ab", mdb::FillPlaceholder(kMsgScanDirMissing, "/ab")},  // shorter than 4
+        {"/" + std::string(259, 'c'),
+         mdb::FillPlaceholder(kMsgScanDirMissing, "/" + std::string(259, 'c'))},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.box.substr(0, 40));
+        view.messages.clear();
+        view.focusCount = 0;
+        view.box = c.box;
+        EXPECT_FALSE(config.Confirm(view));
+        ASSERT_EQ(view.messages.size(), 1u);
+        EXPECT_EQ(view.messages[0].text, c.message);
+        EXPECT_EQ(view.messages[0].icon, MessageIcon::Question);
+        EXPECT_EQ(view.focusCount, 1);
+        EXPECT_TRUE(view.questions.empty());
+        EXPECT_FALSE(fs::exists(ScanDirFile()));
+    }
+}
+
+// Forty directories of 200 characters make 8,080 bytes and pass; a forty-first makes
+// 8,282 and is refused before any directory is looked at.
+TEST_F(ScanConfigTest, WholeListLengthBound) {
+    std::string box;
+    const std::string base = (site / "").string();
+    for (int i = 0; i < 41; ++i) {
+        std::string name = std::to_string(100 + i) + "-";
+        name.append(200 - base.size() - name.size(), 'd');
+        const std::string path = base + name;
+        ASSERT_EQ(path.size(), 200u);
+        if (i < 40) fs::create_directory(path);  // the last one does not even exist
+        box += path + "\n";
+        if (i == 39) {
+            view.box = box;
+            ASSERT_TRUE(config.Confirm(view));
+            EXPECT_EQ(ReadFile(ScanDirFile()).size(), 8080u);
+        }
+    }
+    fs::remove(ScanDirFile());
+    view.box = box;
+    EXPECT_FALSE(config.Confirm(view));
+    ASSERT_EQ(view.messages.size(), 1u);
+    EXPECT_EQ(view.messages[0].text, kMsgScanDirLength);
+    EXPECT_EQ(view.focusCount, 1);
+    EXPECT_FALSE(fs::exists(ScanDirFile()));
+}
+
+TEST_F(ScanConfigTest, ConfigDirectoryMessages) {
+    view.box = (site / "shop").string();
+
+    DesktopContext noDir;
+    noDir.exeDirectory = [](std::string&) { return 0; };
+    ScanConfig blind(noDir);
+    EXPECT_FALSE(blind.Confirm(view));
+    ASSERT_EQ(view.messages.size(), 1u);
+    EXPECT_EQ(view.messages[0].text, mdb::kMsgExeDirFailed);
+    EXPECT_EQ(view.messages[0].icon, MessageIcon::Question);
+
+    // A program "directory" that is a file: config cannot be created below it.
+    WriteFile(dir.Path() / "plain", "x");
+    ScanConfig blocked(ContextAt((dir.Path() / "plain").string() + "/"));
+    view.messages.clear();
+    EXPECT_FALSE(blocked.Confirm(view));
+    ASSERT_EQ(view.messages.size(), 1u);
+    EXPECT_EQ(view.messages[0].text, mdb::FillPlaceholder(mdb::kMsgCreateDirFailed,
+                                                          (dir.Path() / "plain/config").string()));
+
+    // A config directory of 260 characters can be created but not looked up.
+    std::string deep = dir.Dir();
+    while (deep.size() + 200 < 254) deep += std::string(200, 'p') + "/";
+    deep += std::string(254 - deep.size() - 1, 'q') + "/";
+    ASSERT_EQ(deep.size(), 254u);
+    ScanConfig tooDeep(ContextAt(deep));
+    view.messages.clear();
+    EXPECT_FALSE(tooDeep.Confirm(view));
+    ASSERT_EQ(view.messages.size(), 1u);
+    EXPECT_EQ(view.messages[0].text,
+              mdb::FillPlaceholder(mdb::kMsgConfigDirUnusable, deep + "config"));
+    EXPECT_TRUE(view.questions.empty());
+}
+
+TEST_F(ScanConfigTest, AFailedSaveIsReportedAndKeepsTheDialogOpen) {
+    fs::create_directory(ScanDirFile());  // the list file cannot be written
+    const std::string typed = (site / "shop").string() + "\n" + (site / "shop").string();
+    view.box = typed;
+    EXPECT_FALSE(config.Confirm(view));
+    ASSERT_EQ(view.messages.size(), 1u);
+    EXPECT_EQ(view.messages[0].text,
+              mdb::FillPlaceholder(kMsgScanDirNotSaved, ScanDirFile().string()));
+    EXPECT_EQ(view.messages[0].icon, MessageIcon::Error);
+    EXPECT_TRUE(view.questions.empty());
+    EXPECT_EQ(view.box, typed);  // the user's text is left as it was
+}
+
+}  // namespace

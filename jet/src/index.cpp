@@ -1,6 +1,7 @@
 #include "jet/index.h"
 
 #include <algorithm>
+#include <cassert>
 #include <functional>
 #include <map>
 #include <unordered_set>
@@ -59,6 +60,7 @@ IndexPage ReadIndexPage(PageFile& file, std::uint32_t number) {
                 ThrowFormat("index page " + std::to_string(number) +
                             " has an entry too short for its pointer");
             Bytes eb(e.bytes);
+            assert(e.bytes.size() >= tail_size);
             e.key_size = e.bytes.size() - tail_size;
             e.row = {BE24(eb, e.key_size), U8(eb, e.key_size + 3)};
             if (!p.leaf()) e.child = BE32(eb, e.key_size + 4);

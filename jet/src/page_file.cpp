@@ -1,6 +1,7 @@
 #include "jet/page_file.h"
 
 #include <algorithm>
+#include <cassert>
 #include <cstring>
 #include <system_error>
 
@@ -73,6 +74,7 @@ Page PageFile::Read(std::uint32_t n) {
         order_.push_back(n);
     }
     cache_.emplace(n, buf);
+    assert(buf->size() == page_size() && cache_.size() <= capacity_);
     return Page(n, std::move(buf));
 }
 

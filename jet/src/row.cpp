@@ -1,5 +1,7 @@
 #include "jet/row.h"
 
+#include <cassert>
+
 namespace jet {
 
 namespace {
@@ -105,6 +107,7 @@ CrackedRow CrackRow(const TableDef& t, Bytes row, bool jet3) {
             f.size = static_cast<std::uint32_t>(len);
         } else {
             if (c.var_index >= r.stored_var_columns) continue;
+            assert(c.var_index + 1u < r.var_offsets.size());
             std::uint32_t b = r.var_offsets[c.var_index], e = r.var_offsets[c.var_index + 1];
             f.null = false;
             f.begin = b;

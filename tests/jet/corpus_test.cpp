@@ -139,6 +139,30 @@ TEST(CorpusFacts, BloatedFileMatchesItsDescription) {
     EXPECT_LT(r.estimated_size, r.header.file_size / 4);
 }
 
+TEST(CorpusFacts, CatalogHoldsQueriesAndContainersWithTheirIds) {
+    jet::Status st;
+    auto db = jet::Database::Open(CorpusDir() / "jet4" / "queryTestV2000.mdb", &st);
+    ASSERT_TRUE(db) << st.reason;
+    int queries = 0;
+    bool tables_container = false;
+    for (const auto& e : db->catalog()) {
+        if (e.type == 5) {
+            ++queries;
+            // Objects other than tables count up from 0x80000000.
+            EXPECT_LT(e.id, 0) << e.name;
+        }
+        if (e.id == 0x0F000001) tables_container = e.name == "Tables";
+    }
+    EXPECT_GT(queries, 0);
+    EXPECT_TRUE(tables_container);
+    for (const auto* t : db->Tables(true)) {
+        // A table's Id is the page of its definition.
+        EXPECT_EQ(db->Definition(t->tdef_page()).page, static_cast<std::uint32_t>(t->id))
+            << t->name;
+    }
+    EXPECT_EQ(db->FindTable("MSysObjects")->tdef_page(), 2u);
+}
+
 TEST(CorpusFacts, MostlyLeakedFileIsEstimatedSmall) {
     fs::path f = CorpusDir() / "jet4" / "testV2000.mdb";
     jet::CheckReport r = jet::CheckFile(f);

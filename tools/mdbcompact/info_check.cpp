@@ -50,6 +50,37 @@ std::string TypeName(std::uint8_t t) {
     }
 }
 
+std::string ObjectTypeName(std::int16_t t) {
+    switch (t) {
+        case 1:
+            return "tables";
+        case 2:
+            return "databases";
+        case 3:
+            return "containers";
+        case 4:
+            return "linked ODBC tables";
+        case 5:
+            return "queries";
+        case 6:
+            return "linked tables";
+        case 8:
+            return "relationships";
+        case -32768:
+            return "forms";
+        case -32766:
+            return "macros";
+        case -32764:
+            return "reports";
+        case -32761:
+            return "modules";
+        case -32758:
+            return "database properties";
+        default:
+            return "type " + std::to_string(t);
+    }
+}
+
 }  // namespace
 
 int RunInfo(const std::string& file, bool pages) {
@@ -95,6 +126,15 @@ int RunInfo(const std::string& file, bool pages) {
                   << " long-value pages, " << t.index_count << " indexes, " << t.tombstones
                   << " deleted row slots\n";
     }
+    std::map<std::int16_t, std::uint32_t> objects;
+    for (const auto& e : db->catalog()) ++objects[e.type];
+    std::cout << "catalog objects: " << db->catalog().size() << " (";
+    bool first = true;
+    for (auto [type, count] : objects) {
+        std::cout << (first ? "" : ", ") << ObjectTypeName(type) << " " << count;
+        first = false;
+    }
+    std::cout << ")\n";
     std::cout << "unreachable pages: " << r.unreachable.size();
     if (!r.unreachable.empty()) std::cout << " (" << Ranges(r.unreachable, 20) << ")";
     std::cout << "\n";

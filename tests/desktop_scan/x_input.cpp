@@ -32,15 +32,24 @@ bool Key(wxUIActionSimulator& sim, const std::string& name) {
         key = key.substr(6);
     }
     int code = 0;
-    if (key == "return") code = WXK_RETURN;
-    else if (key == "tab") code = WXK_TAB;
-    else if (key == "space") code = WXK_SPACE;
-    else if (key == "escape") code = WXK_ESCAPE;
-    else if (key == "left") code = WXK_LEFT;
-    else if (key == "right") code = WXK_RIGHT;
-    else if (key == "down") code = WXK_DOWN;
-    else if (key.size() == 1) code = static_cast<unsigned char>(key[0]);
-    else return false;
+    if (key == "return")
+        code = WXK_RETURN;
+    else if (key == "tab")
+        code = WXK_TAB;
+    else if (key == "space")
+        code = WXK_SPACE;
+    else if (key == "escape")
+        code = WXK_ESCAPE;
+    else if (key == "left")
+        code = WXK_LEFT;
+    else if (key == "right")
+        code = WXK_RIGHT;
+    else if (key == "down")
+        code = WXK_DOWN;
+    else if (key.size() == 1)
+        code = static_cast<unsigned char>(key[0]);
+    else
+        return false;
     return sim.Char(code, modifiers);
 }
 

@@ -20,6 +20,15 @@ bool IsExecutableFile(const std::filesystem::path& file) {
     return std::filesystem::is_regular_file(file, ec) && ::access(file.c_str(), X_OK) == 0;
 }
 
+// xterm and its wrappers draw with a bitmap font that has no Chinese characters unless
+// they are given a scalable one; fontconfig then finds the glyphs.
+bool IsXtermFamily(const std::string& terminal) {
+    std::error_code ec;
+    const std::filesystem::path real = std::filesystem::canonical(terminal, ec);
+    const std::string name = (ec ? std::filesystem::path(terminal) : real).filename().string();
+    return name == "xterm" || name == "uxterm" || name == "lxterm";
+}
+
 bool HaveDisplay() {
     const char* x = std::getenv("DISPLAY");
     const char* wayland = std::getenv("WAYLAND_DISPLAY");
@@ -57,7 +66,12 @@ std::vector<std::string> ConsoleLaunchCommand(const std::vector<std::string>& ar
                                               const std::string& terminal) {
     std::vector<std::string> command;
     if (!terminal.empty()) {
-        command = {terminal, "-e"};
+        command = {terminal};
+        if (IsXtermFamily(terminal) && !argv.empty()) {
+            const std::string title = std::filesystem::path(argv.front()).filename().string();
+            command.insert(command.end(), {"-T", title, "-u8", "-fa", "Monospace", "-fs", "11"});
+        }
+        command.push_back("-e");
     } else {
         // The shell only redirects the streams and then becomes the program; the
         // program and its arguments stay separate words, so blanks need no quoting.

@@ -52,8 +52,10 @@ ScanContext MakeProgramScanContext(CompactionContext compaction);
 // or empty when none is there.
 std::string FindTerminalProgram(const std::string& searchPath);
 
-// The argument vector that runs `argv` in a window of the terminal `terminal`, or, with
-// no terminal, runs it detached from ours with its output discarded.
+// The argument vector that runs `argv` in a window of the terminal `terminal` (xterm
+// and its wrappers also get the program's name as title and a font with Chinese
+// characters), or, with no terminal, runs it detached from ours with its output
+// discarded.
 std::vector<std::string> ConsoleLaunchCommand(const std::vector<std::string>& argv,
                                               const std::string& terminal);
 

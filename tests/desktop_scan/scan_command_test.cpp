@@ -222,8 +222,24 @@ TEST_F(ScanCommandTest, NoProgramDirectoryOrHelpPage) {
 // ---- starting in a console of its own ------------------------------------------
 
 TEST(ConsoleLaunch, TerminalWhenThereIsOneElseDetachedWithBlanksIntact) {
-    EXPECT_EQ(ConsoleLaunchCommand({"/opt/a b/mdbscout", "/FileScan"}, "/usr/bin/xterm"),
-              (std::vector<std::string>{"/usr/bin/xterm", "-e", "/opt/a b/mdbscout", "/FileScan"}));
+    ProgramDir terms;
+    const fs::path plain = terms.Path() / "someterm";
+    const fs::path xterm = terms.Path() / "xterm";
+    const fs::path wrapper = terms.Path() / "x-terminal-emulator";
+    std::ofstream(plain) << "#!/bin/sh\n";
+    std::ofstream(xterm) << "#!/bin/sh\n";
+    fs::create_symlink(xterm, wrapper);
+    EXPECT_EQ(ConsoleLaunchCommand({"/opt/a b/mdbscout", "/FileScan"}, plain.string()),
+              (std::vector<std::string>{plain.string(), "-e", "/opt/a b/mdbscout", "/FileScan"}));
+    // An xterm, also behind the alternatives link, gets a title and a font with Chinese.
+    const std::vector<std::string> xtermArgs = {
+        "-T", "mdbscout",          "-u8",      "-fa", "Monospace", "-fs", "11",
+        "-e", "/opt/a b/mdbscout", "/FileScan"};
+    for (const fs::path& t : {xterm, wrapper}) {
+        std::vector<std::string> expected = {t.string()};
+        expected.insert(expected.end(), xtermArgs.begin(), xtermArgs.end());
+        EXPECT_EQ(ConsoleLaunchCommand({"/opt/a b/mdbscout", "/FileScan"}, t.string()), expected);
+    }
 
     ProgramDir dir;
     const fs::path blanks = dir.Path() / "site dir";

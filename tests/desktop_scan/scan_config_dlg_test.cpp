@@ -5,6 +5,7 @@
 
 #include <wx/app.h>
 #include <wx/button.h>
+#include <wx/dirdlg.h>
 #include <wx/init.h>
 #include <wx/modalhook.h>
 #include <wx/msgdlg.h>
@@ -39,6 +40,10 @@ wxString U8(const std::string& s) {
 class BoxAnswerer : public wxModalDialogHook {
   public:
     int Enter(wxDialog* dialog) override {
+        if (dynamic_cast<wxDirDialog*>(dialog)) {
+            ++folderPickers;
+            return wxID_CANCEL;
+        }
         auto* box = dynamic_cast<wxMessageDialog*>(dialog);
         if (!box) return wxID_NONE;
         texts.push_back(box->GetMessage());
@@ -52,6 +57,7 @@ class BoxAnswerer : public wxModalDialogHook {
     std::vector<wxString> texts;
     std::vector<long> styles;
     std::deque<int> answers;
+    int folderPickers = 0;
 };
 
 BoxAnswerer* g_boxes = nullptr;
@@ -161,6 +167,20 @@ TEST_F(ScanConfigDlgTest, OpensWithTheSavedListAndEscDoesNotClose) {
     EXPECT_EQ(result, wxID_CANCEL);
     EXPECT_EQ(ReadFile(dir.Path() / "config" / "ScanDir.txt"), "/srv/a\r\n\r\n\r\n/srv/b\r\n");
     EXPECT_TRUE(g_boxes->texts.empty());
+}
+
+TEST_F(ScanConfigDlgTest, FolderButtonOpensTheFolderPicker) {
+    RunModal([](CScanConfigDlg& dlg) {
+        auto* box = dynamic_cast<wxTextCtrl*>(dlg.FindWindow(IDC_SCAN_DIRS));
+        box->ChangeValue("/srv/typed");
+        g_boxes->folderPickers = 0;
+        Click(dlg.FindWindow(IDC_CHOOSE_DIR));
+        Pump(200);
+        EXPECT_EQ(g_boxes->folderPickers, 1);
+        // Cancelled: nothing changes, the dialog stays.
+        EXPECT_EQ(box->GetValue(), "/srv/typed");
+        EXPECT_TRUE(dlg.IsModal());
+    });
 }
 
 TEST_F(ScanConfigDlgTest, ConfirmKeepsTheDialogOpenUntilYes) {

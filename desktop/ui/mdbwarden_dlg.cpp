@@ -26,6 +26,7 @@
 #include "desktop/site.h"
 #include "desktop/thread_start.h"
 #include "mdbwarden.xpm"
+#include "message_boxes.h"
 #include "rename_file_dlg.h"
 #include "scan_config_dlg.h"
 
@@ -33,27 +34,7 @@ namespace dk = mdb::desktop;
 
 namespace {
 
-wxString U8(const std::string& text) {
-    return wxString::FromUTF8(text.data(), text.size());
-}
-wxString U8(const char* text) {
-    return wxString::FromUTF8(text);
-}
-
-std::string ToU8(const wxString& text) {
-    const wxScopedCharBuffer buf = text.utf8_str();
-    return std::string(buf.data(), buf.length());
-}
-
-// Message texts use CR LF line breaks; GTK wants LF.
-wxString MessageText(const std::string& text) {
-    wxString s = U8(text);
-    s.Replace("\r\n", "\n");
-    return s;
-}
-
 constexpr int kFallbackTimerId = 1;
-const char* const kBoxCaption = "Veloran MDB 助手";
 
 struct ColumnSpec {
     const char* caption;
@@ -375,28 +356,11 @@ void CMdbwardenDlg::RunOnGui(std::function<void()> fn) {
 // ---- the view ----------------------------------------------------------------
 
 void CMdbwardenDlg::ShowMessageNow(const std::string& text, dk::MessageIcon icon) {
-    long style = wxOK;
-    switch (icon) {
-        case dk::MessageIcon::Question:
-            style |= wxICON_QUESTION;
-            break;
-        case dk::MessageIcon::Information:
-            style |= wxICON_INFORMATION;
-            break;
-        case dk::MessageIcon::Error:
-            style |= wxICON_ERROR;
-            break;
-    }
-    wxMessageDialog box(this, MessageText(text), U8(kBoxCaption), style);
-    box.SetOKLabel(U8("确定"));
-    box.ShowModal();
+    ShowMessageBox(this, text, icon);
 }
 
 bool CMdbwardenDlg::AskYesNoNow(const std::string& text) {
-    wxMessageDialog box(this, MessageText(text), U8(kBoxCaption),
-                        wxYES_NO | wxNO_DEFAULT | wxICON_QUESTION);
-    box.SetYesNoLabels(U8("是(&Y)"), U8("否(&N)"));
-    return box.ShowModal() == wxID_YES;
+    return AskYesNoBox(this, text, true);
 }
 
 void CMdbwardenDlg::ShowMessage(const std::string& text, dk::MessageIcon icon) {

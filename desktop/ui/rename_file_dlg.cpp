@@ -1,14 +1,12 @@
 #include "rename_file_dlg.h"
 
+#include "message_boxes.h"
+
 #include <wx/button.h>
 #include <wx/msgdlg.h>
 #include <wx/textctrl.h>
 
 namespace {
-
-wxString U8(const std::string& text) {
-    return wxString::FromUTF8(text.data(), text.size());
-}
 
 constexpr std::size_t kReservedChars = 102'400;
 
@@ -42,9 +40,6 @@ wxString CReNameFileDlg::FilesText() const {
 }
 
 void CReNameFileDlg::OnOk(wxCommandEvent&) {
-    wxMessageDialog ask(this, U8("确定对选择的文件进行批量压缩吗？"), GetTitle(),
-                        wxYES_NO | wxNO_DEFAULT | wxICON_QUESTION);
-    ask.SetYesNoLabels(U8("是(&Y)"), U8("否(&N)"));
     // No leaves the dialog open.
-    if (ask.ShowModal() == wxID_YES) EndModal(wxID_OK);
+    if (AskYesNoBox(this, "确定对选择的文件进行批量压缩吗？", true, GetTitle())) EndModal(wxID_OK);
 }

@@ -1,5 +1,7 @@
 #include "scan_config_dlg.h"
 
+#include "message_boxes.h"
+
 #include <wx/button.h>
 #include <wx/dirdlg.h>
 #include <wx/msgdlg.h>
@@ -7,21 +9,6 @@
 #include <wx/textctrl.h>
 
 namespace dk = mdb::desktop;
-
-namespace {
-
-wxString U8(const std::string& text) {
-    return wxString::FromUTF8(text.data(), text.size());
-}
-
-std::string ToU8(const wxString& text) {
-    const wxScopedCharBuffer buf = text.utf8_str();
-    return std::string(buf.data(), buf.length());
-}
-
-const char* const kBoxCaption = "Veloran MDB 助手";
-
-}  // namespace
 
 CScanConfigDlg::CScanConfigDlg(wxWindow* parent, dk::DesktopContext ctx) : config_(std::move(ctx)) {
     // Dialog units depend on the font: set it before anything is placed.
@@ -94,31 +81,11 @@ void CScanConfigDlg::ShowBox(const std::string& text) {
 }
 
 void CScanConfigDlg::ShowMessage(const std::string& text, dk::MessageIcon icon) {
-    long style = wxOK;
-    switch (icon) {
-        case dk::MessageIcon::Question:
-            style |= wxICON_QUESTION;
-            break;
-        case dk::MessageIcon::Information:
-            style |= wxICON_INFORMATION;
-            break;
-        case dk::MessageIcon::Error:
-            style |= wxICON_ERROR;
-            break;
-    }
-    wxString shown = U8(text);
-    shown.Replace("\r\n", "\n");
-    wxMessageDialog box(this, shown, U8(kBoxCaption), style);
-    box.SetOKLabel(U8("确定"));
-    box.ShowModal();
+    ShowMessageBox(this, text, icon);
 }
 
 bool CScanConfigDlg::AskYesNo(const std::string& text) {
-    wxString shown = U8(text);
-    shown.Replace("\r\n", "\n");
-    wxMessageDialog box(this, shown, U8(kBoxCaption), wxYES_NO | wxICON_QUESTION);
-    box.SetYesNoLabels(U8("是(&Y)"), U8("否(&N)"));
-    return box.ShowModal() == wxID_YES;
+    return AskYesNoBox(this, text, false);
 }
 
 void CScanConfigDlg::FocusBox() {

@@ -1,0 +1,26 @@
+// Text conversion between UTF-8 and wx, and the program's message boxes, shared by
+// every window of mdbwarden.
+#pragma once
+
+#include <wx/string.h>
+
+#include <string>
+
+#include "desktop/main_view.h"
+
+class wxWindow;
+
+// UI texts are UTF-8; wx keeps the C locale, so narrow text must never be converted
+// implicitly.
+wxString U8(const std::string& text);
+wxString U8(const char* text);
+std::string ToU8(const wxString& text);
+
+// Modal OK box with the icon of `icon`, owned by `parent`. CR LF line breaks are shown
+// as line breaks.
+void ShowMessageBox(wxWindow* parent, const std::string& text, mdb::desktop::MessageIcon icon);
+
+// Modal Yes/No box with the question icon; true only for Yes. With `noByDefault` the
+// No button is the default one. An empty caption gives the program's caption.
+bool AskYesNoBox(wxWindow* parent, const std::string& text, bool noByDefault,
+                 const wxString& caption = wxString());

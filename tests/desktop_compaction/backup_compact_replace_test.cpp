@@ -240,8 +240,12 @@ TEST_F(ReplaceTest, CrashAtAnyPointLeavesOriginalOrCompactedFile) {
         ASSERT_TRUE(WIFSIGNALED(status));
         const std::string now = ReadBytes(db);
         EXPECT_TRUE(now == kOriginal || now == compacted);
-        if (now != kOriginal) EXPECT_EQ(ReadBytes(BackupOf(db)), kOriginal);
-        if (step >= static_cast<int>(ReplaceStep::Replaced)) EXPECT_EQ(now, compacted);
+        if (now != kOriginal) {
+            EXPECT_EQ(ReadBytes(BackupOf(db)), kOriginal);
+        }
+        if (step >= static_cast<int>(ReplaceStep::Replaced)) {
+            EXPECT_EQ(now, compacted);
+        }
     }
 }
 
@@ -262,7 +266,9 @@ TEST_F(ReplaceTest, KillAtRandomMomentsNeverLeavesAPartialFile) {
         waitpid(child, nullptr, 0);
         const std::string now = ReadBytes(db);
         EXPECT_TRUE(now == big || now == compacted) << "partial site file, size " << now.size();
-        if (now != big) EXPECT_EQ(ReadBytes(BackupOf(db)).size(), big.size());
+        if (now != big) {
+            EXPECT_EQ(ReadBytes(BackupOf(db)).size(), big.size());
+        }
     }
 }
 

@@ -85,7 +85,7 @@ class ScanCommandTest : public ::testing::Test {
 
     void WriteManifest() {
         std::ofstream out(dir.Path() / kManifestFileName, std::ios::binary | std::ios::trunc);
-        for (const std::string rel :
+        for (const std::string& rel :
              {std::string("mdbscout"), std::string("config/") + kPageScan}) {
             if (fs::exists(dir.Path() / rel))
                 out << Sha256OfFile(dir.Path() / rel) << "  " << rel << "\n";

@@ -131,7 +131,9 @@ TEST_F(ScanConfigDlgTest, LayoutInDialogUnits) {
             EXPECT_EQ(*it++, w) << "tab order at " << s.id;
             EXPECT_EQ(w->GetPosition(), dlg.ConvertDialogToPixels(s.dlu.GetPosition()));
             EXPECT_EQ(w->GetSize(), dlg.ConvertDialogToPixels(s.dlu.GetSize()));
-            if (s.label) EXPECT_EQ(w->GetLabel(), U8(s.label));
+            if (s.label) {
+                EXPECT_EQ(w->GetLabel(), U8(s.label));
+            }
         }
         auto* label = dynamic_cast<wxStaticText*>(*it);
         ASSERT_NE(label, nullptr);

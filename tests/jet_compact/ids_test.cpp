@@ -142,7 +142,9 @@ TEST(IdKeys, EncodeInNumericOrderAndMapOnlyMovedIds) {
         jet::EncodeIdKey(id, k);
         EXPECT_EQ(k[0], 0x7F);
         EXPECT_EQ(jet::DecodeIdKey(k), id);
-        if (!prev.empty()) EXPECT_LT(prev, k) << id;
+        if (!prev.empty()) {
+            EXPECT_LT(prev, k) << id;
+        }
         prev = k;
     }
     jet::IdMap map;

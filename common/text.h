@@ -10,6 +10,9 @@ namespace mdb {
 // after they have been put together).
 std::string CollapseSeparators(std::string path);
 
+// True when `a` and `b` are equal ignoring the case of ASCII letters.
+bool EqualNoCase(std::string_view a, std::string_view b);
+
 // Removes white space at both ends.
 std::string_view TrimView(std::string_view text);
 std::string Trim(std::string_view text);

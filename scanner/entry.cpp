@@ -20,15 +20,6 @@ namespace {
 
 constexpr std::time_t kRetentionSeconds = 2592000;  // 30 days
 
-bool EqualNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (std::tolower(static_cast<unsigned char>(a[i])) !=
-            std::tolower(static_cast<unsigned char>(b[i])))
-            return false;
-    return true;
-}
-
 std::string Repeat(std::string_view piece, int count) {
     std::string out;
     for (int i = 0; i < count; ++i) out.append(piece);

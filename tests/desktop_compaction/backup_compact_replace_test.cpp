@@ -17,24 +17,13 @@
 #include "common/utf16.h"
 #include "desktop/compaction/backup_compact_replace.h"
 #include "desktop/compaction/compact_mdb_file.h"
+#include "file_bytes.h"
 
 namespace fs = std::filesystem;
 using namespace mdb;
 using namespace mdb::desktop;
 
 namespace {
-
-std::string ReadBytes(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
-void WriteBytes(const fs::path& p, const std::string& bytes) {
-    std::ofstream out(p, std::ios::binary | std::ios::trunc);
-    out << bytes;
-}
 
 std::string StoredPath(const fs::path& p) {
     return Base64EncodeText(Utf16LeBytes(*Utf8ToUtf16(p.string())));

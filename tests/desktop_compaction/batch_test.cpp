@@ -23,6 +23,7 @@
 #include "desktop/compaction/compaction_commands.h"
 #include "desktop/file_list.h"
 #include "desktop/help_pages.h"
+#include "file_bytes.h"
 
 namespace fs = std::filesystem;
 using namespace mdb;
@@ -31,13 +32,6 @@ using mdb::desktop::testing::FakeView;
 using mdb::desktop::testing::ProgramDir;
 
 namespace {
-
-std::string ReadBytes(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
 
 std::string Shell(const std::string& command) {
     std::string out;

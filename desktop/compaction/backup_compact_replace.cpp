@@ -1,20 +1,21 @@
 #include "desktop/compaction/backup_compact_replace.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cassert>
+#include <array>
+#include <cctype>
 #include <optional>
+#include <set>
 
 #include "common/base64.h"
 #include "common/utf16.h"
-#include "desktop/compaction/safe_files.h"
+#include "desktop/compaction/compact_mdb_file.h"
 #include "desktop/util/long_path.h"
 #include "platform/paths.h"
+#include "platform/safe_files.h"
 
 namespace mdb::desktop {
 namespace fs = std::filesystem;
+using platform::FileHandle;
+using platform::FileStatus;
 
 namespace {
 
@@ -22,9 +23,35 @@ namespace {
 constexpr std::size_t kMaxStoredPath = 104'857'600;
 constexpr std::size_t kMaxDecodedPathBytes = 102'400;
 
+// Names this program gives its temporary files: "." + the name they stand beside +
+// kTempMiddle + a unique part + kTempSuffix (beside site files and backups), and the
+// working folders kWorkPrefix + a unique part in the backup area's temp folder.
+constexpr char kTempMiddle[] = ".mdbwarden-";
+constexpr char kTempSuffix[] = ".tmp";
+constexpr char kWorkPrefix[] = "work_";
+constexpr char kOldCopy[] = "old.mdb";
+constexpr char kNewCopy[] = "new.mdb";
+// The engine's own temporary file beside the compacted copy (".new.mdb.compact-XXXXXX").
+constexpr char kEngineTempPrefix[] = ".new.mdb.compact-";
+
 std::u16string ToLongPath(const std::string& native) {
     const std::string text = std::string(platform::kLongPathPrefix) + native;
     return Utf8ToUtf16(text).value_or(std::u16string());
+}
+
+// The absolute native path a stored text names; nullopt for a malformed text.
+std::optional<fs::path> DecodeStoredPath(const std::string& storedPath, std::u16string* longPath) {
+    if (storedPath.empty() || storedPath.size() >= kMaxStoredPath) return std::nullopt;
+    const std::vector<std::uint8_t> bytes = Base64Decode(storedPath);
+    if (bytes.empty() || bytes.size() >= kMaxDecodedPathBytes) return std::nullopt;
+    const std::u16string sitePath = Utf16FromLeBytes(bytes);
+    std::string native;
+    if (!LongPathToNative(sitePath, native)) return std::nullopt;
+    native.erase(0, platform::kLongPathPrefix.size());
+    fs::path path(native);
+    if (!path.is_absolute() || !path.has_filename()) return std::nullopt;
+    if (longPath) *longPath = sitePath;
+    return path;
 }
 
 // True when `path` lies inside `root` (both absolute, compared level by level).
@@ -40,102 +67,148 @@ bool IsBelow(const fs::path& path, const fs::path& root) {
     return true;
 }
 
-bool SameFile(const struct stat& a, const struct stat& b) {
-    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
-}
-
-bool Unchanged(const struct stat& before, const struct stat& now) {
-    return SameFile(before, now) && before.st_size == now.st_size &&
-           before.st_mtim.tv_sec == now.st_mtim.tv_sec &&
-           before.st_mtim.tv_nsec == now.st_mtim.tv_nsec;
-}
-
-// The site file, opened without following links, with the directory that holds it.
+// The site file, opened without following links, with the directory that holds it and
+// the state it was backed up and compacted in.
 struct SiteFile {
     fs::path path;
-    UniqueFd directory;
+    FileHandle directory;
     std::string name;
-    UniqueFd file;
-    struct stat status {};
+    FileHandle file;
+    FileStatus status;
 };
 
-std::optional<SiteFile> OpenSiteFile(const std::u16string& longPath) {
-    std::string native;
-    if (!LongPathToNative(longPath, native)) return std::nullopt;
-    native.erase(0, platform::kLongPathPrefix.size());
+std::optional<SiteFile> OpenSiteFile(const fs::path& path) {
     SiteFile site;
-    site.path = fs::path(native);
-    if (!site.path.is_absolute() || !site.path.has_filename()) return std::nullopt;
-    site.name = site.path.filename().string();
+    site.path = path;
+    site.name = path.filename().string();
     if (site.name == "." || site.name == "..") return std::nullopt;
-    site.directory = OpenDirectoryNoLinks(site.path.parent_path());
-    if (!site.directory.Valid()) return std::nullopt;
-    site.file = UniqueFd(openat(site.directory.Get(), site.name.c_str(),
-                                O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-    if (!site.file.Valid()) return std::nullopt;
-    if (fstat(site.file.Get(), &site.status) != 0 || !S_ISREG(site.status.st_mode))
-        return std::nullopt;
+    site.directory = platform::OpenDirectoryNoLinks(path.parent_path());
+    site.file = platform::OpenForReading(site.directory, site.name);
+    if (!platform::StatusOf(site.file, site.status) || !site.status.regular) return std::nullopt;
     return site;
 }
 
-// Writes the backup copy of the site file below the run directory. An earlier copy
-// of the same file in this run (a file recorded twice) is kept: it holds the bytes
-// from before this run touched the file.
-bool WriteBackup(const SiteFile& site, const fs::path& backupPath) {
-    const std::u16string longBackup = ToLongPath(backupPath.string());
-    if (EnsureLongPathParentDirs(longBackup) != 1) return false;
-    UniqueFd dir = OpenDirectoryNoLinks(backupPath.parent_path());
-    if (!dir.Valid()) return false;
-    const std::string name = backupPath.filename().string();
-    UniqueFd out(openat(dir.Get(), name.c_str(),
-                        O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0640));
-    std::string usedName = name;
-    if (!out.Valid()) {
-        if (errno != EEXIST) return false;
-        out = CreateUniqueFile(dir.Get(), name + ".", "", 0640, usedName);
-        if (!out.Valid()) return false;
-    }
-    if (!CopyAndSync(site.file.Get(), out.Get())) {
-        unlinkat(dir.Get(), usedName.c_str(), 0);
-        return false;
-    }
-    fsync(dir.Get());
-    return true;
+std::string TempPrefixFor(const std::string& name) {
+    return "." + name + kTempMiddle;
 }
 
-// Puts the bytes of `compacted` in place of the site file: a temporary file in the
-// site file's directory gets the original's owner and mode and the compacted bytes,
-// is flushed, and is renamed over the original. False leaves the site file as it was.
-bool ReplaceAtomically(const SiteFile& site, int compacted,
-                       const std::function<void()>& beforeRename) {
-    // The file must still be the one that was backed up and compacted.
-    struct stat now {};
-    if (fstatat(site.directory.Get(), site.name.c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0 ||
-        !Unchanged(site.status, now))
-        return false;
+void Reach(const ReplaceEnvironment& env, ReplaceStep step) {
+    if (env.checkpoint) env.checkpoint(step);
+}
 
+// Writes the backup copy of the site file below the run directory: under a temporary
+// name, with the original's owner, mode and time, flushed, then named. An earlier copy
+// of the same file in this run (a file recorded twice) is kept: it holds the bytes from
+// before this run touched the file; the later copy gets a unique name beside it.
+bool WriteBackup(const SiteFile& site, const fs::path& backupPath, const ReplaceEnvironment& env) {
+    const std::u16string longBackup = ToLongPath(backupPath.string());
+    if (EnsureLongPathParentDirs(longBackup) != 1) return false;
+    FileHandle dir = platform::OpenDirectoryNoLinks(backupPath.parent_path());
+    if (!dir.Valid()) return false;
+    const std::string name = backupPath.filename().string();
     std::string tempName;
-    UniqueFd temp = CreateUniqueFile(site.directory.Get(), "." + site.name + ".mdbwarden-", ".tmp",
-                                     0600, tempName);
-    if (!temp.Valid()) return false;
-    auto discard = [&] {
-        unlinkat(site.directory.Get(), tempName.c_str(), 0);
+    FileHandle out = platform::CreateUniqueFile(dir, TempPrefixFor(name), kTempSuffix, 0600,
+                                                tempName);
+    if (!out.Valid()) return false;
+    const bool written = platform::CopyAll(site.file, out) &&
+                         platform::CopyOwnerModeTime(out, site.status) && platform::Sync(out);
+    out = FileHandle();
+    if (!written) {
+        platform::RemoveFile(dir, tempName);
         return false;
-    };
+    }
+    Reach(env, ReplaceStep::BackupStaged);
+    platform::RenameResult named = platform::RenameNoReplace(dir, tempName, name);
+    if (named == platform::RenameResult::Exists) {
+        std::string uniqueName;
+        // The placeholder reserves the name; the rename puts the backup in its place.
+        if (platform::CreateUniqueFile(dir, name + ".", "", 0600, uniqueName).Valid() &&
+            platform::Rename(dir, tempName, uniqueName))
+            named = platform::RenameResult::Done;
+    }
+    if (named != platform::RenameResult::Done) {
+        platform::RemoveFile(dir, tempName);
+        return false;
+    }
+    return platform::Sync(dir);
+}
+
+enum class Replacement { Done, Failed, BeingWritten, Modified };
+
+// Puts the file `stagedName` (the compacted bytes, flushed) in place of the site file.
+// Before the exchange the site file must be unchanged and not open for writing; after
+// it, the original (now under `stagedName`) must still be unchanged, else the names are
+// exchanged back. On any result but Done the site file is as its last writer left it.
+Replacement Install(const SiteFile& site, const std::string& stagedName,
+                    const ReplaceEnvironment& env) {
+    FileStatus now;
+    if (platform::OpenForWritingByAProcess(site.status)) return Replacement::BeingWritten;
+    if (!platform::StatusAt(site.directory, site.name, now) ||
+        !platform::SameFileState(site.status, now))
+        return Replacement::Modified;
+    Reach(env, ReplaceStep::LastCheckPassed);
+
+    const platform::ExchangeResult exchanged =
+        env.exchangeNames ? platform::Exchange(site.directory, stagedName, site.name)
+                          : platform::ExchangeResult::Unsupported;
+    if (exchanged == platform::ExchangeResult::Failed) return Replacement::Failed;
+    if (exchanged == platform::ExchangeResult::Unsupported) {
+        // A plain rename replaces whatever the name holds: check once more right before.
+        if (!platform::StatusAt(site.directory, site.name, now) ||
+            !platform::SameFileState(site.status, now))
+            return Replacement::Modified;
+        if (!platform::Rename(site.directory, stagedName, site.name)) return Replacement::Failed;
+        Reach(env, ReplaceStep::Exchanged);
+        Reach(env, ReplaceStep::OriginalRemoved);
+        platform::Sync(site.directory);
+        return Replacement::Done;
+    }
+    Reach(env, ReplaceStep::Exchanged);
+    // The exchange itself sets the change time of both files: the original counts as
+    // unchanged when it is the same file with the same size and modification time.
+    FileStatus original;
+    const bool unchanged = platform::StatusAt(site.directory, stagedName, original) &&
+                           platform::SameFile(site.status, original) &&
+                           original.size == site.status.size &&
+                           original.mtimeSec == site.status.mtimeSec &&
+                           original.mtimeNsec == site.status.mtimeNsec;
+    if (!unchanged) {
+        if (platform::Exchange(site.directory, stagedName, site.name) !=
+                platform::ExchangeResult::Exchanged &&
+            !platform::Rename(site.directory, stagedName, site.name))
+            return Replacement::Failed;  // cannot happen short of a vanished directory
+        platform::Sync(site.directory);
+        return Replacement::Modified;
+    }
+    platform::RemoveFile(site.directory, stagedName);
+    Reach(env, ReplaceStep::OriginalRemoved);
+    platform::Sync(site.directory);
+    return Replacement::Done;
+}
+
+// Stages the compacted bytes beside the site file and installs them.
+Replacement ReplaceAtomically(const SiteFile& site, const FileHandle& compacted,
+                              const ReplaceEnvironment& env) {
+    std::string stagedName;
+    FileHandle staged = platform::CreateUniqueFile(site.directory, TempPrefixFor(site.name),
+                                                   kTempSuffix, 0600, stagedName);
+    if (!staged.Valid()) return Replacement::Failed;
+    Reach(env, ReplaceStep::StagingCreated);
     // The compacted file is writable by its owner, as the original is made before it is
     // replaced; every other mode bit is the original's.
-    const mode_t mode = (site.status.st_mode & 07777) | S_IWUSR;
-    if ((now.st_uid != geteuid() || now.st_gid != getegid()) &&
-        fchown(temp.Get(), now.st_uid, now.st_gid) != 0)
-        return discard();
-    if (fchmod(temp.Get(), mode) != 0) return discard();
-    if (!CopyAndSync(compacted, temp.Get())) return discard();
-    beforeRename();
-    if (renameat(site.directory.Get(), tempName.c_str(), site.directory.Get(), site.name.c_str()) !=
-        0)
-        return discard();
-    fsync(site.directory.Get());
-    return true;
+    const std::uint32_t mode = site.status.mode | 0200;
+    const bool written = platform::CopyAll(compacted, staged) &&
+                         platform::SetOwnerAndMode(staged, site.status, mode) &&
+                         platform::Sync(staged);
+    staged = FileHandle();
+    Replacement result = Replacement::Failed;
+    if (written) {
+        Reach(env, ReplaceStep::ReplacementStaged);
+        result = Install(site, stagedName, env);
+    }
+    // After a success the name is gone already; otherwise it holds the compacted copy.
+    if (result != Replacement::Done) platform::RemoveFile(site.directory, stagedName);
+    return result;
 }
 
 void RunStatement(const ReplaceEnvironment& env, const std::function<int(FileInfoDb&)>& op) {
@@ -150,96 +223,213 @@ void RunStatement(const ReplaceEnvironment& env, const std::function<int(FileInf
     }
 }
 
-void Reach(const ReplaceEnvironment& env, ReplaceStep step) {
-    if (env.checkpoint) env.checkpoint(step);
+void StoreReason(const ReplaceEnvironment& env, const std::string& storedPath,
+                 std::string& reason, const std::string& text) {
+    reason = text;
+    RunStatement(env, [&](FileInfoDb& db) { return db.SetReason(storedPath, reason); });
+}
+
+// The working folder in the backup area's temp folder, holding the working copy and
+// the compacted copy; removed with its contents when the procedure ends.
+class WorkFolder {
+  public:
+    explicit WorkFolder(const fs::path& tempDir) {
+        if (EnsureLongPathParentDirs(ToLongPath((tempDir / "x").string())) != 1) return;
+        temp_ = platform::OpenDirectoryNoLinks(tempDir);
+        dir_ = platform::CreateUniqueDirectory(temp_, kWorkPrefix, name_);
+        path_ = tempDir / name_;
+    }
+    ~WorkFolder() {
+        if (!dir_.Valid()) return;
+        platform::RemoveFile(dir_, kOldCopy);
+        platform::RemoveFile(dir_, kNewCopy);
+        platform::RemoveDirectory(temp_, name_);
+    }
+    WorkFolder(const WorkFolder&) = delete;
+    WorkFolder& operator=(const WorkFolder&) = delete;
+
+    bool Valid() const { return dir_.Valid(); }
+    const FileHandle& Handle() const { return dir_; }
+    fs::path Path(const char* name) const { return path_ / name; }
+
+  private:
+    FileHandle temp_;
+    FileHandle dir_;
+    std::string name_;
+    fs::path path_;
+};
+
+bool IsUniquePart(std::string_view part, std::size_t length) {
+    if (part.size() != length) return false;
+    for (char c : part)
+        if (!std::isalnum(static_cast<unsigned char>(c))) return false;
+    return true;
+}
+
+// The name a temporary file ".NAME.mdbwarden-XXXXXXXXXXXX.tmp" stands beside, or
+// nullopt when `entry` is not such a name.
+std::optional<std::string> TempFileTarget(const std::string& entry) {
+    const std::string suffix = kTempSuffix;
+    const std::size_t tail = std::string(kTempMiddle).size() + platform::kUniqueNameChars +
+                             suffix.size();
+    if (entry.size() <= tail + 1 || entry[0] != '.') return std::nullopt;
+    const std::string_view view(entry);
+    const std::size_t middle = entry.size() - tail;
+    if (view.substr(middle, std::string(kTempMiddle).size()) != kTempMiddle ||
+        view.substr(entry.size() - suffix.size()) != suffix ||
+        !IsUniquePart(view.substr(middle + std::string(kTempMiddle).size(),
+                                  platform::kUniqueNameChars),
+                      platform::kUniqueNameChars))
+        return std::nullopt;
+    return entry.substr(1, middle - 1);
+}
+
+void RemoveSiteLeftovers(const fs::path& directory) {
+    FileHandle dir = platform::OpenDirectoryNoLinks(directory);
+    std::vector<platform::DirectoryEntry> entries;
+    if (!platform::ListDirectory(dir, entries)) return;
+    const std::uint32_t me = platform::CurrentUser();
+    for (const auto& entry : entries) {
+        if (entry.link || !entry.status.regular) continue;
+        const std::optional<std::string> target = TempFileTarget(entry.name);
+        if (!target) continue;
+        // Made by this user, or given the owner of the file it stands beside.
+        FileStatus site;
+        const bool ours = entry.status.owner == me ||
+                          (platform::StatusAt(dir, *target, site) &&
+                           entry.status.owner == site.owner);
+        if (ours) platform::RemoveFile(dir, entry.name);
+    }
+}
+
+bool IsWorkFileName(const std::string& name) {
+    if (name == kOldCopy || name == kNewCopy) return true;
+    const std::string prefix = kEngineTempPrefix;
+    // mkstemp's six characters.
+    return name.rfind(prefix, 0) == 0 && IsUniquePart(std::string_view(name).substr(prefix.size()), 6);
+}
+
+void RemoveWorkLeftovers(const fs::path& tempDir) {
+    FileHandle temp = platform::OpenDirectoryNoLinks(tempDir);
+    std::vector<platform::DirectoryEntry> folders;
+    if (!platform::ListDirectory(temp, folders)) return;
+    const std::uint32_t me = platform::CurrentUser();
+    const std::string prefix = kWorkPrefix;
+    for (const auto& folder : folders) {
+        if (folder.link || !folder.status.directory || folder.status.owner != me) continue;
+        if (folder.name.rfind(prefix, 0) != 0) continue;
+        // Working folders are named with kUniqueNameChars characters; older versions
+        // of the program used mkdtemp's six.
+        const std::string_view unique = std::string_view(folder.name).substr(prefix.size());
+        if (!IsUniquePart(unique, platform::kUniqueNameChars) && !IsUniquePart(unique, 6)) continue;
+        FileHandle work = platform::OpenSubdirectory(temp, folder.name);
+        std::vector<platform::DirectoryEntry> files;
+        if (!platform::ListDirectory(work, files)) continue;
+        for (const auto& file : files)
+            if (!file.link && file.status.regular && file.status.owner == me &&
+                IsWorkFileName(file.name))
+                platform::RemoveFile(work, file.name);
+        platform::RemoveDirectory(temp, folder.name);  // fails when anything else is inside
+    }
 }
 
 }  // namespace
+
+void RemoveBatchLeftovers(const std::vector<std::string>& storedPaths, const fs::path& backupRoot) {
+    std::set<fs::path> directories;
+    for (const auto& stored : storedPaths) {
+        const std::optional<fs::path> path = DecodeStoredPath(stored, nullptr);
+        if (path && !IsBelow(*path, backupRoot)) directories.insert(path->parent_path());
+    }
+    for (const auto& directory : directories) RemoveSiteLeftovers(directory);
+    RemoveWorkLeftovers(backupRoot / "temp");
+}
 
 void BackupCompactReplace(const std::string& storedPath, const std::u16string& backupRunDir,
                           std::string& reason, unsigned& successCount,
                           const ReplaceEnvironment& env) {
     // 1-3: the stored text back to the site path.
-    if (storedPath.empty() || storedPath.size() >= kMaxStoredPath) return;
-    const std::vector<std::uint8_t> bytes = Base64Decode(storedPath);
-    if (bytes.empty() || bytes.size() >= kMaxDecodedPathBytes) return;
-    const std::u16string sitePath = Utf16FromLeBytes(bytes);
+    std::u16string sitePath;
+    const std::optional<fs::path> path = DecodeStoredPath(storedPath, &sitePath);
+    if (!path) return;
 
     // 4: an existing regular file, reached without any symbolic link.
     if (ProbeLongPath(sitePath) != kProbeFile) return;
-    std::optional<SiteFile> site = OpenSiteFile(sitePath);
+    std::optional<SiteFile> site = OpenSiteFile(*path);
     if (!site) return;
 
     // 5: nothing inside the backup area is ever compacted.
     if (IsBelow(site->path, env.backupRoot)) return;
     Reach(env, ReplaceStep::PathAccepted);
 
+    // A file the engine refuses from its header needs neither backup nor copy; one that
+    // another process is writing is left to it.
+    std::array<std::uint8_t, kHeaderProbeBytes> header{};
+    const std::int64_t headerBytes = platform::ReadAt(site->file, 0, header);
+    if (headerBytes < 0) return;
+    std::string refusal;
+    if (EngineRefusesFile(std::span(header.data(), static_cast<std::size_t>(headerBytes)),
+                          site->status.size, refusal)) {
+        StoreReason(env, storedPath, reason, refusal);
+        return;
+    }
+    if (platform::OpenForWritingByAProcess(site->status)) {
+        StoreReason(env, storedPath, reason,
+                    std::string(kNotCompactedPrefix) + kReasonBeingWritten);
+        return;
+    }
+
     // 6-7: the backup copy, below the run directory.
     std::string runDir;
     if (!LongPathToNative(backupRunDir, runDir)) return;
     runDir.erase(0, platform::kLongPathPrefix.size());
     const fs::path backupPath = fs::path(runDir) / site->path.relative_path();
-    if (!WriteBackup(*site, backupPath)) return;
+    if (!WriteBackup(*site, backupPath, env)) return;
     Reach(env, ReplaceStep::BackupWritten);
 
     // 8-10: the working copy, in a working folder of its own (unique across processes)
-    // that also holds the compacted copy.
-    const fs::path tempDir = env.backupRoot / "temp";
-    if (EnsureLongPathParentDirs(ToLongPath((tempDir / "x").string())) != 1) return;
-    std::string workPattern = (tempDir / "work_XXXXXX").string();
-    if (mkdtemp(workPattern.data()) == nullptr) return;
-    const fs::path workDir = workPattern;
-    UniqueFd workDirFd = OpenDirectoryNoLinks(workDir);
-    auto removeCopies = [&] {
-        if (workDirFd.Valid()) {
-            unlinkat(workDirFd.Get(), "old.mdb", 0);
-            unlinkat(workDirFd.Get(), "new.mdb", 0);
-        }
-        rmdir(workDir.c_str());
-    };
-    UniqueFd oldCopy(workDirFd.Valid()
-                         ? openat(workDirFd.Get(), "old.mdb",
-                                  O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600)
-                         : -1);
-    // The working copy is scratch: it need not reach the disk.
-    if (!oldCopy.Valid() || !CopyAll(site->file.Get(), oldCopy.Get())) {
-        removeCopies();
-        return;
+    // that also holds the compacted copy. It is scratch: it need not reach the disk.
+    WorkFolder work(env.backupRoot / "temp");
+    if (!work.Valid()) return;
+    {
+        FileHandle oldCopy = platform::CreateExclusive(work.Handle(), kOldCopy, 0600);
+        if (!oldCopy.Valid() || !platform::CopyAll(site->file, oldCopy)) return;
     }
-    oldCopy = UniqueFd();
     Reach(env, ReplaceStep::WorkingCopyMade);
 
     // 11-12: compaction.
-    const std::u16string oldPath = ToLongPath((workDir / "old.mdb").string());
-    const std::u16string newPath = ToLongPath((workDir / "new.mdb").string());
+    const std::u16string oldPath = ToLongPath(work.Path(kOldCopy).string());
+    const std::u16string newPath = ToLongPath(work.Path(kNewCopy).string());
     const int compacted = env.compact ? env.compact(oldPath, newPath, reason) : 0;
     if (compacted != 1) {
         RunStatement(env, [&](FileInfoDb& db) { return db.SetReason(storedPath, reason); });
-        removeCopies();
         return;
     }
 
     // 13-14: the size of the compacted copy.
     std::uint64_t newSize = 0;
-    if (GetLongPathFileSize(newPath, newSize) != 1) {
-        removeCopies();
-        return;
-    }
+    if (GetLongPathFileSize(newPath, newSize) != 1) return;
     Reach(env, ReplaceStep::Compacted);
     RunStatement(env, [&](FileInfoDb& db) { return db.SetFilesize2(storedPath, newSize); });
     Reach(env, ReplaceStep::SizeRecorded);
 
     // 15-17: the compacted file in place of the original, atomically.
-    UniqueFd newCopy(openat(workDirFd.Get(), "new.mdb", O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
-    if (!newCopy.Valid()) {
-        removeCopies();
-        return;
+    const FileHandle newCopy = platform::OpenForReading(work.Handle(), kNewCopy);
+    if (!newCopy.Valid()) return;
+    switch (ReplaceAtomically(*site, newCopy, env)) {
+        case Replacement::Done:
+            break;
+        case Replacement::BeingWritten:
+            StoreReason(env, storedPath, reason,
+                        std::string(kNotCompactedPrefix) + kReasonBeingWritten);
+            return;
+        case Replacement::Modified:
+            StoreReason(env, storedPath, reason,
+                        std::string(kNotCompactedPrefix) + kReasonModified);
+            return;
+        case Replacement::Failed:
+            return;
     }
-    const bool replaced = ReplaceAtomically(*site, newCopy.Get(),
-                                            [&] { Reach(env, ReplaceStep::ReplacementStaged); });
-    newCopy = UniqueFd();
-    removeCopies();
-    if (!replaced) return;
     Reach(env, ReplaceStep::Replaced);
 
     // 18: counted even when the statement fails.

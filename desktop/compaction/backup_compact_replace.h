@@ -4,14 +4,27 @@
 //
 // Guarantees:
 //  - the site file is replaced only by a complete, verified, compacted file, and only
-//    after its backup copy has reached the disk;
-//  - the replacement is atomic (a temporary file in the site file's own directory,
-//    with the original's owner and mode, flushed and renamed over the original), so a
-//    crash or a full disk leaves either the original or the compacted file;
+//    after its backup copy has reached the disk under its final name (a backup is
+//    written under a temporary name and renamed when complete, so a partial backup
+//    never carries a backup's name); the backup keeps the original's owner, group,
+//    mode and modification time;
+//  - a file the engine refuses from its header (a password, not a Jet 3/4 file) is
+//    neither backed up nor copied;
+//  - the replacement is atomic, so a crash or a full disk leaves either the original or
+//    the complete compacted file: a temporary file in the site file's own directory gets
+//    the compacted bytes and the original's owner and mode, is flushed, and its name is
+//    exchanged with the site file's;
+//  - a write to the site file is never lost: a file another process holds open for
+//    writing is refused, and a file changed at any moment up to the exchange is put
+//    back as the writer left it (the original is checked under its temporary name after
+//    the exchange). Where the file system cannot exchange names, the check is repeated
+//    just before a plain rename; a write in the few microseconds between that check and
+//    the rename, or one through a descriptor opened before the rename, is not seen;
 //  - a site path that is, or passes through, a symbolic link, or names anything but a
 //    regular file, is skipped; files are opened without following links, so nothing
 //    outside the site tree is ever written;
-//  - temporary names are unique across processes (created exclusively);
+//  - temporary names are unique across processes (created exclusively), and what a
+//    crash leaves of them is removed by RemoveBatchLeftovers;
 //  - nothing inside the backup area is ever compacted.
 #pragma once
 
@@ -20,6 +33,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "common/filestore.h"
 
@@ -28,12 +42,17 @@ namespace mdb::desktop {
 // Points of the procedure, in order, reported to ReplaceEnvironment::checkpoint.
 enum class ReplaceStep {
     PathAccepted,       // the stored path decoded to an acceptable regular file
-    BackupWritten,      // the backup copy is complete and flushed
+    BackupStaged,       // the backup copy is complete and flushed under a temporary name
+    BackupWritten,      // the backup copy has its final name
     WorkingCopyMade,    // the working copy ("old" copy) exists
     Compacted,          // the compacted ("new") copy exists and has been verified
     SizeRecorded,       // filesize2 holds the compacted size
-    ReplacementStaged,  // the compacted bytes are flushed in a temporary file beside the site file
-    Replaced,           // the site file is the compacted file
+    StagingCreated,     // an empty temporary file beside the site file
+    ReplacementStaged,  // the compacted bytes are flushed in that file, owner and mode set
+    LastCheckPassed,    // the site file was found unchanged and not open for writing
+    Exchanged,          // the site name holds the compacted file, the temporary name the original
+    OriginalRemoved,    // the original is gone (the directory is not yet flushed)
+    Replaced,           // the site file is the compacted file, on the disk
     Recorded,           // the record says compacted
 };
 
@@ -49,13 +68,29 @@ struct ReplaceEnvironment {
     std::function<int(std::u16string, std::u16string, std::string&)> compact;
     // Called as each point is reached (tests use it to stop the process there).
     std::function<void(ReplaceStep)> checkpoint;
+    // Exchange the names of the compacted and the site file; false only where tests
+    // take the path of file systems that cannot.
+    bool exchangeNames = true;
 };
 
+// Texts of the reasons the procedure itself gives (after "未压缩，原因：").
+inline constexpr char kReasonBeingWritten[] = "文件正被其他程序写入";
+inline constexpr char kReasonModified[] = "文件在压缩期间被修改";
+
 // Treats the record whose stored `filepath` text is `storedPath`. `backupRunDir` is the
-// run's backup directory (a long path). `reason` receives the compactor's failure text;
+// run's backup directory (a long path). `reason` receives the failure text stored in
+// the record (the compactor's, or one of the reasons above);
 // `successCount` goes up by one when the site file was replaced.
 void BackupCompactReplace(const std::string& storedPath, const std::u16string& backupRunDir,
                           std::string& reason, unsigned& successCount,
                           const ReplaceEnvironment& env);
+
+// Removes what an interrupted run left behind (the process was killed): temporary files
+// of this program beside the site files of `storedPaths` and working folders in the
+// backup area's temp folder. Only names this program makes are removed, only when they
+// belong to this process's user (or, beside a site file, to that file's owner), and
+// never through a symbolic link. Called at the start of each batch.
+void RemoveBatchLeftovers(const std::vector<std::string>& storedPaths,
+                          const std::filesystem::path& backupRoot);
 
 }  // namespace mdb::desktop

@@ -2,6 +2,7 @@
 
 #include "desktop/util/long_path.h"
 #include "jet/compact/compactor.h"
+#include "jet/header.h"
 
 #include <algorithm>
 #include <cctype>
@@ -46,6 +47,24 @@ std::string DescribeEngineFailure(const std::string& engineReason) {
     return std::string(kind) + "（" + engineReason + "）";
 }
 
+namespace {
+
+std::string NotCompacted(jet::Format format, const std::string& engineReason) {
+    return std::string(kNotCompactedPrefix) +
+           (format == jet::Format::Ace ? std::string(kAceKind) + "（" + engineReason + "）"
+                                       : DescribeEngineFailure(engineReason));
+}
+
+}  // namespace
+
+bool EngineRefusesFile(std::span<const std::uint8_t> firstPage, std::uint64_t fileSize,
+                       std::string& reason) {
+    const jet::HeaderResult header = jet::DecodeHeader(firstPage, fileSize);
+    if (header.refusal == jet::Refusal::None) return false;
+    reason = NotCompacted(header.header.format, header.reason);
+    return true;
+}
+
 int CompactMdbFile(std::u16string source, std::u16string destination, std::string& reason) {
     reason.clear();
     StripLongPathPrefix(source);
@@ -60,10 +79,7 @@ int CompactMdbFile(std::u16string source, std::u16string destination, std::strin
     try {
         const jet::CompactResult result = jet::Compact(sourcePath, destinationPath);
         if (result.compacted) return 1;
-        reason =
-            std::string(kNotCompactedPrefix) +
-            (result.format == jet::Format::Ace ? std::string(kAceKind) + "（" + result.reason + "）"
-                                               : DescribeEngineFailure(result.reason));
+        reason = NotCompacted(result.format, result.reason);
     } catch (const std::exception& e) {
         // The engine reports failures as results; anything thrown (memory) still must
         // not end the batch.

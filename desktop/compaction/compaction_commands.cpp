@@ -288,6 +288,7 @@ unsigned RunCompactionBatch(const CompactionContext& ctx, CompactionState& cs, D
         return 0;
     }
     view.SetProgressRange(static_cast<int>(total));
+    RemoveBatchLeftovers(queued, ctx.backupRoot);
 
     const fs::path runDir =
         BackupRunDirectory(ctx.backupRoot, ctx.now ? ctx.now() : std::time(nullptr));

@@ -1,5 +1,6 @@
 // The per-file procedure of a compaction run on real files: backup, working copies,
 // atomic replacement, records, symbolic links, and what a crash at any point leaves.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -15,6 +16,7 @@
 #include "common/base64.h"
 #include "common/filestore.h"
 #include "common/utf16.h"
+#include "jet/header.h"
 #include "desktop/compaction/backup_compact_replace.h"
 #include "desktop/compaction/compact_mdb_file.h"
 #include "file_bytes.h"
@@ -106,13 +108,28 @@ class ReplaceTest : public ::testing::Test {
     ReplaceEnvironment env_;
 };
 
-const std::string kOriginal(200000, 'A');
+// A file the engine's header probe accepts: the first page of a real Jet 4 database,
+// then filler the fake compactor halves (whole pages: the probe refuses a partial one).
+constexpr std::size_t kHeaderBytes = 4096;
+std::string JetLike(std::size_t size) {
+    std::string bytes = ReadBytes(fs::path(MDB_CORPUS_DIR) / "jet4" / "testV2000.mdb");
+    bytes.resize(kHeaderBytes);
+    bytes.resize(size, 'A');
+    return bytes;
+}
+const std::string kOriginal = JetLike(64 * kHeaderBytes);
 
-TEST_F(ReplaceTest, ReplacesWithCompactedFileKeepingBackupOwnerAndMode) {
+TEST_F(ReplaceTest, ReplacesWithCompactedFileKeepingOwnerModeAndARestorableBackup) {
     std::string original = kOriginal;
-    original[1] = 'B';
+    original[kHeaderBytes + 1] = 'B';
     const fs::path db = MakeSiteFile("orders.mdb", original);
     chmod(db.c_str(), 0444);  // read-only, as site files sometimes are
+    // The site's owner (another user when the test may give files away).
+    const uid_t owner = geteuid() == 0 ? 4321 : geteuid();
+    const gid_t group = geteuid() == 0 ? 4322 : getegid();
+    ASSERT_EQ(chown(db.c_str(), owner, group), 0);
+    struct stat before {};
+    ASSERT_EQ(lstat(db.c_str(), &before), 0);
 
     EXPECT_EQ(Run(db), 1u);
     EXPECT_EQ(ReadBytes(db), original.substr(0, original.size() / 2));
@@ -120,7 +137,20 @@ TEST_F(ReplaceTest, ReplacesWithCompactedFileKeepingBackupOwnerAndMode) {
     struct stat st {};
     ASSERT_EQ(lstat(db.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0644u) << "writable by its owner, other bits kept";
-    EXPECT_EQ(st.st_uid, geteuid());
+    EXPECT_EQ(st.st_uid, owner);
+    EXPECT_EQ(st.st_gid, group);
+    // The backup restores with "cp -p" as the file was: owner, group, mode, time.
+    struct stat backup {};
+    ASSERT_EQ(lstat(BackupOf(db).c_str(), &backup), 0);
+    EXPECT_EQ(backup.st_uid, owner);
+    EXPECT_EQ(backup.st_gid, group);
+    EXPECT_EQ(backup.st_mode & 07777, 0444u);
+    EXPECT_EQ(backup.st_mtim.tv_sec, before.st_mtim.tv_sec);
+    EXPECT_EQ(backup.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
+    EXPECT_EQ(std::distance(fs::directory_iterator(BackupOf(db).parent_path()),
+                            fs::directory_iterator()),
+              1)
+        << "no temporary name left beside the backup";
 
     const FileInfoRecord r = Record(db);
     EXPECT_EQ(r.compactDatabase, kStateCompacted);
@@ -144,6 +174,55 @@ TEST_F(ReplaceTest, FailedCompactionKeepsSiteFileAndStoresReason) {
     EXPECT_EQ(r.fileinfo, "未压缩，原因：it's broken") << "quote stored as it is";
     EXPECT_EQ(r.compactDatabase, kStateQueued);
     EXPECT_TRUE(TempFolderEmpty());
+}
+
+// Files the engine refuses from their header, and files another process is writing,
+// are left alone before anything is copied: no backup, no working copy.
+TEST_F(ReplaceTest, RefusedAndBusyFilesGetAReasonAndNoBackup) {
+    std::string password = kOriginal;
+    const std::vector<std::uint8_t> image(password.begin(), password.end());
+    // The database password lives in the scrambled header block, from 0x42.
+    const auto block = jet::DescrambledBlock(image, jet::Format::Jet4);
+    const std::uint8_t secret[] = {'s', 0x55, 'c', 0x55, 'r', 0x55};
+    for (std::size_t i = 0; i < sizeof secret; ++i)
+        password[0x42 + i] =
+            static_cast<char>(image[0x42 + i] ^ block[0x42 - jet::kHeaderBlockOffset + i] ^ secret[i]);
+    const fs::path locked = MakeSiteFile("locked.mdb", password);
+    const fs::path notJet = MakeSiteFile("notjet.mdb", std::string(200000, 'x'));
+    const fs::path busy = MakeSiteFile("busy.mdb", kOriginal);
+
+    std::string reason;
+    EXPECT_EQ(Run(locked, &reason), 0u);
+    EXPECT_NE(reason.find("数据库设有密码"), std::string::npos) << reason;
+    EXPECT_EQ(Record(locked).fileinfo, reason);
+    EXPECT_EQ(Run(notJet, &reason), 0u);
+    EXPECT_EQ(reason.rfind(kNotCompactedPrefix, 0), 0u) << reason;
+
+    // A writer that keeps the file open, in another process.
+    int ready[2];
+    ASSERT_EQ(pipe(ready), 0);
+    const pid_t writer = fork();
+    ASSERT_GE(writer, 0);
+    if (writer == 0) {
+        const int fd = open(busy.c_str(), O_WRONLY | O_APPEND);
+        (void)!write(ready[1], "x", 1);
+        pause();
+        _exit(fd >= 0 ? 0 : 1);
+    }
+    char c;
+    ASSERT_EQ(read(ready[0], &c, 1), 1);
+    EXPECT_EQ(Run(busy, &reason), 0u);
+    kill(writer, SIGKILL);
+    waitpid(writer, nullptr, 0);
+    close(ready[0]);
+    close(ready[1]);
+    EXPECT_EQ(reason, std::string(kNotCompactedPrefix) + kReasonBeingWritten);
+    EXPECT_EQ(Record(busy).fileinfo, reason);
+
+    EXPECT_FALSE(fs::exists(runDir_ / site_.relative_path())) << "no backups made";
+    EXPECT_TRUE(TempFolderEmpty());
+    EXPECT_EQ(ReadBytes(locked), password);
+    EXPECT_EQ(ReadBytes(busy), kOriginal);
 }
 
 TEST_F(ReplaceTest, SkipsWhatMustNotBeTouched) {
@@ -187,17 +266,6 @@ TEST_F(ReplaceTest, SymbolicLinksAreNeverFollowed) {
     EXPECT_FALSE(fs::exists(BackupOf(recorded)));
 }
 
-TEST_F(ReplaceTest, FileChangedDuringCompactionIsNotReplaced) {
-    const fs::path db = MakeSiteFile("busy.mdb", kOriginal);
-    env_.checkpoint = [&](ReplaceStep step) {
-        if (step == ReplaceStep::Compacted) WriteBytes(db, kOriginal + "new order");
-    };
-    EXPECT_EQ(Run(db), 0u);
-    EXPECT_EQ(ReadBytes(db), kOriginal + "new order") << "the newer bytes must survive";
-    EXPECT_EQ(Record(db).compactDatabase, kStateQueued);
-    EXPECT_TRUE(TempFolderEmpty());
-}
-
 TEST_F(ReplaceTest, FileRecordedTwiceKeepsTheFirstBackup) {
     const fs::path db = MakeSiteFile("twice.mdb", kOriginal);
     EXPECT_EQ(Run(db), 1u);
@@ -206,59 +274,231 @@ TEST_F(ReplaceTest, FileRecordedTwiceKeepsTheFirstBackup) {
     EXPECT_EQ(ReadBytes(db).size(), kOriginal.size() / 4);
 }
 
-// Kills a child process at each point of the procedure and checks what is on disk:
-// the site file is either the original or the complete compacted file, and it is
-// never changed before a complete backup exists.
-TEST_F(ReplaceTest, CrashAtAnyPointLeavesOriginalOrCompactedFile) {
-    const std::string compacted = kOriginal.substr(0, kOriginal.size() / 2);
-    for (int step = static_cast<int>(ReplaceStep::PathAccepted);
-         step <= static_cast<int>(ReplaceStep::Recorded); ++step) {
-        SCOPED_TRACE("killed at step " + std::to_string(step));
-        const fs::path db = MakeSiteFile("crash" + std::to_string(step) + ".mdb", kOriginal);
+bool InsideReplacement(int step) {
+    return step >= static_cast<int>(ReplaceStep::StagingCreated) &&
+           step < static_cast<int>(ReplaceStep::Replaced);
+}
+
+// A write by another program while the procedure runs (opened, written, closed).
+const std::string kMarker = "late order";
+constexpr std::size_t kInPlaceAt = 5000;
+
+void WriteLate(const fs::path& db, bool append) {
+    const int fd = open(db.c_str(), O_WRONLY | (append ? O_APPEND : 0));
+    if (append) {
+        ASSERT_EQ(write(fd, kMarker.data(), kMarker.size()), ssize_t(kMarker.size()));
+    } else {
+        ASSERT_EQ(pwrite(fd, kMarker.data(), kMarker.size(), kInPlaceAt), ssize_t(kMarker.size()));
+    }
+    close(fd);
+}
+
+// An append or an in-place write at every step of the procedure, on file systems that
+// exchange names and on the rename fallback: the write is always in the site file
+// afterwards; up to the exchange the file is not replaced at all.
+TEST_F(ReplaceTest, AWriteAtAnyStepSurvivesInTheSiteFile) {
+    int writes = 0;
+    int lost = 0;
+    for (const bool exchange : {true, false}) {
+        env_.exchangeNames = exchange;
+        for (int step = static_cast<int>(ReplaceStep::PathAccepted);
+             step <= static_cast<int>(ReplaceStep::Recorded); ++step) {
+            for (const bool append : {true, false}) {
+                SCOPED_TRACE("exchange " + std::to_string(exchange) + " step " +
+                             std::to_string(step) + " append " + std::to_string(append));
+                const fs::path db = MakeSiteFile(
+                    "w" + std::to_string(exchange) + std::to_string(step) + std::to_string(append) +
+                        ".mdb",
+                    kOriginal);
+                // An old modification time, as site files have: any write changes it.
+                const timespec old[2] = {{1577836800, 0}, {1577836800, 0}};
+                ASSERT_EQ(utimensat(AT_FDCWD, db.c_str(), old, 0), 0);
+                env_.checkpoint = [&](ReplaceStep reached) {
+                    if (static_cast<int>(reached) == step) WriteLate(db, append);
+                };
+                std::string reason;
+                const unsigned replaced = Run(db, &reason);
+                const std::string now = ReadBytes(db);
+                const bool survived =
+                    append ? now.ends_with(kMarker) : now.compare(kInPlaceAt, kMarker.size(), kMarker) == 0;
+                ++writes;
+                lost += !survived;
+                EXPECT_TRUE(survived);
+                if (step < static_cast<int>(ReplaceStep::Exchanged)) {
+                    std::string expected = kOriginal;
+                    if (append)
+                        expected += kMarker;
+                    else
+                        expected.replace(kInPlaceAt, kMarker.size(), kMarker);
+                    EXPECT_EQ(replaced, 0u);
+                    EXPECT_EQ(now, expected);
+                    EXPECT_EQ(reason, std::string(kNotCompactedPrefix) + kReasonModified);
+                }
+                EXPECT_TRUE(TempFolderEmpty());
+            }
+        }
+    }
+    std::cout << "late writes: " << writes << ", lost: " << lost << "\n";
+    EXPECT_EQ(lost, 0);
+}
+
+struct KillFigures {
+    int kills = 0;
+    int insideReplacement = 0;
+    std::vector<std::string> violations;
+};
+
+// Runs the procedure in a child process that is killed (SIGKILL) when it reaches
+// `killAt`, then checks what is on disk: the site file is the original or the complete
+// compacted file (the compacted one from the exchange on), a backup under its final
+// name is complete, and the next batch's clean-up leaves no temporary file. With
+// `inPlaceMutant` the child first does what a replacement that overwrites the site file
+// in place leaves when it is killed half-way: the checks must catch it.
+class KillTest : public ReplaceTest {
+  public:
+    void KillAt(const fs::path& db, int killAt, bool inPlaceMutant, KillFigures& fig) {
+        const std::string compacted = kOriginal.substr(0, kOriginal.size() / 2);
         const pid_t child = fork();
         ASSERT_GE(child, 0);
         if (child == 0) {
-            env_.checkpoint = [step](ReplaceStep reached) {
-                if (static_cast<int>(reached) == step) raise(SIGKILL);
+            env_.checkpoint = [&](ReplaceStep reached) {
+                if (static_cast<int>(reached) != killAt) return;
+                if (inPlaceMutant && InsideReplacement(killAt))
+                    WriteBytes(db, compacted.substr(0, compacted.size() / 2));
+                raise(SIGKILL);
             };
             Run(db);
             _exit(0);
         }
         int status = 0;
         waitpid(child, &status, 0);
-        ASSERT_TRUE(WIFSIGNALED(status));
+        ASSERT_TRUE(WIFSIGNALED(status)) << "not killed at step " << killAt;
+        ++fig.kills;
+        fig.insideReplacement += InsideReplacement(killAt);
+        auto violation = [&](const std::string& what) {
+            fig.violations.push_back("step " + std::to_string(killAt) + ": " + what);
+        };
         const std::string now = ReadBytes(db);
-        EXPECT_TRUE(now == kOriginal || now == compacted);
-        if (now != kOriginal) {
-            EXPECT_EQ(ReadBytes(BackupOf(db)), kOriginal);
-        }
-        if (step >= static_cast<int>(ReplaceStep::Replaced)) {
-            EXPECT_EQ(now, compacted);
+        if (now != kOriginal && now != compacted)
+            violation("partial site file, " + std::to_string(now.size()) + " bytes");
+        if (now != kOriginal && ReadBytes(BackupOf(db)) != kOriginal)
+            violation("site file changed without a complete backup");
+        if (killAt >= static_cast<int>(ReplaceStep::Exchanged) && now != compacted)
+            violation("not the compacted file after the exchange");
+        if (fs::exists(BackupOf(db)) && ReadBytes(BackupOf(db)) != kOriginal)
+            violation("partial backup under the backup's name");
+        RemoveBatchLeftovers({StoredPath(db)}, backupRoot_);
+        for (const auto& e : fs::directory_iterator(site_))
+            if (e.path().filename().string().find(".mdbwarden-") != std::string::npos)
+                violation("left over: " + e.path().string());
+        if (!TempFolderEmpty()) violation("working copies left in temp/");
+        if (ReadBytes(db) != now) violation("the clean-up changed the site file");
+    }
+};
+
+TEST_F(KillTest, KillAtEveryStepLeavesOriginalOrCompactedFileAndNoLeftovers) {
+    KillFigures real;
+    KillFigures mutant;
+    for (const bool exchange : {true, false}) {
+        env_.exchangeNames = exchange;
+        for (int step = static_cast<int>(ReplaceStep::PathAccepted);
+             step <= static_cast<int>(ReplaceStep::Recorded); ++step) {
+            const std::string name = std::to_string(exchange) + "-" + std::to_string(step);
+            KillAt(MakeSiteFile("crash" + name + ".mdb", kOriginal), step, false, real);
+            if (InsideReplacement(step))
+                KillAt(MakeSiteFile("mutant" + name + ".mdb", kOriginal), step, true, mutant);
         }
     }
+    std::cout << "kills: " << real.kills << ", inside the replacement: " << real.insideReplacement
+              << "\n";
+    for (const auto& v : real.violations) ADD_FAILURE() << v;
+    // The same checks catch a replacement that overwrites the site file in place.
+    EXPECT_EQ(mutant.insideReplacement, mutant.kills);
+    EXPECT_GE(mutant.violations.size(), static_cast<std::size_t>(mutant.kills));
 }
 
-// The same with kills at arbitrary moments, while the copies are under way.
-TEST_F(ReplaceTest, KillAtRandomMomentsNeverLeavesAPartialFile) {
-    const std::string big(8 << 20, 'Z');
-    const std::string compacted = big.substr(0, big.size() / 2);
-    for (int i = 0; i < 12; ++i) {
-        const fs::path db = MakeSiteFile("random" + std::to_string(i) + ".mdb", big);
+// Kills at moments spread over the replacement of a larger file (copy and flush under
+// way, between the named points), with the step each kill landed after.
+TEST_F(KillTest, KillAtSpreadMomentsNeverLeavesAPartialFile) {
+    const std::string jetBig = kOriginal.substr(0, kHeaderBytes) + std::string(8 << 20, 'Z');
+    const std::string compacted = jetBig.substr(0, jetBig.size() / 2);
+    // When an undisturbed run starts and ends its replacement.
+    using Clock = std::chrono::steady_clock;
+    const auto start = Clock::now();
+    Clock::duration from{}, to{};
+    env_.checkpoint = [&](ReplaceStep reached) {
+        if (reached == ReplaceStep::SizeRecorded) from = Clock::now() - start;
+        if (reached == ReplaceStep::Replaced) to = Clock::now() - start;
+    };
+    ASSERT_EQ(Run(MakeSiteFile("timing.mdb", jetBig)), 1u);
+
+    constexpr int kKills = 8;
+    int inside = 0;
+    for (int i = 0; i < kKills; ++i) {
+        const fs::path db = MakeSiteFile("random" + std::to_string(i) + ".mdb", jetBig);
+        int steps[2];
+        ASSERT_EQ(pipe(steps), 0);
+        const auto launched = Clock::now();
         const pid_t child = fork();
         ASSERT_GE(child, 0);
         if (child == 0) {
+            env_.checkpoint = [&](ReplaceStep reached) {
+                const char b = static_cast<char>(reached);
+                (void)!write(steps[1], &b, 1);
+            };
             Run(db);
             _exit(0);
         }
-        std::this_thread::sleep_for(std::chrono::microseconds(500 + i * 1500));
+        close(steps[1]);
+        std::this_thread::sleep_until(launched + from + (to - from) * (2 * i + 1) / (2 * kKills));
         kill(child, SIGKILL);
         waitpid(child, nullptr, 0);
+        char b;
+        int last = -1;
+        while (read(steps[0], &b, 1) == 1) last = b;
+        close(steps[0]);
+        inside += last >= static_cast<int>(ReplaceStep::SizeRecorded) &&
+                  last < static_cast<int>(ReplaceStep::Replaced);
         const std::string now = ReadBytes(db);
-        EXPECT_TRUE(now == big || now == compacted) << "partial site file, size " << now.size();
-        if (now != big) {
-            EXPECT_EQ(ReadBytes(BackupOf(db)).size(), big.size());
+        EXPECT_TRUE(now == jetBig || now == compacted) << "partial site file, size " << now.size();
+        if (now != jetBig) {
+            EXPECT_TRUE(ReadBytes(BackupOf(db)) == jetBig);
         }
     }
+    std::cout << "spread kills: " << kKills << ", inside the replacement: " << inside << "\n";
+}
+
+// The clean-up at the start of a batch removes only names this program makes, only its
+// own or the site file owner's, and never follows a link.
+TEST_F(ReplaceTest, LeftoverCleanUpRemovesOnlyTheProgramsOwnNames) {
+    const fs::path db = MakeSiteFile("a.mdb", kOriginal);
+    const std::string unique = "abcdefghij12";
+    WriteBytes(site_ / (".a.mdb.mdbwarden-" + unique + ".tmp"), "ours");
+    WriteBytes(site_ / ".a.mdb.mdbwarden-short.tmp", "not our pattern");
+    WriteBytes(site_ / (".b.mdb.mdbwarden-" + unique + ".tmp"), "another user's");
+    if (geteuid() == 0) {
+        ASSERT_EQ(chown((site_ / (".b.mdb.mdbwarden-" + unique + ".tmp")).c_str(), 4444, 4444), 0);
+    }
+    const fs::path outside = root_ / "outside.txt";
+    WriteBytes(outside, "kept");
+    fs::create_symlink(outside, site_ / (".c.mdb.mdbwarden-" + unique + ".tmp"));
+    const fs::path work = backupRoot_ / "temp" / ("work_" + unique);
+    fs::create_directories(work);
+    WriteBytes(work / "old.mdb", "x");
+    WriteBytes(work / "new.mdb", "x");
+    const fs::path foreign = backupRoot_ / "temp" / "work_zzzzzzzzzzzz";
+    fs::create_directories(foreign);
+    WriteBytes(foreign / "notes.txt", "not ours");
+
+    RemoveBatchLeftovers({StoredPath(db)}, backupRoot_);
+    EXPECT_FALSE(fs::exists(site_ / (".a.mdb.mdbwarden-" + unique + ".tmp")));
+    EXPECT_TRUE(fs::exists(site_ / ".a.mdb.mdbwarden-short.tmp"));
+    EXPECT_EQ(fs::exists(site_ / (".b.mdb.mdbwarden-" + unique + ".tmp")), geteuid() == 0);
+    EXPECT_TRUE(fs::is_symlink(site_ / (".c.mdb.mdbwarden-" + unique + ".tmp")));
+    EXPECT_EQ(ReadBytes(outside), "kept");
+    EXPECT_EQ(ReadBytes(db), kOriginal);
+    EXPECT_FALSE(fs::exists(work));
+    EXPECT_EQ(ReadBytes(foreign / "notes.txt"), "not ours");
 }
 
 // The real engine on a real database.

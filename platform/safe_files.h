@@ -1,0 +1,120 @@
+#pragma once
+// Files reached through an open directory, never through a symbolic link: the files of
+// web sites (whose directories site users may be able to change) and of the backup area.
+// Every name below is one level (no separator) relative to an open directory.
+
+#include <cstdint>
+#include <filesystem>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace mdb::platform {
+
+// An open file or directory, closed on destruction.
+class FileHandle {
+  public:
+    FileHandle() = default;
+    explicit FileHandle(int fd) : fd_(fd) {}
+    FileHandle(FileHandle&& other) noexcept : fd_(other.Release()) {}
+    FileHandle& operator=(FileHandle&& other) noexcept;
+    FileHandle(const FileHandle&) = delete;
+    FileHandle& operator=(const FileHandle&) = delete;
+    ~FileHandle();
+
+    int Get() const { return fd_; }
+    bool Valid() const { return fd_ >= 0; }
+    int Release();
+
+  private:
+    int fd_ = -1;
+};
+
+// What identifies one state of a file: which file it is, and its size and times.
+struct FileStatus {
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    std::uint64_t size = 0;
+    std::int64_t mtimeSec = 0, mtimeNsec = 0;
+    std::int64_t ctimeSec = 0, ctimeNsec = 0;
+    std::uint32_t owner = 0, group = 0;
+    std::uint32_t mode = 0;  // permission bits (07777)
+    bool regular = false;
+    bool directory = false;
+};
+
+// True when `a` and `b` describe the same file in the same state (same file, size,
+// modification and change times to the nanosecond).
+bool SameFileState(const FileStatus& a, const FileStatus& b);
+bool SameFile(const FileStatus& a, const FileStatus& b);
+
+bool StatusOf(const FileHandle& file, FileStatus& status);
+// The entry `name` itself (a link is described, not followed).
+bool StatusAt(const FileHandle& dir, const std::string& name, FileStatus& status);
+
+// Opens the directory `path` (absolute, without "." or ".." levels) level by level from
+// the root, refusing any level that is a symbolic link. Invalid on failure.
+FileHandle OpenDirectoryNoLinks(const std::filesystem::path& path);
+// Opens the directory `name` inside `dir`, refusing a link.
+FileHandle OpenSubdirectory(const FileHandle& dir, const std::string& name);
+
+// Opens `name` for reading, refusing a link; never blocks on a pipe.
+FileHandle OpenForReading(const FileHandle& dir, const std::string& name);
+
+// Creates the new file `name` for writing; fails when any entry has that name.
+FileHandle CreateExclusive(const FileHandle& dir, const std::string& name, std::uint32_t mode);
+
+// Creates a new file in `dir` whose name is `prefix` + 12 random characters of
+// [0-9a-z] + `suffix`, exclusively (an existing name is never reused, also not one
+// created at the same moment by another process). Sets `name`.
+FileHandle CreateUniqueFile(const FileHandle& dir, const std::string& prefix,
+                            const std::string& suffix, std::uint32_t mode, std::string& name);
+// The same for a directory (mode 0700); the directory is returned open.
+FileHandle CreateUniqueDirectory(const FileHandle& dir, const std::string& prefix,
+                                 std::string& name);
+// Length of the random part of the names above.
+inline constexpr std::size_t kUniqueNameChars = 12;
+
+// Copies every byte of `from` (from its start) to `to` (at its current position).
+bool CopyAll(const FileHandle& from, const FileHandle& to);
+// Reads up to `buffer.size()` bytes from `offset`; the count read, or -1.
+std::int64_t ReadAt(const FileHandle& file, std::uint64_t offset, std::span<std::uint8_t> buffer);
+// Flushes a file, or a directory's entries, to the disk.
+bool Sync(const FileHandle& file);
+
+// Gives `file` the owner, group, permission bits and modification time of `like`, as
+// "cp -p" does: when the owner cannot be given (not permitted), the set-id bits are
+// dropped and the rest is still copied. False on any other failure.
+bool CopyOwnerModeTime(const FileHandle& file, const FileStatus& like);
+// Owner, group and permission bits only (the time stays).
+bool SetOwnerAndMode(const FileHandle& file, const FileStatus& like, std::uint32_t mode);
+
+// Renames `from` to `to` in `dir`, replacing `to`.
+bool Rename(const FileHandle& dir, const std::string& from, const std::string& to);
+enum class RenameResult { Done, Exists, Failed };
+// Renames without ever replacing an existing `to`.
+RenameResult RenameNoReplace(const FileHandle& dir, const std::string& from,
+                             const std::string& to);
+enum class ExchangeResult { Exchanged, Unsupported, Failed };
+// Swaps the two names atomically. Unsupported where the file system cannot.
+ExchangeResult Exchange(const FileHandle& dir, const std::string& a, const std::string& b);
+
+bool RemoveFile(const FileHandle& dir, const std::string& name);
+bool RemoveDirectory(const FileHandle& dir, const std::string& name);
+
+struct DirectoryEntry {
+    std::string name;
+    FileStatus status;  // of the entry itself, links not followed
+    bool link = false;
+};
+// The entries of `dir` (without "." and ".."); false when it cannot be read.
+bool ListDirectory(const FileHandle& dir, std::vector<DirectoryEntry>& entries);
+
+// The user this process runs as.
+std::uint32_t CurrentUser();
+
+// True when a process holds the file `file` describes open for writing (any process
+// whose open files this process may see, itself included).
+bool OpenForWritingByAProcess(const FileStatus& file);
+
+}  // namespace mdb::platform

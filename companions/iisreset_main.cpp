@@ -2,27 +2,21 @@
 // remembers them; "/start" starts exactly those again. Each returns only when the
 // servers are down / up. On a host without systemd or without a web server it
 // says so and succeeds at once.
-#include <unistd.h>
-
-#include <cctype>
 #include <cstdio>
 #include <filesystem>
 #include <string>
 
-#include "web_server_control.h"
+#include "common/text.h"
+#include "companions/web_server_control.h"
+#include "platform/paths.h"
 
 namespace {
 
 std::filesystem::path StateFile() {
-    std::error_code ec;
-    const auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
-    const auto dir = ec ? std::filesystem::current_path() : exe.parent_path();
+    const std::optional<std::string> exe = mdb::platform::ModuleFileName();
+    const std::filesystem::path dir =
+        exe ? std::filesystem::path(*exe).parent_path() : std::filesystem::current_path();
     return dir / "config" / "iisreset.state";
-}
-
-std::string Lower(std::string s) {
-    for (auto& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
 }
 
 int Usage() {
@@ -34,16 +28,16 @@ int Usage() {
 
 int main(int argc, char** argv) {
     if (argc != 2) return Usage();
-    const std::string command = Lower(argv[1]);
-    if (command != "/stop" && command != "/start") return Usage();
+    const bool stop = mdb::EqualNoCase(argv[1], "/stop");
+    if (!stop && !mdb::EqualNoCase(argv[1], "/start")) return Usage();
 
     if (!companions::SystemdAvailable()) {
         std::printf("systemd is not available on this host; no web server to %s\n",
-                    command == "/stop" ? "stop" : "start");
+                    stop ? "stop" : "start");
         return 0;
     }
-    const auto result = command == "/stop" ? companions::StopWebServers(StateFile())
-                                           : companions::StartWebServers(StateFile());
+    const auto result = stop ? companions::StopWebServers(StateFile())
+                             : companions::StartWebServers(StateFile());
     std::fputs(result.message.c_str(), stdout);
     return result.exitCode;
 }

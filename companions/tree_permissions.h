@@ -2,22 +2,17 @@
 // readable and writable by its owner and by the administrators' group.
 #pragma once
 
-#include <sys/types.h>
-
+#include <cstdint>
 #include <filesystem>
-#include <optional>
 #include <string>
 #include <vector>
 
+#include "platform/permissions.h"
+
 namespace companions {
 
-// The group that stands for "administrators" on this host: "sudo" (Debian,
-// Ubuntu), else "wheel" (Fedora, RHEL, Arch), else "root" (gid 0).
-struct AdminGroup {
-    gid_t gid = 0;
-    std::string name = "root";
-};
-AdminGroup FindAdminGroup();
+using mdb::platform::AdminGroup;
+using mdb::platform::FindAdminGroup;
 
 struct PermissionResult {
     unsigned changed = 0;               // entries whose group or mode was set
@@ -28,7 +23,7 @@ struct PermissionResult {
 // `root` and, when `recursive`, everything below it. Owner access becomes
 // read+write too. Symbolic links are neither followed nor changed. With
 // `continueOnError` false the walk stops at the first failure.
-PermissionResult GrantGroupAccess(const std::filesystem::path& root, gid_t group, bool recursive,
-                                  bool continueOnError);
+PermissionResult GrantGroupAccess(const std::filesystem::path& root, std::uint32_t group,
+                                  bool recursive, bool continueOnError);
 
 }  // namespace companions

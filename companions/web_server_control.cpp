@@ -1,19 +1,9 @@
-#include "web_server_control.h"
-
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <cerrno>
+#include "companions/web_server_control.h"
 
 #include <algorithm>
-#include <array>
-#include <cstdio>
 #include <fstream>
-#include <set>
 
-extern char** environ;
+#include "platform/process.h"
 
 namespace companions {
 namespace {
@@ -54,38 +44,14 @@ bool IsActive(const std::string& unit) {
 
 }  // namespace
 
-int RunSystemctl(const std::vector<std::string>& args, std::string* output) {
-    std::vector<std::string> argv_storage = {"systemctl"};
-    argv_storage.insert(argv_storage.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (auto& a : argv_storage) argv.push_back(a.data());
-    argv.push_back(nullptr);
-
-    int pipeFds[2] = {-1, -1};
-    if (pipe(pipeFds) != 0) return 127;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDOUT_FILENO);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addclose(&actions, pipeFds[0]);
-    posix_spawn_file_actions_addclose(&actions, pipeFds[1]);
-    pid_t pid = -1;
-    const int rc = posix_spawnp(&pid, "systemctl", &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    close(pipeFds[1]);
-    std::string collected;
-    std::array<char, 4096> buffer{};
-    ssize_t n;
-    while ((n = read(pipeFds[0], buffer.data(), buffer.size())) > 0)
-        collected.append(buffer.data(), n);
-    close(pipeFds[0]);
-    if (rc != 0) return 127;
-    int status = 0;
-    while (waitpid(pid, &status, 0) < 0) {
-        if (errno != EINTR) return 127;
-    }
-    if (output) *output = std::move(collected);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 127;
+int RunSystemctl(const std::vector<std::string>& args) {
+    std::vector<std::string> argv = {"systemctl"};
+    argv.insert(argv.end(), args.begin(), args.end());
+    const mdb::platform::SpawnResult started =
+        mdb::platform::SpawnProcess(argv, mdb::platform::ChildOutput::Discard);
+    if (!started.Started()) return 127;
+    const int status = mdb::platform::WaitForProcess(started.pid);
+    return status < 0 ? 127 : status;
 }
 
 bool SystemdAvailable() {

@@ -11,9 +11,9 @@ namespace companions {
 // The units we look after, in the order they are stopped.
 inline const std::vector<std::string> kWebServerUnits = {"apache2", "nginx", "httpd", "lighttpd"};
 
-// Runs `systemctl` with the given arguments; returns its exit status (127 when it
-// cannot be started). Output of the command is discarded unless `output` is given.
-int RunSystemctl(const std::vector<std::string>& args, std::string* output = nullptr);
+// Runs `systemctl` with the given arguments, its output discarded; returns its exit
+// status (127 when it cannot be started or waited for).
+int RunSystemctl(const std::vector<std::string>& args);
 
 struct ControlResult {
     int exitCode = 0;     // 0 success, 1 a unit did not reach the wanted state

@@ -4,18 +4,15 @@
 // access. /T works on the whole tree, /C goes on after errors, /G names the
 // grant (only "administrators:F", full control, is known), /Y is accepted for
 // compatibility (nothing is ever asked). Exit code 0 when every entry was changed.
-#include <cctype>
 #include <cstdio>
 #include <string>
 
-#include "tree_permissions.h"
+#include "common/text.h"
+#include "companions/tree_permissions.h"
 
 namespace {
 
-std::string Lower(std::string s) {
-    for (auto& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-}
+using mdb::EqualNoCase;
 
 int Usage() {
     std::fprintf(stderr, "usage: mdbscout_xconfig DIR [/T] [/C] [/G administrators:F] [/Y]\n");
@@ -31,14 +28,15 @@ int main(int argc, char** argv) {
     bool recursive = false;
     bool continueOnError = false;
     for (int i = 2; i < argc; ++i) {
-        const std::string arg = Lower(argv[i]);
-        if (arg == "/t") {
+        const std::string arg = argv[i];
+        if (EqualNoCase(arg, "/t")) {
             recursive = true;
-        } else if (arg == "/c") {
+        } else if (EqualNoCase(arg, "/c")) {
             continueOnError = true;
-        } else if (arg == "/y") {
+        } else if (EqualNoCase(arg, "/y")) {
             // nothing is ever asked
-        } else if (arg == "/g" && i + 1 < argc && Lower(argv[i + 1]) == "administrators:f") {
+        } else if (EqualNoCase(arg, "/g") && i + 1 < argc &&
+                   EqualNoCase(argv[i + 1], "administrators:f")) {
             ++i;
         } else {
             return Usage();
@@ -48,7 +46,7 @@ int main(int argc, char** argv) {
 
     const auto group = companions::FindAdminGroup();
     const auto result =
-        companions::GrantGroupAccess(directory, group.gid, recursive, continueOnError);
+        companions::GrantGroupAccess(directory, group.id, recursive, continueOnError);
     for (const auto& line : result.failures) std::fprintf(stderr, "%s\n", line.c_str());
     std::printf("%u entries opened to group %s\n", result.changed, group.name.c_str());
     return result.failures.empty() ? 0 : 1;

@@ -1,7 +1,5 @@
 #include "desktop/scan_command.h"
 
-#include <unistd.h>
-
 #include <cstdlib>
 #include <filesystem>
 
@@ -10,15 +8,11 @@
 #include "desktop/compaction/companion_programs.h"
 #include "desktop/help_pages.h"
 #include "desktop/util/process_tools.h"
+#include "platform/process.h"
 
 namespace mdb::desktop {
 
 namespace {
-
-bool IsExecutableFile(const std::filesystem::path& file) {
-    std::error_code ec;
-    return std::filesystem::is_regular_file(file, ec) && ::access(file.c_str(), X_OK) == 0;
-}
 
 // xterm and its wrappers draw with a bitmap font that has no Chinese characters unless
 // they are given a scalable one; fontconfig then finds the glyphs.
@@ -40,10 +34,28 @@ bool HaveDisplay() {
 ScanContext MakeProgramScanContext(CompactionContext compaction) {
     ScanContext ctx;
     ctx.compaction = std::move(compaction);
-    ctx.findProcess = [](const std::string& name) { return qorGetProcessList(name); };
-    ctx.endProcesses = [](const std::string& name) { return qorTerminateProcess(name); };
+    ctx.findProcess = FindProgramProcess;
+    ctx.endProcesses = EndProgramProcesses;
     ctx.startConsoleProgram = StartInOwnConsole;
     return ctx;
+}
+
+namespace {
+ProcessToolOptions OnlyProgram(const std::string& program) {
+    ProcessToolOptions options;
+    options.executable = program;
+    return options;
+}
+}  // namespace
+
+int FindProgramProcess(const std::string& program) {
+    return qorGetProcessList(std::filesystem::path(program).filename().string(),
+                             OnlyProgram(program));
+}
+
+int EndProgramProcesses(const std::string& program) {
+    return qorTerminateProcess(std::filesystem::path(program).filename().string(),
+                               OnlyProgram(program));
 }
 
 std::string FindTerminalProgram(const std::string& searchPath) {
@@ -56,7 +68,7 @@ std::string FindTerminalProgram(const std::string& searchPath) {
             start = end + 1;
             if (dir.empty() || dir.front() != '/') continue;  // only absolute entries
             const std::filesystem::path candidate = std::filesystem::path(dir) / program;
-            if (IsExecutableFile(candidate)) return candidate.string();
+            if (platform::IsRunnableFile(candidate.string())) return candidate.string();
         }
     }
     return {};
@@ -101,10 +113,11 @@ void OnScanDatabases(const ScanContext& ctx, CompactionState& cs, DesktopState& 
     }
     if (!ShowLocalPageInHelpPane(desktop, state, view, kPageScan)) return;
 
-    switch (ctx.findProcess(kScannerProgram)) {
+    const std::string scanner = ProgramPath(programDir, kScannerProgram);
+    switch (ctx.findProcess(scanner)) {
         case 1:
             // Yes lets the scan finish; the list follows through the refresh watcher.
-            if (!view.AskYesNo(kAskScanRunning)) ctx.endProcesses(kScannerProgram);
+            if (!view.AskYesNo(kAskScanRunning)) ctx.endProcesses(scanner);
             return;
         case 2:
             break;
@@ -120,7 +133,6 @@ void OnScanDatabases(const ScanContext& ctx, CompactionState& cs, DesktopState& 
     // then fails to start.
     CancelCompaction(ctx.compaction, cs);
 
-    const std::string scanner = ProgramPath(programDir, kScannerProgram);
     if (PathExists(scanner) != 1) {
         view.ShowMessage(FillPlaceholder(kMsgScannerMissing, scanner), MessageIcon::Error);
         return;

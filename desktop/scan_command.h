@@ -37,16 +37,22 @@ inline const std::vector<std::string> kTerminalPrograms = {"x-terminal-emulator"
 struct ScanContext {
     // Program directory, and what cancelling a compaction request needs.
     CompactionContext compaction;
-    // Process look-up by executable name: 1 running, 2 not running, 0 failure.
-    std::function<int(const std::string& exeName)> findProcess;
-    // Ends every process of that name; the result is not used.
-    std::function<int(const std::string& exeName)> endProcesses;
+    // Look-up of the processes running the program at this full path (the scanner of
+    // this program directory, never another installation's): 1 running, 2 not running,
+    // 0 failure.
+    std::function<int(const std::string& program)> findProcess;
+    // Ends every process running the program at this full path; the result is not used.
+    std::function<int(const std::string& program)> endProcesses;
     // Starts a console program without waiting; nonzero when it was started.
     std::function<int(const std::vector<std::string>& argv)> startConsoleProgram;
 };
 
 // The context of the real program around the compaction context it shares.
 ScanContext MakeProgramScanContext(CompactionContext compaction);
+
+// qorGetProcessList and qorTerminateProcess for the one program file at `program`.
+int FindProgramProcess(const std::string& program);
+int EndProgramProcesses(const std::string& program);
 
 // The full path of the first terminal program found on `searchPath` (a PATH value),
 // or empty when none is there.

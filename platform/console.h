@@ -12,6 +12,9 @@ void FlushConsole();
 // Switches standard output to a large buffer when it is not a terminal.
 void PrepareConsole();
 
+// True when standard error is a terminal (a live progress line makes sense there).
+bool ErrorStreamIsTerminal();
+
 // Waits for one key press without echo. Returns at once when standard input is not a terminal.
 void WaitForKey();
 

@@ -5,7 +5,9 @@
 // opener, a reader that "denies writers" refuses writers. Here that is an advisory lock
 // (flock) on the open file; a lock held by another opener is a sharing violation.
 
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 
@@ -60,6 +62,23 @@ class SharedFile {
 // number of attempts refused by a sharing violation.
 OpenResult OpenWithRetry(SharedFile& file, const std::string& path, OpenMode mode, int attempts,
                          unsigned delayMs, int* violations = nullptr);
+
+// The same with the pause between attempts made by `pause` (so a caller decides how to
+// wait); an empty `pause` retries at once.
+using RetryPause = std::function<void(std::chrono::milliseconds)>;
+OpenResult OpenWithRetry(SharedFile& file, const std::string& path, OpenMode mode, int attempts,
+                         std::chrono::milliseconds delay, const RetryPause& pause,
+                         int* violations = nullptr);
+
+// Kinds of failure to open a file, from the system error number SharedFile::LastError gives.
+enum class FileError {
+    NotFound,      // the file does not exist
+    BadPath,       // a directory of the path is missing or no directory, or it is too long
+    TooManyOpen,   // no file handle to spare
+    AccessDenied,  // not permitted
+    Other,
+};
+FileError ClassifyFileError(int systemError);
 
 enum class HeaderResult { Ok, SharingViolation, Failed };
 

@@ -15,6 +15,9 @@ struct ProcessEntry {
     int pid = 0;
     // File name of the executable without its directory (for example "mdbscout").
     std::string name;
+    // Full path of the executable file; empty when it cannot be read (a process of
+    // another user, a kernel thread).
+    std::string executable;
 };
 
 enum class ProcessListStatus {
@@ -33,9 +36,9 @@ struct ProcessList {
 // process of another user, a kernel thread) the short command name stands in for it.
 ProcessList ListProcesses(const std::string& root = kProcessRoot);
 
-// The executable file name of one process as ListProcesses reports it; empty when the
-// process does not exist, has exited or cannot be examined.
-std::string ProcessName(int pid, const std::string& root = kProcessRoot);
+// One process as ListProcesses reports it; an empty name when the process does not
+// exist, has exited or cannot be examined.
+ProcessEntry DescribeProcess(int pid, const std::string& root = kProcessRoot);
 
 enum class TerminateStatus {
     Ended,        // the process was told to end and has ended
@@ -46,10 +49,13 @@ enum class TerminateStatus {
 // Time a process gets to end after SIGTERM before it is killed.
 inline constexpr std::chrono::milliseconds kTerminateGrace{2000};
 
-// Ends process `pid`, whose executable must still be named `expectedName` (so that a
-// process id reused in the meantime is left alone): SIGTERM, then SIGKILL when it is still
-// running after `grace`. Returns once the process has ended or after giving up.
-TerminateStatus TerminateProcess(int pid, const std::string& expectedName,
+// Ends the process `expected.pid`, which must still run the program `expected` describes
+// (the same executable name and, when `expected.executable` is set, the same executable
+// file), so that a process id reused in the meantime is left alone. The process is pinned
+// before that check, so no later process with the same id can receive the signals:
+// SIGTERM, then SIGKILL when it is still running after `grace`. Returns once the process
+// has ended or after giving up.
+TerminateStatus TerminateProcess(const ProcessEntry& expected,
                                  std::chrono::milliseconds grace = kTerminateGrace);
 
 struct SpawnResult {
@@ -58,11 +64,20 @@ struct SpawnResult {
     bool Started() const { return pid > 0; }
 };
 
+// True when `path` is a regular file this process may run as a program.
+bool IsRunnableFile(const std::string& path);
+
+enum class ChildOutput {
+    Inherit,  // the child writes to the caller's standard output and error
+    Discard,  // both go to the null device
+};
+
 // Starts argv[0] with the arguments argv[1..] (argv[0] without a '/' is looked up in PATH).
-// The child gets the caller's environment, working directory and standard streams; no
-// other open descriptor is handed down. An empty vector or an empty program name does
-// not start anything.
-SpawnResult SpawnProcess(std::span<const std::string> argv);
+// The child gets the caller's environment, working directory and standard input; its
+// output goes where `output` says; no other open descriptor is handed down. An empty
+// vector or an empty program name does not start anything.
+SpawnResult SpawnProcess(std::span<const std::string> argv,
+                         ChildOutput output = ChildOutput::Inherit);
 
 // Waits without time-out until child `pid` ends and collects it. Returns its exit code,
 // 128 + the signal number when a signal ended it, or -1 when it cannot be waited for.

@@ -8,8 +8,6 @@
 #include "platform/paths.h"
 #include "scanner/filescan.h"
 
-#include <errno.h>
-
 namespace mdb::scanner {
 
 namespace {
@@ -20,21 +18,19 @@ constexpr unsigned kOpenRetryMs = 100;
 // The failure cause numbers the event report has always carried.
 int CauseCode(platform::OpenResult result, int error) {
     if (result == platform::OpenResult::SharingViolation) return 11;
-    switch (error) {
-        case ENOENT:
+    switch (platform::ClassifyFileError(error)) {
+        case platform::FileError::NotFound:
             return 2;
-        case ENOTDIR:
-        case ENAMETOOLONG:
+        case platform::FileError::BadPath:
             return 3;
-        case EMFILE:
-        case ENFILE:
+        case platform::FileError::TooManyOpen:
             return 4;
-        case EACCES:
-        case EPERM:
+        case platform::FileError::AccessDenied:
             return 5;
-        default:
-            return 1;
+        case platform::FileError::Other:
+            break;
     }
+    return 1;
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include "common/eventlog.h"
 #include "common/utf16.h"
 
+#include <filesystem>
 #include <vector>
 
 namespace mdb::desktop {
@@ -19,6 +20,28 @@ void Report(const ProcessToolOptions& options, const std::string& message) {
 bool AcceptableName(const std::string& exeName) {
     return !exeName.empty() && exeName.size() < kMaxProcessName;
 }
+
+// The processes that count: the right name and, when one program file is meant, that file.
+class ProcessFilter {
+  public:
+    ProcessFilter(const std::string& exeName, const ProcessToolOptions& options)
+        : name_(exeName) {
+        if (!options.executable.empty()) {
+            // The system reports executables with every link resolved.
+            std::error_code ec;
+            const std::filesystem::path real =
+                std::filesystem::weakly_canonical(options.executable, ec);
+            executable_ = ec ? options.executable : real.string();
+        }
+    }
+    bool Matches(const platform::ProcessEntry& entry) const {
+        return entry.name == name_ && (executable_.empty() || entry.executable == executable_);
+    }
+
+  private:
+    std::string name_;
+    std::string executable_;
+};
 
 // Reads the process table; logs and returns false when it cannot be read.
 bool ReadTable(const ProcessToolOptions& options, const char* openFailed, const char* noEntry,
@@ -43,8 +66,9 @@ int qorGetProcessList(const std::string& exeName, const ProcessToolOptions& opti
     if (!AcceptableName(exeName)) return 0;
     platform::ProcessList list;
     if (!ReadTable(options, kMsgListSnapshotFailed, kMsgListFirstFailed, list)) return 0;
+    const ProcessFilter filter(exeName, options);
     for (const platform::ProcessEntry& entry : list.entries) {
-        if (entry.name == exeName) return 1;
+        if (filter.Matches(entry)) return 1;
     }
     return 2;
 }
@@ -55,10 +79,12 @@ int qorTerminateProcess(const std::string& exeName, const ProcessToolOptions& op
     if (!ReadTable(options, kMsgTerminateSnapshotFailed, kMsgTerminateFirstFailed, list)) {
         return 0;
     }
+    const ProcessFilter filter(exeName, options);
     int result = 2;
     for (const platform::ProcessEntry& entry : list.entries) {
-        if (entry.name != exeName) continue;
-        switch (platform::TerminateProcess(entry.pid, exeName, options.grace)) {
+        if (!filter.Matches(entry)) continue;
+        // The platform checks the process again once it is pinned.
+        switch (platform::TerminateProcess(entry, options.grace)) {
             case platform::TerminateStatus::Ended:
                 result = 1;
                 break;

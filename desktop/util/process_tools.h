@@ -32,13 +32,19 @@ struct ProcessToolOptions {
     std::chrono::milliseconds grace = platform::kTerminateGrace;
     // Receives error messages; when empty they go to the event log (event 60001).
     std::function<void(const std::string& message)> report;
+    // When set, the full path of the one program meant (for example the scanner of this
+    // program directory): only processes running that very file count and are ended;
+    // another installation's program of the same name is left alone.
+    std::string executable;
 };
 
-// 1 a process whose executable is named `exeName` (exact, case counts) runs; 2 none runs;
+// 1 a process whose executable is named `exeName` (exact, case counts) runs (and is the
+// file `options.executable` when that is set); 2 none runs;
 // 0 an empty or too long name, or the process table could not be read (logged).
 int qorGetProcessList(const std::string& exeName, const ProcessToolOptions& options = {});
 
-// Ends every process whose executable is named `exeName`. 1 at least one was ended and
+// Ends every process whose executable is named `exeName` (and is the file
+// `options.executable` when that is set). 1 at least one was ended and
 // none failed; 2 none of that name; 0 failure (a process that cannot be ended stops the
 // run at once, even when more of that name follow).
 int qorTerminateProcess(const std::string& exeName, const ProcessToolOptions& options = {});

@@ -26,13 +26,7 @@ bool AcceptableTarget(const std::string& path, bool mayBeMissing) {
 
 platform::OpenResult OpenWithSharingRetry(platform::SharedFile& file, const std::string& path,
                                           platform::OpenMode mode, const Sleeper& sleep) {
-    platform::OpenResult result = platform::OpenResult::Failed;
-    for (int attempt = 1; attempt <= kShareAttempts; ++attempt) {
-        result = file.Open(path, mode);
-        if (result != platform::OpenResult::SharingViolation) break;
-        if (attempt < kShareAttempts && sleep) sleep(kShareRetryDelay);
-    }
-    return result;
+    return platform::OpenWithRetry(file, path, mode, kShareAttempts, kShareRetryDelay, sleep);
 }
 
 // Reads the whole file after its length passed the limits; `data` receives its bytes.

@@ -25,6 +25,10 @@ void PrepareConsole() {
     }
 }
 
+bool ErrorStreamIsTerminal() {
+    return isatty(STDERR_FILENO) == 1;
+}
+
 void WaitForKey() {
     if (!isatty(STDIN_FILENO)) return;
     termios saved{};

@@ -6,6 +6,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -57,10 +58,14 @@ bool IsAllDigits(const char* s) {
     return true;
 }
 
-std::string NameFromDirectory(const std::string& dir) {
+// Name and executable of the process whose /proc directory is `dir`; the name stays
+// empty when the process has ended or cannot be examined.
+ProcessEntry EntryFromDirectory(const std::string& dir, int pid) {
+    ProcessEntry entry;
+    entry.pid = pid;
     const char state = ProcessState(dir);
     // 'Z' zombie, 'X' dead: the program has ended even though its entry is still there.
-    if (state == '\0' || state == 'Z' || state == 'X') return {};
+    if (state == '\0' || state == 'Z' || state == 'X') return entry;
 
     char target[4096];
     const ssize_t n = readlink((dir + "/exe").c_str(), target, sizeof target - 1);
@@ -71,21 +76,31 @@ std::string NameFromDirectory(const std::string& dir) {
         if (path.size() > kDeleted.size() && path.ends_with(kDeleted)) {
             path.resize(path.size() - kDeleted.size());
         }
-        return BaseName(path);
+        entry.name = BaseName(path);
+        entry.executable = std::move(path);
+        return entry;
     }
 
     std::string comm;
-    if (!ReadSmallFile(dir + "/comm", comm)) return {};
+    if (!ReadSmallFile(dir + "/comm", comm)) return entry;
     while (!comm.empty() && comm.back() == '\n') comm.pop_back();
     if (comm.size() == kCommLength) {
         // Possibly cut short: the first command-line word completes it when it agrees.
         std::string cmdline;
         if (ReadSmallFile(dir + "/cmdline", cmdline)) {
             const std::string first = BaseName(std::string(cmdline.c_str()));
-            if (first.size() > comm.size() && first.starts_with(comm)) return first;
+            if (first.size() > comm.size() && first.starts_with(comm)) {
+                entry.name = first;
+                return entry;
+            }
         }
     }
-    return comm;
+    entry.name = std::move(comm);
+    return entry;
+}
+
+bool Gone(int pid, const std::string& root) {
+    return DescribeProcess(pid, root).name.empty();
 }
 
 // Waits until the process behind `pidfd` (or, without a pidfd, `pid`) has ended.
@@ -100,11 +115,11 @@ bool WaitEnded(int pidfd, int pid, const std::string& root, std::chrono::millise
             if (rc > 0) return true;
             if (rc < 0 && errno != EINTR) return false;
         } else {
-            if (ProcessName(pid, root).empty()) return true;
+            if (Gone(pid, root)) return true;
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
         if (std::chrono::steady_clock::now() >= deadline) {
-            return pidfd < 0 && ProcessName(pid, root).empty();
+            return pidfd < 0 && Gone(pid, root);
         }
     }
 }
@@ -134,9 +149,9 @@ struct FdCloser {
 
 }  // namespace
 
-std::string ProcessName(int pid, const std::string& root) {
+ProcessEntry DescribeProcess(int pid, const std::string& root) {
     if (pid <= 0) return {};
-    return NameFromDirectory(root + "/" + std::to_string(pid));
+    return EntryFromDirectory(root + "/" + std::to_string(pid), pid);
 }
 
 ProcessList ListProcesses(const std::string& root) {
@@ -148,22 +163,27 @@ ProcessList ListProcesses(const std::string& root) {
     }
     while (const dirent* entry = readdir(dir.get())) {
         if (!IsAllDigits(entry->d_name)) continue;
-        std::string name = NameFromDirectory(root + "/" + entry->d_name);
-        if (name.empty()) continue;
-        list.entries.push_back({std::atoi(entry->d_name), std::move(name)});
+        ProcessEntry process =
+            EntryFromDirectory(root + "/" + entry->d_name, std::atoi(entry->d_name));
+        if (process.name.empty()) continue;
+        list.entries.push_back(std::move(process));
     }
     list.status = list.entries.empty() ? ProcessListStatus::NoEntries : ProcessListStatus::Ok;
     return list;
 }
 
-TerminateStatus TerminateProcess(int pid, const std::string& expectedName,
-                                 std::chrono::milliseconds grace) {
+TerminateStatus TerminateProcess(const ProcessEntry& expected, std::chrono::milliseconds grace) {
+    const int pid = expected.pid;
     if (pid <= 0) return TerminateStatus::Failed;
     // The pidfd pins the process: signals sent through it can never reach a later process
     // that happens to get the same id.
     FdCloser pidfd{OpenPidFd(pid)};
     if (pidfd.fd < 0 && errno == ESRCH) return TerminateStatus::AlreadyGone;
-    if (ProcessName(pid) != expectedName) return TerminateStatus::AlreadyGone;
+    const ProcessEntry now = DescribeProcess(pid);
+    if (now.name != expected.name) return TerminateStatus::AlreadyGone;
+    if (!expected.executable.empty() && now.executable != expected.executable) {
+        return TerminateStatus::AlreadyGone;
+    }
 
     if (SendSignal(pidfd.fd, pid, SIGTERM) != 0) {
         return errno == ESRCH ? TerminateStatus::AlreadyGone : TerminateStatus::Failed;
@@ -177,7 +197,12 @@ TerminateStatus TerminateProcess(int pid, const std::string& expectedName,
                                                              : TerminateStatus::Failed;
 }
 
-SpawnResult SpawnProcess(std::span<const std::string> argv) {
+bool IsRunnableFile(const std::string& path) {
+    struct stat st {};
+    return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && access(path.c_str(), X_OK) == 0;
+}
+
+SpawnResult SpawnProcess(std::span<const std::string> argv, ChildOutput output) {
     SpawnResult result;
     if (argv.empty() || argv.front().empty()) {
         result.error = EINVAL;
@@ -200,6 +225,10 @@ SpawnResult SpawnProcess(std::span<const std::string> argv) {
     // Only the standard streams are handed down.
     posix_spawn_file_actions_addclosefrom_np(&actions, 3);
 #endif
+    if (output == ChildOutput::Discard) {
+        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    }
     posix_spawnattr_t attr;
     posix_spawnattr_init(&attr);
     sigset_t none;

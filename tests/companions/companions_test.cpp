@@ -14,7 +14,7 @@
 #include <sstream>
 #include <string>
 
-#include "tree_permissions.h"
+#include "companions/tree_permissions.h"
 
 namespace fs = std::filesystem;
 
@@ -171,7 +171,7 @@ TEST_F(XconfigTest, OpensTheWholeTreeToTheAdminGroupWithoutFollowingLinks) {
          {root_ / "run", root_ / "run" / "var" / "www", root_ / "run" / "var" / "www" / "a.mdb"}) {
         struct stat st {};
         ASSERT_EQ(lstat(p.c_str(), &st), 0);
-        EXPECT_EQ(st.st_gid, group.gid) << p;
+        EXPECT_EQ(st.st_gid, group.id) << p;
         EXPECT_EQ(st.st_mode & (S_IRGRP | S_IWGRP), mode_t(S_IRGRP | S_IWGRP)) << p;
         EXPECT_EQ(st.st_mode & S_IWUSR, mode_t(S_IWUSR)) << p;
     }

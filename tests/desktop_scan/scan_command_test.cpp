@@ -42,17 +42,9 @@ bool WaitFor(Pred pred, std::chrono::seconds limit = std::chrono::seconds(30)) {
     return pred();
 }
 
-bool ScannerRuns() {
-    return qorGetProcessList(kScannerProgram) == 1;
-}
-
 class ScanCommandTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        // Nothing of an earlier run may count as a running scan.
-        qorTerminateProcess(kScannerProgram);
-        ASSERT_TRUE(WaitFor([] { return !ScannerRuns(); }));
-
         fs::copy_file(fs::path(MDB_DIST_DIR) / "mdbscout", dir.Path() / "mdbscout");
         fs::copy_file(fs::path(MDB_SOURCE_DIR) / "desktop/res/help" / kPageScan,
                       dir.Path() / "config" / kPageScan);
@@ -70,8 +62,8 @@ class ScanCommandTest : public ::testing::Test {
             waitedFor.push_back(argv);
             return 1;
         };
-        ctx.findProcess = [](const std::string& name) { return qorGetProcessList(name); };
-        ctx.endProcesses = [](const std::string& name) { return qorTerminateProcess(name); };
+        ctx.findProcess = FindProgramProcess;
+        ctx.endProcesses = EndProgramProcesses;
         ctx.startConsoleProgram = [this](const std::vector<std::string>& argv) {
             started.push_back(argv);
             return RunProgram(ConsoleLaunchCommand(argv, ""), 0);
@@ -79,9 +71,14 @@ class ScanCommandTest : public ::testing::Test {
         iniPath = mdb::SettingsPathIn(dir.Dir());
     }
     void TearDown() override {
-        qorTerminateProcess(kScannerProgram);
-        WaitFor([] { return !ScannerRuns(); });
+        EndProgramProcesses(Scanner());
+        WaitFor([this] { return !ScannerRuns(); });
     }
+
+    // Only this program directory's scanner counts: other tests and installations run
+    // programs named mdbscout too.
+    std::string Scanner() const { return dir.Dir() + "mdbscout"; }
+    bool ScannerRuns() const { return FindProgramProcess(Scanner()) == 1; }
 
     void WriteManifest() {
         std::ofstream out(dir.Path() / kManifestFileName, std::ios::binary | std::ios::trunc);
@@ -123,7 +120,7 @@ TEST_F(ScanCommandTest, StartsTheScannerAndAsksWhileItRuns) {
     EXPECT_EQ(cs.compactRunning, 0);
 
     // The scanner really runs (it counts down at its end) and records the database.
-    ASSERT_TRUE(WaitFor(ScannerRuns));
+    ASSERT_TRUE(WaitFor([this] { return ScannerRuns(); }));
     ASSERT_TRUE(WaitFor([&] { return mdb::SettingIsSet(iniPath, mdb::kKeyRefScanLog); }));
 
     // A second press while it runs: Yes lets it go on.
@@ -138,11 +135,34 @@ TEST_F(ScanCommandTest, StartsTheScannerAndAsksWhileItRuns) {
     view.answers = {false};
     OnScanDatabases(ctx, cs, state, view);
     EXPECT_EQ(view.questions.size(), 2u);
-    EXPECT_TRUE(WaitFor([] { return !ScannerRuns(); }, std::chrono::seconds(10)));
+    EXPECT_TRUE(WaitFor([this] { return !ScannerRuns(); }, std::chrono::seconds(10)));
     EXPECT_EQ(view.scanConfigRuns, 1);
     EXPECT_EQ(view.Replaces(), 0);
     EXPECT_EQ(started.size(), 1u);
     EXPECT_TRUE(view.messages.empty());
+}
+
+TEST_F(ScanCommandTest, AnotherInstallationsScannerIsNeitherCountedNorEnded) {
+    ProgramDir other;
+    const fs::path theirs = other.Path() / "mdbscout";
+    fs::copy_file("/bin/sleep", theirs);
+    ASSERT_EQ(RunProgram({theirs.string(), "60"}, 0), 1);
+    ASSERT_EQ(FindProgramProcess(theirs.string()), 1);
+
+    view.scanConfigAnswers = {false};
+    OnScanDatabases(ctx, cs, state, view);
+    EXPECT_TRUE(view.questions.empty());
+    EXPECT_EQ(view.scanConfigRuns, 1);
+
+    // With both running, No ends only this directory's scanner.
+    ASSERT_EQ(RunProgram(ConsoleLaunchCommand({Scanner(), kScanArgument}, ""), 0), 1);
+    ASSERT_TRUE(WaitFor([this] { return ScannerRuns(); }));
+    view.answers = {false};
+    OnScanDatabases(ctx, cs, state, view);
+    EXPECT_EQ(view.questions.size(), 1u);
+    EXPECT_TRUE(WaitFor([this] { return !ScannerRuns(); }, std::chrono::seconds(10)));
+    EXPECT_EQ(FindProgramProcess(theirs.string()), 1);
+    EXPECT_EQ(EndProgramProcesses(theirs.string()), 1);
 }
 
 TEST_F(ScanCommandTest, CancelledSettingsChangeNothingButTheHelpPage) {

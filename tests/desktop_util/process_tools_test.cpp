@@ -100,6 +100,32 @@ TEST(ProcessTools, FindsAndEndsEveryProcessOfAName) {
     EXPECT_EQ(qorTerminateProcess(name), 2);
 }
 
+TEST(ProcessTools, OnlyTheGivenProgramFileCountsAndEnds) {
+    TempDir tmp;
+    // Two installations of a program of the same name.
+    const fs::path mine = CopyProgram(tmp / "ours", "/bin/sleep", "mdbwtwin");
+    const fs::path theirs = CopyProgram(tmp / "theirs", "/bin/sleep", "mdbwtwin");
+    const std::string name = mine.filename().string();
+    fs::create_directory_symlink(tmp / "ours", tmp / "link");
+    ProcessToolOptions onlyMine;
+    onlyMine.executable = mine.string();
+    ProcessToolOptions viaLink;  // the same file, reached through a linked directory
+    viaLink.executable = (tmp / "link" / name).string();
+
+    ASSERT_EQ(RunProgram({theirs.string(), "60"}, 0), 1);
+    ASSERT_EQ(qorGetProcessList(name), 1);
+    EXPECT_EQ(qorGetProcessList(name, onlyMine), 2);
+    EXPECT_EQ(qorTerminateProcess(name, onlyMine), 2);
+
+    ASSERT_EQ(RunProgram({mine.string(), "60"}, 0), 1);
+    EXPECT_EQ(qorGetProcessList(name, viaLink), 1);
+    EXPECT_EQ(qorTerminateProcess(name, viaLink), 1);
+    EXPECT_EQ(qorGetProcessList(name, onlyMine), 2);
+    // The other installation's program still runs.
+    EXPECT_EQ(qorGetProcessList(name), 1);
+    EXPECT_EQ(qorTerminateProcess(name), 1);
+}
+
 TEST(ProcessTools, FindsAProgramWhoseFileWasRemovedWhileItRuns) {
     TempDir tmp;
     const fs::path sleeper = CopyProgram(tmp.path(), "/bin/sleep", "mdbwgone");

@@ -1,6 +1,5 @@
 #include "compact_command.h"
 
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -8,6 +7,7 @@
 #include <iostream>
 
 #include "jet/compact/compactor.h"
+#include "platform/console.h"
 
 namespace mdbcompact {
 
@@ -74,7 +74,7 @@ std::string Percent(std::uint64_t part, std::uint64_t whole) {
 }  // namespace
 
 int RunCompact(const std::string& source, const std::string& destination) {
-    ProgressBar bar(::isatty(STDERR_FILENO) == 1);
+    ProgressBar bar(mdb::platform::ErrorStreamIsTerminal());
     jet::CompactResult r =
         jet::Compact(source, destination, [&](const jet::CompactProgress& p) { bar.Show(p); });
     bar.Clear();

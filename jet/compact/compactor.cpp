@@ -241,7 +241,7 @@ void Repacker::RepackTable(TableJob& job) {
             const RowAddr& a = lv_new[k][ordinal];
             if (a.null()) continue;
             const FieldRef& f = cr.fields[lv_cols[k]];
-            PutRowPointer(row, f.begin + 4, a.page, a.row);
+            PutRowPointer(row, f.begin + kLongValuePointerAt, a.page, a.row);
         }
         for (std::size_t ci : job.id_columns) {
             const FieldRef& f = cr.fields[ci];
@@ -305,8 +305,9 @@ void Repacker::WriteDefinition(const TableJob& job) {
     for (std::size_t e = 0; e < d.long_value_columns.size(); ++e) {
         const auto& lv = d.long_value_columns[e];
         if (job.lv_owned[e] != kNoMap)
-            tr.PutRowPointerAt(lv.at + 2, maps_.Address(job.lv_owned[e]));
-        if (job.lv_free[e] != kNoMap) tr.PutRowPointerAt(lv.at + 6, maps_.Address(job.lv_free[e]));
+            tr.PutRowPointerAt(lv.owned_map_at, maps_.Address(job.lv_owned[e]));
+        if (job.lv_free[e] != kNoMap)
+            tr.PutRowPointerAt(lv.free_map_at, maps_.Address(job.lv_free[e]));
     }
     auto pages = tr.Finish(job.new_pages);
     for (std::size_t i = 0; i < pages.size(); ++i) Write(job.new_pages[i], pages[i]);
@@ -315,13 +316,13 @@ void Repacker::WriteDefinition(const TableJob& job) {
 void Repacker::WriteGlobalMap() {
     // Page 1 holds the global map alone. The map must describe itself and any
     // type-5 pages it needs, so settle the page count first.
-    const std::size_t room = layout_.page_size - layout_.DataHeaderSize() - 2;
+    const std::size_t room = DataPageBuilder::MaxRowSize(layout_);
     const std::uint32_t per = layout_.PagesPerBitmapPage();
     std::uint32_t n = alloc_.page_count();
     auto inline_bytes = [&](std::uint32_t pages) {
         std::size_t need = (pages + 7) / 8;
         need = (need + 31) / 32 * 32;
-        return std::max(layout_.inline_map_bytes, need);
+        return std::max(layout_.map.inline_bitmap_bytes, need);
     };
     auto used = [&](std::uint32_t pages) {
         UsageMapBuilder b(layout_, inline_bytes(pages));
@@ -334,12 +335,12 @@ void Repacker::WriteGlobalMap() {
         return b;
     };
     std::vector<std::uint8_t> row;
-    if (5 + inline_bytes(n) <= room) {
+    if (layout_.map.bitmap + inline_bytes(n) <= room) {
         row = used(n).InlineFreeRow();
     } else {
         std::uint32_t slots = (n + per - 1) / per;
         while ((n + slots + per - 1) / per > slots) ++slots;
-        if (slots > layout_.reference_pointers)
+        if (slots > layout_.map.reference_pointers)
             ThrowFormat("the database is too large for its format");
         std::uint32_t first = alloc_.TakeRun(slots);
         n = alloc_.page_count();
@@ -354,7 +355,7 @@ void Repacker::WriteGlobalMap() {
     }
     DataPageBuilder page1(layout_, 0);
     page1.Add(row);
-    Write(1, page1.Finish());
+    Write(kGlobalMapPage, page1.Finish());
 }
 
 std::uint32_t Repacker::Run() {
@@ -371,8 +372,8 @@ std::uint32_t Repacker::Run() {
         [this](std::uint32_t page, std::vector<std::uint8_t> bytes) { Write(page, bytes); });
     for (const TableJob& job : jobs_) WriteDefinition(job);
     WriteGlobalMap();
-    Page header = src_.Read(0);
-    Write(0, header.bytes());
+    Page header = src_.Read(kHeaderPage);
+    Write(kHeaderPage, header.bytes());
     Report(CompactProgress::Stage::Writing, rows_total_, rows_total_);
     return alloc_.page_count();
 }

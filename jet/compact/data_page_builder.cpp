@@ -11,13 +11,13 @@ DataPageBuilder::DataPageBuilder(const PageLayout& layout, std::uint32_t owner)
     : layout_(layout), owner_(owner), page_(layout.page_size, 0), low_(layout.page_size) {}
 
 std::size_t DataPageBuilder::free_space() const {
-    std::size_t used_head = layout_.DataHeaderSize() + 2 * offsets_.size();
+    std::size_t used_head = layout_.DataHeaderSize() + kRowSlotSize * offsets_.size();
     return low_ - used_head;
 }
 
 bool DataPageBuilder::Fits(std::size_t len) const {
     if (offsets_.size() >= kMaxRows) return false;
-    return len + 2 <= free_space();
+    return len + kRowSlotSize <= free_space();
 }
 
 std::uint8_t DataPageBuilder::Add(std::span<const std::uint8_t> row) {
@@ -30,13 +30,13 @@ std::uint8_t DataPageBuilder::Add(std::span<const std::uint8_t> row) {
 
 std::vector<std::uint8_t> DataPageBuilder::Finish() {
     std::span<std::uint8_t> p(page_);
-    p[0] = 0x01;
-    p[1] = 0x01;
-    PutU16(p, 2, static_cast<std::uint32_t>(free_space()));
-    PutU32(p, 4, owner_);
-    PutU16(p, layout_.data_row_count, static_cast<std::uint32_t>(offsets_.size()));
+    p[kPageTypeAt] = kPageData;
+    p[kPageMarkerAt] = kPageMarker;
+    PutU16(p, layout_.data.free_space, static_cast<std::uint32_t>(free_space()));
+    PutU32(p, layout_.data.owner, owner_);
+    PutU16(p, layout_.data.row_count, static_cast<std::uint32_t>(offsets_.size()));
     for (std::size_t i = 0; i < offsets_.size(); ++i)
-        PutU16(p, layout_.data_slots + 2 * i, offsets_[i]);
+        PutU16(p, layout_.data.row_table + kRowSlotSize * i, offsets_[i]);
     std::vector<std::uint8_t> out(layout_.page_size, 0);
     out.swap(page_);
     offsets_.clear();
@@ -45,7 +45,7 @@ std::vector<std::uint8_t> DataPageBuilder::Finish() {
 }
 
 std::size_t DataPageBuilder::MaxRowSize(const PageLayout& layout) {
-    return layout.page_size - layout.DataHeaderSize() - 2;
+    return layout.page_size - layout.DataHeaderSize() - kRowSlotSize;
 }
 
 }  // namespace jet

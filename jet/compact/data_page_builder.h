@@ -38,7 +38,7 @@ class DataPageBuilder {
 
   private:
     const PageLayout& layout_;
-    std::uint32_t owner_;                 // value of the owner field at 0x04
+    std::uint32_t owner_;                 // value of the owner field
     std::vector<std::uint8_t> page_;      // the page being built
     std::vector<std::uint16_t> offsets_;  // start of each row, row 0 first
     std::size_t low_ = 0;                 // lowest byte used by rows (page end when empty)

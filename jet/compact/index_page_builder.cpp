@@ -17,7 +17,7 @@ std::size_t IndexPageBuilder::PrefixWith(std::span<const std::uint8_t> e) const 
     std::size_t cap = std::min(prefix_, e.size() - PointerBytes());
     std::size_t n = 0;
     while (n < cap && n < first.size() && first[n] == e[n]) ++n;
-    if (layout_.jet3) n = std::min<std::size_t>(n, 255);
+    if (layout_.index.prefix_size == 1) n = std::min<std::size_t>(n, 255);  // one byte holds it
     return n;
 }
 
@@ -29,7 +29,7 @@ std::size_t IndexPageBuilder::StoredBytes(std::size_t prefix, std::size_t extra_
 }
 
 bool IndexPageBuilder::Fits(std::span<const std::uint8_t> entry) const {
-    std::size_t room = layout_.page_size - layout_.index_first;
+    std::size_t room = layout_.page_size - layout_.index.first_entry;
     return StoredBytes(PrefixWith(entry), entry.size()) <= room;
 }
 
@@ -50,17 +50,17 @@ std::vector<std::uint8_t> IndexPageBuilder::Finish(std::uint32_t prev, std::uint
     std::vector<std::uint8_t> page(layout_.page_size, 0);
     std::span<std::uint8_t> p(page);
     std::size_t prefix = entries_.size() > 1 ? prefix_ : 0;
-    p[0] = leaf_ ? 0x04 : 0x03;
-    p[1] = 0x01;
-    PutU32(p, 4, tdef_);
-    PutU32(p, layout_.index_prev, prev);
-    PutU32(p, layout_.index_next, next);
-    PutU32(p, layout_.index_tail, tail);
-    if (layout_.jet3)
-        p[layout_.index_prefix] = static_cast<std::uint8_t>(prefix);
+    p[kPageTypeAt] = leaf_ ? kPageIndexLeaf : kPageIndexNode;
+    p[kPageMarkerAt] = kPageMarker;
+    PutU32(p, layout_.index.owner, tdef_);
+    PutU32(p, layout_.index.prev, prev);
+    PutU32(p, layout_.index.next, next);
+    PutU32(p, layout_.index.tail, tail);
+    if (layout_.index.prefix_size == 1)
+        p[layout_.index.prefix] = static_cast<std::uint8_t>(prefix);
     else
-        PutU16(p, layout_.index_prefix, static_cast<std::uint32_t>(prefix));
-    std::size_t pos = layout_.index_first;
+        PutU16(p, layout_.index.prefix, static_cast<std::uint32_t>(prefix));
+    std::size_t pos = layout_.index.first_entry;
     for (std::size_t i = 0; i < entries_.size(); ++i) {
         const auto& e = entries_[i];
         std::size_t skip = i == 0 ? 0 : prefix;
@@ -68,10 +68,10 @@ std::vector<std::uint8_t> IndexPageBuilder::Finish(std::uint32_t prev, std::uint
         std::memcpy(page.data() + pos, e.data() + skip, e.size() - skip);
         pos += e.size() - skip;
         // Mark where the next entry starts (or where the last one ends).
-        std::size_t bit = pos - layout_.index_first;
-        page[layout_.index_mask + bit / 8] |= static_cast<std::uint8_t>(1u << (bit % 8));
+        std::size_t bit = pos - layout_.index.first_entry;
+        page[layout_.index.mask + bit / 8] |= static_cast<std::uint8_t>(1u << (bit % 8));
     }
-    PutU16(p, 2, static_cast<std::uint32_t>(layout_.page_size - pos));
+    PutU16(p, layout_.index.free_space, static_cast<std::uint32_t>(layout_.page_size - pos));
     entries_.clear();
     total_ = 0;
     prefix_ = 0;

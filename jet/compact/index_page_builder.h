@@ -32,7 +32,9 @@ class IndexPageBuilder {
     std::vector<std::uint8_t> Finish(std::uint32_t prev, std::uint32_t next, std::uint32_t tail);
 
   private:
-    std::size_t PointerBytes() const { return leaf_ ? 4 : 8; }
+    std::size_t PointerBytes() const {
+        return kIndexRowPointerSize + (leaf_ ? 0 : kIndexChildSize);
+    }
     // Shared prefix when entry e joins, capped so that it never covers pointer bytes.
     std::size_t PrefixWith(std::span<const std::uint8_t> e) const;
     std::size_t StoredBytes(std::size_t prefix, std::size_t extra_len) const;

@@ -24,9 +24,9 @@ std::vector<std::vector<std::uint8_t>> MappedIndexEntries(PageFile& source, std:
         std::vector<std::uint8_t> b(e.bytes.begin(),
                                     e.bytes.begin() + static_cast<std::ptrdiff_t>(e.key_size));
         if (ids) MapLeadingIdKey(b, *ids);
-        b.resize(e.key_size + 4);
+        b.resize(e.key_size + kIndexRowPointerSize);
         PutBE24(b, e.key_size, to->page);
-        b[e.key_size + 3] = to->row;
+        b[e.key_size + kIndexEntryRowAt] = to->row;
         out.push_back(std::move(b));
     }
     // Row pointers grow with the old ones and Ids keep their order, so this is a

@@ -36,8 +36,8 @@ std::vector<IndexTreeBuilder::Child> IndexTreeBuilder::BuildNodeLevel(
         for (std::size_t i = 0; i < children.size(); ++i) {
             if (i == start) continue;  // the first child of a group waits as a candidate
             std::vector<std::uint8_t> e = children[i - 1].last;
-            e.resize(e.size() + 4);
-            PutBE32(e, e.size() - 4, children[i - 1].page);
+            e.resize(e.size() + kIndexChildSize);
+            PutBE32(e, e.size() - kIndexChildSize, children[i - 1].page);
             if (probe.empty() || probe.Fits(e)) {
                 probe.Add(e);
             } else {
@@ -63,8 +63,8 @@ std::vector<IndexTreeBuilder::Child> IndexTreeBuilder::BuildNodeLevel(
         IndexPageBuilder node(layout_, false, tdef_);
         for (std::size_t i = start; i + 1 < end; ++i) {
             std::vector<std::uint8_t> e = children[i].last;
-            e.resize(e.size() + 4);
-            PutBE32(e, e.size() - 4, children[i].page);
+            e.resize(e.size() + kIndexChildSize);
+            PutBE32(e, e.size() - kIndexChildSize, children[i].page);
             node.Add(e);
         }
         std::uint32_t page = next_page_++;

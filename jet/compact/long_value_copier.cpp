@@ -32,17 +32,18 @@ RowAddr CopyLongValue(PageFile& file, const LongValueHeader& header, RowPageWrit
         if (seen.size() > limits.max_chain_rows) ThrowFormat("long-value chain is too long");
         Page holder;
         Bytes b = LvalRowBytes(file, at, holder);
-        if (b.size() < 4) ThrowFormat("long-value chain row " + at.ToString() + " is too short");
-        have += b.size() - 4;
+        if (b.size() < kChainDataAt)
+            ThrowFormat("long-value chain row " + at.ToString() + " is too short");
+        have += b.size() - kChainDataAt;
         rows.emplace_back(b.begin(), b.end());
-        at = UnpackRowPtr(U32(b, 0));
+        at = UnpackRowPtr(U32(b, kChainNextAt));
     }
     std::vector<std::size_t> lengths;
     for (const auto& r : rows) lengths.push_back(r.size());
     std::vector<RowAddr> places = out.Plan(lengths, upcoming_page);
     for (std::size_t i = 0; i < rows.size(); ++i) {
         RowAddr next = i + 1 < rows.size() ? places[i + 1] : RowAddr{};
-        PutU32(rows[i], 0, i + 1 < rows.size() ? next.Packed() : 0);
+        PutU32(rows[i], kChainNextAt, i + 1 < rows.size() ? next.Packed() : 0);
         RowAddr got = out.Place(rows[i]);
         assert(got == places[i]);
         (void)got;

@@ -10,13 +10,13 @@ namespace jet {
 MapRows::MapRows(const PageLayout& layout) : layout_(layout) {}
 
 std::size_t MapRows::Reserve() {
-    maps_.emplace_back(layout_, layout_.inline_map_bytes);
+    maps_.emplace_back(layout_, layout_.map.inline_bitmap_bytes);
     return maps_.size() - 1;
 }
 
 std::size_t MapRows::RowsPerPage() const {
     std::size_t room = layout_.page_size - layout_.DataHeaderSize();
-    return std::min(DataPageBuilder::kMaxRows, room / (layout_.MapRowSize() + 2));
+    return std::min(DataPageBuilder::kMaxRows, room / (layout_.MapRowSize() + kRowSlotSize));
 }
 
 std::uint32_t MapRows::PagesNeeded() const {

@@ -1,10 +1,12 @@
-// Offsets of the page structures the compactor writes, for Jet 3 and Jet 4.
+// The layout of the pages the compactor writes, for one format (Jet 3 or Jet 4): the
+// page size and the layouts of data, index and usage-map pages from jet/format.h.
 #pragma once
 
+#include <cassert>
 #include <cstddef>
 #include <cstdint>
 
-#include "jet/data_page.h"
+#include "jet/format.h"
 #include "jet/header.h"
 
 namespace jet {
@@ -12,26 +14,21 @@ namespace jet {
 struct PageLayout {
     std::uint32_t page_size = 0;
     bool jet3 = false;
-    // Data pages (also long-value and usage-map row pages).
-    std::size_t data_row_count = 0;  // u16 slot count
-    std::size_t data_slots = 0;      // first u16 of the slot table
-    // Index pages.
-    std::size_t index_prev = 0;
-    std::size_t index_next = 0;
-    std::size_t index_tail = 0;
-    std::size_t index_prefix = 0;  // 1 byte (Jet 3) or u16 (Jet 4)
-    std::size_t index_mask = 0;    // entry-end bitmask
-    std::size_t index_first = 0;   // first entry
-    // Usage maps.
-    std::size_t inline_map_bytes = 0;    // bitmap bytes of an inline (type 0) map row
-    std::size_t reference_pointers = 0;  // u32 pointers of a reference (type 1) map row
-    std::size_t DataHeaderSize() const { return data_slots; }
+    DataPageLayout data;    // data, long-value and usage-map row pages
+    IndexPageLayout index;  // index node and leaf pages
+    UsageMapLayout map;     // usage-map rows
+    std::size_t DataHeaderSize() const { return data.header_size(); }
     // Pages one type-5 bitmap page describes.
-    std::uint32_t PagesPerBitmapPage() const { return (page_size - 4) * 8; }
+    std::uint32_t PagesPerBitmapPage() const { return jet::PagesPerBitmapPage(page_size); }
     // Bytes of a usage-map row (both kinds have the same length).
-    std::size_t MapRowSize() const { return 1 + 4 + inline_map_bytes; }
+    std::size_t MapRowSize() const { return map.row_size(); }
 
-    static PageLayout For(Format f);
+    static PageLayout For(Format f) {
+        assert(f == Format::Jet3 || f == Format::Jet4);
+        const bool jet3 = f == Format::Jet3;
+        return {PageSizeOf(jet3), jet3, DataPageLayout::For(jet3), IndexPageLayout::For(jet3),
+                UsageMapLayout::For(jet3)};
+    }
 };
 
 }  // namespace jet

@@ -21,14 +21,14 @@ std::vector<RowAddr> RowPageWriter::Plan(std::span<const std::size_t> lengths,
     std::size_t free = builder_.free_space();
     std::size_t rows = open ? builder_.next_row() : 0;
     for (std::size_t len : lengths) {
-        if (!open || rows >= DataPageBuilder::kMaxRows || len + 2 > free) {
+        if (!open || rows >= DataPageBuilder::kMaxRows || len + kRowSlotSize > free) {
             page = next_new++;
             free = layout_.page_size - layout_.DataHeaderSize();
             rows = 0;
             open = true;
         }
         out.push_back({page, static_cast<std::uint8_t>(rows)});
-        free -= len + 2;
+        free -= len + kRowSlotSize;
         ++rows;
     }
     return out;

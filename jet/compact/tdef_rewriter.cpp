@@ -6,7 +6,7 @@
 
 namespace jet {
 
-TdefRewriter::TdefRewriter(PageFile& file, const TableDef& def) : def_(def) {
+TdefRewriter::TdefRewriter(PageFile& file, const TableDef& def) : def_(def), jet3_(file.jet3()) {
     for (std::uint32_t p : def.pages) {
         Bytes b = file.Read(p).bytes();
         pages_.emplace_back(b.begin(), b.end());
@@ -38,7 +38,8 @@ std::vector<std::vector<std::uint8_t>> TdefRewriter::Finish(
     const std::vector<std::uint32_t>& new_pages) {
     assert(new_pages.size() == pages_.size());
     for (std::size_t i = 0; i < pages_.size(); ++i)
-        PutU32(pages_[i], 4, i + 1 < new_pages.size() ? new_pages[i + 1] : 0);
+        PutU32(pages_[i], TdefLayout::For(jet3_).next_page,
+               i + 1 < new_pages.size() ? new_pages[i + 1] : 0);
     return std::move(pages_);
 }
 

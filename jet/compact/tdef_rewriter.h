@@ -30,6 +30,7 @@ class TdefRewriter {
     void PutByteAt(std::size_t at, std::uint8_t value);
 
     const TableDef& def_;
+    bool jet3_;
     std::vector<std::vector<std::uint8_t>> pages_;  // copies, in chain order
 };
 

@@ -33,11 +33,12 @@ static void SetBits(std::vector<std::uint8_t>& row, std::size_t bitmap_at, std::
 
 std::vector<std::uint8_t> UsageMapBuilder::InlineRow() const {
     assert(FitsInline());
-    std::vector<std::uint8_t> row(5 + bitmap_bytes_, 0);
-    row[0] = 0x00;
+    const UsageMapLayout& m = layout_.map;
+    std::vector<std::uint8_t> row(m.bitmap + bitmap_bytes_, 0);
+    row[m.kind] = kMapInline;
     std::uint32_t start = ranges_.empty() ? 0 : ranges_.front().first;
-    PutU32(row, 1, start);
-    for (const auto& r : ranges_) SetBits(row, 5, r.first - start, r.end - start);
+    PutU32(row, m.start_page, start);
+    for (const auto& r : ranges_) SetBits(row, m.bitmap, r.first - start, r.end - start);
     return row;
 }
 
@@ -59,11 +60,12 @@ std::vector<std::uint8_t> UsageMapBuilder::ReferenceRow(
     const std::vector<std::uint32_t>& bitmap_pages) const {
     std::vector<std::uint32_t> slots = Slots();
     assert(bitmap_pages.size() == slots.size());
-    std::vector<std::uint8_t> row(1 + 4 * layout_.reference_pointers, 0);
-    row[0] = 0x01;
+    const UsageMapLayout& m = layout_.map;
+    std::vector<std::uint8_t> row(m.pointers + m.pointer_size * m.reference_pointers, 0);
+    row[m.kind] = kMapReference;
     for (std::size_t i = 0; i < slots.size(); ++i) {
-        assert(slots[i] < layout_.reference_pointers);
-        PutU32(row, 1 + 4 * slots[i], bitmap_pages[i]);
+        assert(slots[i] < m.reference_pointers);
+        PutU32(row, m.pointers + m.pointer_size * slots[i], bitmap_pages[i]);
     }
     return row;
 }
@@ -73,13 +75,13 @@ std::vector<std::vector<std::uint8_t>> UsageMapBuilder::BitmapPages() const {
     std::vector<std::vector<std::uint8_t>> pages;
     for (std::uint32_t s : Slots()) {
         std::vector<std::uint8_t> page(layout_.page_size, 0);
-        page[0] = 0x05;
-        page[1] = 0x01;
+        page[kPageTypeAt] = kPageUsageBitmap;
+        page[kPageMarkerAt] = kPageMarker;
         std::uint64_t lo = std::uint64_t{s} * per, hi = lo + per;
         for (const auto& r : ranges_) {
             std::uint64_t a = std::max<std::uint64_t>(r.first, lo);
             std::uint64_t b = std::min<std::uint64_t>(r.end, hi);
-            if (a < b) SetBits(page, 4, a - lo, b - lo);
+            if (a < b) SetBits(page, kBitmapPageDataAt, a - lo, b - lo);
         }
         pages.push_back(std::move(page));
     }
@@ -98,12 +100,13 @@ static void ClearMarked(std::vector<std::uint8_t>& buf, std::size_t bitmap_at, s
 }
 
 std::vector<std::uint8_t> UsageMapBuilder::InlineFreeRow() const {
-    std::vector<std::uint8_t> row(5 + bitmap_bytes_, 0);
-    row[0] = 0x00;
-    PutU32(row, 1, 0);
+    const UsageMapLayout& m = layout_.map;
+    std::vector<std::uint8_t> row(m.bitmap + bitmap_bytes_, 0);
+    row[m.kind] = kMapInline;
+    PutU32(row, m.start_page, 0);
     const std::uint64_t bits = bitmap_bytes_ * 8;
-    SetBits(row, 5, 0, bits);
-    ClearMarked(row, 5, 0, bits, ranges_);
+    SetBits(row, m.bitmap, 0, bits);
+    ClearMarked(row, m.bitmap, 0, bits, ranges_);
     return row;
 }
 
@@ -112,10 +115,10 @@ std::vector<std::vector<std::uint8_t>> UsageMapBuilder::FreeBitmapPages(std::siz
     std::vector<std::vector<std::uint8_t>> pages;
     for (std::size_t s = 0; s < slots; ++s) {
         std::vector<std::uint8_t> page(layout_.page_size, 0);
-        page[0] = 0x05;
-        page[1] = 0x01;
-        SetBits(page, 4, 0, per);
-        ClearMarked(page, 4, std::uint64_t{s} * per, per, ranges_);
+        page[kPageTypeAt] = kPageUsageBitmap;
+        page[kPageMarkerAt] = kPageMarker;
+        SetBits(page, kBitmapPageDataAt, 0, per);
+        ClearMarked(page, kBitmapPageDataAt, std::uint64_t{s} * per, per, ranges_);
         pages.push_back(std::move(page));
     }
     return pages;
@@ -123,10 +126,12 @@ std::vector<std::vector<std::uint8_t>> UsageMapBuilder::FreeBitmapPages(std::siz
 
 std::vector<std::uint8_t> UsageMapBuilder::FreeReferenceRow(
     const std::vector<std::uint32_t>& bitmap_pages) const {
-    assert(bitmap_pages.size() <= layout_.reference_pointers);
-    std::vector<std::uint8_t> row(1 + 4 * layout_.reference_pointers, 0);
-    row[0] = 0x01;
-    for (std::size_t i = 0; i < bitmap_pages.size(); ++i) PutU32(row, 1 + 4 * i, bitmap_pages[i]);
+    const UsageMapLayout& m = layout_.map;
+    assert(bitmap_pages.size() <= m.reference_pointers);
+    std::vector<std::uint8_t> row(m.pointers + m.pointer_size * m.reference_pointers, 0);
+    row[m.kind] = kMapReference;
+    for (std::size_t i = 0; i < bitmap_pages.size(); ++i)
+        PutU32(row, m.pointers + m.pointer_size * i, bitmap_pages[i]);
     return row;
 }
 

@@ -115,7 +115,7 @@ void Verifier::CompareTable(const CatalogEntry& se, const CatalogEntry& oe) {
         }
         if (page_i >= out_pages.size()) Fail(name + " lost rows");
         RowAddr oaddr{out_pages[page_i], static_cast<std::uint8_t>(row_i)};
-        std::uint16_t raw = U16(pg.bytes(), lay.row_table + 2 * row_i);
+        std::uint16_t raw = U16(pg.bytes(), lay.row_table + kRowSlotSize * row_i);
         if (raw & (kRowDeleted | kRowOverflow))
             Fail(name + " has a deleted or overflow row at " + oaddr.ToString());
         Bytes ob = RowBytes(pg.bytes(), jet3, static_cast<unsigned>(row_i));
@@ -137,8 +137,8 @@ void Verifier::CompareTable(const CatalogEntry& se, const CatalogEntry& oe) {
             Bytes sf = s.bytes.subspan(f.begin, f.size);
             if (ParseLongValueHeader(sf).kind == LongValueHeader::Kind::Inline) continue;
             // Only the pointer to the long value may differ; its data must not.
-            std::copy(ob.begin() + f.begin + 4, ob.begin() + f.begin + 8,
-                      expect.begin() + f.begin + 4);
+            const std::size_t at = f.begin + kLongValuePointerAt;
+            std::copy(ob.begin() + at, ob.begin() + at + kRowPointerSize, expect.begin() + at);
             LongValue sv = sr.ReadLongValue(sf);
             LongValue ov = orr.ReadLongValue(ob.subspan(f.begin, f.size));
             if (sv.data != ov.data)
@@ -231,7 +231,7 @@ void Verifier::CheckMaps(const std::string& name, const TableDef& od, TableReade
         claim_map(m, lv.owned_map);
         for (std::uint32_t p : m.pages) {
             Page pg = f.Read(p);
-            if (pg.type() != kPageData || U32(pg.bytes(), 4) != kLvalOwner)
+            if (pg.type() != kPageData || PageOwner(pg.bytes()) != kLvalOwner)
                 Fail(name + ": a long-value map lists page " + std::to_string(p) +
                      ", which holds no long values");
             Claim(p, name + " long values");
@@ -261,9 +261,9 @@ void Verifier::CheckMaps(const std::string& name, const TableDef& od, TableReade
 void Verifier::CheckGlobalMap() {
     PageFile& f = out_.file();
     const std::uint32_t n = f.page_count();
-    Claim(0, "the header");
-    Claim(1, "the global usage map");
-    UsageMap g = ReadUsageMap(f, RowAddr{1, 0}, n);
+    Claim(kHeaderPage, "the header");
+    Claim(kGlobalMapPage, "the global usage map");
+    UsageMap g = ReadUsageMap(f, RowAddr{kGlobalMapPage, 0}, n);
     for (std::uint32_t p : g.bitmap_pages)
         if (p) Claim(p, "global usage map pages");
     std::set<std::uint32_t> free(g.pages.begin(), g.pages.end());
@@ -283,7 +283,8 @@ void Verifier::CheckGlobalMap() {
 void Verifier::Run() {
     if (src_.header().format != out_.header().format) Fail("the format changed");
     {
-        Bytes a = src_.file().Read(0).bytes(), b = out_.file().Read(0).bytes();
+        Bytes a = src_.file().Read(kHeaderPage).bytes();
+        Bytes b = out_.file().Read(kHeaderPage).bytes();
         if (!std::equal(a.begin(), a.end(), b.begin(), b.end())) Fail("the header page changed");
     }
     CompareCatalog();

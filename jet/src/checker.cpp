@@ -128,24 +128,24 @@ class Checker {
     void CheckGlobalMapRow() {
         if (f_.page_count() < 2) return;
         try {
-            Page pg = f_.Read(1);
+            Page pg = f_.Read(kGlobalMapPage);
             if (pg.type() != kPageData) {
-                Add(1, "page 1 (global usage map) is not a data page");
+                Add(kGlobalMapPage, "page 1 (global usage map) is not a data page");
                 return;
             }
-            r_.roles[1] = PageRole::GlobalMap;
-            global_ = ReadUsageMap(f_, RowAddr{1, 0}, f_.page_count());
+            r_.roles[kGlobalMapPage] = PageRole::GlobalMap;
+            global_ = ReadUsageMap(f_, RowAddr{kGlobalMapPage, 0}, f_.page_count());
             have_global_ = true;
             MarkMapPages(global_, "the global usage map");
         } catch (const FormatError& e) {
-            Add(1, std::string("global usage map: ") + e.what());
+            Add(kGlobalMapPage, std::string("global usage map: ") + e.what());
         }
     }
 
     void MarkMapPages(const UsageMap& m, const std::string& who) {
-        if (m.where.page != 1) Mark(m.where.page, PageRole::UsageMapRows, who);
+        if (m.where.page != kGlobalMapPage) Mark(m.where.page, PageRole::UsageMapRows, who);
         for (auto bp : m.bitmap_pages)
-            if (bp != 0 && bp < 0x80000000u) Mark(bp, PageRole::UsageBitmap, who);
+            if (bp != 0 && bp < kNoBitmapPage) Mark(bp, PageRole::UsageBitmap, who);
     }
 
     bool ReadMap(RowAddr where, const std::string& what, UsageMap& out) {
@@ -200,7 +200,7 @@ class Checker {
                 for (auto p : m.pages) {
                     Page pg = f_.Read(p);
                     if (pg.type() != kPageHeader &&
-                        (pg.type() != kPageData || U32(pg.bytes(), 4) != kLvalOwner))
+                        (pg.type() != kPageData || PageOwner(pg.bytes()) != kLvalOwner))
                         Add(p, cw + ": long-value map lists page " + std::to_string(p) +
                                    " which is not a long-value page (type " +
                                    std::to_string(pg.type()) + ")");
@@ -214,7 +214,7 @@ class Checker {
         if (have_owned) {
             for (auto p : owned.pages) {
                 Page pg = f_.Read(p);
-                if (pg.type() == kPageData && U32(pg.bytes(), 4) == t->page) {
+                if (pg.type() == kPageData && PageOwner(pg.bytes()) == t->page) {
                     owned_data.insert(p);
                     Mark(p, PageRole::Data, who);
                 } else if (pg.type() != kPageHeader) {
@@ -222,7 +222,7 @@ class Checker {
                     Add(p, who + ": owned-page map lists page " + std::to_string(p) +
                                " which is not one of its " + "data pages (type " +
                                std::to_string(pg.type()) + ", owner " +
-                               std::to_string(U32(pg.bytes(), 4)) + ")");
+                               std::to_string(PageOwner(pg.bytes())) + ")");
                 }
             }
         }
@@ -378,13 +378,13 @@ class Checker {
     // A data page that names a table and holds live rows but that no map lists: its
     // rows are invisible to every reader.
     void FindUnlistedRows() {
-        for (std::uint32_t p = 2; p < r_.roles.size(); ++p) {
+        for (std::uint32_t p = kGlobalMapPage + 1; p < r_.roles.size(); ++p) {
             if (r_.roles[p] != PageRole::Unreachable) continue;
             // Access leaves the bytes of pages it frees; the global map says which.
             if (have_global_ && global_.Contains(p)) continue;
             Page pg = f_.Read(p);
             if (pg.type() != kPageData) continue;
-            auto it = tdef_names_.find(U32(pg.bytes(), 4));
+            auto it = tdef_names_.find(PageOwner(pg.bytes()));
             if (it == tdef_names_.end()) continue;
             DataPageInfo info = ReadDataPage(pg.bytes(), f_.jet3());
             std::size_t live = 0;
@@ -399,21 +399,21 @@ class Checker {
     bool IsIndexPageOf(std::uint32_t p, std::uint32_t tdef) {
         Page pg = f_.Read(p);
         return (pg.type() == kPageIndexLeaf || pg.type() == kPageIndexNode) &&
-               U32(pg.bytes(), 4) == tdef;
+               PageOwner(pg.bytes()) == tdef;
     }
 
     void CheckGlobalMapAgainstRoles() {
         if (!have_global_) return;
         // A set bit marks a free page.
         for (auto p : global_.pages)
-            if (p < r_.roles.size() && p > 1 && r_.roles[p] != PageRole::Unreachable)
+            if (p < r_.roles.size() && p > kGlobalMapPage && r_.roles[p] != PageRole::Unreachable)
                 Add(p, "the global usage map marks page " + std::to_string(p) + " (" +
                            PageRoleName(r_.roles[p]) + ") as free");
     }
 
     void Estimate() {
         const std::uint64_t ps = f_.page_size();
-        const std::uint64_t usable = ps - (f_.jet3() ? 10 : 14);
+        const std::uint64_t usable = ps - DataPageLayout::For(f_.jet3()).header_size();
         std::uint64_t pages = 0;
         for (std::size_t p = 0; p < r_.roles.size(); ++p) {
             switch (r_.roles[p]) {
@@ -431,9 +431,9 @@ class Checker {
             }
         }
         for (const auto& t : r_.tables) {
-            // Rows repacked densely: each row costs its bytes and a 2-byte slot.
-            std::uint64_t rows = t.row_bytes + 2 * t.live_rows;
-            std::uint64_t lv = t.long_value_bytes + 2 * t.long_value_rows;
+            // Rows repacked densely: each row costs its bytes and a slot.
+            std::uint64_t rows = t.row_bytes + kRowSlotSize * t.live_rows;
+            std::uint64_t lv = t.long_value_bytes + kRowSlotSize * t.long_value_rows;
             pages += (rows + usable - 1) / usable;
             pages += (lv + usable - 1) / usable;
         }

@@ -24,10 +24,6 @@ const char* FormatName(Format f) {
     return "not a Jet database";
 }
 
-std::size_t HeaderBlockSize(Format f) {
-    return f == Format::Jet3 ? 126 : 128;
-}
-
 void Rc4(std::span<const std::uint8_t> key, std::span<std::uint8_t> data) {
     if (key.empty()) return;
     std::array<std::uint8_t, 256> s;
@@ -46,7 +42,7 @@ void Rc4(std::span<const std::uint8_t> key, std::span<std::uint8_t> data) {
 }
 
 std::vector<std::uint8_t> DescrambledBlock(Bytes page0, Format f) {
-    std::size_t n = HeaderBlockSize(f);
+    std::size_t n = HeaderLayout::For(f == Format::Jet3).block_size;
     std::vector<std::uint8_t> block(n, 0);
     if (page0.size() >= kHeaderBlockOffset + n)
         std::memcpy(block.data(), page0.data() + kHeaderBlockOffset, n);
@@ -56,17 +52,17 @@ std::vector<std::uint8_t> DescrambledBlock(Bytes page0, Format f) {
 
 namespace {
 
-// Offsets below are page offsets; the block starts at 0x18.
+// Header fields are named by their page offsets; the block starts at kHeaderBlockOffset.
 std::size_t B(std::size_t page_offset) {
     return page_offset - kHeaderBlockOffset;
 }
 
 bool PasswordPresent(const std::vector<std::uint8_t>& block, Format f) {
-    std::size_t len = f == Format::Jet3 ? 20 : 40;
+    const HeaderLayout lay = HeaderLayout::For(f == Format::Jet3);
     std::array<std::uint8_t, 4> mask{0, 0, 0, 0};
-    if (f == Format::Jet4) {
+    if (lay.creation_date != 0) {
         // Jet 4 masks the password with the integer part of the creation date.
-        std::uint64_t bits = U64(block, B(0x72));
+        std::uint64_t bits = U64(block, B(lay.creation_date));
         double date;
         std::memcpy(&date, &bits, sizeof date);
         std::int32_t v = 0;
@@ -76,8 +72,8 @@ bool PasswordPresent(const std::vector<std::uint8_t>& block, Format f) {
         mask = {static_cast<std::uint8_t>(u), static_cast<std::uint8_t>(u >> 8),
                 static_cast<std::uint8_t>(u >> 16), static_cast<std::uint8_t>(u >> 24)};
     }
-    for (std::size_t i = 0; i < len; ++i)
-        if ((block[B(0x42) + i] ^ mask[i % 4]) != 0) return true;
+    for (std::size_t i = 0; i < lay.password_size; ++i)
+        if ((block[B(lay.password) + i] ^ mask[i % 4]) != 0) return true;
     return false;
 }
 
@@ -88,21 +84,26 @@ HeaderResult DecodeHeader(Bytes page, std::uint64_t file_size) {
     r.header.file_size = file_size;
     static const char kJet[] = "Standard Jet DB";
     static const char kAce[] = "Standard ACE DB";
-    if (page.size() < 0x20 || page[0] != 0 ||
-        (std::memcmp(page.data() + 4, kJet, 15) != 0 &&
-         std::memcmp(page.data() + 4, kAce, 15) != 0)) {
-        r.refusal = page.size() < 0x20 && page.size() > 0 ? Refusal::Truncated : Refusal::NotJet;
+    // Signature and version are at the same place in every version.
+    const HeaderLayout any = HeaderLayout::For(false);
+    static_assert(sizeof kJet - 1 == kJet4Header.signature_size);
+    const std::uint8_t* sig = page.data() + any.signature;
+    if (page.size() < kHeaderProbeSize || page[kPageTypeAt] != kPageHeader ||
+        (std::memcmp(sig, kJet, any.signature_size) != 0 &&
+         std::memcmp(sig, kAce, any.signature_size) != 0)) {
+        r.refusal = page.size() < kHeaderProbeSize && page.size() > 0 ? Refusal::Truncated
+                                                                      : Refusal::NotJet;
         r.reason = r.refusal == Refusal::Truncated
                        ? "the file is too short to be an Access database"
                        : "the file is not an Access (Jet) database: no Jet signature on page 0";
         return r;
     }
-    std::uint8_t version = page[0x14];
+    std::uint8_t version = page[any.version];
     r.header.version = version;
-    bool ace_sig = std::memcmp(page.data() + 4, kAce, 15) == 0;
+    bool ace_sig = std::memcmp(sig, kAce, any.signature_size) == 0;
     if (ace_sig || version >= 2) {
         r.header.format = Format::Ace;
-        r.header.page_size = 4096;
+        r.header.page_size = kJet4PageSize;
         r.refusal = Refusal::Ace;
         r.reason =
             "the file is a newer ACE database (Access 2007 or later, .accdb), not Jet 3 or Jet 4";
@@ -110,7 +111,7 @@ HeaderResult DecodeHeader(Bytes page, std::uint64_t file_size) {
     }
     Format f = version == 0 ? Format::Jet3 : Format::Jet4;
     r.header.format = f;
-    r.header.page_size = f == Format::Jet3 ? 2048 : 4096;
+    r.header.page_size = PageSizeOf(f == Format::Jet3);
     r.header.page_count = static_cast<std::uint32_t>(
         std::min<std::uint64_t>(file_size / r.header.page_size, 0xFFFFFFFFu));
     if (page.size() < r.header.page_size || file_size < 3ull * r.header.page_size) {
@@ -127,9 +128,11 @@ HeaderResult DecodeHeader(Bytes page, std::uint64_t file_size) {
         return r;
     }
     auto block = DescrambledBlock(page, f);
-    r.header.code_page = U16(block, B(0x3C));
-    r.header.sort_order = f == Format::Jet3 ? U16(block, B(0x3A)) : U32(block, B(0x6E));
-    r.header.db_key = U32(block, B(0x3E));
+    const HeaderLayout lay = HeaderLayout::For(f == Format::Jet3);
+    r.header.code_page = U16(block, B(lay.code_page));
+    r.header.sort_order =
+        lay.sort_order_size == 2 ? U16(block, B(lay.sort_order)) : U32(block, B(lay.sort_order));
+    r.header.db_key = U32(block, B(lay.db_key));
     r.header.has_password = PasswordPresent(block, f);
     if (r.header.has_password) {
         r.refusal = Refusal::Password;

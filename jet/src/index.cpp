@@ -30,7 +30,8 @@ IndexPage ReadIndexPage(PageFile& file, std::uint32_t number) {
     std::size_t mask_bytes = lay.first_entry - lay.mask;
     std::size_t start = 0;
     const std::size_t area = b.size() - lay.first_entry;
-    const std::size_t tail_size = p.type == kPageIndexLeaf ? 4 : 8;
+    const std::size_t tail_size =
+        kIndexRowPointerSize + (p.type == kPageIndexLeaf ? 0 : kIndexChildSize);
     std::vector<std::uint8_t> first;
     for (std::size_t i = 0; i < mask_bytes; ++i) {
         std::uint8_t m = b[lay.mask + i];
@@ -62,8 +63,8 @@ IndexPage ReadIndexPage(PageFile& file, std::uint32_t number) {
             Bytes eb(e.bytes);
             assert(e.bytes.size() >= tail_size);
             e.key_size = e.bytes.size() - tail_size;
-            e.row = {BE24(eb, e.key_size), U8(eb, e.key_size + 3)};
-            if (!p.leaf()) e.child = BE32(eb, e.key_size + 4);
+            e.row = {BE24(eb, e.key_size), U8(eb, e.key_size + kIndexEntryRowAt)};
+            if (!p.leaf()) e.child = BE32(eb, e.key_size + kIndexRowPointerSize);
             if (p.entries.empty()) first = e.bytes;
             p.entries.push_back(std::move(e));
             start = end;

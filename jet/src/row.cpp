@@ -7,12 +7,14 @@ namespace jet {
 namespace {
 
 // Jet 3 rows keep one-byte offsets; each jump-table entry names the first variable
-// column (or the end entry) whose offset is 256 further on. The table has
-// (row size - 1) / 256 entries even when the last one is not needed (then 0xFF).
+// column (or the end entry) whose offset is jump_span further on. The table has
+// (row size - 1) / jump_span entries even when the last one is not needed (then 0xFF).
 void ReadVarOffsetsJet3(Bytes row, std::size_t mask_size, unsigned count,
                         std::vector<std::uint32_t>& out) {
+    constexpr RowLayout lay = kJet3Row;
+    static_assert(lay.var_entry_size == 1);
     std::size_t n = row.size();
-    std::size_t jumps = (n - 1) / 256;
+    std::size_t jumps = (n - 1) / lay.jump_span;
     // Positions counted from the row's end: null mask, var count byte, jump table, offsets.
     if (mask_size + 1 + jumps + count + 1 > n)
         ThrowFormat("variable-column table does not fit in the row");
@@ -22,18 +24,21 @@ void ReadVarOffsetsJet3(Bytes row, std::size_t mask_size, unsigned count,
     std::size_t used = 0;
     for (unsigned i = 0; i <= count; ++i) {
         while (used < jumps && row[jump_base - 1 - used] == i) ++used;
-        out[i] = row[off_base - 1 - i] + 256u * static_cast<std::uint32_t>(used);
+        out[i] = row[off_base - 1 - i] + static_cast<std::uint32_t>(lay.jump_span * used);
     }
 }
 
 void ReadVarOffsetsJet4(Bytes row, std::size_t mask_size, unsigned count,
                         std::vector<std::uint32_t>& out) {
+    constexpr RowLayout lay = kJet4Row;
+    constexpr std::size_t e = lay.var_entry_size;
     std::size_t n = row.size();
-    if (mask_size + 2 + 2 * (std::size_t{count} + 1) + 2 > n)
+    // Column count at the start; from the end: null mask, var count, count + 1 offsets.
+    if (mask_size + e + e * (std::size_t{count} + 1) + lay.count_size > n)
         ThrowFormat("variable-column table does not fit in the row");
-    std::size_t base = n - mask_size - 2;  // the count; offset i at base - 2 - 2i
+    std::size_t base = n - mask_size - e;  // the count; offset i at base - e - e * i
     out.resize(count + 1);
-    for (unsigned i = 0; i <= count; ++i) out[i] = U16(row, base - 2 - 2 * i);
+    for (unsigned i = 0; i <= count; ++i) out[i] = U16(row, base - e - e * i);
 }
 
 std::size_t FixedSize(const Column& c) {
@@ -62,20 +67,21 @@ std::size_t FixedSize(const Column& c) {
 
 CrackedRow CrackRow(const TableDef& t, Bytes row, bool jet3) {
     CrackedRow r;
-    const std::size_t head = jet3 ? 1 : 2;
+    const RowLayout lay = RowLayout::For(jet3);
+    const std::size_t head = lay.count_size;
     if (row.size() < head + 1) ThrowFormat("row is too short");
-    r.stored_columns = jet3 ? U8(row, 0) : U16(row, 0);
+    r.stored_columns = jet3 ? U8(row, lay.count) : U16(row, lay.count);
     std::size_t mask_size = (std::size_t{r.stored_columns} + 7) / 8;
     if (mask_size + head > row.size()) ThrowFormat("row null mask does not fit in the row");
     Bytes mask = row.subspan(row.size() - mask_size);
     std::size_t var_end_limit = row.size() - mask_size;
     if (t.var_column_count > 0) {
         if (jet3) {
-            r.stored_var_columns = U8(row, row.size() - mask_size - 1);
+            r.stored_var_columns = U8(row, row.size() - mask_size - lay.var_entry_size);
             ReadVarOffsetsJet3(row, mask_size, r.stored_var_columns, r.var_offsets);
         } else {
-            if (mask_size + 2 > row.size()) ThrowFormat("row is too short");
-            r.stored_var_columns = U16(row, row.size() - mask_size - 2);
+            if (mask_size + lay.var_entry_size > row.size()) ThrowFormat("row is too short");
+            r.stored_var_columns = U16(row, row.size() - mask_size - lay.var_entry_size);
             ReadVarOffsetsJet4(row, mask_size, r.stored_var_columns, r.var_offsets);
         }
         for (std::size_t i = 0; i < r.var_offsets.size(); ++i) {
@@ -121,15 +127,15 @@ LongValueHeader ParseLongValueHeader(Bytes field) {
     if (field.size() < kLongValueHeaderSize)
         ThrowFormat("long-value header is shorter than 12 bytes");
     LongValueHeader h;
-    std::uint32_t v = U32(field, 0);
-    h.length = v & 0x3FFFFFFF;
-    if (v & 0x80000000u)
+    std::uint32_t v = U32(field, kLongValueLengthAt);
+    h.length = v & kLongValueLengthMask;
+    if (v & kLongValueInline)
         h.kind = LongValueHeader::Kind::Inline;
-    else if (v & 0x40000000u)
+    else if (v & kLongValueSingle)
         h.kind = LongValueHeader::Kind::Single;
     else
         h.kind = LongValueHeader::Kind::Chain;
-    h.first = UnpackRowPtr(U32(field, 4));
+    h.first = UnpackRowPtr(U32(field, kLongValuePointerAt));
     return h;
 }
 

@@ -15,7 +15,7 @@ const std::vector<std::uint32_t>& TableReader::DataPages() {
     for (std::uint32_t p : m.pages) {
         Page pg = file_.Read(p);
         auto b = pg.bytes();
-        if (pg.type() == kPageData && U32(b, 4) == table_.page) pages_.push_back(p);
+        if (pg.type() == kPageData && PageOwner(b) == table_.page) pages_.push_back(p);
     }
     have_pages_ = true;
     return pages_;
@@ -36,17 +36,18 @@ RowRef TableReader::Resolve(RowAddr slot) {
         auto lay = DataPageLayout::For(file_.jet3());
         if (at.row >= U16(pb, lay.row_count))
             ThrowFormat("row " + at.ToString() + " does not exist");
-        std::uint16_t raw = U16(pb, lay.row_table + 2 * at.row);
+        std::uint16_t raw = U16(pb, lay.row_table + kRowSlotSize * at.row);
         Bytes bytes = RowBytes(pb, file_.jet3(), at.row);
         // The first hop must be a live or overflow slot; a target may carry the deleted flag.
         if (hop == 0 && (raw & kRowDeleted)) ThrowFormat("row " + at.ToString() + " is deleted");
         if ((raw & kRowOverflow) && !(raw & kRowDeleted)) {
-            if (bytes.size() < 4) ThrowFormat("overflow row " + at.ToString() + " is too short");
-            at = UnpackRowPtr(U32(bytes, 0));
+            if (bytes.size() < kOverflowTargetAt + kRowPointerSize)
+                ThrowFormat("overflow row " + at.ToString() + " is too short");
+            at = UnpackRowPtr(U32(bytes, kOverflowTargetAt));
             r.overflow = true;
             continue;
         }
-        if (U32(pb, 4) != table_.page)
+        if (PageOwner(pb) != table_.page)
             ThrowFormat("row " + at.ToString() + " lies on a page of another table");
         r.addr = at;
         r.page = std::move(pg);
@@ -61,10 +62,10 @@ void TableReader::ForEachRow(const std::function<bool(const RowRef&)>& visit) {
         auto pb = pg.bytes();
         auto lay = DataPageLayout::For(file_.jet3());
         std::uint32_t count = U16(pb, lay.row_count);
-        if (lay.row_table + 2 * count > pb.size())
+        if (lay.row_table + kRowSlotSize * count > pb.size())
             ThrowFormat("page " + std::to_string(p) + " has a bad row count");
         for (std::uint32_t i = 0; i < count; ++i) {
-            std::uint16_t raw = U16(pb, lay.row_table + 2 * i);
+            std::uint16_t raw = U16(pb, lay.row_table + kRowSlotSize * i);
             if (raw & kRowDeleted) continue;
             RowAddr slot{p, static_cast<std::uint8_t>(i)};
             if (i > 0xFF) ThrowFormat("page " + std::to_string(p) + " has more than 256 rows");
@@ -86,12 +87,12 @@ Bytes LvalRowBytes(PageFile& file, RowAddr addr, Page& holder) {
         ThrowFormat("long value at " + addr.ToString() + " lies past the end of the file");
     holder = file.Read(addr.page);
     auto pb = holder.bytes();
-    if (holder.type() != kPageData || U32(pb, 4) != kLvalOwner)
+    if (holder.type() != kPageData || PageOwner(pb) != kLvalOwner)
         ThrowFormat("long value at " + addr.ToString() + " is not on a long-value page");
     auto lay = DataPageLayout::For(file.jet3());
     if (addr.row >= U16(pb, lay.row_count))
         ThrowFormat("long value row " + addr.ToString() + " does not exist");
-    if (U16(pb, lay.row_table + 2 * addr.row) & kRowDeleted)
+    if (U16(pb, lay.row_table + kRowSlotSize * addr.row) & kRowDeleted)
         ThrowFormat("long value row " + addr.ToString() + " is deleted");
     return RowBytes(pb, file.jet3(), addr.row);
 }
@@ -130,12 +131,14 @@ LongValue TableReader::ReadLongValue(Bytes field) {
                     ThrowFormat("long-value chain is too long");
                 Page holder;
                 Bytes b = LvalRowBytes(file_, at, holder);
-                if (b.size() < 4)
+                if (b.size() < kChainDataAt)
                     ThrowFormat("long-value chain row " + at.ToString() + " is too short");
                 v.rows.push_back(at);
-                std::size_t take = std::min<std::size_t>(b.size() - 4, h.length - v.data.size());
-                v.data.insert(v.data.end(), b.begin() + 4, b.begin() + 4 + take);
-                at = UnpackRowPtr(U32(b, 0));
+                std::size_t take =
+                    std::min<std::size_t>(b.size() - kChainDataAt, h.length - v.data.size());
+                auto data = b.begin() + kChainDataAt;
+                v.data.insert(v.data.end(), data, data + static_cast<std::ptrdiff_t>(take));
+                at = UnpackRowPtr(U32(b, kChainNextAt));
             }
             return v;
         }

@@ -66,24 +66,23 @@ const LongValueColumn* TableDef::LongValueMapsOf(std::uint16_t column) const {
 }
 
 FieldPos TableDef::Where(std::size_t at) const {
-    if (pages.empty() || page_size <= 8) return {};
+    // Continuation pages repeat the page header; their data starts at the same place in
+    // both versions.
+    const std::size_t head = kJet4Tdef.continuation_data;
+    static_assert(kJet3Tdef.continuation_data == kJet4Tdef.continuation_data);
+    if (pages.empty() || page_size <= head) return {};
     if (at < page_size) return {pages[0], static_cast<std::uint32_t>(at)};
-    std::size_t rest = at - page_size, k = rest / (page_size - 8);
+    std::size_t rest = at - page_size, k = rest / (page_size - head);
     if (k + 1 >= pages.size()) return {pages.back(), page_size};
-    return {pages[k + 1], static_cast<std::uint32_t>(8 + rest % (page_size - 8))};
+    return {pages[k + 1], static_cast<std::uint32_t>(head + rest % (page_size - head))};
 }
 
 namespace {
 
 std::string ReadName(Bytes b, std::size_t& at, bool jet3) {
-    std::size_t len;
-    if (jet3) {
-        len = U8(b, at);
-        at += 1;
-    } else {
-        len = U16(b, at);
-        at += 2;
-    }
+    const std::size_t len_size = TdefLayout::For(jet3).name_length_size;
+    std::size_t len = len_size == 1 ? U8(b, at) : U16(b, at);
+    at += len_size;
     Bytes raw = Slice(b, at, len);
     at += len;
     return DecodeText(raw, jet3);
@@ -96,6 +95,11 @@ TableDef ReadTableDef(PageFile& file, std::uint32_t page) {
     t.page = page;
     t.page_size = file.page_size();
     const bool j3 = file.jet3();
+    const TdefLayout lay = TdefLayout::For(j3);
+    const ColumnLayout col = ColumnLayout::For(j3);
+    const RealIndexLayout real = RealIndexLayout::For(j3);
+    const LogicalIndexLayout logical = LogicalIndexLayout::For(j3);
+    const LongValueColumnLayout lvcol = kLongValueColumn;
     std::unordered_set<std::uint32_t> seen;
     std::uint32_t p = page;
     while (p != 0) {
@@ -114,113 +118,104 @@ TableDef ReadTableDef(PageFile& file, std::uint32_t page) {
         if (t.pages.empty())
             t.bytes.assign(b.begin(), b.end());
         else
-            t.bytes.insert(t.bytes.end(), b.begin() + 8, b.end());
+            t.bytes.insert(t.bytes.end(), b.begin() + lay.continuation_data, b.end());
         t.pages.push_back(p);
-        p = U32(b, 4);
+        p = U32(b, lay.next_page);
     }
     Bytes b(t.bytes);
-    t.definition_length = U32(b, 8);
-    t.row_count_at = j3 ? 0x0C : 0x10;
+    t.definition_length = U32(b, lay.definition_length);
+    t.row_count_at = lay.row_count;
     t.row_count = U32(b, t.row_count_at);
-    t.autonumber = U32(b, j3 ? 0x10 : 0x14);
-    std::size_t base = j3 ? 0x14 : 0x28;
-    t.table_type = U8(b, base);
-    t.max_columns = U16(b, base + 1);
-    t.var_column_count = U16(b, base + 3);
-    t.column_count = U16(b, base + 5);
-    t.logical_index_count = U32(b, base + 7);
-    t.real_index_count = U32(b, base + 11);
-    t.owned_map_at = base + 15;
-    t.free_map_at = base + 19;
+    t.autonumber = U32(b, lay.autonumber);
+    t.table_type = U8(b, lay.table_type);
+    t.max_columns = U16(b, lay.max_columns);
+    t.var_column_count = U16(b, lay.var_columns);
+    t.column_count = U16(b, lay.column_count);
+    t.logical_index_count = U32(b, lay.logical_index_count);
+    t.real_index_count = U32(b, lay.real_index_count);
+    t.owned_map_at = lay.owned_map;
+    t.free_map_at = lay.free_map;
     t.owned_map = UnpackRowPtr(U32(b, t.owned_map_at));
     t.free_map = UnpackRowPtr(U32(b, t.free_map_at));
 
     // Counts are bounded by what the bytes can hold before anything is reserved.
-    const std::size_t real_hdr = j3 ? 8 : 12, col_size = j3 ? 18 : 25, real_size = j3 ? 39 : 52,
-                      logical_size = j3 ? 20 : 28;
-    if (t.real_index_count > b.size() / real_hdr || t.column_count > b.size() / col_size ||
-        t.logical_index_count > b.size() / logical_size)
+    if (t.real_index_count > b.size() / lay.real_index_header_size ||
+        t.column_count > b.size() / col.size || t.logical_index_count > b.size() / logical.size)
         ThrowFormat("table definition at page " + std::to_string(page) + " has impossible counts");
-    std::size_t at = base + 23;
+    std::size_t at = lay.real_index_headers;
     std::vector<std::uint32_t> real_rows;
     for (std::uint32_t i = 0; i < t.real_index_count; ++i) {
-        real_rows.push_back(U32(b, at + (j3 ? 4 : 4)));
-        at += real_hdr;
+        real_rows.push_back(U32(b, at + lay.real_index_header_rows));
+        at += lay.real_index_header_size;
     }
     for (std::uint16_t i = 0; i < t.column_count; ++i) {
         Column c;
         c.block_at = at;
-        Need(b, at, col_size, "column definition");
-        c.type = U8(b, at);
-        if (j3) {
-            c.number = U16(b, at + 1);
-            c.var_index = U16(b, at + 3);
-            c.precision = U8(b, at + 11);
-            c.scale = U8(b, at + 12);
-            c.flags = U8(b, at + 13);
-            c.fixed_offset = U16(b, at + 14);
-            c.length = U16(b, at + 16);
-        } else {
-            c.number = U16(b, at + 5);
-            c.var_index = U16(b, at + 7);
-            c.precision = U8(b, at + 11);
-            c.scale = U8(b, at + 12);
-            c.flags = U8(b, at + 15);
-            c.fixed_offset = U16(b, at + 21);
-            c.length = U16(b, at + 23);
-        }
+        Need(b, at, col.size, "column definition");
+        c.type = U8(b, at + col.type);
+        c.number = U16(b, at + col.number);
+        c.var_index = U16(b, at + col.var_index);
+        c.precision = U8(b, at + col.precision);
+        c.scale = U8(b, at + col.scale);
+        c.flags = U8(b, at + col.flags);
+        c.fixed_offset = U16(b, at + col.fixed_offset);
+        c.length = U16(b, at + col.length);
         t.columns.push_back(c);
-        at += col_size;
+        at += col.size;
     }
     for (auto& c : t.columns) c.name = ReadName(b, at, j3);
     for (std::uint32_t i = 0; i < t.real_index_count; ++i) {
         RealIndex r;
         r.row_count = real_rows[i];
         r.block_at = at;
-        Need(b, at, real_size, "index definition");
-        std::size_t q = at + (j3 ? 0 : 4);
-        for (int k = 0; k < 10; ++k) {
-            std::uint16_t col = U16(b, q + 3 * k);
-            if (col != 0xFFFF) r.columns.push_back({col, U8(b, q + 3 * k + 2)});
+        Need(b, at, real.size, "index definition");
+        std::size_t q = at + real.skip;
+        for (std::size_t k = 0; k < real.column_slots; ++k) {
+            std::size_t slot = q + real.columns + real.column_slot_size * k;
+            std::uint16_t column = U16(b, slot);
+            if (column != kNoIndexColumn)
+                r.columns.push_back({column, U8(b, slot + real.column_order)});
         }
-        r.map_at = q + 30;
-        r.root_at = q + 34;
+        r.map_at = q + real.map;
+        r.root_at = q + real.root;
         r.map = UnpackRowPtr(U32(b, r.map_at));
         r.root = U32(b, r.root_at);
-        r.flags = U8(b, q + 38);
+        r.flags = U8(b, q + real.flags);
         t.real_indexes.push_back(std::move(r));
-        at += real_size;
+        at += real.size;
     }
     for (std::uint32_t i = 0; i < t.logical_index_count; ++i) {
         LogicalIndex l;
         l.block_at = at;
-        Need(b, at, logical_size, "logical index definition");
-        std::size_t q = at + (j3 ? 0 : 4);
-        l.number = U32(b, q);
-        l.real_index = U32(b, q + 4);
-        l.related_table_type = U8(b, q + 8);
-        l.related_index = static_cast<std::int32_t>(U32(b, q + 9));
-        l.related_table_at = q + 13;
-        l.related_table = U32(b, q + 13);
-        l.cascade_updates = U8(b, q + 17);
-        l.cascade_deletes = U8(b, q + 18);
-        l.type = U8(b, q + 19);
+        Need(b, at, logical.size, "logical index definition");
+        std::size_t q = at + logical.skip;
+        l.number = U32(b, q + logical.number);
+        l.real_index = U32(b, q + logical.real_index);
+        l.related_table_type = U8(b, q + logical.related_table_type);
+        l.related_index = static_cast<std::int32_t>(U32(b, q + logical.related_index));
+        l.related_table_at = q + logical.related_table;
+        l.related_table = U32(b, l.related_table_at);
+        l.cascade_updates = U8(b, q + logical.cascade_updates);
+        l.cascade_deletes = U8(b, q + logical.cascade_deletes);
+        l.type = U8(b, q + logical.type);
         t.logical_indexes.push_back(std::move(l));
-        at += logical_size;
+        at += logical.size;
     }
     for (auto& l : t.logical_indexes) l.name = ReadName(b, at, j3);
-    // Long-value column list: until 0xFFFF (tolerate a definition that ends first).
-    while (at + 2 <= b.size()) {
-        std::uint16_t col = U16(b, at);
-        if (col == 0xFFFF) break;
-        if (at + 10 > b.size()) break;
+    // Long-value column list: until its end mark (tolerate a definition that ends first).
+    while (at + sizeof(std::uint16_t) <= b.size()) {
+        std::uint16_t column = U16(b, at + lvcol.column);
+        if (column == kLongValueListEnd) break;
+        if (at + lvcol.size > b.size()) break;
         LongValueColumn l;
-        l.column = col;
+        l.column = column;
         l.at = at;
-        l.owned_map = UnpackRowPtr(U32(b, at + 2));
-        l.free_map = UnpackRowPtr(U32(b, at + 6));
+        l.owned_map_at = at + lvcol.owned_map;
+        l.free_map_at = at + lvcol.free_map;
+        l.owned_map = UnpackRowPtr(U32(b, l.owned_map_at));
+        l.free_map = UnpackRowPtr(U32(b, l.free_map_at));
         t.long_value_columns.push_back(l);
-        at += 10;
+        at += lvcol.size;
         if (t.long_value_columns.size() > t.columns.size() + 1) break;
     }
     for (const auto& l : t.logical_indexes)

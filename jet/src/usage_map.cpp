@@ -39,25 +39,27 @@ UsageMap ReadUsageMap(PageFile& file, RowAddr where, std::uint32_t max_page) {
     Bytes row = RowBytes(page_bytes, file.jet3(), where.row);
     if (row.empty()) ThrowFormat("usage map at " + where.ToString() + " is empty");
     std::uint32_t row_offset = static_cast<std::uint32_t>(row.data() - page_bytes.data());
-    switch (row[0]) {
-        case 0: {
+    const UsageMapLayout lay = UsageMapLayout::For(file.jet3());
+    switch (row[lay.kind]) {
+        case kMapInline: {
             m.kind = UsageMap::Kind::Inline;
-            m.start_page = U32(row, 1);
-            AddBits(row.subspan(std::min<std::size_t>(5, row.size())), m.start_page, max_page,
-                    m.pages);
+            m.start_page = U32(row, lay.start_page);
+            AddBits(row.subspan(std::min<std::size_t>(lay.bitmap, row.size())), m.start_page,
+                    max_page, m.pages);
             break;
         }
-        case 1: {
+        case kMapReference: {
             m.kind = UsageMap::Kind::Reference;
-            m.pages_per_bitmap_page = (file.page_size() - 4) * 8;
-            std::size_t slots = (row.size() - 1) / 4;
+            m.pages_per_bitmap_page = PagesPerBitmapPage(file.page_size());
+            std::size_t slots = (row.size() - lay.pointers) / lay.pointer_size;
             for (std::size_t i = 0; i < slots; ++i) {
-                std::uint32_t p = U32(row, 1 + 4 * i);
+                std::size_t at = lay.pointers + lay.pointer_size * i;
+                std::uint32_t p = U32(row, at);
                 m.bitmap_pages.push_back(p);
                 m.bitmap_page_pos.push_back(
-                    {where.page, row_offset + 1 + 4 * static_cast<std::uint32_t>(i)});
+                    {where.page, row_offset + static_cast<std::uint32_t>(at)});
                 // 0 and "negative" values mean no page.
-                if (p == 0 || p >= 0x80000000u) continue;
+                if (p == 0 || p >= kNoBitmapPage) continue;
                 if (!file.Contains(p))
                     ThrowFormat("usage map at " + where.ToString() + " refers to page " +
                                 std::to_string(p) + " past the end of the file");
@@ -67,13 +69,13 @@ UsageMap ReadUsageMap(PageFile& file, RowAddr where, std::uint32_t max_page) {
                                 std::to_string(p) + " which is not a usage bitmap page");
                 std::uint64_t first = std::uint64_t{m.pages_per_bitmap_page} * i;
                 if (first >= max_page) continue;
-                AddBits(bp.bytes().subspan(4), first, max_page, m.pages);
+                AddBits(bp.bytes().subspan(kBitmapPageDataAt), first, max_page, m.pages);
             }
             break;
         }
         default:
             ThrowFormat("usage map at " + where.ToString() + " has unknown type " +
-                        std::to_string(row[0]));
+                        std::to_string(row[lay.kind]));
     }
     std::sort(m.pages.begin(), m.pages.end());
     return m;

@@ -142,7 +142,7 @@ TEST_P(Builders, IndexTreeWalksBackInOrderAcrossLevels) {
             prefix |= p.prefix_size > 0;
             for (const auto& e : p.entries) EXPECT_LE(p.prefix_size, e.key_size);
             EXPECT_EQ(p.free_space,
-                      img.layout().page_size - img.layout().index_first - p.used_bytes);
+                      img.layout().page_size - img.layout().index.first_entry - p.used_bytes);
         }
         EXPECT_TRUE(node);
         EXPECT_TRUE(prefix);
@@ -153,12 +153,12 @@ TEST_P(Builders, UsageMapsReadBackInlineAndByReference) {
     Image img(GetParam());
     const auto& l = img.layout();
     // Inline: a run that fits the row's bitmap.
-    jet::UsageMapBuilder small(l, l.inline_map_bytes);
+    jet::UsageMapBuilder small(l, l.map.inline_bitmap_bytes);
     small.AddRange(40, 45);
     small.AddPage(47);
     ASSERT_TRUE(small.FitsInline());
     // Reference: pages far apart.
-    jet::UsageMapBuilder wide(l, l.inline_map_bytes);
+    jet::UsageMapBuilder wide(l, l.map.inline_bitmap_bytes);
     const std::uint32_t per = l.PagesPerBitmapPage();
     wide.AddRange(3, 5);
     wide.AddRange(per + 1, per + 3);
@@ -183,14 +183,14 @@ TEST_P(Builders, UsageMapsReadBackInlineAndByReference) {
 TEST_P(Builders, GlobalMapMarksEverythingButUsedPagesFree) {
     Image img(GetParam());
     const auto& l = img.layout();
-    jet::UsageMapBuilder used(l, l.inline_map_bytes);
+    jet::UsageMapBuilder used(l, l.map.inline_bitmap_bytes);
     used.AddRange(0, 9);
     used.AddRange(10, 30);  // page 9 is a spare page
     jet::DataPageBuilder rows(l, 0);
     rows.Add(used.InlineFreeRow());
     img.Set(1, rows.Finish());
     auto file = img.Open();
-    std::uint32_t bits = static_cast<std::uint32_t>(l.inline_map_bytes * 8);
+    std::uint32_t bits = static_cast<std::uint32_t>(l.map.inline_bitmap_bytes * 8);
     auto free = jet::ReadUsageMap(*file, {1, 0}, bits).pages;
     std::vector<std::uint32_t> expect{9};
     for (std::uint32_t p = 30; p < bits; ++p) expect.push_back(p);  // past the end: free

@@ -5,24 +5,16 @@
 #include <vector>
 
 #include "jet/bytes.h"
+#include "jet/format.h"
 #include "jet/page_file.h"
 
 namespace jet {
 
-constexpr std::uint16_t kRowDeleted = 0x8000;
-constexpr std::uint16_t kRowOverflow = 0x4000;
-constexpr std::uint16_t kRowOffsetMask = 0x1FFF;
-constexpr std::uint32_t kLvalOwner = 0x4C41564C;  // "LVAL" read as a little-endian u32
-
-struct DataPageLayout {
-    std::size_t free_space = 2;  // u16
-    std::size_t owner = 4;       // u32 TDEF page, "LVAL", or 0 for usage-map rows
-    std::size_t row_count;       // u16
-    std::size_t row_table;       // u16 per slot
-    static DataPageLayout For(bool jet3) {
-        return jet3 ? DataPageLayout{2, 4, 0x08, 0x0A} : DataPageLayout{2, 4, 0x0C, 0x0E};
-    }
-};
+// The owner field of a data page (a TDEF page, kLvalOwner, or 0) or of an index page
+// (its TDEF page).
+inline std::uint32_t PageOwner(Bytes page) {
+    return U32(page, kPageOwnerAt);
+}
 
 struct RowSlot {
     std::uint16_t raw = 0;    // the slot word with its flags

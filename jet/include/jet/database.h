@@ -15,8 +15,7 @@
 
 namespace jet {
 
-constexpr std::uint32_t kCatalogPage = 2;  // MSysObjects' definition
-constexpr std::int16_t kObjectTable = 1;   // local table
+constexpr std::int16_t kObjectTable = 1;  // local table
 constexpr std::uint32_t kSystemObjectFlags = 0x80000002u;
 
 // One row of MSysObjects.

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "jet/bytes.h"
+#include "jet/format.h"
 
 namespace jet {
 
@@ -19,7 +20,7 @@ enum class Refusal { None, NotJet, Truncated, Ace, Password, Encrypted };
 
 struct Header {
     Format format = Format::Unknown;
-    std::uint8_t version = 0;     // byte 0x14
+    std::uint8_t version = 0;     // HeaderLayout::version
     std::uint32_t page_size = 0;  // 2048 (Jet 3) or 4096 (Jet 4); 0 when unknown
     std::uint16_t code_page = 0;
     std::uint32_t sort_order = 0;
@@ -35,15 +36,8 @@ struct HeaderResult {
     std::string reason;  // empty when refusal is None
 };
 
-// Offset and length of the RC4-scrambled block of page 0.
-constexpr std::size_t kHeaderBlockOffset = 0x18;
-std::size_t HeaderBlockSize(Format f);
-
 // Plain RC4, used for the header block (and by encrypted pages).
 void Rc4(std::span<const std::uint8_t> key, std::span<std::uint8_t> data);
-
-// Key of the header block.
-constexpr std::array<std::uint8_t, 4> kHeaderKey{0xC7, 0xDA, 0x39, 0x6B};
 
 // Decodes page 0 (at least the first page_size bytes, fewer when the file is short).
 HeaderResult DecodeHeader(Bytes first_page, std::uint64_t file_size);

@@ -5,18 +5,11 @@
 #include <string>
 #include <vector>
 
+#include "jet/format.h"
 #include "jet/page_file.h"
 #include "jet/row_addr.h"
 
 namespace jet {
-
-struct IndexPageLayout {
-    std::size_t free_space = 2, owner = 4, prev, next, tail, prefix, prefix_size, mask, first_entry;
-    static IndexPageLayout For(bool jet3) {
-        return jet3 ? IndexPageLayout{2, 4, 0x08, 0x0C, 0x10, 0x14, 1, 0x16, 0xF8}
-                    : IndexPageLayout{2, 4, 0x0C, 0x10, 0x14, 0x18, 2, 0x1B, 0x1E0};
-    }
-};
 
 struct IndexEntry {
     std::vector<std::uint8_t> bytes;  // whole entry, prefix restored: key + row pointer (+ child)
@@ -27,7 +20,8 @@ struct IndexEntry {
     std::uint32_t child = 0;   // node entries: BE u32 child page
     // Key and row pointer without the child page: what a node entry must equal.
     std::vector<std::uint8_t> KeyAndRow() const {
-        return {bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(key_size + 4)};
+        return {bytes.begin(),
+                bytes.begin() + static_cast<std::ptrdiff_t>(key_size + kIndexRowPointerSize)};
     }
 };
 

@@ -9,19 +9,10 @@
 #include <vector>
 
 #include "jet/bytes.h"
+#include "jet/format.h"
 #include "jet/header.h"
 
 namespace jet {
-
-// Page types (first byte of a page).
-enum PageType : std::uint8_t {
-    kPageHeader = 0x00,
-    kPageData = 0x01,
-    kPageTdef = 0x02,
-    kPageIndexNode = 0x03,
-    kPageIndexLeaf = 0x04,
-    kPageUsageBitmap = 0x05,
-};
 
 // One page's bytes, shared with the cache; stays valid while held.
 class Page {
@@ -31,7 +22,7 @@ class Page {
         : number_(number), data_(std::move(data)) {}
     std::uint32_t number() const { return number_; }
     Bytes bytes() const { return data_ ? Bytes(*data_) : Bytes(); }
-    std::uint8_t type() const { return data_ && !data_->empty() ? (*data_)[0] : 0xFF; }
+    std::uint8_t type() const { return data_ && !data_->empty() ? (*data_)[kPageTypeAt] : 0xFF; }
     std::size_t size() const { return data_ ? data_->size() : 0; }
 
   private:

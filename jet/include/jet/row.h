@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "jet/bytes.h"
+#include "jet/format.h"
 #include "jet/row_addr.h"
 #include "jet/tdef.h"
 
@@ -36,8 +37,6 @@ struct LongValueHeader {
     std::uint32_t length = 0;
     RowAddr first;  // Single and Chain
 };
-
-constexpr std::size_t kLongValueHeaderSize = 12;
 
 LongValueHeader ParseLongValueHeader(Bytes field);
 

@@ -83,7 +83,8 @@ struct LongValueColumn {
     std::uint16_t column = 0;
     RowAddr owned_map;
     RowAddr free_map;
-    std::size_t at = 0;  // start of its 10-byte entry
+    std::size_t at = 0;  // start of its entry in the list
+    std::size_t owned_map_at = 0, free_map_at = 0;
 };
 
 struct TableDef {

@@ -18,4 +18,7 @@ bool ErrorStreamIsTerminal();
 // Waits for one key press without echo. Returns at once when standard input is not a terminal.
 void WaitForKey();
 
+// True when standard output is a terminal (a live progress line makes sense).
+bool StandardOutputIsTerminal();
+
 }  // namespace mdb::platform

@@ -87,4 +87,7 @@ int WaitForProcess(int pid);
 // while nobody waits for it.
 void ReapInBackground(int pid);
 
+// The id of this process.
+int CurrentProcessId();
+
 }  // namespace mdb::platform

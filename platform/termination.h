@@ -19,6 +19,10 @@ class TerminationGuard {
     // Restores the previous handling and, when a request arrived, ends the process with it.
     void Release();
 
+    // Restores the previous handling without ending the process; true when a request to
+    // end had arrived (the caller ends with its own exit code).
+    bool Withdraw();
+
   private:
     bool active_ = true;
 };

@@ -1,9 +1,5 @@
 #include "desktop/compaction/compaction_commands.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <exception>
 #include <thread>
@@ -12,7 +8,8 @@
 #include "common/settings.h"
 #include "common/text.h"
 #include "common/utf16.h"
-#include "desktop/compaction/compact_mdb_file.h"
+#include "batch/batch_lock.h"
+#include "batch/compact_mdb_file.h"
 #include "desktop/file_info_access.h"
 #include "desktop/file_list.h"
 #include "desktop/help_pages.h"
@@ -57,27 +54,8 @@ bool ProgramDirectory(const CompactionContext& ctx, std::string& dir) {
     return ctx.desktop.exeDirectory && ctx.desktop.exeDirectory(dir) == 1;
 }
 
-// The lock that keeps two copies of the program from compacting at the same time.
-class BatchLock {
-  public:
-    explicit BatchLock(const std::string& programDir) {
-        const std::string path = CollapseSeparators(programDir + "/config/compaction.lock");
-        fd_ = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-        if (fd_ >= 0 && flock(fd_, LOCK_EX | LOCK_NB) != 0) {
-            close(fd_);
-            fd_ = -1;
-        }
-    }
-    ~BatchLock() {
-        if (fd_ >= 0) close(fd_);  // closing releases the lock
-    }
-    BatchLock(const BatchLock&) = delete;
-    BatchLock& operator=(const BatchLock&) = delete;
-    bool Held() const { return fd_ >= 0; }
-
-  private:
-    int fd_ = -1;
-};
+// Names this program in the batch lock, for the copy that is refused.
+constexpr char kLockHolder[] = "mdbwarden";
 
 // Starts the web server again when it goes out of scope, unless that was done already.
 class WebServerRestart {
@@ -164,7 +142,7 @@ CompactionContext MakeProgramCompactionContext() {
     ctx.runAndWait = [](const std::vector<std::string>& argv) { return RunProgram(argv, 1); };
     ctx.backupRoot = fs::path(std::string(platform::kBackupRoot));
     ctx.now = [] { return std::time(nullptr); };
-    ctx.compact = CompactMdbFile;
+    ctx.compact = batch::CompactMdbFile;
     ctx.sleep = [](std::chrono::milliseconds d) { std::this_thread::sleep_for(d); };
     return ctx;
 }
@@ -288,7 +266,7 @@ unsigned RunCompactionBatch(const CompactionContext& ctx, CompactionState& cs, D
         return 0;
     }
     view.SetProgressRange(static_cast<int>(total));
-    RemoveBatchLeftovers(queued, ctx.backupRoot);
+    batch::RemoveBatchLeftovers(queued, ctx.backupRoot);
 
     const fs::path runDir =
         BackupRunDirectory(ctx.backupRoot, ctx.now ? ctx.now() : std::time(nullptr));
@@ -314,10 +292,10 @@ unsigned RunCompactionBatch(const CompactionContext& ctx, CompactionState& cs, D
         return 0;
     }
 
-    ReplaceEnvironment env;
+    batch::ReplaceEnvironment env;
     env.backupRoot = ctx.backupRoot;
     env.store = store.get();
-    env.compact = ctx.compact ? ctx.compact : CompactMdbFile;
+    env.compact = ctx.compact ? ctx.compact : batch::CompactMdbFile;
     env.checkpoint = ctx.checkpoint;
 
     std::string reason;
@@ -325,7 +303,7 @@ unsigned RunCompactionBatch(const CompactionContext& ctx, CompactionState& cs, D
     for (unsigned i = 0; i < total; ++i) {
         view.SetProgressPos(static_cast<int>(i + 1));
         if (!StillRequested(cs, iniPath)) break;
-        BackupCompactReplace(queued[i], *wideRunDir, reason, compacted, env);
+        batch::BackupCompactReplace(queued[i], *wideRunDir, reason, compacted, env);
     }
 
     store.reset();
@@ -346,7 +324,7 @@ bool PollCompactionRequest(const CompactionContext& ctx, CompactionState& cs, De
     }
     std::string programDir;
     if (!ProgramDirectory(ctx, programDir)) return false;
-    BatchLock batchLock(programDir);
+    batch::BatchLock batchLock(programDir, kLockHolder);
     if (!batchLock.Held()) {
         bool tell = false;
         {
@@ -391,7 +369,7 @@ void CompactionSupervisor(ThreadStartBlock<SupervisorParams>* block) {
     // A request left from an earlier run of the program never starts a batch; its web
     // server stop is undone, unless another copy is compacting right now.
     if (SettingIsSet(iniPath, kKeyCompactDatabase)) {
-        BatchLock batchLock(programDir);
+        batch::BatchLock batchLock(programDir, kLockHolder);
         if (batchLock.Held()) {
             WriteSettingKey(iniPath, kKeyCompactDatabase, "0");
             RunWebServerControl(params.ctx.desktop, params.ctx.runAndWait, "/start");

@@ -19,7 +19,7 @@
 #include <string>
 #include <vector>
 
-#include "desktop/compaction/backup_compact_replace.h"
+#include "batch/backup_compact_replace.h"
 #include "desktop/compaction/companion_programs.h"
 #include "desktop/desktop_context.h"
 #include "desktop/desktop_state.h"
@@ -27,6 +27,8 @@
 #include "desktop/thread_start.h"
 
 namespace mdb::desktop {
+
+using batch::ReplaceStep;
 
 inline constexpr std::size_t kMaxQueuedRecords = 90'000;
 

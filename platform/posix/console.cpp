@@ -44,4 +44,8 @@ void WaitForKey() {
     tcsetattr(STDIN_FILENO, TCSANOW, &saved);
 }
 
+bool StandardOutputIsTerminal() {
+    return isatty(STDOUT_FILENO) == 1;
+}
+
 }  // namespace mdb::platform

@@ -274,4 +274,8 @@ void ReapInBackground(int pid) {
     }
 }
 
+int CurrentProcessId() {
+    return static_cast<int>(getpid());
+}
+
 }  // namespace mdb::platform

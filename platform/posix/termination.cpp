@@ -42,4 +42,13 @@ void TerminationGuard::Release() {
     if (signal != 0) raise(signal);
 }
 
+bool TerminationGuard::Withdraw() {
+    if (!active_) return false;
+    active_ = false;
+    for (int i = 0; i < 3; ++i) sigaction(kSignals[i], &g_previous[i], nullptr);
+    const bool requested = g_requested != 0;
+    g_requested = 0;
+    return requested;
+}
+
 }  // namespace mdb::platform

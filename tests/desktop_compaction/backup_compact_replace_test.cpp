@@ -17,13 +17,13 @@
 #include "common/filestore.h"
 #include "common/utf16.h"
 #include "jet/header.h"
-#include "desktop/compaction/backup_compact_replace.h"
-#include "desktop/compaction/compact_mdb_file.h"
+#include "batch/backup_compact_replace.h"
+#include "batch/compact_mdb_file.h"
 #include "file_bytes.h"
 
 namespace fs = std::filesystem;
 using namespace mdb;
-using namespace mdb::desktop;
+using namespace mdb::batch;
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include "../desktop/fake_view.h"
 #include "../desktop/program_dir.h"
 #include "common/settings.h"
-#include "desktop/compaction/compact_mdb_file.h"
+#include "batch/compact_mdb_file.h"
 #include "desktop/compaction/compaction_commands.h"
 #include "jet/compact/compactor.h"
 
@@ -83,7 +83,7 @@ int main(int argc, char** argv) {
     ctx.runAndWait = [](const std::vector<std::string>&) { return 1; };
     ctx.backupRoot = prog.Path() / "backup";
     ctx.now = [] { return std::time(nullptr); };
-    ctx.compact = CompactMdbFile;
+    ctx.compact = batch::CompactMdbFile;
     CompactionState cs;
     cs.compactRunning = 1;
     DesktopState state;

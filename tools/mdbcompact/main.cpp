@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "batch_command.h"
 #include "commands.h"
 #include "compact_command.h"
 
@@ -21,6 +22,8 @@ const char kUsage[] =
     "  export FILE TABLE   every row of TABLE as CSV (canonical form: export --help)\n"
     "  tables FILE         names of the user tables, one per line\n"
     "  compact SRC DST     compacts SRC into the new file DST, verified\n"
+    "  batch (--all|FILE...) backs up, compacts and replaces recorded databases, as\n"
+    "                      mdbwarden does (web server stopped, store updated)\n"
     "\n"
     "Run 'mdbcompact COMMAND --help' for details. Exit code 2: bad arguments or a file\n"
     "that cannot be read.\n";
@@ -84,6 +87,15 @@ int main(int argc, char** argv) {
     if (IsHelp(cmd.c_str())) {
         std::cout << kUsage;
         return 0;
+    }
+    if (cmd == "batch") {
+        const std::vector<std::string> rest(args.begin() + 1, args.end());
+        for (const auto& a : rest)
+            if (IsHelp(a.c_str())) {
+                std::cout << mdbcompact::kBatchHelp;
+                return 0;
+            }
+        return mdbcompact::RunBatch(rest);
     }
     struct Sub {
         const char* name;

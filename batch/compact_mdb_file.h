@@ -5,7 +5,7 @@
 #include <span>
 #include <string>
 
-namespace mdb::desktop {
+namespace mdb::batch {
 
 // Prefix of every failure text.
 inline constexpr char kNotCompactedPrefix[] = "未压缩，原因：";
@@ -30,4 +30,4 @@ inline constexpr std::size_t kHeaderProbeBytes = 4096;
 // failure followed by the engine's own detail.
 std::string DescribeEngineFailure(const std::string& engineReason);
 
-}  // namespace mdb::desktop
+}  // namespace mdb::batch

@@ -1,6 +1,6 @@
-#include "desktop/compaction/compact_mdb_file.h"
+#include "batch/compact_mdb_file.h"
 
-#include "desktop/util/long_path.h"
+#include "batch/stored_path.h"
 #include "jet/compact/compactor.h"
 #include "jet/header.h"
 
@@ -8,7 +8,7 @@
 #include <cctype>
 #include <exception>
 
-namespace mdb::desktop {
+namespace mdb::batch {
 namespace {
 
 constexpr char kAceKind[] = "不是 Jet 3/Jet 4 格式的 MDB 文件（Access 2007 及以后的格式）";
@@ -67,17 +67,14 @@ bool EngineRefusesFile(std::span<const std::uint8_t> firstPage, std::uint64_t fi
 
 int CompactMdbFile(std::u16string source, std::u16string destination, std::string& reason) {
     reason.clear();
-    StripLongPathPrefix(source);
-    StripLongPathPrefix(destination);
-    std::string sourcePath;
-    std::string destinationPath;
-    // Without the prefix the paths are plain absolute paths (the prefix is empty here).
-    if (!LongPathToNative(source, sourcePath) || !LongPathToNative(destination, destinationPath)) {
+    const auto sourcePath = PathFromLong(std::move(source));
+    const auto destinationPath = PathFromLong(std::move(destination));
+    if (!sourcePath || !destinationPath) {
         reason = std::string(kNotCompactedPrefix) + DescribeEngineFailure("invalid file path");
         return 0;
     }
     try {
-        const jet::CompactResult result = jet::Compact(sourcePath, destinationPath);
+        const jet::CompactResult result = jet::Compact(*sourcePath, *destinationPath);
         if (result.compacted) return 1;
         reason = NotCompacted(result.format, result.reason);
     } catch (const std::exception& e) {
@@ -88,4 +85,4 @@ int CompactMdbFile(std::u16string source, std::u16string destination, std::strin
     return 0;
 }
 
-}  // namespace mdb::desktop
+}  // namespace mdb::batch

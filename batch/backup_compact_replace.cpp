@@ -1,27 +1,23 @@
-#include "desktop/compaction/backup_compact_replace.h"
+#include "batch/backup_compact_replace.h"
 
 #include <array>
 #include <cctype>
 #include <optional>
 #include <set>
 
-#include "common/base64.h"
+#include "batch/compact_mdb_file.h"
+#include "batch/stored_path.h"
+#include "common/paths.h"
 #include "common/utf16.h"
-#include "desktop/compaction/compact_mdb_file.h"
-#include "desktop/util/long_path.h"
 #include "platform/paths.h"
 #include "platform/safe_files.h"
 
-namespace mdb::desktop {
+namespace mdb::batch {
 namespace fs = std::filesystem;
 using platform::FileHandle;
 using platform::FileStatus;
 
 namespace {
-
-// Limits on the stored and the decoded path.
-constexpr std::size_t kMaxStoredPath = 104'857'600;
-constexpr std::size_t kMaxDecodedPathBytes = 102'400;
 
 // Names this program gives its temporary files: "." + the name they stand beside +
 // kTempMiddle + a unique part + kTempSuffix (beside site files and backups), and the
@@ -37,21 +33,6 @@ constexpr char kEngineTempPrefix[] = ".new.mdb.compact-";
 std::u16string ToLongPath(const std::string& native) {
     const std::string text = std::string(platform::kLongPathPrefix) + native;
     return Utf8ToUtf16(text).value_or(std::u16string());
-}
-
-// The absolute native path a stored text names; nullopt for a malformed text.
-std::optional<fs::path> DecodeStoredPath(const std::string& storedPath, std::u16string* longPath) {
-    if (storedPath.empty() || storedPath.size() >= kMaxStoredPath) return std::nullopt;
-    const std::vector<std::uint8_t> bytes = Base64Decode(storedPath);
-    if (bytes.empty() || bytes.size() >= kMaxDecodedPathBytes) return std::nullopt;
-    const std::u16string sitePath = Utf16FromLeBytes(bytes);
-    std::string native;
-    if (!LongPathToNative(sitePath, native)) return std::nullopt;
-    native.erase(0, platform::kLongPathPrefix.size());
-    fs::path path(native);
-    if (!path.is_absolute() || !path.has_filename()) return std::nullopt;
-    if (longPath) *longPath = sitePath;
-    return path;
 }
 
 // True when `path` lies inside `root` (both absolute, compared level by level).
@@ -101,8 +82,7 @@ void Reach(const ReplaceEnvironment& env, ReplaceStep step) {
 // of the same file in this run (a file recorded twice) is kept: it holds the bytes from
 // before this run touched the file; the later copy gets a unique name beside it.
 bool WriteBackup(const SiteFile& site, const fs::path& backupPath, const ReplaceEnvironment& env) {
-    const std::u16string longBackup = ToLongPath(backupPath.string());
-    if (EnsureLongPathParentDirs(longBackup) != 1) return false;
+    if (CreateDirectoryChain(backupPath.parent_path().string()) != 1) return false;
     FileHandle dir = platform::OpenDirectoryNoLinks(backupPath.parent_path());
     if (!dir.Valid()) return false;
     const std::string name = backupPath.filename().string();
@@ -234,7 +214,7 @@ void StoreReason(const ReplaceEnvironment& env, const std::string& storedPath,
 class WorkFolder {
   public:
     explicit WorkFolder(const fs::path& tempDir) {
-        if (EnsureLongPathParentDirs(ToLongPath((tempDir / "x").string())) != 1) return;
+        if (CreateDirectoryChain(tempDir.string()) != 1) return;
         temp_ = platform::OpenDirectoryNoLinks(tempDir);
         dir_ = platform::CreateUniqueDirectory(temp_, kWorkPrefix, name_);
         path_ = tempDir / name_;
@@ -338,7 +318,7 @@ void RemoveWorkLeftovers(const fs::path& tempDir) {
 void RemoveBatchLeftovers(const std::vector<std::string>& storedPaths, const fs::path& backupRoot) {
     std::set<fs::path> directories;
     for (const auto& stored : storedPaths) {
-        const std::optional<fs::path> path = DecodeStoredPath(stored, nullptr);
+        const std::optional<fs::path> path = DecodeStoredPath(stored);
         if (path && !IsBelow(*path, backupRoot)) directories.insert(path->parent_path());
     }
     for (const auto& directory : directories) RemoveSiteLeftovers(directory);
@@ -347,53 +327,56 @@ void RemoveBatchLeftovers(const std::vector<std::string>& storedPaths, const fs:
 
 void BackupCompactReplace(const std::string& storedPath, const std::u16string& backupRunDir,
                           std::string& reason, unsigned& successCount,
-                          const ReplaceEnvironment& env) {
-    // 1-3: the stored text back to the site path.
-    std::u16string sitePath;
-    const std::optional<fs::path> path = DecodeStoredPath(storedPath, &sitePath);
-    if (!path) return;
+                          const ReplaceEnvironment& env, ReplaceResult* result) {
+    ReplaceResult scratch;
+    ReplaceResult& out = result ? *result : scratch;
+    out = ReplaceResult();
+    auto skip = [&](const std::string& why) { out.reason = why; };
+    auto refuse = [&](const std::string& text) {
+        StoreReason(env, storedPath, reason, text);
+        out.reason = reason;
+    };
 
-    // 4: an existing regular file, reached without any symbolic link.
-    if (ProbeLongPath(sitePath) != kProbeFile) return;
+    // 1-4: the stored text back to the site path: an existing regular file, reached
+    // without any symbolic link.
+    const std::optional<fs::path> path = DecodeStoredPath(storedPath);
+    if (!path) return skip(kSkipNotAFile);
+    out.path = *path;
     std::optional<SiteFile> site = OpenSiteFile(*path);
-    if (!site) return;
+    if (!site) return skip(kSkipNotAFile);
+    out.sizeBefore = site->status.size;
 
     // 5: nothing inside the backup area is ever compacted.
-    if (IsBelow(site->path, env.backupRoot)) return;
+    if (IsBelow(site->path, env.backupRoot)) return skip(kSkipBackupArea);
     Reach(env, ReplaceStep::PathAccepted);
 
     // A file the engine refuses from its header needs neither backup nor copy; one that
     // another process is writing is left to it.
     std::array<std::uint8_t, kHeaderProbeBytes> header{};
     const std::int64_t headerBytes = platform::ReadAt(site->file, 0, header);
-    if (headerBytes < 0) return;
+    if (headerBytes < 0) return skip(kSkipNotAFile);
     std::string refusal;
     if (EngineRefusesFile(std::span(header.data(), static_cast<std::size_t>(headerBytes)),
-                          site->status.size, refusal)) {
-        StoreReason(env, storedPath, reason, refusal);
-        return;
-    }
-    if (platform::OpenForWritingByAProcess(site->status)) {
-        StoreReason(env, storedPath, reason,
-                    std::string(kNotCompactedPrefix) + kReasonBeingWritten);
-        return;
-    }
+                          site->status.size, refusal))
+        return refuse(refusal);
+    if (platform::OpenForWritingByAProcess(site->status))
+        return refuse(std::string(kNotCompactedPrefix) + kReasonBeingWritten);
 
     // 6-7: the backup copy, below the run directory.
-    std::string runDir;
-    if (!LongPathToNative(backupRunDir, runDir)) return;
-    runDir.erase(0, platform::kLongPathPrefix.size());
-    const fs::path backupPath = fs::path(runDir) / site->path.relative_path();
-    if (!WriteBackup(*site, backupPath, env)) return;
+    const std::optional<fs::path> runDir = PathFromLong(backupRunDir);
+    if (!runDir) return skip(kSkipBackupFailed);
+    if (!WriteBackup(*site, *runDir / site->path.relative_path(), env))
+        return skip(kSkipBackupFailed);
     Reach(env, ReplaceStep::BackupWritten);
 
     // 8-10: the working copy, in a working folder of its own (unique across processes)
     // that also holds the compacted copy. It is scratch: it need not reach the disk.
     WorkFolder work(env.backupRoot / "temp");
-    if (!work.Valid()) return;
+    if (!work.Valid()) return skip(kSkipWorkingCopy);
     {
         FileHandle oldCopy = platform::CreateExclusive(work.Handle(), kOldCopy, 0600);
-        if (!oldCopy.Valid() || !platform::CopyAll(site->file, oldCopy)) return;
+        if (!oldCopy.Valid() || !platform::CopyAll(site->file, oldCopy))
+            return skip(kSkipWorkingCopy);
     }
     Reach(env, ReplaceStep::WorkingCopyMade);
 
@@ -403,34 +386,35 @@ void BackupCompactReplace(const std::string& storedPath, const std::u16string& b
     const int compacted = env.compact ? env.compact(oldPath, newPath, reason) : 0;
     if (compacted != 1) {
         RunStatement(env, [&](FileInfoDb& db) { return db.SetReason(storedPath, reason); });
+        out.reason = reason;
         return;
     }
 
     // 13-14: the size of the compacted copy.
-    std::uint64_t newSize = 0;
-    if (GetLongPathFileSize(newPath, newSize) != 1) return;
+    FileStatus newStatus;
+    if (!platform::StatusAt(work.Handle(), kNewCopy, newStatus) || !newStatus.regular)
+        return skip(kSkipReplaceFailed);
+    const std::uint64_t newSize = newStatus.size;
     Reach(env, ReplaceStep::Compacted);
     RunStatement(env, [&](FileInfoDb& db) { return db.SetFilesize2(storedPath, newSize); });
     Reach(env, ReplaceStep::SizeRecorded);
 
     // 15-17: the compacted file in place of the original, atomically.
     const FileHandle newCopy = platform::OpenForReading(work.Handle(), kNewCopy);
-    if (!newCopy.Valid()) return;
+    if (!newCopy.Valid()) return skip(kSkipReplaceFailed);
     switch (ReplaceAtomically(*site, newCopy, env)) {
         case Replacement::Done:
             break;
         case Replacement::BeingWritten:
-            StoreReason(env, storedPath, reason,
-                        std::string(kNotCompactedPrefix) + kReasonBeingWritten);
-            return;
+            return refuse(std::string(kNotCompactedPrefix) + kReasonBeingWritten);
         case Replacement::Modified:
-            StoreReason(env, storedPath, reason,
-                        std::string(kNotCompactedPrefix) + kReasonModified);
-            return;
+            return refuse(std::string(kNotCompactedPrefix) + kReasonModified);
         case Replacement::Failed:
-            return;
+            return skip(kSkipReplaceFailed);
     }
     Reach(env, ReplaceStep::Replaced);
+    out.replaced = true;
+    out.sizeAfter = newSize;
 
     // 18: counted even when the statement fails.
     RunStatement(env, [&](FileInfoDb& db) { return db.SetCompacted(storedPath); });
@@ -438,4 +422,4 @@ void BackupCompactReplace(const std::string& storedPath, const std::u16string& b
     Reach(env, ReplaceStep::Recorded);
 }
 
-}  // namespace mdb::desktop
+}  // namespace mdb::batch

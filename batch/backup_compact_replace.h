@@ -37,7 +37,7 @@
 
 #include "common/filestore.h"
 
-namespace mdb::desktop {
+namespace mdb::batch {
 
 // Points of the procedure, in order, reported to ReplaceEnvironment::checkpoint.
 enum class ReplaceStep {
@@ -56,6 +56,19 @@ enum class ReplaceStep {
     Recorded,           // the record says compacted
 };
 
+// Compacts the file at the first long path into a new file at the second; 1 compacted,
+// 0 not (the reason set).
+using CompactFn = std::function<int(std::u16string, std::u16string, std::string&)>;
+
+// What became of one file.
+struct ReplaceResult {
+    std::filesystem::path path;    // the site file (empty when the stored text is malformed)
+    std::uint64_t sizeBefore = 0;  // when it was opened
+    std::uint64_t sizeAfter = 0;   // the compacted size (0 when not compacted)
+    bool replaced = false;
+    std::string reason;  // why not (the stored reason, or why it was skipped)
+};
+
 struct ReplaceEnvironment {
     // Root of the backup area; its "temp" folder holds the working copies. Files below
     // the root are never compacted.
@@ -65,7 +78,7 @@ struct ReplaceEnvironment {
     FileInfoDb* store = nullptr;
     std::function<std::unique_ptr<FileInfoDb>()> openStore;
     // The compactor (CompactMdbFile unless a test replaces it).
-    std::function<int(std::u16string, std::u16string, std::string&)> compact;
+    CompactFn compact;
     // Called as each point is reached (tests use it to stop the process there).
     std::function<void(ReplaceStep)> checkpoint;
     // Exchange the names of the compacted and the site file; false only where tests
@@ -81,9 +94,17 @@ inline constexpr char kReasonModified[] = "文件在压缩期间被修改";
 // run's backup directory (a long path). `reason` receives the failure text stored in
 // the record (the compactor's, or one of the reasons above);
 // `successCount` goes up by one when the site file was replaced.
+// `result`, when given, receives what became of the file.
 void BackupCompactReplace(const std::string& storedPath, const std::u16string& backupRunDir,
                           std::string& reason, unsigned& successCount,
-                          const ReplaceEnvironment& env);
+                          const ReplaceEnvironment& env, ReplaceResult* result = nullptr);
+
+// Texts of the skips, for ReplaceResult::reason (they are not stored in the record).
+inline constexpr char kSkipNotAFile[] = "跳过：文件不存在、不是普通文件或路径中有符号链接";
+inline constexpr char kSkipBackupArea[] = "跳过：文件位于备份目录中";
+inline constexpr char kSkipBackupFailed[] = "跳过：无法写入备份";
+inline constexpr char kSkipWorkingCopy[] = "跳过：无法建立工作副本";
+inline constexpr char kSkipReplaceFailed[] = "未压缩：无法替换原文件，原文件未改动";
 
 // Removes what an interrupted run left behind (the process was killed): temporary files
 // of this program beside the site files of `storedPaths` and working folders in the
@@ -93,4 +114,4 @@ void BackupCompactReplace(const std::string& storedPath, const std::u16string& b
 void RemoveBatchLeftovers(const std::vector<std::string>& storedPaths,
                           const std::filesystem::path& backupRoot);
 
-}  // namespace mdb::desktop
+}  // namespace mdb::batch

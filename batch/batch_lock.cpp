@@ -1,0 +1,24 @@
+#include "batch/batch_lock.h"
+
+#include <fstream>
+
+#include "common/text.h"
+#include "platform/process.h"
+
+namespace mdb::batch {
+
+BatchLock::BatchLock(const std::string& programDir, const std::string& holder) {
+    const std::string path = CollapseSeparators(programDir + "/config/compaction.lock");
+    if (file_.Open(path, platform::OpenMode::WriteExclusiveCreate) == platform::OpenResult::Ok) {
+        const std::string text =
+            holder + ", process " + std::to_string(platform::CurrentProcessId()) + "\n";
+        file_.Truncate();
+        file_.Append(text);
+        return;
+    }
+    // The holder keeps its text in the file while it holds the lock; reading needs no lock.
+    std::ifstream in(path);
+    std::getline(in, holder_);
+}
+
+}  // namespace mdb::batch

@@ -1,0 +1,31 @@
+// The lock that keeps two batches of one program directory from running at the same
+// time (the window and mdbcompact batch, or two copies of either): the file
+// config/compaction.lock, held open with an exclusive sharing lock for the batch. The
+// holder writes who it is into the file, so that the one refused can say so.
+#pragma once
+
+#include <string>
+
+#include "platform/files.h"
+
+namespace mdb::batch {
+
+class BatchLock {
+  public:
+    // One attempt to take the lock of `programDir`; `holder` names this program
+    // (e.g. "mdbwarden") in the lock file.
+    BatchLock(const std::string& programDir, const std::string& holder);
+    BatchLock(const BatchLock&) = delete;
+    BatchLock& operator=(const BatchLock&) = delete;
+
+    bool Held() const { return file_.IsOpen(); }
+    // When not held: who holds it, as that holder wrote it ("mdbwarden, process 1234");
+    // empty when unknown.
+    const std::string& Holder() const { return holder_; }
+
+  private:
+    platform::SharedFile file_;
+    std::string holder_;
+};
+
+}  // namespace mdb::batch

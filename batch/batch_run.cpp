@@ -1,0 +1,70 @@
+#include "batch/batch_run.h"
+
+#include "batch/backup_retention.h"
+#include "batch/compact_mdb_file.h"
+#include "common/paths.h"
+#include "common/utf16.h"
+#include "platform/clock.h"
+#include "platform/paths.h"
+
+namespace mdb::batch {
+namespace fs = std::filesystem;
+
+fs::path BackupRunDirectory(const fs::path& root, std::time_t when) {
+    return root / platform::FormatLocalTime("%Y-%m-%d", when) /
+           platform::FormatLocalTime("%H-%M-%S", when);
+}
+
+BatchRun RunBatch(const std::vector<std::string>& storedPaths, const BatchSettings& settings,
+                  FileInfoDb& store, BatchObserver& observer) {
+    BatchRun run;
+    run.runDir = BackupRunDirectory(settings.backupRoot, settings.now);
+    const std::string runDirText = run.runDir.string();
+    if (CreateDirectoryChain(runDirText) != 1 || PathExists(runDirText) != 1) {
+        run.start = BatchStart::BackupDirFailed;
+        run.message = runDirText;
+        return run;
+    }
+    MarkRunDirectory(run.runDir);
+    if (settings.prepareRunDir) {
+        std::string why;
+        if (!settings.prepareRunDir(run.runDir, why)) {
+            run.start = BatchStart::CompanionRefused;
+            run.message = why;
+            return run;
+        }
+    }
+    RemoveBatchLeftovers(storedPaths, settings.backupRoot);
+
+    ReplaceEnvironment env;
+    env.backupRoot = settings.backupRoot;
+    env.store = &store;
+    env.compact = settings.compact ? settings.compact : CompactMdbFile;
+    env.checkpoint = settings.checkpoint;
+    const std::u16string wideRunDir =
+        Utf8ToUtf16(std::string(platform::kLongPathPrefix) + runDirText).value_or(u"");
+
+    const std::size_t total = storedPaths.size();
+    std::string reason;
+    unsigned compacted = 0;
+    for (std::size_t i = 0; i < total; ++i) {
+        if (settings.stopRequested && settings.stopRequested()) {
+            run.totals.stopped = true;
+            run.totals.notReached = static_cast<unsigned>(total - i);
+            break;
+        }
+        observer.FileStarted(i, total, storedPaths[i]);
+        FileOutcome outcome;
+        outcome.index = i;
+        BackupCompactReplace(storedPaths[i], wideRunDir, reason, compacted, env, &outcome.result);
+        if (outcome.result.replaced)
+            ++run.totals.compacted;
+        else
+            ++run.totals.notCompacted;
+        observer.FileDone(outcome);
+    }
+    observer.BatchDone(run.totals);
+    return run;
+}
+
+}  // namespace mdb::batch

@@ -1,0 +1,77 @@
+// One compaction batch without any user interface: the run's backup directory, the
+// clean-up of what an interrupted run left, and the procedure of backup_compact_replace.h
+// for each file, reported to an observer. The caller stops and starts the web server
+// and holds the batch lock (batch_lock.h) around it.
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "batch/backup_compact_replace.h"
+#include "common/filestore.h"
+
+namespace mdb::batch {
+
+// At most this many records in one batch: the queue the window reads is capped there.
+inline constexpr std::size_t kMaxBatchFiles = 90'000;
+
+struct BatchSettings {
+    std::filesystem::path programDir;  // holds the companion programs
+    std::filesystem::path backupRoot;  // root of the backup area
+    std::time_t now = 0;               // names the run's backup directory
+    // Asked before each file: true ends the batch there (the file under way finishes).
+    std::function<bool()> stopRequested;
+    CompactFn compact;                            // CompactMdbFile unless a test replaces it
+    std::function<void(ReplaceStep)> checkpoint;  // per-file progress hook (tests)
+    // Opens the run directory's permissions (the caller runs mdbscout_xconfig on it);
+    // false with a message refuses the batch. Optional.
+    std::function<bool(const std::filesystem::path& runDir, std::string& message)> prepareRunDir;
+};
+
+struct FileOutcome {
+    std::size_t index = 0;  // 0-based position in the batch
+    ReplaceResult result;
+};
+
+struct BatchTotals {
+    unsigned compacted = 0;
+    unsigned notCompacted = 0;  // treated and not compacted
+    unsigned notReached = 0;    // left out because the batch was stopped
+    bool stopped = false;
+};
+
+class BatchObserver {
+  public:
+    virtual ~BatchObserver() = default;
+    virtual void FileStarted(std::size_t index, std::size_t total, const std::string& storedPath) {}
+    virtual void FileDone(const FileOutcome& outcome) {}
+    virtual void BatchDone(const BatchTotals& totals) {}
+};
+
+enum class BatchStart {
+    Ran,              // the files were treated (BatchDone was called)
+    BackupDirFailed,  // the run's backup directory cannot be created
+    CompanionRefused,  // prepareRunDir refused (a companion failed its integrity check)
+};
+
+struct BatchRun {
+    BatchStart start = BatchStart::Ran;
+    std::filesystem::path runDir;
+    std::string message;  // what went wrong, for the user (empty when the batch ran)
+    BatchTotals totals;
+};
+
+// Treats `storedPaths` (the `filepath` texts of the records, in order) and records the
+// outcomes in `store`. The run directory is marked as one this program made
+// (backup_retention.h).
+BatchRun RunBatch(const std::vector<std::string>& storedPaths, const BatchSettings& settings,
+                  FileInfoDb& store, BatchObserver& observer);
+
+// The run's backup directory below `root` for the local time `when`: root/%Y-%m-%d/%H-%M-%S.
+std::filesystem::path BackupRunDirectory(const std::filesystem::path& root, std::time_t when);
+
+}  // namespace mdb::batch

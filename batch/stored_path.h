@@ -1,0 +1,27 @@
+// The paths of the recorded files: a record's `filepath` is Base64 text of the UTF-16LE
+// bytes of the file's long path (the platform's long-path prefix, then an absolute path).
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+
+namespace mdb::batch {
+
+// The absolute path a long path names (prefixes removed); nullopt when it is not an
+// acceptable long path (too long, a zero unit, an unpaired surrogate, relative).
+std::optional<std::filesystem::path> PathFromLong(std::u16string longPath);
+
+// The long path a record's `filepath` text decodes to, and the file path it names.
+std::optional<std::filesystem::path> DecodeStoredPath(const std::string& storedPath,
+                                                      std::u16string* longPath = nullptr);
+
+// DecodeStoredPath for messages: the path as text, or the stored text itself when it
+// does not decode.
+std::string StoredPathText(const std::string& storedPath);
+
+// The `filepath` text of the file `path` (absolute).
+std::string StoredPathOf(const std::filesystem::path& path);
+
+}  // namespace mdb::batch

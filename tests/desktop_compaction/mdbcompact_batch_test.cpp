@@ -1,0 +1,235 @@
+// "mdbcompact batch" end to end: a temporary program directory filled by the real
+// scanner, recording companion programs, the real command as a separate process.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "../desktop/program_dir.h"
+#include "desktop/help_pages.h"
+#include "file_bytes.h"
+#include "jet/header.h"
+
+namespace fs = std::filesystem;
+using mdb::desktop::testing::ProgramDir;
+
+namespace {
+
+std::string Quote(const fs::path& p) {
+    return "'" + p.string() + "'";
+}
+
+struct Outcome {
+    int exitCode = -1;
+    std::string out;  // standard output and error
+};
+
+class CommandBatchTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        site_ = prog_.Path() / "sites" / "www";
+        fs::create_directories(site_);
+        fs::create_directories(prog_.Path() / "config");
+        log_ = prog_.Path() / "companions.log";
+        std::ofstream manifest(prog_.Path() / mdb::desktop::kManifestFileName);
+        for (const char* name : {"mdbscout_iisreset", "mdbscout_xconfig"}) {
+            const fs::path p = prog_.Path() / name;
+            std::ofstream(p) << "#!/bin/sh\necho \"$(basename \"$0\") $*\" >> " + Quote(log_) + "\n";
+            fs::permissions(p, fs::perms::owner_all);
+            manifest << mdb::desktop::Sha256OfFile(p) << "  " << name << "\n";
+        }
+    }
+
+    fs::path AddSiteFile(const std::string& corpusFile, const std::string& name) {
+        fs::copy_file(fs::path(MDB_CORPUS_DIR) / corpusFile, site_ / name);
+        return site_ / name;
+    }
+
+    // Records the site's databases with a real scanner run (ended once its rows are
+    // committed: it counts down 30 seconds at the end).
+    void Scan() {
+        fs::copy_file(fs::path(MDB_DIST_DIR) / "mdbscout", prog_.Path() / "mdbscout",
+                      fs::copy_options::overwrite_existing);
+        std::ofstream(prog_.Path() / "config" / "ScanDir.txt") << site_.string() << "\r\n";
+        const std::string cmd =
+            "cd " + Quote(prog_.Path()) +
+            " && (timeout -s TERM 120 ./mdbscout /FileScan > scan.out 2>&1 & pid=$!; "
+            "for i in $(seq 1200); do grep -q 秒自动关闭 scan.out && break; sleep 0.1; done; "
+            "kill $pid 2>/dev/null; wait) > /dev/null 2>&1";
+        ASSERT_EQ(std::system(cmd.c_str()), 0);
+    }
+
+    std::vector<std::string> Args(std::vector<std::string> extra) {
+        std::vector<std::string> args = {(fs::path(MDB_DIST_DIR) / "mdbcompact").string(),
+                                          "batch",
+                                          "--store",
+                                          prog_.DbPath().string(),
+                                          "--backup-root",
+                                          (prog_.Path() / "backup").string()};
+        args.insert(args.end(), extra.begin(), extra.end());
+        return args;
+    }
+
+    // Starts the command with its output going to a file; the process id.
+    pid_t Start(const std::vector<std::string>& args) {
+        const pid_t pid = fork();
+        if (pid == 0) {
+            const int out = open(OutPath().c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            dup2(out, 1);
+            dup2(out, 2);
+            std::vector<char*> argv;
+            for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+            argv.push_back(nullptr);
+            execv(argv[0], argv.data());
+            _exit(127);
+        }
+        return pid;
+    }
+
+    Outcome Finish(pid_t pid) {
+        int status = 0;
+        waitpid(pid, &status, 0);
+        return {WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status),
+                ReadBytes(OutPath())};
+    }
+
+    Outcome Run(std::vector<std::string> extra) { return Finish(Start(Args(std::move(extra)))); }
+
+    fs::path OutPath() { return prog_.Path() / "batch.out"; }
+    std::string Log() { return ReadBytes(log_); }
+
+    ProgramDir prog_;
+    fs::path site_, log_;
+};
+
+bool Contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+TEST_F(CommandBatchTest, DryRunAllNamedAndAPasswordFile) {
+    const fs::path a = AddSiteFile("jet4/testV2000.mdb", "a.mdb");
+    const fs::path b = AddSiteFile("jet3/testV1997.mdb", "b.mdb");
+    // A copy with a database password (in the scrambled header block, from 0x42).
+    std::string bytes = ReadBytes(fs::path(MDB_CORPUS_DIR) / "jet4" / "delTestV2000.mdb");
+    const std::vector<std::uint8_t> image(bytes.begin(), bytes.end());
+    const auto block = jet::DescrambledBlock(image, jet::Format::Jet4);
+    const std::uint8_t secret[] = {'s', 0x55, 'c', 0x55};
+    for (std::size_t i = 0; i < sizeof secret; ++i)
+        bytes[0x42 + i] = static_cast<char>(image[0x42 + i] ^
+                                            block[0x42 - jet::kHeaderBlockOffset + i] ^ secret[i]);
+    const fs::path locked = site_ / "locked.mdb";
+    WriteBytes(locked, bytes);
+    Scan();
+    const std::string originalA = ReadBytes(a);
+
+    Outcome dry = Run({"--dry-run", "--all"});
+    EXPECT_EQ(dry.exitCode, 0) << dry.out;
+    EXPECT_TRUE(Contains(dry.out, "dry run: 3 files")) << dry.out;
+    EXPECT_TRUE(Contains(dry.out, "数据库设有密码")) << dry.out;
+    EXPECT_TRUE(ReadBytes(a) == originalA) << "a dry run changes nothing";
+    EXPECT_EQ(Log(), "");
+
+    // Named files, one of them not yet recorded.
+    const fs::path c = AddSiteFile("jet4/delTestV2000.mdb", "c.mdb");
+    Outcome named = Run({a.string(), c.string(), locked.string()});
+    EXPECT_EQ(named.exitCode, 1) << named.out;
+    EXPECT_TRUE(Contains(named.out, "数据库设有密码")) << named.out;
+    EXPECT_TRUE(Contains(named.out, "compacted 2, not compacted 1")) << named.out;
+    EXPECT_LT(fs::file_size(a), originalA.size());
+    EXPECT_EQ(ReadBytes(locked), bytes);
+    EXPECT_TRUE(Contains(Log(), "mdbscout_iisreset /stop\n")) << Log();
+    EXPECT_TRUE(Log().ends_with("mdbscout_iisreset /start\n")) << Log();
+
+    fs::remove(locked);
+    fs::remove(log_);
+    Outcome all = Run({"--all", "--no-web-server"});
+    EXPECT_EQ(all.exitCode, 1) << "the removed file is not compacted: " << all.out;
+    EXPECT_TRUE(Contains(all.out, "compacted 3, not compacted 1")) << all.out;
+    EXPECT_TRUE(Contains(all.out, "sites stay up")) << all.out;
+    EXPECT_FALSE(Contains(Log(), "iisreset")) << Log();
+    EXPECT_LT(fs::file_size(b), fs::file_size(fs::path(MDB_CORPUS_DIR) / "jet3/testV1997.mdb"));
+}
+
+TEST_F(CommandBatchTest, LockHeldByASecondProcessRefusesAndNamesTheHolder) {
+    AddSiteFile("jet4/testV2000.mdb", "a.mdb");
+    Scan();
+    const fs::path lock = prog_.Path() / "config" / "compaction.lock";
+    int ready[2];
+    ASSERT_EQ(pipe(ready), 0);
+    const pid_t holder = fork();
+    if (holder == 0) {
+        const int fd = open(lock.c_str(), O_RDWR | O_CREAT, 0600);
+        flock(fd, LOCK_EX);
+        (void)!write(fd, "mdbwarden, process 4242\n", 24);
+        (void)!write(ready[1], "x", 1);
+        pause();
+        _exit(0);
+    }
+    char c;
+    ASSERT_EQ(read(ready[0], &c, 1), 1);
+    Outcome refused = Run({"--all"});
+    kill(holder, SIGKILL);
+    waitpid(holder, nullptr, 0);
+    EXPECT_EQ(refused.exitCode, 2) << refused.out;
+    EXPECT_TRUE(Contains(refused.out, "mdbwarden, process 4242")) << refused.out;
+    EXPECT_EQ(Log(), "") << "the web server is not touched";
+
+    // Free again; old run folders go only when asked, and only the program's own.
+    const fs::path backup = prog_.Path() / "backup";
+    fs::create_directories(backup / "2020-01-01" / "10-00-00");
+    std::ofstream(backup / "2020-01-01" / "10-00-00" / ".mdbwarden-run");
+    fs::create_directories(backup / "2020-01-01" / "11-00-00");  // not made by the program
+    Outcome kept = Run({"--all"});
+    EXPECT_EQ(kept.exitCode, 0) << kept.out;
+    EXPECT_TRUE(fs::exists(backup / "2020-01-01" / "10-00-00"));
+    Outcome cleaned = Run({"--all", "--keep-backups", "30"});
+    EXPECT_EQ(cleaned.exitCode, 0) << cleaned.out;
+    EXPECT_FALSE(fs::exists(backup / "2020-01-01" / "10-00-00"));
+    EXPECT_TRUE(fs::exists(backup / "2020-01-01" / "11-00-00"));
+    int runs = 0;
+    for (const auto& date : fs::directory_iterator(backup))
+        if (date.path().filename() != "2020-01-01" && date.path().filename() != "temp")
+            runs += static_cast<int>(std::distance(fs::directory_iterator(date.path()),
+                                                   fs::directory_iterator()));
+    EXPECT_GE(runs, 1) << "this run's folder stays";
+}
+
+// SIGTERM while the batch runs: the file under way finishes, no further file starts,
+// the web server is started again, exit 130; every site file is its original or a
+// complete compacted file.
+TEST_F(CommandBatchTest, SigtermMidBatchEndsCleanlyWith130) {
+    std::vector<fs::path> files;
+    for (int i = 0; i < 6; ++i)
+        files.push_back(AddSiteFile("jet4/testV2000.mdb", "copy" + std::to_string(i) + ".mdb"));
+    Scan();
+    const std::string original = ReadBytes(files[0]);
+    const pid_t pid = Start(Args({"--all"}));
+    // The first file line: the batch is under way.
+    for (int i = 0; i < 600 && !Contains(ReadBytes(OutPath()), " bytes, saved"); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    kill(pid, SIGTERM);
+    const Outcome o = Finish(pid);
+    EXPECT_EQ(o.exitCode, 130) << o.out;
+    EXPECT_TRUE(Contains(o.out, "(interrupted)")) << o.out;
+    EXPECT_TRUE(Log().ends_with("mdbscout_iisreset /start\n")) << Log();
+    int compacted = 0;
+    for (const auto& f : files) {
+        const std::string now = ReadBytes(f);
+        if (now == original) continue;
+        ++compacted;
+        const std::string check = (fs::path(MDB_DIST_DIR) / "mdbcompact").string() + " check " +
+                                  Quote(f) + " > /dev/null 2>&1";
+        EXPECT_EQ(std::system(check.c_str()), 0) << f << " is neither original nor sound";
+    }
+    EXPECT_GE(compacted, 1);
+    EXPECT_LT(compacted, 6) << "the batch went on after SIGTERM";
+}
+
+}  // namespace

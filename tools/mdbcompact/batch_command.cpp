@@ -1,0 +1,344 @@
+#include "batch_command.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <iostream>
+#include <memory>
+#include <set>
+
+#include "batch/backup_retention.h"
+#include "batch/batch_lock.h"
+#include "batch/batch_run.h"
+#include "batch/compact_mdb_file.h"
+#include "batch/stored_path.h"
+#include "common/checkvalue.h"
+#include "common/paths.h"
+#include "common/base64.h"
+#include "common/utf16.h"
+#include "desktop/compaction/companion_programs.h"
+#include "jet/checker.h"
+#include "platform/clock.h"
+#include "platform/console.h"
+#include "platform/paths.h"
+#include "platform/process.h"
+#include "platform/termination.h"
+
+namespace mdbcompact {
+namespace fs = std::filesystem;
+using namespace mdb;
+
+const char kBatchHelp[] =
+    "usage: mdbcompact batch [OPTIONS] (--all | FILE...)\n"
+    "\n"
+    "Compacts recorded databases as mdbwarden does: each file is backed up, compacted\n"
+    "into a new file, verified and put in place atomically, with the web server stopped\n"
+    "for the run and started again however it ends. The store of the program directory\n"
+    "(config/FileInfo.dat beside this program) records the outcome.\n"
+    "\n"
+    "  --all               every recorded file\n"
+    "  FILE...             these files (recorded first when the store does not have them)\n"
+    "  --store PATH        the store of another program directory (PATH/../.. is that\n"
+    "                      directory: its companion programs and lock are used)\n"
+    "  --backup-root DIR   where the run's backups go (default /var/backups/qor_mdb_backup)\n"
+    "  --no-web-server     do not stop the web server (the sites stay up meanwhile)\n"
+    "  --dry-run           print pages now, estimated pages after and the estimated\n"
+    "                      saving of each file and in total; change nothing\n"
+    "  --keep-backups DAYS after a run, remove this program's backup run folders older\n"
+    "                      than DAYS (never the current run's); off unless given\n"
+    "\n"
+    "Only one batch runs at a time per program directory (also against the window).\n"
+    "Ctrl-C or SIGTERM: the file under way finishes (or is left as it was), no further\n"
+    "file starts, the web server is started again.\n"
+    "Exit: 0 all compacted, 1 some not compacted (reasons printed), 2 nothing could\n"
+    "start (lock held, store unreadable, backup root not writable, bad arguments),\n"
+    "130 interrupted.\n";
+
+namespace {
+
+struct Options {
+    bool all = false;
+    bool dryRun = false;
+    bool webServer = true;
+    int keepDays = -1;
+    std::vector<std::string> files;
+    std::string store;
+    std::string backupRoot = std::string(platform::kBackupRoot);
+};
+
+int Fail(const std::string& text, int code = kBatchCouldNotStart) {
+    std::cerr << "mdbcompact batch: " << text << "\n";
+    return code;
+}
+
+bool ParseOptions(const std::vector<std::string>& args, Options& o, std::string& error) {
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        auto value = [&](std::string& out) {
+            if (i + 1 >= args.size()) {
+                error = a + " needs a value";
+                return false;
+            }
+            out = args[++i];
+            return true;
+        };
+        if (a == "--all") {
+            o.all = true;
+        } else if (a == "--dry-run") {
+            o.dryRun = true;
+        } else if (a == "--no-web-server") {
+            o.webServer = false;
+        } else if (a == "--store") {
+            if (!value(o.store)) return false;
+        } else if (a == "--backup-root") {
+            if (!value(o.backupRoot)) return false;
+        } else if (a == "--keep-backups") {
+            std::string days;
+            if (!value(days)) return false;
+            char* end = nullptr;
+            const long n = std::strtol(days.c_str(), &end, 10);
+            if (days.empty() || *end != '\0' || n < 0 || n > 36500) {
+                error = "--keep-backups takes a number of days";
+                return false;
+            }
+            o.keepDays = static_cast<int>(n);
+        } else if (a.rfind("--", 0) == 0) {
+            error = "unknown option " + a;
+            return false;
+        } else {
+            o.files.push_back(a);
+        }
+    }
+    if (o.all == !o.files.empty()) {
+        error = "give either --all or the files to compact";
+        return false;
+    }
+    return true;
+}
+
+std::string Ratio(std::uint64_t before, std::uint64_t after) {
+    if (before == 0) return "-";
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f%%",
+                  100.0 * (static_cast<double>(before) - static_cast<double>(after)) /
+                      static_cast<double>(before));
+    return text;
+}
+
+// Per-file lines, a live progress line on a terminal, the totals line.
+class ConsoleObserver : public batch::BatchObserver {
+  public:
+    explicit ConsoleObserver(bool live) : live_(live) {}
+    void FileStarted(std::size_t index, std::size_t total, const std::string& storedPath) override {
+        if (!live_) return;
+        const std::string path = batch::StoredPathText(storedPath);
+        std::cout << "\r\033[K[" << index + 1 << "/" << total << "] " << path << std::flush;
+    }
+    void FileDone(const batch::FileOutcome& o) override {
+        if (live_) std::cout << "\r\033[K";
+        const batch::ReplaceResult& r = o.result;
+        std::cout << r.path.string() << "  ";
+        if (r.replaced) {
+            std::cout << r.sizeBefore << " -> " << r.sizeAfter << " bytes, saved "
+                      << Ratio(r.sizeBefore, r.sizeAfter) << "\n";
+            before_ += r.sizeBefore;
+            after_ += r.sizeAfter;
+        } else {
+            std::cout << (r.reason.empty() ? std::string("未压缩（文件无法访问或已跳过）") : r.reason)
+                      << "\n";
+        }
+        std::cout << std::flush;
+    }
+    void BatchDone(const batch::BatchTotals& t) override {
+        std::cout << "compacted " << t.compacted << ", not compacted " << t.notCompacted;
+        if (t.stopped) std::cout << ", not reached " << t.notReached << " (interrupted)";
+        std::cout << "; " << before_ << " -> " << after_ << " bytes, saved "
+                  << Ratio(before_, after_) << "\n"
+                  << std::flush;
+    }
+
+  private:
+    bool live_;
+    std::uint64_t before_ = 0;
+    std::uint64_t after_ = 0;
+};
+
+int DryRun(const std::vector<std::string>& storedPaths) {
+    std::uint64_t pagesNow = 0, pagesAfter = 0, bytesNow = 0, bytesAfter = 0;
+    unsigned refused = 0;
+    for (const auto& stored : storedPaths) {
+        const std::string path = batch::StoredPathText(stored);
+        const jet::CheckReport report = jet::CheckFile(path);
+        if (!report.opened) {
+            std::cout << path << "  " << batch::kNotCompactedPrefix
+                      << batch::DescribeEngineFailure(report.open_error) << "\n";
+            ++refused;
+            continue;
+        }
+        const std::uint64_t pageSize = report.header.page_size ? report.header.page_size : 1;
+        const std::uint64_t now = report.header.page_count;
+        const std::uint64_t after = report.estimated_size / pageSize;
+        std::cout << path << "  pages " << now << " -> about " << after << ", saving about "
+                  << Ratio(report.header.file_size, report.estimated_size) << "\n";
+        pagesNow += now;
+        pagesAfter += after;
+        bytesNow += report.header.file_size;
+        bytesAfter += report.estimated_size;
+    }
+    std::cout << "dry run: " << storedPaths.size() << " files, pages " << pagesNow
+              << " -> about " << pagesAfter << ", bytes " << bytesNow << " -> about "
+              << bytesAfter << " (saving about " << Ratio(bytesNow, bytesAfter) << ")";
+    if (refused) std::cout << "; " << refused << " would not be compacted";
+    std::cout << "; nothing changed\n";
+    return kBatchAllCompacted;
+}
+
+// Records `path` as the scanner would (found, not yet compacted).
+bool RecordFile(FileInfoDb& store, const fs::path& path, std::uint64_t size,
+                const std::string& storedPath) {
+    const auto name16 = Utf8ToUtf16(path.filename().string());
+    if (!name16) return false;
+    static int sequence = 0;
+    FileInfoRecord record;
+    record.filename = Base64EncodeText(Utf16LeBytes(*name16));
+    record.filepath = storedPath;
+    record.filenameid = std::to_string(sequence++) + "_" +
+                        platform::FormatLocalNow("%Y%m%d%H%M%S") + "_" +
+                        std::to_string(platform::TickCount());
+    record.regdate = platform::FormatLocalNow("%Y-%m-%d");
+    // The scanner's key for the check value.
+    if (MakeCheckValue(record.filepath, "mdbscout", record.filechkval) != 1)
+        record.filechkval.clear();
+    record.filesize = size;
+    return store.InsertRecord(record) == 1;
+}
+
+// The `filepath` texts of the files to treat: every recorded one, or the named ones
+// (recorded first when missing), without repeats.
+bool SelectBatchFiles(FileInfoDb& store, const Options& o, std::vector<std::string>& out,
+                      std::string& error) {
+    std::vector<FileInfoRecord> rows;
+    if (store.SelectAll(rows) != 1) {
+        error = "cannot read the records of the store";
+        return false;
+    }
+    std::set<std::string> seen;
+    if (o.all) {
+        for (const auto& r : rows)
+            if (seen.insert(r.filepath).second) out.push_back(r.filepath);
+        return true;
+    }
+    std::set<std::string> recorded;
+    for (const auto& r : rows) recorded.insert(r.filepath);
+    for (const auto& file : o.files) {
+        std::error_code ec;
+        const fs::path path = fs::absolute(file, ec).lexically_normal();
+        const std::string stored = batch::StoredPathOf(path);
+        if (!seen.insert(stored).second) continue;
+        if (!recorded.count(stored)) {
+            if (!fs::is_regular_file(path, ec)) {
+                error = "no such database file: " + path.string();
+                return false;
+            }
+            if (!RecordFile(store, path, fs::file_size(path, ec), stored)) {
+                error = "cannot record " + path.string() + " in the store";
+                return false;
+            }
+        }
+        out.push_back(stored);
+    }
+    return true;
+}
+
+}  // namespace
+
+int RunBatch(const std::vector<std::string>& args) {
+    Options o;
+    std::string error;
+    if (!ParseOptions(args, o, error)) return Fail(error + "\n\n" + kBatchHelp);
+
+    fs::path storePath;
+    fs::path programDir;
+    if (!o.store.empty()) {
+        storePath = fs::absolute(o.store);
+        programDir = storePath.parent_path().parent_path();
+    } else {
+        std::string exeDir;
+        if (GetExeDirectory(exeDir) != 1) return Fail("cannot find the program directory");
+        programDir = exeDir;
+        storePath = programDir / "config" / kFileInfoDbName;
+    }
+    std::error_code ec;
+    if (!fs::is_regular_file(storePath, ec))
+        return Fail("cannot read the store " + storePath.string() + " (run mdbscout first)");
+
+    batch::BatchLock lock(programDir.string(), "mdbcompact batch");
+    if (!lock.Held())
+        return Fail("another copy is compacting the databases of " + programDir.string() +
+                    " (held by " + (lock.Holder().empty() ? "unknown" : lock.Holder()) + ")");
+
+    std::unique_ptr<FileInfoDb> store = FileInfoDb::Open(storePath.string());
+    if (!store) return Fail("cannot read the store " + storePath.string());
+    std::vector<std::string> storedPaths;
+    if (!SelectBatchFiles(*store, o, storedPaths, error)) return Fail(error);
+    if (storedPaths.empty()) return Fail("no recorded files to compact (run mdbscout first)");
+
+    if (o.dryRun) return DryRun(storedPaths);
+
+    // From here on Ctrl-C / SIGTERM only ask the batch to stop before its next file.
+    platform::TerminationGuard guard;
+    desktop::DesktopContext context;
+    context.exeDirectory = [&](std::string& dir) {
+        dir = programDir.string() + "/";
+        return 1;
+    };
+    const desktop::RunAndWait runAndWait = [](const std::vector<std::string>& argv) {
+        const platform::SpawnResult started = platform::SpawnProcess(argv);
+        if (!started.Started()) return 0;
+        platform::WaitForProcess(started.pid);
+        return 1;
+    };
+    if (o.webServer) {
+        if (desktop::RunWebServerControl(context, runAndWait, "/stop") != 1)
+            return Fail("cannot stop the web server: " +
+                        desktop::ProgramPath(programDir.string(), desktop::kIisResetProgram) +
+                        " is missing or fails its integrity check (--no-web-server to go on "
+                        "with the sites up)");
+    } else {
+        std::cout << "the web server is not stopped: the sites stay up during compaction\n";
+    }
+
+    batch::BatchSettings settings;
+    settings.programDir = programDir;
+    settings.backupRoot = o.backupRoot;
+    settings.now = std::time(nullptr);
+    settings.stopRequested = [] { return platform::TerminationGuard::Requested(); };
+    settings.compact = batch::CompactMdbFile;
+    settings.prepareRunDir = [&](const fs::path& runDir, std::string& message) {
+        const std::string xconfig =
+            desktop::ProgramPath(programDir.string(), desktop::kXconfigProgram);
+        if (PathExists(xconfig) != 1) return true;  // nothing to open on this system
+        if (!desktop::VerifyProgramIntegrity(programDir.string(), desktop::kXconfigProgram,
+                                             nullptr)) {
+            message = xconfig + " fails its integrity check";
+            return false;
+        }
+        runAndWait({xconfig, runDir.string(), "/T", "/C", "/G", "administrators:F", "/Y"});
+        return true;
+    };
+    ConsoleObserver observer(platform::StandardOutputIsTerminal());
+    const batch::BatchRun run = batch::RunBatch(storedPaths, settings, *store, observer);
+    store.reset();
+    if (o.webServer) desktop::RunWebServerControl(context, runAndWait, "/start");
+
+    const bool interrupted = guard.Withdraw();
+    if (run.start != batch::BatchStart::Ran)
+        return Fail(run.start == batch::BatchStart::BackupDirFailed
+                        ? "cannot create the backup directory " + run.message
+                        : run.message);
+    if (interrupted) return kBatchInterrupted;
+    if (o.keepDays >= 0 && run.totals.notCompacted == 0)
+        batch::RemoveOldBackupRuns(o.backupRoot, o.keepDays, run.runDir, settings.now);
+    return run.totals.notCompacted == 0 ? kBatchAllCompacted : kBatchSomeNotCompacted;
+}
+
+}  // namespace mdbcompact

@@ -12,7 +12,7 @@
 #include "jet/compact/index_rewriter.h"
 #include "jet/compact/index_tree_builder.h"
 #include "jet/compact/layout_planner.h"
-#include "jet/compact/long_value_copier.h"
+#include "jet/compact/long_value_packer.h"
 #include "jet/compact/map_rows.h"
 #include "jet/compact/output_file.h"
 #include "jet/compact/page_layout.h"
@@ -197,34 +197,49 @@ void Repacker::RepackTable(TableJob& job) {
     auto sink = [this](std::uint32_t page, std::vector<std::uint8_t> bytes) { Write(page, bytes); };
     auto next = [this] { return NextPage(); };
 
-    // Long values, one column after the other, so each column's pages are one run.
+    // Long values: every column's rows are planned in one pass over the table's rows,
+    // then packed and written column after column, so each column's pages are one run.
     std::vector<std::size_t> lv_cols;
     for (std::size_t i = 0; i < d.columns.size(); ++i)
         if (IsLongValueType(d.columns[i].type)) lv_cols.push_back(i);
+    constexpr std::size_t kInline = static_cast<std::size_t>(-1);
+    std::vector<LongValuePacker> packers(lv_cols.size(), LongValuePacker(layout_));
+    std::vector<std::vector<std::size_t>> lv_values(lv_cols.size());  // per row: value or kInline
+    if (!lv_cols.empty()) {
+        reader.ForEachRow([&](const RowRef& r) {
+            CrackedRow cr = CrackRow(d, r.bytes, jet3);
+            for (std::size_t k = 0; k < lv_cols.size(); ++k) {
+                const FieldRef& f = cr.fields[lv_cols[k]];
+                std::size_t value = kInline;
+                if (!f.null && f.size >= kLongValueHeaderSize) {
+                    LongValueHeader h = ParseLongValueHeader(r.bytes.subspan(f.begin, f.size));
+                    if (h.kind != LongValueHeader::Kind::Inline)
+                        value = packers[k].AddValue(src_, h, limits);
+                }
+                lv_values[k].push_back(value);
+            }
+            return true;
+        });
+    }
     std::vector<std::vector<RowAddr>> lv_new(lv_cols.size());
     for (std::size_t k = 0; k < lv_cols.size(); ++k) {
         std::size_t ci = lv_cols[k];
-        RowPageWriter w(layout_, kLvalOwner, next, sink);
-        reader.ForEachRow([&](const RowRef& r) {
-            CrackedRow cr = CrackRow(d, r.bytes, jet3);
-            const FieldRef& f = cr.fields[ci];
-            RowAddr moved;
-            if (!f.null && f.size >= kLongValueHeaderSize) {
-                LongValueHeader h = ParseLongValueHeader(r.bytes.subspan(f.begin, f.size));
-                if (h.kind != LongValueHeader::Kind::Inline)
-                    moved = CopyLongValue(src_, h, w, limits, alloc_.page_count());
-            }
-            lv_new[k].push_back(moved);
-            return true;
-        });
-        w.Flush();
-        // The column's maps, when the definition lists them.
+        LongValuePacker& packer = packers[k];
+        const std::uint32_t count = packer.Pack();
+        const std::uint32_t first = alloc_.TakeRun(count);
+        packer.WritePages(src_, first, sink);
+        lv_new[k].reserve(lv_values[k].size());
+        for (std::size_t value : lv_values[k])
+            lv_new[k].push_back(value == kInline ? RowAddr{} : packer.Address(value, first));
+        std::vector<std::size_t>().swap(lv_values[k]);
+        // The column's maps, when the definition lists them; the free-space map lists
+        // the last page when it has room left.
         for (std::size_t e = 0; e < d.long_value_columns.size(); ++e) {
             if (d.long_value_columns[e].column != d.columns[ci].number) continue;
             if (job.lv_owned[e] != kNoMap)
-                for (std::uint32_t p : w.pages()) maps_.Map(job.lv_owned[e]).AddPage(p);
-            if (job.lv_free[e] != kNoMap && !w.pages().empty() && w.free_space().back() > 0)
-                maps_.Map(job.lv_free[e]).AddPage(w.pages().back());
+                maps_.Map(job.lv_owned[e]).AddRange(first, first + count);
+            if (job.lv_free[e] != kNoMap && count > 0 && packer.free_space().back() > 0)
+                maps_.Map(job.lv_free[e]).AddPage(first + count - 1);
         }
     }
 

@@ -1,7 +1,8 @@
 #include "jet/compact/id_map.h"
 
-#include <strings.h>
+#include <algorithm>
 #include <cassert>
+#include <string_view>
 
 namespace jet {
 
@@ -21,20 +22,28 @@ bool IdMap::Moves(std::int32_t id) const {
     return it != map_.end() && it->second != id;
 }
 
+// Object names are ASCII; compared without the C library's locale-dependent calls.
+static bool EqualAsciiNoCase(std::string_view a, std::string_view b) {
+    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
+                                              [&](char x, char y) { return lower(x) == lower(y); });
+}
+
+// Every column holding object Ids that compaction rewrites: table and column name
+// (compared ignoring case).
+struct IdColumnRule {
+    const char* table;
+    const char* column;
+};
 static constexpr IdColumnRule kIdColumns[] = {
     {"MSysObjects", "Id"},          {"MSysObjects", "ParentId"},
     {"MSysACEs", "ObjectId"},       {"MSysNavPaneGroupToObjects", "ObjectID"},
     {"MSysNavPaneObjectIDs", "Id"},
 };
 
-std::span<const IdColumnRule> IdColumns() {
-    return kIdColumns;
-}
-
 bool IsIdColumn(const std::string& table, const std::string& column) {
     for (const auto& r : kIdColumns)
-        if (strcasecmp(r.table, table.c_str()) == 0 && strcasecmp(r.column, column.c_str()) == 0)
-            return true;
+        if (EqualAsciiNoCase(r.table, table) && EqualAsciiNoCase(r.column, column)) return true;
     return false;
 }
 

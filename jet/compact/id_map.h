@@ -26,13 +26,6 @@ class IdMap {
     std::map<std::int32_t, std::int32_t> map_;  // old Id -> new Id
 };
 
-// A column that holds object Ids: table name and column name (compared ignoring case).
-struct IdColumnRule {
-    const char* table;
-    const char* column;
-};
-// Every column holding object Ids that compaction rewrites.
-std::span<const IdColumnRule> IdColumns();
 // True when table.column holds object Ids.
 bool IsIdColumn(const std::string& table, const std::string& column);
 

@@ -94,11 +94,4 @@ IndexTreeBuilder::Tree IndexTreeBuilder::Finish() {
     return t;
 }
 
-std::uint32_t IndexTreeBuilder::CountPages(const PageLayout& layout,
-                                           const std::vector<std::vector<std::uint8_t>>& entries) {
-    IndexTreeBuilder b(layout, 0, 0, [](std::uint32_t, std::vector<std::uint8_t>) {});
-    for (const auto& e : entries) b.Add(e);
-    return b.Finish().page_count;
-}
-
 }  // namespace jet

@@ -32,10 +32,6 @@ class IndexTreeBuilder {
     // Emits the remaining pages. An index without entries is one empty leaf.
     Tree Finish();
 
-    // Pages a tree of these entries needs (a dry run; no page is emitted).
-    static std::uint32_t CountPages(const PageLayout& layout,
-                                    const std::vector<std::vector<std::uint8_t>>& entries);
-
   private:
     struct Child {
         std::vector<std::uint8_t> last;  // last leaf entry below the child

@@ -20,7 +20,6 @@ class PageAllocator {
 
     // Numbers a table definition must not start on.
     void Avoid(std::uint32_t page) { avoid_.insert(page); }
-    bool Avoided(std::uint32_t page) const { return avoid_.count(page) != 0; }
 
     // A page for the start of a table definition (never an avoided number).
     std::uint32_t TakeDefinition();

@@ -1,5 +1,5 @@
-// Places rows on consecutive new pages of one kind (a table's rows, one long-value
-// column's rows, or usage-map rows) and writes each page when it is full.
+// Places a table's rows on consecutive new pages in the order they come and writes
+// each page when it is full.
 #pragma once
 
 #include <cstdint>
@@ -21,10 +21,6 @@ class RowPageWriter {
 
     RowPageWriter(const PageLayout& layout, std::uint32_t owner, NextPage next_page, PageSink sink);
 
-    // Addresses that rows of the given lengths would get if placed next, in order.
-    // REQUIRES: next_page hands out consecutive numbers
-    std::vector<RowAddr> Plan(std::span<const std::size_t> lengths, std::uint32_t upcoming) const;
-
     // Places one row and returns its address. REQUIRES: row fits an empty page
     RowAddr Place(std::span<const std::uint8_t> row);
 
@@ -36,7 +32,6 @@ class RowPageWriter {
     const std::vector<std::size_t>& free_space() const { return free_; }
 
   private:
-    const PageLayout& layout_;
     DataPageBuilder builder_;
     NextPage next_page_;
     PageSink sink_;

@@ -4,11 +4,6 @@
 
 namespace jet {
 
-std::string DescribeRefusal(const HeaderResult& h) {
-    if (h.refusal == Refusal::None) return "";
-    return h.reason;
-}
-
 std::unique_ptr<Database> Database::Open(const std::filesystem::path& path, Status* status,
                                          HeaderResult* probe) {
     std::string err;

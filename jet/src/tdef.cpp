@@ -7,41 +7,6 @@
 
 namespace jet {
 
-const char* ColumnTypeName(std::uint8_t t) {
-    switch (t) {
-        case kColBool:
-            return "Boolean";
-        case kColByte:
-            return "Byte";
-        case kColInt:
-            return "Integer";
-        case kColLong:
-            return "Long Integer";
-        case kColMoney:
-            return "Currency";
-        case kColFloat:
-            return "Single";
-        case kColDouble:
-            return "Double";
-        case kColDateTime:
-            return "DateTime";
-        case kColBinary:
-            return "Binary";
-        case kColText:
-            return "Text";
-        case kColOle:
-            return "OLE";
-        case kColMemo:
-            return "Memo";
-        case kColGuid:
-            return "Replication ID";
-        case kColNumeric:
-            return "Numeric";
-        default:
-            return "Unknown";
-    }
-}
-
 bool IsLongValueType(std::uint8_t t) {
     return t == kColOle || t == kColMemo;
 }
@@ -56,12 +21,6 @@ std::vector<const Column*> TableDef::ColumnsInOrder() const {
 const Column* TableDef::FindColumn(std::uint16_t number) const {
     for (const auto& c : columns)
         if (c.number == number) return &c;
-    return nullptr;
-}
-
-const LongValueColumn* TableDef::LongValueMapsOf(std::uint16_t column) const {
-    for (const auto& l : long_value_columns)
-        if (l.column == column) return &l;
     return nullptr;
 }
 

@@ -7,8 +7,8 @@
 #include "jet/compact/data_page_builder.h"
 #include "jet/compact/index_tree_builder.h"
 #include "jet/compact/layout_planner.h"
+#include "jet/compact/long_value_packer.h"
 #include "jet/compact/put_bytes.h"
-#include "jet/compact/row_page_writer.h"
 #include "jet/compact/usage_map_builder.h"
 #include "jet/data_page.h"
 #include "jet/index.h"
@@ -83,21 +83,90 @@ TEST_P(Builders, DataPageNeverHoldsMoreRowsThanAByteCanNumber) {
     EXPECT_GT(n, 100u);
 }
 
-TEST_P(Builders, RowPageWriterPlansTheAddressesItThenUses) {
+// A value's 12-byte header as a row stores it.
+std::vector<std::uint8_t> LongValueField(std::uint32_t length, bool single, jet::RowAddr first) {
+    std::vector<std::uint8_t> f(jet::kLongValueHeaderSize, 0);
+    jet::PutU32(f, jet::kLongValueLengthAt, length | (single ? jet::kLongValueSingle : 0));
+    jet::PutU32(f, jet::kLongValuePointerAt, first.Packed());
+    return f;
+}
+
+TEST_P(Builders, LongValuesPackFirstFitDecreasingAndReadBackWhole) {
     Image img(GetParam());
-    std::uint32_t next = 10;
+    const auto& l = img.layout();
+    const std::size_t room = l.page_size - l.DataHeaderSize();
+    // Two large and two small single rows, large first: next-fit needs three pages
+    // (the second small row no longer fits beside the second large one), while
+    // first-fit-decreasing puts one small row beside each large one.
+    const std::size_t big = room / 2 + 40, small = room / 2 - 60;
+    std::vector<std::vector<std::uint8_t>> values;
+    for (std::size_t n : {big, big, small, small}) {
+        values.emplace_back(n);
+        for (auto& c : values.back()) c = static_cast<std::uint8_t>(values.size() * 31 + n);
+    }
+    // Source pages 2-5 each hold one of them; page 6 a chain of three rows.
+    std::vector<std::vector<std::uint8_t>> fields;
+    for (std::uint32_t i = 0; i < 4; ++i) {
+        jet::DataPageBuilder b(l, jet::kLvalOwner);
+        b.Add(values[i]);
+        img.Set(2 + i, b.Finish());
+        fields.push_back(
+            LongValueField(static_cast<std::uint32_t>(values[i].size()), true, {2 + i, 0}));
+    }
+    std::vector<std::uint8_t> chain_data;
+    {
+        jet::DataPageBuilder b(l, jet::kLvalOwner);
+        std::vector<std::vector<std::uint8_t>> parts{std::vector<std::uint8_t>(300, 7),
+                                                     std::vector<std::uint8_t>(500, 8),
+                                                     std::vector<std::uint8_t>(90, 9)};
+        for (std::size_t k = 0; k < parts.size(); ++k) {
+            std::vector<std::uint8_t> row(jet::kChainDataAt);
+            std::uint32_t next = k + 1 < parts.size()
+                                     ? jet::RowAddr{6, static_cast<std::uint8_t>(k + 1)}.Packed()
+                                     : 0;
+            jet::PutU32(row, jet::kChainNextAt, next);
+            row.insert(row.end(), parts[k].begin(), parts[k].end());
+            b.Add(row);
+            chain_data.insert(chain_data.end(), parts[k].begin(), parts[k].end());
+        }
+        img.Set(6, b.Finish());
+    }
+    auto source = img.Open();
+    const jet::ReadLimits limits;
+
+    jet::LongValuePacker singles(l);
+    for (const auto& f : fields) singles.AddValue(*source, jet::ParseLongValueHeader(f), limits);
+    EXPECT_EQ(singles.Pack(), 2u);
+
+    jet::LongValuePacker mixed(l);
+    std::vector<std::size_t> handles;
+    for (const auto& f : fields)
+        handles.push_back(mixed.AddValue(*source, jet::ParseLongValueHeader(f), limits));
+    auto chain_field = LongValueField(static_cast<std::uint32_t>(chain_data.size()), false, {6, 0});
+    handles.push_back(mixed.AddValue(*source, jet::ParseLongValueHeader(chain_field), limits));
+    const std::uint32_t pages = mixed.Pack(), first = 10;
+    EXPECT_EQ(pages, 3u);  // the chain's rows share the third page
     std::vector<std::uint32_t> written;
-    jet::RowPageWriter w(
-        img.layout(), jet::kLvalOwner, [&] { return next++; },
-        [&](std::uint32_t page, std::vector<std::uint8_t>) { written.push_back(page); });
-    w.Place(std::vector<std::uint8_t>(700, 1));
-    std::vector<std::size_t> lengths{900, 900, 900, 30};
-    auto plan = w.Plan(lengths, next);
-    for (std::size_t i = 0; i < lengths.size(); ++i)
-        EXPECT_EQ(w.Place(std::vector<std::uint8_t>(lengths[i], 2)), plan[i]) << i;
-    w.Flush();
-    EXPECT_EQ(written, w.pages());
-    EXPECT_EQ(written.front(), 10u);
+    mixed.WritePages(*source, first, [&](std::uint32_t page, std::vector<std::uint8_t> bytes) {
+        written.push_back(page);
+        img.Set(page, bytes);
+    });
+    ASSERT_EQ(written.size(), pages);
+    EXPECT_EQ(written.front(), first);
+    EXPECT_EQ(mixed.free_space().size(), pages);
+
+    auto out = img.Open();
+    jet::TableDef none;
+    jet::TableReader reader(*out, none);
+    values.push_back(chain_data);
+    fields.push_back(chain_field);
+    for (std::size_t v = 0; v < values.size(); ++v) {
+        auto f = fields[v];
+        jet::RowAddr at = mixed.Address(handles[v], first);
+        jet::PutU32(f, jet::kLongValuePointerAt, at.Packed());
+        EXPECT_GE(at.page, first);
+        EXPECT_EQ(reader.ReadLongValue(f).data, values[v]) << v;
+    }
 }
 
 // Keys with a long shared beginning, as text keys have, so pages use a prefix.
@@ -125,7 +194,6 @@ TEST_P(Builders, IndexTreeWalksBackInOrderAcrossLevels) {
             [&](std::uint32_t page, std::vector<std::uint8_t> bytes) { img.Set(page, bytes); });
         for (const auto& e : entries) tb.Add(e);
         auto tree = tb.Finish();
-        EXPECT_EQ(tree.page_count, jet::IndexTreeBuilder::CountPages(img.layout(), entries));
         auto file = img.Open();
         jet::IndexWalk w = jet::WalkIndex(*file, tree.root, 2);
         for (const auto& p : w.problems) ADD_FAILURE() << n << " entries: " << p.text;

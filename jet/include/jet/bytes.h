@@ -33,10 +33,6 @@ inline std::uint16_t U16(Bytes b, std::size_t off) {
     Need(b, off, 2, "16-bit field");
     return static_cast<std::uint16_t>(b[off] | (b[off + 1] << 8));
 }
-inline std::uint32_t U24(Bytes b, std::size_t off) {
-    Need(b, off, 3, "24-bit field");
-    return b[off] | (b[off + 1] << 8) | (std::uint32_t{b[off + 2]} << 16);
-}
 inline std::uint32_t U32(Bytes b, std::size_t off) {
     Need(b, off, 4, "32-bit field");
     return b[off] | (b[off + 1] << 8) | (b[off + 2] << 16) | (std::uint32_t{b[off + 3]} << 24);

@@ -60,7 +60,4 @@ class Database {
     std::map<std::uint32_t, std::unique_ptr<TableDef>> defs_;
 };
 
-// Text of a refusal, with the format named: what `info` prints for a refused file.
-std::string DescribeRefusal(const HeaderResult& h);
-
 }  // namespace jet

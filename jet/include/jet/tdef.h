@@ -28,7 +28,6 @@ enum ColumnType : std::uint8_t {
     kColNumeric = 0x10,
 };
 
-const char* ColumnTypeName(std::uint8_t type);
 bool IsLongValueType(std::uint8_t type);
 
 constexpr std::uint8_t kColFlagFixed = 0x01;
@@ -115,7 +114,6 @@ struct TableDef {
     // Columns sorted by their number (the order rows and exports use).
     std::vector<const Column*> ColumnsInOrder() const;
     const Column* FindColumn(std::uint16_t number) const;
-    const LongValueColumn* LongValueMapsOf(std::uint16_t column) const;
 
     FieldPos Where(std::size_t at) const;
 };

@@ -2,6 +2,7 @@
 
 #include "common/paths.h"
 #include "common/text.h"
+#include "common/utf16.h"
 #include "platform/paths.h"
 
 #include <sqlite3.h>
@@ -9,6 +10,7 @@
 #include <algorithm>
 #include <cassert>
 #include <cctype>
+#include <filesystem>
 
 namespace mdb {
 
@@ -40,7 +42,6 @@ constexpr char kSchema[] =
     "CREATE INDEX IF NOT EXISTS fileinfo_filepath ON fileinfo(filepath);";
 
 constexpr size_t kMaxValue = 104857600;
-constexpr int kBusyTimeoutMs = 10000;
 
 // Releases a prepared statement at the end of a scope.
 struct Statement {
@@ -98,21 +99,55 @@ int GetFileInfoDbPath(MessageReporter& reporter, std::string& path) {
     return 1;
 }
 
-std::unique_ptr<FileInfoDb> FileInfoDb::Open(const std::string& path) {
+std::string DescribeStoreFailure(int errorCode, const std::string& path) {
+    std::error_code ec;
+    const auto status = std::filesystem::symlink_status(path, ec);
+    const std::string name = "“" + SanitizeUtf8(path) + "”";
+    if (!ec && std::filesystem::is_directory(status)) return name + "是一个目录，不是数据库文件";
+    if (!ec && std::filesystem::exists(status) && !std::filesystem::is_regular_file(status))
+        return name + "不是普通文件，无法作为数据库使用";
+    switch (errorCode & 0xff) {
+        case SQLITE_BUSY:
+        case SQLITE_LOCKED:
+            return "数据库被其他程序锁定，等待 " + std::to_string(kStoreBusyTimeoutMs / 1000) +
+                   " 秒后仍未释放";
+        case SQLITE_READONLY:
+            return "数据库文件" + name + "是只读的，无法写入";
+        case SQLITE_NOTADB:
+            return name + "不是数据库文件（内容已损坏或被其他文件替换）";
+        case SQLITE_CORRUPT:
+            return "数据库文件" + name + "已损坏";
+        case SQLITE_FULL:
+            return "磁盘空间不足，无法写入数据库文件" + name;
+        case SQLITE_PERM:
+        case SQLITE_AUTH:
+            return "没有访问数据库文件" + name + "的权限";
+        case SQLITE_CANTOPEN:
+            return "无法打开数据库文件" + name + "（目录不可访问或没有权限）";
+        default:
+            return "访问数据库文件" + name + "失败（" + sqlite3_errstr(errorCode) + "）";
+    }
+}
+
+std::unique_ptr<FileInfoDb> FileInfoDb::Open(const std::string& path, int* errorCode) {
     sqlite3* db = nullptr;
-    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) !=
-        SQLITE_OK) {
+    const int rc =
+        sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+    if (rc != SQLITE_OK) {
+        if (errorCode != nullptr) *errorCode = db != nullptr ? sqlite3_extended_errcode(db) : rc;
         sqlite3_close(db);
         return nullptr;
     }
-    sqlite3_busy_timeout(db, kBusyTimeoutMs);
+    sqlite3_busy_timeout(db, kStoreBusyTimeoutMs);
     // WAL lets the desktop program read while the scanner writes.
     sqlite3_exec(db, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;", nullptr, nullptr,
                  nullptr);
     if (sqlite3_exec(db, kSchema, nullptr, nullptr, nullptr) != SQLITE_OK) {
+        if (errorCode != nullptr) *errorCode = sqlite3_extended_errcode(db);
         sqlite3_close(db);
         return nullptr;
     }
+    if (errorCode != nullptr) *errorCode = SQLITE_OK;
     return std::unique_ptr<FileInfoDb>(new FileInfoDb(db));
 }
 
@@ -120,6 +155,21 @@ std::unique_ptr<FileInfoDb> FileInfoDb::OpenDefault(MessageReporter& reporter) {
     std::string path;
     if (GetFileInfoDbPath(reporter, path) != 1) return nullptr;
     return Open(path);
+}
+
+std::string FileInfoDb::Path() const {
+    const char* path = sqlite3_db_filename(db_, "main");
+    return path != nullptr ? path : "";
+}
+
+void FileInfoDb::SetBusyTimeout(int ms) {
+    busyTimeoutMs_ = ms;
+    sqlite3_busy_timeout(db_, ms);
+}
+
+int FileInfoDb::Result(bool ok) {
+    if (!ok) lastError_ = sqlite3_extended_errcode(db_);
+    return ok ? 1 : 0;
 }
 
 FileInfoDb::~FileInfoDb() {
@@ -133,6 +183,7 @@ sqlite3_stmt* FileInfoDb::Prepare(std::string_view sql) {
     const char* tail = nullptr;
     if (sqlite3_prepare_v2(db_, sql.data(), static_cast<int>(sql.size()), &stmt, &tail) !=
         SQLITE_OK) {
+        lastError_ = sqlite3_extended_errcode(db_);
         sqlite3_finalize(stmt);
         return nullptr;
     }
@@ -156,11 +207,11 @@ int FileInfoDb::ExecuteSql(std::string_view sql) {
 }
 
 int FileInfoDb::Begin() {
-    return sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) == SQLITE_OK ? 1 : 0;
+    return Result(sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) == SQLITE_OK);
 }
 
 int FileInfoDb::Commit() {
-    if (sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK) return 1;
+    if (Result(sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK) == 1) return 1;
     Rollback();
     return 0;
 }
@@ -219,7 +270,7 @@ int FileInfoDb::RunBound(std::string_view sql, const std::vector<std::string>& t
     if (s.stmt == nullptr) return 0;
     for (size_t i = 0; i < texts.size(); ++i)
         if (!BindText(s.stmt, static_cast<int>(i + 1), texts[i])) return 0;
-    return sqlite3_step(s.stmt) == SQLITE_DONE ? 1 : 0;
+    return Result(sqlite3_step(s.stmt) == SQLITE_DONE);
 }
 
 int FileInfoDb::PurgeDate(const std::string& date) {
@@ -250,8 +301,9 @@ int FileInfoDb::InsertRecord(const FileInfoRecord& r) {
         BindText(insert_, 10, r.fileinfo);
     if (!bound) return 0;
     const int rc = sqlite3_step(insert_);
+    const int result = Result(rc == SQLITE_DONE);
     sqlite3_reset(insert_);
-    return rc == SQLITE_DONE ? 1 : 0;
+    return result;
 }
 
 int FileInfoDb::SelectRows(const std::string& sql, std::vector<FileInfoRecord>& rows) {

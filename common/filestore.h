@@ -20,6 +20,10 @@ struct sqlite3_stmt;
 namespace mdb {
 
 inline constexpr char kFileInfoDbName[] = "FileInfo.dat";
+// How long a statement waits for another connection's lock before it fails: long enough for
+// any ordinary writer (the desktop program's operations take milliseconds), short enough that
+// a stuck holder is noticed.
+inline constexpr int kStoreBusyTimeoutMs = 10000;
 inline constexpr char kFileInfoTable[] = "fileinfo";
 
 // Values of the column CompactDatabase.
@@ -52,14 +56,19 @@ struct SortKey {
 // True for the column names of `fileinfo` (exact spelling, any case).
 bool IsFileInfoColumn(std::string_view name);
 
+// Why the store at `path` failed with SQLite result `errorCode`, in words for the user (one
+// line, without a line break).
+std::string DescribeStoreFailure(int errorCode, const std::string& path);
+
 // 1 and config directory + "FileInfo.dat", or 0 (with the path empty) after EnsureConfigDir
 // has shown its message.
 int GetFileInfoDbPath(MessageReporter& reporter, std::string& path);
 
 class FileInfoDb {
   public:
-    // Opens (creating the file and the table when missing) the store at `path`; null on failure.
-    static std::unique_ptr<FileInfoDb> Open(const std::string& path);
+    // Opens (creating the file and the table when missing) the store at `path`; null on failure,
+    // with SQLite's result code in `errorCode` when given.
+    static std::unique_ptr<FileInfoDb> Open(const std::string& path, int* errorCode = nullptr);
     // Opens the store of this program directory; null after a message or on failure.
     static std::unique_ptr<FileInfoDb> OpenDefault(MessageReporter& reporter);
 
@@ -84,6 +93,14 @@ class FileInfoDb {
     int Begin();
     int Commit();
     void Rollback();
+
+    // How long a statement waits for another connection's lock (kStoreBusyTimeoutMs after Open).
+    void SetBusyTimeout(int ms);
+    int BusyTimeout() const { return busyTimeoutMs_; }
+    // SQLite's result code of the last failed Begin, Commit, insert or purge (0: none yet).
+    int LastErrorCode() const { return lastError_; }
+    // The file this connection has open.
+    std::string Path() const;
 
     // Rows dated `date` ("%Y-%m-%d"), and rows dated before `date`.
     int PurgeDate(const std::string& date);
@@ -114,8 +131,12 @@ class FileInfoDb {
     sqlite3_stmt* Prepare(std::string_view sql);
     int RunBound(std::string_view sql, const std::vector<std::string>& texts);
     int SelectRows(const std::string& sql, std::vector<FileInfoRecord>& rows);
+    // Remembers the connection's error code when `ok` is false; returns 1 or 0.
+    int Result(bool ok);
 
     sqlite3* db_;
+    int busyTimeoutMs_ = kStoreBusyTimeoutMs;
+    int lastError_ = 0;
     sqlite3_stmt* insert_ = nullptr;  // kept prepared for repeated inserts
 };
 

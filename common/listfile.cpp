@@ -3,8 +3,19 @@
 #include "common/text.h"
 
 #include <algorithm>
+#include <filesystem>
 
 namespace mdb {
+
+namespace {
+
+// True for "/" and its other spellings ("//", "/.", "/..", ...).
+bool IsFileSystemRoot(std::string_view entry) {
+    const std::filesystem::path normal = std::filesystem::path(entry).lexically_normal();
+    return normal.has_root_directory() && normal.relative_path().empty();
+}
+
+}  // namespace
 
 void AddListLine(std::string_view line, std::vector<std::string>& entries) {
     std::string entry = Trim(line);
@@ -14,16 +25,37 @@ void AddListLine(std::string_view line, std::vector<std::string>& entries) {
     entries.push_back(std::move(entry));
 }
 
-std::vector<std::string> ParseListText(std::string_view text) {
-    std::vector<std::string> entries;
+ParsedListFile ParseListFile(std::string_view text) {
+    ParsedListFile parsed;
     size_t start = 0;
-    while (start < text.size()) {
-        size_t end = text.find('\n', start);
-        if (end == std::string_view::npos) end = text.size();
-        AddListLine(text.substr(start, end - start), entries);
-        start = end + 1;
+    for (size_t number = 1; start < text.size(); ++number) {
+        size_t end = text.find_first_of("\r\n", start);
+        size_t next = end;
+        if (end == std::string_view::npos) {
+            end = next = text.size();
+        } else if (text[end] == '\n' || (end + 1 < text.size() && text[end + 1] == '\n')) {
+            next = text.find('\n', end) + 1;
+        } else {
+            parsed.crLineEnds = true;  // a CR that no LF follows ends the line by itself
+            next = end + 1;
+        }
+        const std::string_view line = text.substr(start, end - start);
+        start = next;
+        const std::string_view trimmed = TrimView(line);
+        if (trimmed.find('\0') != std::string_view::npos) {
+            parsed.ignored.push_back({number, std::string(trimmed), IgnoredListLine::Why::NulByte});
+        } else if (!trimmed.empty() && trimmed.front() != ';' && IsFileSystemRoot(trimmed)) {
+            parsed.ignored.push_back(
+                {number, std::string(trimmed), IgnoredListLine::Why::FileSystemRoot});
+        } else {
+            AddListLine(line, parsed.entries);
+        }
     }
-    return entries;
+    return parsed;
+}
+
+std::vector<std::string> ParseListText(std::string_view text) {
+    return ParseListFile(text).entries;
 }
 
 }  // namespace mdb

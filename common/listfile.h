@@ -1,6 +1,7 @@
 #pragma once
 // The directory list file ScanDir.txt as the scanner reads it.
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -14,7 +15,29 @@ inline constexpr char kScanDirFileName[] = "ScanDir.txt";
 // to an earlier one is not added again. Entries keep their case (paths are case-sensitive).
 void AddListLine(std::string_view line, std::vector<std::string>& entries);
 
-// Every line of a list file's text, in order, through AddListLine.
+// A line of the list file that was left out although it was not blank or a comment.
+struct IgnoredListLine {
+    enum class Why {
+        NulByte,         // a NUL byte: the text after it would be cut off unseen
+        FileSystemRoot,  // "/" (or a spelling of it): not a site directory
+    };
+    size_t line = 0;  // 1-based
+    std::string text;
+    Why why = Why::NulByte;
+};
+
+struct ParsedListFile {
+    std::vector<std::string> entries;
+    std::vector<IgnoredListLine> ignored;
+    // Lines ended by a lone CR (old Mac style) were met; they were split there.
+    bool crLineEnds = false;
+};
+
+// Every line of a list file's text, in order, through AddListLine. Lines end at CR LF, LF or
+// a lone CR.
+ParsedListFile ParseListFile(std::string_view text);
+
+// The entries of ParseListFile alone.
 std::vector<std::string> ParseListText(std::string_view text);
 
 }  // namespace mdb

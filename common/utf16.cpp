@@ -1,5 +1,7 @@
 #include "common/utf16.h"
 
+#include <cstdio>
+
 namespace mdb {
 
 namespace {
@@ -107,17 +109,41 @@ std::u16string Utf16FromLeBytes(const std::vector<std::uint8_t>& bytes) {
     return out;
 }
 
+namespace {
+
+// Characters that would act on a terminal or reorder the text around them instead of being
+// shown: C0 and C1 controls, DEL, line and paragraph separators, bidirectional overrides.
+bool IsControl(long cp) {
+    return cp < 0x20 || (cp >= 0x7F && cp < 0xA0) || cp == 0x2028 || cp == 0x2029 ||
+           (cp >= 0x202A && cp <= 0x202E) || (cp >= 0x2066 && cp <= 0x2069);
+}
+
+void AppendEscape(long cp, std::string& out) {
+    char buf[8];
+    std::snprintf(buf, sizeof buf, cp < 0x100 ? "\\x%02X" : "\\u%04X",
+                  static_cast<unsigned>(cp));
+    out += buf;
+}
+
+}  // namespace
+
 std::string SanitizeUtf8(std::string_view text) {
-    bool ascii = true;
-    for (char c : text) ascii = ascii && static_cast<unsigned char>(c) < 0x80;
-    if (ascii) return std::string(text);
+    bool plain = true;
+    for (char c : text) {
+        const auto u = static_cast<unsigned char>(c);
+        plain = plain && u >= 0x20 && u < 0x7F;
+    }
+    if (plain) return std::string(text);
     std::string out;
     out.reserve(text.size());
     for (size_t i = 0; i < text.size();) {
         const size_t start = i;
-        if (DecodeUtf8(text, i) < 0) {
+        const long cp = DecodeUtf8(text, i);
+        if (cp < 0) {
             out.push_back('?');
             i = start + 1;
+        } else if (IsControl(cp)) {
+            AppendEscape(cp, out);
         } else {
             out.append(text.substr(start, i - start));
         }

@@ -19,7 +19,8 @@ std::vector<std::uint8_t> Utf16LeBytes(std::u16string_view text);
 // Little-endian bytes back to UTF-16 units (an odd last byte is dropped).
 std::u16string Utf16FromLeBytes(const std::vector<std::uint8_t>& bytes);
 
-// Text for display: invalid UTF-8 sequences become "?".
+// Text for display: invalid UTF-8 sequences become "?"; control characters (C0, DEL, C1, line
+// separators, bidirectional overrides) are shown escaped as \xHH or \uHHHH.
 std::string SanitizeUtf8(std::string_view text);
 
 }  // namespace mdb

@@ -17,7 +17,9 @@ struct DirEntry {
 
 // Reads every entry of `directory` (except "." and ".."), in the file system's order, and
 // closes the directory again before returning. Entries are examined with lstat semantics:
-// a symbolic link is never a directory here. False when the directory cannot be listed.
-bool ListDirectory(const std::string& directory, std::vector<DirEntry>& entries);
+// a symbolic link is never a directory here. False when the directory cannot be listed, with
+// the system error number in `error` (ELOOP: `directory` is a symbolic link).
+bool ListDirectory(const std::string& directory, std::vector<DirEntry>& entries,
+                   int* error = nullptr);
 
 }  // namespace mdb::platform

@@ -22,6 +22,11 @@ bool MakeDirectory(const std::string& path);
 
 enum class OpenResult { Ok, SharingViolation, Failed };
 
+// The error number given for a path that names something other than a regular file (a FIFO,
+// a device, a socket). Such files are never opened for reading or writing: a FIFO would block
+// the opener until some other process writes to it. Directories give EISDIR.
+inline constexpr int kErrorNotRegularFile = -1;
+
 enum class OpenMode {
     ReadDenyWrite,         // existing file, read only, other writers refused
     WriteExclusiveCreate,  // read/write, created when missing, never truncated, no sharing
@@ -37,7 +42,8 @@ class SharedFile {
     SharedFile(const SharedFile&) = delete;
     SharedFile& operator=(const SharedFile&) = delete;
 
-    // One attempt to open `path` in `mode`.
+    // One attempt to open `path` in `mode`; only a regular file is opened, never through a
+    // symbolic link.
     OpenResult Open(const std::string& path, OpenMode mode);
     bool IsOpen() const { return fd_ >= 0; }
     // The system error number of the last failed Open (0 after a success).
@@ -84,8 +90,10 @@ enum class HeaderResult { Ok, SharingViolation, Failed };
 
 // Reads up to `buffer.size()` bytes from the start of an existing regular file, opened for
 // reading with other writers refused. Symbolic links and special files are never opened.
-// `fileSize` receives the size and `bytesRead` the count read.
+// `fileSize` receives the size of the opened file and `bytesRead` the count read; `error` the
+// system error number of a failure (kErrorNotRegularFile, EISDIR included).
 HeaderResult ReadFileStart(const std::string& path, std::span<std::uint8_t> buffer,
-                           std::uint64_t& fileSize, std::size_t& bytesRead);
+                           std::uint64_t& fileSize, std::size_t& bytesRead,
+                           int* error = nullptr);
 
 }  // namespace mdb::platform

@@ -44,10 +44,15 @@ struct Failure {
     const char* runLog;  // null: no run-log line
 };
 
-int Fail(const EntryHooks& hooks, const Failure& failure) {
+// `cause`, when not empty, is a second line that says why.
+int Fail(const EntryHooks& hooks, const Failure& failure, const std::string& cause = "") {
     hooks.console(std::string("\r\n") + failure.console);
+    if (!cause.empty()) hooks.console("\r\n" + cause);
     ReportToEventLog(kEventMainFlow, failure.s1, failure.s2, failure.s3);
-    if (failure.runLog != nullptr) WriteRunLog(failure.runLog);
+    if (failure.runLog != nullptr) {
+        WriteRunLog(failure.runLog);
+        if (!cause.empty()) WriteRunLog(cause);
+    }
     hooks.flush();
     hooks.waitForKey();
     return 0;
@@ -125,16 +130,23 @@ int ScannerMain(int argc, const char* const* argv, const EntryHooks& hooks) {
     WriteRunLog(Repeat("━", 49));
 
     ConsoleReporter reporter(hooks.console);
+    std::string dbPath;
     std::unique_ptr<FileInfoDb> db;
+    int storeError = 0;  // 0: the path could not be resolved (a message has been shown)
     try {
-        db = FileInfoDb::OpenDefault(reporter);
+        if (GetFileInfoDbPath(reporter, dbPath) == 1) db = FileInfoDb::Open(dbPath, &storeError);
     } catch (...) {
         db.reset();
     }
     const std::time_t now = std::time(nullptr);
-    if (!db || db->PurgeDate(platform::FormatLocalTime("%Y-%m-%d", now)) != 1)
+    if (db && db->PurgeDate(platform::FormatLocalTime("%Y-%m-%d", now)) != 1) {
+        storeError = db->LastErrorCode();
+        db.reset();
+    }
+    if (!db)
         return Fail(hooks,
-                    {kMsgDatabaseFailed, kProgramName, kMsgDatabaseFailed, "", kMsgDatabaseFailed});
+                    {kMsgDatabaseFailed, kProgramName, kMsgDatabaseFailed, "", kMsgDatabaseFailed},
+                    storeError != 0 ? "原因：" + DescribeStoreFailure(storeError, dbPath) : "");
     db->PurgeOlderThan(platform::FormatLocalTime("%Y-%m-%d", now - kRetentionSeconds));
 
     int result = 0;

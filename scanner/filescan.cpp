@@ -10,10 +10,14 @@
 #include "common/utf16.h"
 #include "platform/clock.h"
 #include "platform/dirwalk.h"
+#include "platform/files.h"
 #include "platform/paths.h"
 #include "platform/termination.h"
 #include "scanner/header.h"
 #include "scanner/messages.h"
+#include "scanner/notices.h"
+
+#include <errno.h>
 
 #include <cassert>
 #include <cstdio>
@@ -54,24 +58,83 @@ std::string EncodeUtf16Base64(const std::u16string& text) {
 FileScanner::FileScanner(std::string programDir, FileInfoDb* db, ConsoleSink console)
     : programDir_(std::move(programDir)), db_(db), console_(std::move(console)) {}
 
-void FileScanner::CommitPending() {
-    if (pendingRows_ == 0 || db_ == nullptr) return;
-    db_->Commit();
-    pendingRows_ = 0;
+void FileScanner::Notice(const std::string& text) {
+    Print("\r\n" + text);
+    WriteRunLog(text);
 }
 
-void FileScanner::CommitIfStale() {
-    if (pendingRows_ > 0 && platform::TickCount() - batchStartTick_ > kBatchWindowMs)
-        CommitPending();
+void FileScanner::ReportUnusable(const char* what, const std::string& path, int error) {
+    Notice(std::string(what) + " " + SanitizeUtf8(path) + "：" + FileErrorText(error));
 }
 
-void FileScanner::SignalDesktop() {
-    // Every row the signal announces is committed before it is sent.
-    CommitPending();
+bool FileScanner::TryWritePending() {
+    if (db_->Begin() != 1) return false;
+    for (const FileInfoRecord& record : pending_) {
+        if (db_->InsertRecord(record) != 1) {
+            db_->Rollback();  // keeps the insert's error code
+            return false;
+        }
+    }
+    return db_->Commit() == 1;
+}
+
+bool FileScanner::WritePending(bool final) {
+    if (pending_.empty() || db_ == nullptr) return true;
+    const int busyWait = db_->BusyTimeout();
+    const int attempts = final ? kFinalWriteAttempts : 1;
+    bool written = false;
+    for (int attempt = 0; attempt < attempts && !written; ++attempt) {
+        // While the store is failing, the walk does not wait for it.
+        if (storeFailing_ && !final) db_->SetBusyTimeout(0);
+        written = TryWritePending();
+        db_->SetBusyTimeout(busyWait);
+    }
+    batchStartTick_ = platform::TickCount();
+    if (written) {
+        if (storeFailing_)
+            Notice("数据库已可以写入，暂存的 " + std::to_string(pending_.size()) +
+                   " 条记录已写入数据库");
+        storeFailing_ = false;
+        pending_.clear();
+        return true;
+    }
+    const std::string cause = "原因：" + DescribeStoreFailure(db_->LastErrorCode(), db_->Path());
+    if (final) {
+        notRecorded_ += static_cast<std::uint32_t>(pending_.size());
+        Notice(kMsgDatabaseFailed);
+        Notice(cause);
+        Notice("有 " + std::to_string(pending_.size()) +
+               " 个数据库文件未能记录到数据库中，请稍后重新扫描！");
+        pending_.clear();
+    } else if (!storeFailing_) {
+        Notice("数据库暂时无法写入，找到的数据库文件记录暂存，稍后重试");
+        Notice(cause);
+    }
+    storeFailing_ = true;
+    return false;
+}
+
+void FileScanner::WriteIfStale() {
+    if (!pending_.empty() && platform::TickCount() - batchStartTick_ > kBatchWindowMs)
+        WritePending(false);
+}
+
+void FileScanner::SignalDesktop(bool final) {
+    // Every row the signal announces is written before it is sent.
+    if (!WritePending(final) && !final) return;
+    if (signalFailed_ && !final) return;  // tried again at the end of the run only
     // The program directory is known (the entry point refused to run without it); a failed
     // write leaves the counter, so the signal is tried again after the next row.
-    if (WriteSettingKey(SettingsPathIn(programDir_), kKeyRefScanLog, "1") == 1)
+    const std::string path = SettingsPathIn(programDir_);
+    if (WriteSettingKey(path, kKeyRefScanLog, "1") == 1) {
         rowsSinceSignal_ = 0;
+        return;
+    }
+    if (!signalFailed_)
+        Notice("无法写入设置文件 " + SanitizeUtf8(path) + "：" +
+               SettingsErrorText(platform::LastProfileError()) +
+               "；桌面程序不会自动刷新文件列表，请手动刷新");
+    signalFailed_ = true;
 }
 
 int FileScanner::RunFileScan() {
@@ -81,6 +144,7 @@ int FileScanner::RunFileScan() {
     } catch (...) {
         result = 0;
     }
+    for (const std::string& notice : listNotices_) Notice(notice);
     if (dirList_.empty()) {
         Print(std::string("\r\n") + kMsgNoScanDir);
         ReportToEventLog(kEventMainFlow, kMsgNoScanDir, "", "");
@@ -94,13 +158,14 @@ int FileScanner::RunFileScan() {
         Print("\r\n" + line);
         WriteRunLog(line);
     }
+    for (const std::string& notice : tableNotices_) Notice(notice);
 
     filesSeen_ = 0;
     databaseFiles_ = 0;
     const std::uint32_t start = platform::TickCount();
     {
         // A request to end (the window closed, the desktop program stopping the scan) is
-        // honoured only after the rows inserted so far are committed.
+        // honoured only after the rows found so far are written.
         platform::TerminationGuard guard;
         for (const ScanDirEntry& slot : table_) {
             if (!slot.inUse || platform::TerminationGuard::Requested()) break;
@@ -110,26 +175,36 @@ int FileScanner::RunFileScan() {
                 result = 0;
             }
         }
-        CommitPending();
+        WritePending(true);
         guard.Release();
     }
     const std::uint32_t end = platform::TickCount();
 
     char summary[256];
     std::snprintf(summary, sizeof summary,
-                  "\r\n扫描文件完成，累计扫描 %u 个文件，用时 %u 秒，其中MDB数据库文件 %u 个",
+                  "扫描文件完成，累计扫描 %u 个文件，用时 %u 秒，其中MDB数据库文件 %u 个",
                   filesSeen_, (end - start) / 1000u, databaseFiles_);
     Print("\r\n\r\n");
-    Print(summary);
+    Print(std::string("\r\n") + summary);
     Print("\r\n\r\n\r\n\r\n");
+    // The run log keeps the outcome too, for scans nobody watches (started from cron).
+    WriteRunLog(summary);
 
-    SignalDesktop();
-    return result;
+    SignalDesktop(true);
+    return notRecorded_ > 0 ? kResultRowsNotRecorded : result;
 }
 
 int FileScanner::ScanDirectory(const std::string& path) {
-    if (path.empty() || !platform::IsRootedPath(path)) return 0;
-    if (path.size() > kMaxWalkPathUnits && Utf16Units(path) > kMaxWalkPathUnits) return 0;
+    if (path.empty()) return 0;
+    if (!platform::IsRootedPath(path)) {
+        Notice("无法扫描目录 " + SanitizeUtf8(path) + "：不是绝对路径（应以“" +
+               std::string(1, platform::kSeparator) + "”开头）");
+        return 0;
+    }
+    if (path.size() > kMaxWalkPathUnits && Utf16Units(path) > kMaxWalkPathUnits) {
+        ReportUnusable("无法扫描目录", path, ENAMETOOLONG);
+        return 0;
+    }
     std::string root = path;
     // "dir/*" lists dir itself.
     if (root.size() > 1 && root.back() == '*' && root[root.size() - 2] == platform::kSeparator)
@@ -145,7 +220,11 @@ int FileScanner::ScanDirectory(const std::string& path) {
     std::vector<Frame> stack;
     {
         Frame top{root, {}, 0};
-        if (!platform::ListDirectory(root, top.entries)) return 0;
+        int error = 0;
+        if (!platform::ListDirectory(root, top.entries, &error)) {
+            ReportUnusable("无法扫描目录", root, error);
+            return 0;
+        }
         stack.push_back(std::move(top));
     }
     while (!stack.empty()) {
@@ -155,16 +234,22 @@ int FileScanner::ScanDirectory(const std::string& path) {
             continue;
         }
         if (platform::TerminationGuard::Requested()) break;
-        CommitIfStale();
+        WriteIfStale();
         const platform::DirEntry& entry = frame.entries[frame.next++];
         if (entry.name.empty()) continue;
         std::string full = Join(frame.directory, entry.name);
         if (entry.kind == platform::EntryKind::Directory) {
-            if (Utf16Units(full) > kMaxWalkPathUnits) continue;
+            if (Utf16Units(full) > kMaxWalkPathUnits) {
+                ReportUnusable("无法打开目录", full, ENAMETOOLONG);
+                continue;
+            }
             Frame child{std::move(full), {}, 0};
-            // A directory that cannot be listed is passed over; the walk goes on.
-            if (platform::ListDirectory(child.directory, child.entries))
+            // A directory that cannot be listed is reported and passed over; the walk goes on.
+            int error = 0;
+            if (platform::ListDirectory(child.directory, child.entries, &error))
                 stack.push_back(std::move(child));  // `frame` is not used after this
+            else
+                ReportUnusable("无法打开目录", child.directory, error);
             continue;
         }
         const std::uint32_t n = ++filesSeen_;
@@ -195,8 +280,16 @@ int FileScanner::InsertFileRecord(const std::string& fullPath, const std::string
     std::array<std::uint8_t, kHeaderBytes> header{};
     std::uint64_t headerSize = 0;
     std::size_t bytesRead = 0;
-    if (ReadFileHeader(fullPath, header, headerSize, bytesRead) != 1) return 0;
-    if (bytesRead <= kSignatureBytes || headerSize <= kSignatureBytes ||
+    int error = 0;
+    if (ReadFileHeader(fullPath, header, headerSize, bytesRead, &error) != 1) {
+        // Only what kept the file from being read is worth a line; an empty file is not.
+        if (error != 0 && error != platform::kErrorNotRegularFile)
+            ReportUnusable("无法读取文件", fullPath, error);
+        return 0;
+    }
+    // The file may have changed since its directory was listed: what was read counts.
+    size = headerSize;
+    if (size <= kMinDatabaseSize || bytesRead <= kSignatureBytes ||
         !IsJetSignature(std::span(header).first(bytesRead)))
         return 0;
     ++databaseFiles_;
@@ -206,12 +299,12 @@ int FileScanner::InsertFileRecord(const std::string& fullPath, const std::string
     const auto path16 = Utf8ToUtf16(fullPath);
     const auto name16 = Utf8ToUtf16(name);
     if (!path16 || !name16) {
-        Print("\r\n跳过文件（路径不是有效的 UTF-8 文本，无法记录）- " + SanitizeUtf8(fullPath));
+        Notice("跳过文件（路径不是有效的 UTF-8 文本，无法记录）- " + SanitizeUtf8(fullPath));
         return 0;
     }
     if (path16->size() > kMaxRecordPathUnits) {
-        Print("\r\n跳过文件（路径超过 " + std::to_string(kMaxRecordPathUnits) +
-              " 个字符，无法记录）- " + SanitizeUtf8(fullPath));
+        Notice("跳过文件（路径超过 " + std::to_string(kMaxRecordPathUnits) +
+               " 个字符，无法记录）- " + SanitizeUtf8(fullPath));
         return 0;
     }
 
@@ -229,18 +322,14 @@ int FileScanner::InsertFileRecord(const std::string& fullPath, const std::string
     record.filesize2 = 0;
     record.compactDatabase = kStateFound;
     record.fileinfo.clear();
-    // Rows are committed in groups: at the latest with the signal that announces them (every
-    // 10 rows and at the end of the run) or when the group has been open for a second.
+    // Rows are written in groups: at the latest with the signal that announces them (every
+    // 10 rows and at the end of the run) or when the group has waited for a second.
     if (db_ != nullptr) {
-        if (pendingRows_ == 0) {
-            db_->Begin();
-            batchStartTick_ = platform::TickCount();
-        }
-        db_->InsertRecord(record);
-        ++pendingRows_;
+        if (pending_.empty()) batchStartTick_ = platform::TickCount();
+        pending_.push_back(std::move(record));
     }
 
-    if (++rowsSinceSignal_ >= kRowsPerSignal) SignalDesktop();
+    if (++rowsSinceSignal_ >= kRowsPerSignal) SignalDesktop(false);
     return 1;
 }
 

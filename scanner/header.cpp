@@ -4,6 +4,8 @@
 #include "platform/files.h"
 #include "platform/paths.h"
 
+#include <errno.h>
+
 #include <algorithm>
 
 namespace mdb::scanner {
@@ -20,17 +22,24 @@ static_assert(sizeof kJetPrefix + sizeof kJet4Version == kSignatureBytes);
 }  // namespace
 
 int ReadFileHeader(const std::string& path, std::array<std::uint8_t, kHeaderBytes>& buffer,
-                   std::uint64_t& size, std::size_t& bytesRead) {
+                   std::uint64_t& size, std::size_t& bytesRead, int* error) {
     size = 0;
     bytesRead = 0;
+    int failure = 0;
+    if (error == nullptr) error = &failure;
+    *error = 0;
     if (path.size() < 8 || !platform::IsRootedPath(path)) return 0;
     if (path.size() > 32768) {
         const auto units = Utf8ToUtf16(path);
-        if (!units || units->size() > 32768) return 0;
+        if (!units || units->size() > 32768) {
+            *error = ENAMETOOLONG;
+            return 0;
+        }
     }
     std::uint64_t fileSize = 0;
     std::size_t n = 0;
-    if (platform::ReadFileStart(path, buffer, fileSize, n) != platform::HeaderResult::Ok) return 0;
+    if (platform::ReadFileStart(path, buffer, fileSize, n, error) != platform::HeaderResult::Ok)
+        return 0;
     size = fileSize;
     bytesRead = n;
     return fileSize > 0 && n > 0 ? 1 : 0;

@@ -7,6 +7,7 @@
 #include "platform/files.h"
 #include "platform/paths.h"
 #include "scanner/filescan.h"
+#include "scanner/notices.h"
 
 namespace mdb::scanner {
 
@@ -52,14 +53,27 @@ int FileScanner::qorReadTxtFileLine() {
         } else {
             ReportToEventLog(kEventMainFlow, "qorReadTxtFileLine() ERR", detail.c_str(), "");
         }
+        // A missing list is said by the message that no directory is set.
+        if (file.LastError() != ENOENT)
+            listNotices_.push_back(
+                "无法读取目录列表文件 " + SanitizeUtf8(path) + "：" +
+                FileErrorText(result == platform::OpenResult::SharingViolation ? EWOULDBLOCK
+                                                                               : file.LastError()));
         return 0;
     }
     std::string text;
     if (!file.ReadAll(text)) {
         ReportToEventLog(kEventMainFlow, "qorReadTxtFileLine() catch err", path.c_str(), "");
+        listNotices_.push_back("无法读取目录列表文件 " + SanitizeUtf8(path) + "：" +
+                               FileErrorText(EIO));
         return 0;
     }
-    for (const std::string& entry : ParseListText(text)) {
+    const ParsedListFile parsed = ParseListFile(text);
+    if (parsed.crLineEnds)
+        listNotices_.push_back("目录列表文件以 CR（回车符）作为换行符，已按 CR 分行读取");
+    for (const IgnoredListLine& line : parsed.ignored)
+        listNotices_.push_back(IgnoredListLineText(line));
+    for (const std::string& entry : parsed.entries) {
         // Keep file order and drop repeats of earlier entries.
         bool seen = false;
         for (const std::string& existing : dirList_) seen = seen || existing == entry;
@@ -71,12 +85,27 @@ int FileScanner::qorReadTxtFileLine() {
 int FileScanner::LoadScanDirTable() {
     qorReadTxtFileLine();
     table_.fill(ScanDirEntry{});
+    tableNotices_.clear();
     size_t used = 0;
+    size_t number = 0;
     for (const std::string& entry : dirList_) {
-        if (used == table_.size()) break;
-        if (entry.empty() || entry.size() > kMaxSlotUnits) continue;
-        const auto units = Utf8ToUtf16(entry);
-        if (!units || units->empty() || units->size() > kMaxSlotUnits) continue;
+        ++number;
+        if (used == table_.size()) {
+            tableNotices_.push_back("目录列表共有 " + std::to_string(dirList_.size()) +
+                                    " 个目录，只扫描前 " + std::to_string(kScanTableSlots) +
+                                    " 个可用目录，从第 " + std::to_string(number) +
+                                    " 个起未扫描");
+            break;
+        }
+        // Entries are 1 to 259 bytes, and so never more than 259 UTF-16 units.
+        const bool tooLong = entry.size() > kMaxSlotUnits;
+        if (tooLong || entry.empty() || !Utf8ToUtf16(entry)) {
+            const std::string why = tooLong ? "超过 " + std::to_string(kMaxSlotUnits) + " 个字节"
+                                            : std::string("不是有效的 UTF-8 文本");
+            tableNotices_.push_back("扫描目录 " + std::to_string(number) + " " + why +
+                                    "，未扫描：" + SanitizeUtf8(entry));
+            continue;
+        }
         table_[used].inUse = true;
         table_[used].path = entry;
         ++used;

@@ -16,13 +16,14 @@ struct DirCloser {
 
 }  // namespace
 
-bool ListDirectory(const std::string& directory, std::vector<DirEntry>& entries) {
+bool ListDirectory(const std::string& directory, std::vector<DirEntry>& entries, int* error) {
     entries.clear();
+    if (error != nullptr) *error = 0;
     const int fd = open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0) return false;
-    DIR* dir = fdopendir(fd);
+    DIR* dir = fd < 0 ? nullptr : fdopendir(fd);
     if (dir == nullptr) {
-        close(fd);
+        if (error != nullptr) *error = errno;
+        if (fd >= 0) close(fd);
         return false;
     }
     DirCloser closer{dir};

@@ -13,6 +13,18 @@
 
 namespace mdb::platform {
 
+namespace {
+
+// The reason a file open as `fd` is not to be used: 0 for a regular file.
+int NotRegularReason(int fd) {
+    struct stat st {};
+    if (fstat(fd, &st) != 0) return errno;
+    if (S_ISREG(st.st_mode)) return 0;
+    return S_ISDIR(st.st_mode) ? EISDIR : kErrorNotRegularFile;
+}
+
+}  // namespace
+
 bool FindFirst(const std::string& path) {
     if (path.empty()) return false;
     struct stat st {};
@@ -55,7 +67,8 @@ void SharedFile::Close() {
 
 OpenResult SharedFile::Open(const std::string& path, OpenMode mode) {
     Close();
-    int flags = O_CLOEXEC | O_NOFOLLOW;
+    // O_NONBLOCK: opening a FIFO must not wait for a writer; it is refused just below.
+    int flags = O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY;
     int lock = LOCK_SH;
     if (mode == OpenMode::WriteExclusiveCreate) {
         flags |= O_RDWR | O_CREAT;
@@ -68,6 +81,12 @@ OpenResult SharedFile::Open(const std::string& path, OpenMode mode) {
         lastError_ = errno;
         return OpenResult::Failed;
     }
+    if (const int reason = NotRegularReason(fd); reason != 0) {
+        lastError_ = reason;
+        close(fd);
+        return OpenResult::Failed;
+    }
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     if (flock(fd, lock | LOCK_NB) != 0) {
         lastError_ = errno;
         close(fd);
@@ -159,30 +178,36 @@ FileError ClassifyFileError(int systemError) {
 }
 
 HeaderResult ReadFileStart(const std::string& path, std::span<std::uint8_t> buffer,
-                           std::uint64_t& fileSize, std::size_t& bytesRead) {
+                           std::uint64_t& fileSize, std::size_t& bytesRead, int* error) {
     fileSize = 0;
     bytesRead = 0;
+    int failure = 0;
+    HeaderResult result = HeaderResult::Failed;
     // O_NONBLOCK: a FIFO must not stall the walk; O_NOFOLLOW: links are never opened.
     const int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0) return HeaderResult::Failed;
-    HeaderResult result = HeaderResult::Failed;
-    struct stat st {};
-    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
-        if (flock(fd, LOCK_SH | LOCK_NB) != 0) {
-            result = errno == EWOULDBLOCK ? HeaderResult::SharingViolation : HeaderResult::Failed;
-        } else {
+    if (fd < 0) {
+        failure = errno;
+    } else if ((failure = NotRegularReason(fd)) != 0) {
+    } else if (flock(fd, LOCK_SH | LOCK_NB) != 0) {
+        failure = errno;
+        if (failure == EWOULDBLOCK) result = HeaderResult::SharingViolation;
+    } else {
+        ssize_t n;
+        do {
+            n = pread(fd, buffer.data(), buffer.size(), 0);
+        } while (n < 0 && errno == EINTR);
+        struct stat st {};
+        // The size of the file as it is now, not as it was when its directory was listed.
+        if (n < 0 || fstat(fd, &st) != 0) {
+            failure = errno;
+        } else if (n > 0) {
             fileSize = static_cast<std::uint64_t>(st.st_size);
-            ssize_t n;
-            do {
-                n = pread(fd, buffer.data(), buffer.size(), 0);
-            } while (n < 0 && errno == EINTR);
-            if (n > 0) {
-                bytesRead = static_cast<size_t>(n);
-                result = HeaderResult::Ok;
-            }
+            bytesRead = static_cast<size_t>(n);
+            result = HeaderResult::Ok;
         }
     }
-    close(fd);
+    if (fd >= 0) close(fd);
+    if (error != nullptr) *error = failure;
     return result;
 }
 

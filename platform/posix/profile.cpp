@@ -1,8 +1,11 @@
 #include "platform/profile.h"
 
+#include "platform/clock.h"
+
 #include <errno.h>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cctype>
@@ -14,6 +17,34 @@
 namespace mdb::platform {
 
 namespace {
+
+thread_local ProfileError lastError = ProfileError::None;
+
+// The lock is awaited as a shared file is: 31 attempts, 100 ms apart (about 3 seconds).
+constexpr int kLockAttempts = 31;
+constexpr unsigned kLockRetryMs = 100;
+
+// Opens `path` without waiting on a FIFO; -1 (with lastError set) unless it is a regular file.
+int OpenRegular(const std::string& path, int flags, bool& missing) {
+    missing = false;
+    const int fd = open(path.c_str(), flags | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0644);
+    if (fd < 0) {
+        missing = errno == ENOENT;
+        if (!missing)
+            lastError = errno == ELOOP || errno == EISDIR || errno == ENXIO
+                            ? ProfileError::NotRegularFile
+                            : ProfileError::OpenFailed;
+        return -1;
+    }
+    struct stat st {};
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        lastError = ProfileError::NotRegularFile;
+        close(fd);
+        return -1;
+    }
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    return fd;
+}
 
 std::string_view Trim(std::string_view s) {
     size_t b = 0, e = s.size();
@@ -35,10 +66,18 @@ bool EqualNoCase(std::string_view a, std::string_view b) {
 class ProfileLock {
   public:
     ProfileLock(const std::string& path, bool exclusive) {
-        fd_ = open((path + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+        bool missing = false;
+        fd_ = OpenRegular(path + ".lock", O_RDWR | O_CREAT | O_NOFOLLOW, missing);
         if (fd_ < 0) return;
-        while (flock(fd_, exclusive ? LOCK_EX : LOCK_SH) != 0 && errno == EINTR) {
+        for (int attempt = 1;; ++attempt) {
+            if (flock(fd_, (exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB) == 0) return;
+            if (errno == EINTR) continue;
+            if (errno != EWOULDBLOCK || attempt == kLockAttempts) break;
+            SleepMilliseconds(kLockRetryMs);
         }
+        lastError = errno == EWOULDBLOCK ? ProfileError::LockTimeout : ProfileError::OpenFailed;
+        close(fd_);
+        fd_ = -1;
     }
     ~ProfileLock() {
         if (fd_ >= 0) close(fd_);
@@ -49,10 +88,13 @@ class ProfileLock {
     int fd_ = -1;
 };
 
-bool ReadFile(const std::string& path, std::string& out) {
+enum class ReadOutcome { Read, Missing, Failed };
+
+ReadOutcome ReadFile(const std::string& path, std::string& out) {
     out.clear();
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
+    bool missing = false;
+    const int fd = OpenRegular(path, O_RDONLY, missing);
+    if (fd < 0) return missing ? ReadOutcome::Missing : ReadOutcome::Failed;
     char buf[8192];
     for (;;) {
         const ssize_t n = read(fd, buf, sizeof buf);
@@ -61,7 +103,7 @@ bool ReadFile(const std::string& path, std::string& out) {
         out.append(buf, static_cast<size_t>(n));
     }
     close(fd);
-    return true;
+    return ReadOutcome::Read;
 }
 
 std::vector<std::string_view> SplitLines(std::string_view text) {
@@ -148,8 +190,14 @@ std::string Replace(const std::string& text, const std::string& section, const s
 
 bool WriteReplacing(const std::string& path, const std::string& content) {
     const std::string temp = path + ".tmp";
-    const int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) return false;
+    // The lock is held, so no other writer uses the temporary name: whatever is left there
+    // (an earlier copy, or a FIFO that would block the open) is removed first.
+    unlink(temp.c_str());
+    const int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        lastError = ProfileError::WriteFailed;
+        return false;
+    }
     size_t done = 0;
     bool ok = true;
     while (done < content.size()) {
@@ -164,26 +212,35 @@ bool WriteReplacing(const std::string& path, const std::string& content) {
     if (close(fd) != 0) ok = false;
     if (ok && rename(temp.c_str(), path.c_str()) == 0) return true;
     unlink(temp.c_str());
+    lastError = ProfileError::WriteFailed;
     return false;
 }
 
 }  // namespace
 
+ProfileError LastProfileError() {
+    return lastError;
+}
+
 std::string GetProfileString(const std::string& section, const std::string& key,
                              const std::string& defaultValue, const std::string& path) {
+    lastError = ProfileError::None;
     ProfileLock lock(path, false);
     std::string text;
-    if (!ReadFile(path, text)) return defaultValue;
+    // Writers replace the file by renaming, so a read without the lock still sees one whole
+    // version of it.
+    if (ReadFile(path, text) != ReadOutcome::Read) return defaultValue;
     return Lookup(text, section, key).value_or(defaultValue);
 }
 
 unsigned GetProfileInt(const std::string& section, const std::string& key, int defaultValue,
                        const std::string& path) {
+    lastError = ProfileError::None;
     std::optional<std::string> value;
     {
         ProfileLock lock(path, false);
         std::string text;
-        if (ReadFile(path, text)) value = Lookup(text, section, key);
+        if (ReadFile(path, text) == ReadOutcome::Read) value = Lookup(text, section, key);
     }
     if (!value || value->empty()) return static_cast<unsigned>(defaultValue);
     std::string_view v = Trim(*value);
@@ -202,11 +259,15 @@ unsigned GetProfileInt(const std::string& section, const std::string& key, int d
 
 bool WriteProfileString(const std::string& section, const std::string& key,
                         const std::string& value, const std::string& path) {
+    lastError = ProfileError::None;
     if (Trim(section).empty() || Trim(key).empty()) return false;
     ProfileLock lock(path, true);
     if (!lock.Held()) return false;
     std::string text;
-    const bool exists = ReadFile(path, text);
+    const ReadOutcome read = ReadFile(path, text);
+    // Whatever stands in place of the file and is not one (a FIFO, a directory) stays as it is.
+    if (read == ReadOutcome::Failed) return false;
+    const bool exists = read == ReadOutcome::Read;
     std::string updated = Replace(text, section, key, value);
     // Rewriting identical content would change nothing but cost a file replacement.
     if (exists && updated == text) return true;

@@ -64,6 +64,8 @@ TEST(Utf16, RefusesTextThatCannotRoundTrip) {
     EXPECT_EQ(Utf16LeBytes(u"A中"), (std::vector<std::uint8_t>{0x41, 0x00, 0x2D, 0x4E}));
     EXPECT_EQ(SanitizeUtf8("a\xffz"), "a?z");
     EXPECT_EQ(SanitizeUtf8("数据"), "数据");
+    // Control characters are shown, not obeyed by the terminal.
+    EXPECT_EQ(SanitizeUtf8("a\x1b[2J\n\x7f\u202e\u0085z"), "a\\x1B[2J\\x0A\\x7F\\u202E\\x85z");
 }
 
 }  // namespace

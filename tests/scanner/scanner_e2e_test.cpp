@@ -11,7 +11,9 @@
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
+#include <grp.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 
 #include <gtest/gtest.h>
 
@@ -28,6 +30,7 @@ namespace fs = std::filesystem;
 
 const fs::path kCorpus = MDB_CORPUS_DIR;
 const fs::path kProgram = fs::path(MDB_DIST_DIR) / "mdbscout";
+constexpr uid_t kNobody = 65534;
 constexpr char kCountdownStart[] = "请点右上角“×”关闭当前窗口；或稍候 29 秒自动关闭 ...";
 
 struct Outcome {
@@ -37,9 +40,13 @@ struct Outcome {
 };
 
 // Runs `exe` with `args`, standard input from /dev/null. With a `stopAt` marker the program
-// is sent SIGTERM once its output shows the marker, as a user closing the window would.
+// is sent SIGTERM once its output shows the marker, as a user closing the window would. A
+// program still running after `deadlineSeconds` is killed (then `exitCode` is -1). With
+// `asNobody`, a test run as root runs the program as the unprivileged user nobody, for whom
+// file permissions hold.
 Outcome RunProgram(const fs::path& exe, const std::vector<std::string>& args,
-                   const std::string& stopAt = "") {
+                   const std::string& stopAt = "", int deadlineSeconds = 120,
+                   bool asNobody = false) {
     int out[2];
     if (pipe(out) != 0) return {};
     const pid_t pid = fork();
@@ -49,6 +56,9 @@ Outcome RunProgram(const fs::path& exe, const std::vector<std::string>& args,
         dup2(out[1], 1);
         dup2(out[1], 2);
         close(out[0]);
+        if (asNobody && geteuid() == 0 &&
+            (setgroups(0, nullptr) != 0 || setgid(kNobody) != 0 || setuid(kNobody) != 0))
+            _exit(126);
         std::vector<char*> argv;
         std::string argv0 = exe.string();
         argv.push_back(argv0.data());
@@ -60,7 +70,8 @@ Outcome RunProgram(const fs::path& exe, const std::vector<std::string>& args,
     }
     close(out[1]);
     Outcome outcome;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::seconds(deadlineSeconds);
     for (;;) {
         pollfd p{out[0], POLLIN, 0};
         if (poll(&p, 1, 1000) < 0) break;
@@ -259,7 +270,13 @@ TEST_F(ScannerProgram, RecordsEveryJetDatabaseOfTheSiteTree) {
     EXPECT_NE(log.find(" - " + separator + "\r\n"), std::string::npos);
     EXPECT_NE(log.find(" - 当前填写的扫描目录 1 - " + site.path().string() + "\r\n"),
               std::string::npos);
-    EXPECT_EQ(log.find("扫描文件"), std::string::npos);  // per-file lines are console only
+    EXPECT_EQ(log.find("扫描文件 1 - "), std::string::npos);  // per-file lines are console only
+    // The outcome stays readable afterwards (a scan started from cron has no console).
+    EXPECT_NE(log.find(" - 扫描文件完成，累计扫描 " + std::to_string(files) + " 个文件，用时 "),
+              std::string::npos)
+        << log;
+    EXPECT_NE(out.find("\r\n无法读取文件 " + site / "busy/locked.mdb" + "：正被其他程序写入"),
+              std::string::npos);
 
     // A second scan the same day replaces the first one's rows.
     const Outcome again = RunProgram(exe, {"/FileScan"}, kCountdownStart);
@@ -311,16 +328,154 @@ TEST_F(ScannerProgram, CommandLineFailuresAndForeignNamesEndAtOnce) {
     EXPECT_FALSE(fs::exists(prog / "mdbscout.ini"));
 }
 
-TEST_F(ScannerProgram, AStoreThatCannotBeOpenedStopsBeforeTheScan) {
-    fs::create_directories(prog.path() / "config/FileInfo.dat");  // a directory, not a store
+// Each way the store can fail keeps the one message and says why on the next line.
+TEST_F(ScannerProgram, AStoreThatCannotBeUsedStopsBeforeTheScanAndSaysWhy) {
     test::WriteWholeFile(prog / "config/ScanDir.txt", site.path().string() + "\r\n");
-    const Outcome run = RunProgram(exe, {"/FileScan"});
-    EXPECT_EQ(run.exitCode, 0);
-    EXPECT_TRUE(run.output.ends_with("\r\n读取数据库时发生错误，请重试！")) << run.output;
-    EXPECT_EQ(run.output.find("当前填写的扫描目录"), std::string::npos);
-    EXPECT_NE(
-        test::ReadWholeFile(prog / "__mdbscout.log").find(" - 读取数据库时发生错误，请重试！\r\n"),
-        std::string::npos);
+    const std::string store = prog / "config/FileInfo.dat";
+    const std::string failed = "\r\n读取数据库时发生错误，请重试！\r\n原因：";
+    auto expectFailure = [&](const std::string& cause, bool asNobody = false) {
+        const Outcome run = RunProgram(exe, {"/FileScan"}, "", 60, asNobody);
+        EXPECT_EQ(run.exitCode, 0);
+        EXPECT_TRUE(run.output.ends_with(failed + cause)) << run.output;
+        EXPECT_EQ(run.output.find("当前填写的扫描目录"), std::string::npos);
+        const std::string log = test::ReadWholeFile(prog / "__mdbscout.log");
+        EXPECT_NE(log.find(" - 读取数据库时发生错误，请重试！\r\n"), std::string::npos);
+        EXPECT_NE(log.find(" - 原因：" + cause + "\r\n"), std::string::npos) << log;
+    };
+    fs::create_directories(store);
+    expectFailure("“" + store + "”是一个目录，不是数据库文件");
+    fs::remove(store);
+    test::WriteWholeFile(store, std::string(8192, 'x'));
+    expectFailure("“" + store + "”不是数据库文件（内容已损坏或被其他文件替换）");
+    fs::remove(store);
+    {
+        auto holder = FileInfoDb::Open(store);
+        ASSERT_TRUE(holder);
+        ASSERT_EQ(holder->Begin(), 1);  // another program writing, for longer than the wait
+        expectFailure("数据库被其他程序锁定，等待 10 秒后仍未释放");
+    }
+    // Permissions hold only for a user other than root.
+    fs::permissions(store, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    if (geteuid() == 0) ASSERT_EQ(system(("chown -R 65534 " + prog.path().string()).c_str()), 0);
+    expectFailure("数据库文件“" + store + "”是只读的，无法写入", true);
+}
+
+// A FIFO in place of the list or the settings file, or a settings lock another program keeps,
+// must not stop the scanner: it says so and finishes the scan.
+TEST_F(ScannerProgram, NeverWaitsForeverOnAFifoOrAHeldSettingsLock) {
+    fs::copy_file(kCorpus / "jet4/emptyJet4.mdb", site / "a.mdb");
+    const fs::path list = prog / "config/ScanDir.txt";
+    const fs::path ini = prog / "mdbscout.ini";
+    auto scan = [&] { return RunProgram(exe, {"/FileScan"}, kCountdownStart, 30); };
+
+    ASSERT_EQ(mkfifo(list.c_str(), 0644), 0);
+    Outcome run = scan();
+    EXPECT_TRUE(run.stopped) << "no countdown: the scanner hung on the list\n" << run.output;
+    EXPECT_NE(run.output.find("\r\n无法读取目录列表文件 " + list.string() + "：不是普通文件"),
+              std::string::npos);
+    EXPECT_NE(run.output.find("\r\n未设置需要扫描的目录"), std::string::npos);
+
+    fs::remove(list);
+    test::WriteWholeFile(list, site.path().string() + "\r\n");
+    ASSERT_EQ(mkfifo(ini.c_str(), 0644), 0);
+    run = scan();
+    EXPECT_TRUE(run.stopped) << "no countdown: the scanner hung on the settings file\n"
+                             << run.output;
+    EXPECT_NE(run.output.find("\r\n无法写入设置文件 " + ini.string() + "：不是普通文件"),
+              std::string::npos)
+        << run.output;
+    EXPECT_EQ(fs::status(ini).type(), fs::file_type::fifo);  // left as it was
+
+    fs::remove(ini);
+    const int lock = open((ini.string() + ".lock").c_str(), O_RDWR | O_CREAT, 0644);
+    ASSERT_EQ(flock(lock, LOCK_EX), 0);
+    run = scan();
+    close(lock);
+    EXPECT_TRUE(run.stopped) << "no countdown: the scanner hung on the settings lock\n"
+                             << run.output;
+    EXPECT_NE(run.output.find("\r\n无法写入设置文件 " + ini.string() +
+                              "：被其他程序锁定（mdbscout.ini.lock），等待 3 秒后仍未释放"),
+              std::string::npos)
+        << run.output;
+    EXPECT_EQ(Rows().size(), 1u);  // the scan itself went on each time
+}
+
+// Everything the scan leaves out is said on the console and in the run log.
+TEST_F(ScannerProgram, SaysWhatItLeavesOutAndWhy) {
+    const fs::path root = site.path();
+    const fs::path jet4 = kCorpus / "jet4/emptyJet4.mdb";
+    fs::create_directories(root / "cr-a");
+    fs::create_directories(root / "cr-b");
+    fs::copy_file(jet4, root / "cr-a/a.mdb");
+    fs::copy_file(jet4, root / "cr-b/b.mdb");
+    test::WriteWholeFile(root / "file.txt", "not a directory");
+    fs::create_directories(root / "walk/closed");
+    fs::copy_file(jet4, root / "walk/closed/hidden.mdb");
+    fs::copy_file(jet4, root / "walk/unreadable.mdb");
+    fs::copy_file(jet4, root / "walk/evil\x1b[2J\n.mdb");
+    // A directory whose path is longer than the system opens (PATH_MAX, 4096 bytes); the
+    // temporary directory's own removal cannot reach so far down.
+    std::string deep = root / "walk";
+    struct RemoveTree {
+        std::string path;
+        ~RemoveTree() { [[maybe_unused]] int rc = system(("rm -rf " + path).c_str()); }
+    } removeDeep{deep};
+    {
+        int fd = open(deep.c_str(), O_RDONLY | O_DIRECTORY);
+        const std::string name(250, 'd');
+        for (int i = 0; i < 17 && fd >= 0; ++i) {
+            mkdirat(fd, name.c_str(), 0755);
+            const int next = openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY);
+            close(fd);
+            fd = next;
+            deep += "/" + name;
+        }
+        ASSERT_GE(fd, 0);
+        close(fd);
+    }
+    const std::string tooLong(300, 'x');
+    using namespace std::string_literals;
+    test::WriteWholeFile(prog / "config/ScanDir.txt",
+                         "/\r\nrelative/dir\r\n" + (root / "file.txt").string() + "\r\n" +
+                             (root / "missing").string() + "\r\n" + (root / "cr-a").string() +
+                             "\0/etc\r\n"s + (root / "cr-a").string() + "\r" +
+                             (root / "cr-b").string() + "\r/" + tooLong + "\r\n" +
+                             (root / "walk").string() + "\r\n");
+    if (geteuid() == 0) {
+        ASSERT_EQ(system(("chown -R 65534 " + prog.path().string() + " " + root.string()).c_str()),
+                  0);
+    }
+    fs::permissions(root / "walk/closed", fs::perms::none);
+    fs::permissions(root / "walk/unreadable.mdb", fs::perms::none);
+
+    const Outcome run = RunProgram(exe, {"/FileScan"}, kCountdownStart, 120, true);
+    ASSERT_TRUE(run.stopped) << run.output;
+    const std::string log = test::ReadWholeFile(prog / "__mdbscout.log");
+    const std::string said[] = {
+        "目录列表文件以 CR（回车符）作为换行符，已按 CR 分行读取",
+        "目录列表第 1 行“/”是文件系统的根目录，不扫描整个文件系统，已忽略；请填写网站所在的目录",
+        "目录列表第 5 行含有空字符（NUL），已忽略该行：" + (root / "cr-a").string() + "\\x00/etc",
+        "扫描目录 6 超过 259 个字节，未扫描：/" + tooLong,
+        "无法扫描目录 relative/dir：不是绝对路径（应以“/”开头）",
+        "无法扫描目录 " + (root / "file.txt").string() + "：不是目录",
+        "无法扫描目录 " + (root / "missing").string() + "：不存在",
+        "无法打开目录 " + (root / "walk/closed").string() + "：权限不足",
+        "无法读取文件 " + (root / "walk/unreadable.mdb").string() + "：权限不足",
+        "无法打开目录 " + deep + "：路径太长，无法打开",
+    };
+    for (const std::string& line : said) {
+        EXPECT_NE(run.output.find("\r\n" + line), std::string::npos) << line;
+        EXPECT_NE(log.find(" - " + line + "\r\n"), std::string::npos) << line;
+    }
+    // The CR-separated lines are two directories, both walked.
+    EXPECT_NE(run.output.find("当前填写的扫描目录 4 - " + (root / "cr-a").string() + "\r\n"),
+              std::string::npos);
+    EXPECT_NE(run.output.find("当前填写的扫描目录 5 - " + (root / "cr-b").string() + "\r\n"),
+              std::string::npos);
+    // A control character in a name is shown, not sent to the terminal.
+    EXPECT_NE(run.output.find(" - evil\\x1B[2J\\x0A.mdb，长度 "), std::string::npos);
+    EXPECT_EQ(run.output.find('\x1b'), std::string::npos);
+    EXPECT_EQ(Rows().size(), 3u);  // a.mdb, b.mdb and the one with the odd name
 }
 
 // On a terminal a failure waits for one key press before the program ends.

@@ -1,4 +1,5 @@
 #include "common/filestore.h"
+#include "common/runlog.h"
 #include "common/settings.h"
 #include "scanner/entry.h"
 #include "scanner/filescan.h"
@@ -179,6 +180,17 @@ TEST_F(ScannerRun, TheScanTableHolds999UsableEntriesInListOrder) {
     EXPECT_TRUE(std::all_of(table.begin(), table.end(), [](auto& s) { return s.inUse; }));
     EXPECT_EQ(scanner.ScanDirectory("relative/dir"), 0);
     EXPECT_EQ(scanner.ScanDirectory("/srv/site0-does-not-exist"), 0);
+    EXPECT_NE(console.find("\r\n无法扫描目录 relative/dir：不是绝对路径"), std::string::npos);
+    EXPECT_NE(console.find("\r\n无法扫描目录 /srv/site0-does-not-exist：不存在"), std::string::npos);
+
+    // Every entry is listed; what is left out of the walk is said.
+    FileScanner run = MakeScanner();
+    run.RunFileScan();
+    EXPECT_NE(console.find("当前填写的扫描目录 1007 - /srv/site1004"), std::string::npos);
+    EXPECT_NE(console.find("\r\n扫描目录 1 超过 259 个字节，未扫描：xxx"), std::string::npos);
+    EXPECT_NE(console.find("\r\n目录列表共有 1007 个目录，只扫描前 999 个可用目录，从第 1001 "
+                           "个起未扫描"),
+              std::string::npos);
 }
 
 TEST_F(ScannerRun, TheResultIsThatOfTheLastListedDirectory) {
@@ -198,8 +210,10 @@ TEST_F(ScannerRun, EveryTenthRowIsCommittedAndSignalled) {
     const std::string ini = SettingsPathIn(prog.dir());
     FileScanner scanner = MakeScanner();
     const auto size = fs::file_size(db4);
+    // The size seen in the listing may be out of date by the time the file is read.
+    const auto listed = size + 4096;
     for (int round = 1; round <= 2; ++round) {
-        for (int i = 0; i < 9; ++i) ASSERT_EQ(scanner.InsertFileRecord(db4, "a.mdb", size), 1);
+        for (int i = 0; i < 9; ++i) ASSERT_EQ(scanner.InsertFileRecord(db4, "a.mdb", listed), 1);
         EXPECT_EQ(ReadSettingKey(ini, kKeyRefScanLog), 0u);
         ASSERT_EQ(scanner.InsertFileRecord(db4, "a.mdb", size), 1);
         EXPECT_EQ(ReadSettingKey(ini, kKeyRefScanLog), 1u);
@@ -207,10 +221,54 @@ TEST_F(ScannerRun, EveryTenthRowIsCommittedAndSignalled) {
         WriteSettingKey(ini, kKeyRefScanLog, "0");  // as the desktop's watcher does
     }
     EXPECT_EQ(scanner.RowSequence(), 20u);
-    // Gate: size, a dot in the name, content.
+    std::vector<FileInfoRecord> rows;
+    db->SelectAll(rows);
+    for (const FileInfoRecord& row : rows) EXPECT_EQ(row.filesize, size);
+    // Gate: size, a dot in the name, content; a file cut below the limit since it was listed.
     EXPECT_EQ(scanner.ProcessFoundFile(site.path(), "a", db4, size), 0);
     EXPECT_EQ(scanner.InsertFileRecord(db4, "a.mdb", 61440), 0);
+    fs::permissions(db4, fs::perms::owner_write, fs::perm_options::add);
+    fs::resize_file(db4, 4096);
+    EXPECT_EQ(scanner.InsertFileRecord(db4, "a.mdb", listed), 0);
     EXPECT_EQ(scanner.RowSequence(), 20u);
+    EXPECT_EQ(scanner.DatabaseFiles(), 20u);
+}
+
+// Another program holding the store's write lock: rows wait in memory while the walk goes on
+// and are written once the lock is free; rows that still cannot be written at the end are
+// said, not counted as recorded, and make the run's result 2.
+TEST_F(ScannerRun, RowsTheStoreRefusesAreRetriedAndNeverDroppedSilently) {
+    for (int i = 0; i < 12; ++i)
+        fs::copy_file(kCorpus / "jet4/emptyJet4.mdb", site.path() / ("db" + std::to_string(i) + ".mdb"));
+    WriteList(site.dir() + "\r\n");
+    SetRunLogDirectory(prog.dir());
+    db->SetBusyTimeout(50);  // the program waits kStoreBusyTimeoutMs; a test need not
+    auto holder = FileInfoDb::Open(prog / "config/FileInfo.dat");
+    ASSERT_EQ(holder->Begin(), 1);
+
+    FileScanner stuck = MakeScanner();
+    EXPECT_EQ(stuck.RunFileScan(), kResultRowsNotRecorded);
+    EXPECT_EQ(stuck.NotRecorded(), 12u);
+    EXPECT_NE(console.find("其中MDB数据库文件 12 个"), std::string::npos);
+    const std::string said = "\r\n读取数据库时发生错误，请重试！\r\n原因：数据库被其他程序锁定"
+                             "，等待 10 秒后仍未释放\r\n有 12 个数据库文件未能记录到数据库中，"
+                             "请稍后重新扫描！";
+    EXPECT_NE(console.find(said), std::string::npos) << console;
+    const std::string log = test::ReadWholeFile(prog / "__mdbscout.log");
+    EXPECT_NE(log.find(" - 有 12 个数据库文件未能记录到数据库中"), std::string::npos) << log;
+    EXPECT_EQ(RowCount(), 0u);
+
+    // The lock is let go once the scanner has said it will try again.
+    console.clear();
+    FileScanner waiting(prog.dir(), db.get(), [&](std::string_view text) {
+        console.append(text);
+        if (text.find("稍后重试") != std::string_view::npos) holder->Rollback();
+    });
+    EXPECT_EQ(waiting.RunFileScan(), 1);
+    EXPECT_NE(console.find("数据库暂时无法写入"), std::string::npos);
+    EXPECT_NE(console.find("条记录已写入数据库"), std::string::npos) << console;
+    EXPECT_EQ(waiting.NotRecorded(), 0u);
+    EXPECT_EQ(RowCount(), 12u);
 }
 
 // The walk runs on a thread with a small stack: a walk that recursed once per level would

@@ -9,6 +9,8 @@
 #include "scanner/filescan.h"
 #include "scanner/notices.h"
 
+#include <cerrno>
+
 namespace mdb::scanner {
 
 namespace {

@@ -356,7 +356,9 @@ TEST_F(ScannerProgram, AStoreThatCannotBeUsedStopsBeforeTheScanAndSaysWhy) {
     }
     // Permissions hold only for a user other than root.
     fs::permissions(store, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
-    if (geteuid() == 0) ASSERT_EQ(system(("chown -R 65534 " + prog.path().string()).c_str()), 0);
+    if (geteuid() == 0) {
+        ASSERT_EQ(system(("chown -R 65534 " + prog.path().string()).c_str()), 0);
+    }
     expectFailure("数据库文件“" + store + "”是只读的，无法写入", true);
 }
 

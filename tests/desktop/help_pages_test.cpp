@@ -142,10 +142,12 @@ TEST(HelpPageUrl, OnlyLocalPageAddressesHaveAPath) {
     EXPECT_EQ(LocalPathOfPageUrl("file:///a?b/c.dat?SessionId=12"), "/a?b/c.dat");
 }
 
-// The program directory the build produced: the shipped pages are web pages and
-// the manifest vouches for them and for the program.
+// The program directory the build produced (or, with MDB_PROGRAM_DIR_UNDER_TEST, an
+// installed one, as scripts/test-packages checks it): the shipped pages are web pages
+// and the manifest vouches for them and for every program that is there.
 TEST(ShippedProgramDirectory, HelpPagesAndManifest) {
-    const fs::path dist = MDB_DIST_DIR;
+    const char* underTest = std::getenv("MDB_PROGRAM_DIR_UNDER_TEST");
+    const fs::path dist = underTest ? underTest : MDB_DIST_DIR;
     for (const char* page : {kPageReadLog, kPageScan, kPageMonitor}) {
         SCOPED_TRACE(page);
         std::ifstream in(dist / "config" / page, std::ios::binary);
@@ -156,7 +158,10 @@ TEST(ShippedProgramDirectory, HelpPagesAndManifest) {
         EXPECT_NE(html.find("charset=\"utf-8\""), std::string::npos);
         EXPECT_EQ(CheckAgainstManifest(dist, std::string("config/") + page), ManifestCheck::Match);
     }
-    if (fs::exists(dist / "mdbwarden")) {
+    for (const char* program : {"mdbscout", "mdbcompact", "mdbscout_iisreset", "mdbscout_xconfig"}) {
+        EXPECT_EQ(CheckAgainstManifest(dist, program), ManifestCheck::Match) << program;
+    }
+    if (fs::exists(dist / "mdbwarden")) {  // not built without the toolkit
         EXPECT_EQ(CheckAgainstManifest(dist, "mdbwarden"), ManifestCheck::Match);
     }
 }

@@ -26,7 +26,8 @@ for command in $commands; do
   esac
 done
 grep -o -- '--[a-z][a-z-]*' "$work/help" | sort -u >"$work/help-options"
-grep -o -- '--[a-z][a-z-]*' "$work/page.txt" | sort -u >"$work/page-options"
+# The examples may show other programs' options (systemctl --now).
+sed '/^EXAMPLES/,$d' "$work/page.txt" | grep -o -- '--[a-z][a-z-]*' | sort -u >"$work/page-options"
 if ! cmp -s "$work/help-options" "$work/page-options"; then
   echo "options differ (< --help, > manual page):"
   diff "$work/help-options" "$work/page-options" || true

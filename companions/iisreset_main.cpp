@@ -1,7 +1,8 @@
 // mdbscout_iisreset: "/stop" stops the web servers of this host that are running and
 // remembers them; "/start" starts exactly those again. Each returns only when the
 // servers are down / up. On a host without systemd or without a web server it
-// says so and succeeds at once.
+// says so and succeeds at once. "/query" changes nothing: exit code 0 when a web
+// server is running that "/stop" would stop, 3 when there is none.
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -20,7 +21,7 @@ std::filesystem::path StateFile() {
 }
 
 int Usage() {
-    std::fprintf(stderr, "usage: mdbscout_iisreset /stop | /start\n");
+    std::fprintf(stderr, "usage: mdbscout_iisreset /stop | /start | /query\n");
     return 2;
 }
 
@@ -29,8 +30,15 @@ int Usage() {
 int main(int argc, char** argv) {
     if (argc != 2) return Usage();
     const bool stop = mdb::EqualNoCase(argv[1], "/stop");
-    if (!stop && !mdb::EqualNoCase(argv[1], "/start")) return Usage();
+    const bool query = mdb::EqualNoCase(argv[1], "/query");
+    if (!stop && !query && !mdb::EqualNoCase(argv[1], "/start")) return Usage();
 
+    if (query) {
+        // 3 is not 1 (a failure of /stop or /start) nor 2 (usage).
+        const bool running = companions::SystemdAvailable() && companions::AnyWebServerActive();
+        std::printf(running ? "a web server is running\n" : "no web server is running\n");
+        return running ? 0 : 3;
+    }
     if (!companions::SystemdAvailable()) {
         std::printf("systemd is not available on this host; no web server to %s\n",
                     stop ? "stop" : "start");

@@ -54,6 +54,10 @@ int RunSystemctl(const std::vector<std::string>& args) {
     return status < 0 ? 127 : status;
 }
 
+bool AnyWebServerActive() {
+    return std::any_of(kWebServerUnits.begin(), kWebServerUnits.end(), IsActive);
+}
+
 bool SystemdAvailable() {
     // `systemctl` answers "System has not been booted with systemd" (and fails)
     // inside containers and on hosts with another init system.

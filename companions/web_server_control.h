@@ -29,6 +29,9 @@ ControlResult StopWebServers(const std::filesystem::path& stateFile);
 // state file is removed once all are running.
 ControlResult StartWebServers(const std::filesystem::path& stateFile);
 
+// True when one of kWebServerUnits is active.
+bool AnyWebServerActive();
+
 // True when systemd manages this host (systemctl answers).
 bool SystemdAvailable();
 

@@ -13,8 +13,8 @@ namespace mdb::desktop {
 struct DesktopContext {
     // Program directory with a trailing '/'; returns 1 on success, 0 on failure.
     std::function<int(std::string& dir)> exeDirectory;
-    // Starts a program without waiting; returns 1 when it was started.
-    std::function<int(const std::vector<std::string>& argv)> startProgram;
+    // Opens an address in the default browser; returns 1 unless the opener failed.
+    std::function<int(const std::string& url)> openUrl;
     // Opens a file's folder with the file selected; returns 1 on success.
     std::function<int(const std::string& path)> showFileInFolder;
 };

@@ -22,6 +22,7 @@ struct FileListEntry {
     std::string compactedSize;
     std::string ratio;
     std::string recordKey;
+    std::string reason;  // full failure reason behind a short ratio text, or empty
 };
 
 struct DesktopState {

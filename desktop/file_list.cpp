@@ -32,7 +32,7 @@ void ReloadLocked(const DesktopContext& ctx, DesktopState& state, MainView& view
         const FileListEntry& e = state.fileTable[i];
         if (e.inUse != 1) continue;
         rows.push_back(ListRow{std::to_string(i + 1), e.fileName, e.originalSize, e.compactedSize,
-                               e.ratio, e.filePath, e.recordKey});
+                               e.ratio, e.filePath, e.recordKey, e.reason});
     }
     view.ReplaceRows(std::move(rows));
 }
@@ -67,6 +67,14 @@ const char* SortFieldForColumn(int column) {
         default:
             return "filepath";
     }
+}
+
+int ColumnForSortField(const std::string& field) {
+    if (field == "filename") return 1;
+    if (field == "filesize") return 2;
+    if (field == "filesize2") return 3;
+    if (field == "fileinfo") return 4;
+    return 5;
 }
 
 void OnColumnHeaderClick(const DesktopContext& ctx, DesktopState& state, MainView& view,

@@ -24,6 +24,8 @@ void OnColumnHeaderClick(const DesktopContext& ctx, DesktopState& state, MainVie
 // The sort field of a list column: 1 filename, 2 filesize, 3 filesize2, 4 fileinfo,
 // every other column filepath.
 const char* SortFieldForColumn(int column);
+// The list column that shows a sort field (its header carries the sort arrow).
+int ColumnForSortField(const std::string& field);
 
 void CheckAllRows(MainView& view);
 void UncheckAllRows(MainView& view);

@@ -5,6 +5,7 @@
 
 #include "common/base64.h"
 #include "common/utf16.h"
+#include "failure_reason.h"
 #include "long_path_text.h"
 
 namespace mdb::desktop {
@@ -50,7 +51,7 @@ std::string FormatRatioText(const FileInfoRecord& record) {
         std::snprintf(buf, sizeof buf, "%2.2f %%", static_cast<double>(ratio));
         return buf;
     }
-    if (!record.fileinfo.empty()) return record.fileinfo;
+    if (!record.fileinfo.empty()) return ShortFailureText(record.fileinfo);
     return "---";
 }
 
@@ -61,6 +62,9 @@ void FillEntry(const FileInfoRecord& record, FileListEntry& entry) {
     entry.originalSize = FormatSizeText(record.filesize);
     entry.compactedSize = FormatCompactedSizeText(record.filesize2);
     entry.ratio = FormatRatioText(record);
+    const bool failed =
+        record.compactDatabase != kStateCompacted && IsFailureReason(record.fileinfo);
+    entry.reason = failed ? FullFailureText(record.fileinfo) : std::string();
     entry.recordKey = record.filenameid;
 }
 

@@ -27,7 +27,8 @@ std::string DisplayPath(std::string_view base64);
 std::string FormatSizeText(std::uint64_t size);
 // "---" for 0 (not compacted yet), else as FormatSizeText.
 std::string FormatCompactedSizeText(std::uint64_t size);
-// The saving as "%2.2f %%" for a compacted record, else the failure reason or "---".
+// The saving as "%2.2f %%" for a compacted record, else the short failure reason (or
+// any other stored text) or "---".
 std::string FormatRatioText(const FileInfoRecord& record);
 
 // Fills one file-table row from a record.

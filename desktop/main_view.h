@@ -20,11 +20,18 @@ struct ListRow {
     std::string ratio;          // 4 "压缩率"
     std::string filePath;       // 5 "路径"
     std::string recordKey;      // 6 "fid"
+    // Not a column: the full reason why the file was not compacted (its "压缩率" shows
+    // the short form), empty when there is none.
+    std::string reason;
     bool operator==(const ListRow&) const = default;
 };
 
 inline constexpr int kColumnCount = 7;
+inline constexpr int kRatioColumn = 4;
+inline constexpr int kPathColumn = 5;
 inline constexpr int kRecordKeyColumn = 6;
+// ColumnText() of this index gives ListRow::reason.
+inline constexpr int kReasonText = 7;
 
 class MainView {
   public:
@@ -34,6 +41,10 @@ class MainView {
     virtual void ShowMessage(const std::string& text, MessageIcon icon) = 0;
     // Modal Yes/No box with the question icon; true only for Yes.
     virtual bool AskYesNo(const std::string& text) = 0;
+    // An information notice that does not block the window; it stays until the user
+    // closes it or CloseNotice() is called. A new notice replaces the shown one.
+    virtual void ShowNotice(const std::string& text) = 0;
+    virtual void CloseNotice() = 0;
 
     // The file list. Replacing the rows leaves every row unchecked.
     virtual void ReplaceRows(std::vector<ListRow> rows) = 0;

@@ -1,5 +1,7 @@
 #include "record_commands.h"
 
+#include <filesystem>
+
 #include "file_info_access.h"
 #include "file_list.h"
 #include "file_list_format.h"
@@ -20,13 +22,17 @@ void OnClearRecords(const DesktopContext& ctx, DesktopState& state, MainView& vi
     view.SetPaneText("");
     if (DeleteAllRecords(ctx, view) != 1) return;
     ReloadFileList(ctx, state, view);
+    // The bar belonged to files that are no longer listed.
+    view.SetProgressPos(0);
     view.ShowMessage(
         "数据库中的日志记录已经清空！\r\n\r\n\r\n下一步，请重新扫描网站目录中的MDB数据库文件。",
         MessageIcon::Information);
 }
 
-void OnOfficialSite(const DesktopContext& ctx) {
-    if (ctx.startProgram) ctx.startProgram({"xdg-open", HomePageUrl()});
+void OnOfficialSite(const DesktopContext& ctx, MainView& view) {
+    const std::string url = HomePageUrl();
+    if (ctx.openUrl && ctx.openUrl(url) == 1) return;
+    view.ShowMessage("无法打开浏览器，请手动访问官方网站：\r\n\r\n" + url, MessageIcon::Information);
 }
 
 bool OnRowRightClick(const DesktopContext& ctx, DesktopState& state, MainView& view, int row) {
@@ -54,8 +60,19 @@ void OnOpenContainingFolder(const DesktopContext& ctx, DesktopState& state, Main
     }
     file = RemoveLongPathPrefixes(file);
     if (!ctx.showFileInFolder || ctx.showFileInFolder(file) != 1) {
-        view.ShowMessage("打开文件所在目录失败，请重试！", MessageIcon::Question);
+        // No file manager took it: the folder, so that the user can open it by hand.
+        const std::string folder = std::filesystem::path(file).parent_path().string();
+        view.ShowMessage("打开文件所在目录失败，请重试！\r\n\r\n文件所在目录：" + folder,
+                         MessageIcon::Question);
     }
+}
+
+void OnShowReason(MainView& view, int row) {
+    if (row < 0 || row >= view.ItemCount()) return;
+    const std::string reason = view.ColumnText(row, kReasonText);
+    if (reason.empty()) return;
+    view.ShowMessage(view.ColumnText(row, kPathColumn) + "\r\n\r\n" + reason,
+                     MessageIcon::Information);
 }
 
 }  // namespace mdb::desktop

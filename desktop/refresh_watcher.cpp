@@ -1,7 +1,6 @@
 #include "refresh_watcher.h"
 
 #include <chrono>
-#include <thread>
 
 #include "common/settings.h"
 #include "file_list.h"
@@ -30,10 +29,9 @@ void RefreshWatcherThread(ThreadStartBlock<WatcherParams>* block) {
         return;
     }
     const std::string iniPath = SettingsPathIn(exeDir);
-    for (;;) {
+    do {
         PollRefreshRequest(params.ctx, *params.state, *params.view, iniPath);
-        for (int i = 0; i < 3; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1000));
-    }
+    } while (!params.stop->WaitFor(std::chrono::seconds(3)));
 }
 
 }  // namespace mdb::desktop

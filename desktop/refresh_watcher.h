@@ -15,14 +15,15 @@ struct WatcherParams {
     DesktopContext ctx;
     DesktopState* state;
     MainView* view;
+    StopSignal* stop;  // ends the loop; the owner then joins the thread
 };
 
 // One poll: returns true when it reloaded the list.
 bool PollRefreshRequest(const DesktopContext& ctx, DesktopState& state, MainView& view,
                         const std::string& iniPath);
 
-// Thread procedure (start it with StartThreadWithHandshake); runs for the life of
-// the process.
+// Thread procedure (start it with StartThreadWithHandshake); polls until `stop` is
+// signalled.
 void RefreshWatcherThread(ThreadStartBlock<WatcherParams>* block);
 
 }  // namespace mdb::desktop

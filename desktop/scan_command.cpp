@@ -131,7 +131,7 @@ void OnScanDatabases(const ScanContext& ctx, CompactionState& cs, DesktopState& 
 
     // A scan and a compaction never run together; this holds even when the scanner
     // then fails to start.
-    CancelCompaction(ctx.compaction, cs);
+    CancelCompaction(ctx.compaction, cs, view);
 
     if (PathExists(scanner) != 1) {
         view.ShowMessage(FillPlaceholder(kMsgScannerMissing, scanner), MessageIcon::Error);

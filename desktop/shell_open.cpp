@@ -1,6 +1,11 @@
 #include "shell_open.h"
 
+#include <sys/wait.h>
+
+#include <cerrno>
+#include <chrono>
 #include <filesystem>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -34,7 +39,28 @@ int RunAndWait(const std::vector<std::string>& argv) {
     return platform::WaitForProcess(started.pid);
 }
 
+// How long xdg-open is given to fail. Without a handler it fails within milliseconds;
+// one still running after this has started a program (in some desktops it waits for
+// that program), so the window is not held longer than this.
+constexpr auto kOpenerVerdictTime = std::chrono::seconds(2);
+
 }  // namespace
+
+int OpenWithDesktop(const std::string& target) {
+    const platform::SpawnResult opener =
+        platform::SpawnProcess(std::vector<std::string>{"xdg-open", target});
+    if (!opener.Started()) return 0;
+    const auto deadline = std::chrono::steady_clock::now() + kOpenerVerdictTime;
+    while (std::chrono::steady_clock::now() < deadline) {
+        int status = 0;
+        const pid_t done = waitpid(opener.pid, &status, WNOHANG);
+        if (done == opener.pid) return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? 1 : 0;
+        if (done < 0 && errno != EINTR) return 0;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    platform::ReapInBackground(opener.pid);
+    return 1;
+}
 
 int ShowFileInFolder(const std::string& path) {
     if (path.empty()) return 0;
@@ -57,11 +83,7 @@ int ShowFileInFolder(const std::string& path) {
 
     const std::string folder = std::filesystem::path(path).parent_path().string();
     if (folder.empty()) return 0;
-    const platform::SpawnResult opener =
-        platform::SpawnProcess(std::vector<std::string>{"xdg-open", folder});
-    if (!opener.Started()) return 0;
-    platform::ReapInBackground(opener.pid);
-    return 1;
+    return OpenWithDesktop(folder);
 }
 
 }  // namespace mdb::desktop

@@ -26,4 +26,7 @@ inline constexpr std::string_view kExampleSiteDir = "/var/www";
 // Root of the backup area.
 inline constexpr std::string_view kBackupRoot = "/var/backups/qor_mdb_backup/";
 
+// What the user is told is stopped during a batch (the Windows build says "IIS").
+inline constexpr std::string_view kWebServerName = "Web 服务器";
+
 }  // namespace mdb::platform

@@ -1,9 +1,11 @@
 #include "desktop/compaction/compaction_commands.h"
 
+#include <cassert>
+#include <cctype>
 #include <cstdio>
 #include <exception>
-#include <thread>
 
+#include "common/eventlog.h"
 #include "common/paths.h"
 #include "common/settings.h"
 #include "common/text.h"
@@ -11,10 +13,13 @@
 #include "batch/batch_lock.h"
 #include "batch/compact_mdb_file.h"
 #include "desktop/file_info_access.h"
+#include "desktop/failure_reason.h"
 #include "desktop/file_list.h"
+#include "desktop/file_list_format.h"
 #include "desktop/help_pages.h"
 #include "desktop/util/process_tools.h"
 #include "platform/paths.h"
+#include "platform/process.h"
 
 namespace mdb::desktop {
 namespace fs = std::filesystem;
@@ -28,26 +33,65 @@ constexpr char kMsgNotRunning[] = "当前未启动数据库压缩！";
 constexpr char kAskStop[] = "确定停止压缩数据库文件吗？";
 constexpr char kMsgStopped[] =
     "已停止压缩数据库文件。\r\n\r\n正在压缩的文件完成后，本次压缩即结束，并重新启动 Web 服务器。";
+constexpr char kMsgRequestWithdrawn[] = "已取消本次压缩请求，尚未压缩任何文件。";
 constexpr char kMsgCannotRead[] = "未读取到需要压缩的数据库文件记录，请先“扫描数据库文件”！";
 constexpr char kMsgNoneQueued[] = "获取到的需要压缩的数据库记录数为0，请先扫描数据库！";
 constexpr char kMsgCreateBackupDir[] = "建立数据库备份目录 %s 失败，请重试！";
 constexpr char kMsgReachBackupDir[] = "访问数据库备份目录 %s 失败，请重试！";
 constexpr char kMsgConvertBackupDir[] = "转换数据库备份目录 %s 的编码失败，请重试！";
 constexpr char kMsgTotals[] = "数据库压缩完成。成功压缩 %u 个；未压缩 %u 个。";
+constexpr char kMsgStoppedTotals[] = "数据库压缩已停止。成功压缩 %u 个；未压缩 %u 个；未处理 %u 个。";
 constexpr char kMsgRequestNotWritten[] =
     "写入压缩请求失败（设置文件 %s 无法写入），本次未开始压缩，Web 服务器已重新启动。";
 constexpr char kMsgOtherCopy[] =
     "另一个正在运行的本程序正在压缩数据库文件。\r\n\r\n"
     "为避免同时压缩，本程序不处理这次压缩请求，由正在压缩的程序完成。";
+// The event of a file that was not compacted, in the program's log.
+constexpr unsigned kEventNotCompacted = 60201;
 constexpr std::size_t kMaxListRows = 104'857'600;
 constexpr std::size_t kMaxPathUnits = 32'767;
-constexpr int kPathColumn = 5;
 
-std::string AskCompactAllText(const fs::path& backupRoot) {
+// The warning that the sites stay up, for a host where no web server can be stopped.
+std::string NoWebServerText() {
+    const std::string server(platform::kWebServerName);
+    return "未找到可停止的 " + server + "（本机没有 systemd，或已知的 " + server +
+           " 都未运行），压缩期间网站保持运行，网站正在使用的数据库可能压缩失败。";
+}
+
+std::string AskCompactAllText(const fs::path& backupRoot, bool webServerStoppable) {
     std::string root = backupRoot.string();
     while (root.size() > 1 && root.back() == '/') root.pop_back();
-    return "确定压缩搜索出来的全部数据库文件吗？\r\n\r\n特别说明：压缩前，会自动备份数据库文件到“" +
-           root + "”目录。压缩时会临时停止 IIS，压缩完成后会自动启动 IIS。";
+    const std::string server(platform::kWebServerName);
+    std::string text =
+        "确定压缩搜索出来的全部数据库文件吗？\r\n\r\n特别说明：压缩前，会自动备份数据库文件到“" +
+        root + "”目录。压缩时会临时停止 " + server + "，压缩完成后会自动启动 " + server + "。";
+    if (!webServerStoppable) text += "\r\n\r\n" + NoWebServerText();
+    return text;
+}
+
+std::string AskSelectedWithoutWebServerText() {
+    return NoWebServerText() + "\r\n\r\n仍要开始压缩选择的数据库文件吗？";
+}
+
+// False only when the context says for sure that no web server can be stopped.
+bool WebServerStoppable(const CompactionContext& ctx) {
+    return !ctx.webServerStoppable || ctx.webServerStoppable() != 0;
+}
+
+// Asks "mdbscout_iisreset /query" whether a web server is running that a batch can
+// stop: 1 yes, 0 none, -1 cannot tell (program missing, or too old to answer).
+int QueryWebServers(const std::string& iisreset) {
+    const platform::SpawnResult child =
+        platform::SpawnProcess(std::vector<std::string>{iisreset, "/query"});
+    if (!child.Started()) return -1;
+    switch (platform::WaitForProcess(child.pid)) {
+        case 0:
+            return 1;
+        case 3:
+            return 0;
+        default:
+            return -1;
+    }
 }
 
 bool ProgramDirectory(const CompactionContext& ctx, std::string& dir) {
@@ -116,12 +160,45 @@ void PostRequest(const CompactionContext& ctx, CompactionState& cs, const std::s
         cs.compactRunning = 1;
         cs.toldOtherCopy = false;
     }
-    view.ShowMessage(kMsgStarted, MessageIcon::Information);
+    // A notice, not a box: the window, and with it "停止压缩", stays usable.
+    view.ShowNotice(kMsgStarted);
 }
 
 std::size_t Utf16Length(const std::string& text) {
     const auto wide = Utf8ToUtf16(text);
     return wide ? wide->size() : 0;
+}
+
+// The boxes that end a batch: the "started" notice is gone and the bar empty first.
+void ShowBatchMessage(MainView& view, const std::string& text, MessageIcon icon) {
+    view.CloseNotice();
+    view.SetProgressPos(0);
+    view.ShowMessage(text, icon);
+}
+
+// The site path of a queued record, for the log.
+std::string SitePathOf(const std::string& storedPath) {
+    return DecodeStoredName(storedPath).value_or(storedPath);
+}
+
+// The size of the site file before it is compacted, so that its row shows this run's
+// sizes once the batch has put the compacted file in place. Zero when unknown.
+std::uint64_t SizeBeforeRun(const std::string& storedPath) {
+    std::error_code ec;
+    const auto path = DecodeStoredName(storedPath);
+    if (!path) return 0;
+    const auto size = fs::file_size(fs::path(*path), ec);
+    return ec ? 0 : size;
+}
+
+void RecordOriginalSize(FileInfoDb& store, const std::string& storedPath, std::uint64_t size) {
+    // Stored paths are Base64 text; anything else is not put into a statement.
+    for (char c : storedPath) {
+        if (!std::isalnum(static_cast<unsigned char>(c)) && c != '+' && c != '/' && c != '=')
+            return;
+    }
+    store.ExecuteSql("update fileinfo set filesize = " + std::to_string(size) +
+                     " where filepath = '" + storedPath + "'");
 }
 
 }  // namespace
@@ -143,7 +220,14 @@ CompactionContext MakeProgramCompactionContext() {
     ctx.backupRoot = fs::path(std::string(platform::kBackupRoot));
     ctx.now = [] { return std::time(nullptr); };
     ctx.compact = batch::CompactMdbFile;
-    ctx.sleep = [](std::chrono::milliseconds d) { std::this_thread::sleep_for(d); };
+    ctx.webServerStoppable = [desktop = ctx.desktop] {
+        std::string programDir;
+        if (!desktop.exeDirectory || desktop.exeDirectory(programDir) != 1) return -1;
+        return QueryWebServers(ProgramPath(programDir, kIisResetProgram));
+    };
+    ctx.logFailure = [](const std::string& path, const std::string& reason) {
+        ReportToEventLog(reason, path, kEventNotCompacted);
+    };
     return ctx;
 }
 
@@ -174,6 +258,7 @@ void OnCompactSelected(const CompactionContext& ctx, CompactionState& cs, Deskto
         return;
     }
     if (!view.RunCompactConfirmDialog(paths)) return;
+    if (!WebServerStoppable(ctx) && !view.AskYesNo(AskSelectedWithoutWebServerText())) return;
 
     if (auto db = OpenFileInfoStore(ctx.desktop, view)) {
         db->ClearMarks();
@@ -191,7 +276,7 @@ void OnCompactAll(const CompactionContext& ctx, CompactionState& cs, DesktopStat
         return;
     }
     if (!ShowLocalPageInHelpPane(ctx.desktop, state, view, kPageMonitor)) return;
-    if (!view.AskYesNo(AskCompactAllText(ctx.backupRoot))) return;
+    if (!view.AskYesNo(AskCompactAllText(ctx.backupRoot, WebServerStoppable(ctx)))) return;
     std::string programDir;
     if (!ProgramDirectory(ctx, programDir)) {
         view.ShowMessage(kMsgExeDirFailed, MessageIcon::Question);
@@ -208,23 +293,30 @@ void OnCompactAll(const CompactionContext& ctx, CompactionState& cs, DesktopStat
     PostRequest(ctx, cs, programDir, view);
 }
 
-bool CancelCompaction(const CompactionContext& ctx, CompactionState& cs) {
+CancelOutcome CancelCompaction(const CompactionContext& ctx, CompactionState& cs,
+                               MainView& view) {
     std::string programDir;
-    if (!ProgramDirectory(ctx, programDir)) return false;
+    if (!ProgramDirectory(ctx, programDir)) return CancelOutcome::NoProgramDirectory;
     const std::string iniPath = SettingsPathIn(programDir);
-    bool pendingWithoutBatch = false;
+    CancelOutcome outcome = CancelOutcome::NothingRunning;
     {
         std::lock_guard lock(cs.compactLock);
         // Written under the lock so that the supervisor cannot take the request up
         // between the two steps.
         WriteSettingKey(iniPath, kKeyCompactDatabase, "0");
-        pendingWithoutBatch = cs.compactRunning == 1 && !cs.batchActive;
+        if (cs.compactRunning == 1) {
+            outcome = cs.batchActive ? CancelOutcome::BatchStopping
+                                     : CancelOutcome::RequestWithdrawn;
+        }
         cs.compactRunning = 0;
     }
-    // The command that posted the request stopped the web server; no batch will start
-    // it again.
-    if (pendingWithoutBatch) RunWebServerControl(ctx.desktop, ctx.runAndWait, "/start");
-    return true;
+    if (outcome == CancelOutcome::RequestWithdrawn) {
+        // The command that posted the request stopped the web server; no batch will
+        // start it again.
+        RunWebServerControl(ctx.desktop, ctx.runAndWait, "/start");
+        view.CloseNotice();
+    }
+    return outcome;
 }
 
 void OnStopCompact(const CompactionContext& ctx, CompactionState& cs, MainView& view) {
@@ -236,11 +328,21 @@ void OnStopCompact(const CompactionContext& ctx, CompactionState& cs, MainView& 
         }
     }
     if (!view.AskYesNo(kAskStop)) return;
-    if (!CancelCompaction(ctx, cs)) {
-        view.ShowMessage(kMsgExeDirFailed, MessageIcon::Question);
-        return;
+    switch (CancelCompaction(ctx, cs, view)) {
+        case CancelOutcome::NoProgramDirectory:
+            view.ShowMessage(kMsgExeDirFailed, MessageIcon::Question);
+            return;
+        case CancelOutcome::NothingRunning:
+            // The batch ended while the question was open.
+            view.ShowMessage(kMsgNotRunning, MessageIcon::Question);
+            return;
+        case CancelOutcome::RequestWithdrawn:
+            view.ShowMessage(kMsgRequestWithdrawn, MessageIcon::Information);
+            return;
+        case CancelOutcome::BatchStopping:
+            view.ShowMessage(kMsgStopped, MessageIcon::Information);
+            return;
     }
-    view.ShowMessage(kMsgStopped, MessageIcon::Information);
 }
 
 unsigned RunCompactionBatch(const CompactionContext& ctx, CompactionState& cs, DesktopState& state,
@@ -257,12 +359,12 @@ unsigned RunCompactionBatch(const CompactionContext& ctx, CompactionState& cs, D
     std::vector<std::string> queued;
     const int read = store ? store->CollectQueuedFilepaths(kMaxQueuedRecords, queued) : 0;
     if (read == 0) {
-        view.ShowMessage(kMsgCannotRead, MessageIcon::Error);
+        ShowBatchMessage(view, kMsgCannotRead, MessageIcon::Error);
         return 0;
     }
     const unsigned total = static_cast<unsigned>(queued.size());
     if (total == 0) {
-        view.ShowMessage(kMsgNoneQueued, MessageIcon::Error);
+        ShowBatchMessage(view, kMsgNoneQueued, MessageIcon::Error);
         return 0;
     }
     view.SetProgressRange(static_cast<int>(total));
@@ -272,11 +374,11 @@ unsigned RunCompactionBatch(const CompactionContext& ctx, CompactionState& cs, D
         BackupRunDirectory(ctx.backupRoot, ctx.now ? ctx.now() : std::time(nullptr));
     const std::string runDirText = runDir.string();
     if (CreateDirectoryChain(runDirText) != 1) {
-        view.ShowMessage(FillPlaceholder(kMsgCreateBackupDir, runDirText), MessageIcon::Error);
+        ShowBatchMessage(view, FillPlaceholder(kMsgCreateBackupDir, runDirText), MessageIcon::Error);
         return 0;
     }
     if (PathExists(runDirText) != 1) {
-        view.ShowMessage(FillPlaceholder(kMsgReachBackupDir, runDirText), MessageIcon::Error);
+        ShowBatchMessage(view, FillPlaceholder(kMsgReachBackupDir, runDirText), MessageIcon::Error);
         return 0;
     }
     if (haveProgramDir) {
@@ -288,7 +390,7 @@ unsigned RunCompactionBatch(const CompactionContext& ctx, CompactionState& cs, D
     }
     const auto wideRunDir = Utf8ToUtf16(std::string(platform::kLongPathPrefix) + runDirText);
     if (!wideRunDir) {
-        view.ShowMessage(FillPlaceholder(kMsgConvertBackupDir, runDirText), MessageIcon::Error);
+        ShowBatchMessage(view, FillPlaceholder(kMsgConvertBackupDir, runDirText), MessageIcon::Error);
         return 0;
     }
 
@@ -300,18 +402,34 @@ unsigned RunCompactionBatch(const CompactionContext& ctx, CompactionState& cs, D
 
     std::string reason;
     unsigned compacted = 0;
-    for (unsigned i = 0; i < total; ++i) {
-        view.SetProgressPos(static_cast<int>(i + 1));
+    unsigned treated = 0;
+    for (; treated < total; ++treated) {
+        view.SetProgressPos(static_cast<int>(treated + 1));
         if (!StillRequested(cs, iniPath)) break;
-        batch::BackupCompactReplace(queued[i], *wideRunDir, reason, compacted, env);
+        const std::string& storedPath = queued[treated];
+        const std::uint64_t sizeBefore = SizeBeforeRun(storedPath);
+        const unsigned compactedBefore = compacted;
+        reason.clear();
+        batch::BackupCompactReplace(storedPath, *wideRunDir, reason, compacted, env);
+        if (compacted != compactedBefore && sizeBefore > 0) {
+            RecordOriginalSize(*store, storedPath, sizeBefore);
+        }
+        if (!reason.empty() && ctx.logFailure) {
+            ctx.logFailure(SitePathOf(storedPath), FullFailureText(reason));
+        }
     }
 
     store.reset();
     ReloadFileList(ctx.desktop, state, view);
     restart.Now();
-    char totals[160];
-    std::snprintf(totals, sizeof totals, kMsgTotals, compacted, total - compacted);
-    view.ShowMessage(totals, MessageIcon::Information);
+    char totals[200];
+    if (treated < total) {
+        std::snprintf(totals, sizeof totals, kMsgStoppedTotals, compacted, treated - compacted,
+                      total - treated);
+    } else {
+        std::snprintf(totals, sizeof totals, kMsgTotals, compacted, total - compacted);
+    }
+    ShowBatchMessage(view, totals, MessageIcon::Information);
     return compacted;
 }
 
@@ -332,7 +450,7 @@ bool PollCompactionRequest(const CompactionContext& ctx, CompactionState& cs, De
             tell = !cs.toldOtherCopy;
             cs.toldOtherCopy = true;
         }
-        if (tell) view.ShowMessage(kMsgOtherCopy, MessageIcon::Information);
+        if (tell) ShowBatchMessage(view, kMsgOtherCopy, MessageIcon::Information);
         return false;
     }
     {
@@ -347,6 +465,9 @@ bool PollCompactionRequest(const CompactionContext& ctx, CompactionState& cs, De
     } catch (...) {
         // The batch has started the web server again on its way out.
     }
+    // Every way out of a batch, an exception too, leaves no notice and an empty bar.
+    view.CloseNotice();
+    view.SetProgressPos(0);
     WriteSettingKey(iniPath, kKeyCompactDatabase, "0");
     {
         std::lock_guard lock(cs.compactLock);
@@ -359,6 +480,7 @@ bool PollCompactionRequest(const CompactionContext& ctx, CompactionState& cs, De
 void CompactionSupervisor(ThreadStartBlock<SupervisorParams>* block) {
     const SupervisorParams params = *block->params;
     block->started->Signal();
+    assert(params.stop != nullptr);
     MainView& view = *params.view;
     std::string programDir;
     if (!ProgramDirectory(params.ctx, programDir)) {
@@ -377,10 +499,9 @@ void CompactionSupervisor(ThreadStartBlock<SupervisorParams>* block) {
     } else {
         WriteSettingKey(iniPath, kKeyCompactDatabase, "0");
     }
-    for (;;) {
+    do {
         PollCompactionRequest(params.ctx, *params.cs, *params.state, view, iniPath);
-        for (int i = 0; i < 3; ++i) params.ctx.sleep(std::chrono::milliseconds(1000));
-    }
+    } while (!params.stop->WaitFor(std::chrono::seconds(3)));
 }
 
 }  // namespace mdb::desktop

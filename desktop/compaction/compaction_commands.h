@@ -34,10 +34,18 @@ inline constexpr std::size_t kMaxQueuedRecords = 90'000;
 
 // Run state shared by the commands, the supervisor and the scan command.
 struct CompactionState {
-    std::mutex compactLock;      // guards the two fields below, never held across a call
+    std::mutex compactLock;      // guards the fields below, never held across a call
     int compactRunning = 0;      // 1: a run is requested or under way; the batch stops when not 1
     bool batchActive = false;    // the supervisor is inside a batch
     bool toldOtherCopy = false;  // "another copy is compacting" was shown for this request
+};
+
+// What a cancellation found.
+enum class CancelOutcome {
+    NoProgramDirectory,  // nothing was changed
+    NothingRunning,      // no request and no batch (a batch may just have ended)
+    RequestWithdrawn,    // a request no batch had taken up yet; the web server was started
+    BatchStopping,       // a running batch ends after its current file
 };
 
 struct CompactionContext {
@@ -46,8 +54,12 @@ struct CompactionContext {
     std::filesystem::path backupRoot;  // root of the backup area
     std::function<std::time_t()> now;  // the clock of the run directory's name
     std::function<int(std::u16string, std::u16string, std::string&)> compact;
-    std::function<void(std::chrono::milliseconds)> sleep;  // the supervisor's pause
-    std::function<void(ReplaceStep)> checkpoint;           // per-file progress hook (tests)
+    std::function<void(ReplaceStep)> checkpoint;  // per-file progress hook (tests)
+    // Whether a web server can be stopped for a batch: 1 yes, 0 none (no systemd, or none
+    // of the known units is running), -1 cannot tell. Unset: not asked.
+    std::function<int()> webServerStoppable;
+    // Records why a file was not compacted (the site path and the full reason).
+    std::function<void(const std::string& path, const std::string& reason)> logFailure;
 };
 
 // The context of the real program.
@@ -59,13 +71,15 @@ void OnCompactAll(const CompactionContext& ctx, CompactionState& cs, DesktopStat
                   MainView& view);
 void OnStopCompact(const CompactionContext& ctx, CompactionState& cs, MainView& view);
 
-// Withdraws a request and stops a running batch at its next file (the stop command and
-// the scan command). When the request had not been taken up by a batch yet, the web
-// server that its command stopped is started again. False when the program directory
-// is unknown.
-bool CancelCompaction(const CompactionContext& ctx, CompactionState& cs);
+// Withdraws a request and stops a running batch at its next file (the stop command, the
+// scan command and the closing window). When the request had not been taken up by a
+// batch yet, the web server that its command stopped is started again and the "started"
+// notice is closed.
+CancelOutcome CancelCompaction(const CompactionContext& ctx, CompactionState& cs, MainView& view);
 
-// One batch over the queued records; returns the number of files compacted.
+// One batch over the queued records; returns the number of files compacted. A stopped
+// batch says in its totals how many files it left out; every batch closes the "started"
+// notice before its first box and leaves the progress bar at 0.
 unsigned RunCompactionBatch(const CompactionContext& ctx, CompactionState& cs, DesktopState& state,
                             MainView& view);
 
@@ -78,9 +92,11 @@ struct SupervisorParams {
     CompactionState* cs;
     DesktopState* state;
     MainView* view;
+    StopSignal* stop;  // ends the loop; the owner then joins the thread
 };
 
-// Thread procedure; never returns once started (the first poll follows at once).
+// Thread procedure: polls every 3 seconds (the first poll follows at once) until `stop`
+// is signalled; a batch under way is ended by CancelCompaction first.
 void CompactionSupervisor(ThreadStartBlock<SupervisorParams>* block);
 
 // The run's backup directory below `root` for the local time `when`: root/%Y-%m-%d/%H-%M-%S.

@@ -15,15 +15,16 @@ class CMdbwardenApp : public wxApp {
     bool OnInit() override {
         mdb::SetEventSource("mdbwarden");
         SetAppName("mdbwarden");
-        // The state outlives the window on purpose: the background threads are never
-        // joined and may still hold it while the process ends.
-        auto* state = new mdb::desktop::DesktopState();
-        auto* dlg = new CMdbwardenDlg(mdb::desktop::MakeProgramContext(), *state);
+        auto* dlg = new CMdbwardenDlg(mdb::desktop::MakeProgramContext(), state_);
         SetTopWindow(dlg);
-        dlg->InitDialog();
+        dlg->StartUp();
         dlg->Show();
         return true;
     }
+
+  private:
+    // Outlives the window and the threads it joins when it closes.
+    mdb::desktop::DesktopState state_;
 };
 
 wxIMPLEMENT_APP_NO_MAIN(CMdbwardenApp);
@@ -38,8 +39,8 @@ int main(int argc, char** argv) {
     }
     int rc = 1;
     if (wxTheApp->CallOnInit()) rc = wxTheApp->OnRun();
-    // Closing the window ends the process. The background threads run endless loops
-    // and are not joined, so nothing is torn down under them.
+    // Closing the window has joined the background threads; the process ends without
+    // tearing down the toolkit (WebKit's helper processes go with it).
     std::fflush(nullptr);
     std::_Exit(rc);
 }

@@ -102,7 +102,7 @@ class FileListCtrl : public wxListCtrl {
         rows_.reserve(rows.size());
         for (const dk::ListRow& r : rows) {
             rows_.push_back({U8(r.number), U8(r.fileName), U8(r.originalSize), U8(r.compactedSize),
-                             U8(r.ratio), U8(r.filePath), U8(r.recordKey)});
+                             U8(r.ratio), U8(r.filePath), U8(r.recordKey), U8(r.reason)});
         }
         checked_.assign(rows_.size(), 0);
         SetItemCount(static_cast<long>(rows_.size()));
@@ -116,7 +116,7 @@ class FileListCtrl : public wxListCtrl {
         RefreshItem(row);
     }
     wxString Text(int row, int column) const {
-        if (row < 0 || row >= Count() || column < 0 || column >= dk::kColumnCount) return {};
+        if (row < 0 || row >= Count() || column < 0 || column >= kStoredTexts) return {};
         return rows_[row][column];
     }
 
@@ -131,7 +131,9 @@ class FileListCtrl : public wxListCtrl {
         if (item >= 0 && item < Count()) checked_[item] = checked ? 1 : 0;
     }
 
-    std::vector<std::array<wxString, dk::kColumnCount>> rows_;
+    // The seven columns and the full failure reason (dk::kReasonText).
+    static constexpr int kStoredTexts = dk::kReasonText + 1;
+    std::vector<std::array<wxString, kStoredTexts>> rows_;
     std::vector<char> checked_;
 };
 
@@ -143,7 +145,6 @@ CMdbwardenDlg::CMdbwardenDlg(dk::DesktopContext ctx, dk::DesktopState& state)
     : ctx_(std::move(ctx)),
       state_(state),
       compactCtx_(dk::MakeProgramCompactionContext()),
-      compaction_(new dk::CompactionState()),
       gate_(std::make_shared<Gate>()) {
     compactCtx_.desktop = ctx_;
     scanCtx_ = dk::MakeProgramScanContext(compactCtx_);
@@ -169,24 +170,26 @@ CMdbwardenDlg::CMdbwardenDlg(dk::DesktopContext ctx, dk::DesktopState& state)
     Bind(
         wxEVT_MENU, [this](wxCommandEvent&) { dk::OnOpenContainingFolder(ctx_, state_, *this); },
         ID_OPEN_CONTAINING_FOLDER);
+    Bind(
+        wxEVT_MENU, [this](wxCommandEvent&) { dk::OnShowReason(*this, menuRow_); }, ID_SHOW_REASON);
 
     Bind(
         wxEVT_BUTTON,
-        [this](wxCommandEvent&) { dk::OnScanDatabases(scanCtx_, *compaction_, state_, *this); },
+        [this](wxCommandEvent&) { dk::OnScanDatabases(scanCtx_, compaction_, state_, *this); },
         IDC_SCAN);
     Bind(
         wxEVT_BUTTON,
-        [this](wxCommandEvent&) { dk::OnCompactAll(compactCtx_, *compaction_, state_, *this); },
+        [this](wxCommandEvent&) { dk::OnCompactAll(compactCtx_, compaction_, state_, *this); },
         IDC_COMPACT_ALL);
     Bind(
         wxEVT_BUTTON,
         [this](wxCommandEvent&) {
-            dk::OnCompactSelected(compactCtx_, *compaction_, state_, *this);
+            dk::OnCompactSelected(compactCtx_, compaction_, state_, *this);
         },
         IDC_COMPACT_CHECKED);
     Bind(
         wxEVT_BUTTON,
-        [this](wxCommandEvent&) { dk::OnStopCompact(compactCtx_, *compaction_, *this); },
+        [this](wxCommandEvent&) { dk::OnStopCompact(compactCtx_, compaction_, *this); },
         IDC_STOP_COMPACT);
     Bind(
         wxEVT_BUTTON, [this](wxCommandEvent&) { dk::OnRefreshRecords(ctx_, state_, *this); },
@@ -195,7 +198,7 @@ CMdbwardenDlg::CMdbwardenDlg(dk::DesktopContext ctx, dk::DesktopState& state)
         wxEVT_BUTTON, [this](wxCommandEvent&) { dk::OnClearRecords(ctx_, state_, *this); },
         IDC_CLEAR_RECORDS);
     Bind(
-        wxEVT_BUTTON, [this](wxCommandEvent&) { dk::OnOfficialSite(ctx_); }, IDC_WEB_SITE);
+        wxEVT_BUTTON, [this](wxCommandEvent&) { dk::OnOfficialSite(ctx_, *this); }, IDC_WEB_SITE);
     Bind(
         wxEVT_BUTTON, [this](wxCommandEvent&) { dk::UncheckAllRows(*this); }, IDC_UNCHECK_ALL);
     Bind(
@@ -204,6 +207,7 @@ CMdbwardenDlg::CMdbwardenDlg(dk::DesktopContext ctx, dk::DesktopState& state)
 
 CMdbwardenDlg::~CMdbwardenDlg() {
     gate_->alive = false;
+    threads_.Stop();
 }
 
 void CMdbwardenDlg::CreateControls() {
@@ -228,19 +232,29 @@ void CMdbwardenDlg::CreateControls() {
     for (int c = 0; c < dk::kColumnCount; ++c) {
         list_->InsertColumn(c, U8(kColumns[c].caption), kColumns[c].format, kColumns[c].width);
     }
+    // The list draws its header and its rows in two child windows, which get the mouse.
+    for (wxWindow* child : list_->GetChildren()) {
+        child->Bind(wxEVT_MOTION, &CMdbwardenDlg::OnListMouseMove, this);
+    }
 
     textPane_ = new wxTextCtrl(this, IDC_TEXT_PANE, wxString(), at(5, 350), size(668, 117),
                                wxTE_MULTILINE | wxTE_READONLY | wxVSCROLL | wxBORDER_SUNKEN);
     helpPane_ = wxWebView::New(this, IDC_HELP_PANE, wxString(), at(5, 352), size(668, 115));
 }
 
-void CMdbwardenDlg::InitDialog() {
+void CMdbwardenDlg::StartUp() {
+    // A second supervisor could not take the batch lock and would report another
+    // copy of the program on every batch.
+    wxCHECK_RET(!started_, "the window is started once");
+    started_ = true;
     list_->SetRows({});
     dk::ReloadFileList(ctx_, state_, *this);
 
-    dk::StartThreadWithHandshake(&dk::RefreshWatcherThread, dk::WatcherParams{ctx_, &state_, this});
-    dk::StartThreadWithHandshake(&dk::CompactionSupervisor,
-                                 dk::SupervisorParams{compactCtx_, compaction_, &state_, this});
+    ShowSortArrow();
+    threads_.Start(&dk::RefreshWatcherThread,
+                   dk::WatcherParams{ctx_, &state_, this, threads_.Signal()});
+    threads_.Start(&dk::CompactionSupervisor,
+                   dk::SupervisorParams{compactCtx_, &compaction_, &state_, this, threads_.Signal()});
 
     state_.helpPaneShown = 1;
     textPane_->Hide();
@@ -290,22 +304,60 @@ void CMdbwardenDlg::OnCharHook(wxKeyEvent& event) {
 }
 
 void CMdbwardenDlg::OnClose(wxCloseEvent&) {
-    // Closing the window ends the program at once, without a question.
+    // Closing the window ends the program without a question. A batch under way stops
+    // after its current file and starts the web server again; a request not yet taken
+    // up is withdrawn. The threads' calls to the window return at once from here on.
     gate_->alive = false;
+    Hide();
+    dk::CancelCompaction(compactCtx_, compaction_, *this);
+    threads_.Stop();
     Destroy();
     wxTheApp->ExitMainLoop();
 }
 
 void CMdbwardenDlg::OnColumnClick(wxListEvent& event) {
     dk::OnColumnHeaderClick(ctx_, state_, *this, event.GetColumn());
+    ShowSortArrow();
+}
+
+void CMdbwardenDlg::ShowSortArrow() {
+    int column = 0;
+    bool ascending = true;
+    {
+        std::lock_guard lock(state_.reloadLock);
+        column = dk::ColumnForSortField(state_.sortField);
+        ascending = state_.sortOrder != "desc";
+    }
+    list_->ShowSortIndicator(column, ascending);
 }
 
 void CMdbwardenDlg::OnItemRightClick(wxListEvent& event) {
     const int row = static_cast<int>(event.GetIndex());
     if (!dk::OnRowRightClick(ctx_, state_, *this, row)) return;
+    menuRow_ = row;
     wxMenu menu;
     menu.Append(ID_OPEN_CONTAINING_FOLDER, U8("打开文件所在目录"));
+    menu.Append(ID_SHOW_REASON, U8("查看原因"));
+    menu.Enable(ID_SHOW_REASON, !list_->Text(row, dk::kReasonText).empty());
     PopupMenu(&menu);
+}
+
+void CMdbwardenDlg::OnListMouseMove(wxMouseEvent& event) {
+    event.Skip();
+    // The header sits at the top of the list; the rows' window below it.
+    auto* rows = dynamic_cast<wxWindow*>(event.GetEventObject());
+    if (rows == nullptr || rows->GetPosition().y <= 0) return;
+    int flags = 0;
+    const long row = list_->HitTest(event.GetPosition(), flags);
+    if (row == tooltipRow_) return;
+    tooltipRow_ = row;
+    // The full reason of a file that was not compacted; nothing on other rows.
+    const wxString reason = list_->Text(static_cast<int>(row), dk::kReasonText);
+    if (reason.empty()) {
+        rows->UnsetToolTip();
+    } else {
+        rows->SetToolTip(reason);
+    }
 }
 
 void CMdbwardenDlg::OnHelpError(wxWebViewEvent& event) {
@@ -329,23 +381,69 @@ void CMdbwardenDlg::ShowStartPageFallback() {
 
 // ---- marshalling -------------------------------------------------------------
 
-void CMdbwardenDlg::RunOnGuiAndWait(const std::function<void()>& fn) {
+void CMdbwardenDlg::RunOnGuiAndWait(const std::function<void()>& fn, bool isBox) {
     if (wxThread::IsMain()) {
-        fn();
+        if (!gate_->alive) return;
+        if (isBox) {
+            RunBox(fn);
+        } else {
+            fn();
+        }
         return;
     }
-    std::promise<void> done;
-    std::future<void> finished = done.get_future();
-    wxTheApp->CallAfter([gate = gate_, &fn, &done] {
-        if (gate->alive) fn();
-        done.set_value();
+    if (!gate_->alive) return;
+    auto done = std::make_shared<std::promise<void>>();
+    std::future<void> finished = done->get_future();
+    // `fn` is only touched while the window lives. The gate closes on the window's
+    // thread, where this call runs, so a call that sees it open has a caller still
+    // waiting below.
+    auto task = [this, gate = gate_, fnPtr = &fn, done, isBox] {
+        if (gate->alive) {
+            if (isBox) {
+                RunBox(*fnPtr);
+            } else {
+                (*fnPtr)();
+            }
+        }
+        done->set_value();
+    };
+    if (isBox) {
+        PostBox(std::move(task));
+    } else {
+        wxTheApp->CallAfter(std::move(task));
+    }
+    // While the window closes, its thread joins this one and runs no more calls.
+    while (finished.wait_for(std::chrono::milliseconds(50)) != std::future_status::ready) {
+        if (!gate_->alive) return;
+    }
+}
+
+void CMdbwardenDlg::PostBox(std::function<void()> task) {
+    wxTheApp->CallAfter([this, gate = gate_, task = std::move(task)]() mutable {
+        // A box of a background thread waits until the boxes open before it are closed;
+        // shown at once it would come up inside their modal loop, under them.
+        if (gate->alive && openBoxes_ > 0) {
+            waitingBoxes_.push_back(std::move(task));
+            return;
+        }
+        task();
     });
-    finished.wait();
+}
+
+void CMdbwardenDlg::RunBox(const std::function<void()>& show) {
+    ++openBoxes_;
+    show();
+    --openBoxes_;
+    if (openBoxes_ == 0 && !waitingBoxes_.empty()) {
+        std::function<void()> next = std::move(waitingBoxes_.front());
+        waitingBoxes_.pop_front();
+        PostBox(std::move(next));
+    }
 }
 
 void CMdbwardenDlg::RunOnGui(std::function<void()> fn) {
     if (wxThread::IsMain()) {
-        fn();
+        if (gate_->alive) fn();
         return;
     }
     wxTheApp->CallAfter([gate = gate_, fn = std::move(fn)] {
@@ -364,13 +462,28 @@ bool CMdbwardenDlg::AskYesNoNow(const std::string& text) {
 }
 
 void CMdbwardenDlg::ShowMessage(const std::string& text, dk::MessageIcon icon) {
-    RunOnGuiAndWait([&] { ShowMessageNow(text, icon); });
+    RunOnGuiAndWait([&] { ShowMessageNow(text, icon); }, true);
 }
 
 bool CMdbwardenDlg::AskYesNo(const std::string& text) {
     bool yes = false;
-    RunOnGuiAndWait([&] { yes = AskYesNoNow(text); });
+    RunOnGuiAndWait([&] { yes = AskYesNoNow(text); }, true);
     return yes;
+}
+
+void CMdbwardenDlg::ShowNotice(const std::string& text) {
+    RunOnGui([this, text] {
+        CloseNotice();
+        notice_ = CreateNoticeBox(this, text);
+        notice_->Show();
+    });
+}
+
+void CMdbwardenDlg::CloseNotice() {
+    RunOnGuiAndWait([this] {
+        if (notice_) notice_->Destroy();
+        notice_ = nullptr;
+    });
 }
 
 void CMdbwardenDlg::ReplaceRowsNow(const std::vector<dk::ListRow>& rows) {
@@ -453,7 +566,7 @@ bool CMdbwardenDlg::RunCompactConfirmDialog(const std::vector<std::string>& path
     RunOnGuiAndWait([&] {
         CReNameFileDlg dlg(this, paths);
         confirmed = dlg.ShowModal() == wxID_OK;
-    });
+    }, true);
     return confirmed;
 }
 
@@ -462,6 +575,6 @@ bool CMdbwardenDlg::RunScanConfigDialog() {
     RunOnGuiAndWait([&] {
         CScanConfigDlg dlg(this, ctx_);
         confirmed = dlg.ShowModal() == wxID_OK;
-    });
+    }, true);
     return confirmed;
 }

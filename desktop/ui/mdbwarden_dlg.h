@@ -6,7 +6,9 @@
 
 #include <wx/dialog.h>
 #include <wx/timer.h>
+#include <wx/weakref.h>
 
+#include <deque>
 #include <functional>
 #include <memory>
 #include <string>
@@ -17,6 +19,7 @@
 #include "desktop/desktop_state.h"
 #include "desktop/main_view.h"
 #include "desktop/scan_command.h"
+#include "desktop/thread_start.h"
 
 class FileListCtrl;
 class wxButton;
@@ -43,8 +46,9 @@ enum MdbwardenControlId {
     IDC_UNCHECK_ALL = 1068,
     IDC_CHECK_ALL = 1073,
     IDC_HELP_PANE = 1082,
-    // Menu command "打开文件所在目录" (wx takes menu ids below 0x7fff only).
+    // Menu commands "打开文件所在目录" and "查看原因" (wx takes menu ids below 0x7fff only).
     ID_OPEN_CONTAINING_FOLDER = 32766,
+    ID_SHOW_REASON = 32765,
 };
 
 class CMdbwardenDlg : public wxDialog, public mdb::desktop::MainView {
@@ -52,12 +56,18 @@ class CMdbwardenDlg : public wxDialog, public mdb::desktop::MainView {
     CMdbwardenDlg(mdb::desktop::DesktopContext ctx, mdb::desktop::DesktopState& state);
     ~CMdbwardenDlg() override;
 
-    // Start-up after the window exists: list, background threads, help page.
-    void InitDialog();
+    // Start-up after the window exists: list, background threads, help page. Runs once
+    // (not named InitDialog: wx calls that virtual again from Show()).
+    void StartUp();
+    // The background threads running for this window (the refresh watcher and the
+    // compaction supervisor once started; none after the window was closed).
+    std::size_t BackgroundThreadCount() const { return threads_.Count(); }
 
     // mdb::desktop::MainView
     void ShowMessage(const std::string& text, mdb::desktop::MessageIcon icon) override;
     bool AskYesNo(const std::string& text) override;
+    void ShowNotice(const std::string& text) override;
+    void CloseNotice() override;
     void ReplaceRows(std::vector<mdb::desktop::ListRow> rows) override;
     int ItemCount() override;
     bool IsChecked(int row) override;
@@ -83,11 +93,18 @@ class CMdbwardenDlg : public wxDialog, public mdb::desktop::MainView {
     void OnClose(wxCloseEvent& event);
     void OnColumnClick(wxListEvent& event);
     void OnItemRightClick(wxListEvent& event);
+    void OnListMouseMove(wxMouseEvent& event);
+    // The arrow on the header of the column the list is sorted by.
+    void ShowSortArrow();
     void OnHelpError(wxWebViewEvent& event);
     void ShowStartPageFallback();
 
-    // Runs `fn` on the user-interface thread and waits for it.
-    void RunOnGuiAndWait(const std::function<void()>& fn);
+    // Runs `fn` on the user-interface thread and waits for it. A box (`isBox`) opens
+    // only once the boxes opened before it are closed.
+    void RunOnGuiAndWait(const std::function<void()>& fn, bool isBox = false);
+    // On the user-interface thread: shows a box, then the next one that waited for it.
+    void RunBox(const std::function<void()>& show);
+    void PostBox(std::function<void()> task);
     // Runs `fn` on the user-interface thread; returns at once from other threads.
     void RunOnGui(std::function<void()> fn);
 
@@ -99,10 +116,14 @@ class CMdbwardenDlg : public wxDialog, public mdb::desktop::MainView {
     mdb::desktop::DesktopState& state_;
     mdb::desktop::CompactionContext compactCtx_;
     mdb::desktop::ScanContext scanCtx_;
-    // Shared with the compaction supervisor, which is never joined: left to the end of
-    // the process on purpose.
-    mdb::desktop::CompactionState* compaction_;
+    mdb::desktop::CompactionState compaction_;
     std::shared_ptr<Gate> gate_;
+    // Declared after everything the threads use: joined before any of it goes.
+    mdb::desktop::BackgroundThreads threads_;
+    bool started_ = false;
+    wxWeakRef<wxDialog> notice_;
+    int openBoxes_ = 0;  // modal boxes open on the user-interface thread
+    std::deque<std::function<void()>> waitingBoxes_;
 
     wxStaticText* title_ = nullptr;
     wxGauge* progress_ = nullptr;
@@ -111,5 +132,7 @@ class CMdbwardenDlg : public wxDialog, public mdb::desktop::MainView {
     wxWebView* helpPane_ = nullptr;
     int sizeNotifications_ = 0;
     bool onlineHelpFailed_ = false;
+    int menuRow_ = -1;     // the row of the open context menu
+    long tooltipRow_ = -2;  // the row whose reason the tooltip shows
     wxTimer fallbackTimer_;
 };

@@ -1,6 +1,14 @@
 #include "message_boxes.h"
 
+#include <wx/artprov.h>
+#include <wx/button.h>
+#include <wx/dialog.h>
 #include <wx/msgdlg.h>
+#include <wx/sizer.h>
+#include <wx/statbmp.h>
+#include <wx/stattext.h>
+
+#include <cstdio>
 
 namespace {
 
@@ -11,6 +19,15 @@ wxString MessageText(const std::string& text) {
     wxString s = U8(text);
     s.Replace("\r\n", "\n");
     return s;
+}
+
+// Every box is also written to stderr, one line each, so that a session can be read
+// afterwards (and the end-to-end run can follow the boxes).
+void Trace(const char* kind, const std::string& text) {
+    std::string line = text;
+    for (std::size_t at = 0; (at = line.find("\r\n", at)) != std::string::npos;) line.replace(at, 2, " ");
+    std::fprintf(stderr, "mdbwarden: %s: %s\n", kind, line.c_str());
+    std::fflush(stderr);
 }
 
 }  // namespace
@@ -41,6 +58,7 @@ void ShowMessageBox(wxWindow* parent, const std::string& text, mdb::desktop::Mes
             style |= wxICON_ERROR;
             break;
     }
+    Trace("box", text);
     wxMessageDialog box(parent, MessageText(text), U8(kBoxCaption), style);
     box.SetOKLabel(U8("确定"));
     box.ShowModal();
@@ -48,8 +66,32 @@ void ShowMessageBox(wxWindow* parent, const std::string& text, mdb::desktop::Mes
 
 bool AskYesNoBox(wxWindow* parent, const std::string& text, bool noByDefault,
                  const wxString& caption) {
+    Trace("question", text);
     wxMessageDialog box(parent, MessageText(text), caption.empty() ? U8(kBoxCaption) : caption,
                         wxYES_NO | wxICON_QUESTION | (noByDefault ? wxNO_DEFAULT : 0));
     box.SetYesNoLabels(U8("是(&Y)"), U8("否(&N)"));
     return box.ShowModal() == wxID_YES;
+}
+
+wxDialog* CreateNoticeBox(wxWindow* parent, const std::string& text) {
+    Trace("notice", text);
+    auto* box = new wxDialog(parent, wxID_ANY, U8(kBoxCaption), wxDefaultPosition, wxDefaultSize,
+                             wxCAPTION | wxCLOSE_BOX);
+    auto* row = new wxBoxSizer(wxHORIZONTAL);
+    row->Add(new wxStaticBitmap(box, wxID_ANY,
+                                wxArtProvider::GetBitmap(wxART_INFORMATION, wxART_MESSAGE_BOX)),
+             0, wxALL, 12);
+    row->Add(new wxStaticText(box, wxID_ANY, MessageText(text)), 1, wxALIGN_CENTRE_VERTICAL | wxALL,
+             12);
+    auto* ok = new wxButton(box, wxID_OK, U8("确定"));
+    auto* column = new wxBoxSizer(wxVERTICAL);
+    column->Add(row, 1, wxEXPAND);
+    column->Add(ok, 0, wxALIGN_RIGHT | wxRIGHT | wxBOTTOM, 12);
+    box->SetSizerAndFit(column);
+    ok->SetDefault();
+    // Modeless: OK and the close box destroy it (the default handlers would only hide it).
+    ok->Bind(wxEVT_BUTTON, [box](wxCommandEvent&) { box->Destroy(); });
+    box->Bind(wxEVT_CLOSE_WINDOW, [box](wxCloseEvent&) { box->Destroy(); });
+    box->CentreOnParent();
+    return box;
 }

@@ -8,6 +8,7 @@
 
 #include "desktop/main_view.h"
 
+class wxDialog;
 class wxWindow;
 
 // UI texts are UTF-8; wx keeps the C locale, so narrow text must never be converted
@@ -19,6 +20,10 @@ std::string ToU8(const wxString& text);
 // Modal OK box with the icon of `icon`, owned by `parent`. CR LF line breaks are shown
 // as line breaks.
 void ShowMessageBox(wxWindow* parent, const std::string& text, mdb::desktop::MessageIcon icon);
+
+// A modeless information box owned by `parent`, centred on it, with an OK button that
+// closes (destroys) it. Shown by the caller.
+wxDialog* CreateNoticeBox(wxWindow* parent, const std::string& text);
 
 // Modal Yes/No box with the question icon; true only for Yes. With `noByDefault` the
 // No button is the default one. An empty caption gives the program's caption.

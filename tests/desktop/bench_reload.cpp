@@ -23,6 +23,8 @@ class NullView : public dk::MainView {
   public:
     void ShowMessage(const std::string&, dk::MessageIcon) override {}
     bool AskYesNo(const std::string&) override { return false; }
+    void ShowNotice(const std::string&) override {}
+    void CloseNotice() override {}
     void ReplaceRows(std::vector<dk::ListRow> r) override { rows = std::move(r); }
     int ItemCount() override { return static_cast<int>(rows.size()); }
     bool IsChecked(int) override { return false; }
@@ -33,8 +35,7 @@ class NullView : public dk::MainView {
     void SetPaneText(const std::string&) override {}
     void ShowHelpPaneInsteadOfText() override {}
     void NavigateHelp(const std::string&) override {}
-    // Declared by the view once compaction is wired in; never asked here.
-    bool RunCompactConfirmDialog(const std::vector<std::string>&) { return false; }
+    bool RunCompactConfirmDialog(const std::vector<std::string>&) override { return false; }
     bool RunScanConfigDialog() override { return false; }
     std::vector<dk::ListRow> rows;
 };

@@ -15,13 +15,14 @@ namespace mdb::desktop::testing {
 struct ShownMessage {
     std::string text;
     MessageIcon icon;
+    bool underNotice = false;  // the "started" notice was still open
 };
 
 class FakeView : public MainView {
   public:
     void ShowMessage(const std::string& text, MessageIcon icon) override {
         std::lock_guard lock(mutex);
-        messages.push_back({text, icon});
+        messages.push_back({text, icon, noticeOpen});
     }
     bool AskYesNo(const std::string& text) override {
         std::lock_guard lock(mutex);
@@ -30,6 +31,15 @@ class FakeView : public MainView {
         const bool yes = answers.front();
         answers.pop_front();
         return yes;
+    }
+    void ShowNotice(const std::string& text) override {
+        std::lock_guard lock(mutex);
+        notices.push_back(text);
+        noticeOpen = true;
+    }
+    void CloseNotice() override {
+        std::lock_guard lock(mutex);
+        noticeOpen = false;
     }
     void ReplaceRows(std::vector<ListRow> newRows) override {
         std::lock_guard lock(mutex);
@@ -74,6 +84,8 @@ class FakeView : public MainView {
                 return r.filePath;
             case 6:
                 return r.recordKey;
+            case kReasonText:
+                return r.reason;
         }
         return {};
     }
@@ -114,6 +126,8 @@ class FakeView : public MainView {
     std::mutex mutex;
     std::vector<ShownMessage> messages;
     std::vector<std::string> questions;
+    std::vector<std::string> notices;
+    bool noticeOpen = false;
     std::deque<bool> answers;
     std::deque<bool> confirmAnswers;  // answers of the compaction confirmation dialog
     std::vector<std::vector<std::string>> confirmedPaths;

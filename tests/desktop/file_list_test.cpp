@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "desktop/file_info_access.h"
+#include "desktop/failure_reason.h"
 #include "desktop/file_list.h"
 #include "fake_view.h"
 #include "program_dir.h"
@@ -83,8 +84,13 @@ TEST_F(FileListTest, EveryFormattingRule) {
     FileInfoRecord chinese = MakeRecord("k-cn", "/var/www/站点/数据库.mdb", 123456);
     Insert(chinese);
 
+    FileInfoRecord password = MakeRecord("k-pw", "/var/www/a/pw.mdb", 70000);
+    password.compactDatabase = kStateQueued;
+    password.fileinfo = "未压缩，原因：数据库设有密码（the database is protected by a password）";
+    Insert(password);
+
     Reload();
-    ASSERT_EQ(view.ItemCount(), 12);
+    ASSERT_EQ(view.ItemCount(), 13);
 
     const ListRow* r = RowWithKey("k-half");
     ASSERT_TRUE(r);
@@ -101,6 +107,12 @@ TEST_F(FileListTest, EveryFormattingRule) {
     EXPECT_EQ(RowWithKey("k-found")->compactedSize, "---");
     EXPECT_EQ(RowWithKey("k-found")->ratio, "---");
     EXPECT_EQ(RowWithKey("k-failed")->ratio, "压缩失败：文件正在被使用");
+    EXPECT_EQ(RowWithKey("k-failed")->reason, "");
+    // A reason fits the column in short; the row keeps the full text.
+    EXPECT_EQ(RowWithKey("k-pw")->ratio, "未压缩：数据库设有密码");
+    EXPECT_EQ(RowWithKey("k-pw")->reason,
+              "未压缩，原因：数据库设有密码，无法打开（the database is protected by a password）");
+    EXPECT_EQ(RowWithKey("k-half")->reason, "");
     EXPECT_EQ(RowWithKey("k-queued")->compactedSize, "4 KB");
     EXPECT_EQ(RowWithKey("k-queued")->ratio, "---");
 
@@ -117,9 +129,65 @@ TEST_F(FileListTest, EveryFormattingRule) {
 
     // Row numbers run from 1 in list order; every row starts unchecked.
     std::vector<std::string> expected;
-    for (int i = 1; i <= 12; ++i) expected.push_back(std::to_string(i));
+    for (int i = 1; i <= 13; ++i) expected.push_back(std::to_string(i));
     EXPECT_EQ(Column(0), expected);
-    for (int i = 0; i < 12; ++i) EXPECT_FALSE(view.IsChecked(i));
+    for (int i = 0; i < 13; ++i) EXPECT_FALSE(view.IsChecked(i));
+}
+
+// Every kind the engine and the batch report gets a short Chinese text; the full text
+// keeps the engine's detail.
+TEST(FailureReason, ShortAndFullTextOfEveryKind) {
+    const std::pair<const char*, const char*> kinds[] = {
+        {"未压缩，原因：数据库设有密码（the database is protected by a password）",
+         "未压缩：数据库设有密码"},
+        {"未压缩，原因：数据库已加密（the database is encrypted (page encryption is not "
+         "supported yet)）",
+         "未压缩：数据库已加密"},
+        {"未压缩，原因：不是 Jet 3/Jet 4 格式的 MDB 文件（Access 2007 及以后的格式）（ACE "
+         "database）",
+         "未压缩：不是 Access 97-2003 数据库"},
+        {"未压缩，原因：数据库文件无法读取或已损坏（the file is not a Jet 3 or Jet 4 database）",
+         "未压缩：不是 Access 97-2003 数据库"},
+        {"未压缩，原因：数据库文件无法读取或已损坏（the file is truncated: its size (5000) ...）",
+         "未压缩：文件已损坏"},
+        {"未压缩，原因：数据库文件无法读取或已损坏（the database cannot be compacted: bad page 7）",
+         "未压缩：文件已损坏"},
+        {"未压缩，原因：无法写入压缩后的文件（cannot write '/b/temp/new.mdb' to disk: No space "
+         "left on device）",
+         "未压缩：磁盘空间不足"},
+        {"未压缩，原因：压缩结果校验未通过，原文件未改动（the compacted file did not verify: T1 "
+         "lost rows）",
+         "未压缩：压缩结果校验未通过"},
+        {"未压缩，原因：数据库文件无法读取或已损坏（the database cannot be compacted: not enough "
+         "memory）",
+         "未压缩：内存不足"},
+        {"未压缩，原因：数据库文件无法读取或已损坏（the file '/w/a.mdb' does not exist）",
+         "未压缩：文件不存在"},
+        {"未压缩，原因：文件正被其他程序写入", "未压缩：文件被占用"},
+        {"未压缩，原因：文件在压缩期间被修改", "未压缩：备份后文件被修改"},
+        {"未压缩，原因：无法建立备份文件", "未压缩：备份失败"},
+        // A file name never decides the kind.
+        {"未压缩，原因：数据库文件无法读取或已损坏（cannot open '/w/password 2007.mdb'）",
+         "未压缩：文件已损坏"},
+        // A kind this program does not know yet keeps its own words.
+        {"未压缩，原因：新的原因", "未压缩：新的原因"},
+    };
+    for (const auto& [stored, shortText] : kinds) {
+        EXPECT_EQ(ShortFailureText(stored), shortText) << stored;
+        EXPECT_TRUE(IsFailureReason(stored));
+        const std::string full = FullFailureText(stored);
+        EXPECT_EQ(full.rfind("未压缩，原因：", 0), 0u) << full;
+        const std::string_view text(stored);
+        const std::size_t detail = text.rfind("（");
+        if (text.substr(text.size() - 3) == "）" && detail != std::string_view::npos) {
+            EXPECT_NE(full.find(text.substr(detail)), std::string::npos) << full;
+        } else {
+            EXPECT_EQ(full, stored);
+        }
+    }
+    EXPECT_FALSE(IsFailureReason("37.50 %"));
+    EXPECT_EQ(ShortFailureText("---"), "---");
+    EXPECT_EQ(FullFailureText("---"), "---");
 }
 
 TEST_F(FileListTest, DecodedNameOfTooLongOrOddValues) {
@@ -262,6 +330,9 @@ TEST_F(FileListTest, HeaderClicksToggleDirectionAndPickTheField) {
     EXPECT_STREQ(SortFieldForColumn(4), "fileinfo");
     EXPECT_STREQ(SortFieldForColumn(5), "filepath");
     EXPECT_STREQ(SortFieldForColumn(6), "filepath");
+    for (int column = 1; column <= 5; ++column) {
+        EXPECT_EQ(ColumnForSortField(SortFieldForColumn(column)), column);
+    }
 
     // The sort survives reloads started elsewhere.
     Reload();

@@ -28,9 +28,9 @@ DesktopContext ProgramDir::Context() {
         out = dir;
         return 1;
     };
-    ctx.startProgram = [this](const std::vector<std::string>& argv) {
-        started.push_back(argv);
-        return 1;
+    ctx.openUrl = [this](const std::string& url) {
+        openedUrls.push_back(url);
+        return openUrlResult;
     };
     ctx.showFileInFolder = [this](const std::string& path) {
         shownInFolder.push_back(path);

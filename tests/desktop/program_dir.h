@@ -31,7 +31,8 @@ class ProgramDir {
 
     std::unique_ptr<FileInfoDb> OpenDb() const;
 
-    std::vector<std::vector<std::string>> started;
+    std::vector<std::string> openedUrls;
+    int openUrlResult = 1;
     std::vector<std::string> shownInFolder;
     int showInFolderResult = 1;
 

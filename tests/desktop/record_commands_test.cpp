@@ -82,12 +82,14 @@ TEST_F(RecordCommandsTest, ClearAnsweredNoChangesNothing) {
 TEST_F(RecordCommandsTest, ClearAnsweredYesEmptiesTableAndList) {
     ReloadFileList(ctx, state, view);
     ASSERT_EQ(view.ItemCount(), 2);
+    view.SetProgressPos(2);
     view.answers = {true};
     OnClearRecords(ctx, state, view);
     std::vector<FileInfoRecord> rows;
     ASSERT_EQ(dir.OpenDb()->SelectAll(rows), 1);
     EXPECT_TRUE(rows.empty());
     EXPECT_EQ(view.ItemCount(), 0);
+    EXPECT_EQ(view.progressPos, 0);
     EXPECT_EQ(view.paneText, "");
     ASSERT_EQ(view.messages.size(), 1u);
     EXPECT_EQ(
@@ -106,12 +108,16 @@ TEST_F(RecordCommandsTest, FailedClearIsSilent) {
     EXPECT_TRUE(view.messages.empty());
 }
 
-TEST_F(RecordCommandsTest, WebSiteButtonOpensTheHomePage) {
-    OnOfficialSite(ctx);
-    ASSERT_EQ(dir.started.size(), 1u);
-    EXPECT_EQ(dir.started[0],
-              (std::vector<std::string>{"xdg-open", std::string("http://") + kSiteHost +
-                                                        "/?from=mdbwarden&version=V300"}));
+TEST_F(RecordCommandsTest, WebSiteButtonOpensTheHomePageOrGivesItsAddress) {
+    const std::string url = std::string("http://") + kSiteHost + "/?from=mdbwarden&version=V300";
+    OnOfficialSite(ctx, view);
+    EXPECT_EQ(dir.openedUrls, std::vector<std::string>{url});
+    EXPECT_TRUE(view.messages.empty());
+
+    dir.openUrlResult = 0;  // no browser
+    OnOfficialSite(ctx, view);
+    ASSERT_EQ(view.messages.size(), 1u);
+    EXPECT_NE(view.messages[0].text.find(url), std::string::npos) << view.messages[0].text;
 }
 
 TEST_F(RecordCommandsTest, OpenFolderBeforeAnyRowWasChosen) {
@@ -133,8 +139,24 @@ TEST_F(RecordCommandsTest, RightClickRemembersTheRowsFileAndOpenFolderShowsIt) {
     dir.showInFolderResult = 0;
     OnOpenContainingFolder(ctx, state, view);
     ASSERT_EQ(view.messages.size(), 1u);
-    EXPECT_EQ(view.messages[0].text, "打开文件所在目录失败，请重试！");
+    // The folder, so that it can be opened by hand.
+    EXPECT_EQ(view.messages[0].text, "打开文件所在目录失败，请重试！\r\n\r\n文件所在目录：/var/www/b");
     EXPECT_EQ(view.messages[0].icon, MessageIcon::Question);
+}
+
+TEST_F(RecordCommandsTest, ShowReasonGivesTheFullTextOfAFailedRow) {
+    FileInfoRecord failed = MakeRecord("k-f", "/var/www/f/f.mdb", 70000);
+    failed.fileinfo = "未压缩，原因：数据库设有密码（the database is protected by a password）";
+    ASSERT_EQ(dir.OpenDb()->InsertRecord(failed), 1);
+    ReloadFileList(ctx, state, view);
+    OnShowReason(view, RowOf("k-a"));  // compacted or not tried: nothing to say
+    EXPECT_TRUE(view.messages.empty());
+    OnShowReason(view, RowOf("k-f"));
+    ASSERT_EQ(view.messages.size(), 1u);
+    EXPECT_EQ(view.messages[0].text,
+              "/var/www/f/f.mdb\r\n\r\n未压缩，原因：数据库设有密码，无法打开（the database is "
+              "protected by a password）");
+    EXPECT_EQ(view.messages[0].icon, MessageIcon::Information);
 }
 
 TEST_F(RecordCommandsTest, FailedLookupKeepsTheLastFile) {
@@ -198,17 +220,17 @@ TEST_F(RecordCommandsTest, WatcherReloadsOnlyOnARequest) {
     EXPECT_EQ(view.Replaces(), 1);
 }
 
-// The watcher thread keeps running until the process ends, so what it uses is
-// never freed here.
-TEST(RefreshWatcherThread, PicksUpARequestRightAfterStart) {
-    auto* dir = new ProgramDir();
-    auto* state = new DesktopState();
-    auto* view = new FakeView();
-    ASSERT_EQ(dir->OpenDb()->InsertRecord(MakeRecord("k", "/var/www/w.mdb", 70000)), 1);
-    const std::string ini = SettingsPathIn(dir->Dir());
+TEST(RefreshWatcherThread, PicksUpARequestRightAfterStartAndEndsOnStop) {
+    ProgramDir dir;
+    DesktopState state;
+    FakeView view;
+    ASSERT_EQ(dir.OpenDb()->InsertRecord(MakeRecord("k", "/var/www/w.mdb", 70000)), 1);
+    const std::string ini = SettingsPathIn(dir.Dir());
     ASSERT_EQ(WriteSettingKey(ini, kKeyRefScanLog, "1"), 1);
 
-    StartThreadWithHandshake(&RefreshWatcherThread, WatcherParams{dir->Context(), state, view});
+    BackgroundThreads threads;
+    threads.Start(&RefreshWatcherThread,
+                  WatcherParams{dir.Context(), &state, &view, threads.Signal()});
 
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
     while (ReadSettingKey(ini, kKeyRefScanLog) != 0 &&
@@ -216,31 +238,35 @@ TEST(RefreshWatcherThread, PicksUpARequestRightAfterStart) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     EXPECT_EQ(ReadSettingKey(ini, kKeyRefScanLog), 0u);
-    EXPECT_GE(view->Replaces(), 1);
-    EXPECT_EQ(view->ItemCount(), 1);
+    EXPECT_GE(view.Replaces(), 1);
+    EXPECT_EQ(view.ItemCount(), 1);
+    // The stop ends the loop (a loop that ignored it would never be joined).
+    threads.Stop();
+    EXPECT_EQ(threads.Count(), 0u);
 }
 
 TEST(RefreshWatcherThread, EndsWithAMessageWithoutAProgramDirectory) {
-    static DesktopState stateStore;
-    static FakeView viewStore;
-    DesktopState* state = &stateStore;
-    FakeView* view = &viewStore;
+    DesktopState state;
+    FakeView view;
     DesktopContext ctx;
     ctx.exeDirectory = [](std::string&) { return 0; };
-    StartThreadWithHandshake(&RefreshWatcherThread, WatcherParams{ctx, state, view});
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    for (;;) {
-        {
-            std::lock_guard lock(view->mutex);
-            if (!view->messages.empty()) break;
+    {
+        BackgroundThreads threads;
+        threads.Start(&RefreshWatcherThread, WatcherParams{ctx, &state, &view, threads.Signal()});
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        for (;;) {
+            {
+                std::lock_guard lock(view.mutex);
+                if (!view.messages.empty()) break;
+            }
+            if (std::chrono::steady_clock::now() > deadline) break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
-        if (std::chrono::steady_clock::now() > deadline) break;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    std::lock_guard lock(view->mutex);
-    ASSERT_EQ(view->messages.size(), 1u);
-    EXPECT_EQ(view->messages[0].text, "获取EXE文件路劲失败，请重试！");
-    EXPECT_EQ(view->messages[0].icon, MessageIcon::Question);
+    std::lock_guard lock(view.mutex);
+    ASSERT_EQ(view.messages.size(), 1u);
+    EXPECT_EQ(view.messages[0].text, "获取EXE文件路劲失败，请重试！");
+    EXPECT_EQ(view.messages[0].icon, MessageIcon::Question);
 }
 
 struct HandshakeParams {
@@ -259,24 +285,22 @@ void HandshakeProc(ThreadStartBlock<HandshakeParams>* block) {
     params.seenLater->store(params.value);
 }
 
-void StartFromAShortLivedFrame(std::atomic<int>& copied, std::atomic<int>& seenLater) {
+std::thread StartFromAShortLivedFrame(std::atomic<int>& copied, std::atomic<int>& seenLater) {
     HandshakeParams params{4711, &copied, &seenLater};
-    StartThreadWithHandshake(&HandshakeProc, params);
+    std::thread thread = StartThreadWithHandshake(&HandshakeProc, params);
     EXPECT_EQ(copied.load(), 4711);  // the wait returned only after the copy
     params.value = -1;               // the block may now change or vanish
+    return thread;
 }
 
 TEST(ThreadStart, StarterWaitsUntilTheThreadHasCopiedItsParameters) {
-    static std::atomic<int> copied{0};
-    static std::atomic<int> seenLater{0};
-    StartFromAShortLivedFrame(copied, seenLater);
+    std::atomic<int> copied{0};
+    std::atomic<int> seenLater{0};
+    std::thread thread = StartFromAShortLivedFrame(copied, seenLater);
     // Overwrite the stack where the block lived.
     volatile char scrub[4096];
     for (auto& c : scrub) c = 0x5A;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (seenLater.load() == 0 && std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
+    thread.join();
     EXPECT_EQ(seenLater.load(), 4711);
 }
 

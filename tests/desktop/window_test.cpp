@@ -117,6 +117,12 @@ TEST_F(WindowTest, CaptionButtonsAndColumns) {
     EXPECT_TRUE(Ctrl(IDC_HELP_PANE)->IsShown());
 }
 
+TEST_F(WindowTest, EachBackgroundThreadRunsOnceAfterShow) {
+    // Show() runs the toolkit's dialog initialisation again; it must not start a second
+    // refresh watcher or compaction supervisor.
+    EXPECT_EQ(g_dlg->BackgroundThreadCount(), 2u);
+}
+
 TEST_F(WindowTest, ListShowsTheRecordsAfterStartUp) {
     ASSERT_EQ(g_dlg->ItemCount(), 3);
     EXPECT_EQ(g_dlg->ColumnText(0, 1), "a.mdb");
@@ -238,6 +244,22 @@ TEST_F(WindowTest, RightClickMenuOpensTheRowsFolder) {
     EXPECT_TRUE(g_boxes->texts.empty());
 }
 
+TEST_F(WindowTest, SortArrowFollowsTheSortedColumn) {
+    auto* list = dynamic_cast<wxListCtrl*>(Ctrl(IDC_LIST_FILES));
+    EXPECT_EQ(list->GetSortIndicator(), 1);  // by file name, ascending, from the start
+    EXPECT_TRUE(list->IsAscendingSortIndicator());
+    wxListEvent click(wxEVT_LIST_COL_CLICK, IDC_LIST_FILES);
+    click.m_col = 2;
+    click.SetEventObject(list);
+    list->ProcessWindowEvent(click);
+    EXPECT_EQ(list->GetSortIndicator(), 2);
+    EXPECT_FALSE(list->IsAscendingSortIndicator());
+    click.m_col = 1;
+    list->ProcessWindowEvent(click);
+    EXPECT_EQ(list->GetSortIndicator(), 1);
+    EXPECT_TRUE(list->IsAscendingSortIndicator());
+}
+
 TEST_F(WindowTest, ClearRecordsAskedNoThenYes) {
     g_boxes->answer = wxID_NO;
     wxCommandEvent clear(wxEVT_BUTTON, IDC_CLEAR_RECORDS);
@@ -281,7 +303,7 @@ int main(int argc, char** argv) {
     g_boxes->Register();
     g_dlg = new CMdbwardenDlg(g_dir->Context(), *new dk::DesktopState());
     wxTheApp->SetTopWindow(g_dlg);
-    g_dlg->InitDialog();
+    g_dlg->StartUp();
     g_dlg->Show();
     Pump(1500);
     const int rc = RUN_ALL_TESTS();

@@ -90,7 +90,6 @@ class BatchTest : public ::testing::Test {
         };
         ctx_.backupRoot = backupRoot_;
         ctx_.now = [] { return std::time_t(1765180800); };
-        ctx_.sleep = [](std::chrono::milliseconds) {};
         iniPath_ = SettingsPathIn(prog_.Dir());
     }
 
@@ -144,20 +143,29 @@ TEST_F(BatchTest, CompactAllBacksUpCompactsAndPutsBackEveryFile) {
 
     view_.answers.push_back(true);
     OnCompactAll(ctx_, cs_, state_, view_);
-    ASSERT_FALSE(view_.messages.empty());
-    EXPECT_EQ(view_.messages.back().text, "已经开始压缩数据库文件，请稍候……");
+    // The platform's words, and the backup root in one piece.
+    EXPECT_EQ(view_.questions.back().find("IIS"), std::string::npos);
+    EXPECT_NE(view_.questions.back().find("压缩时会临时停止 Web 服务器，压缩完成后会自动启动 Web 服务器。"),
+              std::string::npos);
+    EXPECT_NE(view_.questions.back().find("“" + backupRoot_.string() + "”"), std::string::npos);
+    // The started notice leaves the window usable.
+    EXPECT_TRUE(view_.messages.empty());
+    ASSERT_EQ(view_.notices, std::vector<std::string>{"已经开始压缩数据库文件，请稍候……"});
+    EXPECT_TRUE(view_.noticeOpen);
     EXPECT_EQ(Log(), "mdbscout_iisreset /stop\n");
     EXPECT_TRUE(SettingIsSet(iniPath_, kKeyCompactDatabase));
 
     EXPECT_TRUE(PollCompactionRequest(ctx_, cs_, state_, view_, iniPath_));
     EXPECT_EQ(view_.messages.back().text, "数据库压缩完成。成功压缩 3 个；未压缩 0 个。");
     EXPECT_EQ(view_.messages.back().icon, MessageIcon::Information);
+    EXPECT_FALSE(view_.messages.back().underNotice) << "the notice must not outlive its batch";
+    EXPECT_FALSE(view_.noticeOpen);
     const fs::path runDir = BackupRunDirectory(backupRoot_, ctx_.now());
     EXPECT_EQ(Log(), "mdbscout_iisreset /stop\nmdbscout_xconfig " + runDir.string() +
                          " /T /C /G administrators:F /Y\nmdbscout_iisreset /start\n");
     EXPECT_FALSE(SettingIsSet(iniPath_, kKeyCompactDatabase));
     EXPECT_EQ(view_.progressMax, 3);
-    EXPECT_EQ(view_.progressPos, 3);
+    EXPECT_EQ(view_.progressPos, 0) << "the bar is empty once the batch is over";
 
     for (const auto& [path, tables] : before) {
         SCOPED_TRACE(path.string());
@@ -175,6 +183,18 @@ TEST_F(BatchTest, CompactAllBacksUpCompactsAndPutsBackEveryFile) {
     EXPECT_TRUE(fs::is_empty(backupRoot_ / "temp"));
     // The list shows the new state without a reload of its own.
     EXPECT_NE(view_.ColumnText(0, 4), "---");
+
+    // Compacted again in the same run of the program: the rows show this run's sizes,
+    // the already compacted file as the original.
+    std::map<std::string, std::uint64_t> firstCompacted;
+    for (const auto& r : Records()) firstCompacted[r.filepath] = r.filesize2;
+    view_.answers.push_back(true);
+    OnCompactAll(ctx_, cs_, state_, view_);
+    EXPECT_TRUE(PollCompactionRequest(ctx_, cs_, state_, view_, iniPath_));
+    for (const auto& r : Records()) {
+        EXPECT_EQ(r.filesize, firstCompacted[r.filepath]);
+        EXPECT_EQ(r.compactDatabase, kStateCompacted);
+    }
 }
 
 TEST_F(BatchTest, CorruptFileKeepsSiteFileStoresReasonAndCountsAsNotCompacted) {
@@ -189,11 +209,18 @@ TEST_F(BatchTest, CorruptFileKeepsSiteFileStoresReasonAndCountsAsNotCompacted) {
     ReloadFileList(ctx_.desktop, state_, view_);
     ASSERT_EQ(view_.ItemCount(), 2);
 
+    std::vector<std::pair<std::string, std::string>> logged;
+    ctx_.logFailure = [&](const std::string& path, const std::string& reason) {
+        logged.emplace_back(path, reason);
+    };
     view_.answers.push_back(true);
     OnCompactAll(ctx_, cs_, state_, view_);
     PollCompactionRequest(ctx_, cs_, state_, view_, iniPath_);
     EXPECT_EQ(view_.messages.back().text, "数据库压缩完成。成功压缩 1 个；未压缩 1 个。");
     EXPECT_EQ(ReadBytes(broken), bytes);
+    ASSERT_EQ(logged.size(), 1u);
+    EXPECT_EQ(logged[0].first, broken.string());
+    EXPECT_EQ(logged[0].second.rfind("未压缩，原因：", 0), 0u) << logged[0].second;
     for (const auto& r : Records()) {
         if (r.filesize == bytes.size()) {
             EXPECT_EQ(r.compactDatabase, kStateQueued);
@@ -217,7 +244,11 @@ TEST_F(BatchTest, StopInTheMiddleFinishesTheCurrentFileAndRestartsTheWebServer) 
         OnStopCompact(ctx_, cs_, view_);
     };
     PollCompactionRequest(ctx_, cs_, state_, view_, iniPath_);
-    EXPECT_EQ(view_.messages.back().text, "数据库压缩完成。成功压缩 1 个；未压缩 2 个。");
+    ASSERT_GE(view_.messages.size(), 2u);
+    EXPECT_EQ(view_.messages[view_.messages.size() - 2].text.rfind("已停止压缩数据库文件。", 0), 0u);
+    // The files never reached are counted apart.
+    EXPECT_EQ(view_.messages.back().text,
+              "数据库压缩已停止。成功压缩 1 个；未压缩 0 个；未处理 2 个。");
     EXPECT_EQ(Log().substr(Log().size() - 25), "mdbscout_iisreset /start\n");
     int compacted = 0;
     for (const auto& r : Records()) compacted += r.compactDatabase == kStateCompacted;
@@ -260,6 +291,8 @@ TEST_F(BatchTest, WebServerIsStartedAgainOnEveryWayARunEnds) {
     view_.answers = {true, true};
     OnCompactAll(ctx_, cs_, state_, view_);
     OnStopCompact(ctx_, cs_, view_);
+    EXPECT_EQ(view_.messages.back().text, "已取消本次压缩请求，尚未压缩任何文件。");
+    EXPECT_FALSE(view_.noticeOpen);
     EXPECT_FALSE(PollCompactionRequest(ctx_, cs_, state_, view_, iniPath_));
     EXPECT_EQ(Log(), "mdbscout_iisreset /stop\nmdbscout_iisreset /start\n");
 
@@ -315,6 +348,39 @@ TEST_F(BatchTest, MissingOrTamperedCompanionRefusesTheRequest) {
     view_.answers = {true};
     OnCompactAll(ctx_, cs_, state_, view_);
     EXPECT_EQ(view_.messages.back().text, CompanionMissingMessage(prog_.Dir() + kXconfigProgram));
+}
+
+TEST_F(BatchTest, WithoutAWebServerToStopTheUserIsAskedFirst) {
+    ScanSite({"jet4/testV2000.mdb"});
+    ReloadFileList(ctx_.desktop, state_, view_);
+    ctx_.webServerStoppable = [] { return 0; };
+
+    view_.answers = {false};
+    OnCompactAll(ctx_, cs_, state_, view_);
+    EXPECT_NE(view_.questions.back().find("未找到可停止的 Web 服务器"), std::string::npos);
+    EXPECT_NE(view_.questions.back().find("压缩期间网站保持运行"), std::string::npos);
+    EXPECT_EQ(Log(), "");
+    EXPECT_FALSE(SettingIsSet(iniPath_, kKeyCompactDatabase));
+
+    view_.SetChecked(0, true);
+    view_.confirmAnswers = {true};
+    view_.answers = {false};
+    OnCompactSelected(ctx_, cs_, state_, view_);
+    EXPECT_NE(view_.questions.back().find("未找到可停止的 Web 服务器"), std::string::npos);
+    EXPECT_EQ(Log(), "");
+    EXPECT_FALSE(SettingIsSet(iniPath_, kKeyCompactDatabase));
+
+    view_.SetChecked(0, true);
+    view_.confirmAnswers = {true};
+    view_.answers = {true};
+    OnCompactSelected(ctx_, cs_, state_, view_);
+    EXPECT_TRUE(SettingIsSet(iniPath_, kKeyCompactDatabase));
+
+    // With a web server to stop, the question carries no warning.
+    ctx_.webServerStoppable = [] { return 1; };
+    view_.answers = {false};
+    OnCompactAll(ctx_, cs_, state_, view_);
+    EXPECT_EQ(view_.questions.back().find("未找到"), std::string::npos);
 }
 
 }  // namespace

@@ -1,0 +1,23 @@
+// The reason a file was not compacted, as the list shows it: a short Chinese text
+// that fits the narrow "压缩率" column, and the full text (kind and the engine's own
+// detail) for the tooltip, the "查看原因" box and the log.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace mdb::desktop {
+
+// True when a stored fileinfo text is a failure reason ("未压缩..."), not a result.
+bool IsFailureReason(std::string_view stored);
+
+// "未压缩：" + a short kind, e.g. "未压缩：数据库设有密码". A text that is no
+// failure reason is returned unchanged.
+std::string ShortFailureText(std::string_view stored);
+
+// "未压缩，原因：" + the kind in words + "（" + the engine's detail + "）". A text
+// without an engine detail (the batch's own refusals), of a kind not known here, or
+// that is no failure reason is returned unchanged.
+std::string FullFailureText(std::string_view stored);
+
+}  // namespace mdb::desktop

@@ -146,7 +146,7 @@ sleep 4
 shot list-filled
 echo "rows recorded: $(rows)"
 # The user closes the scanner's window instead of waiting for its countdown.
-for pid in $(scanner_pids); do kill "$pid"; done
+for pid in $(scanner_pids); do kill "$pid" 2>/dev/null || true; done  # it may have ended by itself meanwhile
 terminal_gone() { ! xwininfo -root -children | grep -qiE '"(mdbscout|[a-z]*term)'; }
 wait_for 20 terminal_gone || fail "the scanner's terminal stayed open"
 sleep 1

@@ -1,11 +1,7 @@
 #include "shell_open.h"
 
-#include <sys/wait.h>
-
-#include <cerrno>
 #include <chrono>
 #include <filesystem>
-#include <thread>
 #include <string>
 #include <vector>
 
@@ -50,14 +46,8 @@ int OpenWithDesktop(const std::string& target) {
     const platform::SpawnResult opener =
         platform::SpawnProcess(std::vector<std::string>{"xdg-open", target});
     if (!opener.Started()) return 0;
-    const auto deadline = std::chrono::steady_clock::now() + kOpenerVerdictTime;
-    while (std::chrono::steady_clock::now() < deadline) {
-        int status = 0;
-        const pid_t done = waitpid(opener.pid, &status, WNOHANG);
-        if (done == opener.pid) return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? 1 : 0;
-        if (done < 0 && errno != EINTR) return 0;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
+    const int verdict = platform::WaitForProcessFor(opener.pid, kOpenerVerdictTime);
+    if (verdict != platform::kStillRunning) return verdict == 0 ? 1 : 0;
     platform::ReapInBackground(opener.pid);
     return 1;
 }

@@ -83,6 +83,11 @@ SpawnResult SpawnProcess(std::span<const std::string> argv,
 // 128 + the signal number when a signal ended it, or -1 when it cannot be waited for.
 int WaitForProcess(int pid);
 
+// Like WaitForProcess, but gives up after `timeout`: returns kStillRunning when child
+// `pid` has not ended by then (it is not collected and may be waited for again).
+inline constexpr int kStillRunning = -2;
+int WaitForProcessFor(int pid, std::chrono::milliseconds timeout);
+
 // Collects child `pid` in the background once it ends, so that no exited child lingers
 // while nobody waits for it.
 void ReapInBackground(int pid);

@@ -265,6 +265,25 @@ int WaitForProcess(int pid) {
     return -1;
 }
 
+int WaitForProcessFor(int pid, std::chrono::milliseconds timeout) {
+    if (pid <= 0) return -1;
+    // Polled: a child's end raises no event this thread could wait on with a time-out
+    // (pidfd_open would, but is not available on every kernel we run on).
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+        int status = 0;
+        const pid_t r = waitpid(pid, &status, WNOHANG);
+        if (r == pid) {
+            if (WIFEXITED(status)) return WEXITSTATUS(status);
+            if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
+            return -1;
+        }
+        if (r < 0 && errno != EINTR) return -1;
+        if (std::chrono::steady_clock::now() >= deadline) return kStillRunning;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+}
+
 void ReapInBackground(int pid) {
     if (pid <= 0) return;
     try {

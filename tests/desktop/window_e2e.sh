@@ -58,7 +58,7 @@ cp "$corpus/jet4/testV2000.mdb" "$site/论坛/data/会员资料.asp"  # found by
 # samples are at hand, where each file is quick).
 bloated=${MDB_BLOATED_SAMPLE:-$corpus/bloated/site_orders_jet4.mdb}
 copies=8
-if [ ! -f "$bloated" ]; then bloated=$corpus/jet4/testV2000.mdb copies=150; fi
+if [ ! -f "$bloated" ]; then bloated=$corpus/jet4/testV2000.mdb copies=300; fi
 for ((i = 1; i <= copies; i++)); do cp "$bloated" "$site/orders/orders_$i.mdb"; done
 printf '%s\r\n' "$site" > "$prog/config/ScanDir.txt"
 
@@ -99,10 +99,10 @@ has_trace() { [ "$(traced "$1")" -ge 1 ]; }
 has_boxes() { [ "$(box_count)" -ge "$1" ]; }
 # Waits for the box traced as "$1: $2..." to be open, leaves it open for a few seconds
 # as a person does, takes a screenshot, checks its place and gives it the focus.
-box_up() {  # kind text-start screenshot-name
+box_up() {  # kind text-start screenshot-name [seconds left open, default 3]
   wait_for 60 has_trace "$1: $2" || { echo "FAIL: no box \"$2\""; tail -20 "$work/mdbwarden.log"; exit 1; }
   wait_for 10 has_boxes 1 || { echo "FAIL: box \"$2\" has no window"; exit 1; }
-  sleep 3
+  sleep "${4:-3}"
   import -window root "$shots/$3.png"
   local top; top=$(box_windows | tail -1)
   centred_on_main "$top" || { echo "FAIL: box \"$2\" is not centred on the main window"; exit 1; }
@@ -154,10 +154,11 @@ xdotool key alt+y
 wait_for 10 has_trace "notice: 已经开始压缩数据库文件" || { echo "FAIL: no started notice"; exit 1; }
 batch_started() { ls -d "$backup_root"/*/*/"${work#/}" >/dev/null 2>&1; }
 wait_for 30 batch_started || { echo "FAIL: the batch did not start"; tail "$work/mdbwarden.log"; exit 1; }
-sleep 1
 import -window root "$shots/mdbwarden-running.png"
 click_du 268 47   # "停止压缩", reachable beside the notice
-box_up question '确定停止压缩数据库文件吗' mdbwarden-ask-stop
+# Answered at once: the batch goes on while the question is open, and the copies of the
+# small sample (used when the bloated one is absent) take only a few seconds in all.
+box_up question '确定停止压缩数据库文件吗' mdbwarden-ask-stop 0.5
 xdotool key alt+y
 box_up box '已停止压缩数据库文件' mdbwarden-stopped
 xdotool key Return

@@ -92,9 +92,9 @@ struct Parts {
 };
 
 Parts Split(std::string_view stored) {
-    if (stored.substr(0, kStoredPrefix.size()) == kStoredPrefix) {
+    if (stored.starts_with(kStoredPrefix)) {
         stored.remove_prefix(kStoredPrefix.size());
-    } else {
+    } else if (stored.starts_with(kFailurePrefix)) {
         stored.remove_prefix(kFailurePrefix.size());
         if (stored.substr(0, 3) == "：" || stored.substr(0, 3) == "，") stored.remove_prefix(3);
     }

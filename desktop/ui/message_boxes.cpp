@@ -14,11 +14,49 @@ namespace {
 
 const char* const kBoxCaption = "Veloran MDB 助手";
 
+// A quoted span (“…”) is a path or a name: the box must not wrap it at a '/', a '-' or
+// a blank, where GTK would otherwise break the line. A word joiner after each such
+// character and no-break blanks keep it on one line. Spans longer than this are left
+// to wrap, as a single unbreakable run would widen the box past the screen.
+constexpr std::size_t kMaxUnbrokenSpan = 80;
+
+wxString KeepQuotedTogether(const wxString& text) {
+    const wxUniChar open(0x201C), close(0x201D), joiner(0x2060), noBreakBlank(0x00A0);
+    wxString out;
+    out.reserve(text.size());
+    for (std::size_t at = 0; at < text.size();) {
+        const std::size_t start = text.find(open, at);
+        if (start == wxString::npos) {
+            out += text.substr(at);
+            break;
+        }
+        const std::size_t end = text.find(close, start + 1);
+        if (end == wxString::npos) {
+            out += text.substr(at);
+            break;
+        }
+        out += text.substr(at, start + 1 - at);
+        const wxString span = text.substr(start + 1, end - start - 1);
+        const bool keep = span.size() <= kMaxUnbrokenSpan && span.find('\n') == wxString::npos;
+        for (const wxUniChar c : span) {
+            if (keep && c == ' ') {
+                out += noBreakBlank;
+                continue;
+            }
+            out += c;
+            if (keep && (c == '/' || c == '\\' || c == '-')) out += joiner;
+        }
+        out += close;
+        at = end + 1;
+    }
+    return out;
+}
+
 // Message texts use CR LF line breaks; GTK wants LF.
 wxString MessageText(const std::string& text) {
     wxString s = U8(text);
     s.Replace("\r\n", "\n");
-    return s;
+    return KeepQuotedTogether(s);
 }
 
 // Every box is also written to stderr, one line each, so that a session can be read

@@ -87,10 +87,6 @@ bool IsOnlyBlankOrSemicolons(std::string_view text) {
 
 }  // namespace
 
-bool IsFileInfoColumn(std::string_view name) {
-    return KnownColumn(name) != nullptr;
-}
-
 int GetFileInfoDbPath(MessageReporter& reporter, std::string& path) {
     path.clear();
     std::string configDir;
@@ -331,21 +327,6 @@ int FileInfoDb::SelectRows(const std::string& sql, std::vector<FileInfoRecord>& 
         return 0;
     }
     return 1;
-}
-
-int FileInfoDb::SelectTop(const std::array<SortKey, 3>& order, std::vector<FileInfoRecord>& rows) {
-    rows.clear();
-    std::string sql = kSelectColumns;
-    sql += " ORDER BY ";
-    for (size_t i = 0; i < order.size(); ++i) {
-        const char* column = KnownColumn(order[i].column);
-        if (column == nullptr) return 0;
-        if (i > 0) sql += ", ";
-        sql += std::string("\"") + column + "\"" +
-               (order[i].direction == SortDirection::Desc ? " DESC" : " ASC");
-    }
-    sql += " LIMIT 10000";
-    return SelectRows(sql, rows);
 }
 
 int FileInfoDb::SelectAll(std::vector<FileInfoRecord>& rows) {

@@ -46,16 +46,6 @@ struct FileInfoRecord {
     std::string fileinfo;  // reason text of a failed compaction
 };
 
-enum class SortDirection { Asc, Desc };
-
-struct SortKey {
-    std::string column;  // a column name of `fileinfo` (checked against the known columns)
-    SortDirection direction = SortDirection::Asc;
-};
-
-// True for the column names of `fileinfo` (exact spelling, any case).
-bool IsFileInfoColumn(std::string_view name);
-
 // Why the store at `path` failed with SQLite result `errorCode`, in words for the user (one
 // line, without a line break).
 std::string DescribeStoreFailure(int errorCode, const std::string& path);
@@ -107,8 +97,6 @@ class FileInfoDb {
     int PurgeOlderThan(const std::string& date);
     // Inserts the ten written columns of `record`.
     int InsertRecord(const FileInfoRecord& record);
-    // At most 10000 rows ordered by the three keys; 0 for an unknown column.
-    int SelectTop(const std::array<SortKey, 3>& order, std::vector<FileInfoRecord>& rows);
     // `filepath` of the newest row (highest id) with this filenameid: 1 found, 2 none, 0 error.
     int LookupFilepath(const std::string& filenameid, std::string& filepath);
     int DeleteAll();

@@ -100,7 +100,6 @@ class ScanConfig {
     // the dialog ends with OK. False keeps the dialog open.
     bool Confirm(ScanConfigView& view);
 
-    const std::string& DirectoryText() const { return directoryText_; }
 
   private:
     DesktopContext ctx_;

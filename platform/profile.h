@@ -32,11 +32,6 @@ ProfileError LastProfileError();
 unsigned GetProfileInt(const std::string& section, const std::string& key, int defaultValue,
                        const std::string& path);
 
-// Text value of `key` (surrounding blanks removed, one pair of enclosing quotes removed), or
-// `defaultValue`.
-std::string GetProfileString(const std::string& section, const std::string& key,
-                             const std::string& defaultValue, const std::string& path);
-
 // Sets `key` to `value`, creating the file and the section when missing. Other lines are
 // kept as they are. False when the file cannot be written.
 bool WriteProfileString(const std::string& section, const std::string& key,

@@ -222,17 +222,6 @@ ProfileError LastProfileError() {
     return lastError;
 }
 
-std::string GetProfileString(const std::string& section, const std::string& key,
-                             const std::string& defaultValue, const std::string& path) {
-    lastError = ProfileError::None;
-    ProfileLock lock(path, false);
-    std::string text;
-    // Writers replace the file by renaming, so a read without the lock still sees one whole
-    // version of it.
-    if (ReadFile(path, text) != ReadOutcome::Read) return defaultValue;
-    return Lookup(text, section, key).value_or(defaultValue);
-}
-
 unsigned GetProfileInt(const std::string& section, const std::string& key, int defaultValue,
                        const std::string& path) {
     lastError = ProfileError::None;

@@ -10,7 +10,6 @@ namespace mdb {
 namespace {
 
 using platform::GetProfileInt;
-using platform::GetProfileString;
 using platform::WriteProfileString;
 
 TEST(Profile, MissingFileSectionOrKeyReadsAsTheDefault) {
@@ -37,7 +36,6 @@ TEST(Profile, NamesCompareWithoutCaseAndIntegersParseLikeWindows) {
     EXPECT_EQ(GetProfileInt("mdbscout", "empty", 5, ini), 5u);
     EXPECT_EQ(GetProfileInt("mdbscout", "word", 5, ini), 0u);
     EXPECT_EQ(GetProfileInt("mdbscout", "quoted", 0, ini), 1u);
-    EXPECT_EQ(GetProfileString("MDBSCOUT", "Word", "", ini), "yes");
 }
 
 TEST(Profile, WritingCreatesTheFileAndSectionAndKeepsEverythingElse) {

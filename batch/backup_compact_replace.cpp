@@ -69,6 +69,15 @@ std::optional<SiteFile> OpenSiteFile(const fs::path& path) {
     return site;
 }
 
+// True when `path` or one of its parent directories is a symbolic link now.
+bool PassesThroughLink(const fs::path& path) {
+    std::error_code ec;
+    for (fs::path at = path; at.has_relative_path(); at = at.parent_path()) {
+        if (fs::is_symlink(fs::symlink_status(at, ec))) return true;
+    }
+    return false;
+}
+
 std::string TempPrefixFor(const std::string& name) {
     return "." + name + kTempMiddle;
 }
@@ -343,6 +352,8 @@ void BackupCompactReplace(const std::string& storedPath, const std::u16string& b
     if (!path) return skip(kSkipNotAFile);
     out.path = *path;
     std::optional<SiteFile> site = OpenSiteFile(*path);
+    if (!site && PassesThroughLink(*path))
+        return refuse(std::string(kNotCompactedPrefix) + kReasonSymbolicLink);
     if (!site) return skip(kSkipNotAFile);
     out.sizeBefore = site->status.size;
 

@@ -21,8 +21,8 @@
 //    just before a plain rename; a write in the few microseconds between that check and
 //    the rename, or one through a descriptor opened before the rename, is not seen;
 //  - a site path that is, or passes through, a symbolic link, or names anything but a
-//    regular file, is skipped; files are opened without following links, so nothing
-//    outside the site tree is ever written;
+//    regular file, is skipped (a link with its reason in the record); files are opened
+//    without following links, so nothing outside the site tree is ever written;
 //  - temporary names are unique across processes (created exclusively), and what a
 //    crash leaves of them is removed by RemoveBatchLeftovers;
 //  - nothing inside the backup area is ever compacted.
@@ -89,6 +89,7 @@ struct ReplaceEnvironment {
 // Texts of the reasons the procedure itself gives (after "未压缩，原因：").
 inline constexpr char kReasonBeingWritten[] = "文件正被其他程序写入";
 inline constexpr char kReasonModified[] = "文件在压缩期间被修改";
+inline constexpr char kReasonSymbolicLink[] = "路径中有符号链接，为安全起见未处理";
 
 // Treats the record whose stored `filepath` text is `storedPath`. `backupRunDir` is the
 // run's backup directory (a long path). `reason` receives the failure text stored in
@@ -99,7 +100,8 @@ void BackupCompactReplace(const std::string& storedPath, const std::u16string& b
                           std::string& reason, unsigned& successCount,
                           const ReplaceEnvironment& env, ReplaceResult* result = nullptr);
 
-// Texts of the skips, for ReplaceResult::reason (they are not stored in the record).
+// Texts of the skips, for ReplaceResult::reason (they are not stored in the record; a
+// path through a symbolic link is refused with kReasonSymbolicLink instead, stored).
 inline constexpr char kSkipNotAFile[] = "跳过：文件不存在、不是普通文件或路径中有符号链接";
 inline constexpr char kSkipBackupArea[] = "跳过：文件位于备份目录中";
 inline constexpr char kSkipBackupFailed[] = "跳过：无法写入备份";

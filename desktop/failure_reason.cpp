@@ -30,6 +30,7 @@ constexpr Kind kNotVerified{"压缩结果校验未通过", "压缩结果校验�
 constexpr Kind kCannotWrite{"无法写入", "无法写入压缩后的文件"};
 constexpr Kind kBackup{"备份失败", "无法备份数据库文件，原文件未改动"};
 constexpr Kind kMissing{"文件不存在", "文件不存在或无法访问"};
+constexpr Kind kLink{"路径含符号链接", "路径中有符号链接，为安全起见未处理"};
 constexpr Kind kDamaged{"文件已损坏", "数据库文件无法读取或已损坏"};
 
 struct Rule {
@@ -45,6 +46,7 @@ constexpr Rule kRules[] = {
     {"not a jet", &kNotJet},
     {"accdb", &kNotJet},
     {"2007", &kNotJet},
+    {"符号链接", &kLink},
     {"占用", &kInUse},
     {"其他程序", &kInUse},
     {"in use", &kInUse},

@@ -69,14 +69,16 @@ class ReplaceTest : public ::testing::Test {
     fs::path MakeSiteFile(const std::string& name, const std::string& bytes) {
         const fs::path p = site_ / name;
         WriteBytes(p, bytes);
-        auto db = FileInfoDb::Open(dbPath_);
+        Queue(p);
+        return p;
+    }
+    void Queue(const fs::path& p) {
         FileInfoRecord r;
-        r.filenameid = "k" + name;
+        r.filenameid = "k" + p.filename().string();
         r.filename = "n";
         r.filepath = StoredPath(p);
         r.compactDatabase = kStateQueued;
-        db->InsertRecord(r);
-        return p;
+        FileInfoDb::Open(dbPath_)->InsertRecord(r);
     }
 
     FileInfoRecord Record(const fs::path& p) {
@@ -251,7 +253,7 @@ TEST_F(ReplaceTest, SymbolicLinksAreNeverFollowed) {
     // A link planted as the database itself.
     const fs::path link = site_ / "planted.mdb";
     fs::create_symlink(outside / "victim.mdb", link);
-    MakeSiteFile("real.mdb", kOriginal);  // gives the store its table
+    Queue(link);
     EXPECT_EQ(Run(link), 0u);
 
     // A directory on the way swapped for a link after the scan.
@@ -260,10 +262,14 @@ TEST_F(ReplaceTest, SymbolicLinksAreNeverFollowed) {
     const fs::path recorded = swappedDir / "victim.mdb";
     fs::remove(swappedDir);
     fs::create_directory_symlink(outside, swappedDir);
+    Queue(recorded);
     EXPECT_EQ(Run(recorded), 0u);
 
     EXPECT_EQ(ReadBytes(outside / "victim.mdb"), kOriginal);
     EXPECT_FALSE(fs::exists(BackupOf(recorded)));
+    // The user learns why from the record, as for every other file left alone.
+    for (const fs::path& p : {link, recorded})
+        EXPECT_EQ(Record(p).fileinfo, std::string(kNotCompactedPrefix) + kReasonSymbolicLink);
 }
 
 TEST_F(ReplaceTest, FileRecordedTwiceKeepsTheFirstBackup) {

@@ -6,6 +6,7 @@
 #include "common/utf16.h"
 #include "platform/clock.h"
 #include "platform/paths.h"
+#include "platform/safe_files.h"
 
 namespace mdb::batch {
 namespace fs = std::filesystem;
@@ -15,16 +16,40 @@ fs::path BackupRunDirectory(const fs::path& root, std::time_t when) {
            platform::FormatLocalTime("%H-%M-%S", when);
 }
 
+bool BackupRootWritable(const fs::path& root, std::string& why) {
+    why = "the backup root " + root.string() + " cannot be written";
+    if (CreateDirectoryChain(root.string()) != 1) return false;
+    const platform::FileHandle dir = platform::OpenDirectoryNoLinks(root);
+    if (!dir.Valid()) return false;
+    std::string probe;
+    if (!platform::CreateUniqueFile(dir, ".mdbwarden-probe-", ".tmp", 0600, probe).Valid())
+        return false;
+    platform::RemoveFile(dir, probe);
+    why.clear();
+    return true;
+}
+
 BatchRun RunBatch(const std::vector<std::string>& storedPaths, const BatchSettings& settings,
                   FileInfoDb& store, BatchObserver& observer) {
     BatchRun run;
     run.runDir = BackupRunDirectory(settings.backupRoot, settings.now);
     const std::string runDirText = run.runDir.string();
-    if (CreateDirectoryChain(runDirText) != 1 || PathExists(runDirText) != 1) {
+    run.message = runDirText;
+    if (CreateDirectoryChain(runDirText) != 1) {
         run.start = BatchStart::BackupDirFailed;
-        run.message = runDirText;
         return run;
     }
+    if (PathExists(runDirText) != 1) {
+        run.start = BatchStart::BackupDirUnreachable;
+        return run;
+    }
+    const std::optional<std::u16string> wideRunDir =
+        Utf8ToUtf16(std::string(platform::kLongPathPrefix) + runDirText);
+    if (!wideRunDir) {
+        run.start = BatchStart::BackupDirNotConvertible;
+        return run;
+    }
+    run.message.clear();
     MarkRunDirectory(run.runDir);
     if (settings.prepareRunDir) {
         std::string why;
@@ -41,8 +66,6 @@ BatchRun RunBatch(const std::vector<std::string>& storedPaths, const BatchSettin
     env.store = &store;
     env.compact = settings.compact ? settings.compact : CompactMdbFile;
     env.checkpoint = settings.checkpoint;
-    const std::u16string wideRunDir =
-        Utf8ToUtf16(std::string(platform::kLongPathPrefix) + runDirText).value_or(u"");
 
     const std::size_t total = storedPaths.size();
     std::string reason;
@@ -56,11 +79,15 @@ BatchRun RunBatch(const std::vector<std::string>& storedPaths, const BatchSettin
         observer.FileStarted(i, total, storedPaths[i]);
         FileOutcome outcome;
         outcome.index = i;
-        BackupCompactReplace(storedPaths[i], wideRunDir, reason, compacted, env, &outcome.result);
-        if (outcome.result.replaced)
+        BackupCompactReplace(storedPaths[i], *wideRunDir, reason, compacted, env,
+                             &outcome.result);
+        if (outcome.result.replaced) {
             ++run.totals.compacted;
-        else
+            if (outcome.result.sizeBefore > 0)
+                store.SetFilesize(storedPaths[i], outcome.result.sizeBefore);
+        } else {
             ++run.totals.notCompacted;
+        }
         observer.FileDone(outcome);
     }
     observer.BatchDone(run.totals);

@@ -55,6 +55,8 @@ class BatchObserver {
 enum class BatchStart {
     Ran,              // the files were treated (BatchDone was called)
     BackupDirFailed,  // the run's backup directory cannot be created
+    BackupDirUnreachable,     // it was created but cannot be reached
+    BackupDirNotConvertible,  // its path has no long form (not UTF-8)
     CompanionRefused,  // prepareRunDir refused (a companion failed its integrity check)
 };
 
@@ -66,10 +68,15 @@ struct BatchRun {
 };
 
 // Treats `storedPaths` (the `filepath` texts of the records, in order) and records the
-// outcomes in `store`. The run directory is marked as one this program made
+// outcomes in `store`; a compacted file's row gets the size it had before this run
+// beside its compacted size. The run directory is marked as one this program made
 // (backup_retention.h).
 BatchRun RunBatch(const std::vector<std::string>& storedPaths, const BatchSettings& settings,
                   FileInfoDb& store, BatchObserver& observer);
+
+// Whether the batch can write below `root`: creates it when missing and makes and removes
+// a probe file there. False with `why` (for the user) when it cannot; nothing is left.
+bool BackupRootWritable(const std::filesystem::path& root, std::string& why);
 
 // The run's backup directory below `root` for the local time `when`: root/%Y-%m-%d/%H-%M-%S.
 std::filesystem::path BackupRunDirectory(const std::filesystem::path& root, std::time_t when);

@@ -1,8 +1,11 @@
 #include "common/filestore.h"
 
+#include "common/base64.h"
+#include "common/checkvalue.h"
 #include "common/paths.h"
 #include "common/text.h"
 #include "common/utf16.h"
+#include "platform/clock.h"
 #include "platform/paths.h"
 
 #include <sqlite3.h>
@@ -93,6 +96,29 @@ int GetFileInfoDbPath(MessageReporter& reporter, std::string& path) {
     if (EnsureConfigDir(reporter, configDir) != 1) return 0;
     path = CollapseSeparators(configDir + platform::kSeparator + kFileInfoDbName);
     return 1;
+}
+
+FileInfoRecord FoundFileRecord(const std::u16string& path, const std::u16string& name,
+                               std::uint64_t size, std::uint32_t sequence) {
+    // The scanner's texts: its key for the check value, its mark for an unreadable name.
+    static constexpr char kCheckKey[] = "mdbscout";
+    static constexpr char kNameReadError[] = "（读取文件名时发生错误！）";
+    FileInfoRecord record;
+    record.fid = "1";
+    record.filename =
+        name.empty() ? std::string(kNameReadError) : Base64EncodeText(Utf16LeBytes(name));
+    record.filepath = Base64EncodeText(Utf16LeBytes(path));
+    record.filenameid = std::to_string(sequence) + "_" +
+                        platform::FormatLocalNow("%Y%m%d%H%M%S") + "_" +
+                        std::to_string(platform::TickCount());
+    record.regdate = platform::FormatLocalNow("%Y-%m-%d");
+    if (MakeCheckValue(record.filepath, kCheckKey, record.filechkval) != 1)
+        record.filechkval.clear();
+    record.filesize = size;
+    record.filesize2 = 0;
+    record.compactDatabase = kStateFound;
+    record.fileinfo.clear();
+    return record;
 }
 
 std::string DescribeStoreFailure(int errorCode, const std::string& path) {
@@ -376,6 +402,15 @@ int FileInfoDb::CollectQueuedFilepaths(size_t maxCount, std::vector<std::string>
 
 int FileInfoDb::SetReason(const std::string& filepath, const std::string& reason) {
     return RunBound("UPDATE fileinfo SET fileinfo = ?1 WHERE filepath = ?2", {reason, filepath});
+}
+
+int FileInfoDb::SetFilesize(const std::string& filepath, std::uint64_t size) {
+    Statement s{Prepare("UPDATE fileinfo SET filesize = ?1 WHERE filepath = ?2")};
+    if (s.stmt == nullptr ||
+        sqlite3_bind_int64(s.stmt, 1, static_cast<sqlite3_int64>(size)) != SQLITE_OK ||
+        !BindText(s.stmt, 2, filepath))
+        return 0;
+    return sqlite3_step(s.stmt) == SQLITE_DONE ? 1 : 0;
 }
 
 int FileInfoDb::SetFilesize2(const std::string& filepath, std::uint64_t size) {

@@ -46,6 +46,13 @@ struct FileInfoRecord {
     std::string fileinfo;  // reason text of a failed compaction
 };
 
+// The row the scanner writes for a database file it finds (found, not yet queued):
+// `path` and `name` are the file's long path and name, `size` the bytes read, and
+// `sequence` numbers the rows of one run, so that keys made in the same second stay
+// distinct. An empty name is recorded as the scanner's name-read error text.
+FileInfoRecord FoundFileRecord(const std::u16string& path, const std::u16string& name,
+                               std::uint64_t size, std::uint32_t sequence);
+
 // Why the store at `path` failed with SQLite result `errorCode`, in words for the user (one
 // line, without a line break).
 std::string DescribeStoreFailure(int errorCode, const std::string& path);
@@ -108,6 +115,9 @@ class FileInfoDb {
     // `filepath` texts of the queued rows (at most `maxCount`), as ReadColumnWhere.
     int CollectQueuedFilepaths(size_t maxCount, std::vector<std::string>& filepaths);
     int SetReason(const std::string& filepath, const std::string& reason);
+    // The size before compaction, as the run found the file (the row then shows this
+    // run's sizes side by side).
+    int SetFilesize(const std::string& filepath, std::uint64_t size);
     int SetFilesize2(const std::string& filepath, std::uint64_t size);
     int SetCompacted(const std::string& filepath);
 

@@ -1,32 +1,26 @@
-// Local help pages in the config directory and the integrity manifest that the
-// build writes next to the programs.
+// Local help pages in the config directory, each shown only after its check against the
+// integrity manifest (common/manifest.h).
 #pragma once
 
 #include <filesystem>
 #include <string>
 #include <string_view>
 
+#include "common/manifest.h"
 #include "desktop_context.h"
 #include "desktop_state.h"
 #include "main_view.h"
 
 namespace mdb::desktop {
 
-inline constexpr const char* kManifestFileName = "mdbwarden.sha256";
-
 inline constexpr const char* kPageReadLog = "HelpReadLog.dat";
 inline constexpr const char* kPageScan = "HelpScan.Dat";
 inline constexpr const char* kPageMonitor = "HelpMon.dat";
 
-enum class ManifestCheck { Match, NoManifest, NotListed, Differs, Unreadable };
-
-// Lower-case hex SHA-256 of a file's contents; empty when it cannot be read.
-std::string Sha256OfFile(const std::filesystem::path& file);
-
-// Checks one file of the program directory against the manifest
-// (lines "<sha256 hex>  <path relative to the program directory>").
-ManifestCheck CheckAgainstManifest(const std::filesystem::path& programDir,
-                                   std::string_view relativePath);
+using mdb::CheckAgainstManifest;
+using mdb::kManifestFileName;
+using mdb::ManifestCheck;
+using mdb::Sha256OfFile;
 
 // Six rand() values after srand(time), printed last drawn first.
 std::string MakeSessionId();

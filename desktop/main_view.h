@@ -52,6 +52,9 @@ class MainView {
     virtual bool IsChecked(int row) = 0;
     virtual void SetChecked(int row, bool checked) = 0;
     virtual std::string ColumnText(int row, int column) = 0;
+    // The rows whose check box is ticked, in list order, as the list was given them:
+    // commands act on these records, never on texts read back out of the cells.
+    virtual std::vector<ListRow> CheckedRows() = 0;
 
     // Progress bar (range 0..max).
     virtual void SetProgressRange(int max) = 0;

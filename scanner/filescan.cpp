@@ -2,8 +2,6 @@
 
 #include "scanner/filescan.h"
 
-#include "common/base64.h"
-#include "common/checkvalue.h"
 #include "common/eventlog.h"
 #include "common/runlog.h"
 #include "common/settings.h"
@@ -26,9 +24,6 @@ namespace mdb::scanner {
 
 namespace {
 
-constexpr char kNameReadError[] = "（读取文件名时发生错误！）";
-constexpr char kCheckKey[] = "mdbscout";
-
 std::string Join(const std::string& directory, const std::string& name) {
     std::string path = directory;
     if (path.empty() || path.back() != platform::kSeparator) path.push_back(platform::kSeparator);
@@ -46,12 +41,6 @@ size_t Utf16Units(const std::string& text) {
     return units;
 }
 
-// Base64 of the UTF-16LE form of a UTF-8 text.
-std::string EncodeUtf16Base64(const std::u16string& text) {
-    std::string out;
-    Base64Encode(Utf16LeBytes(text), out);
-    return out;
-}
 
 }  // namespace
 
@@ -308,20 +297,8 @@ int FileScanner::InsertFileRecord(const std::string& fullPath, const std::string
         return 0;
     }
 
-    FileInfoRecord record;
-    record.fid = "1";
-    record.filename = name.empty() ? std::string(kNameReadError) : EncodeUtf16Base64(*name16);
-    record.filepath = EncodeUtf16Base64(*path16);
-    const std::uint32_t n = rowSequence_++;
-    record.filenameid = std::to_string(n) + "_" + platform::FormatLocalNow("%Y%m%d%H%M%S") + "_" +
-                        std::to_string(platform::TickCount());
-    record.regdate = platform::FormatLocalNow("%Y-%m-%d");
-    if (MakeCheckValue(record.filepath, kCheckKey, record.filechkval) != 1)
-        record.filechkval.clear();
-    record.filesize = size;
-    record.filesize2 = 0;
-    record.compactDatabase = kStateFound;
-    record.fileinfo.clear();
+    FileInfoRecord record =
+        FoundFileRecord(*path16, name.empty() ? std::u16string() : *name16, size, rowSequence_++);
     // Rows are written in groups: at the latest with the signal that announces them (every
     // 10 rows and at the end of the run) or when the group has waited for a second.
     if (db_ != nullptr) {

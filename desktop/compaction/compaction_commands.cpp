@@ -1,7 +1,6 @@
 #include "desktop/compaction/compaction_commands.h"
 
 #include <cassert>
-#include <cctype>
 #include <cstdio>
 #include <exception>
 
@@ -11,7 +10,9 @@
 #include "common/text.h"
 #include "common/utf16.h"
 #include "batch/batch_lock.h"
+#include "batch/batch_run.h"
 #include "batch/compact_mdb_file.h"
+#include "batch/stored_path.h"
 #include "desktop/file_info_access.h"
 #include "desktop/failure_reason.h"
 #include "desktop/file_list.h"
@@ -176,42 +177,7 @@ void ShowBatchMessage(MainView& view, const std::string& text, MessageIcon icon)
     view.ShowMessage(text, icon);
 }
 
-// The site path of a queued record, for the log.
-std::string SitePathOf(const std::string& storedPath) {
-    return DecodeStoredName(storedPath).value_or(storedPath);
-}
-
-// The size of the site file before it is compacted, so that its row shows this run's
-// sizes once the batch has put the compacted file in place. Zero when unknown.
-std::uint64_t SizeBeforeRun(const std::string& storedPath) {
-    std::error_code ec;
-    const auto path = DecodeStoredName(storedPath);
-    if (!path) return 0;
-    const auto size = fs::file_size(fs::path(*path), ec);
-    return ec ? 0 : size;
-}
-
-void RecordOriginalSize(FileInfoDb& store, const std::string& storedPath, std::uint64_t size) {
-    // Stored paths are Base64 text; anything else is not put into a statement.
-    for (char c : storedPath) {
-        if (!std::isalnum(static_cast<unsigned char>(c)) && c != '+' && c != '/' && c != '=')
-            return;
-    }
-    store.ExecuteSql("update fileinfo set filesize = " + std::to_string(size) +
-                     " where filepath = '" + storedPath + "'");
-}
-
 }  // namespace
-
-fs::path BackupRunDirectory(const fs::path& root, std::time_t when) {
-    std::tm local{};
-    localtime_r(&when, &local);
-    char date[32];
-    char time[32];
-    std::strftime(date, sizeof date, "%Y-%m-%d", &local);
-    std::strftime(time, sizeof time, "%H-%M-%S", &local);
-    return root / date / time;
-}
 
 CompactionContext MakeProgramCompactionContext() {
     CompactionContext ctx;
@@ -240,13 +206,11 @@ void OnCompactSelected(const CompactionContext& ctx, CompactionState& cs, Deskto
     }
     std::vector<std::string> paths;
     std::vector<std::string> keys;
-    for (int row = 0; row < view.ItemCount(); ++row) {
-        if (!view.IsChecked(row)) continue;
-        std::string path = view.ColumnText(row, kPathColumn);
-        const std::size_t units = Utf16Length(path);
+    for (ListRow& row : view.CheckedRows()) {
+        const std::size_t units = Utf16Length(row.filePath);
         if (units < 1 || units > kMaxPathUnits) continue;
-        paths.push_back(std::move(path));
-        keys.push_back(view.ColumnText(row, kRecordKeyColumn));
+        paths.push_back(std::move(row.filePath));
+        keys.push_back(std::move(row.recordKey));
     }
     if (paths.empty()) {
         view.ShowMessage(kMsgNoneSelected, MessageIcon::Question);
@@ -345,6 +309,49 @@ void OnStopCompact(const CompactionContext& ctx, CompactionState& cs, MainView& 
     }
 }
 
+namespace {
+
+// The window's view of a batch: the progress bar follows the files, and each file not
+// compacted goes to the program's log with its full reason.
+class WindowBatchObserver : public batch::BatchObserver {
+  public:
+    WindowBatchObserver(const CompactionContext& ctx, MainView& view,
+                        const std::vector<std::string>& queued)
+        : ctx_(ctx), view_(view), queued_(queued) {}
+    void FileStarted(std::size_t index, std::size_t total, const std::string& storedPath) override {
+        view_.SetProgressPos(static_cast<int>(index + 1));
+    }
+    void FileDone(const batch::FileOutcome& outcome) override {
+        const batch::ReplaceResult& r = outcome.result;
+        if (!r.replaced && !r.reason.empty() && ctx_.logFailure)
+            ctx_.logFailure(batch::StoredPathText(queued_[outcome.index]),
+                            FullFailureText(r.reason));
+    }
+
+  private:
+    const CompactionContext& ctx_;
+    MainView& view_;
+    const std::vector<std::string>& queued_;
+};
+
+// The box for a batch that could not start; empty when the user has been told already.
+std::string BatchStartMessage(const batch::BatchRun& run) {
+    switch (run.start) {
+        case batch::BatchStart::BackupDirFailed:
+            return FillPlaceholder(kMsgCreateBackupDir, run.message);
+        case batch::BatchStart::BackupDirUnreachable:
+            return FillPlaceholder(kMsgReachBackupDir, run.message);
+        case batch::BatchStart::BackupDirNotConvertible:
+            return FillPlaceholder(kMsgConvertBackupDir, run.message);
+        case batch::BatchStart::CompanionRefused:
+        case batch::BatchStart::Ran:
+            break;
+    }
+    return {};
+}
+
+}  // namespace
+
 unsigned RunCompactionBatch(const CompactionContext& ctx, CompactionState& cs, DesktopState& state,
                             MainView& view) {
     // The web server was stopped by the command that posted this request.
@@ -362,75 +369,49 @@ unsigned RunCompactionBatch(const CompactionContext& ctx, CompactionState& cs, D
         ShowBatchMessage(view, kMsgCannotRead, MessageIcon::Error);
         return 0;
     }
-    const unsigned total = static_cast<unsigned>(queued.size());
-    if (total == 0) {
+    if (queued.empty()) {
         ShowBatchMessage(view, kMsgNoneQueued, MessageIcon::Error);
         return 0;
     }
-    view.SetProgressRange(static_cast<int>(total));
-    batch::RemoveBatchLeftovers(queued, ctx.backupRoot);
+    view.SetProgressRange(static_cast<int>(queued.size()));
 
-    const fs::path runDir =
-        BackupRunDirectory(ctx.backupRoot, ctx.now ? ctx.now() : std::time(nullptr));
-    const std::string runDirText = runDir.string();
-    if (CreateDirectoryChain(runDirText) != 1) {
-        ShowBatchMessage(view, FillPlaceholder(kMsgCreateBackupDir, runDirText), MessageIcon::Error);
-        return 0;
-    }
-    if (PathExists(runDirText) != 1) {
-        ShowBatchMessage(view, FillPlaceholder(kMsgReachBackupDir, runDirText), MessageIcon::Error);
-        return 0;
-    }
-    if (haveProgramDir) {
+    batch::BatchSettings settings;
+    settings.programDir = programDir;
+    settings.backupRoot = ctx.backupRoot;
+    settings.now = ctx.now ? ctx.now() : std::time(nullptr);
+    settings.stopRequested = [&] { return !StillRequested(cs, iniPath); };
+    settings.compact = ctx.compact;
+    settings.checkpoint = ctx.checkpoint;
+    settings.prepareRunDir = [&](const fs::path& runDir, std::string&) {
+        if (!haveProgramDir) return true;
         const std::string xconfig = ProgramPath(programDir, kXconfigProgram);
-        if (PathExists(xconfig) == 1) {
-            if (!VerifyProgramIntegrity(programDir, kXconfigProgram, &view)) return 0;
-            ctx.runAndWait({xconfig, runDirText, "/T", "/C", "/G", "administrators:F", "/Y"});
-        }
-    }
-    const auto wideRunDir = Utf8ToUtf16(std::string(platform::kLongPathPrefix) + runDirText);
-    if (!wideRunDir) {
-        ShowBatchMessage(view, FillPlaceholder(kMsgConvertBackupDir, runDirText), MessageIcon::Error);
+        if (PathExists(xconfig) != 1) return true;
+        // A failed check has shown its own box.
+        if (!VerifyProgramIntegrity(programDir, kXconfigProgram, &view)) return false;
+        ctx.runAndWait({xconfig, runDir.string(), "/T", "/C", "/G", "administrators:F", "/Y"});
+        return true;
+    };
+    WindowBatchObserver observer(ctx, view, queued);
+    const batch::BatchRun run = batch::RunBatch(queued, settings, *store, observer);
+    if (run.start != batch::BatchStart::Ran) {
+        const std::string text = BatchStartMessage(run);
+        if (!text.empty()) ShowBatchMessage(view, text, MessageIcon::Error);
         return 0;
-    }
-
-    batch::ReplaceEnvironment env;
-    env.backupRoot = ctx.backupRoot;
-    env.store = store.get();
-    env.compact = ctx.compact ? ctx.compact : batch::CompactMdbFile;
-    env.checkpoint = ctx.checkpoint;
-
-    std::string reason;
-    unsigned compacted = 0;
-    unsigned treated = 0;
-    for (; treated < total; ++treated) {
-        view.SetProgressPos(static_cast<int>(treated + 1));
-        if (!StillRequested(cs, iniPath)) break;
-        const std::string& storedPath = queued[treated];
-        const std::uint64_t sizeBefore = SizeBeforeRun(storedPath);
-        const unsigned compactedBefore = compacted;
-        reason.clear();
-        batch::BackupCompactReplace(storedPath, *wideRunDir, reason, compacted, env);
-        if (compacted != compactedBefore && sizeBefore > 0) {
-            RecordOriginalSize(*store, storedPath, sizeBefore);
-        }
-        if (!reason.empty() && ctx.logFailure) {
-            ctx.logFailure(SitePathOf(storedPath), FullFailureText(reason));
-        }
     }
 
     store.reset();
     ReloadFileList(ctx.desktop, state, view);
     restart.Now();
+    const batch::BatchTotals& t = run.totals;
     char totals[200];
-    if (treated < total) {
-        std::snprintf(totals, sizeof totals, kMsgStoppedTotals, compacted, treated - compacted,
-                      total - treated);
+    if (t.stopped) {
+        std::snprintf(totals, sizeof totals, kMsgStoppedTotals, t.compacted, t.notCompacted,
+                      t.notReached);
     } else {
-        std::snprintf(totals, sizeof totals, kMsgTotals, compacted, total - compacted);
+        std::snprintf(totals, sizeof totals, kMsgTotals, t.compacted, t.notCompacted);
     }
     ShowBatchMessage(view, totals, MessageIcon::Information);
-    return compacted;
+    return t.compacted;
 }
 
 bool PollCompactionRequest(const CompactionContext& ctx, CompactionState& cs, DesktopState& state,

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "batch/backup_compact_replace.h"
+#include "batch/batch_run.h"
 #include "desktop/compaction/companion_programs.h"
 #include "desktop/desktop_context.h"
 #include "desktop/desktop_state.h"
@@ -30,7 +31,7 @@ namespace mdb::desktop {
 
 using batch::ReplaceStep;
 
-inline constexpr std::size_t kMaxQueuedRecords = 90'000;
+inline constexpr std::size_t kMaxQueuedRecords = batch::kMaxBatchFiles;
 
 // Run state shared by the commands, the supervisor and the scan command.
 struct CompactionState {
@@ -77,7 +78,8 @@ void OnStopCompact(const CompactionContext& ctx, CompactionState& cs, MainView& 
 // notice is closed.
 CancelOutcome CancelCompaction(const CompactionContext& ctx, CompactionState& cs, MainView& view);
 
-// One batch over the queued records; returns the number of files compacted. A stopped
+// One batch over the queued records (batch::RunBatch, with this window as its
+// observer); returns the number of files compacted. A stopped
 // batch says in its totals how many files it left out; every batch closes the "started"
 // notice before its first box and leaves the progress bar at 0.
 unsigned RunCompactionBatch(const CompactionContext& ctx, CompactionState& cs, DesktopState& state,
@@ -98,8 +100,5 @@ struct SupervisorParams {
 // Thread procedure: polls every 3 seconds (the first poll follows at once) until `stop`
 // is signalled; a batch under way is ended by CancelCompaction first.
 void CompactionSupervisor(ThreadStartBlock<SupervisorParams>* block);
-
-// The run's backup directory below `root` for the local time `when`: root/%Y-%m-%d/%H-%M-%S.
-std::filesystem::path BackupRunDirectory(const std::filesystem::path& root, std::time_t when);
 
 }  // namespace mdb::desktop

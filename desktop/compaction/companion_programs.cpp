@@ -1,14 +1,9 @@
 #include "desktop/compaction/companion_programs.h"
 
-#include "common/paths.h"
+#include "common/manifest.h"
 #include "common/text.h"
-#include "desktop/help_pages.h"
 
 namespace mdb::desktop {
-
-std::string ProgramPath(const std::string& programDir, const std::string& name) {
-    return CollapseSeparators(programDir + "/" + name);
-}
 
 std::string CompanionMissingMessage(const std::string& path) {
     return FillPlaceholder(kMsgCompanionMissing, path);
@@ -33,11 +28,7 @@ bool VerifyProgramIntegrity(const std::string& programDir, const std::string& na
 int RunWebServerControl(const DesktopContext& ctx, const RunAndWait& run, const char* command) {
     std::string programDir;
     if (!ctx.exeDirectory || ctx.exeDirectory(programDir) != 1) return 0;
-    if (!VerifyProgramIntegrity(programDir, kIisResetProgram, nullptr)) return 0;
-    const std::string path = ProgramPath(programDir, kIisResetProgram);
-    if (PathExists(path) != 1) return 0;
-    run({path, command});
-    return 1;
+    return batch::RunWebServerControl(programDir, run, command);
 }
 
 }  // namespace mdb::desktop

@@ -98,6 +98,7 @@ class FileListCtrl : public wxListCtrl {
     }
 
     void SetRows(const std::vector<dk::ListRow>& rows) {
+        records_ = rows;
         rows_.clear();
         rows_.reserve(rows.size());
         for (const dk::ListRow& r : rows) {
@@ -114,6 +115,12 @@ class FileListCtrl : public wxListCtrl {
         if (row < 0 || row >= Count()) return;
         checked_[row] = checked ? 1 : 0;
         RefreshItem(row);
+    }
+    std::vector<dk::ListRow> CheckedRecords() const {
+        std::vector<dk::ListRow> out;
+        for (int row = 0; row < Count(); ++row)
+            if (checked_[row]) out.push_back(records_[row]);
+        return out;
     }
     wxString Text(int row, int column) const {
         if (row < 0 || row >= Count() || column < 0 || column >= kStoredTexts) return {};
@@ -134,6 +141,7 @@ class FileListCtrl : public wxListCtrl {
     // The seven columns and the full failure reason (dk::kReasonText).
     static constexpr int kStoredTexts = dk::kReasonText + 1;
     std::vector<std::array<wxString, kStoredTexts>> rows_;
+    std::vector<dk::ListRow> records_;  // the rows as given, for the commands
     std::vector<char> checked_;
 };
 
@@ -524,6 +532,12 @@ std::string CMdbwardenDlg::ColumnText(int row, int column) {
     std::string text;
     RunOnGuiAndWait([&] { text = ToU8(list_->Text(row, column)); });
     return text;
+}
+
+std::vector<dk::ListRow> CMdbwardenDlg::CheckedRows() {
+    std::vector<dk::ListRow> rows;
+    RunOnGuiAndWait([&] { rows = list_->CheckedRecords(); });
+    return rows;
 }
 
 void CMdbwardenDlg::SetProgressRange(int max) {

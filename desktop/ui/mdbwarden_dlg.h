@@ -73,6 +73,7 @@ class CMdbwardenDlg : public wxDialog, public mdb::desktop::MainView {
     bool IsChecked(int row) override;
     void SetChecked(int row, bool checked) override;
     std::string ColumnText(int row, int column) override;
+    std::vector<mdb::desktop::ListRow> CheckedRows() override;
     void SetProgressRange(int max) override;
     void SetProgressPos(int pos) override;
     void SetPaneText(const std::string& text) override;

@@ -30,6 +30,7 @@ class NullView : public dk::MainView {
     bool IsChecked(int) override { return false; }
     void SetChecked(int, bool) override {}
     std::string ColumnText(int, int) override { return {}; }
+    std::vector<dk::ListRow> CheckedRows() override { return {}; }
     void SetProgressRange(int) override {}
     void SetProgressPos(int) override {}
     void SetPaneText(const std::string&) override {}

@@ -89,6 +89,13 @@ class FakeView : public MainView {
         }
         return {};
     }
+    std::vector<ListRow> CheckedRows() override {
+        std::lock_guard lock(mutex);
+        std::vector<ListRow> out;
+        for (std::size_t i = 0; i < rows.size(); ++i)
+            if (checked[i]) out.push_back(rows[i]);
+        return out;
+    }
     void SetProgressRange(int max) override { progressMax = max; }
     void SetProgressPos(int pos) override { progressPos = pos; }
     void SetPaneText(const std::string& text) override {

@@ -160,7 +160,7 @@ TEST_F(BatchTest, CompactAllBacksUpCompactsAndPutsBackEveryFile) {
     EXPECT_EQ(view_.messages.back().icon, MessageIcon::Information);
     EXPECT_FALSE(view_.messages.back().underNotice) << "the notice must not outlive its batch";
     EXPECT_FALSE(view_.noticeOpen);
-    const fs::path runDir = BackupRunDirectory(backupRoot_, ctx_.now());
+    const fs::path runDir = batch::BackupRunDirectory(backupRoot_, ctx_.now());
     EXPECT_EQ(Log(), "mdbscout_iisreset /stop\nmdbscout_xconfig " + runDir.string() +
                          " /T /C /G administrators:F /Y\nmdbscout_iisreset /start\n");
     EXPECT_FALSE(SettingIsSet(iniPath_, kKeyCompactDatabase));

@@ -13,7 +13,7 @@
 #include <thread>
 
 #include "../desktop/program_dir.h"
-#include "desktop/help_pages.h"
+#include "common/manifest.h"
 #include "file_bytes.h"
 #include "jet/header.h"
 
@@ -38,12 +38,12 @@ class CommandBatchTest : public ::testing::Test {
         fs::create_directories(site_);
         fs::create_directories(prog_.Path() / "config");
         log_ = prog_.Path() / "companions.log";
-        std::ofstream manifest(prog_.Path() / mdb::desktop::kManifestFileName);
+        std::ofstream manifest(prog_.Path() / mdb::kManifestFileName);
         for (const char* name : {"mdbscout_iisreset", "mdbscout_xconfig"}) {
             const fs::path p = prog_.Path() / name;
             std::ofstream(p) << "#!/bin/sh\necho \"$(basename \"$0\") $*\" >> " + Quote(log_) + "\n";
             fs::permissions(p, fs::perms::owner_all);
-            manifest << mdb::desktop::Sha256OfFile(p) << "  " << name << "\n";
+            manifest << mdb::Sha256OfFile(p) << "  " << name << "\n";
         }
     }
 
@@ -199,6 +199,34 @@ TEST_F(CommandBatchTest, LockHeldByASecondProcessRefusesAndNamesTheHolder) {
             runs += static_cast<int>(std::distance(fs::directory_iterator(date.path()),
                                                    fs::directory_iterator()));
     EXPECT_GE(runs, 1) << "this run's folder stays";
+}
+
+// Named files need no scan: the store is made and they are recorded first. Before
+// that, a backup root that cannot be written refuses the batch with nothing changed.
+TEST_F(CommandBatchTest, NamedFilesWithoutAStoreAndAnUnwritableBackupRoot) {
+    const fs::path a = AddSiteFile("jet4/testV2000.mdb", "a.mdb");
+    const std::string original = ReadBytes(a);
+    // A file where the backup root should be: no one can write below it, not even root.
+    std::ofstream(prog_.Path() / "backup") << "in the way";
+    Outcome refused = Run({a.string()});
+    EXPECT_EQ(refused.exitCode, 2) << refused.out;
+    EXPECT_TRUE(Contains(refused.out, "backup root " + (prog_.Path() / "backup").string() +
+                                          " cannot be written")) << refused.out;
+    EXPECT_TRUE(ReadBytes(a) == original);
+    EXPECT_FALSE(fs::exists(prog_.DbPath())) << "nothing recorded";
+    EXPECT_EQ(Log(), "") << "the web server is not touched";
+
+    fs::remove(prog_.Path() / "backup");
+    Outcome ran = Run({a.string()});
+    EXPECT_EQ(ran.exitCode, 0) << ran.out;
+    EXPECT_LT(fs::file_size(a), original.size());
+    std::vector<mdb::FileInfoRecord> rows;
+    ASSERT_EQ(prog_.OpenDb()->SelectAll(rows), 1);
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0].compactDatabase, "1");
+    EXPECT_EQ(rows[0].filesize, original.size()) << "the size before this run";
+    EXPECT_EQ(rows[0].filesize2, fs::file_size(a));
+    EXPECT_FALSE(rows[0].filechkval.empty()) << "recorded as the scanner would";
 }
 
 // SIGTERM while the batch runs: the file under way finishes, no further file starts,

@@ -10,12 +10,10 @@
 #include "batch/batch_lock.h"
 #include "batch/batch_run.h"
 #include "batch/compact_mdb_file.h"
+#include "batch/companions.h"
 #include "batch/stored_path.h"
-#include "common/checkvalue.h"
 #include "common/paths.h"
-#include "common/base64.h"
 #include "common/utf16.h"
-#include "desktop/compaction/companion_programs.h"
 #include "jet/checker.h"
 #include "platform/clock.h"
 #include "platform/console.h"
@@ -193,31 +191,21 @@ int DryRun(const std::vector<std::string>& storedPaths) {
 }
 
 // Records `path` as the scanner would (found, not yet compacted).
-bool RecordFile(FileInfoDb& store, const fs::path& path, std::uint64_t size,
-                const std::string& storedPath) {
+bool RecordFile(FileInfoDb& store, const fs::path& path, std::uint64_t size) {
+    const auto path16 = Utf8ToUtf16(std::string(platform::kLongPathPrefix) + path.string());
     const auto name16 = Utf8ToUtf16(path.filename().string());
-    if (!name16) return false;
-    static int sequence = 0;
-    FileInfoRecord record;
-    record.filename = Base64EncodeText(Utf16LeBytes(*name16));
-    record.filepath = storedPath;
-    record.filenameid = std::to_string(sequence++) + "_" +
-                        platform::FormatLocalNow("%Y%m%d%H%M%S") + "_" +
-                        std::to_string(platform::TickCount());
-    record.regdate = platform::FormatLocalNow("%Y-%m-%d");
-    // The scanner's key for the check value.
-    if (MakeCheckValue(record.filepath, "mdbscout", record.filechkval) != 1)
-        record.filechkval.clear();
-    record.filesize = size;
-    return store.InsertRecord(record) == 1;
+    if (!path16 || !name16) return false;
+    static std::uint32_t sequence = 0;
+    return store.InsertRecord(FoundFileRecord(*path16, *name16, size, sequence++)) == 1;
 }
 
 // The `filepath` texts of the files to treat: every recorded one, or the named ones
-// (recorded first when missing), without repeats.
-bool SelectBatchFiles(FileInfoDb& store, const Options& o, std::vector<std::string>& out,
+// (recorded first when missing, unless this is a dry run), without repeats. A dry run
+// may have no store at all.
+bool SelectBatchFiles(FileInfoDb* store, const Options& o, std::vector<std::string>& out,
                       std::string& error) {
     std::vector<FileInfoRecord> rows;
-    if (store.SelectAll(rows) != 1) {
+    if (store && store->SelectAll(rows) != 1) {
         error = "cannot read the records of the store";
         return false;
     }
@@ -239,7 +227,7 @@ bool SelectBatchFiles(FileInfoDb& store, const Options& o, std::vector<std::stri
                 error = "no such database file: " + path.string();
                 return false;
             }
-            if (!RecordFile(store, path, fs::file_size(path, ec), stored)) {
+            if (!o.dryRun && !RecordFile(*store, path, fs::file_size(path, ec))) {
                 error = "cannot record " + path.string() + " in the store";
                 return false;
             }
@@ -267,40 +255,45 @@ int RunBatch(const std::vector<std::string>& args) {
         programDir = exeDir;
         storePath = programDir / "config" / kFileInfoDbName;
     }
+    // Named files are recorded first, as the scanner would, into a new store when there
+    // is none yet; --all needs the records of a scan.
     std::error_code ec;
-    if (!fs::is_regular_file(storePath, ec))
+    const bool haveStore = fs::is_regular_file(storePath, ec);
+    if (!haveStore && (o.all || fs::exists(storePath, ec)))
         return Fail("cannot read the store " + storePath.string() + " (run mdbscout first)");
 
+    if (!haveStore && !o.dryRun) fs::create_directories(storePath.parent_path(), ec);
     batch::BatchLock lock(programDir.string(), "mdbcompact batch");
     if (!lock.Held())
         return Fail("another copy is compacting the databases of " + programDir.string() +
                     " (held by " + (lock.Holder().empty() ? "unknown" : lock.Holder()) + ")");
+    if (!o.dryRun && !batch::BackupRootWritable(o.backupRoot, error))
+        return Fail(error + "; nothing was changed (--backup-root DIR for another place)");
 
-    std::unique_ptr<FileInfoDb> store = FileInfoDb::Open(storePath.string());
-    if (!store) return Fail("cannot read the store " + storePath.string());
+    std::unique_ptr<FileInfoDb> store;
+    if (haveStore || !o.dryRun) {
+        store = FileInfoDb::Open(storePath.string());
+        if (!store) return Fail("cannot read the store " + storePath.string());
+    }
     std::vector<std::string> storedPaths;
-    if (!SelectBatchFiles(*store, o, storedPaths, error)) return Fail(error);
+    if (!SelectBatchFiles(store.get(), o, storedPaths, error)) return Fail(error);
     if (storedPaths.empty()) return Fail("no recorded files to compact (run mdbscout first)");
 
     if (o.dryRun) return DryRun(storedPaths);
 
     // From here on Ctrl-C / SIGTERM only ask the batch to stop before its next file.
     platform::TerminationGuard guard;
-    desktop::DesktopContext context;
-    context.exeDirectory = [&](std::string& dir) {
-        dir = programDir.string() + "/";
-        return 1;
-    };
-    const desktop::RunAndWait runAndWait = [](const std::vector<std::string>& argv) {
+    const std::string programDirText = programDir.string();
+    const batch::RunAndWait runAndWait = [](const std::vector<std::string>& argv) {
         const platform::SpawnResult started = platform::SpawnProcess(argv);
         if (!started.Started()) return 0;
         platform::WaitForProcess(started.pid);
         return 1;
     };
     if (o.webServer) {
-        if (desktop::RunWebServerControl(context, runAndWait, "/stop") != 1)
+        if (batch::RunWebServerControl(programDirText, runAndWait, "/stop") != 1)
             return Fail("cannot stop the web server: " +
-                        desktop::ProgramPath(programDir.string(), desktop::kIisResetProgram) +
+                        batch::ProgramPath(programDirText, batch::kIisResetProgram) +
                         " is missing or fails its integrity check (--no-web-server to go on "
                         "with the sites up)");
     } else {
@@ -314,11 +307,9 @@ int RunBatch(const std::vector<std::string>& args) {
     settings.stopRequested = [] { return platform::TerminationGuard::Requested(); };
     settings.compact = batch::CompactMdbFile;
     settings.prepareRunDir = [&](const fs::path& runDir, std::string& message) {
-        const std::string xconfig =
-            desktop::ProgramPath(programDir.string(), desktop::kXconfigProgram);
+        const std::string xconfig = batch::ProgramPath(programDirText, batch::kXconfigProgram);
         if (PathExists(xconfig) != 1) return true;  // nothing to open on this system
-        if (!desktop::VerifyProgramIntegrity(programDir.string(), desktop::kXconfigProgram,
-                                             nullptr)) {
+        if (!batch::CompanionIntact(programDirText, batch::kXconfigProgram)) {
             message = xconfig + " fails its integrity check";
             return false;
         }
@@ -328,13 +319,13 @@ int RunBatch(const std::vector<std::string>& args) {
     ConsoleObserver observer(platform::StandardOutputIsTerminal());
     const batch::BatchRun run = batch::RunBatch(storedPaths, settings, *store, observer);
     store.reset();
-    if (o.webServer) desktop::RunWebServerControl(context, runAndWait, "/start");
+    if (o.webServer) batch::RunWebServerControl(programDirText, runAndWait, "/start");
 
     const bool interrupted = guard.Withdraw();
     if (run.start != batch::BatchStart::Ran)
-        return Fail(run.start == batch::BatchStart::BackupDirFailed
-                        ? "cannot create the backup directory " + run.message
-                        : run.message);
+        return Fail(run.start == batch::BatchStart::CompanionRefused
+                        ? run.message
+                        : "cannot create the backup directory " + run.message);
     if (interrupted) return kBatchInterrupted;
     if (o.keepDays >= 0 && run.totals.notCompacted == 0)
         batch::RemoveOldBackupRuns(o.backupRoot, o.keepDays, run.runDir, settings.now);

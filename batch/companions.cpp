@@ -1,0 +1,26 @@
+#include "batch/companions.h"
+
+#include "common/manifest.h"
+#include "common/paths.h"
+#include "common/text.h"
+
+namespace mdb::batch {
+
+std::string ProgramPath(const std::string& programDir, const std::string& name) {
+    return CollapseSeparators(programDir + "/" + name);
+}
+
+bool CompanionIntact(const std::string& programDir, const std::string& name) {
+    return CheckAgainstManifest(programDir, name) == ManifestCheck::Match;
+}
+
+int RunWebServerControl(const std::string& programDir, const RunAndWait& run,
+                        const char* command) {
+    if (!CompanionIntact(programDir, kIisResetProgram)) return 0;
+    const std::string path = ProgramPath(programDir, kIisResetProgram);
+    if (PathExists(path) != 1) return 0;
+    run({path, command});
+    return 1;
+}
+
+}  // namespace mdb::batch

@@ -1,0 +1,29 @@
+// The companion programs of the program directory as a batch uses them: found by path,
+// checked against the integrity manifest, started and waited for. Shared by the window
+// and "mdbcompact batch".
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace mdb::batch {
+
+inline constexpr char kIisResetProgram[] = "mdbscout_iisreset";
+inline constexpr char kXconfigProgram[] = "mdbscout_xconfig";
+
+// Starts a program and waits until it has ended; nonzero when it was started.
+using RunAndWait = std::function<int(const std::vector<std::string>& argv)>;
+
+// Program directory + name, with doubled separators collapsed.
+std::string ProgramPath(const std::string& programDir, const std::string& name);
+
+// True when the program file matches the integrity manifest of `programDir`.
+bool CompanionIntact(const std::string& programDir, const std::string& name);
+
+// Runs "mdbscout_iisreset /start" (or "/stop") of `programDir`, waiting: 1 when it was
+// run; 0 when the program is missing or fails its integrity check.
+int RunWebServerControl(const std::string& programDir, const RunAndWait& run,
+                        const char* command);
+
+}  // namespace mdb::batch

@@ -8,6 +8,7 @@
 #include <memory>
 #include <set>
 
+#include "jet/compact/global_map.h"
 #include "jet/compact/id_map.h"
 #include "jet/compact/index_rewriter.h"
 #include "jet/compact/index_tree_builder.h"
@@ -329,48 +330,9 @@ void Repacker::WriteDefinition(const TableJob& job) {
 }
 
 void Repacker::WriteGlobalMap() {
-    // Page 1 holds the global map alone. The map must describe itself and any
-    // type-5 pages it needs, so settle the page count first.
-    const std::size_t room = DataPageBuilder::MaxRowSize(layout_);
-    const std::uint32_t per = layout_.PagesPerBitmapPage();
-    std::uint32_t n = alloc_.page_count();
-    auto inline_bytes = [&](std::uint32_t pages) {
-        std::size_t need = (pages + 7) / 8;
-        need = (need + 31) / 32 * 32;
-        return std::max(layout_.map.inline_bitmap_bytes, need);
-    };
-    auto used = [&](std::uint32_t pages) {
-        UsageMapBuilder b(layout_, inline_bytes(pages));
-        std::uint32_t from = 0;
-        for (std::uint32_t f : fillers_) {
-            b.AddRange(from, f);
-            from = f + 1;
-        }
-        b.AddRange(from, pages);
-        return b;
-    };
-    std::vector<std::uint8_t> row;
-    if (layout_.map.bitmap + inline_bytes(n) <= room) {
-        row = used(n).InlineFreeRow();
-    } else {
-        std::uint32_t slots = (n + per - 1) / per;
-        while ((n + slots + per - 1) / per > slots) ++slots;
-        if (slots > layout_.map.reference_pointers)
-            ThrowFormat("the database is too large for its format");
-        std::uint32_t first = alloc_.TakeRun(slots);
-        n = alloc_.page_count();
-        UsageMapBuilder b = used(n);
-        auto pages = b.FreeBitmapPages(slots);
-        std::vector<std::uint32_t> numbers;
-        for (std::uint32_t i = 0; i < slots; ++i) {
-            numbers.push_back(first + i);
-            Write(first + i, pages[i]);
-        }
-        row = b.FreeReferenceRow(numbers);
-    }
-    DataPageBuilder page1(layout_, 0);
-    page1.Add(row);
-    Write(kGlobalMapPage, page1.Finish());
+    jet::WriteGlobalMap(
+        layout_, alloc_.page_count(), fillers_, [this](std::uint32_t n) { return alloc_.TakeRun(n); },
+        [this](std::uint32_t page, std::vector<std::uint8_t> bytes) { Write(page, bytes); });
 }
 
 std::uint32_t Repacker::Run() {

@@ -1,7 +1,5 @@
 #include "jet/compact/compactor.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cassert>
 #include <map>
@@ -287,10 +285,9 @@ void Repacker::RepackTable(TableJob& job) {
         if (!ix.columns.empty())
             for (std::size_t ci : job.id_columns)
                 if (d.columns[ci].number == ix.columns.front().column) id_key = true;
-        auto entries = MappedIndexEntries(src_, ix.root, d.page, rows, id_key ? &ids_ : nullptr);
         std::uint32_t first = alloc_.page_count();
         IndexTreeBuilder tree(layout_, job.new_tdef(), first, sink);
-        for (const auto& e : entries) tree.Add(e);
+        CopyIndexEntries(src_, ix.root, d.page, rows, id_key ? &ids_ : nullptr, tree);
         IndexTreeBuilder::Tree t = tree.Finish();
         std::uint32_t taken = alloc_.TakeRun(t.page_count);
         assert(taken == first);
@@ -394,9 +391,7 @@ CompactResult Compact(const std::filesystem::path& source, const std::filesystem
     OutputFile out;
     std::string err;
     if (!out.Create(destination, db->header().page_size, &err)) return Fail(result, err);
-    struct stat st {};
-    if (::stat(source.c_str(), &st) == 0)
-        ::chmod(out.temp_path().c_str(), (st.st_mode & 07777) | S_IWUSR);
+    out.CopyPermissionsFrom(source);
 
     std::uint32_t pages = 0;
     IdMap ids;

@@ -4,7 +4,6 @@
 #pragma once
 
 #include <cstdint>
-#include <vector>
 
 #include "jet/compact/id_map.h"
 #include "jet/compact/index_tree_builder.h"
@@ -13,11 +12,11 @@
 
 namespace jet {
 
-// The source index's entries with new row pointers, sorted. Throws FormatError when
-// the source tree is damaged or an entry points at a row that is not live.
-// ids: non-null when the index's first key column holds object Ids.
-std::vector<std::vector<std::uint8_t>> MappedIndexEntries(PageFile& source, std::uint32_t root,
-                                                          std::uint32_t source_tdef,
-                                                          const RowMap& rows, const IdMap* ids);
+// Adds the source index's entries, with new row pointers, to `tree` in order. Entries
+// stream from the source walk to the tree, so memory does not grow with the index.
+// Throws FormatError when the source tree is damaged or an entry points at a row that
+// is not live. ids: non-null when the index's first key column holds object Ids.
+void CopyIndexEntries(PageFile& source, std::uint32_t root, std::uint32_t source_tdef,
+                      const RowMap& rows, const IdMap* ids, IndexTreeBuilder& tree);
 
 }  // namespace jet

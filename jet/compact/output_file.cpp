@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <stdio.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cassert>
@@ -37,6 +38,12 @@ bool OutputFile::Create(const std::filesystem::path& destination, std::uint32_t 
     }
     temp_ = buf.data();
     return true;
+}
+
+void OutputFile::CopyPermissionsFrom(const std::filesystem::path& source) {
+    struct stat st {};
+    if (fd_ >= 0 && ::stat(source.c_str(), &st) == 0)
+        ::fchmod(fd_, (st.st_mode & 07777) | S_IWUSR);
 }
 
 bool OutputFile::WritePage(std::uint32_t page, std::span<const std::uint8_t> bytes,

@@ -1,7 +1,8 @@
 // The file a compaction writes: a temporary file beside the destination, written
 // page by page, made durable and renamed into place only by Commit. Destroying an
 // uncommitted OutputFile removes the temporary file, so a failed compaction leaves
-// no destination behind.
+// no destination behind. This file and src/page_file.cpp hold all of jet's calls to
+// the system.
 #pragma once
 
 #include <cstdint>
@@ -23,6 +24,10 @@ class OutputFile {
     // and sets *error.
     bool Create(const std::filesystem::path& destination, std::uint32_t page_size,
                 std::string* error);
+
+    // Gives the temporary file the permission bits of `source` (plus the owner's
+    // write bit, so the compacted file can be opened for writing).
+    void CopyPermissionsFrom(const std::filesystem::path& source);
 
     // Writes one page at its place (consecutive pages are gathered into one write).
     // REQUIRES: bytes.size() == page size

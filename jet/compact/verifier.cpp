@@ -4,9 +4,10 @@
 #include <map>
 #include <memory>
 #include <set>
-#include <unordered_map>
+#include <optional>
 
 #include "jet/checker.h"
+#include "jet/compact/layout_planner.h"
 #include "jet/data_page.h"
 #include "jet/index.h"
 #include "jet/row.h"
@@ -44,16 +45,33 @@ class Verifier {
     const IdMap& ids_;
     std::set<std::uint32_t> fillers_;
     const CompactProgressFn& progress_;
-    std::map<std::uint32_t, std::string> roles_;  // every page of the new file with its role
+    std::uint16_t RoleId(const std::string& role);
+    // Every page of the new file with its role: an index into role_names_, 0 = none.
+    std::vector<std::uint16_t> roles_;
+    std::vector<std::string> role_names_{""};
+    std::map<std::string, std::uint16_t> role_ids_;
     std::uint64_t rows_done_ = 0, rows_total_ = 0;
 };
+
+std::uint16_t Verifier::RoleId(const std::string& role) {
+    auto [it, inserted] = role_ids_.emplace(role, static_cast<std::uint16_t>(role_names_.size()));
+    if (inserted) {
+        if (role_names_.size() == 0xFFFF) Fail("the file has too many structures to verify");
+        role_names_.push_back(role);
+    }
+    return it->second;
+}
 
 void Verifier::Claim(std::uint32_t page, const std::string& role) {
     if (page >= out_.file().page_count())
         Fail(role + " lies past the end of the file (page " + std::to_string(page) + ")");
-    auto [it, inserted] = roles_.emplace(page, role);
-    if (!inserted && it->second != role)
-        Fail("page " + std::to_string(page) + " is both " + it->second + " and " + role);
+    if (roles_.empty()) roles_.assign(out_.file().page_count(), 0);
+    std::uint16_t& have = roles_[page];
+    if (have != 0 && role_names_[have] == role) return;
+    std::uint16_t id = RoleId(role);
+    if (have != 0 && have != id)
+        Fail("page " + std::to_string(page) + " is both " + role_names_[have] + " and " + role);
+    have = id;
 }
 
 void Verifier::CompareCatalog() {
@@ -82,6 +100,7 @@ void Verifier::CompareTable(const CatalogEntry& se, const CatalogEntry& oe) {
     const TableDef& sd = src_.Definition(se.tdef_page());
     const TableDef& od = out_.Definition(oe.tdef_page());
     const std::string name = "table '" + se.name + "'";
+    const std::string lv_role = name + " long values";
     for (std::uint32_t p : od.pages) Claim(p, name + " definition");
     if (sd.columns.size() != od.columns.size() ||
         sd.real_indexes.size() != od.real_indexes.size() ||
@@ -102,7 +121,7 @@ void Verifier::CompareTable(const CatalogEntry& se, const CatalogEntry& oe) {
     const auto& out_pages = orr.DataPages();
     auto lay = DataPageLayout::For(jet3);
     std::size_t page_i = 0, row_i = 0;
-    std::unordered_map<std::uint32_t, RowAddr> pairing;  // source slot -> new slot
+    RowMap pairing;  // source slot -> new slot
     std::uint32_t count = 0;
     sr.ForEachRow([&](const RowRef& s) {
         // Next row of the new file (every slot there must be a live row).
@@ -143,11 +162,11 @@ void Verifier::CompareTable(const CatalogEntry& se, const CatalogEntry& oe) {
             LongValue ov = orr.ReadLongValue(ob.subspan(f.begin, f.size));
             if (sv.data != ov.data)
                 Fail(name + " row " + s.slot.ToString() + " has a different long value");
-            for (const RowAddr& a : ov.rows) Claim(a.page, name + " long values");
+            for (const RowAddr& a : ov.rows) Claim(a.page, lv_role);
         }
         if (!std::equal(expect.begin(), expect.end(), ob.begin()))
             Fail(name + " row " + s.slot.ToString() + " reads differently");
-        pairing.emplace(s.slot.Packed(), oaddr);
+        pairing.Add(s.slot, oaddr);
         ++count;
         if (++rows_done_ % 1024 == 0 && progress_)
             progress_({CompactProgress::Stage::Verifying, rows_done_, rows_total_});
@@ -172,25 +191,27 @@ void Verifier::CompareTable(const CatalogEntry& se, const CatalogEntry& oe) {
         if (!si.columns.empty())
             for (std::size_t ci : id_cols)
                 if (sd.columns[ci].number == si.columns.front().column) id_key = true;
-        IndexWalk sw = WalkIndex(src_.file(), si.root, sd.page);
-        IndexWalk ow = WalkIndex(out_.file(), oi.root, od.page);
         std::string iname = name + " index " + std::to_string(i);
-        if (!ow.problems.empty()) Fail(iname + ": " + ow.problems.front().text);
-        if (sw.leaf_entries.size() != ow.leaf_entries.size())
-            Fail(iname + " holds " + std::to_string(ow.leaf_entries.size()) +
-                 " entries instead of " + std::to_string(sw.leaf_entries.size()));
-        for (std::size_t k = 0; k < sw.leaf_entries.size(); ++k) {
-            const IndexEntry& a = sw.leaf_entries[k];
-            const IndexEntry& b = ow.leaf_entries[k];
-            std::vector<std::uint8_t> key(
-                a.bytes.begin(), a.bytes.begin() + static_cast<std::ptrdiff_t>(a.key_size));
+        // The new tree walked in order against the source's leaf level, entry by entry:
+        // memory stays bounded by the trees' depth.
+        LeafCursor source_entries(src_.file(), si.root);
+        std::size_t k = 0;
+        std::vector<std::uint8_t> key;
+        IndexWalk ow = WalkIndex(out_.file(), oi.root, od.page, [&](const IndexEntry& b, std::uint32_t) {
+            const IndexEntry* a = source_entries.Next();
+            if (!a) Fail(iname + " holds more entries than the source");
+            key.assign(a->bytes.begin(), a->bytes.begin() + static_cast<std::ptrdiff_t>(a->key_size));
             if (id_key) MapLeadingIdKey(key, ids_);
             if (b.key_size != key.size() || !std::equal(key.begin(), key.end(), b.bytes.begin()))
                 Fail(iname + " entry " + std::to_string(k) + " has a different key");
-            auto it = pairing.find(a.row.Packed());
-            if (it == pairing.end() || it->second != b.row)
+            std::optional<RowAddr> paired = pairing.Find(a->row);
+            if (!paired || *paired != b.row)
                 Fail(iname + " entry " + std::to_string(k) + " points at the wrong row");
-        }
+            ++k;
+        });
+        if (!ow.problems.empty()) Fail(iname + ": " + ow.problems.front().text);
+        if (source_entries.Next())
+            Fail(iname + " holds " + std::to_string(k) + " entries, fewer than the source");
         for (std::uint32_t p : ow.pages) Claim(p, iname);
         if (!oi.map.null()) {
             UsageMap m = ReadUsageMap(out_.file(), oi.map, out_.file().page_count());
@@ -266,16 +287,17 @@ void Verifier::CheckGlobalMap() {
     UsageMap g = ReadUsageMap(f, RowAddr{kGlobalMapPage, 0}, n);
     for (std::uint32_t p : g.bitmap_pages)
         if (p) Claim(p, "global usage map pages");
-    std::set<std::uint32_t> free(g.pages.begin(), g.pages.end());
-    for (const auto& [page, role] : roles_)
-        if (free.count(page))
-            Fail("the global usage map marks page " + std::to_string(page) + " (" + role +
-                 ") free");
+    std::vector<bool> free(n, false);
+    for (std::uint32_t p : g.pages)
+        if (p < n) free[p] = true;
     for (std::uint32_t p = 0; p < n; ++p) {
-        bool used = roles_.count(p) != 0;
+        bool used = roles_[p] != 0;
+        if (used && free[p])
+            Fail("the global usage map marks page " + std::to_string(p) + " (" +
+                 role_names_[roles_[p]] + ") free");
         if (!used && !fillers_.count(p))
             Fail("page " + std::to_string(p) + " of the compacted file has no role");
-        if (fillers_.count(p) && !free.count(p))
+        if (fillers_.count(p) && !free[p])
             Fail("spare page " + std::to_string(p) + " is not marked free");
     }
 }

@@ -39,6 +39,38 @@ const char* PageRoleName(PageRole r) {
 
 namespace {
 
+// Row slots (page, row) on a known, ascending list of pages, one bit per possible
+// slot: 32 bytes a page whatever the row count, where a hash set of slots would cost
+// some 40 bytes a row.
+class SlotSet {
+  public:
+    explicit SlotSet(const std::vector<std::uint32_t>& pages)
+        : pages_(pages), bits_(pages.size() * 4, 0) {}
+    // False when `a` is not on the pages or was there already.
+    bool Insert(RowAddr a) {
+        std::ptrdiff_t i = Index(a);
+        if (i < 0) return false;
+        std::uint64_t& w = bits_[static_cast<std::size_t>(i) / 64];
+        std::uint64_t bit = std::uint64_t{1} << (i % 64);
+        if (w & bit) return false;
+        w |= bit;
+        return true;
+    }
+    bool Contains(RowAddr a) const {
+        std::ptrdiff_t i = Index(a);
+        return i >= 0 && (bits_[static_cast<std::size_t>(i) / 64] >> (i % 64)) & 1;
+    }
+
+  private:
+    std::ptrdiff_t Index(RowAddr a) const {
+        auto it = std::lower_bound(pages_.begin(), pages_.end(), a.page);
+        if (it == pages_.end() || *it != a.page) return -1;
+        return (it - pages_.begin()) * 256 + a.row;
+    }
+    const std::vector<std::uint32_t>& pages_;
+    std::vector<std::uint64_t> bits_;
+};
+
 class Checker {
   public:
     Checker(Database& db, CheckReport& r) : db_(db), f_(db.file()), r_(r) {}
@@ -231,7 +263,9 @@ class Checker {
         TableReader reader(f_, *t);
         std::vector<std::uint32_t> pages(owned_data.begin(), owned_data.end());
         std::sort(pages.begin(), pages.end());
-        std::unordered_set<std::uint32_t> lv_pages, overflow_targets, deleted_slots;
+        std::unordered_set<std::uint32_t> lv_pages;
+        SlotSet deleted_slots(pages), live_slots(pages);
+        std::vector<std::uint32_t> overflow_targets;
         for (auto p : pages) {
             Page pg = f_.Read(p);
             DataPageInfo info = ReadDataPage(pg.bytes(), f_.jet3());
@@ -246,7 +280,7 @@ class Checker {
                 const RowSlot& sl = info.slots[i];
                 RowAddr slot{p, static_cast<std::uint8_t>(i)};
                 if (sl.deleted()) {
-                    deleted_slots.insert(slot.Packed());
+                    if (deleted_slots.Insert(slot)) ++s.tombstones;
                     continue;
                 }
                 RowRef row;
@@ -258,7 +292,7 @@ class Checker {
                 }
                 if (row.overflow) {
                     ++s.overflow_rows;
-                    overflow_targets.insert(row.addr.Packed());
+                    overflow_targets.push_back(row.addr.Packed());
                     if (!owned_data.count(row.addr.page))
                         Add(row.addr.page, who + ": overflow row " + slot.ToString() +
                                                " leads to page " + std::to_string(row.addr.page) +
@@ -266,15 +300,17 @@ class Checker {
                 }
                 ++s.live_rows;
                 s.row_bytes += row.bytes.size();
-                live_.insert(row.addr.Packed());
-                live_slots_.insert(slot.Packed());
+                live_slots.Insert(slot);
                 CheckRowValues(*t, who, row, reader, lv_maps, lv_pages, s);
             }
         }
         s.long_value_pages = static_cast<std::uint32_t>(lv_pages.size());
         // A deleted slot that a live overflow row still uses is the row's home, not a tombstone.
-        for (auto d : deleted_slots)
-            if (!overflow_targets.count(d)) ++s.tombstones;
+        std::sort(overflow_targets.begin(), overflow_targets.end());
+        overflow_targets.erase(std::unique(overflow_targets.begin(), overflow_targets.end()),
+                               overflow_targets.end());
+        for (auto target : overflow_targets)
+            if (deleted_slots.Contains(UnpackRowPtr(target))) --s.tombstones;
         tdef_names_[t->page] = who;
         // Access does not keep the counts of its own system tables (MSysACEs,
         // MSysQueries) up to date, so only user tables are held to theirs.
@@ -282,9 +318,8 @@ class Checker {
             Add(t->page, who + ": the definition says " + std::to_string(t->row_count) +
                              " rows but " + std::to_string(s.live_rows) + " live rows were found");
 
-        for (std::size_t i = 0; i < t->real_indexes.size(); ++i) CheckIndex(*t, who, i, s);
-        live_.clear();
-        live_slots_.clear();
+        for (std::size_t i = 0; i < t->real_indexes.size(); ++i)
+            CheckIndex(*t, who, i, s, pages, live_slots);
         r_.tables.push_back(std::move(s));
         current_table_ = -1;
     }
@@ -325,7 +360,8 @@ class Checker {
         }
     }
 
-    void CheckIndex(const TableDef& t, const std::string& who, std::size_t i, TableSummary& s) {
+    void CheckIndex(const TableDef& t, const std::string& who, std::size_t i, TableSummary& s,
+                    const std::vector<std::uint32_t>& data_pages, const SlotSet& live_slots) {
         const RealIndex& ri = t.real_indexes[i];
         std::string iw = who + " index " + std::to_string(i);
         for (const auto& l : t.logical_indexes)
@@ -335,7 +371,20 @@ class Checker {
             }
         UsageMap m;
         bool have_map = ReadMap(ri.map, iw + " usage map", m);
-        IndexWalk w = WalkIndex(f_, ri.root, t.page);
+        std::size_t dead = 0, twice = 0;
+        SlotSet pointed(data_pages);
+        IndexWalk w = WalkIndex(f_, ri.root, t.page, [&](const IndexEntry& e, std::uint32_t page) {
+            if (!live_slots.Contains(e.row)) {
+                if (++dead <= 5)
+                    Add(page, iw + ": entry at page " + std::to_string(page) + " offset " +
+                                  std::to_string(e.offset) + " points at row " + e.row.ToString() +
+                                  " which is not a live row of the table");
+            } else if (!pointed.Insert(e.row) && ++twice <= 5) {
+                Add(page, iw + ": entry at page " + std::to_string(page) + " offset " +
+                              std::to_string(e.offset) + " points at row " + e.row.ToString() +
+                              " which another entry already indexes");
+            }
+        });
         for (const auto& pr : w.problems) Add(pr.page, iw + ": " + pr.text);
         for (auto p : w.pages) {
             if (p >= f_.page_count()) continue;
@@ -354,22 +403,6 @@ class Checker {
                 if (!walked.count(p) && IsIndexPageOf(p, t.page))
                     Add(p, iw + ": usage map lists page " + std::to_string(p) +
                                " that the index tree does not reach");
-        }
-        std::size_t dead = 0, twice = 0;
-        std::unordered_set<std::uint32_t> pointed;
-        for (std::size_t k = 0; k < w.leaf_entries.size(); ++k) {
-            const auto& e = w.leaf_entries[k];
-            if (!pointed.insert(e.row.Packed()).second && ++twice <= 5)
-                Add(w.leaf_pages[k], iw + ": entry at page " + std::to_string(w.leaf_pages[k]) +
-                                         " offset " + std::to_string(e.offset) + " points at row " +
-                                         e.row.ToString() + " which another entry already indexes");
-            if (!live_slots_.count(e.row.Packed())) {
-                if (++dead <= 5)
-                    Add(w.leaf_pages[k], iw + ": entry at page " + std::to_string(w.leaf_pages[k]) +
-                                             " offset " + std::to_string(e.offset) +
-                                             " points at row " + e.row.ToString() +
-                                             " which is not a live row of the table");
-            }
         }
         if (dead > 5)
             Add(ri.root, iw + ": " + std::to_string(dead - 5) + " more entries point at dead rows");
@@ -450,7 +483,6 @@ class Checker {
     std::unordered_set<std::uint32_t> claimed_;
     std::map<std::uint32_t, std::string> tdef_names_;
     std::int32_t current_table_ = -1;
-    std::unordered_set<std::uint32_t> live_, live_slots_;
 };
 
 }  // namespace

@@ -90,7 +90,8 @@ std::string Hex(const std::vector<std::uint8_t>& v) {
 
 class Walker {
   public:
-    Walker(PageFile& f, std::uint32_t owner, IndexWalk& out) : file_(f), owner_(owner), out_(out) {}
+    Walker(PageFile& f, std::uint32_t owner, IndexWalk& out, const LeafVisitor* visit)
+        : file_(f), owner_(owner), out_(out), visit_(visit) {}
 
     // Walks the subtree at `page`; returns the last entry (key + row) of the subtree.
     std::vector<std::uint8_t> Visit(std::uint32_t page, unsigned depth) {
@@ -120,8 +121,21 @@ class Walker {
         Link(p.leaf() ? -1 : static_cast<int>(depth), p);
         if (p.leaf()) {
             for (auto& e : p.entries) {
-                out_.leaf_entries.push_back(e);
-                out_.leaf_pages.push_back(page);
+                // Entries grow strictly along the leaf level, across pages too.
+                if (have_prev_ && !std::lexicographical_compare(prev_.begin(), prev_.end(),
+                                                                e.bytes.begin(), e.bytes.end()))
+                    out_.problems.push_back(
+                        {page, "index entry at page " + std::to_string(page) + " offset " +
+                                   std::to_string(e.offset) +
+                                   " is not greater than the entry before it"});
+                prev_.assign(e.bytes.begin(), e.bytes.end());
+                have_prev_ = true;
+                if (visit_) {
+                    (*visit_)(e, page);
+                } else {
+                    out_.leaf_entries.push_back(e);
+                    out_.leaf_pages.push_back(page);
+                }
             }
             if (!p.entries.empty()) last = p.entries.back().KeyAndRow();
             return last;
@@ -162,14 +176,6 @@ class Walker {
                         {l.last, std::string("last ") + (level < 0 ? "leaf" : "node") + " page " +
                                      std::to_string(l.last) + " of its level links on to page " +
                                      std::to_string(l.last_next)});
-        const auto& v = out_.leaf_entries;
-        for (std::size_t i = 1; i < v.size(); ++i)
-            if (!std::lexicographical_compare(v[i - 1].bytes.begin(), v[i - 1].bytes.end(),
-                                              v[i].bytes.begin(), v[i].bytes.end()))
-                out_.problems.push_back(
-                    {out_.leaf_pages[i],
-                     "index entry at page " + std::to_string(out_.leaf_pages[i]) + " offset " +
-                         std::to_string(v[i].offset) + " is not greater than the entry before it"});
     }
 
   private:
@@ -181,6 +187,9 @@ class Walker {
     PageFile& file_;
     std::uint32_t owner_;
     IndexWalk& out_;
+    const LeafVisitor* visit_;
+    std::vector<std::uint8_t> prev_;  // the last leaf entry seen
+    bool have_prev_ = false;
     std::unordered_set<std::uint32_t> seen_;
     struct Level {
         std::uint32_t last = 0, last_next = 0;
@@ -208,9 +217,10 @@ class Walker {
 
 }  // namespace
 
-IndexWalk WalkIndex(PageFile& file, std::uint32_t root, std::uint32_t owner_tdef) {
+IndexWalk WalkIndex(PageFile& file, std::uint32_t root, std::uint32_t owner_tdef,
+                    const LeafVisitor& visit) {
     IndexWalk w;
-    Walker walker(file, owner_tdef, w);
+    Walker walker(file, owner_tdef, w, visit ? &visit : nullptr);
     if (root == 0 || !file.Contains(root)) {
         w.problems.push_back(
             {root, "index root page " + std::to_string(root) + " lies outside the file"});
@@ -220,6 +230,32 @@ IndexWalk WalkIndex(PageFile& file, std::uint32_t root, std::uint32_t owner_tdef
     walker.Visit(root, 0);
     walker.Finish();
     return w;
+}
+
+IndexWalk WalkIndex(PageFile& file, std::uint32_t root, std::uint32_t owner_tdef) {
+    return WalkIndex(file, root, owner_tdef, LeafVisitor());
+}
+
+LeafCursor::LeafCursor(PageFile& file, std::uint32_t root) : file_(file) {
+    page_ = ReadIndexPage(file_, root);
+    for (unsigned depth = 0; !page_.leaf(); ++depth) {
+        std::uint32_t child = page_.entries.empty() ? page_.tail : page_.entries.front().child;
+        if (child == 0 || depth >= kMaxDepth)
+            ThrowFormat("index node page " + std::to_string(page_.number) + " leads to no leaf");
+        page_ = ReadIndexPage(file_, child);
+        ++pages_read_;
+    }
+}
+
+const IndexEntry* LeafCursor::Next() {
+    while (at_ >= page_.entries.size()) {
+        if (page_.next == 0) return nullptr;
+        if (++pages_read_ > file_.page_count())
+            ThrowFormat("the leaf pages of an index link in a loop");
+        page_ = ReadIndexPage(file_, page_.next);
+        at_ = 0;
+    }
+    return &page_.entries[at_++];
 }
 
 }  // namespace jet

@@ -1,7 +1,13 @@
 #include "jet/page_file.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cassert>
+#include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <system_error>
 
@@ -19,13 +25,19 @@ std::unique_ptr<PageFile> PageFile::Open(const std::filesystem::path& path, std:
         return nullptr;
     }
     std::unique_ptr<PageFile> f(new PageFile);
-    f->in_.open(path, std::ios::binary);
-    if (!f->in_) {
-        if (error) *error = "cannot open '" + path.string() + "' for reading";
+    do {
+        f->fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    } while (f->fd_ < 0 && errno == EINTR);
+    if (f->fd_ < 0) {
+        if (error) *error = "cannot open '" + path.string() + "' for reading: " + std::strerror(errno);
         return nullptr;
     }
     f->Init(size);
     return f;
+}
+
+PageFile::~PageFile() {
+    if (fd_ >= 0) ::close(fd_);
 }
 
 std::unique_ptr<PageFile> PageFile::FromMemory(std::vector<std::uint8_t> image) {
@@ -49,11 +61,56 @@ void PageFile::ReadRaw(std::uint64_t offset, std::uint8_t* dst, std::size_t len)
         std::memcpy(dst, image_.data() + offset, len);
         return;
     }
-    in_.clear();
-    in_.seekg(static_cast<std::streamoff>(offset));
-    in_.read(reinterpret_cast<char*>(dst), static_cast<std::streamsize>(len));
-    if (static_cast<std::size_t>(in_.gcount()) != len)
-        ThrowFormat("read error or unexpected end of file");
+    std::size_t done = 0;
+    while (done < len) {
+        ssize_t n = ::pread(fd_, dst + done, len - done, static_cast<off_t>(offset + done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) ThrowFormat("read error or unexpected end of file");
+        done += static_cast<std::size_t>(n);
+    }
+}
+
+void PageFile::Fetch(std::uint32_t n, std::uint8_t* dst) {
+    const std::size_t ps = page_size();
+    ++clock_;
+    Run* follow = nullptr;
+    for (Run& r : runs_) {
+        if (r.count && n >= r.first && n < r.first + r.count) {
+            r.used = clock_;
+            std::memcpy(dst, r.bytes.get() + std::size_t{n - r.first} * ps, ps);
+            return;
+        }
+        if (r.count && n == r.first + r.count) follow = &r;
+    }
+    // A page right after a run, or right after the last single read, starts (or
+    // continues) a sequential scan: fetch the pages ahead with it.
+    if (!follow && n != last_single_ + 1) {
+        last_single_ = n;
+        ReadRaw(std::uint64_t{n} * ps, dst, ps);
+        return;
+    }
+    // A scan's first run is short; each run it reads to the end doubles the next,
+    // so pages read ahead and never used stay few.
+    std::uint32_t want = follow ? std::min(kRunPages, follow->count * 2) : kFirstRunPages;
+    if (!follow) {
+        follow = &runs_[0];
+        for (Run& r : runs_)
+            if (r.used < follow->used) follow = &r;
+    }
+    if (!follow->bytes) {
+        // Page-aligned, as the file's pages are.
+        void* mem = std::aligned_alloc(4096, std::size_t{kRunPages} * ps);
+        if (!mem) throw std::bad_alloc();
+        follow->bytes = {static_cast<std::uint8_t*>(mem),
+                         [](std::uint8_t* m) { std::free(m); }};
+    }
+    follow->count = 0;  // nothing valid while it is refilled
+    std::uint32_t count = std::min<std::uint32_t>(want, page_count() - n);
+    ReadRaw(std::uint64_t{n} * ps, follow->bytes.get(), std::size_t{count} * ps);
+    follow->first = n;
+    follow->count = count;
+    follow->used = clock_;
+    std::memcpy(dst, follow->bytes.get(), ps);
 }
 
 Page PageFile::Read(std::uint32_t n) {
@@ -81,7 +138,10 @@ Page PageFile::Read(std::uint32_t n) {
     }
     if (!buf || buf->size() != page_size())
         buf = std::make_shared<std::vector<std::uint8_t>>(page_size());
-    ReadRaw(std::uint64_t{n} * page_size(), buf->data(), buf->size());
+    if (in_memory_)
+        ReadRaw(std::uint64_t{n} * page_size(), buf->data(), buf->size());
+    else
+        Fetch(n, buf->data());
     cache_.emplace(n, buf);
     assert(buf->size() == page_size() && cache_.size() <= capacity_);
     return Page(n, std::move(buf));

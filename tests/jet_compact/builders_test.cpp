@@ -300,9 +300,13 @@ TEST(Layout, RowMapFindsOnlyLiveRows) {
     m.Add({10, 0}, {5, 0});
     m.Add({10, 3}, {5, 1});
     m.Add({12, 1}, {6, 0});
-    ASSERT_NE(m.Find({10, 3}), nullptr);
+    ASSERT_TRUE(m.Find({10, 3}));
     EXPECT_EQ(*m.Find({10, 3}), (jet::RowAddr{5, 1}));
-    EXPECT_EQ(m.Find({10, 1}), nullptr);  // a deleted slot
+    EXPECT_FALSE(m.Find({10, 1}));  // a deleted slot
+    EXPECT_FALSE(m.Find({10, 4}));  // past the page's last live row
+    EXPECT_FALSE(m.Find({11, 0}));  // a page without live rows
+    EXPECT_FALSE(m.Find({12, 0}));
+    EXPECT_EQ(*m.Find({12, 1}), (jet::RowAddr{6, 0}));
     EXPECT_EQ(m.size(), 3u);
 }
 

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -58,5 +59,28 @@ struct IndexWalk {
 // the order of all leaf entries, and the leaf sibling links. Bounded by a visited set
 // and a depth limit; never throws.
 IndexWalk WalkIndex(PageFile& file, std::uint32_t root, std::uint32_t owner_tdef);
+
+// Receives each leaf entry in tree order with the page that holds it.
+using LeafVisitor = std::function<void(const IndexEntry& entry, std::uint32_t page)>;
+// The same walk with the leaf entries handed to `visit` instead of kept in
+// IndexWalk::leaf_entries / leaf_pages: memory bounded by the tree's depth.
+IndexWalk WalkIndex(PageFile& file, std::uint32_t root, std::uint32_t owner_tdef,
+                    const LeafVisitor& visit);
+
+// Reads an index's leaf entries in order along its leaf level (the leftmost leaf,
+// then each leaf's next link), one page at a time: for comparing two indexes entry
+// by entry. Checking the tree above the leaves is WalkIndex's job. Throws FormatError.
+class LeafCursor {
+  public:
+    LeafCursor(PageFile& file, std::uint32_t root);
+    // The next entry, or null after the last. Valid until the next call.
+    const IndexEntry* Next();
+
+  private:
+    PageFile& file_;
+    IndexPage page_;
+    std::size_t at_ = 0;
+    std::uint32_t pages_read_ = 1;
+};
 
 }  // namespace jet

@@ -1,9 +1,12 @@
 // Page access by number over a file or an in-memory image, with a bounded cache.
+// Files are read with positioned reads (no shared file position); a run of
+// consecutive pages read in order is fetched with one read per kRunPages pages.
+// This file and compact/output_file.cpp hold all of jet's calls to the system.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <unordered_map>
 #include <vector>
@@ -32,6 +35,10 @@ class Page {
 
 class PageFile {
   public:
+    ~PageFile();
+    PageFile(const PageFile&) = delete;
+    PageFile& operator=(const PageFile&) = delete;
+
     // Opens a file read-only. The header is decoded; a refused file still opens so
     // that its format and refusal can be shown, but pages can only be read from a
     // file without refusal.
@@ -54,11 +61,25 @@ class PageFile {
     void set_cache_capacity(std::size_t pages) { capacity_ = pages ? pages : 1; }
 
   private:
+    // Pages fetched ahead for one sequential reader; a few of them let scans that
+    // alternate (rows and their long values) each keep their own run.
+    struct Run {
+        std::uint32_t first = 0, count = 0;  // pages [first, first + count) held
+        std::uint64_t used = 0;              // last use, for replacement
+        std::unique_ptr<std::uint8_t, void (*)(std::uint8_t*)> bytes{nullptr, nullptr};
+    };
+    // Up to this many pages per read (128 KB of Jet 4 pages): large enough that a
+    // scan costs few system calls, small enough that a wrong guess costs little.
+    static constexpr std::uint32_t kRunPages = 32, kFirstRunPages = 4;
+    static constexpr std::size_t kRuns = 4;
+
     PageFile() = default;
     void Init(std::uint64_t size);
     void ReadRaw(std::uint64_t offset, std::uint8_t* dst, std::size_t len);
+    // Copies page n into dst, from a run when one holds it or follows on to it.
+    void Fetch(std::uint32_t n, std::uint8_t* dst);
 
-    std::ifstream in_;
+    int fd_ = -1;
     std::vector<std::uint8_t> image_;
     bool in_memory_ = false;
     HeaderResult header_;
@@ -66,6 +87,9 @@ class PageFile {
     std::vector<std::uint32_t> order_;  // insertion order ring for eviction
     std::size_t next_victim_ = 0;
     std::size_t capacity_ = 16384;
+    std::array<Run, kRuns> runs_;
+    std::uint64_t clock_ = 0;
+    std::uint32_t last_single_ = 0xFFFFFFFF;  // page of the last single-page read
 };
 
 }  // namespace jet

@@ -328,7 +328,8 @@ void Repacker::WriteDefinition(const TableJob& job) {
 
 void Repacker::WriteGlobalMap() {
     jet::WriteGlobalMap(
-        layout_, alloc_.page_count(), fillers_, [this](std::uint32_t n) { return alloc_.TakeRun(n); },
+        layout_, alloc_.page_count(), fillers_,
+        [this](std::uint32_t n) { return alloc_.TakeRun(n); },
         [this](std::uint32_t page, std::vector<std::uint8_t> bytes) { Write(page, bytes); });
 }
 

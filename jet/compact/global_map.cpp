@@ -8,10 +8,11 @@
 
 namespace jet {
 
-std::uint32_t WriteGlobalMap(const PageLayout& layout, std::uint32_t page_count,
-                             const std::vector<std::uint32_t>& free_pages,
-                             const std::function<std::uint32_t(std::uint32_t)>& take_run,
-                             const std::function<void(std::uint32_t, std::vector<std::uint8_t>)>& sink) {
+std::uint32_t WriteGlobalMap(
+    const PageLayout& layout, std::uint32_t page_count,
+    const std::vector<std::uint32_t>& free_pages,
+    const std::function<std::uint32_t(std::uint32_t)>& take_run,
+    const std::function<void(std::uint32_t, std::vector<std::uint8_t>)>& sink) {
     // The map must describe itself and any type-5 pages it needs, so settle the page
     // count first.
     const std::size_t room = DataPageBuilder::MaxRowSize(layout);

@@ -18,8 +18,7 @@ void CopyIndexEntries(PageFile& source, std::uint32_t root, std::uint32_t source
     auto mapped = [&](const IndexEntry& e) {
         std::optional<RowAddr> to = rows.Find(e.row);
         if (!to)
-            ThrowFormat(which + " points at row " + e.row.ToString() +
-                        ", which holds no live row");
+            ThrowFormat(which + " points at row " + e.row.ToString() + ", which holds no live row");
         entry.assign(e.bytes.begin(), e.bytes.begin() + static_cast<std::ptrdiff_t>(e.key_size));
         if (ids) MapLeadingIdKey(entry, *ids);
         entry.resize(e.key_size + kIndexRowPointerSize);
@@ -34,8 +33,8 @@ void CopyIndexEntries(PageFile& source, std::uint32_t root, std::uint32_t source
         }
         // New row pointers grow with the old ones, so the order holds; equal entries
         // would mean two entries for one row.
-        if (!last.empty() && !std::lexicographical_compare(last.begin(), last.end(), entry.begin(),
-                                                           entry.end()))
+        if (!last.empty() &&
+            !std::lexicographical_compare(last.begin(), last.end(), entry.begin(), entry.end()))
             ThrowFormat(which + " lists the same row twice or is out of order");
         tree.Add(entry);
         last.swap(entry);

@@ -197,10 +197,11 @@ void Verifier::CompareTable(const CatalogEntry& se, const CatalogEntry& oe) {
         LeafCursor source_entries(src_.file(), si.root);
         std::size_t k = 0;
         std::vector<std::uint8_t> key;
-        IndexWalk ow = WalkIndex(out_.file(), oi.root, od.page, [&](const IndexEntry& b, std::uint32_t) {
+        auto compare = [&](const IndexEntry& b, std::uint32_t) {
             const IndexEntry* a = source_entries.Next();
             if (!a) Fail(iname + " holds more entries than the source");
-            key.assign(a->bytes.begin(), a->bytes.begin() + static_cast<std::ptrdiff_t>(a->key_size));
+            key.assign(a->bytes.begin(),
+                       a->bytes.begin() + static_cast<std::ptrdiff_t>(a->key_size));
             if (id_key) MapLeadingIdKey(key, ids_);
             if (b.key_size != key.size() || !std::equal(key.begin(), key.end(), b.bytes.begin()))
                 Fail(iname + " entry " + std::to_string(k) + " has a different key");
@@ -208,7 +209,8 @@ void Verifier::CompareTable(const CatalogEntry& se, const CatalogEntry& oe) {
             if (!paired || *paired != b.row)
                 Fail(iname + " entry " + std::to_string(k) + " points at the wrong row");
             ++k;
-        });
+        };
+        IndexWalk ow = WalkIndex(out_.file(), oi.root, od.page, compare);
         if (!ow.problems.empty()) Fail(iname + ": " + ow.problems.front().text);
         if (source_entries.Next())
             Fail(iname + " holds " + std::to_string(k) + " entries, fewer than the source");

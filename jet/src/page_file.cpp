@@ -29,7 +29,8 @@ std::unique_ptr<PageFile> PageFile::Open(const std::filesystem::path& path, std:
         f->fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     } while (f->fd_ < 0 && errno == EINTR);
     if (f->fd_ < 0) {
-        if (error) *error = "cannot open '" + path.string() + "' for reading: " + std::strerror(errno);
+        if (error)
+            *error = "cannot open '" + path.string() + "' for reading: " + std::strerror(errno);
         return nullptr;
     }
     f->Init(size);

@@ -13,7 +13,7 @@ namespace compacttest {
 namespace {
 
 struct Case {
-    const char* file;   // below the corpus directory
+    const char* file;  // below the corpus directory
     const char* table;
     std::uint64_t rows;  // more than two repeats of the table, the last one partial
     bool narrow;
@@ -43,7 +43,7 @@ TEST(Generator, WritesSoundFilesThatCompactToTheSameRows) {
 
         auto rows = SortedExport(o.output, c.table);
         EXPECT_EQ(rows.size(), g.rows_live + 2);  // with the header and exit code lines
-        if (c.first_column_unique) {  // the primary key stays unique across the repeats
+        if (c.first_column_unique) {              // the primary key stays unique across the repeats
             std::set<std::string> ids;
             for (const auto& line : rows) ids.insert(line.substr(0, line.find(',')));
             EXPECT_EQ(ids.size(), rows.size());

@@ -54,7 +54,7 @@ std::array<std::uint8_t, 5> LongKey(std::int32_t v) {
 // One row of the table in the small file, with what each repeat changes in it.
 struct SourceRow {
     std::vector<std::uint8_t> bytes;
-    std::vector<std::int64_t> counters;  // value of each counter column
+    std::vector<std::int64_t> counters;                       // value of each counter column
     std::vector<std::optional<LongValueHeader>> long_values;  // per long-value column, if outside
     std::vector<std::uint32_t> long_value_at;                 // offset of the header in the row
 };
@@ -104,13 +104,13 @@ class Generator {
     OutputFile& out_;
     PageLayout layout_;
     const TableDef* def_ = nullptr;
-    std::uint32_t next_;                     // next page number to hand out
-    std::vector<std::size_t> lv_cols_;       // positions of memo / OLE columns
-    std::vector<SourceRow> rows_;            // the rows repeated
+    std::uint32_t next_;                                        // next page number to hand out
+    std::vector<std::size_t> lv_cols_;                          // positions of memo / OLE columns
+    std::vector<SourceRow> rows_;                               // the rows repeated
     std::unordered_map<std::uint32_t, std::uint32_t> ordinal_;  // old slot -> rows_ index
     std::vector<Counter> counters_;
-    std::uint64_t n_ = 0, live_ = 0;         // rows written, rows not deleted
-    std::vector<std::uint32_t> addr_;        // packed new address per written row, 0 deleted
+    std::uint64_t n_ = 0, live_ = 0;   // rows written, rows not deleted
+    std::vector<std::uint32_t> addr_;  // packed new address per written row, 0 deleted
     std::vector<std::uint32_t> data_pages_;
     std::vector<std::vector<std::uint32_t>> lv_pages_;  // per long-value column
     std::vector<std::size_t> data_free_;
@@ -171,7 +171,8 @@ void Generator::FindCounters() {
         for (const LogicalIndex& li : def_->logical_indexes)
             unique |= li.real_index == i && li.type == kPrimaryKey;
         if (!unique) continue;
-        const Column* col = ix.columns.size() == 1 ? def_->FindColumn(ix.columns[0].column) : nullptr;
+        const Column* col =
+            ix.columns.size() == 1 ? def_->FindColumn(ix.columns[0].column) : nullptr;
         if (!col || col->type != kColLong || ix.columns[0].order != 1)
             throw std::runtime_error(
                 "the table has a unique index that is not one ascending Long Integer column");
@@ -186,7 +187,8 @@ std::uint64_t Generator::RowsWanted() {
     if (o_.rows) return o_.rows;
     // Bytes one repeat of the rows adds: rows and slots, long values, index entries.
     const double ps = layout_.page_size;
-    const double data_room = ps - layout_.DataHeaderSize(), index_room = ps - layout_.index.first_entry;
+    const double data_room = ps - layout_.DataHeaderSize(),
+                 index_room = ps - layout_.index.first_entry;
     double data = 0, lv = 0, index = 0;
     for (const SourceRow& s : rows_) {
         data += s.bytes.size() + 2;
@@ -215,21 +217,23 @@ void Generator::WriteRows() {
     std::vector<RowPageWriter> lv_writers;
     lv_writers.reserve(lv_cols_.size());
     for (std::size_t k = 0; k < lv_cols_.size(); ++k)
-        lv_writers.emplace_back(layout_, kLvalOwner, next,
-                                [this](std::uint32_t p, std::vector<std::uint8_t> b) { Write(p, b); });
+        lv_writers.emplace_back(
+            layout_, kLvalOwner, next,
+            [this](std::uint32_t p, std::vector<std::uint8_t> b) { Write(p, b); });
     // Rows to mark deleted once their page is finished, by page.
     std::map<std::uint32_t, std::vector<std::uint8_t>> deleted;
-    RowPageWriter data(layout_, def_->page, next, [&](std::uint32_t p, std::vector<std::uint8_t> b) {
-        auto it = deleted.find(p);
-        if (it != deleted.end()) {
-            for (std::uint8_t r : it->second) {
-                std::size_t at = layout_.data.row_table + kRowSlotSize * r;
-                PutU16(b, at, U16(b, at) | kDeletedSlot);
-            }
-            deleted.erase(it);
-        }
-        Write(p, b);
-    });
+    RowPageWriter data(layout_, def_->page, next,
+                       [&](std::uint32_t p, std::vector<std::uint8_t> b) {
+                           auto it = deleted.find(p);
+                           if (it != deleted.end()) {
+                               for (std::uint8_t r : it->second) {
+                                   std::size_t at = layout_.data.row_table + kRowSlotSize * r;
+                                   PutU16(b, at, U16(b, at) | kDeletedSlot);
+                               }
+                               deleted.erase(it);
+                           }
+                           Write(p, b);
+                       });
     const ReadLimits limits;
     addr_.assign(n_, 0);
     for (std::uint64_t i = 0; i < n_; ++i) {
@@ -268,15 +272,17 @@ void Generator::WriteIndexes() {
     const std::uint64_t copies = (n_ + rows_.size() - 1) / rows_.size();
     for (const RealIndex& ix : def_->real_indexes) {
         IndexWalk w = WalkIndex(file_, ix.root, def_->page);
-        if (!w.problems.empty()) throw std::runtime_error("an index is damaged: " + w.problems[0].text);
+        if (!w.problems.empty())
+            throw std::runtime_error("an index is damaged: " + w.problems[0].text);
         std::optional<std::size_t> counter;
         for (std::size_t k = 0; k < counters_.size(); ++k)
             if (ix.columns.size() == 1 &&
                 def_->columns[counters_[k].column].number == ix.columns[0].column)
                 counter = k;
         std::uint32_t first = next_;
-        IndexTreeBuilder tree(layout_, def_->page, first,
-                              [this](std::uint32_t p, std::vector<std::uint8_t> b) { Write(p, b); });
+        IndexTreeBuilder tree(
+            layout_, def_->page, first,
+            [this](std::uint32_t p, std::vector<std::uint8_t> b) { Write(p, b); });
         std::vector<std::uint8_t> entry;
         auto add = [&](Bytes key, std::uint64_t i) {
             if (i >= n_ || addr_[i] == 0) return;
@@ -297,14 +303,17 @@ void Generator::WriteIndexes() {
             for (auto [e, o] : used) {
                 const IndexEntry& ie = w.leaf_entries[e];
                 auto want = LongKey(static_cast<std::int32_t>(rows_[o].counters[*counter]));
-                if (ie.key_size != want.size() || !std::equal(want.begin(), want.end(), ie.bytes.begin()))
-                    throw std::runtime_error("the keys of a unique index are not plain Long Integer keys");
+                if (ie.key_size != want.size() ||
+                    !std::equal(want.begin(), want.end(), ie.bytes.begin()))
+                    throw std::runtime_error(
+                        "the keys of a unique index are not plain Long Integer keys");
             }
             // Each repeat's keys lie above the previous repeat's.
             const std::int64_t stride = counters_[*counter].stride;
             for (std::uint64_t c = 0; c < copies; ++c)
                 for (auto [e, o] : used) {
-                    std::int64_t v = rows_[o].counters[*counter] + static_cast<std::int64_t>(c) * stride;
+                    std::int64_t v =
+                        rows_[o].counters[*counter] + static_cast<std::int64_t>(c) * stride;
                     add(LongKey(static_cast<std::int32_t>(v)), c * rows_.size() + o);
                 }
         } else {
@@ -321,7 +330,8 @@ void Generator::WriteIndexes() {
                     ++end;
                 }
                 for (std::uint64_t c = 0; c < copies; ++c)
-                    for (std::size_t k = g; k < end; ++k) add(key, c * rows_.size() + used[k].second);
+                    for (std::size_t k = g; k < end; ++k)
+                        add(key, c * rows_.size() + used[k].second);
                 g = end;
             }
         }
@@ -382,23 +392,28 @@ void Generator::WriteMaps() {
         for (std::size_t k = 0; k < lv_cols_.size(); ++k)
             if (def_->columns[lv_cols_[k]].number == lv.column) pages = lv_pages_[k];
         replace(lv.owned_map, ranges_of(pages));
-        replace(lv.free_map, pages.empty() ? std::vector<PageRange>{}
-                                           : std::vector<PageRange>{{pages.back(), pages.back() + 1}});
+        replace(lv.free_map, pages.empty()
+                                 ? std::vector<PageRange>{}
+                                 : std::vector<PageRange>{{pages.back(), pages.back() + 1}});
     }
     for (std::size_t i = 0; i < def_->real_indexes.size(); ++i)
         replace(def_->real_indexes[i].map,
                 {{index_pages_[i].first, index_pages_[i].first + index_pages_[i].second}});
     // Rewrite each map page with its rows in their places.
     for (const auto& [page, changed] : rows) {
-        if (page < 2) throw std::runtime_error("a usage map of the table shares page " + std::to_string(page));
+        if (page < 2)
+            throw std::runtime_error("a usage map of the table shares page " +
+                                     std::to_string(page));
         Page pg = file_.Read(page);
         DataPageInfo info = ReadDataPage(pg.bytes(), file_.jet3());
         DataPageBuilder b(layout_, info.owner);
         for (std::size_t r = 0; r < info.slots.size(); ++r) {
-            if (!info.slots[r].live()) throw std::runtime_error("a usage-map page holds a deleted row");
+            if (!info.slots[r].live())
+                throw std::runtime_error("a usage-map page holds a deleted row");
             auto it = changed.find(static_cast<std::uint8_t>(r));
-            Bytes bytes = it != changed.end() ? Bytes(it->second)
-                                              : RowBytes(pg.bytes(), file_.jet3(), static_cast<unsigned>(r));
+            Bytes bytes = it != changed.end()
+                              ? Bytes(it->second)
+                              : RowBytes(pg.bytes(), file_.jet3(), static_cast<unsigned>(r));
             if (!b.Fits(bytes.size()) || b.Add(bytes) != r)
                 throw std::runtime_error("a usage-map page cannot be rebuilt");
         }
@@ -414,7 +429,8 @@ void Generator::WriteDefinition() {
     const std::uint64_t copies = (n_ + rows_.size() - 1) / rows_.size();
     std::int64_t autonumber = def_->autonumber;
     for (const Counter& c : counters_)
-        autonumber = std::max(autonumber, c.max + static_cast<std::int64_t>(copies - 1) * c.stride + 1);
+        autonumber =
+            std::max(autonumber, c.max + static_cast<std::int64_t>(copies - 1) * c.stride + 1);
     tr.PutU32At(TdefLayout::For(file_.jet3()).autonumber, static_cast<std::uint32_t>(autonumber));
     auto pages = tr.Finish(def_->pages);
     for (std::size_t i = 0; i < pages.size(); ++i) Write(def_->pages[i], pages[i]);

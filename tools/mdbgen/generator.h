@@ -14,11 +14,11 @@
 namespace jet {
 
 struct GenerateOptions {
-    std::filesystem::path source;  // a Jet 3 / Jet 4 file holding the table
-    std::filesystem::path output;  // must not exist
-    std::string table;             // the table whose rows are repeated
-    std::uint64_t rows = 0;        // rows to write (live and deleted); 0 = use bytes
-    std::uint64_t bytes = 0;       // approximate file size wanted, when rows is 0
+    std::filesystem::path source;    // a Jet 3 / Jet 4 file holding the table
+    std::filesystem::path output;    // must not exist
+    std::string table;               // the table whose rows are repeated
+    std::uint64_t rows = 0;          // rows to write (live and deleted); 0 = use bytes
+    std::uint64_t bytes = 0;         // approximate file size wanted, when rows is 0
     unsigned deleted_per_mille = 0;  // share of the written rows marked deleted
     // Narrow: only the table's short rows without long values outside the row are used,
     // so the file is many short rows (a visitor log), not long values.

@@ -11,7 +11,7 @@
 #include "jet/compact/data_page_builder.h"
 #include "jet/compact/global_map.h"
 #include "jet/compact/index_tree_builder.h"
-#include "jet/compact/long_value_copier.h"
+#include "jet/compact/long_value_packer.h"
 #include "jet/compact/output_file.h"
 #include "jet/compact/put_bytes.h"
 #include "jet/compact/row_page_writer.h"
@@ -214,12 +214,6 @@ void Generator::WriteRows() {
             throw std::runtime_error("too many rows for the values of column '" +
                                      def_->columns[c.column].name + "'");
     auto next = [this] { return TakeRun(1); };
-    std::vector<RowPageWriter> lv_writers;
-    lv_writers.reserve(lv_cols_.size());
-    for (std::size_t k = 0; k < lv_cols_.size(); ++k)
-        lv_writers.emplace_back(
-            layout_, kLvalOwner, next,
-            [this](std::uint32_t p, std::vector<std::uint8_t> b) { Write(p, b); });
     // Rows to mark deleted once their page is finished, by page.
     std::map<std::uint32_t, std::vector<std::uint8_t>> deleted;
     RowPageWriter data(layout_, def_->page, next,
@@ -235,10 +229,31 @@ void Generator::WriteRows() {
                            Write(p, b);
                        });
     const ReadLimits limits;
+    auto sink = [this](std::uint32_t p, std::vector<std::uint8_t> b) { Write(p, b); };
     addr_.assign(n_, 0);
+    // Long values of one repeat at a time, packed as the compactor packs them.
+    std::vector<std::vector<RowAddr>> lv_addr(lv_cols_.size());
     for (std::uint64_t i = 0; i < n_; ++i) {
         const std::uint64_t copy = i / rows_.size();
-        const SourceRow& s = rows_[i % rows_.size()];
+        const std::size_t o = i % rows_.size();
+        if (o == 0) {
+            const std::size_t end = std::min<std::uint64_t>(rows_.size(), n_ - i);
+            for (std::size_t k = 0; k < lv_cols_.size(); ++k) {
+                LongValuePacker packer(layout_);
+                std::vector<std::size_t> handle(end, 0);
+                for (std::size_t r = 0; r < end; ++r)
+                    if (rows_[r].long_values[k])
+                        handle[r] = packer.AddValue(file_, *rows_[r].long_values[k], limits);
+                const std::uint32_t count = packer.Pack();
+                const std::uint32_t first = TakeRun(count);
+                packer.WritePages(file_, first, sink);
+                for (std::uint32_t p = first; p < first + count; ++p) lv_pages_[k].push_back(p);
+                lv_addr[k].assign(end, RowAddr{});
+                for (std::size_t r = 0; r < end; ++r)
+                    if (rows_[r].long_values[k]) lv_addr[k][r] = packer.Address(handle[r], first);
+            }
+        }
+        const SourceRow& s = rows_[o];
         std::vector<std::uint8_t> row = s.bytes;
         CrackedRow cr;
         for (std::size_t k = 0; k < counters_.size(); ++k) {
@@ -248,8 +263,8 @@ void Generator::WriteRows() {
         }
         for (std::size_t k = 0; k < lv_cols_.size(); ++k) {
             if (!s.long_values[k]) continue;
-            RowAddr a = CopyLongValue(file_, *s.long_values[k], lv_writers[k], limits, next_);
-            PutRowPointer(row, s.long_value_at[k] + 4, a.page, a.row);
+            const RowAddr& a = lv_addr[k][o];
+            PutRowPointer(row, s.long_value_at[k] + kLongValuePointerAt, a.page, a.row);
         }
         RowAddr a = data.Place(row);
         if (IsDeleted(i, o_.deleted_per_mille)) {
@@ -260,10 +275,6 @@ void Generator::WriteRows() {
         }
     }
     data.Flush();
-    for (std::size_t k = 0; k < lv_writers.size(); ++k) {
-        lv_writers[k].Flush();
-        lv_pages_[k] = lv_writers[k].pages();
-    }
     data_pages_ = data.pages();
     data_free_ = data.free_space();
 }

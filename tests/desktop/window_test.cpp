@@ -171,6 +171,10 @@ TEST_F(WindowTest, ClickingACheckBoxAndTheCheckButtons) {
     EXPECT_FALSE(g_dlg->IsChecked(0));
     EXPECT_TRUE(g_dlg->IsChecked(1));
     EXPECT_FALSE(g_dlg->IsChecked(2));
+    // The commands get the ticked record itself.
+    const std::vector<dk::ListRow> ticked = g_dlg->CheckedRows();
+    ASSERT_EQ(ticked.size(), 1u);
+    EXPECT_EQ(ticked[0].recordKey, g_dlg->ColumnText(1, dk::kRecordKeyColumn));
 
     wxCommandEvent all(wxEVT_BUTTON, IDC_CHECK_ALL);
     g_dlg->ProcessWindowEvent(all);

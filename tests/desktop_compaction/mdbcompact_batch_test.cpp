@@ -208,6 +208,9 @@ TEST_F(CommandBatchTest, NamedFilesWithoutAStoreAndAnUnwritableBackupRoot) {
     const std::string original = ReadBytes(a);
     // A file where the backup root should be: no one can write below it, not even root.
     std::ofstream(prog_.Path() / "backup") << "in the way";
+    Outcome dry = Run({"--dry-run", a.string()});
+    EXPECT_EQ(dry.exitCode, 0) << dry.out;
+    EXPECT_FALSE(fs::exists(prog_.DbPath())) << "a dry run records nothing";
     Outcome refused = Run({a.string()});
     EXPECT_EQ(refused.exitCode, 2) << refused.out;
     EXPECT_TRUE(Contains(refused.out, "backup root " + (prog_.Path() / "backup").string() +

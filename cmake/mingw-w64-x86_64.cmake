@@ -1,6 +1,7 @@
 # Cross-build for 64-bit Windows with Debian's mingw-w64 (g++-mingw-w64-x86-64-posix: the
 # posix thread model, which std::thread needs). The runtime is linked statically so the
-# programs need no DLLs beside them; tests run under Wine (see scripts/test-windows).
+# programs need no DLLs beside them. cmake/windows.cmake adds SQLite, GoogleTest and Wine,
+# which runs the tests (scripts/test-windows).
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 set(_mingw x86_64-w64-mingw32)
@@ -12,6 +13,3 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
-# Test programs run through Wine.
-find_program(MDB_WINE wine REQUIRED)
-set(CMAKE_CROSSCOMPILING_EMULATOR ${MDB_WINE})

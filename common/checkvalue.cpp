@@ -1,8 +1,6 @@
 #include "common/checkvalue.h"
 
-#include <openssl/evp.h>
-
-#include <memory>
+#include "platform/digest.h"
 
 namespace mdb {
 
@@ -15,17 +13,7 @@ constexpr size_t kMaxKey = 260;
 }  // namespace
 
 std::string Md5Hex(std::span<const std::uint8_t> bytes) {
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int length = 0;
-    if (EVP_Digest(bytes.data(), bytes.size(), digest, &length, EVP_md5(), nullptr) != 1) return {};
-    static constexpr char kHex[] = "0123456789abcdef";
-    std::string text;
-    text.reserve(length * 2);
-    for (unsigned i = 0; i < length; ++i) {
-        text.push_back(kHex[digest[i] >> 4]);
-        text.push_back(kHex[digest[i] & 15]);
-    }
-    return text;
+    return platform::DigestHex(platform::DigestAlgorithm::Md5, bytes);
 }
 
 std::string Md5Hex(std::string_view text) {

@@ -1,36 +1,27 @@
 #include "common/manifest.h"
 
-#include <openssl/evp.h>
-
 #include <fstream>
-#include <memory>
+#include <span>
+
+#include "platform/digest.h"
 
 namespace mdb {
 
 std::string Sha256OfFile(const std::filesystem::path& file) {
     std::ifstream in(file, std::ios::binary);
     if (!in) return {};
-    std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> md(EVP_MD_CTX_new(), &EVP_MD_CTX_free);
-    if (!md || EVP_DigestInit_ex(md.get(), EVP_sha256(), nullptr) != 1) return {};
+    platform::Hasher hasher(platform::DigestAlgorithm::Sha256);
     char buf[65536];
     while (in) {
         in.read(buf, sizeof buf);
         const std::streamsize got = in.gcount();
-        if (got > 0 && EVP_DigestUpdate(md.get(), buf, static_cast<std::size_t>(got)) != 1) {
+        if (got > 0 &&
+            !hasher.Add(std::span(reinterpret_cast<const std::uint8_t*>(buf),
+                                  static_cast<std::size_t>(got))))
             return {};
-        }
     }
     if (in.bad()) return {};
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int len = 0;
-    if (EVP_DigestFinal_ex(md.get(), digest, &len) != 1) return {};
-    static constexpr char kHex[] = "0123456789abcdef";
-    std::string hex;
-    for (unsigned int i = 0; i < len; ++i) {
-        hex += kHex[digest[i] >> 4];
-        hex += kHex[digest[i] & 0xF];
-    }
-    return hex;
+    return platform::HexOf(hasher.Finish());
 }
 
 ManifestCheck CheckAgainstManifest(const std::filesystem::path& programDir,

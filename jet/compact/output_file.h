@@ -1,8 +1,8 @@
 // The file a compaction writes: a temporary file beside the destination, written
 // page by page, made durable and renamed into place only by Commit. Destroying an
 // uncommitted OutputFile removes the temporary file, so a failed compaction leaves
-// no destination behind. This file and src/page_file.cpp hold all of jet's calls to
-// the system.
+// no destination behind. Its implementation (output_file.cpp; output_file_win32.cpp on
+// Windows) and src/page_file.cpp hold all of jet's calls to the system.
 #pragma once
 
 #include <cstdint>

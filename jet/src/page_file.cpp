@@ -1,8 +1,16 @@
 #include "jet/page_file.h"
 
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#include <malloc.h>
+#include <share.h>
+#include <windows.h>
+#else
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <cassert>
@@ -12,6 +20,77 @@
 #include <system_error>
 
 namespace jet {
+
+// The file's calls to the system, one set per system.
+namespace {
+
+#ifdef _WIN32
+// Others may read and write the file while it is read (the caller decides whether that is
+// safe, as on Linux).
+int OpenForReading(const std::filesystem::path& path) {
+    int fd = -1;
+    const errno_t rc = _wsopen_s(&fd, path.c_str(), _O_RDONLY | _O_BINARY | _O_NOINHERIT,
+                                 _SH_DENYNO, 0);
+    if (rc != 0) errno = rc;
+    return rc == 0 ? fd : -1;
+}
+
+void CloseFile(int fd) {
+    _close(fd);
+}
+
+// Bytes read at `offset` (0 at the end of the file), or -1.
+long long ReadAt(int fd, std::uint8_t* dst, std::size_t len, std::uint64_t offset) {
+    OVERLAPPED where{};
+    where.Offset = static_cast<DWORD>(offset);
+    where.OffsetHigh = static_cast<DWORD>(offset >> 32);
+    // One call reads at most 1 GiB: ReadFile counts in 32 bits.
+    const DWORD want = static_cast<DWORD>(std::min<std::size_t>(len, std::size_t{1} << 30));
+    DWORD got = 0;
+    if (ReadFile(reinterpret_cast<HANDLE>(_get_osfhandle(fd)), dst, want, &got, &where))
+        return got;
+    return GetLastError() == ERROR_HANDLE_EOF ? 0 : -1;
+}
+
+void* AlignedAlloc(std::size_t alignment, std::size_t size) {
+    return _aligned_malloc(size, alignment);
+}
+
+void AlignedFree(void* memory) {
+    _aligned_free(memory);
+}
+#else
+int OpenForReading(const std::filesystem::path& path) {
+    int fd;
+    do {
+        fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    return fd;
+}
+
+void CloseFile(int fd) {
+    ::close(fd);
+}
+
+// Bytes read at `offset` (0 at the end of the file), or -1.
+long long ReadAt(int fd, std::uint8_t* dst, std::size_t len, std::uint64_t offset) {
+    ssize_t n;
+    do {
+        n = ::pread(fd, dst, len, static_cast<off_t>(offset));
+    } while (n < 0 && errno == EINTR);
+    return n;
+}
+
+void* AlignedAlloc(std::size_t alignment, std::size_t size) {
+    return std::aligned_alloc(alignment, size);
+}
+
+void AlignedFree(void* memory) {
+    std::free(memory);
+}
+#endif
+
+}  // namespace
 
 std::unique_ptr<PageFile> PageFile::Open(const std::filesystem::path& path, std::string* error) {
     std::error_code ec;
@@ -25,9 +104,7 @@ std::unique_ptr<PageFile> PageFile::Open(const std::filesystem::path& path, std:
         return nullptr;
     }
     std::unique_ptr<PageFile> f(new PageFile);
-    do {
-        f->fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    } while (f->fd_ < 0 && errno == EINTR);
+    f->fd_ = OpenForReading(path);
     if (f->fd_ < 0) {
         if (error)
             *error = "cannot open '" + path.string() + "' for reading: " + std::strerror(errno);
@@ -38,7 +115,7 @@ std::unique_ptr<PageFile> PageFile::Open(const std::filesystem::path& path, std:
 }
 
 PageFile::~PageFile() {
-    if (fd_ >= 0) ::close(fd_);
+    if (fd_ >= 0) CloseFile(fd_);
 }
 
 std::unique_ptr<PageFile> PageFile::FromMemory(std::vector<std::uint8_t> image) {
@@ -64,8 +141,7 @@ void PageFile::ReadRaw(std::uint64_t offset, std::uint8_t* dst, std::size_t len)
     }
     std::size_t done = 0;
     while (done < len) {
-        ssize_t n = ::pread(fd_, dst + done, len - done, static_cast<off_t>(offset + done));
-        if (n < 0 && errno == EINTR) continue;
+        const long long n = ReadAt(fd_, dst + done, len - done, offset + done);
         if (n <= 0) ThrowFormat("read error or unexpected end of file");
         done += static_cast<std::size_t>(n);
     }
@@ -100,10 +176,10 @@ void PageFile::Fetch(std::uint32_t n, std::uint8_t* dst) {
     }
     if (!follow->bytes) {
         // Page-aligned, as the file's pages are.
-        void* mem = std::aligned_alloc(4096, std::size_t{kRunPages} * ps);
+        void* mem = AlignedAlloc(4096, std::size_t{kRunPages} * ps);
         if (!mem) throw std::bad_alloc();
         follow->bytes = {static_cast<std::uint8_t*>(mem),
-                         [](std::uint8_t* m) { std::free(m); }};
+                         [](std::uint8_t* m) { AlignedFree(m); }};
     }
     follow->count = 0;  // nothing valid while it is refilled
     std::uint32_t count = std::min<std::uint32_t>(want, page_count() - n);

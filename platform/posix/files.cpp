@@ -1,7 +1,5 @@
 #include "platform/files.h"
 
-#include "platform/clock.h"
-
 #include <errno.h>
 #include <fcntl.h>
 #include <glob.h>
@@ -133,47 +131,6 @@ bool SharedFile::ReadAll(std::string& out) {
         }
         if (n == 0) return true;
         out.append(buf, static_cast<size_t>(n));
-    }
-}
-
-OpenResult OpenWithRetry(SharedFile& file, const std::string& path, OpenMode mode, int attempts,
-                         std::chrono::milliseconds delay, const RetryPause& pause,
-                         int* violations) {
-    int refused = 0;
-    OpenResult result = OpenResult::Failed;
-    for (int attempt = 0; attempt < attempts; ++attempt) {
-        result = file.Open(path, mode);
-        if (result != OpenResult::SharingViolation) break;
-        ++refused;
-        if (attempt + 1 < attempts && pause) pause(delay);
-    }
-    if (violations != nullptr) *violations = refused;
-    return result;
-}
-
-OpenResult OpenWithRetry(SharedFile& file, const std::string& path, OpenMode mode, int attempts,
-                         unsigned delayMs, int* violations) {
-    return OpenWithRetry(
-        file, path, mode, attempts, std::chrono::milliseconds(delayMs),
-        [](std::chrono::milliseconds d) { SleepMilliseconds(static_cast<unsigned>(d.count())); },
-        violations);
-}
-
-FileError ClassifyFileError(int systemError) {
-    switch (systemError) {
-        case ENOENT:
-            return FileError::NotFound;
-        case ENOTDIR:
-        case ENAMETOOLONG:
-            return FileError::BadPath;
-        case EMFILE:
-        case ENFILE:
-            return FileError::TooManyOpen;
-        case EACCES:
-        case EPERM:
-            return FileError::AccessDenied;
-        default:
-            return FileError::Other;
     }
 }
 

@@ -67,6 +67,9 @@ std::vector<std::string> Lines(const std::string& s) {
 class CorpusFile : public ::testing::TestWithParam<fs::path> {};
 
 TEST_P(CorpusFile, TablesAndEveryExportMatchMdbtools) {
+#ifdef _WIN32
+    GTEST_SKIP() << "mdbtools runs on Linux only";
+#endif
     const fs::path src = GetParam();
     TempDir tmp;
     const fs::path f = tmp.Copy(src);

@@ -1,6 +1,8 @@
 #include "test_util.h"
 
+#ifndef _WIN32
 #include <sys/wait.h>
+#endif
 
 #include <algorithm>
 #include <cstdio>
@@ -29,7 +31,11 @@ std::vector<fs::path> CorpusFiles(bool include_large) {
 }
 
 fs::path Mdbcompact() {
+#ifdef _WIN32
+    return fs::path(MDB_DIST_DIR) / "mdbcompact.exe";
+#else
     return fs::path(MDB_DIST_DIR) / "mdbcompact";
+#endif
 }
 
 TempDir::TempDir() {
@@ -62,6 +68,24 @@ void WriteAll(const fs::path& p, const std::vector<std::uint8_t>& bytes) {
     if (!out) throw std::runtime_error("cannot write " + p.string());
 }
 
+#ifdef _WIN32
+// cmd.exe quoting: file names hold no double quotes.
+std::string Quote(const std::string& s) {
+    return "\"" + s + "\"";
+}
+
+RunResult RunCommand(const std::string& command) {
+    RunResult r;
+    // cmd /c keeps the quotes inside only when the whole command is quoted once more.
+    FILE* p = _popen(("\"" + command + "\"").c_str(), "r");
+    if (!p) return r;
+    char buf[65536];
+    std::size_t n;
+    while ((n = fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
+    r.exit_code = _pclose(p);
+    return r;
+}
+#else
 std::string Quote(const std::string& s) {
     std::string q = "'";
     for (char c : s) {
@@ -84,6 +108,7 @@ RunResult RunCommand(const std::string& command) {
     r.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return r;
 }
+#endif
 
 std::vector<std::vector<std::string>> ParseCsv(const std::string& t) {
     std::vector<std::vector<std::string>> rows;

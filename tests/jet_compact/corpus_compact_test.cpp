@@ -45,7 +45,8 @@ TEST_P(CorpusCompaction, CompactsVerifiesAndReadsTheSame) {
     EXPECT_TRUE(check.unreachable.empty()) << check.unreachable.size() << " unreachable pages";
     for (const auto& t : check.tables) EXPECT_EQ(t.tombstones, 0u) << t.name;
 
-    // mdbtools reads every table with the same rows.
+#ifndef _WIN32
+    // mdbtools (a Linux program) reads every table with the same rows.
     std::vector<std::string> tables = MdbTables(src);
     EXPECT_EQ(MdbTables(out), tables);
     for (const std::string& t : tables)
@@ -53,6 +54,7 @@ TEST_P(CorpusCompaction, CompactsVerifiesAndReadsTheSame) {
     // ... and the same schema: columns, indexes, relationships.
     EXPECT_EQ(Shell("mdb-schema " + Quote(out.string()) + " 2>&1").out,
               Shell("mdb-schema " + Quote(src.string()) + " 2>&1").out);
+#endif
 
     // Compacting again changes nothing; the same source gives the same bytes.
     fs::path again = s.dir() / "again.mdb";

@@ -41,6 +41,7 @@ TEST(Generator, WritesSoundFilesThatCompactToTheSameRows) {
         jet::CheckReport r = jet::CheckFile(o.output);
         ASSERT_TRUE(r.sound()) << (r.problems.empty() ? r.open_error : r.problems[0].text);
 
+#ifndef _WIN32  // mdbtools is a Linux program
         auto rows = SortedExport(o.output, c.table);
         EXPECT_EQ(rows.size(), g.rows_live + 2);  // with the header and exit code lines
         if (c.first_column_unique) {              // the primary key stays unique across the repeats
@@ -48,12 +49,15 @@ TEST(Generator, WritesSoundFilesThatCompactToTheSameRows) {
             for (const auto& line : rows) ids.insert(line.substr(0, line.find(',')));
             EXPECT_EQ(ids.size(), rows.size());
         }
+#endif
 
         fs::path out = s.dir() / ("gen" + std::to_string(n++) + "-compacted.mdb");
         jet::CompactResult cr = jet::Compact(o.output, out);
         ASSERT_TRUE(cr) << cr.reason;
         EXPECT_LT(cr.bytes_after, cr.bytes_before);
+#ifndef _WIN32
         EXPECT_EQ(SortedExport(out, c.table), rows);
+#endif
     }
     EXPECT_EQ(s.Listing().size(), 4u);  // no temporary file left
 }

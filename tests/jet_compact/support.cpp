@@ -1,6 +1,8 @@
 #include "support.h"
 
+#ifndef _WIN32
 #include <sys/wait.h>
+#endif
 
 #include <algorithm>
 #include <cstdio>
@@ -28,7 +30,11 @@ std::vector<fs::path> CorpusJetFiles() {
 }
 
 fs::path Mdbcompact() {
+#ifdef _WIN32
+    return fs::path(MDB_DIST_DIR) / "mdbcompact.exe";
+#else
     return fs::path(MDB_DIST_DIR) / "mdbcompact";
+#endif
 }
 
 Scratch::Scratch() {
@@ -70,6 +76,24 @@ void WriteAll(const fs::path& p, const std::vector<std::uint8_t>& bytes) {
     if (!out) throw std::runtime_error("cannot write " + p.string());
 }
 
+#ifdef _WIN32
+ShellRun Shell(const std::string& command) {
+    ShellRun r;
+    // cmd /c keeps the quotes inside only when the whole command is quoted once more.
+    FILE* p = _popen(("\"" + command + "\"").c_str(), "r");
+    if (!p) return r;
+    char buf[65536];
+    std::size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
+    r.exit_code = _pclose(p);
+    return r;
+}
+
+// cmd.exe quoting: file names hold no double quotes.
+std::string Quote(const std::string& s) {
+    return "\"" + s + "\"";
+}
+#else
 ShellRun Shell(const std::string& command) {
     ShellRun r;
     FILE* p = ::popen(command.c_str(), "r");
@@ -87,6 +111,7 @@ std::string Quote(const std::string& s) {
     for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
     return q + "'";
 }
+#endif
 
 static std::vector<std::string> Lines(const std::string& text) {
     std::vector<std::string> v;

@@ -8,6 +8,7 @@
 #include "jet/checker.h"
 #include "jet/csv_export.h"
 #include "jet/database.h"
+#include "platform/arguments.h"
 
 namespace mdbcompact {
 
@@ -15,7 +16,7 @@ namespace {
 
 std::unique_ptr<jet::Database> OpenOrReport(const std::string& file) {
     jet::Status st;
-    auto db = jet::Database::Open(file, &st);
+    auto db = jet::Database::Open(mdb::platform::PathFromUtf8(file), &st);
     if (!db) std::cerr << "mdbcompact: " << file << ": " << st.reason << "\n";
     return db;
 }

@@ -7,6 +7,7 @@
 #include <iostream>
 
 #include "jet/compact/compactor.h"
+#include "platform/arguments.h"
 #include "platform/console.h"
 
 namespace mdbcompact {
@@ -75,8 +76,9 @@ std::string Percent(std::uint64_t part, std::uint64_t whole) {
 
 int RunCompact(const std::string& source, const std::string& destination) {
     ProgressBar bar(mdb::platform::ErrorStreamIsTerminal());
-    jet::CompactResult r =
-        jet::Compact(source, destination, [&](const jet::CompactProgress& p) { bar.Show(p); });
+    jet::CompactResult r = jet::Compact(mdb::platform::PathFromUtf8(source),
+                                        mdb::platform::PathFromUtf8(destination),
+                                        [&](const jet::CompactProgress& p) { bar.Show(p); });
     bar.Clear();
     if (!r.compacted) {
         std::cerr << "mdbcompact: not compacted: " << r.reason << "\n";

@@ -5,6 +5,7 @@
 
 #include "commands.h"
 #include "jet/checker.h"
+#include "platform/arguments.h"
 
 namespace mdbcompact {
 
@@ -86,7 +87,7 @@ std::string ObjectTypeName(std::int16_t t) {
 int RunInfo(const std::string& file, bool pages) {
     jet::Status st;
     jet::HeaderResult probe;
-    auto db = jet::Database::Open(file, &st, &probe);
+    auto db = jet::Database::Open(mdb::platform::PathFromUtf8(file), &st, &probe);
     if (!db) {
         if (probe.refusal != jet::Refusal::None) {
             std::cout << "file:        " << file << "\n";
@@ -161,7 +162,7 @@ int RunInfo(const std::string& file, bool pages) {
 }
 
 int RunCheck(const std::string& file) {
-    jet::CheckReport r = jet::CheckFile(file);
+    jet::CheckReport r = jet::CheckFile(mdb::platform::PathFromUtf8(file));
     if (!r.opened) {
         std::cerr << "mdbcompact: " << file << ": " << r.open_error << "\n";
         return kExitUsage;

@@ -5,9 +5,12 @@
 #include <string>
 #include <vector>
 
-#include "batch_command.h"
 #include "commands.h"
 #include "compact_command.h"
+#include "platform/arguments.h"
+#if MDBCOMPACT_BATCH
+#include "batch_command.h"
+#endif
 
 namespace {
 
@@ -81,13 +84,14 @@ int Usage(const char* text, const std::string& error) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::vector<std::string> args(argv + 1, argv + argc);
+    std::vector<std::string> args = mdb::platform::CommandLineArguments(argc, argv);
     if (args.empty()) return Usage(kUsage, "no command given");
     const std::string cmd = args[0];
     if (IsHelp(cmd.c_str())) {
         std::cout << kUsage;
         return 0;
     }
+#if MDBCOMPACT_BATCH
     if (cmd == "batch") {
         const std::vector<std::string> rest(args.begin() + 1, args.end());
         for (const auto& a : rest)
@@ -97,6 +101,9 @@ int main(int argc, char** argv) {
             }
         return mdbcompact::RunBatch(rest);
     }
+#else
+    if (cmd == "batch") return Usage(kUsage, "'batch' is not available in this build");
+#endif
     struct Sub {
         const char* name;
         const char* help;

@@ -1,7 +1,7 @@
 // Page access by number over a file or an in-memory image, with a bounded cache.
 // Files are read with positioned reads (no shared file position); a run of
 // consecutive pages read in order is fetched with one read per kRunPages pages.
-// This file and compact/output_file.cpp hold all of jet's calls to the system.
+// Its implementation and compact/output_file*.cpp hold all of jet's calls to the system.
 #pragma once
 
 #include <array>

@@ -76,8 +76,15 @@ class Repacker {
     void WriteGlobalMap();
     void Write(std::uint32_t page, std::span<const std::uint8_t> bytes);
     std::uint32_t NextPage() { return alloc_.TakeRun(1); }
-    void Report(CompactProgress::Stage stage, std::uint64_t done, std::uint64_t total) {
-        if (progress_) progress_({stage, done, total});
+    void Report() {
+        if (progress_)
+            progress_({stage_, rows_done_, rows_total_, src_.pages_read(), pages_written_,
+                       src_.page_count()});
+    }
+    // Called for every row visited and every page written. A report per 256 of them
+    // is often enough for a display that moves smoothly and costs next to nothing.
+    void Tick() {
+        if (progress_ && ++ticks_ % 256 == 0) Report();
     }
 
     Database& db_;
@@ -92,11 +99,15 @@ class Repacker {
     std::map<std::uint32_t, std::uint32_t> tdef_moves_;  // old definition page -> new
     std::vector<std::uint32_t> fillers_;                 // free pages kept for stale Ids
     std::uint64_t rows_total_ = 0, rows_done_ = 0;
+    CompactProgress::Stage stage_ = CompactProgress::Stage::Reading;
+    std::uint64_t pages_written_ = 0, ticks_ = 0;
 };
 
 void Repacker::Write(std::uint32_t page, std::span<const std::uint8_t> bytes) {
     std::string err;
     if (!out_.WritePage(page, bytes, &err)) throw std::runtime_error(err);
+    ++pages_written_;
+    Tick();
 }
 
 void Repacker::PlanTables() {
@@ -141,6 +152,7 @@ void Repacker::CollectStaleIds() {
                 if (!f.null && f.size == 4)
                     consider(static_cast<std::int32_t>(U32(r.bytes, f.begin)));
             }
+            Tick();
             return true;
         });
     }
@@ -217,6 +229,7 @@ void Repacker::RepackTable(TableJob& job) {
                 }
                 lv_values[k].push_back(value);
             }
+            Tick();
             return true;
         });
     }
@@ -267,8 +280,8 @@ void Repacker::RepackTable(TableJob& job) {
             ThrowFormat("row " + r.slot.ToString() + " has an impossible size");
         rows.Add(r.slot, w.Place(row));
         ++ordinal;
-        if (++rows_done_ % 1024 == 0)
-            Report(CompactProgress::Stage::Writing, rows_done_, rows_total_);
+        ++rows_done_;
+        Tick();
         return true;
     });
     w.Flush();
@@ -335,10 +348,13 @@ void Repacker::WriteGlobalMap() {
 
 std::uint32_t Repacker::Run() {
     src_.set_cache_capacity(kSourceCachePages);
-    Report(CompactProgress::Stage::Reading, 0, 0);
+    stage_ = CompactProgress::Stage::Reading;
+    Report();
     PlanTables();
     CollectStaleIds();
     PlanNumbers();
+    stage_ = CompactProgress::Stage::Writing;
+    Report();
     for (TableJob& job : jobs_) RepackTable(job);
     std::vector<std::uint8_t> zero(layout_.page_size, 0);
     for (std::uint32_t f : fillers_) Write(f, zero);
@@ -349,7 +365,7 @@ std::uint32_t Repacker::Run() {
     WriteGlobalMap();
     Page header = src_.Read(kHeaderPage);
     Write(kHeaderPage, header.bytes());
-    Report(CompactProgress::Stage::Writing, rows_total_, rows_total_);
+    Report();
     return alloc_.page_count();
 }
 
@@ -416,7 +432,16 @@ CompactResult Compact(const std::filesystem::path& source, const std::filesystem
     // Verified before it is made durable and named: a file that fails never appears.
     Status verified;
     try {
-        verified = VerifyCompacted(*db, out.temp_path(), ids, fillers, progress);
+        // The verifier counts rows and pages read; the pages written stay as they are.
+        CompactProgressFn verify_progress;
+        if (progress)
+            verify_progress = [&](const CompactProgress& p) {
+                CompactProgress q = p;
+                q.pages_written = pages;
+                q.source_pages = result.pages_before;
+                progress(q);
+            };
+        verified = VerifyCompacted(*db, out.temp_path(), ids, fillers, verify_progress);
     } catch (const std::exception& e) {
         verified = Status::Fail(e.what());
     }

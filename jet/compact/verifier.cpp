@@ -34,6 +34,11 @@ class Verifier {
 
   private:
     void Fail(const std::string& why) { ThrowFormat(why); }
+    void Report() const {
+        if (progress_)
+            progress_({CompactProgress::Stage::Verifying, rows_done_, rows_total_,
+                       src_.file().pages_read() + out_.file().pages_read()});
+    }
     void Claim(std::uint32_t page, const std::string& role);
     void CompareCatalog();
     void CompareTable(const CatalogEntry& se, const CatalogEntry& oe);
@@ -168,8 +173,7 @@ void Verifier::CompareTable(const CatalogEntry& se, const CatalogEntry& oe) {
             Fail(name + " row " + s.slot.ToString() + " reads differently");
         pairing.Add(s.slot, oaddr);
         ++count;
-        if (++rows_done_ % 1024 == 0 && progress_)
-            progress_({CompactProgress::Stage::Verifying, rows_done_, rows_total_});
+        if (++rows_done_ % 1024 == 0) Report();
         return true;
     });
     while (page_i < out_pages.size()) {
@@ -316,11 +320,13 @@ void Verifier::Run() {
     auto ot = out_.Tables(true);
     if (st.size() != ot.size()) Fail("the number of tables changed");
     for (const CatalogEntry* e : st) rows_total_ += src_.Definition(e->tdef_page()).row_count;
+    Report();
     for (std::size_t i = 0; i < st.size(); ++i) {
         if (st[i]->name != ot[i]->name) Fail("table '" + st[i]->name + "' is missing");
         CompareTable(*st[i], *ot[i]);
     }
     CheckGlobalMap();
+    Report();
 }
 
 }  // namespace

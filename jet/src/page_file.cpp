@@ -219,6 +219,7 @@ Page PageFile::Read(std::uint32_t n) {
         ReadRaw(std::uint64_t{n} * page_size(), buf->data(), buf->size());
     else
         Fetch(n, buf->data());
+    ++pages_read_;
     cache_.emplace(n, buf);
     assert(buf->size() == page_size() && cache_.size() <= capacity_);
     return Page(n, std::move(buf));

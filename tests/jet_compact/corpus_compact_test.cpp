@@ -26,7 +26,16 @@ TEST_P(CorpusCompaction, CompactsVerifiesAndReadsTheSame) {
     ASSERT_TRUE(r.compacted) << r.reason;
     EXPECT_TRUE(r.reason.empty());
     ASSERT_TRUE(fs::exists(out));
-    EXPECT_FALSE(progress.empty());
+    // Progress: phases in order, counters that only grow, ending with every page written.
+    ASSERT_FALSE(progress.empty());
+    for (std::size_t i = 1; i < progress.size(); ++i) {
+        EXPECT_GE(progress[i].stage, progress[i - 1].stage) << i;
+        EXPECT_GE(progress[i].pages_written, progress[i - 1].pages_written) << i;
+    }
+    EXPECT_EQ(progress.back().stage, jet::CompactProgress::Stage::Verifying);
+    EXPECT_EQ(progress.back().pages_written, r.pages_after);
+    EXPECT_EQ(progress.back().source_pages, r.pages_before);
+    EXPECT_GT(progress.back().pages_read, 0u);
 
     // The source is untouched; the result is no larger and keeps the format.
     EXPECT_EQ(ReadAll(src), source_bytes);
@@ -109,8 +118,21 @@ TEST(MdbcompactCompact, PrintsSizesAndTheSaving) {
                         std::to_string(fs::file_size(out)) + " bytes";
     EXPECT_NE(r.out.find(after), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("saved:"), std::string::npos) << r.out;
-    // Not on a terminal: no progress bar in the output.
+    // Not on a terminal: no progress line in the output.
     EXPECT_EQ(r.out.find('\r'), std::string::npos);
+
+    // On a terminal (a pseudo-terminal from script(1)): the progress line with its
+    // phases and page counts, cleared before the same summary.
+    fs::path shown = s.dir() / "shown.mdb";
+    ShellRun tty = Shell("script -qec " +
+                         Quote(Quote(Mdbcompact().string()) + " compact " + Quote(src.string()) +
+                               " " + Quote(shown.string())) +
+                         " /dev/null");
+    EXPECT_EQ(tty.exit_code, 0) << tty.out;
+    for (const char* part : {"\rreading", "\rwriting", "\rverifying", "pages read", "written"})
+        EXPECT_NE(tty.out.find(part), std::string::npos) << part << " in " << tty.out;
+    EXPECT_NE(tty.out.find("\rcompacted:"), std::string::npos) << "the line was not cleared";
+    EXPECT_NE(tty.out.find("saved:"), std::string::npos) << tty.out;
 
     // A second run refuses to overwrite, says why and exits 1.
     ShellRun again = Shell(Quote(Mdbcompact().string()) + " compact " + Quote(src.string()) + " " +

@@ -1,7 +1,7 @@
 #include "compact_command.h"
 
-
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <iostream>
@@ -22,37 +22,50 @@ const char kCompactHelp[] =
     "value and index entry) before it appears under DST; when anything fails, no DST\n"
     "is left behind.\n"
     "\n"
-    "Prints the pages and bytes before and after and the saving; shows a progress bar\n"
-    "when standard error is a terminal.\n"
+    "Prints the pages and bytes before and after and the saving. When standard error\n"
+    "is a terminal, a progress line shows the phase (reading, writing, verifying), how\n"
+    "far it is and the pages read and written; off a terminal only the summary.\n"
     "Exit 0 when compacted, 1 when not (with the reason), 2 for bad arguments.\n";
 
 namespace {
 
-// Draws a one-line progress bar on a terminal.
-class ProgressBar {
+// Shows on one line of a terminal what the compaction is doing: the phase, how far
+// its rows are, and the pages read and written. Redrawn at most ten times a second
+// (and at each change of phase), so a fast compaction costs no terminal output.
+class ProgressLine {
   public:
-    explicit ProgressBar(bool enabled) : enabled_(enabled) {}
-    ~ProgressBar() { Clear(); }
+    explicit ProgressLine(bool enabled) : enabled_(enabled) {}
+    ~ProgressLine() { Clear(); }
 
     void Show(const jet::CompactProgress& p) {
         if (!enabled_) return;
-        const char* what = p.stage == jet::CompactProgress::Stage::Reading   ? "reading  "
-                           : p.stage == jet::CompactProgress::Stage::Writing ? "writing  "
+        const auto now = std::chrono::steady_clock::now();
+        if (shown_ && p.stage == last_stage_ && now - last_draw_ < std::chrono::milliseconds(100))
+            return;
+        last_draw_ = now;
+        last_stage_ = p.stage;
+        const char* what = p.stage == jet::CompactProgress::Stage::Reading   ? "reading"
+                           : p.stage == jet::CompactProgress::Stage::Writing ? "writing"
                                                                              : "verifying";
         int pct = p.total ? static_cast<int>(100 * std::min(p.done, p.total) / p.total) : 0;
-        if (pct == last_pct_ && p.stage == last_stage_) return;
-        last_pct_ = pct;
-        last_stage_ = p.stage;
-        constexpr int kWidth = 40;
+        constexpr int kWidth = 30;
         int fill = pct * kWidth / 100;
-        std::fprintf(stderr, "\r%s [%.*s%*s] %3d%%", what, fill,
-                     "########################################", kWidth - fill, "", pct);
+        char line[200];
+        int n =
+            std::snprintf(line, sizeof line, "%-9s [%.*s%*s] %3d%%  pages read %llu, written %llu",
+                          what, fill, "##############################", kWidth - fill, "", pct,
+                          static_cast<unsigned long long>(p.pages_read),
+                          static_cast<unsigned long long>(p.pages_written));
+        n = std::clamp(n, 0, static_cast<int>(sizeof line) - 1);
+        // Spaces over what is left of a longer previous line.
+        std::fprintf(stderr, "\r%s%*s", line, std::max(0, width_ - n), "");
         std::fflush(stderr);
+        width_ = std::max(width_, n);
         shown_ = true;
     }
     void Clear() {
         if (!shown_) return;
-        std::fprintf(stderr, "\r%*s\r", 60, "");
+        std::fprintf(stderr, "\r%*s\r", width_, "");
         std::fflush(stderr);
         shown_ = false;
     }
@@ -60,8 +73,9 @@ class ProgressBar {
   private:
     bool enabled_;
     bool shown_ = false;
-    int last_pct_ = -1;
+    int width_ = 0;  // longest line drawn
     jet::CompactProgress::Stage last_stage_ = jet::CompactProgress::Stage::Reading;
+    std::chrono::steady_clock::time_point last_draw_;
 };
 
 std::string Percent(std::uint64_t part, std::uint64_t whole) {
@@ -75,7 +89,7 @@ std::string Percent(std::uint64_t part, std::uint64_t whole) {
 }  // namespace
 
 int RunCompact(const std::string& source, const std::string& destination) {
-    ProgressBar bar(mdb::platform::ErrorStreamIsTerminal());
+    ProgressLine bar(mdb::platform::ErrorStreamIsTerminal());
     jet::CompactResult r = jet::Compact(mdb::platform::PathFromUtf8(source),
                                         mdb::platform::PathFromUtf8(destination),
                                         [&](const jet::CompactProgress& p) { bar.Show(p); });

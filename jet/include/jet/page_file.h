@@ -57,6 +57,9 @@ class PageFile {
     Page Read(std::uint32_t n);
     bool Contains(std::uint32_t n) const { return n < page_count(); }
 
+    // Pages fetched from the file so far (pages found in the cache are not counted).
+    std::uint64_t pages_read() const { return pages_read_; }
+
     // Number of pages kept in memory at most.
     void set_cache_capacity(std::size_t pages) { capacity_ = pages ? pages : 1; }
 
@@ -90,6 +93,7 @@ class PageFile {
     std::array<Run, kRuns> runs_;
     std::uint64_t clock_ = 0;
     std::uint32_t last_single_ = 0xFFFFFFFF;  // page of the last single-page read
+    std::uint64_t pages_read_ = 0;
 };
 
 }  // namespace jet

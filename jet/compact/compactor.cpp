@@ -4,6 +4,7 @@
 #include <cassert>
 #include <map>
 #include <memory>
+#include <optional>
 #include <set>
 
 #include "jet/compact/global_map.h"
@@ -213,37 +214,33 @@ void Repacker::RepackTable(TableJob& job) {
     std::vector<std::size_t> lv_cols;
     for (std::size_t i = 0; i < d.columns.size(); ++i)
         if (IsLongValueType(d.columns[i].type)) lv_cols.push_back(i);
-    constexpr std::size_t kInline = static_cast<std::size_t>(-1);
+    // A value stored outside its row gets the next handle of its column's packer in
+    // both passes over the rows, so nothing per row is kept in between.
+    auto stored_outside = [&](const RowRef& r, const CrackedRow& cr, std::size_t k) {
+        const FieldRef& f = cr.fields[lv_cols[k]];
+        if (f.null || f.size < kLongValueHeaderSize) return std::optional<LongValueHeader>();
+        LongValueHeader h = ParseLongValueHeader(r.bytes.subspan(f.begin, f.size));
+        if (h.kind == LongValueHeader::Kind::Inline) return std::optional<LongValueHeader>();
+        return std::optional<LongValueHeader>(h);
+    };
     std::vector<LongValuePacker> packers(lv_cols.size(), LongValuePacker(layout_));
-    std::vector<std::vector<std::size_t>> lv_values(lv_cols.size());  // per row: value or kInline
     if (!lv_cols.empty()) {
         reader.ForEachRow([&](const RowRef& r) {
             CrackedRow cr = CrackRow(d, r.bytes, jet3);
-            for (std::size_t k = 0; k < lv_cols.size(); ++k) {
-                const FieldRef& f = cr.fields[lv_cols[k]];
-                std::size_t value = kInline;
-                if (!f.null && f.size >= kLongValueHeaderSize) {
-                    LongValueHeader h = ParseLongValueHeader(r.bytes.subspan(f.begin, f.size));
-                    if (h.kind != LongValueHeader::Kind::Inline)
-                        value = packers[k].AddValue(src_, h, limits);
-                }
-                lv_values[k].push_back(value);
-            }
+            for (std::size_t k = 0; k < lv_cols.size(); ++k)
+                if (auto h = stored_outside(r, cr, k)) packers[k].AddValue(src_, *h, limits);
             Tick();
             return true;
         });
     }
-    std::vector<std::vector<RowAddr>> lv_new(lv_cols.size());
+    std::vector<std::uint32_t> lv_first(lv_cols.size());  // first page of each column's run
     for (std::size_t k = 0; k < lv_cols.size(); ++k) {
         std::size_t ci = lv_cols[k];
         LongValuePacker& packer = packers[k];
         const std::uint32_t count = packer.Pack();
         const std::uint32_t first = alloc_.TakeRun(count);
+        lv_first[k] = first;
         packer.WritePages(src_, first, sink);
-        lv_new[k].reserve(lv_values[k].size());
-        for (std::size_t value : lv_values[k])
-            lv_new[k].push_back(value == kInline ? RowAddr{} : packer.Address(value, first));
-        std::vector<std::size_t>().swap(lv_values[k]);
         // The column's maps, when the definition lists them; the free-space map lists
         // the last page when it has room left.
         for (std::size_t e = 0; e < d.long_value_columns.size(); ++e) {
@@ -257,6 +254,7 @@ void Repacker::RepackTable(TableJob& job) {
 
     // The rows, densely, in their old order.
     RowMap rows;
+    std::vector<std::size_t> lv_next(lv_cols.size(), 0);  // next handle per column
     RowPageWriter w(layout_, job.new_tdef(), next, sink);
     std::size_t ordinal = 0;
     const std::size_t max_row = DataPageBuilder::MaxRowSize(layout_);
@@ -264,11 +262,10 @@ void Repacker::RepackTable(TableJob& job) {
         std::vector<std::uint8_t> row(r.bytes.begin(), r.bytes.end());
         CrackedRow cr = CrackRow(d, r.bytes, jet3);
         for (std::size_t k = 0; k < lv_cols.size(); ++k) {
-            if (ordinal >= lv_new[k].size()) ThrowFormat("rows changed while reading");
-            const RowAddr& a = lv_new[k][ordinal];
-            if (a.null()) continue;
-            const FieldRef& f = cr.fields[lv_cols[k]];
-            PutRowPointer(row, f.begin + kLongValuePointerAt, a.page, a.row);
+            if (!stored_outside(r, cr, k)) continue;
+            if (lv_next[k] >= packers[k].value_count()) ThrowFormat("rows changed while reading");
+            const RowAddr a = packers[k].Address(lv_next[k]++, lv_first[k]);
+            PutRowPointer(row, cr.fields[lv_cols[k]].begin + kLongValuePointerAt, a.page, a.row);
         }
         for (std::size_t ci : job.id_columns) {
             const FieldRef& f = cr.fields[ci];
@@ -285,6 +282,8 @@ void Repacker::RepackTable(TableJob& job) {
         return true;
     });
     w.Flush();
+    for (std::size_t k = 0; k < lv_cols.size(); ++k)
+        if (lv_next[k] != packers[k].value_count()) ThrowFormat("rows changed while reading");
     job.live_rows = static_cast<std::uint32_t>(ordinal);
     if (job.owned_map != kNoMap)
         for (std::uint32_t p : w.pages()) maps_.Map(job.owned_map).AddPage(p);

@@ -31,6 +31,9 @@ class LongValuePacker {
     // says). REQUIRES: header.kind != Inline, Pack() not called yet
     std::size_t AddValue(PageFile& file, const LongValueHeader& header, const ReadLimits& limits);
 
+    // Values added so far; their handles are 0 .. value_count() - 1 in order.
+    std::size_t value_count() const { return values_.size(); }
+
     // Places every planned row and returns the number of pages they need.
     std::uint32_t Pack();
 

@@ -308,6 +308,17 @@ TEST(Layout, RowMapFindsOnlyLiveRows) {
     EXPECT_FALSE(m.Find({12, 0}));
     EXPECT_EQ(*m.Find({12, 1}), (jet::RowAddr{6, 0}));
     EXPECT_EQ(m.size(), 3u);
+
+    // Slots past the first 64 of a page, and new rows that move to the next page or
+    // skip a slot on the same one.
+    m.Add({12, 70}, {6, 1});
+    m.Add({12, 200}, {7, 0});
+    m.Add({13, 0}, {7, 2});
+    EXPECT_EQ(*m.Find({12, 70}), (jet::RowAddr{6, 1}));
+    EXPECT_EQ(*m.Find({12, 200}), (jet::RowAddr{7, 0}));
+    EXPECT_EQ(*m.Find({13, 0}), (jet::RowAddr{7, 2}));
+    EXPECT_FALSE(m.Find({12, 69}));
+    EXPECT_FALSE(m.Find({12, 201}));
 }
 
 }  // namespace

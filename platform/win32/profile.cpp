@@ -4,6 +4,11 @@
 
 #include "platform/win32/wide.h"
 
+// <windows.h> names its own (older, win.ini) functions GetProfileInt and WriteProfileString
+// by macros; ours are meant here.
+#undef GetProfileInt
+#undef WriteProfileString
+
 namespace mdb::platform {
 
 // The system's private-profile functions serialise each call themselves.
@@ -18,8 +23,12 @@ ProfileError LastProfileError() {
 unsigned GetProfileInt(const std::string& section, const std::string& key, int defaultValue,
                        const std::string& path) {
     lastError = ProfileError::None;
-    return GetPrivateProfileIntW(win32::Wide(section).c_str(), win32::Wide(key).c_str(),
-                                 defaultValue, win32::Wide(path).c_str());
+    const UINT value = GetPrivateProfileIntW(win32::Wide(section).c_str(),
+                                             win32::Wide(key).c_str(), defaultValue,
+                                             win32::Wide(path).c_str());
+    // A negative value reads as 0, as documented; not every implementation does so itself
+    // (Wine hands back the negative number).
+    return static_cast<int>(value) < 0 ? 0u : value;
 }
 
 bool WriteProfileString(const std::string& section, const std::string& key,

@@ -2,10 +2,27 @@
 
 #include <errno.h>
 
+#include <utility>
+
 #include "platform/clock.h"
 
 // The parts of the file layer that are the same on every system.
 namespace mdb::platform {
+
+SharedFile::~SharedFile() {
+    Close();
+}
+
+SharedFile::SharedFile(SharedFile&& other) noexcept
+    : fd_(std::exchange(other.fd_, -1)), lastError_(other.lastError_) {}
+
+SharedFile& SharedFile::operator=(SharedFile&& other) noexcept {
+    if (this != &other) {
+        Close();
+        fd_ = std::exchange(other.fd_, -1);
+    }
+    return *this;
+}
 
 OpenResult OpenWithRetry(SharedFile& file, const std::string& path, OpenMode mode, int attempts,
                          std::chrono::milliseconds delay, const RetryPause& pause,

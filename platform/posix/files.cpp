@@ -7,7 +7,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <utility>
 
 namespace mdb::platform {
 
@@ -39,21 +38,6 @@ bool MakeDirectory(const std::string& path) {
     if (mkdir(path.c_str(), 0755) == 0) return true;
     struct stat st {};
     return errno == EEXIST && stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-SharedFile::~SharedFile() {
-    Close();
-}
-
-SharedFile::SharedFile(SharedFile&& other) noexcept
-    : fd_(std::exchange(other.fd_, -1)), lastError_(other.lastError_) {}
-
-SharedFile& SharedFile::operator=(SharedFile&& other) noexcept {
-    if (this != &other) {
-        Close();
-        fd_ = std::exchange(other.fd_, -1);
-    }
-    return *this;
 }
 
 void SharedFile::Close() {

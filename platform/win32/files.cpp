@@ -5,7 +5,7 @@
 #include <io.h>
 #include <windows.h>
 
-#include <utility>
+#include <algorithm>
 
 #include "platform/win32/handles.h"
 #include "platform/win32/wide.h"
@@ -40,21 +40,6 @@ bool MakeDirectory(const std::string& path) {
     if (GetLastError() != ERROR_ALREADY_EXISTS) return false;
     const DWORD attributes = GetFileAttributesW(wide.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-SharedFile::~SharedFile() {
-    Close();
-}
-
-SharedFile::SharedFile(SharedFile&& other) noexcept
-    : fd_(std::exchange(other.fd_, -1)), lastError_(other.lastError_) {}
-
-SharedFile& SharedFile::operator=(SharedFile&& other) noexcept {
-    if (this != &other) {
-        Close();
-        fd_ = std::exchange(other.fd_, -1);
-    }
-    return *this;
 }
 
 void SharedFile::Close() {

@@ -16,10 +16,6 @@ static std::string Errno() {
     return std::strerror(errno);
 }
 
-OutputFile::~OutputFile() {
-    Discard();
-}
-
 bool OutputFile::Create(const std::filesystem::path& destination, std::uint32_t page_size,
                         std::string* error) {
     assert(fd_ < 0);
@@ -46,20 +42,6 @@ void OutputFile::CopyPermissionsFrom(const std::filesystem::path& source) {
         ::fchmod(fd_, (st.st_mode & 07777) | S_IWUSR);
 }
 
-bool OutputFile::WritePage(std::uint32_t page, std::span<const std::uint8_t> bytes,
-                           std::string* error) {
-    assert(fd_ >= 0 && bytes.size() == page_size_);
-    constexpr std::size_t kRunBytes = 1u << 20;
-    synced_ = false;
-    bool follows = !run_.empty() && page == run_first_ + run_.size() / page_size_;
-    if (!follows || run_.size() >= kRunBytes) {
-        if (!FlushRun(error)) return false;
-        run_first_ = page;
-    }
-    run_.insert(run_.end(), bytes.begin(), bytes.end());
-    return true;
-}
-
 bool OutputFile::FlushRun(std::string* error) {
     off_t at = static_cast<off_t>(run_first_) * page_size_;
     std::size_t done = 0;
@@ -77,20 +59,11 @@ bool OutputFile::FlushRun(std::string* error) {
     return true;
 }
 
-bool OutputFile::Flush(std::string* error) {
-    assert(fd_ >= 0);
-    return FlushRun(error);
-}
-
-bool OutputFile::Sync(std::string* error) {
-    assert(fd_ >= 0);
-    if (synced_) return true;
-    if (!FlushRun(error)) return false;
+bool OutputFile::SyncToDisk(std::string* error) {
     if (::fsync(fd_) != 0) {
         *error = "cannot write '" + temp_.string() + "' to disk: " + Errno();
         return false;
     }
-    synced_ = true;
     return true;
 }
 

@@ -1,8 +1,9 @@
 // The file a compaction writes: a temporary file beside the destination, written
 // page by page, made durable and renamed into place only by Commit. Destroying an
 // uncommitted OutputFile removes the temporary file, so a failed compaction leaves
-// no destination behind. Its implementation (output_file.cpp; output_file_win32.cpp on
-// Windows) and src/page_file.cpp hold all of jet's calls to the system.
+// no destination behind. output_file.cpp (output_file_win32.cpp on Windows) and
+// src/page_file.cpp hold all of jet's calls to the system; output_file_pages.cpp
+// gathers the pages, the same on every system.
 #pragma once
 
 #include <cstdint>
@@ -47,7 +48,10 @@ class OutputFile {
     const std::filesystem::path& temp_path() const { return temp_; }
 
   private:
+    // Writes the pending run at its place and empties it (per system).
     bool FlushRun(std::string* error);
+    // Makes the written data durable (per system).
+    bool SyncToDisk(std::string* error);
 
     int fd_ = -1;  // open temporary file, -1 when closed
     std::uint32_t page_size_ = 0;

@@ -24,10 +24,6 @@ static HANDLE HandleOf(int fd) {
     return reinterpret_cast<HANDLE>(_get_osfhandle(fd));
 }
 
-OutputFile::~OutputFile() {
-    Discard();
-}
-
 bool OutputFile::Create(const std::filesystem::path& destination, std::uint32_t page_size,
                         std::string* error) {
     assert(fd_ < 0);
@@ -68,20 +64,6 @@ void OutputFile::CopyPermissionsFrom(const std::filesystem::path&) {
     // again when it replaces the source.
 }
 
-bool OutputFile::WritePage(std::uint32_t page, std::span<const std::uint8_t> bytes,
-                           std::string* error) {
-    assert(fd_ >= 0 && bytes.size() == page_size_);
-    constexpr std::size_t kRunBytes = 1u << 20;
-    synced_ = false;
-    bool follows = !run_.empty() && page == run_first_ + run_.size() / page_size_;
-    if (!follows || run_.size() >= kRunBytes) {
-        if (!FlushRun(error)) return false;
-        run_first_ = page;
-    }
-    run_.insert(run_.end(), bytes.begin(), bytes.end());
-    return true;
-}
-
 bool OutputFile::FlushRun(std::string* error) {
     const std::uint64_t at = std::uint64_t{run_first_} * page_size_;
     std::size_t done = 0;
@@ -104,20 +86,11 @@ bool OutputFile::FlushRun(std::string* error) {
     return true;
 }
 
-bool OutputFile::Flush(std::string* error) {
-    assert(fd_ >= 0);
-    return FlushRun(error);
-}
-
-bool OutputFile::Sync(std::string* error) {
-    assert(fd_ >= 0);
-    if (synced_) return true;
-    if (!FlushRun(error)) return false;
+bool OutputFile::SyncToDisk(std::string* error) {
     if (!FlushFileBuffers(HandleOf(fd_))) {
         *error = "cannot write '" + temp_.string() + "' to disk: " + SystemMessage(GetLastError());
         return false;
     }
-    synced_ = true;
     return true;
 }
 

@@ -258,9 +258,11 @@ void Repacker::RepackTable(TableJob& job) {
     RowPageWriter w(layout_, job.new_tdef(), next, sink);
     std::size_t ordinal = 0;
     const std::size_t max_row = DataPageBuilder::MaxRowSize(layout_);
+    std::vector<std::uint8_t> row;  // buffers kept from row to row
+    CrackedRow cr;
     reader.ForEachRow([&](const RowRef& r) {
-        std::vector<std::uint8_t> row(r.bytes.begin(), r.bytes.end());
-        CrackedRow cr = CrackRow(d, r.bytes, jet3);
+        row.assign(r.bytes.begin(), r.bytes.end());
+        CrackRow(d, r.bytes, jet3, cr);
         for (std::size_t k = 0; k < lv_cols.size(); ++k) {
             if (!stored_outside(r, cr, k)) continue;
             if (lv_next[k] >= packers[k].value_count()) ThrowFormat("rows changed while reading");

@@ -128,6 +128,8 @@ void Verifier::CompareTable(const CatalogEntry& se, const CatalogEntry& oe) {
     std::size_t page_i = 0, row_i = 0;
     RowMap pairing;  // source slot -> new slot
     std::uint32_t count = 0;
+    std::vector<std::uint8_t> expect;  // buffers kept from row to row
+    CrackedRow sc;
     sr.ForEachRow([&](const RowRef& s) {
         // Next row of the new file (every slot there must be a live row).
         Page pg;
@@ -144,9 +146,9 @@ void Verifier::CompareTable(const CatalogEntry& se, const CatalogEntry& oe) {
             Fail(name + " has a deleted or overflow row at " + oaddr.ToString());
         Bytes ob = RowBytes(pg.bytes(), jet3, static_cast<unsigned>(row_i));
         ++row_i;
-        std::vector<std::uint8_t> expect(s.bytes.begin(), s.bytes.end());
+        expect.assign(s.bytes.begin(), s.bytes.end());
         if (expect.size() != ob.size()) Fail(name + " row " + s.slot.ToString() + " changed size");
-        CrackedRow sc = CrackRow(sd, s.bytes, jet3);
+        CrackRow(sd, s.bytes, jet3, sc);
         for (std::size_t ci : id_cols) {
             const FieldRef& f = sc.fields[ci];
             if (f.null || f.size != 4) continue;

@@ -1,6 +1,7 @@
 #include "jet/index.h"
 
 #include <algorithm>
+#include <array>
 #include <cassert>
 #include <functional>
 #include <map>
@@ -8,12 +9,11 @@
 
 namespace jet {
 
-IndexPage ReadIndexPage(PageFile& file, std::uint32_t number) {
+void ReadIndexPage(PageFile& file, std::uint32_t number, IndexPage& p) {
     if (!file.Contains(number))
         ThrowFormat("index page " + std::to_string(number) + " lies past the end of the file");
     Page pg = file.Read(number);
     Bytes b = pg.bytes();
-    IndexPage p;
     p.number = number;
     p.type = pg.type();
     if (p.type != kPageIndexNode && p.type != kPageIndexLeaf)
@@ -32,7 +32,9 @@ IndexPage ReadIndexPage(PageFile& file, std::uint32_t number) {
     const std::size_t area = b.size() - lay.first_entry;
     const std::size_t tail_size =
         kIndexRowPointerSize + (p.type == kPageIndexLeaf ? 0 : kIndexChildSize);
-    std::vector<std::uint8_t> first;
+    // Entries already in `p` are overwritten in place (their buffers kept); the count
+    // is trimmed at the end.
+    std::size_t count = 0;
     for (std::size_t i = 0; i < mask_bytes; ++i) {
         std::uint8_t m = b[lay.mask + i];
         if (!m) continue;
@@ -43,19 +45,22 @@ IndexPage ReadIndexPage(PageFile& file, std::uint32_t number) {
                 ThrowFormat("index page " + std::to_string(number) + " has an entry past the page");
             if (end <= start)
                 ThrowFormat("index page " + std::to_string(number) + " has an empty entry");
-            IndexEntry e;
+            if (count == p.entries.size()) p.entries.emplace_back();
+            IndexEntry& e = p.entries[count];
             e.offset = static_cast<std::uint32_t>(lay.first_entry + start);
             e.stored_size = static_cast<std::uint32_t>(end - start);
             Bytes stored = b.subspan(e.offset, e.stored_size);
-            if (p.entries.empty()) {
+            if (count == 0) {
                 e.bytes.assign(stored.begin(), stored.end());
                 if (p.prefix_size > e.bytes.size())
                     ThrowFormat("index page " + std::to_string(number) +
                                 " has a prefix longer than its first entry");
             } else {
-                e.bytes.reserve(p.prefix_size + stored.size());
-                e.bytes.assign(first.begin(), first.begin() + p.prefix_size);
-                e.bytes.insert(e.bytes.end(), stored.begin(), stored.end());
+                // The prefix is the first entry's; it outlives this entry's rewrite.
+                const std::vector<std::uint8_t>& first = p.entries.front().bytes;
+                e.bytes.resize(p.prefix_size + stored.size());
+                std::copy(first.begin(), first.begin() + p.prefix_size, e.bytes.begin());
+                std::copy(stored.begin(), stored.end(), e.bytes.begin() + p.prefix_size);
             }
             if (e.bytes.size() < tail_size)
                 ThrowFormat("index page " + std::to_string(number) +
@@ -64,13 +69,20 @@ IndexPage ReadIndexPage(PageFile& file, std::uint32_t number) {
             assert(e.bytes.size() >= tail_size);
             e.key_size = e.bytes.size() - tail_size;
             e.row = {BE24(eb, e.key_size), U8(eb, e.key_size + kIndexEntryRowAt)};
-            if (!p.leaf()) e.child = BE32(eb, e.key_size + kIndexRowPointerSize);
-            if (p.entries.empty()) first = e.bytes;
-            p.entries.push_back(std::move(e));
+            e.child = p.leaf() ? 0 : BE32(eb, e.key_size + kIndexRowPointerSize);
+            ++count;
             start = end;
         }
     }
+    // Pages of one level hold about as many entries each, so the few entries dropped
+    // here (and allocated again for a fuller page) cost little.
+    p.entries.resize(count);
     p.used_bytes = static_cast<std::uint32_t>(start);
+}
+
+IndexPage ReadIndexPage(PageFile& file, std::uint32_t number) {
+    IndexPage p;
+    ReadIndexPage(file, number, p);
     return p;
 }
 
@@ -105,9 +117,11 @@ class Walker {
             return {};
         }
         out_.pages.push_back(page);
-        IndexPage p;
+        // One page buffer per level: the page of this level stays valid while its
+        // children are walked, and its entries' buffers serve the level's next page.
+        IndexPage& p = pages_[depth];
         try {
-            p = ReadIndexPage(file_, page);
+            ReadIndexPage(file_, page, p);
         } catch (const FormatError& e) {
             Fail(page, e.what());
             return {};
@@ -189,6 +203,7 @@ class Walker {
     IndexWalk& out_;
     const LeafVisitor* visit_;
     std::vector<std::uint8_t> prev_;  // the last leaf entry seen
+    std::array<IndexPage, kMaxDepth + 1> pages_;  // by depth
     bool have_prev_ = false;
     std::unordered_set<std::uint32_t> seen_;
     struct Level {
@@ -237,12 +252,12 @@ IndexWalk WalkIndex(PageFile& file, std::uint32_t root, std::uint32_t owner_tdef
 }
 
 LeafCursor::LeafCursor(PageFile& file, std::uint32_t root) : file_(file) {
-    page_ = ReadIndexPage(file_, root);
+    ReadIndexPage(file_, root, page_);
     for (unsigned depth = 0; !page_.leaf(); ++depth) {
         std::uint32_t child = page_.entries.empty() ? page_.tail : page_.entries.front().child;
         if (child == 0 || depth >= kMaxDepth)
             ThrowFormat("index node page " + std::to_string(page_.number) + " leads to no leaf");
-        page_ = ReadIndexPage(file_, child);
+        ReadIndexPage(file_, child, page_);
         ++pages_read_;
     }
 }
@@ -252,7 +267,7 @@ const IndexEntry* LeafCursor::Next() {
         if (page_.next == 0) return nullptr;
         if (++pages_read_ > file_.page_count())
             ThrowFormat("the leaf pages of an index link in a loop");
-        page_ = ReadIndexPage(file_, page_.next);
+        ReadIndexPage(file_, page_.next, page_);
         at_ = 0;
     }
     return &page_.entries[at_++];

@@ -67,6 +67,14 @@ std::size_t FixedSize(const Column& c) {
 
 CrackedRow CrackRow(const TableDef& t, Bytes row, bool jet3) {
     CrackedRow r;
+    CrackRow(t, row, jet3, r);
+    return r;
+}
+
+void CrackRow(const TableDef& t, Bytes row, bool jet3, CrackedRow& r) {
+    r.stored_columns = 0;
+    r.stored_var_columns = 0;
+    r.var_offsets.clear();
     const RowLayout lay = RowLayout::For(jet3);
     const std::size_t head = lay.count_size;
     if (row.size() < head + 1) ThrowFormat("row is too short");
@@ -91,7 +99,7 @@ CrackedRow CrackRow(const TableDef& t, Bytes row, bool jet3) {
                 ThrowFormat("variable column offsets out of order");
         }
     }
-    r.fields.resize(t.columns.size());
+    r.fields.assign(t.columns.size(), FieldRef());
     for (std::size_t i = 0; i < t.columns.size(); ++i) {
         const Column& c = t.columns[i];
         FieldRef& f = r.fields[i];
@@ -120,7 +128,6 @@ CrackedRow CrackRow(const TableDef& t, Bytes row, bool jet3) {
             f.size = e - b;
         }
     }
-    return r;
 }
 
 LongValueHeader ParseLongValueHeader(Bytes field) {

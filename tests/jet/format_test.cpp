@@ -132,6 +132,14 @@ TEST(Rows, NullMaskMissingColumnsAndBadOffsets) {
     }
     row.push_back(0x03);
     auto cr = jet::CrackRow(t, row, false);
+    // A row cracked into the buffers of a fuller row reads the same.
+    jet::CrackedRow reused = jet::CrackRow(t, Jet3Row({250, 10, 5}, {2}), true);
+    jet::CrackRow(t, row, false, reused);
+    EXPECT_EQ(reused.var_offsets, cr.var_offsets);
+    for (std::size_t i = 0; i < cr.fields.size(); ++i) {
+        EXPECT_EQ(reused.fields[i].null, cr.fields[i].null) << i;
+        EXPECT_EQ(reused.fields[i].begin, cr.fields[i].begin) << i;
+    }
     EXPECT_FALSE(cr.fields[0].null);
     EXPECT_EQ(jet::DecodeJet4Text(jet::Bytes(row).subspan(cr.fields[1].begin, cr.fields[1].size)),
               "xy");

@@ -204,8 +204,15 @@ TEST_P(Builders, IndexTreeWalksBackInOrderAcrossLevels) {
         // A large index has node pages, and pages share prefixes that stop before
         // the row pointer.
         bool node = false, prefix = false;
+        jet::IndexPage reused;  // read into page after page, as walks do
         for (std::uint32_t pg : w.pages) {
             jet::IndexPage p = jet::ReadIndexPage(*file, pg);
+            jet::ReadIndexPage(*file, pg, reused);
+            ASSERT_EQ(reused.entries.size(), p.entries.size());
+            for (std::size_t k = 0; k < p.entries.size(); ++k) {
+                EXPECT_EQ(reused.entries[k].bytes, p.entries[k].bytes);
+                EXPECT_EQ(reused.entries[k].child, p.entries[k].child);
+            }
             node |= !p.leaf();
             prefix |= p.prefix_size > 0;
             for (const auto& e : p.entries) EXPECT_LE(p.prefix_size, e.key_size);

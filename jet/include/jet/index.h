@@ -39,6 +39,9 @@ struct IndexPage {
 
 // Decodes one index page; throws FormatError.
 IndexPage ReadIndexPage(PageFile& file, std::uint32_t page);
+// The same into `into`, reusing its entries' buffers: a walk that reads page after
+// page into one IndexPage allocates nothing per entry once the buffers have grown.
+void ReadIndexPage(PageFile& file, std::uint32_t page, IndexPage& into);
 
 // A finding while walking an index.
 struct IndexProblem {

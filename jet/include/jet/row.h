@@ -29,6 +29,8 @@ struct CrackedRow {
 
 // Throws FormatError when the row's structure does not fit in its bytes.
 CrackedRow CrackRow(const TableDef& table, Bytes row, bool jet3);
+// The same into `into`, reusing its buffers: for loops over many rows.
+void CrackRow(const TableDef& table, Bytes row, bool jet3, CrackedRow& into);
 
 // Memo / OLE header (12 bytes at the start of the column's value).
 struct LongValueHeader {

@@ -6,10 +6,12 @@
 #include <optional>
 
 #include "jet/compact/compactor.h"
+#include "jet/compact/verifier.h"
 #include "jet/database.h"
 #include "jet/index.h"
 #include "jet/row.h"
 #include "jet/table.h"
+#include "jet/usage_map.h"
 #include "support.h"
 
 namespace compacttest {
@@ -121,6 +123,37 @@ TEST(Refusals, CorruptedIndexPage) {
         return;
     }
     FAIL() << "no index leaf with entries in the corpus";
+}
+
+// The new file's soundness check runs beside the comparison with the source: a fault
+// that only it sees (an index page's free-space field) must still fail verification.
+TEST(Verification, AFaultOnlyTheSoundnessCheckSeesFailsIt) {
+    Scratch s;
+    fs::path compacted = s.dir() / "a.mdb";
+    ASSERT_TRUE(jet::Compact(kJet4, compacted).compacted);
+    fs::path same = s.Copy(compacted, "same.mdb"), damaged = s.Copy(compacted, "damaged.mdb");
+    jet::Status st;
+    auto src = jet::Database::Open(compacted, &st);
+    ASSERT_TRUE(src) << st.reason;
+    // Compared with itself nothing moves; its free pages are the spare ones.
+    jet::PageFile& f = src->file();
+    std::vector<std::uint32_t> spare;
+    for (std::uint32_t p : jet::ReadUsageMap(f, {jet::kGlobalMapPage, 0}, f.page_count()).pages)
+        if (p < f.page_count()) spare.push_back(p);
+    ASSERT_TRUE(jet::VerifyCompacted(*src, same, jet::IdMap(), spare, {}));
+
+    std::optional<std::uint32_t> index_page;
+    for (const jet::CatalogEntry* t : src->Tables(false))
+        for (const auto& ix : src->Definition(t->tdef_page()).real_indexes)
+            if (!index_page) index_page = ix.root;
+    ASSERT_TRUE(index_page);
+    auto image = ReadAll(damaged);
+    image[std::size_t{*index_page} * f.page_size() +
+          jet::IndexPageLayout::For(f.jet3()).free_space] ^= 0x01;
+    WriteAll(damaged, image);
+    jet::Status v = jet::VerifyCompacted(*src, damaged, jet::IdMap(), spare, {});
+    EXPECT_FALSE(v);
+    EXPECT_NE(v.reason.find("free bytes"), std::string::npos) << v.reason;
 }
 
 // Looks for a long value stored as a chain of at least two rows.

@@ -1,5 +1,7 @@
 #include "platform/safe_files.h"
 
+#include "platform/posix/open_writers.h"
+
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
@@ -44,31 +46,6 @@ std::string RandomPart() {
     std::string part;
     for (std::size_t i = 0; i < kUniqueNameChars; ++i) part += kDigits[random() % 36];
     return part;
-}
-
-// The open mode of descriptor `fd` of process `pid`, from the "flags:" line of its fdinfo.
-bool OpenedForWriting(const std::string& pid, const std::string& fd) {
-    const std::string path = "/proc/" + pid + "/fdinfo/" + fd;
-    FILE* f = fopen(path.c_str(), "re");
-    if (!f) return false;
-    char line[256];
-    bool writing = false;
-    while (fgets(line, sizeof line, f)) {
-        if (std::strncmp(line, "flags:", 6) != 0) continue;
-        const unsigned long flags = std::strtoul(line + 6, nullptr, 8);
-        const unsigned long access = flags & O_ACCMODE;
-        writing = access == O_WRONLY || access == O_RDWR;
-        break;
-    }
-    fclose(f);
-    return writing;
-}
-
-bool AllDigits(std::string_view s) {
-    if (s.empty()) return false;
-    for (char c : s)
-        if (c < '0' || c > '9') return false;
-    return true;
 }
 
 }  // namespace
@@ -308,32 +285,10 @@ std::uint32_t CurrentUser() {
 }
 
 bool OpenForWritingByAProcess(const FileStatus& file) {
-    DIR* proc = opendir("/proc");
-    if (!proc) return false;
-    bool found = false;
-    while (!found) {
-        const dirent* p = readdir(proc);
-        if (!p) break;
-        const std::string pid = p->d_name;
-        if (!AllDigits(pid)) continue;
-        const std::string fdDir = "/proc/" + pid + "/fd";
-        DIR* fds = opendir(fdDir.c_str());
-        if (!fds) continue;  // gone, or another user's process
-        while (const dirent* f = readdir(fds)) {
-            const std::string fd = f->d_name;
-            if (!AllDigits(fd)) continue;
-            struct stat st {};
-            if (stat((fdDir + "/" + fd).c_str(), &st) != 0) continue;
-            if (st.st_dev != file.device || st.st_ino != file.inode) continue;
-            if (OpenedForWriting(pid, fd)) {
-                found = true;
-                break;
-            }
-        }
-        closedir(fds);
-    }
-    closedir(proc);
-    return found;
+    // The lease answers in two system calls; the walk of every process's descriptors
+    // is the answer when the lease cannot be had.
+    if (const std::optional<bool> byLease = posix::WriterByLease(file)) return *byLease;
+    return posix::WriterByProcessWalk(file);
 }
 
 }  // namespace mdb::platform

@@ -12,8 +12,8 @@ IndexPageBuilder::IndexPageBuilder(const PageLayout& layout, bool leaf, std::uin
     : layout_(layout), leaf_(leaf), tdef_(tdef) {}
 
 std::size_t IndexPageBuilder::PrefixWith(std::span<const std::uint8_t> e) const {
-    if (entries_.empty()) return 0;
-    const auto& first = entries_.front();
+    if (ends_.empty()) return 0;
+    const auto first = Entry(0);
     std::size_t cap = std::min(prefix_, e.size() - PointerBytes());
     std::size_t n = 0;
     while (n < cap && n < first.size() && first[n] == e[n]) ++n;
@@ -23,8 +23,8 @@ std::size_t IndexPageBuilder::PrefixWith(std::span<const std::uint8_t> e) const 
 
 std::size_t IndexPageBuilder::StoredBytes(std::size_t prefix, std::size_t extra_len) const {
     // The first entry is whole; every later one loses the prefix.
-    std::size_t count = entries_.size() + (extra_len ? 1 : 0);
-    std::size_t total = total_ + extra_len;
+    std::size_t count = ends_.size() + (extra_len ? 1 : 0);
+    std::size_t total = bytes_.size() + extra_len;
     return total - (count > 0 ? (count - 1) * prefix : 0);
 }
 
@@ -35,21 +35,20 @@ bool IndexPageBuilder::Fits(std::span<const std::uint8_t> entry) const {
 
 void IndexPageBuilder::Add(std::span<const std::uint8_t> entry) {
     assert(entry.size() > PointerBytes());
-    assert(entries_.empty() || Fits(entry));
-    assert(entries_.empty() ||
-           std::lexicographical_compare(entries_.back().begin(), entries_.back().end(),
-                                        entry.begin(), entry.end()));
+    assert(empty() || Fits(entry));
+    assert(empty() || std::lexicographical_compare(last().begin(), last().end(), entry.begin(),
+                                                   entry.end()));
     std::size_t p = PrefixWith(entry);
-    entries_.emplace_back(entry.begin(), entry.end());
-    total_ += entry.size();
-    prefix_ = entries_.size() == 1 ? entry.size() - PointerBytes() : p;
+    bytes_.insert(bytes_.end(), entry.begin(), entry.end());
+    ends_.push_back(bytes_.size());
+    prefix_ = ends_.size() == 1 ? entry.size() - PointerBytes() : p;
 }
 
 std::vector<std::uint8_t> IndexPageBuilder::Finish(std::uint32_t prev, std::uint32_t next,
                                                    std::uint32_t tail) {
     std::vector<std::uint8_t> page(layout_.page_size, 0);
     std::span<std::uint8_t> p(page);
-    std::size_t prefix = entries_.size() > 1 ? prefix_ : 0;
+    std::size_t prefix = ends_.size() > 1 ? prefix_ : 0;
     p[kPageTypeAt] = leaf_ ? kPageIndexLeaf : kPageIndexNode;
     p[kPageMarkerAt] = kPageMarker;
     PutU32(p, layout_.index.owner, tdef_);
@@ -61,8 +60,8 @@ std::vector<std::uint8_t> IndexPageBuilder::Finish(std::uint32_t prev, std::uint
     else
         PutU16(p, layout_.index.prefix, static_cast<std::uint32_t>(prefix));
     std::size_t pos = layout_.index.first_entry;
-    for (std::size_t i = 0; i < entries_.size(); ++i) {
-        const auto& e = entries_[i];
+    for (std::size_t i = 0; i < ends_.size(); ++i) {
+        const auto e = Entry(i);
         std::size_t skip = i == 0 ? 0 : prefix;
         assert(pos + e.size() - skip <= layout_.page_size);
         std::memcpy(page.data() + pos, e.data() + skip, e.size() - skip);
@@ -72,8 +71,8 @@ std::vector<std::uint8_t> IndexPageBuilder::Finish(std::uint32_t prev, std::uint
         page[layout_.index.mask + bit / 8] |= static_cast<std::uint8_t>(1u << (bit % 8));
     }
     PutU16(p, layout_.index.free_space, static_cast<std::uint32_t>(layout_.page_size - pos));
-    entries_.clear();
-    total_ = 0;
+    bytes_.clear();
+    ends_.clear();
     prefix_ = 0;
     return page;
 }

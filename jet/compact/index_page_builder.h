@@ -24,9 +24,9 @@ class IndexPageBuilder {
     //           entry is longer than its trailing pointer bytes, Fits(entry) or empty()
     void Add(std::span<const std::uint8_t> entry);
 
-    bool empty() const { return entries_.empty(); }
-    // The last entry added (whole).
-    const std::vector<std::uint8_t>& last() const { return entries_.back(); }
+    bool empty() const { return ends_.empty(); }
+    // The last entry added (whole); valid until the next Add or Finish.
+    std::span<const std::uint8_t> last() const { return Entry(ends_.size() - 1); }
 
     // Returns the finished page and resets the builder.
     std::vector<std::uint8_t> Finish(std::uint32_t prev, std::uint32_t next, std::uint32_t tail);
@@ -38,13 +38,19 @@ class IndexPageBuilder {
     // Shared prefix when entry e joins, capped so that it never covers pointer bytes.
     std::size_t PrefixWith(std::span<const std::uint8_t> e) const;
     std::size_t StoredBytes(std::size_t prefix, std::size_t extra_len) const;
+    std::span<const std::uint8_t> Entry(std::size_t i) const {
+        std::size_t begin = i == 0 ? 0 : ends_[i - 1];
+        return std::span<const std::uint8_t>(bytes_).subspan(begin, ends_[i] - begin);
+    }
 
     const PageLayout& layout_;
     bool leaf_;
     std::uint32_t tdef_;
-    std::vector<std::vector<std::uint8_t>> entries_;  // whole entries of this page
-    std::size_t total_ = 0;                           // sum of whole entry lengths
-    std::size_t prefix_ = 0;                          // shared prefix of entries_
+    // The page's whole entries one after another, and where each ends: two buffers
+    // that keep their capacity from page to page, so adding an entry allocates nothing.
+    std::vector<std::uint8_t> bytes_;
+    std::vector<std::size_t> ends_;
+    std::size_t prefix_ = 0;  // shared prefix of the entries
 };
 
 }  // namespace jet

@@ -19,7 +19,7 @@ void IndexTreeBuilder::Add(std::span<const std::uint8_t> entry) {
     if (!leaf_.empty() && !leaf_.Fits(entry)) {
         // Another leaf follows, so this one's next page is known.
         std::uint32_t page = next_page_++;
-        leaves_.push_back({leaf_.last(), page});
+        leaves_.push_back({{leaf_.last().begin(), leaf_.last().end()}, page});
         sink_(page, leaf_.Finish(prev_leaf_, next_page_, 0));
         prev_leaf_ = page;
     }
@@ -80,7 +80,7 @@ std::vector<IndexTreeBuilder::Child> IndexTreeBuilder::BuildNodeLevel(
 IndexTreeBuilder::Tree IndexTreeBuilder::Finish() {
     std::uint32_t page = next_page_++;
     if (!leaf_.empty())
-        leaves_.push_back({leaf_.last(), page});
+        leaves_.push_back({{leaf_.last().begin(), leaf_.last().end()}, page});
     else
         leaves_.push_back({{}, page});
     sink_(page, leaf_.Finish(prev_leaf_, 0, 0));

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cassert>
 #include <functional>
 #include <map>
@@ -36,11 +37,9 @@ void ReadIndexPage(PageFile& file, std::uint32_t number, IndexPage& p) {
     // is trimmed at the end.
     std::size_t count = 0;
     for (std::size_t i = 0; i < mask_bytes; ++i) {
-        std::uint8_t m = b[lay.mask + i];
-        if (!m) continue;
-        for (int k = 0; k < 8; ++k) {
-            if (!(m & (1u << k))) continue;
-            std::size_t end = i * 8 + k;
+        // The set bits of this mask byte, lowest first.
+        for (unsigned m = b[lay.mask + i]; m != 0; m &= m - 1) {
+            std::size_t end = i * 8 + static_cast<unsigned>(std::countr_zero(m));
             if (end > area)
                 ThrowFormat("index page " + std::to_string(number) + " has an entry past the page");
             if (end <= start)

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cassert>
+#include <limits>
 #include <map>
 #include <memory>
 #include <optional>
@@ -52,11 +53,13 @@ bool IsKnownPageType(std::uint8_t t) {
 
 class Repacker {
   public:
-    Repacker(Database& db, OutputFile& out, const CompactProgressFn& progress)
+    Repacker(Database& db, OutputFile& out, const CompactProgressFn& progress,
+             const SpillSettings& spill)
         : db_(db),
           src_(db.file()),
           out_(out),
           progress_(progress),
+          spill_(spill),
           layout_(PageLayout::For(db.header().format)),
           maps_(layout_),
           alloc_(2) {}
@@ -67,6 +70,7 @@ class Repacker {
 
     const IdMap& ids() const { return ids_; }
     const std::vector<std::uint32_t>& fillers() const { return fillers_; }
+    bool spilled() const { return spilled_; }
 
   private:
     void PlanTables();
@@ -92,6 +96,7 @@ class Repacker {
     PageFile& src_;
     OutputFile& out_;
     const CompactProgressFn& progress_;
+    SpillSettings spill_;  // memory for per-row work and where it spills past it
     PageLayout layout_;
     MapRows maps_;
     PageAllocator alloc_;
@@ -102,6 +107,7 @@ class Repacker {
     std::uint64_t rows_total_ = 0, rows_done_ = 0;
     CompactProgress::Stage stage_ = CompactProgress::Stage::Reading;
     std::uint64_t pages_written_ = 0, ticks_ = 0;
+    bool spilled_ = false;
 };
 
 void Repacker::Write(std::uint32_t page, std::span<const std::uint8_t> bytes) {
@@ -223,7 +229,10 @@ void Repacker::RepackTable(TableJob& job) {
         if (h.kind == LongValueHeader::Kind::Inline) return std::optional<LongValueHeader>();
         return std::optional<LongValueHeader>(h);
     };
-    std::vector<LongValuePacker> packers(lv_cols.size(), LongValuePacker(layout_));
+    // The columns' packers plan at the same time, so they share the budget.
+    std::vector<LongValuePacker> packers;
+    for (std::size_t k = 0; k < lv_cols.size(); ++k)
+        packers.emplace_back(layout_, spill_.Share(lv_cols.size()));
     if (!lv_cols.empty()) {
         reader.ForEachRow([&](const RowRef& r) {
             CrackedRow cr = CrackRow(d, r.bytes, jet3);
@@ -241,6 +250,7 @@ void Repacker::RepackTable(TableJob& job) {
         const std::uint32_t first = alloc_.TakeRun(count);
         lv_first[k] = first;
         packer.WritePages(src_, first, sink);
+        spilled_ = spilled_ || packer.spilled();
         // The column's maps, when the definition lists them; the free-space map lists
         // the last page when it has room left.
         for (std::size_t e = 0; e < d.long_value_columns.size(); ++e) {
@@ -265,8 +275,8 @@ void Repacker::RepackTable(TableJob& job) {
         CrackRow(d, r.bytes, jet3, cr);
         for (std::size_t k = 0; k < lv_cols.size(); ++k) {
             if (!stored_outside(r, cr, k)) continue;
-            if (lv_next[k] >= packers[k].value_count()) ThrowFormat("rows changed while reading");
-            const RowAddr a = packers[k].Address(lv_next[k]++, lv_first[k]);
+            if (lv_next[k]++ >= packers[k].value_count()) ThrowFormat("rows changed while reading");
+            const RowAddr a = packers[k].NextAddress(lv_first[k]);
             PutRowPointer(row, cr.fields[lv_cols[k]].begin + kLongValuePointerAt, a.page, a.row);
         }
         for (std::size_t ci : job.id_columns) {
@@ -379,7 +389,7 @@ CompactResult Fail(CompactResult r, std::string reason) {
 }  // namespace
 
 CompactResult Compact(const std::filesystem::path& source, const std::filesystem::path& destination,
-                      const CompactProgressFn& progress) {
+                      const CompactProgressFn& progress, const CompactOptions& options) {
     CompactResult result;
     std::error_code ec;
     if (!std::filesystem::exists(source, ec))
@@ -415,10 +425,15 @@ CompactResult Compact(const std::filesystem::path& source, const std::filesystem
     IdMap ids;
     std::vector<std::uint32_t> fillers;
     try {
-        Repacker repacker(*db, out, progress);
+        SpillSettings spill;
+        spill.memory_bytes = static_cast<std::size_t>(
+            std::min<std::uint64_t>(options.memory_budget, std::numeric_limits<std::size_t>::max()));
+        spill.name_base = out.temp_path();
+        Repacker repacker(*db, out, progress, spill);
         pages = repacker.Run();
         ids = repacker.ids();
         fillers = repacker.fillers();
+        result.spilled = repacker.spilled();
     } catch (const FormatError& e) {
         return Fail(result, std::string("the database cannot be compacted: ") + e.what());
     } catch (const std::runtime_error& e) {

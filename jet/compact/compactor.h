@@ -36,13 +36,27 @@ struct CompactResult {
     std::uint32_t pages_after = 0;
     std::uint64_t bytes_before = 0;
     std::uint64_t bytes_after = 0;
+    bool spilled = false;  // work went to spill files: the memory budget was too small for it
     explicit operator bool() const { return compacted; }
+};
+
+// What the compaction keeps in memory for work that grows with the rows (today the
+// long-value rows to place): 128 MB, so that with the rest it keeps (which grows
+// only with the pages, some 100 MB for a 2 GB file) a compaction stays within
+// 256 MB on a small server whatever the file holds.
+constexpr std::uint64_t kDefaultMemoryBudget = std::uint64_t{128} << 20;
+
+struct CompactOptions {
+    // Past this many bytes, that work is sorted on disk, in files beside the
+    // destination (named after its temporary file and removed on every exit). The
+    // output is the same bytes whatever the budget.
+    std::uint64_t memory_budget = kDefaultMemoryBudget;
 };
 
 // Compacts `source` into `destination`, which must not exist yet. On success the
 // destination holds the verified, compacted file; on failure no destination is
 // created and `reason` says why.
 CompactResult Compact(const std::filesystem::path& source, const std::filesystem::path& destination,
-                      const CompactProgressFn& progress = {});
+                      const CompactProgressFn& progress = {}, const CompactOptions& options = {});
 
 }  // namespace jet

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 #include <cassert>
-#include <numeric>
+#include <limits>
 #include <unordered_set>
 
 #include "jet/compact/data_page_builder.h"
@@ -13,55 +13,94 @@ namespace {
 
 // The room left on each page opened so far, in a tree whose inner nodes hold the
 // largest room below them, so that the first page with room for a row is found in
-// O(log pages) rather than by trying every page.
+// O(log pages) rather than by trying every page. It grows with the pages opened
+// (8 bytes a page), not with the rows.
 class FirstFitTree {
   public:
     static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
-
-    explicit FirstFitTree(std::size_t max_pages) {
-        while (leaves_ < max_pages) leaves_ *= 2;
-        best_.assign(2 * leaves_, kClosed);
-    }
+    static constexpr std::int32_t kClosed = -1;
 
     // The first page whose room is at least `need`, or kNone.
-    std::size_t Find(std::int64_t need) const {
-        if (best_[1] < need) return kNone;
+    std::size_t Find(std::int32_t need) const {
+        if (best_.size() < 2 || best_[1] < need) return kNone;
         std::size_t i = 1;
         while (i < leaves_) i = best_[2 * i] >= need ? 2 * i : 2 * i + 1;
         return i - leaves_;
     }
 
     // Sets a page's room; kClosed for a page that takes no more rows.
-    void Set(std::size_t page, std::int64_t room) {
+    void Set(std::size_t page, std::int32_t room) {
+        while (page >= leaves_) Grow();
         std::size_t i = page + leaves_;
         best_[i] = room;
         for (i /= 2; i > 0; i /= 2) best_[i] = std::max(best_[2 * i], best_[2 * i + 1]);
     }
 
-    static constexpr std::int64_t kClosed = -1;
-
   private:
-    std::size_t leaves_ = 1;
-    std::vector<std::int64_t> best_;  // 1-based heap layout; leaves from leaves_ on
+    // Doubles the leaves, keeping the rooms set so far.
+    void Grow() {
+        const std::size_t leaves = leaves_ == 0 ? 64 : 2 * leaves_;
+        std::vector<std::int32_t> best(2 * leaves, kClosed);
+        std::copy(best_.begin() + static_cast<std::ptrdiff_t>(leaves_), best_.end(),
+                  best.begin() + static_cast<std::ptrdiff_t>(leaves));
+        for (std::size_t i = leaves - 1; i > 0; --i) best[i] = std::max(best[2 * i], best[2 * i + 1]);
+        best_.swap(best);
+        leaves_ = leaves;
+    }
+
+    std::size_t leaves_ = 0;
+    std::vector<std::int32_t> best_;  // 1-based heap layout; leaves from leaves_ on
 };
 
+RowAddr PlaceAddr(std::uint32_t place, std::uint32_t first_page) {
+    RowAddr a = UnpackRowPtr(place);
+    return {first_page + a.page, a.row};
+}
+
 }  // namespace
+
+LongValuePacker::LongValuePacker(const PageLayout& layout, const SpillSettings& spill)
+    : layout_(layout),
+      planned_(spill.Share(3)),
+      placed_(spill.Share(3)),
+      copies_(spill.Share(3)),
+      value_places_(spill.Share(3)) {}
+
+void LongValuePacker::FlushPending(bool last) {
+    if (!pending_) return;
+    if (last) pending_->flags |= kLast;
+    planned_.Add(*pending_);
+    pending_.reset();
+}
 
 void LongValuePacker::AddRow(RowAddr source, std::size_t size, bool chain) {
     if (size == 0 || size > DataPageBuilder::MaxRowSize(layout_))
         ThrowFormat("long-value row " + source.ToString() + " has an impossible size");
-    Row r;
+    if (rows_ == std::numeric_limits<std::uint32_t>::max())
+        ThrowFormat("too many long-value rows");
+    FlushPending(false);
+    Planned r;
+    r.index = rows_++;
     r.source = source.Packed();
     r.size = static_cast<std::uint16_t>(size);
-    r.chain = chain;
-    rows_.push_back(r);
+    r.flags = chain ? kChain : 0;
+    pending_ = r;
+    // Next-fit, counted as the rows come.
+    const std::size_t cost = size + kRowSlotSize;
+    if (next_fit_pages_ == 0 || next_fit_on_page_ >= DataPageBuilder::kMaxRows ||
+        cost > next_fit_free_) {
+        ++next_fit_pages_;
+        next_fit_free_ = layout_.page_size - layout_.DataHeaderSize();
+        next_fit_on_page_ = 0;
+    }
+    ++next_fit_on_page_;
+    next_fit_free_ -= cost;
 }
 
 std::size_t LongValuePacker::AddValue(PageFile& file, const LongValueHeader& header,
                                       const ReadLimits& limits) {
-    assert(header.kind != LongValueHeader::Kind::Inline && pages_ == 0);
+    assert(header.kind != LongValueHeader::Kind::Inline && !packed_);
     if (header.length > limits.max_long_value) ThrowFormat("long value is larger than allowed");
-    const std::size_t first = rows_.size();
     if (header.kind == LongValueHeader::Kind::Single) {
         Page holder;
         Bytes b = LvalRowBytes(file, header.first, holder);
@@ -74,7 +113,7 @@ std::size_t LongValuePacker::AddValue(PageFile& file, const LongValueHeader& hea
         std::unordered_set<std::uint32_t> seen;
         std::size_t have = 0;
         RowAddr at = header.first;
-        while (have < header.length || rows_.size() == first) {
+        while (have < header.length || seen.empty()) {
             if (at.null()) ThrowFormat("long-value chain ends early");
             if (!seen.insert(at.Packed()).second)
                 ThrowFormat("long-value chain loops at " + at.ToString());
@@ -88,44 +127,19 @@ std::size_t LongValuePacker::AddValue(PageFile& file, const LongValueHeader& hea
             at = UnpackRowPtr(U32(b, kChainNextAt));
         }
     }
-    rows_.back().last = true;
-    values_.push_back(static_cast<std::uint32_t>(first));
-    return values_.size() - 1;
-}
-
-std::uint32_t LongValuePacker::PlaceNextFit() {
-    const std::size_t room = layout_.page_size - layout_.DataHeaderSize();
-    std::uint32_t pages = 0;
-    std::size_t free = 0, on_page = 0;
-    for (Row& r : rows_) {
-        std::size_t cost = r.size + kRowSlotSize;
-        if (pages == 0 || on_page >= DataPageBuilder::kMaxRows || cost > free) {
-            ++pages;
-            free = room;
-            on_page = 0;
-        }
-        r.page = pages - 1;
-        r.slot = static_cast<std::uint8_t>(on_page++);
-        free -= cost;
-    }
-    return pages;
+    FlushPending(true);
+    return values_++;
 }
 
 std::uint32_t LongValuePacker::PlaceFirstFitDecreasing() {
-    const std::int64_t room =
-        static_cast<std::int64_t>(layout_.page_size - layout_.DataHeaderSize());
-    std::vector<std::uint32_t> order(rows_.size());
-    std::iota(order.begin(), order.end(), 0u);
-    // Largest first; equal sizes keep their source order, so the result is deterministic.
-    std::stable_sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) {
-        return rows_[a].size > rows_[b].size;
-    });
-    FirstFitTree tree(rows_.size());
-    std::vector<std::int64_t> free;  // per page opened
-    std::vector<std::size_t> count;  // rows per page
-    for (std::uint32_t i : order) {
-        Row& r = rows_[i];
-        const std::int64_t cost = static_cast<std::int64_t>(r.size + kRowSlotSize);
+    const std::int32_t room = static_cast<std::int32_t>(layout_.page_size - layout_.DataHeaderSize());
+    FirstFitTree tree;
+    std::vector<std::int32_t> free;  // per page opened
+    std::vector<std::uint8_t> count;  // rows per page
+    planned_.Finish();
+    Planned r;
+    while (planned_.Next(&r)) {
+        const std::int32_t cost = static_cast<std::int32_t>(r.size + kRowSlotSize);
         std::size_t page = tree.Find(cost);
         if (page == FirstFitTree::kNone) {
             page = free.size();
@@ -133,71 +147,112 @@ std::uint32_t LongValuePacker::PlaceFirstFitDecreasing() {
             count.push_back(0);
         }
         assert(free[page] >= cost && count[page] < DataPageBuilder::kMaxRows);
-        r.page = static_cast<std::uint32_t>(page);
-        r.slot = static_cast<std::uint8_t>(count[page]++);
+        const RowAddr place{static_cast<std::uint32_t>(page), count[page]++};
         free[page] -= cost;
-        tree.Set(page,
-                 count[page] < DataPageBuilder::kMaxRows ? free[page] : FirstFitTree::kClosed);
+        tree.Set(page, count[page] < DataPageBuilder::kMaxRows ? free[page] : FirstFitTree::kClosed);
+        placed_.Add({r.index, r.source, place.Packed(), r.size, r.flags, 0});
     }
+    spilled_ = spilled_ || planned_.spilled();
+    planned_.Reset();  // its memory is not needed any more
     return static_cast<std::uint32_t>(free.size());
 }
 
 std::uint32_t LongValuePacker::Pack() {
-    if (rows_.empty()) return 0;
-    // Next-fit first, to compare: first-fit-decreasing nearly always needs fewer pages,
-    // but nothing guarantees it for every set of rows.
-    std::uint32_t next_fit = PlaceNextFit();
-    std::vector<Row> kept = rows_;
-    pages_ = PlaceFirstFitDecreasing();
-    if (next_fit < pages_) {
-        rows_ = std::move(kept);
-        pages_ = next_fit;
+    assert(!packed_);
+    packed_ = true;
+    if (rows_ == 0) return 0;
+    // First-fit-decreasing nearly always needs fewer pages than next-fit, but nothing
+    // guarantees it for every set of rows; next-fit is kept when it needs fewer.
+    const std::uint32_t first_fit = PlaceFirstFitDecreasing();
+    const bool next_fit = next_fit_pages_ < first_fit;
+    pages_ = next_fit ? next_fit_pages_ : first_fit;
+    if (pages_ >= (1u << 24)) ThrowFormat("too many long-value pages");
+
+    // Back in added order: each row learns where the next row of its value went, each
+    // value where its first row went.
+    placed_.Finish();
+    const std::size_t room = layout_.page_size - layout_.DataHeaderSize();
+    std::uint32_t nf_page = 0;
+    std::size_t nf_free = 0, nf_on_page = 0;
+    auto place_of = [&](Placed& p) {
+        if (!next_fit) return;
+        const std::size_t cost = p.size + kRowSlotSize;
+        if (nf_on_page == 0 || nf_on_page >= DataPageBuilder::kMaxRows || cost > nf_free) {
+            if (nf_on_page != 0) ++nf_page;
+            nf_free = room;
+            nf_on_page = 0;
+        }
+        p.place = RowAddr{nf_page, static_cast<std::uint8_t>(nf_on_page++)}.Packed();
+        nf_free -= cost;
+    };
+    Placed cur, next;
+    bool have = placed_.Next(&cur);
+    if (have) place_of(cur);
+    bool first_of_value = true;
+    std::uint32_t value = 0;
+    while (have) {
+        const bool more = placed_.Next(&next);
+        if (more) place_of(next);
+        if (first_of_value) value_places_.Add({value++, cur.place});
+        std::uint32_t link = 0;
+        if ((cur.flags & kChain) && !(cur.flags & kLast)) {
+            if (!more) ThrowFormat("a long-value chain lost its end");
+            link = next.place;
+        }
+        copies_.Add({cur.place, cur.source, link, cur.size, cur.flags, 0});
+        first_of_value = (cur.flags & kLast) != 0;
+        cur = next;
+        have = more;
     }
+    assert(value == values_);
+    spilled_ = spilled_ || placed_.spilled();
+    placed_.Reset();
+    copies_.Finish();
+    value_places_.Finish();
+    spilled_ = spilled_ || copies_.spilled() || value_places_.spilled();
     return pages_;
 }
 
-RowAddr LongValuePacker::Address(std::size_t value, std::uint32_t first_page) const {
-    assert(pages_ > 0 && value < values_.size());
-    const Row& r = rows_[values_[value]];
-    return {first_page + r.page, r.slot};
+RowAddr LongValuePacker::NextAddress(std::uint32_t first_page) {
+    assert(packed_);
+    ValuePlace v;
+    if (!value_places_.Next(&v)) ThrowFormat("more long values asked for than were planned");
+    return PlaceAddr(v.place, first_page);
 }
 
 void LongValuePacker::WritePages(PageFile& file, std::uint32_t first_page, const PageSink& sink) {
-    // Rows of each page in slot order: counted per page, then laid out page after page.
-    std::vector<std::uint32_t> start(pages_ + 1, 0);
-    for (const Row& r : rows_) ++start[r.page + 1];
-    std::partial_sum(start.begin(), start.end(), start.begin());
-    std::vector<std::uint32_t> by_page(rows_.size());
-    for (std::uint32_t i = 0; i < rows_.size(); ++i)
-        by_page[start[rows_[i].page] + rows_[i].slot] = i;
-
+    assert(packed_);
     DataPageBuilder builder(layout_, kLvalOwner);
     std::vector<std::uint8_t> bytes;
     free_.clear();
-    for (std::uint32_t p = 0; p < pages_; ++p) {
-        for (std::uint32_t k = start[p]; k < start[p + 1]; ++k) {
-            const std::uint32_t i = by_page[k];
-            const Row& r = rows_[i];
-            Page holder;
-            Bytes b = LvalRowBytes(file, UnpackRowPtr(r.source), holder);
-            if (b.size() != r.size)
-                ThrowFormat("long-value row " + UnpackRowPtr(r.source).ToString() +
-                            " changed while it was copied");
-            bytes.assign(b.begin(), b.end());
-            if (r.chain) {
-                // Rows of a value follow each other in rows_.
-                std::uint32_t next = 0;
-                if (!r.last)
-                    next = RowAddr{first_page + rows_[i + 1].page, rows_[i + 1].slot}.Packed();
-                PutU32(bytes, kChainNextAt, next);
-            }
-            std::uint8_t slot = builder.Add(bytes);
-            assert(slot == r.slot);
-            (void)slot;
+    std::uint32_t page = 0;
+    Copy c;
+    bool have = copies_.Next(&c);
+    while (have) {
+        const RowAddr place = UnpackRowPtr(c.place);
+        assert(place.page == page);
+        const RowAddr source = UnpackRowPtr(c.source);
+        Page holder;
+        Bytes b = LvalRowBytes(file, source, holder);
+        if (b.size() != c.size)
+            ThrowFormat("long-value row " + source.ToString() + " changed while it was copied");
+        bytes.assign(b.begin(), b.end());
+        if (c.flags & kChain) {
+            const bool last = (c.flags & kLast) != 0;
+            PutU32(bytes, kChainNextAt, last ? 0 : PlaceAddr(c.next, first_page).Packed());
         }
-        free_.push_back(builder.free_space());
-        sink(first_page + p, builder.Finish());
+        const std::uint8_t slot = builder.Add(bytes);
+        assert(slot == place.row);
+        (void)slot;
+        have = copies_.Next(&c);
+        if (!have || UnpackRowPtr(c.place).page != page) {
+            free_.push_back(builder.free_space());
+            sink(first_page + page, builder.Finish());
+            ++page;
+        }
     }
+    assert(page == pages_);
+    copies_.Reset();
 }
 
 }  // namespace jet

@@ -1,6 +1,8 @@
 #include "jet/checker.h"
 
 #include <algorithm>
+#include <bit>
+#include <cassert>
 #include <unordered_set>
 
 #include "jet/data_page.h"
@@ -91,6 +93,13 @@ class SlotSet {
     bool Contains(RowAddr a) const {
         std::ptrdiff_t i = Index(a);
         return i >= 0 && (bits_[static_cast<std::size_t>(i) / 64] >> (i % 64)) & 1;
+    }
+    // Slots in both sets. REQUIRES: both sets are on the same pages
+    std::uint64_t CountCommon(const SlotSet& other) const {
+        assert(&pages_ == &other.pages_);
+        std::uint64_t n = 0;
+        for (std::size_t w = 0; w < bits_.size(); ++w) n += std::popcount(bits_[w] & other.bits_[w]);
+        return n;
     }
 
   private:
@@ -296,9 +305,10 @@ class Checker {
         std::vector<std::uint32_t> pages(owned_data.begin(), owned_data.end());
         std::sort(pages.begin(), pages.end());
         std::unordered_set<std::uint32_t> lv_pages;
+        // overflow_homes: slots that live overflow rows lead to (a bit per slot, like
+        // the others, so that a table of overflow rows costs no memory per row).
         PagePositions positions(pages);
-        SlotSet deleted_slots(positions), live_slots(positions);
-        std::vector<std::uint32_t> overflow_targets;
+        SlotSet deleted_slots(positions), live_slots(positions), overflow_homes(positions);
         for (auto p : pages) {
             Page pg = f_.Read(p);
             DataPageInfo info = ReadDataPage(pg.bytes(), f_.jet3());
@@ -325,7 +335,7 @@ class Checker {
                 }
                 if (row.overflow) {
                     ++s.overflow_rows;
-                    overflow_targets.push_back(row.addr.Packed());
+                    overflow_homes.Insert(row.addr);
                     if (!owned_data.count(row.addr.page))
                         Add(row.addr.page, who + ": overflow row " + slot.ToString() +
                                                " leads to page " + std::to_string(row.addr.page) +
@@ -339,11 +349,7 @@ class Checker {
         }
         s.long_value_pages = static_cast<std::uint32_t>(lv_pages.size());
         // A deleted slot that a live overflow row still uses is the row's home, not a tombstone.
-        std::sort(overflow_targets.begin(), overflow_targets.end());
-        overflow_targets.erase(std::unique(overflow_targets.begin(), overflow_targets.end()),
-                               overflow_targets.end());
-        for (auto target : overflow_targets)
-            if (deleted_slots.Contains(UnpackRowPtr(target))) --s.tombstones;
+        s.tombstones -= deleted_slots.CountCommon(overflow_homes);
         tdef_names_[t->page] = who;
         // Access does not keep the counts of its own system tables (MSysACEs,
         // MSysQueries) up to date, so only user tables are held to theirs.

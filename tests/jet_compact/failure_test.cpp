@@ -21,10 +21,11 @@ const fs::path kJet4 = CorpusDir() / "jet4" / "testV2000.mdb";
 const fs::path kJet3 = CorpusDir() / "jet3" / "testV1997.mdb";
 
 // Compacts `src` into a fresh name in `s` and expects a refusal mentioning `words`.
-void ExpectRefused(const Scratch& s, const fs::path& src, const std::string& words) {
+void ExpectRefused(const Scratch& s, const fs::path& src, const std::string& words,
+                   const jet::CompactOptions& options = {}) {
     auto before = s.Listing();
     fs::path out = s.dir() / "out.mdb";
-    jet::CompactResult r = jet::Compact(src, out);
+    jet::CompactResult r = jet::Compact(src, out, {}, options);
     EXPECT_FALSE(r.compacted);
     EXPECT_FALSE(r.reason.empty());
     EXPECT_NE(r.reason.find(words), std::string::npos) << r.reason;
@@ -212,6 +213,63 @@ TEST(Refusals, LoopingLongValueChain) {
     std::memcpy(image.data() + row_at, &self, 4);
     WriteAll(src, image);
     ExpectRefused(s, src, "loop");
+}
+
+// The first long-value row of the last value stored outside its row, in the table
+// that has the most such values (system tables too), and how many values it has.
+struct LastValue {
+    jet::RowAddr first;
+    std::size_t values = 0;
+};
+LastValue FindLastValue(const fs::path& file) {
+    LastValue best;
+    jet::Status st;
+    auto db = jet::Database::Open(file, &st);
+    if (!db) return best;
+    for (const jet::CatalogEntry* t : db->Tables(true)) {
+        const jet::TableDef& d = db->Definition(t->tdef_page());
+        jet::TableReader reader(db->file(), d);
+        LastValue here;
+        reader.ForEachRow([&](const jet::RowRef& r) {
+            jet::CrackedRow cr = jet::CrackRow(d, r.bytes, db->jet3());
+            for (std::size_t i = 0; i < d.columns.size(); ++i) {
+                const jet::FieldRef& f = cr.fields[i];
+                if (!jet::IsLongValueType(d.columns[i].type) || f.null || f.size < 12) continue;
+                auto h = jet::ParseLongValueHeader(r.bytes.subspan(f.begin, f.size));
+                if (h.kind == jet::LongValueHeader::Kind::Inline) continue;
+                here.first = h.first;
+                ++here.values;
+            }
+            return true;
+        });
+        if (here.values > best.values) best = here;
+    }
+    return best;
+}
+
+// A compaction that fails late, when the long values planned before the damaged one
+// already went to spill files under a tiny budget, leaves none of them behind.
+TEST(Refusals, DamagedLongValueUnderTinyBudget) {
+    fs::path original;
+    LastValue last;
+    for (const fs::path& f : CorpusJetFiles()) {
+        LastValue here = FindLastValue(f);
+        if (here.values > last.values) last = here, original = f;
+    }
+    if (last.values < 4) GTEST_SKIP() << "no table with many long values in the corpus";
+    Scratch s;
+    fs::path src = s.Copy(original, "damaged.mdb");
+    auto image = ReadAll(src);
+    // The last value's row is marked deleted: its value can no longer be read.
+    const bool jet3 = image[0x14] == 0;
+    const std::size_t slot = std::size_t{last.first.page} * (jet3 ? 2048 : 4096) +
+                             jet::DataPageLayout::For(jet3).row_table +
+                             jet::kRowSlotSize * last.first.row;
+    image[slot + 1] |= jet::kRowDeleted >> 8;
+    WriteAll(src, image);
+    jet::CompactOptions tiny;
+    tiny.memory_budget = 1;
+    ExpectRefused(s, src, "", tiny);
 }
 
 TEST(Refusals, ReachablePageOfUnknownType) {

@@ -1,7 +1,9 @@
 #include "compact_command.h"
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
+#include <limits>
 #include <cstdint>
 #include <cstdio>
 #include <iostream>
@@ -13,7 +15,7 @@
 namespace mdbcompact {
 
 const char kCompactHelp[] =
-    "usage: mdbcompact compact SRC DST\n"
+    "usage: mdbcompact compact [--memory-budget BYTES] SRC DST\n"
     "\n"
     "Compacts the Jet 3 / Jet 4 database SRC into the new file DST: unreachable pages\n"
     "are dropped, rows and long values repacked densely, indexes and usage maps\n"
@@ -25,7 +27,11 @@ const char kCompactHelp[] =
     "Prints the pages and bytes before and after and the saving. When standard error\n"
     "is a terminal, a progress line shows the phase (reading, writing, verifying), how\n"
     "far it is and the pages read and written; off a terminal only the summary.\n"
-    "Exit 0 when compacted, 1 when not (with the reason), 2 for bad arguments.\n";
+    "Exit 0 when compacted, 1 when not (with the reason), 2 for bad arguments.\n"
+    "\n"
+    "Advanced: --memory-budget BYTES (K, M or G may follow) sets how much of its\n"
+    "per-row work the compaction keeps in memory (default 128M); past it that work is\n"
+    "sorted in temporary files beside DST. The result is the same file either way.\n";
 
 namespace {
 
@@ -88,11 +94,32 @@ std::string Percent(std::uint64_t part, std::uint64_t whole) {
 
 }  // namespace
 
-int RunCompact(const std::string& source, const std::string& destination) {
+bool ParseByteCount(const std::string& text, std::uint64_t* bytes) {
+    std::size_t digits = 0;
+    while (digits < text.size() && std::isdigit(static_cast<unsigned char>(text[digits]))) ++digits;
+    // Up to 15 digits, far beyond any memory, so that the number itself always fits.
+    if (digits == 0 || digits > 15) return false;
+    std::uint64_t unit = 1;
+    const std::string suffix = text.substr(digits);
+    if (suffix == "K" || suffix == "k") unit = std::uint64_t{1} << 10;
+    else if (suffix == "M" || suffix == "m") unit = std::uint64_t{1} << 20;
+    else if (suffix == "G" || suffix == "g") unit = std::uint64_t{1} << 30;
+    else if (!suffix.empty()) return false;
+    const std::uint64_t n = std::stoull(text.substr(0, digits));
+    if (n > std::numeric_limits<std::uint64_t>::max() / unit) return false;
+    *bytes = n * unit;
+    return true;
+}
+
+int RunCompact(const std::string& source, const std::string& destination,
+               std::uint64_t memory_budget) {
     ProgressLine bar(mdb::platform::ErrorStreamIsTerminal());
+    jet::CompactOptions options;
+    options.memory_budget = memory_budget;
     jet::CompactResult r = jet::Compact(mdb::platform::PathFromUtf8(source),
                                         mdb::platform::PathFromUtf8(destination),
-                                        [&](const jet::CompactProgress& p) { bar.Show(p); });
+                                        [&](const jet::CompactProgress& p) { bar.Show(p); },
+                                        options);
     bar.Clear();
     if (!r.compacted) {
         std::cerr << "mdbcompact: not compacted: " << r.reason << "\n";

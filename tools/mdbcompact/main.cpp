@@ -1,5 +1,6 @@
 // mdbcompact: inspect, check and export Jet 3 / Jet 4 (.mdb) databases.
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <iostream>
 #include <string>
@@ -7,6 +8,7 @@
 
 #include "commands.h"
 #include "compact_command.h"
+#include "jet/compact/compactor.h"
 #include "platform/arguments.h"
 #if MDBCOMPACT_BATCH
 #include "batch_command.h"
@@ -119,6 +121,15 @@ int main(int argc, char** argv) {
         if (cmd == s.name) sub = &s;
     if (!sub) return Usage(kUsage, "unknown command '" + cmd + "'");
     bool pages = false;
+    std::uint64_t memory_budget = jet::kDefaultMemoryBudget;
+    if (cmd == "compact") {
+        auto it = std::find(args.begin() + 1, args.end(), "--memory-budget");
+        if (it != args.end()) {
+            if (it + 1 == args.end() || !mdbcompact::ParseByteCount(*(it + 1), &memory_budget))
+                return Usage(sub->help, "--memory-budget takes a byte count (e.g. 64M)");
+            args.erase(it, it + 2);
+        }
+    }
     if (cmd == "info") {
         auto it = std::find(args.begin() + 1, args.end(), "--pages");
         if (it != args.end()) {
@@ -138,6 +149,6 @@ int main(int argc, char** argv) {
     if (cmd == "info") return mdbcompact::RunInfo(args[1], pages);
     if (cmd == "check") return mdbcompact::RunCheck(args[1]);
     if (cmd == "export") return mdbcompact::RunExport(args[1], args[2]);
-    if (cmd == "compact") return mdbcompact::RunCompact(args[1], args[2]);
+    if (cmd == "compact") return mdbcompact::RunCompact(args[1], args[2], memory_budget);
     return mdbcompact::RunTables(args[1]);
 }

@@ -240,17 +240,16 @@ void Generator::WriteRows() {
             const std::size_t end = std::min<std::uint64_t>(rows_.size(), n_ - i);
             for (std::size_t k = 0; k < lv_cols_.size(); ++k) {
                 LongValuePacker packer(layout_);
-                std::vector<std::size_t> handle(end, 0);
                 for (std::size_t r = 0; r < end; ++r)
                     if (rows_[r].long_values[k])
-                        handle[r] = packer.AddValue(file_, *rows_[r].long_values[k], limits);
+                        packer.AddValue(file_, *rows_[r].long_values[k], limits);
                 const std::uint32_t count = packer.Pack();
                 const std::uint32_t first = TakeRun(count);
                 packer.WritePages(file_, first, sink);
                 for (std::uint32_t p = first; p < first + count; ++p) lv_pages_[k].push_back(p);
                 lv_addr[k].assign(end, RowAddr{});
                 for (std::size_t r = 0; r < end; ++r)
-                    if (rows_[r].long_values[k]) lv_addr[k][r] = packer.Address(handle[r], first);
+                    if (rows_[r].long_values[k]) lv_addr[k][r] = packer.NextAddress(first);
             }
         }
         const SourceRow& s = rows_[o];

@@ -131,16 +131,24 @@ void Verifier::CompareTable(const CatalogEntry& se, const CatalogEntry& oe) {
     std::uint32_t count = 0;
     std::vector<std::uint8_t> expect;  // buffers kept from row to row
     CrackedRow sc;
+    Page held;  // the new file's page of the row being compared, read once for all its rows
+    std::size_t held_i = out_pages.size();
+    auto out_page = [&](std::size_t i) -> const Page& {
+        if (held_i != i) {
+            held = out_.file().Read(out_pages[i]);
+            held_i = i;
+        }
+        return held;
+    };
     sr.ForEachRow([&](const RowRef& s) {
         // Next row of the new file (every slot there must be a live row).
-        Page pg;
         while (page_i < out_pages.size()) {
-            pg = out_.file().Read(out_pages[page_i]);
-            if (row_i < U16(pg.bytes(), lay.row_count)) break;
+            if (row_i < U16(out_page(page_i).bytes(), lay.row_count)) break;
             ++page_i;
             row_i = 0;
         }
         if (page_i >= out_pages.size()) Fail(name + " lost rows");
+        const Page& pg = out_page(page_i);
         RowAddr oaddr{out_pages[page_i], static_cast<std::uint8_t>(row_i)};
         std::uint16_t raw = U16(pg.bytes(), lay.row_table + kRowSlotSize * row_i);
         if (raw & (kRowDeleted | kRowOverflow))
@@ -180,8 +188,7 @@ void Verifier::CompareTable(const CatalogEntry& se, const CatalogEntry& oe) {
         return true;
     });
     while (page_i < out_pages.size()) {
-        Page pg = out_.file().Read(out_pages[page_i]);
-        if (row_i < U16(pg.bytes(), lay.row_count)) Fail(name + " gained rows");
+        if (row_i < U16(out_page(page_i).bytes(), lay.row_count)) Fail(name + " gained rows");
         ++page_i;
         row_i = 0;
     }

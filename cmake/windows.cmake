@@ -31,3 +31,6 @@ endif()
 
 # Programs and tests run under Wine with a prefix of their own in the build tree.
 set(CMAKE_CROSSCOMPILING_EMULATOR "${CMAKE_SOURCE_DIR}/scripts/wine-run;${CMAKE_BINARY_DIR}/wine")
+
+# Resource scripts of the window (windres).
+enable_language(RC)

@@ -220,7 +220,12 @@ TEST_F(CommandBatchTest, NamedFilesWithoutAStoreAndAnUnwritableBackupRoot) {
     EXPECT_EQ(Log(), "") << "the web server is not touched";
 
     fs::remove(prog_.Path() / "backup");
-    Outcome ran = Run({a.string()});
+    // Windows' own engine exists only in Windows builds; the default is ours.
+    Outcome noJro = Run({"--engine", "jro", a.string()});
+    EXPECT_EQ(noJro.exitCode, 2) << noJro.out;
+    EXPECT_TRUE(Contains(noJro.out, "no JRO engine")) << noJro.out;
+    EXPECT_FALSE(fs::exists(prog_.DbPath())) << "nothing recorded";
+    Outcome ran = Run({"--engine", "JET", a.string()});
     EXPECT_EQ(ran.exitCode, 0) << ran.out;
     EXPECT_LT(fs::file_size(a), original.size());
     std::vector<mdb::FileInfoRecord> rows;

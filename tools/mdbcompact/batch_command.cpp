@@ -10,6 +10,7 @@
 #include "batch/batch_lock.h"
 #include "batch/batch_run.h"
 #include "batch/compact_mdb_file.h"
+#include "batch/compaction_engine.h"
 #include "batch/companions.h"
 #include "batch/stored_path.h"
 #include "common/paths.h"
@@ -43,6 +44,9 @@ const char kBatchHelp[] =
     "                      saving of each file and in total; change nothing\n"
     "  --keep-backups DAYS after a run, remove this program's backup run folders older\n"
     "                      than DAYS (never the current run's); off unless given\n"
+    "  --engine jet|jro    jet (default): our engine, which verifies every result;\n"
+    "                      jro: Windows' own Jet engine (JRO.JetEngine through COM,\n"
+    "                      Windows builds only; needs the Jet 4.0 OLE DB provider)\n"
     "\n"
     "Only one batch runs at a time per program directory (also against the window).\n"
     "Ctrl-C or SIGTERM: the file under way finishes (or is left as it was), no further\n"
@@ -61,6 +65,7 @@ struct Options {
     std::vector<std::string> files;
     std::string store;
     std::string backupRoot = std::string(platform::kBackupRoot);
+    batch::CompactionEngine engine = batch::kDefaultCompactionEngine;
 };
 
 int Fail(const std::string& text, int code = kBatchCouldNotStart) {
@@ -99,6 +104,15 @@ bool ParseOptions(const std::vector<std::string>& args, Options& o, std::string&
                 return false;
             }
             o.keepDays = static_cast<int>(n);
+        } else if (a == "--engine") {
+            std::string name;
+            if (!value(name)) return false;
+            const auto engine = batch::ParseCompactionEngine(name);
+            if (!engine) {
+                error = "--engine takes jet or jro";
+                return false;
+            }
+            o.engine = *engine;
         } else if (a.rfind("--", 0) == 0) {
             error = "unknown option " + a;
             return false;
@@ -243,6 +257,8 @@ int RunBatch(const std::vector<std::string>& args) {
     Options o;
     std::string error;
     if (!ParseOptions(args, o, error)) return Fail(error + "\n\n" + kBatchHelp);
+    if (!batch::CompactorFor(o.engine))
+        return Fail("this build has no JRO engine (Windows builds only); nothing was changed");
 
     fs::path storePath;
     fs::path programDir;
@@ -305,7 +321,7 @@ int RunBatch(const std::vector<std::string>& args) {
     settings.backupRoot = o.backupRoot;
     settings.now = std::time(nullptr);
     settings.stopRequested = [] { return platform::TerminationGuard::Requested(); };
-    settings.compact = batch::CompactMdbFile;
+    settings.compact = batch::CompactorFor(o.engine);
     settings.prepareRunDir = [&](const fs::path& runDir, std::string& message) {
         const std::string xconfig = batch::ProgramPath(programDirText, batch::kXconfigProgram);
         if (PathExists(xconfig) != 1) return true;  // nothing to open on this system

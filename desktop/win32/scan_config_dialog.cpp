@@ -1,0 +1,94 @@
+#include "desktop/win32/scan_config_dialog.h"
+
+#include "desktop/scan_config.h"
+#include "desktop/win32/resource_ids.h"
+#include "platform/win32/wide.h"
+
+#include <shlobj.h>
+
+#include <string>
+
+namespace mdb::desktop::win32 {
+namespace {
+
+using platform::win32::Utf8;
+using platform::win32::Wide;
+
+constexpr wchar_t kCaption[] = L"文件扫描设置";
+
+class ScanConfigDialog final : public ScanConfigView {
+  public:
+    explicit ScanConfigDialog(const DesktopContext& ctx) : config_(ctx) {}
+
+    static INT_PTR CALLBACK Proc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+        if (message == WM_INITDIALOG) {
+            SetWindowLongPtrW(dialog, DWLP_USER, lParam);
+            auto* self = reinterpret_cast<ScanConfigDialog*>(lParam);
+            self->dialog_ = dialog;
+            self->config_.Open(*self);
+            // The focus starts on the first tab stop, "开始扫描".
+            SetFocus(GetDlgItem(dialog, IDOK));
+            return FALSE;
+        }
+        auto* self = reinterpret_cast<ScanConfigDialog*>(GetWindowLongPtrW(dialog, DWLP_USER));
+        if (!self || message != WM_COMMAND || HIWORD(wParam) != BN_CLICKED) return FALSE;
+        switch (LOWORD(wParam)) {
+            case IDOK:
+                if (self->config_.Confirm(*self)) EndDialog(dialog, IDOK);
+                return TRUE;
+            case IDCANCEL:
+                // Esc reaches the dialog as IDCANCEL too: it does not close it.
+                if (GetKeyState(VK_ESCAPE) >= 0) EndDialog(dialog, IDCANCEL);
+                return TRUE;
+            case IDC_CHOOSE_DIR:
+                self->config_.AddFolder(*self, self->ChooseFolder());
+                return TRUE;
+        }
+        return FALSE;
+    }
+
+    std::string ReadBox() override {
+        const HWND box = GetDlgItem(dialog_, IDC_SCAN_DIRS);
+        std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(box)) + 1, L'\0');
+        text.resize(static_cast<std::size_t>(GetWindowTextW(box, text.data(), static_cast<int>(text.size()))));
+        return Utf8(text);
+    }
+    void ShowBox(const std::string& text) override { SetDlgItemTextW(dialog_, IDC_SCAN_DIRS, Wide(text).c_str()); }
+    void ShowMessage(const std::string& text, MessageIcon icon) override {
+        const UINT kind = icon == MessageIcon::Error ? MB_ICONERROR
+                          : icon == MessageIcon::Question ? MB_ICONQUESTION
+                                                          : MB_ICONINFORMATION;
+        MessageBoxW(dialog_, Wide(text).c_str(), kCaption, MB_OK | kind);
+    }
+    bool AskYesNo(const std::string& text) override {
+        return MessageBoxW(dialog_, Wide(text).c_str(), kCaption, MB_YESNO | MB_ICONQUESTION) == IDYES;
+    }
+    void FocusBox() override { SetFocus(GetDlgItem(dialog_, IDC_SCAN_DIRS)); }
+
+  private:
+    // The shell's folder picker; empty when cancelled.
+    std::string ChooseFolder() {
+        BROWSEINFOW browse{};
+        browse.hwndOwner = dialog_;
+        browse.ulFlags = BIF_RETURNONLYFSDIRS | BIF_NEWDIALOGSTYLE;
+        PIDLIST_ABSOLUTE chosen = SHBrowseForFolderW(&browse);
+        if (!chosen) return {};
+        wchar_t path[MAX_PATH];
+        const bool ok = SHGetPathFromIDListW(chosen, path);
+        CoTaskMemFree(chosen);
+        return ok ? Utf8(path) : std::string();
+    }
+
+    ScanConfig config_;
+    HWND dialog_ = nullptr;
+};
+
+}  // namespace
+
+bool RunScanConfigDialog(HINSTANCE instance, HWND owner, const DesktopContext& ctx) {
+    ScanConfigDialog dialog(ctx);
+    return DialogBoxParamW(instance, MAKEINTRESOURCEW(IDD_SCAN_CONFIG), owner, ScanConfigDialog::Proc,
+                           reinterpret_cast<LPARAM>(&dialog)) == IDOK;
+}
+
+}  // namespace mdb::desktop::win32

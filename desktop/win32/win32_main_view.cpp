@@ -1,0 +1,398 @@
+#include "desktop/win32/win32_main_view.h"
+
+#include "desktop/site.h"
+#include "desktop/win32/resource_ids.h"
+#include "desktop/win32/page_text.h"
+#include "platform/win32/wide.h"
+
+#include <commctrl.h>
+#include <windowsx.h>
+
+#include <utility>
+
+namespace mdb::desktop::win32 {
+namespace {
+
+using platform::win32::Utf8;
+using platform::win32::Wide;
+
+// Carries a call from another thread to the user-interface thread (lParam: the call).
+constexpr UINT kRunOnUiThread = WM_APP + 1;
+
+constexpr wchar_t kBoxCaption[] = L"Veloran MDB 助手";
+constexpr char kAskCompactChosen[] = "确定对选择的文件进行批量压缩吗？";
+
+struct ColumnSpec {
+    const wchar_t* caption;
+    int width;  // pixels
+    int format;
+};
+constexpr ColumnSpec kColumns[kColumnCount] = {
+    {L"序号", 60, LVCFMT_LEFT},         {L"文件名", 180, LVCFMT_LEFT},
+    {L"原始文件大小", 100, LVCFMT_RIGHT}, {L"压缩后文件大小", 100, LVCFMT_RIGHT},
+    {L"压缩率", 100, LVCFMT_RIGHT},       {L"路径", 800, LVCFMT_LEFT},
+    {L"fid", 1, LVCFMT_LEFT},
+};
+// Grid lines, check boxes and full-row selection, replacing every other extended style.
+constexpr DWORD kListStyles = LVS_EX_GRIDLINES | LVS_EX_CHECKBOXES | LVS_EX_FULLROWSELECT;
+
+const std::string& Cell(const ListRow& row, int column) {
+    switch (column) {
+        case 0: return row.number;
+        case 1: return row.fileName;
+        case 2: return row.originalSize;
+        case 3: return row.compactedSize;
+        case 4: return row.ratio;
+        case 5: return row.filePath;
+        case 6: return row.recordKey;
+        default: return row.reason;
+    }
+}
+
+UINT IconStyle(MessageIcon icon) {
+    switch (icon) {
+        case MessageIcon::Question: return MB_ICONQUESTION;
+        case MessageIcon::Information: return MB_ICONINFORMATION;
+        case MessageIcon::Error: return MB_ICONERROR;
+    }
+    return MB_ICONINFORMATION;
+}
+
+// Edit controls break lines at CR LF only.
+std::wstring WithCrLf(const std::string& text) {
+    std::wstring wide = Wide(text);
+    std::wstring out;
+    out.reserve(wide.size());
+    for (std::size_t i = 0; i < wide.size(); ++i) {
+        if (wide[i] == L'\n' && (i == 0 || wide[i - 1] != L'\r')) out += L'\r';
+        out += wide[i];
+    }
+    return out;
+}
+
+struct ConfirmDialog {
+    std::wstring files;
+    static INT_PTR CALLBACK Proc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+        switch (message) {
+            case WM_INITDIALOG:
+                SetDlgItemTextW(dialog, IDC_CHOSEN_FILES, reinterpret_cast<ConfirmDialog*>(lParam)->files.c_str());
+                return TRUE;
+            case WM_COMMAND:
+                if (LOWORD(wParam) == IDOK) {
+                    // No leaves the dialog open.
+                    if (MessageBoxW(dialog, Wide(kAskCompactChosen).c_str(), L"数据库文件压缩确认",
+                                    MB_YESNO | MB_ICONQUESTION) == IDYES)
+                        EndDialog(dialog, IDOK);
+                    return TRUE;
+                }
+                if (LOWORD(wParam) == IDCANCEL) {
+                    EndDialog(dialog, IDCANCEL);
+                    return TRUE;
+                }
+                return FALSE;
+        }
+        return FALSE;
+    }
+};
+
+// The notice: closed by its button or its close box, without an answer.
+INT_PTR CALLBACK NoticeProc(HWND notice, UINT message, WPARAM wParam, LPARAM) {
+    if (message == WM_INITDIALOG) return TRUE;
+    if (message == WM_COMMAND && (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL)) {
+        DestroyWindow(notice);
+        return TRUE;
+    }
+    return FALSE;
+}
+
+}  // namespace
+
+Win32MainView::Win32MainView(HINSTANCE instance) : instance_(instance), uiThread_(GetCurrentThreadId()) {
+    CreateDialogParamW(instance, MAKEINTRESOURCEW(IDD_MDBWARDEN_DIALOG), nullptr, DialogProc,
+                       reinterpret_cast<LPARAM>(this));
+}
+
+Win32MainView::~Win32MainView() {
+    if (dialog_) DestroyWindow(dialog_);
+    if (titleFont_) DeleteObject(titleFont_);
+}
+
+INT_PTR CALLBACK Win32MainView::DialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_INITDIALOG) {
+        SetWindowLongPtrW(dialog, DWLP_USER, lParam);
+        auto* view = reinterpret_cast<Win32MainView*>(lParam);
+        view->dialog_ = dialog;
+        view->window_ = dialog;
+        view->StartUp();
+        return TRUE;
+    }
+    auto* view = reinterpret_cast<Win32MainView*>(GetWindowLongPtrW(dialog, DWLP_USER));
+    return view ? view->Handle(message, wParam, lParam) : FALSE;
+}
+
+void Win32MainView::StartUp() {
+    SetWindowTextW(dialog_, Wide(WindowCaption()).c_str());
+    icon_ = LoadIconW(instance_, MAKEINTRESOURCEW(IDI_MDBWARDEN));
+    SendMessageW(dialog_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_));
+    SendMessageW(dialog_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon_));
+    titleFont_ = CreateFontW(22, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+                             OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                             FF_SWISS | DEFAULT_PITCH, L"宋体");
+    SendMessageW(Control(IDC_TITLE), WM_SETFONT, reinterpret_cast<WPARAM>(titleFont_), TRUE);
+
+    const HWND list = Control(IDC_LIST_FILES);
+    ListView_SetExtendedListViewStyleEx(list, ~0u, kListStyles);
+    for (int i = 0; i < kColumnCount; ++i) {
+        LVCOLUMNW column{};
+        column.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_FMT | LVCF_SUBITEM;
+        column.fmt = kColumns[i].format;
+        column.cx = kColumns[i].width;
+        column.pszText = const_cast<wchar_t*>(kColumns[i].caption);
+        column.iSubItem = i;
+        ListView_InsertColumn(list, i, &column);
+    }
+    ShowWindow(Control(IDC_HELP_PANE), SW_HIDE);
+}
+
+INT_PTR Win32MainView::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+        case kRunOnUiThread:
+            if (!closing_) (*reinterpret_cast<const std::function<void()>*>(lParam))();
+            return TRUE;
+        case WM_SIZE:
+            // The first notification comes while the window is made.
+            if (sizeNotifications_++ > 0 && wParam != SIZE_MINIMIZED) Layout(LOWORD(lParam), HIWORD(lParam));
+            return TRUE;
+        case WM_COMMAND: {
+            const int id = LOWORD(wParam);
+            // Esc (IDCANCEL) and Enter (IDOK) never close the window; Enter goes to the
+            // default button through the dialog manager.
+            if (id == IDCANCEL || id == IDOK) return TRUE;
+            if (HIWORD(wParam) == BN_CLICKED && lParam != 0) {
+                if (auto it = buttons_.find(id); it != buttons_.end() && it->second) it->second();
+                return TRUE;
+            }
+            return FALSE;
+        }
+        case WM_NOTIFY: {
+            const auto* header = reinterpret_cast<const NMHDR*>(lParam);
+            if (header->idFrom != IDC_LIST_FILES) return FALSE;
+            if (header->code == LVN_COLUMNCLICK) {
+                if (columnClick_) columnClick_(reinterpret_cast<const NMLISTVIEW*>(lParam)->iSubItem);
+            } else if (header->code == NM_RCLICK) {
+                const int row = reinterpret_cast<const NMITEMACTIVATE*>(lParam)->iItem;
+                if (row >= 0) ShowRowMenu(row);
+            }
+            SetWindowLongPtrW(dialog_, DWLP_MSGRESULT, 0);
+            return TRUE;
+        }
+        case WM_CLOSE:
+            closing_ = true;
+            if (close_) close_();
+            DestroyWindow(dialog_);
+            return TRUE;
+        case WM_DESTROY:
+            dialog_ = nullptr;
+            PostQuitMessage(0);
+            return TRUE;
+    }
+    return FALSE;
+}
+
+void Win32MainView::Layout(int width, int height) {
+    const auto place = [&](int id, auto size) {
+        const HWND control = Control(id);
+        if (!control) return;
+        RECT r;
+        GetWindowRect(control, &r);
+        MapWindowPoints(nullptr, dialog_, reinterpret_cast<POINT*>(&r), 2);
+        const RECT to = size(r);
+        MoveWindow(control, to.left, to.top, to.right - to.left, to.bottom - to.top, TRUE);
+    };
+    // The list keeps equal side margins and ends 195 pixels above the bottom; the two
+    // panes are the last 190 pixels but 10.
+    place(IDC_LIST_FILES, [&](RECT r) { return RECT{r.left, r.top, width - r.left, height - 195}; });
+    for (int pane : {IDC_TEXT_PANE, IDC_HELP_PANE})
+        place(pane, [&](RECT r) { return RECT{r.left, height - 190, width - r.left, height - 10}; });
+}
+
+void Win32MainView::ShowRowMenu(int row) {
+    if (rowMenu_ && !rowMenu_(row)) return;
+    HMENU menu = LoadMenuW(instance_, MAKEINTRESOURCEW(IDR_LIST_MENU));
+    if (!menu) return;
+    const bool hasReason = row < static_cast<int>(rows_.size()) && !rows_[row].reason.empty();
+    EnableMenuItem(menu, ID_SHOW_REASON, MF_BYCOMMAND | (hasReason ? MF_ENABLED : MF_GRAYED));
+    POINT at;
+    GetCursorPos(&at);
+    const int command = TrackPopupMenu(GetSubMenu(menu, 0), TPM_RETURNCMD | TPM_RIGHTBUTTON, at.x,
+                                       at.y, 0, dialog_, nullptr);
+    DestroyMenu(menu);
+    if (auto it = menu_.find(command); it != menu_.end() && it->second) it->second(row);
+}
+
+int Win32MainView::RunMessageLoop() {
+    ShowWindow(dialog_, SW_SHOW);
+    MSG message;
+    while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+        if (dialog_ && IsDialogMessageW(dialog_, &message)) continue;
+        if (notice_ && IsWindow(notice_) && IsDialogMessageW(notice_, &message)) continue;
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+    }
+    return 0;
+}
+
+void Win32MainView::PumpUntil(HANDLE done) {
+    while (MsgWaitForMultipleObjects(1, &done, FALSE, INFINITE, QS_ALLINPUT) == WAIT_OBJECT_0 + 1) {
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
+    }
+}
+
+void Win32MainView::OnUiThread(const std::function<void()>& fn) {
+    if (GetCurrentThreadId() == uiThread_) {
+        if (dialog_) fn();
+        return;
+    }
+    if (closing_) return;
+    // SendMessage runs it in the window procedure of the user-interface thread and
+    // returns when it is done (boxes it opens block this thread until they are
+    // closed); to a window that is gone it returns at once.
+    SendMessageW(window_, kRunOnUiThread, 0, reinterpret_cast<LPARAM>(&fn));
+}
+
+void Win32MainView::ShowMessage(const std::string& text, MessageIcon icon) {
+    OnUiThread([&] { MessageBoxW(dialog_, WithCrLf(text).c_str(), kBoxCaption, MB_OK | IconStyle(icon)); });
+}
+
+bool Win32MainView::AskYesNo(const std::string& text) {
+    bool yes = false;
+    OnUiThread([&] {
+        yes = MessageBoxW(dialog_, WithCrLf(text).c_str(), kBoxCaption, MB_YESNO | MB_ICONQUESTION) == IDYES;
+    });
+    return yes;
+}
+
+void Win32MainView::ShowNotice(const std::string& text) {
+    OnUiThread([&] {
+        if (notice_ && IsWindow(notice_)) DestroyWindow(notice_);
+        notice_ = CreateDialogParamW(instance_, MAKEINTRESOURCEW(IDD_NOTICE), dialog_, NoticeProc, 0);
+        if (!notice_) return;
+        SetDlgItemTextW(notice_, IDC_NOTICE_TEXT, WithCrLf(text).c_str());
+        ShowWindow(notice_, SW_SHOW);
+    });
+}
+
+void Win32MainView::CloseNotice() {
+    OnUiThread([&] {
+        if (notice_ && IsWindow(notice_)) DestroyWindow(notice_);
+        notice_ = nullptr;
+    });
+}
+
+void Win32MainView::ReplaceRows(std::vector<ListRow> rows) {
+    OnUiThread([&] {
+        const HWND list = Control(IDC_LIST_FILES);
+        SendMessageW(list, WM_SETREDRAW, FALSE, 0);
+        ListView_DeleteAllItems(list);
+        ListView_SetItemCountEx(list, static_cast<int>(rows.size()), LVSICF_NOINVALIDATEALL);
+        for (int i = 0; i < static_cast<int>(rows.size()); ++i) {
+            std::wstring text = Wide(rows[i].number);
+            LVITEMW item{};
+            item.mask = LVIF_TEXT;
+            item.iItem = i;
+            item.pszText = text.data();
+            ListView_InsertItem(list, &item);
+            for (int column = 1; column < kColumnCount; ++column) {
+                std::wstring cell = Wide(Cell(rows[i], column));
+                ListView_SetItemText(list, i, column, cell.data());
+            }
+        }
+        rows_ = std::move(rows);
+        SendMessageW(list, WM_SETREDRAW, TRUE, 0);
+        InvalidateRect(list, nullptr, TRUE);
+    });
+}
+
+int Win32MainView::ItemCount() {
+    int count = 0;
+    OnUiThread([&] { count = ListView_GetItemCount(Control(IDC_LIST_FILES)); });
+    return count;
+}
+
+bool Win32MainView::IsChecked(int row) {
+    bool checked = false;
+    OnUiThread([&] { checked = ListView_GetCheckState(Control(IDC_LIST_FILES), row) != 0; });
+    return checked;
+}
+
+void Win32MainView::SetChecked(int row, bool checked) {
+    OnUiThread([&] { ListView_SetCheckState(Control(IDC_LIST_FILES), row, checked ? TRUE : FALSE); });
+}
+
+std::string Win32MainView::ColumnText(int row, int column) {
+    std::string text;
+    OnUiThread([&] {
+        if (row >= 0 && row < static_cast<int>(rows_.size()) && column >= 0 && column <= kReasonText)
+            text = Cell(rows_[row], column);
+    });
+    return text;
+}
+
+std::vector<ListRow> Win32MainView::CheckedRows() {
+    std::vector<ListRow> checked;
+    OnUiThread([&] {
+        const HWND list = Control(IDC_LIST_FILES);
+        for (int i = 0; i < static_cast<int>(rows_.size()); ++i)
+            if (ListView_GetCheckState(list, i)) checked.push_back(rows_[i]);
+    });
+    return checked;
+}
+
+void Win32MainView::SetProgressRange(int max) {
+    OnUiThread([&] { SendMessageW(Control(IDC_PROGRESS), PBM_SETRANGE32, 0, max); });
+}
+
+void Win32MainView::SetProgressPos(int pos) {
+    OnUiThread([&] { SendMessageW(Control(IDC_PROGRESS), PBM_SETPOS, pos, 0); });
+}
+
+void Win32MainView::SetPaneText(const std::string& text) {
+    OnUiThread([&] { SetDlgItemTextW(dialog_, IDC_TEXT_PANE, WithCrLf(text).c_str()); });
+}
+
+void Win32MainView::ShowHelpPaneInsteadOfText() {
+    OnUiThread([&] {
+        ShowWindow(Control(IDC_TEXT_PANE), SW_HIDE);
+        ShowWindow(Control(IDC_HELP_PANE), SW_SHOW);
+    });
+}
+
+void Win32MainView::NavigateHelp(const std::string& url) {
+    const std::string text = HelpPaneText(url);
+    OnUiThread([&] { SetDlgItemTextW(dialog_, IDC_HELP_PANE, WithCrLf(text).c_str()); });
+}
+
+bool Win32MainView::RunCompactConfirmDialog(const std::vector<std::string>& paths) {
+    bool confirmed = false;
+    OnUiThread([&] {
+        ConfirmDialog confirm;
+        std::string files;
+        for (const std::string& path : paths) files += path + "\r\n";
+        confirm.files = Wide(files);
+        confirmed = DialogBoxParamW(instance_, MAKEINTRESOURCEW(IDD_COMPACT_CONFIRM), dialog_,
+                                    ConfirmDialog::Proc, reinterpret_cast<LPARAM>(&confirm)) == IDOK;
+    });
+    return confirmed;
+}
+
+bool Win32MainView::RunScanConfigDialog() {
+    bool confirmed = false;
+    OnUiThread([&] { confirmed = scanDialog_ && scanDialog_(dialog_); });
+    return confirmed;
+}
+
+}  // namespace mdb::desktop::win32

@@ -1,0 +1,95 @@
+// The main window on Windows: dialog template 102 of mdbwarden.rc, made with the Win32
+// API and common controls, implementing the view the desktop commands talk to. The
+// commands are given to it as handlers; it knows nothing of what they do.
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "desktop/main_view.h"
+
+namespace mdb::desktop::win32 {
+
+class Win32MainView final : public MainView {
+  public:
+    // Creates the dialog, hidden. REQUIRES: called on the thread that will run the
+    // message loop (the user-interface thread); the common controls are initialised.
+    explicit Win32MainView(HINSTANCE instance);
+    ~Win32MainView() override;
+    Win32MainView(const Win32MainView&) = delete;
+    Win32MainView& operator=(const Win32MainView&) = delete;
+
+    HWND Window() const { return dialog_; }
+    bool Valid() const { return dialog_ != nullptr; }
+    // Handlers, all run on the user-interface thread.
+    void OnButton(int controlId, std::function<void()> handler) { buttons_[controlId] = std::move(handler); }
+    void OnColumnClick(std::function<void(int column)> handler) { columnClick_ = std::move(handler); }
+    // Asked on a right click on a row; the row's menu opens only when it returns true.
+    void OnRowMenu(std::function<bool(int row)> handler) { rowMenu_ = std::move(handler); }
+    void OnMenuCommand(int commandId, std::function<void(int row)> handler) { menu_[commandId] = std::move(handler); }
+    // Runs the scan settings dialog (owned by `owner`); true when it saved the list
+    // and the user confirmed the scan.
+    void OnScanDialog(std::function<bool(HWND owner)> run) { scanDialog_ = std::move(run); }
+    // Run on the user-interface thread when the user closes the window, before it goes.
+    // From then on calls from other threads return at once without touching it.
+    void OnClose(std::function<void()> handler) { close_ = std::move(handler); }
+    // Runs the message loop until the window is closed.
+    int RunMessageLoop();
+    // Dispatches the messages of this thread until `done` is signalled (a waiting that
+    // lets calls from other threads through).
+    static void PumpUntil(HANDLE done);
+
+    // MainView. Callable from any thread: a call from another thread is carried out on
+    // the user-interface thread, and returns once it is done there.
+    void ShowMessage(const std::string& text, MessageIcon icon) override;
+    bool AskYesNo(const std::string& text) override;
+    void ShowNotice(const std::string& text) override;
+    void CloseNotice() override;
+    void ReplaceRows(std::vector<ListRow> rows) override;
+    int ItemCount() override;
+    bool IsChecked(int row) override;
+    void SetChecked(int row, bool checked) override;
+    std::string ColumnText(int row, int column) override;
+    std::vector<ListRow> CheckedRows() override;
+    void SetProgressRange(int max) override;
+    void SetProgressPos(int pos) override;
+    void SetPaneText(const std::string& text) override;
+    void ShowHelpPaneInsteadOfText() override;
+    void NavigateHelp(const std::string& url) override;
+    bool RunCompactConfirmDialog(const std::vector<std::string>& paths) override;
+    bool RunScanConfigDialog() override;
+
+  private:
+    static INT_PTR CALLBACK DialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+    INT_PTR Handle(UINT message, WPARAM wParam, LPARAM lParam);
+    void StartUp();
+    void Layout(int width, int height);
+    void ShowRowMenu(int row);
+    // Runs `fn` on the user-interface thread and waits for it.
+    void OnUiThread(const std::function<void()>& fn);
+    HWND Control(int id) const { return GetDlgItem(dialog_, id); }
+
+    HINSTANCE instance_;
+    DWORD uiThread_;
+    HWND dialog_ = nullptr;  // null once the window is gone (user-interface thread)
+    std::atomic<HWND> window_ = nullptr;  // the window's handle for other threads
+    HWND notice_ = nullptr;
+    HFONT titleFont_ = nullptr;
+    HICON icon_ = nullptr;
+    int sizeNotifications_ = 0;
+    std::vector<ListRow> rows_;  // as the list was given them
+    std::map<int, std::function<void()>> buttons_;
+    std::map<int, std::function<void(int)>> menu_;
+    std::function<void(int)> columnClick_;
+    std::function<bool(HWND)> scanDialog_;
+    std::function<void()> close_;
+    std::function<bool(int)> rowMenu_;
+    std::atomic<bool> closing_{false};
+};
+
+}  // namespace mdb::desktop::win32

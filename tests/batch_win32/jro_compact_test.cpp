@@ -1,0 +1,114 @@
+// Compaction through JRO's JetEngine under Wine, against our test server
+// (jro_test_server.dll, registered here under JRO.JetEngine as regsvr32 would).
+#include "batch/compact_mdb_file.h"
+#include "batch/win32/jro_compact.h"
+#include "tests/batch_win32/jro_test_server.h"
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+namespace {
+
+namespace fs = std::filesystem;
+using mdb::batch::CompactMdbFileThroughJro;
+using mdb::batch::kNotCompactedPrefix;
+
+std::u16string Long(const fs::path& path) { return u"\\\\?\\" + path.u16string(); }
+
+std::string ReadText(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+fs::path BesideThisProgram(const wchar_t* name) {
+    wchar_t self[MAX_PATH];
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    return fs::path(self).parent_path() / name;
+}
+
+class JroCompactTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        server_ = LoadLibraryW(BesideThisProgram(L"jro_test_server.dll").c_str());
+        ASSERT_NE(server_, nullptr);
+        // A Chinese folder name: the paths travel as UTF-16 all the way.
+        dir_ = fs::temp_directory_path() / ("jro-" + std::to_string(GetCurrentProcessId())) / u8"压缩";
+        fs::create_directories(dir_);
+        log_ = dir_.parent_path() / "calls.log";
+        SetEnvironmentVariableW(JRO_TEST_SERVER_LOG_VARIABLE, log_.c_str());
+    }
+    void TearDown() override {
+        ServerCall("DllUnregisterServer");
+        SetEnvironmentVariableW(JRO_TEST_SERVER_LOG_VARIABLE, nullptr);
+        std::error_code ignored;
+        fs::remove_all(dir_.parent_path(), ignored);
+    }
+    HRESULT ServerCall(const char* function) {
+        using Entry = HRESULT(WINAPI*)();
+        auto entry = reinterpret_cast<Entry>(reinterpret_cast<void*>(GetProcAddress(server_, function)));
+        return entry ? entry() : E_FAIL;
+    }
+    fs::path CopyOfCorpusFile(const char* relative) {
+        const fs::path copy = dir_ / "old.mdb";
+        fs::copy_file(fs::path(MDB_CORPUS_DIR) / relative, copy);
+        return copy;
+    }
+
+    HMODULE server_ = nullptr;
+    fs::path dir_;
+    fs::path log_;
+};
+
+TEST_F(JroCompactTest, RegisteredEngineCompactsWithTheProviderStringsAndReportsItsFailures) {
+    ASSERT_EQ(ServerCall("DllRegisterServer"), S_OK);
+    const fs::path source = CopyOfCorpusFile("jet4/bigIndexTestV2000.mdb");
+    const fs::path destination = dir_ / "new.mdb";
+    std::string reason = "text of an earlier call";
+
+    // Every long-path prefix goes, not only the leading one.
+    ASSERT_EQ(CompactMdbFileThroughJro(Long(source), u"\\\\?\\" + Long(destination), reason), 1) << reason;
+    EXPECT_EQ(reason, "");
+    ASSERT_TRUE(fs::exists(destination));
+    EXPECT_GT(fs::file_size(destination), 0u);
+    EXPECT_LE(fs::file_size(destination), fs::file_size(source));
+    const std::string sourcePath(reinterpret_cast<const char*>(source.u8string().c_str()));
+    const std::string destinationPath(reinterpret_cast<const char*>(destination.u8string().c_str()));
+    EXPECT_EQ(ReadText(log_),
+              "source=Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + sourcePath +
+                  ";Jet OLEDB:Database Password=\n"
+                  "destination=Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + destinationPath +
+                  ";Jet OLEDB:Engine Type=5;Jet OLEDB:Database Password=\n");
+
+    // The engine's own description reaches the reason; nothing is left at the destination.
+    const fs::path notADatabase = dir_ / "page.mdb";
+    std::ofstream(notADatabase) << "<html>not a database</html>";
+    const fs::path nowhere = dir_ / "never.mdb";
+    EXPECT_EQ(CompactMdbFileThroughJro(Long(notADatabase), Long(nowhere), reason), 0);
+    ASSERT_GT(reason.size(), std::string(kNotCompactedPrefix).size() + 3);
+    EXPECT_EQ(reason.rfind(kNotCompactedPrefix, 0), 0u) << reason;
+    EXPECT_EQ(reason.find("0x"), std::string::npos) << "the engine's text, not a bare code: " << reason;
+    EXPECT_FALSE(fs::exists(nowhere));
+}
+
+TEST_F(JroCompactTest, UnregisteredProviderIsReportedAsSuch) {
+    ASSERT_EQ(ServerCall("DllUnregisterServer"), S_OK);
+    const fs::path source = CopyOfCorpusFile("jet4/bigIndexTestV2000.mdb");
+    const fs::path destination = dir_ / "new.mdb";
+    std::string reason = "text of an earlier call";
+
+    EXPECT_EQ(CompactMdbFileThroughJro(Long(source), Long(destination), reason), 0);
+    EXPECT_EQ(reason.rfind(std::string(kNotCompactedPrefix) + "压缩引擎 JRO.JetEngine", 0), 0u) << reason;
+    EXPECT_NE(reason.find("未注册"), std::string::npos) << reason;
+    EXPECT_NE(reason.find("provider not registered, 0x80040154"), std::string::npos) << reason;
+    EXPECT_FALSE(fs::exists(destination));
+    EXPECT_FALSE(fs::exists(log_)) << "no engine was reached";
+}
+
+}  // namespace

@@ -5,6 +5,7 @@
 #include "tests/batch_win32/jro_test_server.h"
 
 #include "jet/compact/compactor.h"
+#include "platform/win32/wide.h"
 
 #include <ole2.h>
 #include <oleauto.h>
@@ -19,33 +20,18 @@
 
 namespace {
 
+using mdb::platform::win32::Utf8;
+using mdb::platform::win32::Wide;
+
 HMODULE g_module = nullptr;
 constexpr DISPID kCompactDatabase = 1;
-
-std::wstring WideFromUtf8(std::string_view text) {
-    if (text.empty()) return {};
-    const int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring out(static_cast<std::size_t>(n), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n);
-    return out;
-}
-
-std::string Utf8FromWide(std::wstring_view text) {
-    if (text.empty()) return {};
-    const int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                      nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<std::size_t>(n), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n,
-                        nullptr, nullptr);
-    return out;
-}
 
 void Record(std::wstring_view source, std::wstring_view destination) {
     wchar_t logPath[MAX_PATH];
     if (!GetEnvironmentVariableW(JRO_TEST_SERVER_LOG_VARIABLE, logPath, MAX_PATH)) return;
     if (FILE* log = _wfopen(logPath, L"ab")) {
-        const std::string text = "source=" + Utf8FromWide(source) + "\ndestination=" +
-                                 Utf8FromWide(destination) + "\n";
+        const std::string text = "source=" + Utf8(source) + "\ndestination=" +
+                                 Utf8(destination) + "\n";
         std::fwrite(text.data(), 1, text.size(), log);
         std::fclose(log);
     }
@@ -64,7 +50,7 @@ HRESULT Fail(EXCEPINFO* exception, const std::string& reason) {
     if (exception) {
         *exception = EXCEPINFO{};
         exception->bstrSource = SysAllocString(L"JRO test engine");
-        const std::wstring text = WideFromUtf8(reason);
+        const std::wstring text = Wide(reason);
         exception->bstrDescription = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
         exception->scode = E_FAIL;
     }

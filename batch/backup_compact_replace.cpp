@@ -9,6 +9,7 @@
 #include "batch/stored_path.h"
 #include "common/paths.h"
 #include "common/utf16.h"
+#include "platform/arguments.h"
 #include "platform/paths.h"
 #include "platform/safe_files.h"
 
@@ -61,7 +62,7 @@ struct SiteFile {
 std::optional<SiteFile> OpenSiteFile(const fs::path& path) {
     SiteFile site;
     site.path = path;
-    site.name = path.filename().string();
+    site.name = platform::Utf8OfPath(path.filename());
     if (site.name == "." || site.name == "..") return std::nullopt;
     site.directory = platform::OpenDirectoryNoLinks(path.parent_path());
     site.file = platform::OpenForReading(site.directory, site.name);
@@ -91,10 +92,10 @@ void Reach(const ReplaceEnvironment& env, ReplaceStep step) {
 // of the same file in this run (a file recorded twice) is kept: it holds the bytes from
 // before this run touched the file; the later copy gets a unique name beside it.
 bool WriteBackup(const SiteFile& site, const fs::path& backupPath, const ReplaceEnvironment& env) {
-    if (CreateDirectoryChain(backupPath.parent_path().string()) != 1) return false;
+    if (CreateDirectoryChain(platform::Utf8OfPath(backupPath.parent_path())) != 1) return false;
     FileHandle dir = platform::OpenDirectoryNoLinks(backupPath.parent_path());
     if (!dir.Valid()) return false;
-    const std::string name = backupPath.filename().string();
+    const std::string name = platform::Utf8OfPath(backupPath.filename());
     std::string tempName;
     FileHandle out = platform::CreateUniqueFile(dir, TempPrefixFor(name), kTempSuffix, 0600,
                                                 tempName);
@@ -223,7 +224,7 @@ void StoreReason(const ReplaceEnvironment& env, const std::string& storedPath,
 class WorkFolder {
   public:
     explicit WorkFolder(const fs::path& tempDir) {
-        if (CreateDirectoryChain(tempDir.string()) != 1) return;
+        if (CreateDirectoryChain(platform::Utf8OfPath(tempDir)) != 1) return;
         temp_ = platform::OpenDirectoryNoLinks(tempDir);
         dir_ = platform::CreateUniqueDirectory(temp_, kWorkPrefix, name_);
         path_ = tempDir / name_;
@@ -392,8 +393,8 @@ void BackupCompactReplace(const std::string& storedPath, const std::u16string& b
     Reach(env, ReplaceStep::WorkingCopyMade);
 
     // 11-12: compaction.
-    const std::u16string oldPath = ToLongPath(work.Path(kOldCopy).string());
-    const std::u16string newPath = ToLongPath(work.Path(kNewCopy).string());
+    const std::u16string oldPath = ToLongPath(platform::Utf8OfPath(work.Path(kOldCopy)));
+    const std::u16string newPath = ToLongPath(platform::Utf8OfPath(work.Path(kNewCopy)));
     const int compacted = env.compact ? env.compact(oldPath, newPath, reason) : 0;
     if (compacted != 1) {
         RunStatement(env, [&](FileInfoDb& db) { return db.SetReason(storedPath, reason); });

@@ -1,5 +1,7 @@
 #include "batch/backup_retention.h"
 
+#include "platform/arguments.h"
+
 #include <fstream>
 
 namespace mdb::batch {
@@ -42,8 +44,8 @@ int RemoveOldBackupRuns(const fs::path& root, int days, const fs::path& current,
             const fs::path p = run.path();
             if (!RealDirectory(p) || p.lexically_normal() == current.lexically_normal()) continue;
             if (fs::symlink_status(p / kRunMarker, ec).type() != fs::file_type::regular) continue;
-            const std::time_t made =
-                RunTime(date.path().filename().string(), p.filename().string());
+            const std::time_t made = RunTime(platform::Utf8OfPath(date.path().filename()),
+                                             platform::Utf8OfPath(p.filename()));
             if (made < 0 || made >= limit) continue;
             // remove_all removes links themselves, never what they point to.
             if (fs::remove_all(p, ec) != static_cast<std::uintmax_t>(-1) && !ec) ++removed;

@@ -4,6 +4,7 @@
 #include "batch/compact_mdb_file.h"
 #include "common/paths.h"
 #include "common/utf16.h"
+#include "platform/arguments.h"
 #include "platform/clock.h"
 #include "platform/paths.h"
 #include "platform/safe_files.h"
@@ -17,8 +18,8 @@ fs::path BackupRunDirectory(const fs::path& root, std::time_t when) {
 }
 
 bool BackupRootWritable(const fs::path& root, std::string& why) {
-    why = "the backup root " + root.string() + " cannot be written";
-    if (CreateDirectoryChain(root.string()) != 1) return false;
+    why = "the backup root " + platform::Utf8OfPath(root) + " cannot be written";
+    if (CreateDirectoryChain(platform::Utf8OfPath(root)) != 1) return false;
     const platform::FileHandle dir = platform::OpenDirectoryNoLinks(root);
     if (!dir.Valid()) return false;
     std::string probe;
@@ -33,7 +34,7 @@ BatchRun RunBatch(const std::vector<std::string>& storedPaths, const BatchSettin
                   FileInfoDb& store, BatchObserver& observer) {
     BatchRun run;
     run.runDir = BackupRunDirectory(settings.backupRoot, settings.now);
-    const std::string runDirText = run.runDir.string();
+    const std::string runDirText = platform::Utf8OfPath(run.runDir);
     run.message = runDirText;
     if (CreateDirectoryChain(runDirText) != 1) {
         run.start = BatchStart::BackupDirFailed;

@@ -7,10 +7,12 @@
 #include <string>
 #include <vector>
 
+#include "platform/paths.h"
+
 namespace mdb::batch {
 
-inline constexpr char kIisResetProgram[] = "mdbscout_iisreset";
-inline constexpr char kXconfigProgram[] = "mdbscout_xconfig";
+inline constexpr char kIisResetProgram[] = "mdbscout_iisreset" MDB_PROGRAM_SUFFIX;
+inline constexpr char kXconfigProgram[] = "mdbscout_xconfig" MDB_PROGRAM_SUFFIX;
 
 // Starts a program and waits until it has ended; nonzero when it was started.
 using RunAndWait = std::function<int(const std::vector<std::string>& argv)>;

@@ -2,6 +2,7 @@
 
 #include "common/base64.h"
 #include "common/utf16.h"
+#include "platform/arguments.h"
 #include "platform/paths.h"
 
 namespace mdb::batch {
@@ -26,7 +27,7 @@ std::optional<std::filesystem::path> PathFromLong(std::u16string longPath) {
         return std::nullopt;
     const std::optional<std::string> native = Utf16ToUtf8(longPath);
     if (!native) return std::nullopt;
-    std::filesystem::path path(*native);
+    std::filesystem::path path = platform::PathFromUtf8(*native);
     if (!path.is_absolute() || !path.has_filename()) return std::nullopt;
     return path;
 }
@@ -43,11 +44,11 @@ std::optional<std::filesystem::path> DecodeStoredPath(const std::string& storedP
 
 std::string StoredPathText(const std::string& storedPath) {
     const auto path = DecodeStoredPath(storedPath);
-    return path ? path->string() : storedPath;
+    return path ? platform::Utf8OfPath(*path) : storedPath;
 }
 
 std::string StoredPathOf(const std::filesystem::path& path) {
-    const std::string text = std::string(platform::kLongPathPrefix) + path.string();
+    const std::string text = std::string(platform::kLongPathPrefix) + platform::Utf8OfPath(path);
     return Base64EncodeText(Utf16LeBytes(Utf8ToUtf16(text).value_or(std::u16string())));
 }
 

@@ -1,6 +1,7 @@
 #include "common/listfile.h"
 
 #include "common/text.h"
+#include "platform/paths.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -21,6 +22,12 @@ void AddListLine(std::string_view line, std::vector<std::string>& entries) {
     std::string entry = Trim(line);
     std::erase_if(entry, [](char c) { return c == '\r' || c == '\n'; });
     if (entry.size() < 2 || entry.front() == ';') return;
+    // Where the file system ignores case (Windows) entries are lower-cased, so the walk
+    // records lower-case directories and D:\Home repeats d:\home. Only A to Z: the bytes of
+    // a multi-byte character are never letters of that range.
+    if (platform::kPathsIgnoreCase)
+        for (char& c : entry)
+            if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
     if (std::find(entries.begin(), entries.end(), entry) != entries.end()) return;
     entries.push_back(std::move(entry));
 }

@@ -12,7 +12,8 @@ inline constexpr char kScanDirFileName[] = "ScanDir.txt";
 
 // Adds one line of the list file to `entries`: the line is trimmed and freed of CR and LF;
 // comment lines (";" first) and lines shorter than 2 characters are skipped; an entry equal
-// to an earlier one is not added again. Entries keep their case (paths are case-sensitive).
+// to an earlier one is not added again. Entries keep their case where paths are
+// case-sensitive (Linux) and are lower-cased where they are not (Windows).
 void AddListLine(std::string_view line, std::vector<std::string>& entries);
 
 // A line of the list file that was left out although it was not blank or a comment.

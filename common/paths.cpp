@@ -95,9 +95,14 @@ int CreateDirectoryChain(const std::string& path) {
         if (end > start) parts.push_back(clean.substr(start, end - start));
         start = end + 1;
     }
-    if (parts.empty()) return 0;
-    std::string partial;
-    for (const std::string& part : parts) {
+    // A drive path starts from its drive ("d:"), which is never created; a bare drive
+    // root has no level to handle. A path from the root "/" starts from the root.
+    const bool drive = platform::kSeparator == '\\' && !parts.empty() && parts[0].size() == 2 &&
+                       parts[0][1] == ':';
+    if (parts.size() < (drive ? 2u : 1u)) return 0;
+    std::string partial = drive ? parts[0] : std::string();
+    for (size_t i = drive ? 1 : 0; i < parts.size(); ++i) {
+        const std::string& part = parts[i];
         partial += platform::kSeparator;
         partial += part;
         if (!platform::FindFirst(partial)) {

@@ -2,6 +2,7 @@
 
 #include "common/paths.h"
 #include "common/text.h"
+#include "platform/arguments.h"
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/paths.h"
@@ -73,7 +74,8 @@ int WriteRunLog(const std::string& message, const std::string& subdirectory,
     if (static_cast<std::uint64_t>(length) > cap && !file.Truncate()) return 0;
     const std::string line = platform::FormatLocalNow("%Y-%m-%d %H:%M:%S - ") + message + "\r\n";
     if (line.size() > kMaxMessage) return 0;
-    return file.Append(line) ? 1 : 0;
+    // Written in the system code page (GBK on Chinese Windows), as the log has always been.
+    return file.Append(platform::SystemCodePageFromUtf8(line)) ? 1 : 0;
 }
 
 }  // namespace mdb

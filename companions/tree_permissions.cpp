@@ -1,5 +1,7 @@
 #include "tree_permissions.h"
 
+#include "platform/arguments.h"
+
 namespace companions {
 namespace {
 
@@ -9,7 +11,7 @@ using mdb::platform::GrantResult;
 // Changes one entry; false (with the reason in `result`) when it could not be changed.
 bool GrantOne(const fs::path& path, std::uint32_t group, PermissionResult& result) {
     std::string error;
-    switch (mdb::platform::GrantGroupAccessToEntry(path.string(), group, error)) {
+    switch (mdb::platform::GrantGroupAccessToEntry(mdb::platform::Utf8OfPath(path), group, error)) {
         case GrantResult::Changed:
             ++result.changed;
             return true;
@@ -30,12 +32,13 @@ PermissionResult GrantGroupAccess(const fs::path& root, std::uint32_t group, boo
     std::error_code ec;
     const fs::file_status st = fs::symlink_status(root, ec);
     if (ec || !fs::exists(st)) {
-        result.failures.push_back(root.string() + ": " +
+        result.failures.push_back(mdb::platform::Utf8OfPath(root) + ": " +
                                   (ec ? ec.message() : std::string("No such file or directory")));
         return result;
     }
     if (fs::is_symlink(st)) {
-        result.failures.push_back(root.string() + ": is a symbolic link; not changed");
+        result.failures.push_back(mdb::platform::Utf8OfPath(root) +
+                                  ": is a symbolic link; not changed");
         return result;
     }
     if (!GrantOne(root, group, result) && !continueOnError) return result;
@@ -47,7 +50,7 @@ PermissionResult GrantGroupAccess(const fs::path& root, std::uint32_t group, boo
         if (it->is_symlink(ec)) continue;
         if (!GrantOne(it->path(), group, result) && !continueOnError) return result;
     }
-    if (ec) result.failures.push_back(root.string() + ": " + ec.message());
+    if (ec) result.failures.push_back(mdb::platform::Utf8OfPath(root) + ": " + ec.message());
     return result;
 }
 

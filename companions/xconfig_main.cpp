@@ -6,9 +6,11 @@
 // compatibility (nothing is ever asked). Exit code 0 when every entry was changed.
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "common/text.h"
 #include "companions/tree_permissions.h"
+#include "platform/arguments.h"
 
 namespace {
 
@@ -22,21 +24,22 @@ int Usage() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 2) return Usage();
+    const std::vector<std::string> args = mdb::platform::CommandLineArguments(argc, argv);
+    if (args.empty()) return Usage();
     // As with cacls, the first argument names the tree, the switches follow.
-    const std::string directory = argv[1];
+    const std::string directory = args[0];
     bool recursive = false;
     bool continueOnError = false;
-    for (int i = 2; i < argc; ++i) {
-        const std::string arg = argv[i];
+    for (std::size_t i = 1; i < args.size(); ++i) {
+        const std::string& arg = args[i];
         if (EqualNoCase(arg, "/t")) {
             recursive = true;
         } else if (EqualNoCase(arg, "/c")) {
             continueOnError = true;
         } else if (EqualNoCase(arg, "/y")) {
             // nothing is ever asked
-        } else if (EqualNoCase(arg, "/g") && i + 1 < argc &&
-                   EqualNoCase(argv[i + 1], "administrators:f")) {
+        } else if (EqualNoCase(arg, "/g") && i + 1 < args.size() &&
+                   EqualNoCase(args[i + 1], "administrators:f")) {
             ++i;
         } else {
             return Usage();
@@ -45,8 +48,8 @@ int main(int argc, char** argv) {
     if (directory.empty()) return Usage();
 
     const auto group = companions::FindAdminGroup();
-    const auto result =
-        companions::GrantGroupAccess(directory, group.id, recursive, continueOnError);
+    const auto result = companions::GrantGroupAccess(mdb::platform::PathFromUtf8(directory),
+                                                     group.id, recursive, continueOnError);
     for (const auto& line : result.failures) std::fprintf(stderr, "%s\n", line.c_str());
     std::printf("%u entries opened to group %s\n", result.changed, group.name.c_str());
     return result.failures.empty() ? 0 : 1;

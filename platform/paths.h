@@ -10,19 +10,38 @@ namespace mdb::platform {
 // Full path of the running executable; nothing when the system cannot say.
 std::optional<std::string> ModuleFileName();
 
+// What the file names of programs end in (".exe" on Windows), as a literal to append:
+// "mdbscout" MDB_PROGRAM_SUFFIX.
+#ifdef _WIN32
+#define MDB_PROGRAM_SUFFIX ".exe"
+#else
+#define MDB_PROGRAM_SUFFIX ""
+#endif
+
 #ifdef _WIN32
 // Directory separator of this platform.
 inline constexpr char kSeparator = '\\';
 
 // Prefix of the long path form of the wide file functions.
 inline constexpr std::string_view kLongPathPrefix = "\\\\?\\";
+// Whether file names compare without regard to case (the scanner lower-cases its list).
+inline constexpr bool kPathsIgnoreCase = true;
 #else
 // Directory separator of this platform.
 inline constexpr char kSeparator = '/';
 
 // Prefix of the long path form (none on this platform; stripping it is a no-op).
 inline constexpr std::string_view kLongPathPrefix = "";
+// Whether file names compare without regard to case (the scanner lower-cases its list).
+inline constexpr bool kPathsIgnoreCase = false;
 #endif
+
+// `path` without a leading long-path prefix.
+inline std::string_view WithoutLongPathPrefix(std::string_view path) {
+    if (!kLongPathPrefix.empty() && path.starts_with(kLongPathPrefix))
+        path.remove_prefix(kLongPathPrefix.size());
+    return path;
+}
 
 // True when `path` is absolute in this platform's sense (the Windows build asks for a drive
 // letter, a colon and a backslash).

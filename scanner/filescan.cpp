@@ -185,7 +185,8 @@ int FileScanner::RunFileScan() {
 
 int FileScanner::ScanDirectory(const std::string& path) {
     if (path.empty()) return 0;
-    if (!platform::IsRootedPath(path)) {
+    // The walk is given the long-path form (Windows: "\\?\d:\..."); the rest is rooted.
+    if (!platform::IsRootedPath(platform::WithoutLongPathPrefix(path))) {
         Notice("无法扫描目录 " + SanitizeUtf8(path) + "：不是绝对路径（应以“" +
                std::string(1, platform::kSeparator) + "”开头）");
         return 0;

@@ -28,7 +28,7 @@ int ReadFileHeader(const std::string& path, std::array<std::uint8_t, kHeaderByte
     int failure = 0;
     if (error == nullptr) error = &failure;
     *error = 0;
-    if (path.size() < 8 || !platform::IsRootedPath(path)) return 0;
+    if (path.size() < 8 || !platform::IsRootedPath(platform::WithoutLongPathPrefix(path))) return 0;
     if (path.size() > 32768) {
         const auto units = Utf8ToUtf16(path);
         if (!units || units->size() > 32768) {

@@ -1,6 +1,8 @@
 #pragma once
 // The scanner's own texts.
 
+#include "platform/paths.h"
+
 namespace mdb::scanner {
 
 inline constexpr char kMsgFrameworkFailed[] = "错误: MFC 初始化失败！";
@@ -10,10 +12,16 @@ inline constexpr char kMsgUnknownCommand[] = "输入的启动参数有错误，�
 inline constexpr char kMsgModuleNameFailed[] =
     "函数 GetModuleFileName( NULL, szPathTemp, sizeof(szPathTemp)) 失败！";
 inline constexpr char kMsgDatabaseFailed[] = "读取数据库时发生错误，请重试！";
+// The example is the platform's site directory (platform::kExampleSiteDir).
+#ifdef _WIN32
+inline constexpr char kMsgNoScanDir[] =
+    "未设置需要扫描的目录，例如“d:\\home”，请设置一个需要扫描的目录！";
+#else
 inline constexpr char kMsgNoScanDir[] =
     "未设置需要扫描的目录，例如“/var/www”，请设置一个需要扫描的目录！";
+#endif
 
-inline constexpr char kProgramName[] = "mdbscout";
+inline constexpr char kProgramName[] = "mdbscout" MDB_PROGRAM_SUFFIX;
 inline constexpr char kCommandFileScan[] = "/FileScan";
 
 }  // namespace mdb::scanner

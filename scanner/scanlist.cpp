@@ -4,6 +4,7 @@
 #include "common/listfile.h"
 #include "common/text.h"
 #include "common/utf16.h"
+#include "platform/arguments.h"
 #include "platform/files.h"
 #include "platform/paths.h"
 #include "scanner/filescan.h"
@@ -70,7 +71,8 @@ int FileScanner::qorReadTxtFileLine() {
                                FileErrorText(EIO));
         return 0;
     }
-    const ParsedListFile parsed = ParseListFile(text);
+    // The list holds the system code page's text (GBK on Chinese Windows).
+    const ParsedListFile parsed = ParseListFile(platform::Utf8FromSystemCodePage(text));
     if (parsed.crLineEnds)
         listNotices_.push_back("目录列表文件以 CR（回车符）作为换行符，已按 CR 分行读取");
     for (const IgnoredListLine& line : parsed.ignored)

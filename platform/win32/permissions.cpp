@@ -1,8 +1,8 @@
 #include "platform/permissions.h"
 
-#include <windows.h>
 #include <aclapi.h>
 #include <sddl.h>
+#include <windows.h>
 
 #include "platform/win32/handles.h"
 #include "platform/win32/wide.h"
@@ -17,21 +17,19 @@ namespace {
 PSID BuiltinGroupSid(std::uint32_t rid) {
     SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
     PSID sid = nullptr;
-    if (!AllocateAndInitializeSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, rid, 0, 0, 0, 0, 0, 0,
-                                  &sid))
+    if (!AllocateAndInitializeSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, rid, 0, 0, 0, 0, 0, 0, &sid))
         return nullptr;
     return sid;
 }
 
 std::string Reason(const std::string& path, DWORD error) {
     wchar_t* text = nullptr;
-    FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                       FORMAT_MESSAGE_IGNORE_INSERTS,
-                   nullptr, error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
     std::string reason = text != nullptr ? win32::Utf8(text) : "error " + std::to_string(error);
     if (text != nullptr) LocalFree(text);
-    while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r'))
-        reason.pop_back();
+    while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r')) reason.pop_back();
     return path + ": " + reason;
 }
 
@@ -58,11 +56,10 @@ AdminGroup FindAdminGroup() {
 GrantResult GrantGroupAccessToEntry(const std::string& path, std::uint32_t groupId,
                                     std::string& error) {
     // Opened as the entry itself: a junction or symbolic link is refused, never followed.
-    OwnedHandle entry(CreateFileW(win32::Wide(path).c_str(), READ_CONTROL | WRITE_DAC,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                  nullptr, OPEN_EXISTING,
-                                  FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
-                                  nullptr));
+    OwnedHandle entry(
+        CreateFileW(win32::Wide(path).c_str(), READ_CONTROL | WRITE_DAC,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                    FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!entry.Valid()) {
         error = Reason(path, GetLastError());
         return GrantResult::Failed;

@@ -1,8 +1,8 @@
 #include "platform/process.h"
 
 #include <errno.h>
-#include <windows.h>
 #include <tlhelp32.h>
+#include <windows.h>
 
 #include <algorithm>
 #include <map>
@@ -156,8 +156,8 @@ ProcessList ListProcesses(const std::string& /*root*/) {
         ProcessEntry entry;
         entry.pid = static_cast<int>(pe.th32ProcessID);
         entry.name = win32::Utf8(pe.szExeFile);
-        OwnedHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE,
-                                        pe.th32ProcessID));
+        OwnedHandle process(
+            OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pe.th32ProcessID));
         if (process.Valid()) entry.executable = ExecutableOf(process.Get());
         if (!entry.name.empty()) list.entries.push_back(std::move(entry));
     }
@@ -172,9 +172,9 @@ TerminateStatus TerminateProcess(const ProcessEntry& expected,
     if (pid <= 0) return TerminateStatus::Failed;
     // The open handle pins the process: while it is open the id cannot pass to another
     // program, so the check below and the termination concern the same process.
-    OwnedHandle process(OpenProcess(PROCESS_TERMINATE | PROCESS_QUERY_LIMITED_INFORMATION |
-                                        SYNCHRONIZE,
-                                    FALSE, static_cast<DWORD>(pid)));
+    OwnedHandle process(
+        OpenProcess(PROCESS_TERMINATE | PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE,
+                    static_cast<DWORD>(pid)));
     if (!process.Valid()) {
         return GetLastError() == ERROR_INVALID_PARAMETER ? TerminateStatus::AlreadyGone
                                                          : TerminateStatus::Failed;
@@ -227,10 +227,12 @@ SpawnResult SpawnProcess(std::span<const std::string> argv, ChildOutput output) 
     // Only the three standard streams are handed down: the attribute list names them, so
     // no other inheritable handle of this process (of another thread's child, say) leaks.
     OwnedHandle in(InheritableCopy(GetStdHandle(STD_INPUT_HANDLE)));
-    OwnedHandle out(output == ChildOutput::Discard ? OpenNullForChild()
-                                                   : InheritableCopy(GetStdHandle(STD_OUTPUT_HANDLE)));
-    OwnedHandle err(output == ChildOutput::Discard ? OpenNullForChild()
-                                                   : InheritableCopy(GetStdHandle(STD_ERROR_HANDLE)));
+    OwnedHandle out(output == ChildOutput::Discard
+                        ? OpenNullForChild()
+                        : InheritableCopy(GetStdHandle(STD_OUTPUT_HANDLE)));
+    OwnedHandle err(output == ChildOutput::Discard
+                        ? OpenNullForChild()
+                        : InheritableCopy(GetStdHandle(STD_ERROR_HANDLE)));
     HANDLE streams[3];
     DWORD streamCount = 0;
     for (const OwnedHandle* h : {&in, &out, &err})
@@ -240,11 +242,10 @@ SpawnResult SpawnProcess(std::span<const std::string> argv, ChildOutput output) 
     InitializeProcThreadAttributeList(nullptr, 1, 0, &attributeSize);
     std::vector<char> attributeStore(attributeSize);
     auto* attributes = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(attributeStore.data());
-    const bool listed = streamCount > 0 &&
-                        InitializeProcThreadAttributeList(attributes, 1, 0, &attributeSize) &&
-                        UpdateProcThreadAttribute(attributes, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST,
-                                                  streams, streamCount * sizeof(HANDLE), nullptr,
-                                                  nullptr);
+    const bool listed =
+        streamCount > 0 && InitializeProcThreadAttributeList(attributes, 1, 0, &attributeSize) &&
+        UpdateProcThreadAttribute(attributes, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, streams,
+                                  streamCount * sizeof(HANDLE), nullptr, nullptr);
     STARTUPINFOEXW startup{};
     startup.StartupInfo.cb = sizeof startup;
     if (listed) {
@@ -257,8 +258,8 @@ SpawnResult SpawnProcess(std::span<const std::string> argv, ChildOutput output) 
     PROCESS_INFORMATION info{};
     const BOOL started =
         CreateProcessW(nullptr, line.data(), nullptr, nullptr, listed ? TRUE : FALSE,
-                       NORMAL_PRIORITY_CLASS | (listed ? EXTENDED_STARTUPINFO_PRESENT : 0),
-                       nullptr, nullptr, &startup.StartupInfo, &info);
+                       NORMAL_PRIORITY_CLASS | (listed ? EXTENDED_STARTUPINFO_PRESENT : 0), nullptr,
+                       nullptr, &startup.StartupInfo, &info);
     const DWORD error = GetLastError();
     if (listed) DeleteProcThreadAttributeList(attributes);
     if (!started) {

@@ -48,14 +48,23 @@ TEST(Profile, WritingCreatesTheFileAndSectionAndKeepsEverythingElse) {
         ini, "; keep me\r\n[a]\r\nx=1\r\n\r\n[MDBSCOUT]\r\nRefScanLog=1\r\n\r\n[b]\r\ny=2\r\n");
     ASSERT_EQ(WriteSettingKey(ini, kKeyRefScanLog, "0"), 1);
     ASSERT_EQ(WriteSettingKey(ini, kKeyCompactDatabase, "1"), 1);
-    EXPECT_EQ(test::ReadWholeFile(ini),
-              "; keep me\r\n[a]\r\nx=1\r\n\r\n[MDBSCOUT]\r\nRefScanLog=0\r\nCompactDatabase=1\r\n"
-              "\r\n[b]\r\ny=2\r\n");
+    std::string expected =
+        "; keep me\r\n[a]\r\nx=1\r\n\r\n[MDBSCOUT]\r\nRefScanLog=0\r\nCompactDatabase=1\r\n"
+        "\r\n[b]\r\ny=2\r\n";
+    std::string written = test::ReadWholeFile(ini);
+#ifdef _WIN32
+    // The system's profile functions lay out blank lines in their own way (Wine drops them).
+    for (std::string* text : {&expected, &written})
+        for (std::size_t at; (at = text->find("\r\n\r\n")) != std::string::npos;)
+            text->erase(at, 2);
+#endif
+    EXPECT_EQ(written, expected);
     EXPECT_EQ(ReadSettingKey(ini, kKeyRefScanLog), 0u);
     EXPECT_EQ(ReadSettingKey(ini, kKeyCompactDatabase), 1u);
     EXPECT_EQ(GetProfileInt("b", "y", 0, ini), 2u);
 }
 
+#ifndef _WIN32  // /proc, and processes made by fork
 TEST(Profile, WriteIntoAnUnwritableDirectoryFails) {
     EXPECT_EQ(WriteSettingKey("/proc/mdbscout.ini", kKeyRefScanLog, "1"), 0);
 }
@@ -103,6 +112,8 @@ TEST(Profile, ConcurrentProcessesNeitherLoseUpdatesNorSeeTornFiles) {
     EXPECT_EQ(GetProfileInt("mdbscout", "alpha", 0, ini), kRounds);
     EXPECT_EQ(GetProfileInt("mdbscout", "beta", 0, ini), kRounds);
 }
+
+#endif
 
 }  // namespace
 }  // namespace mdb

@@ -1,6 +1,8 @@
 #include "common/runlog.h"
 #include "test_support.h"
 
+#include <fcntl.h>
+
 #include <sys/file.h>
 
 #include <gtest/gtest.h>

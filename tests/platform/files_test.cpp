@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -13,29 +12,12 @@
 #include "platform/files.h"
 #include "platform/paths.h"
 #include "platform/profile.h"
+#include "tests/platform/scratch.h"
 
 namespace mdb::platform {
 namespace {
 
 namespace fs = std::filesystem;
-
-// A fresh directory below the system's temporary directory, removed at the end.
-class Scratch {
-  public:
-    Scratch() {
-        std::random_device random;
-        path_ = fs::temp_directory_path() / ("mdb-platform-" + std::to_string(random()));
-        fs::create_directories(path_);
-    }
-    ~Scratch() {
-        std::error_code ec;
-        fs::remove_all(path_, ec);
-    }
-    std::string Text() const { return Utf8OfPath(path_); }
-
-  private:
-    fs::path path_;
-};
 
 TEST(Paths, RootedPathsFollowThePlatformRule) {
 #ifdef _WIN32

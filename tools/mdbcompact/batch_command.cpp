@@ -16,6 +16,7 @@
 #include "common/paths.h"
 #include "common/utf16.h"
 #include "jet/checker.h"
+#include "platform/arguments.h"
 #include "platform/clock.h"
 #include "platform/console.h"
 #include "platform/paths.h"
@@ -148,7 +149,7 @@ class ConsoleObserver : public batch::BatchObserver {
     void FileDone(const batch::FileOutcome& o) override {
         if (live_) std::cout << "\r\033[K";
         const batch::ReplaceResult& r = o.result;
-        std::cout << r.path.string() << "  ";
+        std::cout << platform::Utf8OfPath(r.path) << "  ";
         if (r.replaced) {
             std::cout << r.sizeBefore << " -> " << r.sizeAfter << " bytes, saved "
                       << Ratio(r.sizeBefore, r.sizeAfter) << "\n";
@@ -206,8 +207,9 @@ int DryRun(const std::vector<std::string>& storedPaths) {
 
 // Records `path` as the scanner would (found, not yet compacted).
 bool RecordFile(FileInfoDb& store, const fs::path& path, std::uint64_t size) {
-    const auto path16 = Utf8ToUtf16(std::string(platform::kLongPathPrefix) + path.string());
-    const auto name16 = Utf8ToUtf16(path.filename().string());
+    const auto path16 =
+        Utf8ToUtf16(std::string(platform::kLongPathPrefix) + platform::Utf8OfPath(path));
+    const auto name16 = Utf8ToUtf16(platform::Utf8OfPath(path.filename()));
     if (!path16 || !name16) return false;
     static std::uint32_t sequence = 0;
     return store.InsertRecord(FoundFileRecord(*path16, *name16, size, sequence++)) == 1;
@@ -233,16 +235,16 @@ bool SelectBatchFiles(FileInfoDb* store, const Options& o, std::vector<std::stri
     for (const auto& r : rows) recorded.insert(r.filepath);
     for (const auto& file : o.files) {
         std::error_code ec;
-        const fs::path path = fs::absolute(file, ec).lexically_normal();
+        const fs::path path = fs::absolute(platform::PathFromUtf8(file), ec).lexically_normal();
         const std::string stored = batch::StoredPathOf(path);
         if (!seen.insert(stored).second) continue;
         if (!recorded.count(stored)) {
             if (!fs::is_regular_file(path, ec)) {
-                error = "no such database file: " + path.string();
+                error = "no such database file: " + platform::Utf8OfPath(path);
                 return false;
             }
             if (!o.dryRun && !RecordFile(*store, path, fs::file_size(path, ec))) {
-                error = "cannot record " + path.string() + " in the store";
+                error = "cannot record " + platform::Utf8OfPath(path) + " in the store";
                 return false;
             }
         }
@@ -263,12 +265,12 @@ int RunBatch(const std::vector<std::string>& args) {
     fs::path storePath;
     fs::path programDir;
     if (!o.store.empty()) {
-        storePath = fs::absolute(o.store);
+        storePath = fs::absolute(platform::PathFromUtf8(o.store));
         programDir = storePath.parent_path().parent_path();
     } else {
         std::string exeDir;
         if (GetExeDirectory(exeDir) != 1) return Fail("cannot find the program directory");
-        programDir = exeDir;
+        programDir = platform::PathFromUtf8(exeDir);
         storePath = programDir / "config" / kFileInfoDbName;
     }
     // Named files are recorded first, as the scanner would, into a new store when there
@@ -276,20 +278,22 @@ int RunBatch(const std::vector<std::string>& args) {
     std::error_code ec;
     const bool haveStore = fs::is_regular_file(storePath, ec);
     if (!haveStore && (o.all || fs::exists(storePath, ec)))
-        return Fail("cannot read the store " + storePath.string() + " (run mdbscout first)");
+        return Fail("cannot read the store " + platform::Utf8OfPath(storePath) +
+                    " (run mdbscout first)");
 
     if (!haveStore && !o.dryRun) fs::create_directories(storePath.parent_path(), ec);
-    batch::BatchLock lock(programDir.string(), "mdbcompact batch");
+    batch::BatchLock lock(platform::Utf8OfPath(programDir), "mdbcompact batch");
     if (!lock.Held())
-        return Fail("another copy is compacting the databases of " + programDir.string() +
-                    " (held by " + (lock.Holder().empty() ? "unknown" : lock.Holder()) + ")");
+        return Fail("another copy is compacting the databases of " +
+                    platform::Utf8OfPath(programDir) + " (held by " +
+                    (lock.Holder().empty() ? "unknown" : lock.Holder()) + ")");
     if (!o.dryRun && !batch::BackupRootWritable(o.backupRoot, error))
         return Fail(error + "; nothing was changed (--backup-root DIR for another place)");
 
     std::unique_ptr<FileInfoDb> store;
     if (haveStore || !o.dryRun) {
-        store = FileInfoDb::Open(storePath.string());
-        if (!store) return Fail("cannot read the store " + storePath.string());
+        store = FileInfoDb::Open(platform::Utf8OfPath(storePath));
+        if (!store) return Fail("cannot read the store " + platform::Utf8OfPath(storePath));
     }
     std::vector<std::string> storedPaths;
     if (!SelectBatchFiles(store.get(), o, storedPaths, error)) return Fail(error);
@@ -299,7 +303,7 @@ int RunBatch(const std::vector<std::string>& args) {
 
     // From here on Ctrl-C / SIGTERM only ask the batch to stop before its next file.
     platform::TerminationGuard guard;
-    const std::string programDirText = programDir.string();
+    const std::string programDirText = platform::Utf8OfPath(programDir);
     const batch::RunAndWait runAndWait = [](const std::vector<std::string>& argv) {
         const platform::SpawnResult started = platform::SpawnProcess(argv);
         if (!started.Started()) return 0;
@@ -318,7 +322,7 @@ int RunBatch(const std::vector<std::string>& args) {
 
     batch::BatchSettings settings;
     settings.programDir = programDir;
-    settings.backupRoot = o.backupRoot;
+    settings.backupRoot = platform::PathFromUtf8(o.backupRoot);
     settings.now = std::time(nullptr);
     settings.stopRequested = [] { return platform::TerminationGuard::Requested(); };
     settings.compact = batch::CompactorFor(o.engine);
@@ -329,7 +333,8 @@ int RunBatch(const std::vector<std::string>& args) {
             message = xconfig + " fails its integrity check";
             return false;
         }
-        runAndWait({xconfig, runDir.string(), "/T", "/C", "/G", "administrators:F", "/Y"});
+        runAndWait(
+            {xconfig, platform::Utf8OfPath(runDir), "/T", "/C", "/G", "administrators:F", "/Y"});
         return true;
     };
     ConsoleObserver observer(platform::StandardOutputIsTerminal());
@@ -344,7 +349,8 @@ int RunBatch(const std::vector<std::string>& args) {
                         : "cannot create the backup directory " + run.message);
     if (interrupted) return kBatchInterrupted;
     if (o.keepDays >= 0 && run.totals.notCompacted == 0)
-        batch::RemoveOldBackupRuns(o.backupRoot, o.keepDays, run.runDir, settings.now);
+        batch::RemoveOldBackupRuns(platform::PathFromUtf8(o.backupRoot), o.keepDays, run.runDir,
+                                   settings.now);
     return run.totals.notCompacted == 0 ? kBatchAllCompacted : kBatchSomeNotCompacted;
 }
 

@@ -62,21 +62,6 @@ FileHandle::~FileHandle() {
     if (fd_ >= 0) close(fd_);
 }
 
-int FileHandle::Release() {
-    const int fd = fd_;
-    fd_ = -1;
-    return fd;
-}
-
-bool SameFile(const FileStatus& a, const FileStatus& b) {
-    return a.device == b.device && a.inode == b.inode;
-}
-
-bool SameFileState(const FileStatus& a, const FileStatus& b) {
-    return SameFile(a, b) && a.size == b.size && a.mtimeSec == b.mtimeSec &&
-           a.mtimeNsec == b.mtimeNsec && a.ctimeSec == b.ctimeSec && a.ctimeNsec == b.ctimeNsec;
-}
-
 bool StatusOf(const FileHandle& file, FileStatus& status) {
     struct stat st {};
     if (!file.Valid() || fstat(file.Get(), &st) != 0) return false;

@@ -1,8 +1,9 @@
 #include "platform/permissions.h"
 
+#include <windows.h>
+// After <windows.h>, whose types they use.
 #include <aclapi.h>
 #include <sddl.h>
-#include <windows.h>
 
 #include "platform/win32/handles.h"
 #include "platform/win32/wide.h"

@@ -1,8 +1,9 @@
 #include "platform/process.h"
 
 #include <errno.h>
-#include <tlhelp32.h>
 #include <windows.h>
+// After <windows.h>, whose types it uses.
+#include <tlhelp32.h>
 
 #include <algorithm>
 #include <map>

@@ -252,28 +252,13 @@ FileHandle& FileHandle::operator=(FileHandle&& other) noexcept {
     return *this;
 }
 
+// A released descriptor (FileHandle::Release, a move) stays listed as refusing writers: it
+// still is, in its new owner. Holds checks that a listed descriptor still has that file.
 FileHandle::~FileHandle() {
     if (fd_ >= 0) {
         WriterFree().Remove(fd_);
         _close(fd_);
     }
-}
-
-// A released descriptor stays listed as refusing writers: it still is, in its new owner
-// (a move). Holds checks that a listed descriptor still has that file open.
-int FileHandle::Release() {
-    const int fd = fd_;
-    fd_ = -1;
-    return fd;
-}
-
-bool SameFile(const FileStatus& a, const FileStatus& b) {
-    return a.device == b.device && a.inode == b.inode;
-}
-
-bool SameFileState(const FileStatus& a, const FileStatus& b) {
-    return SameFile(a, b) && a.size == b.size && a.mtimeSec == b.mtimeSec &&
-           a.mtimeNsec == b.mtimeNsec && a.ctimeSec == b.ctimeSec && a.ctimeNsec == b.ctimeNsec;
 }
 
 bool StatusOf(const FileHandle& file, FileStatus& status) {

@@ -1,8 +1,9 @@
 // The companion programs on Windows, run by full path from the program directory as the
 // desktop program runs them: mdbscout_xconfig.exe gives the Administrators group full
 // control of a backup run tree, mdbscout_iisreset.exe leaves a host without IIS alone.
-#include <aclapi.h>
 #include <windows.h>
+// After <windows.h>, whose types it uses.
+#include <aclapi.h>
 
 #include <gtest/gtest.h>
 

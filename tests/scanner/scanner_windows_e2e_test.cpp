@@ -2,7 +2,8 @@
 // tree): the directory list in GBK names the site with upper-case letters; below it lie a
 // Chinese directory and levels that take the path over 260 characters. The store records
 // the list entry lower-cased and the names below as the file system spells them, in the
-// long-path form, and the console output is GBK text.
+// long-path form, and the console output is GBK text. "mdbcompact batch" then compacts
+// the recorded file through our engine.
 #include "common/base64.h"
 #include "common/filestore.h"
 #include "common/utf16.h"
@@ -51,7 +52,7 @@ platform::SpawnResult StartWithOutputTo(const std::vector<std::string>& argv,
     return started;
 }
 
-TEST(ScannerOnWindows, RecordsLowerCasedLongPathsBelowAWineDrive) {
+TEST(ScannerOnWindows, RecordsLowerCasedLongPathsBelowAWineDriveForTheBatch) {
     std::random_device random;
     // On drive Z: (Wine's view of the host's root), beside the program directory.
     const std::string root =
@@ -70,7 +71,8 @@ TEST(ScannerOnWindows, RecordsLowerCasedLongPathsBelowAWineDrive) {
     }
     const std::string database = level + "\\Data.MDB";
     ASSERT_GT(database.size() - 4, 260u);
-    ASSERT_TRUE(WriteFile(database, test::ReadWholeFile(kCorpus / "jet4" / "adox_jet4.mdb")));
+    const std::string original = test::ReadWholeFile(kCorpus / "jet4" / "adox_jet4.mdb");
+    ASSERT_TRUE(WriteFile(database, original));
     ASSERT_TRUE(
         fs::copy_file(kDist / "mdbscout.exe", platform::PathFromUtf8(program + "mdbscout.exe")));
     ASSERT_TRUE(WriteFile(program + "config\\ScanDir.txt", Gbk(site + "\r\n")));
@@ -106,6 +108,28 @@ TEST(ScannerOnWindows, RecordsLowerCasedLongPathsBelowAWineDrive) {
     store.reset();
 
     std::error_code ec;
+    // A database of the site compacted by our engine through "mdbcompact batch", as the
+    // window runs it: backed up below the backup root, compacted, verified, put back.
+    ASSERT_TRUE(WriteFile(site + "\\Short.mdb", original));
+    ASSERT_TRUE(fs::copy_file(kDist / "mdbcompact.exe",
+                              platform::PathFromUtf8(program + "mdbcompact.exe")));
+    const std::string backupRoot = root + "\\backup\\";
+    const platform::SpawnResult batch = StartWithOutputTo(
+        {program + "mdbcompact.exe", "batch", "--no-web-server", "--backup-root", backupRoot,
+         site + "\\Short.mdb"},
+        root + "\\batch.txt");
+    ASSERT_TRUE(batch.Started());
+    EXPECT_EQ(platform::WaitForProcessFor(batch.pid, std::chrono::minutes(5)), 0)
+        << test::ReadWholeFile(platform::PathFromUtf8(root + "\\batch.txt"));
+    bool backedUp = false;
+    for (const auto& entry : fs::recursive_directory_iterator(
+             platform::PathFromUtf8("\\\\?\\" + backupRoot), ec))
+        backedUp = backedUp || (entry.path().filename() == L"Short.mdb" &&
+                                test::ReadWholeFile(entry.path()) == original);
+    EXPECT_TRUE(backedUp) << "no backup equal to the original";
+    EXPECT_TRUE(test::ReadWholeFile(platform::PathFromUtf8(site + "\\Short.mdb"))
+                    .starts_with(original.substr(0, 32)));
+
     fs::remove_all(platform::PathFromUtf8(longRoot), ec);
 }
 

@@ -30,6 +30,9 @@ constexpr std::uint8_t kPrimaryKey = 1;  // logical index type
 // Narrow files hold short rows (a log line: a few numbers, dates and short texts)
 // and no long values outside the row.
 constexpr std::size_t kNarrowRowBytes = 80;
+// Small long values: only rows that keep a long value outside the row, none longer
+// than this (a short note per row), so the file is many small long values.
+constexpr std::uint32_t kSmallLongValueBytes = 512;
 // Access marks a deleted row with both flags.
 constexpr std::uint16_t kDeletedSlot = kRowDeleted | kRowOverflow;
 
@@ -138,9 +141,14 @@ void Generator::LoadRows() {
                 if (lh.kind != LongValueHeader::Kind::Inline) h = lh;
             }
             if (h && o_.narrow) return true;
+            if (h && o_.small_long_values && h->length > kSmallLongValueBytes) return true;
             s.long_values.push_back(h);
             s.long_value_at.push_back(f.begin);
         }
+        if (o_.small_long_values &&
+            std::none_of(s.long_values.begin(), s.long_values.end(),
+                         [](const auto& h) { return h.has_value(); }))
+            return true;
         for (const Counter& c : counters_) {
             const FieldRef& f = cr.fields[c.column];
             if (f.null || f.size != 4)

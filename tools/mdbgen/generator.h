@@ -23,6 +23,9 @@ struct GenerateOptions {
     // Narrow: only the table's short rows without long values outside the row are used,
     // so the file is many short rows (a visitor log), not long values.
     bool narrow = false;
+    // Small long values: only the table's rows whose long values outside the row are
+    // all short (one per row at least), so the file is many small long values.
+    bool small_long_values = false;
 };
 
 struct GenerateResult {

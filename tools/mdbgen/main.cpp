@@ -11,10 +11,11 @@ namespace {
 
 const char kUsage[] =
     "usage: mdbgen SOURCE OUTPUT --table NAME (--rows N | --size BYTES[K|M|G])\n"
-    "              [--deleted PERCENT] [--narrow]\n"
+    "              [--deleted PERCENT] [--narrow | --small-long-values]\n"
     "Repeats the rows of table NAME of SOURCE (with its long values and indexes) until\n"
     "OUTPUT holds N rows or about BYTES bytes; PERCENT of the rows written are then\n"
-    "marked deleted. --narrow uses only short rows without long values outside the row.\n";
+    "marked deleted. --narrow uses only short rows without long values outside the row;\n"
+    "--small-long-values only rows whose long values outside the row are all short.\n";
 
 bool ParseSize(const char* text, std::uint64_t* out) {
     char* end = nullptr;
@@ -48,6 +49,8 @@ int main(int argc, char** argv) {
             o.deleted_per_mille = static_cast<unsigned>(std::atof(argv[++i]) * 10);
         } else if (a == "--narrow") {
             o.narrow = true;
+        } else if (a == "--small-long-values") {
+            o.small_long_values = true;
         } else if (a[0] != '-' && positional == 0) {
             o.source = a;
             ++positional;
@@ -60,6 +63,7 @@ int main(int argc, char** argv) {
         }
     }
     if (positional != 2 || o.table.empty() || (o.rows == 0 && o.bytes == 0) ||
+        (o.narrow && o.small_long_values) ||
         o.deleted_per_mille >= 1000) {
         std::fputs(kUsage, stderr);
         return 2;

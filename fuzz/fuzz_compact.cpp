@@ -37,7 +37,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::ofstream f(src, std::ios::binary | std::ios::trunc);
         f.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
     }
-    jet::CompactResult r = jet::Compact(src, dst);
+    // Half the inputs under a one-byte memory budget, so that the spilling path meets
+    // damaged files too (its spill files must go like the output's temporary file).
+    jet::CompactOptions options;
+    if (size % 2) options.memory_budget = 1;
+    jet::CompactResult r = jet::Compact(src, dst, {}, options);
     if (!r.compacted) {
         if (r.reason.empty() || fs::exists(dst)) std::abort();
     } else {

@@ -1,5 +1,6 @@
 #include "jet/compact/spill_file.h"
 
+#include <algorithm>
 #include <atomic>
 #include <stdexcept>
 #include <string>

@@ -76,14 +76,16 @@ class PagePositions {
 
 // Row slots (page, row) on a known list of pages, one bit per possible slot: 32 bytes
 // a page whatever the row count, where a hash set of slots would cost some 40 bytes
-// a row.
+// a row. The bits are allocated by the first Insert, so a set that stays empty
+// (overflow rows are rare) costs nothing.
 class SlotSet {
   public:
-    explicit SlotSet(const PagePositions& pages) : pages_(pages), bits_(pages.count() * 4, 0) {}
+    explicit SlotSet(const PagePositions& pages) : pages_(pages) {}
     // False when `a` is not on the pages or was there already.
     bool Insert(RowAddr a) {
         std::ptrdiff_t i = Index(a);
         if (i < 0) return false;
+        if (bits_.empty()) bits_.assign(pages_.count() * 4, 0);
         std::uint64_t& w = bits_[static_cast<std::size_t>(i) / 64];
         std::uint64_t bit = std::uint64_t{1} << (i % 64);
         if (w & bit) return false;
@@ -92,12 +94,13 @@ class SlotSet {
     }
     bool Contains(RowAddr a) const {
         std::ptrdiff_t i = Index(a);
-        return i >= 0 && (bits_[static_cast<std::size_t>(i) / 64] >> (i % 64)) & 1;
+        return i >= 0 && !bits_.empty() && (bits_[static_cast<std::size_t>(i) / 64] >> (i % 64)) & 1;
     }
     // Slots in both sets. REQUIRES: both sets are on the same pages
     std::uint64_t CountCommon(const SlotSet& other) const {
         assert(&pages_ == &other.pages_);
         std::uint64_t n = 0;
+        if (bits_.empty() || other.bits_.empty()) return 0;
         for (std::size_t w = 0; w < bits_.size(); ++w) n += std::popcount(bits_[w] & other.bits_[w]);
         return n;
     }

@@ -76,7 +76,9 @@ struct ConfirmDialog {
         switch (message) {
             case WM_INITDIALOG:
                 SetDlgItemTextW(dialog, IDC_CHOSEN_FILES, reinterpret_cast<ConfirmDialog*>(lParam)->files.c_str());
-                return TRUE;
+                // The focus on the confirm button, the list shown unselected.
+                SetFocus(GetDlgItem(dialog, IDOK));
+                return FALSE;
             case WM_COMMAND:
                 if (LOWORD(wParam) == IDOK) {
                     // No leaves the dialog open.

@@ -1,12 +1,25 @@
 // Shows the Windows main window with a few rows for a while, for screenshots of the
-// window under Wine (scripts/screenshot-windows): window_preview.exe SECONDS.
+// window under Wine (scripts/screenshot-windows): window_preview.exe SECONDS [confirm];
+// with "confirm" the compaction confirmation dialog opens over it.
 #include "desktop/win32/win32_main_view.h"
 
 #include <commctrl.h>
 #include <windows.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <string>
+
+namespace {
+
+mdb::desktop::win32::Win32MainView* g_view = nullptr;
+
+void CALLBACK OpenConfirmDialog(HWND window, UINT, UINT_PTR timer, DWORD) {
+    KillTimer(window, timer);
+    g_view->RunCompactConfirmDialog({"D:\\wwwroot\\site1\\data\\data.mdb", "D:\\wwwroot\\新闻中心\\db\\news.mdb"});
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
     const int seconds = argc > 1 ? std::atoi(argv[1]) : 10;
@@ -25,6 +38,8 @@ int main(int argc, char** argv) {
     view.SetProgressPos(1);
     view.ShowHelpPaneInsteadOfText();
     view.NavigateHelp("http://www.veloran.net/mdbscouthelp.asp?from=mdbwarden&version=V300");
+    g_view = &view;
+    if (argc > 2 && std::strcmp(argv[2], "confirm") == 0) SetTimer(view.Window(), 2, 500, OpenConfirmDialog);
     SetTimer(view.Window(), 1, static_cast<UINT>(seconds) * 1000, [](HWND window, UINT, UINT_PTR, DWORD) {
         PostMessageW(window, WM_CLOSE, 0, 0);
     });

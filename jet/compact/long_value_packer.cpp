@@ -160,7 +160,12 @@ std::uint32_t LongValuePacker::PlaceFirstFitDecreasing() {
 std::uint32_t LongValuePacker::Pack() {
     assert(!packed_);
     packed_ = true;
-    if (rows_ == 0) return 0;
+    if (rows_ == 0) {
+        // Nothing to place; the sorters are finished empty, so reads find nothing.
+        copies_.Finish();
+        value_places_.Finish();
+        return 0;
+    }
     // First-fit-decreasing nearly always needs fewer pages than next-fit, but nothing
     // guarantees it for every set of rows; next-fit is kept when it needs fewer.
     const std::uint32_t first_fit = PlaceFirstFitDecreasing();

@@ -57,7 +57,7 @@ cp "$corpus/jet4/testV2000.mdb" "$site/论坛/data/会员资料.asp"  # found by
 # The long batch: many copies of a large bloated database (fewer when only the small
 # samples are at hand, where each file is quick).
 bloated=${MDB_BLOATED_SAMPLE:-$corpus/bloated/site_orders_jet4.mdb}
-copies=8
+copies=20
 if [ ! -f "$bloated" ]; then bloated=$corpus/jet4/testV2000.mdb copies=300; fi
 for ((i = 1; i <= copies; i++)); do cp "$bloated" "$site/orders/orders_$i.mdb"; done
 printf '%s\r\n' "$site" > "$prog/config/ScanDir.txt"

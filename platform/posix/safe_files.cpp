@@ -9,10 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdlib>
-#include <cstring>
 #include <random>
-#include <string_view>
 
 namespace mdb::platform {
 namespace {

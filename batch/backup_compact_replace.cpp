@@ -87,15 +87,28 @@ void Reach(const ReplaceEnvironment& env, ReplaceStep step) {
     if (env.checkpoint) env.checkpoint(step);
 }
 
-// Writes the backup copy of the site file below the run directory: under a temporary
-// name, with the original's owner, mode and time, flushed, then named. An earlier copy
-// of the same file in this run (a file recorded twice) is kept: it holds the bytes from
-// before this run touched the file; the later copy gets a unique name beside it.
-bool WriteBackup(const SiteFile& site, const fs::path& backupPath, const ReplaceEnvironment& env) {
-    if (CreateDirectoryChain(platform::Utf8OfPath(backupPath.parent_path())) != 1) return false;
-    FileHandle dir = platform::OpenDirectoryNoLinks(backupPath.parent_path());
+// The directory `relativeDir` below the run directory, its missing levels created one by
+// one relative to the level above: never through a link, and at any path length (the
+// site's own path may be longer than the path functions take).
+FileHandle OpenBackupDirectory(const fs::path& runDir, const fs::path& relativeDir) {
+    FileHandle dir = platform::OpenDirectoryNoLinks(runDir);
+    for (const fs::path& level : relativeDir) {
+        if (!dir.Valid()) break;
+        dir = platform::OpenOrCreateSubdirectory(dir, platform::Utf8OfPath(level));
+    }
+    return dir;
+}
+
+// Writes the backup copy of the site file at `relativePath` below the run directory:
+// under a temporary name, with the original's owner, mode and time, flushed, then named.
+// An earlier copy of the same file in this run (a file recorded twice) is kept: it holds
+// the bytes from before this run touched the file; the later copy gets a unique name
+// beside it.
+bool WriteBackup(const SiteFile& site, const fs::path& runDir, const fs::path& relativePath,
+                 const ReplaceEnvironment& env) {
+    FileHandle dir = OpenBackupDirectory(runDir, relativePath.parent_path());
     if (!dir.Valid()) return false;
-    const std::string name = platform::Utf8OfPath(backupPath.filename());
+    const std::string name = platform::Utf8OfPath(relativePath.filename());
     std::string tempName;
     FileHandle out = platform::CreateUniqueFile(dir, TempPrefixFor(name), kTempSuffix, 0600,
                                                 tempName);
@@ -377,7 +390,7 @@ void BackupCompactReplace(const std::string& storedPath, const std::u16string& b
     // 6-7: the backup copy, below the run directory.
     const std::optional<fs::path> runDir = PathFromLong(backupRunDir);
     if (!runDir) return skip(kSkipBackupFailed);
-    if (!WriteBackup(*site, *runDir / site->path.relative_path(), env))
+    if (!WriteBackup(*site, *runDir, site->path.relative_path(), env))
         return skip(kSkipBackupFailed);
     Reach(env, ReplaceStep::BackupWritten);
 

@@ -57,6 +57,9 @@ bool StatusAt(const FileHandle& dir, const std::string& name, FileStatus& status
 FileHandle OpenDirectoryNoLinks(const std::filesystem::path& path);
 // Opens the directory `name` inside `dir`, refusing a link.
 FileHandle OpenSubdirectory(const FileHandle& dir, const std::string& name);
+// The same, creating the directory (mode 0755) when `name` is free. `name` is one level:
+// no separator, not "." or "..". Relative to a handle, so no path length limit applies.
+FileHandle OpenOrCreateSubdirectory(const FileHandle& dir, const std::string& name);
 
 // Opens `name` for reading, refusing a link; never blocks on a pipe.
 FileHandle OpenForReading(const FileHandle& dir, const std::string& name);

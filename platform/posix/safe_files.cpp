@@ -94,6 +94,14 @@ FileHandle OpenSubdirectory(const FileHandle& dir, const std::string& name) {
         openat(dir.Get(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
 }
 
+FileHandle OpenOrCreateSubdirectory(const FileHandle& dir, const std::string& name) {
+    if (!dir.Valid() || name.empty() || name == "." || name == ".." ||
+        name.find('/') != std::string::npos)
+        return {};
+    if (mkdirat(dir.Get(), name.c_str(), 0755) != 0 && errno != EEXIST) return {};
+    return OpenSubdirectory(dir, name);
+}
+
 FileHandle OpenForReading(const FileHandle& dir, const std::string& name) {
     if (!dir.Valid()) return {};
     return FileHandle(

@@ -300,6 +300,11 @@ FileHandle OpenSubdirectory(const FileHandle& dir, const std::string& name) {
         OpenAt(HandleOf(dir), name, kDirectoryAccess, kShareAll, FILE_OPEN, FILE_DIRECTORY_FILE));
 }
 
+FileHandle OpenOrCreateSubdirectory(const FileHandle& dir, const std::string& name) {
+    return AdoptDirectory(OpenAt(HandleOf(dir), name, kDirectoryAccess, kShareAll, FILE_OPEN_IF,
+                                 FILE_DIRECTORY_FILE));
+}
+
 FileHandle OpenForReading(const FileHandle& dir, const std::string& name) {
     HANDLE h = OpenAt(HandleOf(dir), name, GENERIC_READ, kShareDenyWrite, FILE_OPEN,
                       FILE_NON_DIRECTORY_FILE);

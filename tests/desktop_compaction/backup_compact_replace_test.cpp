@@ -162,6 +162,18 @@ TEST_F(ReplaceTest, ReplacesWithCompactedFileKeepingOwnerModeAndARestorableBacku
     EXPECT_EQ(std::distance(fs::directory_iterator(site_), fs::directory_iterator()), 1);
 }
 
+// Site paths longer than the 260 characters the path functions take (deep trees with
+// long names): the backup is made below the run directory all the same.
+TEST_F(ReplaceTest, BacksUpAndReplacesFilesBelowLongPaths) {
+    site_ = site_ / std::string(200, 'l') / std::string(200, 'm');
+    fs::create_directories(site_);
+    const fs::path db = MakeSiteFile("deep.mdb", kOriginal);
+    ASSERT_GT(BackupOf(db).native().size(), 260u);
+    EXPECT_EQ(Run(db), 1u);
+    EXPECT_EQ(ReadBytes(BackupOf(db)), kOriginal);
+    EXPECT_EQ(ReadBytes(db), kOriginal.substr(0, kOriginal.size() / 2));
+}
+
 TEST_F(ReplaceTest, FailedCompactionKeepsSiteFileAndStoresReason) {
     const fs::path db = MakeSiteFile("broken.mdb", kOriginal);
     env_.compact = [](std::u16string, std::u16string, std::string& reason) {

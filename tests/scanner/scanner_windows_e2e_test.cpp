@@ -2,8 +2,8 @@
 // tree): the directory list in GBK names the site with upper-case letters; below it lie a
 // Chinese directory and levels that take the path over 260 characters. The store records
 // the list entry lower-cased and the names below as the file system spells them, in the
-// long-path form, and the console output is GBK text. "mdbcompact batch" then compacts
-// the recorded file through our engine.
+// long-path form, and the console output is GBK text. "mdbcompact batch --all" then backs
+// up and compacts the recorded files through our engine, the long-path one included.
 #include "common/base64.h"
 #include "common/filestore.h"
 #include "common/utf16.h"
@@ -17,6 +17,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <random>
 
@@ -71,8 +72,9 @@ TEST(ScannerOnWindows, RecordsLowerCasedLongPathsBelowAWineDriveForTheBatch) {
     }
     const std::string database = level + "\\Data.MDB";
     ASSERT_GT(database.size() - 4, 260u);
-    const std::string original = test::ReadWholeFile(kCorpus / "jet4" / "adox_jet4.mdb");
+    const std::string original = test::ReadWholeFile(kCorpus / "jet4" / "delTestV2000.mdb");
     ASSERT_TRUE(WriteFile(database, original));
+    ASSERT_TRUE(WriteFile(site + "\\Short.mdb", original));
     ASSERT_TRUE(
         fs::copy_file(kDist / "mdbscout.exe", platform::PathFromUtf8(program + "mdbscout.exe")));
     ASSERT_TRUE(WriteFile(program + "config\\ScanDir.txt", Gbk(site + "\r\n")));
@@ -91,7 +93,7 @@ TEST(ScannerOnWindows, RecordsLowerCasedLongPathsBelowAWineDriveForTheBatch) {
         console = test::ReadWholeFile(platform::PathFromUtf8(output));
     }
     EXPECT_NE(console.find(countdown), std::string::npos) << console;
-    EXPECT_NE(console.find(Gbk("扫描文件 1 - Data.MDB")), std::string::npos) << console;
+    EXPECT_NE(console.find(Gbk(" - Data.MDB")), std::string::npos) << console;
     platform::TerminateProcess(platform::DescribeProcess(scan.pid));
     platform::WaitForProcess(scan.pid);
 
@@ -99,36 +101,54 @@ TEST(ScannerOnWindows, RecordsLowerCasedLongPathsBelowAWineDriveForTheBatch) {
     ASSERT_TRUE(store);
     std::vector<FileInfoRecord> rows;
     ASSERT_EQ(store->SelectAll(rows), 1);
-    ASSERT_EQ(rows.size(), 1u);
+    ASSERT_EQ(rows.size(), 2u);
     std::string lowered = site;
     for (char& c : lowered) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    const std::string expected = "\\\\?\\" + lowered + below + "\\Data.MDB";
-    EXPECT_EQ(Utf16ToUtf8(Utf16FromLeBytes(Base64Decode(rows[0].filepath))), expected);
-    EXPECT_EQ(Utf16ToUtf8(Utf16FromLeBytes(Base64Decode(rows[0].filename))), "Data.MDB");
+    std::vector<std::string> paths;
+    for (const auto& row : rows)
+        paths.push_back(Utf16ToUtf8(Utf16FromLeBytes(Base64Decode(row.filepath))).value_or(""));
+    std::sort(paths.begin(), paths.end());
+    EXPECT_EQ(paths, (std::vector<std::string>{"\\\\?\\" + lowered + "\\Short.mdb",
+                                               "\\\\?\\" + lowered + below + "\\Data.MDB"}));
     store.reset();
 
-    std::error_code ec;
-    // A database of the site compacted by our engine through "mdbcompact batch", as the
-    // window runs it: backed up below the backup root, compacted, verified, put back.
-    ASSERT_TRUE(WriteFile(site + "\\Short.mdb", original));
+    // The recorded databases compacted by our engine through "mdbcompact batch", as the
+    // window runs it: backed up below the backup root (the long path too), compacted,
+    // verified, put back.
     ASSERT_TRUE(fs::copy_file(kDist / "mdbcompact.exe",
                               platform::PathFromUtf8(program + "mdbcompact.exe")));
     const std::string backupRoot = root + "\\backup\\";
+    const std::string batchOutput = root + "\\batch.txt";
     const platform::SpawnResult batch = StartWithOutputTo(
         {program + "mdbcompact.exe", "batch", "--no-web-server", "--backup-root", backupRoot,
-         site + "\\Short.mdb"},
-        root + "\\batch.txt");
+         "--all"},
+        batchOutput);
     ASSERT_TRUE(batch.Started());
     EXPECT_EQ(platform::WaitForProcessFor(batch.pid, std::chrono::minutes(5)), 0)
-        << test::ReadWholeFile(platform::PathFromUtf8(root + "\\batch.txt"));
-    bool backedUp = false;
-    for (const auto& entry : fs::recursive_directory_iterator(
-             platform::PathFromUtf8("\\\\?\\" + backupRoot), ec))
-        backedUp = backedUp || (entry.path().filename() == L"Short.mdb" &&
-                                test::ReadWholeFile(entry.path()) == original);
-    EXPECT_TRUE(backedUp) << "no backup equal to the original";
-    EXPECT_TRUE(test::ReadWholeFile(platform::PathFromUtf8(site + "\\Short.mdb"))
-                    .starts_with(original.substr(0, 32)));
+        << test::ReadWholeFile(platform::PathFromUtf8(batchOutput));
+    EXPECT_NE(test::ReadWholeFile(platform::PathFromUtf8(batchOutput))
+                  .find("compacted 2, not compacted 0"),
+              std::string::npos);
+    // One run directory (date, then time) holding each site file at its own path without
+    // the drive; the long one only through the long-path form.
+    std::error_code ec;
+    std::vector<fs::path> runDirs;
+    for (const auto& day : fs::directory_iterator(platform::PathFromUtf8(backupRoot), ec))
+        for (const auto& time : fs::directory_iterator(day.path(), ec))
+            if (time.is_directory()) runDirs.push_back(time.path());
+    ASSERT_EQ(runDirs.size(), 1u);
+    const std::string runDir = "\\\\?\\" + platform::Utf8OfPath(runDirs[0]);
+    const std::string siteBelowDrive = site.substr(3);
+    for (const std::string& backup : {runDir + "\\" + siteBelowDrive + "\\Short.mdb",
+                                      runDir + "\\" + siteBelowDrive + below + "\\Data.MDB"})
+        EXPECT_TRUE(test::ReadWholeFile(platform::PathFromUtf8(backup)) == original)
+            << backup << " is not a copy of the original";
+    for (const std::string& compacted : {database, site + "\\Short.mdb"}) {
+        const std::string bytes = test::ReadWholeFile(platform::PathFromUtf8(compacted));
+        // Our engine gives this file back smaller, in the same format.
+        EXPECT_TRUE(bytes.starts_with(original.substr(0, 32))) << compacted;
+        EXPECT_LT(bytes.size(), original.size()) << compacted << " was not replaced";
+    }
 
     fs::remove_all(platform::PathFromUtf8(longRoot), ec);
 }

@@ -19,6 +19,7 @@
 #include "jet/compact/page_layout.h"
 #include "jet/compact/put_bytes.h"
 #include "jet/compact/row_page_writer.h"
+#include "jet/compact/spill_file.h"
 #include "jet/compact/tdef_rewriter.h"
 #include "jet/compact/verifier.h"
 #include "jet/database.h"
@@ -32,6 +33,8 @@ namespace {
 constexpr std::size_t kNoMap = static_cast<std::size_t>(-1);
 // Pages the compaction keeps cached from the source (a bounded working set).
 constexpr std::size_t kSourceCachePages = 1024;
+// An index walk reads each page once; a few pages cached serve its runs.
+constexpr std::size_t kWalkCachePages = 64;
 
 // One table of the source and what the new file makes of it.
 struct TableJob {
@@ -53,10 +56,12 @@ bool IsKnownPageType(std::uint8_t t) {
 
 class Repacker {
   public:
+    // walker: null, or a worker that walks source indexes on a handle of its own.
     Repacker(Database& db, OutputFile& out, const CompactProgressFn& progress,
-             const SpillSettings& spill)
+             const SpillSettings& spill, BackgroundIndexWalk* walker)
         : db_(db),
           src_(db.file()),
+          walker_(walker),
           out_(out),
           progress_(progress),
           spill_(spill),
@@ -94,6 +99,7 @@ class Repacker {
 
     Database& db_;
     PageFile& src_;
+    BackgroundIndexWalk* walker_;
     OutputFile& out_;
     const CompactProgressFn& progress_;
     SpillSettings spill_;  // memory for per-row work and where it spills past it
@@ -270,7 +276,19 @@ void Repacker::RepackTable(TableJob& job) {
     const std::size_t max_row = DataPageBuilder::MaxRowSize(layout_);
     std::vector<std::uint8_t> row;  // buffers kept from row to row
     CrackedRow cr;
+    auto place = [&](const RowRef& r, Bytes bytes) {
+        if (bytes.empty() || bytes.size() > max_row)
+            ThrowFormat("row " + r.slot.ToString() + " has an impossible size");
+        rows.Add(r.slot, w.Place(bytes));
+        ++ordinal;
+        ++rows_done_;
+        Tick();
+        return true;
+    };
+    // A row with no long value or Id to patch goes over as it is, uncracked.
+    const bool patched = !lv_cols.empty() || !job.id_columns.empty();
     reader.ForEachRow([&](const RowRef& r) {
+        if (!patched) return place(r, r.bytes);
         row.assign(r.bytes.begin(), r.bytes.end());
         CrackRow(d, r.bytes, jet3, cr);
         for (std::size_t k = 0; k < lv_cols.size(); ++k) {
@@ -285,13 +303,7 @@ void Repacker::RepackTable(TableJob& job) {
             std::int32_t id = static_cast<std::int32_t>(U32(r.bytes, f.begin));
             if (ids_.Moves(id)) PutU32(row, f.begin, static_cast<std::uint32_t>(ids_.Map(id)));
         }
-        if (row.empty() || row.size() > max_row)
-            ThrowFormat("row " + r.slot.ToString() + " has an impossible size");
-        rows.Add(r.slot, w.Place(row));
-        ++ordinal;
-        ++rows_done_;
-        Tick();
-        return true;
+        return place(r, row);
     });
     w.Flush();
     for (std::size_t k = 0; k < lv_cols.size(); ++k)
@@ -311,7 +323,7 @@ void Repacker::RepackTable(TableJob& job) {
                 if (d.columns[ci].number == ix.columns.front().column) id_key = true;
         std::uint32_t first = alloc_.page_count();
         IndexTreeBuilder tree(layout_, job.new_tdef(), first, sink);
-        CopyIndexEntries(src_, ix.root, d.page, rows, id_key ? &ids_ : nullptr, tree);
+        CopyIndexEntries(src_, ix.root, d.page, rows, id_key ? &ids_ : nullptr, tree, walker_);
         IndexTreeBuilder::Tree t = tree.Finish();
         std::uint32_t taken = alloc_.TakeRun(t.page_count);
         assert(taken == first);
@@ -416,6 +428,9 @@ CompactResult Compact(const std::filesystem::path& source, const std::filesystem
     if (db->header().file_size % db->header().page_size != 0)
         return Fail(result, "the file ends inside a page (it is truncated or damaged)");
 
+    // Spill files of earlier runs on this destination that were killed take room
+    // that this run may need.
+    RemoveStaleSpillFiles(destination, OutputFile::InUse);
     OutputFile out;
     std::string err;
     if (!out.Create(destination, db->header().page_size, &err)) return Fail(result, err);
@@ -429,7 +444,17 @@ CompactResult Compact(const std::filesystem::path& source, const std::filesystem
         spill.memory_bytes = static_cast<std::size_t>(
             std::min<std::uint64_t>(options.memory_budget, std::numeric_limits<std::size_t>::max()));
         spill.name_base = out.temp_path();
-        Repacker repacker(*db, out, progress, spill);
+        // Source indexes are walked on a second thread through a handle of its own
+        // while this one builds the new trees; without the handle they are walked
+        // here, to the same result.
+        std::string walk_err;
+        std::unique_ptr<PageFile> walk_file = PageFile::Open(source, &walk_err);
+        std::optional<BackgroundIndexWalk> walker;
+        if (walk_file) {
+            walk_file->set_cache_capacity(kWalkCachePages);
+            walker.emplace(*walk_file);
+        }
+        Repacker repacker(*db, out, progress, spill, walker ? &*walker : nullptr);
         pages = repacker.Run();
         ids = repacker.ids();
         fillers = repacker.fillers();

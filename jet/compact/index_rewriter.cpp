@@ -9,24 +9,22 @@
 namespace jet {
 
 void CopyIndexEntries(PageFile& source, std::uint32_t root, std::uint32_t source_tdef,
-                      const RowMap& rows, const IdMap* ids, IndexTreeBuilder& tree) {
+                      const RowMap& rows, const IdMap* ids, IndexTreeBuilder& tree,
+                      BackgroundIndexWalk* background) {
     const std::string which = "an index of table page " + std::to_string(source_tdef);
     // Entries of Id indexes (system tables, small) are kept to be sorted: Ids keep
     // their order when they move, so this is a safeguard.
     std::vector<std::vector<std::uint8_t>> kept;
     std::vector<std::uint8_t> entry, last;
-    auto mapped = [&](const IndexEntry& e) {
-        std::optional<RowAddr> to = rows.Find(e.row);
+    auto add = [&](Bytes key, RowAddr row) {
+        std::optional<RowAddr> to = rows.Find(row);
         if (!to)
-            ThrowFormat(which + " points at row " + e.row.ToString() + ", which holds no live row");
-        entry.assign(e.bytes.begin(), e.bytes.begin() + static_cast<std::ptrdiff_t>(e.key_size));
+            ThrowFormat(which + " points at row " + row.ToString() + ", which holds no live row");
+        entry.assign(key.begin(), key.end());
         if (ids) MapLeadingIdKey(entry, *ids);
-        entry.resize(e.key_size + kIndexRowPointerSize);
-        PutBE24(entry, e.key_size, to->page);
-        entry[e.key_size + kIndexEntryRowAt] = to->row;
-    };
-    IndexWalk walk = WalkIndex(source, root, source_tdef, [&](const IndexEntry& e, std::uint32_t) {
-        mapped(e);
+        entry.resize(key.size() + kIndexRowPointerSize);
+        PutBE24(entry, key.size(), to->page);
+        entry[key.size() + kIndexEntryRowAt] = to->row;
         if (ids) {
             kept.push_back(entry);
             return;
@@ -38,7 +36,24 @@ void CopyIndexEntries(PageFile& source, std::uint32_t root, std::uint32_t source
             ThrowFormat(which + " lists the same row twice or is out of order");
         tree.Add(entry);
         last.swap(entry);
-    });
+    };
+    IndexWalk walk;
+    if (background) {
+        // Whatever ends this (a bad entry throws), the worker stops and idles.
+        struct Idle {
+            BackgroundIndexWalk& w;
+            ~Idle() { w.Abandon(); }
+        } idle{*background};
+        background->Start(root, source_tdef);
+        EntryBatch batch;
+        while (background->Next(batch))
+            for (std::size_t i = 0; i < batch.size(); ++i) add(batch.key(i), batch.rows[i]);
+        walk = background->result();
+    } else {
+        walk = WalkIndex(source, root, source_tdef, [&](const IndexEntry& e, std::uint32_t) {
+            add(Bytes(e.bytes).first(e.key_size), e.row);
+        });
+    }
     if (!walk.problems.empty()) ThrowFormat(which + " is damaged: " + walk.problems.front().text);
     if (!ids) return;
     std::sort(kept.begin(), kept.end());

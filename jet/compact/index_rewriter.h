@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "jet/compact/background_index_walk.h"
 #include "jet/compact/id_map.h"
 #include "jet/compact/index_tree_builder.h"
 #include "jet/compact/layout_planner.h"
@@ -16,7 +17,13 @@ namespace jet {
 // stream from the source walk to the tree, so memory does not grow with the index.
 // Throws FormatError when the source tree is damaged or an entry points at a row that
 // is not live. ids: non-null when the index's first key column holds object Ids.
+//
+// background: null, or a worker on a second handle of the same source. Then the
+// source tree is walked on the worker while this thread rewrites the entries and
+// builds the new tree; the entries and their order, and so the new tree, are the
+// same either way. The worker is idle again when this returns or throws.
 void CopyIndexEntries(PageFile& source, std::uint32_t root, std::uint32_t source_tdef,
-                      const RowMap& rows, const IdMap* ids, IndexTreeBuilder& tree);
+                      const RowMap& rows, const IdMap* ids, IndexTreeBuilder& tree,
+                      BackgroundIndexWalk* background = nullptr);
 
 }  // namespace jet

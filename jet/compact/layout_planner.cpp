@@ -32,14 +32,17 @@ void RowMap::Add(RowAddr old_slot, RowAddr new_addr) {
     const bool continues = size_ > 0 && new_addr.page == last_new_.page &&
                            new_addr.row == last_new_.row + 1;
     if (!continues) new_runs_.push_back({new_addr, size_});
+    if (size_ == 0) first_page_ = old_slot.page;
+    const std::size_t at = old_slot.page - first_page_;
     if (size_ == 0 || last_old_.page != old_slot.page) {
-        if (page_index_.size() <= old_slot.page) page_index_.resize(old_slot.page + 1, kNoPage);
-        page_index_[old_slot.page] = static_cast<std::uint32_t>(old_pages_.size());
-        old_pages_.push_back({size_, static_cast<std::uint32_t>(live_bits_.size()),
-                              static_cast<std::uint32_t>(new_runs_.size() - 1)});
+        old_pages_.resize(at + 1);
+        old_pages_[at] = {size_, static_cast<std::uint32_t>(live_bits_.size()),
+                          static_cast<std::uint32_t>(new_runs_.size() - 1), 0};
     }
-    const std::size_t word = old_pages_.back().bits_at + old_slot.row / 64u;
+    OldPage& page = old_pages_[at];
+    const std::size_t word = page.bits_at + old_slot.row / 64u;
     if (live_bits_.size() <= word) live_bits_.resize(word + 1, 0);
+    page.words = static_cast<std::uint32_t>(live_bits_.size() - page.bits_at);
     live_bits_[word] |= std::uint64_t{1} << (old_slot.row % 64u);
     last_old_ = old_slot;
     last_new_ = new_addr;
@@ -47,14 +50,11 @@ void RowMap::Add(RowAddr old_slot, RowAddr new_addr) {
 }
 
 std::optional<RowAddr> RowMap::Find(RowAddr old_slot) const {
-    if (old_slot.page >= page_index_.size() || page_index_[old_slot.page] == kNoPage)
-        return std::nullopt;
-    const std::size_t i = page_index_[old_slot.page];
+    if (old_slot.page < first_page_) return std::nullopt;
+    const std::size_t i = old_slot.page - first_page_;
+    if (i >= old_pages_.size() || old_slot.row / 64u >= old_pages_[i].words) return std::nullopt;
     const OldPage& page = old_pages_[i];
-    const std::size_t words_end =
-        i + 1 < old_pages_.size() ? old_pages_[i + 1].bits_at : live_bits_.size();
     const std::size_t word = page.bits_at + old_slot.row / 64u;
-    if (word >= words_end) return std::nullopt;
     const unsigned bit = old_slot.row % 64u;
     if (!((live_bits_[word] >> bit) & 1)) return std::nullopt;
     std::uint32_t ordinal = page.first;

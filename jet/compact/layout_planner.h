@@ -44,10 +44,12 @@ class PageAllocator {
 // page-level tables instead of one entry per row: per old page its live slots as bits
 // and the ordinal of its first live row, per run of consecutive new slots its start
 // and first ordinal. A row's ordinal (how many live rows precede it) joins the two.
-// Memory follows the pages, not the rows: 12 bytes per old page plus 8 bytes per 64
-// slots up to its last live row, 4 bytes per source page and 12 bytes per new page,
-// so a table of 20 million narrow rows costs some 15 MB and no Jet file (2 GB at
-// most) more than about 45 MB. A lookup is two array reads and a short scan.
+// Memory follows the pages, not the rows: 16 bytes per old page from the table's first
+// to its last page with live rows, 8 bytes per 64 slots up to each page's last live
+// row and 12 bytes per new page, so a table of 20 million narrow rows costs some 15 MB
+// and no Jet file (2 GB at most) more than about 45 MB. The old pages are indexed by
+// number, so a lookup in index order (random rows) touches three places: the old
+// page's entry (16 bytes, one cache line), its bit word and the new run.
 class RowMap {
   public:
     // REQUIRES: old_slot and new_addr exceed every address added before.
@@ -61,16 +63,15 @@ class RowMap {
         std::uint32_t first = 0;    // ordinal of its first live row
         std::uint32_t bits_at = 0;  // its first word in live_bits_
         std::uint32_t run_at = 0;   // the run in new_runs_ that holds its first live row
+        std::uint32_t words = 0;    // its words in live_bits_ (0: no live row)
     };
     struct NewRun {
         RowAddr start;             // first slot; the run continues on the same page
         std::uint32_t first = 0;   // ordinal of that slot's row
     };
-    static constexpr std::uint32_t kNoPage = 0xFFFFFFFF;
-    // Old page number -> its entry in old_pages_ (kNoPage: no live row): 4 bytes per
-    // page of the source up to its last page with live rows, at most 4 MB for any file.
-    std::vector<std::uint32_t> page_index_;
-    std::vector<OldPage> old_pages_;        // in old page order
+    // By old page number less first_page_, up to the last page with live rows.
+    std::vector<OldPage> old_pages_;
+    std::uint32_t first_page_ = 0;
     std::vector<std::uint64_t> live_bits_;  // per old page, words up to its last live slot
     std::vector<NewRun> new_runs_;          // ascending
     RowAddr last_old_, last_new_;

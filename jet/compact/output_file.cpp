@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <stdio.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -33,7 +34,18 @@ bool OutputFile::Create(const std::filesystem::path& destination, std::uint32_t 
         return false;
     }
     temp_ = buf.data();
+    // Held until the descriptor closes, by any exit: a run that died no longer holds
+    // it, which is how InUse tells its leftovers from a live run's files.
+    ::flock(fd_, LOCK_EX | LOCK_NB);
     return true;
+}
+
+bool OutputFile::InUse(const std::filesystem::path& temp) {
+    int fd = ::open(temp.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return errno != ENOENT;
+    const bool unlocked = ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+    ::close(fd);  // drops the lock taken just now
+    return !unlocked;
 }
 
 void OutputFile::CopyPermissionsFrom(const std::filesystem::path& source) {

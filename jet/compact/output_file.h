@@ -47,6 +47,11 @@ class OutputFile {
 
     const std::filesystem::path& temp_path() const { return temp_; }
 
+    // True while a live OutputFile holds `temp` (a temporary file made by Create, which
+    // keeps it locked for the OutputFile's life); false when the file is gone or its
+    // run died (killed before it could remove it). When it cannot tell, true.
+    static bool InUse(const std::filesystem::path& temp);
+
   private:
     // Writes the pending run at its place and empties it (per system).
     bool FlushRun(std::string* error);

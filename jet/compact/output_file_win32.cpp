@@ -58,6 +58,19 @@ bool OutputFile::Create(const std::filesystem::path& destination, std::uint32_t 
     return false;
 }
 
+bool OutputFile::InUse(const std::filesystem::path& temp) {
+    // A live run keeps the file open and denies others the right to write it.
+    HANDLE h = CreateFileW(temp.c_str(), GENERIC_WRITE,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        const DWORD code = GetLastError();
+        return code != ERROR_FILE_NOT_FOUND && code != ERROR_PATH_NOT_FOUND;
+    }
+    CloseHandle(h);
+    return false;
+}
+
 void OutputFile::CopyPermissionsFrom(const std::filesystem::path&) {
     // The new file takes the access rules of its directory, which is the source's own in
     // every use; a read-only attribute is not copied, as the compacted file is written

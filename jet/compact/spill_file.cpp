@@ -21,6 +21,36 @@ SpillSettings SpillSettings::Share(std::size_t parts) const {
     return s;
 }
 
+std::size_t RemoveStaleSpillFiles(
+    const std::filesystem::path& destination,
+    const std::function<bool(const std::filesystem::path& temp)>& temp_in_use) {
+    std::filesystem::path dir = destination.parent_path();
+    if (dir.empty()) dir = ".";
+    const std::string prefix = "." + destination.filename().string() + ".compact-";
+    const std::string marker = ".spill-";
+    std::size_t removed = 0;
+    std::error_code ec;
+    std::filesystem::directory_iterator it(dir, ec), end;
+    for (; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (name.size() <= prefix.size() || name.compare(0, prefix.size(), prefix) != 0) continue;
+        const std::size_t at = name.rfind(marker);
+        if (at == std::string::npos || at <= prefix.size()) continue;
+        const std::string number = name.substr(at + marker.size());
+        if (number.empty() ||
+            number.find_first_not_of("0123456789") != std::string::npos)
+            continue;
+        const std::string tag = name.substr(prefix.size(), at - prefix.size());
+        if (tag.find('.') != std::string::npos) continue;
+        std::error_code type_ec;
+        if (!it->is_regular_file(type_ec)) continue;
+        if (temp_in_use(dir / name.substr(0, at))) continue;
+        std::error_code remove_ec;
+        if (std::filesystem::remove(it->path(), remove_ec)) ++removed;
+    }
+    return removed;
+}
+
 SpillFile::SpillFile(const SpillSettings& settings) {
     for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
         std::filesystem::path candidate = settings.name_base;

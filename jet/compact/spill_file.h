@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <limits>
 #include <span>
 
@@ -27,6 +28,16 @@ struct SpillSettings {
     // The same place with a share of the memory (at least one byte).
     SpillSettings Share(std::size_t parts) const;
 };
+
+// Removes the spill files that compactions of `destination` left when they died (a
+// kill leaves no chance to clean up): names of the form
+// `.<destination name>.compact-<tag>.spill-<N>` in its directory whose temporary file
+// `.<destination name>.compact-<tag>` no live run holds (`temp_in_use` says which
+// are held). Files of a live run and every other name are left alone. Returns how many
+// were removed.
+std::size_t RemoveStaleSpillFiles(
+    const std::filesystem::path& destination,
+    const std::function<bool(const std::filesystem::path& temp)>& temp_in_use);
 
 class SpillFile {
   public:

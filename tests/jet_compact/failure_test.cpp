@@ -6,6 +6,8 @@
 #include <optional>
 
 #include "jet/compact/compactor.h"
+#include "jet/compact/output_file.h"
+#include "jet/compact/spill_file.h"
 #include "jet/compact/verifier.h"
 #include "jet/database.h"
 #include "jet/index.h"
@@ -318,6 +320,46 @@ TEST(Refusals, UnwritableDestinationLeavesNothing) {
     EXPECT_FALSE(r.compacted);
     EXPECT_NE(r.reason.find("cannot write"), std::string::npos) << r.reason;
     EXPECT_FALSE(fs::exists(out.parent_path()));
+}
+
+}  // namespace
+}  // namespace compacttest
+
+namespace compacttest {
+namespace {
+
+// A run killed while it spilled leaves its temporary file and spill files, unlocked.
+// The next compaction of the same destination removes those spill files, and only
+// those: a live run's spill file (its temporary file held) and other names stay.
+TEST(Leftovers, SpillFilesOfAKilledRunGoWithTheNextRun) {
+    Scratch s;
+    const fs::path src = s.Copy(kJet4, "src.mdb");
+    const fs::path dest = s.dir() / "out.mdb";
+    const fs::path dead_temp = s.dir() / ".out.mdb.compact-k1lled";
+    WriteAll(dead_temp, {0});
+    for (const char* n : {".spill-0", ".spill-17"}) WriteAll(fs::path(dead_temp) += n, {1, 2});
+    const std::vector<std::string> others = {
+        ".out.mdb.compact-k1lled.spill-x",  // not one of our numbers
+        ".other.mdb.compact-k1lled.spill-0",  // another destination's
+        "out.mdb.spill-0"};
+    for (const auto& n : others) WriteAll(s.dir() / n, {3});
+
+    jet::OutputFile live;
+    std::string err;
+    ASSERT_TRUE(live.Create(dest, 4096, &err)) << err;
+    jet::SpillSettings settings;
+    settings.name_base = live.temp_path();
+    jet::SpillFile live_spill(settings);
+    EXPECT_TRUE(jet::OutputFile::InUse(live.temp_path()));
+    EXPECT_FALSE(jet::OutputFile::InUse(dead_temp));
+
+    jet::CompactResult r = jet::Compact(src, dest);
+    ASSERT_TRUE(r.compacted) << r.reason;
+    EXPECT_FALSE(fs::exists(fs::path(dead_temp) += ".spill-0"));
+    EXPECT_FALSE(fs::exists(fs::path(dead_temp) += ".spill-17"));
+    EXPECT_TRUE(fs::exists(live_spill.path())) << "a live run's spill file was removed";
+    EXPECT_TRUE(fs::exists(live.temp_path()));
+    for (const auto& n : others) EXPECT_TRUE(fs::exists(s.dir() / n)) << n;
 }
 
 }  // namespace

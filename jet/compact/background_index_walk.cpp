@@ -1,0 +1,124 @@
+#include "jet/compact/background_index_walk.h"
+
+#include <cassert>
+
+namespace jet {
+namespace {
+
+// Entries per batch and batches waiting at most: 4,096 entries make the hand-over's
+// locking negligible per entry, and four batches of keys (255 bytes at most each)
+// stay within a few megabytes.
+constexpr std::size_t kBatchEntries = 4096, kMaxWaiting = 4;
+
+}  // namespace
+
+void EntryBatch::Clear() {
+    keys.clear();
+    key_end.clear();
+    rows.clear();
+}
+
+BackgroundIndexWalk::BackgroundIndexWalk(PageFile& file)
+    : file_(file), worker_([this] { Serve(); }) {}
+
+BackgroundIndexWalk::~BackgroundIndexWalk() {
+    {
+        std::lock_guard lock(mu_);
+        quit_ = stop_ = true;
+    }
+    changed_.notify_all();
+    worker_.join();
+}
+
+void BackgroundIndexWalk::Start(std::uint32_t root, std::uint32_t owner_tdef) {
+    std::lock_guard lock(mu_);
+    assert(!busy_ && !requested_);
+    root_ = root;
+    owner_ = owner_tdef;
+    error_ = nullptr;
+    walk_ = IndexWalk();
+    stop_ = false;
+    requested_ = busy_ = true;
+    changed_.notify_all();
+}
+
+bool BackgroundIndexWalk::Next(EntryBatch& out) {
+    std::unique_lock lock(mu_);
+    changed_.wait(lock, [&] { return !full_.empty() || !busy_; });
+    if (full_.empty()) {
+        if (error_) std::rethrow_exception(error_);
+        return false;
+    }
+    std::swap(out, full_.front());
+    empty_.push_back(std::move(full_.front()));
+    full_.pop_front();
+    changed_.notify_all();
+    return true;
+}
+
+void BackgroundIndexWalk::Abandon() {
+    std::unique_lock lock(mu_);
+    stop_ = true;
+    changed_.notify_all();
+    changed_.wait(lock, [&] { return !busy_; });
+    for (EntryBatch& b : full_) empty_.push_back(std::move(b));
+    full_.clear();
+}
+
+void BackgroundIndexWalk::Serve() {
+    for (;;) {
+        std::uint32_t root = 0, owner = 0;
+        {
+            std::unique_lock lock(mu_);
+            changed_.wait(lock, [&] { return requested_ || quit_; });
+            if (quit_) {
+                busy_ = false;
+                changed_.notify_all();
+                return;
+            }
+            requested_ = false;
+            root = root_;
+            owner = owner_;
+        }
+        Walk(root, owner);
+    }
+}
+
+void BackgroundIndexWalk::Walk(std::uint32_t root, std::uint32_t owner_tdef) {
+    EntryBatch batch;
+    IndexWalk walk;
+    std::exception_ptr error;
+    try {
+        walk = WalkIndex(file_, root, owner_tdef, [&](const IndexEntry& e, std::uint32_t) {
+            batch.keys.insert(batch.keys.end(), e.bytes.begin(),
+                              e.bytes.begin() + static_cast<std::ptrdiff_t>(e.key_size));
+            batch.key_end.push_back(static_cast<std::uint32_t>(batch.keys.size()));
+            batch.rows.push_back(e.row);
+            if (batch.size() == kBatchEntries) Hand(batch);
+        });
+        if (batch.size()) Hand(batch);
+    } catch (const Stopped&) {
+    } catch (...) {
+        error = std::current_exception();
+    }
+    std::lock_guard lock(mu_);
+    walk_ = std::move(walk);
+    error_ = error;
+    busy_ = false;
+    changed_.notify_all();
+}
+
+void BackgroundIndexWalk::Hand(EntryBatch& batch) {
+    std::unique_lock lock(mu_);
+    changed_.wait(lock, [&] { return full_.size() < kMaxWaiting || stop_; });
+    if (stop_) throw Stopped{};
+    full_.push_back(std::move(batch));
+    if (!empty_.empty()) {
+        batch = std::move(empty_.back());
+        empty_.pop_back();
+    }
+    batch.Clear();
+    changed_.notify_all();
+}
+
+}  // namespace jet

@@ -1,0 +1,78 @@
+// A worker thread that walks source indexes and hands their leaf entries over in
+// batches, so that one thread reads the source tree while another rewrites the
+// entries and builds the new one. The thread is started once, serves one walk after
+// another and is joined when the object goes. The hand-over queue is bounded: memory
+// stays at a few batches whatever an index's size.
+//
+// Usage: Start(root, tdef), then Next() until it returns false, then result(); or
+// Abandon() to drop a walk early. One walk at a time, from one consuming thread.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <exception>
+#include <mutex>
+#include <span>
+#include <thread>
+#include <vector>
+
+#include "jet/index.h"
+#include "jet/page_file.h"
+
+namespace jet {
+
+// Leaf entries of a walk: keys back to back, each with its row pointer.
+struct EntryBatch {
+    std::vector<std::uint8_t> keys;
+    std::vector<std::uint32_t> key_end;  // end of each key in `keys`
+    std::vector<RowAddr> rows;
+
+    std::size_t size() const { return rows.size(); }
+    std::span<const std::uint8_t> key(std::size_t i) const {
+        const std::uint32_t begin = i ? key_end[i - 1] : 0;
+        return std::span<const std::uint8_t>(keys).subspan(begin, key_end[i] - begin);
+    }
+    void Clear();
+};
+
+class BackgroundIndexWalk {
+  public:
+    // `file`: a handle on the source used by the worker alone.
+    explicit BackgroundIndexWalk(PageFile& file);
+    ~BackgroundIndexWalk();
+    BackgroundIndexWalk(const BackgroundIndexWalk&) = delete;
+    BackgroundIndexWalk& operator=(const BackgroundIndexWalk&) = delete;
+
+    // Begins walking the tree at `root` (as WalkIndex does). REQUIRES: no walk under way
+    void Start(std::uint32_t root, std::uint32_t owner_tdef);
+    // The next batch in tree order into `out` (its buffers are exchanged with the
+    // worker's); false after the last. Rethrows what the walk threw.
+    bool Next(EntryBatch& out);
+    // REQUIRES: Next returned false. The walk's findings, as WalkIndex returns them.
+    const IndexWalk& result() const { return walk_; }
+    // Stops the walk under way, if any, and waits until the worker is idle.
+    void Abandon();
+
+  private:
+    struct Stopped {};
+    void Serve();
+    void Walk(std::uint32_t root, std::uint32_t owner_tdef);
+    void Hand(EntryBatch& batch);
+
+    PageFile& file_;
+    std::mutex mu_;
+    std::condition_variable changed_;
+    std::deque<EntryBatch> full_;    // handed over, not read yet
+    std::vector<EntryBatch> empty_;  // read; their buffers kept for reuse
+    std::uint32_t root_ = 0, owner_ = 0;
+    bool requested_ = false;  // a walk was asked for and not taken up yet
+    bool busy_ = false;       // a walk was started and has not ended
+    bool stop_ = false;       // the walk under way is to end now
+    bool quit_ = false;       // the worker is to end
+    std::exception_ptr error_;
+    IndexWalk walk_;  // the walk's result; written by the worker before busy_ drops
+    std::thread worker_;  // last: started once every member above exists
+};
+
+}  // namespace jet

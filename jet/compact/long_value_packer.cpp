@@ -80,6 +80,7 @@ void LongValuePacker::AddRow(RowAddr source, std::size_t size, bool chain) {
         ThrowFormat("too many long-value rows");
     FlushPending(false);
     Planned r;
+    r.group = group_;
     r.index = rows_++;
     r.source = source.Packed();
     r.size = static_cast<std::uint16_t>(size);
@@ -95,6 +96,7 @@ void LongValuePacker::AddRow(RowAddr source, std::size_t size, bool chain) {
     }
     ++next_fit_on_page_;
     next_fit_free_ -= cost;
+    group_cost_ += cost;
 }
 
 std::size_t LongValuePacker::AddValue(PageFile& file, const LongValueHeader& header,
@@ -128,17 +130,31 @@ std::size_t LongValuePacker::AddValue(PageFile& file, const LongValueHeader& hea
         }
     }
     FlushPending(true);
+    // A group closes after the value that fills it: values never straddle groups.
+    if (group_cost_ >= std::size_t{kGroupPages} * (layout_.page_size - layout_.DataHeaderSize())) {
+        ++group_;
+    }
     return values_++;
 }
 
 std::uint32_t LongValuePacker::PlaceFirstFitDecreasing() {
     const std::int32_t room = static_cast<std::int32_t>(layout_.page_size - layout_.DataHeaderSize());
+    // The pages of the current group only: earlier groups take no more rows.
     FirstFitTree tree;
-    std::vector<std::int32_t> free;  // per page opened
-    std::vector<std::uint8_t> count;  // rows per page
+    std::vector<std::int32_t> free;   // per page of the group
+    std::vector<std::uint8_t> count;  // rows per page of the group
+    std::uint32_t group = 0, base = 0;  // the group and its first page
     planned_.Finish();
     Planned r;
     while (planned_.Next(&r)) {
+        if (r.group != group) {
+            assert(r.group > group);
+            group = r.group;
+            base += static_cast<std::uint32_t>(free.size());
+            tree = FirstFitTree();
+            free.clear();
+            count.clear();
+        }
         const std::int32_t cost = static_cast<std::int32_t>(r.size + kRowSlotSize);
         std::size_t page = tree.Find(cost);
         if (page == FirstFitTree::kNone) {
@@ -147,14 +163,14 @@ std::uint32_t LongValuePacker::PlaceFirstFitDecreasing() {
             count.push_back(0);
         }
         assert(free[page] >= cost && count[page] < DataPageBuilder::kMaxRows);
-        const RowAddr place{static_cast<std::uint32_t>(page), count[page]++};
+        const RowAddr place{base + static_cast<std::uint32_t>(page), count[page]++};
         free[page] -= cost;
         tree.Set(page, count[page] < DataPageBuilder::kMaxRows ? free[page] : FirstFitTree::kClosed);
         placed_.Add({r.index, r.source, place.Packed(), r.size, r.flags, 0});
     }
     spilled_ = spilled_ || planned_.spilled();
     planned_.Reset();  // its memory is not needed any more
-    return static_cast<std::uint32_t>(free.size());
+    return base + static_cast<std::uint32_t>(free.size());
 }
 
 std::uint32_t LongValuePacker::Pack() {
@@ -228,36 +244,69 @@ RowAddr LongValuePacker::NextAddress(std::uint32_t first_page) {
 void LongValuePacker::WritePages(PageFile& file, std::uint32_t first_page, const PageSink& sink) {
     assert(packed_);
     DataPageBuilder builder(layout_, kLvalOwner);
-    std::vector<std::uint8_t> bytes;
+    std::vector<Copy> batch;
     free_.clear();
     std::uint32_t page = 0;
     Copy c;
     bool have = copies_.Next(&c);
     while (have) {
-        const RowAddr place = UnpackRowPtr(c.place);
-        assert(place.page == page);
-        const RowAddr source = UnpackRowPtr(c.source);
-        Page holder;
+        // The rows of the next kGroupPages new pages.
+        batch.clear();
+        const std::uint32_t end = UnpackRowPtr(c.place).page + kGroupPages;
+        while (have && UnpackRowPtr(c.place).page < end) {
+            batch.push_back(c);
+            have = copies_.Next(&c);
+        }
+        WriteBatch(file, first_page, batch, builder, page, sink);
+    }
+    assert(page == pages_);
+    copies_.Reset();
+    std::vector<std::uint8_t>().swap(batch_bytes_);
+    std::vector<std::size_t>().swap(batch_at_);
+    std::vector<std::uint32_t>().swap(batch_order_);
+}
+
+void LongValuePacker::WriteBatch(PageFile& file, std::uint32_t first_page,
+                                 std::span<const Copy> batch, DataPageBuilder& builder,
+                                 std::uint32_t& page, const PageSink& sink) {
+    // Where each row goes in batch_bytes_, in place order: the rows of a batch fit on
+    // its pages, so it holds at most kGroupPages pages' worth.
+    batch_at_.resize(batch.size() + 1);
+    batch_at_[0] = 0;
+    for (std::size_t i = 0; i < batch.size(); ++i) batch_at_[i + 1] = batch_at_[i] + batch[i].size;
+    batch_bytes_.resize(batch_at_.back());
+    // Read in source order (page, then row): consecutive pages are fetched in runs.
+    batch_order_.resize(batch.size());
+    for (std::size_t i = 0; i < batch.size(); ++i) batch_order_[i] = static_cast<std::uint32_t>(i);
+    std::sort(batch_order_.begin(), batch_order_.end(), [&](std::uint32_t a, std::uint32_t b) {
+        return batch[a].source < batch[b].source;
+    });
+    Page holder;
+    for (std::uint32_t i : batch_order_) {
+        const RowAddr source = UnpackRowPtr(batch[i].source);
         Bytes b = LvalRowBytes(file, source, holder);
-        if (b.size() != c.size)
+        if (b.size() != batch[i].size)
             ThrowFormat("long-value row " + source.ToString() + " changed while it was copied");
-        bytes.assign(b.begin(), b.end());
+        std::copy(b.begin(), b.end(), batch_bytes_.begin() + static_cast<std::ptrdiff_t>(batch_at_[i]));
+    }
+    holder = Page();
+    for (std::size_t i = 0; i < batch.size(); ++i) {
+        const Copy& c = batch[i];
+        assert(UnpackRowPtr(c.place).page == page);
+        std::span<std::uint8_t> bytes(batch_bytes_.data() + batch_at_[i], c.size);
         if (c.flags & kChain) {
             const bool last = (c.flags & kLast) != 0;
             PutU32(bytes, kChainNextAt, last ? 0 : PlaceAddr(c.next, first_page).Packed());
         }
         const std::uint8_t slot = builder.Add(bytes);
-        assert(slot == place.row);
+        assert(slot == UnpackRowPtr(c.place).row);
         (void)slot;
-        have = copies_.Next(&c);
-        if (!have || UnpackRowPtr(c.place).page != page) {
+        if (i + 1 == batch.size() || UnpackRowPtr(batch[i + 1].place).page != page) {
             free_.push_back(builder.free_space());
             sink(first_page + page, builder.Finish());
             ++page;
         }
     }
-    assert(page == pages_);
-    copies_.Reset();
 }
 
 }  // namespace jet

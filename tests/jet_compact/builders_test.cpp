@@ -171,6 +171,53 @@ TEST_P(Builders, LongValuesPackFirstFitDecreasingAndReadBackWhole) {
     }
 }
 
+// A column larger than a packing group: values added early stay on pages before
+// values added much later (a reader going through the rows walks the pages forward),
+// and every value reads back whole.
+TEST(LongValuePacker, LargeColumnPacksInGroupsInRowOrder) {
+    Image img(jet::Format::Jet3);  // small pages keep the image small
+    const auto& l = img.layout();
+    const std::size_t room = l.page_size - l.DataHeaderSize();
+    const std::size_t group_bytes = std::size_t{jet::LongValuePacker::kGroupPages} * room;
+    std::mt19937 rng(11);
+    std::vector<std::vector<std::uint8_t>> values, fields;
+    std::size_t total = 0;
+    std::uint32_t page = 2;
+    jet::DataPageBuilder b(l, jet::kLvalOwner);
+    while (total < group_bytes * 3 / 2) {
+        std::vector<std::uint8_t> v(room / 5 + rng() % (room / 6));
+        for (auto& c : v) c = static_cast<std::uint8_t>(rng());
+        if (!b.Fits(v.size())) img.Set(page++, b.Finish());
+        const jet::RowAddr at{page, b.Add(v)};
+        fields.push_back(LongValueField(static_cast<std::uint32_t>(v.size()), true, at));
+        total += v.size() + jet::kRowSlotSize;
+        values.push_back(std::move(v));
+    }
+    img.Set(page++, b.Finish());
+    auto source = img.Open();
+    jet::LongValuePacker packer(l);
+    for (const auto& f : fields) packer.AddValue(*source, jet::ParseLongValueHeader(f), {});
+    packer.Pack();
+    const std::uint32_t first = page;
+    packer.WritePages(*source, first, [&](std::uint32_t p, std::vector<std::uint8_t> bytes) {
+        img.Set(p, bytes);
+    });
+    auto out = img.Open();
+    jet::TableDef none;
+    jet::TableReader reader(*out, none);
+    std::vector<std::uint32_t> at;
+    for (std::size_t v = 0; v < values.size(); ++v) {
+        jet::RowAddr a = packer.NextAddress(first);
+        at.push_back(a.page);
+        jet::PutU32(fields[v], jet::kLongValuePointerAt, a.Packed());
+        ASSERT_EQ(reader.ReadLongValue(fields[v]).data, values[v]) << v;
+    }
+    // The first quarter of the values against the last quarter.
+    const std::size_t quarter = values.size() / 4;
+    EXPECT_LT(*std::max_element(at.begin(), at.begin() + quarter),
+              *std::min_element(at.end() - quarter, at.end()));
+}
+
 // The external sort gives what a stable in-memory sort gives, whatever its budget:
 // in memory, in a few runs, and in so many runs that they are merged in rounds. Its
 // spill files exist only while it needs them.

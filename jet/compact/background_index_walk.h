@@ -71,7 +71,7 @@ class BackgroundIndexWalk {
     bool stop_ = false;       // the walk under way is to end now
     bool quit_ = false;       // the worker is to end
     std::exception_ptr error_;
-    IndexWalk walk_;  // the walk's result; written by the worker before busy_ drops
+    IndexWalk walk_;      // the walk's result; written by the worker before busy_ drops
     std::thread worker_;  // last: started once every member above exists
 };
 

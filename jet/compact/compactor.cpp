@@ -240,8 +240,9 @@ void Repacker::RepackTable(TableJob& job) {
     for (std::size_t k = 0; k < lv_cols.size(); ++k)
         packers.emplace_back(layout_, spill_.Share(lv_cols.size()));
     if (!lv_cols.empty()) {
+        CrackedRow cr;  // buffers kept from row to row
         reader.ForEachRow([&](const RowRef& r) {
-            CrackedRow cr = CrackRow(d, r.bytes, jet3);
+            CrackRow(d, r.bytes, jet3, cr);
             for (std::size_t k = 0; k < lv_cols.size(); ++k)
                 if (auto h = stored_outside(r, cr, k)) packers[k].AddValue(src_, *h, limits);
             Tick();

@@ -38,10 +38,25 @@ void IndexPageBuilder::Add(std::span<const std::uint8_t> entry) {
     assert(empty() || Fits(entry));
     assert(empty() || std::lexicographical_compare(last().begin(), last().end(), entry.begin(),
                                                    entry.end()));
-    std::size_t p = PrefixWith(entry);
+    AddWithPrefix(entry, PrefixWith(entry));
+}
+
+bool IndexPageBuilder::TryAdd(std::span<const std::uint8_t> entry) {
+    assert(entry.size() > PointerBytes());
+    const std::size_t p = PrefixWith(entry);
+    if (!empty() &&
+        StoredBytes(p, entry.size()) > layout_.page_size - layout_.index.first_entry)
+        return false;
+    assert(empty() || std::lexicographical_compare(last().begin(), last().end(), entry.begin(),
+                                                   entry.end()));
+    AddWithPrefix(entry, p);
+    return true;
+}
+
+void IndexPageBuilder::AddWithPrefix(std::span<const std::uint8_t> entry, std::size_t prefix) {
     bytes_.insert(bytes_.end(), entry.begin(), entry.end());
     ends_.push_back(bytes_.size());
-    prefix_ = ends_.size() == 1 ? entry.size() - PointerBytes() : p;
+    prefix_ = ends_.size() == 1 ? entry.size() - PointerBytes() : prefix;
 }
 
 std::vector<std::uint8_t> IndexPageBuilder::Finish(std::uint32_t prev, std::uint32_t next,

@@ -23,6 +23,10 @@ class IndexPageBuilder {
     // REQUIRES: entry sorts after every entry added since the last Finish,
     //           entry is longer than its trailing pointer bytes, Fits(entry) or empty()
     void Add(std::span<const std::uint8_t> entry);
+    // Adds the entry when it fits (always on an empty page) and returns true; else
+    // adds nothing and returns false. Fits and Add in one, the prefix found once.
+    // REQUIRES: as Add, but for fitting
+    bool TryAdd(std::span<const std::uint8_t> entry);
 
     bool empty() const { return ends_.empty(); }
     // The last entry added (whole); valid until the next Add or Finish.
@@ -38,6 +42,7 @@ class IndexPageBuilder {
     // Shared prefix when entry e joins, capped so that it never covers pointer bytes.
     std::size_t PrefixWith(std::span<const std::uint8_t> e) const;
     std::size_t StoredBytes(std::size_t prefix, std::size_t extra_len) const;
+    void AddWithPrefix(std::span<const std::uint8_t> entry, std::size_t prefix);
     std::span<const std::uint8_t> Entry(std::size_t i) const {
         std::size_t begin = i == 0 ? 0 : ends_[i - 1];
         return std::span<const std::uint8_t>(bytes_).subspan(begin, ends_[i] - begin);

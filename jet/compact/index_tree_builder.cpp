@@ -16,13 +16,12 @@ IndexTreeBuilder::IndexTreeBuilder(const PageLayout& layout, std::uint32_t tdef,
       next_page_(first_page) {}
 
 void IndexTreeBuilder::Add(std::span<const std::uint8_t> entry) {
-    if (!leaf_.empty() && !leaf_.Fits(entry)) {
-        // Another leaf follows, so this one's next page is known.
-        std::uint32_t page = next_page_++;
-        leaves_.push_back({{leaf_.last().begin(), leaf_.last().end()}, page});
-        sink_(page, leaf_.Finish(prev_leaf_, next_page_, 0));
-        prev_leaf_ = page;
-    }
+    if (leaf_.TryAdd(entry)) return;
+    // Another leaf follows, so this one's next page is known.
+    std::uint32_t page = next_page_++;
+    leaves_.push_back({{leaf_.last().begin(), leaf_.last().end()}, page});
+    sink_(page, leaf_.Finish(prev_leaf_, next_page_, 0));
+    prev_leaf_ = page;
     leaf_.Add(entry);
 }
 

@@ -40,10 +40,18 @@ void RowMap::Add(RowAddr old_slot, RowAddr new_addr) {
                           static_cast<std::uint32_t>(new_runs_.size() - 1), 0};
     }
     OldPage& page = old_pages_[at];
-    const std::size_t word = page.bits_at + old_slot.row / 64u;
-    if (live_bits_.size() <= word) live_bits_.resize(word + 1, 0);
-    page.words = static_cast<std::uint32_t>(live_bits_.size() - page.bits_at);
-    live_bits_[word] |= std::uint64_t{1} << (old_slot.row % 64u);
+    // A row number is a byte: four words hold every slot of a page.
+    const unsigned k = old_slot.row / 64u;
+    for (unsigned j = page.words; j <= k; ++j) {
+        if (j > 0) {
+            const unsigned prior = j > 1 ? page.before[j - 2] : 0u;
+            page.before[j - 1] = static_cast<std::uint8_t>(
+                prior + static_cast<unsigned>(std::popcount(live_bits_[page.bits_at + j - 1])));
+        }
+        live_bits_.push_back(0);
+    }
+    if (page.words <= k) page.words = static_cast<std::uint8_t>(k + 1);
+    live_bits_[page.bits_at + k] |= std::uint64_t{1} << (old_slot.row % 64u);
     last_old_ = old_slot;
     last_new_ = new_addr;
     ++size_;
@@ -58,8 +66,7 @@ std::optional<RowAddr> RowMap::Find(RowAddr old_slot) const {
     const unsigned bit = old_slot.row % 64u;
     if (!((live_bits_[word] >> bit) & 1)) return std::nullopt;
     std::uint32_t ordinal = page.first;
-    for (std::size_t w = page.bits_at; w < word; ++w)
-        ordinal += static_cast<std::uint32_t>(std::popcount(live_bits_[w]));
+    if (old_slot.row >= 64u) ordinal += page.before[old_slot.row / 64u - 1];
     ordinal += static_cast<std::uint32_t>(
         std::popcount(live_bits_[word] & ((std::uint64_t{1} << bit) - 1)));
     // The rows of one old page lie in the run of its first row and the few after it.

@@ -4,6 +4,7 @@
 // definition. RowMap records where each live row went.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <set>
@@ -63,7 +64,9 @@ class RowMap {
         std::uint32_t first = 0;    // ordinal of its first live row
         std::uint32_t bits_at = 0;  // its first word in live_bits_
         std::uint32_t run_at = 0;   // the run in new_runs_ that holds its first live row
-        std::uint32_t words = 0;    // its words in live_bits_ (0: no live row)
+        std::uint8_t words = 0;     // its words in live_bits_ (0: no live row); 4 at most
+        // Live rows before its words 1, 2 and 3: one popcount per lookup, not a loop.
+        std::array<std::uint8_t, 3> before{};
     };
     struct NewRun {
         RowAddr start;             // first slot; the run continues on the same page

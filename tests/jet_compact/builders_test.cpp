@@ -412,6 +412,16 @@ TEST(Layout, RowMapFindsOnlyLiveRows) {
     EXPECT_EQ(*m.Find({13, 0}), (jet::RowAddr{7, 2}));
     EXPECT_FALSE(m.Find({12, 69}));
     EXPECT_FALSE(m.Find({12, 201}));
+    EXPECT_FALSE(m.Find({9, 0}));  // before the first page
+
+    // A page with every slot live (all four words), its rows spread over new pages.
+    jet::RowMap full;
+    auto to = [](unsigned r) {
+        return jet::RowAddr{40 + r / 100, static_cast<std::uint8_t>(r % 100)};
+    };
+    for (unsigned r = 0; r < 256; ++r) full.Add({20, static_cast<std::uint8_t>(r)}, to(r));
+    for (unsigned r : {0u, 63u, 64u, 127u, 128u, 199u, 200u, 255u})
+        EXPECT_EQ(*full.Find({20, static_cast<std::uint8_t>(r)}), to(r)) << r;
 }
 
 }  // namespace

@@ -133,6 +133,7 @@ std::size_t LongValuePacker::AddValue(PageFile& file, const LongValueHeader& hea
     // A group closes after the value that fills it: values never straddle groups.
     if (group_cost_ >= std::size_t{kGroupPages} * (layout_.page_size - layout_.DataHeaderSize())) {
         ++group_;
+        group_cost_ = 0;
     }
     return values_++;
 }

@@ -1,12 +1,15 @@
 // Compaction through JRO's JetEngine under Wine, against our test server
-// (jro_test_server.dll, registered here under JRO.JetEngine as regsvr32 would).
+// (jro_test_server.dll, registered here under JRO.JetEngine as regsvr32 would): the call
+// itself, and "mdbcompact batch --engine jro" from start to end.
 #include "batch/compact_mdb_file.h"
 #include "batch/win32/jro_compact.h"
 #include "tests/batch_win32/jro_test_server.h"
+#include "tests/common/output_to_file_win32.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -109,6 +112,62 @@ TEST_F(JroCompactTest, UnregisteredProviderIsReportedAsSuch) {
     EXPECT_NE(reason.find("provider not registered, 0x80040154"), std::string::npos) << reason;
     EXPECT_FALSE(fs::exists(destination));
     EXPECT_FALSE(fs::exists(log_)) << "no engine was reached";
+}
+
+// The batch as the window runs it, with the JRO engine: the site file is backed up, the
+// working copy compacted through COM and the result put in its place; the console says
+// so. Without the provider the file stays as it was and the reason is printed.
+TEST_F(JroCompactTest, BatchWithTheJroEngineBacksUpCompactsThroughComAndReplaces) {
+    ASSERT_EQ(ServerCall("DllRegisterServer"), S_OK);
+    const fs::path site = dir_ / "site";
+    fs::create_directories(site);
+    const fs::path database = site / u8"数据.mdb";
+    fs::copy_file(fs::path(MDB_CORPUS_DIR) / "jet4" / "delTestV2000.mdb", database);
+    const std::string original = ReadText(database);
+    const fs::path backupRoot = dir_ / "backup";
+    const fs::path output = dir_ / "batch.txt";
+    const auto runBatch = [&] {
+        const mdb::platform::SpawnResult batch = mdb::test::StartWithOutputTo(
+            {mdb::platform::Utf8OfPath(fs::path(MDB_DIST_DIR) / "mdbcompact.exe"), "batch",
+             "--engine", "jro", "--no-web-server", "--store",
+             mdb::platform::Utf8OfPath(dir_ / "prog" / "config" / "FileInfo.dat"),
+             "--backup-root", mdb::platform::Utf8OfPath(backupRoot),
+             mdb::platform::Utf8OfPath(database)},
+            mdb::platform::Utf8OfPath(output));
+        EXPECT_TRUE(batch.Started());
+        return mdb::platform::WaitForProcessFor(batch.pid, std::chrono::minutes(2));
+    };
+
+    ASSERT_EQ(runBatch(), 0) << ReadText(output);
+    const std::uint64_t compacted = fs::file_size(database);
+    EXPECT_LT(compacted, original.size());
+    EXPECT_EQ(ReadText(database).substr(0, 32), original.substr(0, 32));
+    const std::string printed = ReadText(output);
+    EXPECT_NE(printed.find(std::to_string(original.size()) + " -> " + std::to_string(compacted) +
+                           " bytes, saved"),
+              std::string::npos)
+        << printed;
+    EXPECT_NE(printed.find("compacted 1, not compacted 0"), std::string::npos) << printed;
+    // The engine was given the working copy and wrote the compacted one beside it.
+    const std::string calls = ReadText(log_);
+    EXPECT_NE(calls.find("source=Provider=Microsoft.Jet.OLEDB.4.0;Data Source="), std::string::npos);
+    EXPECT_NE(calls.find("old.mdb;"), std::string::npos) << calls;
+    EXPECT_NE(calls.find("new.mdb;Jet OLEDB:Engine Type=5;"), std::string::npos) << calls;
+    // The backup below the run directory (date, then time) holds the original bytes.
+    std::vector<fs::path> backups;
+    for (const auto& entry : fs::recursive_directory_iterator(backupRoot))
+        if (entry.is_regular_file() && entry.path().filename() == database.filename())
+            backups.push_back(entry.path());
+    ASSERT_EQ(backups.size(), 1u);
+    EXPECT_TRUE(ReadText(backups[0]) == original);
+
+    // No provider: nothing is put in place of the (already compacted) file.
+    ASSERT_EQ(ServerCall("DllUnregisterServer"), S_OK);
+    const std::string before = ReadText(database);
+    EXPECT_EQ(runBatch(), 1);
+    EXPECT_TRUE(ReadText(database) == before);
+    EXPECT_NE(ReadText(output).find("未注册"), std::string::npos) << ReadText(output);
+    EXPECT_NE(ReadText(output).find("compacted 0, not compacted 1"), std::string::npos);
 }
 
 }  // namespace

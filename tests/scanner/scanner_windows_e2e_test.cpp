@@ -11,6 +11,7 @@
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/process.h"
+#include "output_to_file_win32.h"
 #include "test_support.h"
 
 #include <windows.h>
@@ -37,20 +38,6 @@ bool WriteFile(const std::string& path, const std::string& bytes) {
     platform::SharedFile file;
     return file.Open(path, platform::OpenMode::WriteExclusiveCreate) == platform::OpenResult::Ok &&
            file.Truncate() && file.Append(bytes);
-}
-
-// Starts `argv` with its standard output going to the file `outputPath`.
-platform::SpawnResult StartWithOutputTo(const std::vector<std::string>& argv,
-                                        const std::string& outputPath) {
-    HANDLE out =
-        CreateFileW(platform::PathFromUtf8(outputPath).c_str(), GENERIC_WRITE,
-                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS, 0, nullptr);
-    const HANDLE saved = GetStdHandle(STD_OUTPUT_HANDLE);
-    SetStdHandle(STD_OUTPUT_HANDLE, out);
-    const platform::SpawnResult started = platform::SpawnProcess(argv);
-    SetStdHandle(STD_OUTPUT_HANDLE, saved);
-    CloseHandle(out);
-    return started;
 }
 
 TEST(ScannerOnWindows, RecordsLowerCasedLongPathsBelowAWineDriveForTheBatch) {
@@ -81,7 +68,7 @@ TEST(ScannerOnWindows, RecordsLowerCasedLongPathsBelowAWineDriveForTheBatch) {
 
     const std::string output = root + "\\output.txt";
     const platform::SpawnResult scan =
-        StartWithOutputTo({program + "mdbscout.exe", "/FileScan"}, output);
+        test::StartWithOutputTo({program + "mdbscout.exe", "/FileScan"}, output);
     ASSERT_TRUE(scan.Started()) << scan.error;
     // The scan is over when the closing countdown begins; the window is then closed.
     const std::string countdown = Gbk("秒自动关闭");
@@ -119,7 +106,7 @@ TEST(ScannerOnWindows, RecordsLowerCasedLongPathsBelowAWineDriveForTheBatch) {
                               platform::PathFromUtf8(program + "mdbcompact.exe")));
     const std::string backupRoot = root + "\\backup\\";
     const std::string batchOutput = root + "\\batch.txt";
-    const platform::SpawnResult batch = StartWithOutputTo(
+    const platform::SpawnResult batch = test::StartWithOutputTo(
         {program + "mdbcompact.exe", "batch", "--no-web-server", "--backup-root", backupRoot,
          "--all"},
         batchOutput);

@@ -158,8 +158,10 @@ void Repacker::CollectStaleIds() {
             if (li.related_table) consider(li.related_table);
         if (job.id_columns.empty()) continue;
         TableReader reader(src_, *job.def);
+        const RowCracker cracker(*job.def, src_.jet3());
+        CrackedRow cr;
         reader.ForEachRow([&](const RowRef& r) {
-            CrackedRow cr = CrackRow(*job.def, r.bytes, src_.jet3());
+            cracker.Crack(r.bytes, cr);
             for (std::size_t ci : job.id_columns) {
                 const FieldRef& f = cr.fields[ci];
                 if (!f.null && f.size == 4)
@@ -239,10 +241,11 @@ void Repacker::RepackTable(TableJob& job) {
     std::vector<LongValuePacker> packers;
     for (std::size_t k = 0; k < lv_cols.size(); ++k)
         packers.emplace_back(layout_, spill_.Share(lv_cols.size()));
+    const RowCracker cracker(d, jet3);
     if (!lv_cols.empty()) {
         CrackedRow cr;  // buffers kept from row to row
         reader.ForEachRow([&](const RowRef& r) {
-            CrackRow(d, r.bytes, jet3, cr);
+            cracker.Crack(r.bytes, cr);
             for (std::size_t k = 0; k < lv_cols.size(); ++k)
                 if (auto h = stored_outside(r, cr, k)) packers[k].AddValue(src_, *h, limits);
             Tick();
@@ -291,7 +294,7 @@ void Repacker::RepackTable(TableJob& job) {
     reader.ForEachRow([&](const RowRef& r) {
         if (!patched) return place(r, r.bytes);
         row.assign(r.bytes.begin(), r.bytes.end());
-        CrackRow(d, r.bytes, jet3, cr);
+        cracker.Crack(r.bytes, cr);
         for (std::size_t k = 0; k < lv_cols.size(); ++k) {
             if (!stored_outside(r, cr, k)) continue;
             if (lv_next[k]++ >= packers[k].value_count()) ThrowFormat("rows changed while reading");

@@ -131,6 +131,7 @@ void Verifier::CompareTable(const CatalogEntry& se, const CatalogEntry& oe) {
     std::uint32_t count = 0;
     std::vector<std::uint8_t> expect;  // buffers kept from row to row
     CrackedRow sc;
+    const RowCracker cracker(sd, jet3);
     Page held;  // the new file's page of the row being compared, read once for all its rows
     std::size_t held_i = out_pages.size();
     auto out_page = [&](std::size_t i) -> const Page& {
@@ -157,7 +158,7 @@ void Verifier::CompareTable(const CatalogEntry& se, const CatalogEntry& oe) {
         ++row_i;
         expect.assign(s.bytes.begin(), s.bytes.end());
         if (expect.size() != ob.size()) Fail(name + " row " + s.slot.ToString() + " changed size");
-        CrackRow(sd, s.bytes, jet3, sc);
+        cracker.Crack(s.bytes, sc);
         for (std::size_t ci : id_cols) {
             const FieldRef& f = sc.fields[ci];
             if (f.null || f.size != 4) continue;

@@ -312,6 +312,7 @@ class Checker {
         // the others, so that a table of overflow rows costs no memory per row).
         PagePositions positions(pages);
         SlotSet deleted_slots(positions), live_slots(positions), overflow_homes(positions);
+        const RowCracker cracker(*t, f_.jet3());
         for (auto p : pages) {
             Page pg = f_.Read(p);
             DataPageInfo info = ReadDataPage(pg.bytes(), f_.jet3());
@@ -347,7 +348,7 @@ class Checker {
                 ++s.live_rows;
                 s.row_bytes += row.bytes.size();
                 live_slots.Insert(slot);
-                CheckRowValues(*t, who, row, reader, lv_maps, lv_pages, s);
+                CheckRowValues(*t, cracker, who, row, reader, lv_maps, lv_pages, s);
             }
         }
         s.long_value_pages = static_cast<std::uint32_t>(lv_pages.size());
@@ -366,12 +367,13 @@ class Checker {
         current_table_ = -1;
     }
 
-    void CheckRowValues(const TableDef& t, const std::string& who, const RowRef& row,
-                        TableReader& reader, const std::map<std::uint16_t, UsageMap>& lv_maps,
+    void CheckRowValues(const TableDef& t, const RowCracker& cracker, const std::string& who,
+                        const RowRef& row, TableReader& reader,
+                        const std::map<std::uint16_t, UsageMap>& lv_maps,
                         std::unordered_set<std::uint32_t>& lv_pages, TableSummary& s) {
         CrackedRow& cr = cracked_;
         try {
-            CrackRow(t, row.bytes, f_.jet3(), cr);
+            cracker.Crack(row.bytes, cr);
         } catch (const FormatError& err) {
             Add(row.addr.page, who + ": row " + row.addr.ToString() + ": " + err.what());
             return;

@@ -42,8 +42,10 @@ Status ExportCsv(Database& db, const std::string& name, std::ostream& out) {
         out << line;
         TableReader reader(db.file(), t);
         const bool j3 = db.jet3();
+        const RowCracker cracker(t, j3);
+        CrackedRow cr;
         reader.ForEachRow([&](const RowRef& r) {
-            CrackedRow cr = CrackRow(t, r.bytes, j3);
+            cracker.Crack(r.bytes, cr);
             line.clear();
             for (std::size_t i = 0; i < cols.size(); ++i) {
                 if (i) line.push_back(',');

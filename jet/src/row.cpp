@@ -67,11 +67,37 @@ std::size_t FixedSize(const Column& c) {
 
 CrackedRow CrackRow(const TableDef& t, Bytes row, bool jet3) {
     CrackedRow r;
-    CrackRow(t, row, jet3, r);
+    RowCracker(t, jet3).Crack(row, r);
     return r;
 }
 
 void CrackRow(const TableDef& t, Bytes row, bool jet3, CrackedRow& r) {
+    RowCracker(t, jet3).Crack(row, r);
+}
+
+RowCracker::RowCracker(const TableDef& table, bool jet3) : table_(table), jet3_(jet3) {
+    const std::size_t head = RowLayout::For(jet3).count_size;
+    columns_.reserve(table.columns.size());
+    for (const Column& c : table.columns) {
+        ColumnPlace p;
+        p.number = c.number;
+        p.var_index = c.var_index;
+        if (c.type == kColBool) {
+            p.kind = Kind::Bool;
+        } else if (c.fixed()) {
+            p.kind = Kind::Fixed;
+            p.begin = static_cast<std::uint32_t>(head + c.fixed_offset);
+            p.size = static_cast<std::uint32_t>(FixedSize(c));
+        } else {
+            p.kind = Kind::Variable;
+        }
+        columns_.push_back(p);
+    }
+}
+
+void RowCracker::Crack(Bytes row, CrackedRow& r) const {
+    const TableDef& t = table_;
+    const bool jet3 = jet3_;
     r.stored_columns = 0;
     r.stored_var_columns = 0;
     r.var_offsets.clear();
@@ -81,7 +107,7 @@ void CrackRow(const TableDef& t, Bytes row, bool jet3, CrackedRow& r) {
     r.stored_columns = jet3 ? U8(row, lay.count) : U16(row, lay.count);
     std::size_t mask_size = (std::size_t{r.stored_columns} + 7) / 8;
     if (mask_size + head > row.size()) ThrowFormat("row null mask does not fit in the row");
-    Bytes mask = row.subspan(row.size() - mask_size);
+    const std::uint8_t* mask = row.data() + (row.size() - mask_size);
     std::size_t var_end_limit = row.size() - mask_size;
     if (t.var_column_count > 0) {
         if (jet3) {
@@ -99,33 +125,34 @@ void CrackRow(const TableDef& t, Bytes row, bool jet3, CrackedRow& r) {
                 ThrowFormat("variable column offsets out of order");
         }
     }
-    r.fields.assign(t.columns.size(), FieldRef());
-    for (std::size_t i = 0; i < t.columns.size(); ++i) {
-        const Column& c = t.columns[i];
+    r.fields.resize(columns_.size());
+    for (std::size_t i = 0; i < columns_.size(); ++i) {
+        const ColumnPlace& c = columns_[i];
         FieldRef& f = r.fields[i];
-        bool in_row = c.number < r.stored_columns;
-        bool bit = in_row && (mask[c.number / 8] & (1u << (c.number % 8)));
-        if (c.type == kColBool) {
-            f.null = false;
-            f.bool_value = bit;
-            continue;
-        }
-        if (!bit) continue;
-        if (c.fixed()) {
-            std::size_t len = FixedSize(c);
-            std::size_t begin = head + c.fixed_offset;
-            if (begin + len > var_end_limit)
-                ThrowFormat("fixed column '" + c.name + "' lies past the row");
-            f.null = false;
-            f.begin = static_cast<std::uint32_t>(begin);
-            f.size = static_cast<std::uint32_t>(len);
-        } else {
-            if (c.var_index >= r.stored_var_columns) continue;
-            assert(c.var_index + 1u < r.var_offsets.size());
-            std::uint32_t b = r.var_offsets[c.var_index], e = r.var_offsets[c.var_index + 1];
-            f.null = false;
-            f.begin = b;
-            f.size = e - b;
+        f = FieldRef();
+        // The mask holds a bit for each stored column (mask_size bytes cover them).
+        const bool bit =
+            c.number < r.stored_columns && (mask[c.number / 8] & (1u << (c.number % 8)));
+        switch (c.kind) {
+            case Kind::Bool:
+                f.null = false;
+                f.bool_value = bit;
+                break;
+            case Kind::Fixed:
+                if (!bit) break;
+                if (c.begin + std::size_t{c.size} > var_end_limit)
+                    ThrowFormat("fixed column '" + t.columns[i].name + "' lies past the row");
+                f.null = false;
+                f.begin = c.begin;
+                f.size = c.size;
+                break;
+            case Kind::Variable:
+                if (!bit || c.var_index >= r.stored_var_columns) break;
+                assert(c.var_index + 1u < r.var_offsets.size());
+                f.null = false;
+                f.begin = r.var_offsets[c.var_index];
+                f.size = r.var_offsets[c.var_index + 1] - f.begin;
+                break;
         }
     }
 }

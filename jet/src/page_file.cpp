@@ -90,6 +90,13 @@ void AlignedFree(void* memory) {
 }
 #endif
 
+// Page-aligned, as the file's pages are.
+PageFile::Buffer NewAlignedBuffer(std::size_t bytes) {
+    void* mem = AlignedAlloc(4096, bytes);
+    if (!mem) throw std::bad_alloc();
+    return {static_cast<std::uint8_t*>(mem), [](std::uint8_t* m) { AlignedFree(m); }};
+}
+
 }  // namespace
 
 std::unique_ptr<PageFile> PageFile::Open(const std::filesystem::path& path, std::string* error) {
@@ -162,6 +169,7 @@ void PageFile::Fetch(std::uint32_t n, std::uint8_t* dst) {
     // A page right after a run, or right after the last single read, starts (or
     // continues) a sequential scan: fetch the pages ahead with it.
     if (!follow && n != last_single_ + 1) {
+        if (block_reads_ && capacity_ >= kBlockMinCache) return FetchBlock(n, dst);
         last_single_ = n;
         ReadRaw(std::uint64_t{n} * ps, dst, ps);
         return;
@@ -174,13 +182,7 @@ void PageFile::Fetch(std::uint32_t n, std::uint8_t* dst) {
         for (Run& r : runs_)
             if (r.used < follow->used) follow = &r;
     }
-    if (!follow->bytes) {
-        // Page-aligned, as the file's pages are.
-        void* mem = AlignedAlloc(4096, std::size_t{kRunPages} * ps);
-        if (!mem) throw std::bad_alloc();
-        follow->bytes = {static_cast<std::uint8_t*>(mem),
-                         [](std::uint8_t* m) { AlignedFree(m); }};
-    }
+    if (!follow->bytes) follow->bytes = NewAlignedBuffer(std::size_t{kRunPages} * ps);
     follow->count = 0;  // nothing valid while it is refilled
     std::uint32_t count = std::min<std::uint32_t>(want, page_count() - n);
     ReadRaw(std::uint64_t{n} * ps, follow->bytes.get(), std::size_t{count} * ps);
@@ -190,12 +192,28 @@ void PageFile::Fetch(std::uint32_t n, std::uint8_t* dst) {
     std::memcpy(dst, follow->bytes.get(), ps);
 }
 
-Page PageFile::Read(std::uint32_t n) {
-    if (page_size() == 0 || n >= page_count())
-        ThrowFormat("page " + std::to_string(n) + " lies outside the file (" +
-                    std::to_string(page_count()) + " pages)");
-    auto it = cache_.find(n);
-    if (it != cache_.end()) return Page(n, it->second);
+void PageFile::FetchBlock(std::uint32_t n, std::uint8_t* dst) {
+    const std::size_t ps = page_size();
+    const std::uint32_t first = n - n % kBlockPages;
+    const std::uint32_t count = std::min<std::uint32_t>(kBlockPages, page_count() - first);
+    if (!block_) block_ = NewAlignedBuffer(std::size_t{kBlockPages} * ps);
+    ReadRaw(std::uint64_t{first} * ps, block_.get(), std::size_t{count} * ps);
+    // A scan that goes on past the block continues with a run.
+    last_single_ = first + count - 1;
+    for (std::uint32_t p = first; p < first + count; ++p) {
+        const std::uint8_t* bytes = block_.get() + std::size_t{p - first} * ps;
+        if (p == n) {
+            std::memcpy(dst, bytes, ps);
+        } else if (!cache_.count(p)) {
+            auto buf = MakeRoom(p);
+            std::memcpy(buf->data(), bytes, ps);
+            ++pages_read_;
+            Insert(p, std::move(buf));
+        }
+    }
+}
+
+std::shared_ptr<std::vector<std::uint8_t>> PageFile::MakeRoom(std::uint32_t n) {
     // A page evicted from the cache that nobody holds any more lends its buffer to
     // the new page, which saves an allocation and a clearing per read on long scans.
     std::shared_ptr<std::vector<std::uint8_t>> buf;
@@ -215,13 +233,28 @@ Page PageFile::Read(std::uint32_t n) {
     }
     if (!buf || buf->size() != page_size())
         buf = std::make_shared<std::vector<std::uint8_t>>(page_size());
+    return buf;
+}
+
+void PageFile::Insert(std::uint32_t n, std::shared_ptr<std::vector<std::uint8_t>> buf) {
+    cache_.emplace(n, std::move(buf));
+    assert(cache_.size() <= capacity_);
+}
+
+Page PageFile::Read(std::uint32_t n) {
+    if (page_size() == 0 || n >= page_count())
+        ThrowFormat("page " + std::to_string(n) + " lies outside the file (" +
+                    std::to_string(page_count()) + " pages)");
+    auto it = cache_.find(n);
+    if (it != cache_.end()) return Page(n, it->second);
+    std::shared_ptr<std::vector<std::uint8_t>> buf = MakeRoom(n);
     if (in_memory_)
         ReadRaw(std::uint64_t{n} * page_size(), buf->data(), buf->size());
     else
         Fetch(n, buf->data());
     ++pages_read_;
-    cache_.emplace(n, buf);
-    assert(buf->size() == page_size() && cache_.size() <= capacity_);
+    assert(buf->size() == page_size());
+    Insert(n, buf);
     return Page(n, std::move(buf));
 }
 

@@ -1,0 +1,59 @@
+// Pages read through the file layer (runs, blocks, cache) are the file's pages,
+// in whatever order they are asked for.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+
+#include "jet/page_file.h"
+#include "test_util.h"
+
+using namespace jettest;
+
+namespace {
+
+TEST(PageFile, AnyOrderReadsTheFilesPagesWithRunsBlocksAndEviction) {
+    // A real header page, then pages that each carry their own number; the count
+    // leaves a partial block at the end.
+    std::vector<std::uint8_t> image = ReadAll(CorpusDir() / "jet4" / "testV2000.mdb");
+    const std::size_t ps = 4096, pages = 3001;
+    image.resize(ps * pages);
+    for (std::size_t p = 1; p < pages; ++p)
+        for (std::size_t i = 0; i < ps; ++i)
+            image[p * ps + i] = static_cast<std::uint8_t>((p * 131 + i / 512) % 251);
+    TempDir tmp;
+    const fs::path f = tmp.path() / "pages.mdb";
+    WriteAll(f, image);
+    // Sequential stretches, single jumps and jumps about within regions.
+    std::mt19937 rng(5);
+    std::vector<std::uint32_t> order;
+    while (order.size() < 20000) {
+        std::uint32_t at = rng() % pages;
+        const std::uint32_t len = rng() % 3 == 0 ? 1 + rng() % 80 : 1;
+        for (std::uint32_t k = 0; k < len && at + k < pages; ++k) order.push_back(at + k);
+        if (rng() % 2) order.push_back(static_cast<std::uint32_t>(pages - 1 - rng() % 9));
+    }
+    for (bool blocks : {false, true}) {
+        std::string err;
+        auto file = jet::PageFile::Open(f, &err);
+        ASSERT_TRUE(file) << err;
+        ASSERT_EQ(file->page_count(), pages);
+        file->set_cache_capacity(600);  // far less than the file: pages are evicted
+        file->set_block_reads(blocks);
+        std::vector<jet::Page> held;  // pages kept by a reader stay as they were read
+        for (std::size_t i = 0; i < order.size(); ++i) {
+            const std::uint32_t n = order[i];
+            jet::Page pg = file->Read(n);
+            ASSERT_EQ(pg.size(), ps);
+            ASSERT_TRUE(std::equal(pg.bytes().begin(), pg.bytes().end(), image.begin() + n * ps))
+                << "page " << n << " at read " << i << (blocks ? " with blocks" : "");
+            if (i % 97 == 0) held.push_back(pg);
+        }
+        for (const jet::Page& pg : held)
+            EXPECT_TRUE(std::equal(pg.bytes().begin(), pg.bytes().end(),
+                                   image.begin() + pg.number() * ps));
+        EXPECT_THROW(file->Read(pages), jet::FormatError);
+    }
+}
+
+}  // namespace

@@ -101,8 +101,10 @@ int FileScanner::LoadScanDirTable() {
                                     " 个起未扫描");
             break;
         }
-        // Entries are 1 to 259 bytes, and so never more than 259 UTF-16 units.
-        const bool tooLong = entry.size() > kMaxSlotUnits;
+        // Entries are 1 to 259 bytes as the list file stores them (the system code page:
+        // a Chinese character is two bytes in GBK, three in UTF-8), and so never more than
+        // 259 UTF-16 units.
+        const bool tooLong = platform::SystemCodePageFromUtf8(entry).size() > kMaxSlotUnits;
         if (tooLong || entry.empty() || !Utf8ToUtf16(entry)) {
             const std::string why = tooLong ? "超过 " + std::to_string(kMaxSlotUnits) + " 个字节"
                                             : std::string("不是有效的 UTF-8 文本");

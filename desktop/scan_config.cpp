@@ -6,6 +6,7 @@
 #include "common/reporter.h"
 #include "common/text.h"
 #include "desktop/util/whole_file.h"
+#include "platform/arguments.h"
 #include "platform/paths.h"
 
 namespace mdb::desktop {
@@ -122,7 +123,9 @@ void ScanConfig::Open(ScanConfigView& view) {
         if (!usable) usable = CreateDirectoryChain(configDir) == 1 && PathExists(configDir) == 1;
         std::string saved;
         if (usable && ReadWholeFile(ScanDirFileIn(configDir), saved) == 1) {
-            directoryText_ = CollapseBlankLines(std::move(saved));
+            // The list is shared with the scanner in the system code page (GBK on
+            // Chinese Windows; UTF-8 here).
+            directoryText_ = CollapseBlankLines(platform::Utf8FromSystemCodePage(saved));
         }
     }
     view.ShowBox(directoryText_);
@@ -181,7 +184,7 @@ bool ScanConfig::Confirm(ScanConfigView& view) {
         }
     }
 
-    if (WriteTextFile(list.text, target) != 1) {
+    if (WriteTextFile(platform::SystemCodePageFromUtf8(list.text), target) != 1) {
         // Without the saved list the scanner would search the old directories.
         view.ShowMessage(FillPlaceholder(kMsgScanDirNotSaved, target), MessageIcon::Error);
         view.FocusBox();

@@ -43,6 +43,20 @@ inline std::string_view WithoutLongPathPrefix(std::string_view path) {
     return path;
 }
 
+// True when two file names (or paths) name the same entry as far as letter case goes:
+// where the file system ignores case (Windows: Toolhelp reports "W3WP.EXE" as well as
+// "w3wp.exe") ASCII letters compare without regard to case; elsewhere exactly.
+inline bool SamePathText(std::string_view a, std::string_view b) {
+    if (!kPathsIgnoreCase) return a == b;
+    const auto lower = [](char c) {
+        return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    };
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (lower(a[i]) != lower(b[i])) return false;
+    return true;
+}
+
 // True when `path` is absolute in this platform's sense (the Windows build asks for a drive
 // letter, a colon and a backslash).
 bool IsRootedPath(std::string_view path);

@@ -2,6 +2,7 @@
 
 #include "common/eventlog.h"
 #include "common/utf16.h"
+#include "platform/paths.h"
 
 #include <filesystem>
 #include <vector>
@@ -35,7 +36,8 @@ class ProcessFilter {
         }
     }
     bool Matches(const platform::ProcessEntry& entry) const {
-        return entry.name == name_ && (executable_.empty() || entry.executable == executable_);
+        return platform::SamePathText(entry.name, name_) &&
+               (executable_.empty() || platform::SamePathText(entry.executable, executable_));
     }
 
   private:

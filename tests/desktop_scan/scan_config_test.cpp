@@ -10,6 +10,7 @@
 #include "common/paths.h"
 #include "common/text.h"
 #include "desktop/scan_config.h"
+#include "platform/arguments.h"
 #include "tests/desktop/program_dir.h"
 
 namespace fs = std::filesystem;
@@ -302,6 +303,20 @@ TEST_F(ScanConfigTest, ConfigDirectoryMessages) {
     EXPECT_EQ(view.messages[0].text,
               mdb::FillPlaceholder(mdb::kMsgConfigDirUnusable, deep + "config"));
     EXPECT_TRUE(view.questions.empty());
+}
+
+// The list file is shared with the scanner, which reads it in the system code page (GBK
+// on Chinese Windows): a Chinese directory is saved in it and shown again as typed.
+TEST_F(ScanConfigTest, TheListIsSavedInTheSystemCodePageAndReadBackFromIt) {
+    const fs::path chinese = site / mdb::platform::PathFromUtf8("站点");
+    fs::create_directories(chinese);
+    const std::string entry = mdb::platform::Utf8OfPath(chinese);
+    view.box = entry;
+    EXPECT_TRUE(config.Confirm(view));
+    EXPECT_EQ(ReadFile(ScanDirFile()), mdb::platform::SystemCodePageFromUtf8(entry + "\r\n"));
+    view.box.clear();
+    config.Open(view);
+    EXPECT_EQ(view.box, entry + "\r\n");
 }
 
 TEST_F(ScanConfigTest, AFailedSaveIsReportedAndKeepsTheDialogOpen) {

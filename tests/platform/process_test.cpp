@@ -3,6 +3,7 @@
 // signals on Linux). The child is tests/platform/child_program.cpp.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <string>
 #include <vector>
 
@@ -72,6 +73,12 @@ TEST(Process, ARunningProgramIsListedDescribedAndEnded) {
     }
     EXPECT_TRUE(listed);
     EXPECT_TRUE(self);
+    // Names compare as the file system compares them: the upper-cased name is the same
+    // program on Windows (Toolhelp may give either spelling), another one here.
+    std::string upper = described.name;
+    for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    EXPECT_EQ(SamePathText(upper, described.name), kPathsIgnoreCase);
+    EXPECT_FALSE(SamePathText(described.name + "x", described.name));
 
     // Another program's name: the process is left alone.
     ProcessEntry other = described;

@@ -375,9 +375,6 @@ void Repacker::WriteGlobalMap() {
 
 std::uint32_t Repacker::Run() {
     src_.set_cache_capacity(kSourceCachePages);
-    // Long values are read in row order, which a file written over time keeps
-    // roughly in page order: nearby pages come along with each one read.
-    src_.set_block_reads(true);
     stage_ = CompactProgress::Stage::Reading;
     Report();
     PlanTables();

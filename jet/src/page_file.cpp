@@ -216,8 +216,11 @@ void PageFile::FetchBlock(std::uint32_t n, std::uint8_t* dst) {
 std::shared_ptr<std::vector<std::uint8_t>> PageFile::MakeRoom(std::uint32_t n) {
     // A page evicted from the cache that nobody holds any more lends its buffer to
     // the new page, which saves an allocation and a clearing per read on long scans.
+    // The ring holds a slot for every page cached or about to be (a block's pages
+    // are made room for while the page asked for waits), so counting its slots
+    // keeps the cache within its capacity.
     std::shared_ptr<std::vector<std::uint8_t>> buf;
-    if (cache_.size() >= capacity_ && !order_.empty()) {
+    if (order_.size() >= capacity_ && !order_.empty()) {
         // Evict in insertion order (a ring): cheap and good enough for scans.
         std::size_t i = next_victim_ % order_.size();
         auto victim = cache_.find(order_[i]);

@@ -1,5 +1,7 @@
 #include "help_pages.h"
 
+#include "platform/paths.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -27,7 +29,8 @@ std::string ReplaceAllOnce(std::string text, std::string_view from, std::string_
 }
 
 std::string PagePath(const std::string& exeDir, const std::string& pageName) {
-    return ReplaceAllOnce(exeDir + "/config/" + pageName, "//", "/");
+    const std::string sep(1, platform::kSeparator);
+    return ReplaceAllOnce(exeDir + sep + "config" + sep + pageName, sep + sep, sep);
 }
 
 std::string PageUrl(const std::string& pagePath, const std::string& sessionId) {

@@ -47,10 +47,11 @@ TEST_F(HelpPagesTest, ShippedPageGivesItsAddress) {
     std::string url;
     ASSERT_TRUE(ShowLocalPage(ctx, view, kPageScan, url));
     EXPECT_TRUE(view.messages.empty());
-    const std::string prefix = "file://" + dir.Path().string() + "/config/HelpScan.Dat?SessionId=";
+    const std::string page = (dir.Path() / "config" / "HelpScan.Dat").string();
+    const std::string prefix = "file://" + page + "?SessionId=";
     ASSERT_EQ(url.rfind(prefix, 0), 0u) << url;
     EXPECT_TRUE(std::regex_match(url.substr(prefix.size()), std::regex("[0-9]+")));
-    EXPECT_EQ(LocalPathOfPageUrl(url), dir.Path().string() + "/config/HelpScan.Dat");
+    EXPECT_EQ(LocalPathOfPageUrl(url), page);
 }
 
 TEST_F(HelpPagesTest, MissingPageIsReported) {
@@ -59,7 +60,7 @@ TEST_F(HelpPagesTest, MissingPageIsReported) {
     EXPECT_EQ(url, "");
     ASSERT_EQ(view.messages.size(), 1u);
     EXPECT_EQ(view.messages[0].text,
-              "读取配置文件 " + dir.Path().string() + "/config/HelpMon.dat 失败，请重试！");
+              "读取配置文件 " + (dir.Path() / "config" / "HelpMon.dat").string() + " 失败，请重试！");
     EXPECT_EQ(view.messages[0].icon, MessageIcon::Error);
 }
 
@@ -131,8 +132,8 @@ TEST_F(HelpPagesTest, CallerShowsThePaneOnceAndNavigates) {
 TEST_F(HelpPagesTest, FallbackStartPageIsSilent) {
     EXPECT_EQ(FallbackStartPageUrl(ctx), "");
     ShipPage(kPageReadLog, "<!DOCTYPE html>");
-    EXPECT_NE(FallbackStartPageUrl(ctx).find("/config/HelpReadLog.dat?SessionId="),
-              std::string::npos);
+    const std::string page = (dir.Path() / "config" / "HelpReadLog.dat").string();
+    EXPECT_EQ(FallbackStartPageUrl(ctx).rfind("file://" + page + "?SessionId=", 0), 0u);
     EXPECT_TRUE(view.messages.empty());
 }
 
@@ -159,10 +160,12 @@ TEST(ShippedProgramDirectory, HelpPagesAndManifest) {
         EXPECT_EQ(CheckAgainstManifest(dist, std::string("config/") + page), ManifestCheck::Match);
     }
     for (const char* program : {"mdbscout", "mdbcompact", "mdbscout_iisreset", "mdbscout_xconfig"}) {
-        EXPECT_EQ(CheckAgainstManifest(dist, program), ManifestCheck::Match) << program;
+        const std::string file = std::string(program) + MDB_PROGRAM_SUFFIX;
+        EXPECT_EQ(CheckAgainstManifest(dist, file), ManifestCheck::Match) << file;
     }
-    if (fs::exists(dist / "mdbwarden")) {  // not built without the toolkit
-        EXPECT_EQ(CheckAgainstManifest(dist, "mdbwarden"), ManifestCheck::Match);
+    const std::string window = "mdbwarden" MDB_PROGRAM_SUFFIX;
+    if (fs::exists(dist / window)) {  // not built without the toolkit
+        EXPECT_EQ(CheckAgainstManifest(dist, window), ManifestCheck::Match);
     }
 }
 

@@ -1,7 +1,6 @@
 #include "program_dir.h"
 
-#include <stdlib.h>
-
+#include <random>
 #include <stdexcept>
 
 #include "common/base64.h"
@@ -10,9 +9,15 @@
 namespace mdb::desktop::testing {
 
 ProgramDir::ProgramDir() {
-    std::string templ = (std::filesystem::temp_directory_path() / "mdbwarden-test-XXXXXX").string();
-    if (!mkdtemp(templ.data())) throw std::runtime_error("mkdtemp failed");
-    dir_ = templ;
+    // A fresh directory of our own: create_directory reports whether it made it.
+    std::random_device seed;
+    std::mt19937_64 names(seed());
+    for (int attempt = 0; attempt < 100 && dir_.empty(); ++attempt) {
+        const auto candidate = std::filesystem::temp_directory_path() /
+                               ("mdbwarden-test-" + std::to_string(names() % 1000000000));
+        if (std::filesystem::create_directory(candidate)) dir_ = candidate;
+    }
+    if (dir_.empty()) throw std::runtime_error("no temporary program directory");
     std::filesystem::create_directories(dir_ / "config");
 }
 
@@ -55,7 +60,9 @@ FileInfoRecord MakeRecord(const std::string& key, const std::string& path, std::
     r.regdate = "2026-12-08";
     r.filenameid = key;
     r.filepath = EncodeName(path);
-    r.filename = EncodeName(std::filesystem::path(path).filename().string());
+    // The name after the last separator of either kind, cut from the UTF-8 text itself
+    // (a narrow std::filesystem::path would go through the system code page on Windows).
+    r.filename = EncodeName(path.substr(path.find_last_of("/\\") + 1));
     r.filesize = size;
     r.filesize2 = 0;
     r.compactDatabase = kStateFound;

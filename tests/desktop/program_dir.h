@@ -10,6 +10,7 @@
 
 #include "common/filestore.h"
 #include "desktop/desktop_context.h"
+#include "platform/paths.h"
 
 namespace mdb::desktop::testing {
 
@@ -20,8 +21,8 @@ class ProgramDir {
     ProgramDir(const ProgramDir&) = delete;
     ProgramDir& operator=(const ProgramDir&) = delete;
 
-    // Directory with a trailing '/', as GetExeDirectory gives it.
-    std::string Dir() const { return dir_.string() + "/"; }
+    // Directory with a trailing separator, as GetExeDirectory gives it.
+    std::string Dir() const { return dir_.string() + platform::kSeparator; }
     std::filesystem::path Path() const { return dir_; }
     std::filesystem::path DbPath() const { return dir_ / "config" / "FileInfo.dat"; }
 

@@ -284,17 +284,17 @@ TEST_F(ScanConfigTest, ConfigDirectoryMessages) {
 
     // A program "directory" that is a file: config cannot be created below it.
     WriteFile(dir.Path() / "plain", "x");
-    ScanConfig blocked(ContextAt((dir.Path() / "plain").string() + "/"));
+    ScanConfig blocked(ContextAt((dir.Path() / "plain").string() + mdb::platform::kSeparator));
     view.messages.clear();
     EXPECT_FALSE(blocked.Confirm(view));
     ASSERT_EQ(view.messages.size(), 1u);
     EXPECT_EQ(view.messages[0].text, mdb::FillPlaceholder(mdb::kMsgCreateDirFailed,
-                                                          (dir.Path() / "plain/config").string()));
+                                                          (dir.Path() / "plain" / "config").string()));
 
     // A config directory of 260 characters can be created but not looked up.
     std::string deep = dir.Dir();
-    while (deep.size() + 200 < 254) deep += std::string(200, 'p') + "/";
-    deep += std::string(254 - deep.size() - 1, 'q') + "/";
+    while (deep.size() + 200 < 254) deep += std::string(200, 'p') + mdb::platform::kSeparator;
+    deep += std::string(254 - deep.size() - 1, 'q') + mdb::platform::kSeparator;
     ASSERT_EQ(deep.size(), 254u);
     ScanConfig tooDeep(ContextAt(deep));
     view.messages.clear();

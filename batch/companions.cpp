@@ -7,7 +7,7 @@
 namespace mdb::batch {
 
 std::string ProgramPath(const std::string& programDir, const std::string& name) {
-    return CollapseSeparators(programDir + "/" + name);
+    return CollapseSeparators(programDir + platform::kSeparator + name);
 }
 
 bool CompanionIntact(const std::string& programDir, const std::string& name) {

@@ -95,6 +95,12 @@ std::vector<std::string> ConsoleLaunchCommand(const std::vector<std::string>& ar
 
 int StartInOwnConsole(const std::vector<std::string>& argv) {
     if (argv.empty() || argv.front().empty()) return 0;
+    if (platform::kOwnConsoleWindows) {
+        const platform::SpawnResult started = platform::SpawnProcess(argv, platform::ChildOutput::OwnConsole);
+        if (!started.Started()) return 0;
+        platform::ReapInBackground(started.pid);
+        return 1;
+    }
     std::string terminal;
     if (HaveDisplay()) {
         const char* path = std::getenv("PATH");

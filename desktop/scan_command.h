@@ -11,10 +11,11 @@
 #include "desktop/compaction/compaction_commands.h"
 #include "desktop/desktop_state.h"
 #include "desktop/main_view.h"
+#include "platform/paths.h"
 
 namespace mdb::desktop {
 
-inline constexpr char kScannerProgram[] = "mdbscout";
+inline constexpr char kScannerProgram[] = "mdbscout" MDB_PROGRAM_SUFFIX;
 inline constexpr char kScanArgument[] = "/FileScan";
 
 inline constexpr char kAskScanRunning[] =
@@ -65,7 +66,8 @@ std::string FindTerminalProgram(const std::string& searchPath);
 std::vector<std::string> ConsoleLaunchCommand(const std::vector<std::string>& argv,
                                               const std::string& terminal);
 
-// Starts `argv` without waiting: in a terminal window when there is a display and a
+// Starts `argv` without waiting: in a console window of its own where the system gives
+// programs one (Windows); else in a terminal window when there is a display and a
 // terminal program, else detached with its output discarded. Nonzero when started.
 int StartInOwnConsole(const std::vector<std::string>& argv);
 

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/paths.h"
 #include "platform/process.h"
 
 namespace mdb::desktop {
@@ -42,7 +43,21 @@ constexpr auto kOpenerVerdictTime = std::chrono::seconds(2);
 
 }  // namespace
 
+namespace {
+
+// explorer.exe hands the work to the running shell and ends with a code that does not
+// say whether it succeeded: a started explorer counts as done.
+int StartExplorer(const std::vector<std::string>& argv) {
+    const platform::SpawnResult started = platform::SpawnProcess(argv, platform::ChildOutput::Discard);
+    if (!started.Started()) return 0;
+    platform::ReapInBackground(started.pid);
+    return 1;
+}
+
+}  // namespace
+
 int OpenWithDesktop(const std::string& target) {
+    if (platform::kExplorerShell) return StartExplorer({"explorer.exe", target});
     const platform::SpawnResult opener =
         platform::SpawnProcess(std::vector<std::string>{"xdg-open", target});
     if (!opener.Started()) return 0;
@@ -54,6 +69,7 @@ int OpenWithDesktop(const std::string& target) {
 
 int ShowFileInFolder(const std::string& path) {
     if (path.empty()) return 0;
+    if (platform::kExplorerShell) return StartExplorer({"explorer.exe", "/select,", path});
     // gdbus quotes: the argument is a GVariant text array of one string; the URI is
     // percent-encoded, so it holds no quote or backslash.
     const std::vector<std::string> dbusCall = {"gdbus",

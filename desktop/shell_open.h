@@ -10,13 +10,13 @@ namespace mdb::desktop {
 // and '/' percent-encoded.
 std::string FileUri(std::string_view absolutePath);
 
-// Hands a folder, file or address to xdg-open. Returns 0 when it could not be started
-// or failed (no browser or file manager for it), else 1.
+// Hands a folder, file or address to xdg-open (explorer.exe on Windows). Returns 0 when
+// it could not be started or failed (no browser or file manager for it), else 1.
 int OpenWithDesktop(const std::string& target);
 
 // Shows `path` selected in its folder: the file manager's D-Bus ShowItems call
-// (org.freedesktop.FileManager1) when one answers, else xdg-open on the folder.
-// Returns 1 when either was done.
+// (org.freedesktop.FileManager1) when one answers, else xdg-open on the folder; on
+// Windows "explorer.exe /select, PATH". Returns 1 when either was done.
 int ShowFileInFolder(const std::string& path);
 
 }  // namespace mdb::desktop

@@ -70,6 +70,12 @@ inline constexpr std::string_view kBackupRoot = "d:\\qor_mdb_backup\\";
 
 // What the user is told is stopped during a batch.
 inline constexpr std::string_view kWebServerName = "IIS";
+// Why no web server could be stopped, as the user is told it.
+inline constexpr std::string_view kNoWebServerReason = "本机没有安装 IIS，或 IIS 未运行";
+
+// The shell that opens addresses and shows files in their folders ("explorer.exe URL",
+// "explorer.exe /select, PATH"); elsewhere it is the desktop's opener and file manager.
+inline constexpr bool kExplorerShell = true;
 #else
 // The platform's example site directory shown in messages.
 inline constexpr std::string_view kExampleSiteDir = "/var/www";
@@ -79,6 +85,12 @@ inline constexpr std::string_view kBackupRoot = "/var/backups/qor_mdb_backup/";
 
 // What the user is told is stopped during a batch (the Windows build says "IIS").
 inline constexpr std::string_view kWebServerName = "Web 服务器";
+// Why no web server could be stopped, as the user is told it.
+inline constexpr std::string_view kNoWebServerReason = "本机没有 systemd，或已知的 Web 服务器都未运行";
+
+// The shell that opens addresses and shows files in their folders: the desktop's opener
+// (xdg-open) and file manager here, explorer.exe on Windows.
+inline constexpr bool kExplorerShell = false;
 #endif
 
 }  // namespace mdb::platform

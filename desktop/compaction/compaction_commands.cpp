@@ -55,8 +55,8 @@ constexpr std::size_t kMaxPathUnits = 32'767;
 // The warning that the sites stay up, for a host where no web server can be stopped.
 std::string NoWebServerText() {
     const std::string server(platform::kWebServerName);
-    return "未找到可停止的 " + server + "（本机没有 systemd，或已知的 " + server +
-           " 都未运行），压缩期间网站保持运行，网站正在使用的数据库可能压缩失败。";
+    return "未找到可停止的 " + server + "（" + std::string(platform::kNoWebServerReason) +
+           "），压缩期间网站保持运行，网站正在使用的数据库可能压缩失败。";
 }
 
 std::string AskCompactAllText(const fs::path& backupRoot, bool webServerStoppable) {

@@ -1,5 +1,7 @@
 #include "desktop/win32/page_text.h"
 
+#include "desktop/help_pages.h"
+
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
@@ -94,9 +96,8 @@ std::string PlainTextOfHtml(const std::string& html) {
 }
 
 std::string HelpPaneText(const std::string& url) {
-    constexpr std::string_view kFile = "file:///";
-    if (url.rfind(kFile, 0) != 0) return "在线帮助页面：" + url;
-    const std::string path = url.substr(kFile.size(), url.find('?') - kFile.size());
+    const std::string path = LocalPathOfPageUrl(url);
+    if (path.empty()) return "在线帮助页面：" + url;
     std::ifstream in(std::filesystem::u8path(path), std::ios::binary);
     if (!in) return "无法读取帮助页面：" + path;
     const std::string html((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());

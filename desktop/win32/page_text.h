@@ -1,5 +1,6 @@
 // What the help pane shows without a web engine: the text of a local page, read from
-// its file:/// address and stripped of its markup, or the address of an online page.
+// its local address (as ShowLocalPage gives it) and stripped of its markup, or the
+// address of an online page.
 #pragma once
 
 #include <string>
@@ -10,8 +11,8 @@ namespace mdb::desktop::win32 {
 // breaks; the common entities decoded; blank runs collapsed.
 std::string PlainTextOfHtml(const std::string& html);
 
-// The help pane's text for `url`: the plain text of the local page a "file:///" address
-// names (its query removed), else a line that names the online page.
+// The help pane's text for `url`: the plain text of the local page it names (see
+// LocalPathOfPageUrl), else a line that names the online page.
 std::string HelpPaneText(const std::string& url);
 
 }  // namespace mdb::desktop::win32

@@ -225,7 +225,7 @@ SpawnResult SpawnProcess(std::span<const std::string> argv, ChildOutput output) 
     // Only the standard streams are handed down.
     posix_spawn_file_actions_addclosefrom_np(&actions, 3);
 #endif
-    if (output == ChildOutput::Discard) {
+    if (output != ChildOutput::Inherit) {
         posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
         posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
     }

@@ -227,11 +227,15 @@ SpawnResult SpawnProcess(std::span<const std::string> argv, ChildOutput output) 
 
     // Only the three standard streams are handed down: the attribute list names them, so
     // no other inheritable handle of this process (of another thread's child, say) leaks.
-    OwnedHandle in(InheritableCopy(GetStdHandle(STD_INPUT_HANDLE)));
-    OwnedHandle out(output == ChildOutput::Discard
+    // A child with a console of its own uses that console's streams and gets none.
+    const bool ownConsole = output == ChildOutput::OwnConsole;
+    OwnedHandle in(ownConsole ? nullptr : InheritableCopy(GetStdHandle(STD_INPUT_HANDLE)));
+    OwnedHandle out(ownConsole ? nullptr
+                    : output == ChildOutput::Discard
                         ? OpenNullForChild()
                         : InheritableCopy(GetStdHandle(STD_OUTPUT_HANDLE)));
-    OwnedHandle err(output == ChildOutput::Discard
+    OwnedHandle err(ownConsole ? nullptr
+                    : output == ChildOutput::Discard
                         ? OpenNullForChild()
                         : InheritableCopy(GetStdHandle(STD_ERROR_HANDLE)));
     HANDLE streams[3];
@@ -259,7 +263,9 @@ SpawnResult SpawnProcess(std::span<const std::string> argv, ChildOutput output) 
     PROCESS_INFORMATION info{};
     const BOOL started =
         CreateProcessW(nullptr, line.data(), nullptr, nullptr, listed ? TRUE : FALSE,
-                       NORMAL_PRIORITY_CLASS | (listed ? EXTENDED_STARTUPINFO_PRESENT : 0), nullptr,
+                       NORMAL_PRIORITY_CLASS | (listed ? EXTENDED_STARTUPINFO_PRESENT : 0) |
+                           (ownConsole ? CREATE_NEW_CONSOLE : 0),
+                       nullptr,
                        nullptr, &startup.StartupInfo, &info);
     const DWORD error = GetLastError();
     if (listed) DeleteProcThreadAttributeList(attributes);

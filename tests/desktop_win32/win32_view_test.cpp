@@ -33,8 +33,9 @@ TEST(HelpPaneText, LocalPagesLoseTheirMarkupAndOnlinePagesAreNamed) {
 
     const fs::path page = fs::temp_directory_path() / ("help-" + std::to_string(GetCurrentProcessId()) + ".Dat");
     std::ofstream(page, std::ios::binary) << "<html><body><p>正在扫描数据库文件</p></body></html>";
-    const std::u8string path = page.generic_u8string();
-    const std::string url = "file:///" + std::string(path.begin(), path.end()) + "?SessionId=123";
+    // The address as the program gives it for a shipped page: "file://" and the native path.
+    const std::u8string path = page.u8string();
+    const std::string url = "file://" + std::string(path.begin(), path.end()) + "?SessionId=123";
     EXPECT_EQ(HelpPaneText(url), "正在扫描数据库文件");
     fs::remove(page);
     EXPECT_NE(HelpPaneText(url).find("无法读取"), std::string::npos);

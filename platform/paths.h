@@ -86,7 +86,7 @@ inline constexpr std::string_view kBackupRoot = "/var/backups/qor_mdb_backup/";
 // What the user is told is stopped during a batch (the Windows build says "IIS").
 inline constexpr std::string_view kWebServerName = "Web 服务器";
 // Why no web server could be stopped, as the user is told it.
-inline constexpr std::string_view kNoWebServerReason = "本机没有 systemd，或已知的 Web 服务器都未运行";
+inline constexpr std::string_view kNoWebServerReason = "本机没有 systemd，或已知的 Web 服务器 都未运行";
 
 // The shell that opens addresses and shows files in their folders: the desktop's opener
 // (xdg-open) and file manager here, explorer.exe on Windows.

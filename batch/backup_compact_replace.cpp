@@ -308,8 +308,16 @@ void RemoveSiteLeftovers(const fs::path& directory) {
 bool IsWorkFileName(const std::string& name) {
     if (name == kOldCopy || name == kNewCopy) return true;
     const std::string prefix = kEngineTempPrefix;
-    // mkstemp's six characters.
-    return name.rfind(prefix, 0) == 0 && IsUniquePart(std::string_view(name).substr(prefix.size()), 6);
+    if (name.rfind(prefix, 0) != 0) return false;
+    // mkstemp's six characters, then nothing or the engine's spill file number
+    // (".spill-N": sorted runs of a large compaction, left behind when it was killed).
+    const std::string_view rest = std::string_view(name).substr(prefix.size());
+    if (rest.size() < 6 || !IsUniquePart(rest.substr(0, 6), 6)) return false;
+    constexpr std::string_view kSpill = ".spill-";
+    const std::string_view tail = rest.substr(6);
+    if (tail.empty()) return true;
+    return tail.size() > kSpill.size() && tail.starts_with(kSpill) &&
+           tail.substr(kSpill.size()).find_first_not_of("0123456789") == std::string_view::npos;
 }
 
 void RemoveWorkLeftovers(const fs::path& tempDir) {

@@ -504,6 +504,8 @@ TEST_F(ReplaceTest, LeftoverCleanUpRemovesOnlyTheProgramsOwnNames) {
     fs::create_directories(work);
     WriteBytes(work / "old.mdb", "x");
     WriteBytes(work / "new.mdb", "x");
+    WriteBytes(work / ".new.mdb.compact-Ab3xYz", "x");          // a killed engine's output
+    WriteBytes(work / ".new.mdb.compact-Ab3xYz.spill-12", "x");  // and its sorted runs
     const fs::path foreign = backupRoot_ / "temp" / "work_zzzzzzzzzzzz";
     fs::create_directories(foreign);
     WriteBytes(foreign / "notes.txt", "not ours");

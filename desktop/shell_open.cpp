@@ -41,10 +41,6 @@ int RunAndWait(const std::vector<std::string>& argv) {
 // that program), so the window is not held longer than this.
 constexpr auto kOpenerVerdictTime = std::chrono::seconds(2);
 
-}  // namespace
-
-namespace {
-
 // explorer.exe hands the work to the running shell and ends with a code that does not
 // say whether it succeeded: a started explorer counts as done.
 int StartExplorer(const std::vector<std::string>& argv) {

@@ -26,6 +26,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <span>
 #include <vector>
@@ -143,8 +144,8 @@ class LongValuePacker {
     ExternalSorter<Copy> copies_;
     ExternalSorter<ValuePlace> value_places_;
     std::uint32_t rows_ = 0;
-    std::uint32_t group_ = 0;     // group of the values being added
-    std::size_t group_cost_ = 0;  // bytes (rows and slots) in it so far
+    std::uint32_t group_ = 0;         // group of the values being added
+    std::size_t group_cost_ = 0;      // bytes (rows and slots) in it so far
     std::optional<Planned> pending_;  // the latest row, not in planned_ yet
     std::size_t values_ = 0;
     // Next-fit in added order, counted as the rows come: pages, room and rows on the last.
@@ -154,7 +155,8 @@ class LongValuePacker {
     bool packed_ = false, spilled_ = false;
     std::vector<std::size_t> free_;
     // Kept from batch to batch: the rows read, where each starts, the reading order.
-    std::vector<std::uint8_t> batch_bytes_;
+    std::unique_ptr<std::uint8_t[]> batch_bytes_;
+    std::size_t batch_capacity_ = 0;
     std::vector<std::size_t> batch_at_;
     std::vector<std::uint32_t> batch_order_;
 };

@@ -8,8 +8,8 @@ namespace jet {
 
 TdefRewriter::TdefRewriter(PageFile& file, const TableDef& def) : def_(def), jet3_(file.jet3()) {
     for (std::uint32_t p : def.pages) {
-        Bytes b = file.Read(p).bytes();
-        pages_.emplace_back(b.begin(), b.end());
+        const Page pg = file.Read(p);
+        pages_.emplace_back(pg.bytes().begin(), pg.bytes().end());
     }
 }
 

@@ -325,9 +325,10 @@ void Verifier::CheckGlobalMap() {
 void Verifier::Run() {
     if (src_.header().format != out_.header().format) Fail("the format changed");
     {
-        Bytes a = src_.file().Read(kHeaderPage).bytes();
-        Bytes b = out_.file().Read(kHeaderPage).bytes();
-        if (!std::equal(a.begin(), a.end(), b.begin(), b.end())) Fail("the header page changed");
+        const Page a = src_.file().Read(kHeaderPage);
+        const Page b = out_.file().Read(kHeaderPage);
+        if (!std::equal(a.bytes().begin(), a.bytes().end(), b.bytes().begin(), b.bytes().end()))
+            Fail("the header page changed");
     }
     CompareCatalog();
     auto st = src_.Tables(true);

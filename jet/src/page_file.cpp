@@ -1,5 +1,7 @@
 #include "jet/page_file.h"
 
+#include "page_cache.h"
+
 #ifdef _WIN32
 #include <fcntl.h>
 #include <io.h>
@@ -121,8 +123,24 @@ std::unique_ptr<PageFile> PageFile::Open(const std::filesystem::path& path, std:
     return f;
 }
 
+PageFile::PageFile() = default;
+
 PageFile::~PageFile() {
     if (fd_ >= 0) CloseFile(fd_);
+}
+
+void PageFile::set_cache_capacity(std::size_t pages) {
+    capacity_ = pages ? pages : 1;
+    if (!cache_) return;
+    // A held Page points into the old cache's frames: keep that cache then, rather
+    // than free its frames under the reader (only a misuse gets here).
+    assert(!cache_->AnyPinned());
+    if (!cache_->AnyPinned()) cache_.reset();
+}
+
+PageCache& PageFile::cache() {
+    if (!cache_) cache_ = std::make_unique<PageCache>(page_size(), capacity_);
+    return *cache_;
 }
 
 std::unique_ptr<PageFile> PageFile::FromMemory(std::vector<std::uint8_t> image) {
@@ -200,65 +218,48 @@ void PageFile::FetchBlock(std::uint32_t n, std::uint8_t* dst) {
     ReadRaw(std::uint64_t{first} * ps, block_.get(), std::size_t{count} * ps);
     // A scan that goes on past the block continues with a run.
     last_single_ = first + count - 1;
+    PageCache& c = cache();
     for (std::uint32_t p = first; p < first + count; ++p) {
         const std::uint8_t* bytes = block_.get() + std::size_t{p - first} * ps;
         if (p == n) {
             std::memcpy(dst, bytes, ps);
-        } else if (!cache_.count(p)) {
-            auto buf = MakeRoom(p);
-            std::memcpy(buf->data(), bytes, ps);
+        } else if (!c.Find(p)) {
+            PageFrame* frame = c.Take();
+            std::memcpy(frame->data, bytes, ps);
             ++pages_read_;
-            Insert(p, std::move(buf));
+            c.Insert(p, frame);
+            c.Release(frame);
         }
     }
-}
-
-std::shared_ptr<std::vector<std::uint8_t>> PageFile::MakeRoom(std::uint32_t n) {
-    // A page evicted from the cache that nobody holds any more lends its buffer to
-    // the new page, which saves an allocation and a clearing per read on long scans.
-    // The ring holds a slot for every page cached or about to be (a block's pages
-    // are made room for while the page asked for waits), so counting its slots
-    // keeps the cache within its capacity.
-    std::shared_ptr<std::vector<std::uint8_t>> buf;
-    if (order_.size() >= capacity_ && !order_.empty()) {
-        // Evict in insertion order (a ring): cheap and good enough for scans.
-        std::size_t i = next_victim_ % order_.size();
-        auto victim = cache_.find(order_[i]);
-        if (victim != cache_.end()) {
-            if (victim->second.use_count() == 1)
-                buf = std::const_pointer_cast<std::vector<std::uint8_t>>(victim->second);
-            cache_.erase(victim);
-        }
-        order_[i] = n;
-        next_victim_ = i + 1;
-    } else {
-        order_.push_back(n);
-    }
-    if (!buf || buf->size() != page_size())
-        buf = std::make_shared<std::vector<std::uint8_t>>(page_size());
-    return buf;
-}
-
-void PageFile::Insert(std::uint32_t n, std::shared_ptr<std::vector<std::uint8_t>> buf) {
-    cache_.emplace(n, std::move(buf));
-    assert(cache_.size() <= capacity_);
 }
 
 Page PageFile::Read(std::uint32_t n) {
     if (page_size() == 0 || n >= page_count())
         ThrowFormat("page " + std::to_string(n) + " lies outside the file (" +
                     std::to_string(page_count()) + " pages)");
-    auto it = cache_.find(n);
-    if (it != cache_.end()) return Page(n, it->second);
-    std::shared_ptr<std::vector<std::uint8_t>> buf = MakeRoom(n);
-    if (in_memory_)
-        ReadRaw(std::uint64_t{n} * page_size(), buf->data(), buf->size());
-    else
-        Fetch(n, buf->data());
+    if (in_memory_) {
+        // The image is the file: its bytes are lent out as they are.
+        if (std::size_t{n + 1} * page_size() > image_.size())
+            ThrowFormat("read past the end of the file");
+        ++pages_read_;
+        return Page(n, image_.data() + std::size_t{n} * page_size(), page_size(), nullptr);
+    }
+    PageCache& c = cache();
+    if (PageFrame* hit = c.Find(n)) {
+        ++hit->pins;
+        return Page(n, hit->data, page_size(), hit);
+    }
+    // Pinned while it is filled, so that a block read alongside cannot take it.
+    PageFrame* frame = c.Take();
+    try {
+        Fetch(n, frame->data);
+    } catch (...) {
+        c.Release(frame);
+        throw;
+    }
     ++pages_read_;
-    assert(buf->size() == page_size());
-    Insert(n, buf);
-    return Page(n, std::move(buf));
+    c.Insert(n, frame);
+    return Page(n, frame->data, page_size(), frame);
 }
 
 }  // namespace jet

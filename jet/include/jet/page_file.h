@@ -9,10 +9,11 @@
 #pragma once
 
 #include <array>
+#include <cassert>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
-#include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "jet/bytes.h"
@@ -21,21 +22,63 @@
 
 namespace jet {
 
-// One page's bytes, shared with the cache; stays valid while held.
+inline constexpr std::uint32_t kNoPage = 0xFFFFFFFF;
+
+// A cache frame: one page's bytes, the page it holds (kNoPage: none) and the Page
+// handles that hold it. Reused for another page only when no handle holds it.
+struct PageFrame {
+    std::uint8_t* data = nullptr;
+    std::uint32_t page = kNoPage;
+    std::uint32_t pins = 0;
+    std::uint32_t index = 0;  // in its cache
+};
+
+// One page's bytes, borrowed from the file's cache (or its in-memory image): they
+// stay valid and unchanged while the Page is held, which pins the frame. A Page must
+// not outlive its PageFile, nor be passed to another thread.
 class Page {
   public:
     Page() = default;
-    Page(std::uint32_t number, std::shared_ptr<const std::vector<std::uint8_t>> data)
-        : number_(number), data_(std::move(data)) {}
+    Page(const Page& o) : number_(o.number_), size_(o.size_), data_(o.data_), frame_(o.frame_) {
+        if (frame_) ++frame_->pins;
+    }
+    Page(Page&& o) noexcept : number_(o.number_), size_(o.size_), data_(o.data_), frame_(o.frame_) {
+        o.data_ = nullptr;
+        o.size_ = 0;
+        o.frame_ = nullptr;
+    }
+    Page& operator=(Page o) noexcept {
+        std::swap(number_, o.number_);
+        std::swap(size_, o.size_);
+        std::swap(data_, o.data_);
+        std::swap(frame_, o.frame_);
+        return *this;
+    }
+    ~Page() {
+        if (frame_) {
+            assert(frame_->pins > 0 && frame_->page == number_);
+            --frame_->pins;
+        }
+    }
+
     std::uint32_t number() const { return number_; }
-    Bytes bytes() const { return data_ ? Bytes(*data_) : Bytes(); }
-    std::uint8_t type() const { return data_ && !data_->empty() ? (*data_)[kPageTypeAt] : 0xFF; }
-    std::size_t size() const { return data_ ? data_->size() : 0; }
+    Bytes bytes() const { return Bytes(data_, size_); }
+    std::uint8_t type() const { return size_ ? data_[kPageTypeAt] : 0xFF; }
+    std::size_t size() const { return size_; }
 
   private:
+    friend class PageFile;
+    // Takes over one pin of `frame` (null: bytes of the in-memory image).
+    Page(std::uint32_t number, const std::uint8_t* data, std::uint32_t size, PageFrame* frame)
+        : number_(number), size_(size), data_(data), frame_(frame) {}
+
     std::uint32_t number_ = 0;
-    std::shared_ptr<const std::vector<std::uint8_t>> data_;
+    std::uint32_t size_ = 0;
+    const std::uint8_t* data_ = nullptr;
+    PageFrame* frame_ = nullptr;
 };
+
+class PageCache;
 
 class PageFile {
   public:
@@ -64,8 +107,10 @@ class PageFile {
     // Pages fetched from the file so far (pages found in the cache are not counted).
     std::uint64_t pages_read() const { return pages_read_; }
 
-    // Number of pages kept in memory at most.
-    void set_cache_capacity(std::size_t pages) { capacity_ = pages ? pages : 1; }
+    // Number of pages kept in memory at most (more only while readers hold more
+    // Pages than that). Frames are allocated as the cache fills, up to the file's
+    // size. REQUIRES: no Page of this file held (the cache is made anew).
+    void set_cache_capacity(std::size_t pages);
 
     // Pages read out of order bring their block along (see above). Only with a cache
     // of at least kBlockMinCache pages, so that a block's pages evict few others.
@@ -92,7 +137,7 @@ class PageFile {
     static constexpr std::uint32_t kBlockPages = 8;
     static constexpr std::size_t kBlockMinCache = 512;
 
-    PageFile() = default;
+    PageFile();
     void Init(std::uint64_t size);
     void ReadRaw(std::uint64_t offset, std::uint8_t* dst, std::size_t len);
     // Copies page n into dst, from a run when one holds it or follows on to it, else
@@ -100,18 +145,14 @@ class PageFile {
     void Fetch(std::uint32_t n, std::uint8_t* dst);
     // Reads the aligned block of page n, copies page n to dst and caches the others.
     void FetchBlock(std::uint32_t n, std::uint8_t* dst);
-    // A buffer for a page about to enter the cache (one evicted, when the cache is
-    // full); the page is cached with Insert.
-    std::shared_ptr<std::vector<std::uint8_t>> MakeRoom(std::uint32_t n);
-    void Insert(std::uint32_t n, std::shared_ptr<std::vector<std::uint8_t>> buf);
+    // The cache, made at the first read with the capacity then set.
+    PageCache& cache();
 
     int fd_ = -1;
     std::vector<std::uint8_t> image_;
     bool in_memory_ = false;
     HeaderResult header_;
-    std::unordered_map<std::uint32_t, std::shared_ptr<const std::vector<std::uint8_t>>> cache_;
-    std::vector<std::uint32_t> order_;  // insertion order ring for eviction
-    std::size_t next_victim_ = 0;
+    std::unique_ptr<PageCache> cache_;
     std::size_t capacity_ = 16384;
     std::array<Run, kRuns> runs_;
     Buffer block_{nullptr, nullptr};

@@ -26,18 +26,31 @@ bool OutputFile::Create(const std::filesystem::path& destination, std::uint32_t 
     if (dir.empty()) dir = ".";
     std::string pattern =
         (dir / ("." + destination.filename().string() + ".compact-XXXXXX")).string();
-    std::vector<char> buf(pattern.begin(), pattern.end());
-    buf.push_back('\0');
-    fd_ = ::mkstemp(buf.data());
-    if (fd_ < 0) {
-        *error = "cannot write a temporary file in '" + dir.string() + "': " + Errno();
-        return false;
+    // Another run's clean-up may take the new file for a dead run's leftover in the
+    // moment before it is locked, and remove it: then a new name is taken. A few
+    // attempts are plenty for so short a moment.
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        std::vector<char> buf(pattern.begin(), pattern.end());
+        buf.push_back('\0');
+        fd_ = ::mkstemp(buf.data());
+        if (fd_ < 0) {
+            *error = "cannot write a temporary file in '" + dir.string() + "': " + Errno();
+            return false;
+        }
+        temp_ = buf.data();
+        // Held until the descriptor closes, by any exit: a run that died no longer holds
+        // it, which is how InUse tells its leftovers from a live run's files.
+        ::flock(fd_, LOCK_EX | LOCK_NB);
+        struct stat held {}, named {};
+        if (::fstat(fd_, &held) == 0 && ::stat(temp_.c_str(), &named) == 0 &&
+            held.st_dev == named.st_dev && held.st_ino == named.st_ino)
+            return true;
+        ::close(fd_);
+        fd_ = -1;
     }
-    temp_ = buf.data();
-    // Held until the descriptor closes, by any exit: a run that died no longer holds
-    // it, which is how InUse tells its leftovers from a live run's files.
-    ::flock(fd_, LOCK_EX | LOCK_NB);
-    return true;
+    *error = "cannot keep a temporary file in '" + dir.string() + "'";
+    temp_.clear();
+    return false;
 }
 
 bool OutputFile::InUse(const std::filesystem::path& temp) {

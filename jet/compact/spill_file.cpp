@@ -21,34 +21,83 @@ SpillSettings SpillSettings::Share(std::size_t parts) const {
     return s;
 }
 
-std::size_t RemoveStaleSpillFiles(
-    const std::filesystem::path& destination,
-    const std::function<bool(const std::filesystem::path& temp)>& temp_in_use) {
+namespace {
+
+// What a compaction of a destination leaves in its directory, by name.
+enum class Leftover { None, TemporaryOutput, SpillFile };
+
+// Sorts `name` among the files a compaction of the destination whose temporary
+// names start with `prefix` makes; `temp` receives the name of the temporary output
+// the file belongs to. A temporary output ends in mkstemp's six letters or digits;
+// a spill file adds ".spill-N" to its temporary output's name (any tag without a dot
+// there: spill files of every earlier version go too).
+Leftover Classify(const std::string& name, const std::string& prefix, std::string& temp) {
+    if (name.size() <= prefix.size() || name.compare(0, prefix.size(), prefix) != 0)
+        return Leftover::None;
+    const std::string rest = name.substr(prefix.size());
+    const std::string marker = ".spill-";
+    const std::size_t at = rest.rfind(marker);
+    if (at == std::string::npos) {
+        constexpr std::size_t kTagChars = 6;
+        const bool tag = rest.size() == kTagChars &&
+                         std::all_of(rest.begin(), rest.end(), [](char c) {
+                             return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') ||
+                                    (c >= 'A' && c <= 'Z');
+                         });
+        temp = name;
+        return tag ? Leftover::TemporaryOutput : Leftover::None;
+    }
+    const std::string number = rest.substr(at + marker.size());
+    if (at == 0 || number.empty() || number.find_first_not_of("0123456789") != std::string::npos)
+        return Leftover::None;
+    if (rest.substr(0, at).find('.') != std::string::npos) return Leftover::None;
+    temp = prefix + rest.substr(0, at);
+    return Leftover::SpillFile;
+}
+
+// Removes the leftovers of the kinds `remove` accepts whose temporary output no live
+// run holds.
+std::size_t RemoveStale(const std::filesystem::path& destination,
+                        const std::function<bool(const std::filesystem::path& temp)>& temp_in_use,
+                        const std::function<bool(Leftover)>& remove) {
     std::filesystem::path dir = destination.parent_path();
     if (dir.empty()) dir = ".";
     const std::string prefix = "." + destination.filename().string() + ".compact-";
-    const std::string marker = ".spill-";
     std::size_t removed = 0;
     std::error_code ec;
     std::filesystem::directory_iterator it(dir, ec), end;
     for (; !ec && it != end; it.increment(ec)) {
         const std::string name = it->path().filename().string();
-        if (name.size() <= prefix.size() || name.compare(0, prefix.size(), prefix) != 0) continue;
-        const std::size_t at = name.rfind(marker);
-        if (at == std::string::npos || at <= prefix.size()) continue;
-        const std::string number = name.substr(at + marker.size());
-        if (number.empty() ||
-            number.find_first_not_of("0123456789") != std::string::npos)
-            continue;
-        const std::string tag = name.substr(prefix.size(), at - prefix.size());
-        if (tag.find('.') != std::string::npos) continue;
+        std::string temp;
+        const Leftover kind = Classify(name, prefix, temp);
+        if (kind == Leftover::None || !remove(kind)) continue;
         std::error_code type_ec;
         if (!it->is_regular_file(type_ec)) continue;
-        if (temp_in_use(dir / name.substr(0, at))) continue;
+        if (temp_in_use(dir / temp)) continue;
         std::error_code remove_ec;
         if (std::filesystem::remove(it->path(), remove_ec)) ++removed;
     }
     return removed;
+}
+
+}  // namespace
+
+std::size_t RemoveStaleSpillFiles(
+    const std::filesystem::path& destination,
+    const std::function<bool(const std::filesystem::path& temp)>& temp_in_use) {
+    return RemoveStale(destination, temp_in_use,
+                       [](Leftover kind) { return kind == Leftover::SpillFile; });
+}
+
+std::size_t RemoveStaleTemporaryFiles(
+    const std::filesystem::path& destination,
+    const std::function<bool(const std::filesystem::path& temp)>& temp_in_use) {
+    // The spill files first: while its temporary output is there, a spill file is
+    // judged by that file's lock.
+    const std::size_t spills = RemoveStaleSpillFiles(destination, temp_in_use);
+    return spills + RemoveStale(destination, temp_in_use, [](Leftover kind) {
+               return kind == Leftover::TemporaryOutput;
+           });
 }
 
 SpillFile::SpillFile(const SpillSettings& settings) {

@@ -39,6 +39,14 @@ std::size_t RemoveStaleSpillFiles(
     const std::filesystem::path& destination,
     const std::function<bool(const std::filesystem::path& temp)>& temp_in_use);
 
+// Removes what compactions of `destination` that died left behind: their stale spill
+// files as above, then their temporary outputs `.<destination name>.compact-XXXXXX`
+// (XXXXXX: six letters or digits) that no live run holds. Returns how many were
+// removed.
+std::size_t RemoveStaleTemporaryFiles(
+    const std::filesystem::path& destination,
+    const std::function<bool(const std::filesystem::path& temp)>& temp_in_use);
+
 class SpillFile {
   public:
     // Creates a new empty file named after settings.name_base. Throws

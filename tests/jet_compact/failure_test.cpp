@@ -329,9 +329,10 @@ namespace compacttest {
 namespace {
 
 // A run killed while it spilled leaves its temporary file and spill files, unlocked.
-// The next compaction of the same destination removes those spill files, and only
-// those: a live run's spill file (its temporary file held) and other names stay.
-TEST(Leftovers, SpillFilesOfAKilledRunGoWithTheNextRun) {
+// The next compaction of the same destination removes those files, and only those: a
+// live run's temporary file and spill file (its temporary file held) and other names
+// stay.
+TEST(Leftovers, FilesOfAKilledRunGoWithTheNextRun) {
     Scratch s;
     const fs::path src = s.Copy(kJet4, "src.mdb");
     const fs::path dest = s.dir() / "out.mdb";
@@ -341,6 +342,9 @@ TEST(Leftovers, SpillFilesOfAKilledRunGoWithTheNextRun) {
     const std::vector<std::string> others = {
         ".out.mdb.compact-k1lled.spill-x",  // not one of our numbers
         ".other.mdb.compact-k1lled.spill-0",  // another destination's
+        ".other.mdb.compact-k1lled",
+        ".out.mdb.compact-k1lled0",  // not mkstemp's six characters
+        ".out.mdb.compact-k1lled.bak",
         "out.mdb.spill-0"};
     for (const auto& n : others) WriteAll(s.dir() / n, {3});
 
@@ -357,6 +361,7 @@ TEST(Leftovers, SpillFilesOfAKilledRunGoWithTheNextRun) {
     ASSERT_TRUE(r.compacted) << r.reason;
     EXPECT_FALSE(fs::exists(fs::path(dead_temp) += ".spill-0"));
     EXPECT_FALSE(fs::exists(fs::path(dead_temp) += ".spill-17"));
+    EXPECT_FALSE(fs::exists(dead_temp)) << "a killed run's temporary file stayed";
     EXPECT_TRUE(fs::exists(live_spill.path())) << "a live run's spill file was removed";
     EXPECT_TRUE(fs::exists(live.temp_path()));
     for (const auto& n : others) EXPECT_TRUE(fs::exists(s.dir() / n)) << n;

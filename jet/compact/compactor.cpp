@@ -210,6 +210,7 @@ void Repacker::RepackTable(TableJob& job) {
     const ReadLimits limits;
     TableReader reader(src_, d, limits);
     // Every page the table's map reaches must be of a kind we know.
+    std::uint32_t row_pages = 0, first_row_page = 0, last_row_page = 0;  // inside the file
     {
         UsageMap owned = ReadUsageMap(src_, d.owned_map, src_.page_count());
         for (std::uint32_t p : owned.pages) {
@@ -218,6 +219,8 @@ void Repacker::RepackTable(TableJob& job) {
             if (!IsKnownPageType(t))
                 ThrowFormat("page " + std::to_string(p) + " of table '" + job.entry->name +
                             "' has an unknown page type (" + std::to_string(t) + ")");
+            if (row_pages++ == 0) first_row_page = p;
+            last_row_page = p;
         }
     }
     auto sink = [this](std::uint32_t page, std::vector<std::uint8_t> bytes) { Write(page, bytes); };
@@ -274,6 +277,7 @@ void Repacker::RepackTable(TableJob& job) {
 
     // The rows, densely, in their old order.
     RowMap rows;
+    if (row_pages) rows.Reserve(last_row_page - first_row_page + 1, row_pages);
     std::vector<std::size_t> lv_next(lv_cols.size(), 0);  // next handle per column
     RowPageWriter w(layout_, job.new_tdef(), next, sink);
     std::size_t ordinal = 0;
@@ -289,8 +293,12 @@ void Repacker::RepackTable(TableJob& job) {
         Tick();
         return true;
     };
-    // A row with no long value or Id to patch goes over as it is, uncracked.
-    const bool patched = !lv_cols.empty() || !job.id_columns.empty();
+    // A row with no long value or Id to patch goes over as it is, uncracked: the pass
+    // above has cracked every row already, and found no value stored outside its row
+    // when the packers hold none (the common case of narrow tables with memo columns).
+    std::size_t values_outside = 0;
+    for (const LongValuePacker& packer : packers) values_outside += packer.value_count();
+    const bool patched = values_outside > 0 || !job.id_columns.empty();
     reader.ForEachRow([&](const RowRef& r) {
         if (!patched) return place(r, r.bytes);
         row.assign(r.bytes.begin(), r.bytes.end());
@@ -432,9 +440,9 @@ CompactResult Compact(const std::filesystem::path& source, const std::filesystem
     if (db->header().file_size % db->header().page_size != 0)
         return Fail(result, "the file ends inside a page (it is truncated or damaged)");
 
-    // Spill files of earlier runs on this destination that were killed take room
-    // that this run may need.
-    RemoveStaleSpillFiles(destination, OutputFile::InUse);
+    // Temporary outputs and spill files of earlier runs on this destination that were
+    // killed take room that this run may need.
+    RemoveStaleTemporaryFiles(destination, OutputFile::InUse);
     OutputFile out;
     std::string err;
     if (!out.Create(destination, db->header().page_size, &err)) return Fail(result, err);

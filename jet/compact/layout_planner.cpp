@@ -26,6 +26,14 @@ std::uint32_t PageAllocator::TakeRun(std::uint32_t n) {
     return first;
 }
 
+void RowMap::Reserve(std::size_t span, std::size_t pages) {
+    // A page with live rows needs at least one bit word; its rows mostly go to one
+    // new page, so about one run each.
+    old_pages_.reserve(span);
+    live_bits_.reserve(pages);
+    new_runs_.reserve(pages);
+}
+
 void RowMap::Add(RowAddr old_slot, RowAddr new_addr) {
     assert(size_ == 0 || (last_old_ < old_slot && last_new_ < new_addr));
     assert(!new_addr.null());

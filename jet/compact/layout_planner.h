@@ -53,6 +53,10 @@ class PageAllocator {
 // page's entry (16 bytes, one cache line), its bit word and the new run.
 class RowMap {
   public:
+    // Room for the rows of `pages` old pages numbered over `span` numbers, taken at
+    // once: the tables grow with the pages and would otherwise move to fresh memory
+    // again and again. The span of a Jet file is 2^19 pages at most (8 MB here).
+    void Reserve(std::size_t span, std::size_t pages);
     // REQUIRES: old_slot and new_addr exceed every address added before.
     void Add(RowAddr old_slot, RowAddr new_addr);
     // The new address, or nothing when old_slot held no live row.

@@ -64,20 +64,21 @@ void TableReader::ForEachRow(const std::function<bool(const RowRef&)>& visit) {
         std::uint32_t count = U16(pb, lay.row_count);
         if (lay.row_table + kRowSlotSize * count > pb.size())
             ThrowFormat("page " + std::to_string(p) + " has a bad row count");
+        // The rows of this page share one reference to it (no count taken per row).
+        RowRef here;
+        here.page = pg;
         for (std::uint32_t i = 0; i < count; ++i) {
             std::uint16_t raw = U16(pb, lay.row_table + kRowSlotSize * i);
             if (raw & kRowDeleted) continue;
             RowAddr slot{p, static_cast<std::uint8_t>(i)};
             if (i > 0xFF) ThrowFormat("page " + std::to_string(p) + " has more than 256 rows");
-            RowRef r;
             if (raw & kRowOverflow) {
-                r = Resolve(slot);
-            } else {
-                r.slot = r.addr = slot;
-                r.page = pg;
-                r.bytes = RowBytes(pb, file_.jet3(), i);
+                if (!visit(Resolve(slot))) return;
+                continue;
             }
-            if (!visit(r)) return;
+            here.slot = here.addr = slot;
+            here.bytes = RowBytes(pb, file_.jet3(), i);
+            if (!visit(here)) return;
         }
     }
 }

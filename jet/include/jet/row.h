@@ -45,6 +45,8 @@ class RowCracker {
     enum class Kind : std::uint8_t { Bool, Fixed, Variable };
     struct ColumnPlace {
         std::uint16_t number = 0;     // null-mask bit
+        std::uint16_t mask_byte = 0;  // number / 8
+        std::uint8_t mask_bit = 0;    // 1 << number % 8
         std::uint16_t var_index = 0;  // Variable: slot in the variable-column table
         std::uint32_t begin = 0;      // Fixed: offset in the row
         std::uint32_t size = 0;       // Fixed: bytes

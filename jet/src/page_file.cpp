@@ -11,17 +11,27 @@
 #else
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 #endif
 
 #include <algorithm>
+#include <array>
 #include <cassert>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <span>
 #include <system_error>
 
 namespace jet {
+
+namespace {
+
+// Pages one read brings in at most: a run or a block.
+constexpr std::size_t kMaxPagesPerRead = 32;
+
+}  // namespace
 
 // The file's calls to the system, one set per system.
 namespace {
@@ -54,12 +64,20 @@ long long ReadAt(int fd, std::uint8_t* dst, std::size_t len, std::uint64_t offse
     return GetLastError() == ERROR_HANDLE_EOF ? 0 : -1;
 }
 
-void* AlignedAlloc(std::size_t alignment, std::size_t size) {
-    return _aligned_malloc(size, alignment);
-}
-
-void AlignedFree(void* memory) {
-    _aligned_free(memory);
+// Consecutive pages of `page_size` bytes from `offset` into `into`; false on a read
+// error or an early end. Read at once into one buffer, then spread out.
+bool ReadPagesAt(int fd, std::span<std::uint8_t* const> into, std::size_t page_size,
+                 std::uint64_t offset) {
+    const std::size_t total = into.size() * page_size;
+    auto bytes = std::make_unique_for_overwrite<std::uint8_t[]>(total);
+    for (std::size_t done = 0; done < total;) {
+        const long long n = ReadAt(fd, bytes.get() + done, total - done, offset + done);
+        if (n <= 0) return false;
+        done += static_cast<std::size_t>(n);
+    }
+    for (std::size_t i = 0; i < into.size(); ++i)
+        std::memcpy(into[i], bytes.get() + i * page_size, page_size);
+    return true;
 }
 #else
 int OpenForReading(const std::filesystem::path& path) {
@@ -83,21 +101,32 @@ long long ReadAt(int fd, std::uint8_t* dst, std::size_t len, std::uint64_t offse
     return n;
 }
 
-void* AlignedAlloc(std::size_t alignment, std::size_t size) {
-    return std::aligned_alloc(alignment, size);
-}
-
-void AlignedFree(void* memory) {
-    std::free(memory);
+// Consecutive pages of `page_size` bytes from `offset` into `into` with one
+// scattering read (more only when the system returns less); false on a read error
+// or an early end.
+bool ReadPagesAt(int fd, std::span<std::uint8_t* const> into, std::size_t page_size,
+                 std::uint64_t offset) {
+    std::array<iovec, kMaxPagesPerRead> iov;
+    assert(into.size() <= iov.size());
+    const std::size_t total = into.size() * page_size;
+    for (std::size_t done = 0; done < total;) {
+        const std::size_t first = done / page_size, skip = done % page_size;
+        int count = 0;
+        for (std::size_t i = first; i < into.size(); ++i, ++count) {
+            const std::size_t from = i == first ? skip : 0;
+            iov[count].iov_base = into[i] + from;
+            iov[count].iov_len = page_size - from;
+        }
+        ssize_t n;
+        do {
+            n = ::preadv(fd, iov.data(), count, static_cast<off_t>(offset + done));
+        } while (n < 0 && errno == EINTR);
+        if (n <= 0) return false;
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
 }
 #endif
-
-// Page-aligned, as the file's pages are.
-PageFile::Buffer NewAlignedBuffer(std::size_t bytes) {
-    void* mem = AlignedAlloc(4096, bytes);
-    if (!mem) throw std::bad_alloc();
-    return {static_cast<std::uint8_t*>(mem), [](std::uint8_t* m) { AlignedFree(m); }};
-}
 
 }  // namespace
 
@@ -176,61 +205,75 @@ void PageFile::Fetch(std::uint32_t n, std::uint8_t* dst) {
     const std::size_t ps = page_size();
     ++clock_;
     Run* follow = nullptr;
-    for (Run& r : runs_) {
-        if (r.count && n >= r.first && n < r.first + r.count) {
-            r.used = clock_;
-            std::memcpy(dst, r.bytes.get() + std::size_t{n - r.first} * ps, ps);
-            return;
-        }
+    for (Run& r : runs_)
         if (r.count && n == r.first + r.count) follow = &r;
-    }
     // A page right after a run, or right after the last single read, starts (or
     // continues) a sequential scan: fetch the pages ahead with it.
     if (!follow && n != last_single_ + 1) {
-        if (block_reads_ && capacity_ >= kBlockMinCache) return FetchBlock(n, dst);
+        if (block_reads_ && capacity_ >= kBlockMinCache) {
+            // The aligned block around n; a scan that goes on past it continues
+            // with a run.
+            const std::uint32_t first = n - n % kBlockPages;
+            const std::uint32_t count = std::min<std::uint32_t>(kBlockPages, page_count() - first);
+            ReadSpan(first, count, n, dst);
+            last_single_ = first + count - 1;
+            return;
+        }
         last_single_ = n;
         ReadRaw(std::uint64_t{n} * ps, dst, ps);
         return;
     }
     // A scan's first run is short; each run it reads to the end doubles the next,
-    // so pages read ahead and never used stay few.
+    // so pages read ahead and never used stay few. The pages read ahead wait in the
+    // cache, so a run takes at most a quarter of it: a few scans that alternate
+    // (rows and their long values) do not evict each other's pages before use.
     std::uint32_t want = follow ? std::min(kRunPages, follow->count * 2) : kFirstRunPages;
+    want = static_cast<std::uint32_t>(
+        std::min<std::size_t>(want, std::max<std::size_t>(1, capacity_ / 4)));
     if (!follow) {
         follow = &runs_[0];
         for (Run& r : runs_)
             if (r.used < follow->used) follow = &r;
     }
-    if (!follow->bytes) follow->bytes = NewAlignedBuffer(std::size_t{kRunPages} * ps);
-    follow->count = 0;  // nothing valid while it is refilled
-    std::uint32_t count = std::min<std::uint32_t>(want, page_count() - n);
-    ReadRaw(std::uint64_t{n} * ps, follow->bytes.get(), std::size_t{count} * ps);
+    const std::uint32_t count = std::min<std::uint32_t>(want, page_count() - n);
+    follow->count = 0;  // nothing valid if the read fails
+    ReadSpan(n, count, n, dst);
     follow->first = n;
     follow->count = count;
     follow->used = clock_;
-    std::memcpy(dst, follow->bytes.get(), ps);
 }
 
-void PageFile::FetchBlock(std::uint32_t n, std::uint8_t* dst) {
-    const std::size_t ps = page_size();
-    const std::uint32_t first = n - n % kBlockPages;
-    const std::uint32_t count = std::min<std::uint32_t>(kBlockPages, page_count() - first);
-    if (!block_) block_ = NewAlignedBuffer(std::size_t{kBlockPages} * ps);
-    ReadRaw(std::uint64_t{first} * ps, block_.get(), std::size_t{count} * ps);
-    // A scan that goes on past the block continues with a run.
-    last_single_ = first + count - 1;
+void PageFile::ReadSpan(std::uint32_t first, std::uint32_t count, std::uint32_t n,
+                        std::uint8_t* dst) {
+    static_assert(kRunPages <= kMaxPagesPerRead && kBlockPages <= kMaxPagesPerRead);
+    assert(!in_memory_ && count <= kMaxPagesPerRead && n >= first && n < first + count);
     PageCache& c = cache();
-    for (std::uint32_t p = first; p < first + count; ++p) {
-        const std::uint8_t* bytes = block_.get() + std::size_t{p - first} * ps;
+    std::array<std::uint8_t*, kMaxPagesPerRead> into;
+    std::array<PageFrame*, kMaxPagesPerRead> taken{};
+    for (std::uint32_t i = 0; i < count; ++i) {
+        const std::uint32_t p = first + i;
         if (p == n) {
-            std::memcpy(dst, bytes, ps);
-        } else if (!c.Find(p)) {
-            PageFrame* frame = c.Take();
-            std::memcpy(frame->data, bytes, ps);
-            ++pages_read_;
-            c.Insert(p, frame);
-            c.Release(frame);
+            into[i] = dst;
+        } else if (c.Find(p)) {
+            // Cached already: read into a scratch page and dropped.
+            if (!scratch_) scratch_ = std::make_unique_for_overwrite<std::uint8_t[]>(page_size());
+            into[i] = scratch_.get();
+        } else {
+            taken[i] = c.Take();
+            into[i] = taken[i]->data;
         }
     }
+    const bool ok = ReadPagesAt(fd_, std::span(into.data(), count), page_size(),
+                                std::uint64_t{first} * page_size());
+    for (std::uint32_t i = 0; i < count; ++i) {
+        if (!taken[i]) continue;
+        if (ok) {
+            c.Insert(first + i, taken[i]);
+            ++pages_read_;
+        }
+        c.Release(taken[i]);
+    }
+    if (!ok) ThrowFormat("read error or unexpected end of file");
 }
 
 Page PageFile::Read(std::uint32_t n) {

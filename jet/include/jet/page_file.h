@@ -116,16 +116,13 @@ class PageFile {
     // of at least kBlockMinCache pages, so that a block's pages evict few others.
     void set_block_reads(bool on) { block_reads_ = on; }
 
-    // Bytes read at once (runs, blocks), freed by the deleter they come with.
-    using Buffer = std::unique_ptr<std::uint8_t, void (*)(std::uint8_t*)>;
-
   private:
-    // Pages fetched ahead for one sequential reader; a few of them let scans that
-    // alternate (rows and their long values) each keep their own run.
+    // The last pages fetched ahead for one sequential reader (they went to the
+    // cache); a few of them let scans that alternate (rows and their long values)
+    // each keep their own run.
     struct Run {
-        std::uint32_t first = 0, count = 0;  // pages [first, first + count) held
+        std::uint32_t first = 0, count = 0;  // pages [first, first + count) read last
         std::uint64_t used = 0;              // last use, for replacement
-        Buffer bytes{nullptr, nullptr};
     };
     // Up to this many pages per read (128 KB of Jet 4 pages): large enough that a
     // scan costs few system calls, small enough that a wrong guess costs little.
@@ -140,11 +137,13 @@ class PageFile {
     PageFile();
     void Init(std::uint64_t size);
     void ReadRaw(std::uint64_t offset, std::uint8_t* dst, std::size_t len);
-    // Copies page n into dst, from a run when one holds it or follows on to it, else
-    // with its block when the cache can keep it.
+    // Reads page n (not cached) into dst: with the pages ahead when it continues a
+    // run, else with its block when the cache can keep it, else alone.
     void Fetch(std::uint32_t n, std::uint8_t* dst);
-    // Reads the aligned block of page n, copies page n to dst and caches the others.
-    void FetchBlock(std::uint32_t n, std::uint8_t* dst);
+    // Reads pages [first, first + count) with one read, straight into their frames:
+    // page n into dst, the others into the cache (those it holds already are read
+    // into a scratch page and dropped).
+    void ReadSpan(std::uint32_t first, std::uint32_t count, std::uint32_t n, std::uint8_t* dst);
     // The cache, made at the first read with the capacity then set.
     PageCache& cache();
 
@@ -155,7 +154,7 @@ class PageFile {
     std::unique_ptr<PageCache> cache_;
     std::size_t capacity_ = 16384;
     std::array<Run, kRuns> runs_;
-    Buffer block_{nullptr, nullptr};
+    std::unique_ptr<std::uint8_t[]> scratch_;
     std::uint64_t clock_ = 0;
     std::uint32_t last_single_ = 0xFFFFFFFF;  // page of the last single-page read
     std::uint64_t pages_read_ = 0;

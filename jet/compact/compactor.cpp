@@ -442,7 +442,7 @@ CompactResult Compact(const std::filesystem::path& source, const std::filesystem
 
     // Temporary outputs and spill files of earlier runs on this destination that were
     // killed take room that this run may need.
-    RemoveStaleTemporaryFiles(destination, OutputFile::InUse);
+    RemoveStaleTemporaryFiles(destination, OutputFile::RemoveLeftover);
     OutputFile out;
     std::string err;
     if (!out.Create(destination, db->header().page_size, &err)) return Fail(result, err);

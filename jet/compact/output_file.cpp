@@ -39,11 +39,14 @@ bool OutputFile::Create(const std::filesystem::path& destination, std::uint32_t 
         }
         temp_ = buf.data();
         // Held until the descriptor closes, by any exit: a run that died no longer holds
-        // it, which is how InUse tells its leftovers from a live run's files.
-        ::flock(fd_, LOCK_EX | LOCK_NB);
+        // it, which is how InUse tells its leftovers from a live run's files. A clean-up
+        // holding it now is about to remove the file: take another. On a file system
+        // without locks the file stays unlocked, and no clean-up can remove it either.
+        const bool taken = ::flock(fd_, LOCK_EX | LOCK_NB) == 0;
         struct stat held {}, named {};
-        if (::fstat(fd_, &held) == 0 && ::stat(temp_.c_str(), &named) == 0 &&
-            held.st_dev == named.st_dev && held.st_ino == named.st_ino)
+        if ((taken || errno != EWOULDBLOCK) && ::fstat(fd_, &held) == 0 &&
+            ::stat(temp_.c_str(), &named) == 0 && held.st_dev == named.st_dev &&
+            held.st_ino == named.st_ino)
             return true;
         ::close(fd_);
         fd_ = -1;
@@ -59,6 +62,27 @@ bool OutputFile::InUse(const std::filesystem::path& temp) {
     const bool unlocked = ::flock(fd, LOCK_EX | LOCK_NB) == 0;
     ::close(fd);  // drops the lock taken just now
     return !unlocked;
+}
+
+bool OutputFile::RemoveLeftover(const std::filesystem::path& temp,
+                                const std::filesystem::path& leftover) {
+    const int fd = ::open(temp.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        // The temporary file went with its run; a new run makes its spill files only
+        // after it has locked a temporary file of its own.
+        return errno == ENOENT && leftover != temp && ::unlink(leftover.c_str()) == 0;
+    }
+    // Removed only while this lock is held, and only when the name still leads to the
+    // locked file: a run that locks the file after this sees it gone and takes another
+    // name (Create), and a new file of the same name is never touched.
+    bool removed = false;
+    struct stat locked {}, named {};
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::fstat(fd, &locked) == 0 &&
+        ::stat(temp.c_str(), &named) == 0 && locked.st_dev == named.st_dev &&
+        locked.st_ino == named.st_ino)
+        removed = ::unlink(leftover.c_str()) == 0;
+    ::close(fd);
+    return removed;
 }
 
 void OutputFile::CopyPermissionsFrom(const std::filesystem::path& source) {

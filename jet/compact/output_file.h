@@ -52,6 +52,12 @@ class OutputFile {
     // run died (killed before it could remove it). When it cannot tell, true.
     static bool InUse(const std::filesystem::path& temp);
 
+    // Removes `leftover` (`temp` itself or one of its spill files) when no live run
+    // holds `temp`. The test and the removal are one step: a run that creates or locks a
+    // file of that name meanwhile keeps it. True when it was removed.
+    static bool RemoveLeftover(const std::filesystem::path& temp,
+                               const std::filesystem::path& leftover);
+
   private:
     // Writes the pending run at its place and empties it (per system).
     bool FlushRun(std::string* error);

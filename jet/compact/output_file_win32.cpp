@@ -71,6 +71,14 @@ bool OutputFile::InUse(const std::filesystem::path& temp) {
     return false;
 }
 
+bool OutputFile::RemoveLeftover(const std::filesystem::path& temp,
+                                const std::filesystem::path& leftover) {
+    // A live run's temporary file is open without sharing deletion, so it cannot be
+    // removed under it, and its name cannot be taken again while it exists.
+    std::error_code ec;
+    return !InUse(temp) && std::filesystem::remove(leftover, ec);
+}
+
 void OutputFile::CopyPermissionsFrom(const std::filesystem::path&) {
     // The new file takes the access rules of its directory, which is the source's own in
     // every use; a read-only attribute is not copied, as the compacted file is written

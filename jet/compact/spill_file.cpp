@@ -58,7 +58,7 @@ Leftover Classify(const std::string& name, const std::string& prefix, std::strin
 // Removes the leftovers of the kinds `remove` accepts whose temporary output no live
 // run holds.
 std::size_t RemoveStale(const std::filesystem::path& destination,
-                        const std::function<bool(const std::filesystem::path& temp)>& temp_in_use,
+                        const LeftoverRemover& remove_leftover,
                         const std::function<bool(Leftover)>& remove) {
     std::filesystem::path dir = destination.parent_path();
     if (dir.empty()) dir = ".";
@@ -73,29 +73,25 @@ std::size_t RemoveStale(const std::filesystem::path& destination,
         if (kind == Leftover::None || !remove(kind)) continue;
         std::error_code type_ec;
         if (!it->is_regular_file(type_ec)) continue;
-        if (temp_in_use(dir / temp)) continue;
-        std::error_code remove_ec;
-        if (std::filesystem::remove(it->path(), remove_ec)) ++removed;
+        if (remove_leftover(dir / temp, it->path())) ++removed;
     }
     return removed;
 }
 
 }  // namespace
 
-std::size_t RemoveStaleSpillFiles(
-    const std::filesystem::path& destination,
-    const std::function<bool(const std::filesystem::path& temp)>& temp_in_use) {
-    return RemoveStale(destination, temp_in_use,
+std::size_t RemoveStaleSpillFiles(const std::filesystem::path& destination,
+                                  const LeftoverRemover& remove_leftover) {
+    return RemoveStale(destination, remove_leftover,
                        [](Leftover kind) { return kind == Leftover::SpillFile; });
 }
 
-std::size_t RemoveStaleTemporaryFiles(
-    const std::filesystem::path& destination,
-    const std::function<bool(const std::filesystem::path& temp)>& temp_in_use) {
+std::size_t RemoveStaleTemporaryFiles(const std::filesystem::path& destination,
+                                      const LeftoverRemover& remove_leftover) {
     // The spill files first: while its temporary output is there, a spill file is
     // judged by that file's lock.
-    const std::size_t spills = RemoveStaleSpillFiles(destination, temp_in_use);
-    return spills + RemoveStale(destination, temp_in_use, [](Leftover kind) {
+    const std::size_t spills = RemoveStaleSpillFiles(destination, remove_leftover);
+    return spills + RemoveStale(destination, remove_leftover, [](Leftover kind) {
                return kind == Leftover::TemporaryOutput;
            });
 }

@@ -32,20 +32,20 @@ struct SpillSettings {
 // Removes the spill files that compactions of `destination` left when they died (a
 // kill leaves no chance to clean up): names of the form
 // `.<destination name>.compact-<tag>.spill-<N>` in its directory whose temporary file
-// `.<destination name>.compact-<tag>` no live run holds (`temp_in_use` says which
-// are held). Files of a live run and every other name are left alone. Returns how many
-// were removed.
-std::size_t RemoveStaleSpillFiles(
-    const std::filesystem::path& destination,
-    const std::function<bool(const std::filesystem::path& temp)>& temp_in_use);
+// `.<destination name>.compact-<tag>` no live run holds. `remove_leftover(temp, file)`
+// removes `file` only when no live run holds `temp` (OutputFile::RemoveLeftover). Files
+// of a live run and every other name are left alone. Returns how many were removed.
+using LeftoverRemover = std::function<bool(const std::filesystem::path& temp,
+                                           const std::filesystem::path& leftover)>;
+std::size_t RemoveStaleSpillFiles(const std::filesystem::path& destination,
+                                  const LeftoverRemover& remove_leftover);
 
 // Removes what compactions of `destination` that died left behind: their stale spill
 // files as above, then their temporary outputs `.<destination name>.compact-XXXXXX`
 // (XXXXXX: six letters or digits) that no live run holds. Returns how many were
 // removed.
-std::size_t RemoveStaleTemporaryFiles(
-    const std::filesystem::path& destination,
-    const std::function<bool(const std::filesystem::path& temp)>& temp_in_use);
+std::size_t RemoveStaleTemporaryFiles(const std::filesystem::path& destination,
+                                      const LeftoverRemover& remove_leftover);
 
 class SpillFile {
   public:

@@ -5,20 +5,60 @@
 #include <stdio.h>
 #include <windows.h>
 
+#include <algorithm>
+#include <string>
+
 #include "platform/win32/wide.h"
 
 namespace mdb::platform {
 
-// The programs' texts are UTF-8; a console shows its output code page (936, GBK, on a
-// Chinese system) and a redirected output is read as the ANSI code page, so the text is
-// converted on the way out.
-static unsigned OutputCodePage() {
-    const UINT console = GetConsoleOutputCP();
-    return console != 0 ? console : GetACP();
+namespace {
+
+HANDLE OutputHandle() {
+    return reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stdout)));
 }
 
+// Standard output does not change while a program runs, so it is examined once.
+bool OutputIsConsole() {
+    static const bool console = [] {
+        DWORD mode = 0;
+        return GetConsoleMode(OutputHandle(), &mode) != 0;
+    }();
+    return console;
+}
+
+// Older consoles refuse a single write of more than about 64 KiB; a smaller piece keeps
+// every write well below that.
+constexpr size_t kConsolePieceUnits = 8192;
+
+void WriteToConsole(std::wstring_view text) {
+    const HANDLE console = OutputHandle();
+    while (!text.empty()) {
+        size_t piece = std::min(text.size(), kConsolePieceUnits);
+        // A surrogate pair stays in one piece.
+        if (piece < text.size() && IS_HIGH_SURROGATE(text[piece - 1])) --piece;
+        DWORD written = 0;
+        if (!WriteConsoleW(console, text.data(), static_cast<DWORD>(piece), &written, nullptr) ||
+            written == 0)
+            return;
+        text.remove_prefix(written);
+    }
+}
+
+}  // namespace
+
+// The programs' texts are UTF-8. A console is given the characters themselves: what it
+// shows then depends neither on its output code page nor on how the C runtime would read
+// bytes (Wine's C runtime reads bytes written to a console as Latin-1). A pipe or a file
+// receives the bytes of the system's ANSI code page (GBK on a Chinese system), which is
+// what a reader of the scanner's output expects there.
 void ConsoleWrite(std::string_view text) {
-    const std::string out = win32::ToCodePage(text, OutputCodePage());
+    if (OutputIsConsole()) {
+        fflush(stdout);  // what went through the C runtime comes first
+        WriteToConsole(win32::Wide(text));
+        return;
+    }
+    const std::string out = win32::ToCodePage(text, GetACP());
     fwrite(out.data(), 1, out.size(), stdout);
 }
 

@@ -3,7 +3,9 @@
 // line of its own. "guarded FILE" and "unguarded FILE" stand for work that must not be cut
 // short, with and without a termination guard: each writes "ready" to FILE, works until a
 // request to end arrives (at most 20 s) and a little longer, writes "finished" and lets
-// the guard end the process as the request asked.
+// the guard end the process as the request asked. "console TEXT FILE" (Windows, started with
+// a console of its own) writes TEXT with the scanner's console output and then writes the
+// characters the console shows on that line to FILE, in UTF-8.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -16,6 +18,13 @@
 
 #ifdef _WIN32
 #include <windows.h>
+
+#include <string>
+
+#include <vector>
+
+#include "platform/arguments.h"
+#include "platform/console.h"
 #endif
 
 namespace {
@@ -38,6 +47,27 @@ int GuardedWork(const char* file, bool guarded) {
     return 0;
 }
 
+#ifdef _WIN32
+int ShowOnConsole(const std::string& text, const std::string& file) {
+    mdb::platform::ConsoleWrite(text);
+    mdb::platform::FlushConsole();
+    const HANDLE console = GetStdHandle(STD_OUTPUT_HANDLE);
+    CONSOLE_SCREEN_BUFFER_INFO info{};
+    if (!GetConsoleScreenBufferInfo(console, &info)) return 2;
+    std::wstring line(info.dwSize.X, L' ');
+    DWORD read = 0;
+    if (!ReadConsoleOutputCharacterW(console, line.data(), static_cast<DWORD>(line.size()),
+                                     COORD{0, info.dwCursorPosition.Y}, &read))
+        return 3;
+    line.resize(line.find_last_not_of(L' ') + 1);
+    std::string utf8(line.size() * 3, '\0');
+    utf8.resize(WideCharToMultiByte(CP_UTF8, 0, line.data(), static_cast<int>(line.size()),
+                                    utf8.data(), static_cast<int>(utf8.size()), nullptr, nullptr));
+    std::ofstream(mdb::platform::PathFromUtf8(file), std::ios::binary) << utf8;
+    return 0;
+}
+#endif
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -52,5 +82,11 @@ int main(int argc, char** argv) {
     }
     if (argc >= 3 && std::strcmp(argv[1], "guarded") == 0) return GuardedWork(argv[2], true);
     if (argc >= 3 && std::strcmp(argv[1], "unguarded") == 0) return GuardedWork(argv[2], false);
+#ifdef _WIN32
+    if (argc >= 4 && std::strcmp(argv[1], "console") == 0) {
+        const std::vector<std::string> args = mdb::platform::CommandLineArguments(argc, argv);
+        return ShowOnConsole(args[1], args[2]);
+    }
+#endif
     return 99;
 }

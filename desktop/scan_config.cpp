@@ -37,6 +37,13 @@ std::string ReplaceAll(const std::string& text, std::string_view from, std::stri
     return out;
 }
 
+// Length of `text` in the code page the list is stored in (GBK on Chinese Windows, UTF-8
+// here): the limits of the list count the bytes the scanner reads. Never more than the
+// UTF-8 length (GBK takes 1 or 2 bytes where UTF-8 takes 1 to 4).
+std::size_t StoredSize(std::string_view text) {
+    return platform::SystemCodePageFromUtf8(text).size();
+}
+
 // The messages of the config directory check go to the dialog's own boxes.
 class DialogReporter : public MessageReporter {
   public:
@@ -61,7 +68,8 @@ std::string ScanDirFileIn(const std::string& configDir) {
 
 int NormaliseLineList(std::string_view text, const LineListOptions& options, LineList& out) {
     out = LineList{};
-    if (text.empty() || text.size() >= kMaxListText || options.minLength >= options.maxLength) {
+    if (text.empty() || (text.size() >= kMaxListText && StoredSize(text) >= kMaxListText) ||
+        options.minLength >= options.maxLength) {
         return 0;
     }
     // CR and LF never occur inside a multi-byte UTF-8 sequence, so splitting bytes keeps
@@ -78,9 +86,14 @@ int NormaliseLineList(std::string_view text, const LineListOptions& options, Lin
         if (options.lowerCase) {
             for (char& c : token) c = AsciiLower(c);
         }
-        if (token.empty() || token.size() >= kMaxListToken) continue;
-        if (options.driveRoot && token.size() == 2 && token[1] == ':') token.push_back('\\');
-        if (token.size() < options.minLength || token.size() > options.maxLength) continue;
+        if (token.empty()) continue;
+        std::size_t length = StoredSize(token);
+        if (length >= kMaxListToken) continue;
+        if (options.driveRoot && token.size() == 2 && token[1] == ':') {
+            token.push_back('\\');
+            ++length;
+        }
+        if (length < options.minLength || length > options.maxLength) continue;
         bool seen = false;
         for (const std::string& kept : out.entries) {
             if (options.ignoreCaseInDuplicates ? EqualIgnoringAsciiCase(kept, token)
@@ -104,8 +117,10 @@ LineListOptions ScanDirListOptions() {
     options.minLength = kMinScanDirEntry;
     options.maxLength = kMaxScanDirEntry;
     options.lowerCase = false;
-    options.driveRoot = false;               // paths here have no drive letters
-    options.ignoreCaseInDuplicates = false;  // and letter case tells directories apart
+    // Where paths have drive letters a bare drive means its root, and where file names
+    // ignore letter case D:\Web and d:\web are one directory.
+    options.driveRoot = platform::kPathsHaveDrives;
+    options.ignoreCaseInDuplicates = platform::kPathsIgnoreCase;
     return options;
 }
 
@@ -132,7 +147,7 @@ void ScanConfig::Open(ScanConfigView& view) {
 }
 
 void ScanConfig::AddFolder(ScanConfigView& view, const std::string& folder) {
-    if (folder.empty() || folder.size() >= kMaxChosenFolder) return;
+    if (folder.empty() || StoredSize(folder) >= kMaxChosenFolder) return;
     directoryText_ = view.ReadBox();
     // The folder must start a line of its own, also after a last line typed without a
     // line break.
@@ -164,7 +179,8 @@ bool ScanConfig::Confirm(ScanConfigView& view) {
         view.FocusBox();
         return false;
     }
-    if (list.text.size() < kMinScanDirText || list.text.size() >= kMaxScanDirText) {
+    const std::size_t listSize = StoredSize(list.text);
+    if (listSize < kMinScanDirText || listSize >= kMaxScanDirText) {
         view.ShowMessage(kMsgScanDirLength, MessageIcon::Question);
         view.FocusBox();
         return false;
@@ -172,7 +188,7 @@ bool ScanConfig::Confirm(ScanConfigView& view) {
     for (const std::string& raw : list.entries) {
         const std::string entry = Trim(raw);
         if (entry.empty()) continue;
-        if (entry.size() >= kMaxListToken) {
+        if (StoredSize(entry) >= kMaxListToken) {
             view.ShowMessage(kMsgScanDirLength, MessageIcon::Question);
             view.FocusBox();
             return false;

@@ -10,15 +10,19 @@
 
 #include "desktop/desktop_context.h"
 #include "desktop/main_view.h"
+#include "platform/paths.h"
 
 namespace mdb::desktop {
 
 inline constexpr char kScanDirFileName[] = "ScanDir.txt";
 
-inline constexpr char kMsgNoScanDir[] =
-    "请填写需要扫描的目录，例如 /var/www\r\n\r\n\r\n请返回重新填写有效的扫描目录名！";
-inline constexpr char kMsgScanDirLength[] =
-    "请填写的扫描目录长度有错误，例如 /var/www\r\n\r\n\r\n请返回重新填写有效的扫描目录名！";
+// The example is the platform's site directory.
+inline const std::string kMsgNoScanDir = "请填写需要扫描的目录，例如 " +
+                                         std::string(platform::kExampleSiteDir) +
+                                         "\r\n\r\n\r\n请返回重新填写有效的扫描目录名！";
+inline const std::string kMsgScanDirLength = "请填写的扫描目录长度有错误，例如 " +
+                                             std::string(platform::kExampleSiteDir) +
+                                             "\r\n\r\n\r\n请返回重新填写有效的扫描目录名！";
 inline constexpr char kMsgScanDirMissing[] =
     "填写的扫描目录“%s”不存在或无法访问，请确认硬盘里是否存在此目录？\r\n\r\n\r\n"
     "只能填写硬盘中实际存在的目录名，请返回重新填写有效的扫描目录名！";
@@ -27,7 +31,8 @@ inline constexpr char kAskStartScan[] = "确定开始扫描硬盘目录中的 MD
 inline constexpr char kMsgScanDirNotSaved[] =
     "保存扫描目录文件“%s”失败，请确认此文件可以写入后重试！";
 
-// Limits of the line-list normaliser (bytes).
+// Limits of the line-list normaliser and of the scan list, in bytes of the code page the
+// list is stored in (the system's ANSI code page, GBK on Chinese Windows; UTF-8 here).
 inline constexpr std::size_t kMaxListText = 104'857'600;  // exclusive
 inline constexpr std::size_t kMaxListToken = 1'048'576;   // exclusive
 // Entry lengths the scan settings accept, and the bounds of the whole saved list.
@@ -55,13 +60,15 @@ struct LineList {
 };
 
 // Splits `text` at every run of CR and LF, trims each line and keeps the distinct lines
-// whose length lies within the bounds, in the order of their first occurrence.
+// whose length (in the stored code page) lies within the bounds, in the order of their
+// first occurrence.
 // 1 success (possibly with no entry); 0 for an empty or oversized text or bounds that
 // leave no room (outputs empty).
 int NormaliseLineList(std::string_view text, const LineListOptions& options, LineList& out);
 
-// How this platform's scan settings clean up the list: case-sensitive duplicates, no
-// drive letters.
+// How this platform's scan settings clean up the list: on Windows a bare drive becomes its
+// root and duplicates ignore letter case; here duplicates are case-sensitive and there
+// are no drive letters.
 LineListOptions ScanDirListOptions();
 
 // Replaces every "\r\n\r\n" by "\r\n", two passes over the whole text.
@@ -99,7 +106,6 @@ class ScanConfig {
     // The confirm button: true when the list was saved and the user answered Yes, i.e.
     // the dialog ends with OK. False keeps the dialog open.
     bool Confirm(ScanConfigView& view);
-
 
   private:
     DesktopContext ctx_;

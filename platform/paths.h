@@ -26,6 +26,8 @@ inline constexpr char kSeparator = '\\';
 inline constexpr std::string_view kLongPathPrefix = "\\\\?\\";
 // Whether file names compare without regard to case (the scanner lower-cases its list).
 inline constexpr bool kPathsIgnoreCase = true;
+// Whether paths start with a drive letter ("d:" alone names the drive, "d:\" its root).
+inline constexpr bool kPathsHaveDrives = true;
 #else
 // Directory separator of this platform.
 inline constexpr char kSeparator = '/';
@@ -34,6 +36,8 @@ inline constexpr char kSeparator = '/';
 inline constexpr std::string_view kLongPathPrefix = "";
 // Whether file names compare without regard to case (the scanner lower-cases its list).
 inline constexpr bool kPathsIgnoreCase = false;
+// Whether paths start with a drive letter (the Windows build: "d:" alone names the drive).
+inline constexpr bool kPathsHaveDrives = false;
 #endif
 
 // `path` without a leading long-path prefix.

@@ -110,10 +110,6 @@ TEST(LineListNormaliser, LengthBoundsAreInclusive) {
 
 TEST(LineListNormaliser, Switches) {
     LineList out;
-    // Here letter case tells directories apart and there are no drives.
-    ASSERT_EQ(NormaliseLineList("/Web\r\n/web\r\nd:\r\n", ScanDirListOptions(), out), 1);
-    EXPECT_EQ(out.entries, (std::vector<std::string>{"/Web", "/web", "d:"}));
-
     LineListOptions windows;
     windows.driveRoot = true;
     windows.ignoreCaseInDuplicates = true;
@@ -125,6 +121,38 @@ TEST(LineListNormaliser, Switches) {
     ASSERT_EQ(NormaliseLineList("/Srv/ÄB\r\n/srv/äb\r\n", lower, out), 1);
     // Only ASCII letters are lowered, so the two lines differ in their last letter.
     EXPECT_EQ(out.entries, (std::vector<std::string>{"/srv/Äb", "/srv/äb"}));
+}
+
+std::string Repeat(std::string_view piece, int count) {
+    std::string out;
+    for (int i = 0; i < count; ++i) out += piece;
+    return out;
+}
+
+// The scan list is stored in the system code page: GBK on Chinese Windows, where "站" takes
+// 2 bytes, UTF-8 here (3 bytes).
+bool ListStoredInGbk() {
+    return mdb::platform::SystemCodePageFromUtf8("站").size() == 2;
+}
+
+// Windows: a bare drive becomes its root, letter case makes no new directory, and lengths
+// count the bytes of the stored list. Here: letter case tells directories apart, there
+// are no drives, and lengths count UTF-8 bytes.
+TEST(LineListNormaliser, TheScanListFollowsThePlatformsPathRules) {
+    const std::string gbk260 = Repeat("站", 130);  // 390 bytes in UTF-8
+    const std::string gbk262 = Repeat("点", 131);
+    LineList out;
+    ASSERT_EQ(NormaliseLineList("D:\\Web\r\nd:\\web\r\nd:\r\n/Web\r\n/web\r\n" + gbk260 + "\r\n" +
+                                    gbk262 + "\r\n",
+                                ScanDirListOptions(), out),
+              1);
+    if (mdb::platform::kPathsIgnoreCase)
+        EXPECT_EQ(out.entries, (std::vector<std::string>{"D:\\Web", "d:\\", "/Web", gbk260}));
+    else
+        EXPECT_EQ(out.entries,
+                  (std::vector<std::string>{"D:\\Web", "d:\\web", "d:", "/Web", "/web"}));
+    // The Windows tests run with the Chinese code page, the one the rules are for.
+    EXPECT_EQ(ListStoredInGbk(), mdb::platform::kPathsIgnoreCase);
 }
 
 TEST(LineListNormaliser, CollapseBlankLinesTwice) {
@@ -269,6 +297,29 @@ TEST_F(ScanConfigTest, WholeListLengthBound) {
     EXPECT_EQ(view.messages[0].text, kMsgScanDirLength);
     EXPECT_EQ(view.focusCount, 1);
     EXPECT_FALSE(fs::exists(ScanDirFile()));
+}
+
+// Thirty-one Chinese entries of 130 characters make 8,122 bytes in GBK and pass the
+// length check (the first does not exist); a thirty-second makes 8,384 and is refused.
+// Stored in UTF-8 each entry has 390 bytes and is dropped.
+TEST_F(ScanConfigTest, TheWholeListCountsInTheCodePageItIsStoredIn) {
+    const std::string last = "一二三四五六七八九十甲乙丙丁戊己庚辛壬癸子丑寅卯辰巳午未申酉戌亥";
+    std::string box;
+    for (int i = 0; i < 32; ++i) box += Repeat("站", 129) + last.substr(i * 3, 3) + "\n";
+    const std::string first = Repeat("站", 129) + "一";
+    for (const int entries : {31, 32}) {
+        SCOPED_TRACE(entries);
+        view.messages.clear();
+        view.box = box.substr(0, entries * (130 * 3 + 1));
+        EXPECT_FALSE(config.Confirm(view));
+        ASSERT_EQ(view.messages.size(), 1u);
+        if (!ListStoredInGbk())
+            EXPECT_EQ(view.messages[0].text, kMsgNoScanDir);
+        else if (entries == 31)
+            EXPECT_EQ(view.messages[0].text, mdb::FillPlaceholder(kMsgScanDirMissing, first));
+        else
+            EXPECT_EQ(view.messages[0].text, kMsgScanDirLength);
+    }
 }
 
 TEST_F(ScanConfigTest, ConfigDirectoryMessages) {

@@ -8,6 +8,7 @@
 
 #include "desktop/help_pages.h"
 #include "fake_view.h"
+#include "platform/paths.h"
 #include "program_dir.h"
 
 namespace mdb::desktop::testing {
@@ -146,6 +147,7 @@ TEST(HelpPageUrl, OnlyLocalPageAddressesHaveAPath) {
 // The program directory the build produced (or, with MDB_PROGRAM_DIR_UNDER_TEST, an
 // installed one, as scripts/test-packages checks it): the shipped pages are web pages
 // and the manifest vouches for them and for every program that is there.
+// The scan page's example site directory is one of the platform's.
 TEST(ShippedProgramDirectory, HelpPagesAndManifest) {
     const char* underTest = std::getenv("MDB_PROGRAM_DIR_UNDER_TEST");
     const fs::path dist = underTest ? underTest : MDB_DIST_DIR;
@@ -158,6 +160,11 @@ TEST(ShippedProgramDirectory, HelpPagesAndManifest) {
         EXPECT_EQ(html.rfind("<!DOCTYPE html>", 0), 0u);
         EXPECT_NE(html.find("charset=\"utf-8\""), std::string::npos);
         EXPECT_EQ(CheckAgainstManifest(dist, std::string("config/") + page), ManifestCheck::Match);
+        const bool windowsExample = html.find("<code>d:\\wwwroot</code>") != std::string::npos;
+        const bool posixExample = html.find("<code>/var/www</code>") != std::string::npos;
+        if (page == std::string(kPageScan))
+            EXPECT_TRUE(platform::kPathsHaveDrives ? windowsExample && !posixExample
+                                                   : posixExample && !windowsExample);
     }
     for (const char* program : {"mdbscout", "mdbcompact", "mdbscout_iisreset", "mdbscout_xconfig"}) {
         const std::string file = std::string(program) + MDB_PROGRAM_SUFFIX;

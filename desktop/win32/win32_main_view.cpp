@@ -2,11 +2,15 @@
 
 #include "desktop/site.h"
 #include "desktop/win32/resource_ids.h"
-#include "desktop/win32/page_text.h"
+#include "desktop/win32/page_rtf.h"
 #include "platform/win32/wide.h"
 
 #include <commctrl.h>
+#include <richedit.h>
 #include <windowsx.h>
+
+#include <algorithm>
+#include <cstring>
 
 #include <utility>
 
@@ -97,6 +101,21 @@ struct ConfirmDialog {
     }
 };
 
+// Feeds a rich edit control from a string (EM_STREAMIN).
+struct StreamSource {
+    const std::string& bytes;
+    std::size_t offset = 0;
+    static DWORD CALLBACK Read(DWORD_PTR cookie, LPBYTE buffer, LONG capacity, LONG* read) {
+        auto* source = reinterpret_cast<StreamSource*>(cookie);
+        const std::size_t count =
+            std::min(static_cast<std::size_t>(capacity), source->bytes.size() - source->offset);
+        std::memcpy(buffer, source->bytes.data() + source->offset, count);
+        source->offset += count;
+        *read = static_cast<LONG>(count);
+        return 0;
+    }
+};
+
 // The notice: closed by its button or its close box, without an answer.
 INT_PTR CALLBACK NoticeProc(HWND notice, UINT message, WPARAM wParam, LPARAM) {
     if (message == WM_INITDIALOG) return TRUE;
@@ -109,7 +128,11 @@ INT_PTR CALLBACK NoticeProc(HWND notice, UINT message, WPARAM wParam, LPARAM) {
 
 }  // namespace
 
-Win32MainView::Win32MainView(HINSTANCE instance) : instance_(instance), uiThread_(GetCurrentThreadId()) {
+Win32MainView::Win32MainView(HINSTANCE instance)
+    : instance_(instance),
+      uiThread_(GetCurrentThreadId()),
+      // The help pane's class, RICHEDIT50W, must be registered before the dialog is made.
+      richEdit_(LoadLibraryW(L"Msftedit.dll")) {
     CreateDialogParamW(instance, MAKEINTRESOURCEW(IDD_MDBWARDEN_DIALOG), nullptr, DialogProc,
                        reinterpret_cast<LPARAM>(this));
 }
@@ -117,6 +140,7 @@ Win32MainView::Win32MainView(HINSTANCE instance) : instance_(instance), uiThread
 Win32MainView::~Win32MainView() {
     if (dialog_) DestroyWindow(dialog_);
     if (titleFont_) DeleteObject(titleFont_);
+    if (richEdit_) FreeLibrary(richEdit_);
 }
 
 INT_PTR CALLBACK Win32MainView::DialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -153,7 +177,10 @@ void Win32MainView::StartUp() {
         column.iSubItem = i;
         ListView_InsertColumn(list, i, &column);
     }
-    ShowWindow(Control(IDC_HELP_PANE), SW_HIDE);
+    const HWND help = Control(IDC_HELP_PANE);
+    // A little room between the border and the text, as a page has.
+    SendMessageW(help, EM_SETMARGINS, EC_LEFTMARGIN | EC_RIGHTMARGIN, MAKELPARAM(8, 8));
+    ShowWindow(help, SW_HIDE);
 }
 
 INT_PTR Win32MainView::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
@@ -374,8 +401,12 @@ void Win32MainView::ShowHelpPaneInsteadOfText() {
 }
 
 void Win32MainView::NavigateHelp(const std::string& url) {
-    const std::string text = HelpPaneText(url);
-    OnUiThread([&] { SetDlgItemTextW(dialog_, IDC_HELP_PANE, WithCrLf(text).c_str()); });
+    const std::string rtf = HelpPaneRtf(url);
+    OnUiThread([&] {
+        StreamSource source{rtf};
+        EDITSTREAM stream{reinterpret_cast<DWORD_PTR>(&source), 0, &StreamSource::Read};
+        SendMessageW(Control(IDC_HELP_PANE), EM_STREAMIN, SF_RTF, reinterpret_cast<LPARAM>(&stream));
+    });
 }
 
 bool Win32MainView::RunCompactConfirmDialog(const std::vector<std::string>& paths) {

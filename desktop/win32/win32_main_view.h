@@ -76,6 +76,7 @@ class Win32MainView final : public MainView {
 
     HINSTANCE instance_;
     DWORD uiThread_;
+    HMODULE richEdit_;  // the help pane's control library, freed after the window
     HWND dialog_ = nullptr;  // null once the window is gone (user-interface thread)
     std::atomic<HWND> window_ = nullptr;  // the window's handle for other threads
     HWND notice_ = nullptr;

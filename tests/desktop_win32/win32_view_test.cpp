@@ -1,13 +1,14 @@
 // The Windows window through the view interface the commands use, under Wine, and the
-// help pane's text without a web engine.
-#include "desktop/win32/page_text.h"
+// help pane's rich text without a web engine.
 #include "desktop/win32/resource_ids.h"
 #include "desktop/win32/win32_main_view.h"
 
 #include <gtest/gtest.h>
 #include <commctrl.h>
+#include <richedit.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <thread>
@@ -16,30 +17,11 @@ namespace {
 
 namespace fs = std::filesystem;
 using mdb::desktop::ListRow;
-using mdb::desktop::win32::HelpPaneText;
-using mdb::desktop::win32::PlainTextOfHtml;
 using mdb::desktop::win32::Win32MainView;
 
 ListRow Row(int n, const std::string& name, const std::string& reason = "") {
     return {std::to_string(n), name, "2000 KB", "1000 KB", "50.00 %", "D:\\wwwroot\\站点\\" + name,
             "key" + std::to_string(n), reason};
-}
-
-TEST(HelpPaneText, LocalPagesLoseTheirMarkupAndOnlinePagesAreNamed) {
-    EXPECT_EQ(PlainTextOfHtml("<!DOCTYPE html><html><head><title>帮助</title><style>p{color:red}</style>"
-                              "<script>var a = '<p>';</script></head><body><h3>扫描</h3>"
-                              "<p>第一段 &amp; 说明</p><p>第二段&nbsp;&lt;b&gt;\n  续行</p></body></html>"),
-              "扫描\n\n第一段 & 说明\n\n第二段 <b> 续行");
-
-    const fs::path page = fs::temp_directory_path() / ("help-" + std::to_string(GetCurrentProcessId()) + ".Dat");
-    std::ofstream(page, std::ios::binary) << "<html><body><p>正在扫描数据库文件</p></body></html>";
-    // The address as the program gives it for a shipped page: "file://" and the native path.
-    const std::u8string path = page.u8string();
-    const std::string url = "file://" + std::string(path.begin(), path.end()) + "?SessionId=123";
-    EXPECT_EQ(HelpPaneText(url), "正在扫描数据库文件");
-    fs::remove(page);
-    EXPECT_NE(HelpPaneText(url).find("无法读取"), std::string::npos);
-    EXPECT_EQ(HelpPaneText("http://www.example.net/help.asp"), "在线帮助页面：http://www.example.net/help.asp");
 }
 
 class Win32ViewTest : public ::testing::Test {
@@ -110,6 +92,62 @@ TEST_F(Win32ViewTest, CallsFromAnotherThreadAreCarriedOutOnTheWindowsThread) {
     wchar_t pane[32] = {};
     GetDlgItemTextW(view_.Window(), IDC_TEXT_PANE, pane, 32);
     EXPECT_STREQ(pane, L"第一行\r\n第二行");
+}
+
+// The help pane's text, paragraphs separated by "\n".
+std::wstring PaneText(HWND pane) {
+    GETTEXTLENGTHEX length{GTL_DEFAULT, 1200};
+    std::wstring text(static_cast<std::size_t>(SendMessageW(pane, EM_GETTEXTLENGTHEX, reinterpret_cast<WPARAM>(&length), 0)) + 1, L'\0');
+    GETTEXTEX get{static_cast<DWORD>(text.size() * sizeof(wchar_t)), GT_DEFAULT, 1200, nullptr, nullptr};
+    text.resize(static_cast<std::size_t>(SendMessageW(pane, EM_GETTEXTEX, reinterpret_cast<WPARAM>(&get),
+                                                      reinterpret_cast<LPARAM>(text.data()))));
+    std::replace(text.begin(), text.end(), L'\r', L'\n');
+    return text;
+}
+
+// The character format at the first occurrence of `what` in the pane.
+CHARFORMAT2W FormatAt(HWND pane, const std::wstring& what) {
+    CHARFORMAT2W format{};
+    format.cbSize = sizeof format;
+    const std::size_t at = PaneText(pane).find(what);
+    if (at == std::wstring::npos) return format;
+    SendMessageW(pane, EM_SETSEL, at, at + what.size());
+    SendMessageW(pane, EM_GETCHARFORMAT, SCF_SELECTION, reinterpret_cast<LPARAM>(&format));
+    return format;
+}
+
+TEST_F(Win32ViewTest, TheHelpPaneShowsALocalPageAsHeadingsParagraphsAndLists) {
+    ASSERT_TRUE(view_.Valid());
+    const fs::path page = fs::temp_directory_path() / ("help-" + std::to_string(GetCurrentProcessId()) + ".Dat");
+    std::ofstream(page, std::ios::binary)
+        << "<!DOCTYPE html><html><head><title>标题不显示</title><style>p{color:red}</style>"
+           "<script>var a = '<p>';</script></head><body><h1>扫描  数据库</h1>\n"
+           "<p>第一段 &amp; <b>要点</b>\n   续行&#x4E2D;</p><!-- <p>注释</p> -->"
+           "<ol><li>第一步 <code>mdbscout</code></li><li>第二步</li></ol><ul><li>一项</li></ul>"
+           "<div class=\"note\">提示：{花括号} \\ 反斜杠</div></body></html>";
+    // The address as the program gives it for a shipped page: "file://" and the native path.
+    const std::u8string path = page.u8string();
+    const std::string url = "file://" + std::string(path.begin(), path.end()) + "?SessionId=123";
+    view_.ShowHelpPaneInsteadOfText();
+    view_.NavigateHelp(url);
+    fs::remove(page);
+
+    const HWND pane = GetDlgItem(view_.Window(), IDC_HELP_PANE);
+    EXPECT_EQ(PaneText(pane), L"扫描 数据库\n第一段 & 要点 续行中\n1.\t第一步 mdbscout\n2.\t第二步\n\u2022\t一项\n"
+                              L"提示：{花括号} \\ 反斜杠");
+    const CHARFORMAT2W heading = FormatAt(pane, L"扫描");
+    const CHARFORMAT2W body = FormatAt(pane, L"第一段");
+    EXPECT_TRUE(heading.dwEffects & CFE_BOLD);
+    EXPECT_FALSE(body.dwEffects & CFE_BOLD);
+    EXPECT_GT(heading.yHeight, body.yHeight);
+    EXPECT_NE(heading.crTextColor, body.crTextColor);
+    EXPECT_TRUE(FormatAt(pane, L"要点").dwEffects & CFE_BOLD);
+    EXPECT_STREQ(FormatAt(pane, L"mdbscout").szFaceName, L"Courier New");
+
+    view_.NavigateHelp("http://www.example.net/help.asp");
+    EXPECT_EQ(PaneText(pane), L"在线帮助页面：http://www.example.net/help.asp");
+    view_.NavigateHelp(url);
+    EXPECT_EQ(PaneText(pane).find(L"无法读取帮助页面："), 0u) << "the page is gone";
 }
 
 }  // namespace

@@ -26,8 +26,11 @@ constexpr std::string_view kHeader =
 // Paragraph formats. Sizes are in half points (body 9 pt, the dialogs' size), spacing
 // and indents in twips (1/20 pt).
 constexpr std::string_view kBody = "\\sa100";
-constexpr std::string_view kNote = "\\li240\\sa100\\cf2";
+constexpr std::string_view kNote = "\\sa100\\cf2";
 constexpr std::string_view kRow = "\\sa40";
+// The text keeps this distance from the pane's sides, as a page keeps from a browser's.
+constexpr int kPageMargin = 120;
+constexpr int kNoteIndent = 240;
 constexpr int kListIndent = 360;  // per list level, room for "10." and its tab
 
 std::string_view HeadingFormat(char level) {
@@ -87,11 +90,12 @@ char32_t NextCodePoint(std::string_view text, std::size_t& i) {
 // text (or inline group) arrives, so blocks without text leave no empty lines.
 class RtfBuilder {
   public:
-    // Ends the current paragraph; the next text starts one with `format` after `marker`
-    // (RTF, e.g. a list number and its tab).
-    void StartParagraph(std::string_view format, std::string marker = {}) {
+    // Ends the current paragraph; the next text starts one with `format`, indented by
+    // `indent` twips, after `marker` (RTF, e.g. a list number and its tab).
+    void StartParagraph(std::string_view format, int indent = 0, std::string marker = {}) {
         EndParagraph();
         format_ = format;
+        indent_ = indent;
         marker_ = std::move(marker);
     }
 
@@ -101,6 +105,7 @@ class RtfBuilder {
         out_ += "\\par\n";
         open_ = false;
         format_ = kBody;
+        indent_ = 0;
         marker_.clear();
     }
 
@@ -154,7 +159,8 @@ class RtfBuilder {
   private:
     void Open() {
         if (open_) return;
-        out_ += "\\pard\\plain\\f0\\fs18";
+        out_ += "\\pard\\plain\\f0\\fs18\\li" + std::to_string(kPageMargin + indent_) + "\\ri" +
+                std::to_string(kPageMargin);
         out_ += format_;
         out_ += ' ';
         out_ += marker_;
@@ -165,6 +171,7 @@ class RtfBuilder {
 
     std::string out_;
     std::string format_{kBody};
+    int indent_ = 0;
     std::string marker_;
     bool open_ = false;   // a paragraph has been written and not yet ended
     bool wrote_ = false;  // it has text since its start or its last control
@@ -247,7 +254,7 @@ void ApplyTag(const std::string& tag, RtfBuilder& rtf, std::vector<List>& lists)
             rtf.EndParagraph();
         } else {
             const bool note = (" " + Attribute(tag, "class") + " ").find(" note ") != std::string::npos;
-            rtf.StartParagraph(name == "tr" ? kRow : note ? kNote : kBody);
+            rtf.StartParagraph(name == "tr" ? kRow : note ? kNote : kBody, note ? kNoteIndent : 0);
         }
     } else if (name == "ol" || name == "ul") {
         rtf.EndParagraph();
@@ -261,9 +268,10 @@ void ApplyTag(const std::string& tag, RtfBuilder& rtf, std::vector<List>& lists)
         const int indent = kListIndent * static_cast<int>(lists.size());
         List& list = lists.back();
         const std::string marker = list.numbered ? std::to_string(list.next++) + ".\\tab " : "\\u8226?\\tab ";
-        rtf.StartParagraph("\\fi-" + std::to_string(kListIndent) + "\\li" + std::to_string(indent) + "\\tx" +
-                               std::to_string(indent) + "\\sa40",
-                           marker);
+        // A hanging indent: the marker in the first line's overhang, its tab to the text.
+        rtf.StartParagraph("\\fi-" + std::to_string(kListIndent) + "\\tx" + std::to_string(kPageMargin + indent) +
+                               "\\sa40",
+                           indent, marker);
     } else if (name == "td" || name == "th") {
         if (!closing && rtf.HasText()) rtf.Control("\\tab ");
     } else if (name == "br") {

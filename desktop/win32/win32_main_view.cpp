@@ -177,10 +177,7 @@ void Win32MainView::StartUp() {
         column.iSubItem = i;
         ListView_InsertColumn(list, i, &column);
     }
-    const HWND help = Control(IDC_HELP_PANE);
-    // A little room between the border and the text, as a page has.
-    SendMessageW(help, EM_SETMARGINS, EC_LEFTMARGIN | EC_RIGHTMARGIN, MAKELPARAM(8, 8));
-    ShowWindow(help, SW_HIDE);
+    ShowWindow(Control(IDC_HELP_PANE), SW_HIDE);
 }
 
 INT_PTR Win32MainView::Handle(UINT message, WPARAM wParam, LPARAM lParam) {

@@ -24,6 +24,11 @@ using platform::win32::Wide;
 constexpr UINT kRunOnUiThread = WM_APP + 1;
 
 constexpr wchar_t kBoxCaption[] = L"Veloran MDB 助手";
+// Below the list: the help and text panes (180 pixels) and the gaps around them.
+constexpr int kListBottomGap = 195;
+// A header and a few rows.
+constexpr int kMinListHeight = 80;
+
 constexpr char kAskCompactChosen[] = "确定对选择的文件进行批量压缩吗？";
 
 struct ColumnSpec {
@@ -178,12 +183,30 @@ void Win32MainView::StartUp() {
         ListView_InsertColumn(list, i, &column);
     }
     ShowWindow(Control(IDC_HELP_PANE), SW_HIDE);
+
+    // The smallest size the user can give the window: the row of command buttons whole,
+    // and the list, which ends kListBottomGap above the bottom, at least kMinListHeight.
+    RECT window, client, listBox, lastButton;
+    GetWindowRect(dialog_, &window);
+    GetClientRect(dialog_, &client);
+    GetWindowRect(list, &listBox);
+    GetWindowRect(Control(IDC_WEB_SITE), &lastButton);
+    MapWindowPoints(nullptr, dialog_, reinterpret_cast<POINT*>(&listBox), 2);
+    MapWindowPoints(nullptr, dialog_, reinterpret_cast<POINT*>(&lastButton), 2);
+    const int frameWidth = (window.right - window.left) - client.right;
+    const int frameHeight = (window.bottom - window.top) - client.bottom;
+    minTrackSize_ = {lastButton.right + listBox.left + frameWidth,
+                     listBox.top + kMinListHeight + kListBottomGap + frameHeight};
 }
 
 INT_PTR Win32MainView::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
         case kRunOnUiThread:
             if (!closing_) (*reinterpret_cast<const std::function<void()>*>(lParam))();
+            return TRUE;
+        case WM_GETMINMAXINFO:
+            if (minTrackSize_.x == 0) return FALSE;  // the window is still being made
+            reinterpret_cast<MINMAXINFO*>(lParam)->ptMinTrackSize = minTrackSize_;
             return TRUE;
         case WM_SIZE:
             // The first notification comes while the window is made.
@@ -235,9 +258,9 @@ void Win32MainView::Layout(int width, int height) {
         const RECT to = size(r);
         MoveWindow(control, to.left, to.top, to.right - to.left, to.bottom - to.top, TRUE);
     };
-    // The list keeps equal side margins and ends 195 pixels above the bottom; the two
-    // panes are the last 190 pixels but 10.
-    place(IDC_LIST_FILES, [&](RECT r) { return RECT{r.left, r.top, width - r.left, height - 195}; });
+    // The list keeps equal side margins and ends kListBottomGap pixels above the bottom;
+    // the two panes are the last 190 pixels but 10.
+    place(IDC_LIST_FILES, [&](RECT r) { return RECT{r.left, r.top, width - r.left, height - kListBottomGap}; });
     for (int pane : {IDC_TEXT_PANE, IDC_HELP_PANE})
         place(pane, [&](RECT r) { return RECT{r.left, height - 190, width - r.left, height - 10}; });
 }

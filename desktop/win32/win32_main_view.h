@@ -83,6 +83,7 @@ class Win32MainView final : public MainView {
     HFONT titleFont_ = nullptr;
     HICON icon_ = nullptr;
     int sizeNotifications_ = 0;
+    POINT minTrackSize_{0, 0};  // the smallest window the user can make, set at start-up
     std::vector<ListRow> rows_;  // as the list was given them
     std::map<int, std::function<void()>> buttons_;
     std::map<int, std::function<void(int)>> menu_;

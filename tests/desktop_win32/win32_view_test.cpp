@@ -94,6 +94,20 @@ TEST_F(Win32ViewTest, CallsFromAnotherThreadAreCarriedOutOnTheWindowsThread) {
     EXPECT_STREQ(pane, L"第一行\r\n第二行");
 }
 
+TEST_F(Win32ViewTest, TheWindowCannotBeMadeTooSmallForItsButtonsAndList) {
+    ASSERT_TRUE(view_.Valid());
+    const HWND window = view_.Window();
+    SetWindowPos(window, nullptr, 0, 0, 120, 90, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    RECT client, list, lastButton;
+    GetClientRect(window, &client);
+    GetWindowRect(GetDlgItem(window, IDC_LIST_FILES), &list);
+    GetWindowRect(GetDlgItem(window, IDC_WEB_SITE), &lastButton);
+    MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&list), 2);
+    MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&lastButton), 2);
+    EXPECT_GE(list.bottom - list.top, 80);
+    EXPECT_LE(lastButton.right, client.right);
+}
+
 // The help pane's text, paragraphs separated by "\n".
 std::wstring PaneText(HWND pane) {
     GETTEXTLENGTHEX length{GTL_DEFAULT, 1200};

@@ -165,6 +165,9 @@ TEST(ShippedProgramDirectory, HelpPagesAndManifest) {
         if (page == std::string(kPageScan))
             EXPECT_TRUE(platform::kPathsHaveDrives ? windowsExample && !posixExample
                                                    : posixExample && !windowsExample);
+        if (page == std::string(kPageMonitor))  // the backup area is the platform's
+            EXPECT_NE(html.find("<code>" + std::string(platform::kBackupRoot) + "</code>"),
+                      std::string::npos);
     }
     for (const char* program : {"mdbscout", "mdbcompact", "mdbscout_iisreset", "mdbscout_xconfig"}) {
         const std::string file = std::string(program) + MDB_PROGRAM_SUFFIX;

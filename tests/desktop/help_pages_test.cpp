@@ -162,12 +162,14 @@ TEST(ShippedProgramDirectory, HelpPagesAndManifest) {
         EXPECT_EQ(CheckAgainstManifest(dist, std::string("config/") + page), ManifestCheck::Match);
         const bool windowsExample = html.find("<code>d:\\wwwroot</code>") != std::string::npos;
         const bool posixExample = html.find("<code>/var/www</code>") != std::string::npos;
-        if (page == std::string(kPageScan))
+        if (page == std::string(kPageScan)) {
             EXPECT_TRUE(platform::kPathsHaveDrives ? windowsExample && !posixExample
                                                    : posixExample && !windowsExample);
-        if (page == std::string(kPageMonitor))  // the backup area is the platform's
+        }
+        if (page == std::string(kPageMonitor)) {  // the backup area is the platform's
             EXPECT_NE(html.find("<code>" + std::string(platform::kBackupRoot) + "</code>"),
                       std::string::npos);
+        }
     }
     for (const char* program : {"mdbscout", "mdbcompact", "mdbscout_iisreset", "mdbscout_xconfig"}) {
         const std::string file = std::string(program) + MDB_PROGRAM_SUFFIX;

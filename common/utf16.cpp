@@ -4,9 +4,6 @@
 
 namespace mdb {
 
-namespace {
-
-// Decodes one code point at `i`; -1 when the sequence is invalid.
 long DecodeUtf8(std::string_view s, size_t& i) {
     const auto byte = [&](size_t k) { return static_cast<unsigned char>(s[k]); };
     const unsigned char c = byte(i);
@@ -53,8 +50,6 @@ void AppendUtf8(std::string& out, unsigned long cp) {
         out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
     }
 }
-
-}  // namespace
 
 std::optional<std::u16string> Utf8ToUtf16(std::string_view text) {
     std::u16string out;

@@ -9,6 +9,12 @@
 
 namespace mdb {
 
+// The code point of the UTF-8 sequence at `text[i]`, advancing `i` past it; -1 (and `i`
+// unchanged) when the sequence is invalid, overlong or a surrogate.
+long DecodeUtf8(std::string_view text, size_t& i);
+// Appends code point `cp` (at most 0x10FFFF, not a surrogate) as UTF-8.
+void AppendUtf8(std::string& out, unsigned long cp);
+
 // Nothing when `text` is not valid UTF-8.
 std::optional<std::u16string> Utf8ToUtf16(std::string_view text);
 // Nothing when `text` holds an unpaired surrogate.

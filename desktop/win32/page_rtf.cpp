@@ -1,5 +1,6 @@
 #include "desktop/win32/page_rtf.h"
 
+#include "common/utf16.h"
 #include "desktop/help_pages.h"
 
 #include <algorithm>
@@ -67,23 +68,10 @@ void AppendCodePoint(std::string& out, char32_t cp) {
 
 // Decodes the UTF-8 sequence at `text[i]`, advancing `i`; a malformed byte gives U+FFFD.
 char32_t NextCodePoint(std::string_view text, std::size_t& i) {
-    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
-    const unsigned char lead = byte(i);
-    int length = lead < 0x80 ? 1 : (lead >> 5) == 0x6 ? 2 : (lead >> 4) == 0xE ? 3 : (lead >> 3) == 0x1E ? 4 : 0;
-    if (length == 0 || i + length > text.size()) {
-        ++i;
-        return U'\uFFFD';
-    }
-    char32_t cp = length == 1 ? lead : lead & (0x7F >> length);
-    for (int k = 1; k < length; ++k) {
-        if ((byte(i + k) & 0xC0) != 0x80) {
-            ++i;
-            return U'\uFFFD';
-        }
-        cp = (cp << 6) | (byte(i + k) & 0x3F);
-    }
-    i += length;
-    return cp;
+    const long cp = DecodeUtf8(text, i);
+    if (cp >= 0) return static_cast<char32_t>(cp);
+    ++i;
+    return U'\uFFFD';
 }
 
 // Builds the document paragraph by paragraph. A paragraph is written when its first
@@ -207,21 +195,7 @@ std::string EntityText(std::string_view entity) {
     }
     if (cp == 0 || cp > 0x10FFFF || (cp >= 0xD800 && cp < 0xE000)) return {};
     std::string utf8;
-    if (cp < 0x80) {
-        utf8 += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        utf8 += static_cast<char>(0xC0 | (cp >> 6));
-        utf8 += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        utf8 += static_cast<char>(0xE0 | (cp >> 12));
-        utf8 += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        utf8 += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        utf8 += static_cast<char>(0xF0 | (cp >> 18));
-        utf8 += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        utf8 += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        utf8 += static_cast<char>(0x80 | (cp & 0x3F));
-    }
+    AppendUtf8(utf8, cp);
     return utf8;
 }
 

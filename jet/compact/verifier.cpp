@@ -363,18 +363,10 @@ Status VerifyCompacted(Database& source, const std::filesystem::path& compacted,
     bool check_ran = false;
     std::jthread checking([&compacted, &soundness, &check_ran] {
         try {
-            Status open;
-            std::unique_ptr<Database> db = Database::Open(compacted, &open);
-            if (db) {
-                // Every page of the new file is in use, so blocks read around a page
-                // bring pages the check needs too; its cache holds a group of long
-                // values as the comparison's does, among which rows in order jump.
-                db->file().set_cache_capacity(kVerifyCachePages);
-                db->file().set_block_reads(true);
-                soundness = CheckDatabase(*db);
-            } else {
-                soundness.open_error = open.reason;
-            }
+            // Every page of the new file is in use, so blocks read around a page bring
+            // pages the check needs too; its cache holds a group of long values as the
+            // comparison's does, among which rows in order jump.
+            soundness = CheckFile(compacted, {.cache_pages = kVerifyCachePages, .block_reads = true});
             check_ran = true;
         } catch (...) {  // only running out of memory escapes CheckFile
         }

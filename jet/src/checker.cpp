@@ -41,11 +41,6 @@ const char* PageRoleName(PageRole r) {
 
 namespace {
 
-// Pages a check of a file keeps cached (4 MB of Jet 4 pages). Its passes go through
-// the file in page order and sequential reads come in runs, so a larger cache gains
-// little and would cost more memory than everything else the check keeps.
-constexpr std::size_t kCheckCachePages = 1024;
-
 // Where each page of an ascending page list stands in it, by page number: one
 // array read per lookup, where a binary search over a large table's pages cost a
 // sixth of a whole check. 4 bytes per page between the first and the last page of
@@ -546,7 +541,7 @@ CheckReport CheckDatabase(Database& db) {
     return r;
 }
 
-CheckReport CheckFile(const std::filesystem::path& path) {
+CheckReport CheckFile(const std::filesystem::path& path, const CheckReading& reading) {
     Status st;
     HeaderResult probe;
     auto db = Database::Open(path, &st, &probe);
@@ -556,7 +551,8 @@ CheckReport CheckFile(const std::filesystem::path& path) {
         r.open_error = st.reason;
         return r;
     }
-    db->file().set_cache_capacity(kCheckCachePages);
+    db->file().set_cache_capacity(reading.cache_pages);
+    db->file().set_block_reads(reading.block_reads);
     return CheckDatabase(*db);
 }
 

@@ -28,6 +28,44 @@ std::string FileUri(std::string_view absolutePath) {
     return uri;
 }
 
+#ifdef _WIN32
+namespace {
+
+// explorer.exe reads its command line by rules of its own: a comma ends an unquoted path
+// as a blank does, so the target always goes in double quotes. A Windows path never holds
+// a quote and our address holds none; a target with one could not be passed whole.
+// explorer.exe hands the work to the running shell and ends with a code that does not say
+// whether it succeeded: a started explorer counts as done.
+int StartExplorer(const std::string& explorer, const std::string& arguments,
+                  const std::string& target) {
+    if (explorer.empty() || target.find('"') != std::string::npos) return 0;
+    const platform::SpawnResult started = platform::SpawnCommandLine(
+        explorer, arguments + "\"" + target + "\"", platform::ChildOutput::Discard);
+    if (!started.Started()) return 0;
+    platform::ReapInBackground(started.pid);
+    return 1;
+}
+
+}  // namespace
+
+int OpenInExplorer(const std::string& explorer, const std::string& target) {
+    return StartExplorer(explorer, "", target);
+}
+
+int ShowInExplorer(const std::string& explorer, const std::string& path) {
+    if (path.empty()) return 0;
+    return StartExplorer(explorer, "/select, ", path);
+}
+
+int OpenWithDesktop(const std::string& target) {
+    return OpenInExplorer(platform::ExplorerPath(), target);
+}
+
+int ShowFileInFolder(const std::string& path) {
+    return ShowInExplorer(platform::ExplorerPath(), path);
+}
+
+#else
 namespace {
 
 int RunAndWait(const std::vector<std::string>& argv) {
@@ -41,19 +79,9 @@ int RunAndWait(const std::vector<std::string>& argv) {
 // that program), so the window is not held longer than this.
 constexpr auto kOpenerVerdictTime = std::chrono::seconds(2);
 
-// explorer.exe hands the work to the running shell and ends with a code that does not
-// say whether it succeeded: a started explorer counts as done.
-int StartExplorer(const std::vector<std::string>& argv) {
-    const platform::SpawnResult started = platform::SpawnProcess(argv, platform::ChildOutput::Discard);
-    if (!started.Started()) return 0;
-    platform::ReapInBackground(started.pid);
-    return 1;
-}
-
 }  // namespace
 
 int OpenWithDesktop(const std::string& target) {
-    if (platform::kExplorerShell) return StartExplorer({"explorer.exe", target});
     const platform::SpawnResult opener =
         platform::SpawnProcess(std::vector<std::string>{"xdg-open", target});
     if (!opener.Started()) return 0;
@@ -65,7 +93,6 @@ int OpenWithDesktop(const std::string& target) {
 
 int ShowFileInFolder(const std::string& path) {
     if (path.empty()) return 0;
-    if (platform::kExplorerShell) return StartExplorer({"explorer.exe", "/select,", path});
     // gdbus quotes: the argument is a GVariant text array of one string; the URI is
     // percent-encoded, so it holds no quote or backslash.
     const std::vector<std::string> dbusCall = {"gdbus",
@@ -87,5 +114,6 @@ int ShowFileInFolder(const std::string& path) {
     if (folder.empty()) return 0;
     return OpenWithDesktop(folder);
 }
+#endif
 
 }  // namespace mdb::desktop

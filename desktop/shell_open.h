@@ -16,7 +16,14 @@ int OpenWithDesktop(const std::string& target);
 
 // Shows `path` selected in its folder: the file manager's D-Bus ShowItems call
 // (org.freedesktop.FileManager1) when one answers, else xdg-open on the folder; on
-// Windows "explorer.exe /select, PATH". Returns 1 when either was done.
+// Windows "explorer.exe /select, \"PATH\"". Returns 1 when either was done.
 int ShowFileInFolder(const std::string& path);
+
+#ifdef _WIN32
+// The same with the Explorer program named (the functions above use the system's,
+// platform::ExplorerPath): `explorer` started with `"TARGET"`, and with `/select, "PATH"`.
+int OpenInExplorer(const std::string& explorer, const std::string& target);
+int ShowInExplorer(const std::string& explorer, const std::string& path);
+#endif
 
 }  // namespace mdb::desktop

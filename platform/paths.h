@@ -78,8 +78,10 @@ inline constexpr std::string_view kWebServerName = "IIS";
 inline constexpr std::string_view kNoWebServerReason = "本机没有安装 IIS，或 IIS 未运行";
 
 // The shell that opens addresses and shows files in their folders ("explorer.exe URL",
-// "explorer.exe /select, PATH"); elsewhere it is the desktop's opener and file manager.
-inline constexpr bool kExplorerShell = true;
+// "explorer.exe /select, PATH"): explorer.exe in the Windows directory, by its full path,
+// so that a program of that name in the program or current directory is never started
+// instead. Empty when the Windows directory cannot be read.
+std::string ExplorerPath();
 #else
 // The platform's example site directory shown in messages.
 inline constexpr std::string_view kExampleSiteDir = "/var/www";
@@ -91,10 +93,6 @@ inline constexpr std::string_view kBackupRoot = "/var/backups/qor_mdb_backup/";
 inline constexpr std::string_view kWebServerName = "Web 服务器";
 // Why no web server could be stopped, as the user is told it.
 inline constexpr std::string_view kNoWebServerReason = "本机没有 systemd，或已知的 Web 服务器 都未运行";
-
-// The shell that opens addresses and shows files in their folders: the desktop's opener
-// (xdg-open) and file manager here, explorer.exe on Windows.
-inline constexpr bool kExplorerShell = false;
 #endif
 
 }  // namespace mdb::platform

@@ -88,6 +88,15 @@ inline constexpr bool kOwnConsoleWindows = false;
 SpawnResult SpawnProcess(std::span<const std::string> argv,
                          ChildOutput output = ChildOutput::Inherit);
 
+#ifdef _WIN32
+// Starts the program file `program` (a full path, never searched for) with the command
+// line made of its quoted path, one blank and `arguments` exactly as given. For a program
+// that reads its command line by rules of its own (explorer.exe), which the per-argument
+// quoting of SpawnProcess does not fit. Otherwise as SpawnProcess.
+SpawnResult SpawnCommandLine(const std::string& program, const std::string& arguments,
+                             ChildOutput output = ChildOutput::Inherit);
+#endif
+
 // Waits without time-out until child `pid` ends and collects it. Returns its exit code,
 // 128 + the signal number when a signal ended it, or -1 when it cannot be waited for.
 int WaitForProcess(int pid);

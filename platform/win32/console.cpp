@@ -1,6 +1,7 @@
 #include "platform/console.h"
 
 #include <conio.h>
+#include <fcntl.h>
 #include <io.h>
 #include <stdio.h>
 #include <windows.h>
@@ -68,6 +69,10 @@ void FlushConsole() {
 
 void PrepareConsole() {
     if (!_isatty(_fileno(stdout))) {
+        // The texts end their lines with "\r\n" themselves, the bytes a file or pipe
+        // receives on Linux too; the C runtime's text mode would put a second "\r" before
+        // every "\n".
+        _setmode(_fileno(stdout), _O_BINARY);
         static char buffer[1 << 20];
         setvbuf(stdout, buffer, _IOFBF, sizeof buffer);
     }

@@ -23,4 +23,14 @@ bool IsRootedPath(std::string_view path) {
     return path.size() >= 3 && letter(path[0]) && path[1] == ':' && path[2] == '\\';
 }
 
+std::string ExplorerPath() {
+    wchar_t dir[MAX_PATH];
+    const UINT n = GetWindowsDirectoryW(dir, MAX_PATH);
+    // The Windows directory is no long path: a longer answer is no answer.
+    if (n == 0 || n >= MAX_PATH) return {};
+    std::wstring path(dir, n);
+    if (path.back() != L'\\') path += L'\\';
+    return win32::Utf8(path + L"explorer.exe");
+}
+
 }  // namespace mdb::platform

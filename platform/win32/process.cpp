@@ -128,6 +128,70 @@ HANDLE InheritableCopy(HANDLE handle) {
     return copy;
 }
 
+// Starts the command line `line` (the program `application` when not null, else the one
+// the line names first) with the standard streams `output` asks for.
+SpawnResult Launch(const wchar_t* application, std::wstring& line, ChildOutput output) {
+    SpawnResult result;
+    // The command line limit of CreateProcess, in UTF-16 units with its terminator.
+    if (line.size() >= 32767) {
+        result.error = E2BIG;
+        return result;
+    }
+
+    // Only the three standard streams are handed down: the attribute list names them, so
+    // no other inheritable handle of this process (of another thread's child, say) leaks.
+    // A child with a console of its own uses that console's streams and gets none.
+    const bool ownConsole = output == ChildOutput::OwnConsole;
+    OwnedHandle in(ownConsole ? nullptr : InheritableCopy(GetStdHandle(STD_INPUT_HANDLE)));
+    OwnedHandle out(ownConsole ? nullptr
+                    : output == ChildOutput::Discard
+                        ? OpenNullForChild()
+                        : InheritableCopy(GetStdHandle(STD_OUTPUT_HANDLE)));
+    OwnedHandle err(ownConsole ? nullptr
+                    : output == ChildOutput::Discard
+                        ? OpenNullForChild()
+                        : InheritableCopy(GetStdHandle(STD_ERROR_HANDLE)));
+    HANDLE streams[3];
+    DWORD streamCount = 0;
+    for (const OwnedHandle* h : {&in, &out, &err})
+        if (h->Valid()) streams[streamCount++] = h->Get();
+
+    SIZE_T attributeSize = 0;
+    InitializeProcThreadAttributeList(nullptr, 1, 0, &attributeSize);
+    std::vector<char> attributeStore(attributeSize);
+    auto* attributes = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(attributeStore.data());
+    const bool listed =
+        streamCount > 0 && InitializeProcThreadAttributeList(attributes, 1, 0, &attributeSize) &&
+        UpdateProcThreadAttribute(attributes, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, streams,
+                                  streamCount * sizeof(HANDLE), nullptr, nullptr);
+    STARTUPINFOEXW startup{};
+    startup.StartupInfo.cb = sizeof startup;
+    if (listed) {
+        startup.lpAttributeList = attributes;
+        startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
+        startup.StartupInfo.hStdInput = in.Valid() ? in.Get() : nullptr;
+        startup.StartupInfo.hStdOutput = out.Valid() ? out.Get() : nullptr;
+        startup.StartupInfo.hStdError = err.Valid() ? err.Get() : nullptr;
+    }
+    PROCESS_INFORMATION info{};
+    const BOOL started =
+        CreateProcessW(application, line.data(), nullptr, nullptr, listed ? TRUE : FALSE,
+                       NORMAL_PRIORITY_CLASS | (listed ? EXTENDED_STARTUPINFO_PRESENT : 0) |
+                           (ownConsole ? CREATE_NEW_CONSOLE : 0),
+                       nullptr,
+                       nullptr, &startup.StartupInfo, &info);
+    const DWORD error = GetLastError();
+    if (listed) DeleteProcThreadAttributeList(attributes);
+    if (!started) {
+        result.error = win32::ErrnoOf(error);
+        return result;
+    }
+    CloseHandle(info.hThread);
+    result.pid = static_cast<int>(info.dwProcessId);
+    Children().Add(result.pid, info.hProcess);
+    return result;
+}
+
 }  // namespace
 
 ProcessEntry DescribeProcess(int pid, const std::string& /*root*/) {
@@ -205,78 +269,27 @@ bool IsRunnableFile(const std::string& path) {
 }
 
 SpawnResult SpawnProcess(std::span<const std::string> argv, ChildOutput output) {
-    SpawnResult result;
-    if (argv.empty() || argv.front().empty()) {
-        result.error = EINVAL;
-        return result;
-    }
+    if (argv.empty() || argv.front().empty()) return SpawnResult{-1, EINVAL};
     std::wstring line;
     for (const std::string& arg : argv) {
-        if (arg.find('\0') != std::string::npos) {  // would be cut short silently
-            result.error = EINVAL;
-            return result;
-        }
+        if (arg.find('\0') != std::string::npos)  // would be cut short silently
+            return SpawnResult{-1, EINVAL};
         if (!line.empty()) line += L' ';
         AppendQuoted(line, win32::Wide(arg));
     }
-    // The command line limit of CreateProcess, in UTF-16 units with its terminator.
-    if (line.size() >= 32767) {
-        result.error = E2BIG;
-        return result;
-    }
+    return Launch(nullptr, line, output);
+}
 
-    // Only the three standard streams are handed down: the attribute list names them, so
-    // no other inheritable handle of this process (of another thread's child, say) leaks.
-    // A child with a console of its own uses that console's streams and gets none.
-    const bool ownConsole = output == ChildOutput::OwnConsole;
-    OwnedHandle in(ownConsole ? nullptr : InheritableCopy(GetStdHandle(STD_INPUT_HANDLE)));
-    OwnedHandle out(ownConsole ? nullptr
-                    : output == ChildOutput::Discard
-                        ? OpenNullForChild()
-                        : InheritableCopy(GetStdHandle(STD_OUTPUT_HANDLE)));
-    OwnedHandle err(ownConsole ? nullptr
-                    : output == ChildOutput::Discard
-                        ? OpenNullForChild()
-                        : InheritableCopy(GetStdHandle(STD_ERROR_HANDLE)));
-    HANDLE streams[3];
-    DWORD streamCount = 0;
-    for (const OwnedHandle* h : {&in, &out, &err})
-        if (h->Valid()) streams[streamCount++] = h->Get();
-
-    SIZE_T attributeSize = 0;
-    InitializeProcThreadAttributeList(nullptr, 1, 0, &attributeSize);
-    std::vector<char> attributeStore(attributeSize);
-    auto* attributes = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(attributeStore.data());
-    const bool listed =
-        streamCount > 0 && InitializeProcThreadAttributeList(attributes, 1, 0, &attributeSize) &&
-        UpdateProcThreadAttribute(attributes, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, streams,
-                                  streamCount * sizeof(HANDLE), nullptr, nullptr);
-    STARTUPINFOEXW startup{};
-    startup.StartupInfo.cb = sizeof startup;
-    if (listed) {
-        startup.lpAttributeList = attributes;
-        startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
-        startup.StartupInfo.hStdInput = in.Valid() ? in.Get() : nullptr;
-        startup.StartupInfo.hStdOutput = out.Valid() ? out.Get() : nullptr;
-        startup.StartupInfo.hStdError = err.Valid() ? err.Get() : nullptr;
-    }
-    PROCESS_INFORMATION info{};
-    const BOOL started =
-        CreateProcessW(nullptr, line.data(), nullptr, nullptr, listed ? TRUE : FALSE,
-                       NORMAL_PRIORITY_CLASS | (listed ? EXTENDED_STARTUPINFO_PRESENT : 0) |
-                           (ownConsole ? CREATE_NEW_CONSOLE : 0),
-                       nullptr,
-                       nullptr, &startup.StartupInfo, &info);
-    const DWORD error = GetLastError();
-    if (listed) DeleteProcThreadAttributeList(attributes);
-    if (!started) {
-        result.error = win32::ErrnoOf(error);
-        return result;
-    }
-    CloseHandle(info.hThread);
-    result.pid = static_cast<int>(info.dwProcessId);
-    Children().Add(result.pid, info.hProcess);
-    return result;
+SpawnResult SpawnCommandLine(const std::string& program, const std::string& arguments,
+                             ChildOutput output) {
+    if (program.empty() || program.find_first_of(std::string("\"\0", 2)) != std::string::npos ||
+        arguments.find('\0') != std::string::npos)
+        return SpawnResult{-1, EINVAL};
+    const std::wstring application = win32::Wide(program);
+    // The program's path always in quotes, as a path can never hold one.
+    std::wstring line = L"\"" + application + L"\" ";
+    line += win32::Wide(arguments);
+    return Launch(application.c_str(), line, output);
 }
 
 int WaitForProcess(int pid) {

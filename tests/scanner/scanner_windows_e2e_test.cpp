@@ -2,8 +2,9 @@
 // tree): the directory list in GBK names the site with upper-case letters; below it lie a
 // Chinese directory and levels that take the path over 260 characters. The store records
 // the list entry lower-cased and the names below as the file system spells them, in the
-// long-path form, and the console output is GBK text. "mdbcompact batch --all" then backs
-// up and compacts the recorded files through our engine, the long-path one included.
+// long-path form, and the redirected console output is GBK text with CR LF line ends.
+// "mdbcompact batch --all" then backs up and compacts the recorded files through our
+// engine, the long-path one included.
 #include "common/base64.h"
 #include "common/filestore.h"
 #include "common/utf16.h"
@@ -81,6 +82,9 @@ TEST(ScannerOnWindows, RecordsLowerCasedLongPathsBelowAWineDriveForTheBatch) {
     }
     EXPECT_NE(console.find(countdown), std::string::npos) << console;
     EXPECT_NE(console.find(Gbk(" - Data.MDB")), std::string::npos) << console;
+    // Every line ends with CR LF once, as on Linux.
+    EXPECT_NE(console.find("\r\n"), std::string::npos);
+    EXPECT_EQ(console.find("\r\r"), std::string::npos) << console;
     platform::TerminateProcess(platform::DescribeProcess(scan.pid));
     platform::WaitForProcess(scan.pid);
 

@@ -7,16 +7,10 @@
 namespace jet {
 namespace {
 
-// Page-aligned, as the file's pages are, so that reads into frames are aligned too.
-constexpr std::align_val_t kFrameAlignment{4096};
 // Chunks grow with the cache (each as large as all before it, at least this many
 // frames), so a cache that stays small costs a few pages and a large one a few
 // dozen allocations in all.
 constexpr std::size_t kMinChunkFrames = 16;
-
-void FreeChunk(std::uint8_t* p) {
-    ::operator delete(p, kFrameAlignment);
-}
 
 }  // namespace
 
@@ -63,9 +57,8 @@ PageFrame* PageCache::NewFrame() {
     if (chunk_left_ == 0) {
         std::size_t n = std::max(kMinChunkFrames, frames_.size());
         if (frames_.size() < capacity_) n = std::min(n, capacity_ - frames_.size());
-        chunks_.emplace_back(
-            static_cast<std::uint8_t*>(::operator new(n* page_size_, kFrameAlignment)), FreeChunk);
-        chunk_next_ = chunks_.back().get();
+        chunks_.push_back(std::make_unique<FrameChunk>(n * page_size_));
+        chunk_next_ = chunks_.back()->data;
         chunk_left_ = n;
     }
     // Contents are left as they are: the frame is read into before anyone sees it.

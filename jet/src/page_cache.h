@@ -20,6 +20,19 @@
 
 namespace jet {
 
+// Memory for frames, page-aligned, straight from the system and made resident in one
+// go (implemented with the file's other system calls in page_file.cpp): filling a
+// fresh frame then costs no page fault of its own, and a chunk that goes back is
+// returned whole.
+struct FrameChunk {
+    FrameChunk(std::size_t bytes);
+    ~FrameChunk();
+    FrameChunk(const FrameChunk&) = delete;
+    FrameChunk& operator=(const FrameChunk&) = delete;
+    std::uint8_t* data = nullptr;
+    std::size_t bytes = 0;
+};
+
 class PageCache {
   public:
     PageCache(std::size_t page_size, std::size_t capacity);
@@ -58,7 +71,7 @@ class PageCache {
     // Frames keep their address for the cache's life (a deque grows without moving
     // its elements); their bytes come from chunks allocated once.
     std::deque<PageFrame> frames_;
-    std::vector<std::unique_ptr<std::uint8_t, void (*)(std::uint8_t*)>> chunks_;
+    std::vector<std::unique_ptr<FrameChunk>> chunks_;
     std::uint8_t* chunk_next_ = nullptr;
     std::size_t chunk_left_ = 0;
     std::size_t hand_ = 0;  // next frame considered for reuse (filling order)

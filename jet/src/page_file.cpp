@@ -10,6 +10,7 @@
 #include <windows.h>
 #else
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/uio.h>
 #include <unistd.h>
@@ -21,6 +22,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <span>
 #include <system_error>
 
@@ -49,6 +51,15 @@ int OpenForReading(const std::filesystem::path& path) {
 
 void CloseFile(int fd) {
     _close(fd);
+}
+
+std::uint8_t* MapFrames(std::size_t bytes) {
+    return static_cast<std::uint8_t*>(
+        VirtualAlloc(nullptr, bytes, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+}
+
+void UnmapFrames(std::uint8_t* p, std::size_t) {
+    VirtualFree(p, 0, MEM_RELEASE);
 }
 
 // Bytes read at `offset` (0 at the end of the file), or -1.
@@ -92,6 +103,27 @@ void CloseFile(int fd) {
     ::close(fd);
 }
 
+// Made resident at once: touching each fresh page would fault once per page, and
+// each fault is costly (on virtual machines above all). Large chunks ask for huge
+// pages (one fault per 2 MB where the system grants them; the frames of a chunk
+// are all used as the cache fills, so little is wasted). Both requests are advice:
+// a system that ignores them leaves the pages to be faulted in as before.
+std::uint8_t* MapFrames(std::size_t bytes) {
+    void* p = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (p == MAP_FAILED) return nullptr;
+#ifdef MADV_HUGEPAGE
+    ::madvise(p, bytes, MADV_HUGEPAGE);
+#endif
+#ifdef MADV_POPULATE_WRITE
+    ::madvise(p, bytes, MADV_POPULATE_WRITE);
+#endif
+    return static_cast<std::uint8_t*>(p);
+}
+
+void UnmapFrames(std::uint8_t* p, std::size_t bytes) {
+    ::munmap(p, bytes);
+}
+
 // Bytes read at `offset` (0 at the end of the file), or -1.
 long long ReadAt(int fd, std::uint8_t* dst, std::size_t len, std::uint64_t offset) {
     ssize_t n;
@@ -129,6 +161,14 @@ bool ReadPagesAt(int fd, std::span<std::uint8_t* const> into, std::size_t page_s
 #endif
 
 }  // namespace
+
+FrameChunk::FrameChunk(std::size_t size) : data(MapFrames(size)), bytes(size) {
+    if (!data) throw std::bad_alloc();
+}
+
+FrameChunk::~FrameChunk() {
+    UnmapFrames(data, bytes);
+}
 
 std::unique_ptr<PageFile> PageFile::Open(const std::filesystem::path& path, std::string* error) {
     std::error_code ec;
@@ -168,7 +208,11 @@ void PageFile::set_cache_capacity(std::size_t pages) {
 }
 
 PageCache& PageFile::cache() {
-    if (!cache_) cache_ = std::make_unique<PageCache>(page_size(), capacity_);
+    // Never more frames than the file has pages: its frames are made resident a
+    // chunk at a time, so room beyond the file's size would be memory paid for nothing.
+    if (!cache_)
+        cache_ = std::make_unique<PageCache>(
+            page_size(), std::min<std::size_t>(capacity_, std::max<std::uint32_t>(page_count(), 1)));
     return *cache_;
 }
 

@@ -1,6 +1,7 @@
 #include "jet/compact/index_page_builder.h"
 
 #include <algorithm>
+#include <bit>
 #include <cassert>
 #include <cstring>
 
@@ -11,12 +12,34 @@ namespace jet {
 IndexPageBuilder::IndexPageBuilder(const PageLayout& layout, bool leaf, std::uint32_t tdef)
     : layout_(layout), leaf_(leaf), tdef_(tdef) {}
 
+namespace {
+
+// Bytes a and b share from their start, at most `cap` (REQUIRES: both that long).
+// Eight bytes are compared at a time: every entry added to a page is measured
+// against the page's first entry.
+std::size_t CommonPrefix(const std::uint8_t* a, const std::uint8_t* b, std::size_t cap) {
+    std::size_t n = 0;
+    for (; n + 8 <= cap; n += 8) {
+        std::uint64_t x, y;
+        std::memcpy(&x, a + n, 8);
+        std::memcpy(&y, b + n, 8);
+        if (x != y) {
+            if constexpr (std::endian::native == std::endian::little)
+                return n + static_cast<std::size_t>(std::countr_zero(x ^ y)) / 8;
+            break;
+        }
+    }
+    while (n < cap && a[n] == b[n]) ++n;
+    return n;
+}
+
+}  // namespace
+
 std::size_t IndexPageBuilder::PrefixWith(std::span<const std::uint8_t> e) const {
     if (ends_.empty()) return 0;
     const auto first = Entry(0);
-    std::size_t cap = std::min(prefix_, e.size() - PointerBytes());
-    std::size_t n = 0;
-    while (n < cap && n < first.size() && first[n] == e[n]) ++n;
+    const std::size_t cap = std::min({prefix_, e.size() - PointerBytes(), first.size()});
+    std::size_t n = CommonPrefix(first.data(), e.data(), cap);
     if (layout_.index.prefix_size == 1) n = std::min<std::size_t>(n, 255);  // one byte holds it
     return n;
 }

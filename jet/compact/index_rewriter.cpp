@@ -20,9 +20,10 @@ void CopyIndexEntries(PageFile& source, std::uint32_t root, std::uint32_t source
         std::optional<RowAddr> to = rows.Find(row);
         if (!to)
             ThrowFormat(which + " points at row " + row.ToString() + ", which holds no live row");
-        entry.assign(key.begin(), key.end());
-        if (ids) MapLeadingIdKey(entry, *ids);
+        // The buffer keeps its capacity from entry to entry (it swaps with `last`).
         entry.resize(key.size() + kIndexRowPointerSize);
+        std::copy(key.begin(), key.end(), entry.begin());
+        if (ids) MapLeadingIdKey(std::span(entry).first(key.size()), *ids);
         PutBE24(entry, key.size(), to->page);
         entry[key.size() + kIndexEntryRowAt] = to->row;
         if (ids) {

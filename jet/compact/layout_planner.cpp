@@ -1,7 +1,6 @@
 #include "jet/compact/layout_planner.h"
 
 #include <algorithm>
-#include <bit>
 #include <cassert>
 
 namespace jet {
@@ -54,7 +53,7 @@ void RowMap::Add(RowAddr old_slot, RowAddr new_addr) {
         if (j > 0) {
             const unsigned prior = j > 1 ? page.before[j - 2] : 0u;
             page.before[j - 1] = static_cast<std::uint8_t>(
-                prior + static_cast<unsigned>(std::popcount(live_bits_[page.bits_at + j - 1])));
+                prior + CountBits(live_bits_[page.bits_at + j - 1]));
         }
         live_bits_.push_back(0);
     }
@@ -63,26 +62,6 @@ void RowMap::Add(RowAddr old_slot, RowAddr new_addr) {
     last_old_ = old_slot;
     last_new_ = new_addr;
     ++size_;
-}
-
-std::optional<RowAddr> RowMap::Find(RowAddr old_slot) const {
-    if (old_slot.page < first_page_) return std::nullopt;
-    const std::size_t i = old_slot.page - first_page_;
-    if (i >= old_pages_.size() || old_slot.row / 64u >= old_pages_[i].words) return std::nullopt;
-    const OldPage& page = old_pages_[i];
-    const std::size_t word = page.bits_at + old_slot.row / 64u;
-    const unsigned bit = old_slot.row % 64u;
-    if (!((live_bits_[word] >> bit) & 1)) return std::nullopt;
-    std::uint32_t ordinal = page.first;
-    if (old_slot.row >= 64u) ordinal += page.before[old_slot.row / 64u - 1];
-    ordinal += static_cast<std::uint32_t>(
-        std::popcount(live_bits_[word] & ((std::uint64_t{1} << bit) - 1)));
-    // The rows of one old page lie in the run of its first row and the few after it.
-    std::size_t run = page.run_at;
-    while (run + 1 < new_runs_.size() && new_runs_[run + 1].first <= ordinal) ++run;
-    const NewRun& r = new_runs_[run];
-    assert(r.first <= ordinal);
-    return RowAddr{r.start.page, static_cast<std::uint8_t>(r.start.row + (ordinal - r.first))};
 }
 
 }  // namespace jet

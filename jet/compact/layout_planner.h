@@ -5,6 +5,7 @@
 #pragma once
 
 #include <array>
+#include <cassert>
 #include <cstdint>
 #include <optional>
 #include <set>
@@ -59,7 +60,8 @@ class RowMap {
     void Reserve(std::size_t span, std::size_t pages);
     // REQUIRES: old_slot and new_addr exceed every address added before.
     void Add(RowAddr old_slot, RowAddr new_addr);
-    // The new address, or nothing when old_slot held no live row.
+    // The new address, or nothing when old_slot held no live row. Inline: an index
+    // copy calls it once per entry, and the call would cost as much as the lookup.
     std::optional<RowAddr> Find(RowAddr old_slot) const;
     std::size_t size() const { return size_; }
 
@@ -85,5 +87,34 @@ class RowMap {
     // A table of a 2 GB file holds far fewer than 2^32 rows (each costs a 2-byte slot).
     std::uint32_t size_ = 0;
 };
+
+// Set bits of a word, by adding neighbouring bit counts in parallel. std::popcount
+// becomes a library call on the baseline x86-64 target (no POPCNT instruction is
+// assumed there), which costs a lookup in RowMap::Find twice what this does.
+inline unsigned CountBits(std::uint64_t v) {
+    v = v - ((v >> 1) & 0x5555555555555555ull);
+    v = (v & 0x3333333333333333ull) + ((v >> 2) & 0x3333333333333333ull);
+    v = (v + (v >> 4)) & 0x0F0F0F0F0F0F0F0Full;
+    return static_cast<unsigned>((v * 0x0101010101010101ull) >> 56);
+}
+
+inline std::optional<RowAddr> RowMap::Find(RowAddr old_slot) const {
+    const std::size_t i = std::size_t{old_slot.page} - first_page_;  // wraps when below
+    const unsigned k = old_slot.row / 64u;
+    if (old_slot.page < first_page_ || i >= old_pages_.size() || k >= old_pages_[i].words)
+        return std::nullopt;
+    const OldPage& page = old_pages_[i];
+    const std::uint64_t word = live_bits_[page.bits_at + k];
+    const unsigned bit = old_slot.row % 64u;
+    if (!((word >> bit) & 1)) return std::nullopt;
+    const std::uint32_t ordinal = page.first + (k ? page.before[k - 1] : 0u) +
+                                  CountBits(word & ((std::uint64_t{1} << bit) - 1));
+    // The rows of one old page lie in the run of its first row and the few after it.
+    const NewRun* run = new_runs_.data() + page.run_at;
+    const NewRun* const last = new_runs_.data() + new_runs_.size() - 1;
+    while (run != last && run[1].first <= ordinal) ++run;
+    assert(run->first <= ordinal);
+    return RowAddr{run->start.page, static_cast<std::uint8_t>(run->start.row + (ordinal - run->first))};
+}
 
 }  // namespace jet

@@ -133,16 +133,18 @@ class Walker {
         // Pages of one level are chained by their previous / next links, in tree order.
         Link(p.leaf() ? -1 : static_cast<int>(depth), p);
         if (p.leaf()) {
-            for (auto& e : p.entries) {
-                // Entries grow strictly along the leaf level, across pages too.
-                if (have_prev_ && !std::lexicographical_compare(prev_.begin(), prev_.end(),
-                                                                e.bytes.begin(), e.bytes.end()))
+            for (std::size_t i = 0; i < p.entries.size(); ++i) {
+                const IndexEntry& e = p.entries[i];
+                // Entries grow strictly along the leaf level, across pages too. Within
+                // a page the one before is still there; only a page's last is kept.
+                const std::vector<std::uint8_t>* before =
+                    i > 0 ? &p.entries[i - 1].bytes : have_prev_ ? &prev_ : nullptr;
+                if (before && !std::lexicographical_compare(before->begin(), before->end(),
+                                                            e.bytes.begin(), e.bytes.end()))
                     out_.problems.push_back(
                         {page, "index entry at page " + std::to_string(page) + " offset " +
                                    std::to_string(e.offset) +
                                    " is not greater than the entry before it"});
-                prev_.assign(e.bytes.begin(), e.bytes.end());
-                have_prev_ = true;
                 if (visit_) {
                     (*visit_)(e, page);
                 } else {
@@ -150,7 +152,11 @@ class Walker {
                     out_.leaf_pages.push_back(page);
                 }
             }
-            if (!p.entries.empty()) last = p.entries.back().KeyAndRow();
+            if (!p.entries.empty()) {
+                prev_.assign(p.entries.back().bytes.begin(), p.entries.back().bytes.end());
+                have_prev_ = true;
+                last = p.entries.back().KeyAndRow();
+            }
             return last;
         }
         for (const auto& e : p.entries) {

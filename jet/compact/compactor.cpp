@@ -209,20 +209,21 @@ void Repacker::RepackTable(TableJob& job) {
     const bool jet3 = src_.jet3();
     const ReadLimits limits;
     TableReader reader(src_, d, limits);
-    // Every page the table's map reaches must be of a kind we know.
-    std::uint32_t row_pages = 0, first_row_page = 0, last_row_page = 0;  // inside the file
-    {
-        UsageMap owned = ReadUsageMap(src_, d.owned_map, src_.page_count());
-        for (std::uint32_t p : owned.pages) {
-            if (p >= src_.page_count()) break;
-            std::uint8_t t = src_.Read(p).type();
-            if (!IsKnownPageType(t))
-                ThrowFormat("page " + std::to_string(p) + " of table '" + job.entry->name +
-                            "' has an unknown page type (" + std::to_string(t) + ")");
-            if (row_pages++ == 0) first_row_page = p;
-            last_row_page = p;
-        }
+    // The span of the table's map inside the file, for the row map's room.
+    std::uint32_t row_pages = 0, first_row_page = 0, last_row_page = 0;
+    for (std::uint32_t p : ReadUsageMap(src_, d.owned_map, src_.page_count()).pages) {
+        if (p >= src_.page_count()) break;
+        if (row_pages++ == 0) first_row_page = p;
+        last_row_page = p;
     }
+    // Every page the table's map reaches must be of a kind we know. The first pass
+    // over the rows looks at each page as it reads it (the second knows the pages).
+    const TableReader::PageSeen check_page = [&](std::uint32_t p, const Page& page) {
+        const std::uint8_t t = page.type();
+        if (!IsKnownPageType(t))
+            ThrowFormat("page " + std::to_string(p) + " of table '" + job.entry->name +
+                        "' has an unknown page type (" + std::to_string(t) + ")");
+    };
     auto sink = [this](std::uint32_t page, std::vector<std::uint8_t> bytes) { Write(page, bytes); };
     auto next = [this] { return NextPage(); };
 
@@ -253,7 +254,7 @@ void Repacker::RepackTable(TableJob& job) {
                 if (auto h = stored_outside(r, cr, k)) packers[k].AddValue(src_, *h, limits);
             Tick();
             return true;
-        });
+        }, check_page);
     }
     std::vector<std::uint32_t> lv_first(lv_cols.size());  // first page of each column's run
     for (std::size_t k = 0; k < lv_cols.size(); ++k) {
@@ -316,7 +317,7 @@ void Repacker::RepackTable(TableJob& job) {
             if (ids_.Moves(id)) PutU32(row, f.begin, static_cast<std::uint32_t>(ids_.Map(id)));
         }
         return place(r, row);
-    });
+    }, check_page);
     w.Flush();
     for (std::size_t k = 0; k < lv_cols.size(); ++k)
         if (lv_next[k] != packers[k].value_count()) ThrowFormat("rows changed while reading");

@@ -12,11 +12,8 @@ TableReader::TableReader(PageFile& file, const TableDef& table, ReadLimits limit
 const std::vector<std::uint32_t>& TableReader::DataPages() {
     if (have_pages_) return pages_;
     UsageMap m = ReadUsageMap(file_, table_.owned_map, file_.page_count());
-    for (std::uint32_t p : m.pages) {
-        Page pg = file_.Read(p);
-        auto b = pg.bytes();
-        if (pg.type() == kPageData && PageOwner(b) == table_.page) pages_.push_back(p);
-    }
+    for (std::uint32_t p : m.pages)
+        if (IsDataPage(file_.Read(p))) pages_.push_back(p);
     have_pages_ = true;
     return pages_;
 }
@@ -56,31 +53,58 @@ RowRef TableReader::Resolve(RowAddr slot) {
     }
 }
 
+bool TableReader::IsDataPage(const Page& page) const {
+    return page.type() == kPageData && PageOwner(page.bytes()) == table_.page;
+}
+
 void TableReader::ForEachRow(const std::function<bool(const RowRef&)>& visit) {
-    for (std::uint32_t p : DataPages()) {
-        Page pg = file_.Read(p);
-        auto pb = pg.bytes();
-        auto lay = DataPageLayout::For(file_.jet3());
-        std::uint32_t count = U16(pb, lay.row_count);
-        if (lay.row_table + kRowSlotSize * count > pb.size())
-            ThrowFormat("page " + std::to_string(p) + " has a bad row count");
-        // The rows of this page share one reference to it (no count taken per row).
-        RowRef here;
-        here.page = pg;
-        for (std::uint32_t i = 0; i < count; ++i) {
-            std::uint16_t raw = U16(pb, lay.row_table + kRowSlotSize * i);
-            if (raw & kRowDeleted) continue;
-            RowAddr slot{p, static_cast<std::uint8_t>(i)};
-            if (i > 0xFF) ThrowFormat("page " + std::to_string(p) + " has more than 256 rows");
-            if (raw & kRowOverflow) {
-                if (!visit(Resolve(slot))) return;
-                continue;
-            }
-            here.slot = here.addr = slot;
-            here.bytes = RowBytes(pb, file_.jet3(), i);
-            if (!visit(here)) return;
-        }
+    for (std::uint32_t p : DataPages())
+        if (!VisitRows(p, file_.Read(p), visit)) return;
+}
+
+void TableReader::ForEachRow(const std::function<bool(const RowRef&)>& visit,
+                             const PageSeen& seen) {
+    if (have_pages_) {
+        ForEachRow(visit);
+        return;
     }
+    UsageMap m = ReadUsageMap(file_, table_.owned_map, file_.page_count());
+    std::vector<std::uint32_t> pages;
+    for (std::uint32_t p : m.pages) {
+        Page pg = file_.Read(p);
+        if (seen) seen(p, pg);
+        if (!IsDataPage(pg)) continue;
+        pages.push_back(p);
+        if (!VisitRows(p, pg, visit)) return;  // the list is incomplete: not kept
+    }
+    pages_ = std::move(pages);
+    have_pages_ = true;
+}
+
+bool TableReader::VisitRows(std::uint32_t p, const Page& pg,
+                            const std::function<bool(const RowRef&)>& visit) {
+    auto pb = pg.bytes();
+    auto lay = DataPageLayout::For(file_.jet3());
+    std::uint32_t count = U16(pb, lay.row_count);
+    if (lay.row_table + kRowSlotSize * count > pb.size())
+        ThrowFormat("page " + std::to_string(p) + " has a bad row count");
+    // The rows of this page share one reference to it (no count taken per row).
+    RowRef here;
+    here.page = pg;
+    for (std::uint32_t i = 0; i < count; ++i) {
+        std::uint16_t raw = U16(pb, lay.row_table + kRowSlotSize * i);
+        if (raw & kRowDeleted) continue;
+        RowAddr slot{p, static_cast<std::uint8_t>(i)};
+        if (i > 0xFF) ThrowFormat("page " + std::to_string(p) + " has more than 256 rows");
+        if (raw & kRowOverflow) {
+            if (!visit(Resolve(slot))) return false;
+            continue;
+        }
+        here.slot = here.addr = slot;
+        here.bytes = RowBytes(pb, file_.jet3(), i);
+        if (!visit(here)) return false;
+    }
+    return true;
 }
 
 Bytes LvalRowBytes(PageFile& file, RowAddr addr, Page& holder) {

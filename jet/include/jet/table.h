@@ -45,6 +45,13 @@ class TableReader {
     // Calls `visit` for every live row in (page, row) order of the row tables;
     // overflow rows are followed. Return false from visit to stop. Throws FormatError.
     void ForEachRow(const std::function<bool(const RowRef&)>& visit);
+    // The same, picking the data pages from the owned map as it goes when they are
+    // not known yet, and showing each page of the map to `seen` (once, in map order,
+    // before that page's rows): a caller that looks at every page of the map and then
+    // at every row reads each page once, not twice. A bad page met late in the map
+    // throws after the rows before it were visited.
+    using PageSeen = std::function<void(std::uint32_t number, const Page& page)>;
+    void ForEachRow(const std::function<bool(const RowRef&)>& visit, const PageSeen& seen);
 
     // Follows an overflow pointer chain from a slot to the row bytes.
     RowRef Resolve(RowAddr slot);
@@ -55,6 +62,10 @@ class TableReader {
     const TableDef& table() const { return table_; }
 
   private:
+    bool IsDataPage(const Page& page) const;
+    // Visits the live rows of data page `p`; false when `visit` asked to stop.
+    bool VisitRows(std::uint32_t p, const Page& page, const std::function<bool(const RowRef&)>& visit);
+
     PageFile& file_;
     const TableDef& table_;
     ReadLimits limits_;

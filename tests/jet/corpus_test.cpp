@@ -9,6 +9,8 @@
 #include "jet/checker.h"
 #include "jet/csv_export.h"
 #include "jet/database.h"
+#include "jet/table.h"
+#include "jet/usage_map.h"
 #include "test_util.h"
 
 using namespace jettest;
@@ -114,6 +116,26 @@ TEST_P(CorpusFile, ChecksAsSoundAndAccountsForEveryRow) {
     }
     EXPECT_GT(r.estimated_size, 0u);
     EXPECT_LE(r.estimated_size, r.header.file_size);
+}
+
+// Rows read with the data pages picked as the pages are read are the rows read with
+// the pages listed first; every page of the owned map is shown once, in order.
+TEST_P(CorpusFile, RowsAreTheSameWhenPagesArePickedOnTheWay) {
+    jet::Status st;
+    auto db = jet::Database::Open(GetParam(), &st);
+    ASSERT_TRUE(db) << st.reason;
+    for (const jet::CatalogEntry* e : db->Tables(true)) {
+        const jet::TableDef& t = db->Definition(e->tdef_page());
+        jet::TableReader listed(db->file(), t), on_the_way(db->file(), t);
+        std::vector<jet::RowAddr> a, b;
+        listed.ForEachRow([&](const jet::RowRef& r) { return a.push_back(r.slot), true; });
+        std::vector<std::uint32_t> seen;
+        on_the_way.ForEachRow([&](const jet::RowRef& r) { return b.push_back(r.slot), true; },
+                              [&](std::uint32_t p, const jet::Page&) { seen.push_back(p); });
+        EXPECT_EQ(a, b) << e->name;
+        EXPECT_EQ(seen, jet::ReadUsageMap(db->file(), t.owned_map, db->file().page_count()).pages);
+        EXPECT_EQ(on_the_way.DataPages(), listed.DataPages()) << e->name;
+    }
 }
 
 std::string Name(const ::testing::TestParamInfo<fs::path>& info) {

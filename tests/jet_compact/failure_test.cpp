@@ -251,6 +251,100 @@ LastValue FindLastValue(const fs::path& file) {
 
 // A compaction that fails late, when the long values planned before the damaged one
 // already went to spill files under a tiny budget, leaves none of them behind.
+// A byte of a file to change, and what the verification must then say.
+struct Damage {
+    std::size_t at;
+    std::uint8_t value;
+    std::string reason;
+};
+
+// In a compacted file: a fixed column's byte in a row, that row's page's free-space
+// field, a data byte of a long value stored outside its row and an index leaf entry's
+// row byte. Fewer when the file lacks one of them.
+std::vector<Damage> DamagesFor(const fs::path& file, const std::vector<std::uint8_t>& image) {
+    std::vector<Damage> damages;
+    jet::Status st;
+    auto db = jet::Database::Open(file, &st);
+    if (!db) return damages;
+    jet::PageFile& f = db->file();
+    const std::size_t ps = f.page_size();
+    auto flip = [&](const jet::Page& pg, std::size_t at, const std::string& reason) {
+        at += pg.number() * ps;
+        damages.push_back({at, static_cast<std::uint8_t>(image[at] ^ 0x01), reason});
+    };
+    auto in_page = [](const jet::Page& pg, jet::Bytes b) {
+        return static_cast<std::size_t>(b.data() - pg.bytes().data());
+    };
+    bool row_done = false, value_done = false, index_done = false;
+    for (const jet::CatalogEntry* t : db->Tables(false)) {
+        const jet::TableDef& d = db->Definition(t->tdef_page());
+        jet::TableReader(f, d).ForEachRow([&](const jet::RowRef& r) {
+            jet::CrackedRow cr = jet::CrackRow(d, r.bytes, f.jet3());
+            for (std::size_t i = 0; i < d.columns.size(); ++i) {
+                const jet::FieldRef& fr = cr.fields[i];
+                if (fr.null || fr.size == 0) continue;
+                if (!row_done && d.columns[i].fixed()) {
+                    jet::Page pg = f.Read(r.addr.page);
+                    flip(pg, in_page(pg, r.bytes) + fr.begin, "reads differently");
+                    flip(pg, jet::DataPageLayout::For(f.jet3()).free_space, "wrong free-space field");
+                    row_done = true;
+                }
+                if (value_done || !jet::IsLongValueType(d.columns[i].type) || fr.size < 12) continue;
+                auto h = jet::ParseLongValueHeader(r.bytes.subspan(fr.begin, fr.size));
+                if (h.kind == jet::LongValueHeader::Kind::Inline || h.length == 0) continue;
+                jet::Page holder;
+                jet::Bytes b = jet::LvalRowBytes(f, h.first, holder);
+                const std::size_t data =
+                    h.kind == jet::LongValueHeader::Kind::Chain ? jet::kChainDataAt : 0;
+                flip(holder, in_page(holder, b) + data, "different long value");
+                value_done = true;
+            }
+            return !(row_done && value_done);
+        });
+        for (const auto& ix : d.real_indexes) {
+            const jet::IndexWalk w = jet::WalkIndex(f, ix.root, d.page);
+            if (index_done || w.leaf_entries.empty()) continue;
+            const jet::IndexEntry& e = w.leaf_entries.front();
+            flip(f.Read(w.leaf_pages.front()), e.offset + e.stored_size - 1,
+                 "points at the wrong row");
+            index_done = true;
+        }
+    }
+    return damages;
+}
+
+// A compacted file compared with a damaged copy of itself: each damage above is
+// refused by the comparison, with a reason naming it.
+TEST(Verification, DamagedCopiesAreRefused) {
+    Scratch s;
+    const fs::path good = s.dir() / "good.mdb", bad = s.dir() / "bad.mdb";
+    std::vector<std::uint8_t> image;
+    std::vector<Damage> damages;
+    for (const fs::path& f : CorpusJetFiles()) {
+        if (damages.size() == 4 || fs::file_size(f) > (8u << 20)) continue;
+        fs::remove(good);
+        ASSERT_TRUE(jet::Compact(f, good).compacted) << f;
+        image = ReadAll(good);
+        damages = DamagesFor(good, image);
+    }
+    ASSERT_EQ(damages.size(), 4u) << "no corpus file has a chained long value, a row and an index";
+    jet::Status st;
+    auto db = jet::Database::Open(good, &st);
+    ASSERT_TRUE(db) << st.reason;
+    jet::PageFile& f = db->file();
+    std::vector<std::uint32_t> spare;
+    for (std::uint32_t p : jet::ReadUsageMap(f, {jet::kGlobalMapPage, 0}, f.page_count()).pages)
+        if (p < f.page_count()) spare.push_back(p);
+    for (const Damage& d : damages) {
+        auto copy = image;
+        copy[d.at] = d.value;
+        WriteAll(bad, copy);
+        const jet::Status v = jet::VerifyCompacted(*db, bad, jet::IdMap(), spare, {});
+        EXPECT_FALSE(v) << d.reason;
+        EXPECT_NE(v.reason.find(d.reason), std::string::npos) << v.reason;
+    }
+}
+
 TEST(Refusals, DamagedLongValueUnderTinyBudget) {
     fs::path original;
     LastValue last;

@@ -3,6 +3,7 @@
 #include "common/manifest.h"
 #include "common/paths.h"
 #include "common/text.h"
+#include "platform/arguments.h"
 
 namespace mdb::batch {
 
@@ -11,7 +12,7 @@ std::string ProgramPath(const std::string& programDir, const std::string& name) 
 }
 
 bool CompanionIntact(const std::string& programDir, const std::string& name) {
-    return CheckAgainstManifest(programDir, name) == ManifestCheck::Match;
+    return CheckAgainstManifest(platform::PathFromUtf8(programDir), name) == ManifestCheck::Match;
 }
 
 int RunWebServerControl(const std::string& programDir, const RunAndWait& run,

@@ -5,6 +5,7 @@
 #include "common/paths.h"
 #include "common/text.h"
 #include "common/utf16.h"
+#include "platform/arguments.h"
 #include "platform/clock.h"
 #include "platform/paths.h"
 
@@ -123,7 +124,7 @@ FileInfoRecord FoundFileRecord(const std::u16string& path, const std::u16string&
 
 std::string DescribeStoreFailure(int errorCode, const std::string& path) {
     std::error_code ec;
-    const auto status = std::filesystem::symlink_status(path, ec);
+    const auto status = std::filesystem::symlink_status(platform::PathFromUtf8(path), ec);
     const std::string name = "“" + SanitizeUtf8(path) + "”";
     if (!ec && std::filesystem::is_directory(status)) return name + "是一个目录，不是数据库文件";
     if (!ec && std::filesystem::exists(status) && !std::filesystem::is_regular_file(status))

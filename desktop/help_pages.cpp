@@ -1,5 +1,6 @@
 #include "help_pages.h"
 
+#include "platform/arguments.h"
 #include "platform/paths.h"
 
 #include <cstdio>
@@ -61,11 +62,11 @@ bool ShowLocalPage(const DesktopContext& ctx, MainView& view, const std::string&
     const std::string sessionId = MakeSessionId();
     const std::string pagePath = PagePath(exeDir, pageName);
     std::error_code ec;
-    if (!std::filesystem::exists(pagePath, ec)) {
+    if (!std::filesystem::exists(platform::PathFromUtf8(pagePath), ec)) {
         view.ShowMessage("读取配置文件 " + pagePath + " 失败，请重试！", MessageIcon::Error);
         return false;
     }
-    if (CheckAgainstManifest(exeDir, "config/" + pageName) != ManifestCheck::Match) {
+    if (CheckAgainstManifest(platform::PathFromUtf8(exeDir), "config/" + pageName) != ManifestCheck::Match) {
         view.ShowMessage("帮助页面 " + pagePath +
                              " 未通过完整性校验（文件缺少校验值或已被改动），已拒绝显示。\r\n\r\n"
                              "请重新安装本程序。",
@@ -89,7 +90,7 @@ std::string FallbackStartPageUrl(const DesktopContext& ctx) {
     std::string exeDir;
     if (!ctx.exeDirectory || ctx.exeDirectory(exeDir) != 1) return {};
     const std::string pagePath = PagePath(exeDir, kPageReadLog);
-    if (CheckAgainstManifest(exeDir, std::string("config/") + kPageReadLog) !=
+    if (CheckAgainstManifest(platform::PathFromUtf8(exeDir), std::string("config/") + kPageReadLog) !=
         ManifestCheck::Match) {
         return {};
     }

@@ -7,6 +7,7 @@
 #include "file_list_format.h"
 #include "help_pages.h"
 #include "long_path_text.h"
+#include "platform/arguments.h"
 #include "site.h"
 
 namespace mdb::desktop {
@@ -61,7 +62,7 @@ void OnOpenContainingFolder(const DesktopContext& ctx, DesktopState& state, Main
     file = RemoveLongPathPrefixes(file);
     if (!ctx.showFileInFolder || ctx.showFileInFolder(file) != 1) {
         // No file manager took it: the folder, so that the user can open it by hand.
-        const std::string folder = std::filesystem::path(file).parent_path().string();
+        const std::string folder = platform::Utf8OfPath(platform::PathFromUtf8(file).parent_path());
         view.ShowMessage("打开文件所在目录失败，请重试！\r\n\r\n文件所在目录：" + folder,
                          MessageIcon::Question);
     }

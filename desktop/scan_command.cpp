@@ -8,6 +8,7 @@
 #include "desktop/compaction/companion_programs.h"
 #include "desktop/help_pages.h"
 #include "desktop/util/process_tools.h"
+#include "platform/arguments.h"
 #include "platform/process.h"
 
 namespace mdb::desktop {
@@ -49,12 +50,12 @@ ProcessToolOptions OnlyProgram(const std::string& program) {
 }  // namespace
 
 int FindProgramProcess(const std::string& program) {
-    return qorGetProcessList(std::filesystem::path(program).filename().string(),
+    return qorGetProcessList(platform::Utf8OfPath(platform::PathFromUtf8(program).filename()),
                              OnlyProgram(program));
 }
 
 int EndProgramProcesses(const std::string& program) {
-    return qorTerminateProcess(std::filesystem::path(program).filename().string(),
+    return qorTerminateProcess(platform::Utf8OfPath(platform::PathFromUtf8(program).filename()),
                                OnlyProgram(program));
 }
 

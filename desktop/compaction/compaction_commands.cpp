@@ -19,6 +19,7 @@
 #include "desktop/file_list_format.h"
 #include "desktop/help_pages.h"
 #include "desktop/util/process_tools.h"
+#include "platform/arguments.h"
 #include "platform/paths.h"
 #include "platform/process.h"
 
@@ -60,7 +61,7 @@ std::string NoWebServerText() {
 }
 
 std::string AskCompactAllText(const fs::path& backupRoot, bool webServerStoppable) {
-    std::string root = backupRoot.string();
+    std::string root = platform::Utf8OfPath(backupRoot);
     while (root.size() > 1 && root.back() == '/') root.pop_back();
     const std::string server(platform::kWebServerName);
     std::string text =
@@ -388,7 +389,7 @@ unsigned RunCompactionBatch(const CompactionContext& ctx, CompactionState& cs, D
         if (PathExists(xconfig) != 1) return true;
         // A failed check has shown its own box.
         if (!VerifyProgramIntegrity(programDir, kXconfigProgram, &view)) return false;
-        ctx.runAndWait({xconfig, runDir.string(), "/T", "/C", "/G", "administrators:F", "/Y"});
+        ctx.runAndWait({xconfig, platform::Utf8OfPath(runDir), "/T", "/C", "/G", "administrators:F", "/Y"});
         return true;
     };
     WindowBatchObserver observer(ctx, view, queued);

@@ -2,6 +2,7 @@
 
 #include "common/manifest.h"
 #include "common/text.h"
+#include "platform/arguments.h"
 
 namespace mdb::desktop {
 
@@ -11,7 +12,7 @@ std::string CompanionMissingMessage(const std::string& path) {
 
 bool VerifyProgramIntegrity(const std::string& programDir, const std::string& name,
                             MainView* view) {
-    const ManifestCheck check = CheckAgainstManifest(programDir, name);
+    const ManifestCheck check = CheckAgainstManifest(platform::PathFromUtf8(programDir), name);
     if (check == ManifestCheck::Match) return true;
     if (view) {
         const char* why = check == ManifestCheck::Differs      ? "文件已被改动"

@@ -2,6 +2,7 @@
 
 #include "common/eventlog.h"
 #include "common/utf16.h"
+#include "platform/arguments.h"
 #include "platform/paths.h"
 
 #include <filesystem>
@@ -31,8 +32,8 @@ class ProcessFilter {
             // The system reports executables with every link resolved.
             std::error_code ec;
             const std::filesystem::path real =
-                std::filesystem::weakly_canonical(options.executable, ec);
-            executable_ = ec ? options.executable : real.string();
+                std::filesystem::weakly_canonical(platform::PathFromUtf8(options.executable), ec);
+            executable_ = ec ? options.executable : platform::Utf8OfPath(real);
         }
     }
     bool Matches(const platform::ProcessEntry& entry) const {

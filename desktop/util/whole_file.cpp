@@ -2,6 +2,7 @@
 
 #include "desktop/util/file_mode.h"
 
+#include "platform/arguments.h"
 #include "platform/files.h"
 
 #include <algorithm>
@@ -19,7 +20,7 @@ namespace {
 // open, a device, a symbolic link). `mayBeMissing`: a missing path is acceptable.
 bool AcceptableTarget(const std::string& path, bool mayBeMissing) {
     std::error_code ec;
-    const fs::file_status st = fs::symlink_status(path, ec);
+    const fs::file_status st = fs::symlink_status(platform::PathFromUtf8(path), ec);
     if (st.type() == fs::file_type::not_found) return mayBeMissing;
     return !ec && fs::is_regular_file(st);
 }
@@ -70,7 +71,7 @@ int ReadWholeFile(const char* path, std::string& out, const Sleeper& sleep) {
 }
 
 int ReadWholeFile(const fs::path& path, std::string& out, const Sleeper& sleep) {
-    return ReadLocked(path.string(), out, sleep);
+    return ReadLocked(platform::Utf8OfPath(path), out, sleep);
 }
 
 int ReadFileIntoBuffer(const std::string& path, std::span<char> buffer, std::size_t& length,
@@ -101,8 +102,8 @@ int WriteWholeFile(const std::string& path, std::span<const char> bytes, const S
 int WriteTextFile(std::string_view text, const std::string& path, const Sleeper& sleep) {
     const std::string_view content = text.empty() ? std::string_view("\r\n") : text;
     std::error_code ec;
-    if (!path.empty() && fs::is_regular_file(fs::symlink_status(path, ec))) {
-        MakeOwnerWritable(path);  // a failure shows when the file is opened
+    if (!path.empty() && fs::is_regular_file(fs::symlink_status(platform::PathFromUtf8(path), ec))) {
+        MakeOwnerWritable(platform::PathFromUtf8(path));  // a failure shows when the file is opened
     }
     return WriteWholeFile(path, std::span<const char>(content.data(), content.size()), sleep);
 }

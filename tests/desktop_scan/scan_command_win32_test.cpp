@@ -11,6 +11,7 @@
 #include "common/settings.h"
 #include "desktop/help_pages.h"
 #include "desktop/scan_command.h"
+#include "platform/arguments.h"
 #include "tests/desktop/fake_view.h"
 #include "tests/desktop/program_dir.h"
 
@@ -30,26 +31,34 @@ bool WaitFor(Pred pred, std::chrono::seconds limit) {
 }
 
 TEST(ScanCommandOnWindows, StartsTheScannerInAConsoleOfItsOwnAndEndsItOnNo) {
-    ProgramDir dir;
+    ProgramDir base;
+    // A program directory with a Chinese name, as administrators name theirs.
+    const fs::path prog = base.Path() / platform::PathFromUtf8("网站工具");
+    const std::string progDir = platform::Utf8OfPath(prog) + "\\";
+    fs::create_directories(prog / "config");
     const fs::path dist = fs::path(MDB_DIST_DIR).make_preferred();
     // The shipped files, byte for byte, so the shipped manifest vouches for them.
     for (const fs::path& rel : {fs::path(kScannerProgram), fs::path("config") / kPageScan,
                                fs::path(kManifestFileName)})
-        fs::copy_file(dist / rel, dir.Path() / rel, fs::copy_options::overwrite_existing);
-    const fs::path site = dir.Path() / "www";
+        fs::copy_file(dist / rel, prog / rel, fs::copy_options::overwrite_existing);
+    const fs::path site = prog / "www";
     fs::create_directories(site);
     fs::copy_file(fs::path(MDB_CORPUS_DIR) / "jet4" / "testV2000.mdb", site / "orders.mdb");
-    std::ofstream(dir.Path() / "config" / "ScanDir.txt", std::ios::binary)
-        << site.string() << "\r\n";
+    std::ofstream(prog / "config" / "ScanDir.txt", std::ios::binary)
+        << platform::SystemCodePageFromUtf8(platform::Utf8OfPath(site)) << "\r\n";
 
     CompactionContext compaction;
-    compaction.desktop = dir.Context();
+    compaction.desktop = base.Context();
+    compaction.desktop.exeDirectory = [&](std::string& out) {
+        out = progDir;
+        return 1;
+    };
     compaction.runAndWait = [](const std::vector<std::string>&) { return 1; };
     const ScanContext ctx = MakeProgramScanContext(compaction);
     CompactionState cs;
     DesktopState state;
     FakeView view;
-    const std::string scanner = dir.Dir() + kScannerProgram;
+    const std::string scanner = progDir + kScannerProgram;
     const auto runs = [&] { return FindProgramProcess(scanner) == 1; };
 
     view.scanConfigAnswers = {true};
@@ -57,7 +66,7 @@ TEST(ScanCommandOnWindows, StartsTheScannerInAConsoleOfItsOwnAndEndsItOnNo) {
     ASSERT_TRUE(view.messages.empty()) << view.messages[0].text;
     ASSERT_TRUE(WaitFor(runs, std::chrono::seconds(60)));
     // It scans (the list watcher's signal) and then counts down for 30 seconds.
-    const std::string ini = SettingsPathIn(dir.Dir());
+    const std::string ini = SettingsPathIn(progDir);
     EXPECT_TRUE(WaitFor([&] { return SettingIsSet(ini, kKeyRefScanLog); },
                         std::chrono::seconds(20)));
 

@@ -104,11 +104,11 @@ TEST(ScannerOnWindows, RecordsLowerCasedLongPathsBelowAWineDriveForTheBatch) {
     store.reset();
 
     // The recorded databases compacted by our engine through "mdbcompact batch", as the
-    // window runs it: backed up below the backup root (the long path too), compacted,
-    // verified, put back.
+    // window runs it: backed up below a backup root with a Chinese name (the long path
+    // too), compacted, verified, put back.
     ASSERT_TRUE(fs::copy_file(kDist / "mdbcompact.exe",
                               platform::PathFromUtf8(program + "mdbcompact.exe")));
-    const std::string backupRoot = root + "\\backup\\";
+    const std::string backupRoot = root + "\\备份\\";
     const std::string batchOutput = root + "\\batch.txt";
     const platform::SpawnResult batch = test::StartWithOutputTo(
         {program + "mdbcompact.exe", "batch", "--no-web-server", "--backup-root", backupRoot,

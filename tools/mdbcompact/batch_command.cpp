@@ -287,7 +287,7 @@ int RunBatch(const std::vector<std::string>& args) {
         return Fail("another copy is compacting the databases of " +
                     platform::Utf8OfPath(programDir) + " (held by " +
                     (lock.Holder().empty() ? "unknown" : lock.Holder()) + ")");
-    if (!o.dryRun && !batch::BackupRootWritable(o.backupRoot, error))
+    if (!o.dryRun && !batch::BackupRootWritable(platform::PathFromUtf8(o.backupRoot), error))
         return Fail(error + "; nothing was changed (--backup-root DIR for another place)");
 
     std::unique_ptr<FileInfoDb> store;

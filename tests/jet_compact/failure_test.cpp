@@ -128,6 +128,15 @@ TEST(Refusals, CorruptedIndexPage) {
     FAIL() << "no index leaf with entries in the corpus";
 }
 
+// A compacted file compared with itself: nothing moves, and its free pages are the
+// spare ones.
+std::vector<std::uint32_t> FreePages(jet::PageFile& f) {
+    std::vector<std::uint32_t> spare;
+    for (std::uint32_t p : jet::ReadUsageMap(f, {jet::kGlobalMapPage, 0}, f.page_count()).pages)
+        if (p < f.page_count()) spare.push_back(p);
+    return spare;
+}
+
 // The new file's soundness check runs beside the comparison with the source: a fault
 // that only it sees (an index page's free-space field) must still fail verification.
 TEST(Verification, AFaultOnlyTheSoundnessCheckSeesFailsIt) {
@@ -138,11 +147,8 @@ TEST(Verification, AFaultOnlyTheSoundnessCheckSeesFailsIt) {
     jet::Status st;
     auto src = jet::Database::Open(compacted, &st);
     ASSERT_TRUE(src) << st.reason;
-    // Compared with itself nothing moves; its free pages are the spare ones.
     jet::PageFile& f = src->file();
-    std::vector<std::uint32_t> spare;
-    for (std::uint32_t p : jet::ReadUsageMap(f, {jet::kGlobalMapPage, 0}, f.page_count()).pages)
-        if (p < f.page_count()) spare.push_back(p);
+    const std::vector<std::uint32_t> spare = FreePages(f);
     ASSERT_TRUE(jet::VerifyCompacted(*src, same, jet::IdMap(), spare, {}));
 
     std::optional<std::uint32_t> index_page;
@@ -327,14 +333,11 @@ TEST(Verification, DamagedCopiesAreRefused) {
         image = ReadAll(good);
         damages = DamagesFor(good, image);
     }
-    ASSERT_EQ(damages.size(), 4u) << "no corpus file has a chained long value, a row and an index";
+    ASSERT_EQ(damages.size(), 4u) << "no corpus file has a long value, a row and an index";
     jet::Status st;
     auto db = jet::Database::Open(good, &st);
     ASSERT_TRUE(db) << st.reason;
-    jet::PageFile& f = db->file();
-    std::vector<std::uint32_t> spare;
-    for (std::uint32_t p : jet::ReadUsageMap(f, {jet::kGlobalMapPage, 0}, f.page_count()).pages)
-        if (p < f.page_count()) spare.push_back(p);
+    const std::vector<std::uint32_t> spare = FreePages(db->file());
     for (const Damage& d : damages) {
         auto copy = image;
         copy[d.at] = d.value;

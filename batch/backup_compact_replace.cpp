@@ -70,6 +70,14 @@ std::optional<SiteFile> OpenSiteFile(const fs::path& path) {
     return site;
 }
 
+// True when another process holds the site file open so that it cannot be read at all
+// (on Windows, a program that opened it without sharing, or a writer refusing others).
+bool HeldByAnotherProcess(const fs::path& path) {
+    const FileHandle directory = platform::OpenDirectoryNoLinks(path.parent_path());
+    return directory.Valid() &&
+           platform::ReadingRefusedByAnotherProcess(directory, platform::Utf8OfPath(path.filename()));
+}
+
 // True when `path` or one of its parent directories is a symbolic link now.
 bool PassesThroughLink(const fs::path& path) {
     std::error_code ec;
@@ -376,6 +384,8 @@ void BackupCompactReplace(const std::string& storedPath, const std::u16string& b
     std::optional<SiteFile> site = OpenSiteFile(*path);
     if (!site && PassesThroughLink(*path))
         return refuse(std::string(kNotCompactedPrefix) + kReasonSymbolicLink);
+    if (!site && HeldByAnotherProcess(*path))
+        return refuse(std::string(kNotCompactedPrefix) + kReasonBeingWritten);
     if (!site) return skip(kSkipNotAFile);
     out.sizeBefore = site->status.size;
 

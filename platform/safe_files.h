@@ -116,6 +116,11 @@ bool ListDirectory(const FileHandle& dir, std::vector<DirectoryEntry>& entries);
 // The user this process runs as.
 std::uint32_t CurrentUser();
 
+// True when `name` in `dir` cannot be opened for reading because another process holds
+// it open and refuses readers, or holds it for writing while this process refuses writers
+// (Windows sharing modes; never on POSIX, where opening is not refused by other openers).
+bool ReadingRefusedByAnotherProcess(const FileHandle& dir, const std::string& name);
+
 // True when a process holds the file `file` describes open for writing (any process
 // whose open files this process may see, itself included).
 bool OpenForWritingByAProcess(const FileStatus& file);

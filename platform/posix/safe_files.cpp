@@ -108,6 +108,10 @@ FileHandle OpenForReading(const FileHandle& dir, const std::string& name) {
         openat(dir.Get(), name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
 }
 
+bool ReadingRefusedByAnotherProcess(const FileHandle&, const std::string&) {
+    return false;
+}
+
 FileHandle CreateExclusive(const FileHandle& dir, const std::string& name, std::uint32_t mode) {
     if (!dir.Valid()) return {};
     return FileHandle(openat(dir.Get(), name.c_str(),

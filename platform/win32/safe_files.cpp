@@ -319,6 +319,15 @@ FileHandle OpenForReading(const FileHandle& dir, const std::string& name) {
     return file;
 }
 
+bool ReadingRefusedByAnotherProcess(const FileHandle& dir, const std::string& name) {
+    // The same open as OpenForReading's, so it is refused for the same reason.
+    const HANDLE h = OpenAt(HandleOf(dir), name, GENERIC_READ, kShareDenyWrite, FILE_OPEN,
+                            FILE_NON_DIRECTORY_FILE);
+    if (h == nullptr) return GetLastError() == ERROR_SHARING_VIOLATION;
+    CloseHandle(h);
+    return false;
+}
+
 FileHandle CreateExclusive(const FileHandle& dir, const std::string& name, std::uint32_t) {
     return Adopt(OpenAt(HandleOf(dir), name, GENERIC_READ | GENERIC_WRITE, kShareDenyWrite,
                         FILE_CREATE, FILE_NON_DIRECTORY_FILE),

@@ -1,0 +1,218 @@
+// The batch's per-file procedure on Windows with real files and our engine: a successful
+// compaction replaces the site file and keeps the original as backup, a damaged database
+// and a database another process holds open stay exactly as they were, at Chinese names
+// and at paths beyond 260 characters.
+#include "batch/backup_compact_replace.h"
+#include "batch/compact_mdb_file.h"
+#include "batch/stored_path.h"
+#include "common/filestore.h"
+#include "platform/arguments.h"
+#include "platform/files.h"
+#include "tests/common/test_support.h"
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace mdb;
+using namespace mdb::batch;
+
+std::string Utf8(const fs::path& path) { return platform::Utf8OfPath(path); }
+// The path with the long-path prefix, for the test's own reads and directory making.
+fs::path Long(const fs::path& path) { return platform::PathFromUtf8("\\\\?\\" + Utf8(path)); }
+std::string Read(const fs::path& path) { return test::ReadWholeFile(Long(path)); }
+
+const fs::path kSample = fs::path(MDB_CORPUS_DIR) / "jet4" / "delTestV2000.mdb";
+
+fs::path BesideThisProgram(const wchar_t* name) {
+    wchar_t self[MAX_PATH];
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    return fs::path(self).parent_path() / name;
+}
+
+// hold_file_open.exe holding `path` open, ended and waited for on destruction.
+class Holder {
+  public:
+    Holder(const fs::path& path, const wchar_t* mode) {
+        std::wstring line = L"\"" + BesideThisProgram(L"hold_file_open.exe").wstring() + L"\" \"" +
+                            Long(path).wstring() + L"\" " + mode;
+        STARTUPINFOW startup{};
+        startup.cb = sizeof startup;
+        if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                            &startup, &process_))
+            return;
+        // Held once a reader that refuses writers is itself refused.
+        for (int i = 0; i < 500; ++i) {
+            const HANDLE probe = CreateFileW(Long(path).c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                             nullptr, OPEN_EXISTING, 0, nullptr);
+            if (probe == INVALID_HANDLE_VALUE && GetLastError() == ERROR_SHARING_VIOLATION) {
+                holding_ = true;
+                return;
+            }
+            if (probe != INVALID_HANDLE_VALUE) CloseHandle(probe);
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    }
+    ~Holder() {
+        if (!process_.hProcess) return;
+        TerminateProcess(process_.hProcess, 0);
+        WaitForSingleObject(process_.hProcess, INFINITE);
+        CloseHandle(process_.hThread);
+        CloseHandle(process_.hProcess);
+    }
+    bool Holding() const { return holding_; }
+
+  private:
+    PROCESS_INFORMATION process_{};
+    bool holding_ = false;
+};
+
+class BatchSafetyTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        root_ = temp_.path() / u8"网站数据";
+        site_ = root_ / "www" / u8"商城";
+        backupRoot_ = root_ / u8"备份";
+        runDir_ = backupRoot_ / "2026-12-08" / "10-00-00";
+        for (const fs::path& dir : {site_, runDir_}) fs::create_directories(dir);
+        store_ = Utf8(root_ / "FileInfo.dat");
+        env_.backupRoot = backupRoot_;
+        env_.openStore = [this] { return FileInfoDb::Open(store_); };
+        env_.compact = CompactMdbFile;
+    }
+
+    // A copy of the sample at `path` (its directories made level by level, long or not),
+    // queued in the store.
+    std::string Place(const fs::path& path, std::string bytes = test::ReadWholeFile(kSample)) {
+        std::string level = "\\\\?\\" + Utf8(site_);
+        for (const auto& part : path.parent_path().lexically_relative(site_)) {
+            if (part == ".") continue;
+            level += "\\" + Utf8(part);
+            EXPECT_TRUE(platform::MakeDirectory(level) || fs::is_directory(platform::PathFromUtf8(level)));
+        }
+        test::WriteWholeFile(Long(path), bytes);
+        FileInfoRecord record;
+        record.filenameid = "k" + std::to_string(++queued_);
+        record.filename = "n";
+        record.filepath = StoredPathOf(path);
+        record.compactDatabase = kStateQueued;
+        FileInfoDb::Open(store_)->InsertRecord(record);
+        return bytes;
+    }
+
+    ReplaceResult Run(const fs::path& path, std::string& reason) {
+        reason = "left over from an earlier file";
+        unsigned count = 0;
+        ReplaceResult result;
+        BackupCompactReplace(StoredPathOf(path), Long(runDir_).u16string(), reason, count, env_,
+                             &result);
+        EXPECT_EQ(count, result.replaced ? 1u : 0u);
+        return result;
+    }
+
+    FileInfoRecord Record(const fs::path& path) {
+        std::vector<FileInfoRecord> rows;
+        FileInfoDb::Open(store_)->SelectAll(rows);
+        for (const auto& row : rows)
+            if (row.filepath == StoredPathOf(path)) return row;
+        ADD_FAILURE() << "no record for " << Utf8(path);
+        return {};
+    }
+
+    fs::path BackupOf(const fs::path& path) { return runDir_ / path.relative_path(); }
+
+    // Nothing of the procedure is left: no working folder, nothing beside the site file.
+    void ExpectNoLeftovers(const fs::path& path) {
+        const fs::path temp = backupRoot_ / "temp";
+        EXPECT_TRUE(!fs::exists(temp) || fs::is_empty(temp));
+        // (The system's own listing: the library's iterator does not take long paths.)
+        std::vector<std::string> names;
+        WIN32_FIND_DATAW found;
+        const HANDLE find = FindFirstFileW((Long(path.parent_path()) / "*").c_str(), &found);
+        ASSERT_NE(find, INVALID_HANDLE_VALUE);
+        do {
+            const std::wstring name = found.cFileName;
+            if (name != L"." && name != L"..") names.push_back(Utf8(name));
+        } while (FindNextFileW(find, &found));
+        FindClose(find);
+        EXPECT_EQ(names, std::vector<std::string>{Utf8(path.filename())});
+    }
+
+    test::TempDir temp_;
+    fs::path root_, site_, backupRoot_, runDir_;
+    std::string store_;
+    ReplaceEnvironment env_;
+    int queued_ = 0;
+};
+
+TEST_F(BatchSafetyTest, CompactionReplacesTheFileAndTheBackupHoldsTheOriginal) {
+    const fs::path chinese = site_ / u8"订单.mdb";
+    const fs::path deep = site_ / std::string(120, 'l') / u8"数据库" / std::string(120, 'm') / "Deep.MDB";
+    ASSERT_GT(Utf8(BackupOf(deep)).size(), 260u);
+    for (const fs::path& path : {chinese, deep}) {
+        SCOPED_TRACE(Utf8(path));
+        const std::string original = Place(path);
+        std::string reason;
+        const ReplaceResult result = Run(path, reason);
+        ASSERT_TRUE(result.replaced) << result.reason << " / " << reason;
+        const std::string compacted = Read(path);
+        EXPECT_LT(compacted.size(), original.size());
+        EXPECT_EQ(compacted.substr(0, 32), original.substr(0, 32)) << "the same format";
+        EXPECT_TRUE(Read(BackupOf(path)) == original);
+        const FileInfoRecord record = Record(path);
+        EXPECT_EQ(record.compactDatabase, kStateCompacted);
+        EXPECT_EQ(record.filesize2, compacted.size());
+        ExpectNoLeftovers(path);
+    }
+}
+
+// Pages past the header overwritten: the engine takes the file up, then fails on it.
+TEST_F(BatchSafetyTest, DamagedDatabaseStaysAsItWasAndIsBackedUp) {
+    std::string damaged = test::ReadWholeFile(kSample);
+    for (std::size_t at = 4096; at < damaged.size(); at += 7) damaged[at] = '\xA5';
+    const fs::path path = site_ / std::string(150, 'd') / std::string(150, 'e') / u8"损坏.mdb";
+    Place(path, damaged);
+    std::string reason;
+    const ReplaceResult result = Run(path, reason);
+    EXPECT_FALSE(result.replaced);
+    EXPECT_EQ(reason.rfind(kNotCompactedPrefix, 0), 0u) << reason;
+    EXPECT_EQ(Record(path).fileinfo, reason);
+    EXPECT_NE(Record(path).compactDatabase, kStateCompacted);
+    EXPECT_TRUE(Read(path) == damaged);
+    EXPECT_TRUE(Read(BackupOf(path)) == damaged);
+    ExpectNoLeftovers(path);
+}
+
+// As a web server holds an open database: no sharing at all, or a writer that lets
+// others read. The file is neither backed up nor touched, and the record says why.
+TEST_F(BatchSafetyTest, FileHeldOpenByAnotherProcessIsLeftAsItIsAndReported) {
+    for (const wchar_t* mode : {L"none", L"read"}) {
+        const fs::path path = site_ / mode / u8"被占用.mdb";
+        SCOPED_TRACE(Utf8(path));
+        const std::string original = Place(path);
+        std::string reason;
+        ReplaceResult result;
+        {
+            const Holder holder(path, mode);
+            ASSERT_TRUE(holder.Holding());
+            result = Run(path, reason);
+        }
+        EXPECT_FALSE(result.replaced);
+        EXPECT_EQ(result.reason, std::string(kNotCompactedPrefix) + kReasonBeingWritten);
+        EXPECT_EQ(Record(path).fileinfo, result.reason);
+        EXPECT_EQ(Record(path).compactDatabase, kStateQueued);
+        EXPECT_TRUE(Read(path) == original);
+        EXPECT_FALSE(fs::exists(Long(BackupOf(path))));
+        ExpectNoLeftovers(path);
+    }
+}
+
+}  // namespace

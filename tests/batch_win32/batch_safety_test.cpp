@@ -8,6 +8,7 @@
 #include "common/filestore.h"
 #include "platform/arguments.h"
 #include "platform/files.h"
+#include "platform/process.h"
 #include "tests/common/test_support.h"
 
 #include <gtest/gtest.h>
@@ -75,8 +76,28 @@ class Holder {
     bool holding_ = false;
 };
 
+// Removes the tree at the long path `path` (the library's remove_all stops at paths
+// beyond 260 characters).
+void RemoveTree(const std::wstring& path) {
+    WIN32_FIND_DATAW found;
+    const HANDLE find = FindFirstFileW((path + L"\\*").c_str(), &found);
+    if (find != INVALID_HANDLE_VALUE) {
+        do {
+            const std::wstring name = found.cFileName;
+            if (name == L"." || name == L"..") continue;
+            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                RemoveTree(path + L"\\" + name);
+            else
+                DeleteFileW((path + L"\\" + name).c_str());
+        } while (FindNextFileW(find, &found));
+        FindClose(find);
+    }
+    RemoveDirectoryW(path.c_str());
+}
+
 class BatchSafetyTest : public ::testing::Test {
   protected:
+    void TearDown() override { RemoveTree(Long(temp_.path()).wstring()); }
     void SetUp() override {
         root_ = temp_.path() / u8"网站数据";
         site_ = root_ / "www" / u8"商城";
@@ -213,6 +234,66 @@ TEST_F(BatchSafetyTest, FileHeldOpenByAnotherProcessIsLeftAsItIsAndReported) {
         EXPECT_FALSE(fs::exists(Long(BackupOf(path))));
         ExpectNoLeftovers(path);
     }
+}
+
+// The procedure in a process ended abruptly at each step (batch_step_child.exe), on the
+// exchange of names and on the rename fallback: the site file is the original or the
+// complete compacted file (the compacted one from the exchange on), a backup under its
+// final name is complete, and the next batch's clean-up leaves no temporary file. The same
+// checks run against a child that removes the site file before it ends inside the
+// replacement, as a replacement that is not atomic would: they must find fault each time.
+TEST_F(BatchSafetyTest, ProcessEndedAtAnyStepLeavesTheOriginalOrTheCompactedFile) {
+    std::string original = test::ReadWholeFile(kSample).substr(0, 4096);
+    original.resize(64 * 4096, 'A');
+    const std::string compacted = original.substr(0, original.size() / 2);
+    const auto inside = [](int step) {
+        return step >= static_cast<int>(ReplaceStep::StagingCreated) &&
+               step < static_cast<int>(ReplaceStep::Replaced);
+    };
+    int ended = 0, mutantRuns = 0, mutantsCaught = 0;
+    for (const bool exchange : {true, false}) {
+        for (int step = static_cast<int>(ReplaceStep::PathAccepted);
+             step <= static_cast<int>(ReplaceStep::Recorded); ++step) {
+            for (const bool removeFirst : {false, true}) {
+                if (removeFirst && !inside(step)) continue;
+                const std::string name = std::to_string(exchange) + "-" + std::to_string(step) +
+                                         (removeFirst ? "-removed" : "");
+                SCOPED_TRACE(name);
+                const fs::path path = site_ / name / u8"订单.mdb";
+                Place(path, original);
+                const std::vector<std::string> argv = {
+                    Utf8(BesideThisProgram(L"batch_step_child.exe")), store_, Utf8(backupRoot_),
+                    Utf8(runDir_), StoredPathOf(path), std::to_string(step),
+                    exchange ? "1" : "0", removeFirst ? "1" : "0"};
+                const platform::SpawnResult child = platform::SpawnProcess(argv);
+                ASSERT_TRUE(child.Started());
+                ASSERT_EQ(platform::WaitForProcessFor(child.pid, std::chrono::minutes(1)), 9)
+                    << "not ended at the step";
+                std::vector<std::string> faults;
+                const std::string now = Read(path);
+                if (now != original && now != compacted) faults.push_back("partial site file");
+                if (now != original && Read(BackupOf(path)) != original)
+                    faults.push_back("site file changed without a complete backup");
+                if (step >= static_cast<int>(ReplaceStep::Exchanged) && now != compacted)
+                    faults.push_back("not the compacted file after the exchange");
+                if (fs::exists(Long(BackupOf(path))) && Read(BackupOf(path)) != original)
+                    faults.push_back("partial backup under the backup's name");
+                RemoveBatchLeftovers({StoredPathOf(path)}, backupRoot_);
+                if (Read(path) != now) faults.push_back("the clean-up changed the site file");
+                if (removeFirst) {
+                    ++mutantRuns;
+                    mutantsCaught += !faults.empty();
+                    continue;
+                }
+                ++ended;
+                for (const auto& fault : faults) ADD_FAILURE() << fault;
+                ExpectNoLeftovers(path);
+            }
+        }
+    }
+    EXPECT_EQ(ended, 2 * (static_cast<int>(ReplaceStep::Recorded) + 1));
+    EXPECT_GT(mutantRuns, 0);
+    EXPECT_EQ(mutantsCaught, mutantRuns);
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include "platform/arguments.h"
 #include "platform/files.h"
 #include "platform/process.h"
+#include "tests/common/output_to_file_win32.h"
 #include "tests/common/test_support.h"
 
 #include <gtest/gtest.h>
@@ -103,8 +104,10 @@ class BatchSafetyTest : public ::testing::Test {
         site_ = root_ / "www" / u8"商城";
         backupRoot_ = root_ / u8"备份";
         runDir_ = backupRoot_ / "2026-12-08" / "10-00-00";
-        for (const fs::path& dir : {site_, runDir_}) fs::create_directories(dir);
-        store_ = Utf8(root_ / "FileInfo.dat");
+        // The store in a program directory's config folder, where the batch keeps its lock.
+        const fs::path config = root_ / "prog" / "config";
+        for (const fs::path& dir : {site_, runDir_, config}) fs::create_directories(dir);
+        store_ = Utf8(config / "FileInfo.dat");
         env_.backupRoot = backupRoot_;
         env_.openStore = [this] { return FileInfoDb::Open(store_); };
         env_.compact = CompactMdbFile;
@@ -234,6 +237,30 @@ TEST_F(BatchSafetyTest, FileHeldOpenByAnotherProcessIsLeftAsItIsAndReported) {
         EXPECT_FALSE(fs::exists(Long(BackupOf(path))));
         ExpectNoLeftovers(path);
     }
+}
+
+// "mdbcompact batch", as the window runs it, on a database a process holds without sharing:
+// the run says the file was not compacted and why, and ends with a failure.
+TEST_F(BatchSafetyTest, BatchCommandReportsAHeldDatabaseAsNotCompacted) {
+    const fs::path path = site_ / u8"被占用.mdb";
+    const std::string original = Place(path);
+    const fs::path output = root_ / "batch.txt";
+    int exitCode = -1;
+    {
+        const Holder holder(path, L"none");
+        ASSERT_TRUE(holder.Holding());
+        const platform::SpawnResult batch = test::StartWithOutputTo(
+            {Utf8(fs::path(MDB_DIST_DIR) / "mdbcompact.exe"), "batch", "--no-web-server",
+             "--store", store_, "--backup-root", Utf8(backupRoot_), Utf8(path)},
+            Utf8(output));
+        ASSERT_TRUE(batch.Started());
+        exitCode = platform::WaitForProcessFor(batch.pid, std::chrono::minutes(2));
+    }
+    const std::string printed = test::ReadWholeFile(output);
+    EXPECT_EQ(exitCode, 1) << printed;
+    EXPECT_NE(printed.find("compacted 0, not compacted 1"), std::string::npos) << printed;
+    EXPECT_NE(printed.find(kReasonBeingWritten), std::string::npos) << printed;
+    EXPECT_TRUE(Read(path) == original);
 }
 
 // The procedure in a process ended abruptly at each step (batch_step_child.exe), on the

@@ -63,6 +63,10 @@ class OutputFile {
     bool FlushRun(std::string* error);
     // Makes the written data durable (per system).
     bool SyncToDisk(std::string* error);
+    // Asks the system to start writing the pages written so far to disk, without
+    // waiting (per system; advice only: durability still comes from SyncToDisk). The
+    // disk then works while the pages are verified, and the final sync has little left.
+    void StartWriteBack();
 
     int fd_ = -1;  // open temporary file, -1 when closed
     std::uint32_t page_size_ = 0;
@@ -73,6 +77,7 @@ class OutputFile {
     // Consecutive pages are gathered and written with one call.
     std::vector<std::uint8_t> run_;  // bytes of the pending run
     std::uint32_t run_first_ = 0;    // page number of the run's first page
+    std::uint64_t not_written_back_ = 0;  // bytes written since writeback was last started
 };
 
 }  // namespace jet

@@ -27,7 +27,9 @@ bool OutputFile::WritePage(std::uint32_t page, std::span<const std::uint8_t> byt
 
 bool OutputFile::Flush(std::string* error) {
     assert(fd_ >= 0);
-    return FlushRun(error);
+    if (!FlushRun(error)) return false;
+    StartWriteBack();
+    return true;
 }
 
 bool OutputFile::Sync(std::string* error) {

@@ -107,6 +107,12 @@ bool OutputFile::FlushRun(std::string* error) {
     return true;
 }
 
+// Windows writes dirty pages back on its own schedule and has no call that only starts
+// the writing: FlushFileBuffers waits for it.
+void OutputFile::StartWriteBack() {
+    not_written_back_ = 0;
+}
+
 bool OutputFile::SyncToDisk(std::string* error) {
     if (!FlushFileBuffers(HandleOf(fd_))) {
         *error = "cannot write '" + temp_.string() + "' to disk: " + SystemMessage(GetLastError());

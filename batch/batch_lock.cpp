@@ -3,6 +3,7 @@
 #include <fstream>
 
 #include "common/text.h"
+#include "platform/arguments.h"
 #include "platform/process.h"
 
 namespace mdb::batch {
@@ -17,7 +18,7 @@ BatchLock::BatchLock(const std::string& programDir, const std::string& holder) {
         return;
     }
     // The holder keeps its text in the file while it holds the lock; reading needs no lock.
-    std::ifstream in(path);
+    std::ifstream in(platform::PathFromUtf8(path));
     std::getline(in, holder_);
 }
 

@@ -22,10 +22,16 @@ class BatchLock {
     // When not held: who holds it, as that holder wrote it ("mdbwarden, process 1234");
     // empty when unknown.
     const std::string& Holder() const { return holder_; }
+    // When not held: true when another process holds the lock; false when the lock file
+    // could not be opened at all (then OpenError() gives the system error number).
+    bool HeldByAnother() const { return heldByAnother_; }
+    int OpenError() const { return openError_; }
 
   private:
     platform::SharedFile file_;
     std::string holder_;
+    bool heldByAnother_ = false;
+    int openError_ = 0;
 };
 
 }  // namespace mdb::batch

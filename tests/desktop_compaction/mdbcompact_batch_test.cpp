@@ -199,6 +199,14 @@ TEST_F(CommandBatchTest, LockHeldByASecondProcessRefusesAndNamesTheHolder) {
             runs += static_cast<int>(std::distance(fs::directory_iterator(date.path()),
                                                    fs::directory_iterator()));
     EXPECT_GE(runs, 1) << "this run's folder stays";
+
+    // A lock file that cannot be opened is no other copy at work, and says so.
+    fs::remove(lock);
+    fs::create_directory(lock);
+    Outcome unopenable = Run({"--all"});
+    EXPECT_EQ(unopenable.exitCode, 2) << unopenable.out;
+    EXPECT_TRUE(Contains(unopenable.out, "cannot take the lock")) << unopenable.out;
+    EXPECT_FALSE(Contains(unopenable.out, "another copy")) << unopenable.out;
 }
 
 // Named files need no scan: the store is made and they are recorded first. Before

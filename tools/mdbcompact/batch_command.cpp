@@ -1,5 +1,6 @@
 #include "batch_command.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
@@ -19,6 +20,7 @@
 #include "platform/arguments.h"
 #include "platform/clock.h"
 #include "platform/console.h"
+#include "platform/files.h"
 #include "platform/paths.h"
 #include "platform/process.h"
 #include "platform/termination.h"
@@ -68,6 +70,21 @@ struct Options {
     std::string backupRoot = std::string(platform::kBackupRoot);
     batch::CompactionEngine engine = batch::kDefaultCompactionEngine;
 };
+
+// Why the lock file could not be opened, in words: the system's own texts differ
+// between systems and their languages.
+std::string LockErrorText(int systemError) {
+    if (systemError == platform::kErrorNotRegularFile || systemError == EISDIR)
+        return "it is not a regular file";
+    switch (platform::ClassifyFileError(systemError)) {
+        case platform::FileError::AccessDenied: return "access denied";
+        case platform::FileError::NotFound:
+        case platform::FileError::BadPath: return "its folder is missing or not a folder";
+        case platform::FileError::TooManyOpen: return "too many open files";
+        case platform::FileError::Other: break;
+    }
+    return "system error " + std::to_string(systemError);
+}
 
 int Fail(const std::string& text, int code = kBatchCouldNotStart) {
     std::cerr << "mdbcompact batch: " << text << "\n";
@@ -283,6 +300,10 @@ int RunBatch(const std::vector<std::string>& args) {
 
     if (!haveStore && !o.dryRun) fs::create_directories(storePath.parent_path(), ec);
     batch::BatchLock lock(platform::Utf8OfPath(programDir), "mdbcompact batch");
+    if (!lock.Held() && !lock.HeldByAnother())
+        return Fail("cannot take the lock " +
+                    platform::Utf8OfPath(programDir / "config" / "compaction.lock") + " (" +
+                    LockErrorText(lock.OpenError()) + "); nothing was changed");
     if (!lock.Held())
         return Fail("another copy is compacting the databases of " +
                     platform::Utf8OfPath(programDir) + " (held by " +

@@ -302,6 +302,9 @@ class Checker {
         PagePositions positions(pages);
         SlotSet deleted_slots(positions), live_slots(positions), overflow_homes(positions);
         const RowCracker cracker(*t, f_.jet3());
+        lv_columns_.clear();
+        for (std::size_t i = 0; i < t->columns.size(); ++i)
+            if (IsLongValueType(t->columns[i].type)) lv_columns_.push_back(i);
         for (auto p : pages) {
             Page pg = f_.Read(p);
             DataPageInfo info = ReadDataPage(pg.bytes(), f_.jet3());
@@ -312,6 +315,8 @@ class Checker {
             }
             if (info.slots.size() > 256)
                 Add(p, who + ": page " + std::to_string(p) + " has more than 256 rows");
+            RowRef in_place;  // the rows in place on this page share its reference
+            in_place.page = pg;
             for (std::size_t i = 0; i < info.slots.size() && i < 256; ++i) {
                 const RowSlot& sl = info.slots[i];
                 RowAddr slot{p, static_cast<std::uint8_t>(i)};
@@ -319,13 +324,21 @@ class Checker {
                     if (deleted_slots.Insert(slot)) ++s.tombstones;
                     continue;
                 }
-                RowRef row;
-                try {
-                    row = reader.Resolve(slot);
-                } catch (const FormatError& err) {
-                    Add(p, who + ": row " + slot.ToString() + ": " + err.what());
-                    continue;
+                // A row in place is read from the page at hand (its slot was checked
+                // above); only an overflow row is followed to where its bytes are.
+                RowRef resolved;
+                if (sl.overflow()) {
+                    try {
+                        resolved = reader.Resolve(slot);
+                    } catch (const FormatError& err) {
+                        Add(p, who + ": row " + slot.ToString() + ": " + err.what());
+                        continue;
+                    }
+                } else {
+                    in_place.slot = in_place.addr = slot;
+                    in_place.bytes = pg.bytes().subspan(sl.begin, sl.size());
                 }
+                const RowRef& row = sl.overflow() ? resolved : in_place;
                 if (row.overflow) {
                     ++s.overflow_rows;
                     overflow_homes.Insert(row.addr);
@@ -381,10 +394,10 @@ class Checker {
             Add(row.addr.page, who + ": row " + row.addr.ToString() + ": " + err.what());
             return;
         }
-        for (std::size_t i = 0; i < t.columns.size(); ++i) {
+        for (std::size_t i : lv_columns_) {
             const Column& c = t.columns[i];
             const FieldRef& fr = cr.fields[i];
-            if (!IsLongValueType(c.type) || fr.null) continue;
+            if (fr.null) continue;
             Bytes field = row.bytes.subspan(fr.begin, fr.size);
             try {
                 LongValue v = reader.ReadLongValue(field);
@@ -530,6 +543,7 @@ class Checker {
     std::unordered_set<std::uint32_t> claimed_;
     std::map<std::uint32_t, std::string> tdef_names_;
     std::int32_t current_table_ = -1;
+    std::vector<std::size_t> lv_columns_;  // the memo / OLE columns of the table being checked
     CrackedRow cracked_;  // the row being checked, its buffers kept from row to row
     IndexPage index_page_;  // the index page whose free space is being checked, likewise
 };

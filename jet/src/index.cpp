@@ -4,6 +4,7 @@
 #include <array>
 #include <bit>
 #include <cassert>
+#include <cstring>
 #include <functional>
 #include <map>
 #include <unordered_set>
@@ -36,10 +37,15 @@ void ReadIndexPage(PageFile& file, std::uint32_t number, IndexPage& p) {
     // Entries already in `p` are overwritten in place (their buffers kept); the count
     // is trimmed at the end.
     std::size_t count = 0;
-    for (std::size_t i = 0; i < mask_bytes; ++i) {
-        // The set bits of this mask byte, lowest first.
-        for (unsigned m = b[lay.mask + i]; m != 0; m &= m - 1) {
-            std::size_t end = i * 8 + static_cast<unsigned>(std::countr_zero(m));
+    const std::uint8_t* mask = b.data() + lay.mask;
+    // The mask is read 64 bits at a time: most of its bytes are zero or hold one bit.
+    for (std::size_t w = 0; w < mask_bytes; w += 8) {
+        std::uint64_t m = 0;
+        for (std::size_t k = 0; k < 8 && w + k < mask_bytes; ++k)
+            m |= std::uint64_t{mask[w + k]} << (8 * k);
+        // The set bits of this word, lowest first.
+        for (; m != 0; m &= m - 1) {
+            std::size_t end = w * 8 + static_cast<unsigned>(std::countr_zero(m));
             if (end > area)
                 ThrowFormat("index page " + std::to_string(number) + " has an entry past the page");
             if (end <= start)
@@ -49,24 +55,22 @@ void ReadIndexPage(PageFile& file, std::uint32_t number, IndexPage& p) {
             e.offset = static_cast<std::uint32_t>(lay.first_entry + start);
             e.stored_size = static_cast<std::uint32_t>(end - start);
             Bytes stored = b.subspan(e.offset, e.stored_size);
-            if (count == 0) {
-                e.bytes.assign(stored.begin(), stored.end());
-                if (p.prefix_size > e.bytes.size())
-                    ThrowFormat("index page " + std::to_string(number) +
-                                " has a prefix longer than its first entry");
-            } else {
-                // The prefix is the first entry's; it outlives this entry's rewrite.
-                const std::vector<std::uint8_t>& first = p.entries.front().bytes;
-                e.bytes.resize(p.prefix_size + stored.size());
-                std::copy(first.begin(), first.begin() + p.prefix_size, e.bytes.begin());
-                std::copy(stored.begin(), stored.end(), e.bytes.begin() + p.prefix_size);
-            }
+            // Every entry after the first starts with the first entry's prefix, which
+            // outlives this entry's rewrite.
+            const std::size_t prefix = count == 0 ? 0 : p.prefix_size;
+            e.bytes.resize(prefix + stored.size());
+            std::uint8_t* to = e.bytes.data();
+            if (prefix) std::memcpy(to, p.entries.front().bytes.data(), prefix);
+            std::memcpy(to + prefix, stored.data(), stored.size());
+            if (count == 0 && p.prefix_size > e.bytes.size())
+                ThrowFormat("index page " + std::to_string(number) +
+                            " has a prefix longer than its first entry");
             if (e.bytes.size() < tail_size)
                 ThrowFormat("index page " + std::to_string(number) +
                             " has an entry too short for its pointer");
-            Bytes eb(e.bytes);
             assert(e.bytes.size() >= tail_size);
             e.key_size = e.bytes.size() - tail_size;
+            Bytes eb(e.bytes);
             e.row = {BE24(eb, e.key_size), U8(eb, e.key_size + kIndexEntryRowAt)};
             e.child = p.leaf() ? 0 : BE32(eb, e.key_size + kIndexRowPointerSize);
             ++count;

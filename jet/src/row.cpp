@@ -79,25 +79,37 @@ void CrackRow(const TableDef& t, Bytes row, bool jet3, CrackedRow& r) {
 }
 
 RowCracker::RowCracker(const TableDef& table, bool jet3) : table_(table), jet3_(jet3) {
-    const std::size_t head = RowLayout::For(jet3).count_size;
     columns_.reserve(table.columns.size());
-    for (const Column& c : table.columns) {
-        ColumnPlace p;
-        p.number = c.number;
-        p.mask_byte = static_cast<std::uint16_t>(c.number / 8);
-        p.mask_bit = static_cast<std::uint8_t>(1u << (c.number % 8));
-        p.var_index = c.var_index;
-        if (c.type == kColBool) {
-            p.kind = Kind::Bool;
-        } else if (c.fixed()) {
-            p.kind = Kind::Fixed;
-            p.begin = static_cast<std::uint32_t>(head + c.fixed_offset);
-            p.size = static_cast<std::uint32_t>(FixedSize(c));
-        } else {
-            p.kind = Kind::Variable;
-        }
-        columns_.push_back(p);
+    for (std::size_t i = 0; i < table.columns.size(); ++i) Place(i);
+}
+
+RowCracker::RowCracker(const TableDef& table, bool jet3, std::span<const std::size_t> columns)
+    : table_(table), jet3_(jet3) {
+    for (std::size_t i : columns) {
+        assert(i < table.columns.size());
+        Place(i);
     }
+}
+
+void RowCracker::Place(std::size_t field) {
+    const std::size_t head = RowLayout::For(jet3_).count_size;
+    const Column& c = table_.columns[field];
+    ColumnPlace p;
+    p.field = static_cast<std::uint32_t>(field);
+    p.number = c.number;
+    p.mask_byte = static_cast<std::uint16_t>(c.number / 8);
+    p.mask_bit = static_cast<std::uint8_t>(1u << (c.number % 8));
+    p.var_index = c.var_index;
+    if (c.type == kColBool) {
+        p.kind = Kind::Bool;
+    } else if (c.fixed()) {
+        p.kind = Kind::Fixed;
+        p.begin = static_cast<std::uint32_t>(head + c.fixed_offset);
+        p.size = static_cast<std::uint32_t>(FixedSize(c));
+    } else {
+        p.kind = Kind::Variable;
+    }
+    columns_.push_back(p);
 }
 
 void RowCracker::Crack(Bytes row, CrackedRow& r) const {
@@ -105,7 +117,6 @@ void RowCracker::Crack(Bytes row, CrackedRow& r) const {
     const bool jet3 = jet3_;
     r.stored_columns = 0;
     r.stored_var_columns = 0;
-    r.var_offsets.clear();
     const RowLayout lay = RowLayout::For(jet3);
     const std::size_t head = lay.count_size;
     if (row.size() < head + 1) ThrowFormat("row is too short");
@@ -114,6 +125,9 @@ void RowCracker::Crack(Bytes row, CrackedRow& r) const {
     if (mask_size + head > row.size()) ThrowFormat("row null mask does not fit in the row");
     const std::uint8_t* mask = row.data() + (row.size() - mask_size);
     std::size_t var_end_limit = row.size() - mask_size;
+    // The offsets are read over those of the row before: no buffer is cleared and
+    // filled again per row.
+    if (t.var_column_count == 0) r.var_offsets.clear();
     if (t.var_column_count > 0) {
         if (jet3) {
             r.stored_var_columns = U8(row, row.size() - mask_size - lay.var_entry_size);
@@ -130,7 +144,7 @@ void RowCracker::Crack(Bytes row, CrackedRow& r) const {
             prior = offset;
         }
     }
-    r.fields.resize(columns_.size());
+    if (r.fields.size() != t.columns.size()) r.fields.assign(t.columns.size(), FieldRef{});
     const std::uint32_t* var = r.var_offsets.data();
     for (std::size_t i = 0; i < columns_.size(); ++i) {
         const ColumnPlace& c = columns_[i];
@@ -145,7 +159,7 @@ void RowCracker::Crack(Bytes row, CrackedRow& r) const {
             case Kind::Fixed:
                 if (!bit) break;
                 if (c.begin + std::size_t{c.size} > var_end_limit)
-                    ThrowFormat("fixed column '" + t.columns[i].name + "' lies past the row");
+                    ThrowFormat("fixed column '" + t.columns[c.field].name + "' lies past the row");
                 f.null = false;
                 f.begin = c.begin;
                 f.size = c.size;
@@ -158,7 +172,7 @@ void RowCracker::Crack(Bytes row, CrackedRow& r) const {
                 f.size = var[c.var_index + 1] - f.begin;
                 break;
         }
-        r.fields[i] = f;
+        r.fields[c.field] = f;
     }
 }
 

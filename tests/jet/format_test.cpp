@@ -104,6 +104,17 @@ TEST(Rows, Jet3JumpTableMovesOffsetsPast256) {
     EXPECT_EQ(cr.fields[3].begin, 265u);
     EXPECT_EQ(cr.fields[3].size, 5u);
     EXPECT_EQ(row[cr.fields[3].begin], 'c');
+    // A cracker of some columns finds them where the full one does, the rest null.
+    const std::size_t some[] = {0, 2};
+    jet::CrackedRow part;
+    jet::RowCracker(t, true, some).Crack(row, part);
+    ASSERT_EQ(part.fields.size(), cr.fields.size());
+    EXPECT_FALSE(part.fields[0].null);
+    EXPECT_EQ(part.fields[0].begin, cr.fields[0].begin);
+    EXPECT_EQ(part.fields[2].begin, 255u);
+    EXPECT_EQ(part.fields[2].size, 10u);
+    EXPECT_TRUE(part.fields[1].null);
+    EXPECT_TRUE(part.fields[3].null);
     EXPECT_EQ(jet::FormatScalar(t.columns[0], jet::Bytes(row).subspan(1, 4), true), "42");
 }
 

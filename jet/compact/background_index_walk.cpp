@@ -1,6 +1,7 @@
 #include "jet/compact/background_index_walk.h"
 
 #include <cassert>
+#include <optional>
 
 namespace jet {
 namespace {
@@ -16,6 +17,7 @@ void EntryBatch::Clear() {
     keys.clear();
     key_end.clear();
     rows.clear();
+    unmapped = kAllMapped;
 }
 
 BackgroundIndexWalk::BackgroundIndexWalk(PageFile& file)
@@ -30,11 +32,13 @@ BackgroundIndexWalk::~BackgroundIndexWalk() {
     worker_.join();
 }
 
-void BackgroundIndexWalk::Start(std::uint32_t root, std::uint32_t owner_tdef) {
+void BackgroundIndexWalk::Start(std::uint32_t root, std::uint32_t owner_tdef,
+                                const RowMap* rows) {
     std::lock_guard lock(mu_);
     assert(!busy_ && !requested_);
     root_ = root;
     owner_ = owner_tdef;
+    rows_ = rows;
     error_ = nullptr;
     walk_ = IndexWalk();
     stop_ = false;
@@ -68,6 +72,7 @@ void BackgroundIndexWalk::Abandon() {
 void BackgroundIndexWalk::Serve() {
     for (;;) {
         std::uint32_t root = 0, owner = 0;
+        const RowMap* rows = nullptr;
         {
             std::unique_lock lock(mu_);
             changed_.wait(lock, [&] { return requested_ || quit_; });
@@ -79,12 +84,14 @@ void BackgroundIndexWalk::Serve() {
             requested_ = false;
             root = root_;
             owner = owner_;
+            rows = rows_;
         }
-        Walk(root, owner);
+        Walk(root, owner, rows);
     }
 }
 
-void BackgroundIndexWalk::Walk(std::uint32_t root, std::uint32_t owner_tdef) {
+void BackgroundIndexWalk::Walk(std::uint32_t root, std::uint32_t owner_tdef,
+                               const RowMap* rows) {
     EntryBatch batch;
     IndexWalk walk;
     std::exception_ptr error;
@@ -93,7 +100,15 @@ void BackgroundIndexWalk::Walk(std::uint32_t root, std::uint32_t owner_tdef) {
             batch.keys.insert(batch.keys.end(), e.bytes.begin(),
                               e.bytes.begin() + static_cast<std::ptrdiff_t>(e.key_size));
             batch.key_end.push_back(static_cast<std::uint32_t>(batch.keys.size()));
-            batch.rows.push_back(e.row);
+            std::optional<RowAddr> to = rows ? rows->Find(e.row) : e.row;
+            if (!to) {
+                // The consumer stops at this entry: nothing after it is needed.
+                batch.unmapped = batch.size();
+                batch.rows.push_back(e.row);
+                Hand(batch);
+                throw Stopped{};
+            }
+            batch.rows.push_back(*to);
             if (batch.size() == kBatchEntries) Hand(batch);
         });
         if (batch.size()) Hand(batch);

@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "jet/compact/layout_planner.h"
 #include "jet/index.h"
 #include "jet/page_file.h"
 
@@ -24,9 +25,14 @@ namespace jet {
 
 // Leaf entries of a walk: keys back to back, each with its row pointer.
 struct EntryBatch {
+    static constexpr std::size_t kAllMapped = static_cast<std::size_t>(-1);
     std::vector<std::uint8_t> keys;
     std::vector<std::uint32_t> key_end;  // end of each key in `keys`
+    // Each entry's row pointer: its new address when the walk maps rows, except
+    // rows[unmapped], the old address of a row the map does not hold (the walk's
+    // last entry then).
     std::vector<RowAddr> rows;
+    std::size_t unmapped = kAllMapped;
 
     std::size_t size() const { return rows.size(); }
     std::span<const std::uint8_t> key(std::size_t i) const {
@@ -44,8 +50,11 @@ class BackgroundIndexWalk {
     BackgroundIndexWalk(const BackgroundIndexWalk&) = delete;
     BackgroundIndexWalk& operator=(const BackgroundIndexWalk&) = delete;
 
-    // Begins walking the tree at `root` (as WalkIndex does). REQUIRES: no walk under way
-    void Start(std::uint32_t root, std::uint32_t owner_tdef);
+    // Begins walking the tree at `root` (as WalkIndex does). With `rows`, the worker
+    // also looks up each entry's new row address there, taking that work off the
+    // consuming thread; the walk ends at the first row the map does not hold.
+    // REQUIRES: no walk under way; `rows` unchanged and alive until the walk ends
+    void Start(std::uint32_t root, std::uint32_t owner_tdef, const RowMap* rows = nullptr);
     // The next batch in tree order into `out` (its buffers are exchanged with the
     // worker's); false after the last. Rethrows what the walk threw.
     bool Next(EntryBatch& out);
@@ -57,7 +66,7 @@ class BackgroundIndexWalk {
   private:
     struct Stopped {};
     void Serve();
-    void Walk(std::uint32_t root, std::uint32_t owner_tdef);
+    void Walk(std::uint32_t root, std::uint32_t owner_tdef, const RowMap* rows);
     void Hand(EntryBatch& batch);
 
     PageFile& file_;
@@ -66,6 +75,7 @@ class BackgroundIndexWalk {
     std::deque<EntryBatch> full_;    // handed over, not read yet
     std::vector<EntryBatch> empty_;  // read; their buffers kept for reuse
     std::uint32_t root_ = 0, owner_ = 0;
+    const RowMap* rows_ = nullptr;
     bool requested_ = false;  // a walk was asked for and not taken up yet
     bool busy_ = false;       // a walk was started and has not ended
     bool stop_ = false;       // the walk under way is to end now

@@ -47,7 +47,7 @@ std::size_t IndexPageBuilder::PrefixWith(std::span<const std::uint8_t> e) const 
 std::size_t IndexPageBuilder::StoredBytes(std::size_t prefix, std::size_t extra_len) const {
     // The first entry is whole; every later one loses the prefix.
     std::size_t count = ends_.size() + (extra_len ? 1 : 0);
-    std::size_t total = bytes_.size() + extra_len;
+    std::size_t total = used_ + extra_len;
     return total - (count > 0 ? (count - 1) * prefix : 0);
 }
 
@@ -57,29 +57,41 @@ bool IndexPageBuilder::Fits(std::span<const std::uint8_t> entry) const {
 }
 
 void IndexPageBuilder::Add(std::span<const std::uint8_t> entry) {
-    assert(entry.size() > PointerBytes());
     assert(empty() || Fits(entry));
-    assert(empty() || std::lexicographical_compare(last().begin(), last().end(), entry.begin(),
-                                                   entry.end()));
-    AddWithPrefix(entry, PrefixWith(entry));
+    const bool added = TryAdd(entry);
+    assert(added);
+    (void)added;
 }
 
 bool IndexPageBuilder::TryAdd(std::span<const std::uint8_t> entry) {
-    assert(entry.size() > PointerBytes());
-    const std::size_t p = PrefixWith(entry);
-    if (!empty() &&
-        StoredBytes(p, entry.size()) > layout_.page_size - layout_.index.first_entry)
-        return false;
-    assert(empty() || std::lexicographical_compare(last().begin(), last().end(), entry.begin(),
-                                                   entry.end()));
-    AddWithPrefix(entry, p);
-    return true;
+    std::span<std::uint8_t> room = Stage(entry.size());
+    std::memcpy(room.data(), entry.data(), entry.size());
+    const Staged r = TryAddStaged();
+    assert(r != Staged::kNotAfterLast);
+    return r == Staged::kAdded;
 }
 
-void IndexPageBuilder::AddWithPrefix(std::span<const std::uint8_t> entry, std::size_t prefix) {
-    bytes_.insert(bytes_.end(), entry.begin(), entry.end());
-    ends_.push_back(bytes_.size());
-    prefix_ = ends_.size() == 1 ? entry.size() - PointerBytes() : prefix;
+IndexPageBuilder::Staged IndexPageBuilder::TryAddStaged() {
+    const std::uint8_t* e = bytes_.data() + used_;
+    const std::size_t len = staged_;
+    assert(len > PointerBytes());
+    std::size_t prefix = len - PointerBytes();
+    if (!empty()) {
+        const std::span<const std::uint8_t> prev = last();
+        const std::size_t both = std::min(prev.size(), len);
+        const std::size_t shared = CommonPrefix(prev.data(), e, both);
+        if (shared == both ? len <= prev.size() : e[shared] < prev[shared])
+            return Staged::kNotAfterLast;
+        prefix = std::min({prefix_, shared, prefix});
+        if (layout_.index.prefix_size == 1) prefix = std::min<std::size_t>(prefix, 255);
+        if (StoredBytes(prefix, len) > layout_.page_size - layout_.index.first_entry)
+            return Staged::kFull;
+    }
+    used_ += len;
+    ends_.push_back(used_);
+    prefix_ = prefix;
+    staged_ = 0;
+    return Staged::kAdded;
 }
 
 std::vector<std::uint8_t> IndexPageBuilder::Finish(std::uint32_t prev, std::uint32_t next,
@@ -109,7 +121,7 @@ std::vector<std::uint8_t> IndexPageBuilder::Finish(std::uint32_t prev, std::uint
         page[layout_.index.mask + bit / 8] |= static_cast<std::uint8_t>(1u << (bit % 8));
     }
     PutU16(p, layout_.index.free_space, static_cast<std::uint32_t>(layout_.page_size - pos));
-    bytes_.clear();
+    used_ = staged_ = 0;
     ends_.clear();
     prefix_ = 0;
     return page;

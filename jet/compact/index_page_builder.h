@@ -1,8 +1,13 @@
 // Builds one index page (leaf or node) from whole, already sorted entries:
 // the first entry is stored whole, later ones without the shared prefix, and the
 // entry-end bitmask marks where each later entry starts and where the last ends.
+//
+// An entry can be written in place: Stage(len) gives room after the page's entries,
+// the caller fills it, TryAddStaged() adds it when it fits. An index copy adds
+// millions of entries this way without building each one elsewhere first.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <span>
 #include <vector>
@@ -28,6 +33,26 @@ class IndexPageBuilder {
     // REQUIRES: as Add, but for fitting
     bool TryAdd(std::span<const std::uint8_t> entry);
 
+    // Room for an entry of `len` bytes after the page's entries, for the caller to
+    // fill; nothing is added yet. Valid until the next Stage, Add or Finish.
+    std::span<std::uint8_t> Stage(std::size_t len) {
+        if (bytes_.size() < used_ + len) bytes_.resize(std::max(2 * bytes_.size(), used_ + len));
+        staged_ = len;
+        return {bytes_.data() + used_, len};
+    }
+    enum class Staged { kAdded, kFull, kNotAfterLast };
+    // Adds the staged entry when it sorts strictly after the last entry and fits
+    // (always on an empty page); else adds nothing and says why (kFull only for an
+    // entry in order). The order and the shared prefix come from one comparison with
+    // the last entry: in sorted entries, what the first shares with the new one is
+    // what it shares with the last, cut where the last and the new one part.
+    // REQUIRES: Stage was called and filled since the last Add or Finish; the staged
+    // entry is longer than its trailing pointer bytes
+    Staged TryAddStaged();
+
+    // The staged entry. REQUIRES: Stage was called since the last Add or Finish
+    std::span<const std::uint8_t> staged() const { return {bytes_.data() + used_, staged_}; }
+
     bool empty() const { return ends_.empty(); }
     // The last entry added (whole); valid until the next Add or Finish.
     std::span<const std::uint8_t> last() const { return Entry(ends_.size() - 1); }
@@ -42,18 +67,20 @@ class IndexPageBuilder {
     // Shared prefix when entry e joins, capped so that it never covers pointer bytes.
     std::size_t PrefixWith(std::span<const std::uint8_t> e) const;
     std::size_t StoredBytes(std::size_t prefix, std::size_t extra_len) const;
-    void AddWithPrefix(std::span<const std::uint8_t> entry, std::size_t prefix);
     std::span<const std::uint8_t> Entry(std::size_t i) const {
         std::size_t begin = i == 0 ? 0 : ends_[i - 1];
-        return std::span<const std::uint8_t>(bytes_).subspan(begin, ends_[i] - begin);
+        return {bytes_.data() + begin, ends_[i] - begin};
     }
 
     const PageLayout& layout_;
     bool leaf_;
     std::uint32_t tdef_;
-    // The page's whole entries one after another, and where each ends: two buffers
-    // that keep their capacity from page to page, so adding an entry allocates nothing.
+    // The page's whole entries one after another (the first used_ bytes; a staged
+    // entry follows them), and where each ends: buffers that keep their size from
+    // page to page, so adding an entry allocates nothing.
     std::vector<std::uint8_t> bytes_;
+    std::size_t used_ = 0;
+    std::size_t staged_ = 0;  // length of the staged entry
     std::vector<std::size_t> ends_;
     std::size_t prefix_ = 0;  // shared prefix of the entries
 };

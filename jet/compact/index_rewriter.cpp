@@ -7,6 +7,13 @@
 #include "jet/index.h"
 
 namespace jet {
+namespace {
+
+[[noreturn]] void ThrowNoLiveRow(const std::string& which, RowAddr row) {
+    ThrowFormat(which + " points at row " + row.ToString() + ", which holds no live row");
+}
+
+}  // namespace
 
 void CopyIndexEntries(PageFile& source, std::uint32_t root, std::uint32_t source_tdef,
                       const RowMap& rows, const IdMap* ids, IndexTreeBuilder& tree,
@@ -15,28 +22,22 @@ void CopyIndexEntries(PageFile& source, std::uint32_t root, std::uint32_t source
     // Entries of Id indexes (system tables, small) are kept to be sorted: Ids keep
     // their order when they move, so this is a safeguard.
     std::vector<std::vector<std::uint8_t>> kept;
-    std::vector<std::uint8_t> entry, last;
-    auto add = [&](Bytes key, RowAddr row) {
-        std::optional<RowAddr> to = rows.Find(row);
-        if (!to)
-            ThrowFormat(which + " points at row " + row.ToString() + ", which holds no live row");
-        // The buffer keeps its capacity from entry to entry (it swaps with `last`).
-        entry.resize(key.size() + kIndexRowPointerSize);
-        std::copy(key.begin(), key.end(), entry.begin());
-        if (ids) MapLeadingIdKey(std::span(entry).first(key.size()), *ids);
-        PutBE24(entry, key.size(), to->page);
-        entry[key.size() + kIndexEntryRowAt] = to->row;
-        if (ids) {
-            kept.push_back(entry);
+    std::vector<std::uint8_t> entry;
+    // `to`: the entry's new row address.
+    auto add = [&](Bytes key, RowAddr to) {
+        if (!ids) {
+            // New row pointers grow with the old ones, so the order holds; equal
+            // entries would mean two entries for one row.
+            if (!tree.AddLeaf(key, to))
+                ThrowFormat(which + " lists the same row twice or is out of order");
             return;
         }
-        // New row pointers grow with the old ones, so the order holds; equal entries
-        // would mean two entries for one row.
-        if (!last.empty() &&
-            !std::lexicographical_compare(last.begin(), last.end(), entry.begin(), entry.end()))
-            ThrowFormat(which + " lists the same row twice or is out of order");
-        tree.Add(entry);
-        last.swap(entry);
+        entry.resize(key.size() + kIndexRowPointerSize);
+        std::copy(key.begin(), key.end(), entry.begin());
+        MapLeadingIdKey(std::span(entry).first(key.size()), *ids);
+        PutBE24(entry, key.size(), to.page);
+        entry[key.size() + kIndexEntryRowAt] = to.row;
+        kept.push_back(entry);
     };
     IndexWalk walk;
     if (background) {
@@ -45,14 +46,20 @@ void CopyIndexEntries(PageFile& source, std::uint32_t root, std::uint32_t source
             BackgroundIndexWalk& w;
             ~Idle() { w.Abandon(); }
         } idle{*background};
-        background->Start(root, source_tdef);
+        // The worker looks the new row addresses up as well.
+        background->Start(root, source_tdef, &rows);
         EntryBatch batch;
         while (background->Next(batch))
-            for (std::size_t i = 0; i < batch.size(); ++i) add(batch.key(i), batch.rows[i]);
+            for (std::size_t i = 0; i < batch.size(); ++i) {
+                if (i == batch.unmapped) ThrowNoLiveRow(which, batch.rows[i]);
+                add(batch.key(i), batch.rows[i]);
+            }
         walk = background->result();
     } else {
         walk = WalkIndex(source, root, source_tdef, [&](const IndexEntry& e, std::uint32_t) {
-            add(Bytes(e.bytes).first(e.key_size), e.row);
+            std::optional<RowAddr> to = rows.Find(e.row);
+            if (!to) ThrowNoLiveRow(which, e.row);
+            add(Bytes(e.bytes).first(e.key_size), *to);
         });
     }
     if (!walk.problems.empty()) ThrowFormat(which + " is damaged: " + walk.problems.front().text);

@@ -1,6 +1,8 @@
 #include "jet/compact/index_tree_builder.h"
 
+#include <algorithm>
 #include <cassert>
+#include <cstring>
 
 #include "jet/compact/put_bytes.h"
 
@@ -15,14 +17,46 @@ IndexTreeBuilder::IndexTreeBuilder(const PageLayout& layout, std::uint32_t tdef,
       leaf_(layout, true, tdef),
       next_page_(first_page) {}
 
+namespace {
+
+// Writes key + row pointer (3-byte page big-endian, then the row) into `to`.
+// REQUIRES: to.size() == key.size() + kIndexRowPointerSize
+void PutLeafEntry(std::span<std::uint8_t> to, std::span<const std::uint8_t> key, RowAddr row) {
+    std::memcpy(to.data(), key.data(), key.size());
+    PutBE24(to, key.size(), row.page);
+    to[key.size() + kIndexEntryRowAt] = row.row;
+}
+
+}  // namespace
+
 void IndexTreeBuilder::Add(std::span<const std::uint8_t> entry) {
-    if (leaf_.TryAdd(entry)) return;
-    // Another leaf follows, so this one's next page is known.
+    std::span<std::uint8_t> room = leaf_.Stage(entry.size());
+    std::memcpy(room.data(), entry.data(), entry.size());
+    const bool added = AddStaged();
+    assert(added);
+    (void)added;
+}
+
+bool IndexTreeBuilder::AddLeaf(std::span<const std::uint8_t> key, RowAddr row) {
+    PutLeafEntry(leaf_.Stage(key.size() + kIndexRowPointerSize), key, row);
+    return AddStaged();
+}
+
+bool IndexTreeBuilder::AddStaged() {
+    const IndexPageBuilder::Staged r = leaf_.TryAddStaged();
+    if (r != IndexPageBuilder::Staged::kFull) return r == IndexPageBuilder::Staged::kAdded;
+    // Another leaf follows, so this one's next page is known. Finishing it drops the
+    // staged entry (it lies in the leaf's buffer), so it is kept aside and staged again
+    // on the empty leaf, where it always fits.
     std::uint32_t page = next_page_++;
     leaves_.push_back({{leaf_.last().begin(), leaf_.last().end()}, page});
+    const std::span<const std::uint8_t> staged = leaf_.staged();
+    staged_copy_.assign(staged.begin(), staged.end());
     sink_(page, leaf_.Finish(prev_leaf_, next_page_, 0));
     prev_leaf_ = page;
-    leaf_.Add(entry);
+    std::span<std::uint8_t> room = leaf_.Stage(staged_copy_.size());
+    std::memcpy(room.data(), staged_copy_.data(), staged_copy_.size());
+    return leaf_.TryAddStaged() == IndexPageBuilder::Staged::kAdded;
 }
 
 std::vector<IndexTreeBuilder::Child> IndexTreeBuilder::BuildNodeLevel(

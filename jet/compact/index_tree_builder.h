@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "jet/compact/index_page_builder.h"
+#include "jet/row_addr.h"
 
 namespace jet {
 
@@ -23,6 +24,11 @@ class IndexTreeBuilder {
 
     // REQUIRES: entries arrive strictly increasing; each is key bytes + row pointer.
     void Add(std::span<const std::uint8_t> entry);
+    // Adds the leaf entry `key` + the row pointer of `row`, written straight onto the
+    // page being built. Returns false, adding nothing, when it does not sort strictly
+    // after the entry added before (the caller's input is out of order or repeats).
+    // REQUIRES: key is not empty
+    bool AddLeaf(std::span<const std::uint8_t> key, RowAddr row);
 
     struct Tree {
         std::uint32_t root = 0;
@@ -37,6 +43,9 @@ class IndexTreeBuilder {
         std::vector<std::uint8_t> last;  // last leaf entry below the child
         std::uint32_t page = 0;
     };
+    // Adds the entry staged on leaf_, finishing the leaf first when it is full.
+    // False, adding nothing, when it does not sort after the last entry.
+    bool AddStaged();
     std::vector<Child> BuildNodeLevel(const std::vector<Child>& children);
 
     const PageLayout& layout_;
@@ -47,6 +56,7 @@ class IndexTreeBuilder {
     std::uint32_t next_page_;      // number of the page being built
     std::uint32_t prev_leaf_ = 0;  // previous leaf's number, 0 for the first
     std::vector<Child> leaves_;    // finished leaves
+    std::vector<std::uint8_t> staged_copy_;  // an entry moving to the next leaf
 };
 
 }  // namespace jet

@@ -2,10 +2,13 @@
 // trees, usage maps, and the numbering rules of the layout.
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <random>
 
 #include "jet/compact/data_page_builder.h"
+#include "jet/compact/background_index_walk.h"
 #include "jet/compact/external_sorter.h"
+#include "jet/compact/index_rewriter.h"
 #include "jet/compact/index_tree_builder.h"
 #include "jet/compact/layout_planner.h"
 #include "jet/compact/long_value_packer.h"
@@ -310,6 +313,78 @@ TEST_P(Builders, IndexTreeWalksBackInOrderAcrossLevels) {
         EXPECT_TRUE(node);
         EXPECT_TRUE(prefix);
     }
+}
+
+TEST_P(Builders, IndexCopyMapsRowsAndRefusesEntriesOfNoLiveRow) {
+    // A source index of 3,000 entries (rows 100:0 .. 159:49), every row moving to
+    // (1000 + i / 200, i % 200); the same copy with the walk on a worker or not.
+    Image img(GetParam());
+    const auto entries = SortedEntries(3000);
+    jet::IndexTreeBuilder source(img.layout(), 2, 5, [&](std::uint32_t page, std::vector<std::uint8_t> b) {
+        img.Set(page, b);
+    });
+    for (const auto& e : entries) source.Add(e);
+    const std::uint32_t root = source.Finish().root;
+    auto new_addr = [](std::size_t i) {
+        return jet::RowAddr{static_cast<std::uint32_t>(1000 + i / 200), static_cast<std::uint8_t>(i % 200)};
+    };
+    for (bool background : {false, true}) {
+        for (std::size_t missing : {std::size_t{3000}, std::size_t{2500}}) {  // 3000: none
+            SCOPED_TRACE(std::to_string(background) + " " + std::to_string(missing));
+            jet::RowMap rows;
+            for (std::size_t i = 0; i < entries.size(); ++i)
+                if (i != missing)
+                    rows.Add({static_cast<std::uint32_t>(100 + i / 50), static_cast<std::uint8_t>(i % 50)},
+                             new_addr(i));
+            auto file = img.Open(), walk_file = img.Open();
+            std::optional<jet::BackgroundIndexWalk> walker;
+            if (background) walker.emplace(*walk_file);
+            Image out(GetParam());
+            jet::IndexTreeBuilder tree(out.layout(), 2, 5, [&](std::uint32_t page, std::vector<std::uint8_t> b) {
+                out.Set(page, b);
+            });
+            if (missing < entries.size()) {
+                try {
+                    jet::CopyIndexEntries(*file, root, 2, rows, nullptr, tree, walker ? &*walker : nullptr);
+                    ADD_FAILURE() << "an entry of a deleted row was copied";
+                } catch (const jet::FormatError& e) {
+                    EXPECT_NE(std::string(e.what()).find("points at row 150:0, which holds no live row"),
+                              std::string::npos) << e.what();
+                }
+                continue;
+            }
+            jet::CopyIndexEntries(*file, root, 2, rows, nullptr, tree, walker ? &*walker : nullptr);
+            const std::uint32_t new_root = tree.Finish().root;
+            jet::IndexWalk w = jet::WalkIndex(*out.Open(), new_root, 2);
+            EXPECT_TRUE(w.problems.empty());
+            ASSERT_EQ(w.leaf_entries.size(), entries.size());
+            for (std::size_t i = 0; i < entries.size(); ++i) {
+                ASSERT_EQ(w.leaf_entries[i].row, new_addr(i)) << i;
+                ASSERT_TRUE(std::equal(entries[i].begin(), entries[i].end() - 4, w.leaf_entries[i].bytes.begin()));
+            }
+        }
+    }
+}
+
+TEST_P(Builders, IndexTreeTakesLeafEntriesOnlyInStrictOrder) {
+    Image img(GetParam());
+    jet::IndexTreeBuilder tree(img.layout(), 2, 5, [&](std::uint32_t page, std::vector<std::uint8_t> b) {
+        img.Set(page, b);
+    });
+    const std::vector<std::uint8_t> ab{0x7F, 0x41, 0x42}, a{0x7F, 0x41}, b{0x7F, 0x42};
+    EXPECT_TRUE(tree.AddLeaf(ab, {100, 1}));
+    EXPECT_FALSE(tree.AddLeaf(ab, {100, 1}));  // the same entry again
+    EXPECT_FALSE(tree.AddLeaf(ab, {100, 0}));  // an earlier row of the same key
+    EXPECT_FALSE(tree.AddLeaf(a, {200, 0}));   // a key that is a prefix of the last
+    EXPECT_TRUE(tree.AddLeaf(ab, {100, 2}));
+    // Enough entries to fill leaves: the order holds across a leaf's end as well.
+    for (std::uint32_t p = 101; p < 3000; ++p) ASSERT_TRUE(tree.AddLeaf(b, {p, 0}));
+    EXPECT_FALSE(tree.AddLeaf(b, {2999, 0}));
+    EXPECT_FALSE(tree.AddLeaf(ab, {3000, 0}));
+    EXPECT_TRUE(tree.AddLeaf(b, {3000, 0}));
+    jet::IndexWalk w = jet::WalkIndex(*img.Open(), tree.Finish().root, 2);
+    EXPECT_TRUE(w.problems.empty());
+    EXPECT_EQ(w.leaf_entries.size(), 2u + 2899u + 1u);
 }
 
 TEST_P(Builders, UsageMapsReadBackInlineAndByReference) {

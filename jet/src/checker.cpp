@@ -77,19 +77,29 @@ class SlotSet {
   public:
     explicit SlotSet(const PagePositions& pages) : pages_(pages) {}
     // False when `a` is not on the pages or was there already.
-    bool Insert(RowAddr a) {
-        std::ptrdiff_t i = Index(a);
-        if (i < 0) return false;
+    bool Insert(RowAddr a) { return InsertAt(Index(a)); }
+    bool Contains(RowAddr a) const { return ContainsAt(Index(a)); }
+    // The same by a slot's place among the pages (Index), for a caller that asks
+    // two sets on the same pages about one slot: one page lookup, not two.
+    // REQUIRES: `at` comes from Index of a set on the same pages
+    bool InsertAt(std::ptrdiff_t at) {
+        if (at < 0) return false;
         if (bits_.empty()) bits_.assign(pages_.count() * 4, 0);
-        std::uint64_t& w = bits_[static_cast<std::size_t>(i) / 64];
+        const auto i = static_cast<std::size_t>(at);
+        std::uint64_t& w = bits_[i / 64];
         std::uint64_t bit = std::uint64_t{1} << (i % 64);
         if (w & bit) return false;
         w |= bit;
         return true;
     }
-    bool Contains(RowAddr a) const {
-        std::ptrdiff_t i = Index(a);
-        return i >= 0 && !bits_.empty() && (bits_[static_cast<std::size_t>(i) / 64] >> (i % 64)) & 1;
+    bool ContainsAt(std::ptrdiff_t at) const {
+        const auto i = static_cast<std::size_t>(at);
+        return at >= 0 && !bits_.empty() && (bits_[i / 64] >> (i % 64)) & 1;
+    }
+    // The slot's place among the pages, or -1 when it is on none of them.
+    std::ptrdiff_t Index(RowAddr a) const {
+        std::ptrdiff_t at = pages_.Of(a.page);
+        return at < 0 ? -1 : at * 256 + a.row;
     }
     // Slots in both sets. REQUIRES: both sets are on the same pages
     std::uint64_t CountCommon(const SlotSet& other) const {
@@ -101,10 +111,6 @@ class SlotSet {
     }
 
   private:
-    std::ptrdiff_t Index(RowAddr a) const {
-        std::ptrdiff_t at = pages_.Of(a.page);
-        return at < 0 ? -1 : at * 256 + a.row;
-    }
     const PagePositions& pages_;
     std::vector<std::uint64_t> bits_;
 };
@@ -434,12 +440,13 @@ class Checker {
         std::size_t dead = 0, twice = 0;
         SlotSet pointed(data_pages);
         IndexWalk w = WalkIndex(f_, ri.root, t.page, [&](const IndexEntry& e, std::uint32_t page) {
-            if (!live_slots.Contains(e.row)) {
+            const std::ptrdiff_t at = live_slots.Index(e.row);
+            if (!live_slots.ContainsAt(at)) {
                 if (++dead <= 5)
                     Add(page, iw + ": entry at page " + std::to_string(page) + " offset " +
                                   std::to_string(e.offset) + " points at row " + e.row.ToString() +
                                   " which is not a live row of the table");
-            } else if (!pointed.Insert(e.row) && ++twice <= 5) {
+            } else if (!pointed.InsertAt(at) && ++twice <= 5) {
                 Add(page, iw + ": entry at page " + std::to_string(page) + " offset " +
                               std::to_string(e.offset) + " points at row " + e.row.ToString() +
                               " which another entry already indexes");

@@ -6,6 +6,11 @@ namespace jet {
 
 namespace {
 
+inline void CheckVarOffset(std::uint32_t offset, std::uint32_t prior, std::size_t limit) {
+    if (offset > limit) ThrowFormat("variable column offset past the row");
+    if (offset < prior) ThrowFormat("variable column offsets out of order");
+}
+
 // Jet 3 rows keep one-byte offsets; each jump-table entry names the first variable
 // column (or the end entry) whose offset is jump_span further on. The table has
 // (row size - 1) / jump_span entries even when the last one is not needed (then 0xFF).
@@ -28,7 +33,8 @@ void ReadVarOffsetsJet3(Bytes row, std::size_t mask_size, unsigned count,
     }
 }
 
-void ReadVarOffsetsJet4(Bytes row, std::size_t mask_size, unsigned count,
+// Reads the offsets and checks them as it goes: in order, none past `limit`.
+void ReadVarOffsetsJet4(Bytes row, std::size_t mask_size, unsigned count, std::size_t limit,
                         std::vector<std::uint32_t>& out) {
     constexpr RowLayout lay = kJet4Row;
     constexpr std::size_t e = lay.var_entry_size;
@@ -40,8 +46,12 @@ void ReadVarOffsetsJet4(Bytes row, std::size_t mask_size, unsigned count,
     out.resize(count + 1);
     // Every entry lies inside the row (checked above): read without a check each.
     const std::uint8_t* at = row.data() + base - e;
-    for (unsigned i = 0; i <= count; ++i, at -= e)
-        out[i] = static_cast<std::uint32_t>(at[0] | (at[1] << 8));
+    std::uint32_t prior = 0;
+    for (unsigned i = 0; i <= count; ++i, at -= e) {
+        const auto offset = static_cast<std::uint32_t>(at[0] | (at[1] << 8));
+        CheckVarOffset(offset, prior, limit);
+        out[i] = prior = offset;
+    }
 }
 
 std::size_t FixedSize(const Column& c) {
@@ -132,16 +142,16 @@ void RowCracker::Crack(Bytes row, CrackedRow& r) const {
         if (jet3) {
             r.stored_var_columns = U8(row, row.size() - mask_size - lay.var_entry_size);
             ReadVarOffsetsJet3(row, mask_size, r.stored_var_columns, r.var_offsets);
+            std::uint32_t prior = 0;
+            for (const std::uint32_t offset : r.var_offsets) {
+                CheckVarOffset(offset, prior, var_end_limit);
+                prior = offset;
+            }
         } else {
             if (mask_size + lay.var_entry_size > row.size()) ThrowFormat("row is too short");
             r.stored_var_columns = U16(row, row.size() - mask_size - lay.var_entry_size);
-            ReadVarOffsetsJet4(row, mask_size, r.stored_var_columns, r.var_offsets);
-        }
-        std::uint32_t prior = 0;
-        for (const std::uint32_t offset : r.var_offsets) {
-            if (offset > var_end_limit) ThrowFormat("variable column offset past the row");
-            if (offset < prior) ThrowFormat("variable column offsets out of order");
-            prior = offset;
+            ReadVarOffsetsJet4(row, mask_size, r.stored_var_columns, var_end_limit,
+                               r.var_offsets);
         }
     }
     if (r.fields.size() != t.columns.size()) r.fields.assign(t.columns.size(), FieldRef{});

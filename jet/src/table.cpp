@@ -91,8 +91,15 @@ bool TableReader::VisitRows(std::uint32_t p, const Page& pg,
     // The rows of this page share one reference to it (no count taken per row).
     RowRef here;
     here.page = pg;
+    // Each row ends where the row before it in the table begins (the first at the
+    // page's end); the table is walked once, not again for each row.
+    const std::uint32_t table_end = static_cast<std::uint32_t>(lay.row_table + kRowSlotSize * count);
+    std::uint32_t end = static_cast<std::uint32_t>(pb.size());
     for (std::uint32_t i = 0; i < count; ++i) {
         std::uint16_t raw = U16(pb, lay.row_table + kRowSlotSize * i);
+        const std::uint32_t begin = raw & kRowOffsetMask;
+        const std::uint32_t row_end = end;
+        end = begin;
         if (raw & kRowDeleted) continue;
         RowAddr slot{p, static_cast<std::uint8_t>(i)};
         if (i > 0xFF) ThrowFormat("page " + std::to_string(p) + " has more than 256 rows");
@@ -100,8 +107,11 @@ bool TableReader::VisitRows(std::uint32_t p, const Page& pg,
             if (!visit(Resolve(slot))) return false;
             continue;
         }
+        if (begin < table_end || begin > row_end || row_end > pb.size())
+            ThrowFormat("row " + std::to_string(i) + " has an invalid offset " +
+                        std::to_string(begin));
         here.slot = here.addr = slot;
-        here.bytes = RowBytes(pb, file_.jet3(), i);
+        here.bytes = pb.subspan(begin, row_end - begin);
         if (!visit(here)) return false;
     }
     return true;

@@ -83,6 +83,12 @@ TEST_P(Damaged, RowOffsetPastThePageIsReported) {
     jet::CheckReport r = jet::CheckFile(f);
     ASSERT_TRUE(r.opened);
     EXPECT_TRUE(HasProblem(r, "bad row offset")) << AllProblems(r);
+    // Reading the table's rows stops at that row instead of reading past the page.
+    jet::Status st;
+    auto db = jet::Database::Open(f, &st);
+    ASSERT_TRUE(db) << st.reason;
+    jet::TableReader rows(db->file(), *TableWithRows(*db).first);
+    EXPECT_THROW(rows.ForEachRow([](const jet::RowRef&) { return true; }), jet::FormatError);
     // The export of that table fails with a reason instead of printing garbage.
     auto out = RunCommand(Quote(Mdbcompact().string()) + " check " + Quote(f.string()));
     EXPECT_EQ(out.exit_code, 1);

@@ -378,19 +378,31 @@ Status VerifyCompacted(Database& source, const std::filesystem::path& compacted,
     if (!out) return Status::Fail("it cannot be opened: " + st.reason);
     out->file().set_cache_capacity(kVerifyCachePages);
     out->file().set_block_reads(true);
+    // A new file that fits the cache is read from one mapping shared with the check
+    // below: a cache would copy every page into frames made resident for it, twice
+    // (once per reader). A larger file keeps its caches, whose frames are reused:
+    // there reading the mapping's small pages cost a quarter more CPU than the
+    // copies (2.4 million narrow rows).
+    const bool mapped =
+        out->file().page_count() <= kVerifyCachePages && out->file().set_mapped();
     // The file must also be sound on its own, as any later reader will see it. That
-    // check reads the file through its own handle and shares nothing with the
-    // comparison against the source, so it runs meanwhile on a thread of its own
+    // check reads the file through its own handle (sharing at most the read-only
+    // mapping) and nothing else with the comparison against the source, so it runs
+    // meanwhile on a thread of its own
     // (joined on every way out of here). A failed comparison is still reported
     // before anything the check finds, as when the two ran one after the other.
     CheckReport soundness;
     bool check_ran = false;
-    std::jthread checking([&compacted, &soundness, &check_ran] {
+    const PageFile* mapped_like = mapped ? &out->file() : nullptr;
+    std::jthread checking([&compacted, &soundness, &check_ran, mapped_like] {
         try {
             // Every page of the new file is in use, so blocks read around a page bring
             // pages the check needs too; its cache holds a group of long values as the
             // comparison's does, among which rows in order jump.
-            soundness = CheckFile(compacted, {.cache_pages = kVerifyCachePages, .block_reads = true});
+            soundness = CheckFile(compacted, {.cache_pages = kVerifyCachePages,
+                                              .block_reads = true,
+                                              .mapped = mapped_like != nullptr,
+                                              .mapped_like = mapped_like});
             check_ran = true;
         } catch (...) {  // only running out of memory escapes CheckFile
         }

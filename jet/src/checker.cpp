@@ -582,6 +582,7 @@ CheckReport CheckFile(const std::filesystem::path& path, const CheckReading& rea
     }
     db->file().set_cache_capacity(reading.cache_pages);
     db->file().set_block_reads(reading.block_reads);
+    if (reading.mapped) db->file().set_mapped(reading.mapped_like);
     return CheckDatabase(*db);
 }
 

@@ -22,6 +22,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <new>
 #include <span>
 #include <system_error>
@@ -32,6 +33,11 @@ namespace {
 
 // Pages one read brings in at most: a run or a block.
 constexpr std::size_t kMaxPagesPerRead = 32;
+
+// A fault on a mapped file maps the pages around it that the system has cached, up
+// to 64 KB aligned (Linux's default fault-around): residency is counted in such
+// windows, so the bound holds however the reader jumps about.
+constexpr std::uint64_t kMapWindowBytes = 64 * 1024;
 
 }  // namespace
 
@@ -61,6 +67,16 @@ std::uint8_t* MapFrames(std::size_t bytes) {
 void UnmapFrames(std::uint8_t* p, std::size_t) {
     VirtualFree(p, 0, MEM_RELEASE);
 }
+
+// Not mapped on this system: the file is read through the cache.
+const std::uint8_t* MapReadOnly(int, std::uint64_t) {
+    return nullptr;
+}
+bool SameFile(int, int) {
+    return false;
+}
+void DropMappedPages(const std::uint8_t*, std::uint64_t) {}
+void UnmapReadOnly(const std::uint8_t*, std::uint64_t) {}
 
 // Bytes read at `offset` (0 at the end of the file), or -1.
 long long ReadAt(int fd, std::uint8_t* dst, std::size_t len, std::uint64_t offset) {
@@ -124,6 +140,29 @@ void UnmapFrames(std::uint8_t* p, std::size_t bytes) {
     ::munmap(p, bytes);
 }
 
+// Shared and read-only: pages come straight from the system's file cache.
+const std::uint8_t* MapReadOnly(int fd, std::uint64_t bytes) {
+    if (bytes == 0 || bytes > std::numeric_limits<std::size_t>::max()) return nullptr;
+    void* p = ::mmap(nullptr, static_cast<std::size_t>(bytes), PROT_READ, MAP_SHARED, fd, 0);
+    return p == MAP_FAILED ? nullptr : static_cast<const std::uint8_t*>(p);
+}
+
+// Unmaps every page of the mapping from this process; the file's bytes stay and are
+// mapped again where touched.
+void DropMappedPages(const std::uint8_t* p, std::uint64_t bytes) {
+    ::madvise(const_cast<std::uint8_t*>(p), static_cast<std::size_t>(bytes), MADV_DONTNEED);
+}
+
+void UnmapReadOnly(const std::uint8_t* p, std::uint64_t bytes) {
+    ::munmap(const_cast<std::uint8_t*>(p), static_cast<std::size_t>(bytes));
+}
+
+bool SameFile(int a, int b) {
+    struct stat sa {}, sb {};
+    return ::fstat(a, &sa) == 0 && ::fstat(b, &sb) == 0 && sa.st_dev == sb.st_dev &&
+           sa.st_ino == sb.st_ino;
+}
+
 // Bytes read at `offset` (0 at the end of the file), or -1.
 long long ReadAt(int fd, std::uint8_t* dst, std::size_t len, std::uint64_t offset) {
     ssize_t n;
@@ -162,6 +201,16 @@ bool ReadPagesAt(int fd, std::span<std::uint8_t* const> into, std::size_t page_s
 
 }  // namespace
 
+// A read-only mapping of a whole file, unmapped when its last reader goes.
+struct FileMapping {
+    FileMapping(const std::uint8_t* d, std::uint64_t b) : data(d), bytes(b) {}
+    ~FileMapping() { UnmapReadOnly(data, bytes); }
+    FileMapping(const FileMapping&) = delete;
+    FileMapping& operator=(const FileMapping&) = delete;
+    const std::uint8_t* const data;
+    const std::uint64_t bytes;
+};
+
 FrameChunk::FrameChunk(std::size_t size) : data(MapFrames(size)), bytes(size) {
     if (!data) throw std::bad_alloc();
 }
@@ -196,6 +245,44 @@ PageFile::PageFile() = default;
 
 PageFile::~PageFile() {
     if (fd_ >= 0) CloseFile(fd_);
+}
+
+bool PageFile::set_mapped(const PageFile* like) {
+    if (mapping_) return true;
+    if (in_memory_ || fd_ < 0 || page_size() == 0) return false;
+    const std::uint64_t bytes = std::uint64_t{page_count()} * page_size();
+    if (like && like->mapping_ && like->mapping_->bytes == bytes && SameFile(fd_, like->fd_)) {
+        mapping_ = like->mapping_;
+    } else {
+        const std::uint8_t* data = MapReadOnly(fd_, bytes);
+        if (!data) return false;
+        mapping_ = std::make_shared<const FileMapping>(data, bytes);
+    }
+    windows_touched_.assign(static_cast<std::size_t>((bytes + kMapWindowBytes - 1) / kMapWindowBytes),
+                            false);
+    windows_since_trim_ = 0;
+    // Pages read before are no longer needed; a held one keeps its frame.
+    if (cache_ && !cache_->AnyPinned()) cache_.reset();
+    return true;
+}
+
+Page PageFile::ReadMapped(std::uint32_t n) {
+    const std::uint64_t at = std::uint64_t{n} * page_size();
+    // Pages (2 or 4 KB) divide a window: each lies in one.
+    const std::size_t w = static_cast<std::size_t>(at / kMapWindowBytes);
+    if (!windows_touched_[w]) {
+        const std::uint64_t budget = std::max<std::uint64_t>(std::uint64_t{capacity_} * page_size(),
+                                                             kMapWindowBytes);
+        if ((windows_since_trim_ + 1) * kMapWindowBytes > budget) {
+            DropMappedPages(mapping_->data, mapping_->bytes);
+            std::fill(windows_touched_.begin(), windows_touched_.end(), false);
+            windows_since_trim_ = 0;
+        }
+        windows_touched_[w] = true;
+        ++windows_since_trim_;
+    }
+    ++pages_read_;
+    return Page(n, mapping_->data + at, page_size(), nullptr);
 }
 
 void PageFile::set_cache_capacity(std::size_t pages) {
@@ -331,6 +418,7 @@ Page PageFile::Read(std::uint32_t n) {
         ++pages_read_;
         return Page(n, image_.data() + std::size_t{n} * page_size(), page_size(), nullptr);
     }
+    if (mapping_) return ReadMapped(n);
     PageCache& c = cache();
     if (PageFrame* hit = c.Find(n)) {
         ++hit->pins;

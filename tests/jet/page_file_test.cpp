@@ -33,13 +33,22 @@ TEST(PageFile, AnyOrderReadsTheFilesPagesWithRunsBlocksAndEviction) {
         for (std::uint32_t k = 0; k < len && at + k < pages; ++k) order.push_back(at + k);
         if (rng() % 2) order.push_back(static_cast<std::uint32_t>(pages - 1 - rng() % 9));
     }
-    for (bool blocks : {false, true}) {
+    enum Mode { kCache, kBlocks, kMapped };
+    for (Mode mode : {kCache, kBlocks, kMapped}) {
+        const bool blocks = mode == kBlocks;
         std::string err;
         auto file = jet::PageFile::Open(f, &err);
         ASSERT_TRUE(file) << err;
         ASSERT_EQ(file->page_count(), pages);
-        file->set_cache_capacity(600);  // far less than the file: pages are evicted
+        // Far less than the file: pages are evicted, or the mapping trimmed.
+        file->set_cache_capacity(600);
         file->set_block_reads(blocks);
+        if (mode == kMapped) {
+            const bool mapped = file->set_mapped();
+#ifndef _WIN32
+            ASSERT_TRUE(mapped);  // elsewhere read through the cache
+#endif
+        }
         std::vector<jet::Page> held;  // pages kept by a reader stay as they were read
         for (std::size_t i = 0; i < order.size(); ++i) {
             const std::uint32_t n = order[i];
@@ -65,5 +74,30 @@ TEST(PageFile, AnyOrderReadsTheFilesPagesWithRunsBlocksAndEviction) {
                 << "held page " << pg.number() << (blocks ? " with blocks" : "");
     }
 }
+
+#ifndef _WIN32
+TEST(PageFile, AMappingIsSharedOnlyWithTheSameFile) {
+    std::vector<std::uint8_t> image = ReadAll(CorpusDir() / "jet4" / "testV2000.mdb");
+    image.resize(4096 * 40);
+    TempDir tmp;
+    const fs::path a = tmp.path() / "a.mdb", b = tmp.path() / "b.mdb";
+    WriteAll(a, image);
+    image[4096 * 7 + 100] ^= 0xFF;  // same size, one byte apart
+    WriteAll(b, image);
+    std::string err;
+    auto fa = jet::PageFile::Open(a, &err), fb = jet::PageFile::Open(b, &err),
+         fa2 = jet::PageFile::Open(a, &err);
+    ASSERT_TRUE(fa && fb && fa2) << err;
+    ASSERT_TRUE(fa->set_mapped());
+    ASSERT_TRUE(fb->set_mapped(fa.get()));
+    ASSERT_TRUE(fa2->set_mapped(fa.get()));
+    EXPECT_EQ(fb->Read(7).bytes()[100], image[4096 * 7 + 100]);  // its own bytes
+    EXPECT_EQ(fa2->Read(7).bytes()[100], fa->Read(7).bytes()[100]);
+    EXPECT_EQ(fa2->Read(7).bytes().data(), fa->Read(7).bytes().data());  // one mapping
+    fa.reset();  // the other reader keeps the mapping
+    EXPECT_NE(fa2->Read(7).bytes()[100], image[4096 * 7 + 100]);
+    EXPECT_FALSE(jet::PageFile::FromMemory(image)->set_mapped());
+}
+#endif
 
 }  // namespace

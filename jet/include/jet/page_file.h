@@ -79,6 +79,7 @@ class Page {
 };
 
 class PageCache;
+struct FileMapping;
 
 class PageFile {
   public:
@@ -116,6 +117,20 @@ class PageFile {
     // of at least kBlockMinCache pages, so that a block's pages evict few others.
     void set_block_reads(bool on) { block_reads_ = on; }
 
+    // Reads pages straight from a read-only mapping of the file instead of copying
+    // them into the cache: no copy, no cache frames to make resident. The pages
+    // mapped stay bounded by the cache capacity: once the 64 KB windows touched
+    // since the last trim could hold that many pages, the mapping's pages are
+    // dropped (the file's bytes stay; a page still held is mapped again on its next
+    // use). Only for files nobody truncates while they are read (a page cut off
+    // would end the process): the compaction's own temporary file. When `like` has
+    // mapped the same file, its mapping is shared (pages mapped once for both; each
+    // still trims by its own count). False when the file could not be mapped (on
+    // some systems it never is): it is then read through the cache as before.
+    // REQUIRES: no Page of this file held; `like` is not being mapped meanwhile.
+    bool set_mapped(const PageFile* like = nullptr);
+    bool mapped() const { return mapping_ != nullptr; }
+
   private:
     // The last pages fetched ahead for one sequential reader (they went to the
     // cache); a few of them let scans that alternate (rows and their long values)
@@ -146,8 +161,15 @@ class PageFile {
     void ReadSpan(std::uint32_t first, std::uint32_t count, std::uint32_t n, std::uint8_t* dst);
     // The cache, made at the first read with the capacity then set.
     PageCache& cache();
+    // Page n of the mapping; trims it first when the pages touched may exceed the capacity.
+    Page ReadMapped(std::uint32_t n);
 
     int fd_ = -1;
+    // The file mapped read-only (set_mapped), with the 64 KB windows touched since the
+    // mapping was last trimmed.
+    std::shared_ptr<const FileMapping> mapping_;
+    std::vector<bool> windows_touched_;
+    std::size_t windows_since_trim_ = 0;
     std::vector<std::uint8_t> image_;
     bool in_memory_ = false;
     HeaderResult header_;

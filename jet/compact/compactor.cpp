@@ -227,8 +227,6 @@ void Repacker::RepackTable(TableJob& job) {
     auto sink = [this](std::uint32_t page, std::vector<std::uint8_t> bytes) { Write(page, bytes); };
     auto next = [this] { return NextPage(); };
 
-    // Long values: every column's rows are planned in one pass over the table's rows,
-    // then packed and written column after column, so each column's pages are one run.
     std::vector<std::size_t> lv_cols;
     for (std::size_t i = 0; i < d.columns.size(); ++i)
         if (IsLongValueType(d.columns[i].type)) lv_cols.push_back(i);
@@ -246,12 +244,58 @@ void Repacker::RepackTable(TableJob& job) {
     for (std::size_t k = 0; k < lv_cols.size(); ++k)
         packers.emplace_back(layout_, spill_.Share(lv_cols.size()));
     const RowCracker cracker(d, jet3);
+
+    // The rows go densely, in their old order, right after the long values.
+    const std::uint32_t rows_start = alloc_.page_count();
+    const std::size_t max_row = DataPageBuilder::MaxRowSize(layout_);
+    RowMap rows;
+    std::optional<RowPageWriter> w;
+    std::size_t ordinal = 0;
+    auto start_rows = [&] {
+        rows = RowMap();
+        if (row_pages) rows.Reserve(last_row_page - first_row_page + 1, row_pages);
+        w.emplace(layout_, job.new_tdef(), next, sink);
+    };
+    start_rows();
+    auto place = [&](const RowRef& r, Bytes bytes) {
+        if (bytes.empty() || bytes.size() > max_row)
+            ThrowFormat("row " + r.slot.ToString() + " has an impossible size");
+        rows.Add(r.slot, w->Place(bytes));
+        ++ordinal;
+        ++rows_done_;
+        Tick();
+        return true;
+    };
+
+    // Long values: every column's rows are planned in one pass over the table's rows,
+    // then packed and written column after column, so each column's pages are one run.
+    // That pass also places the rows, as long as no value stored outside its row has
+    // turned up: when none does (narrow tables with memo columns, the common case),
+    // the columns take no pages, the rows are where they belong and the table is
+    // read once. At the first such value the rows placed so far are dropped (their
+    // page numbers are taken again, and written again, by the long values and the
+    // rows after them) and the rows are placed in a second pass. Rows with Ids to
+    // rewrite always are.
+    bool rows_placed = !lv_cols.empty() && job.id_columns.empty();
     if (!lv_cols.empty()) {
         CrackedRow cr;  // buffers kept from row to row
         reader.ForEachRow([&](const RowRef& r) {
             cracker.Crack(r.bytes, cr);
+            bool outside = false;
             for (std::size_t k = 0; k < lv_cols.size(); ++k)
-                if (auto h = stored_outside(r, cr, k)) packers[k].AddValue(src_, *h, limits);
+                if (auto h = stored_outside(r, cr, k)) {
+                    packers[k].AddValue(src_, *h, limits);
+                    outside = true;
+                }
+            if (rows_placed && outside) {
+                rows_placed = false;
+                pages_written_ -= w->pages().size();
+                rows_done_ -= ordinal;
+                ordinal = 0;
+                alloc_.Rewind(rows_start);
+                start_rows();
+            }
+            if (rows_placed) return place(r, r.bytes);
             Tick();
             return true;
         }, check_page);
@@ -261,6 +305,7 @@ void Repacker::RepackTable(TableJob& job) {
         std::size_t ci = lv_cols[k];
         LongValuePacker& packer = packers[k];
         const std::uint32_t count = packer.Pack();
+        assert(!rows_placed || count == 0);
         const std::uint32_t first = alloc_.TakeRun(count);
         lv_first[k] = first;
         packer.WritePages(src_, first, sink);
@@ -276,56 +321,43 @@ void Repacker::RepackTable(TableJob& job) {
         }
     }
 
-    // The rows, densely, in their old order.
-    RowMap rows;
-    if (row_pages) rows.Reserve(last_row_page - first_row_page + 1, row_pages);
     std::vector<std::size_t> lv_next(lv_cols.size(), 0);  // next handle per column
-    RowPageWriter w(layout_, job.new_tdef(), next, sink);
-    std::size_t ordinal = 0;
-    const std::size_t max_row = DataPageBuilder::MaxRowSize(layout_);
     std::vector<std::uint8_t> row;  // buffers kept from row to row
     CrackedRow cr;
-    auto place = [&](const RowRef& r, Bytes bytes) {
-        if (bytes.empty() || bytes.size() > max_row)
-            ThrowFormat("row " + r.slot.ToString() + " has an impossible size");
-        rows.Add(r.slot, w.Place(bytes));
-        ++ordinal;
-        ++rows_done_;
-        Tick();
-        return true;
-    };
     // A row with no long value or Id to patch goes over as it is, uncracked: the pass
     // above has cracked every row already, and found no value stored outside its row
-    // when the packers hold none (the common case of narrow tables with memo columns).
+    // when the packers hold none.
     std::size_t values_outside = 0;
     for (const LongValuePacker& packer : packers) values_outside += packer.value_count();
     const bool patched = values_outside > 0 || !job.id_columns.empty();
-    reader.ForEachRow([&](const RowRef& r) {
-        if (!patched) return place(r, r.bytes);
-        row.assign(r.bytes.begin(), r.bytes.end());
-        cracker.Crack(r.bytes, cr);
-        for (std::size_t k = 0; k < lv_cols.size(); ++k) {
-            if (!stored_outside(r, cr, k)) continue;
-            if (lv_next[k]++ >= packers[k].value_count()) ThrowFormat("rows changed while reading");
-            const RowAddr a = packers[k].NextAddress(lv_first[k]);
-            PutRowPointer(row, cr.fields[lv_cols[k]].begin + kLongValuePointerAt, a.page, a.row);
-        }
-        for (std::size_t ci : job.id_columns) {
-            const FieldRef& f = cr.fields[ci];
-            if (f.null || f.size != 4) continue;
-            std::int32_t id = static_cast<std::int32_t>(U32(r.bytes, f.begin));
-            if (ids_.Moves(id)) PutU32(row, f.begin, static_cast<std::uint32_t>(ids_.Map(id)));
-        }
-        return place(r, row);
-    }, check_page);
-    w.Flush();
+    if (!rows_placed) {
+        reader.ForEachRow([&](const RowRef& r) {
+            if (!patched) return place(r, r.bytes);
+            row.assign(r.bytes.begin(), r.bytes.end());
+            cracker.Crack(r.bytes, cr);
+            for (std::size_t k = 0; k < lv_cols.size(); ++k) {
+                if (!stored_outside(r, cr, k)) continue;
+                if (lv_next[k]++ >= packers[k].value_count()) ThrowFormat("rows changed while reading");
+                const RowAddr a = packers[k].NextAddress(lv_first[k]);
+                PutRowPointer(row, cr.fields[lv_cols[k]].begin + kLongValuePointerAt, a.page, a.row);
+            }
+            for (std::size_t ci : job.id_columns) {
+                const FieldRef& f = cr.fields[ci];
+                if (f.null || f.size != 4) continue;
+                std::int32_t id = static_cast<std::int32_t>(U32(r.bytes, f.begin));
+                if (ids_.Moves(id)) PutU32(row, f.begin, static_cast<std::uint32_t>(ids_.Map(id)));
+            }
+            return place(r, row);
+        }, check_page);
+    }
+    w->Flush();
     for (std::size_t k = 0; k < lv_cols.size(); ++k)
         if (lv_next[k] != packers[k].value_count()) ThrowFormat("rows changed while reading");
     job.live_rows = static_cast<std::uint32_t>(ordinal);
     if (job.owned_map != kNoMap)
-        for (std::uint32_t p : w.pages()) maps_.Map(job.owned_map).AddPage(p);
-    if (job.free_map != kNoMap && !w.pages().empty() && w.free_space().back() > 0)
-        maps_.Map(job.free_map).AddPage(w.pages().back());
+        for (std::uint32_t p : w->pages()) maps_.Map(job.owned_map).AddPage(p);
+    if (job.free_map != kNoMap && !w->pages().empty() && w->free_space().back() > 0)
+        maps_.Map(job.free_map).AddPage(w->pages().back());
 
     // Every index, rebuilt from its entries with the new row pointers.
     for (std::size_t i = 0; i < d.real_indexes.size(); ++i) {

@@ -31,6 +31,13 @@ class PageAllocator {
     // used here (they stay for Take).
     std::uint32_t TakeRun(std::uint32_t n);
 
+    // Gives back every page taken since page_count() was `count` (placed rows that
+    // are dropped). REQUIRES: only TakeRun took pages since then
+    void Rewind(std::uint32_t count) {
+        assert(count <= next_);
+        next_ = count;
+    }
+
     // Skipped numbers not handed out yet: the caller fills them (they are free).
     const std::vector<std::uint32_t>& spare() const { return spare_; }
     std::uint32_t page_count() const { return next_; }

@@ -41,8 +41,12 @@ void ReadIndexPage(PageFile& file, std::uint32_t number, IndexPage& p) {
     // The mask is read 64 bits at a time: most of its bytes are zero or hold one bit.
     for (std::size_t w = 0; w < mask_bytes; w += 8) {
         std::uint64_t m = 0;
-        for (std::size_t k = 0; k < 8 && w + k < mask_bytes; ++k)
-            m |= std::uint64_t{mask[w + k]} << (8 * k);
+        if (w + 8 <= mask_bytes && std::endian::native == std::endian::little) {
+            std::memcpy(&m, mask + w, 8);
+        } else {
+            for (std::size_t k = 0; k < 8 && w + k < mask_bytes; ++k)
+                m |= std::uint64_t{mask[w + k]} << (8 * k);
+        }
         // The set bits of this word, lowest first.
         for (; m != 0; m &= m - 1) {
             std::size_t end = w * 8 + static_cast<unsigned>(std::countr_zero(m));

@@ -11,12 +11,11 @@
 #include "batch/stored_path.h"
 #include "common/utf16.h"
 #include "platform/arguments.h"
+#include "tests/common/test_support.h"
 
 #include <windows.h>
 #include <shellapi.h>
 
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -26,17 +25,6 @@ namespace fs = std::filesystem;
 using namespace mdb;
 
 constexpr UINT kEndedAtStep = 9;
-
-std::string ReadAll(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream bytes;
-    bytes << in.rdbuf();
-    return bytes.str();
-}
-
-void WriteAll(const fs::path& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
-}
 
 }  // namespace
 
@@ -59,8 +47,8 @@ int main() {
     env.exchangeNames = args[6] == "1";
     env.compact = [](std::u16string source, std::u16string destination, std::string& reason) {
         reason.clear();
-        const std::string bytes = ReadAll(fs::path(source));
-        WriteAll(fs::path(destination), bytes.substr(0, bytes.size() / 2));
+        const std::string bytes = test::ReadWholeFile(fs::path(source));
+        test::WriteWholeFile(fs::path(destination), bytes.substr(0, bytes.size() / 2));
         return 1;
     };
     env.checkpoint = [&](batch::ReplaceStep reached) {

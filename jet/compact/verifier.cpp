@@ -388,9 +388,9 @@ Status VerifyCompacted(Database& source, const std::filesystem::path& compacted,
     // The file must also be sound on its own, as any later reader will see it. That
     // check reads the file through its own handle (sharing at most the read-only
     // mapping) and nothing else with the comparison against the source, so it runs
-    // meanwhile on a thread of its own
-    // (joined on every way out of here). A failed comparison is still reported
-    // before anything the check finds, as when the two ran one after the other.
+    // meanwhile on a thread of its own (joined on every way out of here). A failed
+    // comparison is still reported before anything the check finds, as when the two
+    // ran one after the other.
     CheckReport soundness;
     bool check_ran = false;
     const PageFile* mapped_like = mapped ? &out->file() : nullptr;

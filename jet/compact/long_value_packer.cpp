@@ -262,8 +262,7 @@ void LongValuePacker::WritePages(PageFile& file, std::uint32_t first_page, const
     }
     assert(page == pages_);
     copies_.Reset();
-    batch_bytes_.reset();
-    batch_capacity_ = 0;
+    batch_bytes_ = ResidentBuffer();
     std::vector<std::size_t>().swap(batch_at_);
     std::vector<std::uint32_t>().swap(batch_order_);
 }
@@ -276,11 +275,10 @@ void LongValuePacker::WriteBatch(PageFile& file, std::uint32_t first_page,
     batch_at_.resize(batch.size() + 1);
     batch_at_[0] = 0;
     for (std::size_t i = 0; i < batch.size(); ++i) batch_at_[i + 1] = batch_at_[i] + batch[i].size;
-    // Not cleared: every byte up to batch_at_.back() is copied in below.
-    if (batch_capacity_ < batch_at_.back()) {
-        batch_bytes_ = std::make_unique_for_overwrite<std::uint8_t[]>(batch_at_.back());
-        batch_capacity_ = batch_at_.back();
-    }
+    // Not cleared: every byte up to batch_at_.back() is copied in below. Resident at
+    // once: the batch is megabytes, filled once, and faulted in page by page its
+    // memory cost more than the copying.
+    if (batch_bytes_.size() < batch_at_.back()) batch_bytes_ = ResidentBuffer(batch_at_.back());
     // Read in source order (page, then row): consecutive pages are fetched in runs.
     batch_order_.resize(batch.size());
     for (std::size_t i = 0; i < batch.size(); ++i) batch_order_[i] = static_cast<std::uint32_t>(i);
@@ -293,13 +291,13 @@ void LongValuePacker::WriteBatch(PageFile& file, std::uint32_t first_page,
         Bytes b = LvalRowBytes(file, source, holder);
         if (b.size() != batch[i].size)
             ThrowFormat("long-value row " + source.ToString() + " changed while it was copied");
-        std::copy(b.begin(), b.end(), batch_bytes_.get() + batch_at_[i]);
+        std::copy(b.begin(), b.end(), batch_bytes_.data() + batch_at_[i]);
     }
     holder = Page();
     for (std::size_t i = 0; i < batch.size(); ++i) {
         const Copy& c = batch[i];
         assert(UnpackRowPtr(c.place).page == page);
-        std::span<std::uint8_t> bytes(batch_bytes_.get() + batch_at_[i], c.size);
+        std::span<std::uint8_t> bytes(batch_bytes_.data() + batch_at_[i], c.size);
         if (c.flags & kChain) {
             const bool last = (c.flags & kLast) != 0;
             PutU32(bytes, kChainNextAt, last ? 0 : PlaceAddr(c.next, first_page).Packed());

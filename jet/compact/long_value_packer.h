@@ -35,6 +35,7 @@
 #include "jet/compact/page_layout.h"
 #include "jet/compact/spill_file.h"
 #include "jet/page_file.h"
+#include "jet/resident_buffer.h"
 #include "jet/row.h"
 #include "jet/table.h"
 
@@ -155,8 +156,7 @@ class LongValuePacker {
     bool packed_ = false, spilled_ = false;
     std::vector<std::size_t> free_;
     // Kept from batch to batch: the rows read, where each starts, the reading order.
-    std::unique_ptr<std::uint8_t[]> batch_bytes_;
-    std::size_t batch_capacity_ = 0;
+    ResidentBuffer batch_bytes_;
     std::vector<std::size_t> batch_at_;
     std::vector<std::uint32_t> batch_order_;
 };

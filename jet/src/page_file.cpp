@@ -1,6 +1,7 @@
 #include "jet/page_file.h"
 
 #include "page_cache.h"
+#include "jet/resident_buffer.h"
 
 #ifdef _WIN32
 #include <fcntl.h>
@@ -26,6 +27,7 @@
 #include <new>
 #include <span>
 #include <system_error>
+#include <utility>
 
 namespace jet {
 
@@ -210,6 +212,48 @@ struct FileMapping {
     const std::uint8_t* const data;
     const std::uint64_t bytes;
 };
+
+ResidentBuffer::ResidentBuffer(std::size_t bytes) {
+    if (bytes >= kHugeBytes) {
+        const std::size_t rounded = (bytes + kHugeBytes - 1) / kHugeBytes * kHugeBytes;
+        data_ = MapFrames(rounded);
+        if (!data_) throw std::bad_alloc();
+        size_ = rounded;
+        mapped_ = true;
+    } else if (bytes > 0) {
+        data_ = new std::uint8_t[bytes];
+        size_ = bytes;
+    }
+}
+
+ResidentBuffer::~ResidentBuffer() {
+    Free();
+}
+
+ResidentBuffer::ResidentBuffer(ResidentBuffer&& other) noexcept
+    : data_(std::exchange(other.data_, nullptr)),
+      size_(std::exchange(other.size_, 0)),
+      mapped_(std::exchange(other.mapped_, false)) {}
+
+ResidentBuffer& ResidentBuffer::operator=(ResidentBuffer&& other) noexcept {
+    if (this != &other) {
+        Free();
+        data_ = std::exchange(other.data_, nullptr);
+        size_ = std::exchange(other.size_, 0);
+        mapped_ = std::exchange(other.mapped_, false);
+    }
+    return *this;
+}
+
+void ResidentBuffer::Free() {
+    if (mapped_)
+        UnmapFrames(data_, size_);
+    else
+        delete[] data_;
+    data_ = nullptr;
+    size_ = 0;
+    mapped_ = false;
+}
 
 FrameChunk::FrameChunk(std::size_t size) : data(MapFrames(size)), bytes(size) {
     if (!data) throw std::bad_alloc();

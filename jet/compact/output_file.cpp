@@ -11,6 +11,8 @@
 #include <cstring>
 #include <vector>
 
+#include "jet/compact/write_behind.h"
+
 namespace jet {
 
 static std::string Errno() {
@@ -91,12 +93,13 @@ void OutputFile::CopyPermissionsFrom(const std::filesystem::path& source) {
         ::fchmod(fd_, (st.st_mode & 07777) | S_IWUSR);
 }
 
-bool OutputFile::FlushRun(std::string* error) {
-    off_t at = static_cast<off_t>(run_first_) * page_size_;
+bool OutputFile::WriteAt(std::uint64_t offset, std::span<const std::uint8_t> bytes,
+                         std::string* error) {
+    const off_t at = static_cast<off_t>(offset);
     std::size_t done = 0;
-    while (done < run_.size()) {
+    while (done < bytes.size()) {
         ssize_t n =
-            ::pwrite(fd_, run_.data() + done, run_.size() - done, at + static_cast<off_t>(done));
+            ::pwrite(fd_, bytes.data() + done, bytes.size() - done, at + static_cast<off_t>(done));
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) {
             *error = "cannot write '" + temp_.string() + "': " + Errno();
@@ -104,7 +107,6 @@ bool OutputFile::FlushRun(std::string* error) {
         }
         done += static_cast<std::size_t>(n);
     }
-    run_.clear();
     // Written back as the file grows, not all at the end: by the final sync most of the
     // file is on disk. 16 MiB a time keeps the calls few and the disk busy.
     constexpr std::uint64_t kWriteBackBytes = 16u << 20;
@@ -134,6 +136,7 @@ bool OutputFile::SyncToDisk(std::string* error) {
 bool OutputFile::Commit(std::string* error) {
     assert(fd_ >= 0);
     if (!Sync(error)) return false;
+    writer_.reset();  // idle after the sync; joined before its file closes
     if (::close(fd_) != 0) {
         fd_ = -1;
         *error = "cannot finish writing '" + temp_.string() + "': " + Errno();
@@ -165,6 +168,7 @@ bool OutputFile::Commit(std::string* error) {
 }
 
 void OutputFile::Discard() {
+    writer_.reset();  // stopped (what it still holds is dropped) and joined
     if (fd_ >= 0) {
         ::close(fd_);
         fd_ = -1;

@@ -3,20 +3,23 @@
 // uncommitted OutputFile removes the temporary file, so a failed compaction leaves
 // no destination behind. output_file.cpp (output_file_win32.cpp on Windows) and
 // src/page_file.cpp hold all of jet's calls to the system; output_file_pages.cpp
-// gathers the pages, the same on every system.
+// hands the pages to a writer thread (write_behind.h), the same on every system: the
+// caller builds the next pages while the system copies the last ones.
 #pragma once
 
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <span>
 #include <string>
-#include <vector>
 
 namespace jet {
 
+class WriteBehind;
+
 class OutputFile {
   public:
-    OutputFile() = default;
+    OutputFile();
     ~OutputFile();
     OutputFile(const OutputFile&) = delete;
     OutputFile& operator=(const OutputFile&) = delete;
@@ -30,12 +33,14 @@ class OutputFile {
     // write bit, so the compacted file can be opened for writing).
     void CopyPermissionsFrom(const std::filesystem::path& source);
 
-    // Writes one page at its place (consecutive pages are gathered into one write).
+    // Writes one page at its place: queued for the writer thread (consecutive pages are
+    // gathered into one write), written while the caller goes on. False when an earlier
+    // write failed, with its error; nothing more is written then.
     // REQUIRES: bytes.size() == page size
     bool WritePage(std::uint32_t page, std::span<const std::uint8_t> bytes, std::string* error);
 
-    // Hands every written page to the file, so that the temporary path can be
-    // re-opened and read back.
+    // Returns once every written page is in the file, so that the temporary path can be
+    // re-opened and read back; false with the first write error when one failed.
     bool Flush(std::string* error);
     // Flushes the data to disk.
     bool Sync(std::string* error);
@@ -59,8 +64,9 @@ class OutputFile {
                                const std::filesystem::path& leftover);
 
   private:
-    // Writes the pending run at its place and empties it (per system).
-    bool FlushRun(std::string* error);
+    // Writes `bytes` at `offset`, all of them or false with *error (per system). Runs on
+    // the writer thread, one call at a time.
+    bool WriteAt(std::uint64_t offset, std::span<const std::uint8_t> bytes, std::string* error);
     // Makes the written data durable (per system).
     bool SyncToDisk(std::string* error);
     // Asks the system to start writing the pages written so far to disk, without
@@ -74,10 +80,12 @@ class OutputFile {
     std::filesystem::path temp_;         // temporary name beside it
     bool committed_ = false;
     bool synced_ = false;  // nothing written since the last Sync
-    // Consecutive pages are gathered and written with one call.
-    std::vector<std::uint8_t> run_;  // bytes of the pending run
-    std::uint32_t run_first_ = 0;    // page number of the run's first page
-    std::uint64_t not_written_back_ = 0;  // bytes written since writeback was last started
+    // Made by the first WritePage; stopped and joined (writer_.reset()) before the file
+    // closes, by Commit and Discard.
+    std::unique_ptr<WriteBehind> writer_;
+    // Bytes written since writeback was last started: the writer thread's while it runs,
+    // the caller's after Flush has waited for it.
+    std::uint64_t not_written_back_ = 0;
 };
 
 }  // namespace jet

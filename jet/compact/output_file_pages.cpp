@@ -1,10 +1,14 @@
-// OutputFile's gathering of pages into runs, the same on every system; the calls to the
-// system are in output_file.cpp (output_file_win32.cpp on Windows).
+// OutputFile's hand-over of pages to its writer thread, the same on every system; the
+// calls to the system are in output_file.cpp (output_file_win32.cpp on Windows).
 #include <cassert>
+#include <system_error>
 
 #include "jet/compact/output_file.h"
+#include "jet/compact/write_behind.h"
 
 namespace jet {
+
+OutputFile::OutputFile() = default;
 
 OutputFile::~OutputFile() {
     Discard();
@@ -13,21 +17,25 @@ OutputFile::~OutputFile() {
 bool OutputFile::WritePage(std::uint32_t page, std::span<const std::uint8_t> bytes,
                            std::string* error) {
     assert(fd_ >= 0 && bytes.size() == page_size_);
-    // A run is written with one call; 1 MiB keeps the buffer small and the calls few.
-    constexpr std::size_t kRunBytes = 1u << 20;
     synced_ = false;
-    bool follows = !run_.empty() && page == run_first_ + run_.size() / page_size_;
-    if (!follows || run_.size() >= kRunBytes) {
-        if (!FlushRun(error)) return false;
-        run_first_ = page;
+    if (!writer_) {
+        try {
+            writer_ = std::make_unique<WriteBehind>(
+                [this](std::uint64_t offset, std::span<const std::uint8_t> run, std::string* err) {
+                    return WriteAt(offset, run, err);
+                });
+        } catch (const std::system_error& e) {
+            *error = "cannot write '" + temp_.string() + "': " + e.what();
+            return false;
+        }
     }
-    run_.insert(run_.end(), bytes.begin(), bytes.end());
-    return true;
+    return writer_->Append(std::uint64_t{page} * page_size_, bytes, error);
 }
 
 bool OutputFile::Flush(std::string* error) {
     assert(fd_ >= 0);
-    if (!FlushRun(error)) return false;
+    if (writer_ && !writer_->Drain(error)) return false;
+    // The writer is idle now: its count of bytes not yet written back is this thread's.
     StartWriteBack();
     return true;
 }
@@ -35,7 +43,7 @@ bool OutputFile::Flush(std::string* error) {
 bool OutputFile::Sync(std::string* error) {
     assert(fd_ >= 0);
     if (synced_) return true;
-    if (!FlushRun(error) || !SyncToDisk(error)) return false;
+    if ((writer_ && !writer_->Drain(error)) || !SyncToDisk(error)) return false;
     synced_ = true;
     return true;
 }

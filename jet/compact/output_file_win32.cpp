@@ -14,6 +14,8 @@
 #include <cstring>
 #include <random>
 
+#include "jet/compact/write_behind.h"
+
 namespace jet {
 
 static std::string SystemMessage(DWORD code) {
@@ -85,17 +87,17 @@ void OutputFile::CopyPermissionsFrom(const std::filesystem::path&) {
     // again when it replaces the source.
 }
 
-bool OutputFile::FlushRun(std::string* error) {
-    const std::uint64_t at = std::uint64_t{run_first_} * page_size_;
+bool OutputFile::WriteAt(std::uint64_t offset, std::span<const std::uint8_t> bytes,
+                         std::string* error) {
     std::size_t done = 0;
-    while (done < run_.size()) {
+    while (done < bytes.size()) {
         // A run is at most a few MiB, far below WriteFile's 32-bit count.
-        const std::uint64_t offset = at + done;
+        const std::uint64_t at = offset + done;
         OVERLAPPED where{};
-        where.Offset = static_cast<DWORD>(offset);
-        where.OffsetHigh = static_cast<DWORD>(offset >> 32);
+        where.Offset = static_cast<DWORD>(at);
+        where.OffsetHigh = static_cast<DWORD>(at >> 32);
         DWORD written = 0;
-        if (!WriteFile(HandleOf(fd_), run_.data() + done, static_cast<DWORD>(run_.size() - done),
+        if (!WriteFile(HandleOf(fd_), bytes.data() + done, static_cast<DWORD>(bytes.size() - done),
                        &written, &where) ||
             written == 0) {
             *error = "cannot write '" + temp_.string() + "': " + SystemMessage(GetLastError());
@@ -103,7 +105,6 @@ bool OutputFile::FlushRun(std::string* error) {
         }
         done += written;
     }
-    run_.clear();
     return true;
 }
 
@@ -124,6 +125,7 @@ bool OutputFile::SyncToDisk(std::string* error) {
 bool OutputFile::Commit(std::string* error) {
     assert(fd_ >= 0);
     if (!Sync(error)) return false;
+    writer_.reset();  // idle after the sync; joined before its file closes
     const int fd = fd_;
     fd_ = -1;
     if (_close(fd) != 0) {
@@ -145,6 +147,7 @@ bool OutputFile::Commit(std::string* error) {
 }
 
 void OutputFile::Discard() {
+    writer_.reset();  // stopped (what it still holds is dropped) and joined
     if (fd_ >= 0) {
         _close(fd_);
         fd_ = -1;

@@ -5,6 +5,12 @@
 #include <cstring>
 #include <optional>
 
+#ifndef _WIN32
+#include <sys/resource.h>
+
+#include <csignal>
+#endif
+
 #include "jet/compact/compactor.h"
 #include "jet/compact/output_file.h"
 #include "jet/compact/spill_file.h"
@@ -15,6 +21,7 @@
 #include "jet/table.h"
 #include "jet/usage_map.h"
 #include "support.h"
+#include "tools/mdbgen/generator.h"
 
 namespace compacttest {
 namespace {
@@ -418,6 +425,32 @@ TEST(Refusals, UnwritableDestinationLeavesNothing) {
     EXPECT_NE(r.reason.find("cannot write"), std::string::npos) << r.reason;
     EXPECT_FALSE(fs::exists(out.parent_path()));
 }
+
+#ifndef _WIN32
+// A write that fails while the new file is being made (here the file-size limit: the
+// write stops short, then fails, as on a full disk) ends the compaction with the
+// system's reason, through the writer thread; nothing is named, nothing stays behind.
+TEST(Refusals, WriteErrorDuringTheRepack) {
+    Scratch s;
+    jet::GenerateOptions g;  // about 6 MB of rows: the output outgrows the limit early
+    g.source = CorpusDir() / "jet4" / "indexTestV2000.mdb";
+    g.output = s.dir() / "big.mdb";
+    g.table = "Table1";
+    g.rows = 100000;
+    g.narrow = true;
+    ASSERT_TRUE(jet::GenerateDatabase(g).ok);
+
+    rlimit before{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &before), 0);
+    rlimit limited = before;
+    limited.rlim_cur = 1u << 20;
+    auto old_handler = std::signal(SIGXFSZ, SIG_IGN);  // the write fails with EFBIG instead
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limited), 0);
+    ExpectRefused(s, g.output, std::string("': ") + std::strerror(EFBIG));
+    ::setrlimit(RLIMIT_FSIZE, &before);
+    std::signal(SIGXFSZ, old_handler);
+}
+#endif
 
 }  // namespace
 }  // namespace compacttest

@@ -1,0 +1,129 @@
+#include "jet/compact/write_behind.h"
+
+#include <cassert>
+#include <exception>
+
+namespace jet {
+
+namespace {
+
+// A buffer is handed over once it holds this much. Copying 2 MiB into the system's
+// cache takes the writer about a millisecond, so the hand-over (a lock and a wake-up,
+// microseconds) costs little, while a buffer stays small beside the processor's caches
+// and the memory goals.
+constexpr std::size_t kBufferBytes = std::size_t{2} << 20;
+// One buffer filled by the caller, one written, and two more so that a caller running
+// ahead of the writer for a moment (a burst of pages) seldom waits: 8 MiB at most, and
+// only as many as the pace asks for are ever made.
+constexpr int kMaxBuffers = 4;
+
+}  // namespace
+
+WriteBehind::WriteBehind(WriteFn write) : write_(std::move(write)), filling_(new Buffer) {
+    filling_->bytes.reserve(kBufferBytes);
+    thread_ = std::thread([this] { Run(); });
+}
+
+WriteBehind::~WriteBehind() {
+    {
+        std::lock_guard<std::mutex> lock(mu_);
+        stop_ = true;
+    }
+    has_work_.notify_all();
+    thread_.join();
+}
+
+bool WriteBehind::Append(std::uint64_t offset, std::span<const std::uint8_t> bytes,
+                         std::string* error) {
+    if (failed_.load(std::memory_order_acquire)) {
+        std::lock_guard<std::mutex> lock(mu_);
+        return Report(error);
+    }
+    if (!filling_->bytes.empty() && filling_->bytes.size() + bytes.size() > kBufferBytes) {
+        std::unique_lock<std::mutex> lock(mu_);
+        HandOff(lock);
+        if (!Report(error)) return false;
+    }
+    Buffer& b = *filling_;
+    if (!b.extents.empty() && b.extents.back().offset + b.extents.back().size == offset)
+        b.extents.back().size += bytes.size();
+    else
+        b.extents.push_back({offset, bytes.size()});
+    b.bytes.insert(b.bytes.end(), bytes.begin(), bytes.end());
+    return true;
+}
+
+bool WriteBehind::Drain(std::string* error) {
+    std::unique_lock<std::mutex> lock(mu_);
+    if (!filling_->bytes.empty()) HandOff(lock);
+    has_room_.wait(lock, [&] { return queued_.empty() && !writing_; });
+    return Report(error);
+}
+
+void WriteBehind::HandOff(std::unique_lock<std::mutex>& lock) {
+    assert(lock.owns_lock());
+    // Made before filling_ is given away, so that a failed allocation leaves it in place.
+    std::unique_ptr<Buffer> next;
+    if (free_.empty() && buffers_ < kMaxBuffers) {
+        next = std::make_unique<Buffer>();
+        next->bytes.reserve(kBufferBytes);
+        ++buffers_;
+    }
+    queued_.push_back(std::move(filling_));
+    has_work_.notify_one();
+    if (!next) {
+        // The writer gives every buffer back, written or (after a failure) dropped.
+        has_room_.wait(lock, [&] { return !free_.empty(); });
+        next = std::move(free_.back());
+        free_.pop_back();
+        next->bytes.clear();
+        next->extents.clear();
+    }
+    filling_ = std::move(next);
+}
+
+bool WriteBehind::Report(std::string* error) const {
+    if (!failed_.load(std::memory_order_relaxed)) return true;
+    *error = error_;
+    return false;
+}
+
+void WriteBehind::Run() {
+    std::unique_lock<std::mutex> lock(mu_);
+    for (;;) {
+        has_work_.wait(lock, [&] { return stop_ || !queued_.empty(); });
+        if (stop_) return;
+        std::unique_ptr<Buffer> b = std::move(queued_.front());
+        queued_.pop_front();
+        writing_ = true;
+        const bool write = !failed_.load(std::memory_order_relaxed);
+        lock.unlock();
+
+        std::string err;
+        bool ok = true;
+        if (write) {
+            try {
+                std::size_t at = 0;
+                for (const Extent& e : b->extents) {
+                    ok = write_(e.offset, std::span(b->bytes).subspan(at, e.size), &err);
+                    if (!ok) break;
+                    at += e.size;
+                }
+            } catch (const std::exception& e) {  // an error message that could not be made
+                ok = false;
+                err = e.what();
+            }
+        }
+
+        lock.lock();
+        if (!ok) {
+            error_ = err.empty() ? "a write failed" : err;
+            failed_.store(true, std::memory_order_release);
+        }
+        writing_ = false;
+        free_.push_back(std::move(b));
+        has_room_.notify_all();
+    }
+}
+
+}  // namespace jet

@@ -1,0 +1,80 @@
+// Writes byte runs at their offsets on a thread of its own while the caller goes on
+// producing them: the caller fills a buffer, the writer thread writes the buffers filled
+// before it. Bounded: a few buffers in all; Append waits while every one is queued or
+// being written. Runs are written in the order they were given, so a place written
+// twice ends with the bytes given last.
+//
+// The first write that fails is kept: later buffers are dropped unwritten, and Append
+// and Drain report it. Destroying a WriteBehind tells the thread to stop (what is still
+// queued is dropped) and joins it, by every exit path.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <span>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace jet {
+
+class WriteBehind {
+  public:
+    // Writes all of `bytes` at `offset`, or returns false and sets *error. Called on the
+    // writer thread only, one call at a time.
+    using WriteFn = std::function<bool(std::uint64_t offset, std::span<const std::uint8_t> bytes,
+                                       std::string* error)>;
+
+    // Starts the writer thread (std::system_error when the system has none to give).
+    explicit WriteBehind(WriteFn write);
+    ~WriteBehind();
+    WriteBehind(const WriteBehind&) = delete;
+    WriteBehind& operator=(const WriteBehind&) = delete;
+
+    // Queues `bytes` to be written at `offset`. False, with the first write error in
+    // *error, when a write has failed; nothing more is written then.
+    bool Append(std::uint64_t offset, std::span<const std::uint8_t> bytes, std::string* error);
+
+    // Returns once every byte appended so far is written: the file may then be read
+    // back. False, with the first write error in *error, when one failed.
+    bool Drain(std::string* error);
+
+  private:
+    struct Extent {
+        std::uint64_t offset;
+        std::size_t size;
+    };
+    struct Buffer {
+        std::vector<std::uint8_t> bytes;
+        std::vector<Extent> extents;  // consecutive runs of `bytes`, in order
+    };
+
+    void Run();  // the writer thread's loop
+    // REQUIRES: mu_ held. Queues filling_ and takes a free buffer in its place, waiting
+    // for one while all are in use.
+    void HandOff(std::unique_lock<std::mutex>& lock);
+    // REQUIRES: mu_ held. The first write error, when there was one.
+    bool Report(std::string* error) const;
+
+    const WriteFn write_;
+    std::unique_ptr<Buffer> filling_;  // the caller's; never null
+
+    std::mutex mu_;
+    std::condition_variable has_work_;  // the writer waits for a queued buffer or stop
+    std::condition_variable has_room_;  // the caller waits for a written buffer
+    std::deque<std::unique_ptr<Buffer>> queued_;
+    std::vector<std::unique_ptr<Buffer>> free_;
+    int buffers_ = 1;        // made so far, filling_ included
+    bool writing_ = false;   // the writer holds a buffer outside the queue
+    bool stop_ = false;
+    std::string error_;             // the first write error
+    std::atomic<bool> failed_{false};  // error_ is set; read without the lock by Append
+    std::thread thread_;  // last: started once the rest is in place
+};
+
+}  // namespace jet

@@ -19,12 +19,15 @@
 #include <vector>
 
 #include "jet/compact/spill_file.h"
+#include "jet/resident_buffer.h"
 
 namespace jet {
 
 template <class T>
 class ExternalSorter {
     static_assert(std::is_trivially_copyable_v<T>, "records are written to disk as bytes");
+    // Records in memory: tens of megabytes for a large table, filled once per run.
+    using Records = std::vector<T, ResidentAllocator<T>>;
 
   public:
     explicit ExternalSorter(const SpillSettings& settings)
@@ -51,7 +54,7 @@ class ExternalSorter {
             return;
         }
         if (!chunk_.empty()) SpillChunk();
-        std::vector<T>().swap(chunk_);
+        Records().swap(chunk_);
         // Merging too many runs at once would leave each a tiny read buffer; groups of
         // runs are merged into longer ones first. Groups are consecutive runs, merged
         // with ties going to the earlier run, so the sort stays stable.
@@ -66,7 +69,7 @@ class ExternalSorter {
                 // The group's read buffers and the write buffer share the budget.
                 Merger m(*file_, group, BufferRecords(group.size() + 1));
                 Run out{file_->size(), 0};
-                std::vector<T> buffer;
+                Records buffer;
                 buffer.reserve(BufferRecords(group.size() + 1));
                 T r;
                 while (m.Next(&r)) {
@@ -94,7 +97,7 @@ class ExternalSorter {
     void Reset() {
         merger_.reset();
         file_.reset();
-        std::vector<T>().swap(chunk_);
+        Records().swap(chunk_);
         runs_.clear();
         count_ = 0;
         read_ = 0;
@@ -150,7 +153,7 @@ class ExternalSorter {
         struct Cursor {
             std::uint64_t at;    // next unread byte of the run
             std::uint64_t left;  // records not yet read into the buffer
-            std::vector<T> buffer;
+            Records buffer;
             std::size_t pos;
         };
         // Orders the heap so that its front is the smallest head, the earlier run on ties.
@@ -188,7 +191,7 @@ class ExternalSorter {
     }
 
     // Appends records to the spill file and empties the vector; returns their count.
-    std::uint64_t Write(std::vector<T>& records) {
+    std::uint64_t Write(Records& records) {
         const std::size_t n = records.size();
         if (n) file_->Append({reinterpret_cast<const std::uint8_t*>(records.data()), n * sizeof(T)});
         records.clear();
@@ -204,7 +207,7 @@ class ExternalSorter {
 
     SpillSettings settings_;
     std::size_t chunk_records_;  // records kept in memory before a run is written
-    std::vector<T> chunk_;       // records not written yet
+    Records chunk_;              // records not written yet
     std::vector<Run> runs_;
     std::unique_ptr<SpillFile> file_;
     std::optional<Merger> merger_;

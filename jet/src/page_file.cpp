@@ -61,7 +61,7 @@ void CloseFile(int fd) {
     _close(fd);
 }
 
-std::uint8_t* MapFrames(std::size_t bytes) {
+std::uint8_t* MapFrames(std::size_t bytes, bool = true) {
     return static_cast<std::uint8_t*>(
         VirtualAlloc(nullptr, bytes, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
 }
@@ -126,14 +126,14 @@ void CloseFile(int fd) {
 // pages (one fault per 2 MB where the system grants them; the frames of a chunk
 // are all used as the cache fills, so little is wasted). Both requests are advice:
 // a system that ignores them leaves the pages to be faulted in as before.
-std::uint8_t* MapFrames(std::size_t bytes) {
+std::uint8_t* MapFrames(std::size_t bytes, bool populate = true) {
     void* p = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (p == MAP_FAILED) return nullptr;
 #ifdef MADV_HUGEPAGE
     ::madvise(p, bytes, MADV_HUGEPAGE);
 #endif
 #ifdef MADV_POPULATE_WRITE
-    ::madvise(p, bytes, MADV_POPULATE_WRITE);
+    if (populate) ::madvise(p, bytes, MADV_POPULATE_WRITE);
 #endif
     return static_cast<std::uint8_t*>(p);
 }
@@ -213,10 +213,19 @@ struct FileMapping {
     const std::uint64_t bytes;
 };
 
+std::uint8_t* AllocateResident(std::size_t bytes, bool populate) {
+    assert(bytes % kResidentHugeBytes == 0);
+    return MapFrames(bytes, populate);
+}
+
+void FreeResident(std::uint8_t* p, std::size_t bytes) {
+    UnmapFrames(p, bytes);
+}
+
 ResidentBuffer::ResidentBuffer(std::size_t bytes) {
     if (bytes >= kHugeBytes) {
         const std::size_t rounded = (bytes + kHugeBytes - 1) / kHugeBytes * kHugeBytes;
-        data_ = MapFrames(rounded);
+        data_ = AllocateResident(rounded, true);
         if (!data_) throw std::bad_alloc();
         size_ = rounded;
         mapped_ = true;
@@ -247,7 +256,7 @@ ResidentBuffer& ResidentBuffer::operator=(ResidentBuffer&& other) noexcept {
 
 void ResidentBuffer::Free() {
     if (mapped_)
-        UnmapFrames(data_, size_);
+        FreeResident(data_, size_);
     else
         delete[] data_;
     data_ = nullptr;

@@ -6,6 +6,7 @@
 #include <random>
 
 #include "jet/page_file.h"
+#include "jet/resident_buffer.h"
 #include "test_util.h"
 
 using namespace jettest;
@@ -101,3 +102,24 @@ TEST(PageFile, AMappingIsSharedOnlyWithTheSameFile) {
 #endif
 
 }  // namespace
+
+// Arrays past the huge-page threshold come from the system: they must keep their
+// records as a vector grows through the threshold and gives memory back.
+TEST(ResidentMemory, VectorsAndBuffersKeepTheirBytesAcrossTheHugePageThreshold) {
+    std::vector<std::uint64_t, jet::ResidentAllocator<std::uint64_t>> v;
+    const std::size_t n = 3 * jet::kResidentHugeBytes / sizeof(std::uint64_t) + 5;
+    for (std::size_t i = 0; i < n; ++i) v.push_back(i * 0x9E3779B97F4A7C15ull);
+    auto copy = v;
+    v.resize(10);
+    v.shrink_to_fit();  // back to the heap
+    for (std::size_t i = 0; i < n; ++i) ASSERT_EQ(copy[i], i * 0x9E3779B97F4A7C15ull) << i;
+    for (std::size_t i = 0; i < v.size(); ++i) ASSERT_EQ(v[i], copy[i]);
+
+    jet::ResidentBuffer big(jet::ResidentBuffer::kHugeBytes + 1), small(100);
+    EXPECT_EQ(big.size(), 2 * jet::ResidentBuffer::kHugeBytes);
+    EXPECT_EQ(small.size(), 100u);
+    std::fill(big.data(), big.data() + big.size(), 0xA5);
+    jet::ResidentBuffer moved = std::move(big);
+    EXPECT_EQ(big.data(), nullptr);
+    EXPECT_EQ(moved.data()[moved.size() - 1], 0xA5);
+}

@@ -21,6 +21,8 @@
 #include <thread>
 #include <vector>
 
+#include "jet/resident_buffer.h"
+
 namespace jet {
 
 class WriteBehind {
@@ -50,7 +52,7 @@ class WriteBehind {
         std::size_t size;
     };
     struct Buffer {
-        std::vector<std::uint8_t> bytes;
+        std::vector<std::uint8_t, ResidentAllocator<std::uint8_t>> bytes;
         std::vector<Extent> extents;  // consecutive runs of `bytes`, in order
     };
 

@@ -1,7 +1,6 @@
 #include "jet/compact/background_index_walk.h"
 
 #include <cassert>
-#include <optional>
 
 namespace jet {
 namespace {
@@ -95,26 +94,47 @@ void BackgroundIndexWalk::Walk(std::uint32_t root, std::uint32_t owner_tdef,
     EntryBatch batch;
     IndexWalk walk;
     std::exception_ptr error;
+    // The entries' rows are looked up a batch at a time (the lookups of a batch
+    // overlap their cache misses). Until then batch.rows holds the old addresses.
+    // Returns false when the batch ends at an entry whose row the map does not hold:
+    // it is handed over with that entry last, and the walk has to end there.
+    auto map_rows = [&] {
+        const std::size_t found = rows ? rows->FindMany(batch.rows, batch.rows) : batch.size();
+        if (found == batch.size()) return true;
+        batch.key_end.resize(found + 1);
+        batch.keys.resize(batch.key_end[found]);
+        batch.rows.resize(found + 1);
+        batch.unmapped = found;
+        return false;
+    };
     try {
         walk = WalkIndex(file_, root, owner_tdef, [&](const IndexEntry& e, std::uint32_t) {
             batch.keys.insert(batch.keys.end(), e.bytes.begin(),
                               e.bytes.begin() + static_cast<std::ptrdiff_t>(e.key_size));
             batch.key_end.push_back(static_cast<std::uint32_t>(batch.keys.size()));
-            std::optional<RowAddr> to = rows ? rows->Find(e.row) : e.row;
-            if (!to) {
-                // The consumer stops at this entry: nothing after it is needed.
-                batch.unmapped = batch.size();
-                batch.rows.push_back(e.row);
-                Hand(batch);
-                throw Stopped{};
-            }
-            batch.rows.push_back(*to);
-            if (batch.size() == kBatchEntries) Hand(batch);
+            batch.rows.push_back(e.row);
+            if (batch.size() < kBatchEntries) return;
+            const bool go_on = map_rows();
+            Hand(batch);
+            // The consumer stops at the unmapped entry: nothing after it is needed.
+            if (!go_on) throw Stopped{};
         });
-        if (batch.size()) Hand(batch);
+        if (batch.size()) {
+            map_rows();
+            Hand(batch);
+        }
     } catch (const Stopped&) {
     } catch (...) {
         error = std::current_exception();
+        // Looked up one by one, an entry read before the damage whose row is not
+        // live would have ended the walk first: it still does.
+        try {
+            if (batch.size() && !map_rows()) {
+                error = nullptr;
+                Hand(batch);
+            }
+        } catch (const Stopped&) {
+        }
     }
     std::lock_guard lock(mu_);
     walk_ = std::move(walk);

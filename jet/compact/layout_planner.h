@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <optional>
 #include <set>
+#include <span>
 #include <vector>
 
 #include "jet/row_addr.h"
@@ -70,6 +71,14 @@ class RowMap {
     // The new address, or nothing when old_slot held no live row. Inline: an index
     // copy calls it once per entry, and the call would cost as much as the lookup.
     std::optional<RowAddr> Find(RowAddr old_slot) const;
+    // Find for many addresses at once: out[i] = *Find(old[i]) for each i in order,
+    // up to the first address that holds no live row. Returns how many were found
+    // (old.size() when all were; out[result] and after are left as they were). The
+    // lookups overlap: the places each one touches are fetched from memory for the
+    // addresses ahead while earlier ones are computed, so a batch of random rows
+    // waits for its cache misses a few at a time instead of one after another.
+    // `out` may be `old` itself. REQUIRES: out.size() >= old.size()
+    std::size_t FindMany(std::span<const RowAddr> old, std::span<RowAddr> out) const;
     std::size_t size() const { return size_; }
 
   private:
@@ -81,6 +90,11 @@ class RowMap {
         // Live rows before its words 1, 2 and 3: one popcount per lookup, not a loop.
         std::array<std::uint8_t, 3> before{};
     };
+    // The old page's entry, or null when the page lies outside the map.
+    const OldPage* PageOf(RowAddr old_slot) const {
+        const std::size_t i = std::size_t{old_slot.page} - first_page_;  // wraps when below
+        return old_slot.page < first_page_ || i >= old_pages_.size() ? nullptr : &old_pages_[i];
+    }
     struct NewRun {
         RowAddr start;             // first slot; the run continues on the same page
         std::uint32_t first = 0;   // ordinal of that slot's row
@@ -106,11 +120,10 @@ inline unsigned CountBits(std::uint64_t v) {
 }
 
 inline std::optional<RowAddr> RowMap::Find(RowAddr old_slot) const {
-    const std::size_t i = std::size_t{old_slot.page} - first_page_;  // wraps when below
+    const OldPage* at = PageOf(old_slot);
     const unsigned k = old_slot.row / 64u;
-    if (old_slot.page < first_page_ || i >= old_pages_.size() || k >= old_pages_[i].words)
-        return std::nullopt;
-    const OldPage& page = old_pages_[i];
+    if (!at || k >= at->words) return std::nullopt;
+    const OldPage& page = *at;
     const std::uint64_t word = live_bits_[page.bits_at + k];
     const unsigned bit = old_slot.row % 64u;
     if (!((word >> bit) & 1)) return std::nullopt;

@@ -316,10 +316,11 @@ TEST_P(Builders, IndexTreeWalksBackInOrderAcrossLevels) {
 }
 
 TEST_P(Builders, IndexCopyMapsRowsAndRefusesEntriesOfNoLiveRow) {
-    // A source index of 3,000 entries (rows 100:0 .. 159:49), every row moving to
-    // (1000 + i / 200, i % 200); the same copy with the walk on a worker or not.
+    // A source index of 5,000 entries (rows 100:0 .. 199:49), every row moving to
+    // (1000 + i / 200, i % 200); the same copy with the walk on a worker or not. An
+    // entry of a deleted row in the worker's first batch of entries and in its last.
     Image img(GetParam());
-    const auto entries = SortedEntries(3000);
+    const auto entries = SortedEntries(5000);
     jet::IndexTreeBuilder source(img.layout(), 2, 5, [&](std::uint32_t page, std::vector<std::uint8_t> b) {
         img.Set(page, b);
     });
@@ -329,7 +330,7 @@ TEST_P(Builders, IndexCopyMapsRowsAndRefusesEntriesOfNoLiveRow) {
         return jet::RowAddr{static_cast<std::uint32_t>(1000 + i / 200), static_cast<std::uint8_t>(i % 200)};
     };
     for (bool background : {false, true}) {
-        for (std::size_t missing : {std::size_t{3000}, std::size_t{2500}}) {  // 3000: none
+        for (std::size_t missing : {std::size_t{5000}, std::size_t{2500}, std::size_t{4500}}) {  // 5000: none
             SCOPED_TRACE(std::to_string(background) + " " + std::to_string(missing));
             jet::RowMap rows;
             for (std::size_t i = 0; i < entries.size(); ++i)
@@ -348,7 +349,8 @@ TEST_P(Builders, IndexCopyMapsRowsAndRefusesEntriesOfNoLiveRow) {
                     jet::CopyIndexEntries(*file, root, 2, rows, nullptr, tree, walker ? &*walker : nullptr);
                     ADD_FAILURE() << "an entry of a deleted row was copied";
                 } catch (const jet::FormatError& e) {
-                    EXPECT_NE(std::string(e.what()).find("points at row 150:0, which holds no live row"),
+                    const std::string row = std::to_string(100 + missing / 50) + ":0";
+                    EXPECT_NE(std::string(e.what()).find("points at row " + row + ", which holds no live row"),
                               std::string::npos) << e.what();
                 }
                 continue;
@@ -499,6 +501,56 @@ TEST(Layout, RowMapFindsOnlyLiveRows) {
     for (unsigned r = 0; r < 256; ++r) full.Add({20, static_cast<std::uint8_t>(r)}, to(r));
     for (unsigned r : {0u, 63u, 64u, 127u, 128u, 199u, 200u, 255u})
         EXPECT_EQ(*full.Find({20, static_cast<std::uint8_t>(r)}), to(r)) << r;
+}
+
+TEST(Layout, RowMapFindManyAgreesWithFind) {
+    // Pages 100..139 with random gaps: deleted rows, whole pages without live rows,
+    // slots past 64; new rows spread over runs that break now and then.
+    jet::RowMap m;
+    std::mt19937 rng(7);
+    jet::RowAddr to{500, 0};
+    std::vector<jet::RowAddr> slots;  // every slot asked about, live or not
+    for (std::uint32_t page = 99; page <= 141; ++page)
+        for (unsigned row = 0; row < 200; ++row) {
+            const jet::RowAddr old{page, static_cast<std::uint8_t>(row)};
+            slots.push_back(old);
+            if (page < 100 || page > 139 || page % 7 == 3 || rng() % 4 == 0) continue;
+            m.Add(old, to);
+            to = rng() % 50 == 0 ? jet::RowAddr{to.page + 1, 0}
+                                 : jet::RowAddr{to.page, static_cast<std::uint8_t>(to.row + 1 + rng() % 2)};
+            if (to.row > 250) to = {to.page + 1, 0};
+        }
+    slots.push_back({1000000, 0});  // far past the end
+    std::shuffle(slots.begin(), slots.end(), rng);
+    std::vector<jet::RowAddr> live;
+    for (jet::RowAddr a : slots)
+        if (m.Find(a)) live.push_back(a);
+    ASSERT_EQ(live.size(), m.size());
+
+    // All live: every address found, here in place.
+    std::vector<jet::RowAddr> batch = live;
+    EXPECT_EQ(m.FindMany(batch, batch), live.size());
+    for (std::size_t i = 0; i < live.size(); ++i) ASSERT_EQ(batch[i], *m.Find(live[i])) << i;
+
+    // Mixed: found up to the first that holds no live row, nothing written past it;
+    // at the start, in the middle and at the end of a batch.
+    std::vector<jet::RowAddr> dead;
+    for (jet::RowAddr a : slots)
+        if (!m.Find(a)) dead.push_back(a);
+    for (std::size_t cut : {std::size_t{0}, std::size_t{1}, std::size_t{17}, live.size()}) {
+        std::vector<jet::RowAddr> ask(live.begin(), live.begin() + static_cast<std::ptrdiff_t>(cut));
+        ask.push_back(dead[cut % dead.size()]);
+        ask.insert(ask.end(), live.begin(), live.begin() + 40);
+        const jet::RowAddr untouched{7, 7};
+        std::vector<jet::RowAddr> out(ask.size(), untouched);
+        const std::size_t found = m.FindMany(ask, out);
+        EXPECT_EQ(found, cut);
+        for (std::size_t i = 0; i < out.size(); ++i)
+            ASSERT_EQ(out[i], i < found ? *m.Find(ask[i]) : untouched) << cut << " " << i;
+    }
+    jet::RowMap empty;
+    std::vector<jet::RowAddr> one{{100, 0}};
+    EXPECT_EQ(empty.FindMany(one, one), 0u);
 }
 
 }  // namespace

@@ -223,8 +223,7 @@ void FreeResident(std::uint8_t* p, std::size_t bytes) {
 }
 
 ResidentBuffer::ResidentBuffer(std::size_t bytes) {
-    if (bytes >= kHugeBytes) {
-        const std::size_t rounded = (bytes + kHugeBytes - 1) / kHugeBytes * kHugeBytes;
+    if (const std::size_t rounded = ResidentBytesFor(bytes)) {
         data_ = AllocateResident(rounded, true);
         if (!data_) throw std::bad_alloc();
         size_ = rounded;

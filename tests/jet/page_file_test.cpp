@@ -115,8 +115,8 @@ TEST(ResidentMemory, VectorsAndBuffersKeepTheirBytesAcrossTheHugePageThreshold) 
     for (std::size_t i = 0; i < n; ++i) ASSERT_EQ(copy[i], i * 0x9E3779B97F4A7C15ull) << i;
     for (std::size_t i = 0; i < v.size(); ++i) ASSERT_EQ(v[i], copy[i]);
 
-    jet::ResidentBuffer big(jet::ResidentBuffer::kHugeBytes + 1), small(100);
-    EXPECT_EQ(big.size(), 2 * jet::ResidentBuffer::kHugeBytes);
+    jet::ResidentBuffer big(jet::kResidentHugeBytes + 1), small(100);
+    EXPECT_EQ(big.size(), 2 * jet::kResidentHugeBytes);
     EXPECT_EQ(small.size(), 100u);
     std::fill(big.data(), big.data() + big.size(), 0xA5);
     jet::ResidentBuffer moved = std::move(big);

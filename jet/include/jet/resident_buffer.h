@@ -1,14 +1,17 @@
-// Large buffers straight from the system, made resident in one go and backed by huge
-// pages where the system grants them: ResidentBuffer for a plain block of bytes,
-// ResidentAllocator for the large arrays of a std::vector.
+// Large buffers straight from the system, in huge pages where it grants them:
+// ResidentBuffer for a plain block of bytes that is filled once, ResidentAllocator for
+// the large arrays of a std::vector.
 //
 // Why: fresh memory is faulted in one 4 KB page at a time, and on virtual machines each
-// such fault is dear: 11-13 us a page on our build machine, against 0.25 us a 4 KB
-// page when a 2 MB huge page is made resident at once. A buffer that a run fills once
-// (a batch of long-value rows, a run of pages to write) therefore costs far more to
-// touch than to fill. Buffers of at least kHugeBytes are rounded up to whole huge pages
-// (the kernel places such mappings on huge-page boundaries); smaller ones come from
-// the heap, where a huge page would cost more to clear than the few faults it saves.
+// such fault is dear: 11-13 us a page on our build machine, against 0.25 us a 4 KB page
+// when a 2 MB huge page is made resident at once. A buffer that a run fills once (a
+// batch of long-value rows, a run of pages to write, a sort's records) then costs more
+// to touch than to fill.
+//
+// Arrays of at least kResidentMinBytes are taken from the system in whole huge pages
+// (kResidentHugeBytes; the kernel places such mappings on huge-page boundaries):
+// clearing a 2 MB page costs less than the 64 faults of 256 KB taken page by page.
+// Smaller ones come from the heap, whose memory is reused from one to the next.
 #pragma once
 
 #include <cstddef>
@@ -19,6 +22,14 @@
 namespace jet {
 
 inline constexpr std::size_t kResidentHugeBytes = std::size_t{2} << 20;
+inline constexpr std::size_t kResidentMinBytes = std::size_t{256} << 10;
+
+// The bytes taken from the system for a buffer of `bytes`: whole huge pages, or 0 when
+// it is small enough for the heap.
+constexpr std::size_t ResidentBytesFor(std::size_t bytes) {
+    if (bytes < kResidentMinBytes) return 0;
+    return (bytes + kResidentHugeBytes - 1) / kResidentHugeBytes * kResidentHugeBytes;
+}
 
 // `bytes` (a multiple of kResidentHugeBytes) from the system in huge pages where it
 // grants them, not cleared; null when it refuses. With `populate` made resident at
@@ -27,10 +38,9 @@ inline constexpr std::size_t kResidentHugeBytes = std::size_t{2} << 20;
 std::uint8_t* AllocateResident(std::size_t bytes, bool populate);
 void FreeResident(std::uint8_t* p, std::size_t bytes);
 
+// A block of bytes, made resident at once (it is meant to be filled).
 class ResidentBuffer {
   public:
-    static constexpr std::size_t kHugeBytes = kResidentHugeBytes;
-
     ResidentBuffer() = default;
     // At least `bytes` bytes, not cleared. Throws std::bad_alloc.
     explicit ResidentBuffer(std::size_t bytes);
@@ -52,11 +62,9 @@ class ResidentBuffer {
     bool mapped_ = false;  // from the system (else from the heap)
 };
 
-// For std::vector: arrays of at least kResidentHugeBytes come from AllocateResident
-// (rounded up to whole huge pages), smaller ones from the heap. A vector that doubles
-// as it grows then faults its new memory in a huge page at a time instead of every
-// 4 KB. Not populated at once: a vector's capacity is often far from full, and
-// unused capacity should cost no memory.
+// For std::vector. Not populated at once: a vector's capacity is often far from full,
+// and capacity never touched should cost no memory; a vector that doubles as it grows
+// faults its new memory in a huge page at a time instead of every 4 KB.
 template <class T>
 struct ResidentAllocator {
     using value_type = T;
@@ -65,14 +73,14 @@ struct ResidentAllocator {
     ResidentAllocator(const ResidentAllocator<U>&) noexcept {}
 
     T* allocate(std::size_t n) {
-        const std::size_t bytes = Huge(n);
+        const std::size_t bytes = ResidentBytesFor(n * sizeof(T));
         if (bytes == 0) return std::allocator<T>().allocate(n);
         std::uint8_t* p = AllocateResident(bytes, false);
         if (!p) throw std::bad_alloc();
         return reinterpret_cast<T*>(p);
     }
     void deallocate(T* p, std::size_t n) noexcept {
-        const std::size_t bytes = Huge(n);
+        const std::size_t bytes = ResidentBytesFor(n * sizeof(T));
         if (bytes == 0)
             std::allocator<T>().deallocate(p, n);
         else
@@ -81,14 +89,6 @@ struct ResidentAllocator {
     template <class U>
     bool operator==(const ResidentAllocator<U>&) const noexcept {
         return true;
-    }
-
-  private:
-    // The bytes taken from the system for n records, or 0 for the heap.
-    static std::size_t Huge(std::size_t n) {
-        if (n < kResidentHugeBytes / sizeof(T)) return 0;
-        const std::size_t bytes = n * sizeof(T);
-        return (bytes + kResidentHugeBytes - 1) / kResidentHugeBytes * kResidentHugeBytes;
     }
 };
 

@@ -12,6 +12,7 @@
 #include <span>
 #include <vector>
 
+#include "jet/resident_buffer.h"
 #include "jet/row_addr.h"
 
 namespace jet {
@@ -99,11 +100,14 @@ class RowMap {
         RowAddr start;             // first slot; the run continues on the same page
         std::uint32_t first = 0;   // ordinal of that slot's row
     };
+    // Its tables take megabytes for a large table, touched once as rows are added.
+    template <class T>
+    using Table = std::vector<T, ResidentAllocator<T>>;
     // By old page number less first_page_, up to the last page with live rows.
-    std::vector<OldPage> old_pages_;
+    Table<OldPage> old_pages_;
     std::uint32_t first_page_ = 0;
-    std::vector<std::uint64_t> live_bits_;  // per old page, words up to its last live slot
-    std::vector<NewRun> new_runs_;          // ascending
+    Table<std::uint64_t> live_bits_;  // per old page, words up to its last live slot
+    Table<NewRun> new_runs_;          // ascending
     RowAddr last_old_, last_new_;
     // A table of a 2 GB file holds far fewer than 2^32 rows (each costs a 2-byte slot).
     std::uint32_t size_ = 0;

@@ -527,7 +527,7 @@ CompactResult Compact(const std::filesystem::path& source, const std::filesystem
                 q.source_pages = result.pages_before;
                 progress(q);
             };
-        verified = VerifyCompacted(*db, out.temp_path(), ids, fillers, verify_progress);
+        verified = VerifyCompacted(*db, source, out.temp_path(), ids, fillers, verify_progress);
     } catch (const std::exception& e) {
         verified = Status::Fail(e.what());
     }

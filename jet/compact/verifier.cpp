@@ -1,8 +1,14 @@
 #include "jet/compact/verifier.h"
 
 #include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <exception>
+#include <limits>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <set>
 #include <thread>
@@ -24,44 +30,156 @@ namespace {
 // order jump about, with the data pages read meanwhile. 24 MB of Jet 4 pages.
 constexpr std::size_t kVerifyCachePages = LongValuePacker::kGroupPages + 2048;
 
-class Verifier {
-  public:
-    Verifier(Database& src, Database& out, const IdMap& ids,
-             const std::vector<std::uint32_t>& fillers, const CompactProgressFn& progress)
-        : src_(src),
-          out_(out),
-          ids_(ids),
-          fillers_(fillers.begin(), fillers.end()),
-          progress_(progress) {}
+// The second worker's handle on the source: as much cache as the repack's own.
+constexpr std::size_t kSecondSourceCachePages = 1024;
 
-    void Run();
+// Pages a task claims for its structures, kept by the task and claimed into the
+// file's page roles in the tasks' fixed order once every task has run: two workers
+// never share them, and the first conflict in that order is the one reported. A
+// table's long-value pages are noted once each (not once per value read from
+// them), so all the logs together hold a few entries per page of the new file.
+class ClaimLog {
+  public:
+    void Add(std::uint32_t page, const std::string& role) {
+        if (roles_.empty() || roles_[last_role_] != role) {
+            auto it = std::find(roles_.begin(), roles_.end(), role);
+            last_role_ = static_cast<std::size_t>(it - roles_.begin());
+            if (it == roles_.end()) roles_.push_back(role);
+        }
+        const auto role_at = static_cast<std::uint16_t>(last_role_);
+        if (!claims_.empty() && claims_.back().page == page && claims_.back().role == role_at)
+            return;
+        claims_.push_back({page, role_at});
+    }
+    template <class ClaimFn>
+    void Replay(ClaimFn&& claim) const {
+        for (const Entry& c : claims_) claim(c.page, roles_[c.role]);
+    }
 
   private:
-    void Fail(const std::string& why) { ThrowFormat(why); }
+    struct Entry {
+        std::uint32_t page;
+        std::uint16_t role;
+    };
+    std::vector<std::string> roles_;  // a task claims for a handful of roles
+    std::vector<Entry> claims_;
+    std::size_t last_role_ = 0;
+};
+
+// The two files as one worker reads them. A PageFile serves one thread: the calling
+// thread reads through the databases' handles, the second worker through its own.
+struct Files {
+    PageFile& src;
+    PageFile& out;
+    bool reports = false;  // this worker reports progress (only the calling thread)
+};
+
+// A task that gave up because an earlier task (in the fixed order) failed.
+struct TaskCancelled {};
+
+class Verifier {
+  public:
+    Verifier(Database& src, Database& out, const std::filesystem::path& src_path,
+             const std::filesystem::path& out_path, bool mapped, const IdMap& ids,
+             const std::vector<std::uint32_t>& fillers, const CompactProgressFn& progress,
+             const VerifyOptions& options)
+        : src_(src),
+          out_(out),
+          src_path_(src_path),
+          out_path_(out_path),
+          mapped_(mapped),
+          ids_(ids),
+          fillers_(fillers.begin(), fillers.end()),
+          progress_(progress),
+          options_(options) {}
+
+    // Throws FormatError with the first fault of the comparison; the soundness
+    // check's findings are in soundness() afterwards.
+    void Run();
+    const CheckReport& soundness() const { return soundness_; }
+
+  private:
+    struct TableWork {
+        std::string source_name;
+        std::string name;  // "table 'X'"
+        const TableDef* sd = nullptr;
+        const TableDef* od = nullptr;
+        // Source slot -> new slot, made by the rows task, read by the index tasks
+        // and dropped after the last of them: some 16 bytes per source data page
+        // plus 8 per 64 slots up to its last live row, and 8 per run of consecutive
+        // new slots (a fraction of a byte per row of narrow tables).
+        RowMap pairing;
+        std::size_t indexes_left = 0;
+    };
+    struct Task {
+        // The soundness check in parts: its table pass, then each index tree.
+        enum class Kind { Rows, Index, Maps, CheckTables, CheckIndex } kind = Kind::Rows;
+        enum class State { Waiting, Ready, Running, Done } state = State::Waiting;
+        std::size_t table = 0, index = 0;
+        ClaimLog claims;
+        std::optional<std::string> failure;
+        Task* maps = nullptr;  // a rows task's maps part
+    };
+
+    [[noreturn]] void Fail(const std::string& why) { ThrowFormat(why); }
     void Report() const {
         if (progress_)
-            progress_({CompactProgress::Stage::Verifying, rows_done_, rows_total_,
+            progress_({CompactProgress::Stage::Verifying, rows_done_.load(), rows_total_,
                        src_.file().pages_read() + out_.file().pages_read()});
     }
     void Claim(std::uint32_t page, const std::string& role);
+    std::uint16_t RoleId(const std::string& role);
     void CompareCatalog();
-    void CompareTable(const CatalogEntry& se, const CatalogEntry& oe);
-    void CheckMaps(const std::string& name, const TableDef& od, TableReader& reader);
+    void PlanTasks();
+    void Work(unsigned worker);
+    bool TakeNext(unsigned worker, std::size_t& t);
+    // Tasks are read by reference outside the lock: the deque keeps them in place
+    // while tasks are added, but its index may not be used meanwhile.
+    bool RunTask(Task& task, std::size_t t, Files& files);
+    void Finished(std::size_t t, bool completed);
+    void NoteFailure(std::size_t t, std::string why);
+    bool Cancelled(std::size_t t) const {
+        return abort_.load(std::memory_order_relaxed) ||
+               t > first_failed_.load(std::memory_order_relaxed);
+    }
+    void CompareRows(Task& task, std::size_t t, Files& f);
+    void CompareIndex(Task& task, std::size_t t, Files& f);
+    void CheckMaps(const TableWork& w, PageFile& out, TableReader& reader,
+                   const std::vector<bool>& lv_seen, ClaimLog& claims);
+    void StartSecondWorker(std::size_t check_at, std::unique_ptr<PageFile>& own_src,
+                           std::unique_ptr<PageFile>& own_out, std::optional<Files>& files);
     void CheckGlobalMap();
 
     Database& src_;
     Database& out_;
+    const std::filesystem::path& src_path_;
+    const std::filesystem::path& out_path_;
+    const bool mapped_;  // out_ reads a mapping of the new file, to be shared
     const IdMap& ids_;
     std::set<std::uint32_t> fillers_;
     const CompactProgressFn& progress_;
-    std::uint16_t RoleId(const std::string& role);
+    const VerifyOptions options_;
+
+    std::vector<TableWork> tables_;
+    // In the fixed order; the check's index trees are added once its table pass has
+    // listed them (a deque keeps the tasks in place meanwhile).
+    std::deque<Task> tasks_;
+    std::unique_ptr<CheckInParts> check_;
+    std::mutex mu_;            // guards the tasks' states and the tables' counts
+    std::condition_variable changed_;
+    bool second_reads_ = true;  // the second worker could open its handles
+    std::atomic<std::size_t> first_failed_{std::numeric_limits<std::size_t>::max()};
+    std::atomic<bool> abort_{false};  // an error that is no fault of the file
+    std::exception_ptr error_;
+    std::atomic<std::uint64_t> rows_done_{0};
+    std::uint64_t rows_total_ = 0;
+    CheckReport soundness_;
+
     // Every page of the new file with its role: an index into role_names_, 0 = none.
+    // Filled from the tasks' logs after they have all run, on the calling thread.
     std::vector<std::uint16_t> roles_;
     std::vector<std::string> role_names_{""};
-    // Per page of the new file: a long value was read from it (so it is a long-value page).
-    std::vector<bool> lv_pages_seen_;
     std::map<std::string, std::uint16_t> role_ids_;
-    std::uint64_t rows_done_ = 0, rows_total_ = 0;
 };
 
 std::uint16_t Verifier::RoleId(const std::string& role) {
@@ -106,13 +224,219 @@ void Verifier::CompareCatalog() {
     }
 }
 
-void Verifier::CompareTable(const CatalogEntry& se, const CatalogEntry& oe) {
-    const bool jet3 = src_.jet3();
-    const TableDef& sd = src_.Definition(se.tdef_page());
-    const TableDef& od = out_.Definition(oe.tdef_page());
-    const std::string name = "table '" + se.name + "'";
+// Definitions are read here, before the workers start: a Database's cache of them
+// is not for two threads; the workers only read the definitions it holds.
+void Verifier::PlanTasks() {
+    auto st = src_.Tables(true);
+    auto ot = out_.Tables(true);
+    if (st.size() != ot.size()) Fail("the number of tables changed");
+    tables_.resize(st.size());
+    for (std::size_t i = 0; i < st.size(); ++i) {
+        if (st[i]->name != ot[i]->name) Fail("table '" + st[i]->name + "' is missing");
+        TableWork& w = tables_[i];
+        w.source_name = st[i]->name;
+        w.name = "table '" + st[i]->name + "'";
+        w.sd = &src_.Definition(st[i]->tdef_page());
+        w.od = &out_.Definition(ot[i]->tdef_page());
+        rows_total_ += w.sd->row_count;
+        Task rows;
+        rows.table = i;
+        rows.state = Task::State::Ready;
+        tasks_.push_back(std::move(rows));
+        Task& rows_task = tasks_.back();
+        for (std::size_t k = 0; k < w.sd->real_indexes.size(); ++k) {
+            Task ix;
+            ix.kind = Task::Kind::Index;
+            ix.table = i;
+            ix.index = k;
+            tasks_.push_back(std::move(ix));
+        }
+        Task maps;
+        maps.kind = Task::Kind::Maps;  // done with the rows, reported after the indexes
+        maps.table = i;
+        tasks_.push_back(std::move(maps));
+        rows_task.maps = &tasks_.back();
+    }
+    // A fault the comparison finds is reported before anything the check finds.
+    Task check;
+    check.kind = Task::Kind::CheckTables;
+    check.state = Task::State::Running;  // the second worker's first task
+    tasks_.push_back(std::move(check));
+}
+
+void Verifier::NoteFailure(std::size_t t, std::string why) {
+    std::lock_guard lock(mu_);
+    tasks_[t].failure = std::move(why);
+    if (t < first_failed_.load()) first_failed_.store(t);
+}
+
+// REQUIRES: mu_ held. The first ready task in the fixed order that this worker may
+// take; tasks after a failed one are dropped on the way.
+bool Verifier::TakeNext(unsigned worker, std::size_t& t) {
+    for (std::size_t i = 0; i < tasks_.size(); ++i) {
+        Task& k = tasks_[i];
+        if (k.state != Task::State::Ready) continue;
+        if (Cancelled(i)) {
+            Finished(i, false);
+            continue;
+        }
+        if (k.kind == Task::Kind::Index && worker == 0 && options_.indexes_on_second_worker &&
+            second_reads_)
+            continue;
+        k.state = Task::State::Running;
+        t = i;
+        return true;
+    }
+    return false;
+}
+
+// REQUIRES: mu_ held. A finished rows task readies its table's index comparisons
+// (or drops them when it did not complete); the last of those drops the pairing.
+void Verifier::Finished(std::size_t t, bool completed) {
+    Task& k = tasks_[t];
+    k.state = Task::State::Done;
+    if (k.kind == Task::Kind::CheckTables || k.kind == Task::Kind::CheckIndex) return;
+    TableWork& w = tables_[k.table];
+    if (k.kind == Task::Kind::Rows) {
+        std::size_t i = t + 1;
+        for (; tasks_[i].kind == Task::Kind::Index; ++i)
+            tasks_[i].state = completed ? Task::State::Ready : Task::State::Done;
+        tasks_[i].state = Task::State::Done;  // its maps, checked by the rows task
+        w.indexes_left = completed ? i - t - 1 : 0;
+        if (w.indexes_left == 0) w.pairing = RowMap();
+    } else if (k.kind == Task::Kind::Index) {
+        if (--w.indexes_left == 0) w.pairing = RowMap();
+    }
+}
+
+// The second worker first checks the new file's tables, then lists the check's index
+// trees as tasks and reads on through the check's handle on the new file and one of
+// its own on the source.
+void Verifier::StartSecondWorker(std::size_t check_at, std::unique_ptr<PageFile>& own_src,
+                                 std::unique_ptr<PageFile>& own_out, std::optional<Files>& files) {
+    // Every page of the new file is in use, so blocks read around a page bring pages
+    // the check needs too; its cache holds a group of long values as the
+    // comparison's does, among which rows in order jump.
+    check_ = std::make_unique<CheckInParts>(
+        out_path_, CheckReading{.cache_pages = kVerifyCachePages,
+                                .block_reads = true,
+                                .mapped = mapped_,
+                                .mapped_like = mapped_ ? &out_.file() : nullptr});
+    check_->Tables();
+    std::string err;
+    own_src = PageFile::Open(src_path_, &err);
+    PageFile* out = check_->file();
+    if (!out) {
+        own_out = PageFile::Open(out_path_, &err);
+        if (own_out) {
+            own_out->set_cache_capacity(kVerifyCachePages);
+            own_out->set_block_reads(true);
+            if (mapped_) own_out->set_mapped(&out_.file());
+        }
+        out = own_out.get();
+    }
+    std::lock_guard lock(mu_);
+    for (std::size_t k = 0; k < check_->index_count(); ++k) {
+        Task ix;
+        ix.kind = Task::Kind::CheckIndex;
+        ix.index = k;
+        ix.state = Task::State::Ready;
+        tasks_.push_back(std::move(ix));
+    }
+    Finished(check_at, true);
+    if (own_src && out) {
+        own_src->set_cache_capacity(kSecondSourceCachePages);
+        files.emplace(Files{*own_src, *out, false});
+    } else {
+        second_reads_ = false;  // the calling thread then does everything
+    }
+    changed_.notify_all();
+}
+
+void Verifier::Work(unsigned worker) {
+    std::unique_ptr<PageFile> own_src, own_out;
+    std::optional<Files> files;
+    if (worker == 0) {
+        files.emplace(Files{src_.file(), out_.file(), true});
+    } else {
+        std::size_t check_at = 0;
+        {
+            std::lock_guard lock(mu_);
+            check_at = tasks_.size() - 1;
+        }
+        try {
+            StartSecondWorker(check_at, own_src, own_out, files);
+        } catch (...) {
+            std::lock_guard lock(mu_);
+            if (!error_) error_ = std::current_exception();
+            abort_.store(true);
+            second_reads_ = false;
+            tasks_[check_at].state = Task::State::Done;
+            changed_.notify_all();
+        }
+        if (!files) return;
+    }
+    for (;;) {
+        std::size_t t = 0;
+        Task* task = nullptr;
+        {
+            std::unique_lock lock(mu_);
+            while (!TakeNext(worker, t)) {
+                // Done when nothing waits to run or runs that could ready more.
+                const bool more = std::any_of(tasks_.begin(), tasks_.end(), [](const Task& k) {
+                    return k.state != Task::State::Done;
+                });
+                if (!more) return;
+                changed_.wait(lock);
+            }
+            task = &tasks_[t];
+        }
+        const bool completed = RunTask(*task, t, *files);
+        std::lock_guard lock(mu_);
+        Finished(t, completed);
+        changed_.notify_all();
+    }
+}
+
+// Runs one task; true when it completed (found nothing wrong and was not stopped).
+bool Verifier::RunTask(Task& task, std::size_t t, Files& files) {
+    try {
+        switch (task.kind) {
+            case Task::Kind::Rows:
+                CompareRows(task, t, files);
+                break;
+            case Task::Kind::Index:
+                CompareIndex(task, t, files);
+                break;
+            case Task::Kind::CheckIndex:
+                check_->Index(task.index, files.out);
+                break;
+            case Task::Kind::Maps:
+            case Task::Kind::CheckTables:
+                break;  // never taken: the rows task and the second worker do them
+        }
+        return true;
+    } catch (const FormatError& e) {
+        NoteFailure(t, e.what());
+    } catch (const TaskCancelled&) {
+    } catch (...) {
+        // Not a fault of the file (memory, say): everything stops and it is rethrown.
+        std::lock_guard lock(mu_);
+        if (!error_) error_ = std::current_exception();
+        abort_.store(true);
+    }
+    return false;
+}
+
+void Verifier::CompareRows(Task& task, std::size_t t, Files& f) {
+    TableWork& w = tables_[task.table];
+    ClaimLog& claims = task.claims;
+    const bool jet3 = f.src.jet3();
+    const TableDef& sd = *w.sd;
+    const TableDef& od = *w.od;
+    const std::string& name = w.name;
     const std::string lv_role = name + " long values";
-    for (std::uint32_t p : od.pages) Claim(p, name + " definition");
+    for (std::uint32_t p : od.pages) claims.Add(p, name + " definition");
     if (sd.columns.size() != od.columns.size() ||
         sd.real_indexes.size() != od.real_indexes.size() ||
         sd.logical_indexes.size() != od.logical_indexes.size())
@@ -121,19 +445,23 @@ void Verifier::CompareTable(const CatalogEntry& se, const CatalogEntry& oe) {
     for (std::size_t i = 0; i < sd.columns.size(); ++i) {
         if (sd.columns[i].type != od.columns[i].type || sd.columns[i].name != od.columns[i].name)
             Fail(name + " has a different column " + sd.columns[i].name);
-        if (IsIdColumn(se.name, sd.columns[i].name) && sd.columns[i].type == kColLong)
+        if (IsIdColumn(w.source_name, sd.columns[i].name) && sd.columns[i].type == kColLong)
             id_cols.push_back(i);
         if (IsLongValueType(sd.columns[i].type)) lv_cols.push_back(i);
     }
 
     // Rows: the k-th live row of the source against the k-th row of the new file.
-    TableReader sr(src_.file(), sd);
-    TableReader orr(out_.file(), od);
+    TableReader sr(f.src, sd);
+    TableReader orr(f.out, od);
     const auto& out_pages = orr.DataPages();
     auto lay = DataPageLayout::For(jet3);
     std::size_t page_i = 0, row_i = 0;
-    RowMap pairing;  // source slot -> new slot
+    RowMap& pairing = w.pairing;
     std::uint32_t count = 0;
+    std::uint64_t uncounted = 0;  // rows compared since rows_done_ was last added to
+    // Per page of the new file: a long value of this table was read from it (so it
+    // is a long-value page, and claimed as one already). 64 KB for the largest file.
+    std::vector<bool> lv_seen(f.out.page_count(), false);
     std::vector<std::uint8_t> expect;  // buffers kept from row to row
     CrackedRow sc;
     // Only Ids and long values need the row's columns (the repack checked the source
@@ -149,11 +477,11 @@ void Verifier::CompareTable(const CatalogEntry& se, const CatalogEntry& oe) {
     // pass of its own: a table's pages are then read once.
     auto out_page = [&](std::size_t i) -> const Page& {
         if (held_i != i) {
-            held = out_.file().Read(out_pages[i]);
+            held = f.out.Read(out_pages[i]);
             held_i = i;
             DataPageInfo info = ReadDataPage(held.bytes(), jet3);
             if (!info.slots_valid ||
-                info.free_space != ComputedFreeSpace(info, out_.file().page_size(), jet3))
+                info.free_space != ComputedFreeSpace(info, f.out.page_size(), jet3))
                 Fail(name + ": data page " + std::to_string(out_pages[i]) +
                      " has a wrong free-space field");
         }
@@ -184,37 +512,44 @@ void Verifier::CompareTable(const CatalogEntry& se, const CatalogEntry& oe) {
         if (cracks) cracker.Crack(s.bytes, sc);
         if (!same) expect.assign(s.bytes.begin(), s.bytes.end());
         for (std::size_t ci : id_cols) {
-            const FieldRef& f = sc.fields[ci];
-            if (f.null || f.size != 4) continue;
+            const FieldRef& fr = sc.fields[ci];
+            if (fr.null || fr.size != 4) continue;
             const auto v = static_cast<std::uint32_t>(
-                ids_.Map(static_cast<std::int32_t>(U32(s.bytes, f.begin))));
-            for (int b = 0; b < 4; ++b) expect[f.begin + b] = static_cast<std::uint8_t>(v >> (8 * b));
+                ids_.Map(static_cast<std::int32_t>(U32(s.bytes, fr.begin))));
+            for (int b = 0; b < 4; ++b) expect[fr.begin + b] = static_cast<std::uint8_t>(v >> (8 * b));
         }
         for (std::size_t ci : lv_cols) {
-            const FieldRef& f = sc.fields[ci];
-            if (f.null || f.size < kLongValueHeaderSize) continue;
-            Bytes sf = s.bytes.subspan(f.begin, f.size);
+            const FieldRef& fr = sc.fields[ci];
+            if (fr.null || fr.size < kLongValueHeaderSize) continue;
+            Bytes sf = s.bytes.subspan(fr.begin, fr.size);
             if (ParseLongValueHeader(sf).kind == LongValueHeader::Kind::Inline) continue;
             // Only the pointer to the long value may differ; its data must not.
-            const std::size_t at = f.begin + kLongValuePointerAt;
+            const std::size_t at = fr.begin + kLongValuePointerAt;
             if (!same)
                 std::copy(ob.begin() + at, ob.begin() + at + kRowPointerSize, expect.begin() + at);
             LongValue sv = sr.ReadLongValue(sf);
-            LongValue ov = orr.ReadLongValue(ob.subspan(f.begin, f.size));
+            LongValue ov = orr.ReadLongValue(ob.subspan(fr.begin, fr.size));
             if (sv.data != ov.data)
                 Fail(name + " row " + s.slot.ToString() + " has a different long value");
             for (const RowAddr& a : ov.rows) {
-                Claim(a.page, lv_role);
-                lv_pages_seen_[a.page] = true;  // read as a long-value page just now
+                if (lv_seen[a.page]) continue;
+                lv_seen[a.page] = true;  // read as a long-value page just now
+                claims.Add(a.page, lv_role);
             }
         }
         if (!same && !std::equal(expect.begin(), expect.end(), ob.begin()))
             Fail(name + " row " + s.slot.ToString() + " reads differently");
         pairing.Add(s.slot, oaddr);
         ++count;
-        if (++rows_done_ % 1024 == 0) Report();
+        if (++uncounted == 1024) {
+            rows_done_ += uncounted;
+            uncounted = 0;
+            if (f.reports) Report();
+            if (Cancelled(t)) throw TaskCancelled();
+        }
         return true;
     });
+    rows_done_ += uncounted;
     while (page_i < out_pages.size()) {
         if (row_i < U16(out_page(page_i).bytes(), lay.row_count)) Fail(name + " gained rows");
         ++page_i;
@@ -223,60 +558,78 @@ void Verifier::CompareTable(const CatalogEntry& se, const CatalogEntry& oe) {
     if (od.row_count != count)
         Fail(name + " holds " + std::to_string(count) + " rows but its definition says " +
              std::to_string(od.row_count));
-    for (std::uint32_t p : out_pages) Claim(p, name + " rows");
+    for (std::uint32_t p : out_pages) claims.Add(p, name + " rows");
 
-    // Indexes: same keys in the same order, each pointing at the row it pointed at.
-    for (std::size_t i = 0; i < sd.real_indexes.size(); ++i) {
-        const RealIndex& si = sd.real_indexes[i];
-        const RealIndex& oi = od.real_indexes[i];
-        bool id_key = false;
-        if (!si.columns.empty())
-            for (std::size_t ci : id_cols)
-                if (sd.columns[ci].number == si.columns.front().column) id_key = true;
-        std::string iname = name + " index " + std::to_string(i);
-        // The new tree walked in order against the source's leaf level, entry by entry:
-        // memory stays bounded by the trees' depth.
-        LeafCursor source_entries(src_.file(), si.root);
-        std::size_t k = 0;
-        std::vector<std::uint8_t> mapped;  // a source key with its Id mapped
-        auto compare = [&](const IndexEntry& b, std::uint32_t) {
-            const IndexEntry* a = source_entries.Next();
-            if (!a) Fail(iname + " holds more entries than the source");
-            Bytes key = Bytes(a->bytes).first(a->key_size);
-            if (id_key) {
-                mapped.assign(key.begin(), key.end());
-                MapLeadingIdKey(mapped, ids_);
-                key = mapped;
-            }
-            if (b.key_size != key.size() || !std::equal(key.begin(), key.end(), b.bytes.begin()))
-                Fail(iname + " entry " + std::to_string(k) + " has a different key");
-            std::optional<RowAddr> paired = pairing.Find(a->row);
-            if (!paired || *paired != b.row)
-                Fail(iname + " entry " + std::to_string(k) + " points at the wrong row");
-            ++k;
-        };
-        IndexWalk ow = WalkIndex(out_.file(), oi.root, od.page, compare);
-        if (!ow.problems.empty()) Fail(iname + ": " + ow.problems.front().text);
-        if (source_entries.Next())
-            Fail(iname + " holds " + std::to_string(k) + " entries, fewer than the source");
-        for (std::uint32_t p : ow.pages) Claim(p, iname);
-        if (!oi.map.null()) {
-            UsageMap m = ReadUsageMap(out_.file(), oi.map, out_.file().page_count());
-            std::vector<std::uint32_t> walked = ow.pages;
-            std::sort(walked.begin(), walked.end());
-            if (m.pages != walked) Fail(iname + ": its usage map does not list exactly its pages");
-        }
+    // The maps are reported after the indexes (they were checked after them when
+    // one thread did all), but need only what was read here.
+    const std::size_t maps = t + 1 + sd.real_indexes.size();
+    if (Cancelled(maps)) return;
+    try {
+        CheckMaps(w, f.out, orr, lv_seen, task.maps->claims);
+    } catch (const FormatError& e) {
+        NoteFailure(maps, e.what());
     }
-    CheckMaps(name, od, orr);
 }
 
-void Verifier::CheckMaps(const std::string& name, const TableDef& od, TableReader& reader) {
-    PageFile& f = out_.file();
+void Verifier::CompareIndex(Task& task, std::size_t t, Files& f) {
+    const TableWork& w = tables_[task.table];
+    const std::size_t i = task.index;
+    const TableDef& sd = *w.sd;
+    const TableDef& od = *w.od;
+    const RealIndex& si = sd.real_indexes[i];
+    const RealIndex& oi = od.real_indexes[i];
+    // Indexes: same keys in the same order, each pointing at the row it pointed at.
+    bool id_key = false;
+    if (!si.columns.empty())
+        for (const Column& c : sd.columns)
+            if (c.number == si.columns.front().column && c.type == kColLong &&
+                IsIdColumn(w.source_name, c.name))
+                id_key = true;
+    const std::string iname = w.name + " index " + std::to_string(i);
+    // The new tree walked in order against the source's leaf level, entry by entry:
+    // memory stays bounded by the trees' depth.
+    LeafCursor source_entries(f.src, si.root);
+    std::size_t k = 0;
+    std::vector<std::uint8_t> mapped;  // a source key with its Id mapped
+    auto compare = [&](const IndexEntry& b, std::uint32_t) {
+        const IndexEntry* a = source_entries.Next();
+        if (!a) Fail(iname + " holds more entries than the source");
+        Bytes key = Bytes(a->bytes).first(a->key_size);
+        if (id_key) {
+            mapped.assign(key.begin(), key.end());
+            MapLeadingIdKey(mapped, ids_);
+            key = mapped;
+        }
+        if (b.key_size != key.size() || !std::equal(key.begin(), key.end(), b.bytes.begin()))
+            Fail(iname + " entry " + std::to_string(k) + " has a different key");
+        std::optional<RowAddr> paired = w.pairing.Find(a->row);
+        if (!paired || *paired != b.row)
+            Fail(iname + " entry " + std::to_string(k) + " points at the wrong row");
+        if (++k % 4096 == 0 && Cancelled(t)) throw TaskCancelled();
+    };
+    IndexWalk ow = WalkIndex(f.out, oi.root, od.page, compare);
+    if (!ow.problems.empty()) Fail(iname + ": " + ow.problems.front().text);
+    if (source_entries.Next())
+        Fail(iname + " holds " + std::to_string(k) + " entries, fewer than the source");
+    ClaimLog& claims = task.claims;
+    for (std::uint32_t p : ow.pages) claims.Add(p, iname);
+    if (!oi.map.null()) {
+        UsageMap m = ReadUsageMap(f.out, oi.map, f.out.page_count());
+        std::vector<std::uint32_t> walked = ow.pages;
+        std::sort(walked.begin(), walked.end());
+        if (m.pages != walked) Fail(iname + ": its usage map does not list exactly its pages");
+    }
+}
+
+void Verifier::CheckMaps(const TableWork& w, PageFile& f, TableReader& reader,
+                         const std::vector<bool>& lv_seen, ClaimLog& claims) {
+    const std::string& name = w.name;
+    const TableDef& od = *w.od;
     const std::uint32_t n = f.page_count();
     auto claim_map = [&](const UsageMap& m, RowAddr where) {
-        Claim(where.page, "usage maps");
+        claims.Add(where.page, "usage maps");
         for (std::uint32_t p : m.bitmap_pages)
-            if (p) Claim(p, "usage map pages");
+            if (p) claims.Add(p, "usage map pages");
     };
     std::vector<std::uint32_t> data = reader.DataPages();
     std::sort(data.begin(), data.end());
@@ -300,13 +653,13 @@ void Verifier::CheckMaps(const std::string& name, const TableDef& od, TableReade
         for (std::uint32_t p : m.pages) {
             // A page a value was read from is a long-value page (reading it checked
             // that); only the others are read for it here.
-            if (p >= n || !lv_pages_seen_[p]) {
+            if (p >= n || !lv_seen[p]) {
                 Page pg = f.Read(p);
                 if (pg.type() != kPageData || PageOwner(pg.bytes()) != kLvalOwner)
                     Fail(name + ": a long-value map lists page " + std::to_string(p) +
                          ", which holds no long values");
             }
-            Claim(p, name + " long values");
+            claims.Add(p, name + " long values");
         }
         if (!lv.free_map.null()) {
             UsageMap fm = ReadUsageMap(f, lv.free_map, n);
@@ -353,68 +706,56 @@ void Verifier::Run() {
         if (!std::equal(a.bytes().begin(), a.bytes().end(), b.bytes().begin(), b.bytes().end()))
             Fail("the header page changed");
     }
-    lv_pages_seen_.assign(out_.file().page_count(), false);
     CompareCatalog();
-    auto st = src_.Tables(true);
-    auto ot = out_.Tables(true);
-    if (st.size() != ot.size()) Fail("the number of tables changed");
-    for (const CatalogEntry* e : st) rows_total_ += src_.Definition(e->tdef_page()).row_count;
+    PlanTasks();
     Report();
-    for (std::size_t i = 0; i < st.size(); ++i) {
-        if (st[i]->name != ot[i]->name) Fail("table '" + st[i]->name + "' is missing");
-        CompareTable(*st[i], *ot[i]);
+    {
+        // Started once and joined here, on every way out: a worker's exception is
+        // caught in its task and rethrown below.
+        std::jthread second([this] { Work(1); });
+        Work(0);
+    }
+    if (error_) std::rethrow_exception(error_);
+    // The tasks' findings in their fixed order, each after the pages it claimed.
+    for (const Task& k : tasks_) {
+        k.claims.Replay([this](std::uint32_t page, const std::string& role) { Claim(page, role); });
+        if (k.failure) Fail(*k.failure);
     }
     CheckGlobalMap();
+    // Only now, with every part of it done: nothing was dropped.
+    soundness_ = check_->Finish();
     Report();
 }
 
 }  // namespace
 
-Status VerifyCompacted(Database& source, const std::filesystem::path& compacted, const IdMap& ids,
+Status VerifyCompacted(Database& source, const std::filesystem::path& source_path,
+                       const std::filesystem::path& compacted, const IdMap& ids,
                        const std::vector<std::uint32_t>& fillers,
-                       const CompactProgressFn& progress) {
+                       const CompactProgressFn& progress, const VerifyOptions& options) {
     Status st;
     std::unique_ptr<Database> out = Database::Open(compacted, &st);
     if (!out) return Status::Fail("it cannot be opened: " + st.reason);
     out->file().set_cache_capacity(kVerifyCachePages);
     out->file().set_block_reads(true);
-    // A new file that fits the cache is read from one mapping shared with the check
-    // below: a cache would copy every page into frames made resident for it, twice
-    // (once per reader). A larger file keeps its caches, whose frames are reused:
-    // there reading the mapping's small pages cost a quarter more CPU than the
-    // copies (2.4 million narrow rows).
+    // A new file that fits the cache is read from one mapping shared by every reader
+    // of it: a cache would copy every page into frames made resident for it, once
+    // per reader. A larger file keeps its caches, whose frames are reused: there
+    // reading the mapping's small pages cost a quarter more CPU than the copies
+    // (2.4 million narrow rows).
     const bool mapped =
         out->file().page_count() <= kVerifyCachePages && out->file().set_mapped();
-    // The file must also be sound on its own, as any later reader will see it. That
-    // check reads the file through its own handle (sharing at most the read-only
-    // mapping) and nothing else with the comparison against the source, so it runs
-    // meanwhile on a thread of its own (joined on every way out of here). A failed
-    // comparison is still reported before anything the check finds, as when the two
-    // ran one after the other.
-    CheckReport soundness;
-    bool check_ran = false;
-    const PageFile* mapped_like = mapped ? &out->file() : nullptr;
-    std::jthread checking([&compacted, &soundness, &check_ran, mapped_like] {
-        try {
-            // Every page of the new file is in use, so blocks read around a page bring
-            // pages the check needs too; its cache holds a group of long values as the
-            // comparison's does, among which rows in order jump.
-            soundness = CheckFile(compacted, {.cache_pages = kVerifyCachePages,
-                                              .block_reads = true,
-                                              .mapped = mapped_like != nullptr,
-                                              .mapped_like = mapped_like});
-            check_ran = true;
-        } catch (...) {  // only running out of memory escapes CheckFile
-        }
-    });
+    // The file must also be sound on its own, as any later reader will see it: that
+    // check is one of the verifier's tasks, run on the second worker through a
+    // handle of its own. A failed comparison is still reported before anything the
+    // check finds, as when the two ran one after the other.
+    Verifier v(source, *out, source_path, compacted, mapped, ids, fillers, progress, options);
     try {
-        Verifier v(source, *out, ids, fillers, progress);
         v.Run();
     } catch (const FormatError& e) {
         return Status::Fail(e.what());
     }
-    checking.join();
-    if (!check_ran) return Status::Fail("it could not be checked: not enough memory");
+    const CheckReport& soundness = v.soundness();
     if (!soundness.sound())
         return Status::Fail(soundness.problems.empty() ? soundness.open_error
                                                        : soundness.problems.front().text);

@@ -16,9 +16,23 @@
 
 namespace jet {
 
+struct VerifyOptions {
+    // Index comparisons only on the second worker (once its soundness check is done),
+    // none on the calling thread: lets a test show that a fault found there fails
+    // the verification. Off, each worker takes whatever comes next.
+    bool indexes_on_second_worker = false;
+};
+
+// The comparison is split into tasks in a fixed order (per table: its rows, each
+// of its indexes, its maps; last the soundness check of the new file on its own:
+// its table pass, then each index tree),
+// which the calling thread and one more worker take as they come free; the second
+// worker reads both files through handles of its own (opened from `source_path`
+// and `compacted`). Of several faults the one first in that order is reported.
 // fillers: pages of the new file that are deliberately free.
-Status VerifyCompacted(Database& source, const std::filesystem::path& compacted, const IdMap& ids,
+Status VerifyCompacted(Database& source, const std::filesystem::path& source_path,
+                       const std::filesystem::path& compacted, const IdMap& ids,
                        const std::vector<std::uint32_t>& fillers,
-                       const CompactProgressFn& progress);
+                       const CompactProgressFn& progress, const VerifyOptions& options = {});
 
 }  // namespace jet

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <bit>
 #include <cassert>
+#include <memory>
+#include <optional>
 #include <unordered_set>
 
 #include "jet/data_page.h"
@@ -115,11 +117,174 @@ class SlotSet {
     std::vector<std::uint64_t> bits_;
 };
 
-class Checker {
-  public:
-    Checker(Database& db, CheckReport& r) : db_(db), f_(db.file()), r_(r) {}
+// A table's data pages and its live rows, which its index trees are checked against.
+// Made by the table's pass and only read afterwards, by each of its index checks.
+struct TableSlots {
+    explicit TableSlots(const std::vector<std::uint32_t>& pages) : positions(pages) {}
+    PagePositions positions;
+    SlotSet live{positions};
+};
 
-    void Run() {
+// The problem a page's free-space field shows against its contents, if any: data
+// and usage-map pages against their rows, index pages against their entries.
+// Structure errors are reported where the page is read for its contents.
+std::optional<std::string> FreeSpaceProblem(PageFile& f, IndexPage& scratch, std::uint32_t p,
+                                            PageRole role, const std::string& who) {
+    try {
+        Page pg = f.Read(p);
+        if (role == PageRole::Data || role == PageRole::LongValue ||
+            role == PageRole::UsageMapRows) {
+            DataPageInfo info = ReadDataPage(pg.bytes(), f.jet3());
+            if (!info.slots_valid) return std::nullopt;  // reported as a bad row offset
+            std::uint32_t want = ComputedFreeSpace(info, f.page_size(), f.jet3());
+            if (want != info.free_space)
+                return "page " + std::to_string(p) + (who.empty() ? "" : " of " + who) +
+                       " records " + std::to_string(info.free_space) +
+                       " free bytes but its rows leave " + std::to_string(want);
+        } else if (role == PageRole::IndexLeaf || role == PageRole::IndexNode) {
+            ReadIndexPage(f, p, scratch);
+            auto lay = IndexPageLayout::For(f.jet3());
+            std::uint32_t want =
+                f.page_size() - static_cast<std::uint32_t>(lay.first_entry) - scratch.used_bytes;
+            if (want != scratch.free_space)
+                return "index page " + std::to_string(p) + (who.empty() ? "" : " of " + who) +
+                       " records " + std::to_string(scratch.free_space) +
+                       " free bytes but its entries leave " + std::to_string(want);
+        }
+    } catch (const FormatError&) {
+    }
+    return std::nullopt;
+}
+
+// Where a check's findings go: problems, and pages given a role.
+class Findings {
+  public:
+    virtual void Add(std::uint32_t page, std::string text) = 0;
+    // Gives a page its role; a page claimed for two different purposes is a problem.
+    virtual void Mark(std::uint32_t page, PageRole role, const std::string& who) = 0;
+
+  protected:
+    ~Findings() = default;
+};
+
+// Findings kept in the order found, applied to the report afterwards by whoever owns
+// it: an index tree can then be checked on another thread. A marked page's
+// free-space field is checked as it is noted, through the file being read, so that
+// applying reads nothing (the report applies that finding only where it gives the
+// page its role, as when it marks the page itself). A few dozen bytes per page noted.
+class FindingsLog final : public Findings {
+  public:
+    struct Event {
+        std::uint32_t page = 0;
+        bool mark = false;
+        PageRole role = PageRole::Unreachable;
+        std::string text;  // the problem, or who the marked page belongs to
+        std::optional<std::string> free_space;  // a marked page's free-space problem
+    };
+    explicit FindingsLog(PageFile& f) : f_(f) {}
+    void Add(std::uint32_t page, std::string text) override {
+        events_.push_back({page, false, PageRole::Unreachable, std::move(text), std::nullopt});
+    }
+    void Mark(std::uint32_t page, PageRole role, const std::string& who) override {
+        events_.push_back({page, true, role, who, FreeSpaceProblem(f_, scratch_, page, role, who)});
+    }
+    const std::vector<Event>& events() const { return events_; }
+
+  private:
+    PageFile& f_;
+    IndexPage scratch_;
+    std::vector<Event> events_;
+};
+
+constexpr std::uint32_t kNoMapPage = 0;
+
+void MarkMapPages(const UsageMap& m, const std::string& who, Findings& out) {
+    if (m.where.page != kGlobalMapPage) out.Mark(m.where.page, PageRole::UsageMapRows, who);
+    for (auto bp : m.bitmap_pages)
+        if (bp != kNoMapPage && bp < kNoBitmapPage) out.Mark(bp, PageRole::UsageBitmap, who);
+}
+
+bool ReadMap(PageFile& f, RowAddr where, const std::string& what, UsageMap& m, Findings& out) {
+    if (where.null()) return false;  // no map
+    try {
+        m = ReadUsageMap(f, where, f.page_count());
+        MarkMapPages(m, what, out);
+        return true;
+    } catch (const FormatError& e) {
+        out.Add(where.page, what + ": " + e.what());
+        return false;
+    }
+}
+
+bool IsIndexPageOf(PageFile& f, std::uint32_t p, std::uint32_t tdef) {
+    Page pg = f.Read(p);
+    return (pg.type() == kPageIndexLeaf || pg.type() == kPageIndexNode) &&
+           PageOwner(pg.bytes()) == tdef;
+}
+
+// Checks index tree i of table t through `f` against the table's live rows: entries
+// that point at dead rows or at a row already indexed, the tree's own structure, its
+// pages (marked) against its usage map. Returns the pages of the tree.
+std::uint32_t CheckIndex(PageFile& f, const TableDef& t, const std::string& who, std::size_t i,
+                         const TableSlots& slots, Findings& out) {
+    const RealIndex& ri = t.real_indexes[i];
+    std::string iw = who + " index " + std::to_string(i);
+    for (const auto& l : t.logical_indexes)
+        if (l.real_index == i) {
+            iw = who + " index '" + l.name + "'";
+            break;
+        }
+    UsageMap m;
+    bool have_map = ReadMap(f, ri.map, iw + " usage map", m, out);
+    std::size_t dead = 0, twice = 0;
+    const SlotSet& live_slots = slots.live;
+    SlotSet pointed(slots.positions);
+    IndexWalk w = WalkIndex(f, ri.root, t.page, [&](const IndexEntry& e, std::uint32_t page) {
+        const std::ptrdiff_t at = live_slots.Index(e.row);
+        if (!live_slots.ContainsAt(at)) {
+            if (++dead <= 5)
+                out.Add(page, iw + ": entry at page " + std::to_string(page) + " offset " +
+                                  std::to_string(e.offset) + " points at row " + e.row.ToString() +
+                                  " which is not a live row of the table");
+        } else if (!pointed.InsertAt(at) && ++twice <= 5) {
+            out.Add(page, iw + ": entry at page " + std::to_string(page) + " offset " +
+                              std::to_string(e.offset) + " points at row " + e.row.ToString() +
+                              " which another entry already indexes");
+        }
+    });
+    for (const auto& pr : w.problems) out.Add(pr.page, iw + ": " + pr.text);
+    for (auto p : w.pages) {
+        if (p >= f.page_count()) continue;
+        Page pg = f.Read(p);
+        out.Mark(p, pg.type() == kPageIndexLeaf ? PageRole::IndexLeaf : PageRole::IndexNode, iw);
+        if (have_map && !m.Contains(p))
+            out.Add(p, iw + ": index page " + std::to_string(p) +
+                           " is missing from the index's usage map");
+    }
+    if (have_map && w.complete) {
+        std::unordered_set<std::uint32_t> walked(w.pages.begin(), w.pages.end());
+        // Pages freed from the tree may stay in the map with type 0; only a live
+        // index page of this table that the tree does not reach is lost.
+        for (auto p : m.pages)
+            if (!walked.count(p) && IsIndexPageOf(f, p, t.page))
+                out.Add(p, iw + ": usage map lists page " + std::to_string(p) +
+                               " that the index tree does not reach");
+    }
+    if (dead > 5)
+        out.Add(ri.root, iw + ": " + std::to_string(dead - 5) + " more entries point at dead rows");
+    return static_cast<std::uint32_t>(w.pages.size());
+}
+
+class Checker final : public Findings {
+  public:
+    // defer_indexes: the index trees are only listed (index_jobs()), to be checked by
+    // RunIndex and applied by Finish; otherwise each is checked and applied right after
+    // its table.
+    Checker(Database& db, CheckReport& r, bool defer_indexes = false)
+        : db_(db), f_(db.file()), r_(r), defer_indexes_(defer_indexes) {}
+
+    // Everything up to the end of the last table.
+    void RunTables() {
         const std::uint32_t n = f_.page_count();
         r_.roles.assign(n, PageRole::Unreachable);
         r_.role_table.assign(n, -1);
@@ -142,6 +307,27 @@ class Checker {
             }
             CheckTable(e);
         }
+    }
+
+    std::size_t index_jobs() const { return jobs_.size(); }
+
+    // Checks listed index tree k through `file`; calls for different k may run at once.
+    void RunIndex(std::size_t k, PageFile& file) {
+        IndexJob& job = jobs_[k];
+        job.log = std::make_unique<FindingsLog>(file);
+        try {
+            job.pages = CheckIndex(file, *job.def, job.who, job.index, *job.slots, *job.log);
+        } catch (const FormatError& e) {
+            job.stopped = e.what();
+        }
+        job.slots.reset();  // the last of its table's trees frees the table's slots
+    }
+
+    // Applies the index trees' findings in order, then checks what needs every page's
+    // role. Throws FormatError where the check stopped.
+    void Finish() {
+        ApplyIndexes();
+        const std::uint32_t n = f_.page_count();
         CheckGlobalMapAgainstRoles();
         FindUnlistedRows();
         for (std::uint32_t p = 1; p < n; ++p)
@@ -149,57 +335,68 @@ class Checker {
         Estimate();
     }
 
-  private:
-    void Add(std::uint32_t page, std::string text) {
+    // The findings of the index trees checked apart, in the order listed.
+    void ApplyIndexes() {
+        for (IndexJob& job : jobs_)
+            if (job.log) Apply(job);
+    }
+
+    void Add(std::uint32_t page, std::string text) override {
         if (r_.problems.size() < kMaxProblems) r_.problems.push_back({page, std::move(text)});
     }
 
-    // Gives a page its role; a page claimed for two different purposes is a problem
-    // (usage-map row pages may hold many maps).
-    void Mark(std::uint32_t p, PageRole role, const std::string& who) {
-        if (p >= r_.roles.size()) return;
+    void Mark(std::uint32_t p, PageRole role, const std::string& who) override {
+        if (!Assign(p, role, who)) return;
+        if (auto problem = FreeSpaceProblem(f_, index_page_, p, role, who))
+            Add(p, std::move(*problem));
+    }
+
+  private:
+    // An index tree to check: listed by its table's pass, checked (maybe on another
+    // thread) into its own log, applied to the report in the order listed.
+    struct IndexJob {
+        std::size_t table = 0;  // in r_.tables
+        const TableDef* def = nullptr;
+        std::string who;
+        std::size_t index = 0;
+        std::shared_ptr<const TableSlots> slots;
+        std::unique_ptr<FindingsLog> log;
+        std::uint32_t pages = 0;
+        std::optional<std::string> stopped;  // why its check stopped
+    };
+
+    void Apply(IndexJob& job) {
+        current_table_ = static_cast<std::int32_t>(job.table);
+        for (const FindingsLog::Event& e : job.log->events()) {
+            if (!e.mark)
+                Add(e.page, e.text);
+            else if (Assign(e.page, e.role, e.text) && e.free_space)
+                Add(e.page, *e.free_space);
+        }
+        r_.tables[job.table].index_pages += job.pages;
+        current_table_ = -1;
+        job.log.reset();
+        if (job.stopped) ThrowFormat(*job.stopped);
+    }
+
+    // Gives a page its role: true when that is new (usage-map row pages may hold many
+    // maps, and are given it again each time); a page claimed for two different
+    // purposes is a problem.
+    bool Assign(std::uint32_t p, PageRole role, const std::string& who) {
+        if (p >= r_.roles.size()) return false;
         PageRole& cur = r_.roles[p];
         if (cur == PageRole::Unreachable || (cur == role && role == PageRole::UsageMapRows)) {
             if (cur == PageRole::Unreachable && current_table_ >= 0)
                 r_.role_table[p] = current_table_;
             cur = role;
-            CheckFreeSpace(p, role, who);
-            return;
+            return true;
         }
-        if (cur == role && (role == PageRole::Data || role == PageRole::LongValue)) return;
-        if (cur == PageRole::GlobalMap && role == PageRole::UsageMapRows) return;
+        if (cur == role && (role == PageRole::Data || role == PageRole::LongValue)) return false;
+        if (cur == PageRole::GlobalMap && role == PageRole::UsageMapRows) return false;
         if (cur != role || claimed_.count(p))
             Add(p, "page " + std::to_string(p) + " is used as " + PageRoleName(role) +
                        (who.empty() ? "" : " of " + who) + " but is already " + PageRoleName(cur));
-    }
-
-    // The free-space field of a data or index page must equal what its contents leave.
-    void CheckFreeSpace(std::uint32_t p, PageRole role, const std::string& who) {
-        try {
-            Page pg = f_.Read(p);
-            if (role == PageRole::Data || role == PageRole::LongValue ||
-                role == PageRole::UsageMapRows) {
-                DataPageInfo info = ReadDataPage(pg.bytes(), f_.jet3());
-                if (!info.slots_valid) return;  // reported as a bad row offset
-                std::uint32_t want = ComputedFreeSpace(info, f_.page_size(), f_.jet3());
-                if (want != info.free_space)
-                    Add(p, "page " + std::to_string(p) + (who.empty() ? "" : " of " + who) +
-                               " records " + std::to_string(info.free_space) +
-                               " free bytes but its rows leave " + std::to_string(want));
-            } else if (role == PageRole::IndexLeaf || role == PageRole::IndexNode) {
-                IndexPage& ip = index_page_;
-                ReadIndexPage(f_, p, ip);
-                auto lay = IndexPageLayout::For(f_.jet3());
-                std::uint32_t want =
-                    f_.page_size() - static_cast<std::uint32_t>(lay.first_entry) - ip.used_bytes;
-                if (want != ip.free_space)
-                    Add(p, "index page " + std::to_string(p) + (who.empty() ? "" : " of " + who) +
-                               " records " + std::to_string(ip.free_space) +
-                               " free bytes but its entries leave " + std::to_string(want));
-            }
-        } catch (const FormatError&) {
-            // Structure errors are reported where the page is read for its contents.
-        }
+        return false;
     }
 
     void CheckGlobalMapRow() {
@@ -213,28 +410,14 @@ class Checker {
             r_.roles[kGlobalMapPage] = PageRole::GlobalMap;
             global_ = ReadUsageMap(f_, RowAddr{kGlobalMapPage, 0}, f_.page_count());
             have_global_ = true;
-            MarkMapPages(global_, "the global usage map");
+            MarkMapPages(global_, "the global usage map", *this);
         } catch (const FormatError& e) {
             Add(kGlobalMapPage, std::string("global usage map: ") + e.what());
         }
     }
 
-    void MarkMapPages(const UsageMap& m, const std::string& who) {
-        if (m.where.page != kGlobalMapPage) Mark(m.where.page, PageRole::UsageMapRows, who);
-        for (auto bp : m.bitmap_pages)
-            if (bp != 0 && bp < kNoBitmapPage) Mark(bp, PageRole::UsageBitmap, who);
-    }
-
     bool ReadMap(RowAddr where, const std::string& what, UsageMap& out) {
-        if (where.null()) return false;  // no map
-        try {
-            out = ReadUsageMap(f_, where, f_.page_count());
-            MarkMapPages(out, what);
-            return true;
-        } catch (const FormatError& e) {
-            Add(where.page, what + ": " + e.what());
-            return false;
-        }
+        return jet::ReadMap(f_, where, what, out, *this);
     }
 
     void CheckTable(const CatalogEntry& e) {
@@ -305,8 +488,10 @@ class Checker {
         std::unordered_set<std::uint32_t> lv_pages;
         // overflow_homes: slots that live overflow rows lead to (a bit per slot, like
         // the others, so that a table of overflow rows costs no memory per row).
-        PagePositions positions(pages);
-        SlotSet deleted_slots(positions), live_slots(positions), overflow_homes(positions);
+        auto slots = std::make_shared<TableSlots>(pages);
+        const PagePositions& positions = slots->positions;
+        SlotSet& live_slots = slots->live;
+        SlotSet deleted_slots(positions), overflow_homes(positions);
         const RowCracker cracker(*t, f_.jet3());
         lv_columns_.clear();
         for (std::size_t i = 0; i < t->columns.size(); ++i)
@@ -383,10 +568,15 @@ class Checker {
             Add(t->page, who + ": the definition says " + std::to_string(t->row_count) +
                              " rows but " + std::to_string(s.live_rows) + " live rows were found");
 
-        for (std::size_t i = 0; i < t->real_indexes.size(); ++i)
-            CheckIndex(*t, who, i, s, positions, live_slots);
+        const auto table = static_cast<std::size_t>(current_table_);
         r_.tables.push_back(std::move(s));
         current_table_ = -1;
+        for (std::size_t i = 0; i < t->real_indexes.size(); ++i) {
+            jobs_.push_back({table, t, who, i, slots, nullptr, 0, std::nullopt});
+            if (defer_indexes_) continue;
+            RunIndex(jobs_.size() - 1, f_);
+            Apply(jobs_.back());
+        }
     }
 
     void CheckRowValues(const TableDef& t, const RowCracker& cracker, const std::string& who,
@@ -426,55 +616,6 @@ class Checker {
         }
     }
 
-    void CheckIndex(const TableDef& t, const std::string& who, std::size_t i, TableSummary& s,
-                    const PagePositions& data_pages, const SlotSet& live_slots) {
-        const RealIndex& ri = t.real_indexes[i];
-        std::string iw = who + " index " + std::to_string(i);
-        for (const auto& l : t.logical_indexes)
-            if (l.real_index == i) {
-                iw = who + " index '" + l.name + "'";
-                break;
-            }
-        UsageMap m;
-        bool have_map = ReadMap(ri.map, iw + " usage map", m);
-        std::size_t dead = 0, twice = 0;
-        SlotSet pointed(data_pages);
-        IndexWalk w = WalkIndex(f_, ri.root, t.page, [&](const IndexEntry& e, std::uint32_t page) {
-            const std::ptrdiff_t at = live_slots.Index(e.row);
-            if (!live_slots.ContainsAt(at)) {
-                if (++dead <= 5)
-                    Add(page, iw + ": entry at page " + std::to_string(page) + " offset " +
-                                  std::to_string(e.offset) + " points at row " + e.row.ToString() +
-                                  " which is not a live row of the table");
-            } else if (!pointed.InsertAt(at) && ++twice <= 5) {
-                Add(page, iw + ": entry at page " + std::to_string(page) + " offset " +
-                              std::to_string(e.offset) + " points at row " + e.row.ToString() +
-                              " which another entry already indexes");
-            }
-        });
-        for (const auto& pr : w.problems) Add(pr.page, iw + ": " + pr.text);
-        for (auto p : w.pages) {
-            if (p >= f_.page_count()) continue;
-            Page pg = f_.Read(p);
-            Mark(p, pg.type() == kPageIndexLeaf ? PageRole::IndexLeaf : PageRole::IndexNode, iw);
-            if (have_map && !m.Contains(p))
-                Add(p, iw + ": index page " + std::to_string(p) +
-                           " is missing from the index's usage map");
-        }
-        s.index_pages += static_cast<std::uint32_t>(w.pages.size());
-        if (have_map && w.complete) {
-            std::unordered_set<std::uint32_t> walked(w.pages.begin(), w.pages.end());
-            // Pages freed from the tree may stay in the map with type 0; only a live
-            // index page of this table that the tree does not reach is lost.
-            for (auto p : m.pages)
-                if (!walked.count(p) && IsIndexPageOf(p, t.page))
-                    Add(p, iw + ": usage map lists page " + std::to_string(p) +
-                               " that the index tree does not reach");
-        }
-        if (dead > 5)
-            Add(ri.root, iw + ": " + std::to_string(dead - 5) + " more entries point at dead rows");
-    }
-
     // A data page that names a table and holds live rows but that no map lists: its
     // rows are invisible to every reader.
     void FindUnlistedRows() {
@@ -494,12 +635,6 @@ class Checker {
                            std::to_string(live) +
                            " live rows but the table's usage map does not list it");
         }
-    }
-
-    bool IsIndexPageOf(std::uint32_t p, std::uint32_t tdef) {
-        Page pg = f_.Read(p);
-        return (pg.type() == kPageIndexLeaf || pg.type() == kPageIndexNode) &&
-               PageOwner(pg.bytes()) == tdef;
     }
 
     void CheckGlobalMapAgainstRoles() {
@@ -550,6 +685,8 @@ class Checker {
     std::unordered_set<std::uint32_t> claimed_;
     std::map<std::uint32_t, std::string> tdef_names_;
     std::int32_t current_table_ = -1;
+    const bool defer_indexes_;
+    std::vector<IndexJob> jobs_;
     std::vector<std::size_t> lv_columns_;  // the memo / OLE columns of the table being checked
     CrackedRow cracked_;  // the row being checked, its buffers kept from row to row
     IndexPage index_page_;  // the index page whose free space is being checked, likewise
@@ -563,27 +700,90 @@ CheckReport CheckDatabase(Database& db) {
     r.opened = true;
     Checker c(db, r);
     try {
-        c.Run();
+        c.RunTables();
+        c.Finish();
     } catch (const FormatError& e) {
         r.problems.push_back({0, std::string("check stopped: ") + e.what()});
     }
     return r;
 }
 
-CheckReport CheckFile(const std::filesystem::path& path, const CheckReading& reading) {
+namespace {
+
+// Opens a file to check it as `reading` says; null (and why in `r`) when it cannot be.
+std::unique_ptr<Database> OpenForCheck(const std::filesystem::path& path,
+                                       const CheckReading& reading, CheckReport& r) {
     Status st;
     HeaderResult probe;
     auto db = Database::Open(path, &st, &probe);
     if (!db) {
-        CheckReport r;
         r.header = probe.header;
         r.open_error = st.reason;
-        return r;
+        return nullptr;
     }
     db->file().set_cache_capacity(reading.cache_pages);
     db->file().set_block_reads(reading.block_reads);
     if (reading.mapped) db->file().set_mapped(reading.mapped_like);
-    return CheckDatabase(*db);
+    r.header = db->header();
+    r.opened = true;
+    return db;
+}
+
+}  // namespace
+
+CheckReport CheckFile(const std::filesystem::path& path, const CheckReading& reading) {
+    CheckReport r;
+    auto db = OpenForCheck(path, reading, r);
+    return db ? CheckDatabase(*db) : r;
+}
+
+struct CheckInParts::State {
+    CheckReport report;
+    std::unique_ptr<Database> db;
+    std::unique_ptr<Checker> checker;
+    std::optional<std::string> stopped;  // why the table pass stopped
+};
+
+CheckInParts::CheckInParts(const std::filesystem::path& path, const CheckReading& reading)
+    : state_(std::make_unique<State>()) {
+    state_->db = OpenForCheck(path, reading, state_->report);
+    if (state_->db)
+        state_->checker = std::make_unique<Checker>(*state_->db, state_->report, true);
+}
+
+CheckInParts::~CheckInParts() = default;
+
+PageFile* CheckInParts::file() { return state_->db ? &state_->db->file() : nullptr; }
+
+void CheckInParts::Tables() {
+    if (!state_->checker) return;
+    try {
+        state_->checker->RunTables();
+    } catch (const FormatError& e) {
+        state_->stopped = e.what();
+    }
+}
+
+std::size_t CheckInParts::index_count() const {
+    return state_->checker ? state_->checker->index_jobs() : 0;
+}
+
+void CheckInParts::Index(std::size_t k, PageFile& file) { state_->checker->RunIndex(k, file); }
+
+CheckReport CheckInParts::Finish() {
+    CheckReport& r = state_->report;
+    if (state_->checker) {
+        try {
+            if (state_->stopped) {
+                state_->checker->ApplyIndexes();
+                ThrowFormat(*state_->stopped);
+            }
+            state_->checker->Finish();
+        } catch (const FormatError& e) {
+            r.problems.push_back({0, std::string("check stopped: ") + e.what()});
+        }
+    }
+    return std::move(r);
 }
 
 }  // namespace jet

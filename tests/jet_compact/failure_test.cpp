@@ -156,7 +156,7 @@ TEST(Verification, AFaultOnlyTheSoundnessCheckSeesFailsIt) {
     ASSERT_TRUE(src) << st.reason;
     jet::PageFile& f = src->file();
     const std::vector<std::uint32_t> spare = FreePages(f);
-    ASSERT_TRUE(jet::VerifyCompacted(*src, same, jet::IdMap(), spare, {}));
+    ASSERT_TRUE(jet::VerifyCompacted(*src, compacted, same, jet::IdMap(), spare, {}));
 
     std::optional<std::uint32_t> index_page;
     for (const jet::CatalogEntry* t : src->Tables(false))
@@ -167,7 +167,7 @@ TEST(Verification, AFaultOnlyTheSoundnessCheckSeesFailsIt) {
     image[std::size_t{*index_page} * f.page_size() +
           jet::IndexPageLayout::For(f.jet3()).free_space] ^= 0x01;
     WriteAll(damaged, image);
-    jet::Status v = jet::VerifyCompacted(*src, damaged, jet::IdMap(), spare, {});
+    jet::Status v = jet::VerifyCompacted(*src, compacted, damaged, jet::IdMap(), spare, {});
     EXPECT_FALSE(v);
     EXPECT_NE(v.reason.find("free bytes"), std::string::npos) << v.reason;
 }
@@ -327,7 +327,8 @@ std::vector<Damage> DamagesFor(const fs::path& file, const std::vector<std::uint
 }
 
 // A compacted file compared with a damaged copy of itself: each damage above is
-// refused by the comparison, with a reason naming it.
+// refused by the comparison, with a reason naming it, also when the index
+// comparisons run on the verifier's second worker only.
 TEST(Verification, DamagedCopiesAreRefused) {
     Scratch s;
     const fs::path good = s.dir() / "good.mdb", bad = s.dir() / "bad.mdb";
@@ -349,9 +350,12 @@ TEST(Verification, DamagedCopiesAreRefused) {
         auto copy = image;
         copy[d.at] = d.value;
         WriteAll(bad, copy);
-        const jet::Status v = jet::VerifyCompacted(*db, bad, jet::IdMap(), spare, {});
-        EXPECT_FALSE(v) << d.reason;
-        EXPECT_NE(v.reason.find(d.reason), std::string::npos) << v.reason;
+        for (bool second : {false, true}) {
+            const jet::Status v = jet::VerifyCompacted(*db, good, bad, jet::IdMap(), spare, {},
+                                                       {.indexes_on_second_worker = second});
+            EXPECT_FALSE(v) << d.reason << (second ? " (indexes on the second worker)" : "");
+            EXPECT_NE(v.reason.find(d.reason), std::string::npos) << v.reason;
+        }
     }
 }
 

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -80,5 +81,39 @@ struct CheckReading {
 
 // Opens and checks a file; a file that cannot be opened gives opened = false.
 CheckReport CheckFile(const std::filesystem::path& path, const CheckReading& reading = {});
+
+// The same check in parts, for a caller that spreads it over threads: Tables checks
+// everything but the tables' index trees and lists those; each tree is then checked
+// by Index on whichever thread, through a handle of that thread's own on the same
+// file; Finish applies their findings in the order listed and completes the report.
+// A sound file gets the report CheckFile gives; in a damaged one the same problems
+// may come in another order (a tree's pages are marked after the later tables').
+// Never throws FormatError; problems found are in the report.
+class CheckInParts {
+  public:
+    // Opens the file as CheckFile does (a file that cannot be opened gives a report
+    // with opened = false and nothing to check).
+    explicit CheckInParts(const std::filesystem::path& path, const CheckReading& reading = {});
+    ~CheckInParts();
+    CheckInParts(const CheckInParts&) = delete;
+    CheckInParts& operator=(const CheckInParts&) = delete;
+
+    // The check's own handle on the file, null when it could not be opened. Between
+    // Tables and Finish the thread that ran Tables may use it (for Index, say).
+    PageFile* file();
+    // REQUIRES: called once, first.
+    void Tables();
+    // Index trees to check, listed by Tables.
+    std::size_t index_count() const;
+    // Checks tree k through `file`. Calls for different k may run at once; none while
+    // Tables or Finish runs. REQUIRES: k < index_count(), each k once
+    void Index(std::size_t k, PageFile& file);
+    // REQUIRES: Index done for every k; called once, last.
+    CheckReport Finish();
+
+  private:
+    struct State;
+    std::unique_ptr<State> state_;
+};
 
 }  // namespace jet

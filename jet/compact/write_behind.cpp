@@ -1,26 +1,12 @@
 #include "jet/compact/write_behind.h"
 
 #include <cassert>
+#include <cstring>
 #include <exception>
 
 namespace jet {
 
-namespace {
-
-// A buffer is handed over once it holds this much. Copying 2 MiB into the system's
-// cache takes the writer about a millisecond, so the hand-over (a lock and a wake-up,
-// microseconds) costs little, while a buffer stays small beside the processor's caches
-// and the memory goals.
-constexpr std::size_t kBufferBytes = std::size_t{2} << 20;
-// One buffer filled by the caller, one written, and two more so that a caller running
-// ahead of the writer for a moment (a burst of pages) seldom waits: 8 MiB at most, and
-// only as many as the pace asks for are ever made.
-constexpr int kMaxBuffers = 4;
-
-}  // namespace
-
 WriteBehind::WriteBehind(WriteFn write) : write_(std::move(write)), filling_(new Buffer) {
-    filling_->bytes.reserve(kBufferBytes);
     thread_ = std::thread([this] { Run(); });
 }
 
@@ -39,7 +25,8 @@ bool WriteBehind::Append(std::uint64_t offset, std::span<const std::uint8_t> byt
         std::lock_guard<std::mutex> lock(mu_);
         return Report(error);
     }
-    if (!filling_->bytes.empty() && filling_->bytes.size() + bytes.size() > kBufferBytes) {
+    assert(bytes.size() <= kBufferBytes);
+    if (filling_->used + bytes.size() > kBufferBytes) {
         std::unique_lock<std::mutex> lock(mu_);
         HandOff(lock);
         if (!Report(error)) return false;
@@ -49,13 +36,14 @@ bool WriteBehind::Append(std::uint64_t offset, std::span<const std::uint8_t> byt
         b.extents.back().size += bytes.size();
     else
         b.extents.push_back({offset, bytes.size()});
-    b.bytes.insert(b.bytes.end(), bytes.begin(), bytes.end());
+    std::memcpy(b.bytes.data() + b.used, bytes.data(), bytes.size());
+    b.used += bytes.size();
     return true;
 }
 
 bool WriteBehind::Drain(std::string* error) {
     std::unique_lock<std::mutex> lock(mu_);
-    if (!filling_->bytes.empty()) HandOff(lock);
+    if (filling_->used > 0) HandOff(lock);
     has_room_.wait(lock, [&] { return queued_.empty() && !writing_; });
     return Report(error);
 }
@@ -66,7 +54,6 @@ void WriteBehind::HandOff(std::unique_lock<std::mutex>& lock) {
     std::unique_ptr<Buffer> next;
     if (free_.empty() && buffers_ < kMaxBuffers) {
         next = std::make_unique<Buffer>();
-        next->bytes.reserve(kBufferBytes);
         ++buffers_;
     }
     queued_.push_back(std::move(filling_));
@@ -76,7 +63,7 @@ void WriteBehind::HandOff(std::unique_lock<std::mutex>& lock) {
         has_room_.wait(lock, [&] { return !free_.empty(); });
         next = std::move(free_.back());
         free_.pop_back();
-        next->bytes.clear();
+        next->used = 0;
         next->extents.clear();
     }
     filling_ = std::move(next);
@@ -105,7 +92,7 @@ void WriteBehind::Run() {
             try {
                 std::size_t at = 0;
                 for (const Extent& e : b->extents) {
-                    ok = write_(e.offset, std::span(b->bytes).subspan(at, e.size), &err);
+                    ok = write_(e.offset, std::span(b->bytes.data() + at, e.size), &err);
                     if (!ok) break;
                     at += e.size;
                 }

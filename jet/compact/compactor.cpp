@@ -278,6 +278,14 @@ void Repacker::RepackTable(TableJob& job) {
     // rewrite always are.
     bool rows_placed = !lv_cols.empty() && job.id_columns.empty();
     if (!lv_cols.empty()) {
+        // Long values are followed from the rows and mostly lie about them (a file
+        // written in row order): a page read out of order brings its block along, so
+        // the plan reads each block once instead of each page alone.
+        struct BlockReads {
+            PageFile& f;
+            ~BlockReads() { f.set_block_reads(false); }
+        } block_reads{src_};
+        src_.set_block_reads(true);
         CrackedRow cr;  // buffers kept from row to row
         reader.ForEachRow([&](const RowRef& r) {
             cracker.Crack(r.bytes, cr);

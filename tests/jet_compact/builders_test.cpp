@@ -172,6 +172,18 @@ TEST_P(Builders, LongValuesPackFirstFitDecreasingAndReadBackWhole) {
         EXPECT_GE(at.page, first);
         EXPECT_EQ(reader.ReadLongValue(f).data, values[v]) << v;
     }
+
+    // A row that no longer reads as planned (shorter now) is refused when written.
+    jet::DataPageBuilder shorter(l, jet::kLvalOwner);
+    shorter.Add(std::span(values[1]).first(values[1].size() - 1));
+    img.Set(3, shorter.Finish());
+    try {
+        singles.WritePages(*img.Open(), first, [](std::uint32_t, std::vector<std::uint8_t>) {});
+        ADD_FAILURE() << "a changed long-value row was copied";
+    } catch (const jet::FormatError& e) {
+        EXPECT_NE(std::string(e.what()).find("long-value row 3:0 changed while it was copied"),
+                  std::string::npos) << e.what();
+    }
 }
 
 // A column larger than a packing group: values added early stay on pages before

@@ -80,14 +80,14 @@ struct TaskCancelled {};
 class Verifier {
   public:
     Verifier(Database& src, Database& out, const std::filesystem::path& src_path,
-             const std::filesystem::path& out_path, bool mapped, const IdMap& ids,
+             const std::filesystem::path& out_path, bool loaded, const IdMap& ids,
              const std::vector<std::uint32_t>& fillers, const CompactProgressFn& progress,
              const VerifyOptions& options)
         : src_(src),
           out_(out),
           src_path_(src_path),
           out_path_(out_path),
-          mapped_(mapped),
+          loaded_(loaded),
           ids_(ids),
           fillers_(fillers.begin(), fillers.end()),
           progress_(progress),
@@ -154,7 +154,7 @@ class Verifier {
     Database& out_;
     const std::filesystem::path& src_path_;
     const std::filesystem::path& out_path_;
-    const bool mapped_;  // out_ reads a mapping of the new file, to be shared
+    const bool loaded_;  // out_ reads the new file from memory (set_loaded), to be shared
     const IdMap& ids_;
     std::set<std::uint32_t> fillers_;
     const CompactProgressFn& progress_;
@@ -320,8 +320,8 @@ void Verifier::StartSecondWorker(std::size_t check_at, std::unique_ptr<PageFile>
     check_ = std::make_unique<CheckInParts>(
         out_path_, CheckReading{.cache_pages = kVerifyCachePages,
                                 .block_reads = true,
-                                .mapped = mapped_,
-                                .mapped_like = mapped_ ? &out_.file() : nullptr});
+                                .loaded = loaded_,
+                                .loaded_like = loaded_ ? &out_.file() : nullptr});
     check_->Tables();
     std::string err;
     own_src = PageFile::Open(src_path_, &err);
@@ -331,7 +331,7 @@ void Verifier::StartSecondWorker(std::size_t check_at, std::unique_ptr<PageFile>
         if (own_out) {
             own_out->set_cache_capacity(kVerifyCachePages);
             own_out->set_block_reads(true);
-            if (mapped_) own_out->set_mapped(&out_.file());
+            if (loaded_) own_out->set_loaded(&out_.file());
         }
         out = own_out.get();
     }
@@ -738,18 +738,17 @@ Status VerifyCompacted(Database& source, const std::filesystem::path& source_pat
     if (!out) return Status::Fail("it cannot be opened: " + st.reason);
     out->file().set_cache_capacity(kVerifyCachePages);
     out->file().set_block_reads(true);
-    // A new file that fits the cache is read from one mapping shared by every reader
-    // of it: a cache would copy every page into frames made resident for it, once
-    // per reader. A larger file keeps its caches, whose frames are reused: there
-    // reading the mapping's small pages cost a quarter more CPU than the copies
-    // (2.4 million narrow rows).
-    const bool mapped =
-        out->file().page_count() <= kVerifyCachePages && out->file().set_mapped();
+    // A new file that fits the cache is read whole into memory once and shared by
+    // every reader of it: a cache would copy every page into frames made resident for
+    // it, once per reader. A larger file keeps its caches, whose frames are reused
+    // and bounded.
+    const bool loaded =
+        out->file().page_count() <= kVerifyCachePages && out->file().set_loaded();
     // The file must also be sound on its own, as any later reader will see it: that
     // check is one of the verifier's tasks, run on the second worker through a
     // handle of its own. A failed comparison is still reported before anything the
     // check finds, as when the two ran one after the other.
-    Verifier v(source, *out, source_path, compacted, mapped, ids, fillers, progress, options);
+    Verifier v(source, *out, source_path, compacted, loaded, ids, fillers, progress, options);
     try {
         v.Run();
     } catch (const FormatError& e) {

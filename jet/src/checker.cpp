@@ -723,7 +723,7 @@ std::unique_ptr<Database> OpenForCheck(const std::filesystem::path& path,
     }
     db->file().set_cache_capacity(reading.cache_pages);
     db->file().set_block_reads(reading.block_reads);
-    if (reading.mapped) db->file().set_mapped(reading.mapped_like);
+    if (reading.loaded) db->file().set_loaded(reading.loaded_like);
     r.header = db->header();
     r.opened = true;
     return db;

@@ -36,11 +36,6 @@ namespace {
 // Pages one read brings in at most: a run or a block.
 constexpr std::size_t kMaxPagesPerRead = 32;
 
-// A fault on a mapped file maps the pages around it that the system has cached, up
-// to 64 KB aligned (Linux's default fault-around): residency is counted in such
-// windows, so the bound holds however the reader jumps about.
-constexpr std::uint64_t kMapWindowBytes = 64 * 1024;
-
 }  // namespace
 
 // The file's calls to the system, one set per system.
@@ -70,15 +65,10 @@ void UnmapFrames(std::uint8_t* p, std::size_t) {
     VirtualFree(p, 0, MEM_RELEASE);
 }
 
-// Not mapped on this system: the file is read through the cache.
-const std::uint8_t* MapReadOnly(int, std::uint64_t) {
-    return nullptr;
-}
+// Not told apart on this system: each reader loads a file of its own.
 bool SameFile(int, int) {
     return false;
 }
-void DropMappedPages(const std::uint8_t*, std::uint64_t) {}
-void UnmapReadOnly(const std::uint8_t*, std::uint64_t) {}
 
 // Bytes read at `offset` (0 at the end of the file), or -1.
 long long ReadAt(int fd, std::uint8_t* dst, std::size_t len, std::uint64_t offset) {
@@ -142,23 +132,6 @@ void UnmapFrames(std::uint8_t* p, std::size_t bytes) {
     ::munmap(p, bytes);
 }
 
-// Shared and read-only: pages come straight from the system's file cache.
-const std::uint8_t* MapReadOnly(int fd, std::uint64_t bytes) {
-    if (bytes == 0 || bytes > std::numeric_limits<std::size_t>::max()) return nullptr;
-    void* p = ::mmap(nullptr, static_cast<std::size_t>(bytes), PROT_READ, MAP_SHARED, fd, 0);
-    return p == MAP_FAILED ? nullptr : static_cast<const std::uint8_t*>(p);
-}
-
-// Unmaps every page of the mapping from this process; the file's bytes stay and are
-// mapped again where touched.
-void DropMappedPages(const std::uint8_t* p, std::uint64_t bytes) {
-    ::madvise(const_cast<std::uint8_t*>(p), static_cast<std::size_t>(bytes), MADV_DONTNEED);
-}
-
-void UnmapReadOnly(const std::uint8_t* p, std::uint64_t bytes) {
-    ::munmap(const_cast<std::uint8_t*>(p), static_cast<std::size_t>(bytes));
-}
-
 bool SameFile(int a, int b) {
     struct stat sa {}, sb {};
     return ::fstat(a, &sa) == 0 && ::fstat(b, &sb) == 0 && sa.st_dev == sb.st_dev &&
@@ -203,13 +176,11 @@ bool ReadPagesAt(int fd, std::span<std::uint8_t* const> into, std::size_t page_s
 
 }  // namespace
 
-// A read-only mapping of a whole file, unmapped when its last reader goes.
-struct FileMapping {
-    FileMapping(const std::uint8_t* d, std::uint64_t b) : data(d), bytes(b) {}
-    ~FileMapping() { UnmapReadOnly(data, bytes); }
-    FileMapping(const FileMapping&) = delete;
-    FileMapping& operator=(const FileMapping&) = delete;
-    const std::uint8_t* const data;
+// A whole file's bytes, read once, freed when its last reader goes.
+struct FileImage {
+    explicit FileImage(std::uint64_t size) : buffer(static_cast<std::size_t>(size)), bytes(size) {}
+    const std::uint8_t* data() const { return buffer.data(); }
+    ResidentBuffer buffer;
     const std::uint64_t bytes;
 };
 
@@ -299,42 +270,27 @@ PageFile::~PageFile() {
     if (fd_ >= 0) CloseFile(fd_);
 }
 
-bool PageFile::set_mapped(const PageFile* like) {
-    if (mapping_) return true;
+bool PageFile::set_loaded(const PageFile* like) {
+    if (image_whole_) return true;
     if (in_memory_ || fd_ < 0 || page_size() == 0) return false;
     const std::uint64_t bytes = std::uint64_t{page_count()} * page_size();
-    if (like && like->mapping_ && like->mapping_->bytes == bytes && SameFile(fd_, like->fd_)) {
-        mapping_ = like->mapping_;
+    if (bytes == 0 || bytes > std::numeric_limits<std::size_t>::max()) return false;
+    if (like && like->image_whole_ && like->image_whole_->bytes == bytes && SameFile(fd_, like->fd_)) {
+        image_whole_ = like->image_whole_;
     } else {
-        const std::uint8_t* data = MapReadOnly(fd_, bytes);
-        if (!data) return false;
-        mapping_ = std::make_shared<const FileMapping>(data, bytes);
+        auto image = std::make_shared<FileImage>(bytes);
+        // A read error leaves the file to the cache, whose reads report it page by page.
+        for (std::uint64_t done = 0; done < bytes;) {
+            const long long n = ReadAt(fd_, image->buffer.data() + done,
+                                       static_cast<std::size_t>(bytes - done), done);
+            if (n <= 0) return false;
+            done += static_cast<std::uint64_t>(n);
+        }
+        image_whole_ = std::move(image);
     }
-    windows_touched_.assign(static_cast<std::size_t>((bytes + kMapWindowBytes - 1) / kMapWindowBytes),
-                            false);
-    windows_since_trim_ = 0;
     // Pages read before are no longer needed; a held one keeps its frame.
     if (cache_ && !cache_->AnyPinned()) cache_.reset();
     return true;
-}
-
-Page PageFile::ReadMapped(std::uint32_t n) {
-    const std::uint64_t at = std::uint64_t{n} * page_size();
-    // Pages (2 or 4 KB) divide a window: each lies in one.
-    const std::size_t w = static_cast<std::size_t>(at / kMapWindowBytes);
-    if (!windows_touched_[w]) {
-        const std::uint64_t budget = std::max<std::uint64_t>(std::uint64_t{capacity_} * page_size(),
-                                                             kMapWindowBytes);
-        if ((windows_since_trim_ + 1) * kMapWindowBytes > budget) {
-            DropMappedPages(mapping_->data, mapping_->bytes);
-            std::fill(windows_touched_.begin(), windows_touched_.end(), false);
-            windows_since_trim_ = 0;
-        }
-        windows_touched_[w] = true;
-        ++windows_since_trim_;
-    }
-    ++pages_read_;
-    return Page(n, mapping_->data + at, page_size(), nullptr);
 }
 
 void PageFile::set_cache_capacity(std::size_t pages) {
@@ -470,7 +426,10 @@ Page PageFile::Read(std::uint32_t n) {
         ++pages_read_;
         return Page(n, image_.data() + std::size_t{n} * page_size(), page_size(), nullptr);
     }
-    if (mapping_) return ReadMapped(n);
+    if (image_whole_) {
+        ++pages_read_;
+        return Page(n, image_whole_->data() + std::uint64_t{n} * page_size(), page_size(), nullptr);
+    }
     PageCache& c = cache();
     if (PageFrame* hit = c.Find(n)) {
         ++hit->pins;

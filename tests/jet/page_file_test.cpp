@@ -34,22 +34,17 @@ TEST(PageFile, AnyOrderReadsTheFilesPagesWithRunsBlocksAndEviction) {
         for (std::uint32_t k = 0; k < len && at + k < pages; ++k) order.push_back(at + k);
         if (rng() % 2) order.push_back(static_cast<std::uint32_t>(pages - 1 - rng() % 9));
     }
-    enum Mode { kCache, kBlocks, kMapped };
-    for (Mode mode : {kCache, kBlocks, kMapped}) {
+    enum Mode { kCache, kBlocks, kLoaded };
+    for (Mode mode : {kCache, kBlocks, kLoaded}) {
         const bool blocks = mode == kBlocks;
         std::string err;
         auto file = jet::PageFile::Open(f, &err);
         ASSERT_TRUE(file) << err;
         ASSERT_EQ(file->page_count(), pages);
-        // Far less than the file: pages are evicted, or the mapping trimmed.
+        // Far less than the file: pages are evicted (unless the file is loaded whole).
         file->set_cache_capacity(600);
         file->set_block_reads(blocks);
-        if (mode == kMapped) {
-            const bool mapped = file->set_mapped();
-#ifndef _WIN32
-            ASSERT_TRUE(mapped);  // elsewhere read through the cache
-#endif
-        }
+        if (mode == kLoaded) ASSERT_TRUE(file->set_loaded());
         std::vector<jet::Page> held;  // pages kept by a reader stay as they were read
         for (std::size_t i = 0; i < order.size(); ++i) {
             const std::uint32_t n = order[i];
@@ -76,8 +71,8 @@ TEST(PageFile, AnyOrderReadsTheFilesPagesWithRunsBlocksAndEviction) {
     }
 }
 
-#ifndef _WIN32
-TEST(PageFile, AMappingIsSharedOnlyWithTheSameFile) {
+#ifndef _WIN32  // where files are not told apart, each reader loads its own
+TEST(PageFile, ALoadedFileIsSharedOnlyWithTheSameFile) {
     std::vector<std::uint8_t> image = ReadAll(CorpusDir() / "jet4" / "testV2000.mdb");
     image.resize(4096 * 40);
     TempDir tmp;
@@ -89,19 +84,36 @@ TEST(PageFile, AMappingIsSharedOnlyWithTheSameFile) {
     auto fa = jet::PageFile::Open(a, &err), fb = jet::PageFile::Open(b, &err),
          fa2 = jet::PageFile::Open(a, &err);
     ASSERT_TRUE(fa && fb && fa2) << err;
-    ASSERT_TRUE(fa->set_mapped());
-    ASSERT_TRUE(fb->set_mapped(fa.get()));
-    ASSERT_TRUE(fa2->set_mapped(fa.get()));
+    ASSERT_TRUE(fa->set_loaded());
+    ASSERT_TRUE(fb->set_loaded(fa.get()));
+    ASSERT_TRUE(fa2->set_loaded(fa.get()));
     EXPECT_EQ(fb->Read(7).bytes()[100], image[4096 * 7 + 100]);  // its own bytes
     EXPECT_EQ(fa2->Read(7).bytes()[100], fa->Read(7).bytes()[100]);
-    EXPECT_EQ(fa2->Read(7).bytes().data(), fa->Read(7).bytes().data());  // one mapping
-    fa.reset();  // the other reader keeps the mapping
+    EXPECT_EQ(fa2->Read(7).bytes().data(), fa->Read(7).bytes().data());  // one copy
+    fa.reset();  // the other reader keeps the copy
     EXPECT_NE(fa2->Read(7).bytes()[100], image[4096 * 7 + 100]);
-    EXPECT_FALSE(jet::PageFile::FromMemory(image)->set_mapped());
+    EXPECT_FALSE(jet::PageFile::FromMemory(image)->set_loaded());
 }
 #endif
 
 }  // namespace
+
+// A file cut short after it was opened (someone else truncated it) is an error on
+// the pages that are gone, never the end of the process (a mapping would fault).
+TEST(PageFile, AFileCutShortAfterOpeningFailsAsAnErrorWhenLoaded) {
+    std::vector<std::uint8_t> image = ReadAll(CorpusDir() / "jet4" / "testV2000.mdb");
+    image.resize(4096 * 40);
+    TempDir tmp;
+    const fs::path f = tmp.path() / "cut.mdb";
+    WriteAll(f, image);
+    std::string err;
+    auto file = jet::PageFile::Open(f, &err);
+    ASSERT_TRUE(file) << err;
+    fs::resize_file(f, 4096 * 10);
+    EXPECT_FALSE(file->set_loaded());
+    EXPECT_EQ(file->Read(3).bytes()[100], image[4096 * 3 + 100]);
+    EXPECT_THROW(file->Read(39), jet::FormatError);
+}
 
 // Arrays past the huge-page threshold come from the system: they must keep their
 // records as a vector grows through the threshold and gives memory back.

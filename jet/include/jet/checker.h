@@ -72,11 +72,11 @@ CheckReport CheckDatabase(Database& db);
 struct CheckReading {
     std::size_t cache_pages = 1024;
     bool block_reads = false;
-    // Pages read from a mapping of the file (PageFile::set_mapped), shared with
-    // `mapped_like` when that maps the same file: only for a file nobody else
-    // changes meanwhile.
-    bool mapped = false;
-    const PageFile* mapped_like = nullptr;
+    // The whole file read into memory once (PageFile::set_loaded), shared with
+    // `loaded_like` when that has loaded the same file: only for a small file that
+    // nobody else changes meanwhile.
+    bool loaded = false;
+    const PageFile* loaded_like = nullptr;
 };
 
 // Opens and checks a file; a file that cannot be opened gives opened = false.

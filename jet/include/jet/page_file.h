@@ -79,7 +79,7 @@ class Page {
 };
 
 class PageCache;
-struct FileMapping;
+struct FileImage;
 
 class PageFile {
   public:
@@ -117,19 +117,18 @@ class PageFile {
     // of at least kBlockMinCache pages, so that a block's pages evict few others.
     void set_block_reads(bool on) { block_reads_ = on; }
 
-    // Reads pages straight from a read-only mapping of the file instead of copying
-    // them into the cache: no copy, no cache frames to make resident. The pages
-    // mapped stay bounded by the cache capacity: once the 64 KB windows touched
-    // since the last trim could hold that many pages, the mapping's pages are
-    // dropped (the file's bytes stay; a page still held is mapped again on its next
-    // use). Only for files nobody truncates while they are read (a page cut off
-    // would end the process): the compaction's own temporary file. When `like` has
-    // mapped the same file, its mapping is shared (pages mapped once for both; each
-    // still trims by its own count). False when the file could not be mapped (on
-    // some systems it never is): it is then read through the cache as before.
-    // REQUIRES: no Page of this file held; `like` is not being mapped meanwhile.
-    bool set_mapped(const PageFile* like = nullptr);
-    bool mapped() const { return mapping_ != nullptr; }
+    // Reads the whole file into memory once (resident at once, in huge pages where the
+    // system grants them) and serves every page from there: no cache frames, no copy
+    // per page read. For a small file that is read all over: the verification's new
+    // file, which the caller keeps within a bound. Read with ordinary reads rather than
+    // mapped: a read error, or a file cut short by someone else, then fails as an
+    // error instead of ending the process. When `like` has loaded the same file, its
+    // copy is shared (read-only: both may read at once from their own threads). False
+    // when the file could not be read whole: it is then read through the cache, whose
+    // reads report the error.
+    // REQUIRES: no Page of this file held; `like` is not being loaded meanwhile.
+    bool set_loaded(const PageFile* like = nullptr);
+    bool loaded() const { return image_whole_ != nullptr; }
 
   private:
     // The last pages fetched ahead for one sequential reader (they went to the
@@ -161,15 +160,10 @@ class PageFile {
     void ReadSpan(std::uint32_t first, std::uint32_t count, std::uint32_t n, std::uint8_t* dst);
     // The cache, made at the first read with the capacity then set.
     PageCache& cache();
-    // Page n of the mapping; trims it first when the pages touched may exceed the capacity.
-    Page ReadMapped(std::uint32_t n);
 
     int fd_ = -1;
-    // The file mapped read-only (set_mapped), with the 64 KB windows touched since the
-    // mapping was last trimmed.
-    std::shared_ptr<const FileMapping> mapping_;
-    std::vector<bool> windows_touched_;
-    std::size_t windows_since_trim_ = 0;
+    // The whole file read into memory (set_loaded), shared with other readers of it.
+    std::shared_ptr<const FileImage> image_whole_;
     std::vector<std::uint8_t> image_;
     bool in_memory_ = false;
     HeaderResult header_;

@@ -31,8 +31,11 @@ namespace jet {
 namespace {
 
 constexpr std::size_t kNoMap = static_cast<std::size_t>(-1);
-// Pages the compaction keeps cached from the source (a bounded working set).
-constexpr std::size_t kSourceCachePages = 1024;
+// Pages the compaction keeps cached from the source (a bounded working set, 8 MB of
+// Jet 4 pages). The verification reads the same handle after the repack: on a
+// bloated 65 MB sample with some 3,000 live pages, 2,048 keep most of them for it
+// (9,265 -> 6,875 reads, 7 % less CPU) for 3.4 MB more at the peak.
+constexpr std::size_t kSourceCachePages = 2048;
 // An index walk reads each page once; a few pages cached serve its runs.
 constexpr std::size_t kWalkCachePages = 64;
 

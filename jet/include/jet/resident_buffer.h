@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <memory>
 #include <new>
+#include <utility>
 
 namespace jet {
 
@@ -85,6 +86,13 @@ struct ResidentAllocator {
             std::allocator<T>().deallocate(p, n);
         else
             FreeResident(reinterpret_cast<std::uint8_t*>(p), bytes);
+    }
+    // Constructs in place itself: through std::construct_at, clang (with libstdc++)
+    // finds a nested record with default member initializers not default-constructible
+    // and refuses to build a vector of it.
+    template <class U, class... Args>
+    void construct(U* p, Args&&... args) {
+        ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
     }
     template <class U>
     bool operator==(const ResidentAllocator<U>&) const noexcept {

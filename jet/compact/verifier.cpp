@@ -9,6 +9,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <optional>
 #include <set>
 #include <thread>
@@ -753,6 +754,9 @@ Status VerifyCompacted(Database& source, const std::filesystem::path& source_pat
         v.Run();
     } catch (const FormatError& e) {
         return Status::Fail(e.what());
+    } catch (const std::bad_alloc&) {
+        // Either worker may run short; the file is then neither accepted nor blamed.
+        return Status::Fail("it could not be checked: not enough memory");
     }
     const CheckReport& soundness = v.soundness();
     if (!soundness.sound())

@@ -44,7 +44,9 @@ TEST(PageFile, AnyOrderReadsTheFilesPagesWithRunsBlocksAndEviction) {
         // Far less than the file: pages are evicted (unless the file is loaded whole).
         file->set_cache_capacity(600);
         file->set_block_reads(blocks);
-        if (mode == kLoaded) ASSERT_TRUE(file->set_loaded());
+        if (mode == kLoaded) {
+            ASSERT_TRUE(file->set_loaded());
+        }
         std::vector<jet::Page> held;  // pages kept by a reader stay as they were read
         for (std::size_t i = 0; i < order.size(); ++i) {
             const std::uint32_t n = order[i];

@@ -286,7 +286,8 @@ void Repacker::RepackTable(TableJob& job) {
         // the plan reads each block once instead of each page alone.
         struct BlockReads {
             PageFile& f;
-            ~BlockReads() { f.set_block_reads(false); }
+            const bool before = f.block_reads();
+            ~BlockReads() { f.set_block_reads(before); }
         } block_reads{src_};
         src_.set_block_reads(true);
         CrackedRow cr;  // buffers kept from row to row

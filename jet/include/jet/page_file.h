@@ -116,6 +116,7 @@ class PageFile {
     // Pages read out of order bring their block along (see above). Only with a cache
     // of at least kBlockMinCache pages, so that a block's pages evict few others.
     void set_block_reads(bool on) { block_reads_ = on; }
+    bool block_reads() const { return block_reads_; }
 
     // Reads the whole file into memory once (resident at once, in huge pages where the
     // system grants them) and serves every page from there: no cache frames, no copy

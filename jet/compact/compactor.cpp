@@ -527,7 +527,8 @@ CompactResult Compact(const std::filesystem::path& source, const std::filesystem
     }
     if (!out.Flush(&err)) return Fail(result, err);
 
-    // Verified before it is made durable and named: a file that fails never appears.
+    // Verified before it is named: a file that fails never appears. Its sync, started
+    // by Flush, runs meanwhile; Commit waits for both.
     Status verified;
     try {
         // The verifier counts rows and pages read; the pages written stay as they are.

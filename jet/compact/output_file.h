@@ -40,9 +40,10 @@ class OutputFile {
     bool WritePage(std::uint32_t page, std::span<const std::uint8_t> bytes, std::string* error);
 
     // Returns once every written page is in the file, so that the temporary path can be
-    // re-opened and read back; false with the first write error when one failed.
+    // re-opened and read back; false with the first write error when one failed. Then
+    // starts making the file durable on the writer thread, which Sync waits for.
     bool Flush(std::string* error);
-    // Flushes the data to disk.
+    // Returns once the data is on disk; false with the first write or sync error.
     bool Sync(std::string* error);
     // Moves the synced temporary file to the destination (never replacing an existing
     // file) and syncs the directory.
@@ -67,11 +68,12 @@ class OutputFile {
     // Writes `bytes` at `offset`, all of them or false with *error (per system). Runs on
     // the writer thread, one call at a time.
     bool WriteAt(std::uint64_t offset, std::span<const std::uint8_t> bytes, std::string* error);
-    // Makes the written data durable (per system).
+    // Makes the written data durable (per system). Runs on the writer thread after
+    // Flush, on the caller's otherwise.
     bool SyncToDisk(std::string* error);
     // Asks the system to start writing the pages written so far to disk, without
-    // waiting (per system; advice only: durability still comes from SyncToDisk). The
-    // disk then works while the pages are verified, and the final sync has little left.
+    // waiting (per system; advice only: durability still comes from SyncToDisk), so
+    // that the sync after the last page has little left. Runs on the writer thread.
     void StartWriteBack();
 
     int fd_ = -1;  // open temporary file, -1 when closed
@@ -79,12 +81,12 @@ class OutputFile {
     std::filesystem::path destination_;  // final name
     std::filesystem::path temp_;         // temporary name beside it
     bool committed_ = false;
-    bool synced_ = false;  // nothing written since the last Sync
+    bool synced_ = false;       // nothing written since the last Sync
+    bool sync_queued_ = false;  // Flush queued a sync, and nothing was written since
     // Made by the first WritePage; stopped and joined (writer_.reset()) before the file
     // closes, by Commit and Discard.
     std::unique_ptr<WriteBehind> writer_;
-    // Bytes written since writeback was last started: the writer thread's while it runs,
-    // the caller's after Flush has waited for it.
+    // Bytes written since writeback was last started: the writer thread's.
     std::uint64_t not_written_back_ = 0;
 };
 

@@ -18,12 +18,14 @@ bool OutputFile::WritePage(std::uint32_t page, std::span<const std::uint8_t> byt
                            std::string* error) {
     assert(fd_ >= 0 && bytes.size() == page_size_);
     synced_ = false;
+    sync_queued_ = false;
     if (!writer_) {
         try {
             writer_ = std::make_unique<WriteBehind>(
                 [this](std::uint64_t offset, std::span<const std::uint8_t> run, std::string* err) {
                     return WriteAt(offset, run, err);
-                });
+                },
+                [this](std::string* err) { return SyncToDisk(err); });
         } catch (const std::system_error& e) {
             *error = "cannot write '" + temp_.string() + "': " + e.what();
             return false;
@@ -34,16 +36,20 @@ bool OutputFile::WritePage(std::uint32_t page, std::span<const std::uint8_t> byt
 
 bool OutputFile::Flush(std::string* error) {
     assert(fd_ >= 0);
-    if (writer_ && !writer_->Drain(error)) return false;
-    // The writer is idle now: its count of bytes not yet written back is this thread's.
-    StartWriteBack();
+    if (!writer_) return true;
+    if (!writer_->Drain(error)) return false;
+    // The pages are read back and checked next, which takes longer than the disk needs
+    // for the last of them: the sync runs meanwhile, and Commit seldom waits for it.
+    writer_->StartSync();
+    sync_queued_ = true;
     return true;
 }
 
 bool OutputFile::Sync(std::string* error) {
     assert(fd_ >= 0);
     if (synced_) return true;
-    if ((writer_ && !writer_->Drain(error)) || !SyncToDisk(error)) return false;
+    if (writer_ && !writer_->Drain(error)) return false;  // waits for a queued sync too
+    if (!sync_queued_ && !SyncToDisk(error)) return false;
     synced_ = true;
     return true;
 }

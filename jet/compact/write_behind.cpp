@@ -6,7 +6,8 @@
 
 namespace jet {
 
-WriteBehind::WriteBehind(WriteFn write) : write_(std::move(write)), filling_(new Buffer) {
+WriteBehind::WriteBehind(WriteFn write, SyncFn sync)
+    : write_(std::move(write)), sync_(std::move(sync)), filling_(new Buffer) {
     thread_ = std::thread([this] { Run(); });
 }
 
@@ -44,8 +45,15 @@ bool WriteBehind::Append(std::uint64_t offset, std::span<const std::uint8_t> byt
 bool WriteBehind::Drain(std::string* error) {
     std::unique_lock<std::mutex> lock(mu_);
     if (filling_->used > 0) HandOff(lock);
-    has_room_.wait(lock, [&] { return queued_.empty() && !writing_; });
+    has_room_.wait(lock, [&] { return queued_.empty() && !writing_ && !sync_pending_; });
     return Report(error);
+}
+
+void WriteBehind::StartSync() {
+    std::unique_lock<std::mutex> lock(mu_);
+    if (filling_->used > 0) HandOff(lock);
+    sync_pending_ = true;
+    has_work_.notify_one();
 }
 
 void WriteBehind::HandOff(std::unique_lock<std::mutex>& lock) {
@@ -78,24 +86,25 @@ bool WriteBehind::Report(std::string* error) const {
 void WriteBehind::Run() {
     std::unique_lock<std::mutex> lock(mu_);
     for (;;) {
-        has_work_.wait(lock, [&] { return stop_ || !queued_.empty(); });
+        has_work_.wait(lock, [&] { return stop_ || !queued_.empty() || sync_pending_; });
         if (stop_) return;
-        std::unique_ptr<Buffer> b = std::move(queued_.front());
-        queued_.pop_front();
+        // Buffers first: a sync covers every write queued before it was asked for.
+        std::unique_ptr<Buffer> b;
+        if (!queued_.empty()) {
+            b = std::move(queued_.front());
+            queued_.pop_front();
+        } else {
+            sync_pending_ = false;
+        }
         writing_ = true;
-        const bool write = !failed_.load(std::memory_order_relaxed);
+        const bool go = !failed_.load(std::memory_order_relaxed);
         lock.unlock();
 
         std::string err;
         bool ok = true;
-        if (write) {
+        if (go) {
             try {
-                std::size_t at = 0;
-                for (const Extent& e : b->extents) {
-                    ok = write_(e.offset, std::span(b->bytes.data() + at, e.size), &err);
-                    if (!ok) break;
-                    at += e.size;
-                }
+                ok = b ? WriteOut(*b, &err) : sync_(&err);
             } catch (const std::exception& e) {  // an error message that could not be made
                 ok = false;
                 err = e.what();
@@ -104,13 +113,22 @@ void WriteBehind::Run() {
 
         lock.lock();
         if (!ok) {
-            error_ = err.empty() ? "a write failed" : err;
+            error_ = !err.empty() ? err : b ? "a write failed" : "the file could not be synced";
             failed_.store(true, std::memory_order_release);
         }
         writing_ = false;
-        free_.push_back(std::move(b));
+        if (b) free_.push_back(std::move(b));
         has_room_.notify_all();
     }
+}
+
+bool WriteBehind::WriteOut(const Buffer& b, std::string* error) {
+    std::size_t at = 0;
+    for (const Extent& e : b.extents) {
+        if (!write_(e.offset, std::span(b.bytes.data() + at, e.size), error)) return false;
+        at += e.size;
+    }
+    return true;
 }
 
 }  // namespace jet

@@ -2,10 +2,11 @@
 // producing them: the caller fills a buffer, the writer thread writes the buffers filled
 // before it. Bounded: a few buffers in all; Append waits while every one is queued or
 // being written. Runs are written in the order they were given, so a place written
-// twice ends with the bytes given last.
+// twice ends with the bytes given last. StartSync queues a sync behind them, made on
+// the same thread while the caller goes on (reading the file back, say).
 //
-// The first write that fails is kept: later buffers are dropped unwritten, and Append
-// and Drain report it. Destroying a WriteBehind tells the thread to stop (what is still
+// The first write or sync that fails is kept: later buffers are dropped unwritten, and
+// Append and Drain report it. Destroying a WriteBehind tells the thread to stop (what is still
 // queued is dropped) and joins it, by every exit path.
 #pragma once
 
@@ -31,9 +32,12 @@ class WriteBehind {
     // writer thread only, one call at a time.
     using WriteFn = std::function<bool(std::uint64_t offset, std::span<const std::uint8_t> bytes,
                                        std::string* error)>;
+    // Makes what was written durable, or returns false and sets *error. Called on the
+    // writer thread only, after the writes queued before StartSync.
+    using SyncFn = std::function<bool(std::string* error)>;
 
     // Starts the writer thread (std::system_error when the system has none to give).
-    explicit WriteBehind(WriteFn write);
+    WriteBehind(WriteFn write, SyncFn sync);
     ~WriteBehind();
     WriteBehind(const WriteBehind&) = delete;
     WriteBehind& operator=(const WriteBehind&) = delete;
@@ -46,6 +50,10 @@ class WriteBehind {
     // Returns once every byte appended so far is written: the file may then be read
     // back. False, with the first write error in *error, when one failed.
     bool Drain(std::string* error);
+
+    // Queues a sync behind every byte appended so far and returns: the writer thread
+    // syncs once they are written. Drain waits for it too, and reports its failure.
+    void StartSync();
 
     // A buffer is handed over once it holds this much. Copying 2 MiB into the system's
     // cache takes the writer about a millisecond, so a hand-over (a lock and a wake-up,
@@ -69,6 +77,8 @@ class WriteBehind {
     };
 
     void Run();  // the writer thread's loop
+    // Writes every extent of `b` (on the writer thread, without the lock).
+    bool WriteOut(const Buffer& b, std::string* error);
     // REQUIRES: mu_ held. Queues filling_ and takes a free buffer in its place, waiting
     // for one while all are in use.
     void HandOff(std::unique_lock<std::mutex>& lock);
@@ -76,6 +86,7 @@ class WriteBehind {
     bool Report(std::string* error) const;
 
     const WriteFn write_;
+    const SyncFn sync_;
     std::unique_ptr<Buffer> filling_;  // the caller's; never null
 
     std::mutex mu_;
@@ -84,7 +95,8 @@ class WriteBehind {
     std::deque<std::unique_ptr<Buffer>> queued_;
     std::vector<std::unique_ptr<Buffer>> free_;
     int buffers_ = 1;        // made so far, filling_ included
-    bool writing_ = false;   // the writer holds a buffer outside the queue
+    bool writing_ = false;   // the writer holds a buffer outside the queue, or syncs
+    bool sync_pending_ = false;  // StartSync asked for a sync not yet done
     bool stop_ = false;
     std::string error_;             // the first write error
     std::atomic<bool> failed_{false};  // error_ is set; read without the lock by Append

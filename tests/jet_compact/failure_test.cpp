@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <mutex>
 #include <optional>
 
 #ifndef _WIN32
@@ -15,6 +16,7 @@
 #include "jet/compact/output_file.h"
 #include "jet/compact/spill_file.h"
 #include "jet/compact/verifier.h"
+#include "jet/compact/write_behind.h"
 #include "jet/database.h"
 #include "jet/index.h"
 #include "jet/row.h"
@@ -428,6 +430,40 @@ TEST(Refusals, UnwritableDestinationLeavesNothing) {
     EXPECT_FALSE(r.compacted);
     EXPECT_NE(r.reason.find("cannot write"), std::string::npos) << r.reason;
     EXPECT_FALSE(fs::exists(out.parent_path()));
+}
+
+// The output's sync runs on the writer thread while the copy is verified: it comes
+// after every write queued before it, and when it fails the file is not taken as
+// durable (Drain, which Commit waits on, reports it and nothing more is written).
+TEST(Refusals, WriterSyncsAfterItsWritesAndReportsAFailedSync) {
+    for (const bool sync_fails : {false, true}) {
+        std::mutex mu;
+        std::uint64_t written = 0;
+        std::vector<std::uint64_t> written_at_sync;
+        jet::WriteBehind w(
+            [&](std::uint64_t, std::span<const std::uint8_t> bytes, std::string*) {
+                std::lock_guard<std::mutex> lock(mu);
+                written += bytes.size();
+                return true;
+            },
+            [&](std::string* err) {
+                std::lock_guard<std::mutex> lock(mu);
+                written_at_sync.push_back(written);
+                if (sync_fails) *err = "the disk is gone";
+                return !sync_fails;
+            });
+        const std::vector<std::uint8_t> page(4096, 7);
+        std::string err;
+        constexpr std::uint64_t kPages = 1500;  // several buffers' worth
+        for (std::uint64_t i = 0; i < kPages; ++i) ASSERT_TRUE(w.Append(i * 4096, page, &err));
+        w.StartSync();
+        EXPECT_EQ(w.Drain(&err), !sync_fails);
+        EXPECT_EQ(written_at_sync, std::vector<std::uint64_t>{kPages * 4096});
+        if (sync_fails) {
+            EXPECT_EQ(err, "the disk is gone");
+            EXPECT_FALSE(w.Append(0, page, &err));
+        }
+    }
 }
 
 #ifndef _WIN32

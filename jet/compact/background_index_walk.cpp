@@ -17,6 +17,16 @@ void EntryBatch::Clear() {
     key_end.clear();
     rows.clear();
     unmapped = kAllMapped;
+    mapped = false;
+}
+
+bool EntryBatch::MapRows(const RowMap& map) {
+    if (!mapped) {
+        mapped = true;
+        const std::size_t found = map.FindMany(rows, rows);
+        if (found != size()) unmapped = found;
+    }
+    return unmapped == kAllMapped;
 }
 
 BackgroundIndexWalk::BackgroundIndexWalk(PageFile& file)
@@ -41,12 +51,13 @@ void BackgroundIndexWalk::Start(std::uint32_t root, std::uint32_t owner_tdef,
     error_ = nullptr;
     walk_ = IndexWalk();
     stop_ = false;
-    requested_ = busy_ = true;
+    requested_ = busy_ = idle_ = true;
     changed_.notify_all();
 }
 
 bool BackgroundIndexWalk::Next(EntryBatch& out) {
     std::unique_lock lock(mu_);
+    idle_ = true;
     changed_.wait(lock, [&] { return !full_.empty() || !busy_; });
     if (full_.empty()) {
         if (error_) std::rethrow_exception(error_);
@@ -55,6 +66,7 @@ bool BackgroundIndexWalk::Next(EntryBatch& out) {
     std::swap(out, full_.front());
     empty_.push_back(std::move(full_.front()));
     full_.pop_front();
+    idle_ = false;
     changed_.notify_all();
     return true;
 }
@@ -95,18 +107,9 @@ void BackgroundIndexWalk::Walk(std::uint32_t root, std::uint32_t owner_tdef,
     IndexWalk walk;
     std::exception_ptr error;
     // The entries' rows are looked up a batch at a time (the lookups of a batch
-    // overlap their cache misses). Until then batch.rows holds the old addresses.
-    // Returns false when the batch ends at an entry whose row the map does not hold:
-    // it is handed over with that entry last, and the walk has to end there.
-    auto map_rows = [&] {
-        const std::size_t found = rows ? rows->FindMany(batch.rows, batch.rows) : batch.size();
-        if (found == batch.size()) return true;
-        batch.key_end.resize(found + 1);
-        batch.keys.resize(batch.key_end[found]);
-        batch.rows.resize(found + 1);
-        batch.unmapped = found;
-        return false;
-    };
+    // overlap their cache misses). Returns false when the batch holds an entry whose
+    // row the map does not hold: the consumer stops there, and so does the walk.
+    auto map_rows = [&] { return !rows || batch.MapRows(*rows); };
     try {
         walk = WalkIndex(file_, root, owner_tdef, [&](const IndexEntry& e, std::uint32_t) {
             batch.keys.insert(batch.keys.end(), e.bytes.begin(),
@@ -114,7 +117,10 @@ void BackgroundIndexWalk::Walk(std::uint32_t root, std::uint32_t owner_tdef,
             batch.key_end.push_back(static_cast<std::uint32_t>(batch.keys.size()));
             batch.rows.push_back(e.row);
             if (batch.size() < kBatchEntries) return;
-            const bool go_on = map_rows();
+            // A consumer waiting for entries gets them at once and looks them up
+            // itself; a busy one finds them looked up. Of two threads that would
+            // otherwise wait for each other, each takes the lookups when it has time.
+            const bool go_on = ConsumerIdle() || map_rows();
             Hand(batch);
             // The consumer stops at the unmapped entry: nothing after it is needed.
             if (!go_on) throw Stopped{};
@@ -141,6 +147,11 @@ void BackgroundIndexWalk::Walk(std::uint32_t root, std::uint32_t owner_tdef,
     error_ = error;
     busy_ = false;
     changed_.notify_all();
+}
+
+bool BackgroundIndexWalk::ConsumerIdle() {
+    std::lock_guard lock(mu_);
+    return idle_;
 }
 
 void BackgroundIndexWalk::Hand(EntryBatch& batch) {

@@ -28,11 +28,16 @@ struct EntryBatch {
     static constexpr std::size_t kAllMapped = static_cast<std::size_t>(-1);
     std::vector<std::uint8_t> keys;
     std::vector<std::uint32_t> key_end;  // end of each key in `keys`
-    // Each entry's row pointer: its new address when the walk maps rows, except
-    // rows[unmapped], the old address of a row the map does not hold (the walk's
-    // last entry then).
+    // Each entry's row pointer: the old addresses until MapRows, then the new ones
+    // up to rows[unmapped], the old address of the first row the map does not hold
+    // (the entries after it are not to be used).
     std::vector<RowAddr> rows;
     std::size_t unmapped = kAllMapped;
+    bool mapped = false;  // MapRows has run
+
+    // Looks the rows up in `map` unless that was done; false when one is not there
+    // (then `unmapped` says which).
+    bool MapRows(const RowMap& map);
 
     std::size_t size() const { return rows.size(); }
     std::span<const std::uint8_t> key(std::size_t i) const {
@@ -51,12 +56,16 @@ class BackgroundIndexWalk {
     BackgroundIndexWalk& operator=(const BackgroundIndexWalk&) = delete;
 
     // Begins walking the tree at `root` (as WalkIndex does). With `rows`, the worker
-    // also looks up each entry's new row address there, taking that work off the
-    // consuming thread; the walk ends at the first row the map does not hold.
+    // also looks up the new row addresses of the batches it fills while the consumer
+    // is busy with one; a batch that the consumer is waiting for goes over as it is,
+    // for the consumer to look up (EntryBatch::MapRows), so the lookups fall to
+    // whichever thread has time. The walk ends at the first row the worker finds
+    // that the map does not hold.
     // REQUIRES: no walk under way; `rows` unchanged and alive until the walk ends
     void Start(std::uint32_t root, std::uint32_t owner_tdef, const RowMap* rows = nullptr);
     // The next batch in tree order into `out` (its buffers are exchanged with the
-    // worker's); false after the last. Rethrows what the walk threw.
+    // worker's); false after the last. Rethrows what the walk threw. The consumer is
+    // taken to be busy from its return to the next call.
     bool Next(EntryBatch& out);
     // REQUIRES: Next returned false. The walk's findings, as WalkIndex returns them.
     const IndexWalk& result() const { return walk_; }
@@ -68,6 +77,7 @@ class BackgroundIndexWalk {
     void Serve();
     void Walk(std::uint32_t root, std::uint32_t owner_tdef, const RowMap* rows);
     void Hand(EntryBatch& batch);
+    bool ConsumerIdle();
 
     PageFile& file_;
     std::mutex mu_;
@@ -80,6 +90,7 @@ class BackgroundIndexWalk {
     bool busy_ = false;       // a walk was started and has not ended
     bool stop_ = false;       // the walk under way is to end now
     bool quit_ = false;       // the worker is to end
+    bool idle_ = false;       // the consumer holds no batch to work on
     std::exception_ptr error_;
     IndexWalk walk_;      // the walk's result; written by the worker before busy_ drops
     std::thread worker_;  // last: started once every member above exists

@@ -46,14 +46,16 @@ void CopyIndexEntries(PageFile& source, std::uint32_t root, std::uint32_t source
             BackgroundIndexWalk& w;
             ~Idle() { w.Abandon(); }
         } idle{*background};
-        // The worker looks the new row addresses up as well.
+        // The worker looks the new row addresses up as well, or leaves that here.
         background->Start(root, source_tdef, &rows);
         EntryBatch batch;
-        while (background->Next(batch))
+        while (background->Next(batch)) {
+            batch.MapRows(rows);
             for (std::size_t i = 0; i < batch.size(); ++i) {
                 if (i == batch.unmapped) ThrowNoLiveRow(which, batch.rows[i]);
                 add(batch.key(i), batch.rows[i]);
             }
+        }
         walk = background->result();
     } else {
         walk = WalkIndex(source, root, source_tdef, [&](const IndexEntry& e, std::uint32_t) {

@@ -330,7 +330,8 @@ TEST_P(Builders, IndexTreeWalksBackInOrderAcrossLevels) {
 TEST_P(Builders, IndexCopyMapsRowsAndRefusesEntriesOfNoLiveRow) {
     // A source index of 5,000 entries (rows 100:0 .. 199:49), every row moving to
     // (1000 + i / 200, i % 200); the same copy with the walk on a worker or not. An
-    // entry of a deleted row in the worker's first batch of entries and in its last.
+    // entry of a deleted row in the worker's first batch of entries (handed to the
+    // waiting consumer to look up) and in its last (looked up by the worker).
     Image img(GetParam());
     const auto entries = SortedEntries(5000);
     jet::IndexTreeBuilder source(img.layout(), 2, 5, [&](std::uint32_t page, std::vector<std::uint8_t> b) {

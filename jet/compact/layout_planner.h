@@ -51,23 +51,24 @@ class PageAllocator {
 };
 
 // Old slot address of a live row -> its address in the new file. Rows are added in
-// old (page, row) order, and new addresses grow with them, so the map is kept as two
-// page-level tables instead of one entry per row: per old page its live slots as bits
-// and the ordinal of its first live row, per run of consecutive new slots its start
-// and first ordinal. A row's ordinal (how many live rows precede it) joins the two.
-// Memory follows the pages, not the rows: 16 bytes per old page from the table's first
-// to its last page with live rows, 8 bytes per 64 slots up to each page's last live
-// row and 12 bytes per new page, so a table of 20 million narrow rows costs some 15 MB
-// and no Jet file (2 GB at most) more than about 45 MB. The old pages are indexed by
-// number, so a lookup in index order (random rows) touches three places: the old
-// page's entry (16 bytes, one cache line), its bit word and the new run.
+// old (page, row) order, and new addresses grow with them, so the map is kept per old
+// page instead of per row: its live slots as bits and where its rows went, as the
+// runs of consecutive new slots they fill. The live rows of one page fit on one new
+// page or spill onto the next, so two runs hold them nearly always; a page whose rows
+// take more keeps the rest in a table of its own. Memory follows the pages, not the
+// rows: 32 bytes per old page from the table's first to its last page with live
+// rows, 8 bytes per 64 slots past a page's first 64 up to its last live row, so a
+// table of 20 million narrow rows costs some 13 MB and no Jet file (2 GB at most,
+// 2^19 pages) more than about 30 MB. A lookup in index order (random rows) reads one
+// cache line, the old page's entry, and a second only for a slot past the 64th.
 class RowMap {
   public:
     // Room for the rows of `pages` old pages numbered over `span` numbers, taken at
     // once: the tables grow with the pages and would otherwise move to fresh memory
-    // again and again. The span of a Jet file is 2^19 pages at most (8 MB here).
+    // again and again. The span of a Jet file is 2^19 pages at most (16 MB here).
     void Reserve(std::size_t span, std::size_t pages);
-    // REQUIRES: old_slot and new_addr exceed every address added before.
+    // REQUIRES: old_slot and new_addr exceed every address added before;
+    // new_addr.page < 2^24 (as in every row pointer)
     void Add(RowAddr old_slot, RowAddr new_addr);
     // The new address, or nothing when old_slot held no live row. Inline: an index
     // copy calls it once per entry, and the call would cost as much as the lookup.
@@ -75,7 +76,7 @@ class RowMap {
     // Find for many addresses at once: out[i] = *Find(old[i]) for each i in order,
     // up to the first address that holds no live row. Returns how many were found
     // (old.size() when all were; out[result] and after are left as they were). The
-    // lookups overlap: the places each one touches are fetched from memory for the
+    // lookups overlap: the entry each one reads is fetched from memory for the
     // addresses ahead while earlier ones are computed, so a batch of random rows
     // waits for its cache misses a few at a time instead of one after another.
     // `out` may be `old` itself. REQUIRES: out.size() >= old.size()
@@ -83,22 +84,31 @@ class RowMap {
     std::size_t size() const { return size_; }
 
   private:
-    struct OldPage {
-        std::uint32_t first = 0;    // ordinal of its first live row
-        std::uint32_t bits_at = 0;  // its first word in live_bits_
-        std::uint32_t run_at = 0;   // the run in new_runs_ that holds its first live row
-        std::uint8_t words = 0;     // its words in live_bits_ (0: no live row); 4 at most
-        // Live rows before its words 1, 2 and 3: one popcount per lookup, not a loop.
+    // 32 bytes on a 32-byte boundary: one cache line per lookup.
+    struct alignas(32) OldPage {
+        std::uint64_t word0 = 0;    // live slots 0-63
+        std::uint32_t first = 0;    // ordinal of its first live row (live rows before it)
+        std::uint32_t bits_at = 0;  // its words past word0 in more_bits_
+        // Its first two runs: where each starts (RowAddr::Packed) and how many of
+        // its rows lie there, in order; rows past those are in more_runs_.
+        std::array<std::uint32_t, 2> start{};
+        std::array<std::uint16_t, 2> count{};
+        std::uint8_t words = 0;  // bit words up to its last live slot (0: none); 4 at most
+        // Live rows before its words 1, 2 and 3: one bit count per lookup, not a loop.
         std::array<std::uint8_t, 3> before{};
     };
+    static_assert(sizeof(OldPage) == 32);
     // The old page's entry, or null when the page lies outside the map.
     const OldPage* PageOf(RowAddr old_slot) const {
         const std::size_t i = std::size_t{old_slot.page} - first_page_;  // wraps when below
         return old_slot.page < first_page_ || i >= old_pages_.size() ? nullptr : &old_pages_[i];
     }
-    struct NewRun {
-        RowAddr start;             // first slot; the run continues on the same page
-        std::uint32_t first = 0;   // ordinal of that slot's row
+    // The new address of the row of `ordinal`, from more_runs_. REQUIRES: it lies in
+    // the third or a later run of its old page
+    RowAddr FindInMoreRuns(std::uint32_t ordinal) const;
+    struct Run {
+        std::uint32_t first = 0;  // ordinal of its first row
+        RowAddr start;            // first slot; the run continues on the same page
     };
     // Its tables take megabytes for a large table, touched once as rows are added.
     template <class T>
@@ -106,8 +116,9 @@ class RowMap {
     // By old page number less first_page_, up to the last page with live rows.
     Table<OldPage> old_pages_;
     std::uint32_t first_page_ = 0;
-    Table<std::uint64_t> live_bits_;  // per old page, words up to its last live slot
-    Table<NewRun> new_runs_;          // ascending
+    Table<std::uint64_t> more_bits_;  // per old page, words 1.. up to its last live slot
+    Table<Run> more_runs_;            // third and later runs of a page, ascending
+    bool page_past_two_runs_ = false;  // the last page's rows went past its two runs
     RowAddr last_old_, last_new_;
     // A table of a 2 GB file holds far fewer than 2^32 rows (each costs a 2-byte slot).
     std::uint32_t size_ = 0;
@@ -128,17 +139,17 @@ inline std::optional<RowAddr> RowMap::Find(RowAddr old_slot) const {
     const unsigned k = old_slot.row / 64u;
     if (!at || k >= at->words) return std::nullopt;
     const OldPage& page = *at;
-    const std::uint64_t word = live_bits_[page.bits_at + k];
+    const std::uint64_t word = k ? more_bits_[page.bits_at + k - 1] : page.word0;
     const unsigned bit = old_slot.row % 64u;
     if (!((word >> bit) & 1)) return std::nullopt;
-    const std::uint32_t ordinal = page.first + (k ? page.before[k - 1] : 0u) +
-                                  CountBits(word & ((std::uint64_t{1} << bit) - 1));
-    // The rows of one old page lie in the run of its first row and the few after it.
-    const NewRun* run = new_runs_.data() + page.run_at;
-    const NewRun* const last = new_runs_.data() + new_runs_.size() - 1;
-    while (run != last && run[1].first <= ordinal) ++run;
-    assert(run->first <= ordinal);
-    return RowAddr{run->start.page, static_cast<std::uint8_t>(run->start.row + (ordinal - run->first))};
+    // Its rank among the page's live rows, then the run that holds it.
+    unsigned rank = (k ? page.before[k - 1] : 0u) + CountBits(word & ((std::uint64_t{1} << bit) - 1));
+    for (unsigned r = 0; r < 2; ++r) {
+        if (rank < page.count[r])
+            return RowAddr{page.start[r] >> 8, static_cast<std::uint8_t>((page.start[r] & 0xFF) + rank)};
+        rank -= page.count[r];
+    }
+    return FindInMoreRuns(page.first + page.count[0] + page.count[1] + rank);
 }
 
 }  // namespace jet

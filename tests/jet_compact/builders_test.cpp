@@ -2,6 +2,7 @@
 // trees, usage maps, and the numbering rules of the layout.
 #include <gtest/gtest.h>
 
+#include <map>
 #include <optional>
 #include <random>
 
@@ -518,17 +519,20 @@ TEST(Layout, RowMapFindsOnlyLiveRows) {
 
 TEST(Layout, RowMapFindManyAgreesWithFind) {
     // Pages 100..139 with random gaps: deleted rows, whole pages without live rows,
-    // slots past 64; new rows spread over runs that break now and then.
+    // slots past 64; new rows spread over runs that break now and then (most old
+    // pages' rows over more than two). Find answers what was added, FindMany as Find.
     jet::RowMap m;
     std::mt19937 rng(7);
     jet::RowAddr to{500, 0};
     std::vector<jet::RowAddr> slots;  // every slot asked about, live or not
+    std::map<jet::RowAddr, jet::RowAddr> moved;  // what the map must answer
     for (std::uint32_t page = 99; page <= 141; ++page)
         for (unsigned row = 0; row < 200; ++row) {
             const jet::RowAddr old{page, static_cast<std::uint8_t>(row)};
             slots.push_back(old);
             if (page < 100 || page > 139 || page % 7 == 3 || rng() % 4 == 0) continue;
             m.Add(old, to);
+            moved[old] = to;
             to = rng() % 50 == 0 ? jet::RowAddr{to.page + 1, 0}
                                  : jet::RowAddr{to.page, static_cast<std::uint8_t>(to.row + 1 + rng() % 2)};
             if (to.row > 250) to = {to.page + 1, 0};
@@ -536,8 +540,11 @@ TEST(Layout, RowMapFindManyAgreesWithFind) {
     slots.push_back({1000000, 0});  // far past the end
     std::shuffle(slots.begin(), slots.end(), rng);
     std::vector<jet::RowAddr> live;
-    for (jet::RowAddr a : slots)
-        if (m.Find(a)) live.push_back(a);
+    for (jet::RowAddr a : slots) {
+        const auto it = moved.find(a);
+        ASSERT_EQ(m.Find(a), it == moved.end() ? std::nullopt : std::optional(it->second)) << a.ToString();
+        if (it != moved.end()) live.push_back(a);
+    }
     ASSERT_EQ(live.size(), m.size());
 
     // All live: every address found, here in place.

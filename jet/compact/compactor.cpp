@@ -247,6 +247,9 @@ void Repacker::RepackTable(TableJob& job) {
     for (std::size_t k = 0; k < lv_cols.size(); ++k)
         packers.emplace_back(layout_, spill_.Share(lv_cols.size()));
     const RowCracker cracker(d, jet3);
+    // The plan's pass looks at the long-value columns alone (rows of tables without
+    // them are not cracked at all).
+    const RowCracker lv_cracker(d, jet3, lv_cols);
 
     // The rows go densely, in their old order, right after the long values.
     const std::uint32_t rows_start = alloc_.page_count();
@@ -292,7 +295,7 @@ void Repacker::RepackTable(TableJob& job) {
         src_.set_block_reads(true);
         CrackedRow cr;  // buffers kept from row to row
         reader.ForEachRow([&](const RowRef& r) {
-            cracker.Crack(r.bytes, cr);
+            lv_cracker.Crack(r.bytes, cr);
             bool outside = false;
             for (std::size_t k = 0; k < lv_cols.size(); ++k)
                 if (auto h = stored_outside(r, cr, k)) {

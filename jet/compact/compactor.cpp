@@ -38,6 +38,11 @@ constexpr std::size_t kNoMap = static_cast<std::size_t>(-1);
 constexpr std::size_t kSourceCachePages = 2048;
 // An index walk reads each page once; a few pages cached serve its runs.
 constexpr std::size_t kWalkCachePages = 64;
+// A table's rows are noted where they cross every this many source pages with live
+// rows, for the verification to compare them in parts: a part of 64 pages is
+// already long beside what a part costs to start, and a table of 2 GB leaves
+// some 8,000 notes (100 KB).
+constexpr std::size_t kSplitPages = 64;
 
 // One table of the source and what the new file makes of it.
 struct TableJob {
@@ -79,6 +84,7 @@ class Repacker {
     const IdMap& ids() const { return ids_; }
     const std::vector<std::uint32_t>& fillers() const { return fillers_; }
     bool spilled() const { return spilled_; }
+    RowsSplits& splits() { return splits_; }
 
   private:
     void PlanTables();
@@ -113,6 +119,7 @@ class Repacker {
     std::vector<TableJob> jobs_;                         // by old definition page
     std::map<std::uint32_t, std::uint32_t> tdef_moves_;  // old definition page -> new
     std::vector<std::uint32_t> fillers_;                 // free pages kept for stale Ids
+    RowsSplits splits_;  // where the rows of each table cross every kSplitPages pages
     std::uint64_t rows_total_ = 0, rows_done_ = 0;
     CompactProgress::Stage stage_ = CompactProgress::Stage::Reading;
     std::uint64_t pages_written_ = 0, ticks_ = 0;
@@ -257,8 +264,14 @@ void Repacker::RepackTable(TableJob& job) {
     RowMap rows;
     std::optional<RowPageWriter> w;
     std::size_t ordinal = 0;
+    std::vector<RowsSplit> splits;
+    std::uint32_t split_page = kNoPage;  // source page of the last row placed
+    std::size_t split_pages = 0;         // source pages with rows placed
     auto start_rows = [&] {
         rows = RowMap();
+        splits.clear();
+        split_page = kNoPage;
+        split_pages = 0;
         if (row_pages) rows.Reserve(last_row_page - first_row_page + 1, row_pages);
         w.emplace(layout_, job.new_tdef(), next, sink);
     };
@@ -266,7 +279,12 @@ void Repacker::RepackTable(TableJob& job) {
     auto place = [&](const RowRef& r, Bytes bytes) {
         if (bytes.empty() || bytes.size() > max_row)
             ThrowFormat("row " + r.slot.ToString() + " has an impossible size");
-        rows.Add(r.slot, w->Place(bytes));
+        const RowAddr at = w->Place(bytes);
+        if (r.slot.page != split_page) {
+            split_page = r.slot.page;
+            if (split_pages++ % kSplitPages == 0 && split_pages > 1) splits.push_back({r.slot.page, at});
+        }
+        rows.Add(r.slot, at);
         ++ordinal;
         ++rows_done_;
         Tick();
@@ -366,6 +384,7 @@ void Repacker::RepackTable(TableJob& job) {
         }, check_page);
     }
     w->Flush();
+    if (!splits.empty()) splits_[d.page] = std::move(splits);
     for (std::size_t k = 0; k < lv_cols.size(); ++k)
         if (lv_next[k] != packers[k].value_count()) ThrowFormat("rows changed while reading");
     job.live_rows = static_cast<std::uint32_t>(ordinal);
@@ -499,6 +518,7 @@ CompactResult Compact(const std::filesystem::path& source, const std::filesystem
     std::uint32_t pages = 0;
     IdMap ids;
     std::vector<std::uint32_t> fillers;
+    VerifyOptions verify;
     try {
         SpillSettings spill;
         spill.memory_bytes = static_cast<std::size_t>(
@@ -518,6 +538,7 @@ CompactResult Compact(const std::filesystem::path& source, const std::filesystem
         pages = repacker.Run();
         ids = repacker.ids();
         fillers = repacker.fillers();
+        verify.splits = std::move(repacker.splits());
         result.spilled = repacker.spilled();
     } catch (const FormatError& e) {
         return Fail(result, std::string("the database cannot be compacted: ") + e.what());
@@ -543,7 +564,8 @@ CompactResult Compact(const std::filesystem::path& source, const std::filesystem
                 q.source_pages = result.pages_before;
                 progress(q);
             };
-        verified = VerifyCompacted(*db, source, out.temp_path(), ids, fillers, verify_progress);
+        verified = VerifyCompacted(*db, source, out.temp_path(), ids, fillers, verify_progress,
+                                   verify);
     } catch (const std::exception& e) {
         verified = Status::Fail(e.what());
     }

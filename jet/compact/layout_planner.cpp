@@ -124,4 +124,30 @@ void RowMap::Add(RowAddr old_slot, RowAddr new_addr) {
     ++size_;
 }
 
+void RowMap::Append(RowMap&& later) {
+    if (later.size_ == 0) return;
+    if (size_ == 0) {
+        *this = std::move(later);
+        later = RowMap();
+        return;
+    }
+    assert(last_old_.page < later.first_page_ && last_new_ < later.last_new_);
+    const auto bits = static_cast<std::uint32_t>(more_bits_.size());
+    more_bits_.insert(more_bits_.end(), later.more_bits_.begin(), later.more_bits_.end());
+    for (const Run& r : later.more_runs_) more_runs_.push_back({r.first + size_, r.start});
+    const std::size_t at = later.first_page_ - first_page_;
+    old_pages_.resize(at + later.old_pages_.size());
+    for (std::size_t i = 0; i < later.old_pages_.size(); ++i) {
+        OldPage p = later.old_pages_[i];
+        p.first += size_;
+        p.bits_at += bits;
+        old_pages_[at + i] = p;
+    }
+    page_past_two_runs_ = later.page_past_two_runs_;
+    last_old_ = later.last_old_;
+    last_new_ = later.last_new_;
+    size_ += later.size_;
+    later = RowMap();
+}
+
 }  // namespace jet

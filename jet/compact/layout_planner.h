@@ -82,6 +82,10 @@ class RowMap {
     // `out` may be `old` itself. REQUIRES: out.size() >= old.size()
     std::size_t FindMany(std::span<const RowAddr> old, std::span<RowAddr> out) const;
     std::size_t size() const { return size_; }
+    // Adds every row of `later` after those added here, as if added one by one (maps
+    // of consecutive stretches of a table, made apart, joined in order).
+    // REQUIRES: later's first old page and new address exceed every one added here
+    void Append(RowMap&& later);
 
   private:
     // 32 bytes on a 32-byte boundary: one cache line per lookup.

@@ -7,24 +7,41 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <map>
 #include <vector>
 
 #include "jet/bytes.h"
 #include "jet/compact/compactor.h"
 #include "jet/compact/id_map.h"
 #include "jet/database.h"
+#include "jet/row_addr.h"
 
 namespace jet {
+
+// Where the repack began a stretch of a table's rows: a source data page and where
+// the first live row of that page went. Lets the verification compare a large
+// table's rows in parts that both workers take; the parts must then meet exactly
+// (each pairs its source rows with exactly the new rows up to where the next part
+// begins), so a hint that is wrong refuses a file and never lets a fault pass.
+struct RowsSplit {
+    std::uint32_t source_page = 0;
+    RowAddr placed;
+};
+// Per table, by the page of its source definition: splits ascending in both files.
+using RowsSplits = std::map<std::uint32_t, std::vector<RowsSplit>>;
 
 struct VerifyOptions {
     // Index comparisons only on the second worker (once its soundness check is done),
     // none on the calling thread: lets a test show that a fault found there fails
     // the verification. Off, each worker takes whatever comes next.
     bool indexes_on_second_worker = false;
+    // Where tables may be split for the comparison of their rows (none: each table's
+    // rows are one task).
+    RowsSplits splits;
 };
 
-// The comparison is split into tasks in a fixed order (per table: its rows, each
-// of its indexes, its maps; last the soundness check of the new file on its own:
+// The comparison is split into tasks in a fixed order (per table: its rows, in parts
+// at some of options.splits, each of its indexes, its maps; last the soundness check of the new file on its own:
 // its table pass, then each index tree),
 // which the calling thread and one more worker take as they come free; the second
 // worker reads both files through handles of its own (opened from `source_path`

@@ -1,5 +1,6 @@
 #include "jet/table.h"
 
+#include <algorithm>
 #include <unordered_set>
 
 #include "jet/data_page.h"
@@ -60,6 +61,20 @@ bool TableReader::IsDataPage(const Page& page) const {
 void TableReader::ForEachRow(const std::function<bool(const RowRef&)>& visit) {
     for (std::uint32_t p : DataPages())
         if (!VisitRows(p, file_.Read(p), visit)) return;
+}
+
+void TableReader::ForEachRowIn(std::uint32_t first, std::uint32_t end,
+                               const std::function<bool(const RowRef&)>& visit) {
+    std::vector<std::uint32_t> listed;
+    if (!have_pages_) listed = ReadUsageMap(file_, table_.owned_map, file_.page_count()).pages;
+    const std::vector<std::uint32_t>& pages = have_pages_ ? pages_ : listed;
+    // Both lists ascend (a map lists its pages in order).
+    for (auto it = std::lower_bound(pages.begin(), pages.end(), first);
+         it != pages.end() && *it < end; ++it) {
+        Page pg = file_.Read(*it);
+        if (!have_pages_ && !IsDataPage(pg)) continue;
+        if (!VisitRows(*it, pg, visit)) return;
+    }
 }
 
 void TableReader::ForEachRow(const std::function<bool(const RowRef&)>& visit,

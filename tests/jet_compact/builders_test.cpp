@@ -2,6 +2,7 @@
 // trees, usage maps, and the numbering rules of the layout.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <map>
 #include <optional>
 #include <random>
@@ -520,8 +521,10 @@ TEST(Layout, RowMapFindsOnlyLiveRows) {
 TEST(Layout, RowMapFindManyAgreesWithFind) {
     // Pages 100..139 with random gaps: deleted rows, whole pages without live rows,
     // slots past 64; new rows spread over runs that break now and then (most old
-    // pages' rows over more than two). Find answers what was added, FindMany as Find.
+    // pages' rows over more than two). Find answers what was added, FindMany as Find,
+    // and so does the same map made in three stretches joined with Append.
     jet::RowMap m;
+    std::array<jet::RowMap, 3> stretch;
     std::mt19937 rng(7);
     jet::RowAddr to{500, 0};
     std::vector<jet::RowAddr> slots;  // every slot asked about, live or not
@@ -532,6 +535,7 @@ TEST(Layout, RowMapFindManyAgreesWithFind) {
             slots.push_back(old);
             if (page < 100 || page > 139 || page % 7 == 3 || rng() % 4 == 0) continue;
             m.Add(old, to);
+            stretch[page < 112 ? 0 : page < 125 ? 1 : 2].Add(old, to);
             moved[old] = to;
             to = rng() % 50 == 0 ? jet::RowAddr{to.page + 1, 0}
                                  : jet::RowAddr{to.page, static_cast<std::uint8_t>(to.row + 1 + rng() % 2)};
@@ -539,13 +543,18 @@ TEST(Layout, RowMapFindManyAgreesWithFind) {
         }
     slots.push_back({1000000, 0});  // far past the end
     std::shuffle(slots.begin(), slots.end(), rng);
+    jet::RowMap joined;
+    for (jet::RowMap& part : stretch) joined.Append(std::move(part));
     std::vector<jet::RowAddr> live;
     for (jet::RowAddr a : slots) {
         const auto it = moved.find(a);
-        ASSERT_EQ(m.Find(a), it == moved.end() ? std::nullopt : std::optional(it->second)) << a.ToString();
+        const auto want = it == moved.end() ? std::nullopt : std::optional(it->second);
+        ASSERT_EQ(m.Find(a), want) << a.ToString();
+        ASSERT_EQ(joined.Find(a), want) << a.ToString() << " (joined)";
         if (it != moved.end()) live.push_back(a);
     }
     ASSERT_EQ(live.size(), m.size());
+    ASSERT_EQ(joined.size(), m.size());
 
     // All live: every address found, here in place.
     std::vector<jet::RowAddr> batch = live;

@@ -2,6 +2,7 @@
 // leaves no destination (and no temporary file) behind.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <mutex>
 #include <optional>
@@ -273,9 +274,9 @@ struct Damage {
     std::string reason;
 };
 
-// In a compacted file: a fixed column's byte in a row, that row's page's free-space
-// field, a data byte of a long value stored outside its row and an index leaf entry's
-// row byte. Fewer when the file lacks one of them.
+// In a compacted file: a fixed column's byte in a table's last row, that row's page's
+// free-space field, a data byte of a table's last long value stored outside its row
+// and an index leaf entry's row byte. Fewer when the file lacks one of them.
 std::vector<Damage> DamagesFor(const fs::path& file, const std::vector<std::uint8_t>& image) {
     std::vector<Damage> damages;
     jet::Status st;
@@ -291,31 +292,45 @@ std::vector<Damage> DamagesFor(const fs::path& file, const std::vector<std::uint
         return static_cast<std::size_t>(b.data() - pg.bytes().data());
     };
     bool row_done = false, value_done = false, index_done = false;
+    // The largest tables first, and in each the last row and value: where a table's
+    // rows are compared in parts, the damage then lies in a later part.
+    std::vector<std::pair<std::size_t, const jet::TableDef*>> tables;
     for (const jet::CatalogEntry* t : db->Tables(false)) {
         const jet::TableDef& d = db->Definition(t->tdef_page());
+        tables.push_back({jet::TableReader(f, d).DataPages().size(), &d});
+    }
+    std::stable_sort(tables.begin(), tables.end(),
+                     [](const auto& a, const auto& b) { return a.first > b.first; });
+    for (const auto& largest : tables) {
+        const jet::TableDef& d = *largest.second;
+        std::optional<std::pair<jet::RowAddr, std::size_t>> row;  // row, column's offset in it
+        std::optional<jet::LongValueHeader> value;
         jet::TableReader(f, d).ForEachRow([&](const jet::RowRef& r) {
             jet::CrackedRow cr = jet::CrackRow(d, r.bytes, f.jet3());
             for (std::size_t i = 0; i < d.columns.size(); ++i) {
                 const jet::FieldRef& fr = cr.fields[i];
                 if (fr.null || fr.size == 0) continue;
-                if (!row_done && d.columns[i].fixed()) {
-                    jet::Page pg = f.Read(r.addr.page);
-                    flip(pg, in_page(pg, r.bytes) + fr.begin, "reads differently");
-                    flip(pg, jet::DataPageLayout::For(f.jet3()).free_space, "wrong free-space field");
-                    row_done = true;
-                }
-                if (value_done || !jet::IsLongValueType(d.columns[i].type) || fr.size < 12) continue;
+                if (d.columns[i].fixed())
+                    row = {r.addr, static_cast<std::size_t>(in_page(r.page, r.bytes)) + fr.begin};
+                if (!jet::IsLongValueType(d.columns[i].type) || fr.size < 12) continue;
                 auto h = jet::ParseLongValueHeader(r.bytes.subspan(fr.begin, fr.size));
-                if (h.kind == jet::LongValueHeader::Kind::Inline || h.length == 0) continue;
-                jet::Page holder;
-                jet::Bytes b = jet::LvalRowBytes(f, h.first, holder);
-                const std::size_t data =
-                    h.kind == jet::LongValueHeader::Kind::Chain ? jet::kChainDataAt : 0;
-                flip(holder, in_page(holder, b) + data, "different long value");
-                value_done = true;
+                if (h.kind != jet::LongValueHeader::Kind::Inline && h.length > 0) value = h;
             }
-            return !(row_done && value_done);
+            return true;
         });
+        if (!row_done && row) {
+            jet::Page pg = f.Read(row->first.page);
+            flip(pg, row->second, "reads differently");
+            flip(pg, jet::DataPageLayout::For(f.jet3()).free_space, "wrong free-space field");
+            row_done = true;
+        }
+        if (!value_done && value) {
+            jet::Page holder;
+            jet::Bytes b = jet::LvalRowBytes(f, value->first, holder);
+            const std::size_t data = value->kind == jet::LongValueHeader::Kind::Chain ? jet::kChainDataAt : 0;
+            flip(holder, in_page(holder, b) + data, "different long value");
+            value_done = true;
+        }
         for (const auto& ix : d.real_indexes) {
             const jet::IndexWalk w = jet::WalkIndex(f, ix.root, d.page);
             if (index_done || w.leaf_entries.empty()) continue;
@@ -328,34 +343,53 @@ std::vector<Damage> DamagesFor(const fs::path& file, const std::vector<std::uint
     return damages;
 }
 
+// Splits of every table's rows at each of its data pages (the file against a copy
+// of itself): its rows are then compared in as many parts as the verifier makes.
+jet::RowsSplits SplitsAtEveryPage(jet::Database& db) {
+    jet::RowsSplits splits;
+    for (const jet::CatalogEntry* t : db.Tables(true)) {
+        const jet::TableDef& d = db.Definition(t->tdef_page());
+        jet::TableReader reader(db.file(), d);
+        const std::vector<std::uint32_t>& pages = reader.DataPages();
+        for (std::size_t i = 1; i < pages.size(); ++i)
+            splits[d.page].push_back({pages[i], jet::RowAddr{pages[i], 0}});
+    }
+    return splits;
+}
+
 // A compacted file compared with a damaged copy of itself: each damage above is
 // refused by the comparison, with a reason naming it, also when the index
-// comparisons run on the verifier's second worker only.
+// comparisons run on the verifier's second worker only, and when the rows are
+// compared in parts (the damaged rows then lie in a later part).
 TEST(Verification, DamagedCopiesAreRefused) {
     Scratch s;
     const fs::path good = s.dir() / "good.mdb", bad = s.dir() / "bad.mdb";
-    std::vector<std::uint8_t> image;
-    std::vector<Damage> damages;
-    for (const fs::path& f : CorpusJetFiles()) {
-        if (damages.size() == 4 || fs::file_size(f) > (8u << 20)) continue;
-        fs::remove(good);
-        ASSERT_TRUE(jet::Compact(f, good).compacted) << f;
-        image = ReadAll(good);
-        damages = DamagesFor(good, image);
-    }
-    ASSERT_EQ(damages.size(), 4u) << "no corpus file has a long value, a row and an index";
+    jet::GenerateOptions g;  // a table with long values and an index over some pages
+    g.source = CorpusDir() / "jet4" / "test2V2000.mdb";
+    g.output = s.dir() / "gen.mdb";
+    g.table = "MSP_PROJECTS";
+    g.rows = 300;
+    ASSERT_TRUE(jet::GenerateDatabase(g).ok);
+    ASSERT_TRUE(jet::Compact(g.output, good).compacted);
+    const std::vector<std::uint8_t> image = ReadAll(good);
+    const std::vector<Damage> damages = DamagesFor(good, image);
+    ASSERT_EQ(damages.size(), 4u) << "the file lacks a long value, a row or an index";
     jet::Status st;
     auto db = jet::Database::Open(good, &st);
     ASSERT_TRUE(db) << st.reason;
     const std::vector<std::uint32_t> spare = FreePages(db->file());
+    std::vector<jet::VerifyOptions> ways(3);  // plain, indexes on the second worker, in parts
+    ways[1].indexes_on_second_worker = true;
+    ways[2].splits = SplitsAtEveryPage(*db);
+    ASSERT_TRUE(jet::VerifyCompacted(*db, good, good, jet::IdMap(), spare, {}, ways[2]));
     for (const Damage& d : damages) {
         auto copy = image;
         copy[d.at] = d.value;
         WriteAll(bad, copy);
-        for (bool second : {false, true}) {
-            const jet::Status v = jet::VerifyCompacted(*db, good, bad, jet::IdMap(), spare, {},
-                                                       {.indexes_on_second_worker = second});
-            EXPECT_FALSE(v) << d.reason << (second ? " (indexes on the second worker)" : "");
+        for (const jet::VerifyOptions& o : ways) {
+            const jet::Status v = jet::VerifyCompacted(*db, good, bad, jet::IdMap(), spare, {}, o);
+            EXPECT_FALSE(v) << d.reason << (o.indexes_on_second_worker ? " (indexes on the second worker)" : "")
+                            << (o.splits.empty() ? "" : " (rows in parts)");
             EXPECT_NE(v.reason.find(d.reason), std::string::npos) << v.reason;
         }
     }

@@ -53,6 +53,11 @@ class TableReader {
     using PageSeen = std::function<void(std::uint32_t number, const Page& page)>;
     void ForEachRow(const std::function<bool(const RowRef&)>& visit, const PageSeen& seen);
 
+    // The same for the data pages numbered in [first, end) only: one part of the
+    // table, whose other pages are not read (the map is).
+    void ForEachRowIn(std::uint32_t first, std::uint32_t end,
+                      const std::function<bool(const RowRef&)>& visit);
+
     // Follows an overflow pointer chain from a slot to the row bytes.
     RowRef Resolve(RowAddr slot);
 

@@ -120,6 +120,9 @@ class Repacker {
     std::map<std::uint32_t, std::uint32_t> tdef_moves_;  // old definition page -> new
     std::vector<std::uint32_t> fillers_;                 // free pages kept for stale Ids
     RowsSplits splits_;  // where the rows of each table cross every kSplitPages pages
+    // The long-value rows being copied, one buffer for every column: fresh memory
+    // costs more to make resident than the copying into it.
+    ResidentBuffer lv_rows_;
     std::uint64_t rows_total_ = 0, rows_done_ = 0;
     CompactProgress::Stage stage_ = CompactProgress::Stage::Reading;
     std::uint64_t pages_written_ = 0, ticks_ = 0;
@@ -311,6 +314,8 @@ void Repacker::RepackTable(TableJob& job) {
             ~BlockReads() { f.set_block_reads(before); }
         } block_reads{src_};
         src_.set_block_reads(true);
+        // Where the long-value maps list them, their pages are read as planned.
+        reader.set_plan_long_values(true);
         CrackedRow cr;  // buffers kept from row to row
         reader.ForEachRow([&](const RowRef& r) {
             lv_cracker.Crack(r.bytes, cr);
@@ -332,6 +337,7 @@ void Repacker::RepackTable(TableJob& job) {
             Tick();
             return true;
         }, check_page);
+        reader.set_plan_long_values(false);
     }
     std::vector<std::uint32_t> lv_first(lv_cols.size());  // first page of each column's run
     for (std::size_t k = 0; k < lv_cols.size(); ++k) {
@@ -341,7 +347,7 @@ void Repacker::RepackTable(TableJob& job) {
         assert(!rows_placed || count == 0);
         const std::uint32_t first = alloc_.TakeRun(count);
         lv_first[k] = first;
-        packer.WritePages(src_, first, sink);
+        packer.WritePages(src_, first, sink, &lv_rows_);
         spilled_ = spilled_ || packer.spilled();
         // The column's maps, when the definition lists them; the free-space map lists
         // the last page when it has room left.

@@ -242,8 +242,11 @@ RowAddr LongValuePacker::NextAddress(std::uint32_t first_page) {
     return PlaceAddr(v.place, first_page);
 }
 
-void LongValuePacker::WritePages(PageFile& file, std::uint32_t first_page, const PageSink& sink) {
+void LongValuePacker::WritePages(PageFile& file, std::uint32_t first_page, const PageSink& sink,
+                                 ResidentBuffer* rows) {
     assert(packed_);
+    ResidentBuffer own;
+    if (!rows) rows = &own;
     DataPageBuilder builder(layout_, kLvalOwner);
     std::vector<Copy> batch;
     free_.clear();
@@ -258,19 +261,18 @@ void LongValuePacker::WritePages(PageFile& file, std::uint32_t first_page, const
             batch.push_back(c);
             have = copies_.Next(&c);
         }
-        WriteBatch(file, first_page, batch, builder, page, sink);
+        WriteBatch(file, first_page, batch, builder, page, sink, *rows);
     }
     assert(page == pages_);
     copies_.Reset();
-    batch_bytes_ = ResidentBuffer();
     std::vector<std::size_t>().swap(batch_at_);
     std::vector<std::uint32_t>().swap(batch_order_);
 }
 
 void LongValuePacker::WriteBatch(PageFile& file, std::uint32_t first_page,
                                  std::span<const Copy> batch, DataPageBuilder& builder,
-                                 std::uint32_t& page, const PageSink& sink) {
-    // Where each row goes in batch_bytes_, in place order: the rows of a batch fit on
+                                 std::uint32_t& page, const PageSink& sink, ResidentBuffer& rows) {
+    // Where each row goes in `rows`, in place order: the rows of a batch fit on
     // its pages, so it holds at most kGroupPages pages' worth.
     batch_at_.resize(batch.size() + 1);
     batch_at_[0] = 0;
@@ -278,26 +280,33 @@ void LongValuePacker::WriteBatch(PageFile& file, std::uint32_t first_page,
     // Not cleared: every byte up to batch_at_.back() is copied in below. Resident at
     // once: the batch is megabytes, filled once, and faulted in page by page its
     // memory cost more than the copying.
-    if (batch_bytes_.size() < batch_at_.back()) batch_bytes_ = ResidentBuffer(batch_at_.back());
+    if (rows.size() < batch_at_.back()) rows = ResidentBuffer(batch_at_.back());
     // Read in source order (page, then row): consecutive pages are fetched in runs.
     batch_order_.resize(batch.size());
     for (std::size_t i = 0; i < batch.size(); ++i) batch_order_[i] = static_cast<std::uint32_t>(i);
     std::sort(batch_order_.begin(), batch_order_.end(), [&](std::uint32_t a, std::uint32_t b) {
         return batch[a].source < batch[b].source;
     });
+    // Exactly these pages are read: each run of them with one read.
+    std::vector<std::uint32_t> pages;
+    for (std::uint32_t i : batch_order_) {
+        const std::uint32_t p = UnpackRowPtr(batch[i].source).page;
+        if (pages.empty() || pages.back() != p) pages.push_back(p);
+    }
+    file.PlanReads(std::move(pages));
     Page holder;
     for (std::uint32_t i : batch_order_) {
         const RowAddr source = UnpackRowPtr(batch[i].source);
         Bytes b = LvalRowBytes(file, source, holder);
         if (b.size() != batch[i].size)
             ThrowFormat("long-value row " + source.ToString() + " changed while it was copied");
-        std::copy(b.begin(), b.end(), batch_bytes_.data() + batch_at_[i]);
+        std::copy(b.begin(), b.end(), rows.data() + batch_at_[i]);
     }
     holder = Page();
     for (std::size_t i = 0; i < batch.size(); ++i) {
         const Copy& c = batch[i];
         assert(UnpackRowPtr(c.place).page == page);
-        std::span<std::uint8_t> bytes(batch_bytes_.data() + batch_at_[i], c.size);
+        std::span<std::uint8_t> bytes(rows.data() + batch_at_[i], c.size);
         if (c.flags & kChain) {
             const bool last = (c.flags & kLast) != 0;
             PutU32(bytes, kChainNextAt, last ? 0 : PlaceAddr(c.next, first_page).Packed());

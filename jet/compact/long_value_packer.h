@@ -75,8 +75,12 @@ class LongValuePacker {
     RowAddr NextAddress(std::uint32_t first_page);
 
     // Writes the pages first_page, first_page + 1, ... Throws FormatError when a source
-    // row no longer reads as planned. REQUIRES: Pack() was called, once only
-    void WritePages(PageFile& file, std::uint32_t first_page, const PageSink& sink);
+    // row no longer reads as planned. The rows of a batch are gathered in `rows`, grown
+    // when too small and left as it is for the next column: one buffer made resident
+    // for all the columns of a run instead of one per column (null: a buffer of the
+    // call's own). REQUIRES: Pack() was called, once only
+    void WritePages(PageFile& file, std::uint32_t first_page, const PageSink& sink,
+                    ResidentBuffer* rows = nullptr);
 
     // Free bytes of each page written, in page order.
     const std::vector<std::size_t>& free_space() const { return free_; }
@@ -135,7 +139,8 @@ class LongValuePacker {
     // Copies the rows of one batch of new pages (in place order) to the builder,
     // reading them from the source in source order.
     void WriteBatch(PageFile& file, std::uint32_t first_page, std::span<const Copy> batch,
-                    DataPageBuilder& builder, std::uint32_t& page, const PageSink& sink);
+                    DataPageBuilder& builder, std::uint32_t& page, const PageSink& sink,
+                    ResidentBuffer& rows);
     // Places the rows first-fit-decreasing into placed_; returns the pages needed.
     std::uint32_t PlaceFirstFitDecreasing();
 
@@ -155,8 +160,7 @@ class LongValuePacker {
     std::uint32_t pages_ = 0;
     bool packed_ = false, spilled_ = false;
     std::vector<std::size_t> free_;
-    // Kept from batch to batch: the rows read, where each starts, the reading order.
-    ResidentBuffer batch_bytes_;
+    // Kept from batch to batch: where each row starts, the reading order.
     std::vector<std::size_t> batch_at_;
     std::vector<std::uint32_t> batch_order_;
 };

@@ -565,6 +565,7 @@ void Verifier::CompareRows(Task& task, std::size_t t, Files& f) {
     // Rows: the k-th live row of the source against the k-th row of the new file,
     // within this part's stretch of both.
     TableReader sr(f.src, sd);
+    sr.set_plan_long_values(!lv_cols.empty());
     TableReader orr(f.out, od);
     // The new table's map lists its data pages in order; a listed page that holds
     // none of its rows is passed over here and refused with the maps.

@@ -279,6 +279,7 @@ bool PageFile::set_loaded(const PageFile* like) {
         image_whole_ = like->image_whole_;
     } else {
         auto image = std::make_shared<FileImage>(bytes);
+        ++read_calls_;
         // A read error leaves the file to the cache, whose reads report it page by page.
         for (std::uint64_t done = 0; done < bytes;) {
             const long long n = ReadAt(fd_, image->buffer.data() + done,
@@ -332,6 +333,7 @@ void PageFile::ReadRaw(std::uint64_t offset, std::uint8_t* dst, std::size_t len)
         std::memcpy(dst, image_.data() + offset, len);
         return;
     }
+    ++read_calls_;
     std::size_t done = 0;
     while (done < len) {
         const long long n = ReadAt(fd_, dst + done, len - done, offset + done);
@@ -340,8 +342,40 @@ void PageFile::ReadRaw(std::uint64_t offset, std::uint8_t* dst, std::size_t len)
     }
 }
 
+void PageFile::PlanReads(std::vector<std::uint32_t> in_order, std::vector<std::uint32_t> nearby) {
+    auto plan = [this](std::vector<std::uint32_t> pages, std::uint32_t span) {
+        if (in_memory_ || image_whole_) pages.clear();  // nothing is read page by page
+        if (!std::is_sorted(pages.begin(), pages.end())) std::sort(pages.begin(), pages.end());
+        pages.erase(std::unique(pages.begin(), pages.end()), pages.end());
+        return Plan{std::move(pages), span};
+    };
+    plan_ = plan(std::move(in_order), kRunPages);
+    nearby_ = plan(std::move(nearby), kBlockPages);
+}
+
+bool PageFile::FetchPlanned(const Plan& plan, std::uint32_t n, std::uint8_t* dst) {
+    const auto at = std::lower_bound(plan.pages.begin(), plan.pages.end(), n);
+    if (at == plan.pages.end() || *at != n) return false;
+    // The planned pages ahead within the span (which takes at most a quarter of the
+    // cache, as a run does), ending with one to keep; those cached are passed over.
+    const std::uint32_t span = static_cast<std::uint32_t>(
+        std::min<std::size_t>(plan.span, std::max<std::size_t>(1, capacity_ / 4)));
+    PageCache& c = cache();
+    std::uint32_t keep = 1, count = 1;
+    for (auto next = at + 1; next != plan.pages.end(); ++next) {
+        const std::uint32_t offset = *next - n;
+        if (offset >= span || *next - (n + count - 1) > kPlanGap + 1) break;
+        if (c.Find(*next)) continue;
+        keep |= std::uint32_t{1} << offset;
+        count = offset + 1;
+    }
+    ReadSpan(n, count, n, dst, keep);
+    return true;
+}
+
 void PageFile::Fetch(std::uint32_t n, std::uint8_t* dst) {
     const std::size_t ps = page_size();
+    if (FetchPlanned(plan_, n, dst) || FetchPlanned(nearby_, n, dst)) return;
     ++clock_;
     Run* follow = nullptr;
     for (Run& r : runs_)
@@ -383,7 +417,7 @@ void PageFile::Fetch(std::uint32_t n, std::uint8_t* dst) {
 }
 
 void PageFile::ReadSpan(std::uint32_t first, std::uint32_t count, std::uint32_t n,
-                        std::uint8_t* dst) {
+                        std::uint8_t* dst, std::uint32_t keep) {
     static_assert(kRunPages <= kMaxPagesPerRead && kBlockPages <= kMaxPagesPerRead);
     assert(!in_memory_ && count <= kMaxPagesPerRead && n >= first && n < first + count);
     PageCache& c = cache();
@@ -393,8 +427,8 @@ void PageFile::ReadSpan(std::uint32_t first, std::uint32_t count, std::uint32_t 
         const std::uint32_t p = first + i;
         if (p == n) {
             into[i] = dst;
-        } else if (c.Find(p)) {
-            // Cached already: read into a scratch page and dropped.
+        } else if (!(keep >> i & 1) || c.Find(p)) {
+            // Not wanted, or cached already: read into a scratch page and dropped.
             if (!scratch_) scratch_ = std::make_unique_for_overwrite<std::uint8_t[]>(page_size());
             into[i] = scratch_.get();
         } else {
@@ -402,6 +436,7 @@ void PageFile::ReadSpan(std::uint32_t first, std::uint32_t count, std::uint32_t 
             into[i] = taken[i]->data;
         }
     }
+    ++read_calls_;
     const bool ok = ReadPagesAt(fd_, std::span(into.data(), count), page_size(),
                                 std::uint64_t{first} * page_size());
     for (std::uint32_t i = 0; i < count; ++i) {

@@ -10,9 +10,28 @@ namespace jet {
 TableReader::TableReader(PageFile& file, const TableDef& table, ReadLimits limits)
     : file_(file), table_(table), limits_(limits) {}
 
+void TableReader::Plan(const std::vector<std::uint32_t>& pages) {
+    if (file_.loaded()) return;  // every page is in memory already
+    if (plan_long_values_ && !have_lv_pages_) {
+        have_lv_pages_ = true;
+        for (const LongValueColumn& lv : table_.long_value_columns) {
+            if (lv.owned_map.null()) continue;
+            try {
+                const UsageMap m = ReadUsageMap(file_, lv.owned_map, file_.page_count());
+                lv_pages_.insert(lv_pages_.end(), m.pages.begin(), m.pages.end());
+            } catch (const FormatError&) {
+                // Only a hint: the values are found from the rows all the same, and
+                // a bad map is for the checker to report.
+            }
+        }
+    }
+    file_.PlanReads(pages, plan_long_values_ ? lv_pages_ : std::vector<std::uint32_t>());
+}
+
 const std::vector<std::uint32_t>& TableReader::DataPages() {
     if (have_pages_) return pages_;
     UsageMap m = ReadUsageMap(file_, table_.owned_map, file_.page_count());
+    Plan(m.pages);
     for (std::uint32_t p : m.pages)
         if (IsDataPage(file_.Read(p))) pages_.push_back(p);
     have_pages_ = true;
@@ -59,6 +78,7 @@ bool TableReader::IsDataPage(const Page& page) const {
 }
 
 void TableReader::ForEachRow(const std::function<bool(const RowRef&)>& visit) {
+    if (have_pages_) Plan(pages_);  // others may have planned meanwhile
     for (std::uint32_t p : DataPages())
         if (!VisitRows(p, file_.Read(p), visit)) return;
 }
@@ -69,8 +89,9 @@ void TableReader::ForEachRowIn(std::uint32_t first, std::uint32_t end,
     if (!have_pages_) listed = ReadUsageMap(file_, table_.owned_map, file_.page_count()).pages;
     const std::vector<std::uint32_t>& pages = have_pages_ ? pages_ : listed;
     // Both lists ascend (a map lists its pages in order).
-    for (auto it = std::lower_bound(pages.begin(), pages.end(), first);
-         it != pages.end() && *it < end; ++it) {
+    const auto from = std::lower_bound(pages.begin(), pages.end(), first);
+    Plan(std::vector<std::uint32_t>(from, std::lower_bound(from, pages.end(), end)));
+    for (auto it = from; it != pages.end() && *it < end; ++it) {
         Page pg = file_.Read(*it);
         if (!have_pages_ && !IsDataPage(pg)) continue;
         if (!VisitRows(*it, pg, visit)) return;
@@ -84,6 +105,7 @@ void TableReader::ForEachRow(const std::function<bool(const RowRef&)>& visit,
         return;
     }
     UsageMap m = ReadUsageMap(file_, table_.owned_map, file_.page_count());
+    Plan(m.pages);
     std::vector<std::uint32_t> pages;
     for (std::uint32_t p : m.pages) {
         Page pg = file_.Read(p);

@@ -34,8 +34,8 @@ TEST(PageFile, AnyOrderReadsTheFilesPagesWithRunsBlocksAndEviction) {
         for (std::uint32_t k = 0; k < len && at + k < pages; ++k) order.push_back(at + k);
         if (rng() % 2) order.push_back(static_cast<std::uint32_t>(pages - 1 - rng() % 9));
     }
-    enum Mode { kCache, kBlocks, kLoaded };
-    for (Mode mode : {kCache, kBlocks, kLoaded}) {
+    enum Mode { kCache, kBlocks, kPlanned, kLoaded };
+    for (Mode mode : {kCache, kBlocks, kPlanned, kLoaded}) {
         const bool blocks = mode == kBlocks;
         std::string err;
         auto file = jet::PageFile::Open(f, &err);
@@ -46,6 +46,14 @@ TEST(PageFile, AnyOrderReadsTheFilesPagesWithRunsBlocksAndEviction) {
         file->set_block_reads(blocks);
         if (mode == kLoaded) {
             ASSERT_TRUE(file->set_loaded());
+        }
+        if (mode == kPlanned) {
+            // Planned pages among others, in clusters and alone.
+            std::vector<std::uint32_t> plan;
+            for (std::uint32_t p = 0; p < pages; ++p)
+                if (rng() % 4 == 0 || (p / 50) % 3 == 0) plan.push_back(p);
+            std::shuffle(plan.begin(), plan.end(), rng);
+            file->PlanReads(plan);
         }
         std::vector<jet::Page> held;  // pages kept by a reader stay as they were read
         for (std::size_t i = 0; i < order.size(); ++i) {
@@ -71,6 +79,40 @@ TEST(PageFile, AnyOrderReadsTheFilesPagesWithRunsBlocksAndEviction) {
                 std::equal(pg.bytes().begin(), pg.bytes().end(), image.begin() + pg.number() * ps))
                 << "held page " << pg.number() << (blocks ? " with blocks" : "");
     }
+}
+
+TEST(PageFile, PlannedPagesComeInFewReadsAndOnlyThoseAreKept) {
+    std::vector<std::uint8_t> image = ReadAll(CorpusDir() / "jet4" / "testV2000.mdb");
+    const std::size_t ps = 4096, pages = 500;
+    image.resize(ps * pages);
+    for (std::size_t p = 1; p < pages; ++p) image[p * ps + 100] = static_cast<std::uint8_t>(p);
+    TempDir tmp;
+    const fs::path f = tmp.path() / "pages.mdb";
+    WriteAll(f, image);
+    std::string err;
+    auto file = jet::PageFile::Open(f, &err);
+    ASSERT_TRUE(file) << err;
+    // Every third page of 100..399, asked for in order: one at a time, none follows
+    // the last read.
+    std::vector<std::uint32_t> plan;
+    for (std::uint32_t p = 100; p < 400; p += 3) plan.push_back(p);
+    file->PlanReads(plan);
+    const std::uint64_t calls = file->read_calls();
+    for (std::uint32_t p : plan) ASSERT_EQ(file->Read(p).bytes()[100], p % 256);
+    // Reads span 32 pages, 11 of them planned: 10 reads, not 100.
+    EXPECT_LE(file->read_calls() - calls, 10u);
+    EXPECT_EQ(file->pages_read(), plan.size());
+    // The pages stepped over were not kept; outside the plan pages come alone.
+    EXPECT_EQ(file->Read(101).bytes()[100], 101);
+    EXPECT_EQ(file->pages_read(), plan.size() + 1);
+    // Pages planned as nearby come 8 pages a read (4 of them planned here).
+    std::vector<std::uint32_t> nearby;
+    for (std::uint32_t p = 420; p < 484; p += 2) nearby.push_back(p);
+    file->PlanReads({}, nearby);
+    const std::uint64_t before = file->read_calls();
+    for (std::uint32_t p : nearby) ASSERT_EQ(file->Read(p).bytes()[100], p % 256);
+    EXPECT_EQ(file->read_calls() - before, 8u);
+    EXPECT_EQ(file->pages_read(), plan.size() + 1 + nearby.size());
 }
 
 #ifndef _WIN32  // where files are not told apart, each reader loads its own

@@ -44,6 +44,9 @@ class TableReader {
 
     // Calls `visit` for every live row in (page, row) order of the row tables;
     // overflow rows are followed. Return false from visit to stop. Throws FormatError.
+    // It and the two below plan the file's reads (PageFile::PlanReads) with the
+    // pages of the table's map they go through, where its rows and their overflow parts are: pages of the map that lie
+    // close together then come in one read, and pages it does not list are not kept.
     void ForEachRow(const std::function<bool(const RowRef&)>& visit);
     // The same, picking the data pages from the owned map as it goes when they are
     // not known yet, and showing each page of the map to `seen` (once, in map order,
@@ -58,6 +61,10 @@ class TableReader {
     void ForEachRowIn(std::uint32_t first, std::uint32_t end,
                       const std::function<bool(const RowRef&)>& visit);
 
+    // Passes over the rows also plan the pages that the long-value columns' maps
+    // list, for a reader that reads the long values of the rows it visits.
+    void set_plan_long_values(bool on) { plan_long_values_ = on; }
+
     // Follows an overflow pointer chain from a slot to the row bytes.
     RowRef Resolve(RowAddr slot);
 
@@ -68,6 +75,8 @@ class TableReader {
 
   private:
     bool IsDataPage(const Page& page) const;
+    // Plans the file's reads for a pass over `pages` (the table's).
+    void Plan(const std::vector<std::uint32_t>& pages);
     // Visits the live rows of data page `p`; false when `visit` asked to stop.
     bool VisitRows(std::uint32_t p, const Page& page, const std::function<bool(const RowRef&)>& visit);
 
@@ -76,6 +85,8 @@ class TableReader {
     ReadLimits limits_;
     bool have_pages_ = false;
     std::vector<std::uint32_t> pages_;
+    bool plan_long_values_ = false, have_lv_pages_ = false;
+    std::vector<std::uint32_t> lv_pages_;  // what the long-value columns' maps list
 };
 
 // The bytes of row `addr` on a long-value page; throws FormatError.

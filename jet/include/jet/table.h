@@ -45,8 +45,9 @@ class TableReader {
     // Calls `visit` for every live row in (page, row) order of the row tables;
     // overflow rows are followed. Return false from visit to stop. Throws FormatError.
     // It and the two below plan the file's reads (PageFile::PlanReads) with the
-    // pages of the table's map they go through, where its rows and their overflow parts are: pages of the map that lie
-    // close together then come in one read, and pages it does not list are not kept.
+    // pages of the table's map they go through, where its rows and their overflow
+    // parts are: pages of the map that lie close together then come in one read, and
+    // pages it does not list are not kept.
     void ForEachRow(const std::function<bool(const RowRef&)>& visit);
     // The same, picking the data pages from the owned map as it goes when they are
     // not known yet, and showing each page of the map to `seen` (once, in map order,

@@ -419,6 +419,7 @@ void PageFile::Fetch(std::uint32_t n, std::uint8_t* dst) {
 void PageFile::ReadSpan(std::uint32_t first, std::uint32_t count, std::uint32_t n,
                         std::uint8_t* dst, std::uint32_t keep) {
     static_assert(kRunPages <= kMaxPagesPerRead && kBlockPages <= kMaxPagesPerRead);
+    static_assert(kMaxPagesPerRead <= 32, "`keep` has a bit for each page of a read");
     assert(!in_memory_ && count <= kMaxPagesPerRead && n >= first && n < first + count);
     PageCache& c = cache();
     std::array<std::uint8_t*, kMaxPagesPerRead> into;

@@ -1,6 +1,7 @@
 #include "jet/checker.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cassert>
 #include <memory>
@@ -12,6 +13,14 @@
 #include "jet/row.h"
 #include "jet/table.h"
 #include "jet/usage_map.h"
+
+// A hint that `p` is read soon; nothing on compilers without one. A macro: GCC drops
+// calls to a function whose only work is such hints.
+#if defined(__GNUC__) || defined(__clang__)
+#define JET_PREFETCH(p) __builtin_prefetch((p), 0, 3)
+#else
+#define JET_PREFETCH(p) ((void)(p))
+#endif
 
 namespace jet {
 
@@ -56,6 +65,11 @@ class PagePositions {
         for (std::size_t i = 0; i < pages.size(); ++i)
             at_[pages[i] - first_] = static_cast<std::uint32_t>(i);
     }
+    // Where the position of `page` is kept, or null (for a cache hint ahead of Of).
+    const std::uint32_t* EntryOf(std::uint32_t page) const {
+        if (page < first_ || page - first_ >= at_.size()) return nullptr;
+        return &at_[page - first_];
+    }
     // Position of `page` in the list, or -1.
     std::ptrdiff_t Of(std::uint32_t page) const {
         if (page < first_ || page - first_ >= at_.size()) return -1;
@@ -94,6 +108,11 @@ class SlotSet {
         w |= bit;
         return true;
     }
+    // The word that holds the slot's bit, or null (for a cache hint ahead of
+    // InsertAt / ContainsAt).
+    const std::uint64_t* WordOf(std::ptrdiff_t at) const {
+        return at < 0 || bits_.empty() ? nullptr : &bits_[static_cast<std::size_t>(at) / 64];
+    }
     bool ContainsAt(std::ptrdiff_t at) const {
         const auto i = static_cast<std::size_t>(at);
         return at >= 0 && !bits_.empty() && (bits_[i / 64] >> (i % 64)) & 1;
@@ -125,6 +144,18 @@ struct TableSlots {
     SlotSet live{positions};
 };
 
+// The problem an index page's free-space field shows against the bytes its entries
+// use (IndexPage::used_bytes), if any.
+std::optional<std::string> IndexFreeSpaceProblem(const PageFile& f, std::uint32_t p,
+                                                 std::uint16_t recorded, std::uint32_t used,
+                                                 const std::string& who) {
+    auto lay = IndexPageLayout::For(f.jet3());
+    std::uint32_t want = f.page_size() - static_cast<std::uint32_t>(lay.first_entry) - used;
+    if (want == recorded) return std::nullopt;
+    return "index page " + std::to_string(p) + (who.empty() ? "" : " of " + who) + " records " +
+           std::to_string(recorded) + " free bytes but its entries leave " + std::to_string(want);
+}
+
 // The problem a page's free-space field shows against its contents, if any: data
 // and usage-map pages against their rows, index pages against their entries.
 // Structure errors are reported where the page is read for its contents.
@@ -143,13 +174,7 @@ std::optional<std::string> FreeSpaceProblem(PageFile& f, IndexPage& scratch, std
                        " free bytes but its rows leave " + std::to_string(want);
         } else if (role == PageRole::IndexLeaf || role == PageRole::IndexNode) {
             ReadIndexPage(f, p, scratch);
-            auto lay = IndexPageLayout::For(f.jet3());
-            std::uint32_t want =
-                f.page_size() - static_cast<std::uint32_t>(lay.first_entry) - scratch.used_bytes;
-            if (want != scratch.free_space)
-                return "index page " + std::to_string(p) + (who.empty() ? "" : " of " + who) +
-                       " records " + std::to_string(scratch.free_space) +
-                       " free bytes but its entries leave " + std::to_string(want);
+            return IndexFreeSpaceProblem(f, p, scratch.free_space, scratch.used_bytes, who);
         }
     } catch (const FormatError&) {
     }
@@ -162,6 +187,10 @@ class Findings {
     virtual void Add(std::uint32_t page, std::string text) = 0;
     // Gives a page its role; a page claimed for two different purposes is a problem.
     virtual void Mark(std::uint32_t page, PageRole role, const std::string& who) = 0;
+    // The same for a page whose free-space field its caller has checked already:
+    // `free_space` is the problem found, if any.
+    virtual void MarkChecked(std::uint32_t page, PageRole role, const std::string& who,
+                             std::optional<std::string> free_space) = 0;
 
   protected:
     ~Findings() = default;
@@ -186,7 +215,11 @@ class FindingsLog final : public Findings {
         events_.push_back({page, false, PageRole::Unreachable, std::move(text), std::nullopt});
     }
     void Mark(std::uint32_t page, PageRole role, const std::string& who) override {
-        events_.push_back({page, true, role, who, FreeSpaceProblem(f_, scratch_, page, role, who)});
+        MarkChecked(page, role, who, FreeSpaceProblem(f_, scratch_, page, role, who));
+    }
+    void MarkChecked(std::uint32_t page, PageRole role, const std::string& who,
+                     std::optional<std::string> free_space) override {
+        events_.push_back({page, true, role, who, std::move(free_space)});
     }
     const std::vector<Event>& events() const { return events_; }
 
@@ -239,24 +272,61 @@ std::uint32_t CheckIndex(PageFile& f, const TableDef& t, const std::string& who,
     std::size_t dead = 0, twice = 0;
     const SlotSet& live_slots = slots.live;
     SlotSet pointed(slots.positions);
-    IndexWalk w = WalkIndex(f, ri.root, t.page, [&](const IndexEntry& e, std::uint32_t page) {
-        const std::ptrdiff_t at = live_slots.Index(e.row);
-        if (!live_slots.ContainsAt(at)) {
-            if (++dead <= 5)
-                out.Add(page, iw + ": entry at page " + std::to_string(page) + " offset " +
-                                  std::to_string(e.offset) + " points at row " + e.row.ToString() +
-                                  " which is not a live row of the table");
-        } else if (!pointed.InsertAt(at) && ++twice <= 5) {
-            out.Add(page, iw + ": entry at page " + std::to_string(page) + " offset " +
-                              std::to_string(e.offset) + " points at row " + e.row.ToString() +
-                              " which another entry already indexes");
+    // The entries' rows are looked up a batch at a time: in an index not in row order
+    // each lookup misses the cache in both sets, and a batch's misses overlap. They
+    // are then settled in the order walked, so the findings come as one at a time.
+    struct Pending {
+        RowAddr row;
+        std::uint32_t page, offset;
+        std::ptrdiff_t at;
+    };
+    constexpr std::size_t kBatch = 64;  // enough misses in flight; a few KB
+    std::array<Pending, kBatch> batch;
+    std::size_t pending = 0;
+    auto settle = [&] {
+        // The pages' positions asked for, then (arrived meanwhile) the slots' words.
+        for (std::size_t k = 0; k < pending; ++k)
+            if (const std::uint32_t* p = slots.positions.EntryOf(batch[k].row.page))
+                JET_PREFETCH(p);
+        for (std::size_t k = 0; k < pending; ++k) {
+            batch[k].at = live_slots.Index(batch[k].row);
+            if (const std::uint64_t* w = live_slots.WordOf(batch[k].at)) JET_PREFETCH(w);
+            if (const std::uint64_t* w = pointed.WordOf(batch[k].at)) JET_PREFETCH(w);
         }
+        for (std::size_t k = 0; k < pending; ++k) {
+            const Pending& e = batch[k];
+            if (!live_slots.ContainsAt(e.at)) {
+                if (++dead <= 5)
+                    out.Add(e.page, iw + ": entry at page " + std::to_string(e.page) +
+                                        " offset " + std::to_string(e.offset) + " points at row " +
+                                        e.row.ToString() + " which is not a live row of the table");
+            } else if (!pointed.InsertAt(e.at) && ++twice <= 5) {
+                out.Add(e.page, iw + ": entry at page " + std::to_string(e.page) + " offset " +
+                                    std::to_string(e.offset) + " points at row " +
+                                    e.row.ToString() + " which another entry already indexes");
+            }
+        }
+        pending = 0;
+    };
+    IndexWalk w = WalkIndex(f, ri.root, t.page, [&](const IndexEntry& e, std::uint32_t page) {
+        batch[pending++] = {e.row, page, e.offset, -1};
+        if (pending == kBatch) settle();
     });
+    settle();
     for (const auto& pr : w.problems) out.Add(pr.page, iw + ": " + pr.text);
-    for (auto p : w.pages) {
+    for (std::size_t k = 0; k < w.pages.size(); ++k) {
+        const std::uint32_t p = w.pages[k];
         if (p >= f.page_count()) continue;
-        Page pg = f.Read(p);
-        out.Mark(p, pg.type() == kPageIndexLeaf ? PageRole::IndexLeaf : PageRole::IndexNode, iw);
+        // A page the walk read whole is not read again for its free-space field.
+        const WalkedPage& wp = w.walked[k];
+        if (wp.read) {
+            out.MarkChecked(p, wp.leaf ? PageRole::IndexLeaf : PageRole::IndexNode, iw,
+                            IndexFreeSpaceProblem(f, p, wp.free_space, wp.used_bytes, iw));
+        } else {
+            Page pg = f.Read(p);
+            out.Mark(p, pg.type() == kPageIndexLeaf ? PageRole::IndexLeaf : PageRole::IndexNode,
+                     iw);
+        }
         if (have_map && !m.Contains(p))
             out.Add(p, iw + ": index page " + std::to_string(p) +
                            " is missing from the index's usage map");
@@ -349,6 +419,11 @@ class Checker final : public Findings {
         if (!Assign(p, role, who)) return;
         if (auto problem = FreeSpaceProblem(f_, index_page_, p, role, who))
             Add(p, std::move(*problem));
+    }
+
+    void MarkChecked(std::uint32_t p, PageRole role, const std::string& who,
+                     std::optional<std::string> free_space) override {
+        if (Assign(p, role, who) && free_space) Add(p, std::move(*free_space));
     }
 
   private:

@@ -124,6 +124,7 @@ class Walker {
             return {};
         }
         out_.pages.push_back(page);
+        out_.walked.emplace_back();
         // One page buffer per level: the page of this level stays valid while its
         // children are walked, and its entries' buffers serve the level's next page.
         IndexPage& p = pages_[depth];
@@ -133,6 +134,7 @@ class Walker {
             Fail(page, e.what());
             return {};
         }
+        out_.walked.back() = {true, p.leaf(), p.free_space, p.used_bytes};
         if (p.owner != owner_)
             out_.problems.push_back({page, "index page " + std::to_string(page) +
                                                " belongs to table page " + std::to_string(p.owner) +

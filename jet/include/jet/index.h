@@ -49,8 +49,18 @@ struct IndexProblem {
     std::string text;
 };
 
+// What the walk read of one page's header, so that its free-space field can be
+// checked without reading the page again.
+struct WalkedPage {
+    bool read = false;  // decoded whole; false when the walk could not read it
+    bool leaf = false;
+    std::uint16_t free_space = 0;  // as recorded in the page
+    std::uint32_t used_bytes = 0;  // IndexPage::used_bytes
+};
+
 struct IndexWalk {
     std::vector<std::uint32_t> pages;       // every page reached, in walk order
+    std::vector<WalkedPage> walked;         // for each of `pages`, what was read of it
     std::vector<IndexEntry> leaf_entries;   // in tree order
     std::vector<std::uint32_t> leaf_pages;  // page of each leaf entry
     std::vector<IndexProblem> problems;

@@ -1,6 +1,7 @@
 #include "jet/page_file.h"
 
 #include "page_cache.h"
+#include "jet/resident_pool.h"
 #include "jet/resident_buffer.h"
 
 #ifdef _WIN32
@@ -56,12 +57,12 @@ void CloseFile(int fd) {
     _close(fd);
 }
 
-std::uint8_t* MapFrames(std::size_t bytes, bool = true) {
+std::uint8_t* SystemMap(std::size_t bytes, bool) {
     return static_cast<std::uint8_t*>(
         VirtualAlloc(nullptr, bytes, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
 }
 
-void UnmapFrames(std::uint8_t* p, std::size_t) {
+void SystemUnmap(std::uint8_t* p, std::size_t) {
     VirtualFree(p, 0, MEM_RELEASE);
 }
 
@@ -116,7 +117,7 @@ void CloseFile(int fd) {
 // pages (one fault per 2 MB where the system grants them; the frames of a chunk
 // are all used as the cache fills, so little is wasted). Both requests are advice:
 // a system that ignores them leaves the pages to be faulted in as before.
-std::uint8_t* MapFrames(std::size_t bytes, bool populate = true) {
+std::uint8_t* SystemMap(std::size_t bytes, bool populate) {
     void* p = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (p == MAP_FAILED) return nullptr;
 #ifdef MADV_HUGEPAGE
@@ -128,7 +129,7 @@ std::uint8_t* MapFrames(std::size_t bytes, bool populate = true) {
     return static_cast<std::uint8_t*>(p);
 }
 
-void UnmapFrames(std::uint8_t* p, std::size_t bytes) {
+void SystemUnmap(std::uint8_t* p, std::size_t bytes) {
     ::munmap(p, bytes);
 }
 
@@ -174,13 +175,48 @@ bool ReadPagesAt(int fd, std::span<std::uint8_t* const> into, std::size_t page_s
 }
 #endif
 
+// Blocks given back are kept for the next request of the same size up to this much:
+// the writer's buffers (8 MB) and a table's row map or a cache's largest chunk (2-4
+// MB) are then made again without clearing. The pool never makes the process larger
+// than it would be without it (resident_pool.h).
+constexpr std::size_t kPoolBytes = std::size_t{16} << 20;
+
+ResidentPool& Pool() {
+    static ResidentPool pool(kPoolBytes, SystemUnmap);
+    return pool;
+}
+
+// Large blocks from the pool or the system; see SystemMap. A block from the pool is
+// handed out as it was given back (resident, not cleared).
+std::uint8_t* MapFrames(std::size_t bytes, bool populate = true) {
+    if (std::uint8_t* p = Pool().Take(bytes)) return p;
+    return SystemMap(bytes, populate);
+}
+
+void UnmapFrames(std::uint8_t* p, std::size_t bytes) {
+    Pool().Give(p, bytes);
+}
+
 }  // namespace
 
-// A whole file's bytes, read once, freed when its last reader goes.
+// A whole file's bytes, read once, freed when its last reader goes. Held in huge-page
+// pieces rather than one block: blocks of that size given back earlier (the writer's
+// buffers, row maps) are then taken again instead of fresh memory. A piece holds
+// whole pages of either page size.
 struct FileImage {
-    explicit FileImage(std::uint64_t size) : buffer(static_cast<std::size_t>(size)), bytes(size) {}
-    const std::uint8_t* data() const { return buffer.data(); }
-    ResidentBuffer buffer;
+    static constexpr std::size_t kPieceBytes = kResidentHugeBytes;
+    static_assert(kPieceBytes % kJet3PageSize == 0 && kPieceBytes % kJet4PageSize == 0);
+
+    explicit FileImage(std::uint64_t size) : bytes(size) {
+        for (std::uint64_t at = 0; at < size; at += kPieceBytes) pieces.emplace_back(kPieceBytes);
+    }
+    // REQUIRES: offset at the start of a page inside the file
+    std::uint8_t* At(std::uint64_t offset) {
+        assert(offset < bytes);
+        return pieces[offset / kPieceBytes].data() + offset % kPieceBytes;
+    }
+    const std::uint8_t* At(std::uint64_t offset) const { return const_cast<FileImage*>(this)->At(offset); }
+    std::vector<ResidentBuffer> pieces;
     const std::uint64_t bytes;
 };
 
@@ -279,11 +315,13 @@ bool PageFile::set_loaded(const PageFile* like) {
         image_whole_ = like->image_whole_;
     } else {
         auto image = std::make_shared<FileImage>(bytes);
-        ++read_calls_;
         // A read error leaves the file to the cache, whose reads report it page by page.
         for (std::uint64_t done = 0; done < bytes;) {
-            const long long n = ReadAt(fd_, image->buffer.data() + done,
-                                       static_cast<std::size_t>(bytes - done), done);
+            const std::uint64_t piece_end =
+                std::min(bytes, (done / FileImage::kPieceBytes + 1) * FileImage::kPieceBytes);
+            const long long n =
+                ReadAt(fd_, image->At(done), static_cast<std::size_t>(piece_end - done), done);
+            ++read_calls_;
             if (n <= 0) return false;
             done += static_cast<std::uint64_t>(n);
         }
@@ -464,7 +502,7 @@ Page PageFile::Read(std::uint32_t n) {
     }
     if (image_whole_) {
         ++pages_read_;
-        return Page(n, image_whole_->data() + std::uint64_t{n} * page_size(), page_size(), nullptr);
+        return Page(n, image_whole_->At(std::uint64_t{n} * page_size()), page_size(), nullptr);
     }
     PageCache& c = cache();
     if (PageFrame* hit = c.Find(n)) {

@@ -7,6 +7,7 @@
 
 #include "jet/page_file.h"
 #include "jet/resident_buffer.h"
+#include "jet/resident_pool.h"
 #include "test_util.h"
 
 using namespace jettest;
@@ -178,4 +179,33 @@ TEST(ResidentMemory, VectorsAndBuffersKeepTheirBytesAcrossTheHugePageThreshold) 
     jet::ResidentBuffer moved = std::move(big);
     EXPECT_EQ(big.data(), nullptr);
     EXPECT_EQ(moved.data()[moved.size() - 1], 0xA5);
+}
+
+// Blocks given back are handed out again only for the same size, and the pool never
+// holds more than it may: past its capacity a block goes, and a request it cannot
+// answer first lets go of at least as much as it asks for.
+TEST(ResidentMemory, ThePoolReusesBySizeAndNeverGrowsTheProcess) {
+    static std::vector<std::pair<std::uint8_t*, std::size_t>> unmapped;
+    unmapped.clear();
+    using Unmapped = std::vector<std::pair<std::uint8_t*, std::size_t>>;
+    std::uint8_t a[1], b[1], c[1], d[1];
+    {
+        jet::ResidentPool pool(100, [](std::uint8_t* p, std::size_t n) { unmapped.push_back({p, n}); });
+        pool.Give(a, 40);
+        pool.Give(b, 40);
+        pool.Give(c, 40);  // past the capacity
+        EXPECT_EQ(unmapped, (Unmapped{{c, 40}}));
+        EXPECT_EQ(pool.Take(40), b);
+        EXPECT_EQ(pool.Take(30), nullptr);
+        EXPECT_EQ(unmapped, (Unmapped{{c, 40}, {a, 40}}));
+        pool.Give(a, 20);
+        pool.Give(b, 20);
+        pool.Give(d, 20);
+        EXPECT_EQ(pool.Take(30), nullptr);  // a and b go (40 >= 30), d stays
+        EXPECT_EQ(pool.kept_bytes(), 20u);
+        EXPECT_EQ(pool.Take(20), d);
+        pool.Give(d, 20);
+    }
+    EXPECT_EQ(unmapped.back(), std::make_pair(&d[0], std::size_t{20}));
+    EXPECT_EQ(unmapped.size(), 5u);
 }

@@ -27,7 +27,7 @@ bool WriteBehind::Append(std::uint64_t offset, std::span<const std::uint8_t> byt
         return Report(error);
     }
     assert(bytes.size() <= kBufferBytes);
-    if (filling_->used + bytes.size() > kBufferBytes) {
+    if (!filling_ || filling_->used + bytes.size() > kBufferBytes) {
         std::unique_lock<std::mutex> lock(mu_);
         HandOff(lock);
         if (!Report(error)) return false;
@@ -44,15 +44,24 @@ bool WriteBehind::Append(std::uint64_t offset, std::span<const std::uint8_t> byt
 
 bool WriteBehind::Drain(std::string* error) {
     std::unique_lock<std::mutex> lock(mu_);
-    if (filling_->used > 0) HandOff(lock);
+    if (filling_ && filling_->used > 0) HandOff(lock);
     has_room_.wait(lock, [&] { return queued_.empty() && !writing_ && !sync_pending_; });
     return Report(error);
 }
 
 void WriteBehind::StartSync() {
-    std::unique_lock<std::mutex> lock(mu_);
-    if (filling_->used > 0) HandOff(lock);
-    sync_pending_ = true;
+    std::vector<std::unique_ptr<Buffer>> spare;
+    {
+        std::lock_guard<std::mutex> lock(mu_);
+        // The buffers go back as they are written (see Run): whatever the caller reads
+        // meanwhile takes their memory. A later Append makes them again.
+        if (filling_ && filling_->used > 0) queued_.push_back(std::move(filling_));
+        if (filling_) spare.push_back(std::move(filling_));
+        for (auto& b : free_) spare.push_back(std::move(b));
+        free_.clear();
+        buffers_ -= static_cast<int>(spare.size());
+        sync_pending_ = true;
+    }
     has_work_.notify_one();
 }
 
@@ -64,15 +73,23 @@ void WriteBehind::HandOff(std::unique_lock<std::mutex>& lock) {
         next = std::make_unique<Buffer>();
         ++buffers_;
     }
-    queued_.push_back(std::move(filling_));
-    has_work_.notify_one();
+    if (filling_) {
+        queued_.push_back(std::move(filling_));
+        has_work_.notify_one();
+    }
     if (!next) {
-        // The writer gives every buffer back, written or (after a failure) dropped.
-        has_room_.wait(lock, [&] { return !free_.empty(); });
-        next = std::move(free_.back());
-        free_.pop_back();
-        next->used = 0;
-        next->extents.clear();
+        // The writer gives every buffer back, written or (after a failure) dropped, or
+        // lets it go while a sync is pending.
+        has_room_.wait(lock, [&] { return !free_.empty() || buffers_ < kMaxBuffers; });
+        if (!free_.empty()) {
+            next = std::move(free_.back());
+            free_.pop_back();
+            next->used = 0;
+            next->extents.clear();
+        } else {
+            next = std::make_unique<Buffer>();
+            ++buffers_;
+        }
     }
     filling_ = std::move(next);
 }
@@ -117,8 +134,21 @@ void WriteBehind::Run() {
             failed_.store(true, std::memory_order_release);
         }
         writing_ = false;
-        if (b) free_.push_back(std::move(b));
+        // Once a sync is asked for, no more writes are expected: a written buffer goes
+        // back to the system rather than wait here unused.
+        std::unique_ptr<Buffer> spare;
+        if (b && sync_pending_) {
+            spare = std::move(b);
+            --buffers_;
+        } else if (b) {
+            free_.push_back(std::move(b));
+        }
         has_room_.notify_all();
+        if (spare) {
+            lock.unlock();
+            spare.reset();
+            lock.lock();
+        }
     }
 }
 

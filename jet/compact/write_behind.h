@@ -53,6 +53,8 @@ class WriteBehind {
 
     // Queues a sync behind every byte appended so far and returns: the writer thread
     // syncs once they are written. Drain waits for it too, and reports its failure.
+    // The buffers are freed as they are written: a sync is asked for when the
+    // writing is done (an Append after it makes them again).
     void StartSync();
 
     // A buffer is handed over once it holds this much. Copying 2 MiB into the system's
@@ -87,14 +89,14 @@ class WriteBehind {
 
     const WriteFn write_;
     const SyncFn sync_;
-    std::unique_ptr<Buffer> filling_;  // the caller's; never null
+    std::unique_ptr<Buffer> filling_;  // the caller's; null after StartSync until the next Append
 
     std::mutex mu_;
     std::condition_variable has_work_;  // the writer waits for a queued buffer or stop
     std::condition_variable has_room_;  // the caller waits for a written buffer
     std::deque<std::unique_ptr<Buffer>> queued_;
     std::vector<std::unique_ptr<Buffer>> free_;
-    int buffers_ = 1;        // made so far, filling_ included
+    int buffers_ = 1;        // in being, filling_ included
     bool writing_ = false;   // the writer holds a buffer outside the queue, or syncs
     bool sync_pending_ = false;  // StartSync asked for a sync not yet done
     bool stop_ = false;

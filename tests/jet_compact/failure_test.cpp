@@ -3,9 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstring>
 #include <mutex>
 #include <optional>
+#include <thread>
 
 #ifndef _WIN32
 #include <sys/resource.h>
@@ -474,8 +477,10 @@ TEST(Refusals, WriterSyncsAfterItsWritesAndReportsAFailedSync) {
         std::mutex mu;
         std::uint64_t written = 0;
         std::vector<std::uint64_t> written_at_sync;
+        std::atomic<bool> slow = false;
         jet::WriteBehind w(
             [&](std::uint64_t, std::span<const std::uint8_t> bytes, std::string*) {
+                if (slow) std::this_thread::sleep_for(std::chrono::milliseconds(5));
                 std::lock_guard<std::mutex> lock(mu);
                 written += bytes.size();
                 return true;
@@ -496,7 +501,20 @@ TEST(Refusals, WriterSyncsAfterItsWritesAndReportsAFailedSync) {
         if (sync_fails) {
             EXPECT_EQ(err, "the disk is gone");
             EXPECT_FALSE(w.Append(0, page, &err));
+            continue;
         }
+        // The buffers are let go once a sync is asked for. With the writer slow, every
+        // buffer is still queued then: writes after it make buffers again (rather than
+        // wait for one to come back) and are all written, before the next sync.
+        slow = true;
+        for (std::uint64_t i = 0; i < kPages; ++i) ASSERT_TRUE(w.Append(i * 4096, page, &err));
+        w.StartSync();
+        for (std::uint64_t i = 0; i < kPages; ++i) ASSERT_TRUE(w.Append(i * 4096, page, &err));
+        w.StartSync();
+        ASSERT_TRUE(w.Drain(&err));
+        EXPECT_EQ(written, 3 * kPages * 4096);
+        ASSERT_GE(written_at_sync.size(), 2u);  // two syncs asked for at once may be one
+        EXPECT_EQ(written_at_sync.back(), 3 * kPages * 4096);
     }
 }
 

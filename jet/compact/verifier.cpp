@@ -350,10 +350,20 @@ void Verifier::NoteFailure(std::size_t t, std::string why) {
     if (t < first_failed_.load()) first_failed_.store(t);
 }
 
-// REQUIRES: mu_ held. The first ready task in the fixed order that this worker may
-// take; tasks after a failed one are dropped on the way.
+// REQUIRES: mu_ held. The next ready task that this worker may take: the second
+// worker's is the first in the fixed order; the calling thread's is the last, but
+// for the parts of a table's rows, which both take in order (they are joined in
+// order as they complete, so none waits long). The calling thread reads the source
+// through the repack's handle, whose cache still holds what the repack read last
+// (the last tables), and the second worker through a handle of its own: from the
+// two ends they read different tables' pages (but for the table where they meet)
+// instead of each reading much the same pages. Tasks after a failed one are
+// dropped on the way; those before it all still run, so the order they run in
+// does not change which fault is reported.
 bool Verifier::TakeNext(unsigned worker, std::size_t& t) {
-    for (std::size_t i = 0; i < tasks_.size(); ++i) {
+    const std::size_t n = tasks_.size();
+    for (std::size_t j = 0; j < n; ++j) {
+        std::size_t i = worker == 0 ? n - 1 - j : j;
         Task& k = tasks_[i];
         if (k.state != Task::State::Ready) continue;
         if (Cancelled(i)) {
@@ -363,7 +373,11 @@ bool Verifier::TakeNext(unsigned worker, std::size_t& t) {
         if (k.kind == Task::Kind::Index && worker == 0 && options_.indexes_on_second_worker &&
             second_reads_)
             continue;
-        k.state = Task::State::Running;
+        // The table's first part still waiting (none before it is cancelled if it is not).
+        if (worker == 0 && k.kind == Task::Kind::Rows)
+            while (tasks_[i].part > 0 && tasks_[i - 1].state == Task::State::Ready) --i;
+        assert(tasks_[i].kind == k.kind && tasks_[i].table == k.table && !Cancelled(i));
+        tasks_[i].state = Task::State::Running;
         t = i;
         return true;
     }

@@ -43,9 +43,10 @@ struct VerifyOptions {
 // The comparison is split into tasks in a fixed order (per table: its rows, in parts
 // at some of options.splits, each of its indexes, its maps; last the soundness check of the new file on its own:
 // its table pass, then each index tree),
-// which the calling thread and one more worker take as they come free; the second
-// worker reads both files through handles of its own (opened from `source_path`
-// and `compacted`). Of several faults the one first in that order is reported.
+// which the calling thread (from the end of that order) and one more worker (from
+// its start) take as they come free; the second worker reads both files through
+// handles of its own (opened from `source_path` and `compacted`). Of several
+// faults the one first in that order is reported.
 // fillers: pages of the new file that are deliberately free.
 Status VerifyCompacted(Database& source, const std::filesystem::path& source_path,
                        const std::filesystem::path& compacted, const IdMap& ids,

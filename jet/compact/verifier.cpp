@@ -601,6 +601,19 @@ void Verifier::CompareRows(Task& task, std::size_t t, Files& f) {
         last_part ? std::numeric_limits<std::uint32_t>::max() : w.parts[task.part + 1].first_page;
     auto lay = DataPageLayout::For(jet3);
     RowMap& pairing = part.pairing;
+    {
+        // Its entries taken at once for the part's stretch of source page numbers (up
+        // to the last its map lists there) rather than regrown, each time in fresh
+        // memory, as its rows come. A bad map is left for the rows' pass to report.
+        std::vector<std::uint32_t> listed;
+        try {
+            listed = ReadUsageMap(f.src, sd.owned_map, f.src.page_count()).pages;
+        } catch (const FormatError&) {
+        }
+        const auto from = std::lower_bound(listed.begin(), listed.end(), part.first_page);
+        const auto to = std::lower_bound(from, listed.end(), end_page);
+        if (from != to) pairing.Reserve(*(to - 1) - *from + 1, 0);
+    }
     std::uint32_t count = 0;
     std::uint64_t uncounted = 0;  // rows compared since rows_done_ was last added to
     // Per page of the new file: a long value of this table was read from it (so it

@@ -4,6 +4,7 @@
 #include <array>
 #include <bit>
 #include <cassert>
+#include <exception>
 #include <memory>
 #include <optional>
 #include <unordered_set>
@@ -259,7 +260,8 @@ bool IsIndexPageOf(PageFile& f, std::uint32_t p, std::uint32_t tdef) {
 // that point at dead rows or at a row already indexed, the tree's own structure, its
 // pages (marked) against its usage map. Returns the pages of the tree.
 std::uint32_t CheckIndex(PageFile& f, const TableDef& t, const std::string& who, std::size_t i,
-                         const TableSlots& slots, Findings& out) {
+                         const TableSlots& slots, Findings& out, const LeafVisitor* also = nullptr,
+                         IndexWalk* walk = nullptr) {
     const RealIndex& ri = t.real_indexes[i];
     std::string iw = who + " index " + std::to_string(i);
     for (const auto& l : t.logical_indexes)
@@ -308,9 +310,13 @@ std::uint32_t CheckIndex(PageFile& f, const TableDef& t, const std::string& who,
         }
         pending = 0;
     };
-    IndexWalk w = WalkIndex(f, ri.root, t.page, [&](const IndexEntry& e, std::uint32_t page) {
+    // The walk is the caller's as soon as it is done, whatever happens after it.
+    IndexWalk own;
+    IndexWalk& w = walk ? *walk : own;
+    w = WalkIndex(f, ri.root, t.page, [&](const IndexEntry& e, std::uint32_t page) {
         batch[pending++] = {e.row, page, e.offset, -1};
         if (pending == kBatch) settle();
+        if (also) (*also)(e, page);
     });
     settle();
     for (const auto& pr : w.problems) out.Add(pr.page, iw + ": " + pr.text);
@@ -344,6 +350,11 @@ std::uint32_t CheckIndex(PageFile& f, const TableDef& t, const std::string& who,
         out.Add(ri.root, iw + ": " + std::to_string(dead - 5) + " more entries point at dead rows");
     return static_cast<std::uint32_t>(w.pages.size());
 }
+
+// What a caller's visitor threw, carried past the check's own handling of FormatError.
+struct VisitorThrew {
+    std::exception_ptr error;
+};
 
 class Checker final : public Findings {
   public:
@@ -382,15 +393,33 @@ class Checker final : public Findings {
     std::size_t index_jobs() const { return jobs_.size(); }
 
     // Checks listed index tree k through `file`; calls for different k may run at once.
-    void RunIndex(std::size_t k, PageFile& file) {
+    // With `also`, each leaf entry is handed to it too and the walk is left in `walk`;
+    // what `also` throws passes through, the tree then left unchecked.
+    void RunIndex(std::size_t k, PageFile& file, const LeafVisitor* also = nullptr,
+                  IndexWalk* walk = nullptr) {
         IndexJob& job = jobs_[k];
         job.log = std::make_unique<FindingsLog>(file);
+        const LeafVisitor guarded = [also](const IndexEntry& e, std::uint32_t page) {
+            try {
+                (*also)(e, page);
+            } catch (...) {
+                throw VisitorThrew{std::current_exception()};
+            }
+        };
         try {
-            job.pages = CheckIndex(file, *job.def, job.who, job.index, *job.slots, *job.log);
+            job.pages = CheckIndex(file, *job.def, job.who, job.index, *job.slots, *job.log,
+                                   also ? &guarded : nullptr, walk);
         } catch (const FormatError& e) {
             job.stopped = e.what();
+        } catch (const VisitorThrew& v) {
+            std::rethrow_exception(v.error);
         }
         job.slots.reset();  // the last of its table's trees frees the table's slots
+    }
+
+    CheckInParts::Tree tree(std::size_t k) const {
+        const IndexJob& job = jobs_[k];
+        return {job.def->page, job.index, job.def->real_indexes[job.index].root};
     }
 
     // Applies the index trees' findings in order, then checks what needs every page's
@@ -844,6 +873,13 @@ std::size_t CheckInParts::index_count() const {
 }
 
 void CheckInParts::Index(std::size_t k, PageFile& file) { state_->checker->RunIndex(k, file); }
+
+CheckInParts::Tree CheckInParts::tree(std::size_t k) const { return state_->checker->tree(k); }
+
+void CheckInParts::IndexAlong(std::size_t k, PageFile& file, const LeafVisitor& also,
+                              IndexWalk& walk) {
+    state_->checker->RunIndex(k, file, &also, &walk);
+}
 
 CheckReport CheckInParts::Finish() {
     CheckReport& r = state_->report;

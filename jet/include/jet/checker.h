@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "jet/database.h"
+#include "jet/index.h"
 
 namespace jet {
 
@@ -108,6 +109,19 @@ class CheckInParts {
     // Checks tree k through `file`. Calls for different k may run at once; none while
     // Tables or Finish runs. REQUIRES: k < index_count(), each k once
     void Index(std::size_t k, PageFile& file);
+    // Where tree k is: its table's definition page, its number among the table's real
+    // indexes, its root page. REQUIRES: k < index_count()
+    struct Tree {
+        std::uint32_t table = 0;
+        std::size_t index = 0;
+        std::uint32_t root = 0;
+    };
+    Tree tree(std::size_t k) const;
+    // Index, with each leaf entry also handed to `also` as the walk reaches it (for a
+    // caller that compares the tree with another on the one walk); the walk, its
+    // pages and problems, is left in `walk`. An exception from `also` passes through
+    // and leaves tree k unchecked: Finish may then not be called. REQUIRES: as Index
+    void IndexAlong(std::size_t k, PageFile& file, const LeafVisitor& also, IndexWalk& walk);
     // REQUIRES: Index done for every k; called once, last.
     CheckReport Finish();
 

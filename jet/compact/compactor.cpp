@@ -498,6 +498,11 @@ CompactResult Compact(const std::filesystem::path& source, const std::filesystem
         return Fail(result, "the destination is the source file itself");
     if (std::filesystem::is_directory(destination, ec))
         return Fail(result, "the destination '" + destination.string() + "' is a directory");
+    // Refused now, not after the work (minutes for a large file): the destination is
+    // never replaced. Commit checks again for a name that appears meanwhile; a
+    // dangling link counts as taken, as it does there.
+    if (std::filesystem::exists(std::filesystem::symlink_status(destination, ec)))
+        return Fail(result, "the destination '" + destination.string() + "' already exists");
 
     Status status;
     HeaderResult probe;

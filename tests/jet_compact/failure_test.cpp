@@ -492,6 +492,7 @@ TEST(Refusals, ExistingDestinationIsLeftAlone) {
     jet::CompactResult r = jet::Compact(src, out);
     EXPECT_FALSE(r.compacted);
     EXPECT_NE(r.reason.find("already exists"), std::string::npos) << r.reason;
+    EXPECT_EQ(r.pages_before, 0u) << "refused only after the source was read";
     EXPECT_EQ(ReadAll(out), (std::vector<std::uint8_t>{1, 2, 3}));
     // Not even the source itself may be named as the destination.
     auto before = ReadAll(src);

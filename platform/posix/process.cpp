@@ -12,8 +12,6 @@
 #include <unistd.h>
 
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <memory>
 #include <thread>
 
@@ -28,11 +26,31 @@ constexpr std::size_t kCommLength = 15;
 // How long a process gets to vanish after SIGKILL before we call it a failure.
 constexpr std::chrono::milliseconds kKillWait{5000};
 
+// False when the file cannot be read whole. A process that ends while its entry is
+// read makes the read fail (ESRCH): that is an answer (it has gone), not an error to
+// throw, as a stream reading through istreambuf_iterator would.
 bool ReadSmallFile(const std::string& path, std::string& out) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
-    out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    return !in.bad();
+    int fd;
+    do {
+        fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) return false;
+    out.clear();
+    char buf[4096];
+    bool ok = true;
+    for (;;) {
+        const ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n > 0) {
+            out.append(buf, static_cast<std::size_t>(n));
+        } else if (n < 0 && errno == EINTR) {
+            continue;
+        } else {
+            ok = n == 0;
+            break;
+        }
+    }
+    ::close(fd);
+    return ok;
 }
 
 std::string BaseName(const std::string& path) {

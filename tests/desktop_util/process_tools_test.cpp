@@ -56,7 +56,12 @@ int ZombieChildren() {
         const std::string pid = entry.path().filename().string();
         if (pid.find_first_not_of("0123456789") != std::string::npos) continue;
         std::ifstream in(entry.path() / "stat");
-        std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        std::string stat;
+        try {
+            stat.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        } catch (const std::ios_base::failure&) {
+            continue;  // the process ended while it was read
+        }
         const auto close = stat.rfind(')');
         if (close == std::string::npos || close + 2 >= stat.size()) continue;
         char state = 0;
@@ -160,6 +165,21 @@ TEST(ProcessTools, RefusesEmptyAndOverlongNames) {
     EXPECT_EQ(qorGetProcessList(std::string(260, 'a')), 0);
     EXPECT_EQ(qorTerminateProcess(std::string(260, 'a')), 0);
     EXPECT_EQ(qorGetProcessList(std::string(259, 'a')), 2);
+}
+
+// A process that ends while its entry is read makes the read fail (ESRCH); here an
+// entry whose status is a directory fails the same way (EISDIR). It is passed over,
+// as a process that has gone, instead of ending the listing with an exception.
+TEST(ProcessTools, AnEntryThatFailsToReadIsPassedOver) {
+    TempDir tmp;
+    fs::create_directories(tmp / "proc" / "4242" / "stat");
+    fs::create_directories(tmp / "proc" / "4243");
+    WriteBytes(tmp / "proc" / "4243" / "stat", "4243 (mdbscout) S 1 4243");
+    WriteBytes(tmp / "proc" / "4243" / "comm", "mdbscout\n");
+    CapturedReports reports;
+    EXPECT_EQ(qorGetProcessList("mdbscout", reports.Options(tmp / "proc")), 1);
+    EXPECT_EQ(qorGetProcessList("mdbwarden", reports.Options(tmp / "proc")), 2);
+    EXPECT_TRUE(reports.messages.empty());
 }
 
 TEST(ProcessTools, LogsWhenTheProcessTableCannotBeRead) {

@@ -210,12 +210,12 @@ struct FileImage {
     explicit FileImage(std::uint64_t size) : bytes(size) {
         for (std::uint64_t at = 0; at < size; at += kPieceBytes) pieces.emplace_back(kPieceBytes);
     }
-    // REQUIRES: offset at the start of a page inside the file
-    std::uint8_t* At(std::uint64_t offset) {
+    // The bytes from `offset` to the end of its piece (filled once, then lent to
+    // readers as Pages). REQUIRES: offset inside the file
+    std::uint8_t* At(std::uint64_t offset) const {
         assert(offset < bytes);
         return pieces[offset / kPieceBytes].data() + offset % kPieceBytes;
     }
-    const std::uint8_t* At(std::uint64_t offset) const { return const_cast<FileImage*>(this)->At(offset); }
     std::vector<ResidentBuffer> pieces;
     const std::uint64_t bytes;
 };

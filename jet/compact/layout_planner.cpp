@@ -54,9 +54,7 @@ std::size_t RowMap::FindMany(std::span<const RowAddr> old, std::span<RowAddr> ou
         }
         if (i < 2 * kAhead || i - 2 * kAhead >= n) continue;
         const std::size_t at = i - 2 * kAhead;
-        const std::optional<RowAddr> to = Find(old[at]);
-        if (!to) return at;
-        out[at] = *to;
+        if (!FindInto(old[at], out[at])) return at;
     }
     return n;
 }

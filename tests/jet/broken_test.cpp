@@ -173,6 +173,36 @@ TEST_P(Damaged, TwoIndexEntriesForOneRowAreReported) {
     EXPECT_TRUE(HasProblem(r, "which another entry already indexes")) << AllProblems(r);
 }
 
+TEST_P(Damaged, FixedColumnPastTheRowAndEntryForNoRowAreReported) {
+    TempDir tmp;
+    fs::path f = Damage(tmp, GetParam(), [](jet::Database& db) -> std::vector<Patch> {
+        std::vector<Patch> patches;
+        // A fixed column of a table with rows placed past the end of every row.
+        const jet::TableDef* t = TableWithRows(db).first;
+        const auto col = jet::ColumnLayout::For(db.jet3());
+        for (const jet::Column& c : t->columns)
+            if (c.fixed() && c.type != jet::kColBool) {
+                jet::FieldPos at = t->Where(c.block_at + col.fixed_offset);
+                patches.push_back({At(db, at.page, at.offset), {0x00, 0x20}});
+                break;
+            }
+        // An index entry that points at a row slot its page does not have.
+        for (const auto& ri : t->real_indexes)
+            for (std::uint32_t p : jet::WalkIndex(db.file(), ri.root, t->page).pages) {
+                jet::IndexPage ip = jet::ReadIndexPage(db.file(), p);
+                if (patches.size() == 2 || !ip.leaf() || ip.entries.size() < 2) continue;
+                const auto& b = ip.entries[1];
+                if (b.stored_size > jet::kIndexRowPointerSize)
+                    patches.push_back({At(db, p, b.offset + b.stored_size - 1), {0xFE}});
+            }
+        return patches.size() == 2 ? patches : std::vector<Patch>{};
+    });
+    ASSERT_FALSE(f.empty()) << "no fixed column or leaf page with two entries";
+    jet::CheckReport r = jet::CheckFile(f);
+    EXPECT_TRUE(HasProblem(r, "lies past the row")) << AllProblems(r);
+    EXPECT_TRUE(HasProblem(r, "which is not a live row of the table")) << AllProblems(r);
+}
+
 TEST_P(Damaged, UsageMapMissingAPageIsReported) {
     TempDir tmp;
     fs::path f = Damage(tmp, GetParam(), [](jet::Database& db) -> std::vector<Patch> {

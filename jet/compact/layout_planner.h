@@ -153,7 +153,8 @@ inline bool RowMap::FindInto(RowAddr old_slot, RowAddr& to) const {
     const unsigned bit = old_slot.row % 64u;
     if (!((word >> bit) & 1)) return false;
     // Its rank among the page's live rows, then the run that holds it.
-    unsigned rank = (k ? page.before[k - 1] : 0u) + CountBits(word & ((std::uint64_t{1} << bit) - 1));
+    unsigned rank =
+        (k ? page.before[k - 1] : 0u) + CountBits(word & ((std::uint64_t{1} << bit) - 1));
     for (unsigned r = 0; r < 2; ++r) {
         if (rank < page.count[r]) {
             to.page = page.start[r] >> 8;

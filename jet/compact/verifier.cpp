@@ -816,27 +816,30 @@ void Verifier::CompareIndex(Task& task, std::size_t t, Files& f) {
         olds.clear();
         news.clear();
     };
-    auto compare = [&](const IndexEntry& b, std::uint32_t) {
-        const IndexEntry* a = source_entries.Next();
-        if (!a) {
-            settle();
-            Fail(iname + " holds more entries than the source");
+    // A leaf page of the new tree at a time: one call per page, not per entry.
+    const LeafPageVisitor compare = [&](std::span<const IndexEntry> entries, std::uint32_t) {
+        for (const IndexEntry& b : entries) {
+            const IndexEntry* a = source_entries.Next();
+            if (!a) {
+                settle();
+                Fail(iname + " holds more entries than the source");
+            }
+            Bytes key = Bytes(a->bytes).first(a->key_size);
+            if (id_key) {
+                mapped.assign(key.begin(), key.end());
+                MapLeadingIdKey(mapped, ids_);
+                key = mapped;
+            }
+            if (b.key_size != key.size() || !std::equal(key.begin(), key.end(), b.bytes.begin())) {
+                settle();
+                Fail(iname + " entry " + std::to_string(k) + " has a different key");
+            }
+            olds.push_back(a->row);
+            news.push_back(b.row);
+            ++k;
+            if (olds.size() == kBatch) settle();
+            if (k % 4096 == 0 && Cancelled(t)) throw TaskCancelled();
         }
-        Bytes key = Bytes(a->bytes).first(a->key_size);
-        if (id_key) {
-            mapped.assign(key.begin(), key.end());
-            MapLeadingIdKey(mapped, ids_);
-            key = mapped;
-        }
-        if (b.key_size != key.size() || !std::equal(key.begin(), key.end(), b.bytes.begin())) {
-            settle();
-            Fail(iname + " entry " + std::to_string(k) + " has a different key");
-        }
-        olds.push_back(a->row);
-        news.push_back(b.row);
-        ++k;
-        if (olds.size() == kBatch) settle();
-        if (k % 4096 == 0 && Cancelled(t)) throw TaskCancelled();
     };
     IndexWalk ow;
     if (task.check)

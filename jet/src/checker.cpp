@@ -89,7 +89,7 @@ class PagePositions {
     static constexpr std::uint32_t kNone = 0xFFFFFFFF;
     std::size_t count_ = 0;
     std::uint32_t first_ = 0;
-    std::size_t span_ = 0;            // page numbers from the first to the last
+    std::size_t span_ = 0;           // page numbers from the first to the last
     std::vector<std::uint32_t> at_;  // by page less first_; empty when the list has no gaps
 };
 
@@ -166,8 +166,9 @@ class RowStructure {
         const std::size_t head = RowLayout::For(jet3).count_size;
         for (const Column& c : t.columns)
             if (c.fixed() && c.type != kColBool)
-                fixed_end_ = std::max(fixed_end_, head + c.fixed_offset +
-                                                      std::max<std::size_t>(c.length, kWidestFixed));
+                fixed_end_ =
+                    std::max(fixed_end_,
+                             head + c.fixed_offset + std::max<std::size_t>(c.length, kWidestFixed));
     }
     // Throws FormatError where the whole crack does, with its text; fills the memo /
     // OLE columns' fields of `into`, the others stay null.
@@ -309,8 +310,8 @@ bool IsIndexPageOf(PageFile& f, std::uint32_t p, std::uint32_t tdef) {
 // that point at dead rows or at a row already indexed, the tree's own structure, its
 // pages (marked) against its usage map. Returns the pages of the tree.
 std::uint32_t CheckIndex(PageFile& f, const TableDef& t, const std::string& who, std::size_t i,
-                         const TableSlots& slots, Findings& out, const LeafVisitor* also = nullptr,
-                         IndexWalk* walk = nullptr) {
+                         const TableSlots& slots, Findings& out,
+                         const LeafPageVisitor* also = nullptr, IndexWalk* walk = nullptr) {
     const RealIndex& ri = t.real_indexes[i];
     std::string iw = who + " index " + std::to_string(i);
     for (const auto& l : t.logical_indexes)
@@ -366,11 +367,14 @@ std::uint32_t CheckIndex(PageFile& f, const TableDef& t, const std::string& who,
     // The walk is the caller's as soon as it is done, whatever happens after it.
     IndexWalk own;
     IndexWalk& w = walk ? *walk : own;
-    w = WalkIndex(f, ri.root, t.page, [&](const IndexEntry& e, std::uint32_t page) {
-        batch[pending++] = {e.row, page, e.offset, -1};
-        if (pending == kBatch) settle();
-        if (also) (*also)(e, page);
-    });
+    const LeafPageVisitor visit = [&](std::span<const IndexEntry> entries, std::uint32_t page) {
+        for (const IndexEntry& e : entries) {
+            batch[pending++] = {e.row, page, e.offset, -1};
+            if (pending == kBatch) settle();
+        }
+        if (also) (*also)(entries, page);
+    };
+    w = WalkIndex(f, ri.root, t.page, visit);
     settle();
     for (const auto& pr : w.problems) out.Add(pr.page, iw + ": " + pr.text);
     for (std::size_t k = 0; k < w.pages.size(); ++k) {
@@ -446,15 +450,16 @@ class Checker final : public Findings {
     std::size_t index_jobs() const { return jobs_.size(); }
 
     // Checks listed index tree k through `file`; calls for different k may run at once.
-    // With `also`, each leaf entry is handed to it too and the walk is left in `walk`;
-    // what `also` throws passes through, the tree then left unchecked.
-    void RunIndex(std::size_t k, PageFile& file, const LeafVisitor* also = nullptr,
+    // With `also`, each leaf page's entries are handed to it too and the walk is left
+    // in `walk`; what `also` throws passes through, the tree then left unchecked.
+    void RunIndex(std::size_t k, PageFile& file, const LeafPageVisitor* also = nullptr,
                   IndexWalk* walk = nullptr) {
         IndexJob& job = jobs_[k];
         job.log = std::make_unique<FindingsLog>(file);
-        const LeafVisitor guarded = [also](const IndexEntry& e, std::uint32_t page) {
+        const LeafPageVisitor guarded = [also](std::span<const IndexEntry> entries,
+                                               std::uint32_t page) {
             try {
-                (*also)(e, page);
+                (*also)(entries, page);
             } catch (...) {
                 throw VisitorThrew{std::current_exception()};
             }
@@ -930,7 +935,7 @@ void CheckInParts::Index(std::size_t k, PageFile& file) { state_->checker->RunIn
 
 CheckInParts::Tree CheckInParts::tree(std::size_t k) const { return state_->checker->tree(k); }
 
-void CheckInParts::IndexAlong(std::size_t k, PageFile& file, const LeafVisitor& also,
+void CheckInParts::IndexAlong(std::size_t k, PageFile& file, const LeafPageVisitor& also,
                               IndexWalk& walk) {
     state_->checker->RunIndex(k, file, &also, &walk);
 }

@@ -139,8 +139,11 @@ std::string Hex(const std::vector<std::uint8_t>& v) {
 
 class Walker {
   public:
-    Walker(PageFile& f, std::uint32_t owner, IndexWalk& out, const LeafVisitor* visit)
-        : file_(f), owner_(owner), out_(out), visit_(visit) {}
+    // At most one of `visit` and `visit_page` is given; with neither the leaf entries
+    // are kept in `out`.
+    Walker(PageFile& f, std::uint32_t owner, IndexWalk& out, const LeafVisitor* visit,
+           const LeafPageVisitor* visit_page)
+        : file_(f), owner_(owner), out_(out), visit_(visit), visit_page_(visit_page) {}
 
     // Walks the subtree at `page`; returns the last entry (key + row) of the subtree.
     std::vector<std::uint8_t> Visit(std::uint32_t page, unsigned depth) {
@@ -187,11 +190,12 @@ class Walker {
                                    " is not greater than the entry before it"});
                 if (visit_) {
                     (*visit_)(e, page);
-                } else {
+                } else if (!visit_page_) {
                     out_.leaf_entries.push_back(e);
                     out_.leaf_pages.push_back(page);
                 }
             }
+            if (visit_page_) (*visit_page_)(std::span<const IndexEntry>(p.entries), page);
             if (!p.entries.empty()) {
                 prev_.assign(p.entries.back().bytes.begin(), p.entries.back().bytes.end());
                 have_prev_ = true;
@@ -247,6 +251,7 @@ class Walker {
     std::uint32_t owner_;
     IndexWalk& out_;
     const LeafVisitor* visit_;
+    const LeafPageVisitor* visit_page_;
     std::vector<std::uint8_t> prev_;  // the last leaf entry seen
     std::array<IndexPage, kMaxDepth + 1> pages_;  // by depth
     bool have_prev_ = false;
@@ -277,10 +282,12 @@ class Walker {
 
 }  // namespace
 
-IndexWalk WalkIndex(PageFile& file, std::uint32_t root, std::uint32_t owner_tdef,
-                    const LeafVisitor& visit) {
+namespace {
+
+IndexWalk Walk(PageFile& file, std::uint32_t root, std::uint32_t owner_tdef,
+               const LeafVisitor* visit, const LeafPageVisitor* visit_page) {
     IndexWalk w;
-    Walker walker(file, owner_tdef, w, visit ? &visit : nullptr);
+    Walker walker(file, owner_tdef, w, visit, visit_page);
     if (root == 0 || !file.Contains(root)) {
         w.problems.push_back(
             {root, "index root page " + std::to_string(root) + " lies outside the file"});
@@ -290,6 +297,18 @@ IndexWalk WalkIndex(PageFile& file, std::uint32_t root, std::uint32_t owner_tdef
     walker.Visit(root, 0);
     walker.Finish();
     return w;
+}
+
+}  // namespace
+
+IndexWalk WalkIndex(PageFile& file, std::uint32_t root, std::uint32_t owner_tdef,
+                    const LeafVisitor& visit) {
+    return Walk(file, root, owner_tdef, visit ? &visit : nullptr, nullptr);
+}
+
+IndexWalk WalkIndex(PageFile& file, std::uint32_t root, std::uint32_t owner_tdef,
+                    const LeafPageVisitor& visit) {
+    return Walk(file, root, owner_tdef, nullptr, visit ? &visit : nullptr);
 }
 
 IndexWalk WalkIndex(PageFile& file, std::uint32_t root, std::uint32_t owner_tdef) {

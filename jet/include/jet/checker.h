@@ -117,11 +117,12 @@ class CheckInParts {
         std::uint32_t root = 0;
     };
     Tree tree(std::size_t k) const;
-    // Index, with each leaf entry also handed to `also` as the walk reaches it (for a
-    // caller that compares the tree with another on the one walk); the walk, its
-    // pages and problems, is left in `walk`. An exception from `also` passes through
-    // and leaves tree k unchecked: Finish may then not be called. REQUIRES: as Index
-    void IndexAlong(std::size_t k, PageFile& file, const LeafVisitor& also, IndexWalk& walk);
+    // Index, with each leaf page's entries also handed to `also` as the walk reaches
+    // them (for a caller that compares the tree with another on the one walk); the
+    // walk, its pages and problems, is left in `walk`. An exception from `also` passes
+    // through and leaves tree k unchecked: Finish may then not be called.
+    // REQUIRES: as Index
+    void IndexAlong(std::size_t k, PageFile& file, const LeafPageVisitor& also, IndexWalk& walk);
     // REQUIRES: Index done for every k; called once, last.
     CheckReport Finish();
 

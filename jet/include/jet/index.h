@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -79,6 +80,16 @@ using LeafVisitor = std::function<void(const IndexEntry& entry, std::uint32_t pa
 // IndexWalk::leaf_entries / leaf_pages: memory bounded by the tree's depth.
 IndexWalk WalkIndex(PageFile& file, std::uint32_t root, std::uint32_t owner_tdef,
                     const LeafVisitor& visit);
+
+// Receives the entries of each leaf page in tree order with the page that holds them:
+// for a visitor that does little per entry, one call per page instead of one per
+// entry. The entries are valid during the call.
+using LeafPageVisitor =
+    std::function<void(std::span<const IndexEntry> entries, std::uint32_t page)>;
+// The same walk with each leaf page's entries handed to `visit` at once (after the
+// walk has checked their order).
+IndexWalk WalkIndex(PageFile& file, std::uint32_t root, std::uint32_t owner_tdef,
+                    const LeafPageVisitor& visit);
 
 // Reads an index's leaf entries in order along its leaf level (the leftmost leaf,
 // then each leaf's next link), one page at a time: for comparing two indexes entry

@@ -107,7 +107,11 @@ class RowMap {
     // straight into its own memory spares the optional's round trip through the
     // stack, whose 8-byte reload of a 4-byte and a 1-byte store cannot be forwarded
     // and stalled FindMany for about as long as its cache misses.
-    bool FindInto(RowAddr old_slot, RowAddr& to) const;
+    bool FindInto(RowAddr old_slot, RowAddr& to) const {
+        return FindIn(PageOf(old_slot), old_slot, to);
+    }
+    // FindInto with the old page's entry (PageOf) at hand.
+    bool FindIn(const OldPage* at, RowAddr old_slot, RowAddr& to) const;
     // The old page's entry, or null when the page lies outside the map.
     const OldPage* PageOf(RowAddr old_slot) const {
         const std::size_t i = std::size_t{old_slot.page} - first_page_;  // wraps when below
@@ -144,8 +148,7 @@ inline unsigned CountBits(std::uint64_t v) {
     return static_cast<unsigned>((v * 0x0101010101010101ull) >> 56);
 }
 
-inline bool RowMap::FindInto(RowAddr old_slot, RowAddr& to) const {
-    const OldPage* at = PageOf(old_slot);
+inline bool RowMap::FindIn(const OldPage* at, RowAddr old_slot, RowAddr& to) const {
     const unsigned k = old_slot.row / 64u;
     if (!at || k >= at->words) return false;
     const OldPage& page = *at;

@@ -8,6 +8,9 @@
 #pragma once
 
 #include <algorithm>
+#include <bit>
+#include <cassert>
+#include <cstring>
 #include <cstdint>
 #include <span>
 #include <vector>
@@ -48,22 +51,64 @@ class IndexPageBuilder {
     // what it shares with the last, cut where the last and the new one part.
     // REQUIRES: Stage was called and filled since the last Add or Finish; the staged
     // entry is longer than its trailing pointer bytes
-    Staged TryAddStaged();
+    // Defined here: an index copy adds millions of entries, and the call would cost
+    // as much as the work.
+    [[gnu::always_inline]] Staged TryAddStaged() {
+        const std::uint8_t* e = bytes_.data() + used_;
+        const std::size_t len = staged_;
+        assert(len > pointer_bytes_);
+        std::size_t prefix = len - pointer_bytes_;
+        if (!ends_.empty()) {
+            const std::uint8_t* prev = bytes_.data() + last_begin_;
+            const std::size_t prev_len = used_ - last_begin_;
+            const std::size_t both = std::min(prev_len, len);
+            const std::size_t shared = CommonPrefix(prev, e, both);
+            if (shared == both ? len <= prev_len : e[shared] < prev[shared])
+                return Staged::kNotAfterLast;
+            prefix = std::min({prefix_, shared, prefix, max_prefix_});
+            // Stored: the entries whole, less the prefix of each but the first.
+            if (used_ + len - ends_.size() * prefix > room_) return Staged::kFull;
+        }
+        last_begin_ = used_;
+        used_ += len;
+        ends_.push_back(used_);
+        prefix_ = prefix;
+        staged_ = 0;
+        return Staged::kAdded;
+    }
 
     // The staged entry. REQUIRES: Stage was called since the last Add or Finish
     std::span<const std::uint8_t> staged() const { return {bytes_.data() + used_, staged_}; }
 
     bool empty() const { return ends_.empty(); }
     // The last entry added (whole); valid until the next Add or Finish.
-    std::span<const std::uint8_t> last() const { return Entry(ends_.size() - 1); }
+    std::span<const std::uint8_t> last() const {
+        return {bytes_.data() + last_begin_, used_ - last_begin_};
+    }
 
     // Returns the finished page and resets the builder.
     std::vector<std::uint8_t> Finish(std::uint32_t prev, std::uint32_t next, std::uint32_t tail);
 
   private:
-    std::size_t PointerBytes() const {
-        return kIndexRowPointerSize + (leaf_ ? 0 : kIndexChildSize);
+    // Bytes a and b share from their start, at most `cap` (REQUIRES: both that long).
+    // Eight bytes are compared at a time: every entry added to a page is measured
+    // against the one before it.
+    static std::size_t CommonPrefix(const std::uint8_t* a, const std::uint8_t* b, std::size_t cap) {
+        std::size_t n = 0;
+        for (; n + 8 <= cap; n += 8) {
+            std::uint64_t x, y;
+            std::memcpy(&x, a + n, 8);
+            std::memcpy(&y, b + n, 8);
+            if (x != y) {
+                if constexpr (std::endian::native == std::endian::little)
+                    return n + static_cast<std::size_t>(std::countr_zero(x ^ y)) / 8;
+                break;
+            }
+        }
+        while (n < cap && a[n] == b[n]) ++n;
+        return n;
     }
+    std::size_t PointerBytes() const { return pointer_bytes_; }
     // Shared prefix when entry e joins, capped so that it never covers pointer bytes.
     std::size_t PrefixWith(std::span<const std::uint8_t> e) const;
     std::size_t StoredBytes(std::size_t prefix, std::size_t extra_len) const;
@@ -75,6 +120,10 @@ class IndexPageBuilder {
     const PageLayout& layout_;
     bool leaf_;
     std::uint32_t tdef_;
+    // From the layout, read once: every entry added consults them.
+    std::size_t pointer_bytes_;  // trailing row pointer (and child page on a node)
+    std::size_t max_prefix_;     // what the page's prefix field holds
+    std::size_t room_;           // bytes for entries on a page
     // The page's whole entries one after another (the first used_ bytes; a staged
     // entry follows them), and where each ends: buffers that keep their size from
     // page to page, so adding an entry allocates nothing.
@@ -82,7 +131,8 @@ class IndexPageBuilder {
     std::size_t used_ = 0;
     std::size_t staged_ = 0;  // length of the staged entry
     std::vector<std::size_t> ends_;
-    std::size_t prefix_ = 0;  // shared prefix of the entries
+    std::size_t last_begin_ = 0;  // where the last entry added begins in bytes_
+    std::size_t prefix_ = 0;      // shared prefix of the entries
 };
 
 }  // namespace jet

@@ -4,6 +4,7 @@
 #include <cassert>
 #include <cstring>
 
+#include "jet/bytes.h"
 #include "jet/compact/put_bytes.h"
 
 namespace jet {
@@ -22,7 +23,7 @@ namespace {
 // Writes key + row pointer (3-byte page big-endian, then the row) into `to`.
 // REQUIRES: to.size() == key.size() + kIndexRowPointerSize
 void PutLeafEntry(std::span<std::uint8_t> to, std::span<const std::uint8_t> key, RowAddr row) {
-    std::memcpy(to.data(), key.data(), key.size());
+    CopyShort(to.data(), key.data(), key.size());
     PutBE24(to, key.size(), row.page);
     to[key.size() + kIndexEntryRowAt] = row.row;
 }
@@ -44,7 +45,12 @@ bool IndexTreeBuilder::AddLeaf(std::span<const std::uint8_t> key, RowAddr row) {
 
 bool IndexTreeBuilder::AddStaged() {
     const IndexPageBuilder::Staged r = leaf_.TryAddStaged();
-    if (r != IndexPageBuilder::Staged::kFull) return r == IndexPageBuilder::Staged::kAdded;
+    if (r != IndexPageBuilder::Staged::kFull) [[likely]]
+        return r == IndexPageBuilder::Staged::kAdded;
+    return AddStagedToNextLeaf();
+}
+
+bool IndexTreeBuilder::AddStagedToNextLeaf() {
     // Another leaf follows, so this one's next page is known. Finishing it drops the
     // staged entry (it lies in the leaf's buffer), so it is kept aside and staged again
     // on the empty leaf, where it always fits.

@@ -46,6 +46,8 @@ class IndexTreeBuilder {
     // Adds the entry staged on leaf_, finishing the leaf first when it is full.
     // False, adding nothing, when it does not sort after the last entry.
     bool AddStaged();
+    // AddStaged's way when the leaf is full (once per leaf, kept out of its way).
+    bool AddStagedToNextLeaf();
     std::vector<Child> BuildNodeLevel(const std::vector<Child>& children);
 
     const PageLayout& layout_;

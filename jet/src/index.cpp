@@ -13,32 +13,6 @@ namespace jet {
 
 namespace {
 
-// Copies `n` bytes. An index entry is a few bytes long, and a library call to copy
-// it (two per entry: prefix and stored bytes) cost more than the copy: up to 16
-// bytes go inline, as two overlapping words of the widest size that fits, or for
-// 1-3 bytes the first, middle and last byte.
-inline void CopyShort(std::uint8_t* to, const std::uint8_t* from, std::size_t n) {
-    auto two_words = [&]<class Word>(Word) {
-        Word a, b;
-        std::memcpy(&a, from, sizeof a);
-        std::memcpy(&b, from + n - sizeof b, sizeof b);
-        std::memcpy(to, &a, sizeof a);
-        std::memcpy(to + n - sizeof b, &b, sizeof b);
-    };
-    if (n >= 8) {
-        if (n > 16)
-            std::memcpy(to, from, n);
-        else
-            two_words(std::uint64_t{});
-    } else if (n >= 4) {
-        two_words(std::uint32_t{});
-    } else if (n > 0) {
-        to[0] = from[0];
-        to[n / 2] = from[n / 2];
-        to[n - 1] = from[n - 1];
-    }
-}
-
 // Whether `a` sorts before `b`, bytes compared as unsigned (as
 // std::lexicographical_compare does). Index entries are a few bytes long: eight at
 // a time, the first differing byte found from the words' difference, inline rather

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <span>
 #include <stdexcept>
 #include <string>
@@ -48,6 +49,32 @@ inline std::uint32_t BE32(Bytes b, std::size_t off) {
     Need(b, off, 4, "32-bit field");
     return (std::uint32_t{b[off]} << 24) | (b[off + 1] << 16) | (b[off + 2] << 8) | b[off + 3];
 }
+// Copies n bytes (no bounds check: both places hold them). Index entries are a few
+// bytes each, and a library call per entry costs more than copying them: up to 16
+// bytes go inline, as two overlapping words of the widest size that fits, or for
+// 1-3 bytes the first, middle and last byte.
+inline void CopyShort(std::uint8_t* to, const std::uint8_t* from, std::size_t n) {
+    auto two_words = [&]<class Word>(Word) {
+        Word a, b;
+        std::memcpy(&a, from, sizeof a);
+        std::memcpy(&b, from + n - sizeof b, sizeof b);
+        std::memcpy(to, &a, sizeof a);
+        std::memcpy(to + n - sizeof b, &b, sizeof b);
+    };
+    if (n >= 8) {
+        if (n > 16)
+            std::memcpy(to, from, n);
+        else
+            two_words(std::uint64_t{});
+    } else if (n >= 4) {
+        two_words(std::uint32_t{});
+    } else if (n > 0) {
+        to[0] = from[0];
+        to[n / 2] = from[n / 2];
+        to[n - 1] = from[n - 1];
+    }
+}
+
 inline Bytes Slice(Bytes b, std::size_t off, std::size_t len) {
     Need(b, off, len, "field");
     return b.subspan(off, len);

@@ -1,6 +1,7 @@
 #include "jet/usage_map.h"
 
 #include <algorithm>
+#include <bit>
 
 #include "jet/data_page.h"
 
@@ -12,14 +13,14 @@ bool UsageMap::Contains(std::uint32_t page) const {
 
 namespace {
 
+// Appends the pages whose bits are set, in ascending order. A table's map lists up
+// to hundreds of thousands of pages and is read once per part of its rows, so the
+// set bits are found by counting trailing zeros rather than testing all eight.
 void AddBits(Bytes bits, std::uint64_t first_page, std::uint32_t max_page,
              std::vector<std::uint32_t>& out) {
     for (std::size_t i = 0; i < bits.size(); ++i) {
-        std::uint8_t b = bits[i];
-        if (!b) continue;
-        for (int k = 0; k < 8; ++k) {
-            if (!(b & (1u << k))) continue;
-            std::uint64_t p = first_page + i * 8 + k;
+        for (unsigned b = bits[i]; b != 0; b &= b - 1) {
+            const std::uint64_t p = first_page + i * 8 + static_cast<unsigned>(std::countr_zero(b));
             if (p < max_page) out.push_back(static_cast<std::uint32_t>(p));
         }
     }
@@ -77,7 +78,9 @@ UsageMap ReadUsageMap(PageFile& file, RowAddr where, std::uint32_t max_page) {
             ThrowFormat("usage map at " + where.ToString() + " has unknown type " +
                         std::to_string(row[lay.kind]));
     }
-    std::sort(m.pages.begin(), m.pages.end());
+    // Bitmaps are read in page order, so the list comes sorted; sorting it again cost
+    // a table's rows comparison as much as reading the map.
+    if (!std::is_sorted(m.pages.begin(), m.pages.end())) std::sort(m.pages.begin(), m.pages.end());
     return m;
 }
 

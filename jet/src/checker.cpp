@@ -84,6 +84,9 @@ class PagePositions {
         return i == kNone ? -1 : static_cast<std::ptrdiff_t>(i);
     }
     std::size_t count() const { return count_; }
+    // Whether positions are kept in an array (the list has gaps): EntryOf is null
+    // for every page otherwise.
+    bool kept() const { return !at_.empty(); }
 
   private:
     static constexpr std::uint32_t kNone = 0xFFFFFFFF;
@@ -340,10 +343,12 @@ std::uint32_t CheckIndex(PageFile& f, const TableDef& t, const std::string& who,
     std::array<Pending, kBatch> batch;
     std::size_t pending = 0;
     auto settle = [&] {
-        // The pages' positions asked for, then (arrived meanwhile) the slots' words.
-        for (std::size_t k = 0; k < pending; ++k)
-            if (const std::uint32_t* p = slots.positions.EntryOf(batch[k].row.page))
-                JET_PREFETCH(p);
+        // The pages' positions asked for (when they are kept in an array), then
+        // (arrived meanwhile) the slots' words.
+        if (slots.positions.kept())
+            for (std::size_t k = 0; k < pending; ++k)
+                if (const std::uint32_t* p = slots.positions.EntryOf(batch[k].row.page))
+                    JET_PREFETCH(p);
         for (std::size_t k = 0; k < pending; ++k) {
             batch[k].at = live_slots.Index(batch[k].row);
             if (const std::uint64_t* w = unpointed.WordOf(batch[k].at)) JET_PREFETCH(w);

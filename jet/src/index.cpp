@@ -322,7 +322,7 @@ LeafCursor::LeafCursor(PageFile& file, std::uint32_t root) : file_(file) {
     }
 }
 
-const IndexEntry* LeafCursor::Next() {
+const IndexEntry* LeafCursor::NextPage() {
     while (at_ >= page_.entries.size()) {
         if (page_.next == 0) return nullptr;
         if (++pages_read_ > file_.page_count())

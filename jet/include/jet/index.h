@@ -97,10 +97,15 @@ IndexWalk WalkIndex(PageFile& file, std::uint32_t root, std::uint32_t owner_tdef
 class LeafCursor {
   public:
     LeafCursor(PageFile& file, std::uint32_t root);
-    // The next entry, or null after the last. Valid until the next call.
-    const IndexEntry* Next();
+    // The next entry, or null after the last. Valid until the next call. Inline for
+    // the entries of the page at hand: a comparison calls it once per entry.
+    const IndexEntry* Next() {
+        return at_ < page_.entries.size() ? &page_.entries[at_++] : NextPage();
+    }
 
   private:
+    // Next, past the end of the page at hand: the next page that has entries.
+    const IndexEntry* NextPage();
     PageFile& file_;
     IndexPage page_;
     std::size_t at_ = 0;

@@ -318,13 +318,18 @@ void Repacker::RepackTable(TableJob& job) {
         reader.set_plan_long_values(true);
         CrackedRow cr;  // buffers kept from row to row
         reader.ForEachRow([&](const RowRef& r) {
-            lv_cracker.Crack(r.bytes, cr);
+            // A row whose long-value columns are all null (a memo column left empty
+            // in most rows, say) holds none to plan: its null mask tells, without
+            // cracking it. Its structure is checked in the new file as every row's is.
             bool outside = false;
-            for (std::size_t k = 0; k < lv_cols.size(); ++k)
-                if (auto h = stored_outside(r, cr, k)) {
-                    packers[k].AddValue(src_, *h, limits);
-                    outside = true;
-                }
+            if (!lv_cracker.AllNull(r.bytes)) {
+                lv_cracker.Crack(r.bytes, cr);
+                for (std::size_t k = 0; k < lv_cols.size(); ++k)
+                    if (auto h = stored_outside(r, cr, k)) {
+                        packers[k].AddValue(src_, *h, limits);
+                        outside = true;
+                    }
+            }
             if (rows_placed && outside) {
                 rows_placed = false;
                 pages_written_ -= w->pages().size();

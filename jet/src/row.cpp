@@ -186,6 +186,19 @@ void RowCracker::Crack(Bytes row, CrackedRow& r) const {
     }
 }
 
+bool RowCracker::AllNull(Bytes row) const {
+    const RowLayout lay = RowLayout::For(jet3_);
+    if (row.size() < lay.count_size + 1) return false;
+    const unsigned stored = jet3_ ? U8(row, lay.count) : U16(row, lay.count);
+    const std::size_t mask_size = (std::size_t{stored} + 7) / 8;
+    if (mask_size + lay.count_size > row.size()) return false;
+    const std::uint8_t* mask = row.data() + (row.size() - mask_size);
+    for (const ColumnPlace& c : columns_)
+        if (c.kind == Kind::Bool || (c.number < stored && (mask[c.mask_byte] & c.mask_bit)))
+            return false;
+    return true;
+}
+
 LongValueHeader ParseLongValueHeader(Bytes field) {
     if (field.size() < kLongValueHeaderSize)
         ThrowFormat("long-value header is shorter than 12 bytes");

@@ -156,6 +156,15 @@ TEST(Rows, NullMaskMissingColumnsAndBadOffsets) {
               "xy");
     EXPECT_TRUE(cr.fields[2].null);
     EXPECT_TRUE(cr.fields[3].null);
+    // The null mask alone tells whether some columns are all null: t1 and t2 are not
+    // stored, t0 is, until its bit is cleared; a mask that does not fit tells nothing.
+    const std::size_t unstored[] = {2, 3}, stored[] = {1, 3};
+    EXPECT_TRUE(jet::RowCracker(t, false, unstored).AllNull(row));
+    EXPECT_FALSE(jet::RowCracker(t, false, stored).AllNull(row));
+    row.back() = 0x01;
+    EXPECT_TRUE(jet::RowCracker(t, false, stored).AllNull(row));
+    row.back() = 0x03;
+    EXPECT_FALSE(jet::RowCracker(t, false, unstored).AllNull(std::vector<std::uint8_t>{9}));
     // An offset past the row is an error, not a read out of bounds.
     row[row.size() - 7] = 0xF0;
     EXPECT_THROW(jet::CrackRow(t, row, false), jet::FormatError);

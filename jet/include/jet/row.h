@@ -46,6 +46,12 @@ class RowCracker {
     RowCracker(const TableDef& table, bool jet3, std::span<const std::size_t> columns);
     // Throws FormatError when the row's structure does not fit in its bytes.
     void Crack(Bytes row, CrackedRow& into) const;
+    // True when the row's null mask marks every column this cracker finds as null
+    // (none of them a yes/no column): Crack would find none of them, and a caller
+    // that wants nothing else from the row may pass it over. Reads the column count
+    // and the mask alone (the rest of the row is not checked); false when the mask
+    // does not fit, for Crack to report.
+    bool AllNull(Bytes row) const;
 
   private:
     enum class Kind : std::uint8_t { Bool, Fixed, Variable };

@@ -113,4 +113,11 @@ void ReapInBackground(int pid);
 // The id of this process.
 int CurrentProcessId();
 
+// For a short-lived program that allocates and frees in waves (a compaction): what
+// it frees stays in the process for its next allocations instead of going back to
+// the system, to be faulted in afresh (a fresh 4 KB page costs 10-20 us on a
+// virtual machine). Call once, first thing. No effect where the allocator has no
+// such setting.
+void KeepFreedMemoryForReuse();
+
 }  // namespace mdb::platform

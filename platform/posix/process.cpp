@@ -10,6 +10,9 @@
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 
 #include <cstring>
 #include <memory>
@@ -313,6 +316,22 @@ void ReapInBackground(int pid) {
 
 int CurrentProcessId() {
     return static_cast<int>(getpid());
+}
+
+void KeepFreedMemoryForReuse() {
+#if defined(__GLIBC__)
+    // glibc gives the free top of its heap back past a threshold (128 KB at first),
+    // and serves blocks from 128 KB up with maps of their own, unmapped when freed
+    // (both thresholds then grow with what is freed, up to 32 MB): a compaction's page lists and buffers came
+    // back as fresh pages again and again. Up to these sizes they now stay. A
+    // compaction's large tables take their memory elsewhere (ResidentPool), so the
+    // peak grows little: the bloated sample's stayed at 33 MB, narrow-20m's went from
+    // 132 to 139 MB.
+    constexpr int kTrimThreshold = 256 << 20;  // keep up to 256 MB free at the heap's top
+    constexpr int kMapThreshold = 32 << 20;    // the largest the adaptive threshold reaches
+    mallopt(M_TRIM_THRESHOLD, kTrimThreshold);
+    mallopt(M_MMAP_THRESHOLD, kMapThreshold);
+#endif
 }
 
 }  // namespace mdb::platform

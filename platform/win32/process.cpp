@@ -325,4 +325,8 @@ int CurrentProcessId() {
     return static_cast<int>(GetCurrentProcessId());
 }
 
+void KeepFreedMemoryForReuse() {
+    // The process heap keeps what is freed for reuse already.
+}
+
 }  // namespace mdb::platform

@@ -10,6 +10,7 @@
 #include "compact_command.h"
 #include "jet/compact/compactor.h"
 #include "platform/arguments.h"
+#include "platform/process.h"
 #if MDBCOMPACT_BATCH
 #include "batch_command.h"
 #endif
@@ -86,6 +87,7 @@ int Usage(const char* text, const std::string& error) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    mdb::platform::KeepFreedMemoryForReuse();
     std::vector<std::string> args = mdb::platform::CommandLineArguments(argc, argv);
     if (args.empty()) return Usage(kUsage, "no command given");
     const std::string cmd = args[0];

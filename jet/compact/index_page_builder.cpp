@@ -24,13 +24,6 @@ std::size_t IndexPageBuilder::PrefixWith(std::span<const std::uint8_t> e) const 
     return std::min(CommonPrefix(first.data(), e.data(), cap), max_prefix_);
 }
 
-std::size_t IndexPageBuilder::StoredBytes(std::size_t prefix, std::size_t extra_len) const {
-    // The first entry is whole; every later one loses the prefix.
-    std::size_t count = ends_.size() + (extra_len ? 1 : 0);
-    std::size_t total = used_ + extra_len;
-    return total - (count > 0 ? (count - 1) * prefix : 0);
-}
-
 bool IndexPageBuilder::Fits(std::span<const std::uint8_t> entry) const {
     return StoredBytes(PrefixWith(entry), entry.size()) <= room_;
 }

@@ -8,13 +8,13 @@
 #pragma once
 
 #include <algorithm>
-#include <bit>
 #include <cassert>
 #include <cstring>
 #include <cstdint>
 #include <span>
 #include <vector>
 
+#include "jet/bytes.h"
 #include "jet/compact/page_layout.h"
 
 namespace jet {
@@ -66,8 +66,7 @@ class IndexPageBuilder {
             if (shared == both ? len <= prev_len : e[shared] < prev[shared])
                 return Staged::kNotAfterLast;
             prefix = std::min({prefix_, shared, prefix, max_prefix_});
-            // Stored: the entries whole, less the prefix of each but the first.
-            if (used_ + len - ends_.size() * prefix > room_) return Staged::kFull;
+            if (StoredBytes(prefix, len) > room_) return Staged::kFull;
         }
         last_begin_ = used_;
         used_ += len;
@@ -90,28 +89,15 @@ class IndexPageBuilder {
     std::vector<std::uint8_t> Finish(std::uint32_t prev, std::uint32_t next, std::uint32_t tail);
 
   private:
-    // Bytes a and b share from their start, at most `cap` (REQUIRES: both that long).
-    // Eight bytes are compared at a time: every entry added to a page is measured
-    // against the one before it.
-    static std::size_t CommonPrefix(const std::uint8_t* a, const std::uint8_t* b, std::size_t cap) {
-        std::size_t n = 0;
-        for (; n + 8 <= cap; n += 8) {
-            std::uint64_t x, y;
-            std::memcpy(&x, a + n, 8);
-            std::memcpy(&y, b + n, 8);
-            if (x != y) {
-                if constexpr (std::endian::native == std::endian::little)
-                    return n + static_cast<std::size_t>(std::countr_zero(x ^ y)) / 8;
-                break;
-            }
-        }
-        while (n < cap && a[n] == b[n]) ++n;
-        return n;
-    }
     std::size_t PointerBytes() const { return pointer_bytes_; }
     // Shared prefix when entry e joins, capped so that it never covers pointer bytes.
     std::size_t PrefixWith(std::span<const std::uint8_t> e) const;
-    std::size_t StoredBytes(std::size_t prefix, std::size_t extra_len) const;
+    // Bytes the page's entries take stored, with one of extra_len more (0: none): the
+    // first whole, every later one less the prefix.
+    std::size_t StoredBytes(std::size_t prefix, std::size_t extra_len) const {
+        const std::size_t count = ends_.size() + (extra_len ? 1 : 0);
+        return used_ + extra_len - (count > 0 ? (count - 1) * prefix : 0);
+    }
     std::span<const std::uint8_t> Entry(std::size_t i) const {
         std::size_t begin = i == 0 ? 0 : ends_[i - 1];
         return {bytes_.data() + begin, ends_[i] - begin};

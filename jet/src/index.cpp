@@ -14,26 +14,11 @@ namespace jet {
 namespace {
 
 // Whether `a` sorts before `b`, bytes compared as unsigned (as
-// std::lexicographical_compare does). Index entries are a few bytes long: eight at
-// a time, the first differing byte found from the words' difference, inline rather
-// than by a library call per entry.
+// std::lexicographical_compare does), inline rather than by a library call per entry.
 bool BytesLess(std::span<const std::uint8_t> a, std::span<const std::uint8_t> b) {
     const std::size_t n = std::min(a.size(), b.size());
-    std::size_t i = 0;
-    if constexpr (std::endian::native == std::endian::little) {
-        for (; i + 8 <= n; i += 8) {
-            std::uint64_t x, y;
-            std::memcpy(&x, a.data() + i, 8);
-            std::memcpy(&y, b.data() + i, 8);
-            if (x != y) {
-                const std::size_t at = i + static_cast<unsigned>(std::countr_zero(x ^ y)) / 8;
-                return a[at] < b[at];
-            }
-        }
-    }
-    for (; i < n; ++i)
-        if (a[i] != b[i]) return a[i] < b[i];
-    return a.size() < b.size();
+    const std::size_t at = CommonPrefix(a.data(), b.data(), n);
+    return at < n ? a[at] < b[at] : a.size() < b.size();
 }
 
 }  // namespace

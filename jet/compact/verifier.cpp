@@ -1,6 +1,7 @@
 #include "jet/compact/verifier.h"
 
 #include <algorithm>
+#include <cstring>
 #include <atomic>
 #include <cassert>
 #include <condition_variable>
@@ -106,6 +107,34 @@ struct Files {
 
 // A task that gave up because an earlier task (in the fixed order) failed.
 struct TaskCancelled {};
+
+// Whether the long values of fields `fa` (read through `a`) and `fb` (through `b`)
+// hold the same bytes, compared a row of each at a time as they are read rather than
+// gathered first: each row of b's value goes to `row_b` as it is read. Throws
+// FormatError for a value that does not read (as far as the comparison goes).
+template <class RowFn>
+bool SameLongValue(TableReader& a, Bytes fa, TableReader& b, Bytes fb, const RowFn& row_b) {
+    const LongValueHeader ha = ParseLongValueHeader(fa), hb = ParseLongValueHeader(fb);
+    if (ha.kind == LongValueHeader::Kind::Inline || hb.kind == LongValueHeader::Kind::Inline) {
+        const LongValue va = a.ReadLongValue(fa), vb = b.ReadLongValue(fb);
+        for (const RowAddr& r : vb.rows) row_b(r);
+        return va.data == vb.data;
+    }
+    LongValueRows ra(a.file(), ha, a.limits()), rb(b.file(), hb, b.limits());
+    RowAddr at;
+    Bytes row, da, db;
+    bool more_a = true, more_b = true;
+    for (;;) {
+        while (da.empty() && more_a) more_a = ra.Next(&at, &row, &da);
+        while (db.empty() && more_b)
+            if ((more_b = rb.Next(&at, &row, &db))) row_b(at);
+        if (da.empty() || db.empty()) return da.empty() && db.empty();
+        const std::size_t n = std::min(da.size(), db.size());
+        if (std::memcmp(da.data(), db.data(), n) != 0) return false;
+        da = da.subspan(n);
+        db = db.subspan(n);
+    }
+}
 
 class Verifier {
   public:
@@ -730,15 +759,12 @@ void Verifier::CompareRows(Task& task, std::size_t t, Files& f) {
             const std::size_t at = fr.begin + kLongValuePointerAt;
             if (!same)
                 std::copy(ob.begin() + at, ob.begin() + at + kRowPointerSize, expect.begin() + at);
-            LongValue sv = sr.ReadLongValue(sf);
-            LongValue ov = orr.ReadLongValue(ob.subspan(fr.begin, fr.size));
-            if (sv.data != ov.data)
-                Fail(name + " row " + s.slot.ToString() + " has a different long value");
-            for (const RowAddr& a : ov.rows) {
-                if (part.lv_seen.Contains(a.page)) continue;
+            const bool equal = SameLongValue(sr, sf, orr, ob.subspan(fr.begin, fr.size), [&](RowAddr a) {
+                if (part.lv_seen.Contains(a.page)) return;
                 part.lv_seen.Insert(a.page);  // read as a long-value page just now
                 claims.Add(a.page, lv_role);
-            }
+            });
+            if (!equal) Fail(name + " row " + s.slot.ToString() + " has a different long value");
         }
         if (!same && !std::equal(expect.begin(), expect.end(), ob.begin()))
             Fail(name + " row " + s.slot.ToString() + " reads differently");

@@ -764,17 +764,27 @@ class Checker final : public Findings {
             if (fr.null) continue;
             Bytes field = row.bytes.subspan(fr.begin, fr.size);
             try {
-                LongValue v = reader.ReadLongValue(field);
+                // The value's rows are walked, not copied; they count once all of
+                // them read (a broken value adds only its finding).
+                lv_rows_.clear();
+                const LongValueHeader h = ParseLongValueHeader(field);
+                if (h.kind == LongValueHeader::Kind::Inline) {
+                    reader.ReadLongValue(field);  // checks its length against the column
+                } else {
+                    LongValueRows rows(reader.file(), h, reader.limits());
+                    RowAddr a;
+                    Bytes bytes, data;
+                    while (rows.Next(&a, &bytes, &data)) lv_rows_.push_back({a, bytes.size()});
+                }
                 auto it = lv_maps.find(c.number);
-                for (auto a : v.rows) {
+                for (const auto& [a, size] : lv_rows_) {
                     Mark(a.page, PageRole::LongValue, who);
                     if (lv_pages.insert(a.page).second && it != lv_maps.end() &&
                         !it->second.Contains(a.page))
                         Add(a.page, who + " column '" + c.name + "': long-value page " +
                                         std::to_string(a.page) +
                                         " is missing from the column's usage map");
-                    Page holder;
-                    s.long_value_bytes += LvalRowBytes(f_, a, holder).size();
+                    s.long_value_bytes += size;
                     ++s.long_value_rows;
                 }
             } catch (const FormatError& err) {
@@ -857,6 +867,7 @@ class Checker final : public Findings {
     std::vector<IndexJob> jobs_;
     std::vector<std::size_t> lv_columns_;  // the memo / OLE columns of the table being checked
     CrackedRow cracked_;  // the row being checked, its buffers kept from row to row
+    std::vector<std::pair<RowAddr, std::size_t>> lv_rows_;  // a long value's rows and sizes
     IndexPage index_page_;  // the index page whose free space is being checked, likewise
 };
 

@@ -1,6 +1,7 @@
 #include "jet/table.h"
 
 #include <algorithm>
+#include <cassert>
 #include <unordered_set>
 
 #include "jet/data_page.h"
@@ -169,51 +170,60 @@ Bytes LvalRowBytes(PageFile& file, RowAddr addr, Page& holder) {
     return RowBytes(pb, file.jet3(), addr.row);
 }
 
+LongValueRows::LongValueRows(PageFile& file, const LongValueHeader& h, const ReadLimits& limits)
+    : file_(file), h_(h), limits_(limits), next_(h.first) {
+    assert(h.kind != LongValueHeader::Kind::Inline);
+    if (h.length > limits.max_long_value) ThrowFormat("long value is larger than allowed");
+}
+
+bool LongValueRows::Next(RowAddr* at, Bytes* row, Bytes* data) {
+    if (h_.kind == LongValueHeader::Kind::Single) {
+        if (single_done_) return false;
+        single_done_ = true;
+        Bytes b = LvalRowBytes(file_, h_.first, holder_);
+        if (b.size() < h_.length)
+            ThrowFormat("long value at " + h_.first.ToString() + " is shorter than its header says");
+        *at = h_.first;
+        *row = b;
+        *data = b.first(h_.length);
+        return true;
+    }
+    // A chain: every row starts with the address of the next one.
+    if (have_ >= h_.length) return false;
+    if (next_.null()) ThrowFormat("long-value chain ends early");
+    if (!seen_.insert(next_.Packed()).second)
+        ThrowFormat("long-value chain loops at " + next_.ToString());
+    if (seen_.size() > limits_.max_chain_rows) ThrowFormat("long-value chain is too long");
+    Bytes b = LvalRowBytes(file_, next_, holder_);
+    if (b.size() < kChainDataAt)
+        ThrowFormat("long-value chain row " + next_.ToString() + " is too short");
+    const std::size_t take = std::min<std::size_t>(b.size() - kChainDataAt, h_.length - have_);
+    *at = next_;
+    *row = b;
+    *data = b.subspan(kChainDataAt, take);
+    have_ += take;
+    next_ = UnpackRowPtr(U32(b, kChainNextAt));
+    return true;
+}
+
 LongValue TableReader::ReadLongValue(Bytes field) {
     LongValueHeader h = ParseLongValueHeader(field);
     LongValue v;
     if (h.length > limits_.max_long_value) ThrowFormat("long value is larger than allowed");
-    switch (h.kind) {
-        case LongValueHeader::Kind::Inline: {
-            if (h.length > field.size() - kLongValueHeaderSize)
-                ThrowFormat("inline long value is longer than its column");
-            auto d = field.subspan(kLongValueHeaderSize, h.length);
-            v.data.assign(d.begin(), d.end());
-            return v;
-        }
-        case LongValueHeader::Kind::Single: {
-            Page holder;
-            Bytes b = LvalRowBytes(file_, h.first, holder);
-            if (b.size() < h.length)
-                ThrowFormat("long value at " + h.first.ToString() +
-                            " is shorter than its header says");
-            v.data.assign(b.begin(), b.begin() + h.length);
-            v.rows.push_back(h.first);
-            return v;
-        }
-        case LongValueHeader::Kind::Chain: {
-            std::unordered_set<std::uint32_t> seen;
-            RowAddr at = h.first;
-            v.data.reserve(std::min<std::size_t>(h.length, 1u << 20));
-            while (v.data.size() < h.length) {
-                if (at.null()) ThrowFormat("long-value chain ends early");
-                if (!seen.insert(at.Packed()).second)
-                    ThrowFormat("long-value chain loops at " + at.ToString());
-                if (seen.size() > limits_.max_chain_rows)
-                    ThrowFormat("long-value chain is too long");
-                Page holder;
-                Bytes b = LvalRowBytes(file_, at, holder);
-                if (b.size() < kChainDataAt)
-                    ThrowFormat("long-value chain row " + at.ToString() + " is too short");
-                v.rows.push_back(at);
-                std::size_t take =
-                    std::min<std::size_t>(b.size() - kChainDataAt, h.length - v.data.size());
-                auto data = b.begin() + kChainDataAt;
-                v.data.insert(v.data.end(), data, data + static_cast<std::ptrdiff_t>(take));
-                at = UnpackRowPtr(U32(b, kChainNextAt));
-            }
-            return v;
-        }
+    if (h.kind == LongValueHeader::Kind::Inline) {
+        if (h.length > field.size() - kLongValueHeaderSize)
+            ThrowFormat("inline long value is longer than its column");
+        auto d = field.subspan(kLongValueHeaderSize, h.length);
+        v.data.assign(d.begin(), d.end());
+        return v;
+    }
+    v.data.reserve(std::min<std::size_t>(h.length, 1u << 20));
+    LongValueRows rows(file_, h, limits_);
+    RowAddr at;
+    Bytes row, data;
+    while (rows.Next(&at, &row, &data)) {
+        v.rows.push_back(at);
+        v.data.insert(v.data.end(), data.begin(), data.end());
     }
     return v;
 }

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <unordered_set>
 #include <vector>
 
 #include "jet/page_file.h"
@@ -73,6 +74,7 @@ class TableReader {
 
     PageFile& file() { return file_; }
     const TableDef& table() const { return table_; }
+    const ReadLimits& limits() const { return limits_; }
 
   private:
     bool IsDataPage(const Page& page) const;
@@ -92,5 +94,31 @@ class TableReader {
 
 // The bytes of row `addr` on a long-value page; throws FormatError.
 Bytes LvalRowBytes(PageFile& file, RowAddr addr, Page& holder);
+
+// The rows of one long value stored outside its row (Single or Chain), one at a time,
+// checked as they come: a value larger than the limits, a row that is missing,
+// deleted, not on a long-value page or shorter than the value needs, and a chain that
+// ends early, loops or runs too long throw FormatError. ReadLongValue gathers what it
+// yields; readers that only compare or count the value walk it without a copy.
+class LongValueRows {
+  public:
+    // REQUIRES: h.kind != Inline
+    LongValueRows(PageFile& file, const LongValueHeader& h, const ReadLimits& limits);
+
+    // The next row of the value: its address, its bytes and those of them that belong
+    // to the value (all its data up to the value's length). The bytes stay valid until
+    // the next call. False once the value is complete.
+    bool Next(RowAddr* at, Bytes* row, Bytes* data);
+
+  private:
+    PageFile& file_;
+    const LongValueHeader h_;
+    const ReadLimits& limits_;
+    Page holder_;           // the page of the row last yielded
+    RowAddr next_;          // the row to yield next
+    std::size_t have_ = 0;  // bytes of the value yielded so far
+    bool single_done_ = false;
+    std::unordered_set<std::uint32_t> seen_;  // a chain's rows so far (loops)
+};
 
 }  // namespace jet

@@ -149,7 +149,13 @@ void Repacker::PlanTables() {
             if (IsIdColumn(e->name, job.def->columns[i].name) &&
                 job.def->columns[i].type == kColLong)
                 job.id_columns.push_back(i);
-        rows_total_ += job.def->row_count;
+        // The writing's progress counts each pass over a table's rows (two for a
+        // table with long values: their plan, then the rows; one for the others) and
+        // each index's entries, one per row.
+        bool long_values = false;
+        for (const Column& c : job.def->columns) long_values = long_values || IsLongValueType(c.type);
+        rows_total_ += std::uint64_t{job.def->row_count} *
+                       ((long_values ? 2 : 1) + job.def->real_indexes.size());
         jobs_.push_back(std::move(job));
     }
     std::sort(jobs_.begin(), jobs_.end(),
@@ -289,7 +295,6 @@ void Repacker::RepackTable(TableJob& job) {
         }
         rows.Add(r.slot, at);
         ++ordinal;
-        ++rows_done_;
         Tick();
         return true;
     };
@@ -304,6 +309,7 @@ void Repacker::RepackTable(TableJob& job) {
     // rows after them) and the rows are placed in a second pass. Rows with Ids to
     // rewrite always are.
     bool rows_placed = !lv_cols.empty() && job.id_columns.empty();
+    std::uint64_t planned_rows = 0;  // rows the plan's pass went through
     if (!lv_cols.empty()) {
         // Long values are followed from the rows and mostly lie about them (a file
         // written in row order): a page read out of order brings its block along, so
@@ -318,6 +324,8 @@ void Repacker::RepackTable(TableJob& job) {
         reader.set_plan_long_values(true);
         CrackedRow cr;  // buffers kept from row to row
         reader.ForEachRow([&](const RowRef& r) {
+            ++rows_done_;
+            ++planned_rows;
             // A row whose long-value columns are all null (a memo column left empty
             // in most rows, say) holds none to plan: its null mask tells, without
             // cracking it. Its structure is checked in the new file as every row's is.
@@ -333,7 +341,6 @@ void Repacker::RepackTable(TableJob& job) {
             if (rows_placed && outside) {
                 rows_placed = false;
                 pages_written_ -= w->pages().size();
-                rows_done_ -= ordinal;
                 ordinal = 0;
                 alloc_.Rewind(rows_start);
                 start_rows();
@@ -343,6 +350,8 @@ void Repacker::RepackTable(TableJob& job) {
             return true;
         }, check_page);
         reader.set_plan_long_values(false);
+        // The rows' own pass is not needed: what it would have counted is done.
+        if (rows_placed) rows_done_ += planned_rows;
     }
     std::vector<std::uint32_t> lv_first(lv_cols.size());  // first page of each column's run
     for (std::size_t k = 0; k < lv_cols.size(); ++k) {
@@ -376,6 +385,7 @@ void Repacker::RepackTable(TableJob& job) {
     const bool patched = values_outside > 0 || !job.id_columns.empty();
     if (!rows_placed) {
         reader.ForEachRow([&](const RowRef& r) {
+            ++rows_done_;
             if (!patched) return place(r, r.bytes);
             row.assign(r.bytes.begin(), r.bytes.end());
             cracker.Crack(r.bytes, cr);
@@ -413,7 +423,11 @@ void Repacker::RepackTable(TableJob& job) {
                 if (d.columns[ci].number == ix.columns.front().column) id_key = true;
         std::uint32_t first = alloc_.page_count();
         IndexTreeBuilder tree(layout_, job.new_tdef(), first, sink);
-        CopyIndexEntries(src_, ix.root, d.page, rows, id_key ? &ids_ : nullptr, tree, walker_);
+        CopyIndexEntries(src_, ix.root, d.page, rows, id_key ? &ids_ : nullptr, tree, walker_,
+                         [this](std::size_t entries) {
+                             rows_done_ += entries;
+                             Report();
+                         });
         IndexTreeBuilder::Tree t = tree.Finish();
         std::uint32_t taken = alloc_.TakeRun(t.page_count);
         assert(taken == first);
@@ -478,6 +492,9 @@ std::uint32_t Repacker::Run() {
     WriteGlobalMap();
     Page header = src_.Read(kHeaderPage);
     Write(kHeaderPage, header.bytes());
+    // Done: the rows' count in the definitions, which the total was taken from, can
+    // be stale.
+    rows_total_ = rows_done_;
     Report();
     return alloc_.page_count();
 }

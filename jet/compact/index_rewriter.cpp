@@ -17,7 +17,11 @@ namespace {
 
 void CopyIndexEntries(PageFile& source, std::uint32_t root, std::uint32_t source_tdef,
                       const RowMap& rows, const IdMap* ids, IndexTreeBuilder& tree,
-                      BackgroundIndexWalk* background) {
+                      BackgroundIndexWalk* background,
+                      const std::function<void(std::size_t entries)>& progress) {
+    // Told in steps: often enough for a display, rarely enough to cost nothing.
+    constexpr std::size_t kProgressStep = 4096;
+    std::size_t untold = 0;
     const std::string which = "an index of table page " + std::to_string(source_tdef);
     // Entries of Id indexes (system tables, small) are kept to be sorted: Ids keep
     // their order when they move, so this is a safeguard.
@@ -25,6 +29,10 @@ void CopyIndexEntries(PageFile& source, std::uint32_t root, std::uint32_t source
     std::vector<std::uint8_t> entry;
     // `to`: the entry's new row address.
     auto add = [&](Bytes key, RowAddr to) {
+        if (++untold == kProgressStep && progress) {
+            progress(untold);
+            untold = 0;
+        }
         if (!ids) {
             // New row pointers grow with the old ones, so the order holds; equal
             // entries would mean two entries for one row.
@@ -65,11 +73,13 @@ void CopyIndexEntries(PageFile& source, std::uint32_t root, std::uint32_t source
         });
     }
     if (!walk.problems.empty()) ThrowFormat(which + " is damaged: " + walk.problems.front().text);
-    if (!ids) return;
-    std::sort(kept.begin(), kept.end());
-    if (std::adjacent_find(kept.begin(), kept.end()) != kept.end())
-        ThrowFormat(which + " lists the same row twice");
-    for (const auto& e : kept) tree.Add(e);
+    if (ids) {
+        std::sort(kept.begin(), kept.end());
+        if (std::adjacent_find(kept.begin(), kept.end()) != kept.end())
+            ThrowFormat(which + " lists the same row twice");
+        for (const auto& e : kept) tree.Add(e);
+    }
+    if (progress && untold) progress(untold);
 }
 
 }  // namespace jet

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 
 #include "jet/compact/background_index_walk.h"
 #include "jet/compact/id_map.h"
@@ -22,8 +23,12 @@ namespace jet {
 // source tree is walked on the worker while this thread rewrites the entries and
 // builds the new tree; the entries and their order, and so the new tree, are the
 // same either way. The worker is idle again when this returns or throws.
+//
+// progress: when given, told the number of entries copied since it was last told,
+// every few thousand entries and at the end.
 void CopyIndexEntries(PageFile& source, std::uint32_t root, std::uint32_t source_tdef,
                       const RowMap& rows, const IdMap* ids, IndexTreeBuilder& tree,
-                      BackgroundIndexWalk* background = nullptr);
+                      BackgroundIndexWalk* background = nullptr,
+                      const std::function<void(std::size_t entries)>& progress = nullptr);
 
 }  // namespace jet

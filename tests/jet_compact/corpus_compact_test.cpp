@@ -53,7 +53,16 @@ TEST_P(CorpusCompaction, CompactsVerifiesAndReadsTheSame) {
     for (std::size_t i = 1; i < progress.size(); ++i) {
         EXPECT_GE(progress[i].stage, progress[i - 1].stage) << i;
         EXPECT_GE(progress[i].pages_written, progress[i - 1].pages_written) << i;
+        if (progress[i].stage == progress[i - 1].stage)
+            EXPECT_GE(progress[i].done, progress[i - 1].done) << i;
     }
+    // The writing ends with all of its work counted (the share a bar shows is done).
+    for (std::size_t i = progress.size(); i-- > 1;)
+        if (progress[i - 1].stage == jet::CompactProgress::Stage::Writing &&
+            progress[i].stage != jet::CompactProgress::Stage::Writing) {
+            EXPECT_EQ(progress[i - 1].done, progress[i - 1].total);
+            break;
+        }
     EXPECT_EQ(progress.back().stage, jet::CompactProgress::Stage::Verifying);
     EXPECT_EQ(progress.back().pages_written, r.pages_after);
     EXPECT_EQ(progress.back().source_pages, r.pages_before);

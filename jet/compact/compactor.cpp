@@ -153,7 +153,8 @@ void Repacker::PlanTables() {
         // table with long values: their plan, then the rows; one for the others) and
         // each index's entries, one per row.
         bool long_values = false;
-        for (const Column& c : job.def->columns) long_values = long_values || IsLongValueType(c.type);
+        for (const Column& c : job.def->columns)
+            long_values = long_values || IsLongValueType(c.type);
         rows_total_ += std::uint64_t{job.def->row_count} *
                        ((long_values ? 2 : 1) + job.def->real_indexes.size());
         jobs_.push_back(std::move(job));

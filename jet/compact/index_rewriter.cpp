@@ -29,7 +29,7 @@ void CopyIndexEntries(PageFile& source, std::uint32_t root, std::uint32_t source
     std::vector<std::uint8_t> entry;
     // `to`: the entry's new row address.
     auto add = [&](Bytes key, RowAddr to) {
-        if (++untold == kProgressStep && progress) {
+        if (progress && ++untold == kProgressStep) {
             progress(untold);
             untold = 0;
         }
@@ -79,7 +79,7 @@ void CopyIndexEntries(PageFile& source, std::uint32_t root, std::uint32_t source
             ThrowFormat(which + " lists the same row twice");
         for (const auto& e : kept) tree.Add(e);
     }
-    if (progress && untold) progress(untold);
+    if (untold) progress(untold);
 }
 
 }  // namespace jet

@@ -1,10 +1,10 @@
 #include "jet/compact/verifier.h"
 
 #include <algorithm>
-#include <cstring>
 #include <atomic>
 #include <cassert>
 #include <condition_variable>
+#include <cstring>
 #include <deque>
 #include <exception>
 #include <limits>
@@ -759,11 +759,12 @@ void Verifier::CompareRows(Task& task, std::size_t t, Files& f) {
             const std::size_t at = fr.begin + kLongValuePointerAt;
             if (!same)
                 std::copy(ob.begin() + at, ob.begin() + at + kRowPointerSize, expect.begin() + at);
-            const bool equal = SameLongValue(sr, sf, orr, ob.subspan(fr.begin, fr.size), [&](RowAddr a) {
+            auto seen = [&](RowAddr a) {
                 if (part.lv_seen.Contains(a.page)) return;
                 part.lv_seen.Insert(a.page);  // read as a long-value page just now
                 claims.Add(a.page, lv_role);
-            });
+            };
+            const bool equal = SameLongValue(sr, sf, orr, ob.subspan(fr.begin, fr.size), seen);
             if (!equal) Fail(name + " row " + s.slot.ToString() + " has a different long value");
         }
         if (!same && !std::equal(expect.begin(), expect.end(), ob.begin()))

@@ -182,7 +182,8 @@ bool LongValueRows::Next(RowAddr* at, Bytes* row, Bytes* data) {
         single_done_ = true;
         Bytes b = LvalRowBytes(file_, h_.first, holder_);
         if (b.size() < h_.length)
-            ThrowFormat("long value at " + h_.first.ToString() + " is shorter than its header says");
+            ThrowFormat("long value at " + h_.first.ToString() +
+                        " is shorter than its header says");
         *at = h_.first;
         *row = b;
         *data = b.first(h_.length);

@@ -210,16 +210,16 @@ bool LongValueRows::Next(RowAddr* at, Bytes* row, Bytes* data) {
 LongValue TableReader::ReadLongValue(Bytes field) {
     LongValueHeader h = ParseLongValueHeader(field);
     LongValue v;
-    if (h.length > limits_.max_long_value) ThrowFormat("long value is larger than allowed");
     if (h.kind == LongValueHeader::Kind::Inline) {
+        if (h.length > limits_.max_long_value) ThrowFormat("long value is larger than allowed");
         if (h.length > field.size() - kLongValueHeaderSize)
             ThrowFormat("inline long value is longer than its column");
         auto d = field.subspan(kLongValueHeaderSize, h.length);
         v.data.assign(d.begin(), d.end());
         return v;
     }
+    LongValueRows rows(file_, h, limits_);  // refuses a value larger than the limits
     v.data.reserve(std::min<std::size_t>(h.length, 1u << 20));
-    LongValueRows rows(file_, h, limits_);
     RowAddr at;
     Bytes row, data;
     while (rows.Next(&at, &row, &data)) {

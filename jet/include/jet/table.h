@@ -113,10 +113,10 @@ class LongValueRows {
   private:
     PageFile& file_;
     const LongValueHeader h_;
-    const ReadLimits& limits_;
-    Page holder_;           // the page of the row last yielded
-    RowAddr next_;          // the row to yield next
-    std::size_t have_ = 0;  // bytes of the value yielded so far
+    const ReadLimits limits_;  // a copy: a walk may outlive the limits it was given
+    Page holder_;              // the page of the row last yielded
+    RowAddr next_;             // the row to yield next
+    std::size_t have_ = 0;     // bytes of the value yielded so far
     bool single_done_ = false;
     std::unordered_set<std::uint32_t> seen_;  // a chain's rows so far (loops)
 };

@@ -41,31 +41,52 @@ BackgroundIndexWalk::~BackgroundIndexWalk() {
     worker_.join();
 }
 
-void BackgroundIndexWalk::Start(std::uint32_t root, std::uint32_t owner_tdef,
-                                const RowMap* rows) {
-    std::lock_guard lock(mu_);
-    assert(!busy_ && !requested_);
-    root_ = root;
+void BackgroundIndexWalk::Plan(std::vector<std::uint32_t> roots, std::uint32_t owner_tdef) {
+    std::unique_lock lock(mu_);
+    assert(roots_.empty() && full_.empty());
+    // The worker may still be leaving the last plan (its last end is handed over just
+    // before it is done).
+    changed_.wait(lock, [&] { return !busy_ && !requested_; });
+    if (roots.empty()) return;
+    roots_.assign(roots.begin(), roots.end());
+    plan_ = std::move(roots);
     owner_ = owner_tdef;
-    rows_ = rows;
-    error_ = nullptr;
-    walk_ = IndexWalk();
+    rows_ = nullptr;
     stop_ = false;
     requested_ = busy_ = idle_ = true;
     changed_.notify_all();
 }
 
+void BackgroundIndexWalk::UseRows(const RowMap* rows) {
+    std::lock_guard lock(mu_);
+    rows_ = rows;
+}
+
+void BackgroundIndexWalk::Start(std::uint32_t root, std::uint32_t owner_tdef,
+                                const RowMap* rows) {
+    Plan({root}, owner_tdef);
+    UseRows(rows);
+}
+
 bool BackgroundIndexWalk::Next(EntryBatch& out) {
+    assert(planned());
     std::unique_lock lock(mu_);
     idle_ = true;
-    changed_.wait(lock, [&] { return !full_.empty() || !busy_; });
-    if (full_.empty()) {
-        if (error_) std::rethrow_exception(error_);
+    // Every walk planned ends with an item of its own, whatever stopped it.
+    changed_.wait(lock, [&] { return !full_.empty(); });
+    Item& item = full_.front();
+    if (item.end) {
+        walk_ = std::move(item.walk);
+        const std::exception_ptr error = item.error;
+        full_.pop_front();
+        roots_.pop_front();
+        if (error) std::rethrow_exception(error);
         return false;
     }
-    std::swap(out, full_.front());
-    empty_.push_back(std::move(full_.front()));
+    std::swap(out, item.batch);
+    empty_.push_back(std::move(item.batch));
     full_.pop_front();
+    --full_batches_;
     idle_ = false;
     changed_.notify_all();
     return true;
@@ -75,43 +96,55 @@ void BackgroundIndexWalk::Abandon() {
     std::unique_lock lock(mu_);
     stop_ = true;
     changed_.notify_all();
-    changed_.wait(lock, [&] { return !busy_; });
-    for (EntryBatch& b : full_) empty_.push_back(std::move(b));
+    changed_.wait(lock, [&] { return !busy_ && !requested_; });
+    for (Item& item : full_)
+        if (!item.end) empty_.push_back(std::move(item.batch));
     full_.clear();
+    full_batches_ = 0;
+    roots_.clear();
+    rows_ = nullptr;
 }
 
 void BackgroundIndexWalk::Serve() {
     for (;;) {
-        std::uint32_t root = 0, owner = 0;
-        const RowMap* rows = nullptr;
+        std::vector<std::uint32_t> roots;
+        std::uint32_t owner = 0;
         {
             std::unique_lock lock(mu_);
             changed_.wait(lock, [&] { return requested_ || quit_; });
             if (quit_) {
-                busy_ = false;
+                busy_ = requested_ = false;
                 changed_.notify_all();
                 return;
             }
             requested_ = false;
-            root = root_;
+            roots = std::move(plan_);
+            plan_.clear();
             owner = owner_;
-            rows = rows_;
         }
-        Walk(root, owner, rows);
+        for (std::uint32_t root : roots) {
+            {
+                std::lock_guard lock(mu_);
+                if (stop_) break;
+            }
+            Walk(root, owner);
+        }
+        std::lock_guard lock(mu_);
+        busy_ = false;
+        changed_.notify_all();
     }
 }
 
-void BackgroundIndexWalk::Walk(std::uint32_t root, std::uint32_t owner_tdef,
-                               const RowMap* rows) {
+void BackgroundIndexWalk::Walk(std::uint32_t root, std::uint32_t owner_tdef) {
     EntryBatch batch;
-    IndexWalk walk;
-    std::exception_ptr error;
+    Item end;
+    end.end = true;
     // The entries' rows are looked up a batch at a time (the lookups of a batch
-    // overlap their cache misses). Returns false when the batch holds an entry whose
-    // row the map does not hold: the consumer stops there, and so does the walk.
-    auto map_rows = [&] { return !rows || batch.MapRows(*rows); };
+    // overlap their cache misses), once there is a map to look them up in. A batch
+    // that holds an entry whose row the map does not hold ends the walk: the
+    // consumer stops there.
     try {
-        walk = WalkIndex(file_, root, owner_tdef, [&](const IndexEntry& e, std::uint32_t) {
+        end.walk = WalkIndex(file_, root, owner_tdef, [&](const IndexEntry& e, std::uint32_t) {
             batch.keys.insert(batch.keys.end(), e.bytes.begin(),
                               e.bytes.begin() + static_cast<std::ptrdiff_t>(e.key_size));
             batch.key_end.push_back(static_cast<std::uint32_t>(batch.keys.size()));
@@ -120,45 +153,53 @@ void BackgroundIndexWalk::Walk(std::uint32_t root, std::uint32_t owner_tdef,
             // A consumer waiting for entries gets them at once and looks them up
             // itself; a busy one finds them looked up. Of two threads that would
             // otherwise wait for each other, each takes the lookups when it has time.
-            const bool go_on = ConsumerIdle() || map_rows();
+            const RowMap* rows = RowsForBusyConsumer();
+            const bool go_on = !rows || batch.MapRows(*rows);
             Hand(batch);
             // The consumer stops at the unmapped entry: nothing after it is needed.
             if (!go_on) throw Stopped{};
         });
         if (batch.size()) {
-            map_rows();
+            if (const RowMap* rows = RowsForBusyConsumer()) batch.MapRows(*rows);
             Hand(batch);
         }
     } catch (const Stopped&) {
     } catch (...) {
-        error = std::current_exception();
+        end.error = std::current_exception();
         // Looked up one by one, an entry read before the damage whose row is not
-        // live would have ended the walk first: it still does.
+        // live would have ended the walk first: it still does. Without a map here,
+        // the consumer looks the rows up and finds it before the error.
         try {
-            if (batch.size() && !map_rows()) {
-                error = nullptr;
+            const RowMap* rows = nullptr;
+            {
+                std::lock_guard lock(mu_);
+                rows = rows_;
+            }
+            if (batch.size() && (!rows || !batch.MapRows(*rows))) {
+                if (rows) end.error = nullptr;
                 Hand(batch);
             }
         } catch (const Stopped&) {
         }
     }
     std::lock_guard lock(mu_);
-    walk_ = std::move(walk);
-    error_ = error;
-    busy_ = false;
+    full_.push_back(std::move(end));
     changed_.notify_all();
 }
 
-bool BackgroundIndexWalk::ConsumerIdle() {
+const RowMap* BackgroundIndexWalk::RowsForBusyConsumer() {
     std::lock_guard lock(mu_);
-    return idle_;
+    return idle_ ? nullptr : rows_;
 }
 
 void BackgroundIndexWalk::Hand(EntryBatch& batch) {
     std::unique_lock lock(mu_);
-    changed_.wait(lock, [&] { return full_.size() < kMaxWaiting || stop_; });
+    changed_.wait(lock, [&] { return full_batches_ < kMaxWaiting || stop_; });
     if (stop_) throw Stopped{};
-    full_.push_back(std::move(batch));
+    Item item;
+    item.batch = std::move(batch);
+    full_.push_back(std::move(item));
+    ++full_batches_;
     if (!empty_.empty()) {
         batch = std::move(empty_.back());
         empty_.pop_back();

@@ -1,11 +1,14 @@
 // A worker thread that walks source indexes and hands their leaf entries over in
 // batches, so that one thread reads the source tree while another rewrites the
-// entries and builds the new one. The thread is started once, serves one walk after
-// another and is joined when the object goes. The hand-over queue is bounded: memory
-// stays at a few batches whatever an index's size.
+// entries and builds the new one. The thread is started once, serves one plan of
+// walks after another and is joined when the object goes. The hand-over queue is
+// bounded: memory stays at a few batches whatever an index's size.
 //
-// Usage: Start(root, tdef), then Next() until it returns false, then result(); or
-// Abandon() to drop a walk early. One walk at a time, from one consuming thread.
+// Usage: Plan(roots, tdef) early (a table's indexes while its rows are repacked: the
+// worker reads ahead into the queue), UseRows(map) once the rows' map is complete,
+// then for each root in turn Next() until it returns false, then result(); or
+// Abandon() to drop what is planned. Start(root, tdef, map) plans a single walk that
+// uses the map from the start. One plan at a time, from one consuming thread.
 #pragma once
 
 #include <condition_variable>
@@ -55,44 +58,67 @@ class BackgroundIndexWalk {
     BackgroundIndexWalk(const BackgroundIndexWalk&) = delete;
     BackgroundIndexWalk& operator=(const BackgroundIndexWalk&) = delete;
 
-    // Begins walking the tree at `root` (as WalkIndex does). With `rows`, the worker
-    // also looks up the new row addresses of the batches it fills while the consumer
-    // is busy with one; a batch that the consumer is waiting for goes over as it is,
-    // for the consumer to look up (EntryBatch::MapRows), so the lookups fall to
-    // whichever thread has time. The walk ends at the first row the worker finds
-    // that the map does not hold.
-    // REQUIRES: no walk under way; `rows` unchanged and alive until the walk ends
+    // Begins walking the trees at `roots` one after another (as WalkIndex does), all
+    // of table definition `owner_tdef`. Their batches go over as they are read, for
+    // the consumer to look up (EntryBatch::MapRows), until UseRows gives a map.
+    // REQUIRES: nothing planned (every walk planned before was taken to its end, or
+    // abandoned)
+    void Plan(std::vector<std::uint32_t> roots, std::uint32_t owner_tdef);
+    // From now on the worker also looks up the new row addresses of the batches it
+    // fills while the consumer is busy with one; a batch that the consumer is waiting
+    // for goes over as it is, so the lookups fall to whichever thread has time. A walk
+    // ends at the first row the worker finds that the map does not hold.
+    // REQUIRES: `rows` complete, unchanged and alive until the planned walks end
+    void UseRows(const RowMap* rows);
+    // Plan({root}, owner_tdef) and UseRows(rows).
     void Start(std::uint32_t root, std::uint32_t owner_tdef, const RowMap* rows = nullptr);
-    // The next batch in tree order into `out` (its buffers are exchanged with the
-    // worker's); false after the last. Rethrows what the walk threw. The consumer is
-    // taken to be busy from its return to the next call.
+    // Whether a planned walk is still to be taken; its root then is next_root().
+    bool planned() const { return !roots_.empty(); }
+    std::uint32_t next_root() const { return roots_.front(); }
+    // The next batch of the walk being taken, in tree order, into `out` (its buffers
+    // are exchanged with the worker's); false after its last, and the next planned
+    // walk is then taken. Rethrows what the walk threw. The consumer is taken to be
+    // busy from its return to the next call. REQUIRES: planned()
     bool Next(EntryBatch& out);
     // REQUIRES: Next returned false. The walk's findings, as WalkIndex returns them.
     const IndexWalk& result() const { return walk_; }
-    // Stops the walk under way, if any, and waits until the worker is idle.
+    // Stops the walks planned, if any, drops what they read and waits until the
+    // worker is idle.
     void Abandon();
 
   private:
     struct Stopped {};
+    // A batch of a walk, or its end with what it found.
+    struct Item {
+        EntryBatch batch;
+        bool end = false;
+        IndexWalk walk;
+        std::exception_ptr error;
+    };
     void Serve();
-    void Walk(std::uint32_t root, std::uint32_t owner_tdef, const RowMap* rows);
+    void Walk(std::uint32_t root, std::uint32_t owner_tdef);
     void Hand(EntryBatch& batch);
-    bool ConsumerIdle();
+    // The map to look rows up in while the consumer is busy; null while it waits.
+    const RowMap* RowsForBusyConsumer();
 
     PageFile& file_;
     std::mutex mu_;
     std::condition_variable changed_;
-    std::deque<EntryBatch> full_;    // handed over, not read yet
+    std::deque<Item> full_;          // handed over, not read yet
+    std::size_t full_batches_ = 0;   // items of full_ that are batches (not ends)
     std::vector<EntryBatch> empty_;  // read; their buffers kept for reuse
-    std::uint32_t root_ = 0, owner_ = 0;
+    std::vector<std::uint32_t> plan_;  // roots to walk, taken by the worker
+    std::uint32_t owner_ = 0;
     const RowMap* rows_ = nullptr;
-    bool requested_ = false;  // a walk was asked for and not taken up yet
-    bool busy_ = false;       // a walk was started and has not ended
-    bool stop_ = false;       // the walk under way is to end now
+    bool requested_ = false;  // a plan was given and not taken up yet
+    bool busy_ = false;       // a plan was taken up and its walks have not all ended
+    bool stop_ = false;       // the walks planned are to end now
     bool quit_ = false;       // the worker is to end
     bool idle_ = false;       // the consumer holds no batch to work on
-    std::exception_ptr error_;
-    IndexWalk walk_;      // the walk's result; written by the worker before busy_ drops
+    // The consumer's own: the roots planned whose end it has not taken yet, and the
+    // findings of the walk it took to its end last.
+    std::deque<std::uint32_t> roots_;
+    IndexWalk walk_;
     std::thread worker_;  // last: started once every member above exists
 };
 

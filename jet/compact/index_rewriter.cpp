@@ -1,6 +1,7 @@
 #include "jet/compact/index_rewriter.h"
 
 #include <algorithm>
+#include <stdexcept>
 #include <vector>
 
 #include "jet/compact/put_bytes.h"
@@ -49,13 +50,23 @@ void CopyIndexEntries(PageFile& source, std::uint32_t root, std::uint32_t source
     };
     IndexWalk walk;
     if (background) {
-        // Whatever ends this (a bad entry throws), the worker stops and idles.
-        struct Idle {
+        // A fault ends this (a bad entry throws): the worker then stops and idles, and
+        // what it planned is dropped. A walk taken to its end leaves the walks planned
+        // after it running.
+        struct StopOnFault {
             BackgroundIndexWalk& w;
-            ~Idle() { w.Abandon(); }
-        } idle{*background};
-        // The worker looks the new row addresses up as well, or leaves that here.
-        background->Start(root, source_tdef, &rows);
+            bool done = false;
+            ~StopOnFault() {
+                if (!done) w.Abandon();
+            }
+        } stop_on_fault{*background};
+        // The walk was planned ahead (a table's indexes are read while its rows are
+        // repacked), or starts now. The worker looks the new row addresses up as well
+        // once it has the map, or leaves that here.
+        if (!background->planned())
+            background->Start(root, source_tdef, &rows);
+        else if (background->next_root() != root)
+            throw std::logic_error("index walks taken out of the order they were planned in");
         EntryBatch batch;
         while (background->Next(batch)) {
             batch.MapRows(rows);
@@ -65,6 +76,7 @@ void CopyIndexEntries(PageFile& source, std::uint32_t root, std::uint32_t source
             }
         }
         walk = background->result();
+        stop_on_fault.done = true;
     } else {
         walk = WalkIndex(source, root, source_tdef, [&](const IndexEntry& e, std::uint32_t) {
             std::optional<RowAddr> to = rows.Find(e.row);

@@ -383,6 +383,79 @@ TEST_P(Builders, IndexCopyMapsRowsAndRefusesEntriesOfNoLiveRow) {
     }
 }
 
+TEST_P(Builders, IndexWalksPlannedAheadAreTakenInOrder) {
+    // Two trees planned on the worker before the rows' map exists (as a table's indexes
+    // are while its rows are repacked), the map given afterwards, then copied in turn;
+    // the same with a row missing from the map: the first copy refuses it and drops
+    // the plan, and the worker serves a new walk after that.
+    Image img(GetParam());
+    const auto a = SortedEntries(5000);
+    auto b = SortedEntries(3000);
+    for (auto& e : b) e[1] = 0x70;  // other keys, the same rows
+    std::uint32_t roots[2] = {};
+    std::uint32_t first = 5;
+    for (int t = 0; t < 2; ++t) {
+        jet::IndexTreeBuilder tree(img.layout(), 2, first, [&](std::uint32_t page, std::vector<std::uint8_t> v) {
+            img.Set(page, v);
+        });
+        for (const auto& e : t == 0 ? a : b) tree.Add(e);
+        const auto made = tree.Finish();
+        roots[t] = made.root;
+        first += made.page_count;
+    }
+    auto new_addr = [](std::size_t i) {
+        return jet::RowAddr{static_cast<std::uint32_t>(1000 + i / 200), static_cast<std::uint8_t>(i % 200)};
+    };
+    auto map_without = [&](std::size_t missing) {
+        jet::RowMap rows;
+        for (std::size_t i = 0; i < a.size(); ++i)
+            if (i != missing)
+                rows.Add({static_cast<std::uint32_t>(100 + i / 50), static_cast<std::uint8_t>(i % 50)}, new_addr(i));
+        return rows;
+    };
+    auto check_copy = [&](const Image& out, std::uint32_t root, std::size_t n) {
+        const jet::IndexWalk w = jet::WalkIndex(*out.Open(), root, 2);
+        EXPECT_TRUE(w.problems.empty());
+        ASSERT_EQ(w.leaf_entries.size(), n);
+        for (std::size_t i = 0; i < n; ++i) ASSERT_EQ(w.leaf_entries[i].row, new_addr(i)) << i;
+    };
+    for (std::size_t missing : {a.size(), std::size_t{1234}}) {
+        SCOPED_TRACE(missing);
+        auto file = img.Open(), walk_file = img.Open();
+        jet::BackgroundIndexWalk walker(*walk_file);
+        const jet::RowMap rows = map_without(missing);
+        Image out(GetParam());
+        std::uint32_t out_first = 2;
+        auto copy = [&](std::uint32_t root, const jet::RowMap& map) {
+            jet::IndexTreeBuilder tree(out.layout(), 2, out_first, [&](std::uint32_t page, std::vector<std::uint8_t> v) {
+                out.Set(page, v);
+            });
+            jet::CopyIndexEntries(*file, root, 2, map, nullptr, tree, &walker);
+            const auto made = tree.Finish();
+            out_first += made.page_count;
+            return made.root;
+        };
+        walker.Plan({roots[0], roots[1]}, 2);
+        EXPECT_THROW(copy(roots[1], rows), std::logic_error);  // not the walk planned next
+        EXPECT_FALSE(walker.planned());                         // which drops the plan
+        walker.Plan({roots[0], roots[1]}, 2);
+        walker.UseRows(&rows);
+        if (missing < a.size()) {
+            EXPECT_THROW(copy(roots[0], rows), jet::FormatError);
+            EXPECT_FALSE(walker.planned());
+            const jet::RowMap all = map_without(a.size());
+            check_copy(out, copy(roots[1], all), b.size());
+            continue;
+        }
+        const std::uint32_t root_a = copy(roots[0], rows);
+        EXPECT_TRUE(walker.planned());
+        const std::uint32_t root_b = copy(roots[1], rows);
+        EXPECT_FALSE(walker.planned());
+        check_copy(out, root_a, a.size());
+        check_copy(out, root_b, b.size());
+    }
+}
+
 TEST_P(Builders, IndexTreeTakesLeafEntriesOnlyInStrictOrder) {
     Image img(GetParam());
     jet::IndexTreeBuilder tree(img.layout(), 2, 5, [&](std::uint32_t page, std::vector<std::uint8_t> b) {

@@ -268,21 +268,28 @@ void Repacker::RepackTable(TableJob& job) {
     // them are not cracked at all).
     const RowCracker lv_cracker(d, jet3, lv_cols);
 
-    // The table's indexes are read on the walker's thread while its rows are repacked
-    // here: their entries wait in its bounded queue, and their rows are looked up once
-    // the rows' map is complete (UseRows below). Until then the index phase began
-    // with a wait for the first batch of each index (4-6 ms in all on the bloated
-    // sample, the whole walk of an index of fewer than 4,096 entries).
-    if (walker_ && !d.real_indexes.empty()) {
-        std::vector<std::uint32_t> roots;
-        for (const RealIndex& ix : d.real_indexes) roots.push_back(ix.root);
-        walker_->Plan(std::move(roots), d.page);
-    }
-
     // The rows go densely, in their old order, right after the long values.
     const std::uint32_t rows_start = alloc_.page_count();
     const std::size_t max_row = DataPageBuilder::MaxRowSize(layout_);
     RowMap rows;
+    // The table's indexes are read on the walker's thread while its rows are repacked
+    // here: their entries wait in its bounded queue, and their rows are looked up once
+    // the rows' map is complete (UseRows below). Walked only when the repack reached
+    // them, each index would begin with a wait for its first batch (4-6 ms in all on
+    // the bloated sample: the whole walk of an index of fewer than 4,096 entries).
+    // Whatever ends the table early drops the walks before the map they use goes.
+    struct DropWalks {
+        BackgroundIndexWalk* walker = nullptr;
+        ~DropWalks() {
+            if (walker && walker->planned()) walker->Abandon();
+        }
+    } drop_walks;
+    if (walker_ && !d.real_indexes.empty()) {
+        std::vector<std::uint32_t> roots;
+        for (const RealIndex& ix : d.real_indexes) roots.push_back(ix.root);
+        walker_->Plan(std::move(roots), d.page);
+        drop_walks.walker = walker_;
+    }
     std::optional<RowPageWriter> w;
     std::size_t ordinal = 0;
     std::vector<RowsSplit> splits;

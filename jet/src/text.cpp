@@ -65,11 +65,16 @@ std::string Utf16LeToUtf8(Bytes b) {
     return out;
 }
 
-std::string DecodeJet4Text(Bytes b) {
-    if (b.size() < 2 || b[0] != 0xFF || b[1] != 0xFE) return Utf16LeToUtf8(b);
-    std::string out;
-    out.reserve(b.size());
-    Utf16Sink sink(out);
+namespace {
+
+// Calls put(unit) for each UTF-16 unit of Jet 4 text, compressed or not.
+template <typename Put>
+void ForEachJet4Unit(Bytes b, Put put) {
+    if (b.size() < 2 || b[0] != 0xFF || b[1] != 0xFE) {
+        for (std::size_t i = 0; i + 1 < b.size(); i += 2)
+            put(static_cast<std::uint16_t>(b[i] | (b[i + 1] << 8)));
+        return;
+    }
     bool compressed = true;
     std::size_t i = 2;
     while (i < b.size()) {
@@ -77,27 +82,51 @@ std::string DecodeJet4Text(Bytes b) {
             compressed = !compressed;
             ++i;
         } else if (compressed) {
-            sink.Put(b[i]);
+            put(b[i]);
             ++i;
         } else if (i + 1 < b.size()) {
-            sink.Put(static_cast<std::uint16_t>(b[i] | (b[i + 1] << 8)));
+            put(static_cast<std::uint16_t>(b[i] | (b[i + 1] << 8)));
             i += 2;
         } else {
             break;
         }
     }
+}
+
+// Windows-1252's characters for 0x80-0x9F; bytes it leaves undefined keep their value.
+constexpr std::uint16_t k1252At80[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
+std::uint16_t Jet3Unit(std::uint8_t c) {
+    return c >= 0x80 && c < 0xA0 ? k1252At80[c - 0x80] : c;
+}
+
+}  // namespace
+
+std::string DecodeJet4Text(Bytes b) {
+    std::string out;
+    out.reserve(b.size());
+    Utf16Sink sink(out);
+    ForEachJet4Unit(b, [&](std::uint16_t u) { sink.Put(u); });
     sink.Finish();
     return out;
 }
 
+void TextUnits(Bytes b, bool jet3, std::u16string& out) {
+    out.clear();
+    if (jet3) {
+        for (std::uint8_t c : b) out.push_back(static_cast<char16_t>(Jet3Unit(c)));
+    } else {
+        ForEachJet4Unit(b, [&](std::uint16_t u) { out.push_back(static_cast<char16_t>(u)); });
+    }
+}
+
 std::string DecodeJet3Text(Bytes b) {
-    static const std::uint16_t k80[32] = {
-        0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-        0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-        0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
     std::string out;
     out.reserve(b.size());
-    for (std::uint8_t c : b) AppendUtf8(out, c >= 0x80 && c < 0xA0 ? k80[c - 0x80] : c);
+    for (std::uint8_t c : b) AppendUtf8(out, Jet3Unit(c));
     return out;
 }
 

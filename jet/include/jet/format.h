@@ -258,6 +258,10 @@ constexpr TdefLayout TdefLayout::For(bool jet3) {
 //   var index       03      07    u16: slot in the variable-column table
 //   precision       0B      0B    u8 (Numeric)
 //   scale           0C      0C    u8 (Numeric)
+//   sort order      09      0B    u16 (text, memo): collation, 1033 = "General";
+//                                 0 = the database's
+//   sort version     -      0E    u8 (text, memo): 0 = Access 2000-2007 form of
+//                                 "General", 1 = Access 2010's
 //   flags           0D      0F    u8: 0x01 fixed length
 //   fixed offset    0E      15    u16: offset in the fixed part of a row
 //   length          10      17    u16
@@ -268,6 +272,8 @@ struct ColumnLayout {
     std::size_t var_index;
     std::size_t precision = 0x0B;
     std::size_t scale = 0x0C;
+    std::size_t sort_order;
+    std::size_t sort_version;  // 0: none (Jet 3)
     std::size_t flags;
     std::size_t fixed_offset;
     std::size_t length;
@@ -276,12 +282,16 @@ struct ColumnLayout {
 inline constexpr ColumnLayout kJet3Column{.size = 18,
                                           .number = 0x01,
                                           .var_index = 0x03,
+                                          .sort_order = 0x09,
+                                          .sort_version = 0,
                                           .flags = 0x0D,
                                           .fixed_offset = 0x0E,
                                           .length = 0x10};
 inline constexpr ColumnLayout kJet4Column{.size = 25,
                                           .number = 0x05,
                                           .var_index = 0x07,
+                                          .sort_order = 0x0B,
+                                          .sort_version = 0x0E,
                                           .flags = 0x0F,
                                           .fixed_offset = 0x15,
                                           .length = 0x17};

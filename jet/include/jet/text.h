@@ -21,6 +21,10 @@ std::string DecodeJet4Text(Bytes b);
 // code page (Western files); bytes it leaves undefined map to their Latin-1 value.
 std::string DecodeJet3Text(Bytes b);
 
+// The text as UTF-16 code units into `out` (replaced), surrogates as they are: Jet 4
+// text as stored (compressed or not), Jet 3 text through Windows-1252 as above.
+void TextUnits(Bytes b, bool jet3, std::u16string& out);
+
 inline std::string DecodeText(Bytes b, bool jet3) {
     return jet3 ? DecodeJet3Text(b) : DecodeJet4Text(b);
 }

@@ -86,6 +86,14 @@ enum class FileError {
 };
 FileError ClassifyFileError(int systemError);
 
+// Replaces the whole content of the regular file `path` (created when missing) by `bytes`
+// without ever leaving it empty or cut short, also after a crash or a full disk: the bytes
+// go to a new file beside it, which is flushed to the disk and then renamed over `path`
+// (an existing file's permission bits, and where permitted its owner, are kept). Readers
+// that opened the old file go on reading it whole. SharingViolation: another process holds
+// the file so that it cannot be replaced now (Windows); nothing changed, try again later.
+OpenResult ReplaceFileContent(const std::string& path, std::span<const char> bytes);
+
 enum class HeaderResult { Ok, SharingViolation, Failed };
 
 // Reads up to `buffer.size()` bytes from the start of an existing regular file, opened for

@@ -60,7 +60,7 @@ int ReadLocked(const std::string& path, std::string& data, const Sleeper& sleep)
 
 int ReadWholeFile(const std::string& path, std::string& out, const Sleeper& sleep) {
     out.clear();
-    if (path.empty() || path.size() > kMaxReadPath) return 0;
+    if (path.empty()) return 0;
     return ReadLocked(path, out, sleep);
 }
 
@@ -88,15 +88,26 @@ int ReadFileIntoBuffer(const std::string& path, std::span<char> buffer, std::siz
 
 int WriteWholeFile(const std::string& path, std::span<const char> bytes, const Sleeper& sleep) {
     if (path.empty() || !AcceptableTarget(path, true)) return 0;
-    platform::SharedFile file;
-    // The lock is taken before the old content goes, so a reader never sees it cut short.
-    if (OpenWithSharingRetry(file, path, platform::OpenMode::WriteExclusiveCreate, sleep) !=
-        platform::OpenResult::Ok) {
-        return 0;
+    for (int attempt = 1;; ++attempt) {
+        {
+            // Waits until no other process reads or writes the file, as a reader waits for
+            // a writer; the lock goes before the replacement (Windows cannot replace a file
+            // that is held open).
+            platform::SharedFile holders;
+            if (OpenWithSharingRetry(holders, path, platform::OpenMode::WriteExclusiveCreate,
+                                     sleep) != platform::OpenResult::Ok) {
+                return 0;
+            }
+        }
+        // The new content goes beside the file and then takes its name, so a crash or a
+        // full disk leaves the old content whole, never an empty or cut-off file.
+        const platform::OpenResult replaced = platform::ReplaceFileContent(path, bytes);
+        if (replaced == platform::OpenResult::Ok) return 1;
+        if (replaced != platform::OpenResult::SharingViolation || attempt >= kShareAttempts) {
+            return 0;
+        }
+        sleep(kShareRetryDelay);
     }
-    if (!file.Truncate()) return 0;
-    if (!bytes.empty() && !file.Append(bytes)) return 0;
-    return 1;
 }
 
 int WriteTextFile(std::string_view text, const std::string& path, const Sleeper& sleep) {

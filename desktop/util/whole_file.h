@@ -24,15 +24,12 @@ inline constexpr std::chrono::milliseconds kShareRetryDelay{100};
 inline constexpr std::uint64_t kMaxWholeFile = 104'857'599;
 // Room a caller's buffer must have beyond the file's length.
 inline constexpr std::size_t kBufferSlack = 10;
-// Longest path (in bytes) of the first ReadWholeFile form.
-inline constexpr std::size_t kMaxReadPath = 259;
-
-// 1: `out` holds every byte of the file at `path` (1 to 259 bytes long); 0: failure (an
-// empty, missing, locked or oversized file; `out` emptied).
+// 1: `out` holds every byte of the file at `path`; 0: failure (an empty, missing, locked or
+// oversized file; `out` emptied). Paths are as long as the system takes them.
 int ReadWholeFile(const std::string& path, std::string& out, const Sleeper& sleep = RealSleeper());
 int ReadWholeFile(const char* path, std::string& out, const Sleeper& sleep = RealSleeper());
 
-// The same for a path of any length.
+// The same for a std::filesystem path.
 int ReadWholeFile(const std::filesystem::path& path, std::string& out,
                   const Sleeper& sleep = RealSleeper());
 
@@ -41,7 +38,10 @@ int ReadWholeFile(const std::filesystem::path& path, std::string& out,
 int ReadFileIntoBuffer(const std::string& path, std::span<char> buffer, std::size_t& length,
                        const Sleeper& sleep = RealSleeper());
 
-// Replaces the content of `path` (created when missing) with `bytes`. 1 written, 0 failure.
+// Replaces the content of `path` (created when missing) with `bytes`, once no other process
+// holds the file (see above). The bytes are written beside the file and then take its name,
+// so the file is never seen empty or cut short, also after a crash or a full disk.
+// 1 written, 0 failure (the old content is left as it was).
 int WriteWholeFile(const std::string& path, std::span<const char> bytes,
                    const Sleeper& sleep = RealSleeper());
 

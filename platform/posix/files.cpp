@@ -7,6 +7,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdlib>
+#include <filesystem>
 
 namespace mdb::platform {
 
@@ -150,6 +152,60 @@ HeaderResult ReadFileStart(const std::string& path, std::span<std::uint8_t> buff
     if (fd >= 0) close(fd);
     if (error != nullptr) *error = failure;
     return result;
+}
+
+namespace {
+
+bool WriteAllTo(int fd, std::span<const char> bytes) {
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+bool SyncDirectoryOf(const std::string& dir) {
+    const int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return false;
+    const bool ok = fsync(fd) == 0;
+    close(fd);
+    return ok;
+}
+
+}  // namespace
+
+OpenResult ReplaceFileContent(const std::string& path, std::span<const char> bytes) {
+    struct stat old {};
+    const bool exists = lstat(path.c_str(), &old) == 0;
+    if (exists && !S_ISREG(old.st_mode)) return OpenResult::Failed;
+    if (!exists && errno != ENOENT) return OpenResult::Failed;
+    std::filesystem::path target(path);
+    std::string dir = target.parent_path().string();
+    if (dir.empty()) dir = ".";
+    // A hidden name of our own beside the file: the rename must not cross file systems.
+    std::string temp = dir + "/." + target.filename().string() + ".XXXXXX";
+    const int fd = mkostemp(temp.data(), O_CLOEXEC);
+    if (fd < 0) return OpenResult::Failed;
+    bool ok = WriteAllTo(fd, bytes);
+    if (exists) {
+        if (fchown(fd, old.st_uid, old.st_gid) != 0) {
+            // Not permitted for a user who does not own the file: it becomes theirs.
+        }
+        ok = ok && fchmod(fd, old.st_mode & 07777) == 0;
+    } else {
+        ok = ok && fchmod(fd, 0644) == 0;
+    }
+    ok = ok && fsync(fd) == 0;
+    if (close(fd) != 0) ok = false;
+    if (ok && rename(temp.c_str(), path.c_str()) == 0) {
+        SyncDirectoryOf(dir);  // the new name is in place; a failed flush changes nothing now
+        return OpenResult::Ok;
+    }
+    unlink(temp.c_str());
+    return OpenResult::Failed;
 }
 
 }  // namespace mdb::platform

@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <random>
 
 #include "platform/win32/handles.h"
 #include "platform/win32/wide.h"
@@ -139,6 +140,47 @@ HeaderResult ReadFileStart(const std::string& path, std::span<std::uint8_t> buff
     }
     if (error != nullptr) *error = failure;
     return result;
+}
+
+OpenResult ReplaceFileContent(const std::string& path, std::span<const char> bytes) {
+    const std::wstring target = win32::Wide(path);
+    const DWORD attributes = GetFileAttributesW(target.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES &&
+        (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT))) {
+        return OpenResult::Failed;
+    }
+    // A name of our own beside the file, so that the move stays on one volume.
+    std::random_device device;
+    const std::wstring temp =
+        target + L"." + std::to_wstring(GetCurrentProcessId()) + L"-" +
+        std::to_wstring(device()) + L".tmp";
+    bool ok = false;
+    {
+        OwnedHandle file(CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!file.Valid()) return OpenResult::Failed;
+        ok = true;
+        std::size_t done = 0;
+        while (ok && done < bytes.size()) {
+            // WriteFile takes a 32-bit count: large contents go in pieces of 1 MiB.
+            const DWORD piece = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, 1u << 20));
+            DWORD written = 0;
+            ok = WriteFile(file.Get(), bytes.data() + done, piece, &written, nullptr) && written > 0;
+            done += written;
+        }
+        ok = ok && FlushFileBuffers(file.Get());
+    }
+    if (ok && MoveFileExW(temp.c_str(), target.c_str(),
+                          MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        return OpenResult::Ok;
+    }
+    const DWORD error = GetLastError();
+    DeleteFileW(temp.c_str());
+    // A file held open by another process without delete sharing refuses the move.
+    return ok && (error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ||
+                  error == ERROR_ACCESS_DENIED)
+               ? OpenResult::SharingViolation
+               : OpenResult::Failed;
 }
 
 }  // namespace mdb::platform

@@ -370,6 +370,23 @@ TEST_F(ScanConfigTest, TheListIsSavedInTheSystemCodePageAndReadBackFromIt) {
     EXPECT_EQ(view.box, entry + "\r\n");
 }
 
+// Only the system limits the list file's path: a program directory of 245 bytes, whose
+// config directory is still usable, keeps the list it saved (its path has 262 bytes).
+TEST_F(ScanConfigTest, AListBesideADeepProgramDirectoryIsReadBack) {
+    if (mdb::platform::kPathsHaveDrives) GTEST_SKIP() << "Windows paths stop at 260 characters";
+    const std::size_t used = dir.Path().string().size() + 1;
+    ASSERT_LT(used, 245u);
+    const fs::path deep = dir.Path() / std::string(245 - used, 'p');
+    fs::create_directories(deep);
+    ScanConfig deepConfig(ContextAt(deep.string() + "/"));
+    const std::string entry = (site / "shop").string();
+    view.box = entry;
+    EXPECT_TRUE(deepConfig.Confirm(view));
+    view.box.clear();
+    deepConfig.Open(view);
+    EXPECT_EQ(view.box, entry + "\r\n");
+}
+
 TEST_F(ScanConfigTest, AFailedSaveIsReportedAndKeepsTheDialogOpen) {
     fs::create_directory(ScanDirFile());  // the list file cannot be written
     const std::string typed = (site / "shop").string() + "\n" + (site / "shop").string();

@@ -1,7 +1,6 @@
 #include "desktop/util/process_tools.h"
 
 #include "common/eventlog.h"
-#include "common/utf16.h"
 #include "platform/arguments.h"
 #include "platform/paths.h"
 
@@ -109,20 +108,6 @@ int RunProgram(const std::vector<std::string>& argv, int wait) {
     } else {
         platform::ReapInBackground(started.pid);
     }
-    return 1;
-}
-
-int RunProgramW(const std::vector<std::u16string>& argv) {
-    std::vector<std::string> narrow;
-    narrow.reserve(argv.size());
-    for (const std::u16string& arg : argv) {
-        std::optional<std::string> text = Utf16ToUtf8(arg);
-        if (!text) return 0;
-        narrow.push_back(std::move(*text));
-    }
-    const platform::SpawnResult started = platform::SpawnProcess(narrow);
-    if (!started.Started()) return 0;
-    platform::ReapInBackground(started.pid);
     return 1;
 }
 

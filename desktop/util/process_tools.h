@@ -54,7 +54,4 @@ int qorTerminateProcess(const std::string& exeName, const ProcessToolOptions& op
 // Nonzero when it was started; 0 when not (an empty vector or program name included).
 int RunProgram(const std::vector<std::string>& argv, int wait);
 
-// Starts a program given by UTF-16 arguments without waiting. Nonzero when started.
-int RunProgramW(const std::vector<std::u16string>& argv);
-
 }  // namespace mdb::desktop

@@ -5,8 +5,6 @@
 #include "platform/arguments.h"
 #include "platform/files.h"
 
-#include <algorithm>
-#include <cstring>
 #include <exception>
 #include <system_error>
 
@@ -62,28 +60,6 @@ int ReadWholeFile(const std::string& path, std::string& out, const Sleeper& slee
     out.clear();
     if (path.empty()) return 0;
     return ReadLocked(path, out, sleep);
-}
-
-int ReadWholeFile(const char* path, std::string& out, const Sleeper& sleep) {
-    out.clear();
-    if (path == nullptr) return 0;
-    return ReadWholeFile(std::string(path), out, sleep);
-}
-
-int ReadWholeFile(const fs::path& path, std::string& out, const Sleeper& sleep) {
-    return ReadLocked(platform::Utf8OfPath(path), out, sleep);
-}
-
-int ReadFileIntoBuffer(const std::string& path, std::span<char> buffer, std::size_t& length,
-                       const Sleeper& sleep) {
-    length = 0;
-    std::string data;
-    if (ReadLocked(path, data, sleep) != 1) return 0;
-    if (buffer.size() < data.size() + kBufferSlack) return 0;
-    std::fill(buffer.begin(), buffer.end(), '\0');
-    std::memcpy(buffer.data(), data.data(), data.size());
-    length = data.size();
-    return 1;
 }
 
 int WriteWholeFile(const std::string& path, std::span<const char> bytes, const Sleeper& sleep) {

@@ -22,21 +22,9 @@ inline constexpr std::chrono::milliseconds kShareRetryDelay{100};
 
 // Largest file the readers accept, in bytes; the smallest is 1.
 inline constexpr std::uint64_t kMaxWholeFile = 104'857'599;
-// Room a caller's buffer must have beyond the file's length.
-inline constexpr std::size_t kBufferSlack = 10;
 // 1: `out` holds every byte of the file at `path`; 0: failure (an empty, missing, locked or
 // oversized file; `out` emptied). Paths are as long as the system takes them.
 int ReadWholeFile(const std::string& path, std::string& out, const Sleeper& sleep = RealSleeper());
-int ReadWholeFile(const char* path, std::string& out, const Sleeper& sleep = RealSleeper());
-
-// The same for a std::filesystem path.
-int ReadWholeFile(const std::filesystem::path& path, std::string& out,
-                  const Sleeper& sleep = RealSleeper());
-
-// 1: the file fits into `buffer` with kBufferSlack bytes to spare; the whole buffer is zeroed,
-// the file's bytes are at its start and `length` is their count. 0: failure (length 0).
-int ReadFileIntoBuffer(const std::string& path, std::span<char> buffer, std::size_t& length,
-                       const Sleeper& sleep = RealSleeper());
 
 // Replaces the content of `path` (created when missing) with `bytes`, once no other process
 // holds the file (see above). The bytes are written beside the file and then take its name,

@@ -274,19 +274,5 @@ TEST(RunProgram, ReportsWhatCouldNotBeStarted) {
     EXPECT_EQ(RunProgram({"true"}, 1), 1);
 }
 
-TEST(RunProgramW, StartsWithUtf16Arguments) {
-    TempDir tmp;
-    const fs::path dir = tmp / "数据 目录";
-    const fs::path script = WriteScript(dir / "写入.sh", "printf '%s' \"$1\" > \"$2\"\n");
-    const fs::path out = dir / "结果.txt";
-    const std::vector<std::u16string> argv{script.u16string(), u"压缩 完成", out.u16string()};
-    ASSERT_NE(RunProgramW(argv), 0);
-    EXPECT_TRUE(Eventually([&] { return ReadBytes(out) == "压缩 完成"; }));
-
-    const std::vector<std::u16string> broken{script.u16string(), std::u16string(1, u'\xD800')};
-    EXPECT_EQ(RunProgramW(broken), 0);
-    EXPECT_EQ(RunProgramW({}), 0);
-}
-
 }  // namespace
 }  // namespace mdb::desktop

@@ -22,65 +22,99 @@ bool NeedsQuotes(const std::string& s) {
 
 }  // namespace
 
-Status ExportCsv(Database& db, const std::string& name, std::ostream& out) {
+CsvRowFormat::CsvRowFormat(const TableDef& table, bool jet3) : jet3_(jet3) {
+    cols_ = table.ColumnsInOrder();
+    for (auto* c : cols_) pos_.push_back(static_cast<std::size_t>(c - table.columns.data()));
+}
+
+void CsvRowFormat::Header(std::string& line) const {
+    line.clear();
+    for (std::size_t i = 0; i < cols_.size(); ++i) {
+        if (i) line.push_back(',');
+        if (NeedsQuotes(cols_[i]->name))
+            AppendCsvQuoted(line, cols_[i]->name);
+        else
+            line += cols_[i]->name;
+    }
+    line.push_back('\n');
+}
+
+void CsvRowFormat::Row(const SalvagedRow& r, SalvageReader& reader, std::string& line) const {
+    const CrackedRow& cr = *r.cracked;
+    // A value that cannot be read whole is written as null and reported.
+    auto long_value = [&](const Column& c, Bytes v) -> std::optional<LongValue> {
+        std::string why;
+        auto lv = reader.ReadLongValue(v, &why);
+        if (!lv) {
+            SalvageLoss l;
+            l.kind = SalvageLoss::Kind::Value;
+            l.at = r.slot;
+            l.column = c.name;
+            l.reason = why;
+            reader.AddLoss(std::move(l));
+        }
+        return lv;
+    };
+    line.clear();
+    for (std::size_t i = 0; i < cols_.size(); ++i) {
+        if (i) line.push_back(',');
+        const Column& c = *cols_[i];
+        const FieldRef& f = cr.fields[pos_[i]];
+        if (c.type == kColBool) {
+            line.push_back(f.bool_value ? '1' : '0');
+            continue;
+        }
+        if (f.null) continue;
+        Bytes v = r.bytes.subspan(f.begin, f.size);
+        switch (c.type) {
+            case kColMemo:
+                if (auto lv = long_value(c, v)) AppendCsvQuoted(line, DecodeText(lv->data, jet3_));
+                break;
+            case kColOle:
+                if (auto lv = long_value(c, v)) line += HexUpper(lv->data);
+                break;
+            case kColBinary:
+                line += HexUpper(v);
+                break;
+            case kColText:
+            case kColDateTime:
+            case kColGuid:
+                AppendCsvQuoted(line, FormatScalar(c, v, jet3_));
+                break;
+            default:
+                line += FormatScalar(c, v, jet3_);
+                break;
+        }
+    }
+    line.push_back('\n');
+}
+
+Status ExportCsv(Database& db, const std::string& name, std::ostream& out,
+                 const ExportOptions& options, ExportReport* report) {
     const CatalogEntry* e = db.FindTable(name);
     if (!e) return Status::Fail("no table named '" + name + "' in the database");
+    ExportReport local;
+    ExportReport& rep = report ? *report : local;
     try {
         const TableDef& t = db.Definition(e->tdef_page());
-        auto cols = t.ColumnsInOrder();
-        std::vector<std::size_t> pos;  // index into t.columns for each printed column
-        for (auto* c : cols) pos.push_back(static_cast<std::size_t>(c - t.columns.data()));
+        rep.definition_rows = t.row_count;
+        const CsvRowFormat format(t, db.jet3());
         std::string line;
-        for (std::size_t i = 0; i < cols.size(); ++i) {
-            if (i) line.push_back(',');
-            if (NeedsQuotes(cols[i]->name))
-                AppendCsvQuoted(line, cols[i]->name);
-            else
-                line += cols[i]->name;
-        }
-        line.push_back('\n');
+        format.Header(line);
         out << line;
-        TableReader reader(db.file(), t);
-        const bool j3 = db.jet3();
-        const RowCracker cracker(t, j3);
-        CrackedRow cr;
-        reader.ForEachRow([&](const RowRef& r) {
-            cracker.Crack(r.bytes, cr);
-            line.clear();
-            for (std::size_t i = 0; i < cols.size(); ++i) {
-                if (i) line.push_back(',');
-                const Column& c = *cols[i];
-                const FieldRef& f = cr.fields[pos[i]];
-                if (c.type == kColBool) {
-                    line.push_back(f.bool_value ? '1' : '0');
-                    continue;
-                }
-                if (f.null) continue;
-                Bytes v = r.bytes.subspan(f.begin, f.size);
-                switch (c.type) {
-                    case kColMemo:
-                        AppendCsvQuoted(line, DecodeText(reader.ReadLongValue(v).data, j3));
-                        break;
-                    case kColOle:
-                        line += HexUpper(reader.ReadLongValue(v).data);
-                        break;
-                    case kColBinary:
-                        line += HexUpper(v);
-                        break;
-                    case kColText:
-                    case kColDateTime:
-                    case kColGuid:
-                        AppendCsvQuoted(line, FormatScalar(c, v, j3));
-                        break;
-                    default:
-                        line += FormatScalar(c, v, j3);
-                        break;
-                }
-            }
-            line.push_back('\n');
+        // Every page that names the table is looked at: rows on pages its map does not
+        // list are taken (salvage) or at least counted as left out.
+        const OwnedPages owned = OwnedPages::Scan(db.file(), t.page);
+        SalvageOptions so;
+        so.unlisted_pages = options.salvage;
+        SalvageReader reader(db.file(), t, &owned, so);
+        reader.ForEachRow([&](const SalvagedRow& r) {
+            format.Row(r, reader, line);
             out << line;
+            ++rep.rows;
             return static_cast<bool>(out);
         });
+        rep.losses = reader.losses();
     } catch (const FormatError& err) {
         return Status::Fail("table '" + name + "' cannot be read: " + err.what());
     }

@@ -1,5 +1,6 @@
 #include "jet/database.h"
 
+#include "jet/salvage.h"
 #include "jet/text.h"
 
 namespace jet {
@@ -48,9 +49,11 @@ Status Database::Load() {
             return Status::Fail(
                 "the database catalog (MSysObjects) lacks its Id, ParentId, Name, Type or Flags "
                 "column");
-        TableReader reader(*file_, cat);
-        reader.ForEachRow([&](const RowRef& r) {
-            CrackedRow cr = CrackRow(cat, r.bytes, jet3());
+        // A catalog row that cannot be read costs its object, not the database: the
+        // checker names it, and repair reports the table it described as lost.
+        SalvageReader reader(*file_, cat, nullptr);
+        reader.ForEachRow([&](const SalvagedRow& r) {
+            const CrackedRow& cr = *r.cracked;
             CatalogEntry e;
             e.row = r.slot;
             auto get = [&](std::size_t i) -> Bytes {
@@ -67,6 +70,7 @@ Status Database::Load() {
             if (catalog_.size() > 10'000'000) ThrowFormat("the catalog is impossibly large");
             return true;
         });
+        catalog_losses_ = reader.losses();
     } catch (const FormatError& e) {
         return Status::Fail(std::string("the database catalog cannot be read: ") + e.what());
     }

@@ -30,17 +30,34 @@ int RunTables(const std::string& file) {
     return kExitOk;
 }
 
-int RunExport(const std::string& file, const std::string& table) {
+int RunExport(const std::string& file, const std::string& table, bool salvage) {
     auto db = OpenOrReport(file);
     if (!db) return kExitUsage;
     std::ios::sync_with_stdio(false);
-    jet::Status st = jet::ExportCsv(*db, table, std::cout);
+    jet::ExportOptions options;
+    options.salvage = salvage;
+    jet::ExportReport report;
+    jet::Status st = jet::ExportCsv(*db, table, std::cout, options, &report);
     std::cout.flush();
     if (!st) {
         std::cerr << "mdbcompact: " << file << ": " << st.reason << "\n";
         return kExitUsage;
     }
-    return kExitOk;
+    if (report.complete()) return kExitOk;
+    // What was left out goes to standard error, one line each, so that a damaged
+    // table's export never passes for a whole one.
+    const std::string who = "mdbcompact: " + file + ": table '" + table + "': ";
+    std::cerr << who << report.rows << " rows exported";
+    if (report.rows != report.definition_rows)
+        std::cerr << ", its definition counts " << report.definition_rows;
+    std::cerr << "\n";
+    bool unlisted = false;
+    for (const auto& l : report.losses) {
+        std::cerr << who << "skipped " << l.Describe() << "\n";
+        unlisted = unlisted || l.kind == jet::SalvageLoss::Kind::Unlisted;
+    }
+    if (unlisted) std::cerr << who << "'export --salvage' also exports rows its usage map does not list\n";
+    return kExitProblems;
 }
 
 }  // namespace mdbcompact

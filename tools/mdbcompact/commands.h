@@ -12,7 +12,9 @@ constexpr int kExitUsage = 2;
 // `pages`: also list every page with its role and owning table.
 int RunInfo(const std::string& file, bool pages = false);
 int RunCheck(const std::string& file);
-int RunExport(const std::string& file, const std::string& table);
+// `salvage`: also rows on pages that name the table but that its usage map does not
+// list. Exit 1 when anything was skipped (listed on standard error).
+int RunExport(const std::string& file, const std::string& table, bool salvage = false);
 int RunTables(const std::string& file);
 
 }  // namespace mdbcompact

@@ -54,9 +54,14 @@ const char kCheckHelp[] =
     "exit 1. Exit 2 when the file cannot be read at all.\n";
 
 const char kExportHelp[] =
-    "usage: mdbcompact export FILE TABLE\n"
+    "usage: mdbcompact export [--salvage] FILE TABLE\n"
     "\n"
     "Writes every live row of TABLE as CSV to standard output, in physical order.\n"
+    "A row that cannot be read is left out and a memo or OLE value that cannot be read\n"
+    "whole is written as NULL; rows on pages that the table's usage map does not list\n"
+    "are left out unless --salvage is given. Each is named on standard error (page and\n"
+    "row), as is a table with fewer rows than its definition counts, and the exit code\n"
+    "is then 1. Exit 2: no such table, or the file or the table cannot be read.\n"
     "Canonical form:\n"
     "  - first line: the column names, in column order, separated by commas\n"
     "  - fields separated by ',', rows ended by '\\n' (a value may hold line breaks)\n"
@@ -132,6 +137,14 @@ int main(int argc, char** argv) {
             args.erase(it, it + 2);
         }
     }
+    bool salvage = false;
+    if (cmd == "export") {
+        auto it = std::find(args.begin() + 1, args.end(), "--salvage");
+        if (it != args.end()) {
+            salvage = true;
+            args.erase(it);
+        }
+    }
     if (cmd == "info") {
         auto it = std::find(args.begin() + 1, args.end(), "--pages");
         if (it != args.end()) {
@@ -150,7 +163,7 @@ int main(int argc, char** argv) {
                                     (sub->nargs == 1 ? " argument" : " arguments"));
     if (cmd == "info") return mdbcompact::RunInfo(args[1], pages);
     if (cmd == "check") return mdbcompact::RunCheck(args[1]);
-    if (cmd == "export") return mdbcompact::RunExport(args[1], args[2]);
+    if (cmd == "export") return mdbcompact::RunExport(args[1], args[2], salvage);
     if (cmd == "compact") return mdbcompact::RunCompact(args[1], args[2], memory_budget);
     return mdbcompact::RunTables(args[1]);
 }

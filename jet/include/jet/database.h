@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "jet/page_file.h"
+#include "jet/salvage.h"
 #include "jet/table.h"
 #include "jet/tdef.h"
 
@@ -44,6 +45,8 @@ class Database {
     bool jet3() const { return file_->jet3(); }
 
     const std::vector<CatalogEntry>& catalog() const { return catalog_; }
+    // Catalog rows that could not be read (their objects are not in catalog()).
+    const std::vector<SalvageLoss>& catalog_losses() const { return catalog_losses_; }
     // Local tables (system tables too when `include_system`), in catalog order.
     std::vector<const CatalogEntry*> Tables(bool include_system) const;
     const CatalogEntry* FindTable(const std::string& name) const;
@@ -57,6 +60,7 @@ class Database {
 
     std::unique_ptr<PageFile> file_;
     std::vector<CatalogEntry> catalog_;
+    std::vector<SalvageLoss> catalog_losses_;
     std::map<std::uint32_t, std::unique_ptr<TableDef>> defs_;
 };
 

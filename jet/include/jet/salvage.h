@@ -1,0 +1,115 @@
+// Reading what a damaged table still holds: every row that can be read on its own,
+// and an account of what could not. Readers that stop at the first fault (TableReader)
+// are right for a file taken to be sound; export and repair read past the damage.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+#include "jet/page_file.h"
+#include "jet/row.h"
+#include "jet/table.h"
+#include "jet/tdef.h"
+
+namespace jet {
+
+// Data pages of every table, found by looking at every page of the file once: a page
+// names its table in its owner field whether or not the table's usage map lists it.
+// Pages that the global map marks free are left out: Access leaves the bytes of the
+// pages it frees, and their rows were deleted.
+class OwnedPages {
+  public:
+    // `only_table`: look for that table's pages alone (0: every table's).
+    static OwnedPages Scan(PageFile& file, std::uint32_t only_table = 0);
+    // Ascending; empty for a table none names.
+    const std::vector<std::uint32_t>& Of(std::uint32_t tdef_page) const;
+
+  private:
+    std::unordered_map<std::uint32_t, std::vector<std::uint32_t>> pages_;
+};
+
+// Something a salvaging read could not take.
+struct SalvageLoss {
+    enum class Kind {
+        Row,         // a row of the table (at: its slot)
+        Value,       // one long value of a row that was kept (at: the row's slot)
+        Page,        // a whole page of rows (at.row is 0)
+        Unlisted,    // rows on a page no map lists, left out (count: how many)
+    };
+    Kind kind = Kind::Row;
+    RowAddr at;
+    std::string column;  // Value: the column's name
+    std::uint32_t count = 1;
+    std::string reason;
+    // "row 12:3: <reason>" and the like, one line.
+    std::string Describe() const;
+};
+
+struct SalvageOptions {
+    // Rows on data pages that name the table but that its usage map does not list
+    // are taken too; otherwise they are only counted (a Loss of kind Unlisted).
+    bool unlisted_pages = false;
+    ReadLimits limits;
+};
+
+// A row read by Salvage::ForEachRow: its structure was checked (`cracked` holds it).
+struct SalvagedRow {
+    RowAddr slot;        // where the table lists it (the row's own address when its
+                         // home slot was lost)
+    RowAddr addr;        // where its bytes are
+    bool orphan = false;  // an overflow row whose home slot was lost
+    bool unlisted = false;  // on a page no usage map lists
+    Bytes bytes;
+    const CrackedRow* cracked = nullptr;
+};
+
+// One pass over a table's rows that goes past damage. Rows come in (page, row) order
+// of their slots, each checked on its own: a row whose slot, overflow pointer or
+// structure is bad is a loss and the next row follows. Every stored row is taken
+// once: where two slots lead to the same bytes, the first slot in that order keeps
+// it. An overflow row whose home slot was lost (Access flags the row an overflow
+// pointer leads to as deleted, without the overflow flag, and keeps its bytes; a
+// row it deletes carries both flags) comes after the others, at its own address.
+class SalvageReader {
+  public:
+    // `owned`: the pages that name this table (OwnedPages), or null when the table's
+    // usage map is to be believed (unlisted pages are neither taken nor counted).
+    SalvageReader(PageFile& file, const TableDef& table, const OwnedPages* owned,
+                  SalvageOptions options = {});
+
+    // False from `visit` stops. Never throws FormatError.
+    void ForEachRow(const std::function<bool(const SalvagedRow&)>& visit);
+
+    // A long value of a row, or nothing when it cannot be read whole (then `why`).
+    std::optional<LongValue> ReadLongValue(Bytes field, std::string* why);
+
+    const std::vector<SalvageLoss>& losses() const { return losses_; }
+    void AddLoss(SalvageLoss loss) { losses_.push_back(std::move(loss)); }
+    std::uint64_t rows_read() const { return rows_read_; }
+
+  private:
+    bool VisitPage(std::uint32_t p, bool unlisted,
+                   const std::function<bool(const SalvagedRow&)>& visit);
+    bool Offer(SalvagedRow& r, const std::function<bool(const SalvagedRow&)>& visit);
+    void Lose(SalvageLoss::Kind kind, RowAddr at, std::string reason);
+
+    PageFile& file_;
+    const TableDef& table_;
+    const OwnedPages* owned_;
+    SalvageOptions options_;
+    TableReader reader_;
+    RowCracker cracker_;
+    CrackedRow cracked_;
+    std::vector<SalvageLoss> losses_;
+    std::unordered_set<std::uint32_t> taken_;    // row addresses given out (packed)
+    std::unordered_set<std::uint32_t> targets_;  // where overflow pointers lead (packed)
+    std::vector<RowAddr> orphan_candidates_;     // deleted-only slots with bytes
+    std::uint64_t rows_read_ = 0;
+};
+
+}  // namespace jet

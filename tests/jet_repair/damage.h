@@ -1,0 +1,45 @@
+// Realistic damage on copies of sample databases, of the kinds a crash, a power cut
+// or a failing disk leave in Jet files, with what each one costs: the pages whose
+// rows are gone. For the repair's tests and its fuzz target.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace damage {
+
+enum class Kind {
+    ZeroDataPage,       // a page of rows written as zeros
+    TornPage,           // a data page whose second half is another page's (half written)
+    IndexGarbage,       // noise over an index leaf's entries
+    ClearedMap,         // a table's usage map with every bit cleared
+    UnlistedPage,       // a data page whose bit in its table's map is cleared
+    WrongFreeSpace,     // a data page's free-space count off
+    ZeroLongValuePage,  // a long-value page written as zeros
+    CutOff,             // the file's last pages gone
+    CatalogRow,         // a table's catalog row overwritten
+};
+
+std::vector<Kind> AllKinds();
+const char* Name(Kind kind);
+// Only structures derived from the rows are damaged: a repair loses nothing.
+bool Lossless(Kind kind);
+
+struct Damage {
+    Kind kind;
+    std::string table;                // the user table hit
+    std::vector<std::uint32_t> pages;  // pages whose content is gone (rows or values)
+    std::uint32_t cut_at = 0;          // CutOff: the first page no longer in the file
+    bool Lost(std::uint32_t page) const;  // `page`'s content is gone
+};
+
+// Writes a damaged copy of `source` to `out`, hitting the user table with the most
+// rows that has what `kind` needs; nothing when no table has. `seed` picks among the
+// candidates (pages, bytes of noise).
+std::optional<Damage> Apply(const std::filesystem::path& source, Kind kind,
+                            const std::filesystem::path& out, std::uint32_t seed = 0);
+
+}  // namespace damage

@@ -427,4 +427,8 @@ int FileInfoDb::SetCompacted(const std::string& filepath) {
     return RunBound("UPDATE fileinfo SET CompactDatabase = '1' WHERE filepath = ?1", {filepath});
 }
 
+int FileInfoDb::ForgetFilepath(const std::string& filepath) {
+    return RunBound("DELETE FROM fileinfo WHERE filepath = ?1", {filepath});
+}
+
 }  // namespace mdb

@@ -120,6 +120,8 @@ class FileInfoDb {
     int SetFilesize(const std::string& filepath, std::uint64_t size);
     int SetFilesize2(const std::string& filepath, std::uint64_t size);
     int SetCompacted(const std::string& filepath);
+    // Removes every row of `filepath` (a database that no longer exists); 1 on success.
+    int ForgetFilepath(const std::string& filepath);
 
     // Every row, by id (tests and tools).
     int SelectAll(std::vector<FileInfoRecord>& rows);

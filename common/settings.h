@@ -1,5 +1,5 @@
 #pragma once
-// The settings file mdbscout.ini: one section, two request flags.
+// The settings file mdbscout.ini: one section, two request flags and a few settings.
 
 #include <string>
 
@@ -9,6 +9,14 @@ inline constexpr char kSettingsFileName[] = "mdbscout.ini";
 inline constexpr char kSettingsSection[] = "mdbscout";
 inline constexpr char kKeyRefScanLog[] = "refscanlog";
 inline constexpr char kKeyCompactDatabase[] = "CompactDatabase";
+// Settings of the command-line programs (read only, written by the administrator):
+// the web-server units a batch stops and starts, in the order they are stopped
+// (companions/web_server_control.h), the minimum saving of a batch without
+// --min-saving, and where the metrics textfile goes and how (batch/run_metrics.h).
+inline constexpr char kKeyWebServerUnits[] = "WebServerUnits";
+inline constexpr char kKeyMinSaving[] = "MinSaving";
+inline constexpr char kKeyMetricsFile[] = "MetricsFile";
+inline constexpr char kKeyMetricsPerSite[] = "MetricsPerSite";
 
 // 1 and the settings path below the program directory, or 0.
 int GetSettingsPath(std::string& path);

@@ -8,8 +8,20 @@
 
 namespace companions {
 
-// The units we look after, in the order they are stopped.
-inline const std::vector<std::string> kWebServerUnits = {"apache2", "nginx", "httpd", "lighttpd"};
+// The units looked after when the settings name none, in the order they are stopped.
+inline const std::vector<std::string> kDefaultWebServerUnits = {"apache2", "nginx", "httpd",
+                                                                "lighttpd"};
+
+// The units of the settings file's key WebServerUnits (names separated by blanks or
+// commas, e.g. "php8.2-fpm nginx"), in the order they are stopped; the default list when
+// the key is missing or empty. A name without a unit type is a service ("nginx" is
+// nginx.service). Names that are no systemd unit names are left out and go to
+// `rejected` when given.
+std::vector<std::string> ConfiguredWebServerUnits(const std::string& settingsPath,
+                                                  std::vector<std::string>* rejected = nullptr);
+
+// The systemd name of a listed unit: "nginx" -> "nginx.service", "x.socket" unchanged.
+std::string UnitName(const std::string& unit);
 
 // Runs `systemctl` with the given arguments, its output discarded; returns its exit
 // status (127 when it cannot be started or waited for).
@@ -20,17 +32,19 @@ struct ControlResult {
     std::string message;  // one line per unit handled, for the console
 };
 
-// Stops every web server unit that is active, waiting until each is down.
-// The names of the units it stopped are added to the state file, so that
+// Stops every unit of `units` that is active, in the order given, waiting until each is
+// down. The names of the units it stopped are added to the state file, so that
 // StartWebServers restarts exactly those (also after several stops in a row).
-ControlResult StopWebServers(const std::filesystem::path& stateFile);
+ControlResult StopWebServers(const std::filesystem::path& stateFile,
+                             const std::vector<std::string>& units);
 
-// Starts the units listed in the state file and waits until each is up; the
-// state file is removed once all are running.
-ControlResult StartWebServers(const std::filesystem::path& stateFile);
+// Starts the units listed in the state file (those of `units` only) in the reverse order
+// of their stop, and waits until each is up; the state file is removed once all run.
+ControlResult StartWebServers(const std::filesystem::path& stateFile,
+                              const std::vector<std::string>& units);
 
-// True when one of kWebServerUnits is active.
-bool AnyWebServerActive();
+// True when one of `units` is active.
+bool AnyWebServerActive(const std::vector<std::string>& units);
 
 // True when systemd manages this host (systemctl answers).
 bool SystemdAvailable();

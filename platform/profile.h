@@ -32,6 +32,11 @@ ProfileError LastProfileError();
 unsigned GetProfileInt(const std::string& section, const std::string& key, int defaultValue,
                        const std::string& path);
 
+// Text of `key`, without blanks at either end; `defaultValue` when the file, section or key
+// is missing or the value is empty.
+std::string GetProfileString(const std::string& section, const std::string& key,
+                             const std::string& defaultValue, const std::string& path);
+
 // Sets `key` to `value`, creating the file and the section when missing. Other lines are
 // kept as they are. False when the file cannot be written.
 bool WriteProfileString(const std::string& section, const std::string& key,

@@ -2,6 +2,7 @@
 
 #include "common/eventlog.h"
 #include "common/filestore.h"
+#include "common/json.h"
 #include "common/paths.h"
 #include "common/runlog.h"
 #include "common/text.h"
@@ -12,7 +13,9 @@
 
 #include <cctype>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
+#include <vector>
 
 namespace mdb::scanner {
 
@@ -44,8 +47,54 @@ struct Failure {
     const char* runLog;  // null: no run-log line
 };
 
+struct RunMode {
+    bool quiet = false;  // --quiet or --json
+    bool json = false;
+    std::time_t started = 0;
+};
+
+// One JSON document for the run: the summary, or the error that stopped it.
+void PrintJson(const EntryHooks& hooks, const RunMode& mode, int exitCode,
+               const FileScanner* scanner, const std::string& error) {
+    Json doc = JsonDocument("scan");
+    doc.Set("exit_code", exitCode);
+    const std::time_t ended = std::time(nullptr);
+    doc.Set("started_at", IsoUtcTime(mode.started));
+    doc.Set("ended_at", IsoUtcTime(ended));
+    doc.Set("duration_seconds", static_cast<double>(ended - mode.started));
+    if (!error.empty()) doc.Set("error", error);
+    if (scanner) {
+        Json dirs = Json::MakeArray();
+        for (const auto& d : scanner->DirectoryList()) dirs.Push(d);
+        doc.Set("directories", std::move(dirs));
+        doc.Set("directories_scanned", scanner->DirectoriesScanned());
+        doc.Set("directories_failed", scanner->DirectoriesFailed());
+        doc.Set("files_seen", scanner->FilesSeen());
+        doc.Set("databases_found", scanner->DatabaseFiles());
+        doc.Set("databases_not_recorded", scanner->NotRecorded());
+    }
+    const ConsoleSink& out = hooks.output ? hooks.output : hooks.console;
+    out(doc.Dump() + "\n");
+    hooks.flush();
+}
+
 // `cause`, when not empty, is a second line that says why.
-int Fail(const EntryHooks& hooks, const Failure& failure, const std::string& cause = "") {
+int Fail(const EntryHooks& hooks, const Failure& failure, const std::string& cause = "",
+         const RunMode& mode = {}) {
+    if (mode.quiet) {
+        const ConsoleSink& errors = hooks.errors ? hooks.errors : hooks.console;
+        errors(std::string(failure.console) + (cause.empty() ? "" : "\n" + cause) + "\n");
+        ReportToEventLog(kEventMainFlow, failure.s1, failure.s2, failure.s3);
+        if (failure.runLog != nullptr) {
+            WriteRunLog(failure.runLog);
+            if (!cause.empty()) WriteRunLog(cause);
+        }
+        if (mode.json)
+            PrintJson(hooks, mode, kServiceCouldNotStart, nullptr,
+                      failure.console + (cause.empty() ? "" : " " + cause));
+        hooks.flush();
+        return kServiceCouldNotStart;
+    }
     hooks.console(std::string("\r\n") + failure.console);
     if (!cause.empty()) hooks.console("\r\n" + cause);
     ReportToEventLog(kEventMainFlow, failure.s1, failure.s2, failure.s3);
@@ -65,6 +114,9 @@ EntryHooks SystemHooks() {
     hooks.moduleFileName = [] { return platform::ModuleFileName(); };
     hooks.sleep = [](unsigned ms) { platform::SleepMilliseconds(ms); };
     hooks.console = [](std::string_view text) { platform::ConsoleWrite(text); };
+    // The JSON document is UTF-8 whatever the console's code page.
+    hooks.output = [](std::string_view text) { std::fwrite(text.data(), 1, text.size(), stdout); };
+    hooks.errors = [](std::string_view text) { std::fwrite(text.data(), 1, text.size(), stderr); };
     hooks.flush = [] { platform::FlushConsole(); };
     hooks.waitForKey = [] { platform::WaitForKey(); };
     return hooks;
@@ -103,13 +155,41 @@ int ShowCloseCountdown(const ConsoleSink& console, const std::function<void()>& 
     return 1;
 }
 
-int ScannerMain(int argc, const char* const* argv, const EntryHooks& hooks) {
-    const char* const* args = argv;
-    if (argc != 2) return Fail(hooks, {kMsgNoArgument, kMsgNoArgument, "", "", nullptr});
+int ScannerMain(int argc, const char* const* argv, const EntryHooks& givenHooks) {
+    // The options of timers and scripts are taken out first; what is left is the
+    // window's command line, checked as ever.
+    RunMode mode;
+    mode.started = std::time(nullptr);
+    std::vector<const char*> args;
+    for (int i = 0; i < argc; ++i) {
+        const char* a = argv[i];
+        if (i > 0 && a != nullptr && std::strcmp(a, "--version") == 0) {
+            givenHooks.console(std::string(kProgramName) + " " + MDB_VERSION + "\n");
+            givenHooks.flush();
+            return 0;
+        }
+        if (i > 0 && a != nullptr && std::strcmp(a, "--quiet") == 0) {
+            mode.quiet = true;
+        } else if (i > 0 && a != nullptr && std::strcmp(a, "--json") == 0) {
+            mode.quiet = mode.json = true;
+        } else {
+            args.push_back(a);
+        }
+    }
+    EntryHooks hooks = givenHooks;
+    if (mode.quiet) {
+        // Nothing on the console but problems (and the JSON document); no key wait.
+        if (!hooks.output) hooks.output = hooks.console;
+        if (!hooks.errors) hooks.errors = hooks.console;
+        hooks.console = [](std::string_view) {};
+        hooks.waitForKey = [] {};
+    }
+    if (args.size() != 2)
+        return Fail(hooks, {kMsgNoArgument, kMsgNoArgument, "", "", nullptr}, "", mode);
     if (args[1] == nullptr)
-        return Fail(hooks, {kMsgArgumentNull, kMsgArgumentNull, "", "", nullptr});
+        return Fail(hooks, {kMsgArgumentNull, kMsgArgumentNull, "", "", nullptr}, "", mode);
     if (!EqualNoCase(args[1], kCommandFileScan))
-        return Fail(hooks, {kMsgUnknownCommand, kMsgUnknownCommand, "", "", nullptr});
+        return Fail(hooks, {kMsgUnknownCommand, kMsgUnknownCommand, "", "", nullptr}, "", mode);
 
     hooks.console("\r\n");
     hooks.console("\r\n┏" + Repeat("━", 22) + "┓");
@@ -119,11 +199,13 @@ int ScannerMain(int argc, const char* const* argv, const EntryHooks& hooks) {
 
     const std::optional<std::string> modulePath = hooks.moduleFileName();
     if (!modulePath)
-        return Fail(hooks, {kMsgModuleNameFailed, kProgramName, kMsgModuleNameFailed, "", nullptr});
+        return Fail(hooks, {kMsgModuleNameFailed, kProgramName, kMsgModuleNameFailed, "", nullptr},
+                    "", mode);
     const std::optional<std::string> programDir = ScannerProgramDir(*modulePath);
     if (!programDir) {
         hooks.flush();
-        return 0;  // not this program, or an unusable location: end silently
+        // not this program, or an unusable location: end silently
+        return mode.quiet ? kServiceCouldNotStart : 0;
     }
 
     SetRunLogDirectory(*programDir);
@@ -146,19 +228,30 @@ int ScannerMain(int argc, const char* const* argv, const EntryHooks& hooks) {
     if (!db)
         return Fail(hooks,
                     {kMsgDatabaseFailed, kProgramName, kMsgDatabaseFailed, "", kMsgDatabaseFailed},
-                    storeError != 0 ? "原因：" + DescribeStoreFailure(storeError, dbPath) : "");
+                    storeError != 0 ? "原因：" + DescribeStoreFailure(storeError, dbPath) : "",
+                    mode);
     db->PurgeOlderThan(platform::FormatLocalTime("%Y-%m-%d", now - kRetentionSeconds));
 
     int result = 0;
+    FileScanner scanner(*programDir, db.get(), hooks.console);
+    if (mode.quiet) scanner.SetNoticeSink(hooks.errors);
     try {
-        FileScanner scanner(*programDir, db.get(), hooks.console);
         result = scanner.RunFileScan();
     } catch (...) {
         result = 0;
     }
     hooks.flush();
-    ShowCloseCountdown(hooks.console, hooks.flush, hooks.sleep);
-    return result;
+    if (!mode.quiet) {
+        ShowCloseCountdown(hooks.console, hooks.flush, hooks.sleep);
+        return result;
+    }
+    const int code = result == kResultRowsNotRecorded  ? kServiceRowsNotRecorded
+                     : scanner.DirectoryList().empty() ||
+                             scanner.DirectoriesFailed() > 0
+                         ? kServiceDirectoryFailed
+                         : kServiceScanned;
+    if (mode.json) PrintJson(hooks, mode, code, &scanner, "");
+    return code;
 }
 
 }  // namespace mdb::scanner

@@ -48,7 +48,10 @@ FileScanner::FileScanner(std::string programDir, FileInfoDb* db, ConsoleSink con
     : programDir_(std::move(programDir)), db_(db), console_(std::move(console)) {}
 
 void FileScanner::Notice(const std::string& text) {
-    Print("\r\n" + text);
+    if (notices_)
+        notices_(text + "\n");
+    else
+        Print("\r\n" + text);
     WriteRunLog(text);
 }
 
@@ -135,6 +138,7 @@ int FileScanner::RunFileScan() {
     }
     for (const std::string& notice : listNotices_) Notice(notice);
     if (dirList_.empty()) {
+        if (notices_) notices_(std::string(kMsgNoScanDir) + "\n");
         Print(std::string("\r\n") + kMsgNoScanDir);
         ReportToEventLog(kEventMainFlow, kMsgNoScanDir, "", "");
         WriteRunLog(kMsgNoScanDir);
@@ -163,6 +167,8 @@ int FileScanner::RunFileScan() {
             } catch (...) {
                 result = 0;
             }
+            ++dirsScanned_;
+            dirsFailed_ += result != 1;
         }
         WritePending(true);
         guard.Release();

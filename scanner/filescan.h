@@ -59,7 +59,13 @@ class FileScanner {
     // size of the file when it was read, which `size` (seen in the listing) may no longer be.
     int InsertFileRecord(const std::string& fullPath, const std::string& name, std::uint64_t size);
 
+    // Where the run's problems go instead of the console (quiet runs: standard error).
+    void SetNoticeSink(ConsoleSink notices) { notices_ = std::move(notices); }
+
     const std::vector<std::string>& DirectoryList() const { return dirList_; }
+    // Listed directories walked, and those of them that could not be.
+    std::uint32_t DirectoriesScanned() const { return dirsScanned_; }
+    std::uint32_t DirectoriesFailed() const { return dirsFailed_; }
     const std::array<ScanDirEntry, kScanTableSlots>& ScanTable() const { return table_; }
     std::uint32_t FilesSeen() const { return filesSeen_; }
     std::uint32_t DatabaseFiles() const { return databaseFiles_; }
@@ -87,7 +93,10 @@ class FileScanner {
     std::string programDir_;
     FileInfoDb* db_;
     ConsoleSink console_;
+    ConsoleSink notices_;
     std::vector<std::string> dirList_;
+    std::uint32_t dirsScanned_ = 0;
+    std::uint32_t dirsFailed_ = 0;
     std::array<ScanDirEntry, kScanTableSlots> table_;
     std::uint32_t filesSeen_ = 0;
     std::uint32_t databaseFiles_ = 0;

@@ -246,6 +246,19 @@ unsigned GetProfileInt(const std::string& section, const std::string& key, int d
     return negative ? 0u : n;
 }
 
+std::string GetProfileString(const std::string& section, const std::string& key,
+                             const std::string& defaultValue, const std::string& path) {
+    lastError = ProfileError::None;
+    std::optional<std::string> value;
+    {
+        ProfileLock lock(path, false);
+        std::string text;
+        if (ReadFile(path, text) == ReadOutcome::Read) value = Lookup(text, section, key);
+    }
+    const std::string trimmed = value ? std::string(Trim(*value)) : std::string();
+    return trimmed.empty() ? defaultValue : trimmed;
+}
+
 bool WriteProfileString(const std::string& section, const std::string& key,
                         const std::string& value, const std::string& path) {
     lastError = ProfileError::None;

@@ -111,6 +111,33 @@ TEST_F(IisResetTest, StartRestartsExactlyTheUnitsThatStopStopped) {
     EXPECT_EQ(ReadAll(root_ / "units" / "calls").find("start "), std::string::npos);
 }
 
+// The units of the settings, stopped in their order and started in the reverse one;
+// a name that is no unit name is refused, the default list no longer applies.
+TEST_F(IisResetTest, TheSettingsNameTheUnitsAndTheirOrder) {
+    std::ofstream(root_ / "prog" / "mdbscout.ini")
+        << "[mdbscout]\nWebServerUnits=nginx, php8.2-fpm  --now\n";
+    SetActive("php8.2-fpm");
+    SetActive("nginx");
+    SetActive("apache2");
+    auto stop = Iisreset("/stop");
+    EXPECT_EQ(stop.exitCode, 0) << stop.output;
+    EXPECT_NE(stop.output.find("--now: not a systemd unit name"), std::string::npos)
+        << stop.output;
+    EXPECT_FALSE(Active("nginx"));
+    EXPECT_FALSE(Active("php8.2-fpm"));
+    EXPECT_TRUE(Active("apache2")) << "a unit the settings do not name must be left alone";
+    auto start = Iisreset("/start");
+    EXPECT_EQ(start.exitCode, 0) << start.output;
+    EXPECT_TRUE(Active("nginx"));
+    EXPECT_TRUE(Active("php8.2-fpm"));
+    const std::string calls = ReadAll(root_ / "units" / "calls");
+    const auto at = [&](const std::string& call) { return calls.find(call + "\n"); };
+    ASSERT_NE(at("stop php8.2-fpm.service"), std::string::npos) << calls;
+    ASSERT_NE(at("start nginx.service"), std::string::npos) << calls;
+    EXPECT_LT(at("stop nginx.service"), at("stop php8.2-fpm.service")) << calls;
+    EXPECT_LT(at("start php8.2-fpm.service"), at("start nginx.service")) << calls;
+}
+
 TEST_F(IisResetTest, UnitThatWillNotStopIsReportedAsFailure) {
     SetActive("nginx");
     std::ofstream(root_ / "units" / "stuck");

@@ -150,11 +150,43 @@ TEST_F(CommandBatchTest, DryRunAllNamedAndAPasswordFile) {
     fs::remove(locked);
     fs::remove(log_);
     Outcome all = Run({"--all", "--no-web-server"});
-    EXPECT_EQ(all.exitCode, 1) << "the removed file is not compacted: " << all.out;
-    EXPECT_TRUE(Contains(all.out, "compacted 3, not compacted 1")) << all.out;
+    EXPECT_EQ(all.exitCode, 0) << "the removed file is named once and forgotten: " << all.out;
+    EXPECT_TRUE(Contains(all.out, "locked.mdb  文件不存在")) << all.out;
+    EXPECT_TRUE(Contains(all.out, "compacted 3, not compacted 0")) << all.out;
     EXPECT_TRUE(Contains(all.out, "sites stay up")) << all.out;
     EXPECT_FALSE(Contains(Log(), "iisreset")) << Log();
     EXPECT_LT(fs::file_size(b), fs::file_size(fs::path(MDB_CORPUS_DIR) / "jet3/testV1997.mdb"));
+    Outcome again = Run({"--all", "--no-web-server"});
+    EXPECT_FALSE(Contains(again.out, "locked.mdb")) << again.out;
+}
+
+// Old backup runs go after a run with a failing file too; a file that saves too little
+// is neither backed up nor rewritten, and a run that can replace nothing keeps the web
+// server up.
+TEST_F(CommandBatchTest, RetentionAfterFailuresMinimumSavingAndNoNeedlessStop) {
+    const fs::path a = AddSiteFile("jet4/testV2000.mdb", "a.mdb");
+    const fs::path bad = site_ / "bad.mdb";
+    WriteBytes(bad, std::string(70000, 'x'));
+    Scan();
+    const fs::path old = prog_.Path() / "backup" / "2001-01-01" / "00-00-00";
+    fs::create_directories(old);
+    std::ofstream(old / ".mdbwarden-run");
+    Outcome first = Run({"--keep-backups", "30", a.string(), bad.string()});
+    EXPECT_EQ(first.exitCode, 1) << first.out;
+    EXPECT_FALSE(fs::exists(old)) << "pruned although a file was not compacted";
+
+    const std::string compacted = ReadBytes(a);
+    fs::remove(log_);
+    Outcome small = Run({"--min-saving", "5%", a.string(), bad.string()});
+    EXPECT_EQ(small.exitCode, 1) << small.out;
+    EXPECT_TRUE(Contains(small.out, "a.mdb  跳过：预计节省空间低于设定的最小值")) << small.out;
+    EXPECT_TRUE(ReadBytes(a) == compacted);
+    EXPECT_TRUE(Contains(small.out, "no file can be replaced")) << small.out;
+    EXPECT_FALSE(Contains(Log(), "iisreset")) << Log();
+    std::size_t backups = 0;
+    for (const auto& e : fs::recursive_directory_iterator(prog_.Path() / "backup"))
+        backups += e.path().filename() == "a.mdb";
+    EXPECT_EQ(backups, 1u) << "the file left alone was backed up";
 }
 
 TEST_F(CommandBatchTest, LockHeldByASecondProcessRefusesAndNamesTheHolder) {

@@ -1,20 +1,27 @@
 #include "batch_command.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <memory>
 #include <set>
 
 #include "batch/backup_retention.h"
+#include "batch/batch_plan.h"
+#include "batch/reason_code.h"
 #include "batch/batch_lock.h"
 #include "batch/batch_run.h"
 #include "batch/compact_mdb_file.h"
 #include "batch/compaction_engine.h"
 #include "batch/companions.h"
+#include "batch/run_report.h"
 #include "batch/stored_path.h"
 #include "common/paths.h"
+#include "common/settings.h"
 #include "common/utf16.h"
 #include "jet/checker.h"
 #include "platform/arguments.h"
@@ -23,6 +30,7 @@
 #include "platform/files.h"
 #include "platform/paths.h"
 #include "platform/process.h"
+#include "platform/profile.h"
 #include "platform/termination.h"
 
 namespace mdbcompact {
@@ -45,16 +53,25 @@ const char kBatchHelp[] =
     "  --no-web-server     do not stop the web server (the sites stay up meanwhile)\n"
     "  --dry-run           print pages now, estimated pages after and the estimated\n"
     "                      saving of each file and in total; change nothing\n"
-    "  --keep-backups DAYS after a run, remove this program's backup run folders older\n"
+    "  --keep-backups DAYS after every run that made its backup folder, whatever became\n"
+    "                      of its files, remove this program's backup run folders older\n"
     "                      than DAYS (never the current run's); off unless given\n"
+    "  --min-saving N%|BYTES  leave a file alone (no backup, no rewrite) when its\n"
+    "                      estimated saving is below N percent of its size or below\n"
+    "                      BYTES (K, M, G); default: the setting MinSaving, else off\n"
+    "  --json              one JSON document on standard output (schema in mdbcompact(1))\n"
+    "  --quiet             no progress and no per-file lines; problems on standard error\n"
     "  --engine jet|jro    jet (default): our engine, which verifies every result;\n"
     "                      jro: Windows' own Jet engine (JRO.JetEngine through COM,\n"
     "                      Windows builds only; needs the Jet 4.0 OLE DB provider)\n"
     "\n"
+    "A recorded file that no longer exists is named once (文件不存在) and its record\n"
+    "forgotten. The web server is stopped only when at least one file may be replaced.\n"
     "Only one batch runs at a time per program directory (also against the window).\n"
     "Ctrl-C or SIGTERM: the file under way finishes (or is left as it was), no further\n"
     "file starts, the web server is started again.\n"
-    "Exit: 0 all compacted, 1 some not compacted (reasons printed), 2 nothing could\n"
+    "Exit: 0 all compacted (files left out as missing or below the minimum saving do\n"
+    "not count), 1 some not compacted (reasons printed), 2 nothing could\n"
     "start (lock held, store unreadable, backup root not writable, bad arguments),\n"
     "130 interrupted.\n";
 
@@ -63,6 +80,10 @@ namespace {
 struct Options {
     bool all = false;
     bool dryRun = false;
+    bool json = false;
+    bool quiet = false;
+    bool minSavingGiven = false;
+    batch::MinimumSaving minSaving;
     bool webServer = true;
     int keepDays = -1;
     std::vector<std::string> files;
@@ -86,8 +107,17 @@ std::string LockErrorText(int systemError) {
     return "system error " + std::to_string(systemError);
 }
 
+// Set once the options are read: a failure then also prints the JSON document.
+bool gJson = false;
+
 int Fail(const std::string& text, int code = kBatchCouldNotStart) {
     std::cerr << "mdbcompact batch: " << text << "\n";
+    if (gJson) {
+        batch::RunReport report;
+        report.exitCode = code;
+        report.error = text;
+        std::cout << batch::RunReportJson(report).Dump() << "\n" << std::flush;
+    }
     return code;
 }
 
@@ -106,6 +136,18 @@ bool ParseOptions(const std::vector<std::string>& args, Options& o, std::string&
             o.all = true;
         } else if (a == "--dry-run") {
             o.dryRun = true;
+        } else if (a == "--json") {
+            o.json = true;
+        } else if (a == "--quiet") {
+            o.quiet = true;
+        } else if (a == "--min-saving") {
+            std::string text;
+            if (!value(text)) return false;
+            if (!batch::ParseMinimumSaving(text, o.minSaving)) {
+                error = "--min-saving takes a percentage (5%), a byte count (512K) or off";
+                return false;
+            }
+            o.minSavingGiven = true;
         } else if (a == "--no-web-server") {
             o.webServer = false;
         } else if (a == "--store") {
@@ -154,18 +196,27 @@ std::string Ratio(std::uint64_t before, std::uint64_t after) {
     return text;
 }
 
-// Per-file lines, a live progress line on a terminal, the totals line.
+// Per-file lines, a live progress line on a terminal, the totals line; or, quiet, only the
+// files not compacted on standard error. Every outcome goes to the run's report.
 class ConsoleObserver : public batch::BatchObserver {
   public:
-    explicit ConsoleObserver(bool live) : live_(live) {}
+    ConsoleObserver(bool live, bool quiet, batch::RunReport& report)
+        : live_(live && !quiet), quiet_(quiet), report_(report) {}
     void FileStarted(std::size_t index, std::size_t total, const std::string& storedPath) override {
         if (!live_) return;
         const std::string path = batch::StoredPathText(storedPath);
         std::cout << "\r\033[K[" << index + 1 << "/" << total << "] " << path << std::flush;
     }
     void FileDone(const batch::FileOutcome& o) override {
-        if (live_) std::cout << "\r\033[K";
+        report_.files.push_back(batch::ReportOf(o));
         const batch::ReplaceResult& r = o.result;
+        if (quiet_) {
+            if (!r.replaced)
+                std::cerr << platform::Utf8OfPath(r.path) << "  "
+                          << (r.reason.empty() ? std::string("未压缩") : r.reason) << "\n";
+            return;
+        }
+        if (live_) std::cout << "\r\033[K";
         std::cout << platform::Utf8OfPath(r.path) << "  ";
         if (r.replaced) {
             std::cout << r.sizeBefore << " -> " << r.sizeAfter << " bytes, saved "
@@ -179,6 +230,7 @@ class ConsoleObserver : public batch::BatchObserver {
         std::cout << std::flush;
     }
     void BatchDone(const batch::BatchTotals& t) override {
+        if (quiet_) return;
         std::cout << "compacted " << t.compacted << ", not compacted " << t.notCompacted;
         if (t.stopped) std::cout << ", not reached " << t.notReached << " (interrupted)";
         std::cout << "; " << before_ << " -> " << after_ << " bytes, saved "
@@ -188,38 +240,73 @@ class ConsoleObserver : public batch::BatchObserver {
 
   private:
     bool live_;
+    bool quiet_;
+    batch::RunReport& report_;
     std::uint64_t before_ = 0;
     std::uint64_t after_ = 0;
 };
 
-int DryRun(const std::vector<std::string>& storedPaths) {
-    std::uint64_t pagesNow = 0, pagesAfter = 0, bytesNow = 0, bytesAfter = 0;
-    unsigned refused = 0;
+int DryRun(const std::vector<std::string>& storedPaths, const Options& o) {
+    std::uint64_t pagesNow = 0, pagesAfter = 0;
+    unsigned refused = 0, small = 0;
+    batch::RunReport report;
+    report.dryRun = true;
+    report.started = std::time(nullptr);
+    const bool text = !o.json && !o.quiet;
     for (const auto& stored : storedPaths) {
-        const std::string path = batch::StoredPathText(stored);
-        const jet::CheckReport report = jet::CheckFile(path);
-        if (!report.opened) {
-            std::cout << path << "  " << batch::kNotCompactedPrefix
-                      << batch::DescribeEngineFailure(report.open_error) << "\n";
+        batch::FileReport file;
+        file.path = batch::StoredPathText(stored);
+        std::uint64_t now = 0, after = 0, filePagesNow = 0, filePagesAfter = 0;
+        if (!batch::EstimateFile(file.path, now, after, filePagesNow, filePagesAfter,
+                                 file.reason)) {
+            file.outcome = batch::FileOutcomeKind::NotCompacted;
+            if (text) std::cout << file.path << "  " << file.reason << "\n";
             ++refused;
-            continue;
+        } else if (!o.minSaving.Met(now, after)) {
+            file.outcome = batch::FileOutcomeKind::Skipped;
+            file.sizeBefore = now;
+            file.reason = batch::kSkipBelowMinimumSaving;
+            if (text)
+                std::cout << file.path << "  saving about " << Ratio(now, after) << ": "
+                          << file.reason << "\n";
+            ++small;
+        } else {
+            file.outcome = batch::FileOutcomeKind::Estimated;
+            file.sizeBefore = now;
+            file.sizeAfter = after;
+            if (text)
+                std::cout << file.path << "  pages " << filePagesNow << " -> about "
+                          << filePagesAfter << ", saving about " << Ratio(now, after) << "\n";
+            pagesNow += filePagesNow;
+            pagesAfter += filePagesAfter;
         }
-        const std::uint64_t pageSize = report.header.page_size ? report.header.page_size : 1;
-        const std::uint64_t now = report.header.page_count;
-        const std::uint64_t after = report.estimated_size / pageSize;
-        std::cout << path << "  pages " << now << " -> about " << after << ", saving about "
-                  << Ratio(report.header.file_size, report.estimated_size) << "\n";
-        pagesNow += now;
-        pagesAfter += after;
-        bytesNow += report.header.file_size;
-        bytesAfter += report.estimated_size;
+        report.files.push_back(std::move(file));
     }
+    report.ended = std::time(nullptr);
+    report.exitCode = kBatchAllCompacted;
+    if (o.json) {
+        std::cout << batch::RunReportJson(report).Dump() << "\n";
+        return report.exitCode;
+    }
+    if (o.quiet) return report.exitCode;
     std::cout << "dry run: " << storedPaths.size() << " files, pages " << pagesNow
-              << " -> about " << pagesAfter << ", bytes " << bytesNow << " -> about "
-              << bytesAfter << " (saving about " << Ratio(bytesNow, bytesAfter) << ")";
+              << " -> about " << pagesAfter << ", bytes " << report.BytesBefore()
+              << " -> about " << report.BytesAfter() << " (saving about "
+              << Ratio(report.BytesBefore(), report.BytesAfter()) << ")";
     if (refused) std::cout << "; " << refused << " would not be compacted";
+    if (small) std::cout << "; " << small << " below the minimum saving";
     std::cout << "; nothing changed\n";
-    return kBatchAllCompacted;
+    return report.exitCode;
+}
+
+// The units the web-server control lists in its state file (stopped by it, not yet
+// started again).
+std::vector<std::string> ReadUnitState(const fs::path& stateFile) {
+    std::vector<std::string> units;
+    std::ifstream in(stateFile);
+    for (std::string line; std::getline(in, line);)
+        if (!line.empty()) units.push_back(line);
+    return units;
 }
 
 // Records `path` as the scanner would (found, not yet compacted).
@@ -275,6 +362,7 @@ bool SelectBatchFiles(FileInfoDb* store, const Options& o, std::vector<std::stri
 int RunBatch(const std::vector<std::string>& args) {
     Options o;
     std::string error;
+    gJson = std::find(args.begin(), args.end(), "--json") != args.end();
     if (!ParseOptions(args, o, error)) return Fail(error + "\n\n" + kBatchHelp);
     if (!batch::CompactorFor(o.engine))
         return Fail("this build has no JRO engine (Windows builds only); nothing was changed");
@@ -290,6 +378,15 @@ int RunBatch(const std::vector<std::string>& args) {
         programDir = platform::PathFromUtf8(exeDir);
         storePath = programDir / "config" / kFileInfoDbName;
     }
+    const std::string programDirText = platform::Utf8OfPath(programDir);
+    if (!o.minSavingGiven) {
+        const std::string setting = platform::GetProfileString(
+            kSettingsSection, kKeyMinSaving, "", SettingsPathIn(programDirText));
+        if (!setting.empty() && !batch::ParseMinimumSaving(setting, o.minSaving))
+            return Fail(std::string(kKeyMinSaving) + "=" + setting + " in " +
+                        SettingsPathIn(programDirText) +
+                        " is no percentage (5%), byte count (512K) or off");
+    }
     // Named files are recorded first, as the scanner would, into a new store when there
     // is none yet; --all needs the records of a scan.
     std::error_code ec;
@@ -299,15 +396,14 @@ int RunBatch(const std::vector<std::string>& args) {
                     " (run mdbscout first)");
 
     if (!haveStore && !o.dryRun) fs::create_directories(storePath.parent_path(), ec);
-    batch::BatchLock lock(platform::Utf8OfPath(programDir), "mdbcompact batch");
+    batch::BatchLock lock(programDirText, "mdbcompact batch");
     if (!lock.Held() && !lock.HeldByAnother())
         return Fail("cannot take the lock " +
                     platform::Utf8OfPath(programDir / "config" / "compaction.lock") + " (" +
                     LockErrorText(lock.OpenError()) + "); nothing was changed");
     if (!lock.Held())
-        return Fail("another copy is compacting the databases of " +
-                    platform::Utf8OfPath(programDir) + " (held by " +
-                    (lock.Holder().empty() ? "unknown" : lock.Holder()) + ")");
+        return Fail("another copy is compacting the databases of " + programDirText +
+                    " (held by " + (lock.Holder().empty() ? "unknown" : lock.Holder()) + ")");
     if (!o.dryRun && !batch::BackupRootWritable(platform::PathFromUtf8(o.backupRoot), error))
         return Fail(error + "; nothing was changed (--backup-root DIR for another place)");
 
@@ -320,31 +416,55 @@ int RunBatch(const std::vector<std::string>& args) {
     if (!SelectBatchFiles(store.get(), o, storedPaths, error)) return Fail(error);
     if (storedPaths.empty()) return Fail("no recorded files to compact (run mdbscout first)");
 
-    if (o.dryRun) return DryRun(storedPaths);
+    if (o.dryRun) return DryRun(storedPaths, o);
+
+    batch::RunReport report;
+    report.started = std::time(nullptr);
+    const bool text = !o.json && !o.quiet;
+    // Files that are gone are named once and forgotten; those not worth compacting are
+    // left alone. Neither makes the run fail.
+    const batch::BatchPlan plan = batch::PlanBatch(storedPaths, o.minSaving);
+    for (const auto& stored : plan.missing) store->ForgetFilepath(stored);
+    for (const auto& file : plan.leftOut) {
+        if (text) std::cout << file.path << "  " << file.reason << "\n";
+        report.files.push_back(file);
+    }
 
     // From here on Ctrl-C / SIGTERM only ask the batch to stop before its next file.
     platform::TerminationGuard guard;
-    const std::string programDirText = platform::Utf8OfPath(programDir);
-    const batch::RunAndWait runAndWait = [](const std::vector<std::string>& argv) {
-        const platform::SpawnResult started = platform::SpawnProcess(argv);
+    // The companions' own lines would break the JSON document; what they did is read from
+    // their state file instead.
+    const platform::ChildOutput childOutput =
+        text ? platform::ChildOutput::Inherit : platform::ChildOutput::Discard;
+    const batch::RunAndWait runAndWait = [childOutput](const std::vector<std::string>& argv) {
+        const platform::SpawnResult started = platform::SpawnProcess(argv, childOutput);
         if (!started.Started()) return 0;
         platform::WaitForProcess(started.pid);
         return 1;
     };
-    if (o.webServer) {
+    // The web server is stopped only when a file may be replaced: a batch of files that
+    // are all refused or left out keeps the sites up.
+    report.webServerControlled = o.webServer && plan.anyReplaceable;
+    const fs::path unitState = programDir / "config" / "iisreset.state";
+    std::chrono::steady_clock::time_point downSince;
+    if (report.webServerControlled) {
         if (batch::RunWebServerControl(programDirText, runAndWait, "/stop") != 1)
             return Fail("cannot stop the web server: " +
                         batch::ProgramPath(programDirText, batch::kIisResetProgram) +
                         " is missing or fails its integrity check (--no-web-server to go on "
                         "with the sites up)");
-    } else {
-        std::cout << "the web server is not stopped: the sites stay up during compaction\n";
+        downSince = std::chrono::steady_clock::now();
+        report.unitsStopped = ReadUnitState(unitState);
+    } else if (text) {
+        std::cout << (o.webServer ? "no file can be replaced: the web server is not stopped\n"
+                                  : "the web server is not stopped: the sites stay up during "
+                                    "compaction\n");
     }
 
     batch::BatchSettings settings;
     settings.programDir = programDir;
     settings.backupRoot = platform::PathFromUtf8(o.backupRoot);
-    settings.now = std::time(nullptr);
+    settings.now = report.started;
     settings.stopRequested = [] { return platform::TerminationGuard::Requested(); };
     settings.compact = batch::CompactorFor(o.engine);
     settings.prepareRunDir = [&](const fs::path& runDir, std::string& message) {
@@ -358,21 +478,46 @@ int RunBatch(const std::vector<std::string>& args) {
             {xconfig, platform::Utf8OfPath(runDir), "/T", "/C", "/G", "administrators:F", "/Y"});
         return true;
     };
-    ConsoleObserver observer(platform::StandardOutputIsTerminal());
-    const batch::BatchRun run = batch::RunBatch(storedPaths, settings, *store, observer);
+    ConsoleObserver observer(platform::StandardOutputIsTerminal(), !text, report);
+    const std::size_t treatedBefore = report.files.size();
+    batch::BatchRun run;
+    if (!plan.toTreat.empty()) run = batch::RunBatch(plan.toTreat, settings, *store, observer);
     store.reset();
-    if (o.webServer) batch::RunWebServerControl(programDirText, runAndWait, "/start");
+    if (report.webServerControlled) {
+        batch::RunWebServerControl(programDirText, runAndWait, "/start");
+        report.webServerDownSeconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - downSince).count();
+        const std::vector<std::string> left = ReadUnitState(unitState);
+        // Started in the reverse order of the stop.
+        for (auto unit = report.unitsStopped.rbegin(); unit != report.unitsStopped.rend(); ++unit)
+            if (std::find(left.begin(), left.end(), *unit) == left.end())
+                report.unitsStarted.push_back(*unit);
+    }
+    for (std::size_t i = report.files.size() - treatedBefore; i < plan.toTreat.size(); ++i) {
+        batch::FileReport file;
+        file.path = batch::StoredPathText(plan.toTreat[i]);
+        file.outcome = batch::FileOutcomeKind::NotReached;
+        report.files.push_back(std::move(file));
+    }
 
-    const bool interrupted = guard.Withdraw();
+    report.interrupted = guard.Withdraw();
     if (run.start != batch::BatchStart::Ran)
         return Fail(run.start == batch::BatchStart::CompanionRefused
                         ? run.message
                         : "cannot create the backup directory " + run.message);
-    if (interrupted) return kBatchInterrupted;
-    if (o.keepDays >= 0 && run.totals.notCompacted == 0)
-        batch::RemoveOldBackupRuns(platform::PathFromUtf8(o.backupRoot), o.keepDays, run.runDir,
-                                   settings.now);
-    return run.totals.notCompacted == 0 ? kBatchAllCompacted : kBatchSomeNotCompacted;
+    report.backupDir = run.runDir.empty() ? "" : platform::Utf8OfPath(run.runDir);
+    // Old runs go after every run that made its own backup folder, whatever became of its
+    // files: a file that keeps failing must not let the backup area grow without end.
+    // Not after an interrupt, which asks the run to end now.
+    if (o.keepDays >= 0 && !run.runDir.empty() && !report.interrupted)
+        report.backupRunsPruned = batch::RemoveOldBackupRuns(
+            platform::PathFromUtf8(o.backupRoot), o.keepDays, run.runDir, settings.now);
+    report.ended = std::time(nullptr);
+    report.exitCode = report.interrupted               ? kBatchInterrupted
+                      : run.totals.notCompacted == 0 ? kBatchAllCompacted
+                                                     : kBatchSomeNotCompacted;
+    if (o.json) std::cout << batch::RunReportJson(report).Dump() << "\n" << std::flush;
+    return report.exitCode;
 }
 
 }  // namespace mdbcompact

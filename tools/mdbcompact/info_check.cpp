@@ -3,7 +3,10 @@
 #include <iostream>
 #include <map>
 
+#include "batch/compact_mdb_file.h"
+#include "batch/reason_code.h"
 #include "commands.h"
+#include "common/json.h"
 #include "jet/checker.h"
 #include "platform/arguments.h"
 
@@ -82,12 +85,86 @@ std::string ObjectTypeName(std::int16_t t) {
     }
 }
 
+// The reason a file was not read, as code and text: the engine's words give the kind.
+mdb::Json ReasonJson(const std::string& engineReason) {
+    mdb::Json reason = mdb::Json::MakeObject();
+    reason.Set("code", mdb::batch::ReasonCode(mdb::batch::DescribeEngineFailure(engineReason)));
+    reason.Set("text", engineReason);
+    return reason;
+}
+
+mdb::Json NotReadJson(const char* command, const std::string& file, const jet::Header* header,
+                      const std::string& engineReason) {
+    mdb::Json doc = mdb::JsonDocument(command);
+    doc.Set("file", file);
+    doc.Set("opened", false);
+    if (header) doc.Set("format", jet::FormatName(header->format));
+    doc.Set("reason", ReasonJson(engineReason));
+    return doc;
+}
+
+int InfoJson(const std::string& file, const jet::Database& db, const jet::CheckReport& r) {
+    const auto& h = r.header;
+    mdb::Json doc = mdb::JsonDocument("info");
+    doc.Set("file", file);
+    doc.Set("opened", true);
+    doc.Set("format", jet::FormatName(h.format));
+    doc.Set("page_size_bytes", h.page_size);
+    doc.Set("page_count", h.page_count);
+    doc.Set("file_size_bytes", h.file_size);
+    doc.Set("code_page", h.code_page);
+    doc.Set("sort_order", h.sort_order);
+    doc.Set("password", h.has_password);
+    doc.Set("page_encryption", h.db_key != 0);
+    mdb::Json types = mdb::Json::MakeArray();
+    for (auto [type, count] : r.pages_by_type)
+        types.Push(mdb::Json::MakeObject().Set("type", type).Set("count", count));
+    doc.Set("pages_by_type", std::move(types));
+    std::map<jet::PageRole, std::uint32_t> roles;
+    for (auto role : r.roles) ++roles[role];
+    mdb::Json roleList = mdb::Json::MakeArray();
+    for (auto [role, count] : roles)
+        roleList.Push(
+            mdb::Json::MakeObject().Set("role", jet::PageRoleName(role)).Set("count", count));
+    doc.Set("pages_by_role", std::move(roleList));
+    std::uint64_t tombstones = 0;
+    mdb::Json tables = mdb::Json::MakeArray();
+    for (const auto& t : r.tables) {
+        tombstones += t.tombstones;
+        if (t.system) continue;
+        tables.Push(mdb::Json::MakeObject()
+                        .Set("name", t.name)
+                        .Set("rows", t.live_rows)
+                        .Set("definition_rows", t.definition_rows)
+                        .Set("data_pages", t.data_pages)
+                        .Set("long_value_pages", t.long_value_pages)
+                        .Set("indexes", t.index_count)
+                        .Set("deleted_row_slots", t.tombstones));
+    }
+    doc.Set("tables", std::move(tables));
+    doc.Set("catalog_objects", db.catalog().size());
+    doc.Set("unreachable_pages", r.unreachable.size());
+    doc.Set("deleted_row_slots", tombstones);
+    doc.Set("estimated_size_bytes", r.estimated_size);
+    doc.Set("reclaimable_bytes", h.file_size > r.estimated_size ? h.file_size - r.estimated_size : 0);
+    doc.Set("sound", r.sound());
+    doc.Set("problem_count", r.problems.size());
+    std::cout << doc.Dump() << "\n";
+    return kExitOk;
+}
+
 }  // namespace
 
-int RunInfo(const std::string& file, bool pages) {
+int RunInfo(const std::string& file, bool pages, bool json) {
     jet::Status st;
     jet::HeaderResult probe;
     auto db = jet::Database::Open(mdb::platform::PathFromUtf8(file), &st, &probe);
+    if (!db && json) {
+        const bool refused = probe.refusal != jet::Refusal::None;
+        std::cout << NotReadJson("info", file, refused ? &probe.header : nullptr, st.reason).Dump()
+                  << "\n";
+        return kExitUsage;
+    }
     if (!db) {
         if (probe.refusal != jet::Refusal::None) {
             std::cout << "file:        " << file << "\n";
@@ -99,6 +176,7 @@ int RunInfo(const std::string& file, bool pages) {
         return kExitUsage;
     }
     jet::CheckReport r = jet::CheckDatabase(*db);
+    if (json) return InfoJson(file, *db, r);
     const auto& h = r.header;
     std::cout << "file:        " << file << "\n";
     std::cout << "format:      " << jet::FormatName(h.format) << "\n";
@@ -161,8 +239,24 @@ int RunInfo(const std::string& file, bool pages) {
     return kExitOk;
 }
 
-int RunCheck(const std::string& file) {
+int RunCheck(const std::string& file, bool json) {
     jet::CheckReport r = jet::CheckFile(mdb::platform::PathFromUtf8(file));
+    if (json) {
+        if (!r.opened) {
+            std::cout << NotReadJson("check", file, nullptr, r.open_error).Dump() << "\n";
+            return kExitUsage;
+        }
+        mdb::Json doc = mdb::JsonDocument("check");
+        doc.Set("file", file);
+        doc.Set("opened", true);
+        doc.Set("sound", r.sound());
+        mdb::Json problems = mdb::Json::MakeArray();
+        for (const auto& p : r.problems)
+            problems.Push(mdb::Json::MakeObject().Set("page", p.page).Set("text", p.text));
+        doc.Set("problems", std::move(problems));
+        std::cout << doc.Dump() << "\n";
+        return r.sound() ? kExitOk : kExitProblems;
+    }
     if (!r.opened) {
         std::cerr << "mdbcompact: " << file << ": " << r.open_error << "\n";
         return kExitUsage;

@@ -13,6 +13,7 @@
 #include "platform/process.h"
 #if MDBCOMPACT_BATCH
 #include "batch_command.h"
+#include "store_commands.h"
 #endif
 
 namespace {
@@ -30,28 +31,33 @@ const char kUsage[] =
     "  compact SRC DST     compacts SRC into the new file DST, verified\n"
     "  batch (--all|FILE...) backs up, compacts and replaces recorded databases, as\n"
     "                      mdbwarden does (web server stopped, store updated)\n"
+    "  status              the recorded databases, their state and reasons\n"
+    "  forget (--missing|FILE...) removes records of databases from the store\n"
     "\n"
     "Run 'mdbcompact COMMAND --help' for details. Exit code 2: bad arguments or a file\n"
-    "that cannot be read.\n";
+    "that cannot be read. --version prints the version.\n";
 
 const char kInfoHelp[] =
-    "usage: mdbcompact info [--pages] FILE\n"
+    "usage: mdbcompact info [--pages] [--json] FILE\n"
     "\n"
     "Prints the file's format and page size, its pages by type, every user table with\n"
     "its row count, the unreachable pages, the deleted row slots (tombstones) and an\n"
     "estimate of the file size after compaction. A file that is not read (an .accdb\n"
     "file, a password, page encryption, a truncated or non-Jet file) is named with the\n"
     "reason, and the exit code is 2.\n"
-    "--pages also lists every page with its role (or unreachable) and its table.\n";
+    "--pages also lists every page with its role (or unreachable) and its table.\n"
+    "--json prints one JSON document instead (schema in mdbcompact(1)); --pages is then\n"
+    "ignored.\n";
 
 const char kCheckHelp[] =
-    "usage: mdbcompact check FILE\n"
+    "usage: mdbcompact check [--json] FILE\n"
     "\n"
     "Checks every structure of the database: page roles, usage maps, the global page\n"
     "map, row offsets, overflow rows, long-value chains, every index tree (order, node\n"
     "entries, row pointers) and the row counts of the table definitions.\n"
     "Exit 0 and \"sound\" when nothing is wrong; otherwise one problem per line and\n"
-    "exit 1. Exit 2 when the file cannot be read at all.\n";
+    "exit 1. Exit 2 when the file cannot be read at all.\n"
+    "--json prints one JSON document instead, with the same exit codes.\n";
 
 const char kExportHelp[] =
     "usage: mdbcompact export [--salvage] FILE TABLE\n"
@@ -100,15 +106,29 @@ int main(int argc, char** argv) {
         std::cout << kUsage;
         return 0;
     }
+    if (cmd == "--version") {
+        std::cout << "mdbcompact " << MDB_VERSION << "\n";
+        return 0;
+    }
 #if MDBCOMPACT_BATCH
-    if (cmd == "batch") {
+    struct StoreCommand {
+        const char* name;
+        const char* help;
+        int (*run)(const std::vector<std::string>&);
+    };
+    static const StoreCommand storeCommands[] = {
+        {"batch", mdbcompact::kBatchHelp, mdbcompact::RunBatch},
+        {"status", mdbcompact::kStatusHelp, mdbcompact::RunStatus},
+        {"forget", mdbcompact::kForgetHelp, mdbcompact::RunForget}};
+    for (const auto& c : storeCommands) {
+        if (cmd != c.name) continue;
         const std::vector<std::string> rest(args.begin() + 1, args.end());
         for (const auto& a : rest)
             if (IsHelp(a.c_str())) {
-                std::cout << mdbcompact::kBatchHelp;
+                std::cout << c.help;
                 return 0;
             }
-        return mdbcompact::RunBatch(rest);
+        return c.run(rest);
     }
 #else
     if (cmd == "batch") return Usage(kUsage, "'batch' is not available in this build");
@@ -137,21 +157,15 @@ int main(int argc, char** argv) {
             args.erase(it, it + 2);
         }
     }
-    bool salvage = false;
-    if (cmd == "export") {
-        auto it = std::find(args.begin() + 1, args.end(), "--salvage");
-        if (it != args.end()) {
-            salvage = true;
-            args.erase(it);
-        }
-    }
-    if (cmd == "info") {
-        auto it = std::find(args.begin() + 1, args.end(), "--pages");
-        if (it != args.end()) {
-            pages = true;
-            args.erase(it);
-        }
-    }
+    auto takeFlag = [&](const char* flag) {
+        auto it = std::find(args.begin() + 1, args.end(), flag);
+        if (it == args.end()) return false;
+        args.erase(it);
+        return true;
+    };
+    const bool salvage = cmd == "export" && takeFlag("--salvage");
+    if (cmd == "info") pages = takeFlag("--pages");
+    const bool json = (cmd == "info" || cmd == "check") && takeFlag("--json");
     for (std::size_t i = 1; i < args.size(); ++i)
         if (IsHelp(args[i].c_str())) {
             std::cout << sub->help;
@@ -161,8 +175,8 @@ int main(int argc, char** argv) {
         return Usage(sub->help, std::string("'") + sub->name + "' takes " +
                                     std::to_string(sub->nargs) +
                                     (sub->nargs == 1 ? " argument" : " arguments"));
-    if (cmd == "info") return mdbcompact::RunInfo(args[1], pages);
-    if (cmd == "check") return mdbcompact::RunCheck(args[1]);
+    if (cmd == "info") return mdbcompact::RunInfo(args[1], pages, json);
+    if (cmd == "check") return mdbcompact::RunCheck(args[1], json);
     if (cmd == "export") return mdbcompact::RunExport(args[1], args[2], salvage);
     if (cmd == "compact") return mdbcompact::RunCompact(args[1], args[2], memory_budget);
     return mdbcompact::RunTables(args[1]);

@@ -1,0 +1,113 @@
+#include "batch/batch_plan.h"
+
+#include <array>
+#include <cctype>
+#include <fstream>
+
+#include "batch/compact_mdb_file.h"
+#include "batch/reason_code.h"
+#include "batch/stored_path.h"
+#include "jet/checker.h"
+#include "platform/arguments.h"
+
+namespace mdb::batch {
+namespace fs = std::filesystem;
+
+bool MinimumSaving::Met(std::uint64_t sizeNow, std::uint64_t estimatedAfter) const {
+    const std::uint64_t saving = sizeNow > estimatedAfter ? sizeNow - estimatedAfter : 0;
+    if (saving < bytes) return false;
+    return saving * 100 >= static_cast<std::uint64_t>(percent) * sizeNow;
+}
+
+bool ParseMinimumSaving(const std::string& text, MinimumSaving& out) {
+    out = MinimumSaving();
+    if (text == "off" || text == "0") return true;
+    std::size_t digits = 0;
+    while (digits < text.size() && std::isdigit(static_cast<unsigned char>(text[digits])))
+        ++digits;
+    // Up to 12 digits (a terabyte of saving and more); the number always fits.
+    if (digits == 0 || digits > 12) return false;
+    const std::uint64_t n = std::stoull(text.substr(0, digits));
+    const std::string unit = text.substr(digits);
+    if (unit == "%") {
+        if (n > 100) return false;
+        out.percent = static_cast<unsigned>(n);
+        return true;
+    }
+    std::uint64_t scale = 1;
+    if (unit == "K" || unit == "k") scale = 1ull << 10;
+    else if (unit == "M" || unit == "m") scale = 1ull << 20;
+    else if (unit == "G" || unit == "g") scale = 1ull << 30;
+    else if (!unit.empty()) return false;
+    out.bytes = n * scale;
+    return true;
+}
+
+bool EstimateFile(const std::string& path, std::uint64_t& sizeNow, std::uint64_t& after,
+                  std::uint64_t& pagesNow, std::uint64_t& pagesAfter, std::string& reason) {
+    const jet::CheckReport report = jet::CheckFile(platform::PathFromUtf8(path));
+    if (!report.opened) {
+        reason = std::string(kNotCompactedPrefix) + DescribeEngineFailure(report.open_error);
+        return false;
+    }
+    const std::uint64_t pageSize = report.header.page_size ? report.header.page_size : 1;
+    sizeNow = report.header.file_size;
+    after = report.estimated_size;
+    pagesNow = report.header.page_count;
+    pagesAfter = report.estimated_size / pageSize;
+    return true;
+}
+
+namespace {
+
+// The engine would read the file: it is a regular file and its header is accepted.
+bool MayBeReplaced(const fs::path& path) {
+    std::error_code ec;
+    const auto status = fs::symlink_status(path, ec);
+    if (ec || !fs::is_regular_file(status)) return false;
+    std::ifstream in(path, std::ios::binary);
+    std::array<char, kHeaderProbeBytes> header{};
+    in.read(header.data(), header.size());
+    const auto n = static_cast<std::size_t>(in.gcount());
+    std::string reason;
+    return !EngineRefusesFile(
+        std::span(reinterpret_cast<const std::uint8_t*>(header.data()), n),
+        fs::file_size(path, ec), reason);
+}
+
+}  // namespace
+
+BatchPlan PlanBatch(const std::vector<std::string>& storedPaths, const MinimumSaving& minimum) {
+    BatchPlan plan;
+    for (const auto& stored : storedPaths) {
+        const std::optional<fs::path> path = DecodeStoredPath(stored);
+        std::error_code ec;
+        if (path && !fs::exists(fs::symlink_status(*path, ec))) {
+            FileReport gone;
+            gone.path = platform::Utf8OfPath(*path);
+            gone.reason = kReasonMissing;
+            plan.leftOut.push_back(gone);
+            plan.missing.push_back(stored);
+            continue;
+        }
+        if (path && !minimum.Off()) {
+            std::uint64_t now = 0, after = 0, pagesNow = 0, pagesAfter = 0;
+            std::string reason;
+            if (EstimateFile(platform::Utf8OfPath(*path), now, after, pagesNow, pagesAfter,
+                             reason) &&
+                !minimum.Met(now, after)) {
+                FileReport small;
+                small.path = platform::Utf8OfPath(*path);
+                small.sizeBefore = now;
+                small.reason = kSkipBelowMinimumSaving;
+                plan.leftOut.push_back(small);
+                continue;
+            }
+        }
+        plan.toTreat.push_back(stored);
+        if (path && !plan.anyReplaceable) plan.anyReplaceable = MayBeReplaced(*path);
+    }
+    return plan;
+}
+
+}  // namespace mdb::batch

@@ -1,0 +1,107 @@
+#!/usr/bin/env python3
+"""Every --json document of mdbscout and mdbcompact validates against the installed
+schema, and holds the figures of the run it describes.
+   json_results_test.py DIST_DIR SCHEMA CORPUS_DIR"""
+import json
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+
+import jsonschema
+
+dist, schema_path, corpus = sys.argv[1:4]
+with open(schema_path, encoding="utf-8") as f:
+    schema = json.load(f)
+jsonschema.Draft202012Validator.check_schema(schema)
+validator = jsonschema.Draft202012Validator(schema)
+failures = []
+
+
+def run(args, expect_code):
+    p = subprocess.run(args, capture_output=True)
+    if p.returncode != expect_code:
+        failures.append(f"{args}: exit {p.returncode}, expected {expect_code}: {p.stderr!r}")
+    lines = p.stdout.decode("utf-8").splitlines()
+    if len(lines) != 1:
+        failures.append(f"{args}: {len(lines)} lines on stdout, expected one document")
+        return {}
+    doc = json.loads(lines[0])
+    for error in validator.iter_errors(doc):
+        failures.append(f"{args}: {error.message} at {list(error.absolute_path)}")
+    return doc
+
+
+def expect(what, got, want):
+    if got != want:
+        failures.append(f"{what}: {got!r}, expected {want!r}")
+
+
+work = tempfile.mkdtemp(prefix="json-results-")
+try:
+    prog = os.path.join(work, "prog")
+    site = os.path.join(work, "站点")  # a UTF-8 path
+    os.makedirs(os.path.join(prog, "config"))
+    os.makedirs(site)
+    for name in ("mdbscout", "mdbcompact"):
+        shutil.copy(os.path.join(dist, name), prog)
+    shutil.copy(os.path.join(corpus, "jet4", "testV2000.mdb"), os.path.join(site, "a.mdb"))
+    shutil.copy(os.path.join(corpus, "jet3", "testV1997.mdb"), os.path.join(site, "b.mdb"))
+    with open(os.path.join(site, "c.mdb"), "wb") as f:
+        f.write(b"\0" * 70000)  # not a database: never recorded, refused by name
+    with open(os.path.join(prog, "config", "ScanDir.txt"), "w", encoding="utf-8") as f:
+        f.write(site + "\r\n")
+    mdbcompact = os.path.join(prog, "mdbcompact")
+    a, c = os.path.join(site, "a.mdb"), os.path.join(site, "c.mdb")
+
+    scan = run([os.path.join(prog, "mdbscout"), "/FileScan", "--json"], 0)
+    expect("scan databases_found", scan.get("databases_found"), 2)
+    expect("scan directories", scan.get("directories"), [site])
+
+    info = run([mdbcompact, "info", "--json", a], 0)
+    expect("info file size", info.get("file_size_bytes"), os.path.getsize(a))
+    expect("info reclaimable",
+           info.get("reclaimable_bytes"), info["file_size_bytes"] - info["estimated_size_bytes"])
+    expect("info of a non-database", run([mdbcompact, "info", "--json", c], 2).get("opened"), False)
+    expect("check", run([mdbcompact, "check", "--json", a], 0).get("sound"), True)
+    expect("check of a non-database",
+           run([mdbcompact, "check", "--json", c], 2)["reason"]["code"], "damaged")
+
+    store = ["--store", os.path.join(prog, "config", "FileInfo.dat"),
+             "--backup-root", os.path.join(work, "backup")]
+    dry = run([mdbcompact, "batch", "--dry-run", "--json", "--all"] + store, 0)
+    expect("dry run outcomes", sorted(f["outcome"] for f in dry["files"]), ["estimated"] * 2)
+    small = run([mdbcompact, "batch", "--dry-run", "--json", "--all", "--min-saving", "100%"]
+                + store, 0)
+    expect("dry run below the minimum",
+           [f["reason"]["code"] for f in small["files"]], ["below_minimum_saving"] * 2)
+    size_a = os.path.getsize(a)
+    batch = run([mdbcompact, "batch", "--json", "--no-web-server", "--keep-backups", "30",
+                 a, c] + store, 1)
+    by_path = {f["path"]: f for f in batch.get("files", [])}
+    expect("batch a", (by_path[a]["outcome"], by_path[a]["size_before_bytes"],
+                       by_path[a]["size_after_bytes"]),
+           ("compacted", size_a, os.path.getsize(a)))
+    expect("batch c", by_path[c]["outcome"], "not_compacted")
+    expect("batch totals", batch["totals"]["compacted"], 1)
+    expect("batch retention ran", batch["backup_runs_pruned"], 0)
+    expect("batch web server", batch["web_server"]["controlled"], False)
+    refused = run([mdbcompact, "batch", "--json", "--all", "--store",
+                   os.path.join(work, "none", "FileInfo.dat")], 2)
+    expect("batch without a store", "error" in refused, True)
+
+    os.remove(a)
+    status = run([mdbcompact, "status", "--json", "--store", store[1]], 0)
+    expect("status", sorted((os.path.basename(f["path"]), f["exists"], f["state"])
+                            for f in status.get("files", [])),
+           [("a.mdb", False, "compacted"), ("b.mdb", True, "found"),
+            ("c.mdb", True, "not_compacted")])
+    forget = run([mdbcompact, "forget", "--missing", "--json", "--store", store[1]], 0)
+    expect("forget", forget.get("forgotten"), [a])
+finally:
+    shutil.rmtree(work)
+
+for f in failures:
+    print(f)
+sys.exit(1 if failures else 0)

@@ -1,11 +1,318 @@
 #include "text_key.h"
 
+#include <array>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "jet/text.h"
+#include "text_key_tables.h"
+
+// How Jet's "General" orders make a text key (facts as Jackcess's readers of Access
+// files measured them; the codes per character are in text_key_tables.cpp):
+//
+// Each character has a class. Most have "inline" codes that carry the order of the
+// letters (case and accents folded); what tells "a" from "A" or "á" lands in codes
+// that follow all the inline ones, so "a" < "á" < "b" in every key.
+//
+// Jet 4 (both forms): inline codes of every character, then 01; then, when there are
+// any, the "extra" codes: one or more bytes per character from the first that has
+// some (02 stands in for each character before it that has none; trailing 00-02
+// bytes dropped); then, when there are unprintable characters or crazy flags: 01 01,
+// the crazy flags (packed), the unprintable part (01, then per unprintable character
+// its position and codes). A descending key is all of that and a 00, flipped; every
+// key ends with 00.
+//
+// Jet 3: inline codes, then (when some character has an extra code) a string of
+// nibbles: 0, per extra code the count of "significant" characters since the last
+// one as that many nibbles of 2, then the code; a closing 0; else a single 00. A
+// descending key is all of that flipped.
 namespace jet {
 
-bool TextKeysSupported(TextSortOrder) {
-    return false;
+namespace {
+
+// Character classes, as the generated tables name them.
+enum Class : std::uint8_t {
+    kIgnored = 'X',
+    kSimple = 'S',         // inline codes only
+    kInternational = 'I',  // inline and extra codes
+    kUnprintable = 'U',    // no inline codes; its codes go to the unprintable part
+    kModifier = 'P',       // no inline codes; adds to the previous extra code
+    kCrazy = 'Z',          // inline codes, maybe extra codes, a crazy flag
+    kSignificant = 'G',    // Jet 3: inline codes, counted between extra codes
+    kSurrogate = 'Q',      // UTF-16 surrogates: codes computed, extra code 3F
+};
+
+constexpr std::uint8_t kEndInline = 0x01;
+constexpr std::uint8_t kEndKey = 0x00;
+constexpr std::uint8_t kNoExtra = 0x02;  // stands for a character without extra codes
+// Crazy flags come in two kinds; trailing ones of the second are dropped.
+constexpr std::uint8_t kCrazyOne = 0x02, kCrazyTwo = 0x03;
+constexpr std::uint8_t kCrazyByte = 0x80;  // three flags per byte under this mark
+constexpr std::array<std::uint8_t, 5> kCrazyEnd = {0xFF, 0x02, 0x80, 0xFF, 0x80};
+constexpr std::uint8_t kCrazyBeforeUnprintable = 0xFF;
+// An unprintable character's entry: BE u16 (7 + 4 x position) | 0x8000, 06, codes.
+constexpr unsigned kUnprintableBase = 7, kUnprintableStep = 4, kUnprintableMark = 0x8000;
+constexpr std::uint8_t kUnprintableMid = 0x06;
+constexpr std::uint8_t kSurrogateExtra = 0x3F;
+// Text keys hold at most this many characters (a text column's most).
+constexpr std::size_t kMaxKeyChars = 255;
+
+struct Code {
+    std::uint8_t cls = kIgnored;
+    std::uint8_t inline_size = 0;
+    std::uint8_t extra_size = 0;  // kUnprintable: its codes; kModifier: 1
+    std::uint8_t flag = 0;        // kCrazy: kCrazyOne or kCrazyTwo
+    std::uint32_t at = 0;         // inline codes, then extra codes, in the pool
+};
+
+struct CodeTable {
+    std::vector<Code> codes = std::vector<Code>(0x10000);
+    std::vector<std::uint8_t> pool;
+};
+
+std::uint8_t HexDigit(char c) {
+    return static_cast<std::uint8_t>(c <= '9' ? c - '0' : c - 'A' + 10);
 }
 
-void AppendTextKey(TextSortOrder, Bytes, bool, bool, std::vector<std::uint8_t>&) {}
+std::vector<std::uint8_t> HexBytes(const std::string& s) {
+    std::vector<std::uint8_t> b;
+    if (s == "-") return b;
+    for (std::size_t i = 0; i + 1 < s.size(); i += 2)
+        b.push_back(static_cast<std::uint8_t>(HexDigit(s[i]) << 4 | HexDigit(s[i + 1])));
+    return b;
+}
+
+// The next inline code of a run: the last byte counts up, from FF on to 02.
+void Successor(std::vector<std::uint8_t>& b) {
+    for (std::size_t i = b.size(); i-- > 0;) {
+        if (b[i] < 0xFF) {
+            ++b[i];
+            return;
+        }
+        b[i] = kNoExtra;
+    }
+}
+
+// Expands the generated runs ("FIRST COUNT CLASS INLINE EXTRA FLAG" per line) into a
+// table of every code unit.
+std::unique_ptr<CodeTable> Expand(const char* runs) {
+    auto t = std::make_unique<CodeTable>();
+    const std::string text(runs);
+    std::size_t pos = 0;
+    while (pos < text.size()) {
+        std::size_t end = text.find('\n', pos);
+        if (end == std::string::npos) end = text.size();
+        const std::string line = text.substr(pos, end - pos);
+        pos = end + 1;
+        if (line.empty()) continue;
+        std::string f[6];
+        std::size_t k = 0, from = 0;
+        for (; k < 6; ++k) {
+            std::size_t sp = line.find(' ', from);
+            f[k] = line.substr(from, sp - from);
+            if (sp == std::string::npos) break;
+            from = sp + 1;
+        }
+        const unsigned first = std::stoul(f[0], nullptr, 16), count = std::stoul(f[1], nullptr, 16);
+        std::vector<std::uint8_t> inl = HexBytes(f[3]);
+        const std::vector<std::uint8_t> extra = HexBytes(f[4]);
+        for (unsigned u = first; u < first + count && u < 0x10000; ++u) {
+            Code& c = t->codes[u];
+            c.cls = static_cast<std::uint8_t>(f[2][0]);
+            c.inline_size = static_cast<std::uint8_t>(inl.size());
+            c.extra_size = static_cast<std::uint8_t>(extra.size());
+            c.flag = f[5] == "1" ? kCrazyOne : f[5] == "2" ? kCrazyTwo : 0;
+            c.at = static_cast<std::uint32_t>(t->pool.size());
+            t->pool.insert(t->pool.end(), inl.begin(), inl.end());
+            t->pool.insert(t->pool.end(), extra.begin(), extra.end());
+            Successor(inl);
+        }
+    }
+    // Jet 4 codes the surrogates by computation (see Jet4Key).
+    return t;
+}
+
+const CodeTable& Table(TextSortOrder order) {
+    static std::once_flag once[3];
+    static std::unique_ptr<CodeTable> tables[3];
+    const int k = order == TextSortOrder::GeneralLegacy ? 0 : order == TextSortOrder::General ? 1 : 2;
+    std::call_once(once[k], [&] {
+        tables[k] = Expand(k == 0 ? kGeneralLegacyCodes : k == 1 ? kGeneralCodes : kGeneral97Codes);
+    });
+    return *tables[k];
+}
+
+// The units of a text as a key takes them: at most kMaxKeyChars, trailing spaces
+// dropped.
+void KeyUnits(Bytes stored, bool jet3, std::u16string& units) {
+    TextUnits(stored, jet3, units);
+    if (units.size() > kMaxKeyChars) units.resize(kMaxKeyChars);
+    while (!units.empty() && units.back() == u' ') units.pop_back();
+}
+
+// Inline codes of a surrogate unit: a fixed distance below it (low surrogates: one
+// of five, by where the unit lies in its block of 1,024).
+std::uint16_t SurrogateCode(char16_t u) {
+    if (u < 0xDC00) return static_cast<std::uint16_t>(u - 10238);
+    const unsigned in_block = (u - 0xDC00u) % 1024;
+    const unsigned below = in_block < 8 ? 9992 : in_block < 262 ? 9990 : in_block < 516 ? 9988
+                                                : in_block < 770 ? 9986 : 9984;
+    return static_cast<std::uint16_t>(u - below);
+}
+
+void Flip(std::vector<std::uint8_t>& out, std::size_t from) {
+    for (std::size_t i = from; i < out.size(); ++i) out[i] = static_cast<std::uint8_t>(~out[i]);
+}
+
+void Jet4Key(const CodeTable& t, const std::u16string& units, bool ascending,
+             std::vector<std::uint8_t>& out) {
+    const std::size_t start = out.size();
+    // The extra codes, the characters they cover so far, and whether any character
+    // had extra codes or a modifier yet (the unprintable positions count from then).
+    std::vector<std::uint8_t> extra, unprintable, crazy;
+    std::size_t extra_chars = 0, modifier_lead = 0;
+    bool extra_started = false;
+    std::size_t position = 0;  // characters with inline codes so far
+    for (char16_t u : units) {
+        Code c = t.codes[u];
+        std::uint8_t computed[3];
+        const std::uint8_t* pool = t.pool.data() + c.at;
+        if (u >= 0xD800 && u <= 0xDFFF) {
+            const std::uint16_t v = SurrogateCode(u);
+            computed[0] = static_cast<std::uint8_t>(v >> 8);
+            computed[1] = static_cast<std::uint8_t>(v);
+            computed[2] = kSurrogateExtra;
+            c = Code{kSurrogate, 2, 1, 0, 0};
+            pool = computed;
+        }
+        const std::size_t here = position;
+        if (c.inline_size) {
+            out.insert(out.end(), pool, pool + c.inline_size);
+            ++position;
+        }
+        if (c.cls == kSimple || c.cls == kIgnored) continue;
+        const std::uint8_t* codes = pool + c.inline_size;
+        if (c.cls == kInternational || c.cls == kSurrogate || c.cls == kModifier ||
+            (c.cls == kCrazy && c.extra_size)) {
+            extra_started = true;
+            if (extra_chars < here) {
+                extra.insert(extra.end(), here - extra_chars, kNoExtra);
+                extra_chars = here;
+            }
+            if (c.cls != kModifier) {
+                extra.insert(extra.end(), codes, codes + c.extra_size);
+                ++extra_chars;
+            } else if (!extra.empty()) {
+                extra.back() = static_cast<std::uint8_t>(extra.back() + codes[0]);
+            } else {
+                extra.push_back(codes[0]);
+                modifier_lead = 1;
+            }
+        }
+        if (c.cls == kUnprintable) {
+            // Its position counts the extra codes' bytes written so far, as if the
+            // characters since had one each.
+            const std::size_t at =
+                extra_started ? extra.size() + (here - extra_chars) - modifier_lead : here;
+            const unsigned v = (kUnprintableBase + kUnprintableStep * at) | kUnprintableMark;
+            unprintable.push_back(static_cast<std::uint8_t>(v >> 8));
+            unprintable.push_back(static_cast<std::uint8_t>(v));
+            unprintable.push_back(kUnprintableMid);
+            unprintable.insert(unprintable.end(), codes, codes + c.extra_size);
+        }
+        if (c.cls == kCrazy) crazy.push_back(c.flag);
+    }
+    out.push_back(kEndInline);
+    while (!extra.empty() && extra.back() <= kNoExtra) extra.pop_back();
+    out.insert(out.end(), extra.begin(), extra.end());
+    if (!unprintable.empty() || !crazy.empty()) {
+        out.push_back(kEndInline);
+        out.push_back(kEndInline);
+        if (!crazy.empty()) {
+            while (!crazy.empty() && crazy.back() == kCrazyTwo) crazy.pop_back();
+            for (std::size_t i = 0; i < crazy.size(); i += 3) {
+                std::uint8_t b = kCrazyByte;
+                for (std::size_t k = 0; k < 3 && i + k < crazy.size(); ++k)
+                    b = static_cast<std::uint8_t>(b | crazy[i + k] << (2 * (2 - k)));
+                out.push_back(b);
+            }
+            out.insert(out.end(), kCrazyEnd.begin(), kCrazyEnd.end());
+            if (!unprintable.empty()) out.push_back(kCrazyBeforeUnprintable);
+        }
+        if (!unprintable.empty()) {
+            out.push_back(kEndInline);
+            out.insert(out.end(), unprintable.begin(), unprintable.end());
+        }
+    }
+    if (!ascending) {
+        out.push_back(kEndKey);
+        Flip(out, start);
+    }
+    out.push_back(kEndKey);
+}
+
+// Nibbles appended to a key, high nibble first.
+class Nibbles {
+  public:
+    explicit Nibbles(std::vector<std::uint8_t>& out) : out_(out) {}
+    void Put(std::uint8_t n) {
+        if (high_) {
+            out_.push_back(static_cast<std::uint8_t>(n << 4));
+        } else {
+            out_.back() = static_cast<std::uint8_t>(out_.back() | (n & 0x0F));
+        }
+        high_ = !high_;
+    }
+
+  private:
+    std::vector<std::uint8_t>& out_;
+    bool high_ = true;
+};
+
+void Jet3Key(const CodeTable& t, const std::u16string& units, bool ascending,
+             std::vector<std::uint8_t>& out) {
+    const std::size_t start = out.size();
+    std::vector<std::uint8_t> tail;
+    Nibbles nibbles(tail);
+    std::size_t significant = 0;
+    for (char16_t u : units) {
+        const Code& c = t.codes[u];
+        const std::uint8_t* pool = t.pool.data() + c.at;
+        out.insert(out.end(), pool, pool + c.inline_size);
+        if (c.cls == kSignificant) {
+            ++significant;
+        } else if (c.cls == kInternational && c.extra_size) {
+            if (tail.empty()) nibbles.Put(0);
+            for (; significant > 0; --significant) nibbles.Put(kNoExtra);
+            nibbles.Put(pool[c.inline_size]);
+        }
+    }
+    if (tail.empty()) {
+        out.push_back(kEndKey);
+    } else {
+        nibbles.Put(0);
+        out.insert(out.end(), tail.begin(), tail.end());
+    }
+    if (!ascending) Flip(out, start);
+}
+
+}  // namespace
+
+bool TextKeysSupported(TextSortOrder order) {
+    return order == TextSortOrder::General97 || order == TextSortOrder::GeneralLegacy ||
+           order == TextSortOrder::General;
+}
+
+void AppendTextKey(TextSortOrder order, Bytes stored, bool jet3, bool ascending,
+                   std::vector<std::uint8_t>& out) {
+    thread_local std::u16string units;
+    KeyUnits(stored, jet3, units);
+    const CodeTable& t = Table(order);
+    if (order == TextSortOrder::General97)
+        Jet3Key(t, units, ascending, out);
+    else
+        Jet4Key(t, units, ascending, out);
+}
 
 }  // namespace jet

@@ -175,15 +175,19 @@ void Generator::LoadRows() {
 void Generator::FindCounters() {
     for (std::size_t i = 0; i < def_->real_indexes.size(); ++i) {
         const RealIndex& ix = def_->real_indexes[i];
-        bool unique = ix.flags & kIndexUnique;
+        bool primary = false;
         for (const LogicalIndex& li : def_->logical_indexes)
-            unique |= li.real_index == i && li.type == kPrimaryKey;
-        if (!unique) continue;
+            primary |= li.real_index == i && li.type == kPrimaryKey;
         const Column* col =
             ix.columns.size() == 1 ? def_->FindColumn(ix.columns[0].column) : nullptr;
-        if (!col || col->type != kColLong || ix.columns[0].order != 1)
+        const bool counter = col && col->type == kColLong && ix.columns[0].order == 1;
+        // A unique index of other columns (a project's name, say) repeats its keys
+        // in the copies of the rows: made for volume, the file's other unique keys
+        // are not kept unique. Its primary key must be.
+        if (!primary && !(counter && (ix.flags & kIndexUnique))) continue;
+        if (!counter)
             throw std::runtime_error(
-                "the table has a unique index that is not one ascending Long Integer column");
+                "the table's primary key is not one ascending Long Integer column");
         std::size_t pos = static_cast<std::size_t>(col - def_->columns.data());
         bool known = false;
         for (const Counter& c : counters_) known |= c.column == pos;

@@ -1,6 +1,7 @@
 // Large test databases made from a small one: one table's rows are repeated until
 // the file reaches a chosen row count, each repeat with its own long values and
-// distinct keys in its unique indexes, a share of the rows written and then marked
+// distinct keys in its primary key and unique Long Integer indexes (other unique
+// indexes repeat their keys), a share of the rows written and then marked
 // deleted (their bytes and long values stay, as dead space). The file is written
 // with the compaction engine's page builders, so it is a valid Jet file that any
 // reader opens; it exists to measure the engine on files of up to 2 GB, which are

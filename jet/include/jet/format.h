@@ -305,7 +305,10 @@ constexpr ColumnLayout ColumnLayout::For(bool jet3) {
 //   00  10 x (u16 column number, 0xFFFF = none; u8 order, 1 = ascending)
 //   1E  row pointer of the index's usage map
 //   22  u32 first (root) index page
-//   26  u8 flags
+//   26  u8 flags (Jet 3)
+//   2A  u8 flags (Jet 4, after 4 more bytes)
+//       0x01 unique, 0x02 ignore nulls (a row whose key columns are all null has no
+//       entry), 0x08 required
 struct RealIndexLayout {
     std::size_t size;
     std::size_t skip;            // bytes before the fields below
@@ -315,11 +318,11 @@ struct RealIndexLayout {
     std::size_t column_order = 2;  // u8 inside a column slot
     std::size_t map = 0x1E;
     std::size_t root = 0x22;
-    std::size_t flags = 0x26;
+    std::size_t flags;
     static constexpr RealIndexLayout For(bool jet3);
 };
-inline constexpr RealIndexLayout kJet3RealIndex{.size = 39, .skip = 0};
-inline constexpr RealIndexLayout kJet4RealIndex{.size = 52, .skip = 4};
+inline constexpr RealIndexLayout kJet3RealIndex{.size = 39, .skip = 0, .flags = 0x26};
+inline constexpr RealIndexLayout kJet4RealIndex{.size = 52, .skip = 4, .flags = 0x2A};
 constexpr RealIndexLayout RealIndexLayout::For(bool jet3) {
     return jet3 ? kJet3RealIndex : kJet4RealIndex;
 }

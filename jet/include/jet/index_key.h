@@ -23,9 +23,8 @@
 // version 0, what Access 2000-2003 write) and Jet 3's general order (1033). Every
 // other sort order (the national ones, e.g. Chinese PRC stroke or pinyin order) is
 // not supported: IndexKeyEncoder::Make says so with a reason.
-//
-// NOT DONE YET in this version: text and memo columns (Make refuses them with a
-// reason until the collation tables land).
+// The collation codes are generated into text_key_tables.cpp by
+// scripts/gen-text-key-tables.
 #pragma once
 
 #include <cstddef>

@@ -12,10 +12,10 @@ inline constexpr char kKeyCompactDatabase[] = "CompactDatabase";
 // Settings of the command-line programs (read only, written by the administrator):
 // the web-server units a batch stops and starts, in the order they are stopped
 // (companions/web_server_control.h), the minimum saving of a batch without
-// --min-saving, and where the metrics textfile goes and how (batch/run_metrics.h).
+// --min-saving, and where the metrics textfiles go and how (common/metrics_textfile.h).
 inline constexpr char kKeyWebServerUnits[] = "WebServerUnits";
 inline constexpr char kKeyMinSaving[] = "MinSaving";
-inline constexpr char kKeyMetricsFile[] = "MetricsFile";
+inline constexpr char kKeyMetricsDir[] = "MetricsDir";
 inline constexpr char kKeyMetricsPerSite[] = "MetricsPerSite";
 
 // 1 and the settings path below the program directory, or 0.

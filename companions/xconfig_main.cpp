@@ -51,6 +51,10 @@ int main(int argc, char** argv) {
     const auto result = companions::GrantGroupAccess(mdb::platform::PathFromUtf8(directory),
                                                      group.id, recursive, continueOnError);
     for (const auto& line : result.failures) std::fprintf(stderr, "%s\n", line.c_str());
-    std::printf("%u entries opened to group %s\n", result.changed, group.name.c_str());
+    // Said in the terms of this host: which group, what it may do, and why.
+    std::printf(
+        "backup folder %s: group %s may read and write it (%u entries), so that the host's "
+        "administrators can restore a database from it without root\n",
+        directory.c_str(), group.name.c_str(), result.changed);
     return result.failures.empty() ? 0 : 1;
 }

@@ -3,11 +3,14 @@
 #include "common/eventlog.h"
 #include "common/filestore.h"
 #include "common/json.h"
+#include "common/metrics_textfile.h"
+#include "common/settings.h"
 #include "common/paths.h"
 #include "common/runlog.h"
 #include "common/text.h"
 #include "platform/clock.h"
 #include "platform/console.h"
+#include "platform/journal.h"
 #include "platform/paths.h"
 #include "scanner/messages.h"
 
@@ -107,6 +110,46 @@ int Fail(const EntryHooks& hooks, const Failure& failure, const std::string& cau
     return 0;
 }
 
+// mdbscout.prom for node_exporter's textfile collector (common/metrics_textfile.h): the
+// figures of the scan and the end of the last one that read every listed directory
+// and recorded every database found.
+void WriteScanMetrics(const std::string& programDir, const FileScanner& scanner,
+                      const RunMode& mode, int serviceCode) {
+    const std::string dir = MetricsDirectory(SettingsPathIn(programDir));
+    const std::time_t ended = std::time(nullptr);
+    MetricsText m;
+    const auto gauge = [&](const char* name, const char* help, double value) {
+        m.Metric(name, "gauge", help);
+        m.Sample(value);
+    };
+    gauge("mdbwarden_scan_start_timestamp_seconds", "start of the last scan (Unix time)",
+          static_cast<double>(mode.started));
+    gauge("mdbwarden_scan_end_timestamp_seconds", "end of the last scan (Unix time)",
+          static_cast<double>(ended));
+    gauge("mdbwarden_scan_duration_seconds", "duration of the last scan",
+          static_cast<double>(ended - mode.started));
+    gauge("mdbwarden_scan_files_seen", "files the last scan looked at", scanner.FilesSeen());
+    gauge("mdbwarden_scan_databases_found", "databases the last scan found",
+          scanner.DatabaseFiles());
+    gauge("mdbwarden_scan_databases_not_recorded",
+          "databases the last scan found but could not record", scanner.NotRecorded());
+    gauge("mdbwarden_scan_directories_failed", "listed directories the last scan could not read",
+          scanner.DirectoriesFailed());
+    gauge("mdbwarden_scan_exit_code",
+          "outcome of the last scan: 0 success, 1 a directory unread or none listed, 2 "
+          "databases not recorded",
+          serviceCode);
+    gauge("mdbwarden_scan_last_success_timestamp_seconds",
+          "end of the last scan that read every listed directory and recorded every database "
+          "(Unix time; 0: none yet)",
+          serviceCode == kServiceScanned
+              ? static_cast<double>(ended)
+              : PreviousMetricValue(dir, kScanMetricsFile,
+                                    "mdbwarden_scan_last_success_timestamp_seconds", 0));
+    if (!WriteMetricsTextfile(dir, kScanMetricsFile, m.Text()))
+        WriteRunLog("无法写入监控指标文件 " + dir + "/" + kScanMetricsFile);
+}
+
 }  // namespace
 
 EntryHooks SystemHooks() {
@@ -177,10 +220,18 @@ int ScannerMain(int argc, const char* const* argv, const EntryHooks& givenHooks)
         }
     }
     EntryHooks hooks = givenHooks;
+    const bool journal = mode.quiet && platform::JournalConnected();
     if (mode.quiet) {
         // Nothing on the console but problems (and the JSON document); no key wait.
         if (!hooks.output) hooks.output = hooks.console;
         if (!hooks.errors) hooks.errors = hooks.console;
+        // Under systemd the problems are journal entries at warning priority.
+        if (journal)
+            hooks.errors = [](std::string_view text) {
+                while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
+                    text.remove_suffix(1);
+                platform::JournalSend(platform::kJournalWarning, text);
+            };
         hooks.console = [](std::string_view) {};
         hooks.waitForKey = [] {};
     }
@@ -241,15 +292,26 @@ int ScannerMain(int argc, const char* const* argv, const EntryHooks& givenHooks)
         result = 0;
     }
     hooks.flush();
-    if (!mode.quiet) {
-        ShowCloseCountdown(hooks.console, hooks.flush, hooks.sleep);
-        return result;
-    }
     const int code = result == kResultRowsNotRecorded  ? kServiceRowsNotRecorded
                      : scanner.DirectoryList().empty() ||
                              scanner.DirectoriesFailed() > 0
                          ? kServiceDirectoryFailed
                          : kServiceScanned;
+    WriteScanMetrics(*programDir, scanner, mode, code);
+    if (journal)
+        platform::JournalSend(
+            code == kServiceScanned ? platform::kJournalInfo : platform::kJournalWarning,
+            "scan ended, exit code " + std::to_string(code) + ": " +
+                std::to_string(scanner.FilesSeen()) + " files seen, " +
+                std::to_string(scanner.DatabaseFiles()) + " databases found, " +
+                std::to_string(scanner.DirectoriesFailed()) + " listed directories unread",
+            {{"MDB_EXIT_CODE", std::to_string(code)},
+             {"MDB_FILES_SEEN", std::to_string(scanner.FilesSeen())},
+             {"MDB_DATABASES_FOUND", std::to_string(scanner.DatabaseFiles())}});
+    if (!mode.quiet) {
+        ShowCloseCountdown(hooks.console, hooks.flush, hooks.sleep);
+        return result;
+    }
     if (mode.json) PrintJson(hooks, mode, code, &scanner, "");
     return code;
 }

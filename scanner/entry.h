@@ -29,6 +29,9 @@ inline constexpr int kServiceDirectoryFailed = 1;   // a listed directory could 
 inline constexpr int kServiceRowsNotRecorded = 2;   // databases found but not recorded in the store
 inline constexpr int kServiceCouldNotStart = 3;     // bad arguments, unusable location or store
 
+// The scan's metrics textfile in the metrics directory (common/metrics_textfile.h).
+inline constexpr char kScanMetricsFile[] = "mdbscout.prom";
+
 // The hooks of the real program: its executable path, real sleeping, standard output and
 // the terminal's key wait.
 EntryHooks SystemHooks();

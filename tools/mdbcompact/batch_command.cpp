@@ -18,7 +18,9 @@
 #include "batch/compact_mdb_file.h"
 #include "batch/compaction_engine.h"
 #include "batch/companions.h"
+#include "batch/run_metrics.h"
 #include "batch/run_report.h"
+#include "batch/run_trace.h"
 #include "batch/stored_path.h"
 #include "common/paths.h"
 #include "common/settings.h"
@@ -109,9 +111,12 @@ std::string LockErrorText(int systemError) {
 
 // Set once the options are read: a failure then also prints the JSON document.
 bool gJson = false;
+// Set once the program directory is known: a failure then goes to its run log too.
+batch::RunTrace* gTrace = nullptr;
 
 int Fail(const std::string& text, int code = kBatchCouldNotStart) {
     std::cerr << "mdbcompact batch: " << text << "\n";
+    if (gTrace) gTrace->Failed(text);
     if (gJson) {
         batch::RunReport report;
         report.exitCode = code;
@@ -200,8 +205,8 @@ std::string Ratio(std::uint64_t before, std::uint64_t after) {
 // files not compacted on standard error. Every outcome goes to the run's report.
 class ConsoleObserver : public batch::BatchObserver {
   public:
-    ConsoleObserver(bool live, bool quiet, batch::RunReport& report)
-        : live_(live && !quiet), quiet_(quiet), report_(report) {}
+    ConsoleObserver(bool live, bool quiet, batch::RunReport& report, batch::RunTrace& trace)
+        : live_(live && !quiet), quiet_(quiet), report_(report), trace_(trace) {}
     void FileStarted(std::size_t index, std::size_t total, const std::string& storedPath) override {
         if (!live_) return;
         const std::string path = batch::StoredPathText(storedPath);
@@ -209,9 +214,11 @@ class ConsoleObserver : public batch::BatchObserver {
     }
     void FileDone(const batch::FileOutcome& o) override {
         report_.files.push_back(batch::ReportOf(o));
+        trace_.File(report_.files.back());
         const batch::ReplaceResult& r = o.result;
         if (quiet_) {
-            if (!r.replaced)
+            // Under systemd the journal has the file already, at warning priority.
+            if (!r.replaced && !trace_.ToJournal())
                 std::cerr << platform::Utf8OfPath(r.path) << "  "
                           << (r.reason.empty() ? std::string("未压缩") : r.reason) << "\n";
             return;
@@ -242,11 +249,20 @@ class ConsoleObserver : public batch::BatchObserver {
     bool live_;
     bool quiet_;
     batch::RunReport& report_;
+    batch::RunTrace& trace_;
     std::uint64_t before_ = 0;
     std::uint64_t after_ = 0;
 };
 
-int DryRun(const std::vector<std::string>& storedPaths, const Options& o) {
+// The run's metrics textfile; a failure to write it is said, it changes no exit code.
+void WriteMetrics(const batch::RunReport& report, const std::string& programDir) {
+    std::string path;
+    if (!batch::WriteRunMetrics(report, programDir, path))
+        std::cerr << "mdbcompact batch: cannot write the metrics file " << path << "\n";
+}
+
+int DryRun(const std::vector<std::string>& storedPaths, const Options& o,
+           const std::string& programDir) {
     std::uint64_t pagesNow = 0, pagesAfter = 0;
     unsigned refused = 0, small = 0;
     batch::RunReport report;
@@ -284,6 +300,7 @@ int DryRun(const std::vector<std::string>& storedPaths, const Options& o) {
     }
     report.ended = std::time(nullptr);
     report.exitCode = kBatchAllCompacted;
+    WriteMetrics(report, programDir);
     if (o.json) {
         std::cout << batch::RunReportJson(report).Dump() << "\n";
         return report.exitCode;
@@ -379,6 +396,11 @@ int RunBatch(const std::vector<std::string>& args) {
         storePath = programDir / "config" / kFileInfoDbName;
     }
     const std::string programDirText = platform::Utf8OfPath(programDir);
+    batch::RunTrace trace(programDirText);
+    if (!o.dryRun) gTrace = &trace;
+    struct Forget {
+        ~Forget() { gTrace = nullptr; }
+    } forgetTrace;
     if (!o.minSavingGiven) {
         const std::string setting = platform::GetProfileString(
             kSettingsSection, kKeyMinSaving, "", SettingsPathIn(programDirText));
@@ -416,7 +438,7 @@ int RunBatch(const std::vector<std::string>& args) {
     if (!SelectBatchFiles(store.get(), o, storedPaths, error)) return Fail(error);
     if (storedPaths.empty()) return Fail("no recorded files to compact (run mdbscout first)");
 
-    if (o.dryRun) return DryRun(storedPaths, o);
+    if (o.dryRun) return DryRun(storedPaths, o, programDirText);
 
     batch::RunReport report;
     report.started = std::time(nullptr);
@@ -424,10 +446,12 @@ int RunBatch(const std::vector<std::string>& args) {
     // Files that are gone are named once and forgotten; those not worth compacting are
     // left alone. Neither makes the run fail.
     const batch::BatchPlan plan = batch::PlanBatch(storedPaths, o.minSaving);
+    trace.Started(storedPaths.size(), false);
     for (const auto& stored : plan.missing) store->ForgetFilepath(stored);
     for (const auto& file : plan.leftOut) {
         if (text) std::cout << file.path << "  " << file.reason << "\n";
         report.files.push_back(file);
+        trace.File(file);
     }
 
     // From here on Ctrl-C / SIGTERM only ask the batch to stop before its next file.
@@ -455,6 +479,7 @@ int RunBatch(const std::vector<std::string>& args) {
                         "with the sites up)");
         downSince = std::chrono::steady_clock::now();
         report.unitsStopped = ReadUnitState(unitState);
+        trace.WebServer(true, report.unitsStopped);
     } else if (text) {
         std::cout << (o.webServer ? "no file can be replaced: the web server is not stopped\n"
                                   : "the web server is not stopped: the sites stay up during "
@@ -478,7 +503,7 @@ int RunBatch(const std::vector<std::string>& args) {
             {xconfig, platform::Utf8OfPath(runDir), "/T", "/C", "/G", "administrators:F", "/Y"});
         return true;
     };
-    ConsoleObserver observer(platform::StandardOutputIsTerminal(), !text, report);
+    ConsoleObserver observer(platform::StandardOutputIsTerminal(), !text, report, trace);
     const std::size_t treatedBefore = report.files.size();
     batch::BatchRun run;
     if (!plan.toTreat.empty()) run = batch::RunBatch(plan.toTreat, settings, *store, observer);
@@ -492,11 +517,13 @@ int RunBatch(const std::vector<std::string>& args) {
         for (auto unit = report.unitsStopped.rbegin(); unit != report.unitsStopped.rend(); ++unit)
             if (std::find(left.begin(), left.end(), *unit) == left.end())
                 report.unitsStarted.push_back(*unit);
+        trace.WebServer(false, report.unitsStarted);
     }
     for (std::size_t i = report.files.size() - treatedBefore; i < plan.toTreat.size(); ++i) {
         batch::FileReport file;
         file.path = batch::StoredPathText(plan.toTreat[i]);
         file.outcome = batch::FileOutcomeKind::NotReached;
+        trace.File(file);
         report.files.push_back(std::move(file));
     }
 
@@ -516,6 +543,8 @@ int RunBatch(const std::vector<std::string>& args) {
     report.exitCode = report.interrupted               ? kBatchInterrupted
                       : run.totals.notCompacted == 0 ? kBatchAllCompacted
                                                      : kBatchSomeNotCompacted;
+    WriteMetrics(report, programDirText);
+    trace.Ended(report);
     if (o.json) std::cout << batch::RunReportJson(report).Dump() << "\n" << std::flush;
     return report.exitCode;
 }

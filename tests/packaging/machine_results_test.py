@@ -1,7 +1,9 @@
 #!/usr/bin/env python3
-"""Every --json document of mdbscout and mdbcompact validates against the installed
-schema, and holds the figures of the run it describes.
-   json_results_test.py DIST_DIR SCHEMA CORPUS_DIR"""
+"""The machine-readable results of mdbscout and mdbcompact: every --json document
+validates against the installed schema and holds the figures of its run; the metrics
+textfiles follow the text exposition format (prom_text.py, and promtool when it is
+installed), hold the same figures, and are replaced whole.
+   machine_results_test.py DIST_DIR SCHEMA CORPUS_DIR"""
 import json
 import os
 import shutil
@@ -10,6 +12,9 @@ import sys
 import tempfile
 
 import jsonschema
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import prom_text  # noqa: E402
 
 dist, schema_path, corpus = sys.argv[1:4]
 with open(schema_path, encoding="utf-8") as f:
@@ -33,6 +38,22 @@ def run(args, expect_code):
     return doc
 
 
+def metrics(name):
+    path = os.path.join(work, "metrics", name)
+    with open(path, encoding="utf-8") as f:
+        text = f.read()
+    if shutil.which("promtool"):
+        p = subprocess.run(["promtool", "check", "metrics"], input=text.encode(),
+                           capture_output=True)
+        if p.returncode != 0:
+            failures.append(f"promtool on {name}: {p.stdout + p.stderr!r}")
+    try:
+        return prom_text.parse(text)
+    except ValueError as e:
+        failures.append(f"{name}: {e}")
+        return {}
+
+
 def expect(what, got, want):
     if got != want:
         failures.append(f"{what}: {got!r}, expected {want!r}")
@@ -52,12 +73,21 @@ try:
         f.write(b"\0" * 70000)  # not a database: never recorded, refused by name
     with open(os.path.join(prog, "config", "ScanDir.txt"), "w", encoding="utf-8") as f:
         f.write(site + "\r\n")
+    os.makedirs(os.path.join(work, "metrics"))
+    settings = os.path.join(prog, "mdbscout.ini")
+    with open(settings, "w", encoding="utf-8") as f:
+        f.write(f"[mdbscout]\nMetricsDir={work}/metrics\n")
     mdbcompact = os.path.join(prog, "mdbcompact")
     a, c = os.path.join(site, "a.mdb"), os.path.join(site, "c.mdb")
 
     scan = run([os.path.join(prog, "mdbscout"), "/FileScan", "--json"], 0)
     expect("scan databases_found", scan.get("databases_found"), 2)
     expect("scan directories", scan.get("directories"), [site])
+    m = metrics("mdbscout.prom")
+    expect("scan metrics", (prom_text.value(m, "mdbwarden_scan_databases_found"),
+                            prom_text.value(m, "mdbwarden_scan_exit_code")), (2, 0))
+    expect("scan last success", prom_text.value(
+        m, "mdbwarden_scan_last_success_timestamp_seconds") > 0, True)
 
     info = run([mdbcompact, "info", "--json", a], 0)
     expect("info file size", info.get("file_size_bytes"), os.path.getsize(a))
@@ -72,6 +102,14 @@ try:
              "--backup-root", os.path.join(work, "backup")]
     dry = run([mdbcompact, "batch", "--dry-run", "--json", "--all"] + store, 0)
     expect("dry run outcomes", sorted(f["outcome"] for f in dry["files"]), ["estimated"] * 2)
+    m = metrics("mdbcompact-estimate.prom")
+    for f in dry["files"]:
+        labels = {"path": f["path"], "site": site}
+        expect(f"estimate of {f['path']}",
+               (prom_text.value(m, "mdbwarden_database_size_bytes", **labels),
+                prom_text.value(m, "mdbwarden_database_reclaimable_bytes", **labels)),
+               (f["size_before_bytes"],
+                f["size_before_bytes"] - f["estimated_size_after_bytes"]))
     small = run([mdbcompact, "batch", "--dry-run", "--json", "--all", "--min-saving", "100%"]
                 + store, 0)
     expect("dry run below the minimum",
@@ -87,6 +125,30 @@ try:
     expect("batch totals", batch["totals"]["compacted"], 1)
     expect("batch retention ran", batch["backup_runs_pruned"], 0)
     expect("batch web server", batch["web_server"]["controlled"], False)
+    m = metrics("mdbcompact-batch.prom")
+    expect("batch metrics", (prom_text.value(m, "mdbwarden_batch_files", outcome="compacted"),
+                             prom_text.value(m, "mdbwarden_batch_files", outcome="not_compacted"),
+                             prom_text.value(m, "mdbwarden_batch_exit_code"),
+                             prom_text.value(m, "mdbwarden_batch_file_after_bytes",
+                                             path=a, site=site),
+                             prom_text.value(m, "mdbwarden_batch_last_success_timestamp_seconds")),
+           (1, 1, 1, os.path.getsize(a), 0))
+    # The next run replaces the file whole: a reader of the old one reads it to its end.
+    with open(os.path.join(work, "metrics", "mdbcompact-batch.prom"), encoding="utf-8") as old:
+        first = old.read(10)
+        with open(settings, "a", encoding="utf-8") as f:
+            f.write("MetricsPerSite=1\n")
+        run([mdbcompact, "batch", "--json", "--no-web-server", a] + store, 0)
+        expect("old textfile read whole", prom_text.parse(first + old.read()) != {}, True)
+    m = metrics("mdbcompact-batch.prom")
+    expect("per-site metrics", (prom_text.value(m, "mdbwarden_batch_file_before_bytes_files",
+                                                site=site),
+                                "mdbwarden_batch_file_after_bytes" in m,
+                                any("path" in dict(k) for k in m["mdbwarden_batch_file_after_bytes"]),
+                                prom_text.value(m, "mdbwarden_batch_last_success_timestamp_seconds")
+                                > 0), (1, True, False, True))
+    expect("no temporary files left", sorted(os.listdir(os.path.join(work, "metrics"))),
+           ["mdbcompact-batch.prom", "mdbcompact-estimate.prom", "mdbscout.prom"])
     refused = run([mdbcompact, "batch", "--json", "--all", "--store",
                    os.path.join(work, "none", "FileInfo.dat")], 2)
     expect("batch without a store", "error" in refused, True)

@@ -329,6 +329,32 @@ int FileInfoDb::InsertRecord(const FileInfoRecord& r) {
     return result;
 }
 
+int FileInfoDb::ImportRecords(const std::vector<FileInfoRecord>& records) {
+    Statement s{Prepare(
+        "INSERT INTO fileinfo(fid, regdate, filenameid, filename, filepath, filesize, "
+        "filesize2, CompactDatabase, filechkval, fileinfo, id) "
+        "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11)")};
+    if (s.stmt == nullptr || Begin() != 1) return 0;
+    for (const FileInfoRecord& r : records) {
+        sqlite3_reset(s.stmt);
+        const bool bound =
+            BindText(s.stmt, 1, r.fid) && BindText(s.stmt, 2, r.regdate) &&
+            BindText(s.stmt, 3, r.filenameid) && BindText(s.stmt, 4, r.filename) &&
+            BindText(s.stmt, 5, r.filepath) &&
+            sqlite3_bind_int64(s.stmt, 6, static_cast<sqlite3_int64>(r.filesize)) == SQLITE_OK &&
+            sqlite3_bind_int64(s.stmt, 7, static_cast<sqlite3_int64>(r.filesize2)) == SQLITE_OK &&
+            BindText(s.stmt, 8, r.compactDatabase) && BindText(s.stmt, 9, r.filechkval) &&
+            BindText(s.stmt, 10, r.fileinfo) &&
+            (r.id > 0 ? sqlite3_bind_int64(s.stmt, 11, r.id) : sqlite3_bind_null(s.stmt, 11)) ==
+                SQLITE_OK;
+        if (!bound || Result(sqlite3_step(s.stmt) == SQLITE_DONE) != 1) {
+            Rollback();
+            return 0;
+        }
+    }
+    return Commit();
+}
+
 int FileInfoDb::SelectRows(const std::string& sql, std::vector<FileInfoRecord>& rows) {
     rows.clear();
     Statement s{Prepare(sql)};

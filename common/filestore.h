@@ -104,6 +104,9 @@ class FileInfoDb {
     int PurgeOlderThan(const std::string& date);
     // Inserts the ten written columns of `record`.
     int InsertRecord(const FileInfoRecord& record);
+    // Inserts `records` as they are, in one transaction: their ids too (an id of 0 is
+    // assigned), as when another store's rows are taken over. 1 when all were inserted.
+    int ImportRecords(const std::vector<FileInfoRecord>& records);
     // `filepath` of the newest row (highest id) with this filenameid: 1 found, 2 none, 0 error.
     int LookupFilepath(const std::string& filenameid, std::string& filepath);
     int DeleteAll();

@@ -7,6 +7,7 @@
 #include "common/paths.h"
 #include "common/reporter.h"
 #include "file_list_format.h"
+#include "takeover/store_takeover.h"
 
 namespace mdb::desktop {
 
@@ -71,7 +72,7 @@ std::unique_ptr<FileInfoDb> OpenFileInfoStore(const DesktopContext& ctx,
     }
     std::string configDir;
     if (EnsureConfigDirIn(programDir, reporter, configDir) != 1) return nullptr;
-    return FileInfoDb::Open(configDir + "/" + kFileInfoDbName);
+    return takeover::OpenStore(configDir + "/" + kFileInfoDbName, reporter);
 }
 
 bool SortFileListRecords(std::vector<FileInfoRecord>& records, const std::string& sortField,

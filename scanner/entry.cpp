@@ -13,6 +13,7 @@
 #include "platform/journal.h"
 #include "platform/paths.h"
 #include "scanner/messages.h"
+#include "takeover/store_takeover.h"
 
 #include <cctype>
 #include <cstdio>
@@ -266,8 +267,11 @@ int ScannerMain(int argc, const char* const* argv, const EntryHooks& givenHooks)
     std::string dbPath;
     std::unique_ptr<FileInfoDb> db;
     int storeError = 0;  // 0: the path could not be resolved (a message has been shown)
+    // What taking over the Windows original's store did is told in quiet runs as well.
+    ConsoleReporter takeoverReporter(mode.quiet ? hooks.errors : hooks.console);
     try {
-        if (GetFileInfoDbPath(reporter, dbPath) == 1) db = FileInfoDb::Open(dbPath, &storeError);
+        if (GetFileInfoDbPath(reporter, dbPath) == 1)
+            db = takeover::OpenStore(dbPath, takeoverReporter, &storeError);
     } catch (...) {
         db.reset();
     }

@@ -231,6 +231,22 @@ TEST_F(FileListTest, UnreadableStoreKeepsTheListSilently) {
     EXPECT_TRUE(view.messages.empty());
 }
 
+// The window started in the Windows original's directory lists that program's records.
+TEST_F(FileListTest, TheWindowsOriginalsStoreIsTakenOverAndListed) {
+    std::filesystem::copy_file(
+        std::filesystem::path(MDB_SOURCE_DIR) / "tests/fixtures/FileInfo-access.dat", dir.DbPath());
+    Reload();
+    EXPECT_EQ(view.ItemCount(), 40);
+    ASSERT_EQ(view.messages.size(), 1u);
+    EXPECT_NE(view.messages[0].text.find("（Access 格式，40 条记录）转换为本程序的格式"),
+              std::string::npos)
+        << view.messages[0].text;
+    EXPECT_TRUE(std::filesystem::exists(dir.DbPath().parent_path() / "FileInfo.access.mdb"));
+    Reload();
+    EXPECT_EQ(view.ItemCount(), 40);
+    EXPECT_EQ(view.messages.size(), 1u);
+}
+
 TEST_F(FileListTest, MissingProgramDirectoryIsReported) {
     ctx.exeDirectory = [](std::string&) { return 0; };
     Reload();

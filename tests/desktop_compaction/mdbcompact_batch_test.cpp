@@ -189,6 +189,32 @@ TEST_F(CommandBatchTest, RetentionAfterFailuresMinimumSavingAndNoNeedlessStop) {
     EXPECT_EQ(backups, 1u) << "the file left alone was backed up";
 }
 
+// The store of the Windows original (an Access file): a dry run reads it where it is, a
+// run takes it over first and records its files after the original's rows.
+TEST_F(CommandBatchTest, TheWindowsOriginalsStoreIsReadByADryRunAndTakenOverByARun) {
+    const std::string original =
+        ReadBytes(fs::path(MDB_SOURCE_DIR) / "tests/fixtures/FileInfo-access.dat");
+    WriteBytes(prog_.DbPath(), original);
+    const fs::path a = AddSiteFile("jet4/testV2000.mdb", "a.mdb");
+
+    Outcome dry = Run({"--dry-run", a.string()});
+    EXPECT_TRUE(Contains(dry.out, "dry run: 1 files")) << dry.out;
+    EXPECT_EQ(ReadBytes(prog_.DbPath()), original);
+    EXPECT_FALSE(fs::exists(prog_.DbPath().parent_path() / "FileInfo.access.mdb"));
+
+    Outcome ran = Run({"--no-web-server", a.string()});
+    EXPECT_EQ(ran.exitCode, 0) << ran.out;
+    const fs::path kept = prog_.DbPath().parent_path() / "FileInfo.access.mdb";
+    EXPECT_TRUE(Contains(ran.out, "(Access format, 40 records) was taken over; the original is "
+                                  "kept as " + kept.string()))
+        << ran.out;
+    EXPECT_EQ(ReadBytes(kept), original);
+    std::vector<mdb::FileInfoRecord> rows;
+    ASSERT_EQ(mdb::FileInfoDb::Open(prog_.DbPath().string())->SelectAll(rows), 1);
+    ASSERT_EQ(rows.size(), 41u);
+    EXPECT_EQ(rows.back().compactDatabase, mdb::kStateCompacted);
+}
+
 TEST_F(CommandBatchTest, LockHeldByASecondProcessRefusesAndNamesTheHolder) {
     AddSiteFile("jet4/testV2000.mdb", "a.mdb");
     Scan();

@@ -362,6 +362,28 @@ TEST_F(ScannerProgram, AStoreThatCannotBeUsedStopsBeforeTheScanAndSaysWhy) {
     expectFailure("数据库文件“" + store + "”是只读的，无法写入", true);
 }
 
+// Put into the Windows original's directory, the scanner finds that program's store (an
+// Access file) where its own belongs: it takes it over and scans.
+TEST_F(ScannerProgram, TakesOverTheWindowsOriginalsStoreAndScans) {
+    const fs::path original = fs::path(MDB_SOURCE_DIR) / "tests/fixtures/FileInfo-access.dat";
+    fs::copy_file(original, prog / "config/FileInfo.dat");
+    fs::copy_file(kCorpus / "jet4/emptyJet4.mdb", site / "a.mdb");
+    test::WriteWholeFile(prog / "config/ScanDir.txt", site.path().string() + "\r\n");
+    const Outcome run = RunProgram(exe, {"/FileScan"}, kCountdownStart);
+    ASSERT_TRUE(run.stopped) << run.output;
+    const std::string kept = prog / "config/FileInfo.access.mdb";
+    EXPECT_NE(run.output.find("已将原版程序的记录库“" + (prog / "config/FileInfo.dat") +
+                              "”（Access 格式，40 条记录）转换为本程序的格式，原文件保留为“" +
+                              kept + "”"),
+              std::string::npos)
+        << run.output;
+    EXPECT_EQ(test::ReadWholeFile(kept), test::ReadWholeFile(original));
+    // The original's rows are from 2023, older than the 30 days a scan keeps.
+    const std::vector<FileInfoRecord> rows = Rows();
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0].id, 41);
+}
+
 // A FIFO in place of the list or the settings file, or a settings lock another program keeps,
 // must not stop the scanner: it says so and finishes the scan.
 TEST_F(ScannerProgram, NeverWaitsForeverOnAFifoOrAHeldSettingsLock) {

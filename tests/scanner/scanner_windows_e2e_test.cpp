@@ -1,4 +1,5 @@
-// The real mdbscout.exe under Wine, scanning a site tree on a Wine drive (Z:\, the build
+// The real mdbscout.exe under Wine, put where the Windows original's store (an Access
+// file) lies, which it takes over, scanning a site tree on a Wine drive (Z:\, the build
 // tree): the directory list in GBK names the site with upper-case letters; below it lie a
 // Chinese directory and levels that take the path over 260 characters. The store records
 // the list entry lower-cased and the names below as the file system spells them, in the
@@ -66,6 +67,9 @@ TEST(ScannerOnWindows, RecordsLowerCasedLongPathsBelowAWineDriveForTheBatch) {
     ASSERT_TRUE(
         fs::copy_file(kDist / "mdbscout.exe", platform::PathFromUtf8(program + "mdbscout.exe")));
     ASSERT_TRUE(WriteFile(program + "config\\ScanDir.txt", Gbk(site + "\r\n")));
+    // Put where the Windows original ran: its store (an Access file) is taken over first.
+    const fs::path accessStore = fs::path(MDB_SOURCE_DIR) / "tests/fixtures/FileInfo-access.dat";
+    ASSERT_TRUE(WriteFile(program + "config\\FileInfo.dat", test::ReadWholeFile(accessStore)));
 
     const std::string output = root + "\\output.txt";
     const platform::SpawnResult scan =
@@ -82,6 +86,12 @@ TEST(ScannerOnWindows, RecordsLowerCasedLongPathsBelowAWineDriveForTheBatch) {
     }
     EXPECT_NE(console.find(countdown), std::string::npos) << console;
     EXPECT_NE(console.find(Gbk(" - Data.MDB")), std::string::npos) << console;
+    EXPECT_NE(console.find(Gbk("（Access 格式，40 条记录）转换为本程序的格式，原文件保留为“" +
+                               program + "config\\FileInfo.access.mdb”")),
+              std::string::npos)
+        << console;
+    EXPECT_TRUE(test::ReadWholeFile(platform::PathFromUtf8(program + "config\\FileInfo.access.mdb")) ==
+                test::ReadWholeFile(accessStore));
     // Every line ends with CR LF once, as on Linux.
     EXPECT_NE(console.find("\r\n"), std::string::npos);
     EXPECT_EQ(console.find("\r\r"), std::string::npos) << console;

@@ -1,6 +1,7 @@
 #include "batch_command.h"
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -34,6 +35,8 @@
 #include "platform/process.h"
 #include "platform/profile.h"
 #include "platform/termination.h"
+#include "takeover/access_fileinfo.h"
+#include "takeover/store_takeover.h"
 
 namespace mdbcompact {
 namespace fs = std::filesystem;
@@ -339,13 +342,8 @@ bool RecordFile(FileInfoDb& store, const fs::path& path, std::uint64_t size) {
 // The `filepath` texts of the files to treat: every recorded one, or the named ones
 // (recorded first when missing, unless this is a dry run), without repeats. A dry run
 // may have no store at all.
-bool SelectBatchFiles(FileInfoDb* store, const Options& o, std::vector<std::string>& out,
-                      std::string& error) {
-    std::vector<FileInfoRecord> rows;
-    if (store && store->SelectAll(rows) != 1) {
-        error = "cannot read the records of the store";
-        return false;
-    }
+bool SelectBatchFiles(FileInfoDb* store, const std::vector<FileInfoRecord>& rows,
+                      const Options& o, std::vector<std::string>& out, std::string& error) {
     std::set<std::string> seen;
     if (o.all) {
         for (const auto& r : rows)
@@ -372,6 +370,50 @@ bool SelectBatchFiles(FileInfoDb* store, const Options& o, std::vector<std::stri
         out.push_back(stored);
     }
     return true;
+}
+
+// True when `store` is the Windows original's store (Access format); `rows` then receives
+// its rows, or `error` why they cannot be read.
+bool ReadsAsAccessStore(const fs::path& store, std::vector<FileInfoRecord>& rows,
+                        std::string& error) {
+    std::array<std::uint8_t, takeover::kJetProbeBytes> start{};
+    std::uint64_t size = 0;
+    std::size_t read = 0;
+    if (platform::ReadFileStart(platform::Utf8OfPath(store), start, size, read) !=
+            platform::HeaderResult::Ok ||
+        !takeover::IsJetFileStart(std::span(start).first(read)))
+        return false;
+    std::string reason;
+    if (!takeover::ReadAccessFileInfo(store, rows, reason))
+        error = "cannot read the Windows original's store " + platform::Utf8OfPath(store) +
+                " (Access format): " + reason;
+    return true;
+}
+
+// Takes over the Windows original's store (Access format) at `store`, if it is one, saying
+// so on standard error (standard output may carry a JSON document); false (after a
+// message) when it is one that cannot be taken over.
+bool TakeOverOriginalStore(const std::string& store) {
+    using Kind = takeover::TakeoverResult::Kind;
+    const takeover::TakeoverResult result = takeover::TakeOverAccessStore(store);
+    switch (result.kind) {
+        case Kind::NotAccess:
+            return true;
+        case Kind::TakenOver:
+            std::cerr << "the Windows original's store " << store << " (Access format, "
+                      << result.rows << " records) was taken over; the original is kept as "
+                      << result.keptAs << "\n";
+            return true;
+        case Kind::Unreadable:
+            Fail("cannot read the Windows original's store " + store +
+                 " (Access format): " + result.reason + "; it was left as it is");
+            return false;
+        case Kind::Failed:
+            Fail("cannot take over the Windows original's store " + store + ": " +
+                 result.reason + "; it was left as it is");
+            return false;
+    }
+    return false;
 }
 
 }  // namespace
@@ -430,12 +472,22 @@ int RunBatch(const std::vector<std::string>& args) {
         return Fail(error + "; nothing was changed (--backup-root DIR for another place)");
 
     std::unique_ptr<FileInfoDb> store;
+    std::vector<FileInfoRecord> rows;
     if (haveStore || !o.dryRun) {
-        store = FileInfoDb::Open(platform::Utf8OfPath(storePath));
-        if (!store) return Fail("cannot read the store " + platform::Utf8OfPath(storePath));
+        const std::string storeText = platform::Utf8OfPath(storePath);
+        // The Windows original's store (Access format) is taken over on the first run that
+        // may change the store; a dry run reads its rows where they are.
+        if (o.dryRun && ReadsAsAccessStore(storePath, rows, error)) {
+            if (!error.empty()) return Fail(error);
+        } else {
+            if (!o.dryRun && !TakeOverOriginalStore(storeText)) return kBatchCouldNotStart;
+            store = FileInfoDb::Open(storeText);
+            if (!store) return Fail("cannot read the store " + storeText);
+            if (store->SelectAll(rows) != 1) return Fail("cannot read the records of the store");
+        }
     }
     std::vector<std::string> storedPaths;
-    if (!SelectBatchFiles(store.get(), o, storedPaths, error)) return Fail(error);
+    if (!SelectBatchFiles(store.get(), rows, o, storedPaths, error)) return Fail(error);
     if (storedPaths.empty()) return Fail("no recorded files to compact (run mdbscout first)");
 
     if (o.dryRun) return DryRun(storedPaths, o, programDirText);

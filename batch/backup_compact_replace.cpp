@@ -144,16 +144,34 @@ bool WriteBackup(const SiteFile& site, const fs::path& runDir, const fs::path& r
     return platform::Sync(dir);
 }
 
-enum class Replacement { Done, Failed, BeingWritten, Modified };
+enum class Replacement { Done, Failed, BeingWritten, WritersUnseen, Modified };
+
+// True when the file `site` describes is still in the state it was compacted from. The
+// exchange itself sets the change time of both files, so from the exchange on the file
+// counts as unchanged when it is the same file with the same size and modification time.
+bool Unchanged(const SiteFile& site, const std::string& name) {
+    FileStatus now;
+    return platform::StatusAt(site.directory, name, now) && platform::SameFile(site.status, now) &&
+           now.size == site.status.size && now.mtimeSec == site.status.mtimeSec &&
+           now.mtimeNsec == site.status.mtimeNsec;
+}
 
 // Puts the file `stagedName` (the compacted bytes, flushed) in place of the site file.
-// Before the exchange the site file must be unchanged and not open for writing; after
-// it, the original (now under `stagedName`) must still be unchanged, else the names are
-// exchanged back. On any result but Done the site file is as its last writer left it.
+// Before the exchange the site file must be unchanged and have no writer; after it, the
+// original (now under `stagedName`) must still be unchanged and have no writer, else the
+// names are exchanged back. On any result but Done the site file is as its last writer
+// left it.
 Replacement Install(const SiteFile& site, const std::string& stagedName,
                     const ReplaceEnvironment& env) {
     FileStatus now;
-    if (platform::OpenForWritingByAProcess(site.status)) return Replacement::BeingWritten;
+    switch (platform::WritersOf(site.status)) {
+        case platform::Writers::None:
+            break;
+        case platform::Writers::Writing:
+            return Replacement::BeingWritten;
+        case platform::Writers::Unseen:
+            return Replacement::WritersUnseen;
+    }
     if (!platform::StatusAt(site.directory, site.name, now) ||
         !platform::SameFileState(site.status, now))
         return Replacement::Modified;
@@ -166,7 +184,8 @@ Replacement Install(const SiteFile& site, const std::string& stagedName,
     if (exchanged == platform::ExchangeResult::Unsupported) {
         // A plain rename replaces whatever the name holds: check once more right before.
         if (!platform::StatusAt(site.directory, site.name, now) ||
-            !platform::SameFileState(site.status, now))
+            !platform::SameFileState(site.status, now) ||
+            platform::WritersOf(site.status) != platform::Writers::None)
             return Replacement::Modified;
         if (!platform::Rename(site.directory, stagedName, site.name)) return Replacement::Failed;
         Reach(env, ReplaceStep::Exchanged);
@@ -175,15 +194,11 @@ Replacement Install(const SiteFile& site, const std::string& stagedName,
         return Replacement::Done;
     }
     Reach(env, ReplaceStep::Exchanged);
-    // The exchange itself sets the change time of both files: the original counts as
-    // unchanged when it is the same file with the same size and modification time.
-    FileStatus original;
-    const bool unchanged = platform::StatusAt(site.directory, stagedName, original) &&
-                           platform::SameFile(site.status, original) &&
-                           original.size == site.status.size &&
-                           original.mtimeSec == site.status.mtimeSec &&
-                           original.mtimeNsec == site.status.mtimeNsec;
-    if (!unchanged) {
+    // A process that opened the site file after the last check holds the original now: it
+    // is seen here while it holds it open for writing or mapped, or by what it changed.
+    // One that opens the site's name from here on opens the compacted file.
+    if (!Unchanged(site, stagedName) ||
+        platform::WritersOf(site.status) != platform::Writers::None) {
         if (platform::Exchange(site.directory, stagedName, site.name) !=
                 platform::ExchangeResult::Exchanged &&
             !platform::Rename(site.directory, stagedName, site.name))
@@ -402,8 +417,14 @@ void BackupCompactReplace(const std::string& storedPath, const std::u16string& b
     if (EngineRefusesFile(std::span(header.data(), static_cast<std::size_t>(headerBytes)),
                           site->status.size, refusal))
         return refuse(refusal);
-    if (platform::OpenForWritingByAProcess(site->status))
-        return refuse(std::string(kNotCompactedPrefix) + kReasonBeingWritten);
+    switch (platform::WritersOf(site->status)) {
+        case platform::Writers::None:
+            break;
+        case platform::Writers::Writing:
+            return refuse(std::string(kNotCompactedPrefix) + kReasonBeingWritten);
+        case platform::Writers::Unseen:
+            return refuse(std::string(kNotCompactedPrefix) + kReasonWritersUnseen);
+    }
 
     // 6-7: the backup copy, below the run directory.
     const std::optional<fs::path> runDir = PathFromLong(backupRunDir);
@@ -450,6 +471,8 @@ void BackupCompactReplace(const std::string& storedPath, const std::u16string& b
             break;
         case Replacement::BeingWritten:
             return refuse(std::string(kNotCompactedPrefix) + kReasonBeingWritten);
+        case Replacement::WritersUnseen:
+            return refuse(std::string(kNotCompactedPrefix) + kReasonWritersUnseen);
         case Replacement::Modified:
             return refuse(std::string(kNotCompactedPrefix) + kReasonModified);
         case Replacement::Failed:

@@ -14,12 +14,21 @@
 //    the complete compacted file: a temporary file in the site file's own directory gets
 //    the compacted bytes and the original's owner and mode, is flushed, and its name is
 //    exchanged with the site file's;
-//  - a write to the site file is never lost: a file another process holds open for
-//    writing is refused, and a file changed at any moment up to the exchange is put
-//    back as the writer left it (the original is checked under its temporary name after
-//    the exchange). Where the file system cannot exchange names, the check is repeated
-//    just before a plain rename; a write in the few microseconds between that check and
-//    the rename, or one through a descriptor opened before the rename, is not seen;
+//  - a write to the site file is never lost. Writers are looked for with
+//    platform::WritersOf (any process holding the file open for writing or mapped
+//    writable) and changes by the file's size and modification time. A file with a writer
+//    is refused before it is copied, and checked again just before the exchange. After
+//    the exchange the original, now under the temporary name, is checked once more: a
+//    writer that opened the site file at any moment up to the exchange and still holds
+//    it, or that has changed it, makes the procedure exchange the names back, so the
+//    site file is as the writer leaves it; only then is the original removed. A process
+//    that opens the site's name after the exchange opens the compacted file. What cannot
+//    be seen: a process that reaches the original through its temporary name after the
+//    last check. Where this process can neither take a lease on the file nor see every
+//    process's descriptors (not the file's owner, not root), a writer would be invisible:
+//    such a file is refused (kReasonWritersUnseen). Where the file system cannot exchange
+//    names, the checks are repeated just before a plain rename; a writer that opens in
+//    the few microseconds between those checks and the rename is not seen;
 //  - a site path that is, or passes through, a symbolic link, or names anything but a
 //    regular file, is skipped (a link with its reason in the record); files are opened
 //    without following links, so nothing outside the site tree is ever written;
@@ -89,6 +98,8 @@ struct ReplaceEnvironment {
 // Texts of the reasons the procedure itself gives (after "未压缩，原因：").
 inline constexpr char kReasonBeingWritten[] = "文件正被其他程序写入";
 inline constexpr char kReasonModified[] = "文件在压缩期间被修改";
+inline constexpr char kReasonWritersUnseen[] =
+    "无法确认是否有其他程序正在写入（本程序既不是文件的所有者也不是 root），为安全起见未处理";
 inline constexpr char kReasonSymbolicLink[] = "路径中有符号链接，为安全起见未处理";
 
 // Treats the record whose stored `filepath` text is `storedPath`. `backupRunDir` is the

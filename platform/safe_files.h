@@ -121,8 +121,19 @@ std::uint32_t CurrentUser();
 // (Windows sharing modes; never on POSIX, where opening is not refused by other openers).
 bool ReadingRefusedByAnotherProcess(const FileHandle& dir, const std::string& name);
 
-// True when a process holds the file `file` describes open for writing (any process
-// whose open files this process may see, itself included).
+enum class Writers {
+    None,     // no process holds the file open for writing or mapped writable
+    Writing,  // some process does (this one included)
+    Unseen,   // cannot be told: see WritersOf
+};
+// Whether any process holds the file `file` describes open for writing or mapped
+// writable. On Linux the kernel answers through a read lease when this process holds the
+// file open and may take one (it owns the file, or has CAP_LEASE); otherwise every
+// process's descriptors and mappings are looked at, which answers only when this process
+// may see them all (root, or no process of another user): else Unseen. On Windows a file
+// this process holds open with writers refused has none; any other counts as Writing.
+Writers WritersOf(const FileStatus& file);
+// WritersOf(file) != None: a writer that cannot be ruled out counts as one.
 bool OpenForWritingByAProcess(const FileStatus& file);
 
 }  // namespace mdb::platform

@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <stdio.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -44,6 +45,28 @@ bool OpenedForWriting(const std::string& pid, const std::string& fd) {
     }
     fclose(f);
     return writing;
+}
+
+// True when /proc/<pid>/maps lists a shared writable mapping of the file: a writer that
+// mapped it and closed its descriptor still writes into it.
+bool MappedWritable(const std::string& pid, const FileStatus& file) {
+    const std::string path = "/proc/" + pid + "/maps";
+    FILE* f = fopen(path.c_str(), "re");
+    if (!f) return false;
+    char line[4096];
+    bool found = false;
+    while (!found && fgets(line, sizeof line, f)) {
+        // "start-end perms offset major:minor inode path"
+        char perms[8] = {};
+        unsigned major = 0, minor = 0;
+        unsigned long long inode = 0;
+        if (std::sscanf(line, "%*s %7s %*s %x:%x %llu", perms, &major, &minor, &inode) != 4)
+            continue;
+        found = perms[1] == 'w' && perms[3] == 's' && inode == file.inode &&
+                makedev(major, minor) == file.device;
+    }
+    fclose(f);
+    return found;
 }
 
 // A new read-only descriptor of the file, opened through one of this process's own
@@ -98,9 +121,11 @@ std::optional<bool> WriterByLease(const FileStatus& file) {
     return writing;
 }
 
-bool WriterByProcessWalk(const FileStatus& file) {
+WalkResult WriterByProcessWalk(const FileStatus& file) {
     DIR* proc = opendir("/proc");
-    if (!proc) return false;
+    if (!proc) return WalkResult::NotAllSeen;
+    // With hidepid=2 other users' processes are not even listed; process 1 always exists.
+    bool allSeen = getpid() == 1 || access("/proc/1", F_OK) == 0;
     bool found = false;
     while (!found) {
         const dirent* p = readdir(proc);
@@ -109,7 +134,10 @@ bool WriterByProcessWalk(const FileStatus& file) {
         if (!AllDigits(pid)) continue;
         const std::string fdDir = "/proc/" + pid + "/fd";
         DIR* fds = opendir(fdDir.c_str());
-        if (!fds) continue;  // gone, or another user's process
+        if (!fds) {
+            if (errno != ENOENT) allSeen = false;  // another user's process; ENOENT: gone
+            continue;
+        }
         while (const dirent* f = readdir(fds)) {
             const std::string fd = f->d_name;
             if (!AllDigits(fd)) continue;
@@ -121,9 +149,11 @@ bool WriterByProcessWalk(const FileStatus& file) {
             }
         }
         closedir(fds);
+        found = found || MappedWritable(pid, file);
     }
     closedir(proc);
-    return found;
+    if (found) return WalkResult::Writer;
+    return allSeen ? WalkResult::NoWriter : WalkResult::NotAllSeen;
 }
 
 }  // namespace mdb::platform::posix

@@ -15,8 +15,15 @@ namespace mdb::platform::posix {
 // this way: no descriptor of ours, not the owner, a file system without leases.
 std::optional<bool> WriterByLease(const FileStatus& file);
 
-// Looks at every open descriptor of every process this one may see (/proc/<pid>/fd).
-// Slow on a busy server (thousands of descriptors), but it needs no rights on the file.
-bool WriterByProcessWalk(const FileStatus& file);
+enum class WalkResult {
+    Writer,      // a descriptor open for writing, or a shared writable mapping
+    NoWriter,    // none in any process
+    NotAllSeen,  // none among the processes this one may see, but it may not see them all
+};
+// Looks at every open descriptor (/proc/<pid>/fd) and every shared writable mapping
+// (/proc/<pid>/maps) of every process. Slow on a busy server (thousands of descriptors),
+// but it needs no rights on the file. A process of another user is seen only by root
+// (CAP_SYS_PTRACE); /proc mounted with hidepid hides them altogether.
+WalkResult WriterByProcessWalk(const FileStatus& file);
 
 }  // namespace mdb::platform::posix

@@ -278,11 +278,24 @@ std::uint32_t CurrentUser() {
     return geteuid();
 }
 
-bool OpenForWritingByAProcess(const FileStatus& file) {
+Writers WritersOf(const FileStatus& file) {
     // The lease answers in two system calls; the walk of every process's descriptors
     // is the answer when the lease cannot be had.
-    if (const std::optional<bool> byLease = posix::WriterByLease(file)) return *byLease;
-    return posix::WriterByProcessWalk(file);
+    if (const std::optional<bool> byLease = posix::WriterByLease(file))
+        return *byLease ? Writers::Writing : Writers::None;
+    switch (posix::WriterByProcessWalk(file)) {
+        case posix::WalkResult::Writer:
+            return Writers::Writing;
+        case posix::WalkResult::NoWriter:
+            return Writers::None;
+        case posix::WalkResult::NotAllSeen:
+            break;
+    }
+    return Writers::Unseen;
+}
+
+bool OpenForWritingByAProcess(const FileStatus& file) {
+    return WritersOf(file) != Writers::None;
 }
 
 }  // namespace mdb::platform

@@ -533,8 +533,12 @@ std::uint32_t CurrentUser() {
 // A file this process holds open for reading with writers refused cannot be open for
 // writing anywhere: the system refuses the one or the other opener with a sharing
 // violation. Any other file may be, as far as we can tell without a path to probe.
+Writers WritersOf(const FileStatus& file) {
+    return WriterFree().Holds(file) ? Writers::None : Writers::Writing;
+}
+
 bool OpenForWritingByAProcess(const FileStatus& file) {
-    return !WriterFree().Holds(file);
+    return WritersOf(file) != Writers::None;
 }
 
 }  // namespace mdb::platform

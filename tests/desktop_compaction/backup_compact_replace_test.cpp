@@ -3,11 +3,13 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -358,6 +360,133 @@ TEST_F(ReplaceTest, AWriteAtAnyStepSurvivesInTheSiteFile) {
     }
     std::cout << "late writes: " << writes << ", lost: " << lost << "\n";
     EXPECT_EQ(lost, 0);
+}
+
+// Another program, in a process of its own, that opens the site file when told and
+// writes into it when told: through its descriptor, or through a shared mapping it made
+// before closing the descriptor.
+class LateWriter {
+  public:
+    LateWriter(const fs::path& db, bool mapped) {
+        if (pipe(orders_) != 0 || pipe(done_) != 0) return;
+        pid_ = fork();
+        if (pid_ != 0) {
+            close(orders_[0]);
+            close(done_[1]);
+            return;
+        }
+        close(orders_[1]);
+        close(done_[0]);
+        char order;
+        int fd = -1;
+        char* map = nullptr;
+        while (read(orders_[0], &order, 1) == 1) {
+            if (order == 'o') {
+                fd = open(db.c_str(), O_RDWR);
+                if (mapped && fd >= 0) {
+                    void* m = mmap(nullptr, kInPlaceAt + kMarker.size(), PROT_READ | PROT_WRITE,
+                                   MAP_SHARED, fd, 0);
+                    map = m == MAP_FAILED ? nullptr : static_cast<char*>(m);
+                    close(fd);
+                }
+            } else if (map) {
+                std::memcpy(map + kInPlaceAt, kMarker.data(), kMarker.size());
+                msync(map, kInPlaceAt + kMarker.size(), MS_SYNC);
+            } else {
+                (void)!pwrite(fd, kMarker.data(), kMarker.size(), kInPlaceAt);
+            }
+            (void)!write(done_[1], &order, 1);
+        }
+        _exit(0);
+    }
+    ~LateWriter() {
+        close(orders_[1]);
+        waitpid(pid_, nullptr, 0);
+        close(done_[0]);
+    }
+    void Tell(char order) {
+        char done;
+        ASSERT_EQ(write(orders_[1], &order, 1), 1);
+        ASSERT_EQ(read(done_[0], &done, 1), 1);
+    }
+
+  private:
+    int orders_[2] = {-1, -1}, done_[2] = {-1, -1};
+    pid_t pid_ = -1;
+};
+
+// The writer opens the site file after the last check and before the exchange, so it
+// holds the original; it writes once the procedure has checked that original after the
+// exchange (when the original is removed, or when the procedure has ended). The write
+// must be in the site file: the names are exchanged back.
+TEST_F(ReplaceTest, AWriterOpeningJustBeforeTheExchangeKeepsItsWrite) {
+    for (const bool mapped : {false, true}) {
+        SCOPED_TRACE(mapped ? "shared writable mapping" : "descriptor open for writing");
+        const fs::path db = MakeSiteFile(mapped ? "mapped.mdb" : "opened.mdb", kOriginal);
+        LateWriter writer(db, mapped);
+        bool written = false;
+        env_.checkpoint = [&](ReplaceStep reached) {
+            if (reached == ReplaceStep::LastCheckPassed) writer.Tell('o');
+            if (reached == ReplaceStep::OriginalRemoved && !written) {
+                writer.Tell('w');
+                written = true;
+            }
+        };
+        std::string reason;
+        const unsigned replaced = Run(db, &reason);
+        if (!written) writer.Tell('w');
+        const std::string now = ReadBytes(db);
+        EXPECT_EQ(now.compare(kInPlaceAt, kMarker.size(), kMarker), 0) << "the write was lost";
+        EXPECT_EQ(replaced, 0u);
+        EXPECT_EQ(reason, std::string(kNotCompactedPrefix) + kReasonModified);
+        EXPECT_EQ(Record(db).fileinfo, reason);
+        EXPECT_EQ(Record(db).compactDatabase, kStateQueued);
+        EXPECT_EQ(std::distance(fs::directory_iterator(site_), fs::directory_iterator()),
+                  mapped ? 2 : 1)
+            << "no temporary file left beside the site file";
+    }
+}
+
+// A batch run by a user who neither owns the site file nor is root can neither take a
+// lease on it nor see the descriptors of the site owner's processes: a writer would be
+// invisible, so the file is refused with the reason rather than compacted.
+TEST_F(ReplaceTest, AFileWhoseWritersCannotBeSeenIsRefused) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to run the batch as another user";
+    constexpr uid_t kNobody = 65534;
+    const fs::path db = MakeSiteFile("foreign.mdb", kOriginal);
+    for (const auto& e : fs::recursive_directory_iterator(root_))
+        ASSERT_EQ(lchown(e.path().c_str(), kNobody, kNobody), 0);
+    ASSERT_EQ(chown(root_.c_str(), kNobody, kNobody), 0);
+    ASSERT_EQ(chown(db.c_str(), 0, 0), 0);  // the site owner's file, writable by the batch
+    ASSERT_EQ(chmod(db.c_str(), 0666), 0);
+    LateWriter writer(db, false);  // the site owner's process, holding it for writing
+    writer.Tell('o');
+
+    int answer[2];
+    ASSERT_EQ(pipe(answer), 0);
+    const pid_t batch = fork();
+    ASSERT_GE(batch, 0);
+    if (batch == 0) {
+        if (setgid(kNobody) != 0 || setuid(kNobody) != 0) _exit(2);
+        std::string reason;
+        const unsigned replaced = Run(db, &reason);
+        (void)!write(answer[1], reason.data(), reason.size());
+        _exit(replaced == 0 ? 0 : 1);
+    }
+    close(answer[1]);
+    int status = 0;
+    waitpid(batch, &status, 0);
+    char text[512];
+    const ssize_t n = read(answer[0], text, sizeof text);
+    close(answer[0]);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the file was replaced";
+    EXPECT_EQ(std::string(text, n > 0 ? n : 0),
+              std::string(kNotCompactedPrefix) + kReasonWritersUnseen);
+    writer.Tell('w');
+    std::string expected = kOriginal;
+    expected.replace(kInPlaceAt, kMarker.size(), kMarker);
+    EXPECT_TRUE(ReadBytes(db) == expected) << "the writer's file was changed";
+    EXPECT_FALSE(fs::exists(BackupOf(db))) << "refused before any copy";
 }
 
 struct KillFigures {

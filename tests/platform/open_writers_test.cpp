@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -37,7 +38,7 @@ TEST(OpenWriters, LeaseAndWalkAgreeOnWritersAnywhere) {
 
     // Nobody writes: the lease is granted (this test owns the file).
     EXPECT_EQ(posix::WriterByLease(file), std::optional<bool>(false));
-    EXPECT_FALSE(posix::WriterByProcessWalk(file));
+    EXPECT_EQ(posix::WriterByProcessWalk(file), posix::WalkResult::NoWriter);
     EXPECT_FALSE(OpenForWritingByAProcess(file));
 
     // A writer in another process: both see it, and it stays unharmed by the probe.
@@ -54,12 +55,30 @@ TEST(OpenWriters, LeaseAndWalkAgreeOnWritersAnywhere) {
     char c;
     ASSERT_EQ(read(ready[0], &c, 1), 1);
     EXPECT_EQ(posix::WriterByLease(file), std::optional<bool>(true));
-    EXPECT_TRUE(posix::WriterByProcessWalk(file));
+    EXPECT_EQ(posix::WriterByProcessWalk(file), posix::WalkResult::Writer);
     EXPECT_TRUE(OpenForWritingByAProcess(file));
     kill(writer, SIGKILL);
     int status = 0;
     waitpid(writer, &status, 0);
     EXPECT_TRUE(WIFSIGNALED(status)) << "the writer ended by itself";
+
+    // A writer that mapped the file shared and writable, then closed its descriptor.
+    ASSERT_EQ(truncate(name, 4096), 0);
+    const pid_t mapper = fork();
+    ASSERT_GE(mapper, 0);
+    if (mapper == 0) {
+        const int fd = open(name, O_RDWR);
+        void* map = mmap(nullptr, 4096, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+        close(fd);
+        (void)!write(ready[1], "x", 1);
+        pause();
+        _exit(map != MAP_FAILED ? 0 : 1);
+    }
+    ASSERT_EQ(read(ready[0], &c, 1), 1);
+    EXPECT_EQ(posix::WriterByLease(file), std::optional<bool>(true));
+    EXPECT_EQ(posix::WriterByProcessWalk(file), posix::WalkResult::Writer);
+    kill(mapper, SIGKILL);
+    waitpid(mapper, &status, 0);
     close(ready[0]);
     close(ready[1]);
 

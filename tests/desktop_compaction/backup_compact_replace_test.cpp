@@ -21,6 +21,7 @@
 #include "jet/header.h"
 #include "batch/backup_compact_replace.h"
 #include "batch/compact_mdb_file.h"
+#include "fake_engine.h"
 #include "file_bytes.h"
 
 namespace fs = std::filesystem;
@@ -35,15 +36,6 @@ std::string StoredPath(const fs::path& p) {
 
 std::u16string Long(const fs::path& p) {
     return *Utf8ToUtf16(p.string());
-}
-
-// A fake engine: the compacted file is the first half of the source, so that tests
-// can tell original and compacted bytes apart.
-int HalfCompactor(std::u16string source, std::u16string destination, std::string& reason) {
-    reason.clear();
-    const std::string bytes = ReadBytes(*Utf16ToUtf8(source));
-    WriteBytes(*Utf16ToUtf8(destination), bytes.substr(0, bytes.size() / 2));
-    return 1;
 }
 
 class ReplaceTest : public ::testing::Test {
@@ -522,16 +514,25 @@ class KillTest : public ReplaceTest {
         ASSERT_TRUE(WIFSIGNALED(status)) << "not killed at step " << killAt;
         ++fig.kills;
         fig.insideReplacement += InsideReplacement(killAt);
+        CheckAfterKill(db, killAt, "step " + std::to_string(killAt), fig);
+    }
+
+    // What must hold on disk after a kill once the procedure had reached `lastStep`.
+    void CheckAfterKill(const fs::path& db, int lastStep, const std::string& where,
+                        KillFigures& fig) {
+        const std::string compacted = kOriginal.substr(0, kOriginal.size() / 2);
         auto violation = [&](const std::string& what) {
-            fig.violations.push_back("step " + std::to_string(killAt) + ": " + what);
+            fig.violations.push_back(where + ": " + what);
         };
         const std::string now = ReadBytes(db);
         if (now != kOriginal && now != compacted)
             violation("partial site file, " + std::to_string(now.size()) + " bytes");
         if (now != kOriginal && ReadBytes(BackupOf(db)) != kOriginal)
             violation("site file changed without a complete backup");
-        if (killAt >= static_cast<int>(ReplaceStep::Exchanged) && now != compacted)
+        if (lastStep >= static_cast<int>(ReplaceStep::Exchanged) && now != compacted)
             violation("not the compacted file after the exchange");
+        if (Record(db).compactDatabase == kStateCompacted && now != compacted)
+            violation("recorded as compacted, not replaced");
         if (fs::exists(BackupOf(db)) && ReadBytes(BackupOf(db)) != kOriginal)
             violation("partial backup under the backup's name");
         RemoveBatchLeftovers({StoredPath(db)}, backupRoot_);
@@ -540,6 +541,40 @@ class KillTest : public ReplaceTest {
                 violation("left over: " + e.path().string());
         if (!TempFolderEmpty()) violation("working copies left in temp/");
         if (ReadBytes(db) != now) violation("the clean-up changed the site file");
+    }
+
+    // Runs the procedure in replace_child with kill_at_call loaded: killed just before
+    // its call number `killAt` that changes a file (never, when 0). Returns the number of
+    // such calls when it ran to its end, or -1 when it was killed, with `lastStep` the
+    // last step it reported.
+    long RunChild(const fs::path& db, bool exchange, long killAt, int& lastStep) {
+        int steps[2];
+        if (pipe(steps) != 0) return -2;
+        const std::string countFile = (root_ / "calls").string();
+        fs::remove(countFile);
+        const pid_t child = fork();
+        if (child == 0) {
+            close(steps[0]);
+            setenv("LD_PRELOAD", MDB_KILL_AT_CALL_LIB, 1);
+            setenv("ASAN_OPTIONS", "verify_asan_link_order=0:detect_leaks=0", 1);
+            setenv("MDB_KILL_IGNORE_FD", std::to_string(steps[1]).c_str(), 1);
+            setenv("MDB_KILL_AT_CALL", std::to_string(killAt).c_str(), 1);
+            setenv("MDB_CALL_COUNT_FILE", countFile.c_str(), 1);
+            execl(MDB_REPLACE_CHILD, MDB_REPLACE_CHILD, exchange ? "1" : "0",
+                  StoredPath(db).c_str(), runDir_.c_str(), backupRoot_.c_str(), dbPath_.c_str(),
+                  static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        close(steps[1]);
+        char b;
+        lastStep = -1;
+        while (read(steps[0], &b, 1) == 1) lastStep = b;
+        close(steps[0]);
+        int status = 0;
+        waitpid(child, &status, 0);
+        if (WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) return -1;
+        if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return -2;
+        return std::stol(ReadBytes(countFile));
     }
 };
 
@@ -562,6 +597,44 @@ TEST_F(KillTest, KillAtEveryStepLeavesOriginalOrCompactedFileAndNoLeftovers) {
     // The same checks catch a replacement that overwrites the site file in place.
     EXPECT_EQ(mutant.insideReplacement, mutant.kills);
     EXPECT_GE(mutant.violations.size(), static_cast<std::size_t>(mutant.kills));
+}
+
+// A kill just before each call of the procedure that changes a file (each write, flush,
+// rename, removal, creation, truncation, owner, mode or time change), found by
+// kill_at_call in the procedure's own process rather than at named steps: whatever way
+// the procedure goes about it, each state it leaves between two calls is checked.
+TEST_F(KillTest, KillBeforeEveryCallThatChangesAFile) {
+    for (const bool exchange : {true, false}) {
+        int lastStep = -1;
+        const long calls = RunChild(MakeSiteFile("count" + std::to_string(exchange) + ".mdb",
+                                                 kOriginal),
+                                    exchange, 0, lastStep);
+        ASSERT_GT(calls, 0) << "the procedure did not run to its end";
+        ASSERT_EQ(lastStep, static_cast<int>(ReplaceStep::Recorded));
+        KillFigures fig;
+        // The count may differ by a call or two from run to run (the store's file grows):
+        // kills go on until a run gets to its end.
+        for (long at = 1; at <= 2 * calls; ++at) {
+            const std::string where =
+                "exchange " + std::to_string(exchange) + " call " + std::to_string(at);
+            const fs::path db = MakeSiteFile("call" + std::to_string(exchange) + "-" +
+                                                 std::to_string(at) + ".mdb",
+                                             kOriginal);
+            const long ran = RunChild(db, exchange, at, lastStep);
+            if (ran >= 0) {
+                EXPECT_EQ(ReadBytes(db), kOriginal.substr(0, kOriginal.size() / 2)) << where;
+                break;
+            }
+            ASSERT_EQ(ran, -1) << where << ": the child failed";
+            ++fig.kills;
+            fig.insideReplacement += InsideReplacement(lastStep);
+            CheckAfterKill(db, lastStep, where, fig);
+        }
+        std::cout << "exchange " << exchange << ": " << calls << " calls, " << fig.kills
+                  << " kills, " << fig.insideReplacement << " inside the replacement\n";
+        EXPECT_GE(fig.kills, calls - 2);
+        for (const auto& v : fig.violations) ADD_FAILURE() << v;
+    }
 }
 
 // Kills at moments spread over the replacement of a larger file (copy and flush under

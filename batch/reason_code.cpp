@@ -24,6 +24,7 @@ constexpr Rule kRules[] = {
     {kSkipNotAFile, "missing"},
     {kReasonSymbolicLink, "symbolic_link"},
     {kReasonBeingWritten, "being_written"},
+    {kReasonWritersUnseen, "writers_unseen"},
     {kReasonModified, "modified"},
     {"密码", "password"},
     {"password", "password"},

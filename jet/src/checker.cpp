@@ -12,6 +12,7 @@
 #include "jet/data_page.h"
 #include "jet/index.h"
 #include "jet/row.h"
+#include "index_key_check.h"
 #include "jet/table.h"
 #include "jet/usage_map.h"
 
@@ -193,9 +194,11 @@ class RowStructure {
 // A table's data pages and its live rows, which its index trees are checked against.
 // Made by the table's pass and only read afterwards, by each of its index checks.
 struct TableSlots {
-    explicit TableSlots(const std::vector<std::uint32_t>& pages) : positions(pages) {}
+    TableSlots(const std::vector<std::uint32_t>& pages, const TableDef& t, const Header& h, bool jet3)
+        : positions(pages), keys(t, jet3, h.sort_order) {}
     PagePositions positions;
     SlotSet live{positions};
+    TableKeys keys;  // what its indexes' keys should sum to
 };
 
 // The problem an index page's free-space field shows against the bytes its entries
@@ -338,7 +341,12 @@ std::uint32_t CheckIndex(PageFile& f, const TableDef& t, const std::string& who,
         RowAddr row;
         std::uint32_t page, offset;
         std::ptrdiff_t at;
+        std::uint64_t hash;  // of the entry's row and key, when its keys are checked
     };
+    // The entries that point at live rows, once each, folded as the table's pass
+    // folded the rows' keys.
+    const IndexKeyEncoder* encoder = slots.keys.encoder(i);
+    KeyDigest walked;
     constexpr std::size_t kBatch = 64;  // enough misses in flight; a few KB
     std::array<Pending, kBatch> batch;
     std::size_t pending = 0;
@@ -355,7 +363,10 @@ std::uint32_t CheckIndex(PageFile& f, const TableDef& t, const std::string& who,
         }
         for (std::size_t k = 0; k < pending; ++k) {
             const Pending& e = batch[k];
-            if (unpointed.EraseAt(e.at)) continue;
+            if (unpointed.EraseAt(e.at)) {
+                walked.Add(e.hash);
+                continue;
+            }
             if (!live_slots.ContainsAt(e.at)) {
                 if (++dead <= 5)
                     out.Add(e.page, iw + ": entry at page " + std::to_string(e.page) +
@@ -374,13 +385,25 @@ std::uint32_t CheckIndex(PageFile& f, const TableDef& t, const std::string& who,
     IndexWalk& w = walk ? *walk : own;
     const LeafPageVisitor visit = [&](std::span<const IndexEntry> entries, std::uint32_t page) {
         for (const IndexEntry& e : entries) {
-            batch[pending++] = {e.row, page, e.offset, -1};
+            batch[pending++] = {e.row, page, e.offset, -1,
+                                encoder ? EntryHash(e.row.Packed(), e.bytes.data(), e.key_size)
+                                        : 0};
             if (pending == kBatch) settle();
         }
         if (also) (*also)(entries, page);
     };
     w = WalkIndex(f, ri.root, t.page, visit);
     settle();
+    if (encoder && w.complete && walked != slots.keys.digest(i)) {
+        constexpr std::size_t kShown = 5;  // of each kind of fault, then a count
+        try {
+            auto live = [&](RowAddr a) { return live_slots.Contains(a); };
+            for (KeyFault& k : FindKeyFaults(f, t, i, *encoder, live, iw, kShown))
+                out.Add(k.page, std::move(k.text));
+        } catch (const FormatError& e) {
+            out.Add(ri.root, iw + ": its keys could not be compared with the rows: " + e.what());
+        }
+    }
     for (const auto& pr : w.problems) out.Add(pr.page, iw + ": " + pr.text);
     for (std::size_t k = 0; k < w.pages.size(); ++k) {
         const std::uint32_t p = w.pages[k];
@@ -655,7 +678,8 @@ class Checker final : public Findings {
         std::unordered_set<std::uint32_t> lv_pages;
         // overflow_homes: slots that live overflow rows lead to (a bit per slot, like
         // the others, so that a table of overflow rows costs no memory per row).
-        auto slots = std::make_shared<TableSlots>(pages);
+        auto slots = std::make_shared<TableSlots>(pages, *t, f_.header(), f_.jet3());
+        TableKeys& keys = slots->keys;
         const PagePositions& positions = slots->positions;
         SlotSet& live_slots = slots->live;
         SlotSet deleted_slots(positions), overflow_homes(positions);
@@ -709,6 +733,7 @@ class Checker final : public Findings {
                 ++s.live_rows;
                 s.row_bytes += row.bytes.size();
                 live_slots.Insert(slot);
+                if (keys.any()) keys.AddRow(slot, row.bytes, reader);
                 CheckRowValues(*t, cracker, who, row, reader, lv_maps, lv_pages, s);
             }
         }

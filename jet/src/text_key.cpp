@@ -3,7 +3,6 @@
 #include <array>
 #include <memory>
 #include <mutex>
-#include <string>
 
 #include "jet/text.h"
 #include "text_key_tables.h"
@@ -71,17 +70,42 @@ struct CodeTable {
     std::vector<std::uint8_t> pool;
 };
 
-std::uint8_t HexDigit(char c) {
-    return static_cast<std::uint8_t>(c <= '9' ? c - '0' : c - 'A' + 10);
-}
+// Reads the generated runs, one a line: "FIRST COUNT CLASS INLINE EXTRA FLAG", numbers
+// and codes in hexadecimal, "-" for none.
+class RunReader {
+  public:
+    explicit RunReader(const char* p) : p_(p) {}
+    bool AtEnd() {
+        while (*p_ == '\n') ++p_;
+        return *p_ == 0;
+    }
+    unsigned Number() {
+        unsigned v = 0;
+        for (; IsHex(*p_); ++p_) v = v << 4 | Digit(*p_);
+        Skip();
+        return v;
+    }
+    char Letter() {
+        const char c = *p_ ? *p_++ : 0;
+        Skip();
+        return c;
+    }
+    void Codes(std::vector<std::uint8_t>& out) {
+        out.clear();
+        for (; IsHex(p_[0]) && IsHex(p_[1]); p_ += 2)
+            out.push_back(static_cast<std::uint8_t>(Digit(p_[0]) << 4 | Digit(p_[1])));
+        if (*p_ == '-') ++p_;
+        Skip();
+    }
 
-std::vector<std::uint8_t> HexBytes(const std::string& s) {
-    std::vector<std::uint8_t> b;
-    if (s == "-") return b;
-    for (std::size_t i = 0; i + 1 < s.size(); i += 2)
-        b.push_back(static_cast<std::uint8_t>(HexDigit(s[i]) << 4 | HexDigit(s[i + 1])));
-    return b;
-}
+  private:
+    static bool IsHex(char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'); }
+    static unsigned Digit(char c) { return c <= '9' ? c - '0' : c - 'A' + 10; }
+    void Skip() {
+        if (*p_ == ' ') ++p_;
+    }
+    const char* p_;
+};
 
 // The next inline code of a run: the last byte counts up, from FF on to 02.
 void Successor(std::vector<std::uint8_t>& b) {
@@ -94,35 +118,24 @@ void Successor(std::vector<std::uint8_t>& b) {
     }
 }
 
-// Expands the generated runs ("FIRST COUNT CLASS INLINE EXTRA FLAG" per line) into a
-// table of every code unit.
+// Expands the generated runs into a table of every code unit.
 std::unique_ptr<CodeTable> Expand(const char* runs) {
     auto t = std::make_unique<CodeTable>();
-    const std::string text(runs);
-    std::size_t pos = 0;
-    while (pos < text.size()) {
-        std::size_t end = text.find('\n', pos);
-        if (end == std::string::npos) end = text.size();
-        const std::string line = text.substr(pos, end - pos);
-        pos = end + 1;
-        if (line.empty()) continue;
-        std::string f[6];
-        std::size_t k = 0, from = 0;
-        for (; k < 6; ++k) {
-            std::size_t sp = line.find(' ', from);
-            f[k] = line.substr(from, sp - from);
-            if (sp == std::string::npos) break;
-            from = sp + 1;
-        }
-        const unsigned first = std::stoul(f[0], nullptr, 16), count = std::stoul(f[1], nullptr, 16);
-        std::vector<std::uint8_t> inl = HexBytes(f[3]);
-        const std::vector<std::uint8_t> extra = HexBytes(f[4]);
+    t->pool.reserve(0x40000);
+    RunReader in(runs);
+    std::vector<std::uint8_t> inl, extra;
+    while (!in.AtEnd()) {
+        const unsigned first = in.Number(), count = in.Number();
+        const char cls = in.Letter();
+        in.Codes(inl);
+        in.Codes(extra);
+        const char flag = in.Letter();
         for (unsigned u = first; u < first + count && u < 0x10000; ++u) {
             Code& c = t->codes[u];
-            c.cls = static_cast<std::uint8_t>(f[2][0]);
+            c.cls = static_cast<std::uint8_t>(cls);
             c.inline_size = static_cast<std::uint8_t>(inl.size());
             c.extra_size = static_cast<std::uint8_t>(extra.size());
-            c.flag = f[5] == "1" ? kCrazyOne : f[5] == "2" ? kCrazyTwo : 0;
+            c.flag = flag == '1' ? kCrazyOne : flag == '2' ? kCrazyTwo : 0;
             c.at = static_cast<std::uint32_t>(t->pool.size());
             t->pool.insert(t->pool.end(), inl.begin(), inl.end());
             t->pool.insert(t->pool.end(), extra.begin(), extra.end());
@@ -168,6 +181,8 @@ void Flip(std::vector<std::uint8_t>& out, std::size_t from) {
 void Jet4Key(const CodeTable& t, const std::u16string& units, bool ascending,
              std::vector<std::uint8_t>& out) {
     const std::size_t start = out.size();
+    // Most characters have two bytes of inline codes; the ends are a few more.
+    out.reserve(start + 2 * units.size() + 16);
     // The extra codes, the characters they cover so far, and whether any character
     // had extra codes or a modifier yet (the unprintable positions count from then).
     std::vector<std::uint8_t> extra, unprintable, crazy;
@@ -188,7 +203,7 @@ void Jet4Key(const CodeTable& t, const std::u16string& units, bool ascending,
         }
         const std::size_t here = position;
         if (c.inline_size) {
-            out.insert(out.end(), pool, pool + c.inline_size);
+            for (std::size_t k = 0; k < c.inline_size; ++k) out.push_back(pool[k]);
             ++position;
         }
         if (c.cls == kSimple || c.cls == kIgnored) continue;
@@ -279,7 +294,7 @@ void Jet3Key(const CodeTable& t, const std::u16string& units, bool ascending,
     for (char16_t u : units) {
         const Code& c = t.codes[u];
         const std::uint8_t* pool = t.pool.data() + c.at;
-        out.insert(out.end(), pool, pool + c.inline_size);
+        for (std::size_t k = 0; k < c.inline_size; ++k) out.push_back(pool[k]);
         if (c.cls == kSignificant) {
             ++significant;
         } else if (c.cls == kInternational && c.extra_size) {

@@ -171,6 +171,43 @@ TEST_P(Damaged, TwoIndexEntriesForOneRowAreReported) {
     ASSERT_FALSE(f.empty()) << "no leaf page with two distinct keys";
     jet::CheckReport r = jet::CheckFile(f);
     EXPECT_TRUE(HasProblem(r, "which another entry already indexes")) << AllProblems(r);
+    // The second entry now holds its old key for the first one's row, and its own row
+    // has no entry left.
+    EXPECT_TRUE(HasProblem(r, "does not match the values of row")) << AllProblems(r);
+    EXPECT_TRUE(HasProblem(r, "is live but missing from the index")) << AllProblems(r);
+}
+
+TEST_P(Damaged, IndexedValueChangedInItsRowIsReported) {
+    TempDir tmp;
+    std::string row;
+    fs::path f = Damage(tmp, GetParam(), [&](jet::Database& db) -> std::vector<Patch> {
+        for (const auto* e : db.Tables(false)) {
+            const auto& t = db.Definition(e->tdef_page());
+            for (const auto& ri : t.real_indexes) {
+                const jet::Column* c = t.FindColumn(ri.columns.front().column);
+                if (!c || !c->fixed() || c->type == jet::kColBool) continue;
+                // The first live row with a value there: its last byte changed.
+                jet::TableReader rd(db.file(), t);
+                std::vector<Patch> out;
+                rd.ForEachRow([&](const jet::RowRef& r) {
+                    jet::CrackedRow cr = jet::CrackRow(t, r.bytes, db.jet3());
+                    const jet::FieldRef& fr = cr.fields[static_cast<std::size_t>(c - t.columns.data())];
+                    if (fr.null || r.overflow) return true;
+                    const std::size_t in_page = static_cast<std::size_t>(r.bytes.data() - r.page.bytes().data());
+                    const std::uint8_t old = r.bytes[fr.begin + fr.size - 1];
+                    out.push_back({At(db, r.addr.page, static_cast<std::uint32_t>(in_page + fr.begin + fr.size - 1)),
+                                   {static_cast<std::uint8_t>(old ^ 0x5A)}});
+                    row = r.slot.ToString();
+                    return false;
+                });
+                if (!out.empty()) return out;
+            }
+        }
+        return {};
+    });
+    ASSERT_FALSE(f.empty()) << "no index on a fixed column with values";
+    jet::CheckReport r = jet::CheckFile(f);
+    EXPECT_TRUE(HasProblem(r, "does not match the values of row " + row)) << AllProblems(r);
 }
 
 TEST_P(Damaged, FixedColumnPastTheRowAndEntryForNoRowAreReported) {

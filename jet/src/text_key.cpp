@@ -1,8 +1,9 @@
 #include "text_key.h"
 
+#include <algorithm>
 #include <array>
+#include <atomic>
 #include <memory>
-#include <mutex>
 
 #include "jet/text.h"
 #include "text_key_tables.h"
@@ -57,17 +58,23 @@ constexpr std::uint8_t kSurrogateExtra = 0x3F;
 // Text keys hold at most this many characters (a text column's most).
 constexpr std::size_t kMaxKeyChars = 255;
 
+// The most bytes of codes one character has in the tables (inline and extra together:
+// six and three at most).
+constexpr std::size_t kMaxCodes = 12;
+
 struct Code {
     std::uint8_t cls = kIgnored;
     std::uint8_t inline_size = 0;
     std::uint8_t extra_size = 0;  // kUnprintable: its codes; kModifier: 1
     std::uint8_t flag = 0;        // kCrazy: kCrazyOne or kCrazyTwo
-    std::uint32_t at = 0;         // inline codes, then extra codes, in the pool
+    std::uint8_t bytes[kMaxCodes] = {};  // inline codes, then extra codes
 };
 
-struct CodeTable {
-    std::vector<Code> codes = std::vector<Code>(0x10000);
-    std::vector<std::uint8_t> pool;
+// A run of the generated tables: characters first .. first + count - 1, the first's
+// codes (the others' inline codes count up from them).
+struct Run {
+    std::uint32_t first = 0, count = 0;
+    Code code;
 };
 
 // Reads the generated runs, one a line: "FIRST COUNT CLASS INLINE EXTRA FLAG", numbers
@@ -90,12 +97,14 @@ class RunReader {
         Skip();
         return c;
     }
-    void Codes(std::vector<std::uint8_t>& out) {
-        out.clear();
+    // Appends the codes to `to` (at most `room` of them); returns how many.
+    std::uint8_t Codes(std::uint8_t* to, std::size_t room) {
+        std::uint8_t n = 0;
         for (; IsHex(p_[0]) && IsHex(p_[1]); p_ += 2)
-            out.push_back(static_cast<std::uint8_t>(Digit(p_[0]) << 4 | Digit(p_[1])));
+            if (n < room) to[n++] = static_cast<std::uint8_t>(Digit(p_[0]) << 4 | Digit(p_[1]));
         if (*p_ == '-') ++p_;
         Skip();
+        return n;
     }
 
   private:
@@ -107,53 +116,93 @@ class RunReader {
     const char* p_;
 };
 
-// The next inline code of a run: the last byte counts up, from FF on to 02.
-void Successor(std::vector<std::uint8_t>& b) {
-    for (std::size_t i = b.size(); i-- > 0;) {
-        if (b[i] < 0xFF) {
-            ++b[i];
+// Inline codes `k` steps on in a run: the last byte counts up, from FF on to 02 with
+// a carry into the byte before (00 and 01 end a key's parts, so no code uses them).
+void CountUp(std::uint8_t* b, std::size_t n, std::uint32_t k) {
+    for (std::size_t i = n; i-- > 0 && k > 0;) {
+        const std::uint32_t v = b[i] + k;
+        if (v <= 0xFF) {
+            b[i] = static_cast<std::uint8_t>(v);
             return;
         }
-        b[i] = kNoExtra;
+        const std::uint32_t past = v - 0x100;  // steps after the first wrap to 02
+        b[i] = static_cast<std::uint8_t>(kNoExtra + past % 254);
+        k = 1 + past / 254;
     }
 }
 
-// Expands the generated runs into a table of every code unit.
-std::unique_ptr<CodeTable> Expand(const char* runs) {
-    auto t = std::make_unique<CodeTable>();
-    t->pool.reserve(0x40000);
-    RunReader in(runs);
-    std::vector<std::uint8_t> inl, extra;
-    while (!in.AtEnd()) {
-        const unsigned first = in.Number(), count = in.Number();
-        const char cls = in.Letter();
-        in.Codes(inl);
-        in.Codes(extra);
-        const char flag = in.Letter();
-        for (unsigned u = first; u < first + count && u < 0x10000; ++u) {
-            Code& c = t->codes[u];
-            c.cls = static_cast<std::uint8_t>(cls);
-            c.inline_size = static_cast<std::uint8_t>(inl.size());
-            c.extra_size = static_cast<std::uint8_t>(extra.size());
-            c.flag = flag == '1' ? kCrazyOne : flag == '2' ? kCrazyTwo : 0;
-            c.at = static_cast<std::uint32_t>(t->pool.size());
-            t->pool.insert(t->pool.end(), inl.begin(), inl.end());
-            t->pool.insert(t->pool.end(), extra.begin(), extra.end());
-            Successor(inl);
+// The codes of one sort order: the generated runs, read once, and the table of each
+// block of 256 code units, made when a character of it is first met (most text needs
+// one or two blocks; making all 256 cost more than checking a small file).
+class CodeTable {
+  public:
+    explicit CodeTable(const char* runs) {
+        RunReader in(runs);
+        while (!in.AtEnd()) {
+            Run r;
+            r.first = in.Number();
+            r.count = in.Number();
+            r.code.cls = static_cast<std::uint8_t>(in.Letter());
+            r.code.inline_size = in.Codes(r.code.bytes, kMaxCodes);
+            r.code.extra_size =
+                in.Codes(r.code.bytes + r.code.inline_size, kMaxCodes - r.code.inline_size);
+            const char flag = in.Letter();
+            r.code.flag = flag == '1' ? kCrazyOne : flag == '2' ? kCrazyTwo : 0;
+            runs_.push_back(r);
+        }
+        for (auto& b : blocks_) b.store(nullptr, std::memory_order_relaxed);
+    }
+    ~CodeTable() {
+        for (auto& b : blocks_) delete b.load(std::memory_order_relaxed);
+    }
+    CodeTable(const CodeTable&) = delete;
+    CodeTable& operator=(const CodeTable&) = delete;
+
+    const Code& operator[](char16_t u) const {
+        const Block* b = blocks_[u >> 8].load(std::memory_order_acquire);
+        if (!b) b = MakeBlock(u >> 8);
+        return (*b)[u & 0xFF];
+    }
+
+  private:
+    using Block = std::array<Code, 256>;
+    const Block* MakeBlock(unsigned k) const {
+        auto b = std::make_unique<Block>();
+        const std::uint32_t lo = k << 8, hi = lo + 256;
+        auto it = std::upper_bound(runs_.begin(), runs_.end(), lo,
+                                   [](std::uint32_t u, const Run& r) { return u < r.first + r.count; });
+        for (; it != runs_.end() && it->first < hi; ++it)
+            for (std::uint32_t u = std::max(lo, it->first); u < std::min(hi, it->first + it->count); ++u) {
+                Code& c = (*b)[u - lo];
+                c = it->code;
+                CountUp(c.bytes, c.inline_size, u - it->first);
+            }
+        // Another thread may have made it meanwhile: one of the two is kept.
+        const Block* expected = nullptr;
+        if (blocks_[k].compare_exchange_strong(expected, b.get(), std::memory_order_acq_rel))
+            return b.release();
+        return expected;
+    }
+    std::vector<Run> runs_;  // by first character
+    mutable std::array<std::atomic<const Block*>, 256> blocks_;
+};
+
+// Each order's table is made on its first use only: a file has one or two orders.
+const CodeTable& Table(TextSortOrder order) {
+    switch (order) {
+        case TextSortOrder::GeneralLegacy: {
+            static const CodeTable t(kGeneralLegacyCodes);
+            return t;
+        }
+        case TextSortOrder::General: {
+            static const CodeTable t(kGeneralCodes);
+            return t;
+        }
+        default: {
+            static const CodeTable t(kGeneral97Codes);
+            return t;
         }
     }
-    // Jet 4 codes the surrogates by computation (see Jet4Key).
-    return t;
-}
-
-const CodeTable& Table(TextSortOrder order) {
-    static std::once_flag once[3];
-    static std::unique_ptr<CodeTable> tables[3];
-    const int k = order == TextSortOrder::GeneralLegacy ? 0 : order == TextSortOrder::General ? 1 : 2;
-    std::call_once(once[k], [&] {
-        tables[k] = Expand(k == 0 ? kGeneralLegacyCodes : k == 1 ? kGeneralCodes : kGeneral97Codes);
-    });
-    return *tables[k];
 }
 
 // The units of a text as a key takes them: at most kMaxKeyChars, trailing spaces
@@ -190,17 +239,17 @@ void Jet4Key(const CodeTable& t, const std::u16string& units, bool ascending,
     bool extra_started = false;
     std::size_t position = 0;  // characters with inline codes so far
     for (char16_t u : units) {
-        Code c = t.codes[u];
-        std::uint8_t computed[3];
-        const std::uint8_t* pool = t.pool.data() + c.at;
+        Code c;
         if (u >= 0xD800 && u <= 0xDFFF) {
             const std::uint16_t v = SurrogateCode(u);
-            computed[0] = static_cast<std::uint8_t>(v >> 8);
-            computed[1] = static_cast<std::uint8_t>(v);
-            computed[2] = kSurrogateExtra;
-            c = Code{kSurrogate, 2, 1, 0, 0};
-            pool = computed;
+            c = Code{kSurrogate, 2, 1, 0, {}};
+            c.bytes[0] = static_cast<std::uint8_t>(v >> 8);
+            c.bytes[1] = static_cast<std::uint8_t>(v);
+            c.bytes[2] = kSurrogateExtra;
+        } else {
+            c = t[u];
         }
+        const std::uint8_t* pool = c.bytes;
         const std::size_t here = position;
         if (c.inline_size) {
             for (std::size_t k = 0; k < c.inline_size; ++k) out.push_back(pool[k]);
@@ -292,8 +341,8 @@ void Jet3Key(const CodeTable& t, const std::u16string& units, bool ascending,
     Nibbles nibbles(tail);
     std::size_t significant = 0;
     for (char16_t u : units) {
-        const Code& c = t.codes[u];
-        const std::uint8_t* pool = t.pool.data() + c.at;
+        const Code& c = t[u];
+        const std::uint8_t* pool = c.bytes;
         for (std::size_t k = 0; k < c.inline_size; ++k) out.push_back(pool[k]);
         if (c.cls == kSignificant) {
             ++significant;

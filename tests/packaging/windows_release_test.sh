@@ -121,4 +121,7 @@ left="$(cd "$work/zip/mdbwarden" && find . -type f -exec test -e "$prog/{}" \; -
 [ ! -e "$tasks/mdbscout nightly scan" ] && [ ! -e "$tasks/mdbcompact weekly batch" ] ||
   fail "the uninstall left the scheduled tasks"
 data_sums | diff "$work/data.sha256" - || fail "the uninstall changed the data"
+# Its message about the data (shown with an interface; here quiet, so its action in the log).
+grep -q "ShowDataNotice。返回值 1" <<<"$(iconv -f GBK -t UTF-8 -c "$work/uninstall.log")" ||
+  fail "the uninstall did not give its message about the data"
 echo "windows release test: install, scan, batch, upgrade to $newer_version and uninstall passed"

@@ -29,6 +29,10 @@ int Usage() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 2 && std::string(argv[1]) == "--version") {
+        std::printf("%s %s\n", "mdbscout_iisreset", MDB_VERSION);
+        return 0;
+    }
     if (argc != 2) return Usage();
     const bool stop = mdb::EqualNoCase(argv[1], "/stop");
     const bool query = mdb::EqualNoCase(argv[1], "/query");

@@ -24,6 +24,10 @@ int Usage() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 2 && std::string(argv[1]) == "--version") {
+        std::printf("%s %s\n", "mdbscout_xconfig", MDB_VERSION);
+        return 0;
+    }
     const std::vector<std::string> args = mdb::platform::CommandLineArguments(argc, argv);
     if (args.empty()) return Usage();
     // As with cacls, the first argument names the tree, the switches follow.

@@ -3,6 +3,7 @@
 #include <wx/init.h>
 
 #include <cstdio>
+#include <cstring>
 #include <cstdlib>
 
 #include "common/eventlog.h"
@@ -30,6 +31,10 @@ class CMdbwardenApp : public wxApp {
 wxIMPLEMENT_APP_NO_MAIN(CMdbwardenApp);
 
 int main(int argc, char** argv) {
+    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+        std::printf("mdbwarden %s\n", MDB_VERSION);
+        return 0;
+    }
     if (!wxEntryStart(argc, argv)) {
         std::fputs(
             "mdbwarden: 无法连接图形显示（未设置 DISPLAY 或显示服务不可用），程序退出。\n"

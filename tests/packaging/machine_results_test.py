@@ -2,10 +2,13 @@
 """The machine-readable results of mdbscout and mdbcompact: every --json document
 validates against the installed schema and holds the figures of its run; the metrics
 textfiles follow the text exposition format (prom_text.py, and promtool when it is
-installed), hold the same figures, and are replaced whole.
-   machine_results_test.py DIST_DIR SCHEMA CORPUS_DIR"""
+installed), hold the same figures, and are replaced whole; the Grafana dashboard is JSON
+and asks only for metrics the programs write.
+   machine_results_test.py DIST_DIR SCHEMA CORPUS_DIR DASHBOARD"""
 import json
+import hashlib
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -16,7 +19,8 @@ import jsonschema
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import prom_text  # noqa: E402
 
-dist, schema_path, corpus = sys.argv[1:4]
+dist, schema_path, corpus, dashboard = sys.argv[1:5]
+written = set()  # names of the metrics in the textfiles
 with open(schema_path, encoding="utf-8") as f:
     schema = json.load(f)
 jsonschema.Draft202012Validator.check_schema(schema)
@@ -48,7 +52,9 @@ def metrics(name):
         if p.returncode != 0:
             failures.append(f"promtool on {name}: {p.stdout + p.stderr!r}")
     try:
-        return prom_text.parse(text)
+        parsed = prom_text.parse(text)
+        written.update(parsed)
+        return parsed
     except ValueError as e:
         failures.append(f"{name}: {e}")
         return {}
@@ -141,6 +147,38 @@ try:
         run([mdbcompact, "batch", "--json", "--no-web-server", a] + store, 0)
         expect("old textfile read whole", prom_text.parse(first + old.read()) != {}, True)
     m = metrics("mdbcompact-batch.prom")
+    # The web-server units of the settings, through the real control program and a fake
+    # systemctl: stopped in their order, started in the reverse one, reported.
+    shutil.copy(os.path.join(dist, "mdbscout_iisreset"), prog)
+    with open(os.path.join(prog, "mdbscout_iisreset"), "rb") as f:
+        digest = hashlib.sha256(f.read()).hexdigest()
+    with open(os.path.join(prog, "mdbwarden.sha256"), "w") as f:
+        f.write(f"{digest}  mdbscout_iisreset\n")
+    units = os.path.join(work, "units")
+    os.makedirs(os.path.join(work, "bin"))
+    os.makedirs(units)
+    for unit in ("nginx.service", "php8.2-fpm.service"):
+        open(os.path.join(units, unit), "w").close()
+    with open(os.path.join(work, "bin", "systemctl"), "w") as f:
+        f.write(f"""#!/bin/sh
+case "$1" in
+  list-units) exit 0 ;;
+  is-active) [ -e "{units}/$3" ] ;;
+  stop) rm -f "{units}/$2" ;;
+  start) touch "{units}/$2" ;;
+esac
+""")
+    os.chmod(os.path.join(work, "bin", "systemctl"), 0o755)
+    with open(settings, "a", encoding="utf-8") as f:
+        f.write("WebServerUnits=nginx php8.2-fpm\n")
+    os.environ["PATH"] = os.path.join(work, "bin") + ":" + os.environ["PATH"]
+    web = run([mdbcompact, "batch", "--json", a] + store, 0).get("web_server", {})
+    expect("units stopped and started", (web.get("controlled"), web.get("units_stopped"),
+                                         web.get("units_started")),
+           (True, ["nginx", "php8.2-fpm"], ["php8.2-fpm", "nginx"]))
+    with open(os.path.join(prog, "__mdbscout.log"), encoding="utf-8", errors="replace") as f:
+        expect("units in the run log",
+               "web server units started: php8.2-fpm nginx" in f.read(), True)
     expect("per-site metrics", (prom_text.value(m, "mdbwarden_batch_file_before_bytes_files",
                                                 site=site),
                                 "mdbwarden_batch_file_after_bytes" in m,
@@ -161,8 +199,19 @@ try:
             ("c.mdb", True, "not_compacted")])
     forget = run([mdbcompact, "forget", "--missing", "--json", "--store", store[1]], 0)
     expect("forget", forget.get("forgotten"), [a])
+    # The per-site mode's estimates too (MetricsPerSite is set since the batch above).
+    run([mdbcompact, "batch", "--dry-run", "--json", "--all"] + store, 0)
+    metrics("mdbcompact-estimate.prom")
 finally:
     shutil.rmtree(work)
+
+with open(dashboard, encoding="utf-8") as f:
+    board = json.load(f)
+asked = {name for panel in board["panels"] for target in panel["targets"]
+         for name in re.findall(r"mdbwarden_[a-z_]+", target["expr"])}
+for query in board["templating"]["list"]:
+    asked.update(re.findall(r"mdbwarden_[a-z_]+", json.dumps(query.get("query", ""))))
+expect("dashboard metrics the programs do not write", sorted(asked - written), [])
 
 for f in failures:
     print(f)

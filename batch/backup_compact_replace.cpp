@@ -1,6 +1,7 @@
 #include "batch/backup_compact_replace.h"
 
 #include <array>
+#include <cstdio>
 #include <cctype>
 #include <optional>
 #include <set>
@@ -10,6 +11,7 @@
 #include "common/paths.h"
 #include "common/utf16.h"
 #include "platform/arguments.h"
+#include "platform/files.h"
 #include "platform/paths.h"
 #include "platform/safe_files.h"
 
@@ -28,6 +30,8 @@ constexpr char kTempSuffix[] = ".tmp";
 constexpr char kWorkPrefix[] = "work_";
 constexpr char kOldCopy[] = "old.mdb";
 constexpr char kNewCopy[] = "new.mdb";
+// Held by the process that works in the folder.
+constexpr char kWorkLock[] = ".lock";
 // The engine's own temporary file beside the compacted copy (".new.mdb.compact-XXXXXX").
 constexpr char kEngineTempPrefix[] = ".new.mdb.compact-";
 
@@ -257,6 +261,8 @@ void StoreReason(const ReplaceEnvironment& env, const std::string& storedPath,
 
 // The working folder in the backup area's temp folder, holding the working copy and
 // the compacted copy; removed with its contents when the procedure ends.
+// Its lock file is held while the procedure uses it, so the clean-up of a batch that
+// shares the backup area leaves it alone.
 class WorkFolder {
   public:
     explicit WorkFolder(const fs::path& tempDir) {
@@ -264,11 +270,19 @@ class WorkFolder {
         temp_ = platform::OpenDirectoryNoLinks(tempDir);
         dir_ = platform::CreateUniqueDirectory(temp_, kWorkPrefix, name_);
         path_ = tempDir / name_;
+        if (dir_.Valid() &&
+            lock_.Open(platform::Utf8OfPath(path_ / kWorkLock),
+                       platform::OpenMode::WriteExclusiveCreate) != platform::OpenResult::Ok) {
+            platform::RemoveDirectory(temp_, name_);
+            dir_ = FileHandle();
+        }
     }
     ~WorkFolder() {
         if (!dir_.Valid()) return;
         platform::RemoveFile(dir_, kOldCopy);
         platform::RemoveFile(dir_, kNewCopy);
+        lock_.Close();  // Windows removes no file that is open
+        platform::RemoveFile(dir_, kWorkLock);
         platform::RemoveDirectory(temp_, name_);
     }
     WorkFolder(const WorkFolder&) = delete;
@@ -283,6 +297,7 @@ class WorkFolder {
     FileHandle dir_;
     std::string name_;
     fs::path path_;
+    platform::SharedFile lock_;
 };
 
 bool IsUniquePart(std::string_view part, std::size_t length) {
@@ -343,6 +358,14 @@ bool IsWorkFileName(const std::string& name) {
            tail.substr(kSpill.size()).find_first_not_of("0123456789") == std::string_view::npos;
 }
 
+// True while a process holds the lock of the working folder `work`.
+bool WorkFolderAlive(const fs::path& work) {
+    platform::SharedFile probe;
+    return probe.Open(platform::Utf8OfPath(work / kWorkLock),
+                      platform::OpenMode::WriteExclusiveCreate) ==
+           platform::OpenResult::SharingViolation;
+}
+
 void RemoveWorkLeftovers(const fs::path& tempDir) {
     FileHandle temp = platform::OpenDirectoryNoLinks(tempDir);
     std::vector<platform::DirectoryEntry> folders;
@@ -356,12 +379,14 @@ void RemoveWorkLeftovers(const fs::path& tempDir) {
         // of the program used mkdtemp's six.
         const std::string_view unique = std::string_view(folder.name).substr(prefix.size());
         if (!IsUniquePart(unique, platform::kUniqueNameChars) && !IsUniquePart(unique, 6)) continue;
+        // A folder made by an older version has no lock: the probe makes one, removed below.
+        if (WorkFolderAlive(tempDir / platform::PathFromUtf8(folder.name))) continue;
         FileHandle work = platform::OpenSubdirectory(temp, folder.name);
         std::vector<platform::DirectoryEntry> files;
         if (!platform::ListDirectory(work, files)) continue;
         for (const auto& file : files)
             if (!file.link && file.status.regular && file.status.owner == me &&
-                IsWorkFileName(file.name))
+                (IsWorkFileName(file.name) || file.name == kWorkLock))
                 platform::RemoveFile(work, file.name);
         platform::RemoveDirectory(temp, folder.name);  // fails when anything else is inside
     }
@@ -369,7 +394,24 @@ void RemoveWorkLeftovers(const fs::path& tempDir) {
 
 }  // namespace
 
-void RemoveBatchLeftovers(const std::vector<std::string>& storedPaths, const fs::path& backupRoot) {
+fs::path WorkRootFor(const fs::path& backupRoot, const fs::path& programDir) {
+    // FNV-1a of the program directory's path: a short name, the same on every run.
+    std::uint64_t hash = 0xcbf29ce484222325ull;
+    for (const unsigned char c : platform::Utf8OfPath(programDir.lexically_normal())) {
+        hash ^= c;
+        hash *= 0x100000001b3ull;
+    }
+    char name[32];
+    std::snprintf(name, sizeof name, "install-%016llx", static_cast<unsigned long long>(hash));
+    return backupRoot / "temp" / name;
+}
+
+bool IsBatchTempName(const std::string& name) {
+    return TempFileTarget(name).has_value();
+}
+
+void RemoveBatchLeftovers(const std::vector<std::string>& storedPaths, const fs::path& backupRoot,
+                          const fs::path& workRoot) {
     std::set<fs::path> directories;
     for (const auto& stored : storedPaths) {
         const std::optional<fs::path> path = DecodeStoredPath(stored);
@@ -377,6 +419,7 @@ void RemoveBatchLeftovers(const std::vector<std::string>& storedPaths, const fs:
     }
     for (const auto& directory : directories) RemoveSiteLeftovers(directory);
     RemoveWorkLeftovers(backupRoot / "temp");
+    if (!workRoot.empty()) RemoveWorkLeftovers(workRoot);
 }
 
 void BackupCompactReplace(const std::string& storedPath, const std::u16string& backupRunDir,
@@ -435,7 +478,7 @@ void BackupCompactReplace(const std::string& storedPath, const std::u16string& b
 
     // 8-10: the working copy, in a working folder of its own (unique across processes)
     // that also holds the compacted copy. It is scratch: it need not reach the disk.
-    WorkFolder work(env.backupRoot / "temp");
+    WorkFolder work(env.workRoot.empty() ? env.backupRoot / "temp" : env.workRoot);
     if (!work.Valid()) return skip(kSkipWorkingCopy);
     {
         FileHandle oldCopy = platform::CreateExclusive(work.Handle(), kOldCopy, 0600);

@@ -93,7 +93,19 @@ struct ReplaceEnvironment {
     // Exchange the names of the compacted and the site file; false only where tests
     // take the path of file systems that cannot.
     bool exchangeNames = true;
+    // The folder of this program directory's working folders (WorkRootFor); empty: the
+    // backup area's temp folder itself.
+    std::filesystem::path workRoot;
 };
+
+// The folder that holds the working folders of the program directory `programDir` below
+// the backup area `backupRoot`: temp/ + a name of its own per program directory, so that
+// installs sharing a backup root keep their working folders apart.
+std::filesystem::path WorkRootFor(const std::filesystem::path& backupRoot,
+                                  const std::filesystem::path& programDir);
+
+// True when `name` is one the batch gives its temporary files (".NAME.mdbwarden-XXXXXXXXXXXX.tmp").
+bool IsBatchTempName(const std::string& name);
 
 // Texts of the reasons the procedure itself gives (after "未压缩，原因：").
 inline constexpr char kReasonBeingWritten[] = "文件正被其他程序写入";
@@ -121,10 +133,13 @@ inline constexpr char kSkipReplaceFailed[] = "未压缩：无法替换原文件�
 
 // Removes what an interrupted run left behind (the process was killed): temporary files
 // of this program beside the site files of `storedPaths` and working folders in the
-// backup area's temp folder. Only names this program makes are removed, only when they
-// belong to this process's user (or, beside a site file, to that file's owner), and
-// never through a symbolic link. Called at the start of each batch.
+// backup area's temp folder and in `workRoot`. Only names this program makes are removed,
+// only when they belong to this process's user (or, beside a site file, to that file's
+// owner), never through a symbolic link, and never a working folder whose lock shows its
+// process alive (another program directory's batch sharing the backup root). Called at
+// the start of each batch.
 void RemoveBatchLeftovers(const std::vector<std::string>& storedPaths,
-                          const std::filesystem::path& backupRoot);
+                          const std::filesystem::path& backupRoot,
+                          const std::filesystem::path& workRoot = {});
 
 }  // namespace mdb::batch

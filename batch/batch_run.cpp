@@ -51,7 +51,9 @@ BatchRun RunBatch(const std::vector<std::string>& storedPaths, const BatchSettin
         return run;
     }
     run.message.clear();
-    MarkRunDirectory(run.runDir);
+    // Held for the whole run: batches of other program directories that share the backup
+    // root see it alive, and neither clean it up nor remove it.
+    const RunDirectoryLock runLock = MarkRunDirectory(run.runDir);
     if (settings.prepareRunDir) {
         std::string why;
         if (!settings.prepareRunDir(run.runDir, why)) {
@@ -60,9 +62,11 @@ BatchRun RunBatch(const std::vector<std::string>& storedPaths, const BatchSettin
             return run;
         }
     }
-    RemoveBatchLeftovers(storedPaths, settings.backupRoot);
-
     ReplaceEnvironment env;
+    env.workRoot = WorkRootFor(settings.backupRoot, settings.programDir);
+    RemoveBatchLeftovers(storedPaths, settings.backupRoot, env.workRoot);
+    RemoveDeadRunLeftovers(settings.backupRoot);
+
     env.backupRoot = settings.backupRoot;
     env.store = &store;
     env.compact = settings.compact ? settings.compact : CompactMdbFile;

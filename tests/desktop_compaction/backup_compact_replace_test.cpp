@@ -20,6 +20,7 @@
 #include "common/utf16.h"
 #include "jet/header.h"
 #include "batch/backup_compact_replace.h"
+#include "batch/batch_run.h"
 #include "batch/compact_mdb_file.h"
 #include "fake_engine.h"
 #include "file_bytes.h"
@@ -721,6 +722,41 @@ TEST_F(ReplaceTest, LeftoverCleanUpRemovesOnlyTheProgramsOwnNames) {
     EXPECT_EQ(ReadBytes(db), kOriginal);
     EXPECT_FALSE(fs::exists(work));
     EXPECT_EQ(ReadBytes(foreign / "notes.txt"), "not ours");
+}
+
+// Two program directories share the backup root: the clean-up at the start of one's
+// batch leaves the working folder of the other's file under way, and the next batch
+// removes the partial backup a killed run left in its run folder (only that).
+TEST_F(ReplaceTest, InstallsSharingTheBackupRootLeaveEachOthersLiveFolders) {
+    const fs::path db = MakeSiteFile("shared.mdb", kOriginal);
+    env_.checkpoint = [&](ReplaceStep reached) {
+        if (reached == ReplaceStep::WorkingCopyMade) RemoveBatchLeftovers({}, backupRoot_);
+    };
+    std::string reason;
+    EXPECT_EQ(Run(db, &reason), 1u) << reason;
+    EXPECT_EQ(ReadBytes(db), kOriginal.substr(0, kOriginal.size() / 2));
+    env_.checkpoint = nullptr;
+
+    // A run killed while it copied a backup: marked, never ended, nobody holds it.
+    const fs::path killed = backupRoot_ / "2026-12-07" / "09-00-00";
+    const fs::path copies = killed / "www" / "shop" / "data";
+    fs::create_directories(copies);
+    WriteBytes(killed / ".mdbwarden-run", "made by mdbwarden / mdbcompact batch\n");
+    const std::string partial = ".orders.mdb.mdbwarden-abcdefghij12.tmp";
+    WriteBytes(copies / partial, kOriginal.substr(0, 1000));
+    WriteBytes(copies / "kept.mdb", kOriginal);
+    WriteBytes(copies / ".orders.mdb.mdbwarden-short.tmp", "not our pattern");
+    batch::BatchSettings settings;
+    settings.programDir = root_;
+    settings.backupRoot = backupRoot_;
+    settings.now = std::time(nullptr);
+    settings.compact = HalfCompactor;
+    BatchObserver quiet;
+    const auto store = FileInfoDb::Open(dbPath_);
+    EXPECT_EQ(RunBatch({}, settings, *store, quiet).start, BatchStart::Ran);
+    EXPECT_FALSE(fs::exists(copies / partial)) << "the partial backup stays for good";
+    EXPECT_EQ(ReadBytes(copies / "kept.mdb"), kOriginal);
+    EXPECT_TRUE(fs::exists(copies / ".orders.mdb.mdbwarden-short.tmp"));
 }
 
 // The real engine on a real database.

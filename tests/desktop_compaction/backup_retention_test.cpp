@@ -3,11 +3,17 @@
 #include "batch/backup_retention.h"
 
 #include <gtest/gtest.h>
+#ifndef _WIN32
+#include <unistd.h>
+#endif
 
+#include <cstdlib>
 #include <ctime>
 #include <filesystem>
 #include <string>
 
+#include "platform/arguments.h"
+#include "platform/files.h"
 #include "platform/safe_files.h"
 #include "tests/common/test_support.h"
 
@@ -68,6 +74,44 @@ TEST(BackupRetention, OldRunsOfTheProgramGoWholeAndNothingElse) {
     EXPECT_EQ(test::ReadWholeFile(site / "live.mdb"), "live");
 #endif
 }
+
+// Another program directory's batch shares the backup root: its run, however old its
+// name (a clock set back, --keep-backups 0), stays while its marker is held.
+TEST(BackupRetention, ARunThatIsStillGoingStays) {
+    test::TempDir temp;
+    const fs::path root = temp.path() / "qor_mdb_backup";
+    const fs::path going = MakeRun(root, "2020-01-01", "10-00-00", true);
+    const fs::path current = MakeRun(root, "2020-01-04", "08-00-00", true);
+    {
+        platform::SharedFile held;  // as the other batch holds it
+        ASSERT_EQ(held.Open(platform::Utf8OfPath(going / batch::kRunMarker),
+                            platform::OpenMode::WriteExclusiveCreate),
+                  platform::OpenResult::Ok);
+        EXPECT_EQ(batch::RemoveOldBackupRuns(root, 0, current, Day(2020, 3, 1)), 0);
+        EXPECT_TRUE(fs::exists(going / batch::kRunMarker));
+    }
+    EXPECT_EQ(batch::RemoveOldBackupRuns(root, 0, current, Day(2020, 3, 1)), 1);
+    EXPECT_FALSE(fs::exists(going));
+}
+
+#ifndef _WIN32
+// A file system mounted inside an old run (by mistake, or a backup disk) is not entered.
+TEST(BackupRetention, AFileSystemMountedInsideARunIsLeftWhole) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to mount";
+    test::TempDir temp;
+    const fs::path root = temp.path() / "qor_mdb_backup";
+    const fs::path old = MakeRun(root, "2020-01-01", "10-00-00", true);
+    const fs::path mount = old / "mounted";
+    fs::create_directories(mount);
+    if (std::system(("mount -t tmpfs mdbw-test " + mount.string() + " 2>/dev/null").c_str()) != 0)
+        GTEST_SKIP() << "cannot mount here";
+    test::WriteWholeFile(mount / "other.mdb", "not the run's");
+    batch::RemoveOldBackupRuns(root, 30, root / "none", Day(2020, 3, 1));
+    const bool kept = fs::exists(mount / "other.mdb");
+    std::system(("umount " + mount.string()).c_str());
+    EXPECT_TRUE(kept) << "retention removed files of another file system";
+}
+#endif
 
 }  // namespace
 }  // namespace mdb

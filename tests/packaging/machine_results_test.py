@@ -199,6 +199,17 @@ esac
             ("c.mdb", True, "not_compacted")])
     forget = run([mdbcompact, "forget", "--missing", "--json", "--store", store[1]], 0)
     expect("forget", forget.get("forgotten"), [a])
+    # A listed directory that cannot be read: the quiet scan fails with 1 (not the window's
+    # 0-is-failure), says why on standard error only and does not count down.
+    with open(os.path.join(prog, "config", "ScanDir.txt"), "w", encoding="utf-8") as f:
+        f.write(site + "\r\n" + os.path.join(work, "gone") + "\r\n")
+    quiet = subprocess.run([os.path.join(prog, "mdbscout"), "/FileScan", "--quiet"],
+                           capture_output=True, timeout=20)
+    expect("quiet scan with a directory unread",
+           (quiet.returncode, quiet.stdout, os.path.join(work, "gone") in quiet.stderr.decode()),
+           (1, b"", True))
+    expect("its JSON", run([os.path.join(prog, "mdbscout"), "/FileScan", "--json"], 1)
+           .get("directories_failed"), 1)
     # The per-site mode's estimates too (MetricsPerSite is set since the batch above).
     run([mdbcompact, "batch", "--dry-run", "--json", "--all"] + store, 0)
     metrics("mdbcompact-estimate.prom")

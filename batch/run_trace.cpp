@@ -17,7 +17,8 @@ std::string Join(const std::vector<std::string>& items) {
 
 }  // namespace
 
-RunTrace::RunTrace(const std::string& programDir) : journal_(platform::JournalConnected()) {
+RunTrace::RunTrace(const std::string& programDir)
+    : programDir_(programDir), journal_(platform::JournalConnected()) {
     SetRunLogDirectory(programDir);
 }
 

@@ -19,6 +19,7 @@ class RunTrace {
 
     // True when the entries go to the journal (the output then need not repeat them).
     bool ToJournal() const { return journal_; }
+    const std::string& ProgramDir() const { return programDir_; }
 
     void Started(std::size_t files, bool dryRun);
     void File(const FileReport& file);
@@ -30,6 +31,7 @@ class RunTrace {
 
   private:
     void Line(int priority, const std::string& text, const std::vector<std::pair<std::string, std::string>>& fields);
+    std::string programDir_;
     bool journal_ = false;
 };
 

@@ -187,9 +187,21 @@ esac
                                 > 0), (1, True, False, True))
     expect("no temporary files left", sorted(os.listdir(os.path.join(work, "metrics"))),
            ["mdbcompact-batch.prom", "mdbcompact-estimate.prom", "mdbscout.prom"])
+    # A batch that cannot start (no store in that program directory): the JSON says why,
+    # the metrics give its exit code and keep no last success.
+    other = os.path.join(work, "other")
+    os.makedirs(os.path.join(other, "config"))
+    os.makedirs(os.path.join(other, "metrics"))
+    with open(os.path.join(other, "mdbscout.ini"), "w", encoding="utf-8") as f:
+        f.write(f"[mdbscout]\nMetricsDir={other}/metrics\n")
     refused = run([mdbcompact, "batch", "--json", "--all", "--store",
-                   os.path.join(work, "none", "FileInfo.dat")], 2)
+                   os.path.join(other, "config", "FileInfo.dat")], 2)
     expect("batch without a store", "error" in refused, True)
+    with open(os.path.join(other, "metrics", "mdbcompact-batch.prom"), encoding="utf-8") as f:
+        m = prom_text.parse(f.read())
+    expect("metrics of a batch that could not start",
+           (prom_text.value(m, "mdbwarden_batch_exit_code"),
+            prom_text.value(m, "mdbwarden_batch_last_success_timestamp_seconds")), (2, 0))
 
     os.remove(a)
     status = run([mdbcompact, "status", "--json", "--store", store[1]], 0)

@@ -112,6 +112,13 @@ std::string LockErrorText(int systemError) {
     return "system error " + std::to_string(systemError);
 }
 
+// The run's metrics textfile; a failure to write it is said, it changes no exit code.
+void WriteMetrics(const batch::RunReport& report, const std::string& programDir) {
+    std::string path;
+    if (!batch::WriteRunMetrics(report, programDir, path))
+        std::cerr << "mdbcompact batch: cannot write the metrics file " << path << "\n";
+}
+
 // Set once the options are read: a failure then also prints the JSON document.
 bool gJson = false;
 // Set once the program directory is known: a failure then goes to its run log too.
@@ -119,13 +126,16 @@ batch::RunTrace* gTrace = nullptr;
 
 int Fail(const std::string& text, int code = kBatchCouldNotStart) {
     std::cerr << "mdbcompact batch: " << text << "\n";
-    if (gTrace) gTrace->Failed(text);
-    if (gJson) {
-        batch::RunReport report;
-        report.exitCode = code;
-        report.error = text;
-        std::cout << batch::RunReportJson(report).Dump() << "\n" << std::flush;
+    batch::RunReport report;
+    report.exitCode = code;
+    report.error = text;
+    report.started = report.ended = std::time(nullptr);
+    if (gTrace) {
+        gTrace->Failed(text);
+        // The metrics say so too (the exit code; the last success stays what it was).
+        WriteMetrics(report, gTrace->ProgramDir());
     }
+    if (gJson) std::cout << batch::RunReportJson(report).Dump() << "\n" << std::flush;
     return code;
 }
 
@@ -256,13 +266,6 @@ class ConsoleObserver : public batch::BatchObserver {
     std::uint64_t before_ = 0;
     std::uint64_t after_ = 0;
 };
-
-// The run's metrics textfile; a failure to write it is said, it changes no exit code.
-void WriteMetrics(const batch::RunReport& report, const std::string& programDir) {
-    std::string path;
-    if (!batch::WriteRunMetrics(report, programDir, path))
-        std::cerr << "mdbcompact batch: cannot write the metrics file " << path << "\n";
-}
 
 int DryRun(const std::vector<std::string>& storedPaths, const Options& o,
            const std::string& programDir) {

@@ -194,8 +194,9 @@ class RowStructure {
 // A table's data pages and its live rows, which its index trees are checked against.
 // Made by the table's pass and only read afterwards, by each of its index checks.
 struct TableSlots {
-    TableSlots(const std::vector<std::uint32_t>& pages, const TableDef& t, const Header& h, bool jet3)
-        : positions(pages), keys(t, jet3, h.sort_order) {}
+    TableSlots(const std::vector<std::uint32_t>& pages, const TableDef& t, const Header& h,
+               bool jet3, bool keys)
+        : positions(pages), keys(t, jet3, h.sort_order, keys) {}
     PagePositions positions;
     SlotSet live{positions};
     TableKeys keys;  // what its indexes' keys should sum to
@@ -446,8 +447,9 @@ class Checker final : public Findings {
     // defer_indexes: the index trees are only listed (index_jobs()), to be checked by
     // RunIndex and applied by Finish; otherwise each is checked and applied right after
     // its table.
-    Checker(Database& db, CheckReport& r, bool defer_indexes = false)
-        : db_(db), f_(db.file()), r_(r), defer_indexes_(defer_indexes) {}
+    // index_keys: whether keys are compared with rows (CheckReading::index_keys).
+    Checker(Database& db, CheckReport& r, bool defer_indexes = false, bool index_keys = true)
+        : db_(db), f_(db.file()), r_(r), defer_indexes_(defer_indexes), index_keys_(index_keys) {}
 
     // Everything up to the end of the last table.
     void RunTables() {
@@ -678,7 +680,7 @@ class Checker final : public Findings {
         std::unordered_set<std::uint32_t> lv_pages;
         // overflow_homes: slots that live overflow rows lead to (a bit per slot, like
         // the others, so that a table of overflow rows costs no memory per row).
-        auto slots = std::make_shared<TableSlots>(pages, *t, f_.header(), f_.jet3());
+        auto slots = std::make_shared<TableSlots>(pages, *t, f_.header(), f_.jet3(), index_keys_);
         TableKeys& keys = slots->keys;
         const PagePositions& positions = slots->positions;
         SlotSet& live_slots = slots->live;
@@ -889,6 +891,7 @@ class Checker final : public Findings {
     std::map<std::uint32_t, std::string> tdef_names_;
     std::int32_t current_table_ = -1;
     const bool defer_indexes_;
+    const bool index_keys_;
     std::vector<IndexJob> jobs_;
     std::vector<std::size_t> lv_columns_;  // the memo / OLE columns of the table being checked
     CrackedRow cracked_;  // the row being checked, its buffers kept from row to row
@@ -898,11 +901,13 @@ class Checker final : public Findings {
 
 }  // namespace
 
-CheckReport CheckDatabase(Database& db) {
+namespace {
+
+CheckReport CheckOpened(Database& db, bool index_keys) {
     CheckReport r;
     r.header = db.header();
     r.opened = true;
-    Checker c(db, r);
+    Checker c(db, r, false, index_keys);
     try {
         c.RunTables();
         c.Finish();
@@ -910,6 +915,12 @@ CheckReport CheckDatabase(Database& db) {
         r.problems.push_back({0, std::string("check stopped: ") + e.what()});
     }
     return r;
+}
+
+}  // namespace
+
+CheckReport CheckDatabase(Database& db) {
+    return CheckOpened(db, true);
 }
 
 namespace {
@@ -938,7 +949,7 @@ std::unique_ptr<Database> OpenForCheck(const std::filesystem::path& path,
 CheckReport CheckFile(const std::filesystem::path& path, const CheckReading& reading) {
     CheckReport r;
     auto db = OpenForCheck(path, reading, r);
-    return db ? CheckDatabase(*db) : r;
+    return db ? CheckOpened(*db, reading.index_keys) : r;
 }
 
 struct CheckInParts::State {
@@ -952,7 +963,8 @@ CheckInParts::CheckInParts(const std::filesystem::path& path, const CheckReading
     : state_(std::make_unique<State>()) {
     state_->db = OpenForCheck(path, reading, state_->report);
     if (state_->db)
-        state_->checker = std::make_unique<Checker>(*state_->db, state_->report, true);
+        state_->checker =
+            std::make_unique<Checker>(*state_->db, state_->report, true, reading.index_keys);
 }
 
 CheckInParts::~CheckInParts() = default;

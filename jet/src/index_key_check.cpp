@@ -36,10 +36,11 @@ std::uint64_t EntryHash(std::uint32_t row, const std::uint8_t* key, std::size_t 
     return Mix(h ^ w ^ (std::uint64_t{size} << 59));
 }
 
-TableKeys::TableKeys(const TableDef& table, bool jet3, std::uint32_t database_order)
+TableKeys::TableKeys(const TableDef& table, bool jet3, std::uint32_t database_order,
+                     bool enabled)
     : table_(table), jet3_(jet3), indexes_(table.real_indexes.size()) {
     std::vector<std::size_t> columns;
-    for (std::size_t i = 0; i < indexes_.size(); ++i) {
+    for (std::size_t i = 0; enabled && i < indexes_.size(); ++i) {
         indexes_[i].encoder = IndexKeyEncoder::Make(table, i, jet3, database_order, nullptr);
         if (!indexes_[i].encoder) continue;
         any_ = true;

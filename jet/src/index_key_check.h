@@ -33,7 +33,8 @@ std::uint64_t EntryHash(std::uint32_t row, const std::uint8_t* key, std::size_t 
 // The keys every index of one table should hold, gathered row by row.
 class TableKeys {
   public:
-    TableKeys(const TableDef& table, bool jet3, std::uint32_t database_order);
+    // With `enabled` false, no keys are made: any() is false, every encoder null.
+    TableKeys(const TableDef& table, bool jet3, std::uint32_t database_order, bool enabled);
     // Whether any index's keys can be made (when none, AddRow need not be called).
     bool any() const { return any_; }
     // Adds the keys of the live row listed at `slot`. A row that cannot be split (its

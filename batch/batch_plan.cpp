@@ -13,6 +13,11 @@
 namespace mdb::batch {
 namespace fs = std::filesystem;
 
+bool FileIsGone(const fs::path& path) {
+    std::error_code ec;
+    return fs::symlink_status(path, ec).type() == fs::file_type::not_found;
+}
+
 bool MinimumSaving::Met(std::uint64_t sizeNow, std::uint64_t estimatedAfter) const {
     const std::uint64_t saving = sizeNow > estimatedAfter ? sizeNow - estimatedAfter : 0;
     if (saving < bytes) return false;
@@ -81,8 +86,7 @@ BatchPlan PlanBatch(const std::vector<std::string>& storedPaths, const MinimumSa
     BatchPlan plan;
     for (const auto& stored : storedPaths) {
         const std::optional<fs::path> path = DecodeStoredPath(stored);
-        std::error_code ec;
-        if (path && !fs::exists(fs::symlink_status(*path, ec))) {
+        if (path && FileIsGone(*path)) {
             FileReport gone;
             gone.path = platform::Utf8OfPath(*path);
             gone.reason = kReasonMissing;

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,10 @@ namespace mdb::batch {
 
 // Text of a file that no longer exists (its record is forgotten).
 inline constexpr char kReasonMissing[] = "文件不存在";
+
+// True only when the system says `path` does not exist; not when it cannot be looked at
+// (a folder without permission, a share that is down): such a file is not forgotten.
+bool FileIsGone(const std::filesystem::path& path);
 
 // The least a file must save to be compacted: a share of its size, or bytes, or both
 // (both must be met). Zero (the default) compacts every file.

@@ -5,6 +5,7 @@
 #include <memory>
 #include <set>
 
+#include "batch/batch_plan.h"
 #include "batch/reason_code.h"
 #include "batch/stored_path.h"
 #include "commands.h"
@@ -87,10 +88,10 @@ const char* StateOf(const FileInfoRecord& r) {
     return "found";
 }
 
+// A record whose path does not decode names no file that could exist.
 bool Exists(const std::string& stored) {
     const auto path = batch::DecodeStoredPath(stored);
-    std::error_code ec;
-    return path && fs::exists(fs::symlink_status(*path, ec));
+    return path && !batch::FileIsGone(*path);
 }
 
 int StoreFailure(const std::string& command, const std::string& path) {

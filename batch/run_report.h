@@ -54,6 +54,24 @@ struct RunReport {
 // The result of a FileOutcome of a run as a report line.
 FileReport ReportOf(const FileOutcome& outcome);
 
+// Passes a run's events on to `next` and keeps each file's outcome in `report`.
+class RecordingObserver : public BatchObserver {
+  public:
+    RecordingObserver(BatchObserver& next, RunReport& report) : next_(next), report_(report) {}
+    void FileStarted(std::size_t index, std::size_t total, const std::string& storedPath) override {
+        next_.FileStarted(index, total, storedPath);
+    }
+    void FileDone(const FileOutcome& outcome) override {
+        report_.files.push_back(ReportOf(outcome));
+        next_.FileDone(outcome);
+    }
+    void BatchDone(const BatchTotals& totals) override { next_.BatchDone(totals); }
+
+  private:
+    BatchObserver& next_;
+    RunReport& report_;
+};
+
 // The run's JSON document ("command": "batch").
 Json RunReportJson(const RunReport& report);
 

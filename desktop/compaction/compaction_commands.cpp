@@ -1,6 +1,7 @@
 #include "desktop/compaction/compaction_commands.h"
 
 #include <cassert>
+#include <chrono>
 #include <cstdio>
 #include <exception>
 
@@ -12,6 +13,8 @@
 #include "batch/batch_lock.h"
 #include "batch/batch_run.h"
 #include "batch/compact_mdb_file.h"
+#include "batch/run_metrics.h"
+#include "batch/run_report.h"
 #include "batch/stored_path.h"
 #include "desktop/file_info_access.h"
 #include "desktop/failure_reason.h"
@@ -393,7 +396,14 @@ unsigned RunCompactionBatch(const CompactionContext& ctx, CompactionState& cs, D
         return true;
     };
     WindowBatchObserver observer(ctx, view, queued);
-    const batch::BatchRun run = batch::RunBatch(queued, settings, *store, observer);
+    // What the run did, for the metrics textfile (batch/run_metrics.h), as the command
+    // line's batch writes it. The web server went down just before this run.
+    batch::RunReport report;
+    report.started = settings.now;
+    report.webServerControlled = true;
+    const auto downSince = std::chrono::steady_clock::now();
+    batch::RecordingObserver recording(observer, report);
+    const batch::BatchRun run = batch::RunBatch(queued, settings, *store, recording);
     if (run.start != batch::BatchStart::Ran) {
         const std::string text = BatchStartMessage(run);
         if (!text.empty()) ShowBatchMessage(view, text, MessageIcon::Error);
@@ -404,6 +414,19 @@ unsigned RunCompactionBatch(const CompactionContext& ctx, CompactionState& cs, D
     ReloadFileList(ctx.desktop, state, view);
     restart.Now();
     const batch::BatchTotals& t = run.totals;
+    report.webServerDownSeconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - downSince).count();
+    report.ended = std::time(nullptr);
+    report.interrupted = t.stopped;
+    report.exitCode = t.stopped ? 130 : t.notCompacted ? 1 : 0;
+    for (std::size_t i = report.files.size(); i < queued.size(); ++i) {
+        batch::FileReport file;
+        file.path = batch::StoredPathText(queued[i]);
+        file.outcome = batch::FileOutcomeKind::NotReached;
+        report.files.push_back(std::move(file));
+    }
+    std::string metricsPath;
+    if (haveProgramDir) batch::WriteRunMetrics(report, programDir, metricsPath);
     char totals[200];
     if (t.stopped) {
         std::snprintf(totals, sizeof totals, kMsgStoppedTotals, t.compacted, t.notCompacted,

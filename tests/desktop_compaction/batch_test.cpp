@@ -155,7 +155,13 @@ TEST_F(BatchTest, CompactAllBacksUpCompactsAndPutsBackEveryFile) {
     EXPECT_EQ(Log(), "mdbscout_iisreset /stop\n");
     EXPECT_TRUE(SettingIsSet(iniPath_, kKeyCompactDatabase));
 
+    // The window's batch writes the metrics textfile too.
+    fs::create_directories(prog_.Path() / "metrics");
+    WriteSettingKey(iniPath_, kKeyMetricsDir, (prog_.Path() / "metrics").string().c_str());
     EXPECT_TRUE(PollCompactionRequest(ctx_, cs_, state_, view_, iniPath_));
+    EXPECT_NE(ReadBytes(prog_.Path() / "metrics" / "mdbcompact-batch.prom")
+                  .find("mdbwarden_batch_files{outcome=\"compacted\"} 3\n"),
+              std::string::npos);
     EXPECT_EQ(view_.messages.back().text, "数据库压缩完成。成功压缩 3 个；未压缩 0 个。");
     EXPECT_EQ(view_.messages.back().icon, MessageIcon::Information);
     EXPECT_FALSE(view_.messages.back().underNotice) << "the notice must not outlive its batch";

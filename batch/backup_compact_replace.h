@@ -45,6 +45,7 @@
 #include <vector>
 
 #include "common/filestore.h"
+#include "platform/text_mark.h"
 
 namespace mdb::batch {
 
@@ -107,12 +108,13 @@ std::filesystem::path WorkRootFor(const std::filesystem::path& backupRoot,
 // True when `name` is one the batch gives its temporary files (".NAME.mdbwarden-XXXXXXXXXXXX.tmp").
 bool IsBatchTempName(const std::string& name);
 
-// Texts of the reasons the procedure itself gives (after "未压缩，原因：").
-inline constexpr char kReasonBeingWritten[] = "文件正被其他程序写入";
-inline constexpr char kReasonModified[] = "文件在压缩期间被修改";
+// Texts of the reasons the procedure itself gives (after "未压缩，原因："), stored as
+// they are; TrWithDetail (common/i18n.h) shows them translated.
+inline constexpr char kReasonBeingWritten[] = MDB_TEXT("文件正被其他程序写入");
+inline constexpr char kReasonModified[] = MDB_TEXT("文件在压缩期间被修改");
 inline constexpr char kReasonWritersUnseen[] =
-    "无法确认是否有其他程序正在写入（本程序既不是文件的所有者也不是 root），为安全起见未处理";
-inline constexpr char kReasonSymbolicLink[] = "路径中有符号链接，为安全起见未处理";
+    MDB_TEXT("无法确认是否有其他程序正在写入（本程序既不是文件的所有者也不是 root），为安全起见未处理");
+inline constexpr char kReasonSymbolicLink[] = MDB_TEXT("路径中有符号链接，为安全起见未处理");
 
 // Treats the record whose stored `filepath` text is `storedPath`. `backupRunDir` is the
 // run's backup directory (a long path). `reason` receives the failure text stored in
@@ -125,11 +127,11 @@ void BackupCompactReplace(const std::string& storedPath, const std::u16string& b
 
 // Texts of the skips, for ReplaceResult::reason (they are not stored in the record; a
 // path through a symbolic link is refused with kReasonSymbolicLink instead, stored).
-inline constexpr char kSkipNotAFile[] = "跳过：文件不存在、不是普通文件或路径中有符号链接";
-inline constexpr char kSkipBackupArea[] = "跳过：文件位于备份目录中";
-inline constexpr char kSkipBackupFailed[] = "跳过：无法写入备份";
-inline constexpr char kSkipWorkingCopy[] = "跳过：无法建立工作副本";
-inline constexpr char kSkipReplaceFailed[] = "未压缩：无法替换原文件，原文件未改动";
+inline constexpr char kSkipNotAFile[] = MDB_TEXT("跳过：文件不存在、不是普通文件或路径中有符号链接");
+inline constexpr char kSkipBackupArea[] = MDB_TEXT("跳过：文件位于备份目录中");
+inline constexpr char kSkipBackupFailed[] = MDB_TEXT("跳过：无法写入备份");
+inline constexpr char kSkipWorkingCopy[] = MDB_TEXT("跳过：无法建立工作副本");
+inline constexpr char kSkipReplaceFailed[] = MDB_TEXT("未压缩：无法替换原文件，原文件未改动");
 
 // Removes what an interrupted run left behind (the process was killed): temporary files
 // of this program beside the site files of `storedPaths` and working folders in the

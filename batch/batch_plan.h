@@ -4,6 +4,8 @@
 // may be replaced, so that the web server is stopped only then.
 #pragma once
 
+#include "platform/text_mark.h"
+
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -14,7 +16,7 @@
 namespace mdb::batch {
 
 // Text of a file that no longer exists (its record is forgotten).
-inline constexpr char kReasonMissing[] = "文件不存在";
+inline constexpr char kReasonMissing[] = MDB_TEXT("文件不存在");
 
 // True only when the system says `path` does not exist; not when it cannot be looked at
 // (a folder without permission, a share that is down): such a file is not forgotten.

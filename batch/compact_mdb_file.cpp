@@ -11,7 +11,7 @@
 namespace mdb::batch {
 namespace {
 
-constexpr char kAceKind[] = "不是 Jet 3/Jet 4 格式的 MDB 文件（Access 2007 及以后的格式）";
+constexpr char kAceKind[] = MDB_TEXT("不是 Jet 3/Jet 4 格式的 MDB 文件（Access 2007 及以后的格式）");
 
 bool Mentions(const std::string& lowerText, const char* word) {
     return lowerText.find(word) != std::string::npos;
@@ -31,17 +31,17 @@ std::string DescribeEngineFailure(const std::string& engineReason) {
     }
     std::transform(lower.begin(), lower.end(), lower.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    const char* kind = "数据库文件无法读取或已损坏";
+    const char* kind = MDB_TEXT("数据库文件无法读取或已损坏");
     if (Mentions(lower, "password")) {
-        kind = "数据库设有密码";
+        kind = MDB_TEXT("数据库设有密码");
     } else if (Mentions(lower, "encrypt")) {
-        kind = "数据库已加密";
+        kind = MDB_TEXT("数据库已加密");
     } else if (Mentions(lower, "ace ") || Mentions(lower, "accdb") || Mentions(lower, "2007")) {
         kind = kAceKind;
     } else if (Mentions(lower, "verif")) {
-        kind = "压缩结果校验未通过，原文件未改动";
+        kind = MDB_TEXT("压缩结果校验未通过，原文件未改动");
     } else if (Mentions(lower, "space") || Mentions(lower, "write") || Mentions(lower, "rename")) {
-        kind = "无法写入压缩后的文件";
+        kind = MDB_TEXT("无法写入压缩后的文件");
     }
     if (engineReason.empty()) return kind;
     return std::string(kind) + "（" + engineReason + "）";

@@ -1,6 +1,8 @@
 // Compaction of one database file into a new file by our Jet engine.
 #pragma once
 
+#include "platform/text_mark.h"
+
 #include <cstdint>
 #include <span>
 #include <string>
@@ -8,7 +10,7 @@
 namespace mdb::batch {
 
 // Prefix of every failure text.
-inline constexpr char kNotCompactedPrefix[] = "未压缩，原因：";
+inline constexpr char kNotCompactedPrefix[] = MDB_TEXT("未压缩，原因：");
 
 // Compacts the database `source` into the new file `destination` (both long paths;
 // every long-path prefix is removed first). `reason` is emptied on entry and receives

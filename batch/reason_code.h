@@ -3,13 +3,15 @@
 // translated, the codes never change.
 #pragma once
 
+#include "platform/text_mark.h"
+
 #include <string>
 #include <string_view>
 
 namespace mdb::batch {
 
 // Reason of a file left out because its estimated saving is below the minimum.
-inline constexpr char kSkipBelowMinimumSaving[] = "跳过：预计节省空间低于设定的最小值";
+inline constexpr char kSkipBelowMinimumSaving[] = MDB_TEXT("跳过：预计节省空间低于设定的最小值");
 
 // The code of a reason text (ReplaceResult::reason, a stored "未压缩，原因：..." text or a
 // skip): "password", "encrypted", "not_jet", "symbolic_link", "being_written", "modified",

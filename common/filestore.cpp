@@ -2,6 +2,7 @@
 
 #include "common/base64.h"
 #include "common/checkvalue.h"
+#include "common/i18n.h"
 #include "common/paths.h"
 #include "common/text.h"
 #include "common/utf16.h"
@@ -125,30 +126,31 @@ FileInfoRecord FoundFileRecord(const std::u16string& path, const std::u16string&
 std::string DescribeStoreFailure(int errorCode, const std::string& path) {
     std::error_code ec;
     const auto status = std::filesystem::symlink_status(platform::PathFromUtf8(path), ec);
-    const std::string name = "“" + SanitizeUtf8(path) + "”";
-    if (!ec && std::filesystem::is_directory(status)) return name + "是一个目录，不是数据库文件";
+    const std::string name = SanitizeUtf8(path);
+    if (!ec && std::filesystem::is_directory(status))
+        return TrFormat("“%s”是一个目录，不是数据库文件", {name});
     if (!ec && std::filesystem::exists(status) && !std::filesystem::is_regular_file(status))
-        return name + "不是普通文件，无法作为数据库使用";
+        return TrFormat("“%s”不是普通文件，无法作为数据库使用", {name});
     switch (errorCode & 0xff) {
         case SQLITE_BUSY:
         case SQLITE_LOCKED:
-            return "数据库被其他程序锁定，等待 " + std::to_string(kStoreBusyTimeoutMs / 1000) +
-                   " 秒后仍未释放";
+            return TrFormat("数据库被其他程序锁定，等待 %s 秒后仍未释放",
+                            {std::to_string(kStoreBusyTimeoutMs / 1000)});
         case SQLITE_READONLY:
-            return "数据库文件" + name + "是只读的，无法写入";
+            return TrFormat("数据库文件“%s”是只读的，无法写入", {name});
         case SQLITE_NOTADB:
-            return name + "不是数据库文件（内容已损坏或被其他文件替换）";
+            return TrFormat("“%s”不是数据库文件（内容已损坏或被其他文件替换）", {name});
         case SQLITE_CORRUPT:
-            return "数据库文件" + name + "已损坏";
+            return TrFormat("数据库文件“%s”已损坏", {name});
         case SQLITE_FULL:
-            return "磁盘空间不足，无法写入数据库文件" + name;
+            return TrFormat("磁盘空间不足，无法写入数据库文件“%s”", {name});
         case SQLITE_PERM:
         case SQLITE_AUTH:
-            return "没有访问数据库文件" + name + "的权限";
+            return TrFormat("没有访问数据库文件“%s”的权限", {name});
         case SQLITE_CANTOPEN:
-            return "无法打开数据库文件" + name + "（目录不可访问或没有权限）";
+            return TrFormat("无法打开数据库文件“%s”（目录不可访问或没有权限）", {name});
         default:
-            return "访问数据库文件" + name + "失败（" + sqlite3_errstr(errorCode) + "）";
+            return TrFormat("访问数据库文件“%s”失败（%s）", {name, sqlite3_errstr(errorCode)});
     }
 }
 

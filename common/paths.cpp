@@ -1,6 +1,7 @@
 #include "common/paths.h"
 
 #include "common/eventlog.h"
+#include "common/i18n.h"
 #include "common/text.h"
 #include "platform/clock.h"
 #include "platform/files.h"
@@ -58,11 +59,11 @@ int EnsureConfigDirIn(const std::string& programDir, MessageReporter& reporter,
     configDir.clear();
     const std::string dir = CollapseSeparators(programDir + platform::kSeparator + "config");
     if (!PathExists(dir) && !CreateDirectoryChain(dir)) {
-        reporter.ShowMessage(FillPlaceholder(kMsgCreateDirFailed, dir));
+        reporter.ShowMessage(TrFormat(kMsgCreateDirFailed, {dir}));
         return 0;
     }
     if (!PathExists(dir)) {
-        reporter.ShowMessage(FillPlaceholder(kMsgConfigDirUnusable, dir));
+        reporter.ShowMessage(TrFormat(kMsgConfigDirUnusable, {dir}));
         return 0;
     }
     configDir = dir;
@@ -73,7 +74,7 @@ int EnsureConfigDir(MessageReporter& reporter, std::string& configDir) {
     configDir.clear();
     std::string programDir;
     if (GetExeDirectory(programDir) != 1) {
-        reporter.ShowMessage(kMsgExeDirFailed);
+        reporter.ShowMessage(Tr(kMsgExeDirFailed));
         return 0;
     }
     return EnsureConfigDirIn(programDir, reporter, configDir);

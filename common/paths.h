@@ -2,16 +2,18 @@
 // The program directory, the config directory and basic path checks.
 
 #include "common/reporter.h"
+#include "platform/text_mark.h"
 
 #include <optional>
 #include <string>
 
 namespace mdb {
 
-// Message texts of EnsureConfigDir (also used by callers that need the program directory).
-inline constexpr char kMsgExeDirFailed[] = "获取EXE文件路劲失败，请重试！";
-inline constexpr char kMsgCreateDirFailed[] = "建立目录“%s”失败，请重试！";
-inline constexpr char kMsgConfigDirUnusable[] = "保存配置文件失败，目录“%s”无法访问，请重试！";
+// Message texts of EnsureConfigDir (also used by callers that need the program directory),
+// shown through Tr.
+inline constexpr char kMsgExeDirFailed[] = MDB_TEXT("获取EXE文件路劲失败，请重试！");
+inline constexpr char kMsgCreateDirFailed[] = MDB_TEXT("建立目录“%s”失败，请重试！");
+inline constexpr char kMsgConfigDirUnusable[] = MDB_TEXT("保存配置文件失败，目录“%s”无法访问，请重试！");
 
 // Longest path (in characters) the path functions accept.
 inline constexpr size_t kMaxPath = 260;

@@ -1,5 +1,7 @@
 #include "desktop/failure_reason.h"
 
+#include "common/i18n.h"
+
 #include <algorithm>
 #include <cctype>
 
@@ -18,20 +20,20 @@ struct Kind {
 
 // Kinds in the order they are tried: the first whose keyword appears wins, so a
 // precise kind (password) comes before a broad one (cannot be read).
-constexpr Kind kPassword{"数据库设有密码", "数据库设有密码，无法打开"};
-constexpr Kind kEncrypted{"数据库已加密", "数据库已加密，无法读取"};
-constexpr Kind kNotJet{"不是 Access 97-2003 数据库",
-                       "不是 Access 97-2003（Jet 3/Jet 4 格式）的数据库文件"};
-constexpr Kind kInUse{"文件被占用", "文件正被其他程序使用或写入"};
-constexpr Kind kModified{"备份后文件被修改", "备份后文件被修改，原文件未替换"};
-constexpr Kind kDiskFull{"磁盘空间不足", "磁盘空间不足，无法写入压缩后的文件"};
-constexpr Kind kMemory{"内存不足", "内存不足，无法压缩"};
-constexpr Kind kNotVerified{"压缩结果校验未通过", "压缩结果校验未通过，原文件未改动"};
-constexpr Kind kCannotWrite{"无法写入", "无法写入压缩后的文件"};
-constexpr Kind kBackup{"备份失败", "无法备份数据库文件，原文件未改动"};
-constexpr Kind kMissing{"文件不存在", "文件不存在或无法访问"};
-constexpr Kind kLink{"路径含符号链接", "路径中有符号链接，为安全起见未处理"};
-constexpr Kind kDamaged{"文件已损坏", "数据库文件无法读取或已损坏"};
+constexpr Kind kPassword{MDB_TEXT("数据库设有密码"), MDB_TEXT("数据库设有密码，无法打开")};
+constexpr Kind kEncrypted{MDB_TEXT("数据库已加密"), MDB_TEXT("数据库已加密，无法读取")};
+constexpr Kind kNotJet{MDB_TEXT("不是 Access 97-2003 数据库"),
+                       MDB_TEXT("不是 Access 97-2003（Jet 3/Jet 4 格式）的数据库文件")};
+constexpr Kind kInUse{MDB_TEXT("文件被占用"), MDB_TEXT("文件正被其他程序使用或写入")};
+constexpr Kind kModified{MDB_TEXT("备份后文件被修改"), MDB_TEXT("备份后文件被修改，原文件未替换")};
+constexpr Kind kDiskFull{MDB_TEXT("磁盘空间不足"), MDB_TEXT("磁盘空间不足，无法写入压缩后的文件")};
+constexpr Kind kMemory{MDB_TEXT("内存不足"), MDB_TEXT("内存不足，无法压缩")};
+constexpr Kind kNotVerified{MDB_TEXT("压缩结果校验未通过"), MDB_TEXT("压缩结果校验未通过，原文件未改动")};
+constexpr Kind kCannotWrite{MDB_TEXT("无法写入"), MDB_TEXT("无法写入压缩后的文件")};
+constexpr Kind kBackup{MDB_TEXT("备份失败"), MDB_TEXT("无法备份数据库文件，原文件未改动")};
+constexpr Kind kMissing{MDB_TEXT("文件不存在"), MDB_TEXT("文件不存在或无法访问")};
+constexpr Kind kLink{MDB_TEXT("路径含符号链接"), MDB_TEXT("路径中有符号链接，为安全起见未处理")};
+constexpr Kind kDamaged{MDB_TEXT("文件已损坏"), MDB_TEXT("数据库文件无法读取或已损坏")};
 
 struct Rule {
     const char* keyword;  // in the stored text; English words in lower case
@@ -131,16 +133,15 @@ bool IsFailureReason(std::string_view stored) {
 std::string ShortFailureText(std::string_view stored) {
     if (!IsFailureReason(stored)) return std::string(stored);
     const Kind* kind = Classify(stored);
-    return "未压缩：" + std::string(kind ? std::string_view(kind->shortText) : Split(stored).kind);
+    return TrFormat("未压缩：%s", {Tr(kind ? std::string_view(kind->shortText) : Split(stored).kind)});
 }
 
 std::string FullFailureText(std::string_view stored) {
     const Kind* kind = IsFailureReason(stored) ? Classify(stored) : nullptr;
     const Parts parts = Split(stored);
     // Without an engine detail the stored words are the batch's own and complete.
-    if (kind == nullptr || parts.detail.empty()) return std::string(stored);
-    return std::string(kStoredPrefix) + kind->words + std::string(kOpen) +
-           std::string(parts.detail) + std::string(kClose);
+    if (kind == nullptr || parts.detail.empty()) return TrWithDetail(stored, kStoredPrefix);
+    return Tr(kStoredPrefix) + TrFormat("%s（%s）", {Tr(kind->words), parts.detail});
 }
 
 }  // namespace mdb::desktop

@@ -1,6 +1,7 @@
-// The reason a file was not compacted, as the list shows it: a short Chinese text
-// that fits the narrow "压缩率" column, and the full text (kind and the engine's own
-// detail) for the tooltip, the "查看原因" box and the log.
+// The reason a file was not compacted, as the list shows it: a short text that fits the
+// narrow "压缩率" column, and the full text (kind and the engine's own detail) for the
+// tooltip, the "查看原因" box and the log; both in the user's language (Tr) where the
+// catalog knows the kind, the stored text staying Chinese.
 #pragma once
 
 #include <string>

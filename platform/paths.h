@@ -1,6 +1,8 @@
 #pragma once
 // Where things are: the running executable and the platform's path conventions.
 
+#include "platform/text_mark.h"
+
 #include <optional>
 #include <string>
 #include <string_view>
@@ -75,7 +77,7 @@ inline constexpr std::string_view kBackupRoot = "d:\\qor_mdb_backup\\";
 // What the user is told is stopped during a batch.
 inline constexpr std::string_view kWebServerName = "IIS";
 // Why no web server could be stopped, as the user is told it.
-inline constexpr std::string_view kNoWebServerReason = "本机没有安装 IIS，或 IIS 未运行";
+inline constexpr std::string_view kNoWebServerReason = MDB_TEXT("本机没有安装 IIS，或 IIS 未运行");
 
 // The shell that opens addresses and shows files in their folders ("explorer.exe URL",
 // "explorer.exe /select, PATH"): explorer.exe in the Windows directory, by its full path,
@@ -90,9 +92,10 @@ inline constexpr std::string_view kExampleSiteDir = "/var/www";
 inline constexpr std::string_view kBackupRoot = "/var/backups/qor_mdb_backup/";
 
 // What the user is told is stopped during a batch (the Windows build says "IIS").
-inline constexpr std::string_view kWebServerName = "Web 服务器";
+inline constexpr std::string_view kWebServerName = MDB_TEXT("Web 服务器");
 // Why no web server could be stopped, as the user is told it.
-inline constexpr std::string_view kNoWebServerReason = "本机没有 systemd，或已知的 Web 服务器 都未运行";
+inline constexpr std::string_view kNoWebServerReason =
+    MDB_TEXT("本机没有 systemd，或已知的 Web 服务器 都未运行");
 #endif
 
 }  // namespace mdb::platform

@@ -87,10 +87,10 @@ int Fail(const EntryHooks& hooks, const Failure& failure, const std::string& cau
          const RunMode& mode = {}) {
     if (mode.quiet) {
         const ConsoleSink& errors = hooks.errors ? hooks.errors : hooks.console;
-        errors(std::string(failure.console) + (cause.empty() ? "" : "\n" + cause) + "\n");
+        errors(Tr(failure.console) + (cause.empty() ? "" : "\n" + cause) + "\n");
         ReportToEventLog(kEventMainFlow, failure.s1, failure.s2, failure.s3);
         if (failure.runLog != nullptr) {
-            WriteRunLog(failure.runLog);
+            WriteRunLog(Tr(failure.runLog));
             if (!cause.empty()) WriteRunLog(cause);
         }
         if (mode.json)
@@ -99,11 +99,11 @@ int Fail(const EntryHooks& hooks, const Failure& failure, const std::string& cau
         hooks.flush();
         return kServiceCouldNotStart;
     }
-    hooks.console(std::string("\r\n") + failure.console);
+    hooks.console("\r\n" + Tr(failure.console));
     if (!cause.empty()) hooks.console("\r\n" + cause);
     ReportToEventLog(kEventMainFlow, failure.s1, failure.s2, failure.s3);
     if (failure.runLog != nullptr) {
-        WriteRunLog(failure.runLog);
+        WriteRunLog(Tr(failure.runLog));
         if (!cause.empty()) WriteRunLog(cause);
     }
     hooks.flush();
@@ -148,7 +148,13 @@ void WriteScanMetrics(const std::string& programDir, const FileScanner& scanner,
               : PreviousMetricValue(dir, kScanMetricsFile,
                                     "mdbwarden_scan_last_success_timestamp_seconds", 0));
     if (!WriteMetricsTextfile(dir, kScanMetricsFile, m.Text()))
-        WriteRunLog("无法写入监控指标文件 " + dir + "/" + kScanMetricsFile);
+        WriteRunLog(TrFormat("无法写入监控指标文件 %s", {dir + "/" + kScanMetricsFile}));
+}
+
+std::size_t CodePointCount(std::string_view text) {
+    std::size_t count = 0;
+    for (unsigned char c : text) count += (c & 0xC0) != 0x80;
+    return count;
 }
 
 }  // namespace
@@ -187,10 +193,9 @@ int ShowCloseCountdown(const ConsoleSink& console, const std::function<void()>& 
                        const std::function<void(unsigned ms)>& sleep) {
     console("\r\n\r\n\r\n");
     for (int v = 29; v >= 0; --v) {
-        char line[160];
-        std::snprintf(line, sizeof line, "请点右上角“×”关闭当前窗口；或稍候 %2u 秒自动关闭 ...",
-                      static_cast<unsigned>(v));
-        console(line);
+        char seconds[8];
+        std::snprintf(seconds, sizeof seconds, "%2u", static_cast<unsigned>(v));
+        console(TrFormat("请点右上角“×”关闭当前窗口；或稍候 %s 秒自动关闭 ...", {seconds}));
         flush();
         sleep(1000);
         console("\r");
@@ -244,9 +249,15 @@ int ScannerMain(int argc, const char* const* argv, const EntryHooks& givenHooks)
         return Fail(hooks, {kMsgUnknownCommand, kMsgUnknownCommand, "", "", nullptr}, "", mode);
 
     hooks.console("\r\n");
-    hooks.console("\r\n┏" + Repeat("━", 22) + "┓");
-    hooks.console("\r\n┃   Veloran Quarnet·MDB 文件扫描服务   ┃");
-    hooks.console("\r\n┗" + Repeat("━", 22) + "┛");
+    // The bars fit the title as a Chinese console draws it (box lines two columns wide);
+    // a translated title, shown on a Western console, gets bars one character per column.
+    const std::string title = Tr("┃   Veloran Quarnet·MDB 文件扫描服务   ┃");
+    const int bar = i18n::CurrentLanguage() == i18n::kSourceLanguage
+                        ? 22
+                        : static_cast<int>(CodePointCount(title)) - 2;
+    hooks.console("\r\n┏" + Repeat("━", bar) + "┓");
+    hooks.console("\r\n" + title);
+    hooks.console("\r\n┗" + Repeat("━", bar) + "┛");
     hooks.console("\r\n\r\n\r\n");
 
     const std::optional<std::string> modulePath = hooks.moduleFileName();
@@ -283,7 +294,8 @@ int ScannerMain(int argc, const char* const* argv, const EntryHooks& givenHooks)
     if (!db)
         return Fail(hooks,
                     {kMsgDatabaseFailed, kProgramName, kMsgDatabaseFailed, "", kMsgDatabaseFailed},
-                    storeError != 0 ? "原因：" + DescribeStoreFailure(storeError, dbPath) : "",
+                    storeError != 0 ? TrFormat("原因：%s", {DescribeStoreFailure(storeError, dbPath)})
+                                    : "",
                     mode);
     db->PurgeOlderThan(platform::FormatLocalTime("%Y-%m-%d", now - kRetentionSeconds));
 

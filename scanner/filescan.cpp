@@ -56,7 +56,7 @@ void FileScanner::Notice(const std::string& text) {
 }
 
 void FileScanner::ReportUnusable(const char* what, const std::string& path, int error) {
-    Notice(std::string(what) + " " + SanitizeUtf8(path) + "：" + FileErrorText(error));
+    Notice(TrFormat(what, {SanitizeUtf8(path), FileErrorText(error)}));
 }
 
 bool FileScanner::TryWritePending() {
@@ -84,22 +84,23 @@ bool FileScanner::WritePending(bool final) {
     batchStartTick_ = platform::TickCount();
     if (written) {
         if (storeFailing_)
-            Notice("数据库已可以写入，暂存的 " + std::to_string(pending_.size()) +
-                   " 条记录已写入数据库");
+            Notice(TrFormat("数据库已可以写入，暂存的 %s 条记录已写入数据库",
+                            {std::to_string(pending_.size())}));
         storeFailing_ = false;
         pending_.clear();
         return true;
     }
-    const std::string cause = "原因：" + DescribeStoreFailure(db_->LastErrorCode(), db_->Path());
+    const std::string cause =
+        TrFormat("原因：%s", {DescribeStoreFailure(db_->LastErrorCode(), db_->Path())});
     if (final) {
         notRecorded_ += static_cast<std::uint32_t>(pending_.size());
-        Notice(kMsgDatabaseFailed);
+        Notice(Tr(kMsgDatabaseFailed));
         Notice(cause);
-        Notice("有 " + std::to_string(pending_.size()) +
-               " 个数据库文件未能记录到数据库中，请稍后重新扫描！");
+        Notice(TrFormat("有 %s 个数据库文件未能记录到数据库中，请稍后重新扫描！",
+                        {std::to_string(pending_.size())}));
         pending_.clear();
     } else if (!storeFailing_) {
-        Notice("数据库暂时无法写入，找到的数据库文件记录暂存，稍后重试");
+        Notice(Tr("数据库暂时无法写入，找到的数据库文件记录暂存，稍后重试"));
         Notice(cause);
     }
     storeFailing_ = true;
@@ -123,9 +124,8 @@ void FileScanner::SignalDesktop(bool final) {
         return;
     }
     if (!signalFailed_)
-        Notice("无法写入设置文件 " + SanitizeUtf8(path) + "：" +
-               SettingsErrorText(platform::LastProfileError()) +
-               "；桌面程序不会自动刷新文件列表，请手动刷新");
+        Notice(TrFormat("无法写入设置文件 %s：%s；桌面程序不会自动刷新文件列表，请手动刷新",
+                        {SanitizeUtf8(path), SettingsErrorText(platform::LastProfileError())}));
     signalFailed_ = true;
 }
 
@@ -138,16 +138,16 @@ int FileScanner::RunFileScan() {
     }
     for (const std::string& notice : listNotices_) Notice(notice);
     if (dirList_.empty()) {
-        if (notices_) notices_(std::string(kMsgNoScanDir) + "\n");
-        Print(std::string("\r\n") + kMsgNoScanDir);
+        if (notices_) notices_(Tr(kMsgNoScanDir) + "\n");
+        Print("\r\n" + Tr(kMsgNoScanDir));
         ReportToEventLog(kEventMainFlow, kMsgNoScanDir, "", "");
-        WriteRunLog(kMsgNoScanDir);
+        WriteRunLog(Tr(kMsgNoScanDir));
         return 0;
     }
     int index = 1;
     for (const std::string& entry : dirList_) {
-        const std::string line =
-            "当前填写的扫描目录 " + std::to_string(index++) + " - " + SanitizeUtf8(entry);
+        const std::string line = TrFormat("当前填写的扫描目录 %s - %s",
+                                          {std::to_string(index++), SanitizeUtf8(entry)});
         Print("\r\n" + line);
         WriteRunLog(line);
     }
@@ -175,10 +175,10 @@ int FileScanner::RunFileScan() {
     }
     const std::uint32_t end = platform::TickCount();
 
-    char summary[256];
-    std::snprintf(summary, sizeof summary,
-                  "扫描文件完成，累计扫描 %u 个文件，用时 %u 秒，其中MDB数据库文件 %u 个",
-                  filesSeen_, (end - start) / 1000u, databaseFiles_);
+    const std::string summary =
+        TrFormat("扫描文件完成，累计扫描 %s 个文件，用时 %s 秒，其中MDB数据库文件 %s 个",
+                 {std::to_string(filesSeen_), std::to_string((end - start) / 1000u),
+                  std::to_string(databaseFiles_)});
     Print("\r\n\r\n");
     Print(std::string("\r\n") + summary);
     Print("\r\n\r\n\r\n\r\n");
@@ -193,12 +193,12 @@ int FileScanner::ScanDirectory(const std::string& path) {
     if (path.empty()) return 0;
     // The walk is given the long-path form (Windows: "\\?\d:\..."); the rest is rooted.
     if (!platform::IsRootedPath(platform::WithoutLongPathPrefix(path))) {
-        Notice("无法扫描目录 " + SanitizeUtf8(path) + "：不是绝对路径（应以“" +
-               std::string(1, platform::kSeparator) + "”开头）");
+        Notice(TrFormat("无法扫描目录 %s：不是绝对路径（应以“%s”开头）",
+                        {SanitizeUtf8(path), std::string(1, platform::kSeparator)}));
         return 0;
     }
     if (path.size() > kMaxWalkPathUnits && Utf16Units(path) > kMaxWalkPathUnits) {
-        ReportUnusable("无法扫描目录", path, ENAMETOOLONG);
+        ReportUnusable(MDB_TEXT("无法扫描目录 %s：%s"), path, ENAMETOOLONG);
         return 0;
     }
     std::string root = path;
@@ -218,7 +218,7 @@ int FileScanner::ScanDirectory(const std::string& path) {
         Frame top{root, {}, 0};
         int error = 0;
         if (!platform::ListDirectory(root, top.entries, &error)) {
-            ReportUnusable("无法扫描目录", root, error);
+            ReportUnusable(MDB_TEXT("无法扫描目录 %s：%s"), root, error);
             return 0;
         }
         stack.push_back(std::move(top));
@@ -236,7 +236,7 @@ int FileScanner::ScanDirectory(const std::string& path) {
         std::string full = Join(frame.directory, entry.name);
         if (entry.kind == platform::EntryKind::Directory) {
             if (Utf16Units(full) > kMaxWalkPathUnits) {
-                ReportUnusable("无法打开目录", full, ENAMETOOLONG);
+                ReportUnusable(MDB_TEXT("无法打开目录 %s：%s"), full, ENAMETOOLONG);
                 continue;
             }
             Frame child{std::move(full), {}, 0};
@@ -245,15 +245,12 @@ int FileScanner::ScanDirectory(const std::string& path) {
             if (platform::ListDirectory(child.directory, child.entries, &error))
                 stack.push_back(std::move(child));  // `frame` is not used after this
             else
-                ReportUnusable("无法打开目录", child.directory, error);
+                ReportUnusable(MDB_TEXT("无法打开目录 %s：%s"), child.directory, error);
             continue;
         }
         const std::uint32_t n = ++filesSeen_;
-        lineBuffer_.assign("\r\n扫描文件 ");
-        lineBuffer_.append(std::to_string(n)).append(" - ");
-        lineBuffer_.append(SanitizeUtf8(entry.name));
-        lineBuffer_.append("，长度 ").append(std::to_string(entry.size)).append(" 字节 ...");
-        Print(lineBuffer_);
+        Print(FormatText(fileLine_, {std::to_string(n), SanitizeUtf8(entry.name),
+                                     std::to_string(entry.size)}));
         if (entry.size > kMinDatabaseSize) {
             try {
                 ProcessFoundFile(frame.directory, entry.name, full, entry.size);
@@ -280,7 +277,7 @@ int FileScanner::InsertFileRecord(const std::string& fullPath, const std::string
     if (ReadFileHeader(fullPath, header, headerSize, bytesRead, &error) != 1) {
         // Only what kept the file from being read is worth a line; an empty file is not.
         if (error != 0 && error != platform::kErrorNotRegularFile)
-            ReportUnusable("无法读取文件", fullPath, error);
+            ReportUnusable(MDB_TEXT("无法读取文件 %s：%s"), fullPath, error);
         return 0;
     }
     // The file may have changed since its directory was listed: what was read counts.
@@ -295,12 +292,12 @@ int FileScanner::InsertFileRecord(const std::string& fullPath, const std::string
     const auto path16 = Utf8ToUtf16(fullPath);
     const auto name16 = Utf8ToUtf16(name);
     if (!path16 || !name16) {
-        Notice("跳过文件（路径不是有效的 UTF-8 文本，无法记录）- " + SanitizeUtf8(fullPath));
+        Notice(TrFormat("跳过文件（路径不是有效的 UTF-8 文本，无法记录）- %s", {SanitizeUtf8(fullPath)}));
         return 0;
     }
     if (path16->size() > kMaxRecordPathUnits) {
-        Notice("跳过文件（路径超过 " + std::to_string(kMaxRecordPathUnits) +
-               " 个字符，无法记录）- " + SanitizeUtf8(fullPath));
+        Notice(TrFormat("跳过文件（路径超过 %s 个字符，无法记录）- %s",
+                        {std::to_string(kMaxRecordPathUnits), SanitizeUtf8(fullPath)}));
         return 0;
     }
 

@@ -3,6 +3,7 @@
 // database found in the file-info store.
 
 #include "common/filestore.h"
+#include "common/i18n.h"
 
 #include <array>
 #include <cstdint>
@@ -87,7 +88,8 @@ class FileScanner {
     bool TryWritePending();
     // Writes when the oldest pending row has waited longer than the batch window.
     void WriteIfStale();
-    // Says why `path` could not be used; `what` names it ("无法打开目录", ...).
+    // Says why `path` could not be used; `what` is the line with two "%s", for the path
+    // and the reason ("无法打开目录 %s：%s", ...), as a catalog key.
     void ReportUnusable(const char* what, const std::string& path, int error);
 
     std::string programDir_;
@@ -109,7 +111,8 @@ class FileScanner {
     bool signalFailed_ = false;
     std::vector<std::string> listNotices_;   // what reading the list left out, and why
     std::vector<std::string> tableNotices_;  // listed entries the scan table leaves out
-    std::string lineBuffer_;
+    // The line of each file met, translated once: "扫描文件 <n> - <name>，长度 <size> 字节 ...".
+    const std::string fileLine_ = "\r\n" + Tr("扫描文件 %s - %s，长度 %s 字节 ...");
 };
 
 }  // namespace mdb::scanner

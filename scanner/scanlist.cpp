@@ -59,22 +59,24 @@ int FileScanner::qorReadTxtFileLine() {
         // A missing list is said by the message that no directory is set.
         if (file.LastError() != ENOENT)
             listNotices_.push_back(
-                "无法读取目录列表文件 " + SanitizeUtf8(path) + "：" +
-                FileErrorText(result == platform::OpenResult::SharingViolation ? EWOULDBLOCK
-                                                                               : file.LastError()));
+                TrFormat("无法读取目录列表文件 %s：%s",
+                         {SanitizeUtf8(path),
+                          FileErrorText(result == platform::OpenResult::SharingViolation
+                                            ? EWOULDBLOCK
+                                            : file.LastError())}));
         return 0;
     }
     std::string text;
     if (!file.ReadAll(text)) {
         ReportToEventLog(kEventMainFlow, "qorReadTxtFileLine() catch err", path.c_str(), "");
-        listNotices_.push_back("无法读取目录列表文件 " + SanitizeUtf8(path) + "：" +
-                               FileErrorText(EIO));
+        listNotices_.push_back(
+            TrFormat("无法读取目录列表文件 %s：%s", {SanitizeUtf8(path), FileErrorText(EIO)}));
         return 0;
     }
     // The list holds the system code page's text (GBK on Chinese Windows).
     const ParsedListFile parsed = ParseListFile(platform::Utf8FromSystemCodePage(text));
     if (parsed.crLineEnds)
-        listNotices_.push_back("目录列表文件以 CR（回车符）作为换行符，已按 CR 分行读取");
+        listNotices_.push_back(Tr("目录列表文件以 CR（回车符）作为换行符，已按 CR 分行读取"));
     for (const IgnoredListLine& line : parsed.ignored)
         listNotices_.push_back(IgnoredListLineText(line));
     for (const std::string& entry : parsed.entries) {
@@ -95,10 +97,10 @@ int FileScanner::LoadScanDirTable() {
     for (const std::string& entry : dirList_) {
         ++number;
         if (used == table_.size()) {
-            tableNotices_.push_back("目录列表共有 " + std::to_string(dirList_.size()) +
-                                    " 个目录，只扫描前 " + std::to_string(kScanTableSlots) +
-                                    " 个可用目录，从第 " + std::to_string(number) +
-                                    " 个起未扫描");
+            tableNotices_.push_back(
+                TrFormat("目录列表共有 %s 个目录，只扫描前 %s 个可用目录，从第 %s 个起未扫描",
+                         {std::to_string(dirList_.size()), std::to_string(kScanTableSlots),
+                          std::to_string(number)}));
             break;
         }
         // Entries are 1 to 259 bytes as the list file stores them (the system code page:
@@ -106,10 +108,11 @@ int FileScanner::LoadScanDirTable() {
         // 259 UTF-16 units.
         const bool tooLong = platform::SystemCodePageFromUtf8(entry).size() > kMaxSlotUnits;
         if (tooLong || entry.empty() || !Utf8ToUtf16(entry)) {
-            const std::string why = tooLong ? "超过 " + std::to_string(kMaxSlotUnits) + " 个字节"
-                                            : std::string("不是有效的 UTF-8 文本");
-            tableNotices_.push_back("扫描目录 " + std::to_string(number) + " " + why +
-                                    "，未扫描：" + SanitizeUtf8(entry));
+            const std::string why = tooLong
+                                        ? TrFormat("超过 %s 个字节", {std::to_string(kMaxSlotUnits)})
+                                        : Tr("不是有效的 UTF-8 文本");
+            tableNotices_.push_back(TrFormat("扫描目录 %s %s，未扫描：%s",
+                                             {std::to_string(number), why, SanitizeUtf8(entry)}));
             continue;
         }
         table_[used].inUse = true;

@@ -149,11 +149,14 @@ bool ClassMissing(HRESULT code) {
 std::string ProviderNotRegistered(HRESULT code) {
     // A 64-bit process sees only 64-bit registrations, and Jet 4.0 exists for 32-bit
     // processes alone: say so, it is the usual cause on a 64-bit build.
-    const std::string bits = sizeof(void*) == 8 ? "；本程序为 64 位，Jet 4.0 只能由 32 位程序使用" : "";
+    const char* kind =
+        sizeof(void*) == 8
+            ? MDB_TEXT("压缩引擎 JRO.JetEngine（Jet 4.0 OLE DB 提供程序）未注册；本程序为 64 位，"
+                       "Jet 4.0 只能由 32 位程序使用")
+            : MDB_TEXT("压缩引擎 JRO.JetEngine（Jet 4.0 OLE DB 提供程序）未注册");
     char hex[16];
     std::snprintf(hex, sizeof hex, "0x%08lX", static_cast<unsigned long>(code));
-    return "压缩引擎 JRO.JetEngine（Jet 4.0 OLE DB 提供程序）未注册" + bits +
-           "（provider not registered, " + hex + "）";
+    return std::string(kind) + "（provider not registered, " + hex + "）";
 }
 
 void ClearExcepInfo(EXCEPINFO& exception) {

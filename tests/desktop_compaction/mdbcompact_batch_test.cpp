@@ -135,6 +135,12 @@ TEST_F(CommandBatchTest, DryRunAllNamedAndAPasswordFile) {
     EXPECT_TRUE(Contains(dry.out, "数据库设有密码")) << dry.out;
     EXPECT_TRUE(ReadBytes(a) == originalA) << "a dry run changes nothing";
     EXPECT_EQ(Log(), "");
+    // In English the reason, Chinese as the store keeps it, is shown translated.
+    setenv("MDBWARDEN_LANG", "en", 1);
+    Outcome english = Run({"--dry-run", "--all"});
+    setenv("MDBWARDEN_LANG", "zh_CN", 1);
+    EXPECT_TRUE(Contains(english.out, "Not compacted, reason: the database has a password ("))
+        << english.out;
 
     // Named files, one of them not yet recorded.
     const fs::path c = AddSiteFile("jet4/delTestV2000.mdb", "c.mdb");

@@ -328,6 +328,46 @@ TEST_F(ScannerProgram, CommandLineFailuresAndForeignNamesEndAtOnce) {
     EXPECT_FALSE(fs::exists(prog / "mdbscout.ini"));
 }
 
+// The texts follow the user's locale (Chinese for zh, else English from the catalog
+// beside the program), and MDBWARDEN_LANG overrides the locale.
+TEST_F(ScannerProgram, SpeaksTheLanguageOfTheLocaleFromItsCatalog) {
+    fs::copy(fs::path(MDB_DIST_DIR) / "locale", prog.path() / "locale",
+             fs::copy_options::recursive);
+    const std::string language = std::getenv("MDBWARDEN_LANG") ? std::getenv("MDBWARDEN_LANG") : "";
+    struct Case {
+        const char* forced;
+        const char* locale;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {"", "en_US.UTF-8", "\r\nNo start argument given; the program cannot run!"},
+        {"", "de_DE.UTF-8", "\r\nNo start argument given; the program cannot run!"},
+        {"", "C", "\r\nNo start argument given; the program cannot run!"},
+        {"", "zh_CN.UTF-8", "\r\n未输入启动参数，运行失败！"},
+        {"en", "zh_CN.UTF-8", "\r\nNo start argument given; the program cannot run!"},
+        {"zh_CN", "en_US.UTF-8", "\r\n未输入启动参数，运行失败！"},
+    };
+    for (const Case& c : cases) {
+        if (*c.forced) setenv("MDBWARDEN_LANG", c.forced, 1);
+        else unsetenv("MDBWARDEN_LANG");
+        setenv("LC_ALL", c.locale, 1);
+        EXPECT_EQ(RunProgram(exe, {}).output, c.expected) << c.forced << " " << c.locale;
+    }
+    // A whole scan in English: the list, the files, the summary, the countdown.
+    unsetenv("MDBWARDEN_LANG");
+    setenv("LC_ALL", "en_US.UTF-8", 1);
+    fs::copy_file(kCorpus / "jet4/testV2000.mdb", site.path() / "a.mdb");
+    test::WriteWholeFile(prog / "config/ScanDir.txt", site.path().string() + "\r\n");
+    const Outcome run = RunProgram(exe, {"/FileScan"}, "closes itself in 29 seconds");
+    EXPECT_TRUE(run.stopped) << run.output;
+    for (const char* part : {"MDB File Scan Service", "Directory to scan 1 - ",
+                             "Scanning file 1 - a.mdb, ", "1 of them MDB databases"})
+        EXPECT_NE(run.output.find(part), std::string::npos) << part << "\n" << run.output;
+    EXPECT_EQ(Rows().size(), 1u);
+    unsetenv("LC_ALL");
+    if (!language.empty()) setenv("MDBWARDEN_LANG", language.c_str(), 1);
+}
+
 // Each way the store can fail keeps the one message and says why on the next line.
 TEST_F(ScannerProgram, AStoreThatCannotBeUsedStopsBeforeTheScanAndSaysWhy) {
     test::WriteWholeFile(prog / "config/ScanDir.txt", site.path().string() + "\r\n");

@@ -23,6 +23,7 @@
 #include "batch/run_report.h"
 #include "batch/run_trace.h"
 #include "batch/stored_path.h"
+#include "common/i18n.h"
 #include "common/paths.h"
 #include "common/settings.h"
 #include "common/utf16.h"
@@ -233,7 +234,9 @@ class ConsoleObserver : public batch::BatchObserver {
             // Under systemd the journal has the file already, at warning priority.
             if (!r.replaced && !trace_.ToJournal())
                 std::cerr << platform::Utf8OfPath(r.path) << "  "
-                          << (r.reason.empty() ? std::string("未压缩") : r.reason) << "\n";
+                          << (r.reason.empty() ? Tr("未压缩")
+                                               : TrWithDetail(r.reason, batch::kNotCompactedPrefix))
+                          << "\n";
             return;
         }
         if (live_) std::cout << "\r\033[K";
@@ -244,7 +247,8 @@ class ConsoleObserver : public batch::BatchObserver {
             before_ += r.sizeBefore;
             after_ += r.sizeAfter;
         } else {
-            std::cout << (r.reason.empty() ? std::string("未压缩（文件无法访问或已跳过）") : r.reason)
+            std::cout << (r.reason.empty() ? Tr("未压缩（文件无法访问或已跳过）")
+                                           : TrWithDetail(r.reason, batch::kNotCompactedPrefix))
                       << "\n";
         }
         std::cout << std::flush;
@@ -282,7 +286,9 @@ int DryRun(const std::vector<std::string>& storedPaths, const Options& o,
         if (!batch::EstimateFile(file.path, now, after, filePagesNow, filePagesAfter,
                                  file.reason)) {
             file.outcome = batch::FileOutcomeKind::NotCompacted;
-            if (text) std::cout << file.path << "  " << file.reason << "\n";
+            if (text)
+                std::cout << file.path << "  "
+                          << TrWithDetail(file.reason, batch::kNotCompactedPrefix) << "\n";
             ++refused;
         } else if (!o.minSaving.Met(now, after)) {
             file.outcome = batch::FileOutcomeKind::Skipped;
@@ -290,7 +296,7 @@ int DryRun(const std::vector<std::string>& storedPaths, const Options& o,
             file.reason = batch::kSkipBelowMinimumSaving;
             if (text)
                 std::cout << file.path << "  saving about " << Ratio(now, after) << ": "
-                          << file.reason << "\n";
+                          << Tr(file.reason) << "\n";
             ++small;
         } else {
             file.outcome = batch::FileOutcomeKind::Estimated;
@@ -504,7 +510,9 @@ int RunBatch(const std::vector<std::string>& args) {
     trace.Started(storedPaths.size(), false);
     for (const auto& stored : plan.missing) store->ForgetFilepath(stored);
     for (const auto& file : plan.leftOut) {
-        if (text) std::cout << file.path << "  " << file.reason << "\n";
+        if (text)
+            std::cout << file.path << "  "
+                      << TrWithDetail(file.reason, batch::kNotCompactedPrefix) << "\n";
         report.files.push_back(file);
         trace.File(file);
     }

@@ -14,6 +14,7 @@
 #if MDBCOMPACT_BATCH
 #include "batch_command.h"
 #include "store_commands.h"
+#include "common/i18n.h"
 #endif
 
 namespace {
@@ -122,6 +123,9 @@ int main(int argc, char** argv) {
         {"forget", mdbcompact::kForgetHelp, mdbcompact::RunForget}};
     for (const auto& c : storeCommands) {
         if (cmd != c.name) continue;
+        // Their own texts are English; the reasons (Chinese, as the store keeps them) are
+        // shown in the user's language.
+        mdb::i18n::UseUserLanguage();
         const std::vector<std::string> rest(args.begin() + 1, args.end());
         for (const auto& a : rest)
             if (IsHelp(a.c_str())) {

@@ -129,6 +129,7 @@ void SalvageReader::ForEachRow(const std::function<bool(const SalvagedRow&)>& vi
             }
             continue;
         }
+        visited_.push_back(p);
         if (!VisitPage(p, unlisted, visit)) return;
     }
     // Rows an overflow pointer would have led to, whose pointer was lost.
@@ -140,6 +141,7 @@ void SalvageReader::ForEachRow(const std::function<bool(const SalvagedRow&)>& vi
             r.slot = r.addr = at;
             r.orphan = true;
             r.bytes = RowBytes(pg.bytes(), file_.jet3(), at.row);
+            r.offset = static_cast<std::uint32_t>(r.bytes.data() - pg.bytes().data());
             if (!Offer(r, visit)) return;
         } catch (const FormatError& e) {
             Lose(SalvageLoss::Kind::Row, at, e.what());
@@ -201,6 +203,7 @@ bool SalvageReader::VisitPage(std::uint32_t p, bool unlisted,
                 RowRef ref = reader_.Resolve(slot);
                 r.addr = ref.addr;
                 r.bytes = ref.bytes;
+                r.offset = static_cast<std::uint32_t>(ref.bytes.data() - ref.page.bytes().data());
                 if (!Offer(r, visit)) return false;
             } catch (const FormatError& e) {
                 Lose(SalvageLoss::Kind::Row, slot, e.what());
@@ -209,6 +212,7 @@ bool SalvageReader::VisitPage(std::uint32_t p, bool unlisted,
         }
         r.addr = slot;
         r.bytes = pb.subspan(begin, row_end - begin);
+        r.offset = begin;
         if (!Offer(r, visit)) return false;
     }
     return true;

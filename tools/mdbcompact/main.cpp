@@ -8,6 +8,7 @@
 
 #include "commands.h"
 #include "compact_command.h"
+#include "repair_command.h"
 #include "jet/compact/compactor.h"
 #include "platform/arguments.h"
 #include "platform/process.h"
@@ -30,6 +31,7 @@ const char kUsage[] =
     "  export FILE TABLE   every row of TABLE as CSV (canonical form: export --help)\n"
     "  tables FILE         names of the user tables, one per line\n"
     "  compact SRC DST     compacts SRC into the new file DST, verified\n"
+    "  repair SRC DST      a new, sound file DST from what the damaged SRC still holds\n"
     "  batch (--all|FILE...) backs up, compacts and replaces recorded databases, as\n"
     "                      mdbwarden does (web server stopped, store updated)\n"
     "  status              the recorded databases, their state and reasons\n"
@@ -146,14 +148,15 @@ int main(int argc, char** argv) {
                                {"check", kCheckHelp, 1},
                                {"export", kExportHelp, 2},
                                {"tables", kTablesHelp, 1},
-                               {"compact", mdbcompact::kCompactHelp, 2}};
+                               {"compact", mdbcompact::kCompactHelp, 2},
+                               {"repair", mdbcompact::kRepairHelp, 2}};
     const Sub* sub = nullptr;
     for (const auto& s : subs)
         if (cmd == s.name) sub = &s;
     if (!sub) return Usage(kUsage, "unknown command '" + cmd + "'");
     bool pages = false;
     std::uint64_t memory_budget = jet::kDefaultMemoryBudget;
-    if (cmd == "compact") {
+    if (cmd == "compact" || cmd == "repair") {
         auto it = std::find(args.begin() + 1, args.end(), "--memory-budget");
         if (it != args.end()) {
             if (it + 1 == args.end() || !mdbcompact::ParseByteCount(*(it + 1), &memory_budget))
@@ -169,7 +172,7 @@ int main(int argc, char** argv) {
     };
     const bool salvage = cmd == "export" && takeFlag("--salvage");
     if (cmd == "info") pages = takeFlag("--pages");
-    const bool json = (cmd == "info" || cmd == "check") && takeFlag("--json");
+    const bool json = (cmd == "info" || cmd == "check" || cmd == "repair") && takeFlag("--json");
     for (std::size_t i = 1; i < args.size(); ++i)
         if (IsHelp(args[i].c_str())) {
             std::cout << sub->help;
@@ -183,5 +186,6 @@ int main(int argc, char** argv) {
     if (cmd == "check") return mdbcompact::RunCheck(args[1], json);
     if (cmd == "export") return mdbcompact::RunExport(args[1], args[2], salvage);
     if (cmd == "compact") return mdbcompact::RunCompact(args[1], args[2], memory_budget);
+    if (cmd == "repair") return mdbcompact::RunRepair(args[1], args[2], json, memory_budget);
     return mdbcompact::RunTables(args[1]);
 }

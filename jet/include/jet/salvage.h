@@ -65,6 +65,7 @@ struct SalvagedRow {
     bool orphan = false;  // an overflow row whose home slot was lost
     bool unlisted = false;  // on a page no usage map lists
     Bytes bytes;
+    std::uint32_t offset = 0;  // of the bytes in the page at `addr`
     const CrackedRow* cracked = nullptr;
 };
 
@@ -88,6 +89,12 @@ class SalvageReader {
     // A long value of a row, or nothing when it cannot be read whole (then `why`).
     std::optional<LongValue> ReadLongValue(Bytes field, std::string* why);
 
+    // The reader under it, for what reads values of rows it gave (index keys).
+    TableReader& table_reader() { return reader_; }
+
+    // The data pages ForEachRow went through (listed or not), ascending.
+    const std::vector<std::uint32_t>& pages() const { return visited_; }
+
     const std::vector<SalvageLoss>& losses() const { return losses_; }
     void AddLoss(SalvageLoss loss) { losses_.push_back(std::move(loss)); }
     std::uint64_t rows_read() const { return rows_read_; }
@@ -109,6 +116,7 @@ class SalvageReader {
     std::unordered_set<std::uint32_t> taken_;    // row addresses given out (packed)
     std::unordered_set<std::uint32_t> targets_;  // where overflow pointers lead (packed)
     std::vector<RowAddr> orphan_candidates_;     // deleted-only slots with bytes
+    std::vector<std::uint32_t> visited_;
     std::uint64_t rows_read_ = 0;
 };
 

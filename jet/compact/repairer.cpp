@@ -1,0 +1,634 @@
+#include "jet/compact/repairer.h"
+
+#include <algorithm>
+#include <cctype>
+#include <fstream>
+#include <map>
+#include <optional>
+#include <set>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "jet/compact/id_map.h"
+#include "jet/compact/index_tree_builder.h"
+#include "jet/compact/map_rows.h"
+#include "jet/compact/page_layout.h"
+#include "jet/compact/put_bytes.h"
+#include "jet/compact/tdef_rewriter.h"
+#include "jet/data_page.h"
+#include "jet/database.h"
+#include "jet/index.h"
+#include "jet/index_key.h"
+#include "jet/usage_map.h"
+
+namespace jet {
+namespace {
+
+// The pages of the salvage copy that the repair changes or adds, kept until they are
+// written into the copy at the end. Only pages with damage or new structures are
+// here (a table's new index trees and map rows), not the file.
+class CopyPages {
+  public:
+    CopyPages(PageFile& source) : src_(source), next_(source.page_count()) {}
+
+    // The copy's page `p`, to change in place.
+    std::vector<std::uint8_t>& Page(std::uint32_t p) {
+        auto it = pages_.find(p);
+        if (it != pages_.end()) return it->second;
+        jet::Page pg = src_.Read(p);
+        return pages_.emplace(p, std::vector<std::uint8_t>(pg.bytes().begin(), pg.bytes().end()))
+            .first->second;
+    }
+    // `n` new pages at the end of the copy; the first one's number.
+    std::uint32_t TakeRun(std::uint32_t n) {
+        const std::uint32_t first = next_;
+        next_ += n;
+        return first;
+    }
+    void Put(std::uint32_t p, std::vector<std::uint8_t> bytes) { pages_[p] = std::move(bytes); }
+
+    bool WriteInto(const std::filesystem::path& copy, std::string* err) const {
+        std::fstream f(copy, std::ios::in | std::ios::out | std::ios::binary);
+        const std::uint32_t size = src_.page_size();
+        std::vector<std::uint8_t> zero(size, 0);
+        // Pages added but never written (none today) read as never written.
+        for (std::uint32_t p = src_.page_count(); p < next_ && f; ++p) {
+            auto it = pages_.find(p);
+            const auto& bytes = it == pages_.end() ? zero : it->second;
+            f.seekp(static_cast<std::streamoff>(std::uint64_t{p} * size));
+            f.write(reinterpret_cast<const char*>(bytes.data()), size);
+        }
+        for (const auto& [p, bytes] : pages_) {
+            if (p >= src_.page_count() || !f) continue;
+            f.seekp(static_cast<std::streamoff>(std::uint64_t{p} * size));
+            f.write(reinterpret_cast<const char*>(bytes.data()), size);
+        }
+        f.flush();
+        if (!f) *err = "the salvage copy '" + copy.string() + "' cannot be written";
+        return static_cast<bool>(f);
+    }
+
+  private:
+    PageFile& src_;
+    std::uint32_t next_;
+    std::map<std::uint32_t, std::vector<std::uint8_t>> pages_;
+};
+
+// The salvage copy beside the destination, removed on every exit.
+struct CopyFile {
+    std::filesystem::path path;
+    ~CopyFile() {
+        std::error_code ec;
+        if (!path.empty()) std::filesystem::remove(path, ec);
+    }
+};
+
+// A logical index of this type is the table's primary key: its keys are unique.
+constexpr std::uint8_t kPrimaryKeyIndex = 1;
+
+// The parent of the top containers; it has no catalog row of its own.
+constexpr std::int32_t kTopContainerId = 0x0F000000;
+
+bool EqualsNoCase(const std::string& a, const char* b) {
+    const std::string bs(b);
+    return a.size() == bs.size() &&
+           std::equal(a.begin(), a.end(), bs.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) ==
+                      std::tolower(static_cast<unsigned char>(y));
+           });
+}
+
+std::uint32_t PackedSlot(RowAddr a) {
+    return a.Packed();
+}
+
+// One table as the repair carries it over.
+struct TableWork {
+    const CatalogEntry* entry = nullptr;
+    const TableDef* def = nullptr;
+    TableRepair report;
+    std::vector<RowAddr> kept;                // slots of the rows kept, salvage order
+    std::unordered_set<std::uint32_t> kept_slots, kept_addrs;
+    std::unordered_set<std::uint32_t> dropped;  // slots given up after reading (packed)
+    std::unordered_set<std::uint64_t> lost_values;  // slot << 16 | field
+    std::vector<std::uint32_t> pages;  // data pages read
+    bool new_map = false;
+    std::size_t map_handle = 0;
+    std::vector<std::pair<std::size_t, std::uint32_t>> new_roots;  // real index, root
+};
+
+class Repairer {
+  public:
+    Repairer(Database& db, CopyPages& copy)
+        : db_(db), src_(db.file()), copy_(copy), layout_(PageLayout::For(db.header().format)),
+          maps_(layout_) {}
+
+    // Throws FormatError for a source that cannot be repaired at all.
+    void Run(RepairResult& result);
+
+  private:
+    void PlanTables(RepairResult& result);
+    void SalvageRows(TableWork& w, const OwnedPages& owned);
+    void RebuildIndexes(TableWork& w);
+    // True when real index `index` may leave the row at `slot` out: the row's index
+    // columns are all null (an index that ignores nulls has no entry for it). Asked
+    // only about rows that a cleanly read index lists no entry for.
+    bool LeftOutByIndex(const TableDef& d, std::size_t index, RowAddr slot);
+    void NormalizePages(TableWork& w);
+    void Lose(TableWork& w, RowAddr slot, std::string reason);
+
+    Database& db_;
+    PageFile& src_;
+    CopyPages& copy_;
+    PageLayout layout_;
+    MapRows maps_;
+    std::vector<TableWork> work_;
+    std::unordered_set<std::uint32_t> lost_catalog_slots_;
+    // Ids of the tables lost: the system rows that name them (permissions) go too.
+    std::unordered_set<std::int32_t> lost_ids_;
+    std::unordered_set<std::int32_t> known_ids_;  // of every object the catalog names
+};
+
+void Repairer::Lose(TableWork& w, RowAddr slot, std::string reason) {
+    SalvageLoss l;
+    l.kind = SalvageLoss::Kind::Row;
+    l.at = slot;
+    l.reason = std::move(reason);
+    w.report.losses.push_back(std::move(l));
+    w.dropped.insert(PackedSlot(slot));
+}
+
+void Repairer::PlanTables(RepairResult& result) {
+    known_ids_.insert(kTopContainerId);
+    for (const CatalogEntry& e : db_.catalog()) known_ids_.insert(e.id);
+    std::set<std::uint32_t> seen;
+    for (const CatalogEntry* e : db_.Tables(true)) {
+        std::string why;
+        const TableDef* def = nullptr;
+        if (!seen.insert(e->tdef_page()).second) {
+            why = "its definition page " + std::to_string(e->tdef_page()) +
+                  " is another table's as well";
+        } else {
+            try {
+                def = &db_.Definition(e->tdef_page());
+            } catch (const FormatError& err) {
+                why = std::string("its definition cannot be read: ") + err.what();
+            }
+        }
+        if (!def) {
+            if (e->tdef_page() == kCatalogPage) ThrowFormat("the catalog's definition: " + why);
+            result.lost_tables.push_back({e->name, why});
+            lost_catalog_slots_.insert(PackedSlot(e->row));
+            lost_ids_.insert(e->id);
+            continue;
+        }
+        TableWork w;
+        w.entry = e;
+        w.def = def;
+        w.report.name = e->name;
+        w.report.definition_rows = def->row_count;
+        w.report.indexes = static_cast<std::uint32_t>(def->real_indexes.size());
+        work_.push_back(std::move(w));
+    }
+    std::sort(work_.begin(), work_.end(), [](const TableWork& a, const TableWork& b) {
+        return a.def->page < b.def->page;
+    });
+}
+
+void Repairer::SalvageRows(TableWork& w, const OwnedPages& owned) {
+    const TableDef& d = *w.def;
+    SalvageOptions so;
+    so.unlisted_pages = true;
+    SalvageReader reader(src_, d, &owned, so);
+    const bool catalog = d.page == kCatalogPage;
+    auto mask_bit = [&](const SalvagedRow& r, const Column& c) {
+        // The null mask ends the row: a set bit is a value present.
+        const std::size_t count = src_.jet3() ? r.bytes[0] : U16(r.bytes, 0);
+        const std::size_t mask = (count + 7) / 8;
+        std::vector<std::uint8_t>& page = copy_.Page(r.addr.page);
+        page[r.offset + r.bytes.size() - mask + c.number / 8] &=
+            static_cast<std::uint8_t>(~(1u << (c.number % 8)));
+    };
+    // Permissions of an object no catalog row names (its row could not be read) go
+    // too: the compaction keeps such an Id as it is, and an index of Ids in order
+    // would no longer be in order once the Ids around it are renumbered.
+    const bool aces = EqualsNoCase(w.entry->name, "MSysACEs");
+    std::vector<std::size_t> id_columns;
+    for (std::size_t i = 0; i < d.columns.size(); ++i)
+        if (!catalog && d.columns[i].type == kColLong && IsIdColumn(w.entry->name, d.columns[i].name))
+            id_columns.push_back(i);
+    reader.ForEachRow([&](const SalvagedRow& r) {
+        if (catalog && lost_catalog_slots_.count(PackedSlot(r.slot))) {
+            w.dropped.insert(PackedSlot(r.slot));  // its table is reported lost
+            return true;
+        }
+        for (std::size_t i : id_columns) {
+            const FieldRef& f = r.cracked->fields[i];
+            if (f.null || f.size != 4) continue;
+            const auto id = static_cast<std::int32_t>(U32(r.bytes, f.begin));
+            if (lost_ids_.count(id) || (aces && !known_ids_.count(id))) {
+                w.dropped.insert(PackedSlot(r.slot));  // goes with the lost table
+                return true;
+            }
+        }
+        for (std::size_t i = 0; i < d.columns.size(); ++i) {
+            const FieldRef& f = r.cracked->fields[i];
+            if (f.null || !IsLongValueType(d.columns[i].type)) continue;
+            std::string why;
+            if (reader.ReadLongValue(r.bytes.subspan(f.begin, f.size), &why)) continue;
+            // A value that cannot be read whole is left null; its row is kept.
+            mask_bit(r, d.columns[i]);
+            w.lost_values.insert(std::uint64_t{PackedSlot(r.slot)} << 16 | i);
+            SalvageLoss l;
+            l.kind = SalvageLoss::Kind::Value;
+            l.at = r.slot;
+            l.column = d.columns[i].name;
+            l.reason = why;
+            w.report.losses.push_back(std::move(l));
+        }
+        if (r.unlisted) w.new_map = true;
+        w.kept.push_back(r.slot);
+        w.kept_slots.insert(PackedSlot(r.slot));
+        w.kept_addrs.insert(PackedSlot(r.addr));
+        return true;
+    });
+    for (const SalvageLoss& l : reader.losses()) {
+        // An unreadable map: every page found by its owner field goes into a new one.
+        if (l.kind == SalvageLoss::Kind::Page && l.at.page == d.owned_map.page) w.new_map = true;
+        w.report.losses.push_back(l);
+    }
+    w.pages = reader.pages();
+}
+
+// An index entry of `key` for the row at `slot`: the key, then the row's page
+// (3 bytes, big-endian) and row.
+std::vector<std::uint8_t> Entry(const std::vector<std::uint8_t>& key, RowAddr slot) {
+    std::vector<std::uint8_t> e(key);
+    e.push_back(static_cast<std::uint8_t>(slot.page >> 16));
+    e.push_back(static_cast<std::uint8_t>(slot.page >> 8));
+    e.push_back(static_cast<std::uint8_t>(slot.page));
+    e.push_back(slot.row);
+    return e;
+}
+
+bool Repairer::LeftOutByIndex(const TableDef& d, std::size_t index, RowAddr slot) {
+    const RealIndex& ix = d.real_indexes[index];
+    Page holder;
+    Bytes bytes;
+    try {
+        TableReader reader(src_, d);
+        RowRef r = reader.Resolve(slot);
+        holder = r.page;
+        bytes = r.bytes;
+    } catch (const FormatError&) {
+        holder = src_.Read(slot.page);
+        bytes = RowBytes(holder.bytes(), src_.jet3(), slot.row);
+    }
+    const CrackedRow cr = CrackRow(d, bytes, src_.jet3());
+    for (const IndexColumn& c : ix.columns)
+        for (std::size_t f = 0; f < d.columns.size(); ++f)
+            if (d.columns[f].number == c.column && !cr.fields[f].null) return false;
+    return true;
+}
+
+void Repairer::RebuildIndexes(TableWork& w) {
+    const TableDef& d = *w.def;
+    const std::size_t n = d.real_indexes.size();
+    if (n == 0) return;
+    // Each index walked: one whose entries are exactly the rows kept is kept as it is.
+    std::vector<IndexWalk> walks(n);
+    std::vector<bool> keep(n, true);
+    std::set<RowAddr> named;  // rows an index lists that could not be read
+    // Only pointers into the table's own map name a row: a leaf of noise that reads
+    // as entries points anywhere.
+    UsageMap listed;
+    try {
+        listed = ReadUsageMap(src_, d.owned_map, src_.page_count());
+    } catch (const FormatError&) {
+    }
+    for (std::size_t i = 0; i < n; ++i) {
+        walks[i] = WalkIndex(src_, d.real_indexes[i].root, d.page);
+        const IndexWalk& wk = walks[i];
+        const bool clean = wk.complete && wk.problems.empty();
+        std::unordered_set<std::uint32_t> pointed;
+        for (const IndexEntry& e : wk.leaf_entries) {
+            const bool kept = w.kept_slots.count(PackedSlot(e.row)) > 0;
+            if (clean && !kept && !w.dropped.count(PackedSlot(e.row)) && listed.Contains(e.row.page))
+                named.insert(e.row);
+            if (!kept || !pointed.insert(PackedSlot(e.row)).second) keep[i] = false;
+        }
+        if (!clean) keep[i] = false;
+        // An index that leaves out null keys lists fewer rows than there are.
+        if (keep[i] && pointed.size() != w.kept.size())
+            for (RowAddr slot : w.kept)
+                if (!pointed.count(PackedSlot(slot)) && !LeftOutByIndex(d, i, slot)) {
+                    keep[i] = false;
+                    break;
+                }
+    }
+    for (RowAddr a : named) {
+        bool known = false;
+        for (const SalvageLoss& l : w.report.losses) known = known || (l.at == a && l.kind == SalvageLoss::Kind::Row);
+        if (!known) {
+            SalvageLoss l;
+            l.kind = SalvageLoss::Kind::Row;
+            l.at = a;
+            l.reason = "an index lists a row here, but it cannot be read";
+            w.report.losses.push_back(std::move(l));
+        }
+    }
+    if (w.dropped.empty() && std::all_of(keep.begin(), keep.end(), [](bool k) { return k; }))
+        return;
+
+    // The entries of every index not kept: made from the rows where the encoder can,
+    // else taken from a walk that read cleanly (the rows it lacks cannot be indexed).
+    std::vector<std::optional<IndexKeyEncoder>> enc(n);
+    std::vector<std::string> why(n);
+    std::vector<std::vector<std::pair<std::vector<std::uint8_t>, std::size_t>>> entries(n);
+    std::vector<std::vector<bool>> all_null(n);
+    bool encode = false;
+    for (std::size_t i = 0; i < n; ++i) {
+        if (keep[i]) continue;
+        enc[i] = IndexKeyEncoder::Make(d, i, src_.jet3(), db_.header().sort_order, &why[i]);
+        encode = encode || enc[i].has_value();
+    }
+    std::unordered_map<std::uint32_t, std::size_t> ordinal;  // kept slot -> salvage order
+    for (std::size_t k = 0; k < w.kept.size(); ++k) ordinal[PackedSlot(w.kept[k])] = k;
+    if (encode) {
+        // The rows kept, read again where they lie, for their index values.
+        TableReader reader(src_, d);
+        const RowCracker cracker(d, src_.jet3());
+        std::vector<KeyValue> values;
+        std::vector<std::vector<std::uint8_t>> scratch;
+        std::vector<std::uint8_t> key;
+        CrackedRow cracked;
+        for (RowAddr slot : w.kept) {
+            Page holder;
+            Bytes bytes;
+            try {
+                RowRef r = reader.Resolve(slot);
+                holder = r.page;
+                bytes = r.bytes;
+            } catch (const FormatError&) {
+                // A row whose home slot was lost: at its own address, flagged deleted.
+                holder = src_.Read(slot.page);
+                bytes = RowBytes(holder.bytes(), src_.jet3(), slot.row);
+            }
+            cracker.Crack(bytes, cracked);
+            for (std::size_t f = 0; f < d.columns.size(); ++f)
+                if (w.lost_values.count(std::uint64_t{PackedSlot(slot)} << 16 | f))
+                    cracked.fields[f].null = true;
+            const std::size_t at = ordinal[PackedSlot(slot)];
+            for (std::size_t i = 0; i < n; ++i) {
+                if (!enc[i]) continue;
+                enc[i]->ValuesOf(bytes, cracked, reader, values, scratch);
+                if (!enc[i]->HasEntry(values)) continue;
+                enc[i]->Encode(values, key);
+                entries[i].emplace_back(Entry(key, slot), at);
+                bool nulls = true;
+                for (const KeyValue& v : values) nulls = nulls && v.null;
+                all_null[i].push_back(nulls);
+            }
+        }
+    }
+    for (std::size_t i = 0; i < n; ++i) {
+        if (keep[i] || enc[i]) continue;
+        // From the walk: the entries of rows kept, each row once, from leaves the
+        // walk found nothing wrong with.
+        std::unordered_set<std::uint32_t> seen, bad_pages;
+        for (const IndexProblem& p : walks[i].problems) bad_pages.insert(p.page);
+        for (std::size_t k = 0; k < walks[i].leaf_entries.size(); ++k) {
+            const IndexEntry& e = walks[i].leaf_entries[k];
+            if (bad_pages.count(walks[i].leaf_pages[k])) continue;
+            auto it = ordinal.find(PackedSlot(e.row));
+            if (it == ordinal.end() || !seen.insert(PackedSlot(e.row)).second) continue;
+            entries[i].emplace_back(e.KeyAndRow(), it->second);
+            all_null[i].push_back(false);
+        }
+        for (RowAddr slot : w.kept)
+            if (!seen.count(PackedSlot(slot)) && !LeftOutByIndex(d, i, slot))
+                Lose(w, slot, "index " + std::to_string(i) +
+                                  " has no entry for it and its keys cannot be made yet: " + why[i]);
+    }
+    // A unique index the rows violate: the later row goes.
+    for (std::size_t i = 0; i < n; ++i) {
+        bool unique = d.real_indexes[i].flags & kIndexUnique;
+        for (const LogicalIndex& li : d.logical_indexes)
+            unique = unique || (li.real_index == i && li.type == kPrimaryKeyIndex);
+        if (keep[i] || !unique) continue;
+        auto& es = entries[i];
+        std::vector<std::size_t> order(es.size());
+        for (std::size_t k = 0; k < order.size(); ++k) order[k] = k;
+        const auto key_of = [&](std::size_t k) {
+            return std::vector<std::uint8_t>(es[k].first.begin(), es[k].first.end() - 4);
+        };
+        std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+            auto ka = key_of(a), kb = key_of(b);
+            return ka != kb ? ka < kb : es[a].second < es[b].second;
+        });
+        for (std::size_t k = 1; k < order.size(); ++k) {
+            if (all_null[i][order[k]] || key_of(order[k]) != key_of(order[k - 1])) continue;
+            const RowAddr later = w.kept[es[order[k]].second];
+            if (!w.dropped.count(PackedSlot(later)))
+                Lose(w, later, "unique index " + std::to_string(i) + " holds its key for row " +
+                                   w.kept[es[order[k - 1]].second].ToString() + " already");
+        }
+    }
+    // Rows given up leave every index; an index kept so far that listed one is made
+    // again from its walk, without them.
+    for (std::size_t i = 0; i < n; ++i) {
+        if (keep[i] && !w.dropped.empty()) {
+            keep[i] = false;
+            for (const IndexEntry& e : walks[i].leaf_entries) entries[i].emplace_back(e.KeyAndRow(), 0);
+        }
+        if (keep[i]) continue;
+        std::vector<std::vector<std::uint8_t>> sorted;
+        for (auto& [bytes, k] : entries[i]) {
+            const RowAddr slot{static_cast<std::uint32_t>(bytes[bytes.size() - 4] << 16 |
+                                                          bytes[bytes.size() - 3] << 8 |
+                                                          bytes[bytes.size() - 2]),
+                               bytes.back()};
+            if (!w.dropped.count(PackedSlot(slot))) sorted.push_back(std::move(bytes));
+        }
+        std::sort(sorted.begin(), sorted.end());
+        sorted.erase(std::unique(sorted.begin(), sorted.end()), sorted.end());
+        const std::uint32_t first = copy_.TakeRun(0);
+        IndexTreeBuilder tree(layout_, d.page, first,
+                              [this](std::uint32_t p, std::vector<std::uint8_t> b) { copy_.Put(p, std::move(b)); });
+        for (const auto& e : sorted) tree.Add(e);
+        const IndexTreeBuilder::Tree t = tree.Finish();
+        copy_.TakeRun(t.page_count);
+        w.new_roots.emplace_back(i, t.root);
+        ++w.report.indexes_rebuilt;
+    }
+}
+
+void Repairer::NormalizePages(TableWork& w) {
+    const auto lay = DataPageLayout::For(src_.jet3());
+    for (std::uint32_t p : w.pages) {
+        std::vector<std::uint8_t>& pb = copy_.Page(p);
+        const Bytes b(pb);
+        const std::uint32_t count = U16(b, lay.row_count);
+        const std::uint32_t table_end = static_cast<std::uint32_t>(lay.row_table + kRowSlotSize * count);
+        if (table_end > pb.size()) {
+            // No row of it can be read: the page is no longer the table's.
+            PutU32(pb, kPageOwnerAt, 0);
+            continue;
+        }
+        std::uint32_t end = static_cast<std::uint32_t>(pb.size());
+        for (std::uint32_t i = 0; i < count; ++i) {
+            const std::size_t at = lay.row_table + kRowSlotSize * i;
+            std::uint16_t raw = U16(b, at);
+            const std::uint32_t begin = raw & kRowOffsetMask;
+            const bool sane = begin >= table_end && begin <= end;
+            const RowAddr slot{p, static_cast<std::uint8_t>(i)};
+            const std::uint32_t packed = PackedSlot(slot);
+            const bool kept = w.kept_slots.count(packed) && !w.dropped.count(packed);
+            if (!sane) {
+                // An empty extent where it stood, so that the next row ends right.
+                raw = static_cast<std::uint16_t>(kRowDeleted | kRowOverflow | end);
+            } else if (i >= 256) {
+                raw = static_cast<std::uint16_t>(raw | kRowDeleted | kRowOverflow);
+            } else if (kept) {
+                // A row whose home slot was lost lives where it lies.
+                if (raw & kRowDeleted) raw = static_cast<std::uint16_t>(begin);
+            } else if (!(raw & kRowDeleted)) {
+                // The bytes of a row kept through another slot are that slot's
+                // overflow row (flagged as Access flags one); any other row goes.
+                const bool target = w.kept_addrs.count(packed) && !(raw & kRowOverflow);
+                raw = static_cast<std::uint16_t>(target ? (kRowDeleted | begin)
+                                                        : (raw | kRowDeleted | kRowOverflow));
+            }
+            if (sane) end = begin;
+            PutU16(pb, at, raw);
+        }
+    }
+}
+
+void Repairer::Run(RepairResult& result) {
+    PlanTables(result);
+    const OwnedPages owned = OwnedPages::Scan(src_);
+    for (TableWork& w : work_) SalvageRows(w, owned);
+    for (TableWork& w : work_) {
+        RebuildIndexes(w);
+        NormalizePages(w);
+        if (w.new_map) {
+            w.map_handle = maps_.Reserve();
+            w.report.map_rebuilt = true;
+        }
+    }
+    // New usage maps for the tables that need one: rows on pages of their own at the
+    // end of the copy.
+    if (maps_.size()) {
+        std::vector<std::uint32_t> pages;
+        for (std::uint32_t i = 0; i < maps_.PagesNeeded(); ++i) pages.push_back(copy_.TakeRun(1));
+        maps_.PlacePages(std::move(pages));
+        for (TableWork& w : work_) {
+            if (!w.new_map) continue;
+            for (std::uint32_t p : w.pages) {
+                const auto& pb = copy_.Page(p);
+                if (PageOwner(Bytes(pb)) == w.def->page) maps_.Map(w.map_handle).AddPage(p);
+            }
+        }
+        maps_.Finish([this](std::uint32_t n) { return copy_.TakeRun(n); },
+                     [this](std::uint32_t p, std::vector<std::uint8_t> b) { copy_.Put(p, std::move(b)); });
+    }
+    for (TableWork& w : work_) {
+        if (!w.new_map && w.new_roots.empty()) continue;
+        TdefRewriter tr(src_, *w.def);
+        if (w.new_map) tr.PutRowPointerAt(w.def->owned_map_at, maps_.Address(w.map_handle));
+        for (const auto& [i, root] : w.new_roots) tr.PutU32At(w.def->real_indexes[i].root_at, root);
+        auto pages = tr.Finish(w.def->pages);
+        for (std::size_t k = 0; k < pages.size(); ++k) copy_.Put(w.def->pages[k], std::move(pages[k]));
+    }
+    for (TableWork& w : work_) {
+        w.report.rows_salvaged = w.kept.size() - [&] {
+            std::size_t gone = 0;
+            for (RowAddr a : w.kept) gone += w.dropped.count(PackedSlot(a));
+            return gone;
+        }();
+        result.tables.push_back(std::move(w.report));
+    }
+}
+
+RepairResult Fail(RepairResult r, std::string reason) {
+    r.repaired = false;
+    r.reason = std::move(reason);
+    return r;
+}
+
+}  // namespace
+
+bool RepairResult::lossless() const {
+    if (!repaired || !lost_tables.empty() || !catalog_losses.empty()) return false;
+    for (const TableRepair& t : tables)
+        if (!t.lossless()) return false;
+    return true;
+}
+
+RepairResult Repair(const std::filesystem::path& source, const std::filesystem::path& destination,
+                    const CompactProgressFn& progress, const CompactOptions& options) {
+    RepairResult result;
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(source, ec))
+        return Fail(result, "the file '" + source.string() + "' does not exist");
+    if (std::filesystem::exists(std::filesystem::symlink_status(destination, ec)))
+        return Fail(result, "the destination '" + destination.string() + "' already exists");
+    Status status;
+    std::unique_ptr<Database> db = Database::Open(source, &status);
+    if (!db)
+        return Fail(result, status.reason.empty() ? "the database cannot be opened" : status.reason);
+    if (db->header().format != Format::Jet3 && db->header().format != Format::Jet4)
+        return Fail(result, "the file is not a Jet 3 or Jet 4 database");
+    result.catalog_losses = db->catalog_losses();
+
+    // The copy: whole pages only (a page cut short is lost with the tail).
+    CopyFile copy;
+    copy.path = destination.parent_path() / ("." + destination.filename().string() + ".salvage");
+    std::filesystem::remove(copy.path, ec);
+    if (!std::filesystem::copy_file(source, copy.path, ec))
+        return Fail(result, "the salvage copy cannot be made beside the destination: " + ec.message());
+    std::filesystem::permissions(copy.path, std::filesystem::perms::owner_write,
+                                 std::filesystem::perm_options::add, ec);
+    std::filesystem::resize_file(copy.path,
+                                 std::uint64_t{db->file().page_count()} * db->file().page_size(), ec);
+    if (ec) return Fail(result, "the salvage copy cannot be made: " + ec.message());
+    try {
+        CopyPages pages(db->file());
+        Repairer repairer(*db, pages);
+        repairer.Run(result);
+        std::string err;
+        if (!pages.WriteInto(copy.path, &err)) return Fail(result, err);
+    } catch (const FormatError& e) {
+        return Fail(result, std::string("the database cannot be repaired: ") + e.what());
+    } catch (const std::bad_alloc&) {
+        return Fail(result, "the database cannot be repaired: not enough memory");
+    } catch (const std::exception& e) {
+        return Fail(result, std::string("the database cannot be repaired: ") + e.what());
+    }
+    result.compaction = Compact(copy.path, destination, progress, options);
+    // Before: the source as it is, not the copy with the pages the repair added.
+    result.compaction.pages_before = db->header().page_count;
+    result.compaction.bytes_before = db->header().file_size;
+    if (!result.compaction)
+        return Fail(result, "the salvaged rows could not be written: " + result.compaction.reason);
+    // The new file holds what the report says, table by table.
+    std::unique_ptr<Database> out = Database::Open(destination, &status);
+    std::string mismatch = out ? "" : "the repaired file cannot be opened: " + status.reason;
+    for (const TableRepair& t : result.tables) {
+        if (!mismatch.empty()) break;
+        const CatalogEntry* e = nullptr;
+        for (const CatalogEntry* c : out->Tables(true))
+            if (c->name == t.name) e = c;
+        if (!e || out->Definition(e->tdef_page()).row_count != t.rows_salvaged)
+            mismatch = "table '" + t.name + "' of the repaired file does not hold the rows salvaged";
+    }
+    if (!mismatch.empty()) {
+        std::filesystem::remove(destination, ec);
+        return Fail(result, mismatch);
+    }
+    result.repaired = true;
+    return result;
+}
+
+}  // namespace jet

@@ -337,18 +337,16 @@ void Repairer::RebuildIndexes(TableWork& w) {
             w.report.losses.push_back(std::move(l));
         }
     }
-    if (w.dropped.empty() && std::all_of(keep.begin(), keep.end(), [](bool k) { return k; }))
-        return;
-
-    // The entries of every index not kept: made from the rows where the encoder can,
-    // else taken from a walk that read cleanly (the rows it lacks cannot be indexed).
+    // Every index's entries made from the rows where the encoder can: an index is
+    // kept only when its entries are exactly those (a row whose values changed, on a
+    // torn page say, no longer matches its entries). Where it cannot, the entries are
+    // taken from a walk that read cleanly (the rows it lacks cannot be indexed).
     std::vector<std::optional<IndexKeyEncoder>> enc(n);
     std::vector<std::string> why(n);
     std::vector<std::vector<std::pair<std::vector<std::uint8_t>, std::size_t>>> entries(n);
     std::vector<std::vector<bool>> all_null(n);
     bool encode = false;
     for (std::size_t i = 0; i < n; ++i) {
-        if (keep[i]) continue;
         enc[i] = IndexKeyEncoder::Make(d, i, src_.jet3(), db_.header().sort_order, &why[i]);
         encode = encode || enc[i].has_value();
     }
@@ -391,6 +389,41 @@ void Repairer::RebuildIndexes(TableWork& w) {
             }
         }
     }
+    // An encodable index is kept when its entries are those made from the rows. A
+    // row that a clean leaf lists under other values, and no index under its own, is
+    // kept as it reads but reported: its bytes may not be the row's any more.
+    std::unordered_set<std::uint32_t> agree, disagree;
+    for (std::size_t i = 0; i < n; ++i) {
+        if (!enc[i]) continue;
+        std::unordered_map<std::uint32_t, std::size_t> made;  // slot -> its entry
+        for (std::size_t k = 0; k < entries[i].size(); ++k)
+            made[PackedSlot(w.kept[entries[i][k].second])] = k;
+        std::unordered_set<std::uint32_t> bad_pages;
+        for (const IndexProblem& p : walks[i].problems) bad_pages.insert(p.page);
+        std::size_t matched = 0;
+        for (std::size_t k = 0; k < walks[i].leaf_entries.size(); ++k) {
+            const IndexEntry& e = walks[i].leaf_entries[k];
+            auto it = made.find(PackedSlot(e.row));
+            if (it == made.end()) continue;
+            if (entries[i][it->second].first == e.KeyAndRow()) {
+                ++matched;
+                agree.insert(PackedSlot(e.row));
+            } else if (!bad_pages.count(walks[i].leaf_pages[k])) {
+                disagree.insert(PackedSlot(e.row));
+            }
+        }
+        keep[i] = keep[i] && matched == entries[i].size() && matched == walks[i].leaf_entries.size();
+    }
+    for (std::uint32_t s : disagree) {
+        if (agree.count(s)) continue;
+        SalvageLoss l;
+        l.kind = SalvageLoss::Kind::Suspect;
+        l.at = UnpackRowPtr(s);
+        l.reason = "kept as it reads, but its index entries hold other values: the row may be damaged";
+        w.report.losses.push_back(std::move(l));
+    }
+    if (w.dropped.empty() && std::all_of(keep.begin(), keep.end(), [](bool k) { return k; }))
+        return;
     for (std::size_t i = 0; i < n; ++i) {
         if (keep[i] || enc[i]) continue;
         // From the walk: the entries of rows kept, each row once, from leaves the

@@ -46,6 +46,8 @@ std::string SalvageLoss::Describe() const {
             return "row " + at.ToString() + ": " + reason;
         case Kind::Value:
             return "row " + at.ToString() + ", column '" + column + "': " + reason;
+        case Kind::Suspect:
+            return "row " + at.ToString() + " (kept): " + reason;
         case Kind::Page:
             return "page " + std::to_string(at.page) + ": " + reason;
         case Kind::Unlisted:

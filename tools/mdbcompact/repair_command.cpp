@@ -53,6 +53,7 @@ const char* KindName(jet::SalvageLoss::Kind k) {
         case jet::SalvageLoss::Kind::Value: return "value";
         case jet::SalvageLoss::Kind::Page: return "page";
         case jet::SalvageLoss::Kind::Unlisted: return "unlisted";
+        case jet::SalvageLoss::Kind::Suspect: return "suspect";
     }
     return "?";
 }

@@ -40,6 +40,7 @@ struct SalvageLoss {
         Value,       // one long value of a row that was kept (at: the row's slot)
         Page,        // a whole page of rows (at.row is 0)
         Unlisted,    // rows on a page no map lists, left out (count: how many)
+        Suspect,     // a row kept as it reads, that other evidence says was changed
     };
     Kind kind = Kind::Row;
     RowAddr at;

@@ -274,3 +274,67 @@ TEST(IndexKeys, YesNoAndIgnoredNulls) {
 }
 
 }  // namespace
+
+namespace {
+
+std::vector<std::uint8_t> Ucs2(const std::u16string& s) {
+    std::vector<std::uint8_t> b;
+    for (char16_t c : s) {
+        b.push_back(static_cast<std::uint8_t>(c));
+        b.push_back(static_cast<std::uint8_t>(c >> 8));
+    }
+    return b;
+}
+
+// Words in the order every "General" order sorts them: case and accents weigh less
+// than the letters, a prefix comes first, trailing spaces do not count.
+TEST(IndexKeys, TextKeysSortInEachGeneralOrder) {
+    const std::vector<std::u16string> latin = {u"", u"a", u"A b", u"ab", u"abc", u"\u00E1bd",
+                                               u"B", u"ba", u"\u00C7a", u"Zebra"};
+    // Jet 4 orders place CJK after Latin, by their code (U+4E00 < U+4E01 < U+538B).
+    const std::vector<std::u16string> cjk = {u"Zebra", u"\u4E00", u"\u4E00\u4E01", u"\u4E01",
+                                             u"\u538B\u7F29"};
+    struct Order {
+        bool jet3;
+        std::uint32_t database_order;  // 1033 and its version in the top byte
+        jet::TextSortOrder expected;
+    };
+    for (Order o : {Order{true, 1033, jet::TextSortOrder::General97},
+                    Order{false, 1033, jet::TextSortOrder::GeneralLegacy},
+                    Order{false, 1033 | 1u << 24, jet::TextSortOrder::General}}) {
+        for (bool asc : {true, false}) {
+            jet::TableDef t = OneColumnTable(jet::kColText, asc);
+            EXPECT_EQ(jet::ColumnSortOrder(t, t.columns[0], o.jet3, o.database_order), o.expected);
+            auto enc = jet::IndexKeyEncoder::Make(t, 0, o.jet3, o.database_order, nullptr);
+            ASSERT_TRUE(enc);
+            auto key = [&](const std::u16string& s) {
+                std::vector<std::uint8_t> stored;
+                if (o.jet3) {
+                    for (char16_t c : s) stored.push_back(static_cast<std::uint8_t>(c));
+                } else {
+                    stored = Ucs2(s);
+                }
+                jet::KeyValue v{.null = false, .yes = false, .bytes = stored};
+                std::vector<std::uint8_t> k;
+                enc->Encode(std::span(&v, 1), k);
+                return k;
+            };
+            auto check = [&](const std::vector<std::u16string>& words) {
+                for (std::size_t i = 1; i < words.size(); ++i)
+                    EXPECT_EQ(asc, key(words[i - 1]) < key(words[i]))
+                        << "order " << int(o.expected) << (asc ? " asc" : " desc") << " word " << i;
+            };
+            check(latin);
+            if (!o.jet3) check(cjk);
+            EXPECT_EQ(key(u"ab  "), key(u"ab"));
+            EXPECT_EQ(key(std::u16string(300, u'x')), key(std::u16string(255, u'x')));
+        }
+    }
+    // National orders (here Chinese PRC, 2052) are refused with a reason.
+    std::string why;
+    jet::TableDef t = OneColumnTable(jet::kColText, true);
+    EXPECT_FALSE(jet::IndexKeyEncoder::Make(t, 0, false, 2052, &why));
+    EXPECT_NE(why.find("sort order"), std::string::npos);
+}
+
+}  // namespace

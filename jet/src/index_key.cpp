@@ -25,28 +25,6 @@ constexpr std::uint8_t kMoreGroups = 9;
 // The collation name both "General" orders go by (a Windows locale id, US English).
 constexpr std::uint16_t kGeneralSortOrder = 1033;
 
-std::size_t StoredSize(std::uint8_t type) {
-    switch (type) {
-        case kColByte:
-            return 1;
-        case kColInt:
-            return 2;
-        case kColLong:
-        case kColFloat:
-            return 4;
-        case kColMoney:
-        case kColDouble:
-        case kColDateTime:
-            return 8;
-        case kColGuid:
-            return 16;
-        case kColNumeric:
-            return 17;
-        default:
-            return 0;
-    }
-}
-
 // The first `n` bytes of a little-endian value, most significant first (missing bytes
 // of a malformed value read as zero).
 void BigEndian(Bytes b, std::size_t n, std::uint8_t* to) {
@@ -185,7 +163,7 @@ void IndexKeyEncoder::Encode(std::span<const KeyValue> values,
             case kColLong:
             case kColMoney: {
                 // Two's complement with the sign bit flipped sorts as unsigned bytes.
-                const std::size_t n = StoredSize(p.type);
+                const std::size_t n = TypeSize(p.type);
                 out.resize(at + n);
                 BigEndian(v.bytes, n, out.data() + at);
                 out[at] ^= 0x80;
@@ -197,7 +175,7 @@ void IndexKeyEncoder::Encode(std::span<const KeyValue> values,
             case kColDateTime: {
                 // IEEE sign and magnitude: a negative value's bits all flipped sort in
                 // reverse, a positive value's sign bit flipped sorts above them.
-                const std::size_t n = StoredSize(p.type);
+                const std::size_t n = TypeSize(p.type);
                 out.resize(at + n);
                 BigEndian(v.bytes, n, out.data() + at);
                 const bool negative = out[at] & 0x80;

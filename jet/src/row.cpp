@@ -55,25 +55,8 @@ void ReadVarOffsetsJet4(Bytes row, std::size_t mask_size, unsigned count, std::s
 }
 
 std::size_t FixedSize(const Column& c) {
-    switch (c.type) {
-        case kColByte:
-            return 1;
-        case kColInt:
-            return 2;
-        case kColLong:
-        case kColFloat:
-            return 4;
-        case kColMoney:
-        case kColDouble:
-        case kColDateTime:
-            return 8;
-        case kColGuid:
-            return 16;
-        case kColNumeric:
-            return 17;
-        default:
-            return c.length;
-    }
+    const std::size_t n = TypeSize(c.type);
+    return n ? n : c.length;
 }
 
 }  // namespace

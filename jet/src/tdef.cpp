@@ -11,6 +11,28 @@ bool IsLongValueType(std::uint8_t t) {
     return t == kColOle || t == kColMemo;
 }
 
+std::size_t TypeSize(std::uint8_t type) {
+    switch (type) {
+        case kColByte:
+            return 1;
+        case kColInt:
+            return 2;
+        case kColLong:
+        case kColFloat:
+            return 4;
+        case kColMoney:
+        case kColDouble:
+        case kColDateTime:
+            return 8;
+        case kColGuid:
+            return 16;
+        case kColNumeric:
+            return 17;
+        default:
+            return 0;
+    }
+}
+
 std::vector<const Column*> TableDef::ColumnsInOrder() const {
     std::vector<const Column*> v;
     for (const auto& c : columns) v.push_back(&c);

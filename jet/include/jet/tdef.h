@@ -29,6 +29,9 @@ enum ColumnType : std::uint8_t {
 };
 
 bool IsLongValueType(std::uint8_t type);
+// Bytes a value of a fixed-size type takes in a row; 0 for the types whose size the
+// column's length gives (text, binary, and yes/no, which lives in the null mask).
+std::size_t TypeSize(std::uint8_t type);
 
 constexpr std::uint8_t kColFlagFixed = 0x01;
 

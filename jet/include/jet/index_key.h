@@ -10,7 +10,8 @@
 //   byte                 as it is; descending: flipped
 //   float, double, date  big-endian IEEE: positive sign bit flipped, negative all bits
 //                        flipped; descending: all of that flipped again
-//   decimal (numeric)    sign byte then the 16-byte big-endian magnitude (Jet 3 / 4 order)
+//   decimal (numeric)    sign byte then the 16-byte big-endian magnitude; Jet 3 / 4
+//                        put negative values first in a descending index too
 //   yes/no               00 yes, FF no (never null: the null mask holds the value);
 //                        descending: swapped
 //   GUID, binary         8-byte groups each followed by a length byte (9 = more follows);
@@ -24,7 +25,10 @@
 // other sort order (the national ones, e.g. Chinese PRC stroke or pinyin order) is
 // not supported: IndexKeyEncoder::Make says so with a reason.
 // The collation codes are generated into text_key_tables.cpp by
-// scripts/gen-text-key-tables.
+// scripts/gen-text-key-tables. Every entry of the corpus and of Jackcess's Jet 3 / 4
+// test files is remade byte-identical (legacy and Jet 3 orders, Unicode text among
+// them); the 2010 form of "General" is made from its tables alone, no file at hand
+// having it.
 #pragma once
 
 #include <cstddef>

@@ -1,5 +1,7 @@
 #include "batch/companions.h"
 
+#include <fstream>
+
 #include "common/manifest.h"
 #include "common/paths.h"
 #include "common/text.h"
@@ -22,6 +24,14 @@ int RunWebServerControl(const std::string& programDir, const RunAndWait& run,
     if (PathExists(path) != 1) return 0;
     run({path, command});
     return 1;
+}
+
+std::vector<std::string> WebServerUnitsLeftStopped(const std::string& programDir) {
+    std::vector<std::string> units;
+    std::ifstream in(platform::PathFromUtf8(programDir) / "config" / "iisreset.state");
+    for (std::string line; std::getline(in, line);)
+        if (!line.empty()) units.push_back(line);
+    return units;
 }
 
 }  // namespace mdb::batch

@@ -28,4 +28,9 @@ bool CompanionIntact(const std::string& programDir, const std::string& name);
 int RunWebServerControl(const std::string& programDir, const RunAndWait& run,
                         const char* command);
 
+// The web-server units the control has stopped and not started again, from its state
+// file (config/iisreset.state): after "/start", those that could not be started; before a
+// batch, those a killed batch left stopped. Empty where the control keeps no such file.
+std::vector<std::string> WebServerUnitsLeftStopped(const std::string& programDir);
+
 }  // namespace mdb::batch

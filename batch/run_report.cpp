@@ -106,6 +106,7 @@ Json RunReportJson(const RunReport& report) {
         web.Set("controlled", report.webServerControlled);
         web.Set("units_stopped", Strings(report.unitsStopped));
         web.Set("units_started", Strings(report.unitsStarted));
+        web.Set("units_not_started", Strings(report.unitsNotStarted));
         web.Set("down_seconds", report.webServerDownSeconds);
         doc.Set("web_server", std::move(web));
         doc.Set("backup_dir", report.backupDir.empty() ? Json() : Json(report.backupDir));

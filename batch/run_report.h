@@ -39,6 +39,7 @@ struct RunReport {
     bool webServerControlled = false;  // false: --no-web-server, or nothing to replace
     std::vector<std::string> unitsStopped;
     std::vector<std::string> unitsStarted;
+    std::vector<std::string> unitsNotStarted;  // stopped for the run, still down after it
     double webServerDownSeconds = 0;
     std::string backupDir;  // empty for a dry run or when none was made
     int backupRunsPruned = -1;  // -1: retention not asked for

@@ -71,6 +71,12 @@ void RunTrace::WebServer(bool stopped, const std::vector<std::string>& units) {
          {{"MDB_WEB_SERVER", stopped ? "stopped" : "started"}, {"MDB_UNITS", Join(units)}});
 }
 
+void RunTrace::WebServerNotStarted(const std::vector<std::string>& units) {
+    Line(platform::kJournalError,
+         "web server units could not be started again, the sites are down: " + Join(units),
+         {{"MDB_WEB_SERVER", "not_started"}, {"MDB_UNITS", Join(units)}});
+}
+
 void RunTrace::Ended(const RunReport& r) {
     const unsigned notCompacted = r.Count(FileOutcomeKind::NotCompacted);
     const std::string text =

@@ -25,6 +25,8 @@ class RunTrace {
     void File(const FileReport& file);
     // `stopped`: the units stopped (true) or started again (false).
     void WebServer(bool stopped, const std::vector<std::string>& units);
+    // Units stopped for the run that could not be started again (error priority).
+    void WebServerNotStarted(const std::vector<std::string>& units);
     void Ended(const RunReport& report);
     // A run that could not start.
     void Failed(const std::string& why);

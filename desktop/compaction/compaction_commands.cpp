@@ -13,6 +13,7 @@
 #include "batch/batch_lock.h"
 #include "batch/batch_run.h"
 #include "batch/compact_mdb_file.h"
+#include "batch/companions.h"
 #include "batch/run_metrics.h"
 #include "batch/run_report.h"
 #include "batch/stored_path.h"
@@ -45,6 +46,8 @@ constexpr char kMsgCreateBackupDir[] = "建立数据库备份目录 %s 失败，
 constexpr char kMsgReachBackupDir[] = "访问数据库备份目录 %s 失败，请重试！";
 constexpr char kMsgConvertBackupDir[] = "转换数据库备份目录 %s 的编码失败，请重试！";
 constexpr char kMsgTotals[] = "数据库压缩完成。成功压缩 %u 个；未压缩 %u 个。";
+constexpr char kMsgWebServerNotStarted[] =
+    "Web 服务器未能重新启动（%s），网站目前无法访问！\r\n\r\n请检查 Web 服务器的配置，然后运行“mdbscout_iisreset /start”启动它。";
 constexpr char kMsgStoppedTotals[] = "数据库压缩已停止。成功压缩 %u 个；未压缩 %u 个；未处理 %u 个。";
 constexpr char kMsgRequestNotWritten[] =
     "写入压缩请求失败（设置文件 %s 无法写入），本次未开始压缩，Web 服务器已重新启动。";
@@ -435,6 +438,15 @@ unsigned RunCompactionBatch(const CompactionContext& ctx, CompactionState& cs, D
         std::snprintf(totals, sizeof totals, kMsgTotals, t.compacted, t.notCompacted);
     }
     ShowBatchMessage(view, totals, MessageIcon::Information);
+    // The sites are down: said after the totals, as an error.
+    if (haveProgramDir) {
+        std::string units;
+        for (const auto& unit : batch::WebServerUnitsLeftStopped(programDir))
+            units += (units.empty() ? "" : ", ") + unit;
+        if (!units.empty())
+            ShowBatchMessage(view, FillPlaceholder(kMsgWebServerNotStarted, units),
+                             MessageIcon::Error);
+    }
     return t.compacted;
 }
 

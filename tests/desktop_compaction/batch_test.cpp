@@ -325,6 +325,27 @@ TEST_F(BatchTest, WebServerIsStartedAgainOnEveryWayARunEnds) {
     EXPECT_EQ(Log(), "mdbscout_iisreset /start\n");
 }
 
+// A web server that cannot be started again after the batch: the window says so in an
+// error box after the totals.
+TEST_F(BatchTest, AWebServerLeftDownIsAnErrorAfterTheTotals) {
+    ScanSite({"jet4/testV2000.mdb"});
+    ReloadFileList(ctx_.desktop, state_, view_);
+    const fs::path state = prog_.Path() / "config" / "iisreset.state";
+    WriteExecutable(prog_.Path() / kIisResetProgram,
+                    "#!/bin/sh\necho \"$(basename \"$0\") $*\" >> " + Quote(log_) +
+                        "\n[ \"$1\" = /stop ] && echo nginx > " + Quote(state) + "\nexit 0\n");
+    WriteManifest();
+    view_.answers.push_back(true);
+    OnCompactAll(ctx_, cs_, state_, view_);
+    EXPECT_TRUE(PollCompactionRequest(ctx_, cs_, state_, view_, iniPath_));
+    ASSERT_GE(view_.messages.size(), 2u) << view_.messages.back().text;
+    const auto& totals = view_.messages[view_.messages.size() - 2];
+    EXPECT_EQ(totals.text, "数据库压缩完成。成功压缩 1 个；未压缩 0 个。");
+    EXPECT_EQ(view_.messages.back().icon, MessageIcon::Error);
+    EXPECT_NE(view_.messages.back().text.find("Web 服务器未能重新启动（nginx）"), std::string::npos)
+        << view_.messages.back().text;
+}
+
 TEST_F(BatchTest, SecondCopyLeavesTheRequestAloneAndSaysSoOnce) {
     ScanSite({"jet4/testV2000.mdb"});
     const std::string lockPath = (prog_.Path() / "config" / "compaction.lock").string();

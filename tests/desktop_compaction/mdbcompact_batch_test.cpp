@@ -343,4 +343,31 @@ TEST_F(CommandBatchTest, SigtermMidBatchEndsCleanlyWith130) {
     EXPECT_LT(compacted, kFiles) << "the batch went on after SIGTERM";
 }
 
+// A web server that cannot be started again (a broken configuration) fails the run at
+// error priority whatever became of the files; the next batch starts what is still down
+// even when it has nothing to replace.
+TEST_F(CommandBatchTest, AWebServerThatCannotBeStartedAgainFailsTheRun) {
+    const fs::path a = AddSiteFile("jet4/testV2000.mdb", "a.mdb");
+    Scan();
+    const fs::path iisreset = prog_.Path() / "mdbscout_iisreset";
+    const fs::path state = prog_.Path() / "config" / "iisreset.state";
+    std::ofstream(iisreset) << "#!/bin/sh\necho \"$(basename \"$0\") $*\" >> " + Quote(log_) +
+                                   "\n[ \"$1\" = /stop ] && echo nginx > " + Quote(state) + "\nexit 0\n";
+    std::ofstream manifest(prog_.Path() / mdb::kManifestFileName);
+    for (const char* name : {"mdbscout_iisreset", "mdbscout_xconfig"})
+        manifest << mdb::Sha256OfFile(prog_.Path() / name) << "  " << name << "\n";
+    manifest.close();
+
+    Outcome down = Run({"--all", "--json"});
+    EXPECT_EQ(down.exitCode, 3) << down.out;
+    EXPECT_TRUE(Contains(down.out, "the web server could not be started again (nginx)")) << down.out;
+    EXPECT_TRUE(Contains(down.out, "\"units_not_started\":[\"nginx\"]")) << down.out;
+    EXPECT_TRUE(Log().ends_with("mdbscout_iisreset /start\n")) << Log();
+
+    fs::remove(log_);
+    Outcome next = Run({"--all", "--min-saving", "1G"});
+    EXPECT_EQ(next.exitCode, 0) << next.out;
+    EXPECT_EQ(Log(), "mdbscout_iisreset /start\n") << "what the last run left down is started";
+}
+
 }  // namespace

@@ -79,7 +79,10 @@ const char kBatchHelp[] =
     "Exit: 0 all compacted (files left out as missing or below the minimum saving do\n"
     "not count), 1 some not compacted (reasons printed), 2 nothing could\n"
     "start (lock held, store unreadable, backup root not writable, bad arguments),\n"
-    "130 interrupted.\n";
+    "3 the web server stopped for the run could not be started again (the sites are\n"
+    "down; whatever became of the files), 130 interrupted.\n"
+    "A web server a killed batch left stopped is started by the next batch (or by\n"
+    "mdbscout_iisreset /start).\n";
 
 namespace {
 
@@ -328,16 +331,6 @@ int DryRun(const std::vector<std::string>& storedPaths, const Options& o,
     return report.exitCode;
 }
 
-// The units the web-server control lists in its state file (stopped by it, not yet
-// started again).
-std::vector<std::string> ReadUnitState(const fs::path& stateFile) {
-    std::vector<std::string> units;
-    std::ifstream in(stateFile);
-    for (std::string line; std::getline(in, line);)
-        if (!line.empty()) units.push_back(line);
-    return units;
-}
-
 // Records `path` as the scanner would (found, not yet compacted).
 bool RecordFile(FileInfoDb& store, const fs::path& path, std::uint64_t size) {
     const auto path16 =
@@ -532,7 +525,13 @@ int RunBatch(const std::vector<std::string>& args) {
     // The web server is stopped only when a file may be replaced: a batch of files that
     // are all refused or left out keeps the sites up.
     report.webServerControlled = o.webServer && plan.anyReplaceable;
-    const fs::path unitState = programDir / "config" / "iisreset.state";
+    // Units a killed batch left stopped come back now when this batch does not stop and
+    // start the web server itself (the stop below keeps them in its list otherwise).
+    if (!report.webServerControlled && o.webServer &&
+        !batch::WebServerUnitsLeftStopped(programDirText).empty()) {
+        if (text) std::cout << "starting the web server a killed batch left stopped\n";
+        batch::RunWebServerControl(programDirText, runAndWait, "/start");
+    }
     std::chrono::steady_clock::time_point downSince;
     if (report.webServerControlled) {
         if (batch::RunWebServerControl(programDirText, runAndWait, "/stop") != 1)
@@ -541,7 +540,7 @@ int RunBatch(const std::vector<std::string>& args) {
                         " is missing or fails its integrity check (--no-web-server to go on "
                         "with the sites up)");
         downSince = std::chrono::steady_clock::now();
-        report.unitsStopped = ReadUnitState(unitState);
+        report.unitsStopped = batch::WebServerUnitsLeftStopped(programDirText);
         trace.WebServer(true, report.unitsStopped);
     } else if (text) {
         std::cout << (o.webServer ? "no file can be replaced: the web server is not stopped\n"
@@ -575,12 +574,23 @@ int RunBatch(const std::vector<std::string>& args) {
         batch::RunWebServerControl(programDirText, runAndWait, "/start");
         report.webServerDownSeconds =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - downSince).count();
-        const std::vector<std::string> left = ReadUnitState(unitState);
+        const std::vector<std::string> left = batch::WebServerUnitsLeftStopped(programDirText);
         // Started in the reverse order of the stop.
         for (auto unit = report.unitsStopped.rbegin(); unit != report.unitsStopped.rend(); ++unit)
             if (std::find(left.begin(), left.end(), *unit) == left.end())
                 report.unitsStarted.push_back(*unit);
+        report.unitsNotStarted = left;
         trace.WebServer(false, report.unitsStarted);
+        if (!left.empty()) {
+            // Said whatever the output mode: the sites are down.
+            std::string names;
+            for (const auto& unit : left) names += (names.empty() ? "" : ", ") + unit;
+            std::cerr << "mdbcompact batch: the web server could not be started again ("
+                      << names << "): the sites are down; fix it, then run "
+                      << batch::ProgramPath(programDirText, batch::kIisResetProgram)
+                      << " /start\n";
+            trace.WebServerNotStarted(left);
+        }
     }
     for (std::size_t i = report.files.size() - treatedBefore; i < plan.toTreat.size(); ++i) {
         batch::FileReport file;
@@ -603,7 +613,8 @@ int RunBatch(const std::vector<std::string>& args) {
         report.backupRunsPruned = batch::RemoveOldBackupRuns(
             platform::PathFromUtf8(o.backupRoot), o.keepDays, run.runDir, settings.now);
     report.ended = std::time(nullptr);
-    report.exitCode = report.interrupted               ? kBatchInterrupted
+    report.exitCode = !report.unitsNotStarted.empty() ? kBatchWebServerNotStarted
+                      : report.interrupted               ? kBatchInterrupted
                       : run.totals.notCompacted == 0 ? kBatchAllCompacted
                                                      : kBatchSomeNotCompacted;
     WriteMetrics(report, programDirText);

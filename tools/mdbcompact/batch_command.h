@@ -10,7 +10,8 @@ namespace mdbcompact {
 constexpr int kBatchAllCompacted = 0;
 constexpr int kBatchSomeNotCompacted = 1;
 constexpr int kBatchCouldNotStart = 2;
-constexpr int kBatchInterrupted = 130;  // as a shell reports a Ctrl-C
+constexpr int kBatchWebServerNotStarted = 3;  // the sites stay down: worse than any file
+constexpr int kBatchInterrupted = 130;          // as a shell reports a Ctrl-C
 
 extern const char kBatchHelp[];
 

@@ -241,22 +241,25 @@ Replacement ReplaceAtomically(const SiteFile& site, const FileHandle& compacted,
     return result;
 }
 
-void RunStatement(const ReplaceEnvironment& env, const std::function<int(FileInfoDb&)>& op) {
-    try {
-        if (env.store) {
-            op(*env.store);
-        } else if (auto db = env.openStore ? env.openStore() : nullptr) {
-            op(*db);
-        }
-    } catch (...) {
-        // A failed statement never ends the procedure.
-    }
-}
+// Attempts of a statement the store refuses, each with the store's own wait for a lock
+// (kStoreBusyTimeoutMs): a store another program holds for up to about half a minute is
+// waited out, as the scanner does.
+constexpr int kStatementAttempts = 3;
 
-void StoreReason(const ReplaceEnvironment& env, const std::string& storedPath,
-                 std::string& reason, const std::string& text) {
-    reason = text;
-    RunStatement(env, [&](FileInfoDb& db) { return db.SetReason(storedPath, reason); });
+// Runs `op` on the store; false when it failed every attempt. A failed statement never
+// ends the procedure.
+bool RunStatement(const ReplaceEnvironment& env, const std::function<int(FileInfoDb&)>& op) {
+    for (int attempt = 0; attempt < kStatementAttempts; ++attempt) {
+        try {
+            if (env.store) {
+                if (op(*env.store) == 1) return true;
+            } else if (auto db = env.openStore ? env.openStore() : nullptr) {
+                if (op(*db) == 1) return true;
+            }
+        } catch (...) {
+        }
+    }
+    return false;
 }
 
 // The working folder in the backup area's temp folder, holding the working copy and
@@ -429,8 +432,12 @@ void BackupCompactReplace(const std::string& storedPath, const std::u16string& b
     ReplaceResult& out = result ? *result : scratch;
     out = ReplaceResult();
     auto skip = [&](const std::string& why) { out.reason = why; };
+    auto record = [&](const std::function<int(FileInfoDb&)>& op) {
+        if (!RunStatement(env, op)) out.recordNotWritten = true;
+    };
     auto refuse = [&](const std::string& text) {
-        StoreReason(env, storedPath, reason, text);
+        reason = text;
+        record([&](FileInfoDb& db) { return db.SetReason(storedPath, reason); });
         out.reason = reason;
     };
 
@@ -449,6 +456,7 @@ void BackupCompactReplace(const std::string& storedPath, const std::u16string& b
 
     // 5: nothing inside the backup area is ever compacted.
     if (IsBelow(site->path, env.backupRoot)) return skip(kSkipBackupArea);
+    if (site->status.links > 1) return refuse(std::string(kNotCompactedPrefix) + kReasonHardLinks);
     Reach(env, ReplaceStep::PathAccepted);
 
     // A file the engine refuses from its header needs neither backup nor copy; one that
@@ -492,7 +500,7 @@ void BackupCompactReplace(const std::string& storedPath, const std::u16string& b
     const std::u16string newPath = ToLongPath(platform::Utf8OfPath(work.Path(kNewCopy)));
     const int compacted = env.compact ? env.compact(oldPath, newPath, reason) : 0;
     if (compacted != 1) {
-        RunStatement(env, [&](FileInfoDb& db) { return db.SetReason(storedPath, reason); });
+        record([&](FileInfoDb& db) { return db.SetReason(storedPath, reason); });
         out.reason = reason;
         return;
     }
@@ -503,7 +511,7 @@ void BackupCompactReplace(const std::string& storedPath, const std::u16string& b
         return skip(kSkipReplaceFailed);
     const std::uint64_t newSize = newStatus.size;
     Reach(env, ReplaceStep::Compacted);
-    RunStatement(env, [&](FileInfoDb& db) { return db.SetFilesize2(storedPath, newSize); });
+    record([&](FileInfoDb& db) { return db.SetFilesize2(storedPath, newSize); });
     Reach(env, ReplaceStep::SizeRecorded);
 
     // 15-17: the compacted file in place of the original, atomically.
@@ -526,7 +534,7 @@ void BackupCompactReplace(const std::string& storedPath, const std::u16string& b
     out.sizeAfter = newSize;
 
     // 18: counted even when the statement fails.
-    RunStatement(env, [&](FileInfoDb& db) { return db.SetCompacted(storedPath); });
+    record([&](FileInfoDb& db) { return db.SetCompacted(storedPath); });
     ++successCount;
     Reach(env, ReplaceStep::Recorded);
 }

@@ -30,8 +30,11 @@
 //    names, the checks are repeated just before a plain rename; a writer that opens in
 //    the few microseconds between those checks and the rename is not seen;
 //  - a site path that is, or passes through, a symbolic link, or names anything but a
-//    regular file, is skipped (a link with its reason in the record); files are opened
-//    without following links, so nothing outside the site tree is ever written;
+//    regular file, is skipped (a link with its reason in the record); a file with more
+//    than one name (hard links) is refused, since a replacement would give only this
+//    name the compacted file and leave the others on the old one (kReasonHardLinks);
+//    files are opened without following links, so nothing outside the site tree is
+//    ever written;
 //  - temporary names are unique across processes (created exclusively), and what a
 //    crash leaves of them is removed by RemoveBatchLeftovers;
 //  - nothing inside the backup area is ever compacted.
@@ -77,6 +80,9 @@ struct ReplaceResult {
     std::uint64_t sizeAfter = 0;   // the compacted size (0 when not compacted)
     bool replaced = false;
     std::string reason;  // why not (the stored reason, or why it was skipped)
+    // A statement of the record failed every attempt (the store stayed locked): the
+    // record does not say what became of the file.
+    bool recordNotWritten = false;
 };
 
 struct ReplaceEnvironment {
@@ -114,6 +120,8 @@ inline constexpr char kReasonBeingWritten[] = MDB_TEXT("文件正被其他程序
 inline constexpr char kReasonModified[] = MDB_TEXT("文件在压缩期间被修改");
 inline constexpr char kReasonWritersUnseen[] =
     MDB_TEXT("无法确认是否有其他程序正在写入（本程序既不是文件的所有者也不是 root），为安全起见未处理");
+inline constexpr char kReasonHardLinks[] =
+    MDB_TEXT("文件有多个硬链接，替换后其他链接仍指向旧文件，为安全起见未处理");
 inline constexpr char kReasonSymbolicLink[] = MDB_TEXT("路径中有符号链接，为安全起见未处理");
 
 // Treats the record whose stored `filepath` text is `storedPath`. `backupRunDir` is the

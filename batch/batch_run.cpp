@@ -88,11 +88,13 @@ BatchRun RunBatch(const std::vector<std::string>& storedPaths, const BatchSettin
                              &outcome.result);
         if (outcome.result.replaced) {
             ++run.totals.compacted;
-            if (outcome.result.sizeBefore > 0)
-                store.SetFilesize(storedPaths[i], outcome.result.sizeBefore);
+            if (outcome.result.sizeBefore > 0 &&
+                store.SetFilesize(storedPaths[i], outcome.result.sizeBefore) != 1)
+                outcome.result.recordNotWritten = true;
         } else {
             ++run.totals.notCompacted;
         }
+        run.totals.recordsNotWritten += outcome.result.recordNotWritten;
         observer.FileDone(outcome);
     }
     observer.BatchDone(run.totals);

@@ -41,6 +41,7 @@ struct BatchTotals {
     unsigned compacted = 0;
     unsigned notCompacted = 0;  // treated and not compacted
     unsigned notReached = 0;    // left out because the batch was stopped
+    unsigned recordsNotWritten = 0;  // files whose record could not be written
     bool stopped = false;
 };
 

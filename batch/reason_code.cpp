@@ -25,6 +25,7 @@ constexpr Rule kRules[] = {
     {kReasonSymbolicLink, "symbolic_link"},
     {kReasonBeingWritten, "being_written"},
     {kReasonWritersUnseen, "writers_unseen"},
+    {kReasonHardLinks, "hard_links"},
     {kReasonModified, "modified"},
     {"密码", "password"},
     {"password", "password"},

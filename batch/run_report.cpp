@@ -97,6 +97,7 @@ Json RunReportJson(const RunReport& report) {
     totals.Set("skipped", report.Count(FileOutcomeKind::Skipped));
     totals.Set("not_reached", report.Count(FileOutcomeKind::NotReached));
     totals.Set("estimated", report.Count(FileOutcomeKind::Estimated));
+    totals.Set("records_not_written", report.recordsNotWritten);
     // A dry run's bytes after are the estimate.
     totals.Set("bytes_before", report.BytesBefore());
     totals.Set("bytes_after", report.BytesAfter());

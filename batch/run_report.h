@@ -39,7 +39,8 @@ struct RunReport {
     bool webServerControlled = false;  // false: --no-web-server, or nothing to replace
     std::vector<std::string> unitsStopped;
     std::vector<std::string> unitsStarted;
-    std::vector<std::string> unitsNotStarted;  // stopped for the run, still down after it
+    std::vector<std::string> unitsNotStarted;
+    unsigned recordsNotWritten = 0;  // files whose record the store kept refusing  // stopped for the run, still down after it
     double webServerDownSeconds = 0;
     std::string backupDir;  // empty for a dry run or when none was made
     int backupRunsPruned = -1;  // -1: retention not asked for

@@ -39,6 +39,7 @@ struct FileStatus {
     std::int64_t ctimeSec = 0, ctimeNsec = 0;
     std::uint32_t owner = 0, group = 0;
     std::uint32_t mode = 0;  // permission bits (07777)
+    std::uint64_t links = 1;  // names (hard links) the file has
     bool regular = false;
     bool directory = false;
 };

@@ -29,6 +29,7 @@ void FillStatus(const struct stat& st, FileStatus& out) {
     out.owner = st.st_uid;
     out.group = st.st_gid;
     out.mode = st.st_mode & 07777;
+    out.links = st.st_nlink;
     out.regular = S_ISREG(st.st_mode);
     out.directory = S_ISDIR(st.st_mode);
 }

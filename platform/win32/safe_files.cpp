@@ -172,6 +172,7 @@ bool Describe(HANDLE h, FileStatus& out) {
     out.device = info.dwVolumeSerialNumber;
     out.inode = (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
     out.size = (static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+    out.links = info.nNumberOfLinks;
     out.mtimeSec = UnixSeconds(basic.LastWriteTime.QuadPart);
     out.mtimeNsec = (basic.LastWriteTime.QuadPart % 10000000) * 100;
     out.ctimeSec = UnixSeconds(basic.ChangeTime.QuadPart);

@@ -279,6 +279,19 @@ TEST_F(ReplaceTest, SymbolicLinksAreNeverFollowed) {
         EXPECT_EQ(Record(p).fileinfo, std::string(kNotCompactedPrefix) + kReasonSymbolicLink);
 }
 
+// A file with a second name elsewhere (a hard link) would be split by a replacement: the
+// other name would keep the old bytes and any write through it would be lost to the site.
+TEST_F(ReplaceTest, AFileWithSeveralHardLinksIsRefused) {
+    const fs::path db = MakeSiteFile("linked.mdb", kOriginal);
+    fs::create_hard_link(db, root_ / "other-name.mdb");
+    std::string reason;
+    EXPECT_EQ(Run(db, &reason), 0u);
+    EXPECT_EQ(reason, std::string(kNotCompactedPrefix) + kReasonHardLinks);
+    EXPECT_EQ(Record(db).fileinfo, reason);
+    EXPECT_TRUE(fs::equivalent(db, root_ / "other-name.mdb")) << "the file was split";
+    EXPECT_FALSE(fs::exists(BackupOf(db)));
+}
+
 TEST_F(ReplaceTest, FileRecordedTwiceKeepsTheFirstBackup) {
     const fs::path db = MakeSiteFile("twice.mdb", kOriginal);
     EXPECT_EQ(Run(db), 1u);
@@ -757,6 +770,42 @@ TEST_F(ReplaceTest, InstallsSharingTheBackupRootLeaveEachOthersLiveFolders) {
     EXPECT_FALSE(fs::exists(copies / partial)) << "the partial backup stays for good";
     EXPECT_EQ(ReadBytes(copies / "kept.mdb"), kOriginal);
     EXPECT_TRUE(fs::exists(copies / ".orders.mdb.mdbwarden-short.tmp"));
+}
+
+// The store locked by another program while the procedure records: a lock that goes
+// within the retries is waited out; one that stays is reported, not dropped unseen.
+TEST_F(ReplaceTest, AStoreLockedWhileRecordingIsWaitedForOrReported) {
+    env_.openStore = [this] {
+        auto db = FileInfoDb::Open(dbPath_);
+        if (db) db->SetBusyTimeout(200);  // the store's 10 s, shortened for the test
+        return db;
+    };
+    const auto locker = FileInfoDb::Open(dbPath_);
+    for (const bool released : {true, false}) {
+        const fs::path db = MakeSiteFile(released ? "soon.mdb" : "never.mdb", kOriginal);
+        std::thread release;
+        env_.checkpoint = [&](ReplaceStep reached) {
+            if (reached != ReplaceStep::Compacted) return;
+            ASSERT_EQ(locker->Begin(), 1);
+            if (released)
+                release = std::thread([&] {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+                    locker->Rollback();
+                });
+        };
+        ReplaceResult result;
+        std::string reason;
+        unsigned count = 0;
+        BackupCompactReplace(StoredPath(db), Long(runDir_), reason, count, env_, &result);
+        if (release.joinable()) release.join();
+        if (!released) locker->Rollback();
+        EXPECT_TRUE(result.replaced);
+        EXPECT_EQ(result.recordNotWritten, !released);
+        if (released) {
+            EXPECT_EQ(Record(db).compactDatabase, kStateCompacted);
+            EXPECT_EQ(Record(db).filesize2, kOriginal.size() / 2);
+        }
+    }
 }
 
 // The real engine on a real database.

@@ -77,7 +77,8 @@ const char kBatchHelp[] =
     "Ctrl-C or SIGTERM: the file under way finishes (or is left as it was), no further\n"
     "file starts, the web server is started again.\n"
     "Exit: 0 all compacted (files left out as missing or below the minimum saving do\n"
-    "not count), 1 some not compacted (reasons printed), 2 nothing could\n"
+    "not count), 1 some not compacted (reasons printed) or some records not written\n"
+    "(the store stayed locked), 2 nothing could\n"
     "start (lock held, store unreadable, backup root not writable, bad arguments),\n"
     "3 the web server stopped for the run could not be started again (the sites are\n"
     "down; whatever became of the files), 130 interrupted.\n"
@@ -606,6 +607,11 @@ int RunBatch(const std::vector<std::string>& args) {
                         ? run.message
                         : "cannot create the backup directory " + run.message);
     report.backupDir = run.runDir.empty() ? "" : platform::Utf8OfPath(run.runDir);
+    report.recordsNotWritten = run.totals.recordsNotWritten;
+    if (report.recordsNotWritten > 0)
+        std::cerr << "mdbcompact batch: " << report.recordsNotWritten
+                  << " file(s) whose record could not be written (the store stayed locked): "
+                     "the store does not show what became of them\n";
     // Old runs go after every run that made its own backup folder, whatever became of its
     // files: a file that keeps failing must not let the backup area grow without end.
     // Not after an interrupt, which asks the run to end now.
@@ -615,7 +621,8 @@ int RunBatch(const std::vector<std::string>& args) {
     report.ended = std::time(nullptr);
     report.exitCode = !report.unitsNotStarted.empty() ? kBatchWebServerNotStarted
                       : report.interrupted               ? kBatchInterrupted
-                      : run.totals.notCompacted == 0 ? kBatchAllCompacted
+                      : run.totals.notCompacted == 0 && report.recordsNotWritten == 0
+                          ? kBatchAllCompacted
                                                      : kBatchSomeNotCompacted;
     WriteMetrics(report, programDirText);
     trace.Ended(report);

@@ -242,4 +242,20 @@ std::optional<LongValue> SalvageReader::ReadLongValue(Bytes field, std::string* 
     }
 }
 
+bool SalvageReader::LongValueReadable(Bytes field, std::string* why) {
+    try {
+        const LongValueHeader h = ParseLongValueHeader(field);
+        if (h.kind == LongValueHeader::Kind::Inline) return ReadLongValue(field, why).has_value();
+        LongValueRows rows(file_, h, options_.limits);
+        RowAddr at;
+        Bytes row, data;
+        while (rows.Next(&at, &row, &data)) {
+        }
+        return true;
+    } catch (const FormatError& e) {
+        if (why) *why = e.what();
+        return false;
+    }
+}
+
 }  // namespace jet

@@ -89,6 +89,8 @@ class SalvageReader {
 
     // A long value of a row, or nothing when it cannot be read whole (then `why`).
     std::optional<LongValue> ReadLongValue(Bytes field, std::string* why);
+    // The same check without a copy of the value.
+    bool LongValueReadable(Bytes field, std::string* why);
 
     // The reader under it, for what reads values of rows it gave (index keys).
     TableReader& table_reader() { return reader_; }

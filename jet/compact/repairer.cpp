@@ -110,8 +110,20 @@ struct TableWork {
     const CatalogEntry* entry = nullptr;
     const TableDef* def = nullptr;
     TableRepair report;
-    std::vector<RowAddr> kept;                // slots of the rows kept, salvage order
-    std::unordered_set<std::uint32_t> kept_slots, kept_addrs;
+    std::vector<RowAddr> kept;  // slots of the rows kept, salvage order
+    // The same slots packed and ascending, with each one's place in `kept`: a lookup
+    // per index entry, 8 bytes per row (a hash set took 40).
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> sorted;
+    // Rows kept through a slot elsewhere (an overflow row's bytes): packed addresses.
+    std::unordered_set<std::uint32_t> moved_addrs;
+    // The place in `kept` of the row at `slot`, or -1.
+    std::int64_t Ordinal(RowAddr slot) const {
+        const std::uint32_t p = PackedSlot(slot);
+        auto it = std::lower_bound(sorted.begin(), sorted.end(), std::make_pair(p, std::uint32_t{0}));
+        if (it == sorted.end() || it->first != p) return -1;
+        return it->second;
+    }
+    bool Kept(RowAddr slot) const { return Ordinal(slot) >= 0; }
     std::unordered_set<std::uint32_t> dropped;  // slots given up after reading (packed)
     std::unordered_set<std::uint64_t> lost_values;  // slot << 16 | field
     std::vector<std::uint32_t> pages;  // data pages read
@@ -250,11 +262,12 @@ void Repairer::SalvageRows(TableWork& w, const OwnedPages& owned) {
             w.report.losses.push_back(std::move(l));
         }
         if (r.unlisted) w.new_map = true;
+        w.sorted.emplace_back(PackedSlot(r.slot), static_cast<std::uint32_t>(w.kept.size()));
         w.kept.push_back(r.slot);
-        w.kept_slots.insert(PackedSlot(r.slot));
-        w.kept_addrs.insert(PackedSlot(r.addr));
+        if (r.addr != r.slot) w.moved_addrs.insert(PackedSlot(r.addr));
         return true;
     });
+    std::sort(w.sorted.begin(), w.sorted.end());
     for (const SalvageLoss& l : reader.losses()) {
         // An unreadable map: every page found by its owner field goes into a new one.
         if (l.kind == SalvageLoss::Kind::Page && l.at.page == d.owned_map.page) w.new_map = true;
@@ -294,14 +307,56 @@ bool Repairer::LeftOutByIndex(const TableDef& d, std::size_t index, RowAddr slot
     return true;
 }
 
+// The row at `slot` as the salvage read it: through its overflow pointer, or at its
+// own address when its home slot was lost.
+Bytes KeptRowBytes(TableReader& reader, PageFile& src, RowAddr slot, Page& holder) {
+    try {
+        RowRef r = reader.Resolve(slot);
+        holder = r.page;
+        return r.bytes;
+    } catch (const FormatError&) {
+        holder = src.Read(slot.page);
+        return RowBytes(holder.bytes(), src.jet3(), slot.row);
+    }
+}
+
+// A row's index key hashed (FNV-1a, 64 bits), and two values no key hashes to in
+// practice: the row has no entry, its values cannot be read.
+constexpr std::uint64_t kNoEntry = 0, kUnreadable = 1;
+std::uint64_t HashKey(std::span<const std::uint8_t> key) {
+    std::uint64_t h = 0xcbf29ce484222325ull;
+    for (std::uint8_t b : key) h = (h ^ b) * 0x100000001b3ull;
+    return h < 2 ? h + 2 : h;
+}
+
 void Repairer::RebuildIndexes(TableWork& w) {
     const TableDef& d = *w.def;
     const std::size_t n = d.real_indexes.size();
     if (n == 0) return;
-    // Each index walked: one whose entries are exactly the rows kept is kept as it is.
-    std::vector<IndexWalk> walks(n);
-    std::vector<bool> keep(n, true);
-    std::set<RowAddr> named;  // rows an index lists that could not be read
+    TableReader reader(src_, d);
+    const RowCracker cracker(d, src_.jet3());
+    CrackedRow cracked;
+    std::vector<KeyValue> values;
+    std::vector<std::vector<std::uint8_t>> scratch;
+    std::vector<std::uint8_t> key;
+    // The values of index `i` of the kept row at `slot` (lost long values null);
+    // false when the index has no entry for it.
+    auto key_of = [&](const IndexKeyEncoder& enc, RowAddr slot, bool* nulls) {
+        Page holder;
+        const Bytes bytes = KeptRowBytes(reader, src_, slot, holder);
+        cracker.Crack(bytes, cracked);
+        if (!w.lost_values.empty())
+            for (std::size_t f = 0; f < d.columns.size(); ++f)
+                if (w.lost_values.count(std::uint64_t{PackedSlot(slot)} << 16 | f)) cracked.fields[f].null = true;
+        enc.ValuesOf(bytes, cracked, reader, values, scratch);
+        if (nulls) {
+            *nulls = true;
+            for (const KeyValue& v : values) *nulls = *nulls && v.null;
+        }
+        if (!enc.HasEntry(values)) return false;
+        enc.Encode(values, key);
+        return true;
+    };
     // Only pointers into the table's own map name a row: a leaf of noise that reads
     // as entries points anywhere.
     UsageMap listed;
@@ -309,183 +364,180 @@ void Repairer::RebuildIndexes(TableWork& w) {
         listed = ReadUsageMap(src_, d.owned_map, src_.page_count());
     } catch (const FormatError&) {
     }
-    for (std::size_t i = 0; i < n; ++i) {
-        walks[i] = WalkIndex(src_, d.real_indexes[i].root, d.page);
-        const IndexWalk& wk = walks[i];
-        const bool clean = wk.complete && wk.problems.empty();
-        std::unordered_set<std::uint32_t> pointed;
-        for (const IndexEntry& e : wk.leaf_entries) {
-            const bool kept = w.kept_slots.count(PackedSlot(e.row)) > 0;
-            if (clean && !kept && !w.dropped.count(PackedSlot(e.row)) && listed.Contains(e.row.page))
-                named.insert(e.row);
-            if (!kept || !pointed.insert(PackedSlot(e.row)).second) keep[i] = false;
+
+    // Each index walked once, its entries compared with the rows as they come (no
+    // entry kept): an index is kept when its entries are exactly those the rows make.
+    // A row that a clean leaf lists under other values, and no index under its own,
+    // is kept as it reads but reported: its bytes may not be the row's any more.
+    std::vector<std::optional<IndexKeyEncoder>> enc(n);
+    std::vector<std::string> why(n);
+    std::vector<bool> keep(n, true);
+    std::set<RowAddr> named;  // rows an index lists that could not be read
+    std::vector<bool> agree(w.kept.size(), false);
+    std::vector<std::pair<std::uint32_t, RowAddr>> disagree;  // leaf page, row
+    // Each kept row's key of each index the encoder can make, as a 64-bit hash, made
+    // in one pass over the rows in page order (an index's order would read them at
+    // random): 8 bytes per row and index. Two different keys hash alike with a
+    // chance of 2^-64; the tree made from the rows compares whole keys.
+    for (std::size_t i = 0; i < n; ++i)
+        enc[i] = IndexKeyEncoder::Make(d, i, src_.jet3(), db_.header().sort_order, &why[i]);
+    std::vector<std::vector<std::uint64_t>> hashes(n);
+    for (std::size_t i = 0; i < n; ++i)
+        if (enc[i]) hashes[i].assign(w.kept.size(), kNoEntry);
+    for (std::size_t k = 0; k < w.kept.size(); ++k)
+        for (std::size_t i = 0; i < n; ++i) {
+            if (!enc[i]) continue;
+            try {
+                if (key_of(*enc[i], w.kept[k], nullptr)) hashes[i][k] = HashKey(key);
+            } catch (const FormatError&) {
+                hashes[i][k] = kUnreadable;
+            }
         }
-        if (!clean) keep[i] = false;
-        // An index that leaves out null keys lists fewer rows than there are.
-        if (keep[i] && pointed.size() != w.kept.size())
-            for (RowAddr slot : w.kept)
-                if (!pointed.count(PackedSlot(slot)) && !LeftOutByIndex(d, i, slot)) {
-                    keep[i] = false;
-                    break;
+    for (std::size_t i = 0; i < n; ++i) {
+        std::vector<bool> pointed(w.kept.size(), false);
+        std::size_t pointed_count = 0;
+        std::vector<RowAddr> lost_here;
+        std::vector<std::pair<std::uint32_t, RowAddr>> disagree_here;
+        const IndexWalk wk = WalkIndex(
+            src_, d.real_indexes[i].root, d.page,
+            LeafPageVisitor([&](std::span<const IndexEntry> entries, std::uint32_t page) {
+                for (const IndexEntry& e : entries) {
+                    const std::int64_t k = w.Ordinal(e.row);
+                    if (k < 0) {
+                        keep[i] = false;
+                        if (!w.dropped.count(PackedSlot(e.row)) && listed.Contains(e.row.page))
+                            lost_here.push_back(e.row);
+                        continue;
+                    }
+                    if (pointed[k]) keep[i] = false;
+                    if (!pointed[k]) ++pointed_count;
+                    pointed[k] = true;
+                    if (!enc[i]) continue;
+                    const std::uint64_t h = HashKey(std::span(e.bytes.data(), e.key_size));
+                    if (h == hashes[i][k])
+                        agree[k] = true;
+                    else
+                        disagree_here.emplace_back(page, e.row), keep[i] = false;
                 }
+            }));
+        const bool clean = wk.complete && wk.problems.empty();
+        if (!clean) keep[i] = false;
+        std::unordered_set<std::uint32_t> bad_pages;
+        for (const IndexProblem& p : wk.problems) bad_pages.insert(p.page);
+        for (const auto& dp : disagree_here)
+            if (!bad_pages.count(dp.first)) disagree.push_back(dp);
+        if (clean) named.insert(lost_here.begin(), lost_here.end());
+        // Rows without an entry: right only for those the index leaves out.
+        if (keep[i] && pointed_count != w.kept.size())
+            for (std::size_t k = 0; k < w.kept.size() && keep[i]; ++k) {
+                if (pointed[k]) continue;
+                const bool has = enc[i] ? hashes[i][k] != kNoEntry : !LeftOutByIndex(d, i, w.kept[k]);
+                if (has) keep[i] = false;
+            }
     }
     for (RowAddr a : named) {
         bool known = false;
         for (const SalvageLoss& l : w.report.losses) known = known || (l.at == a && l.kind == SalvageLoss::Kind::Row);
-        if (!known) {
-            SalvageLoss l;
-            l.kind = SalvageLoss::Kind::Row;
-            l.at = a;
-            l.reason = "an index lists a row here, but it cannot be read";
-            w.report.losses.push_back(std::move(l));
-        }
+        if (known) continue;
+        SalvageLoss l;
+        l.kind = SalvageLoss::Kind::Row;
+        l.at = a;
+        l.reason = "an index lists a row here, but it cannot be read";
+        w.report.losses.push_back(std::move(l));
     }
-    // Every index's entries made from the rows where the encoder can: an index is
-    // kept only when its entries are exactly those (a row whose values changed, on a
-    // torn page say, no longer matches its entries). Where it cannot, the entries are
-    // taken from a walk that read cleanly (the rows it lacks cannot be indexed).
-    std::vector<std::optional<IndexKeyEncoder>> enc(n);
-    std::vector<std::string> why(n);
-    std::vector<std::vector<std::pair<std::vector<std::uint8_t>, std::size_t>>> entries(n);
-    std::vector<std::vector<bool>> all_null(n);
-    bool encode = false;
-    for (std::size_t i = 0; i < n; ++i) {
-        enc[i] = IndexKeyEncoder::Make(d, i, src_.jet3(), db_.header().sort_order, &why[i]);
-        encode = encode || enc[i].has_value();
+    std::set<RowAddr> suspects;
+    for (const auto& [page, row] : disagree) {
+        const std::int64_t k = w.Ordinal(row);
+        if (k >= 0 && !agree[k]) suspects.insert(row);
     }
-    std::unordered_map<std::uint32_t, std::size_t> ordinal;  // kept slot -> salvage order
-    for (std::size_t k = 0; k < w.kept.size(); ++k) ordinal[PackedSlot(w.kept[k])] = k;
-    if (encode) {
-        // The rows kept, read again where they lie, for their index values.
-        TableReader reader(src_, d);
-        const RowCracker cracker(d, src_.jet3());
-        std::vector<KeyValue> values;
-        std::vector<std::vector<std::uint8_t>> scratch;
-        std::vector<std::uint8_t> key;
-        CrackedRow cracked;
-        for (RowAddr slot : w.kept) {
-            Page holder;
-            Bytes bytes;
-            try {
-                RowRef r = reader.Resolve(slot);
-                holder = r.page;
-                bytes = r.bytes;
-            } catch (const FormatError&) {
-                // A row whose home slot was lost: at its own address, flagged deleted.
-                holder = src_.Read(slot.page);
-                bytes = RowBytes(holder.bytes(), src_.jet3(), slot.row);
-            }
-            cracker.Crack(bytes, cracked);
-            for (std::size_t f = 0; f < d.columns.size(); ++f)
-                if (w.lost_values.count(std::uint64_t{PackedSlot(slot)} << 16 | f))
-                    cracked.fields[f].null = true;
-            const std::size_t at = ordinal[PackedSlot(slot)];
-            for (std::size_t i = 0; i < n; ++i) {
-                if (!enc[i]) continue;
-                enc[i]->ValuesOf(bytes, cracked, reader, values, scratch);
-                if (!enc[i]->HasEntry(values)) continue;
-                enc[i]->Encode(values, key);
-                entries[i].emplace_back(Entry(key, slot), at);
-                bool nulls = true;
-                for (const KeyValue& v : values) nulls = nulls && v.null;
-                all_null[i].push_back(nulls);
-            }
-        }
-    }
-    // An encodable index is kept when its entries are those made from the rows. A
-    // row that a clean leaf lists under other values, and no index under its own, is
-    // kept as it reads but reported: its bytes may not be the row's any more.
-    std::unordered_set<std::uint32_t> agree, disagree;
-    for (std::size_t i = 0; i < n; ++i) {
-        if (!enc[i]) continue;
-        std::unordered_map<std::uint32_t, std::size_t> made;  // slot -> its entry
-        for (std::size_t k = 0; k < entries[i].size(); ++k)
-            made[PackedSlot(w.kept[entries[i][k].second])] = k;
-        std::unordered_set<std::uint32_t> bad_pages;
-        for (const IndexProblem& p : walks[i].problems) bad_pages.insert(p.page);
-        std::size_t matched = 0;
-        for (std::size_t k = 0; k < walks[i].leaf_entries.size(); ++k) {
-            const IndexEntry& e = walks[i].leaf_entries[k];
-            auto it = made.find(PackedSlot(e.row));
-            if (it == made.end()) continue;
-            if (entries[i][it->second].first == e.KeyAndRow()) {
-                ++matched;
-                agree.insert(PackedSlot(e.row));
-            } else if (!bad_pages.count(walks[i].leaf_pages[k])) {
-                disagree.insert(PackedSlot(e.row));
-            }
-        }
-        keep[i] = keep[i] && matched == entries[i].size() && matched == walks[i].leaf_entries.size();
-    }
-    for (std::uint32_t s : disagree) {
-        if (agree.count(s)) continue;
+    for (RowAddr row : suspects) {
         SalvageLoss l;
         l.kind = SalvageLoss::Kind::Suspect;
-        l.at = UnpackRowPtr(s);
+        l.at = row;
         l.reason = "kept as it reads, but its index entries hold other values: the row may be damaged";
         w.report.losses.push_back(std::move(l));
     }
     if (w.dropped.empty() && std::all_of(keep.begin(), keep.end(), [](bool k) { return k; }))
         return;
-    for (std::size_t i = 0; i < n; ++i) {
-        if (keep[i] || enc[i]) continue;
-        // From the walk: the entries of rows kept, each row once, from leaves the
-        // walk found nothing wrong with.
-        std::unordered_set<std::uint32_t> seen, bad_pages;
-        for (const IndexProblem& p : walks[i].problems) bad_pages.insert(p.page);
-        for (std::size_t k = 0; k < walks[i].leaf_entries.size(); ++k) {
-            const IndexEntry& e = walks[i].leaf_entries[k];
-            if (bad_pages.count(walks[i].leaf_pages[k])) continue;
-            auto it = ordinal.find(PackedSlot(e.row));
-            if (it == ordinal.end() || !seen.insert(PackedSlot(e.row)).second) continue;
-            entries[i].emplace_back(e.KeyAndRow(), it->second);
-            all_null[i].push_back(false);
+
+    // The entries of an index made anew, with each one's row's place in `kept`: from
+    // the rows where the encoder can, else from the leaves the walk read cleanly (a
+    // row they lack is lost). One index at a time.
+    struct Made {
+        std::vector<std::vector<std::uint8_t>> entries;
+        std::vector<std::uint32_t> rows;  // places in `kept`
+        std::vector<bool> all_null;
+    };
+    auto make = [&](std::size_t i, bool report_missing) {
+        Made m;
+        if (enc[i]) {
+            for (std::uint32_t k = 0; k < w.kept.size(); ++k) {
+                bool nulls = false;
+                if (!key_of(*enc[i], w.kept[k], &nulls)) continue;
+                m.entries.push_back(Entry(key, w.kept[k]));
+                m.rows.push_back(k);
+                m.all_null.push_back(nulls);
+            }
+            return m;
         }
-        for (RowAddr slot : w.kept)
-            if (!seen.count(PackedSlot(slot)) && !LeftOutByIndex(d, i, slot))
-                Lose(w, slot, "index " + std::to_string(i) +
-                                  " has no entry for it and its keys cannot be made yet: " + why[i]);
-    }
-    // A unique index the rows violate: the later row goes.
+        std::vector<bool> seen(w.kept.size(), false);
+        std::unordered_set<std::uint32_t> bad_pages;
+        const IndexWalk wk = WalkIndex(src_, d.real_indexes[i].root, d.page);
+        for (const IndexProblem& p : wk.problems) bad_pages.insert(p.page);
+        for (std::size_t k = 0; k < wk.leaf_entries.size(); ++k) {
+            const IndexEntry& e = wk.leaf_entries[k];
+            const std::int64_t o = w.Ordinal(e.row);
+            if (bad_pages.count(wk.leaf_pages[k]) || o < 0 || seen[o]) continue;
+            seen[o] = true;
+            m.entries.push_back(e.KeyAndRow());
+            m.rows.push_back(static_cast<std::uint32_t>(o));
+            m.all_null.push_back(false);
+        }
+        if (report_missing)
+            for (std::size_t k = 0; k < w.kept.size(); ++k)
+                if (!seen[k] && !LeftOutByIndex(d, i, w.kept[k]))
+                    Lose(w, w.kept[k], "index " + std::to_string(i) +
+                                           " has no entry for it and its keys cannot be made: " + why[i]);
+        return m;
+    };
+    // A unique index (or primary key) the rows violate: the later row goes, from every
+    // index. Found before any tree is made.
     for (std::size_t i = 0; i < n; ++i) {
         bool unique = d.real_indexes[i].flags & kIndexUnique;
         for (const LogicalIndex& li : d.logical_indexes)
             unique = unique || (li.real_index == i && li.type == kPrimaryKeyIndex);
-        if (keep[i] || !unique) continue;
-        auto& es = entries[i];
-        std::vector<std::size_t> order(es.size());
+        // Made here when unique, or to report the rows a walk's entries lack.
+        if (keep[i] || (!unique && enc[i])) continue;
+        Made m = make(i, true);
+        if (!unique) continue;
+        std::vector<std::size_t> order(m.entries.size());
         for (std::size_t k = 0; k < order.size(); ++k) order[k] = k;
-        const auto key_of = [&](std::size_t k) {
-            return std::vector<std::uint8_t>(es[k].first.begin(), es[k].first.end() - 4);
+        auto key_less = [&](std::size_t a, std::size_t b) {
+            return std::lexicographical_compare(m.entries[a].begin(), m.entries[a].end() - 4,
+                                                m.entries[b].begin(), m.entries[b].end() - 4);
         };
         std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
-            auto ka = key_of(a), kb = key_of(b);
-            return ka != kb ? ka < kb : es[a].second < es[b].second;
+            if (key_less(a, b)) return true;
+            if (key_less(b, a)) return false;
+            return m.rows[a] < m.rows[b];
         });
         for (std::size_t k = 1; k < order.size(); ++k) {
-            if (all_null[i][order[k]] || key_of(order[k]) != key_of(order[k - 1])) continue;
-            const RowAddr later = w.kept[es[order[k]].second];
+            if (m.all_null[order[k]] || key_less(order[k - 1], order[k])) continue;
+            const RowAddr later = w.kept[m.rows[order[k]]];
             if (!w.dropped.count(PackedSlot(later)))
                 Lose(w, later, "unique index " + std::to_string(i) + " holds its key for row " +
-                                   w.kept[es[order[k - 1]].second].ToString() + " already");
+                                   w.kept[m.rows[order[k - 1]]].ToString() + " already");
         }
     }
-    // Rows given up leave every index; an index kept so far that listed one is made
-    // again from its walk, without them.
+    // Every index not kept, and every index when rows were given up, made anew
+    // without the rows given up.
     for (std::size_t i = 0; i < n; ++i) {
-        if (keep[i] && !w.dropped.empty()) {
-            keep[i] = false;
-            for (const IndexEntry& e : walks[i].leaf_entries) entries[i].emplace_back(e.KeyAndRow(), 0);
-        }
-        if (keep[i]) continue;
+        if (keep[i] && w.dropped.empty()) continue;
+        Made m = make(i, false);
         std::vector<std::vector<std::uint8_t>> sorted;
-        for (auto& [bytes, k] : entries[i]) {
-            const RowAddr slot{static_cast<std::uint32_t>(bytes[bytes.size() - 4] << 16 |
-                                                          bytes[bytes.size() - 3] << 8 |
-                                                          bytes[bytes.size() - 2]),
-                               bytes.back()};
-            if (!w.dropped.count(PackedSlot(slot))) sorted.push_back(std::move(bytes));
-        }
+        for (std::size_t k = 0; k < m.entries.size(); ++k)
+            if (!w.dropped.count(PackedSlot(w.kept[m.rows[k]]))) sorted.push_back(std::move(m.entries[k]));
+        m = Made();
         std::sort(sorted.begin(), sorted.end());
         sorted.erase(std::unique(sorted.begin(), sorted.end()), sorted.end());
         const std::uint32_t first = copy_.TakeRun(0);
@@ -519,7 +571,7 @@ void Repairer::NormalizePages(TableWork& w) {
             const bool sane = begin >= table_end && begin <= end;
             const RowAddr slot{p, static_cast<std::uint8_t>(i)};
             const std::uint32_t packed = PackedSlot(slot);
-            const bool kept = w.kept_slots.count(packed) && !w.dropped.count(packed);
+            const bool kept = w.Kept(slot) && !w.dropped.count(packed);
             if (!sane) {
                 // An empty extent where it stood, so that the next row ends right.
                 raw = static_cast<std::uint16_t>(kRowDeleted | kRowOverflow | end);
@@ -531,7 +583,7 @@ void Repairer::NormalizePages(TableWork& w) {
             } else if (!(raw & kRowDeleted)) {
                 // The bytes of a row kept through another slot are that slot's
                 // overflow row (flagged as Access flags one); any other row goes.
-                const bool target = w.kept_addrs.count(packed) && !(raw & kRowOverflow);
+                const bool target = w.moved_addrs.count(packed) && !(raw & kRowOverflow);
                 raw = static_cast<std::uint16_t>(target ? (kRowDeleted | begin)
                                                         : (raw | kRowDeleted | kRowOverflow));
             }

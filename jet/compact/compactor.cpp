@@ -275,8 +275,8 @@ void Repacker::RepackTable(TableJob& job) {
     // The table's indexes are read on the walker's thread while its rows are repacked
     // here: their entries wait in its bounded queue, and their rows are looked up once
     // the rows' map is complete (UseRows below). Walked only when the repack reached
-    // them, each index would begin with a wait for its first batch (4-6 ms in all on
-    // the bloated sample: the whole walk of an index of fewer than 4,096 entries).
+    // them, each index would begin with a wait for its first batch (for an index of
+    // fewer than 4,096 entries, its whole walk) while the walker's thread stood idle.
     // Whatever ends the table early drops the walks before the map they use goes.
     struct DropWalks {
         BackgroundIndexWalk* walker = nullptr;

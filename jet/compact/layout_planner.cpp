@@ -5,6 +5,8 @@
 #include <bit>
 #include <cassert>
 
+#include "jet/prefetch.h"
+
 namespace jet {
 
 std::uint32_t PageAllocator::TakeDefinition() {
@@ -26,15 +28,6 @@ std::uint32_t PageAllocator::TakeRun(std::uint32_t n) {
     next_ += n;
     return first;
 }
-
-// A hint that `p` is read soon; on compilers without one nothing happens. A macro,
-// not a function: GCC takes a function that only hints for one without effect and
-// drops every call to it, and so any function or lambda whose only work is hints.
-#if defined(__GNUC__) || defined(__clang__)
-#define JET_PREFETCH(p) __builtin_prefetch((p), 0, 3)
-#else
-#define JET_PREFETCH(p) ((void)(p))
-#endif
 
 std::size_t RowMap::FindMany(std::span<const RowAddr> old, std::span<RowAddr> out) const {
     assert(out.size() >= old.size());

@@ -34,8 +34,8 @@ namespace {
 constexpr std::size_t kVerifyCachePages = LongValuePacker::kGroupPages + 2048;
 
 // The second worker's handle on the source: half the repack's cache (kSourceCachePages),
-// whose pages the calling thread goes on using. As much again (2,048 pages) re-read
-// fewer pages but took the bloated sample's peak from 33 to 37 MB for no time gained.
+// whose pages the calling thread goes on using. As much again re-reads fewer pages but
+// costs more memory than the compaction's budget allows, for no time gained.
 constexpr std::size_t kSecondSourceCachePages = 1024;
 
 // A table's rows are compared in this many parts at most (fewer when the repack
@@ -471,9 +471,8 @@ void Verifier::StartSecondWorker(std::size_t check_at, std::unique_ptr<PageFile>
                                 // so a key unlike its row's values was so in the
                                 // source: the batch's check before compacting (and
                                 // `mdbcompact check`) reports that, compaction copies
-                                // keys as they are. Comparing them here cost a
-                                // compaction of the bloated sample 18 % more
-                                // instructions.
+                                // keys as they are, so comparing them here again
+                                // would be work without a finding.
                                 .index_keys = false});
     check_->Tables();
     std::string err;
@@ -682,8 +681,7 @@ void Verifier::CompareRows(Task& task, std::size_t t, Files& f) {
         // map becomes the table's when the parts are joined (RowMap::Append takes it
         // over), so each later part is then copied into room made once, instead of
         // the table's map regrowing in fresh memory while both workers wait on the
-        // lock that joining holds (0.2-0.6 ms a time on the bloated sample, and 4 ms
-        // when a fresh huge page came slowly). A bad map is left for the rows' pass
+        // lock that joining holds. A bad map is left for the rows' pass
         // to report.
         std::vector<std::uint32_t> listed;
         try {

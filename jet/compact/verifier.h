@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "jet/bytes.h"
-#include "jet/compact/compactor.h"
+#include "jet/compact/compact_progress.h"
 #include "jet/compact/id_map.h"
 #include "jet/database.h"
 #include "jet/row_addr.h"

@@ -13,16 +13,10 @@
 #include "jet/index.h"
 #include "jet/row.h"
 #include "index_key_check.h"
+#include "jet/prefetch.h"
 #include "jet/table.h"
 #include "jet/usage_map.h"
 
-// A hint that `p` is read soon; nothing on compilers without one. A macro: GCC drops
-// calls to a function whose only work is such hints.
-#if defined(__GNUC__) || defined(__clang__)
-#define JET_PREFETCH(p) __builtin_prefetch((p), 0, 3)
-#else
-#define JET_PREFETCH(p) ((void)(p))
-#endif
 
 namespace jet {
 
@@ -142,7 +136,7 @@ class SlotSet {
     // The slot's place among the pages, or -1 when it is on none of them.
     std::ptrdiff_t Index(RowAddr a) const {
         std::ptrdiff_t at = pages_.Of(a.page);
-        return at < 0 ? -1 : at * 256 + a.row;
+        return at < 0 ? -1 : at * static_cast<std::ptrdiff_t>(kMaxRowsPerPage) + a.row;
     }
     // Slots in both sets. REQUIRES: both sets are on the same pages
     std::uint64_t CountCommon(const SlotSet& other) const {
@@ -698,11 +692,12 @@ class Checker final : public Findings {
                            info.first_problem);
                 continue;
             }
-            if (info.slots.size() > 256)
-                Add(p, who + ": page " + std::to_string(p) + " has more than 256 rows");
+            if (info.slots.size() > kMaxRowsPerPage)
+                Add(p, who + ": page " + std::to_string(p) + " has more than " +
+                           std::to_string(kMaxRowsPerPage) + " rows");
             RowRef in_place;  // the rows in place on this page share its reference
             in_place.page = pg;
-            for (std::size_t i = 0; i < info.slots.size() && i < 256; ++i) {
+            for (std::size_t i = 0; i < info.slots.size() && i < kMaxRowsPerPage; ++i) {
                 const RowSlot& sl = info.slots[i];
                 RowAddr slot{p, static_cast<std::uint8_t>(i)};
                 if (sl.deleted()) {

@@ -16,9 +16,9 @@ constexpr std::size_t kMinChunkFrames = 16;
 // A cache that may hold a huge page's worth of frames takes them a huge page at a
 // time once past its first small chunk (a file opened to read its catalog needs no
 // more). On virtual machines a 4 KB page costs its first touch even when made
-// resident beforehand (5-6 us each on our build machine, where a whole 2 MB huge page
-// costs some 150 us): the 2 MB that the growing chunks took before reaching that size
-// cost more than 3 ms per cache. Chunks of one size are also what blocks given back
+// resident beforehand, many times what a 2 MB huge page costs per 4 KB (the figures are
+// in jet/README.md, "Measured costs"), so the 2 MB that growing chunks would take before
+// reaching that size cost more than the cache saves. Chunks of one size are also what blocks given back
 // are kept for, so a cache that goes hands its frames on to the next. A cache may
 // then hold up to a huge page more than it asked for.
 std::size_t ChunkFrames(std::size_t page_size, std::size_t capacity, std::size_t frames) {

@@ -3,8 +3,8 @@
 // the large arrays of a std::vector.
 //
 // Why: fresh memory is faulted in one 4 KB page at a time, and on virtual machines each
-// such fault is dear: 11-13 us a page on our build machine, against 0.25 us a 4 KB page
-// when a 2 MB huge page is made resident at once. A buffer that a run fills once (a
+// such fault is dear, some fifty times what a 4 KB share of a 2 MB huge page made
+// resident at once costs (jet/README.md, "Measured costs"). A buffer that a run fills once (a
 // batch of long-value rows, a run of pages to write, a sort's records) then costs more
 // to touch than to fill.
 //

@@ -2,10 +2,14 @@
 #pragma once
 
 #include <compare>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
 namespace jet {
+
+// Rows a page can address: a row number is one byte of a stored address.
+inline constexpr std::size_t kMaxRowsPerPage = 256;
 
 struct RowAddr {
     std::uint32_t page = 0;

@@ -1,8 +1,6 @@
 // Feeds arbitrary bytes (mutated sample databases) to the compactor. It must either
 // refuse with a reason and leave no destination, or write a file our checker finds
 // sound. A crash, a hang, a leak or anything else is a finding.
-#include <unistd.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -10,33 +8,19 @@
 #include <fstream>
 #include <string>
 
+#include "fuzz_files.h"
 #include "jet/checker.h"
 #include "jet/compact/compactor.h"
 
-namespace {
-
 namespace fs = std::filesystem;
-
-const fs::path& WorkDir() {
-    static const fs::path dir = [] {
-        fs::path d = fs::temp_directory_path() / ("fuzz-compact-" + std::to_string(::getpid()));
-        fs::create_directories(d);
-        return d;
-    }();
-    return dir;
-}
-
-}  // namespace
+using fuzzfiles::WorkDir;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    const fs::path src = WorkDir() / "in.mdb";
-    const fs::path dst = WorkDir() / "out.mdb";
+    const fs::path src = WorkDir("fuzz-compact") / "in.mdb";
+    const fs::path dst = WorkDir("fuzz-compact") / "out.mdb";
     std::error_code ec;
     fs::remove(dst, ec);
-    {
-        std::ofstream f(src, std::ios::binary | std::ios::trunc);
-        f.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
-    }
+    fuzzfiles::WriteInput(src, data, size);
     // Half the inputs under a one-byte memory budget, so that the spilling path meets
     // damaged files too (its spill files must go like the output's temporary file).
     jet::CompactOptions options;
@@ -49,8 +33,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (!report.sound()) std::abort();
     }
     // Nothing but the input and the output may be in the work directory.
-    for (const auto& e : fs::directory_iterator(WorkDir()))
-        if (e.path() != src && e.path() != dst) std::abort();
+    if (!fuzzfiles::OnlyThese(WorkDir("fuzz-compact"), src, dst)) std::abort();
     fs::remove(dst, ec);
     return 0;
 }

@@ -2,8 +2,6 @@
 // refuse with a reason and leave no destination, or write a file our checker finds
 // sound, and never change its source. A crash, a hang, a leak or anything else is a
 // finding.
-#include <unistd.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -14,33 +12,19 @@
 #include <string>
 #include <vector>
 
+#include "fuzz_files.h"
 #include "jet/checker.h"
 #include "jet/compact/repairer.h"
 
-namespace {
-
 namespace fs = std::filesystem;
-
-const fs::path& WorkDir() {
-    static const fs::path dir = [] {
-        fs::path d = fs::temp_directory_path() / ("fuzz-repair-" + std::to_string(::getpid()));
-        fs::create_directories(d);
-        return d;
-    }();
-    return dir;
-}
-
-}  // namespace
+using fuzzfiles::WorkDir;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    const fs::path src = WorkDir() / "in.mdb";
-    const fs::path dst = WorkDir() / "out.mdb";
+    const fs::path src = WorkDir("fuzz-repair") / "in.mdb";
+    const fs::path dst = WorkDir("fuzz-repair") / "out.mdb";
     std::error_code ec;
     fs::remove(dst, ec);
-    {
-        std::ofstream f(src, std::ios::binary | std::ios::trunc);
-        f.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
-    }
+    fuzzfiles::WriteInput(src, data, size);
     jet::RepairResult r = jet::Repair(src, dst);
     if (!r.repaired) {
         if (r.reason.empty() || fs::exists(dst)) std::abort();
@@ -51,8 +35,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::vector<char> after{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     if (after.size() != size || (size && std::memcmp(after.data(), data, size) != 0)) std::abort();
     // Nothing but the input and the output may be in the work directory.
-    for (const auto& e : fs::directory_iterator(WorkDir()))
-        if (e.path() != src && e.path() != dst) std::abort();
+    if (!fuzzfiles::OnlyThese(WorkDir("fuzz-repair"), src, dst)) std::abort();
     fs::remove(dst, ec);
     return 0;
 }

@@ -287,26 +287,6 @@ std::vector<std::uint8_t> Entry(const std::vector<std::uint8_t>& key, RowAddr sl
     return e;
 }
 
-bool Repairer::LeftOutByIndex(const TableDef& d, std::size_t index, RowAddr slot) {
-    const RealIndex& ix = d.real_indexes[index];
-    Page holder;
-    Bytes bytes;
-    try {
-        TableReader reader(src_, d);
-        RowRef r = reader.Resolve(slot);
-        holder = r.page;
-        bytes = r.bytes;
-    } catch (const FormatError&) {
-        holder = src_.Read(slot.page);
-        bytes = RowBytes(holder.bytes(), src_.jet3(), slot.row);
-    }
-    const CrackedRow cr = CrackRow(d, bytes, src_.jet3());
-    for (const IndexColumn& c : ix.columns)
-        for (std::size_t f = 0; f < d.columns.size(); ++f)
-            if (d.columns[f].number == c.column && !cr.fields[f].null) return false;
-    return true;
-}
-
 // The row at `slot` as the salvage read it: through its overflow pointer, or at its
 // own address when its home slot was lost.
 Bytes KeptRowBytes(TableReader& reader, PageFile& src, RowAddr slot, Page& holder) {
@@ -318,6 +298,18 @@ Bytes KeptRowBytes(TableReader& reader, PageFile& src, RowAddr slot, Page& holde
         holder = src.Read(slot.page);
         return RowBytes(holder.bytes(), src.jet3(), slot.row);
     }
+}
+
+bool Repairer::LeftOutByIndex(const TableDef& d, std::size_t index, RowAddr slot) {
+    const RealIndex& ix = d.real_indexes[index];
+    TableReader reader(src_, d);
+    Page holder;
+    const Bytes bytes = KeptRowBytes(reader, src_, slot, holder);
+    const CrackedRow cr = CrackRow(d, bytes, src_.jet3());
+    for (const IndexColumn& c : ix.columns)
+        for (std::size_t f = 0; f < d.columns.size(); ++f)
+            if (d.columns[f].number == c.column && !cr.fields[f].null) return false;
+    return true;
 }
 
 // A row's index key hashed (FNV-1a, 64 bits), and two values no key hashes to in

@@ -137,3 +137,34 @@ TEST(Repair, EveryKindOfDamageOnEveryCorpusFile) {
 }
 
 }  // namespace
+
+namespace {
+
+// The command line: exit status by verdict, the JSON report naming the lost rows'
+// page, and no second destination.
+TEST(RepairCommand, ExitStatusAndJsonReportFollowTheVerdict) {
+    TempDir tmp;
+    const fs::path src = CorpusDir() / "jet4" / "indexTestV2000.mdb";
+    const std::string cmd = Quote(Mdbcompact().string()) + " repair ";
+    const fs::path cleared = tmp.path() / "cleared.mdb", zeroed = tmp.path() / "zeroed.mdb";
+    ASSERT_TRUE(damage::Apply(src, damage::Kind::ClearedMap, cleared));
+    auto d = damage::Apply(src, damage::Kind::ZeroDataPage, zeroed);
+    ASSERT_TRUE(d);
+    auto ok = RunCommand(cmd + Quote(cleared.string()) + " " + Quote((tmp.path() / "a.mdb").string()));
+    EXPECT_EQ(ok.exit_code, 0) << ok.out;
+    EXPECT_NE(ok.out.find("verdict:    lossless"), std::string::npos) << ok.out;
+    EXPECT_NE(ok.out.find("usage map made anew"), std::string::npos) << ok.out;
+    auto lossy = RunCommand(cmd + "--json " + Quote(zeroed.string()) + " " +
+                            Quote((tmp.path() / "b.mdb").string()));
+    EXPECT_EQ(lossy.exit_code, 1) << lossy.out;
+    EXPECT_NE(lossy.out.find("\"verdict\":\"lossy\""), std::string::npos) << lossy.out;
+    EXPECT_NE(lossy.out.find("\"kind\":\"row\",\"page\":" + std::to_string(d->pages[0])),
+              std::string::npos)
+        << lossy.out;
+    auto again = RunCommand(cmd + Quote(zeroed.string()) + " " + Quote((tmp.path() / "b.mdb").string()) +
+                            " 2>&1");
+    EXPECT_EQ(again.exit_code, 2);
+    EXPECT_NE(again.out.find("already exists"), std::string::npos) << again.out;
+}
+
+}  // namespace

@@ -8,6 +8,7 @@
 
 #include "batch/compact_mdb_file.h"
 #include "batch/stored_path.h"
+#include "common/own_files.h"
 #include "common/paths.h"
 #include "common/utf16.h"
 #include "platform/arguments.h"
@@ -22,11 +23,11 @@ using platform::FileStatus;
 
 namespace {
 
-// Names this program gives its temporary files: "." + the name they stand beside +
-// kTempMiddle + a unique part + kTempSuffix (beside site files and backups), and the
-// working folders kWorkPrefix + a unique part in the backup area's temp folder.
-constexpr char kTempMiddle[] = ".mdbwarden-";
+// Names this program gives its temporary files: StagingPrefixFor(the name they stand
+// beside) + a unique part + kStagingSuffix (beside site files and backups, common/own_files.h),
+// and the working folders kWorkPrefix + a unique part in the backup area's temp folder.
 constexpr char kTempSuffix[] = ".tmp";
+static_assert(std::string_view(kTempSuffix) == kStagingSuffix);
 constexpr char kWorkPrefix[] = "work_";
 constexpr char kOldCopy[] = "old.mdb";
 constexpr char kNewCopy[] = "new.mdb";
@@ -92,7 +93,7 @@ bool PassesThroughLink(const fs::path& path) {
 }
 
 std::string TempPrefixFor(const std::string& name) {
-    return "." + name + kTempMiddle;
+    return StagingPrefixFor(name);
 }
 
 void Reach(const ReplaceEnvironment& env, ReplaceStep step) {
@@ -165,8 +166,10 @@ bool Unchanged(const SiteFile& site, const std::string& name) {
 // original (now under `stagedName`) must still be unchanged and have no writer, else the
 // names are exchanged back. On any result but Done the site file is as its last writer
 // left it.
+// `leftAside` receives the name of the original when it was put aside and could not be
+// removed afterwards (see platform::Rename).
 Replacement Install(const SiteFile& site, const std::string& stagedName,
-                    const ReplaceEnvironment& env) {
+                    const ReplaceEnvironment& env, std::string& leftAside) {
     FileStatus now;
     switch (platform::WritersOf(site.status)) {
         case platform::Writers::None:
@@ -191,7 +194,8 @@ Replacement Install(const SiteFile& site, const std::string& stagedName,
             !platform::SameFileState(site.status, now) ||
             platform::WritersOf(site.status) != platform::Writers::None)
             return Replacement::Modified;
-        if (!platform::Rename(site.directory, stagedName, site.name)) return Replacement::Failed;
+        if (!platform::Rename(site.directory, stagedName, site.name, &leftAside))
+            return Replacement::Failed;
         Reach(env, ReplaceStep::Exchanged);
         Reach(env, ReplaceStep::OriginalRemoved);
         platform::Sync(site.directory);
@@ -218,7 +222,7 @@ Replacement Install(const SiteFile& site, const std::string& stagedName,
 
 // Stages the compacted bytes beside the site file and installs them.
 Replacement ReplaceAtomically(const SiteFile& site, const FileHandle& compacted,
-                              const ReplaceEnvironment& env) {
+                              const ReplaceEnvironment& env, std::string& leftAside) {
     std::string stagedName;
     FileHandle staged = platform::CreateUniqueFile(site.directory, TempPrefixFor(site.name),
                                                    kTempSuffix, 0600, stagedName);
@@ -234,7 +238,7 @@ Replacement ReplaceAtomically(const SiteFile& site, const FileHandle& compacted,
     Replacement result = Replacement::Failed;
     if (written) {
         Reach(env, ReplaceStep::ReplacementStaged);
-        result = Install(site, stagedName, env);
+        result = Install(site, stagedName, env, leftAside);
     }
     // After a success the name is gone already; otherwise it holds the compacted copy.
     if (result != Replacement::Done) platform::RemoveFile(site.directory, stagedName);
@@ -310,24 +314,6 @@ bool IsUniquePart(std::string_view part, std::size_t length) {
     return true;
 }
 
-// The name a temporary file ".NAME.mdbwarden-XXXXXXXXXXXX.tmp" stands beside, or
-// nullopt when `entry` is not such a name.
-std::optional<std::string> TempFileTarget(const std::string& entry) {
-    const std::string suffix = kTempSuffix;
-    const std::size_t tail = std::string(kTempMiddle).size() + platform::kUniqueNameChars +
-                             suffix.size();
-    if (entry.size() <= tail + 1 || entry[0] != '.') return std::nullopt;
-    const std::string_view view(entry);
-    const std::size_t middle = entry.size() - tail;
-    if (view.substr(middle, std::string(kTempMiddle).size()) != kTempMiddle ||
-        view.substr(entry.size() - suffix.size()) != suffix ||
-        !IsUniquePart(view.substr(middle + std::string(kTempMiddle).size(),
-                                  platform::kUniqueNameChars),
-                      platform::kUniqueNameChars))
-        return std::nullopt;
-    return entry.substr(1, middle - 1);
-}
-
 void RemoveSiteLeftovers(const fs::path& directory) {
     FileHandle dir = platform::OpenDirectoryNoLinks(directory);
     std::vector<platform::DirectoryEntry> entries;
@@ -335,14 +321,21 @@ void RemoveSiteLeftovers(const fs::path& directory) {
     const std::uint32_t me = platform::CurrentUser();
     for (const auto& entry : entries) {
         if (entry.link || !entry.status.regular) continue;
-        const std::optional<std::string> target = TempFileTarget(entry.name);
-        if (!target) continue;
+        const std::optional<std::string> staged = StagingFileTarget(entry.name);
+        const std::optional<std::string> aside = AsideFileTarget(entry.name);
+        if (!staged && !aside) continue;
         // Made by this user, or given the owner of the file it stands beside.
         FileStatus site;
-        const bool ours = entry.status.owner == me ||
-                          (platform::StatusAt(dir, *target, site) &&
-                           entry.status.owner == site.owner);
-        if (ours) platform::RemoveFile(dir, entry.name);
+        const bool siteThere = platform::StatusAt(dir, staged ? *staged : *aside, site);
+        if (entry.status.owner != me && !(siteThere && entry.status.owner == site.owner))
+            continue;
+        // An original put aside is the site's database when its name is empty (the run
+        // ended between the two renames): it goes back. Else it is the old copy of a
+        // file compacted since, which the run's backup holds.
+        if (aside && !siteThere)
+            platform::RenameNoReplace(dir, entry.name, *aside);
+        else
+            platform::RemoveFile(dir, entry.name);
     }
 }
 
@@ -410,7 +403,7 @@ fs::path WorkRootFor(const fs::path& backupRoot, const fs::path& programDir) {
 }
 
 bool IsBatchTempName(const std::string& name) {
-    return TempFileTarget(name).has_value();
+    return StagingFileTarget(name).has_value();
 }
 
 void RemoveBatchLeftovers(const std::vector<std::string>& storedPaths, const fs::path& backupRoot,
@@ -517,7 +510,8 @@ void BackupCompactReplace(const std::string& storedPath, const std::u16string& b
     // 15-17: the compacted file in place of the original, atomically.
     const FileHandle newCopy = platform::OpenForReading(work.Handle(), kNewCopy);
     if (!newCopy.Valid()) return skip(kSkipReplaceFailed);
-    switch (ReplaceAtomically(*site, newCopy, env)) {
+    std::string leftAside;
+    switch (ReplaceAtomically(*site, newCopy, env, leftAside)) {
         case Replacement::Done:
             break;
         case Replacement::BeingWritten:
@@ -532,6 +526,13 @@ void BackupCompactReplace(const std::string& storedPath, const std::u16string& b
     Reach(env, ReplaceStep::Replaced);
     out.replaced = true;
     out.sizeAfter = newSize;
+    if (!leftAside.empty()) {
+        // Compacted; the old copy stays in the site's folder until the next batch's
+        // clean-up. Said in the record, where the window shows it.
+        out.note = kNoteAsideLeft + platform::Utf8OfPath(site->path.parent_path() /
+                                                         platform::PathFromUtf8(leftAside));
+        record([&](FileInfoDb& db) { return db.SetReason(storedPath, out.note); });
+    }
 
     // 18: counted even when the statement fails.
     record([&](FileInfoDb& db) { return db.SetCompacted(storedPath); });

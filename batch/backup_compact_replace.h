@@ -80,6 +80,7 @@ struct ReplaceResult {
     std::uint64_t sizeAfter = 0;   // the compacted size (0 when not compacted)
     bool replaced = false;
     std::string reason;  // why not (the stored reason, or why it was skipped)
+    std::string note;    // replaced, but something is left to say (kNoteAsideLeft)
     // A statement of the record failed every attempt (the store stayed locked): the
     // record does not say what became of the file.
     bool recordNotWritten = false;
@@ -140,6 +141,8 @@ inline constexpr char kSkipBackupArea[] = MDB_TEXT("跳过：文件位于备份�
 inline constexpr char kSkipBackupFailed[] = MDB_TEXT("跳过：无法写入备份");
 inline constexpr char kSkipWorkingCopy[] = MDB_TEXT("跳过：无法建立工作副本");
 inline constexpr char kSkipReplaceFailed[] = MDB_TEXT("未压缩：无法替换原文件，原文件未改动");
+// After a replacement: the original, put aside, could not be removed (followed by its path).
+inline constexpr char kNoteAsideLeft[] = MDB_TEXT("已压缩，但未能删除旧文件：");
 
 // Removes what an interrupted run left behind (the process was killed): temporary files
 // of this program beside the site files of `storedPaths` and working folders in the

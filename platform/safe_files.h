@@ -93,8 +93,14 @@ bool CopyOwnerModeTime(const FileHandle& file, const FileStatus& like);
 // Owner, group and permission bits only (the time stays).
 bool SetOwnerAndMode(const FileHandle& file, const FileStatus& like, std::uint32_t mode);
 
-// Renames `from` to `to` in `dir`, replacing `to`.
-bool Rename(const FileHandle& dir, const std::string& from, const std::string& to);
+// Renames `from` to `to` in `dir`, replacing `to`. Where the system cannot replace a file
+// that is held open (Windows before 10 1709, Wine), the file under `to` is first renamed
+// aside, to `to` + kReplacedAsideMiddle + a unique part, and removed afterwards; when that
+// removal fails the rename still counts, and `leftAside` (when given) receives the name
+// left aside (empty otherwise).
+bool Rename(const FileHandle& dir, const std::string& from, const std::string& to,
+            std::string* leftAside = nullptr);
+inline constexpr char kReplacedAsideMiddle[] = ".replaced-";
 enum class RenameResult { Done, Exists, Failed };
 // Renames without ever replacing an existing `to`.
 RenameResult RenameNoReplace(const FileHandle& dir, const std::string& from,

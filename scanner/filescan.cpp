@@ -3,6 +3,7 @@
 #include "scanner/filescan.h"
 
 #include "common/eventlog.h"
+#include "common/own_files.h"
 #include "common/runlog.h"
 #include "common/settings.h"
 #include "common/utf16.h"
@@ -264,6 +265,8 @@ int FileScanner::ScanDirectory(const std::string& path) {
 int FileScanner::ProcessFoundFile(const std::string& directory, const std::string& name,
                                   const std::string& fullPath, std::uint64_t size) {
     if (size == 0 || name.find('.') == std::string::npos) return 0;
+    // The batch's own temporary copies and originals put aside are no site's database.
+    if (IsOwnFileName(name)) return 0;
     return InsertFileRecord(fullPath, name, size);
 }
 

@@ -333,6 +333,8 @@ class WindowBatchObserver : public batch::BatchObserver {
         if (!r.replaced && !r.reason.empty() && ctx_.logFailure)
             ctx_.logFailure(batch::StoredPathText(queued_[outcome.index]),
                             FullFailureText(r.reason));
+        if (r.replaced && !r.note.empty() && ctx_.logFailure)
+            ctx_.logFailure(batch::StoredPathText(queued_[outcome.index]), r.note);
     }
 
   private:

@@ -217,7 +217,9 @@ bool CopyOwnerModeTime(const FileHandle& file, const FileStatus& like) {
     return futimens(file.Get(), times) == 0;
 }
 
-bool Rename(const FileHandle& dir, const std::string& from, const std::string& to) {
+bool Rename(const FileHandle& dir, const std::string& from, const std::string& to,
+            std::string* leftAside) {
+    if (leftAside != nullptr) leftAside->clear();  // a rename here never puts a file aside
     return renameat(dir.Get(), from.c_str(), dir.Get(), to.c_str()) == 0;
 }
 

@@ -233,11 +233,35 @@ DWORD RenameIn(const FileHandle& dir, const std::string& from, const std::string
     return status < 0 ? RtlNtStatusToDosError(status) : ERROR_SUCCESS;
 }
 
+// The read-only attribute refuses a delete (a site's database may carry it, and so its
+// copy put aside by Rename): it is taken off for the delete and put back when the delete
+// fails all the same.
 bool RemoveAt(const FileHandle& dir, const std::string& name, ULONG kindOption) {
-    OwnedHandle entry(OpenAt(HandleOf(dir), name, DELETE, kShareAll, FILE_OPEN, kindOption));
+    HANDLE opened = OpenAt(HandleOf(dir), name,
+                           DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, kShareAll,
+                           FILE_OPEN, kindOption);
+    if (opened == nullptr)
+        opened = OpenAt(HandleOf(dir), name, DELETE, kShareAll, FILE_OPEN, kindOption);
+    const OwnedHandle entry(opened);
     if (!entry.Valid()) return false;
     FILE_DISPOSITION_INFO remove{TRUE};
-    return SetFileInformationByHandle(entry.Get(), FileDispositionInfo, &remove, sizeof remove);
+    if (SetFileInformationByHandle(entry.Get(), FileDispositionInfo, &remove, sizeof remove))
+        return true;
+    FILE_BASIC_INFO basic{};
+    if (!GetFileInformationByHandleEx(entry.Get(), FileBasicInfo, &basic, sizeof basic) ||
+        (basic.FileAttributes & FILE_ATTRIBUTE_READONLY) == 0)
+        return false;
+    FILE_BASIC_INFO writable{};  // zero times and attributes: those are left as they are
+    writable.FileAttributes = basic.FileAttributes & ~FILE_ATTRIBUTE_READONLY;
+    if (writable.FileAttributes == 0) writable.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+    if (!SetFileInformationByHandle(entry.Get(), FileBasicInfo, &writable, sizeof writable))
+        return false;
+    if (SetFileInformationByHandle(entry.Get(), FileDispositionInfo, &remove, sizeof remove))
+        return true;
+    FILE_BASIC_INFO again{};
+    again.FileAttributes = basic.FileAttributes;
+    SetFileInformationByHandle(entry.Get(), FileBasicInfo, &again, sizeof again);
+    return false;
 }
 
 }  // namespace
@@ -454,15 +478,18 @@ bool CopyOwnerModeTime(const FileHandle& file, const FileStatus& like) {
 // `from` takes its name, and the file aside is removed (it vanishes when its last handle is
 // closed). A failure of the second step renames it back. Not atomic: for a moment `to` is
 // missing, and a crash in that moment leaves the file aside under "TO.replaced-XXXXXXXXXXXX"
-// (a name no clean-up removes).
-bool Rename(const FileHandle& dir, const std::string& from, const std::string& to) {
+// (RemoveBatchLeftovers puts it back, or removes it when `to` is there). A file aside that
+// cannot be removed is named in `leftAside`.
+bool Rename(const FileHandle& dir, const std::string& from, const std::string& to,
+            std::string* leftAside) {
+    if (leftAside != nullptr) leftAside->clear();
     const DWORD error = RenameIn(dir, from, to, true);
     if (error == ERROR_SUCCESS) return true;
     if (error != ERROR_ACCESS_DENIED) return false;
     FileStatus target;
     if (!StatusAt(dir, to, target) || !target.regular) return false;
     for (int attempt = 0; attempt < kUniqueNameAttempts; ++attempt) {
-        const std::string aside = to + ".replaced-" + RandomPart();
+        const std::string aside = to + kReplacedAsideMiddle + RandomPart();
         const DWORD moved = RenameIn(dir, to, aside, false);
         if (moved == ERROR_ALREADY_EXISTS || moved == ERROR_FILE_EXISTS) continue;
         if (moved != ERROR_SUCCESS) return false;
@@ -470,7 +497,7 @@ bool Rename(const FileHandle& dir, const std::string& from, const std::string& t
             RenameIn(dir, aside, to, false);
             return false;
         }
-        RemoveFile(dir, aside);
+        if (!RemoveFile(dir, aside) && leftAside != nullptr) *leftAside = aside;
         return true;
     }
     return false;

@@ -198,6 +198,33 @@ TEST_F(BatchSafetyTest, CompactionReplacesTheFileAndTheBackupHoldsTheOriginal) {
     }
 }
 
+// A database with the read-only attribute: the system refuses to replace or delete it, so
+// the original is put aside and then removed with the attribute taken off. Nothing stays
+// beside it; an aside copy a crash left (read-only too) goes at the next batch's start,
+// and one whose site file is missing takes its name back.
+TEST_F(BatchSafetyTest, ReadOnlyDatabaseLeavesNoOldCopyBesideIt) {
+    const fs::path path = site_ / u8"只读.mdb";
+    const std::string original = Place(path);
+    ASSERT_TRUE(SetFileAttributesW(Long(path).c_str(), FILE_ATTRIBUTE_READONLY));
+    std::string reason;
+    const ReplaceResult result = Run(path, reason);
+    ASSERT_TRUE(result.replaced) << result.reason << " / " << reason;
+    EXPECT_EQ(result.note, "");
+    EXPECT_LT(Read(path).size(), original.size());
+    ExpectNoLeftovers(path);
+
+    const fs::path aside = site_ / (u8"只读.mdb.replaced-abcdefghij12");
+    const fs::path lone = site_ / (u8"孤立.mdb.replaced-abcdefghij12");
+    for (const fs::path& file : {aside, lone}) {
+        test::WriteWholeFile(Long(file), original);
+        ASSERT_TRUE(SetFileAttributesW(Long(file).c_str(), FILE_ATTRIBUTE_READONLY));
+    }
+    RemoveBatchLeftovers({StoredPathOf(path)}, backupRoot_);
+    EXPECT_FALSE(fs::exists(Long(aside)));
+    EXPECT_FALSE(fs::exists(Long(lone)));
+    EXPECT_TRUE(Read(site_ / u8"孤立.mdb") == original);
+}
+
 // Pages past the header overwritten: the engine takes the file up, then fails on it.
 TEST_F(BatchSafetyTest, DamagedDatabaseStaysAsItWasAndIsBackedUp) {
     std::string damaged = test::ReadWholeFile(kSample);

@@ -725,8 +725,15 @@ TEST_F(ReplaceTest, LeftoverCleanUpRemovesOnlyTheProgramsOwnNames) {
     const fs::path foreign = backupRoot_ / "temp" / "work_zzzzzzzzzzzz";
     fs::create_directories(foreign);
     WriteBytes(foreign / "notes.txt", "not ours");
+    // Originals put aside by a replacement: the old copy of a file compacted since goes;
+    // one whose name is empty (the run ended between the renames) takes its name back.
+    WriteBytes(site_ / ("a.mdb.replaced-" + unique), "old copy");
+    WriteBytes(site_ / ("d.mdb.replaced-" + unique), "the only copy");
 
     RemoveBatchLeftovers({StoredPath(db)}, backupRoot_);
+    EXPECT_FALSE(fs::exists(site_ / ("a.mdb.replaced-" + unique)));
+    EXPECT_FALSE(fs::exists(site_ / ("d.mdb.replaced-" + unique)));
+    EXPECT_EQ(ReadBytes(site_ / "d.mdb"), "the only copy");
     EXPECT_FALSE(fs::exists(site_ / (".a.mdb.mdbwarden-" + unique + ".tmp")));
     EXPECT_TRUE(fs::exists(site_ / ".a.mdb.mdbwarden-short.tmp"));
     EXPECT_EQ(fs::exists(site_ / (".b.mdb.mdbwarden-" + unique + ".tmp")), geteuid() == 0);

@@ -1,6 +1,8 @@
+#include "common/base64.h"
 #include "common/filestore.h"
 #include "common/runlog.h"
 #include "common/settings.h"
+#include "common/utf16.h"
 #include "scanner/entry.h"
 #include "scanner/filescan.h"
 #include "scanner/header.h"
@@ -202,6 +204,21 @@ TEST_F(ScannerRun, TheResultIsThatOfTheLastListedDirectory) {
     EXPECT_EQ(MakeScanner().RunFileScan(), 0);
     EXPECT_NE(console.find("\r\n未设置需要扫描的目录，例如“/var/www”，请设置一个需要扫描的目录！"),
               std::string::npos);
+}
+
+// The batch's temporary copies and the originals it puts aside hold Jet files too, but
+// are no site's databases: a scan records the database beside them alone.
+TEST_F(ScannerRun, TheBatchsOwnTemporaryAndAsideFilesAreNotRecorded) {
+    const fs::path sample = kCorpus / "jet4/emptyJet4.mdb";
+    for (const std::string& name : {std::string("data.mdb"), std::string("data.mdb.replaced-abcdefghij12"),
+                                    std::string(".data.mdb.mdbwarden-abcdefghij12.tmp")})
+        fs::copy_file(sample, site.path() / name);
+    WriteList(site.dir() + "\r\n");
+    MakeScanner().RunFileScan();
+    std::vector<FileInfoRecord> rows;
+    ASSERT_EQ(db->SelectAll(rows), 1);
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0].filename, Base64EncodeText(Utf16LeBytes(u"data.mdb")));
 }
 
 TEST_F(ScannerRun, EveryTenthRowIsCommittedAndSignalled) {

@@ -1,5 +1,11 @@
 #pragma once
-// The scanner's console: text output and an unechoed key wait.
+// The programs' console: text output and an unechoed key wait.
+//
+// One rule for every program's output text (UTF-8 inside the programs): a console is given
+// the characters themselves, whatever its code page; a file or a pipe gets UTF-8, on
+// Windows as on Linux. UTF-8 holds every character a site's path may have (GBK has no
+// room for many), a JSON document must be UTF-8, an export is data, and scripts read the
+// same bytes from both systems.
 
 #include <string_view>
 
@@ -20,5 +26,10 @@ void WaitForKey();
 
 // True when standard output is a terminal (a live progress line makes sense).
 bool StandardOutputIsTerminal();
+
+// Makes std::cout and std::cerr follow the rule above: on Windows a stream that is a
+// console gets its UTF-8 text as characters (the C++ streams would hand it the bytes,
+// shown in the console's code page). Nothing to do elsewhere. Called once at start.
+void UseConsoleTextStreams();
 
 }  // namespace mdb::platform

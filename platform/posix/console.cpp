@@ -48,4 +48,6 @@ bool StandardOutputIsTerminal() {
     return isatty(STDOUT_FILENO) == 1;
 }
 
+void UseConsoleTextStreams() {}  // a terminal here takes UTF-8 bytes
+
 }  // namespace mdb::platform

@@ -3,9 +3,10 @@
 // tree): the directory list in GBK names the site with upper-case letters; below it lie a
 // Chinese directory and levels that take the path over 260 characters. The store records
 // the list entry lower-cased and the names below as the file system spells them, in the
-// long-path form, and the redirected console output is GBK text with CR LF line ends.
-// "mdbcompact batch --all" then backs up and compacts the recorded files through our
-// engine, the long-path one included.
+// long-path form, and the redirected console output is UTF-8 text with CR LF line ends
+// (as mdbcompact.exe's). "mdbcompact batch --dry-run --all" reads the recorded files (a
+// Chinese directory on their paths), "--all" then backs them up and compacts them through
+// our engine, the long-path one included.
 #include "common/base64.h"
 #include "common/filestore.h"
 #include "common/utf16.h"
@@ -76,7 +77,7 @@ TEST(ScannerOnWindows, RecordsLowerCasedLongPathsBelowAWineDriveForTheBatch) {
         test::StartWithOutputTo({program + "mdbscout.exe", "/FileScan"}, output);
     ASSERT_TRUE(scan.Started()) << scan.error;
     // The scan is over when the closing countdown begins; the window is then closed.
-    const std::string countdown = Gbk("秒自动关闭");
+    const std::string countdown = "秒自动关闭";
     std::string console;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
     while (console.find(countdown) == std::string::npos &&
@@ -85,9 +86,9 @@ TEST(ScannerOnWindows, RecordsLowerCasedLongPathsBelowAWineDriveForTheBatch) {
         console = test::ReadWholeFile(platform::PathFromUtf8(output));
     }
     EXPECT_NE(console.find(countdown), std::string::npos) << console;
-    EXPECT_NE(console.find(Gbk(" - Data.MDB")), std::string::npos) << console;
-    EXPECT_NE(console.find(Gbk("（Access 格式，40 条记录）转换为本程序的格式，原文件保留为“" +
-                               program + "config\\FileInfo.access.mdb”")),
+    EXPECT_NE(console.find(" - Data.MDB"), std::string::npos) << console;
+    EXPECT_NE(console.find("（Access 格式，40 条记录）转换为本程序的格式，原文件保留为“" + program +
+                           "config\\FileInfo.access.mdb”"),
               std::string::npos)
         << console;
     EXPECT_TRUE(test::ReadWholeFile(platform::PathFromUtf8(program + "config\\FileInfo.access.mdb")) ==
@@ -120,6 +121,15 @@ TEST(ScannerOnWindows, RecordsLowerCasedLongPathsBelowAWineDriveForTheBatch) {
                               platform::PathFromUtf8(program + "mdbcompact.exe")));
     const std::string backupRoot = root + "\\备份\\";
     const std::string batchOutput = root + "\\batch.txt";
+    const platform::SpawnResult dryRun = test::StartWithOutputTo(
+        {program + "mdbcompact.exe", "batch", "--dry-run", "--all"}, batchOutput);
+    ASSERT_TRUE(dryRun.Started());
+    EXPECT_EQ(platform::WaitForProcessFor(dryRun.pid, std::chrono::minutes(2)), 0);
+    const std::string dryOutput = test::ReadWholeFile(platform::PathFromUtf8(batchOutput));
+    EXPECT_NE(dryOutput.find("dry run: 2 files"), std::string::npos) << dryOutput;
+    EXPECT_NE(dryOutput.find(lowered.substr(3) + below + "\\Data.MDB  pages "), std::string::npos)
+        << dryOutput;
+    EXPECT_EQ(dryOutput.find("未压缩"), std::string::npos) << dryOutput;
     const platform::SpawnResult batch = test::StartWithOutputTo(
         {program + "mdbcompact.exe", "batch", "--no-web-server", "--backup-root", backupRoot,
          "--all"},

@@ -77,8 +77,8 @@ const char kBatchHelp[] =
     "Ctrl-C or SIGTERM: the file under way finishes (or is left as it was), no further\n"
     "file starts, the web server is started again.\n"
     "Exit: 0 all compacted (files left out as missing or below the minimum saving do\n"
-    "not count), 1 some not compacted (reasons printed) or some records not written\n"
-    "(the store stayed locked), 2 nothing could\n"
+    "not count), 1 some not compacted (reasons printed; a dry run: some would not be)\n"
+    "or some records not written (the store stayed locked), 2 nothing could\n"
     "start (lock held, store unreadable, backup root not writable, bad arguments),\n"
     "3 the web server stopped for the run could not be started again (the sites are\n"
     "down; whatever became of the files), 130 interrupted.\n"
@@ -234,6 +234,8 @@ class ConsoleObserver : public batch::BatchObserver {
         report_.files.push_back(batch::ReportOf(o));
         trace_.File(report_.files.back());
         const batch::ReplaceResult& r = o.result;
+        // A removal that failed after a replacement is a problem to see in every mode.
+        if (!r.note.empty()) std::cerr << r.note << "\n";
         if (quiet_) {
             // Under systemd the journal has the file already, at warning priority.
             if (!r.replaced && !trace_.ToJournal())
@@ -315,7 +317,8 @@ int DryRun(const std::vector<std::string>& storedPaths, const Options& o,
         report.files.push_back(std::move(file));
     }
     report.ended = std::time(nullptr);
-    report.exitCode = kBatchAllCompacted;
+    // As the run would end: a file the engine would not take is a failure to see.
+    report.exitCode = refused == 0 ? kBatchAllCompacted : kBatchSomeNotCompacted;
     WriteMetrics(report, programDir);
     if (o.json) {
         std::cout << batch::RunReportJson(report).Dump() << "\n";

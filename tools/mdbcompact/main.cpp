@@ -11,6 +11,7 @@
 #include "repair_command.h"
 #include "jet/compact/compactor.h"
 #include "platform/arguments.h"
+#include "platform/console.h"
 #include "platform/process.h"
 #if MDBCOMPACT_BATCH
 #include "batch_command.h"
@@ -102,6 +103,7 @@ int Usage(const char* text, const std::string& error) {
 
 int main(int argc, char** argv) {
     mdb::platform::KeepFreedMemoryForReuse();
+    mdb::platform::UseConsoleTextStreams();
     std::vector<std::string> args = mdb::platform::CommandLineArguments(argc, argv);
     if (args.empty()) return Usage(kUsage, "no command given");
     const std::string cmd = args[0];

@@ -5,6 +5,7 @@
 #include <system_error>
 #include <vector>
 
+#include "common/i18n.h"
 #include "common/utf16.h"
 #include "platform/arguments.h"
 #include "platform/files.h"
@@ -83,7 +84,7 @@ TakeoverResult TakeOverAccessStore(const std::string& storePath) {
     const std::string lockPath = storePath + ".takeover.lock";
     if (platform::OpenWithRetry(lock, lockPath, platform::OpenMode::WriteExclusiveCreate,
                                 kLockAttempts, kLockDelayMs) != platform::OpenResult::Ok)
-        return Failure(Kind::Failed, "无法锁定“" + SanitizeUtf8(lockPath) + "”");
+        return Failure(Kind::Failed, TrFormat("无法锁定“%s”", {SanitizeUtf8(lockPath)}));
     struct LockFileRemoval {
         platform::SharedFile& lock;
         const std::string& path;
@@ -105,8 +106,8 @@ TakeoverResult TakeOverAccessStore(const std::string& storePath) {
     const fs::path dirPath = DirectoryOf(store);
     const platform::FileHandle dir = platform::OpenDirectoryNoLinks(dirPath);
     if (!dir.Valid())
-        return Failure(Kind::Failed,
-                       "无法打开目录“" + SanitizeUtf8(platform::Utf8OfPath(dirPath)) + "”");
+        return Failure(Kind::Failed, TrFormat("无法打开目录“%s”",
+                                              {SanitizeUtf8(platform::Utf8OfPath(dirPath))}));
     const std::string storeName = platform::Utf8OfPath(store.filename());
 
     // The new store is written in full under a name of its own and closed (SQLite then
@@ -114,8 +115,8 @@ TakeoverResult TakeOverAccessStore(const std::string& storePath) {
     // rename would leave behind).
     std::string tempName;
     if (!platform::CreateUniqueFile(dir, storeName + ".takeover-", "", 0644, tempName).Valid())
-        return Failure(Kind::Failed, "无法在目录“" + SanitizeUtf8(platform::Utf8OfPath(dirPath)) +
-                                         "”中建立新的记录库");
+        return Failure(Kind::Failed, TrFormat("无法在目录“%s”中建立新的记录库",
+                                              {SanitizeUtf8(platform::Utf8OfPath(dirPath))}));
     const std::string tempPath = platform::Utf8OfPath(dirPath / platform::PathFromUtf8(tempName));
     const auto discardTemp = [&] {
         std::error_code ec;
@@ -131,19 +132,21 @@ TakeoverResult TakeOverAccessStore(const std::string& storePath) {
     std::error_code ec;
     if (!written || fs::exists(platform::PathFromUtf8(tempPath + "-wal"), ec)) {
         discardTemp();
-        return Failure(Kind::Failed, "无法写入新的记录库“" + SanitizeUtf8(tempPath) + "”");
+        return Failure(Kind::Failed,
+                       TrFormat("无法写入新的记录库“%s”", {SanitizeUtf8(tempPath)}));
     }
 
     std::string keptName;
     if (!KeepOriginal(dir, storeName, keptName)) {
         discardTemp();
-        return Failure(Kind::Failed, "无法在目录“" + SanitizeUtf8(platform::Utf8OfPath(dirPath)) +
-                                         "”中保留原文件的副本");
+        return Failure(Kind::Failed, TrFormat("无法在目录“%s”中保留原文件的副本",
+                                              {SanitizeUtf8(platform::Utf8OfPath(dirPath))}));
     }
     if (!platform::Rename(dir, tempName, storeName)) {
         discardTemp();
         platform::RemoveFile(dir, keptName);  // the original is still in its place
-        return Failure(Kind::Failed, "无法用新的记录库替换“" + SanitizeUtf8(storePath) + "”");
+        return Failure(Kind::Failed,
+                       TrFormat("无法用新的记录库替换“%s”", {SanitizeUtf8(storePath)}));
     }
     platform::Sync(dir);
     TakeoverResult result;
@@ -154,20 +157,22 @@ TakeoverResult TakeOverAccessStore(const std::string& storePath) {
 }
 
 std::string DescribeTakeover(const TakeoverResult& result, const std::string& storePath) {
-    const std::string store = "“" + SanitizeUtf8(storePath) + "”";
+    const std::string store = SanitizeUtf8(storePath);
     switch (result.kind) {
         case TakeoverResult::Kind::NotAccess:
             return {};
         case TakeoverResult::Kind::TakenOver:
-            return "已将原版程序的记录库" + store + "（Access 格式，" +
-                   std::to_string(result.rows) + " 条记录）转换为本程序的格式，原文件保留为“" +
-                   SanitizeUtf8(result.keptAs) + "”";
+            return TrFormat(
+                "已将原版程序的记录库“%s”（Access 格式，%s 条记录）转换为本程序的格式，原文件保留为“%s”",
+                {store, std::to_string(result.rows), SanitizeUtf8(result.keptAs)});
         case TakeoverResult::Kind::Unreadable:
-            return store + "是原版程序的记录库（Access 格式），但无法读取（" + result.reason +
-                   "）。文件保持原样，未作任何改动；请用 Access 修复它，或将它移到别处后重新扫描";
+            // The engine's reason is its own words, as in every report of a file it cannot read.
+            return TrFormat("“%s”是原版程序的记录库（Access 格式），但无法读取（%s）。文件保持原样，"
+                            "未作任何改动；请用 Access 修复它，或将它移到别处后重新扫描",
+                            {store, result.reason});
         case TakeoverResult::Kind::Failed:
-            return "无法转换原版程序的记录库" + store + "：" + result.reason +
-                   "。文件保持原样，未作任何改动";
+            return TrFormat("无法转换原版程序的记录库“%s”：%s。文件保持原样，未作任何改动",
+                            {store, result.reason});
     }
     return {};
 }

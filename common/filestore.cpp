@@ -123,7 +123,7 @@ FileInfoRecord FoundFileRecord(const std::u16string& path, const std::u16string&
     return record;
 }
 
-std::string DescribeStoreFailure(int errorCode, const std::string& path) {
+std::string DescribeStoreFailure(int errorCode, const std::string& path, int waitedSeconds) {
     std::error_code ec;
     const auto status = std::filesystem::symlink_status(platform::PathFromUtf8(path), ec);
     const std::string name = SanitizeUtf8(path);
@@ -135,7 +135,8 @@ std::string DescribeStoreFailure(int errorCode, const std::string& path) {
         case SQLITE_BUSY:
         case SQLITE_LOCKED:
             return TrFormat("数据库被其他程序锁定，等待 %s 秒后仍未释放",
-                            {std::to_string(kStoreBusyTimeoutMs / 1000)});
+                            {std::to_string(waitedSeconds >= 0 ? waitedSeconds
+                                                               : kStoreBusyTimeoutMs / 1000)});
         case SQLITE_READONLY:
             return TrFormat("数据库文件“%s”是只读的，无法写入", {name});
         case SQLITE_NOTADB:

@@ -55,7 +55,9 @@ FileInfoRecord FoundFileRecord(const std::u16string& path, const std::u16string&
 
 // Why the store at `path` failed with SQLite result `errorCode`, in words for the user (one
 // line, without a line break).
-std::string DescribeStoreFailure(int errorCode, const std::string& path);
+// `waitedSeconds`: how long the caller waited for a lock in all (several statements
+// each wait up to kStoreBusyTimeoutMs); when not given, one such wait.
+std::string DescribeStoreFailure(int errorCode, const std::string& path, int waitedSeconds = -1);
 
 // 1 and config directory + "FileInfo.dat", or 0 (with the path empty) after EnsureConfigDir
 // has shown its message.

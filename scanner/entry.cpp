@@ -280,6 +280,8 @@ int ScannerMain(int argc, const char* const* argv, const EntryHooks& givenHooks)
     int storeError = 0;  // 0: the path could not be resolved (a message has been shown)
     // What taking over the Windows original's store did is told in quiet runs as well.
     ConsoleReporter takeoverReporter(mode.quiet ? hooks.errors : hooks.console);
+    // Opening and purging are several statements, each waiting for a locked store.
+    const std::uint32_t openStarted = platform::TickCount();
     try {
         if (GetFileInfoDbPath(reporter, dbPath) == 1)
             db = takeover::OpenStore(dbPath, takeoverReporter, &storeError);
@@ -294,7 +296,13 @@ int ScannerMain(int argc, const char* const* argv, const EntryHooks& givenHooks)
     if (!db)
         return Fail(hooks,
                     {kMsgDatabaseFailed, kProgramName, kMsgDatabaseFailed, "", kMsgDatabaseFailed},
-                    storeError != 0 ? TrFormat("原因：%s", {DescribeStoreFailure(storeError, dbPath)})
+                    storeError != 0
+                        ? TrFormat("原因：%s",
+                                   {DescribeStoreFailure(
+                                       storeError, dbPath,
+                                       static_cast<int>(
+                                           (std::uint32_t(platform::TickCount() - openStarted) + 500) /
+                                           1000))})
                                     : "",
                     mode);
     db->PurgeOlderThan(platform::FormatLocalTime("%Y-%m-%d", now - kRetentionSeconds));

@@ -87,10 +87,13 @@ HeaderResult DecodeHeader(Bytes page, std::uint64_t file_size) {
     // Signature and version are at the same place in every version.
     const HeaderLayout any = HeaderLayout::For(false);
     static_assert(sizeof kJet - 1 == kJet4Header.signature_size);
-    const std::uint8_t* sig = page.data() + any.signature;
+    // The signature's place is taken only in a page that holds it: an empty file's
+    // bytes have no address to count from.
+    auto signed_as = [&](const char* signature) {
+        return std::memcmp(page.data() + any.signature, signature, any.signature_size) == 0;
+    };
     if (page.size() < kHeaderProbeSize || page[kPageTypeAt] != kPageHeader ||
-        (std::memcmp(sig, kJet, any.signature_size) != 0 &&
-         std::memcmp(sig, kAce, any.signature_size) != 0)) {
+        (!signed_as(kJet) && !signed_as(kAce))) {
         r.refusal = page.size() < kHeaderProbeSize && page.size() > 0 ? Refusal::Truncated
                                                                       : Refusal::NotJet;
         r.reason = r.refusal == Refusal::Truncated
@@ -100,7 +103,7 @@ HeaderResult DecodeHeader(Bytes page, std::uint64_t file_size) {
     }
     std::uint8_t version = page[any.version];
     r.header.version = version;
-    bool ace_sig = std::memcmp(sig, kAce, any.signature_size) == 0;
+    bool ace_sig = signed_as(kAce);
     if (ace_sig || version >= 2) {
         r.header.format = Format::Ace;
         r.header.page_size = kJet4PageSize;

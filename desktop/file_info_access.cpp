@@ -1,4 +1,5 @@
 #include "file_info_access.h"
+#include "common/i18n.h"
 
 #include <algorithm>
 #include <numeric>

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "common/base64.h"
+#include "common/i18n.h"
 #include "common/utf16.h"
 #include "failure_reason.h"
 #include "long_path_text.h"

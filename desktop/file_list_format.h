@@ -1,6 +1,8 @@
 // Turning one fileinfo record into the texts of one list row.
 #pragma once
 
+#include "platform/text_mark.h"
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -11,7 +13,7 @@
 
 namespace mdb::desktop {
 
-inline constexpr const char* kBadNameText = "（文件名有错误）";
+inline constexpr const char* kBadNameText = MDB_TEXT("（文件名有错误）");
 inline constexpr std::size_t kMaxDecodedNameBytes = 102400;
 
 // Base64 text -> UTF-16LE bytes -> UTF-8. Nothing when the decoded length is 0 or

@@ -1,4 +1,5 @@
 #include "help_pages.h"
+#include "common/i18n.h"
 
 #include "platform/arguments.h"
 #include "platform/paths.h"
@@ -13,7 +14,7 @@ namespace mdb::desktop {
 
 namespace {
 
-constexpr const char* kExeDirMessage = "获取EXE文件路劲失败，请重试！";
+constexpr const char* kExeDirMessage = MDB_TEXT("获取EXE文件路劲失败，请重试！");
 
 std::string ReplaceAllOnce(std::string text, std::string_view from, std::string_view to) {
     std::string out;
@@ -56,20 +57,20 @@ bool ShowLocalPage(const DesktopContext& ctx, MainView& view, const std::string&
     url.clear();
     std::string exeDir;
     if (!ctx.exeDirectory || ctx.exeDirectory(exeDir) != 1) {
-        view.ShowMessage(kExeDirMessage, MessageIcon::Error);
+        view.ShowMessage(Tr(kExeDirMessage), MessageIcon::Error);
         return false;
     }
     const std::string sessionId = MakeSessionId();
     const std::string pagePath = PagePath(exeDir, pageName);
     std::error_code ec;
     if (!std::filesystem::exists(platform::PathFromUtf8(pagePath), ec)) {
-        view.ShowMessage("读取配置文件 " + pagePath + " 失败，请重试！", MessageIcon::Error);
+        view.ShowMessage(TrFormat("读取配置文件 %s 失败，请重试！", {pagePath}), MessageIcon::Error);
         return false;
     }
     if (CheckAgainstManifest(platform::PathFromUtf8(exeDir), "config/" + pageName) != ManifestCheck::Match) {
-        view.ShowMessage("帮助页面 " + pagePath +
-                             " 未通过完整性校验（文件缺少校验值或已被改动），已拒绝显示。\r\n\r\n"
-                             "请重新安装本程序。",
+        view.ShowMessage(TrFormat("帮助页面 %s 未通过完整性校验（文件缺少校验值或已被改动），"
+                                  "已拒绝显示。\r\n\r\n请重新安装本程序。",
+                                  {pagePath}),
                          MessageIcon::Error);
         return false;
     }

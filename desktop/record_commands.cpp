@@ -1,4 +1,5 @@
 #include "record_commands.h"
+#include "common/i18n.h"
 
 #include <filesystem>
 
@@ -19,21 +20,22 @@ void OnRefreshRecords(const DesktopContext& ctx, DesktopState& state, MainView& 
 }
 
 void OnClearRecords(const DesktopContext& ctx, DesktopState& state, MainView& view) {
-    if (!view.AskYesNo("确定清空数据库中的日志记录吗？")) return;
+    if (!view.AskYesNo(Tr("确定清空数据库中的日志记录吗？"))) return;
     view.SetPaneText("");
     if (DeleteAllRecords(ctx, view) != 1) return;
     ReloadFileList(ctx, state, view);
     // The bar belonged to files that are no longer listed.
     view.SetProgressPos(0);
     view.ShowMessage(
-        "数据库中的日志记录已经清空！\r\n\r\n\r\n下一步，请重新扫描网站目录中的MDB数据库文件。",
+        Tr("数据库中的日志记录已经清空！\r\n\r\n\r\n下一步，请重新扫描网站目录中的MDB数据库文件。"),
         MessageIcon::Information);
 }
 
 void OnOfficialSite(const DesktopContext& ctx, MainView& view) {
     const std::string url = HomePageUrl();
     if (ctx.openUrl && ctx.openUrl(url) == 1) return;
-    view.ShowMessage("无法打开浏览器，请手动访问官方网站：\r\n\r\n" + url, MessageIcon::Information);
+    view.ShowMessage(TrFormat("无法打开浏览器，请手动访问官方网站：\r\n\r\n%s", {url}),
+                     MessageIcon::Information);
 }
 
 bool OnRowRightClick(const DesktopContext& ctx, DesktopState& state, MainView& view, int row) {
@@ -56,14 +58,14 @@ void OnOpenContainingFolder(const DesktopContext& ctx, DesktopState& state, Main
         file = state.currentFile;
     }
     if (file.empty() || file.size() > kMaxCurrentFileLength) {
-        view.ShowMessage("请先选择文件！", MessageIcon::Question);
+        view.ShowMessage(Tr("请先选择文件！"), MessageIcon::Question);
         return;
     }
     file = RemoveLongPathPrefixes(file);
     if (!ctx.showFileInFolder || ctx.showFileInFolder(file) != 1) {
         // No file manager took it: the folder, so that the user can open it by hand.
         const std::string folder = platform::Utf8OfPath(platform::PathFromUtf8(file).parent_path());
-        view.ShowMessage("打开文件所在目录失败，请重试！\r\n\r\n文件所在目录：" + folder,
+        view.ShowMessage(TrFormat("打开文件所在目录失败，请重试！\r\n\r\n文件所在目录：%s", {folder}),
                          MessageIcon::Question);
     }
 }

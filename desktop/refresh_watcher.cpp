@@ -2,6 +2,8 @@
 
 #include <chrono>
 
+#include "common/i18n.h"
+#include "common/paths.h"
 #include "common/settings.h"
 #include "file_list.h"
 
@@ -25,7 +27,7 @@ void RefreshWatcherThread(ThreadStartBlock<WatcherParams>* block) {
 
     std::string exeDir;
     if (!params.ctx.exeDirectory || params.ctx.exeDirectory(exeDir) != 1) {
-        params.view->ShowMessage("获取EXE文件路劲失败，请重试！", MessageIcon::Question);
+        params.view->ShowMessage(Tr(kMsgExeDirFailed), MessageIcon::Question);
         return;
     }
     const std::string iniPath = SettingsPathIn(exeDir);

@@ -1,4 +1,5 @@
 #include "desktop/scan_command.h"
+#include "common/i18n.h"
 
 #include <cstdlib>
 #include <filesystem>
@@ -115,7 +116,7 @@ void OnScanDatabases(const ScanContext& ctx, CompactionState& cs, DesktopState& 
     const DesktopContext& desktop = ctx.compaction.desktop;
     std::string programDir;
     if (!desktop.exeDirectory || desktop.exeDirectory(programDir) != 1) {
-        view.ShowMessage(kMsgExeDirFailed, MessageIcon::Error);
+        view.ShowMessage(Tr(kMsgExeDirFailed), MessageIcon::Error);
         return;
     }
     if (!ShowLocalPageInHelpPane(desktop, state, view, kPageScan)) return;
@@ -124,12 +125,12 @@ void OnScanDatabases(const ScanContext& ctx, CompactionState& cs, DesktopState& 
     switch (ctx.findProcess(scanner)) {
         case 1:
             // Yes lets the scan finish; the list follows through the refresh watcher.
-            if (!view.AskYesNo(kAskScanRunning)) ctx.endProcesses(scanner);
+            if (!view.AskYesNo(Tr(kAskScanRunning))) ctx.endProcesses(scanner);
             return;
         case 2:
             break;
         default:
-            view.ShowMessage(FillPlaceholder(kMsgScanLookupFailed, kScannerProgram),
+            view.ShowMessage(TrFormat(kMsgScanLookupFailed, {kScannerProgram}),
                              MessageIcon::Question);
             return;
     }
@@ -141,14 +142,14 @@ void OnScanDatabases(const ScanContext& ctx, CompactionState& cs, DesktopState& 
     CancelCompaction(ctx.compaction, cs, view);
 
     if (PathExists(scanner) != 1) {
-        view.ShowMessage(FillPlaceholder(kMsgScannerMissing, scanner), MessageIcon::Error);
+        view.ShowMessage(TrFormat(kMsgScannerMissing, {scanner}), MessageIcon::Error);
         return;
     }
     if (!VerifyProgramIntegrity(programDir, kScannerProgram, &view)) return;
 
     const std::string commandLine = scanner + " " + kScanArgument;
     if (ctx.startConsoleProgram({scanner, kScanArgument}) == 0) {
-        view.ShowMessage(FillPlaceholder(kMsgScannerStartFailed, commandLine), MessageIcon::Error);
+        view.ShowMessage(TrFormat(kMsgScannerStartFailed, {commandLine}), MessageIcon::Error);
     }
 }
 

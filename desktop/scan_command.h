@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "desktop/compaction/compaction_commands.h"
+#include "common/i18n.h"
 #include "desktop/desktop_state.h"
 #include "desktop/main_view.h"
 #include "platform/paths.h"
@@ -19,17 +20,17 @@ inline constexpr char kScannerProgram[] = "mdbscout" MDB_PROGRAM_SUFFIX;
 inline constexpr char kScanArgument[] = "/FileScan";
 
 inline constexpr char kAskScanRunning[] =
-    "当前正在扫描网站目录里的MDB数据库文件\r\n\r\n\r\n"
-    "点“是”，继续等待扫描完成\r\n\r\n点“否”，立刻结束扫描并返回";
+    MDB_TEXT("当前正在扫描网站目录里的MDB数据库文件\r\n\r\n\r\n"
+    "点“是”，继续等待扫描完成\r\n\r\n点“否”，立刻结束扫描并返回");
 inline constexpr char kMsgScanLookupFailed[] =
-    "判断文件扫描程序“%s”是否启动失败，请重试！\r\n\r\n\r\n"
-    "如果多次尝试后，仍然无法启动，请联系我们的客服人员，我们将热诚为您服务。";
+    MDB_TEXT("判断文件扫描程序“%s”是否启动失败，请重试！\r\n\r\n\r\n"
+    "如果多次尝试后，仍然无法启动，请联系我们的客服人员，我们将热诚为您服务。");
 inline constexpr char kMsgScannerMissing[] =
-    "文件扫描程序“%s”未找到，或无法访问，请重试！\r\n\r\n\r\n"
-    "如果多次尝试后，仍然无法启动，请联系我们的客服人员，我们将热诚为您服务。";
+    MDB_TEXT("文件扫描程序“%s”未找到，或无法访问，请重试！\r\n\r\n\r\n"
+    "如果多次尝试后，仍然无法启动，请联系我们的客服人员，我们将热诚为您服务。");
 inline constexpr char kMsgScannerStartFailed[] =
-    "启动文件扫描程序“%s”失败，请重试！\r\n\r\n\r\n"
-    "如果多次尝试后，仍然无法启动，请联系我们的客服人员，我们将热诚为您服务。";
+    MDB_TEXT("启动文件扫描程序“%s”失败，请重试！\r\n\r\n\r\n"
+    "如果多次尝试后，仍然无法启动，请联系我们的客服人员，我们将热诚为您服务。");
 
 // Terminal programs tried, in order, for a window of the scanner's own; each takes
 // "-e program arguments...".

@@ -1,4 +1,5 @@
 #include "desktop/scan_config.h"
+#include "common/i18n.h"
 
 #include <cassert>
 
@@ -164,7 +165,7 @@ bool ScanConfig::Confirm(ScanConfigView& view) {
 
     std::string programDir;
     if (!ctx_.exeDirectory || ctx_.exeDirectory(programDir) != 1) {
-        view.ShowMessage(kMsgExeDirFailed, MessageIcon::Question);
+        view.ShowMessage(Tr(kMsgExeDirFailed), MessageIcon::Question);
         return false;
     }
     DialogReporter reporter(view);
@@ -175,13 +176,15 @@ bool ScanConfig::Confirm(ScanConfigView& view) {
     LineList list;
     NormaliseLineList(directoryText_, ScanDirListOptions(), list);
     if (list.count == 0) {
-        view.ShowMessage(kMsgNoScanDir, MessageIcon::Question);
+        view.ShowMessage(TrFormat(kMsgNoScanDirPattern, {platform::kExampleSiteDir}),
+                         MessageIcon::Question);
         view.FocusBox();
         return false;
     }
     const std::size_t listSize = StoredSize(list.text);
     if (listSize < kMinScanDirText || listSize >= kMaxScanDirText) {
-        view.ShowMessage(kMsgScanDirLength, MessageIcon::Question);
+        view.ShowMessage(TrFormat(kMsgScanDirLengthPattern, {platform::kExampleSiteDir}),
+                         MessageIcon::Question);
         view.FocusBox();
         return false;
     }
@@ -189,12 +192,13 @@ bool ScanConfig::Confirm(ScanConfigView& view) {
         const std::string entry = Trim(raw);
         if (entry.empty()) continue;
         if (StoredSize(entry) >= kMaxListToken) {
-            view.ShowMessage(kMsgScanDirLength, MessageIcon::Question);
+            view.ShowMessage(TrFormat(kMsgScanDirLengthPattern, {platform::kExampleSiteDir}),
+                         MessageIcon::Question);
             view.FocusBox();
             return false;
         }
         if (PathExists(entry) != 1) {
-            view.ShowMessage(FillPlaceholder(kMsgScanDirMissing, entry), MessageIcon::Question);
+            view.ShowMessage(TrFormat(kMsgScanDirMissing, {entry}), MessageIcon::Question);
             view.FocusBox();
             return false;
         }
@@ -202,13 +206,13 @@ bool ScanConfig::Confirm(ScanConfigView& view) {
 
     if (WriteTextFile(platform::SystemCodePageFromUtf8(list.text), target) != 1) {
         // Without the saved list the scanner would search the old directories.
-        view.ShowMessage(FillPlaceholder(kMsgScanDirNotSaved, target), MessageIcon::Error);
+        view.ShowMessage(TrFormat(kMsgScanDirNotSaved, {target}), MessageIcon::Error);
         view.FocusBox();
         return false;
     }
     directoryText_ = list.text;
     view.ShowBox(directoryText_);
-    return view.AskYesNo(kAskStartScan);
+    return view.AskYesNo(Tr(kAskStartScan));
 }
 
 }  // namespace mdb::desktop

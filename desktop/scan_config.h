@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "desktop/desktop_context.h"
+#include "common/i18n.h"
 #include "desktop/main_view.h"
 #include "platform/paths.h"
 
@@ -17,19 +18,21 @@ namespace mdb::desktop {
 inline constexpr char kScanDirFileName[] = "ScanDir.txt";
 
 // The example is the platform's site directory.
-inline const std::string kMsgNoScanDir = "请填写需要扫描的目录，例如 " +
-                                         std::string(platform::kExampleSiteDir) +
-                                         "\r\n\r\n\r\n请返回重新填写有效的扫描目录名！";
-inline const std::string kMsgScanDirLength = "请填写的扫描目录长度有错误，例如 " +
-                                             std::string(platform::kExampleSiteDir) +
-                                             "\r\n\r\n\r\n请返回重新填写有效的扫描目录名！";
+inline constexpr char kMsgNoScanDirPattern[] =
+    MDB_TEXT("请填写需要扫描的目录，例如 %s\r\n\r\n\r\n请返回重新填写有效的扫描目录名！");
+inline constexpr char kMsgScanDirLengthPattern[] =
+    MDB_TEXT("请填写的扫描目录长度有错误，例如 %s\r\n\r\n\r\n请返回重新填写有效的扫描目录名！");
+inline const std::string kMsgNoScanDir =
+    FormatText(kMsgNoScanDirPattern, {platform::kExampleSiteDir});
+inline const std::string kMsgScanDirLength =
+    FormatText(kMsgScanDirLengthPattern, {platform::kExampleSiteDir});
 inline constexpr char kMsgScanDirMissing[] =
-    "填写的扫描目录“%s”不存在或无法访问，请确认硬盘里是否存在此目录？\r\n\r\n\r\n"
-    "只能填写硬盘中实际存在的目录名，请返回重新填写有效的扫描目录名！";
-inline constexpr char kAskStartScan[] = "确定开始扫描硬盘目录中的 MDB 数据库文件吗？";
+    MDB_TEXT("填写的扫描目录“%s”不存在或无法访问，请确认硬盘里是否存在此目录？\r\n\r\n\r\n"
+    "只能填写硬盘中实际存在的目录名，请返回重新填写有效的扫描目录名！");
+inline constexpr char kAskStartScan[] = MDB_TEXT("确定开始扫描硬盘目录中的 MDB 数据库文件吗？");
 // Shown when the directory list cannot be written; the dialog stays open.
 inline constexpr char kMsgScanDirNotSaved[] =
-    "保存扫描目录文件“%s”失败，请确认此文件可以写入后重试！";
+    MDB_TEXT("保存扫描目录文件“%s”失败，请确认此文件可以写入后重试！");
 
 // Limits of the line-list normaliser and of the scan list, in bytes of the code page the
 // list is stored in (the system's ANSI code page, GBK on Chinese Windows; UTF-8 here).

@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "common/i18n.h"
+
 #ifndef MDB_SITE_HOST
 #define MDB_SITE_HOST "www.veloran.net"
 #endif
@@ -13,7 +15,7 @@ namespace mdb::desktop {
 inline constexpr const char* kSiteHost = MDB_SITE_HOST;
 
 inline std::string WindowCaption() {
-    return std::string("Veloran MDB 助手 V3.00 官方网站 ") + kSiteHost;
+    return TrFormat("Veloran MDB 助手 V3.00 官方网站 %s", {kSiteHost});
 }
 inline std::string OnlineHelpUrl() {
     return std::string("http://") + kSiteHost + "/mdbscouthelp.asp?from=mdbwarden&version=V300";

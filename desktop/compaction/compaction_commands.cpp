@@ -1,4 +1,5 @@
 #include "desktop/compaction/compaction_commands.h"
+#include "common/i18n.h"
 
 #include <cassert>
 #include <chrono>
@@ -32,28 +33,29 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr char kMsgNoRecords[] = "请点“扫描数据库文件”，先搜索网站里的数据库文件！";
-constexpr char kMsgNoneSelected[] = "请先选择需要进行压缩的数据库文件！";
-constexpr char kMsgStarted[] = "已经开始压缩数据库文件，请稍候……";
-constexpr char kMsgNotRunning[] = "当前未启动数据库压缩！";
-constexpr char kAskStop[] = "确定停止压缩数据库文件吗？";
+constexpr char kMsgNoRecords[] = MDB_TEXT("请点“扫描数据库文件”，先搜索网站里的数据库文件！");
+constexpr char kMsgNoneSelected[] = MDB_TEXT("请先选择需要进行压缩的数据库文件！");
+constexpr char kMsgStarted[] = MDB_TEXT("已经开始压缩数据库文件，请稍候……");
+constexpr char kMsgNotRunning[] = MDB_TEXT("当前未启动数据库压缩！");
+constexpr char kAskStop[] = MDB_TEXT("确定停止压缩数据库文件吗？");
 constexpr char kMsgStopped[] =
-    "已停止压缩数据库文件。\r\n\r\n正在压缩的文件完成后，本次压缩即结束，并重新启动 Web 服务器。";
-constexpr char kMsgRequestWithdrawn[] = "已取消本次压缩请求，尚未压缩任何文件。";
-constexpr char kMsgCannotRead[] = "未读取到需要压缩的数据库文件记录，请先“扫描数据库文件”！";
-constexpr char kMsgNoneQueued[] = "获取到的需要压缩的数据库记录数为0，请先扫描数据库！";
-constexpr char kMsgCreateBackupDir[] = "建立数据库备份目录 %s 失败，请重试！";
-constexpr char kMsgReachBackupDir[] = "访问数据库备份目录 %s 失败，请重试！";
-constexpr char kMsgConvertBackupDir[] = "转换数据库备份目录 %s 的编码失败，请重试！";
-constexpr char kMsgTotals[] = "数据库压缩完成。成功压缩 %u 个；未压缩 %u 个。";
+    MDB_TEXT("已停止压缩数据库文件。\r\n\r\n正在压缩的文件完成后，本次压缩即结束，并重新启动 Web 服务器。");
+constexpr char kMsgRequestWithdrawn[] = MDB_TEXT("已取消本次压缩请求，尚未压缩任何文件。");
+constexpr char kMsgCannotRead[] = MDB_TEXT("未读取到需要压缩的数据库文件记录，请先“扫描数据库文件”！");
+constexpr char kMsgNoneQueued[] = MDB_TEXT("获取到的需要压缩的数据库记录数为0，请先扫描数据库！");
+constexpr char kMsgCreateBackupDir[] = MDB_TEXT("建立数据库备份目录 %s 失败，请重试！");
+constexpr char kMsgReachBackupDir[] = MDB_TEXT("访问数据库备份目录 %s 失败，请重试！");
+constexpr char kMsgConvertBackupDir[] = MDB_TEXT("转换数据库备份目录 %s 的编码失败，请重试！");
+constexpr char kMsgTotals[] = MDB_TEXT("数据库压缩完成。成功压缩 %s 个；未压缩 %s 个。");
+constexpr char kMsgStoppedTotals[] =
+    MDB_TEXT("数据库压缩已停止。成功压缩 %s 个；未压缩 %s 个；未处理 %s 个。");
 constexpr char kMsgWebServerNotStarted[] =
-    "Web 服务器未能重新启动（%s），网站目前无法访问！\r\n\r\n请检查 Web 服务器的配置，然后运行“mdbscout_iisreset /start”启动它。";
-constexpr char kMsgStoppedTotals[] = "数据库压缩已停止。成功压缩 %u 个；未压缩 %u 个；未处理 %u 个。";
+    MDB_TEXT("Web 服务器未能重新启动（%s），网站目前无法访问！\r\n\r\n请检查 Web 服务器的配置，然后运行“mdbscout_iisreset /start”启动它。");
 constexpr char kMsgRequestNotWritten[] =
-    "写入压缩请求失败（设置文件 %s 无法写入），本次未开始压缩，Web 服务器已重新启动。";
+    MDB_TEXT("写入压缩请求失败（设置文件 %s 无法写入），本次未开始压缩，Web 服务器已重新启动。");
 constexpr char kMsgOtherCopy[] =
-    "另一个正在运行的本程序正在压缩数据库文件。\r\n\r\n"
-    "为避免同时压缩，本程序不处理这次压缩请求，由正在压缩的程序完成。";
+    MDB_TEXT("另一个正在运行的本程序正在压缩数据库文件。\r\n\r\n"
+    "为避免同时压缩，本程序不处理这次压缩请求，由正在压缩的程序完成。");
 // The event of a file that was not compacted, in the program's log.
 constexpr unsigned kEventNotCompacted = 60201;
 constexpr std::size_t kMaxListRows = 104'857'600;
@@ -61,24 +63,24 @@ constexpr std::size_t kMaxPathUnits = 32'767;
 
 // The warning that the sites stay up, for a host where no web server can be stopped.
 std::string NoWebServerText() {
-    const std::string server(platform::kWebServerName);
-    return "未找到可停止的 " + server + "（" + std::string(platform::kNoWebServerReason) +
-           "），压缩期间网站保持运行，网站正在使用的数据库可能压缩失败。";
+    return TrFormat("未找到可停止的 %s（%s），压缩期间网站保持运行，网站正在使用的数据库可能压缩失败。",
+                    {Tr(platform::kWebServerName), Tr(platform::kNoWebServerReason)});
 }
 
 std::string AskCompactAllText(const fs::path& backupRoot, bool webServerStoppable) {
     std::string root = platform::Utf8OfPath(backupRoot);
     while (root.size() > 1 && root.back() == '/') root.pop_back();
-    const std::string server(platform::kWebServerName);
-    std::string text =
-        "确定压缩搜索出来的全部数据库文件吗？\r\n\r\n特别说明：压缩前，会自动备份数据库文件到“" +
-        root + "”目录。压缩时会临时停止 " + server + "，压缩完成后会自动启动 " + server + "。";
+    const std::string server = Tr(platform::kWebServerName);
+    std::string text = TrFormat(
+        "确定压缩搜索出来的全部数据库文件吗？\r\n\r\n特别说明：压缩前，会自动备份数据库文件到“%s”目录。"
+        "压缩时会临时停止 %s，压缩完成后会自动启动 %s。",
+        {root, server, server});
     if (!webServerStoppable) text += "\r\n\r\n" + NoWebServerText();
     return text;
 }
 
 std::string AskSelectedWithoutWebServerText() {
-    return NoWebServerText() + "\r\n\r\n仍要开始压缩选择的数据库文件吗？";
+    return NoWebServerText() + "\r\n\r\n" + Tr("仍要开始压缩选择的数据库文件吗？");
 }
 
 // False only when the context says for sure that no web server can be stopped.
@@ -160,7 +162,7 @@ void PostRequest(const CompactionContext& ctx, CompactionState& cs, const std::s
     const std::string iniPath = SettingsPathIn(programDir);
     if (WriteSettingKey(iniPath, kKeyCompactDatabase, "1") != 1) {
         RunWebServerControl(ctx.desktop, ctx.runAndWait, "/start");
-        view.ShowMessage(FillPlaceholder(kMsgRequestNotWritten, iniPath), MessageIcon::Error);
+        view.ShowMessage(TrFormat(kMsgRequestNotWritten, {iniPath}), MessageIcon::Error);
         return;
     }
     {
@@ -169,7 +171,7 @@ void PostRequest(const CompactionContext& ctx, CompactionState& cs, const std::s
         cs.toldOtherCopy = false;
     }
     // A notice, not a box: the window, and with it "停止压缩", stays usable.
-    view.ShowNotice(kMsgStarted);
+    view.ShowNotice(Tr(kMsgStarted));
 }
 
 std::size_t Utf16Length(const std::string& text) {
@@ -208,7 +210,7 @@ void OnCompactSelected(const CompactionContext& ctx, CompactionState& cs, Deskto
                        MainView& view) {
     const int count = view.ItemCount();
     if (count <= 0 || static_cast<std::size_t>(count) >= kMaxListRows) {
-        view.ShowMessage(kMsgNoRecords, MessageIcon::Question);
+        view.ShowMessage(Tr(kMsgNoRecords), MessageIcon::Question);
         return;
     }
     std::vector<std::string> paths;
@@ -220,12 +222,12 @@ void OnCompactSelected(const CompactionContext& ctx, CompactionState& cs, Deskto
         keys.push_back(std::move(row.recordKey));
     }
     if (paths.empty()) {
-        view.ShowMessage(kMsgNoneSelected, MessageIcon::Question);
+        view.ShowMessage(Tr(kMsgNoneSelected), MessageIcon::Question);
         return;
     }
     std::string programDir;
     if (!ProgramDirectory(ctx, programDir)) {
-        view.ShowMessage(kMsgExeDirFailed, MessageIcon::Question);
+        view.ShowMessage(Tr(kMsgExeDirFailed), MessageIcon::Question);
         return;
     }
     if (!view.RunCompactConfirmDialog(paths)) return;
@@ -243,14 +245,14 @@ void OnCompactAll(const CompactionContext& ctx, CompactionState& cs, DesktopStat
                   MainView& view) {
     const int count = view.ItemCount();
     if (count <= 0 || static_cast<std::size_t>(count) >= kMaxListRows) {
-        view.ShowMessage(kMsgNoRecords, MessageIcon::Question);
+        view.ShowMessage(Tr(kMsgNoRecords), MessageIcon::Question);
         return;
     }
     if (!ShowLocalPageInHelpPane(ctx.desktop, state, view, kPageMonitor)) return;
     if (!view.AskYesNo(AskCompactAllText(ctx.backupRoot, WebServerStoppable(ctx)))) return;
     std::string programDir;
     if (!ProgramDirectory(ctx, programDir)) {
-        view.ShowMessage(kMsgExeDirFailed, MessageIcon::Question);
+        view.ShowMessage(Tr(kMsgExeDirFailed), MessageIcon::Question);
         return;
     }
     const std::string xconfig = ProgramPath(programDir, kXconfigProgram);
@@ -294,24 +296,24 @@ void OnStopCompact(const CompactionContext& ctx, CompactionState& cs, MainView& 
     {
         std::lock_guard lock(cs.compactLock);
         if (cs.compactRunning != 1) {
-            view.ShowMessage(kMsgNotRunning, MessageIcon::Question);
+            view.ShowMessage(Tr(kMsgNotRunning), MessageIcon::Question);
             return;
         }
     }
-    if (!view.AskYesNo(kAskStop)) return;
+    if (!view.AskYesNo(Tr(kAskStop))) return;
     switch (CancelCompaction(ctx, cs, view)) {
         case CancelOutcome::NoProgramDirectory:
-            view.ShowMessage(kMsgExeDirFailed, MessageIcon::Question);
+            view.ShowMessage(Tr(kMsgExeDirFailed), MessageIcon::Question);
             return;
         case CancelOutcome::NothingRunning:
             // The batch ended while the question was open.
-            view.ShowMessage(kMsgNotRunning, MessageIcon::Question);
+            view.ShowMessage(Tr(kMsgNotRunning), MessageIcon::Question);
             return;
         case CancelOutcome::RequestWithdrawn:
-            view.ShowMessage(kMsgRequestWithdrawn, MessageIcon::Information);
+            view.ShowMessage(Tr(kMsgRequestWithdrawn), MessageIcon::Information);
             return;
         case CancelOutcome::BatchStopping:
-            view.ShowMessage(kMsgStopped, MessageIcon::Information);
+            view.ShowMessage(Tr(kMsgStopped), MessageIcon::Information);
             return;
     }
 }
@@ -347,11 +349,11 @@ class WindowBatchObserver : public batch::BatchObserver {
 std::string BatchStartMessage(const batch::BatchRun& run) {
     switch (run.start) {
         case batch::BatchStart::BackupDirFailed:
-            return FillPlaceholder(kMsgCreateBackupDir, run.message);
+            return TrFormat(kMsgCreateBackupDir, {run.message});
         case batch::BatchStart::BackupDirUnreachable:
-            return FillPlaceholder(kMsgReachBackupDir, run.message);
+            return TrFormat(kMsgReachBackupDir, {run.message});
         case batch::BatchStart::BackupDirNotConvertible:
-            return FillPlaceholder(kMsgConvertBackupDir, run.message);
+            return TrFormat(kMsgConvertBackupDir, {run.message});
         case batch::BatchStart::CompanionRefused:
         case batch::BatchStart::Ran:
             break;
@@ -375,11 +377,11 @@ unsigned RunCompactionBatch(const CompactionContext& ctx, CompactionState& cs, D
     std::vector<std::string> queued;
     const int read = store ? store->CollectQueuedFilepaths(kMaxQueuedRecords, queued) : 0;
     if (read == 0) {
-        ShowBatchMessage(view, kMsgCannotRead, MessageIcon::Error);
+        ShowBatchMessage(view, Tr(kMsgCannotRead), MessageIcon::Error);
         return 0;
     }
     if (queued.empty()) {
-        ShowBatchMessage(view, kMsgNoneQueued, MessageIcon::Error);
+        ShowBatchMessage(view, Tr(kMsgNoneQueued), MessageIcon::Error);
         return 0;
     }
     view.SetProgressRange(static_cast<int>(queued.size()));
@@ -432,13 +434,11 @@ unsigned RunCompactionBatch(const CompactionContext& ctx, CompactionState& cs, D
     }
     std::string metricsPath;
     if (haveProgramDir) batch::WriteRunMetrics(report, programDir, metricsPath);
-    char totals[200];
-    if (t.stopped) {
-        std::snprintf(totals, sizeof totals, kMsgStoppedTotals, t.compacted, t.notCompacted,
-                      t.notReached);
-    } else {
-        std::snprintf(totals, sizeof totals, kMsgTotals, t.compacted, t.notCompacted);
-    }
+    const std::string totals =
+        t.stopped ? TrFormat(kMsgStoppedTotals,
+                             {std::to_string(t.compacted), std::to_string(t.notCompacted),
+                              std::to_string(t.notReached)})
+                  : TrFormat(kMsgTotals, {std::to_string(t.compacted), std::to_string(t.notCompacted)});
     ShowBatchMessage(view, totals, MessageIcon::Information);
     // The sites are down: said after the totals, as an error.
     if (haveProgramDir) {
@@ -446,7 +446,7 @@ unsigned RunCompactionBatch(const CompactionContext& ctx, CompactionState& cs, D
         for (const auto& unit : batch::WebServerUnitsLeftStopped(programDir))
             units += (units.empty() ? "" : ", ") + unit;
         if (!units.empty())
-            ShowBatchMessage(view, FillPlaceholder(kMsgWebServerNotStarted, units),
+            ShowBatchMessage(view, TrFormat(kMsgWebServerNotStarted, {units}),
                              MessageIcon::Error);
     }
     return t.compacted;
@@ -469,7 +469,7 @@ bool PollCompactionRequest(const CompactionContext& ctx, CompactionState& cs, De
             tell = !cs.toldOtherCopy;
             cs.toldOtherCopy = true;
         }
-        if (tell) ShowBatchMessage(view, kMsgOtherCopy, MessageIcon::Information);
+        if (tell) ShowBatchMessage(view, Tr(kMsgOtherCopy), MessageIcon::Information);
         return false;
     }
     {
@@ -503,7 +503,7 @@ void CompactionSupervisor(ThreadStartBlock<SupervisorParams>* block) {
     MainView& view = *params.view;
     std::string programDir;
     if (!ProgramDirectory(params.ctx, programDir)) {
-        view.ShowMessage(kMsgExeDirFailed, MessageIcon::Question);
+        view.ShowMessage(Tr(kMsgExeDirFailed), MessageIcon::Question);
         return;
     }
     const std::string iniPath = SettingsPathIn(programDir);

@@ -1,4 +1,5 @@
 #include "desktop/compaction/companion_programs.h"
+#include "common/i18n.h"
 
 #include "common/manifest.h"
 #include "common/text.h"
@@ -7,7 +8,7 @@
 namespace mdb::desktop {
 
 std::string CompanionMissingMessage(const std::string& path) {
-    return FillPlaceholder(kMsgCompanionMissing, path);
+    return TrFormat(kMsgCompanionMissing, {path});
 }
 
 bool VerifyProgramIntegrity(const std::string& programDir, const std::string& name,
@@ -15,13 +16,14 @@ bool VerifyProgramIntegrity(const std::string& programDir, const std::string& na
     const ManifestCheck check = CheckAgainstManifest(platform::PathFromUtf8(programDir), name);
     if (check == ManifestCheck::Match) return true;
     if (view) {
-        const char* why = check == ManifestCheck::Differs      ? "文件已被改动"
-                          : check == ManifestCheck::NotListed  ? "校验清单中没有此文件"
-                          : check == ManifestCheck::NoManifest ? "校验清单缺失"
-                                                               : "文件无法读取";
-        view->ShowMessage("程序文件 " + ProgramPath(programDir, name) + " 未通过完整性校验（" +
-                              why + "），已拒绝启动。\r\n\r\n请重新安装本程序。",
-                          MessageIcon::Error);
+        const char* why = check == ManifestCheck::Differs      ? MDB_TEXT("文件已被改动")
+                          : check == ManifestCheck::NotListed  ? MDB_TEXT("校验清单中没有此文件")
+                          : check == ManifestCheck::NoManifest ? MDB_TEXT("校验清单缺失")
+                                                               : MDB_TEXT("文件无法读取");
+        view->ShowMessage(
+            TrFormat("程序文件 %s 未通过完整性校验（%s），已拒绝启动。\r\n\r\n请重新安装本程序。",
+                     {ProgramPath(programDir, name), Tr(why)}),
+            MessageIcon::Error);
     }
     return false;
 }

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "batch/companions.h"
+#include "common/i18n.h"
 #include "desktop/desktop_context.h"
 #include "desktop/main_view.h"
 
@@ -17,8 +18,8 @@ using batch::ProgramPath;
 using batch::RunAndWait;
 
 inline constexpr char kMsgCompanionMissing[] =
-    "文件“%s”未找到，或无法访问，请重试！\r\n\r\n\r\n"
-    "如果多次尝试后，仍然无法启动，请联系我们的客服人员，我们将热诚为您服务。";
+    MDB_TEXT("文件“%s”未找到，或无法访问，请重试！\r\n\r\n\r\n"
+    "如果多次尝试后，仍然无法启动，请联系我们的客服人员，我们将热诚为您服务。");
 
 // True when the program file matches the integrity manifest. Otherwise, when `view`
 // is given, the user is told which file failed and why.

@@ -1,12 +1,17 @@
 // mdbwarden: start-up of the desktop program.
 #include <wx/app.h>
 #include <wx/init.h>
+#include <wx/intl.h>
+#include <wx/stdpaths.h>
+#include <wx/translation.h>
+#include <wx/filename.h>
 
 #include <cstdio>
 #include <cstring>
 #include <cstdlib>
 
 #include "common/eventlog.h"
+#include "common/i18n.h"
 #include "desktop/desktop_context.h"
 #include "desktop/desktop_state.h"
 #include "mdbwarden_dlg.h"
@@ -16,6 +21,7 @@ class CMdbwardenApp : public wxApp {
     bool OnInit() override {
         mdb::SetEventSource("mdbwarden");
         SetAppName("mdbwarden");
+        UseUserLanguage();
         auto* dlg = new CMdbwardenDlg(mdb::desktop::MakeProgramContext(), state_);
         SetTopWindow(dlg);
         dlg->StartUp();
@@ -24,6 +30,23 @@ class CMdbwardenApp : public wxApp {
     }
 
   private:
+    // The user's language for the commands' texts (common/i18n) and, through wx's own
+    // translations, for the window's texts and wx's own (its catalog wxstd, when the
+    // system has it for that language): both read locale/<language>/LC_MESSAGES of the
+    // program directory.
+    static void UseUserLanguage() {
+        const wxString exe = wxStandardPaths::Get().GetExecutablePath();
+        const std::string programDir = wxFileName(exe).GetPath().utf8_string();
+        const std::string language = mdb::i18n::UseUserLanguage(programDir);
+        wxFileTranslationsLoader::AddCatalogLookupPathPrefix(
+            wxString::FromUTF8(programDir + "/locale"));
+        auto* translations = new wxTranslations;
+        translations->SetLanguage(wxString::FromUTF8(language));
+        translations->AddStdCatalog();
+        translations->AddCatalog(mdb::i18n::kDomain, wxLANGUAGE_CHINESE_SIMPLIFIED);
+        wxTranslations::Set(translations);
+    }
+
     // Outlives the window and the threads it joins when it closes.
     mdb::desktop::DesktopState state_;
 };

@@ -42,12 +42,12 @@ struct ColumnSpec {
     wxListColumnFormat format;
 };
 constexpr ColumnSpec kColumns[dk::kColumnCount] = {
-    {"序号", 60, wxLIST_FORMAT_LEFT},
-    {"文件名", 180, wxLIST_FORMAT_LEFT},
-    {"原始文件大小", 100, wxLIST_FORMAT_RIGHT},
-    {"压缩后文件大小", 100, wxLIST_FORMAT_RIGHT},
-    {"压缩率", 100, wxLIST_FORMAT_RIGHT},
-    {"路径", 800, wxLIST_FORMAT_LEFT},
+    {MDB_TEXT("序号"), 60, wxLIST_FORMAT_LEFT},
+    {MDB_TEXT("文件名"), 180, wxLIST_FORMAT_LEFT},
+    {MDB_TEXT("原始文件大小"), 100, wxLIST_FORMAT_RIGHT},
+    {MDB_TEXT("压缩后文件大小"), 100, wxLIST_FORMAT_RIGHT},
+    {MDB_TEXT("压缩率"), 100, wxLIST_FORMAT_RIGHT},
+    {MDB_TEXT("路径"), 800, wxLIST_FORMAT_LEFT},
     {"fid", 1, wxLIST_FORMAT_LEFT},
 };
 
@@ -57,23 +57,23 @@ struct ButtonSpec {
     int x, y, w, h;
 };
 constexpr ButtonSpec kButtons[] = {
-    {IDC_SCAN, "扫描数据库文件", 8, 37, 70, 21},
-    {IDC_COMPACT_ALL, "压缩全部数据库", 83, 37, 70, 21},
-    {IDC_COMPACT_CHECKED, "压缩选择数据库", 158, 37, 70, 21},
-    {IDC_STOP_COMPACT, "停止压缩", 233, 37, 70, 21},
-    {IDC_REFRESH, "刷新记录", 308, 37, 70, 21},
-    {IDC_CLEAR_RECORDS, "清空记录", 383, 37, 70, 21},
-    {IDC_WEB_SITE, "官方网站", 458, 37, 70, 21},
-    {IDC_UNCHECK_ALL, "清除已选 √", 8, 68, 58, 14},
-    {IDC_CHECK_ALL, "全选 √", 70, 68, 58, 14},
+    {IDC_SCAN, MDB_TEXT("扫描数据库文件"), 8, 37, 70, 21},
+    {IDC_COMPACT_ALL, MDB_TEXT("压缩全部数据库"), 83, 37, 70, 21},
+    {IDC_COMPACT_CHECKED, MDB_TEXT("压缩选择数据库"), 158, 37, 70, 21},
+    {IDC_STOP_COMPACT, MDB_TEXT("停止压缩"), 233, 37, 70, 21},
+    {IDC_REFRESH, MDB_TEXT("刷新记录"), 308, 37, 70, 21},
+    {IDC_CLEAR_RECORDS, MDB_TEXT("清空记录"), 383, 37, 70, 21},
+    {IDC_WEB_SITE, MDB_TEXT("官方网站"), 458, 37, 70, 21},
+    {IDC_UNCHECK_ALL, MDB_TEXT("清除已选 √"), 8, 68, 58, 14},
+    {IDC_CHECK_ALL, MDB_TEXT("全选 √"), 70, 68, 58, 14},
 };
 
 // The start page used when neither the online help nor a local page can be shown.
-const char* const kBuiltInStartPage =
+const char* const kBuiltInStartPage = MDB_TEXT(
     "<!DOCTYPE html><html lang=\"zh-CN\"><head><meta charset=\"utf-8\"><title>Veloran MDB "
     "助手</title></head><body style=\"font-family:sans-serif;margin:16px\"><h3>Veloran MDB "
     "助手 V3.00</h3><p>暂时无法打开在线帮助。请先点击“扫描数据库文件”查找网站目录中的 "
-    "Access 数据库，再勾选需要压缩的文件并点击“压缩选择数据库”。</p></body></html>";
+    "Access 数据库，再勾选需要压缩的文件并点击“压缩选择数据库”。</p></body></html>");
 
 }  // namespace
 
@@ -222,14 +222,14 @@ void CMdbwardenDlg::CreateControls() {
     auto at = [this](int x, int y) { return ConvertDialogToPixels(wxPoint(x, y)); };
     auto size = [this](int w, int h) { return ConvertDialogToPixels(wxSize(w, h)); };
 
-    title_ = new wxStaticText(this, IDC_TITLE, U8("Veloran MDB 助手"), at(11, 13), size(361, 14),
+    title_ = new wxStaticText(this, IDC_TITLE, UiText("Veloran MDB 助手"), at(11, 13), size(361, 14),
                               wxALIGN_CENTRE_HORIZONTAL | wxST_NO_AUTORESIZE);
     title_->SetFont(wxFont(wxSize(0, 22), wxFONTFAMILY_SWISS, wxFONTSTYLE_NORMAL,
                            wxFONTWEIGHT_NORMAL, false, U8("宋体")));
     title_->Refresh();
 
     for (const ButtonSpec& b : kButtons) {
-        auto* button = new wxButton(this, b.id, U8(b.label), at(b.x, b.y), size(b.w, b.h));
+        auto* button = new wxButton(this, b.id, UiText(b.label), at(b.x, b.y), size(b.w, b.h));
         if (b.id == IDC_SCAN) button->SetDefault();
     }
 
@@ -238,7 +238,7 @@ void CMdbwardenDlg::CreateControls() {
 
     list_ = new FileListCtrl(this, IDC_LIST_FILES, at(5, 88), size(668, 259));
     for (int c = 0; c < dk::kColumnCount; ++c) {
-        list_->InsertColumn(c, U8(kColumns[c].caption), kColumns[c].format, kColumns[c].width);
+        list_->InsertColumn(c, UiText(kColumns[c].caption), kColumns[c].format, kColumns[c].width);
     }
     // The list draws its header and its rows in two child windows, which get the mouse.
     for (wxWindow* child : list_->GetChildren()) {
@@ -344,8 +344,8 @@ void CMdbwardenDlg::OnItemRightClick(wxListEvent& event) {
     if (!dk::OnRowRightClick(ctx_, state_, *this, row)) return;
     menuRow_ = row;
     wxMenu menu;
-    menu.Append(ID_OPEN_CONTAINING_FOLDER, U8("打开文件所在目录"));
-    menu.Append(ID_SHOW_REASON, U8("查看原因"));
+    menu.Append(ID_OPEN_CONTAINING_FOLDER, UiText("打开文件所在目录"));
+    menu.Append(ID_SHOW_REASON, UiText("查看原因"));
     menu.Enable(ID_SHOW_REASON, !list_->Text(row, dk::kReasonText).empty());
     PopupMenu(&menu);
 }
@@ -383,7 +383,7 @@ void CMdbwardenDlg::ShowStartPageFallback() {
     if (!url.empty()) {
         NavigateHelp(url);
     } else {
-        helpPane_->SetPage(U8(kBuiltInStartPage), wxString());
+        helpPane_->SetPage(UiText(kBuiltInStartPage), wxString());
     }
 }
 

@@ -3,6 +3,7 @@
 #include <wx/artprov.h>
 #include <wx/button.h>
 #include <wx/dialog.h>
+#include <wx/intl.h>
 #include <wx/msgdlg.h>
 #include <wx/sizer.h>
 #include <wx/statbmp.h>
@@ -10,9 +11,11 @@
 
 #include <cstdio>
 
+#include "platform/text_mark.h"
+
 namespace {
 
-const char* const kBoxCaption = "Veloran MDB 助手";
+const char* const kBoxCaption = MDB_TEXT("Veloran MDB 助手");
 
 // A quoted span (“…”) is a path or a name: the box must not wrap it at a '/', a '-' or
 // a blank, where GTK would otherwise break the line. A word joiner after each such
@@ -78,6 +81,10 @@ wxString U8(const char* text) {
     return wxString::FromUTF8(text);
 }
 
+wxString UiText(const char* text) {
+    return wxGetTranslation(U8(text));
+}
+
 std::string ToU8(const wxString& text) {
     const wxScopedCharBuffer buf = text.utf8_str();
     return std::string(buf.data(), buf.length());
@@ -97,23 +104,23 @@ void ShowMessageBox(wxWindow* parent, const std::string& text, mdb::desktop::Mes
             break;
     }
     Trace("box", text);
-    wxMessageDialog box(parent, MessageText(text), U8(kBoxCaption), style);
-    box.SetOKLabel(U8("确定"));
+    wxMessageDialog box(parent, MessageText(text), UiText(kBoxCaption), style);
+    box.SetOKLabel(UiText("确定"));
     box.ShowModal();
 }
 
 bool AskYesNoBox(wxWindow* parent, const std::string& text, bool noByDefault,
                  const wxString& caption) {
     Trace("question", text);
-    wxMessageDialog box(parent, MessageText(text), caption.empty() ? U8(kBoxCaption) : caption,
+    wxMessageDialog box(parent, MessageText(text), caption.empty() ? UiText(kBoxCaption) : caption,
                         wxYES_NO | wxICON_QUESTION | (noByDefault ? wxNO_DEFAULT : 0));
-    box.SetYesNoLabels(U8("是(&Y)"), U8("否(&N)"));
+    box.SetYesNoLabels(UiText("是(&Y)"), UiText("否(&N)"));
     return box.ShowModal() == wxID_YES;
 }
 
 wxDialog* CreateNoticeBox(wxWindow* parent, const std::string& text) {
     Trace("notice", text);
-    auto* box = new wxDialog(parent, wxID_ANY, U8(kBoxCaption), wxDefaultPosition, wxDefaultSize,
+    auto* box = new wxDialog(parent, wxID_ANY, UiText(kBoxCaption), wxDefaultPosition, wxDefaultSize,
                              wxCAPTION | wxCLOSE_BOX);
     auto* row = new wxBoxSizer(wxHORIZONTAL);
     row->Add(new wxStaticBitmap(box, wxID_ANY,
@@ -121,7 +128,7 @@ wxDialog* CreateNoticeBox(wxWindow* parent, const std::string& text) {
              0, wxALL, 12);
     row->Add(new wxStaticText(box, wxID_ANY, MessageText(text)), 1, wxALIGN_CENTRE_VERTICAL | wxALL,
              12);
-    auto* ok = new wxButton(box, wxID_OK, U8("确定"));
+    auto* ok = new wxButton(box, wxID_OK, UiText("确定"));
     auto* column = new wxBoxSizer(wxVERTICAL);
     column->Add(row, 1, wxEXPAND);
     column->Add(ok, 0, wxALIGN_RIGHT | wxRIGHT | wxBOTTOM, 12);

@@ -17,6 +17,10 @@ wxString U8(const std::string& text);
 wxString U8(const char* text);
 std::string ToU8(const wxString& text);
 
+// A text of the window in the user's language, from the catalogs through wx's own
+// translations (set up at start-up); `text` is the Chinese text, the catalogs' key.
+wxString UiText(const char* text);
+
 // Modal OK box with the icon of `icon`, owned by `parent`. CR LF line breaks are shown
 // as line breaks.
 void ShowMessageBox(wxWindow* parent, const std::string& text, mdb::desktop::MessageIcon icon);

@@ -16,7 +16,7 @@ CReNameFileDlg::CReNameFileDlg(wxWindow* parent, const std::vector<std::string>&
     // Dialog units depend on the font: set it before anything is placed.
     SetFont(wxFont(9, wxFONTFAMILY_DEFAULT, wxFONTSTYLE_NORMAL, wxFONTWEIGHT_NORMAL, false,
                    U8("宋体")));
-    Create(parent, wxID_ANY, U8("数据库文件压缩确认"), wxDefaultPosition, wxDefaultSize,
+    Create(parent, wxID_ANY, UiText("数据库文件压缩确认"), wxDefaultPosition, wxDefaultSize,
            wxCAPTION | wxSYSTEM_MENU | wxCLOSE_BOX);
     auto at = [this](int x, int y) { return ConvertDialogToPixels(wxPoint(x, y)); };
     auto size = [this](int w, int h) { return ConvertDialogToPixels(wxSize(w, h)); };
@@ -27,8 +27,8 @@ CReNameFileDlg::CReNameFileDlg(wxWindow* parent, const std::vector<std::string>&
     files_ = new wxTextCtrl(
         this, IDC_CHOSEN_FILES, text, at(7, 7), size(455, 247),
         wxTE_MULTILINE | wxTE_READONLY | wxTE_DONTWRAP | wxHSCROLL | wxVSCROLL | wxBORDER_SUNKEN);
-    auto* ok = new wxButton(this, wxID_OK, U8("确定批量压缩已选文件"), at(76, 264), size(100, 23));
-    new wxButton(this, wxID_CANCEL, U8("取消"), at(267, 264), size(100, 23));
+    auto* ok = new wxButton(this, wxID_OK, UiText("确定批量压缩已选文件"), at(76, 264), size(100, 23));
+    new wxButton(this, wxID_CANCEL, UiText("取消"), at(267, 264), size(100, 23));
     ok->SetDefault();
     SetClientSize(size(469, 298));
     CentreOnParent();
@@ -41,5 +41,5 @@ wxString CReNameFileDlg::FilesText() const {
 
 void CReNameFileDlg::OnOk(wxCommandEvent&) {
     // No leaves the dialog open.
-    if (AskYesNoBox(this, "确定对选择的文件进行批量压缩吗？", true, GetTitle())) EndModal(wxID_OK);
+    if (AskYesNoBox(this, ToU8(UiText("确定对选择的文件进行批量压缩吗？")), true, GetTitle())) EndModal(wxID_OK);
 }

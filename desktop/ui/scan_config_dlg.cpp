@@ -14,19 +14,19 @@ CScanConfigDlg::CScanConfigDlg(wxWindow* parent, dk::DesktopContext ctx) : confi
     // Dialog units depend on the font: set it before anything is placed.
     SetFont(wxFont(9, wxFONTFAMILY_DEFAULT, wxFONTSTYLE_NORMAL, wxFONTWEIGHT_NORMAL, false,
                    U8("宋体")));
-    Create(parent, wxID_ANY, U8("文件扫描设置"), wxDefaultPosition, wxDefaultSize,
+    Create(parent, wxID_ANY, UiText("文件扫描设置"), wxDefaultPosition, wxDefaultSize,
            wxCAPTION | wxSYSTEM_MENU | wxCLOSE_BOX);
     auto at = [this](int x, int y) { return ConvertDialogToPixels(wxPoint(x, y)); };
     auto size = [this](int w, int h) { return ConvertDialogToPixels(wxSize(w, h)); };
 
     // Created in tab order.
-    new wxButton(this, wxID_OK, U8("开始扫描"), at(51, 105), size(75, 21));
-    new wxButton(this, wxID_CANCEL, U8("取消"), at(176, 105), size(75, 21));
+    new wxButton(this, wxID_OK, UiText("开始扫描"), at(51, 105), size(75, 21));
+    new wxButton(this, wxID_CANCEL, UiText("取消"), at(176, 105), size(75, 21));
     box_ = new wxTextCtrl(
         this, IDC_SCAN_DIRS, wxString(), at(13, 24), size(283, 64),
         wxTE_MULTILINE | wxTE_DONTWRAP | wxHSCROLL | wxVSCROLL | wxBORDER_SUNKEN | wxTAB_TRAVERSAL);
-    auto* choose = new wxButton(this, IDC_CHOOSE_DIR, U8("选择目录"), at(308, 65), size(75, 21));
-    new wxStaticText(this, wxID_ANY, U8("需要扫描的目录（每行填写一个目录名）"), at(13, 10),
+    auto* choose = new wxButton(this, IDC_CHOOSE_DIR, UiText("选择目录"), at(308, 65), size(75, 21));
+    new wxStaticText(this, wxID_ANY, UiText("需要扫描的目录（每行填写一个目录名）"), at(13, 10),
                      size(145, 8), wxST_NO_AUTORESIZE);
     choose->SetDefault();
     SetClientSize(size(399, 142));

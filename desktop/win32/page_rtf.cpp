@@ -1,5 +1,6 @@
 #include "desktop/win32/page_rtf.h"
 
+#include "common/i18n.h"
 #include "common/utf16.h"
 #include "desktop/help_pages.h"
 
@@ -303,9 +304,9 @@ std::string RtfOfText(const std::string& text) {
 
 std::string HelpPaneRtf(const std::string& url) {
     const std::string path = LocalPathOfPageUrl(url);
-    if (path.empty()) return RtfOfText("在线帮助页面：" + url);
+    if (path.empty()) return RtfOfText(TrFormat("在线帮助页面：%s", {url}));
     std::ifstream in(std::filesystem::u8path(path), std::ios::binary);
-    if (!in) return RtfOfText("无法读取帮助页面：" + path);
+    if (!in) return RtfOfText(TrFormat("无法读取帮助页面：%s", {path}));
     const std::string html((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     return RtfOfHtml(html);
 }

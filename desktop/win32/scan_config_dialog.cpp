@@ -1,6 +1,7 @@
 #include "desktop/win32/scan_config_dialog.h"
 
 #include "desktop/scan_config.h"
+#include "desktop/win32/dialog_text.h"
 #include "desktop/win32/resource_ids.h"
 #include "platform/win32/wide.h"
 
@@ -25,6 +26,7 @@ class ScanConfigDialog final : public ScanConfigView {
             SetWindowLongPtrW(dialog, DWLP_USER, lParam);
             auto* self = reinterpret_cast<ScanConfigDialog*>(lParam);
             self->dialog_ = dialog;
+            TranslateDialog(dialog);
             self->config_.Open(*self);
             // The focus starts on the first tab stop, "开始扫描".
             SetFocus(GetDlgItem(dialog, IDOK));
@@ -58,10 +60,10 @@ class ScanConfigDialog final : public ScanConfigView {
         const UINT kind = icon == MessageIcon::Error ? MB_ICONERROR
                           : icon == MessageIcon::Question ? MB_ICONQUESTION
                                                           : MB_ICONINFORMATION;
-        MessageBoxW(dialog_, Wide(text).c_str(), kCaption, MB_OK | kind);
+        MessageBoxW(dialog_, Wide(text).c_str(), WideText(kCaption).c_str(), MB_OK | kind);
     }
     bool AskYesNo(const std::string& text) override {
-        return MessageBoxW(dialog_, Wide(text).c_str(), kCaption, MB_YESNO | MB_ICONQUESTION) == IDYES;
+        return MessageBoxW(dialog_, Wide(text).c_str(), WideText(kCaption).c_str(), MB_YESNO | MB_ICONQUESTION) == IDYES;
     }
     void FocusBox() override { SetFocus(GetDlgItem(dialog_, IDC_SCAN_DIRS)); }
 

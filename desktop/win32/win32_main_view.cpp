@@ -1,6 +1,9 @@
 #include "desktop/win32/win32_main_view.h"
 
+#include "common/i18n.h"
+
 #include "desktop/site.h"
+#include "desktop/win32/dialog_text.h"
 #include "desktop/win32/resource_ids.h"
 #include "desktop/win32/page_rtf.h"
 #include "platform/win32/wide.h"
@@ -29,7 +32,7 @@ constexpr int kListBottomGap = 195;
 // A header and a few rows.
 constexpr int kMinListHeight = 80;
 
-constexpr char kAskCompactChosen[] = "确定对选择的文件进行批量压缩吗？";
+constexpr char kAskCompactChosen[] = MDB_TEXT("确定对选择的文件进行批量压缩吗？");
 
 struct ColumnSpec {
     const wchar_t* caption;
@@ -84,6 +87,7 @@ struct ConfirmDialog {
     static INT_PTR CALLBACK Proc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
         switch (message) {
             case WM_INITDIALOG:
+                TranslateDialog(dialog);
                 SetDlgItemTextW(dialog, IDC_CHOSEN_FILES, reinterpret_cast<ConfirmDialog*>(lParam)->files.c_str());
                 // The focus on the confirm button, the list shown unselected.
                 SetFocus(GetDlgItem(dialog, IDOK));
@@ -91,7 +95,8 @@ struct ConfirmDialog {
             case WM_COMMAND:
                 if (LOWORD(wParam) == IDOK) {
                     // No leaves the dialog open.
-                    if (MessageBoxW(dialog, Wide(kAskCompactChosen).c_str(), L"数据库文件压缩确认",
+                    if (MessageBoxW(dialog, Wide(Tr(kAskCompactChosen)).c_str(),
+                                    WideText(L"数据库文件压缩确认").c_str(),
                                     MB_YESNO | MB_ICONQUESTION) == IDYES)
                         EndDialog(dialog, IDOK);
                     return TRUE;
@@ -154,6 +159,7 @@ INT_PTR CALLBACK Win32MainView::DialogProc(HWND dialog, UINT message, WPARAM wPa
         auto* view = reinterpret_cast<Win32MainView*>(lParam);
         view->dialog_ = dialog;
         view->window_ = dialog;
+        TranslateDialog(dialog);
         view->StartUp();
         return TRUE;
     }
@@ -178,7 +184,8 @@ void Win32MainView::StartUp() {
         column.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_FMT | LVCF_SUBITEM;
         column.fmt = kColumns[i].format;
         column.cx = kColumns[i].width;
-        column.pszText = const_cast<wchar_t*>(kColumns[i].caption);
+        std::wstring caption = WideText(kColumns[i].caption);
+        column.pszText = caption.data();
         column.iSubItem = i;
         ListView_InsertColumn(list, i, &column);
     }
@@ -269,6 +276,7 @@ void Win32MainView::ShowRowMenu(int row) {
     if (rowMenu_ && !rowMenu_(row)) return;
     HMENU menu = LoadMenuW(instance_, MAKEINTRESOURCEW(IDR_LIST_MENU));
     if (!menu) return;
+    TranslateMenu(menu);
     const bool hasReason = row < static_cast<int>(rows_.size()) && !rows_[row].reason.empty();
     EnableMenuItem(menu, ID_SHOW_REASON, MF_BYCOMMAND | (hasReason ? MF_ENABLED : MF_GRAYED));
     POINT at;
@@ -314,13 +322,13 @@ void Win32MainView::OnUiThread(const std::function<void()>& fn) {
 }
 
 void Win32MainView::ShowMessage(const std::string& text, MessageIcon icon) {
-    OnUiThread([&] { MessageBoxW(dialog_, WithCrLf(text).c_str(), kBoxCaption, MB_OK | IconStyle(icon)); });
+    OnUiThread([&] { MessageBoxW(dialog_, WithCrLf(text).c_str(), WideText(kBoxCaption).c_str(), MB_OK | IconStyle(icon)); });
 }
 
 bool Win32MainView::AskYesNo(const std::string& text) {
     bool yes = false;
     OnUiThread([&] {
-        yes = MessageBoxW(dialog_, WithCrLf(text).c_str(), kBoxCaption, MB_YESNO | MB_ICONQUESTION) == IDYES;
+        yes = MessageBoxW(dialog_, WithCrLf(text).c_str(), WideText(kBoxCaption).c_str(), MB_YESNO | MB_ICONQUESTION) == IDYES;
     });
     return yes;
 }
@@ -330,6 +338,7 @@ void Win32MainView::ShowNotice(const std::string& text) {
         if (notice_ && IsWindow(notice_)) DestroyWindow(notice_);
         notice_ = CreateDialogParamW(instance_, MAKEINTRESOURCEW(IDD_NOTICE), dialog_, NoticeProc, 0);
         if (!notice_) return;
+        TranslateDialog(notice_);
         SetDlgItemTextW(notice_, IDC_NOTICE_TEXT, WithCrLf(text).c_str());
         ShowWindow(notice_, SW_SHOW);
     });

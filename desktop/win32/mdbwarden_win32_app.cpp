@@ -1,6 +1,7 @@
 // mdbwarden on Windows: the main window of mdbwarden.rc over the toolkit-free commands,
 // wired as the wx window wires them.
 #include "common/eventlog.h"
+#include "common/i18n.h"
 #include "desktop/compaction/compaction_commands.h"
 #include "desktop/desktop_context.h"
 #include "desktop/desktop_state.h"
@@ -24,6 +25,7 @@ namespace dk = mdb::desktop;
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     mdb::SetEventSource("mdbwarden");
+    mdb::i18n::UseUserLanguage();
     const INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX), ICC_LISTVIEW_CLASSES | ICC_PROGRESS_CLASS};
     InitCommonControlsEx(&controls);
     // The folder picker needs COM on this thread.

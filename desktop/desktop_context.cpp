@@ -8,8 +8,10 @@ namespace mdb::desktop {
 DesktopContext MakeProgramContext() {
     DesktopContext ctx;
     ctx.exeDirectory = [](std::string& dir) { return mdb::GetExeDirectory(dir); };
-    ctx.openUrl = [](const std::string& url) { return OpenWithDesktop(url); };
-    ctx.showFileInFolder = [](const std::string& path) { return ShowFileInFolder(path); };
+    ctx.openUrl = [](const std::string& url, StopSignal* giveUp) { return OpenWithDesktop(url, giveUp); };
+    ctx.showFileInFolder = [](const std::string& path, StopSignal* giveUp) {
+        return ShowFileInFolder(path, giveUp);
+    };
     return ctx;
 }
 

@@ -87,7 +87,7 @@ bool ShowLocalPageInHelpPane(const DesktopContext& ctx, DesktopState& state, Mai
     return true;
 }
 
-std::string FallbackStartPageUrl(const DesktopContext& ctx) {
+std::string StartPageUrl(const DesktopContext& ctx) {
     std::string exeDir;
     if (!ctx.exeDirectory || ctx.exeDirectory(exeDir) != 1) return {};
     const std::string pagePath = PagePath(exeDir, kPageReadLog);

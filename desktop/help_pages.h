@@ -35,10 +35,10 @@ bool ShowLocalPage(const DesktopContext& ctx, MainView& view, const std::string&
 bool ShowLocalPageInHelpPane(const DesktopContext& ctx, DesktopState& state, MainView& view,
                              const std::string& pageName);
 
-// The local page the help pane shows when the online help cannot be loaded: the
-// refresh page when it passes the integrity check, without any message box.
-// Empty when no page can be used.
-std::string FallbackStartPageUrl(const DesktopContext& ctx);
+// The help pane's start page: the refresh page, which begins with the first steps,
+// when it passes the integrity check, without any message box. Empty when it cannot
+// be used.
+std::string StartPageUrl(const DesktopContext& ctx);
 
 // The local path inside a "file://...?SessionId=..." address made by ShowLocalPage;
 // empty for other addresses.

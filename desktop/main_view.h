@@ -1,7 +1,8 @@
-// The window as the desktop commands see it. Commands never include a toolkit
-// header; the wx dialog implements this, tests implement it with a scripted fake.
-// Every method may be called from any thread: the window implementation moves the
-// call to its user-interface thread.
+// The window as the desktop commands see it, and what the window tells of its user's
+// actions. Commands never include a toolkit header; the wx dialog and the Win32 window
+// implement MainView, tests implement it with a scripted fake. Every MainView method may
+// be called from any thread: the window implementation moves the call to its
+// user-interface thread.
 #pragma once
 
 #include <string>
@@ -70,6 +71,38 @@ class MainView {
     // The scan settings dialog, modal; true only when it saved the directory list and
     // the user confirmed the start of the scan.
     virtual bool RunScanConfigDialog() = 0;
+
+    // The arrow on the header of the column the list is sorted by.
+    virtual void ShowSortArrow(int column, bool ascending) = 0;
+    // The tooltip over the list's rows: `text` while the mouse is over the row it
+    // belongs to; empty hides it. A new text replaces a shown tip at once.
+    virtual void SetRowTooltip(const std::string& text) = 0;
+    // The help pane shows `html` (a page of the program's own, without an address).
+    virtual void ShowHelpHtml(const std::string& html) = 0;
+};
+
+// What a right click on a row opens.
+struct RowMenu {
+    bool open = false;           // false: not on a row, no menu
+    bool reasonEnabled = false;  // "查看原因" can be chosen
+};
+
+// The user's actions as the window reports them, on its user-interface thread. The
+// presenter (main_presenter.h) implements this; the windows know nothing of commands.
+class MainWindowEvents {
+  public:
+    virtual ~MainWindowEvents() = default;
+    // Once, when the window exists and before it is shown.
+    virtual void StartUp() = 0;
+    // A button or a row-menu command (control_ids.h); false for an id no command has.
+    virtual bool OnControl(int id) = 0;
+    virtual void OnColumnClick(int column) = 0;
+    virtual RowMenu OnRowRightClick(int row) = 0;
+    // The mouse is over list row `row` (-1: over no row).
+    virtual void OnRowHover(int row) = 0;
+    // The user closes the window. Calls to the view return at once from now on, so
+    // the window's thread may wait here for the background threads to end.
+    virtual void OnClose() = 0;
 };
 
 }  // namespace mdb::desktop

@@ -57,11 +57,11 @@ int ShowInExplorer(const std::string& explorer, const std::string& path) {
     return StartExplorer(explorer, "/select, ", path);
 }
 
-int OpenWithDesktop(const std::string& target) {
+int OpenWithDesktop(const std::string& target, StopSignal*) {
     return OpenInExplorer(platform::ExplorerPath(), target);
 }
 
-int ShowFileInFolder(const std::string& path) {
+int ShowFileInFolder(const std::string& path, StopSignal*) {
     return ShowInExplorer(platform::ExplorerPath(), path);
 }
 
@@ -74,24 +74,26 @@ int RunAndWait(const std::vector<std::string>& argv) {
     return platform::WaitForProcess(started.pid);
 }
 
-// How long xdg-open is given to fail. Without a handler it fails within milliseconds;
-// one still running after this has started a program (in some desktops it waits for
-// that program), so the window is not held longer than this.
-constexpr auto kOpenerVerdictTime = std::chrono::seconds(2);
+// How often a wait for xdg-open looks whether it is to give up. On a loaded machine
+// xdg-open took 3 s to fail; in some desktops it waits for the program it started.
+constexpr auto kGiveUpPoll = std::chrono::milliseconds(100);
 
 }  // namespace
 
-int OpenWithDesktop(const std::string& target) {
+int OpenWithDesktop(const std::string& target, StopSignal* giveUp) {
     const platform::SpawnResult opener =
         platform::SpawnProcess(std::vector<std::string>{"xdg-open", target});
     if (!opener.Started()) return 0;
-    const int verdict = platform::WaitForProcessFor(opener.pid, kOpenerVerdictTime);
-    if (verdict != platform::kStillRunning) return verdict == 0 ? 1 : 0;
+    while (true) {
+        const int verdict = platform::WaitForProcessFor(opener.pid, kGiveUpPoll);
+        if (verdict != platform::kStillRunning) return verdict == 0 ? 1 : 0;
+        if (giveUp != nullptr && giveUp->WaitFor(std::chrono::milliseconds(0))) break;
+    }
     platform::ReapInBackground(opener.pid);
     return 1;
 }
 
-int ShowFileInFolder(const std::string& path) {
+int ShowFileInFolder(const std::string& path, StopSignal* giveUp) {
     if (path.empty()) return 0;
     // gdbus quotes: the argument is a GVariant text array of one string; the URI is
     // percent-encoded, so it holds no quote or backslash.
@@ -112,7 +114,7 @@ int ShowFileInFolder(const std::string& path) {
 
     const std::string folder = std::filesystem::path(path).parent_path().string();
     if (folder.empty()) return 0;
-    return OpenWithDesktop(folder);
+    return OpenWithDesktop(folder, giveUp);
 }
 #endif
 

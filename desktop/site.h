@@ -17,9 +17,6 @@ inline constexpr const char* kSiteHost = MDB_SITE_HOST;
 inline std::string WindowCaption() {
     return TrFormat("Veloran MDB 助手 V3.00 官方网站 %s", {kSiteHost});
 }
-inline std::string OnlineHelpUrl() {
-    return std::string("http://") + kSiteHost + "/mdbscouthelp.asp?from=mdbwarden&version=V300";
-}
 inline std::string HomePageUrl() {
     return std::string("http://") + kSiteHost + "/?from=mdbwarden&version=V300";
 }

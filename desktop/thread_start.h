@@ -7,6 +7,7 @@
 #include <cassert>
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -77,6 +78,9 @@ class BackgroundThreads {
     void Start(void (*proc)(ThreadStartBlock<Params>*), const Params& params) {
         threads_.push_back(StartThreadWithHandshake(proc, params));
     }
+    // A command that waits for something outside (an opener): it ends by itself or
+    // gives up when Signal() is set.
+    void Run(std::function<void()> fn) { threads_.emplace_back(std::move(fn)); }
     std::size_t Count() const { return threads_.size(); }
 
     void Stop() {

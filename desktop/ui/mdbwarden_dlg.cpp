@@ -9,7 +9,6 @@
 #include <wx/stattext.h>
 #include <wx/textctrl.h>
 #include <wx/thread.h>
-#include <wx/timer.h>
 #include <wx/webview.h>
 
 #include <array>
@@ -19,12 +18,9 @@
 #include <iterator>
 #include <sstream>
 
-#include "desktop/file_list.h"
 #include "desktop/help_pages.h"
-#include "desktop/record_commands.h"
-#include "desktop/refresh_watcher.h"
+#include "desktop/main_window_texts.h"
 #include "desktop/site.h"
-#include "desktop/thread_start.h"
 #include "mdbwarden.xpm"
 #include "message_boxes.h"
 #include "rename_file_dlg.h"
@@ -34,46 +30,9 @@ namespace dk = mdb::desktop;
 
 namespace {
 
-constexpr int kFallbackTimerId = 1;
-
-struct ColumnSpec {
-    const char* caption;
-    int width;
-    wxListColumnFormat format;
-};
-constexpr ColumnSpec kColumns[dk::kColumnCount] = {
-    {MDB_TEXT("序号"), 60, wxLIST_FORMAT_LEFT},
-    {MDB_TEXT("文件名"), 180, wxLIST_FORMAT_LEFT},
-    {MDB_TEXT("原始文件大小"), 100, wxLIST_FORMAT_RIGHT},
-    {MDB_TEXT("压缩后文件大小"), 100, wxLIST_FORMAT_RIGHT},
-    {MDB_TEXT("压缩率"), 100, wxLIST_FORMAT_RIGHT},
-    {MDB_TEXT("路径"), 800, wxLIST_FORMAT_LEFT},
-    {"fid", 1, wxLIST_FORMAT_LEFT},
-};
-
-struct ButtonSpec {
-    int id;
-    const char* label;
-    int x, y, w, h;
-};
-constexpr ButtonSpec kButtons[] = {
-    {IDC_SCAN, MDB_TEXT("扫描数据库文件"), 8, 37, 70, 21},
-    {IDC_COMPACT_ALL, MDB_TEXT("压缩全部数据库"), 83, 37, 70, 21},
-    {IDC_COMPACT_CHECKED, MDB_TEXT("压缩选择数据库"), 158, 37, 70, 21},
-    {IDC_STOP_COMPACT, MDB_TEXT("停止压缩"), 233, 37, 70, 21},
-    {IDC_REFRESH, MDB_TEXT("刷新记录"), 308, 37, 70, 21},
-    {IDC_CLEAR_RECORDS, MDB_TEXT("清空记录"), 383, 37, 70, 21},
-    {IDC_WEB_SITE, MDB_TEXT("官方网站"), 458, 37, 70, 21},
-    {IDC_UNCHECK_ALL, MDB_TEXT("清除已选 √"), 8, 68, 58, 14},
-    {IDC_CHECK_ALL, MDB_TEXT("全选 √"), 70, 68, 58, 14},
-};
-
-// The start page used when neither the online help nor a local page can be shown.
-const char* const kBuiltInStartPage = MDB_TEXT(
-    "<!DOCTYPE html><html lang=\"zh-CN\"><head><meta charset=\"utf-8\"><title>Veloran MDB "
-    "助手</title></head><body style=\"font-family:sans-serif;margin:16px\"><h3>Veloran MDB "
-    "助手 V3.00</h3><p>暂时无法打开在线帮助。请先点击“扫描数据库文件”查找网站目录中的 "
-    "Access 数据库，再勾选需要压缩的文件并点击“压缩选择数据库”。</p></body></html>");
+wxListColumnFormat Format(dk::ColumnAlign align) {
+    return align == dk::ColumnAlign::Right ? wxLIST_FORMAT_RIGHT : wxLIST_FORMAT_LEFT;
+}
 
 }  // namespace
 
@@ -150,12 +109,11 @@ struct CMdbwardenDlg::Gate {
 };
 
 CMdbwardenDlg::CMdbwardenDlg(dk::DesktopContext ctx, dk::DesktopState& state)
-    : ctx_(std::move(ctx)),
-      state_(state),
-      compactCtx_(dk::MakeProgramCompactionContext()),
-      gate_(std::make_shared<Gate>()) {
-    compactCtx_.desktop = ctx_;
-    scanCtx_ = dk::MakeProgramScanContext(compactCtx_);
+    : ctx_(std::move(ctx)), gate_(std::make_shared<Gate>()) {
+    dk::CompactionContext compaction = dk::MakeProgramCompactionContext();
+    compaction.desktop = ctx_;
+    presenter_ = std::make_unique<dk::MainPresenter>(*this, state,
+                                                     dk::MakeProgramScanContext(std::move(compaction)));
     // Dialog units depend on the font, so the font comes before anything is placed.
     SetFont(wxFont(9, wxFONTFAMILY_DEFAULT, wxFONTSTYLE_NORMAL, wxFONTWEIGHT_NORMAL, false,
                    U8("宋体")));
@@ -171,65 +129,32 @@ CMdbwardenDlg::CMdbwardenDlg(dk::DesktopContext ctx, dk::DesktopState& state)
     Bind(wxEVT_CLOSE_WINDOW, &CMdbwardenDlg::OnClose, this);
     Bind(wxEVT_LIST_COL_CLICK, &CMdbwardenDlg::OnColumnClick, this, IDC_LIST_FILES);
     Bind(wxEVT_LIST_ITEM_RIGHT_CLICK, &CMdbwardenDlg::OnItemRightClick, this, IDC_LIST_FILES);
-    Bind(wxEVT_WEBVIEW_ERROR, &CMdbwardenDlg::OnHelpError, this, IDC_HELP_PANE);
-    fallbackTimer_.SetOwner(this, kFallbackTimerId);
-    Bind(
-        wxEVT_TIMER, [this](wxTimerEvent&) { ShowStartPageFallback(); }, kFallbackTimerId);
-    Bind(
-        wxEVT_MENU, [this](wxCommandEvent&) { dk::OnOpenContainingFolder(ctx_, state_, *this); },
-        ID_OPEN_CONTAINING_FOLDER);
-    Bind(
-        wxEVT_MENU, [this](wxCommandEvent&) { dk::OnShowReason(*this, menuRow_); }, ID_SHOW_REASON);
-
-    Bind(
-        wxEVT_BUTTON,
-        [this](wxCommandEvent&) { dk::OnScanDatabases(scanCtx_, compaction_, state_, *this); },
-        IDC_SCAN);
-    Bind(
-        wxEVT_BUTTON,
-        [this](wxCommandEvent&) { dk::OnCompactAll(compactCtx_, compaction_, state_, *this); },
-        IDC_COMPACT_ALL);
-    Bind(
-        wxEVT_BUTTON,
-        [this](wxCommandEvent&) {
-            dk::OnCompactSelected(compactCtx_, compaction_, state_, *this);
-        },
-        IDC_COMPACT_CHECKED);
-    Bind(
-        wxEVT_BUTTON,
-        [this](wxCommandEvent&) { dk::OnStopCompact(compactCtx_, compaction_, *this); },
-        IDC_STOP_COMPACT);
-    Bind(
-        wxEVT_BUTTON, [this](wxCommandEvent&) { dk::OnRefreshRecords(ctx_, state_, *this); },
-        IDC_REFRESH);
-    Bind(
-        wxEVT_BUTTON, [this](wxCommandEvent&) { dk::OnClearRecords(ctx_, state_, *this); },
-        IDC_CLEAR_RECORDS);
-    Bind(
-        wxEVT_BUTTON, [this](wxCommandEvent&) { dk::OnOfficialSite(ctx_, *this); }, IDC_WEB_SITE);
-    Bind(
-        wxEVT_BUTTON, [this](wxCommandEvent&) { dk::UncheckAllRows(*this); }, IDC_UNCHECK_ALL);
-    Bind(
-        wxEVT_BUTTON, [this](wxCommandEvent&) { dk::CheckAllRows(*this); }, IDC_CHECK_ALL);
+    // Buttons and row-menu items run the command wired to their id.
+    for (const dk::ControlCommand& wired : dk::kControlCommands) {
+        const bool menuItem = wired.id == ID_OPEN_CONTAINING_FOLDER || wired.id == ID_SHOW_REASON;
+        Bind(
+            menuItem ? wxEVT_MENU : wxEVT_BUTTON,
+            [this, command = wired.command](wxCommandEvent&) { presenter_->Run(command); }, wired.id);
+    }
 }
 
 CMdbwardenDlg::~CMdbwardenDlg() {
     gate_->alive = false;
-    threads_.Stop();
+    presenter_.reset();
 }
 
 void CMdbwardenDlg::CreateControls() {
     auto at = [this](int x, int y) { return ConvertDialogToPixels(wxPoint(x, y)); };
     auto size = [this](int w, int h) { return ConvertDialogToPixels(wxSize(w, h)); };
 
-    title_ = new wxStaticText(this, IDC_TITLE, UiText("Veloran MDB 助手"), at(11, 13), size(361, 14),
+    title_ = new wxStaticText(this, IDC_TITLE, UiText(dk::kTitleText), at(11, 13), size(361, 14),
                               wxALIGN_CENTRE_HORIZONTAL | wxST_NO_AUTORESIZE);
     title_->SetFont(wxFont(wxSize(0, 22), wxFONTFAMILY_SWISS, wxFONTSTYLE_NORMAL,
                            wxFONTWEIGHT_NORMAL, false, U8("宋体")));
     title_->Refresh();
 
-    for (const ButtonSpec& b : kButtons) {
-        auto* button = new wxButton(this, b.id, UiText(b.label), at(b.x, b.y), size(b.w, b.h));
+    for (const dk::ButtonSpec& b : dk::kCommandButtons) {
+        auto* button = new wxButton(this, b.id, UiText(b.label), at(b.x, b.y), size(b.width, b.height));
         if (b.id == IDC_SCAN) button->SetDefault();
     }
 
@@ -238,11 +163,16 @@ void CMdbwardenDlg::CreateControls() {
 
     list_ = new FileListCtrl(this, IDC_LIST_FILES, at(5, 88), size(668, 259));
     for (int c = 0; c < dk::kColumnCount; ++c) {
-        list_->InsertColumn(c, UiText(kColumns[c].caption), kColumns[c].format, kColumns[c].width);
+        const dk::ColumnSpec& column = dk::kListColumns[c];
+        list_->InsertColumn(c, UiText(column.caption), Format(column.align), column.width);
     }
     // The list draws its header and its rows in two child windows, which get the mouse.
     for (wxWindow* child : list_->GetChildren()) {
         child->Bind(wxEVT_MOTION, &CMdbwardenDlg::OnListMouseMove, this);
+        child->Bind(wxEVT_LEAVE_WINDOW, [this](wxMouseEvent& e) {
+            e.Skip();
+            presenter_->OnRowHover(-1);
+        });
     }
 
     textPane_ = new wxTextCtrl(this, IDC_TEXT_PANE, wxString(), at(5, 350), size(668, 117),
@@ -251,23 +181,10 @@ void CMdbwardenDlg::CreateControls() {
 }
 
 void CMdbwardenDlg::StartUp() {
-    // A second supervisor could not take the batch lock and would report another
-    // copy of the program on every batch.
-    wxCHECK_RET(!started_, "the window is started once");
-    started_ = true;
     list_->SetRows({});
-    dk::ReloadFileList(ctx_, state_, *this);
-
-    ShowSortArrow();
-    threads_.Start(&dk::RefreshWatcherThread,
-                   dk::WatcherParams{ctx_, &state_, this, threads_.Signal()});
-    threads_.Start(&dk::CompactionSupervisor,
-                   dk::SupervisorParams{compactCtx_, &compaction_, &state_, this, threads_.Signal()});
-
-    state_.helpPaneShown = 1;
     textPane_->Hide();
     helpPane_->Show();
-    helpPane_->LoadURL(U8(dk::OnlineHelpUrl()));
+    presenter_->StartUp();
     list_->SetFocus();
 }
 
@@ -302,9 +219,7 @@ void CMdbwardenDlg::OnCharHook(wxKeyEvent& event) {
         wxWindow* focus = FindFocus();
         if (dynamic_cast<wxButton*>(focus) == nullptr) {
             // Enter runs the default button, wherever the focus is.
-            wxCommandEvent click(wxEVT_BUTTON, IDC_SCAN);
-            click.SetEventObject(FindWindow(IDC_SCAN));
-            ProcessWindowEvent(click);
+            presenter_->OnControl(IDC_SCAN);
             return;
         }
     }
@@ -312,79 +227,41 @@ void CMdbwardenDlg::OnCharHook(wxKeyEvent& event) {
 }
 
 void CMdbwardenDlg::OnClose(wxCloseEvent&) {
-    // Closing the window ends the program without a question. A batch under way stops
-    // after its current file and starts the web server again; a request not yet taken
-    // up is withdrawn. The threads' calls to the window return at once from here on.
+    // Closing the window ends the program without a question. The threads' calls to
+    // the window return at once from here on.
     gate_->alive = false;
     Hide();
-    dk::CancelCompaction(compactCtx_, compaction_, *this);
-    threads_.Stop();
+    presenter_->OnClose();
     Destroy();
     wxTheApp->ExitMainLoop();
 }
 
 void CMdbwardenDlg::OnColumnClick(wxListEvent& event) {
-    dk::OnColumnHeaderClick(ctx_, state_, *this, event.GetColumn());
-    ShowSortArrow();
-}
-
-void CMdbwardenDlg::ShowSortArrow() {
-    int column = 0;
-    bool ascending = true;
-    {
-        std::lock_guard lock(state_.reloadLock);
-        column = dk::ColumnForSortField(state_.sortField);
-        ascending = state_.sortOrder != "desc";
-    }
-    list_->ShowSortIndicator(column, ascending);
+    presenter_->OnColumnClick(event.GetColumn());
 }
 
 void CMdbwardenDlg::OnItemRightClick(wxListEvent& event) {
-    const int row = static_cast<int>(event.GetIndex());
-    if (!dk::OnRowRightClick(ctx_, state_, *this, row)) return;
-    menuRow_ = row;
+    const dk::RowMenu rowMenu = presenter_->OnRowRightClick(static_cast<int>(event.GetIndex()));
+    if (!rowMenu.open) return;
     wxMenu menu;
-    menu.Append(ID_OPEN_CONTAINING_FOLDER, UiText("打开文件所在目录"));
-    menu.Append(ID_SHOW_REASON, UiText("查看原因"));
-    menu.Enable(ID_SHOW_REASON, !list_->Text(row, dk::kReasonText).empty());
+    menu.Append(ID_OPEN_CONTAINING_FOLDER, UiText(dk::kMenuOpenFolder));
+    menu.Append(ID_SHOW_REASON, UiText(dk::kMenuShowReason));
+    menu.Enable(ID_SHOW_REASON, rowMenu.reasonEnabled);
     PopupMenu(&menu);
 }
 
 void CMdbwardenDlg::OnListMouseMove(wxMouseEvent& event) {
     event.Skip();
-    // The header sits at the top of the list; the rows' window below it.
+    // The header sits at the top of the list, the rows' window below it; HitTest takes
+    // the rows' window's coordinates.
     auto* rows = dynamic_cast<wxWindow*>(event.GetEventObject());
-    if (rows == nullptr || rows->GetPosition().y <= 0) return;
+    if (rows == nullptr || rows->GetPosition().y <= 0) {
+        presenter_->OnRowHover(-1);
+        return;
+    }
+    rowsWindow_ = rows;
     int flags = 0;
-    const long row = list_->HitTest(event.GetPosition(), flags);
-    if (row == tooltipRow_) return;
-    tooltipRow_ = row;
-    // The full reason of a file that was not compacted; nothing on other rows.
-    const wxString reason = list_->Text(static_cast<int>(row), dk::kReasonText);
-    if (reason.empty()) {
-        rows->UnsetToolTip();
-    } else {
-        rows->SetToolTip(reason);
-    }
-}
-
-void CMdbwardenDlg::OnHelpError(wxWebViewEvent& event) {
-    // Only a failure of the online page is replaced; local pages are ours.
-    const std::string url = ToU8(event.GetURL());
-    if (url.rfind("http", 0) != 0 || onlineHelpFailed_) return;
-    onlineHelpFailed_ = true;
-    // WebKit puts its own error page up right after this event; ours replaces it a
-    // moment later.
-    fallbackTimer_.StartOnce(300);
-}
-
-void CMdbwardenDlg::ShowStartPageFallback() {
-    const std::string url = dk::FallbackStartPageUrl(ctx_);
-    if (!url.empty()) {
-        NavigateHelp(url);
-    } else {
-        helpPane_->SetPage(UiText(kBuiltInStartPage), wxString());
-    }
+    presenter_->OnRowHover(static_cast<int>(list_->HitTest(event.GetPosition(), flags)));
 }
 
 // ---- marshalling -------------------------------------------------------------
@@ -591,4 +468,23 @@ bool CMdbwardenDlg::RunScanConfigDialog() {
         confirmed = dlg.ShowModal() == wxID_OK;
     }, true);
     return confirmed;
+}
+
+void CMdbwardenDlg::ShowSortArrow(int column, bool ascending) {
+    RunOnGui([this, column, ascending] { list_->ShowSortIndicator(column, ascending); });
+}
+
+void CMdbwardenDlg::SetRowTooltip(const std::string& text) {
+    RunOnGui([this, text] {
+        if (!rowsWindow_) return;
+        if (text.empty()) {
+            rowsWindow_->UnsetToolTip();
+        } else {
+            rowsWindow_->SetToolTip(U8(text));
+        }
+    });
+}
+
+void CMdbwardenDlg::ShowHelpHtml(const std::string& html) {
+    RunOnGuiAndWait([&] { helpPane_->SetPage(U8(html), wxString()); });
 }

@@ -1,11 +1,10 @@
 // The main window of mdbwarden. It lays the controls out at their dialog-unit
-// positions, forwards every button to the toolkit-free commands and implements
-// the view those commands talk to. Calls from background threads are moved to the
-// user-interface thread.
+// positions, reports every button, menu item and list event to the presenter and
+// implements the view the commands talk to. Calls from background threads are moved
+// to the user-interface thread.
 #pragma once
 
 #include <wx/dialog.h>
-#include <wx/timer.h>
 #include <wx/weakref.h>
 
 #include <deque>
@@ -14,12 +13,11 @@
 #include <string>
 #include <vector>
 
-#include "desktop/compaction/compaction_commands.h"
+#include "desktop/control_ids.h"
 #include "desktop/desktop_context.h"
 #include "desktop/desktop_state.h"
+#include "desktop/main_presenter.h"
 #include "desktop/main_view.h"
-#include "desktop/scan_command.h"
-#include "desktop/thread_start.h"
 
 class FileListCtrl;
 class wxButton;
@@ -28,28 +26,6 @@ class wxListEvent;
 class wxStaticText;
 class wxTextCtrl;
 class wxWebView;
-class wxWebViewEvent;
-
-// Control ids of the window.
-enum MdbwardenControlId {
-    IDC_LIST_FILES = 1018,
-    IDC_TEXT_PANE = 1019,
-    IDC_TITLE = 1036,
-    IDC_REFRESH = 1047,
-    IDC_COMPACT_CHECKED = 1048,
-    IDC_COMPACT_ALL = 1050,
-    IDC_CLEAR_RECORDS = 1051,
-    IDC_WEB_SITE = 1062,
-    IDC_PROGRESS = 1064,
-    IDC_STOP_COMPACT = 1065,
-    IDC_SCAN = 1066,
-    IDC_UNCHECK_ALL = 1068,
-    IDC_CHECK_ALL = 1073,
-    IDC_HELP_PANE = 1082,
-    // Menu commands "打开文件所在目录" and "查看原因" (wx takes menu ids below 0x7fff only).
-    ID_OPEN_CONTAINING_FOLDER = 32766,
-    ID_SHOW_REASON = 32765,
-};
 
 class CMdbwardenDlg : public wxDialog, public mdb::desktop::MainView {
   public:
@@ -61,7 +37,7 @@ class CMdbwardenDlg : public wxDialog, public mdb::desktop::MainView {
     void StartUp();
     // The background threads running for this window (the refresh watcher and the
     // compaction supervisor once started; none after the window was closed).
-    std::size_t BackgroundThreadCount() const { return threads_.Count(); }
+    std::size_t BackgroundThreadCount() const { return presenter_->BackgroundThreadCount(); }
 
     // mdb::desktop::MainView
     void ShowMessage(const std::string& text, mdb::desktop::MessageIcon icon) override;
@@ -81,6 +57,9 @@ class CMdbwardenDlg : public wxDialog, public mdb::desktop::MainView {
     void NavigateHelp(const std::string& url) override;
     bool RunCompactConfirmDialog(const std::vector<std::string>& paths) override;
     bool RunScanConfigDialog() override;
+    void ShowSortArrow(int column, bool ascending) override;
+    void SetRowTooltip(const std::string& text) override;
+    void ShowHelpHtml(const std::string& html) override;
 
     // The file list control (for the benchmark).
     FileListCtrl* FileList() const { return list_; }
@@ -95,10 +74,6 @@ class CMdbwardenDlg : public wxDialog, public mdb::desktop::MainView {
     void OnColumnClick(wxListEvent& event);
     void OnItemRightClick(wxListEvent& event);
     void OnListMouseMove(wxMouseEvent& event);
-    // The arrow on the header of the column the list is sorted by.
-    void ShowSortArrow();
-    void OnHelpError(wxWebViewEvent& event);
-    void ShowStartPageFallback();
 
     // Runs `fn` on the user-interface thread and waits for it. A box (`isBox`) opens
     // only once the boxes opened before it are closed.
@@ -114,14 +89,9 @@ class CMdbwardenDlg : public wxDialog, public mdb::desktop::MainView {
     void ReplaceRowsNow(const std::vector<mdb::desktop::ListRow>& rows);
 
     mdb::desktop::DesktopContext ctx_;
-    mdb::desktop::DesktopState& state_;
-    mdb::desktop::CompactionContext compactCtx_;
-    mdb::desktop::ScanContext scanCtx_;
-    mdb::desktop::CompactionState compaction_;
     std::shared_ptr<Gate> gate_;
-    // Declared after everything the threads use: joined before any of it goes.
-    mdb::desktop::BackgroundThreads threads_;
-    bool started_ = false;
+    // Declared after everything its threads use: they are joined before any of it goes.
+    std::unique_ptr<mdb::desktop::MainPresenter> presenter_;
     wxWeakRef<wxDialog> notice_;
     int openBoxes_ = 0;  // modal boxes open on the user-interface thread
     std::deque<std::function<void()>> waitingBoxes_;
@@ -131,9 +101,6 @@ class CMdbwardenDlg : public wxDialog, public mdb::desktop::MainView {
     FileListCtrl* list_ = nullptr;
     wxTextCtrl* textPane_ = nullptr;
     wxWebView* helpPane_ = nullptr;
+    wxWindow* rowsWindow_ = nullptr;  // the list's child window that draws the rows
     int sizeNotifications_ = 0;
-    bool onlineHelpFailed_ = false;
-    int menuRow_ = -1;     // the row of the open context menu
-    long tooltipRow_ = -2;  // the row whose reason the tooltip shows
-    wxTimer fallbackTimer_;
 };

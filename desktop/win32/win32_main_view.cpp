@@ -1,7 +1,7 @@
 #include "desktop/win32/win32_main_view.h"
 
 #include "common/i18n.h"
-
+#include "desktop/main_window_texts.h"
 #include "desktop/site.h"
 #include "desktop/win32/dialog_text.h"
 #include "desktop/win32/resource_ids.h"
@@ -14,7 +14,7 @@
 
 #include <algorithm>
 #include <cstring>
-
+#include <thread>
 #include <utility>
 
 namespace mdb::desktop::win32 {
@@ -26,25 +26,13 @@ using platform::win32::Wide;
 // Carries a call from another thread to the user-interface thread (lParam: the call).
 constexpr UINT kRunOnUiThread = WM_APP + 1;
 
-constexpr wchar_t kBoxCaption[] = L"Veloran MDB 助手";
 // Below the list: the help and text panes (180 pixels) and the gaps around them.
 constexpr int kListBottomGap = 195;
 // A header and a few rows.
 constexpr int kMinListHeight = 80;
+// The failure reasons are long: the tip wraps them at this width (pixels).
+constexpr int kTooltipWidth = 600;
 
-constexpr char kAskCompactChosen[] = MDB_TEXT("确定对选择的文件进行批量压缩吗？");
-
-struct ColumnSpec {
-    const wchar_t* caption;
-    int width;  // pixels
-    int format;
-};
-constexpr ColumnSpec kColumns[kColumnCount] = {
-    {L"序号", 60, LVCFMT_LEFT},         {L"文件名", 180, LVCFMT_LEFT},
-    {L"原始文件大小", 100, LVCFMT_RIGHT}, {L"压缩后文件大小", 100, LVCFMT_RIGHT},
-    {L"压缩率", 100, LVCFMT_RIGHT},       {L"路径", 800, LVCFMT_LEFT},
-    {L"fid", 1, LVCFMT_LEFT},
-};
 // Grid lines, check boxes and full-row selection, replacing every other extended style.
 constexpr DWORD kListStyles = LVS_EX_GRIDLINES | LVS_EX_CHECKBOXES | LVS_EX_FULLROWSELECT;
 
@@ -95,8 +83,7 @@ struct ConfirmDialog {
             case WM_COMMAND:
                 if (LOWORD(wParam) == IDOK) {
                     // No leaves the dialog open.
-                    if (MessageBoxW(dialog, Wide(Tr(kAskCompactChosen)).c_str(),
-                                    WideText(L"数据库文件压缩确认").c_str(),
+                    if (MessageBoxW(dialog, Wide(Tr(kAskCompactChosen)).c_str(), Wide(Tr(kConfirmCaption)).c_str(),
                                     MB_YESNO | MB_ICONQUESTION) == IDYES)
                         EndDialog(dialog, IDOK);
                     return TRUE;
@@ -176,20 +163,41 @@ void Win32MainView::StartUp() {
                              OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
                              FF_SWISS | DEFAULT_PITCH, L"宋体");
     SendMessageW(Control(IDC_TITLE), WM_SETFONT, reinterpret_cast<WPARAM>(titleFont_), TRUE);
+    SetDlgItemTextW(dialog_, IDC_TITLE, Wide(Tr(kTitleText)).c_str());
+    for (const ButtonSpec& button : kCommandButtons)
+        SetDlgItemTextW(dialog_, button.id, Wide(Tr(button.label)).c_str());
 
     const HWND list = Control(IDC_LIST_FILES);
     ListView_SetExtendedListViewStyleEx(list, ~0u, kListStyles);
     for (int i = 0; i < kColumnCount; ++i) {
+        std::wstring caption = Wide(Tr(kListColumns[i].caption));
         LVCOLUMNW column{};
         column.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_FMT | LVCF_SUBITEM;
-        column.fmt = kColumns[i].format;
-        column.cx = kColumns[i].width;
-        std::wstring caption = WideText(kColumns[i].caption);
+        column.fmt = kListColumns[i].align == ColumnAlign::Right ? LVCFMT_RIGHT : LVCFMT_LEFT;
+        column.cx = kListColumns[i].width;
         column.pszText = caption.data();
         column.iSubItem = i;
         ListView_InsertColumn(list, i, &column);
     }
     ShowWindow(Control(IDC_HELP_PANE), SW_HIDE);
+
+    // The failure reason over the rows: one tool, the list, whose text the presenter
+    // sets for the row under the mouse; the list reports the mouse to the presenter.
+    tooltip_ = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr,
+                               WS_POPUP | TTS_NOPREFIX | TTS_ALWAYSTIP, CW_USEDEFAULT, CW_USEDEFAULT,
+                               CW_USEDEFAULT, CW_USEDEFAULT, dialog_, nullptr, instance_, nullptr);
+    if (tooltip_) {
+        TOOLINFOW tool{};
+        tool.cbSize = sizeof tool;
+        tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+        tool.hwnd = dialog_;
+        tool.uId = reinterpret_cast<UINT_PTR>(list);
+        tool.lpszText = const_cast<wchar_t*>(L"");
+        SendMessageW(tooltip_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
+        SendMessageW(tooltip_, TTM_SETMAXTIPWIDTH, 0, kTooltipWidth);
+        SendMessageW(tooltip_, TTM_ACTIVATE, FALSE, 0);
+    }
+    SetWindowSubclass(list, ListProc, 1, reinterpret_cast<DWORD_PTR>(this));
 
     // The smallest size the user can give the window: the row of command buttons whole,
     // and the list, which ends kListBottomGap above the bottom, at least kMinListHeight.
@@ -225,7 +233,7 @@ INT_PTR Win32MainView::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
             // default button through the dialog manager.
             if (id == IDCANCEL || id == IDOK) return TRUE;
             if (HIWORD(wParam) == BN_CLICKED && lParam != 0) {
-                if (auto it = buttons_.find(id); it != buttons_.end() && it->second) it->second();
+                if (events_) events_->OnControl(id);
                 return TRUE;
             }
             return FALSE;
@@ -234,7 +242,7 @@ INT_PTR Win32MainView::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
             const auto* header = reinterpret_cast<const NMHDR*>(lParam);
             if (header->idFrom != IDC_LIST_FILES) return FALSE;
             if (header->code == LVN_COLUMNCLICK) {
-                if (columnClick_) columnClick_(reinterpret_cast<const NMLISTVIEW*>(lParam)->iSubItem);
+                if (events_) events_->OnColumnClick(reinterpret_cast<const NMLISTVIEW*>(lParam)->iSubItem);
             } else if (header->code == NM_RCLICK) {
                 const int row = reinterpret_cast<const NMITEMACTIVATE*>(lParam)->iItem;
                 if (row >= 0) ShowRowMenu(row);
@@ -244,7 +252,18 @@ INT_PTR Win32MainView::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
         }
         case WM_CLOSE:
             closing_ = true;
-            if (close_) close_();
+            if (events_) {
+                // The background threads are joined while this thread keeps answering
+                // their calls (which return at once now).
+                HANDLE closed = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+                std::thread closer([&] {
+                    events_->OnClose();
+                    SetEvent(closed);
+                });
+                PumpUntil(closed);
+                closer.join();
+                CloseHandle(closed);
+            }
             DestroyWindow(dialog_);
             return TRUE;
         case WM_DESTROY:
@@ -272,22 +291,45 @@ void Win32MainView::Layout(int width, int height) {
         place(pane, [&](RECT r) { return RECT{r.left, height - 190, width - r.left, height - 10}; });
 }
 
+LRESULT CALLBACK Win32MainView::ListProc(HWND list, UINT message, WPARAM wParam, LPARAM lParam,
+                                         UINT_PTR, DWORD_PTR self) {
+    auto* view = reinterpret_cast<Win32MainView*>(self);
+    if (message == WM_MOUSEMOVE && view->events_) {
+        if (!view->trackingLeave_) {
+            TRACKMOUSEEVENT track{sizeof track, TME_LEAVE, list, 0};
+            view->trackingLeave_ = TrackMouseEvent(&track) != FALSE;
+        }
+        LVHITTESTINFO hit{};
+        hit.pt = {GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
+        const int row = ListView_HitTest(list, &hit);
+        view->events_->OnRowHover((hit.flags & LVHT_ONITEM) ? row : -1);
+    } else if (message == WM_MOUSELEAVE && view->events_) {
+        view->trackingLeave_ = false;
+        view->events_->OnRowHover(-1);
+    } else if (message == WM_NCDESTROY) {
+        RemoveWindowSubclass(list, ListProc, 1);
+    }
+    return DefSubclassProc(list, message, wParam, lParam);
+}
+
 void Win32MainView::ShowRowMenu(int row) {
-    if (rowMenu_ && !rowMenu_(row)) return;
+    if (!events_) return;
+    const RowMenu rowMenu = events_->OnRowRightClick(row);
+    if (!rowMenu.open) return;
     HMENU menu = LoadMenuW(instance_, MAKEINTRESOURCEW(IDR_LIST_MENU));
     if (!menu) return;
     TranslateMenu(menu);
-    const bool hasReason = row < static_cast<int>(rows_.size()) && !rows_[row].reason.empty();
-    EnableMenuItem(menu, ID_SHOW_REASON, MF_BYCOMMAND | (hasReason ? MF_ENABLED : MF_GRAYED));
+    EnableMenuItem(menu, ID_SHOW_REASON, MF_BYCOMMAND | (rowMenu.reasonEnabled ? MF_ENABLED : MF_GRAYED));
     POINT at;
     GetCursorPos(&at);
     const int command = TrackPopupMenu(GetSubMenu(menu, 0), TPM_RETURNCMD | TPM_RIGHTBUTTON, at.x,
                                        at.y, 0, dialog_, nullptr);
     DestroyMenu(menu);
-    if (auto it = menu_.find(command); it != menu_.end() && it->second) it->second(row);
+    if (command != 0) events_->OnControl(command);
 }
 
 int Win32MainView::RunMessageLoop() {
+    if (events_) events_->StartUp();
     ShowWindow(dialog_, SW_SHOW);
     MSG message;
     while (GetMessageW(&message, nullptr, 0, 0) > 0) {
@@ -322,13 +364,13 @@ void Win32MainView::OnUiThread(const std::function<void()>& fn) {
 }
 
 void Win32MainView::ShowMessage(const std::string& text, MessageIcon icon) {
-    OnUiThread([&] { MessageBoxW(dialog_, WithCrLf(text).c_str(), WideText(kBoxCaption).c_str(), MB_OK | IconStyle(icon)); });
+    OnUiThread([&] { MessageBoxW(dialog_, WithCrLf(text).c_str(), Wide(Tr(kBoxCaption)).c_str(), MB_OK | IconStyle(icon)); });
 }
 
 bool Win32MainView::AskYesNo(const std::string& text) {
     bool yes = false;
     OnUiThread([&] {
-        yes = MessageBoxW(dialog_, WithCrLf(text).c_str(), WideText(kBoxCaption).c_str(), MB_YESNO | MB_ICONQUESTION) == IDYES;
+        yes = MessageBoxW(dialog_, WithCrLf(text).c_str(), Wide(Tr(kBoxCaption)).c_str(), MB_YESNO | MB_ICONQUESTION) == IDYES;
     });
     return yes;
 }
@@ -429,12 +471,45 @@ void Win32MainView::ShowHelpPaneInsteadOfText() {
     });
 }
 
-void Win32MainView::NavigateHelp(const std::string& url) {
-    const std::string rtf = HelpPaneRtf(url);
+void Win32MainView::StreamIntoHelpPane(const std::string& rtf) {
     OnUiThread([&] {
         StreamSource source{rtf};
         EDITSTREAM stream{reinterpret_cast<DWORD_PTR>(&source), 0, &StreamSource::Read};
         SendMessageW(Control(IDC_HELP_PANE), EM_STREAMIN, SF_RTF, reinterpret_cast<LPARAM>(&stream));
+    });
+}
+
+void Win32MainView::NavigateHelp(const std::string& url) { StreamIntoHelpPane(HelpPaneRtf(url)); }
+
+void Win32MainView::ShowHelpHtml(const std::string& html) { StreamIntoHelpPane(RtfOfHtml(html)); }
+
+void Win32MainView::ShowSortArrow(int column, bool ascending) {
+    OnUiThread([&] {
+        const HWND header = ListView_GetHeader(Control(IDC_LIST_FILES));
+        for (int i = 0; i < Header_GetItemCount(header); ++i) {
+            HDITEMW item{};
+            item.mask = HDI_FORMAT;
+            if (!Header_GetItem(header, i, &item)) continue;
+            item.fmt &= ~(HDF_SORTUP | HDF_SORTDOWN);
+            if (i == column) item.fmt |= ascending ? HDF_SORTUP : HDF_SORTDOWN;
+            Header_SetItem(header, i, &item);
+        }
+    });
+}
+
+void Win32MainView::SetRowTooltip(const std::string& text) {
+    OnUiThread([&] {
+        if (!tooltip_) return;
+        // A shown tip goes at once: the next one comes up with its own text.
+        SendMessageW(tooltip_, TTM_POP, 0, 0);
+        std::wstring wide = WithCrLf(text);
+        TOOLINFOW tool{};
+        tool.cbSize = sizeof tool;
+        tool.hwnd = dialog_;
+        tool.uId = reinterpret_cast<UINT_PTR>(Control(IDC_LIST_FILES));
+        tool.lpszText = wide.data();
+        SendMessageW(tooltip_, TTM_UPDATETIPTEXTW, 0, reinterpret_cast<LPARAM>(&tool));
+        SendMessageW(tooltip_, TTM_ACTIVATE, text.empty() ? FALSE : TRUE, 0);
     });
 }
 

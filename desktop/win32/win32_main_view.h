@@ -1,13 +1,13 @@
 // The main window on Windows: dialog template 102 of mdbwarden.rc, made with the Win32
-// API and common controls, implementing the view the desktop commands talk to. The
-// commands are given to it as handlers; it knows nothing of what they do.
+// API and common controls, implementing the view the desktop commands talk to. It
+// reports its user's actions to the presenter (MainWindowEvents); it knows nothing of
+// what the commands do.
 #pragma once
 
 #include <windows.h>
 
 #include <atomic>
 #include <functional>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -26,19 +26,15 @@ class Win32MainView final : public MainView {
 
     HWND Window() const { return dialog_; }
     bool Valid() const { return dialog_ != nullptr; }
-    // Handlers, all run on the user-interface thread.
-    void OnButton(int controlId, std::function<void()> handler) { buttons_[controlId] = std::move(handler); }
-    void OnColumnClick(std::function<void(int column)> handler) { columnClick_ = std::move(handler); }
-    // Asked on a right click on a row; the row's menu opens only when it returns true.
-    void OnRowMenu(std::function<bool(int row)> handler) { rowMenu_ = std::move(handler); }
-    void OnMenuCommand(int commandId, std::function<void(int row)> handler) { menu_[commandId] = std::move(handler); }
+    // Where the user's actions go (on the user-interface thread); it outlives the
+    // window. Its OnClose runs on a thread of its own while this thread keeps answering
+    // (calls from other threads return at once from then on).
+    void SetEvents(MainWindowEvents* events) { events_ = events; }
     // Runs the scan settings dialog (owned by `owner`); true when it saved the list
     // and the user confirmed the scan.
     void OnScanDialog(std::function<bool(HWND owner)> run) { scanDialog_ = std::move(run); }
-    // Run on the user-interface thread when the user closes the window, before it goes.
-    // From then on calls from other threads return at once without touching it.
-    void OnClose(std::function<void()> handler) { close_ = std::move(handler); }
-    // Runs the message loop until the window is closed.
+    // Starts the events (MainWindowEvents::StartUp), shows the window and runs the
+    // message loop until the window is closed.
     int RunMessageLoop();
     // Dispatches the messages of this thread until `done` is signalled (a waiting that
     // lets calls from other threads through).
@@ -63,6 +59,12 @@ class Win32MainView final : public MainView {
     void NavigateHelp(const std::string& url) override;
     bool RunCompactConfirmDialog(const std::vector<std::string>& paths) override;
     bool RunScanConfigDialog() override;
+    void ShowSortArrow(int column, bool ascending) override;
+    void SetRowTooltip(const std::string& text) override;
+    void ShowHelpHtml(const std::string& html) override;
+
+    // The tooltip control over the list's rows (tests).
+    HWND RowTooltip() const { return tooltip_; }
 
   private:
     static INT_PTR CALLBACK DialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
@@ -70,6 +72,9 @@ class Win32MainView final : public MainView {
     void StartUp();
     void Layout(int width, int height);
     void ShowRowMenu(int row);
+    void StreamIntoHelpPane(const std::string& rtf);
+    static LRESULT CALLBACK ListProc(HWND list, UINT message, WPARAM wParam, LPARAM lParam,
+                                     UINT_PTR id, DWORD_PTR self);
     // Runs `fn` on the user-interface thread and waits for it.
     void OnUiThread(const std::function<void()>& fn);
     HWND Control(int id) const { return GetDlgItem(dialog_, id); }
@@ -80,17 +85,15 @@ class Win32MainView final : public MainView {
     HWND dialog_ = nullptr;  // null once the window is gone (user-interface thread)
     std::atomic<HWND> window_ = nullptr;  // the window's handle for other threads
     HWND notice_ = nullptr;
+    HWND tooltip_ = nullptr;
+    bool trackingLeave_ = false;  // the list reports the mouse leaving it
     HFONT titleFont_ = nullptr;
     HICON icon_ = nullptr;
     int sizeNotifications_ = 0;
     POINT minTrackSize_{0, 0};  // the smallest window the user can make, set at start-up
     std::vector<ListRow> rows_;  // as the list was given them
-    std::map<int, std::function<void()>> buttons_;
-    std::map<int, std::function<void(int)>> menu_;
-    std::function<void(int)> columnClick_;
+    MainWindowEvents* events_ = nullptr;
     std::function<bool(HWND)> scanDialog_;
-    std::function<void()> close_;
-    std::function<bool(int)> rowMenu_;
     std::atomic<bool> closing_{false};
 };
 

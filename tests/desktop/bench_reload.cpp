@@ -38,6 +38,9 @@ class NullView : public dk::MainView {
     void NavigateHelp(const std::string&) override {}
     bool RunCompactConfirmDialog(const std::vector<std::string>&) override { return false; }
     bool RunScanConfigDialog() override { return false; }
+    void ShowSortArrow(int, bool) override {}
+    void SetRowTooltip(const std::string&) override {}
+    void ShowHelpHtml(const std::string&) override {}
     std::vector<dk::ListRow> rows;
 };
 

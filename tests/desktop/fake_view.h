@@ -125,6 +125,19 @@ class FakeView : public MainView {
         navigations.push_back(url);
     }
 
+    void ShowSortArrow(int column, bool ascending) override {
+        std::lock_guard lock(mutex);
+        sortArrows.emplace_back(column, ascending);
+    }
+    void SetRowTooltip(const std::string& text) override {
+        std::lock_guard lock(mutex);
+        tooltips.push_back(text);
+    }
+    void ShowHelpHtml(const std::string& html) override {
+        std::lock_guard lock(mutex);
+        helpPages.push_back(html);
+    }
+
     int Replaces() {
         std::lock_guard lock(mutex);
         return replaceCount;
@@ -152,6 +165,9 @@ class FakeView : public MainView {
     int paneTextCalls = 0;
     int helpPaneShownCalls = 0;
     std::vector<std::string> navigations;
+    std::vector<std::pair<int, bool>> sortArrows;  // column, ascending
+    std::vector<std::string> tooltips;
+    std::vector<std::string> helpPages;             // pages shown without an address
 };
 
 }  // namespace mdb::desktop::testing

@@ -131,10 +131,10 @@ TEST_F(HelpPagesTest, CallerShowsThePaneOnceAndNavigates) {
 }
 
 TEST_F(HelpPagesTest, FallbackStartPageIsSilent) {
-    EXPECT_EQ(FallbackStartPageUrl(ctx), "");
+    EXPECT_EQ(StartPageUrl(ctx), "");
     ShipPage(kPageReadLog, "<!DOCTYPE html>");
     const std::string page = (dir.Path() / "config" / "HelpReadLog.dat").string();
-    EXPECT_EQ(FallbackStartPageUrl(ctx).rfind("file://" + page + "?SessionId=", 0), 0u);
+    EXPECT_EQ(StartPageUrl(ctx).rfind("file://" + page + "?SessionId=", 0), 0u);
     EXPECT_TRUE(view.messages.empty());
 }
 

@@ -33,11 +33,11 @@ DesktopContext ProgramDir::Context() {
         out = dir;
         return 1;
     };
-    ctx.openUrl = [this](const std::string& url) {
+    ctx.openUrl = [this](const std::string& url, StopSignal*) {
         openedUrls.push_back(url);
         return openUrlResult;
     };
-    ctx.showFileInFolder = [this](const std::string& path) {
+    ctx.showFileInFolder = [this](const std::string& path, StopSignal*) {
         shownInFolder.push_back(path);
         return showInFolderResult;
     };

@@ -32,12 +32,13 @@ class ShowFileInFolderTest : public ::testing::Test {
     }
     void TearDown() override { setenv("PATH", oldPath.c_str(), 1); }
 
-    // A stand-in that appends its arguments (one per line) to a log and exits with `rc`.
-    void FakeProgram(const std::string& name, int rc) {
+    // A stand-in that appends its arguments (one per line) to a log and exits with `rc`
+    // (after `seconds`).
+    void FakeProgram(const std::string& name, int rc, const std::string& seconds = "0") {
         const fs::path p = bin / name;
         std::ofstream(p) << "#!/bin/sh\nfor a in \"$@\"; do echo \"$a\" >> '"
-                         << (dir.Path() / (name + ".log")).string() << "'; done\nexit " << rc
-                         << "\n";
+                         << (dir.Path() / (name + ".log")).string() << "'; done\nsleep " << seconds
+                         << "\nexit " << rc << "\n";
         chmod(p.c_str(), 0755);
     }
     std::string Log(const std::string& name, int waitMs = 0) {
@@ -70,6 +71,23 @@ TEST_F(ShowFileInFolderTest, FallsBackToOpeningTheFolder) {
     FakeProgram("xdg-open", 0);
     EXPECT_EQ(ShowFileInFolder("/var/www/a b/数.mdb"), 1);
     EXPECT_EQ(Log("xdg-open", 3000), "/var/www/a b\n");
+}
+
+TEST_F(ShowFileInFolderTest, AnOpenerThatFailsSlowlyFailsAndAWindowClosingStopsTheWait) {
+    // On a loaded machine xdg-open took about 3 s to fail.
+    FakeProgram("gdbus", 1);
+    FakeProgram("xdg-open", 4, "2.6");
+    EXPECT_EQ(ShowFileInFolder("/var/www/a/a.mdb"), 0);
+
+    // Given up (the window closes): no verdict, so no failure to report.
+    FakeProgram("xdg-open", 4, "3");
+    StopSignal closing;
+    std::thread closer([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        closing.Signal();
+    });
+    EXPECT_EQ(OpenWithDesktop("/var/www/a", &closing), 1);
+    closer.join();
 }
 
 }  // namespace

@@ -31,8 +31,8 @@ class ExplorerTest : public ::testing::Test {
     void SetUp() override {
         oldDir = fs::current_path();
         fs::current_path(dir.Path());  // where the stand-in writes its log
-        ctx.openUrl = [this](const std::string& url) { return OpenInExplorer(standin, url); };
-        ctx.showFileInFolder = [this](const std::string& path) {
+        ctx.openUrl = [this](const std::string& url, StopSignal*) { return OpenInExplorer(standin, url); };
+        ctx.showFileInFolder = [this](const std::string& path, StopSignal*) {
             return ShowInExplorer(standin, path);
         };
     }

@@ -108,6 +108,69 @@ TEST_F(Win32ViewTest, TheWindowCannotBeMadeTooSmallForItsButtonsAndList) {
     EXPECT_LE(lastButton.right, client.right);
 }
 
+// Records what the window reports.
+struct RecordedEvents : mdb::desktop::MainWindowEvents {
+    void StartUp() override {}
+    bool OnControl(int id) override {
+        controls.push_back(id);
+        return true;
+    }
+    void OnColumnClick(int) override {}
+    mdb::desktop::RowMenu OnRowRightClick(int) override { return {}; }
+    void OnRowHover(int row) override { hovered.push_back(row); }
+    void OnClose() override {}
+    std::vector<int> controls;
+    std::vector<int> hovered;
+};
+
+std::wstring TipText(HWND tooltip, HWND owner, HWND list) {
+    wchar_t text[256] = {};
+    TOOLINFOW tool{};
+    tool.cbSize = sizeof tool;
+    tool.hwnd = owner;
+    tool.uId = reinterpret_cast<UINT_PTR>(list);
+    tool.lpszText = text;
+    SendMessageW(tooltip, TTM_GETTEXTW, 256, reinterpret_cast<LPARAM>(&tool));
+    return text;
+}
+
+TEST_F(Win32ViewTest, TheHeaderShowsTheSortArrowAndTheRowsReportTheMouseForTheTooltip) {
+    ASSERT_TRUE(view_.Valid());
+    const HWND list = GetDlgItem(view_.Window(), IDC_LIST_FILES);
+    const HWND header = ListView_GetHeader(list);
+    const auto format = [&](int column) {
+        HDITEMW item{};
+        item.mask = HDI_FORMAT;
+        Header_GetItem(header, column, &item);
+        return item.fmt & (HDF_SORTUP | HDF_SORTDOWN);
+    };
+    view_.ShowSortArrow(2, false);
+    EXPECT_EQ(format(2), HDF_SORTDOWN);
+    view_.ShowSortArrow(1, true);
+    EXPECT_EQ(format(1), HDF_SORTUP);
+    EXPECT_EQ(format(2), 0) << "one arrow at a time";
+
+    RecordedEvents events;
+    view_.SetEvents(&events);
+    view_.ReplaceRows({Row(1, "a.mdb"), Row(2, "b.mdb", "未压缩，原因：数据库设有密码")});
+    RECT second{};
+    ListView_GetItemRect(list, 1, &second, LVIR_BOUNDS);
+    SendMessageW(list, WM_MOUSEMOVE, 0, MAKELPARAM(second.left + 30, (second.top + second.bottom) / 2));
+    SendMessageW(list, WM_MOUSEMOVE, 0, MAKELPARAM(second.left + 30, second.bottom + 200));
+    EXPECT_EQ(events.hovered, (std::vector<int>{1, -1}));
+
+    ASSERT_NE(view_.RowTooltip(), nullptr);
+    view_.SetRowTooltip("未压缩，原因：数据库设有密码");
+    EXPECT_EQ(TipText(view_.RowTooltip(), view_.Window(), list), L"未压缩，原因：数据库设有密码");
+    view_.SetRowTooltip("未压缩，原因：文件正在使用");
+    EXPECT_EQ(TipText(view_.RowTooltip(), view_.Window(), list), L"未压缩，原因：文件正在使用");
+
+    SendMessageW(view_.Window(), WM_COMMAND, MAKEWPARAM(IDC_CHECK_ALL, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(GetDlgItem(view_.Window(), IDC_CHECK_ALL)));
+    EXPECT_EQ(events.controls, std::vector<int>{IDC_CHECK_ALL});
+    view_.SetEvents(nullptr);
+}
+
 // The help pane's text, paragraphs separated by "\n".
 std::wstring PaneText(HWND pane) {
     GETTEXTLENGTHEX length{GTL_DEFAULT, 1200};

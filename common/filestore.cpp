@@ -405,7 +405,7 @@ int FileInfoDb::DeleteAll() {
 }
 
 int FileInfoDb::ClearMarks() {
-    return RunBound("UPDATE fileinfo SET CompactDatabase = '0'", {});
+    return RunBound("UPDATE fileinfo SET CompactDatabase = '0' WHERE CompactDatabase = '2'", {});
 }
 
 int FileInfoDb::QueueSelected(const std::vector<std::string>& filenameids) {

@@ -112,7 +112,8 @@ class FileInfoDb {
     // `filepath` of the newest row (highest id) with this filenameid: 1 found, 2 none, 0 error.
     int LookupFilepath(const std::string& filenameid, std::string& filepath);
     int DeleteAll();
-    // Every row back to "0".
+    // Queued rows back to "0"; a compacted row keeps its result (its sizes and its
+    // saving stay true of its file).
     int ClearMarks();
     // Marks the rows with these filenameids queued ("2", filesize2 0), in one transaction.
     int QueueSelected(const std::vector<std::string>& filenameids);

@@ -1,5 +1,6 @@
 #pragma once
-// The settings file mdbscout.ini: one section, two request flags and a few settings.
+// The settings file mdbscout.ini: one section, two request flags, the scanner's word
+// that its scan is over, and a few settings.
 
 #include <string>
 
@@ -17,6 +18,9 @@ inline constexpr char kKeyWebServerUnits[] = "WebServerUnits";
 inline constexpr char kKeyMinSaving[] = "MinSaving";
 inline constexpr char kKeyMetricsDir[] = "MetricsDir";
 inline constexpr char kKeyMetricsPerSite[] = "MetricsPerSite";
+// "1" once the scanner's scan is over (it only counts down to closing, or waits for a
+// key after a failure); "0" while it scans.
+inline constexpr char kKeyScanEnded[] = "scanended";
 
 // 1 and the settings path below the program directory, or 0.
 int GetSettingsPath(std::string& path);

@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,14 @@ struct FileListEntry {
     std::string reason;  // full failure reason behind a short ratio text, or empty
 };
 
+// The batch under way as the list shows it: its queued files wait, one is being
+// compacted, and each done file shows its new values (its stored `filepath` texts).
+struct BatchProgress {
+    bool active = false;
+    std::string current;          // being compacted; empty between files
+    std::set<std::string> done;   // treated in this batch
+};
+
 struct DesktopState {
     DesktopState() : fileTable(kFileTableRows) {}
 
@@ -34,6 +43,7 @@ struct DesktopState {
     std::vector<FileListEntry> fileTable;  // guarded by reloadLock; always 99999 rows
     std::string sortField = "filename";    // guarded by reloadLock
     std::string sortOrder = "asc";         // guarded by reloadLock
+    BatchProgress batch;                   // guarded by reloadLock
 
     std::atomic<int> helpPaneShown{0};
 

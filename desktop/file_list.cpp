@@ -22,7 +22,7 @@ void ReloadLocked(const DesktopContext& ctx, DesktopState& state, MainView& view
     std::size_t filled = 0;
     for (const auto& record : records) {
         if (filled >= state.fileTable.size()) break;
-        FillEntry(record, state.fileTable[filled]);
+        FillEntry(record, state.fileTable[filled], state.batch);
         ++filled;
     }
 

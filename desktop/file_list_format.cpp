@@ -56,7 +56,7 @@ std::string FormatRatioText(const FileInfoRecord& record) {
     return "---";
 }
 
-void FillEntry(const FileInfoRecord& record, FileListEntry& entry) {
+void FillEntry(const FileInfoRecord& record, FileListEntry& entry, const BatchProgress& batch) {
     entry.inUse = 1;
     entry.fileName = DisplayName(record.filename);
     entry.filePath = DisplayPath(record.filepath);
@@ -67,6 +67,11 @@ void FillEntry(const FileInfoRecord& record, FileListEntry& entry) {
         record.compactDatabase != kStateCompacted && IsFailureReason(record.fileinfo);
     entry.reason = failed ? FullFailureText(record.fileinfo) : std::string();
     entry.recordKey = record.filenameid;
+    if (batch.active && record.compactDatabase == kStateQueued && !batch.done.contains(record.filepath)) {
+        entry.compactedSize = "---";
+        entry.ratio = record.filepath == batch.current ? kCompactingText : kWaitingText;
+        entry.reason.clear();
+    }
 }
 
 }  // namespace mdb::desktop

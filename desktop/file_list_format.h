@@ -15,6 +15,9 @@ namespace mdb::desktop {
 
 inline constexpr const char* kBadNameText = MDB_TEXT("（文件名有错误）");
 inline constexpr std::size_t kMaxDecodedNameBytes = 102400;
+// The "压缩率" of a queued file while its batch runs.
+inline constexpr const char* kWaitingText = "等待压缩";
+inline constexpr const char* kCompactingText = "正在压缩…";
 
 // Base64 text -> UTF-16LE bytes -> UTF-8. Nothing when the decoded length is 0 or
 // 102400 bytes or more, or the text is not valid UTF-16.
@@ -33,7 +36,9 @@ std::string FormatCompactedSizeText(std::uint64_t size);
 // any other stored text) or "---".
 std::string FormatRatioText(const FileInfoRecord& record);
 
-// Fills one file-table row from a record.
-void FillEntry(const FileInfoRecord& record, FileListEntry& entry);
+// Fills one file-table row from a record; a file the running batch has still to do
+// (`batch`) shows that it waits or is being compacted, without the sizes and reasons of
+// an earlier run.
+void FillEntry(const FileInfoRecord& record, FileListEntry& entry, const BatchProgress& batch = {});
 
 }  // namespace mdb::desktop

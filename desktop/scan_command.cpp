@@ -3,8 +3,10 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <mutex>
 
 #include "common/paths.h"
+#include "common/settings.h"
 #include "common/text.h"
 #include "desktop/compaction/companion_programs.h"
 #include "desktop/help_pages.h"
@@ -122,8 +124,12 @@ void OnScanDatabases(const ScanContext& ctx, CompactionState& cs, DesktopState& 
     if (!ShowLocalPageInHelpPane(desktop, state, view, kPageScan)) return;
 
     const std::string scanner = ProgramPath(programDir, kScannerProgram);
+    const std::string iniPath = SettingsPathIn(programDir);
     switch (ctx.findProcess(scanner)) {
         case 1:
+            // A scanner whose scan is over only counts down to closing: a new scan may
+            // start beside it.
+            if (SettingIsSet(iniPath, kKeyScanEnded)) break;
             // Yes lets the scan finish; the list follows through the refresh watcher.
             if (!view.AskYesNo(Tr(kAskScanRunning))) ctx.endProcesses(scanner);
             return;
@@ -135,10 +141,19 @@ void OnScanDatabases(const ScanContext& ctx, CompactionState& cs, DesktopState& 
             return;
     }
 
+    // A scan and a compaction never run together: say so before the scan stops one.
+    bool batchActive = false;
+    bool requested = false;
+    {
+        std::lock_guard lock(cs.compactLock);
+        requested = cs.compactRunning == 1;
+        batchActive = cs.batchActive;
+    }
+    if (requested && !view.AskYesNo(Tr(batchActive ? kAskScanStopsBatch : kAskScanWithdrawsRequest))) return;
+
     if (!view.RunScanConfigDialog()) return;
 
-    // A scan and a compaction never run together; this holds even when the scanner
-    // then fails to start.
+    // This holds even when the scanner then fails to start.
     CancelCompaction(ctx.compaction, cs, view);
 
     if (PathExists(scanner) != 1) {
@@ -148,6 +163,8 @@ void OnScanDatabases(const ScanContext& ctx, CompactionState& cs, DesktopState& 
     if (!VerifyProgramIntegrity(programDir, kScannerProgram, &view)) return;
 
     const std::string commandLine = scanner + " " + kScanArgument;
+    // Until the new scanner says so itself, the word of an earlier one does not hold.
+    WriteSettingKey(iniPath, kKeyScanEnded, "0");
     if (ctx.startConsoleProgram({scanner, kScanArgument}) == 0) {
         view.ShowMessage(TrFormat(kMsgScannerStartFailed, {commandLine}), MessageIcon::Error);
     }

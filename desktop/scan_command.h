@@ -22,6 +22,14 @@ inline constexpr char kScanArgument[] = "/FileScan";
 inline constexpr char kAskScanRunning[] =
     MDB_TEXT("当前正在扫描网站目录里的MDB数据库文件\r\n\r\n\r\n"
     "点“是”，继续等待扫描完成\r\n\r\n点“否”，立刻结束扫描并返回");
+// A scan started during a batch stops it, and the scan records the files anew: their
+// rows then show the sizes found, no longer this batch's results.
+inline constexpr char kAskScanStopsBatch[] = MDB_TEXT(
+    "正在压缩数据库文件。\r\n\r\n开始扫描后，本次压缩将在当前文件压缩完成后停止，并重新启动 Web 服务器；"
+    "扫描会重新记录找到的文件，列表中本次的压缩结果将不再显示。\r\n\r\n确定要开始扫描吗？");
+inline constexpr char kAskScanWithdrawsRequest[] = MDB_TEXT(
+    "已请求压缩数据库文件，压缩尚未开始。\r\n\r\n开始扫描将取消本次压缩请求，并重新启动 Web 服务器。"
+    "\r\n\r\n确定要开始扫描吗？");
 inline constexpr char kMsgScanLookupFailed[] =
     MDB_TEXT("判断文件扫描程序“%s”是否启动失败，请重试！\r\n\r\n\r\n"
     "如果多次尝试后，仍然无法启动，请联系我们的客服人员，我们将热诚为您服务。");

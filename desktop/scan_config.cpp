@@ -2,6 +2,7 @@
 #include "common/i18n.h"
 
 #include <cassert>
+#include <filesystem>
 
 #include "common/paths.h"
 #include "common/reporter.h"
@@ -123,6 +124,21 @@ LineListOptions ScanDirListOptions() {
     options.driveRoot = platform::kPathsHaveDrives;
     options.ignoreCaseInDuplicates = platform::kPathsIgnoreCase;
     return options;
+}
+
+std::string FolderPickerStart(const std::string& boxText) {
+    std::string start;
+    std::size_t from = 0;
+    while (from <= boxText.size()) {
+        std::size_t end = boxText.find_first_of("\r\n", from);
+        if (end == std::string::npos) end = boxText.size();
+        const std::string line = Trim(std::string_view(boxText).substr(from, end - from));
+        std::error_code ec;
+        if (!line.empty() && std::filesystem::is_directory(platform::PathFromUtf8(line), ec)) start = line;
+        from = end + 1;
+    }
+    if (!start.empty()) return start;
+    return platform::kSeparator == '/' ? "/" : "";
 }
 
 std::string CollapseBlankLines(std::string text) {

@@ -273,6 +273,10 @@ int ScannerMain(int argc, const char* const* argv, const EntryHooks& givenHooks)
 
     SetRunLogDirectory(*programDir);
     WriteRunLog(Repeat("━", 49));
+    // The window asks whether to wait for a scan only while this scanner scans.
+    const std::string settingsPath = SettingsPathIn(*programDir);
+    WriteSettingKey(settingsPath, kKeyScanEnded, "0");
+    const auto scanOver = [&] { WriteSettingKey(settingsPath, kKeyScanEnded, "1"); };
 
     ConsoleReporter reporter(hooks.console);
     std::string dbPath;
@@ -293,7 +297,8 @@ int ScannerMain(int argc, const char* const* argv, const EntryHooks& givenHooks)
         storeError = db->LastErrorCode();
         db.reset();
     }
-    if (!db)
+    if (!db) {
+        scanOver();
         return Fail(hooks,
                     {kMsgDatabaseFailed, kProgramName, kMsgDatabaseFailed, "", kMsgDatabaseFailed},
                     storeError != 0
@@ -305,6 +310,7 @@ int ScannerMain(int argc, const char* const* argv, const EntryHooks& givenHooks)
                                            1000))})
                                     : "",
                     mode);
+    }
     db->PurgeOlderThan(platform::FormatLocalTime("%Y-%m-%d", now - kRetentionSeconds));
 
     int result = 0;
@@ -316,6 +322,7 @@ int ScannerMain(int argc, const char* const* argv, const EntryHooks& givenHooks)
         result = 0;
     }
     hooks.flush();
+    scanOver();
     const int code = result == kResultRowsNotRecorded  ? kServiceRowsNotRecorded
                      : scanner.DirectoryList().empty() ||
                              scanner.DirectoriesFailed() > 0

@@ -320,15 +320,28 @@ void OnStopCompact(const CompactionContext& ctx, CompactionState& cs, MainView& 
 
 namespace {
 
-// The window's view of a batch: the progress bar follows the files, and each file not
-// compacted goes to the program's log with its full reason.
+// The window's view of a batch: the progress bar follows the files, the list shows
+// which files wait, which one is being compacted and each done file's new values, and
+// each file not compacted goes to the program's log with its full reason.
 class WindowBatchObserver : public batch::BatchObserver {
   public:
-    WindowBatchObserver(const CompactionContext& ctx, MainView& view,
+    WindowBatchObserver(const CompactionContext& ctx, DesktopState& state, MainView& view,
                         const std::vector<std::string>& queued)
-        : ctx_(ctx), view_(view), queued_(queued) {}
+        : ctx_(ctx), state_(state), view_(view), queued_(queued) {
+        std::lock_guard lock(state_.reloadLock);
+        state_.batch = BatchProgress{true, {}, {}};
+    }
+    ~WindowBatchObserver() override {
+        std::lock_guard lock(state_.reloadLock);
+        state_.batch = BatchProgress{};
+    }
     void FileStarted(std::size_t index, std::size_t total, const std::string& storedPath) override {
         view_.SetProgressPos(static_cast<int>(index + 1));
+        {
+            std::lock_guard lock(state_.reloadLock);
+            state_.batch.current = storedPath;
+        }
+        ReloadFileList(ctx_.desktop, state_, view_);
     }
     void FileDone(const batch::FileOutcome& outcome) override {
         const batch::ReplaceResult& r = outcome.result;
@@ -337,10 +350,17 @@ class WindowBatchObserver : public batch::BatchObserver {
                             FullFailureText(r.reason));
         if (r.replaced && !r.note.empty() && ctx_.logFailure)
             ctx_.logFailure(batch::StoredPathText(queued_[outcome.index]), r.note);
+        {
+            std::lock_guard lock(state_.reloadLock);
+            state_.batch.current.clear();
+            state_.batch.done.insert(queued_[outcome.index]);
+        }
+        ReloadFileList(ctx_.desktop, state_, view_);
     }
 
   private:
     const CompactionContext& ctx_;
+    DesktopState& state_;
     MainView& view_;
     const std::vector<std::string>& queued_;
 };
@@ -402,15 +422,18 @@ unsigned RunCompactionBatch(const CompactionContext& ctx, CompactionState& cs, D
         ctx.runAndWait({xconfig, platform::Utf8OfPath(runDir), "/T", "/C", "/G", "administrators:F", "/Y"});
         return true;
     };
-    WindowBatchObserver observer(ctx, view, queued);
     // What the run did, for the metrics textfile (batch/run_metrics.h), as the command
     // line's batch writes it. The web server went down just before this run.
     batch::RunReport report;
     report.started = settings.now;
     report.webServerControlled = true;
     const auto downSince = std::chrono::steady_clock::now();
-    batch::RecordingObserver recording(observer, report);
-    const batch::BatchRun run = batch::RunBatch(queued, settings, *store, recording);
+    batch::BatchRun run;
+    {
+        WindowBatchObserver observer(ctx, state, view, queued);
+        batch::RecordingObserver recording(observer, report);
+        run = batch::RunBatch(queued, settings, *store, recording);
+    }
     if (run.start != batch::BatchStart::Ran) {
         const std::string text = BatchStartMessage(run);
         if (!text.empty()) ShowBatchMessage(view, text, MessageIcon::Error);

@@ -6,6 +6,7 @@
 #include <wx/translation.h>
 #include <wx/filename.h>
 
+#include <clocale>
 #include <cstdio>
 #include <cstring>
 #include <cstdlib>
@@ -58,6 +59,9 @@ int main(int argc, char** argv) {
         std::printf("mdbwarden %s\n", MDB_VERSION);
         return 0;
     }
+    // GTK's own dialogs (the folder picker) speak the user's language; wx keeps the C
+    // locale for everything else, so only the messages category follows the user's.
+    std::setlocale(LC_MESSAGES, "");
     if (!wxEntryStart(argc, argv)) {
         std::fputs(
             "mdbwarden: 无法连接图形显示（未设置 DISPLAY 或显示服务不可用），程序退出。\n"

@@ -68,11 +68,21 @@ class ScanConfigDialog final : public ScanConfigView {
     void FocusBox() override { SetFocus(GetDlgItem(dialog_, IDC_SCAN_DIRS)); }
 
   private:
-    // The shell's folder picker; empty when cancelled.
+    // The shell's folder picker, titled and starting at the box's last directory; empty
+    // when cancelled.
     std::string ChooseFolder() {
+        const std::wstring title = Wide(kFolderPickerTitle);
+        const std::wstring start = Wide(FolderPickerStart(ReadBox()));
         BROWSEINFOW browse{};
         browse.hwndOwner = dialog_;
+        browse.lpszTitle = title.c_str();
         browse.ulFlags = BIF_RETURNONLYFSDIRS | BIF_NEWDIALOGSTYLE;
+        browse.lpfn = [](HWND picker, UINT message, LPARAM, LPARAM data) -> int {
+            if (message == BFFM_INITIALIZED && *reinterpret_cast<const wchar_t*>(data) != L'\0')
+                SendMessageW(picker, BFFM_SETSELECTIONW, TRUE, data);
+            return 0;
+        };
+        browse.lParam = reinterpret_cast<LPARAM>(start.c_str());
         PIDLIST_ABSOLUTE chosen = SHBrowseForFolderW(&browse);
         if (!chosen) return {};
         wchar_t path[MAX_PATH];

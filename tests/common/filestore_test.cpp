@@ -135,6 +135,8 @@ TEST_F(FileStore, QueueingMarkingAndResultsAreBoundValues) {
 
     EXPECT_EQ(db->ClearMarks(), 1);
     EXPECT_EQ(db->CollectQueuedFilepaths(90000, queued), 2);
+    EXPECT_EQ(All()[0].compactDatabase, "1") << "a compacted row keeps its result";
+    EXPECT_EQ(All()[1].compactDatabase, "0");
     EXPECT_EQ(db->QueueAll(), 1);
     for (const auto& r : All()) {
         EXPECT_EQ(r.compactDatabase, "2");

@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <filesystem>
@@ -18,10 +19,12 @@
 
 #include "../desktop/fake_view.h"
 #include "../desktop/program_dir.h"
+#include "batch/compact_mdb_file.h"
 #include "common/settings.h"
 #include "common/utf16.h"
 #include "desktop/compaction/compaction_commands.h"
 #include "desktop/file_list.h"
+#include "desktop/file_list_format.h"
 #include "desktop/help_pages.h"
 #include "file_bytes.h"
 
@@ -290,6 +293,64 @@ TEST_F(BatchTest, CompactSelectedQueuesOnlyTheTickedRowsAfterBothConfirmations) 
     EXPECT_EQ(Log(), "mdbscout_iisreset /stop\n");
     PollCompactionRequest(ctx_, cs_, state_, view_, iniPath_);
     EXPECT_EQ(view_.messages.back().text, "数据库压缩完成。成功压缩 2 个；未压缩 0 个。");
+}
+
+// The "压缩率" texts of the list, one per row.
+std::vector<std::string> Ratios(const std::vector<ListRow>& rows) {
+    std::vector<std::string> ratios;
+    for (const ListRow& r : rows) ratios.push_back(r.ratio);
+    return ratios;
+}
+
+bool IsSaving(const std::string& ratio) {
+    return ratio.size() > 2 && ratio.ends_with(" %");
+}
+
+TEST_F(BatchTest, RowsShowWhatASecondBatchDoesAndUnselectedRowsKeepTheirResult) {
+    ScanSite({"jet4/testV2000.mdb", "jet3/testV1997.mdb", "jet4/delTestV2000.mdb"});
+    ReloadFileList(ctx_.desktop, state_, view_);
+    view_.answers.push_back(true);
+    OnCompactAll(ctx_, cs_, state_, view_);
+    ASSERT_TRUE(PollCompactionRequest(ctx_, cs_, state_, view_, iniPath_));
+    for (const std::string& ratio : Ratios(view_.rows)) EXPECT_TRUE(IsSaving(ratio)) << ratio;
+
+    // The list as each file of the second batch is being compacted.
+    std::vector<std::vector<ListRow>> seen;
+    ctx_.compact = [&](std::u16string from, std::u16string to, std::string& reason) {
+        {
+            std::lock_guard lock(view_.mutex);
+            seen.push_back(view_.rows);
+        }
+        return batch::CompactMdbFile(std::move(from), std::move(to), reason);
+    };
+    view_.answers.push_back(true);
+    OnCompactAll(ctx_, cs_, state_, view_);
+    ASSERT_TRUE(PollCompactionRequest(ctx_, cs_, state_, view_, iniPath_));
+    ASSERT_EQ(seen.size(), 3u);
+    for (std::size_t k = 0; k < seen.size(); ++k) {
+        SCOPED_TRACE(k);
+        const std::vector<std::string> ratios = Ratios(seen[k]);
+        EXPECT_EQ(std::count(ratios.begin(), ratios.end(), kCompactingText), 1);
+        EXPECT_EQ(std::count(ratios.begin(), ratios.end(), kWaitingText), static_cast<long>(2 - k));
+        EXPECT_EQ(std::count_if(ratios.begin(), ratios.end(), IsSaving), static_cast<long>(k))
+            << "a done file shows its new saving, a waiting one no earlier result";
+        for (const ListRow& r : seen[k])
+            if (!IsSaving(r.ratio)) EXPECT_EQ(r.compactedSize, "---");
+    }
+    for (const std::string& ratio : Ratios(view_.rows)) EXPECT_TRUE(IsSaving(ratio)) << ratio;
+
+    // A selection of one: the other files keep their sizes and saving.
+    ctx_.compact = nullptr;
+    const std::vector<ListRow> before = view_.rows;
+    view_.SetChecked(1, true);
+    view_.confirmAnswers.push_back(true);
+    OnCompactSelected(ctx_, cs_, state_, view_);
+    ASSERT_TRUE(PollCompactionRequest(ctx_, cs_, state_, view_, iniPath_));
+    ASSERT_EQ(view_.rows.size(), 3u);
+    for (int row : {0, 2}) {
+        EXPECT_EQ(view_.rows[row].compactedSize, before[row].compactedSize);
+        EXPECT_EQ(view_.rows[row].ratio, before[row].ratio);
+    }
 }
 
 TEST_F(BatchTest, WebServerIsStartedAgainOnEveryWayARunEnds) {

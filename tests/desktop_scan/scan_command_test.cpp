@@ -106,8 +106,7 @@ class ScanCommandTest : public ::testing::Test {
     std::vector<std::vector<std::string>> waitedFor;
 };
 
-TEST_F(ScanCommandTest, StartsTheScannerAndAsksWhileItRuns) {
-    PostCompactionRequest();
+TEST_F(ScanCommandTest, StartsTheScannerAndAsksWhileItScans) {
     view.scanConfigAnswers = {true};
     OnScanDatabases(ctx, cs, state, view);
     EXPECT_TRUE(view.messages.empty()) << view.messages[0].text;
@@ -115,20 +114,24 @@ TEST_F(ScanCommandTest, StartsTheScannerAndAsksWhileItRuns) {
     EXPECT_EQ(started[0], (std::vector<std::string>{dir.Dir() + "mdbscout", "/FileScan"}));
     ASSERT_EQ(view.navigations.size(), 1u);
     EXPECT_NE(view.navigations[0].find("/config/HelpScan.Dat?SessionId="), std::string::npos);
-    // The pending request is dropped.
-    EXPECT_EQ(mdb::ReadSettingKey(iniPath, mdb::kKeyCompactDatabase), 0u);
-    EXPECT_EQ(cs.compactRunning, 0);
 
-    // The scanner really runs (it counts down at its end) and records the database.
+    // The scanner really runs and records the database; then it only counts down to
+    // closing, which is no scan in progress: a press opens the settings again.
     ASSERT_TRUE(WaitFor([this] { return ScannerRuns(); }));
     ASSERT_TRUE(WaitFor([&] { return mdb::SettingIsSet(iniPath, mdb::kKeyRefScanLog); }));
+    ASSERT_TRUE(WaitFor([&] { return mdb::SettingIsSet(iniPath, mdb::kKeyScanEnded); }));
+    ASSERT_TRUE(ScannerRuns());
+    OnScanDatabases(ctx, cs, state, view);
+    EXPECT_TRUE(view.questions.empty());
+    EXPECT_EQ(view.scanConfigRuns, 2);
 
-    // A second press while it runs: Yes lets it go on.
+    // While it scans (as it says until its scan is over), a press asks: Yes lets it go on.
+    ASSERT_EQ(mdb::WriteSettingKey(iniPath, mdb::kKeyScanEnded, "0"), 1);
     view.answers = {true};
     OnScanDatabases(ctx, cs, state, view);
     ASSERT_EQ(view.questions.size(), 1u);
     EXPECT_EQ(view.questions[0], kAskScanRunning);
-    EXPECT_EQ(view.scanConfigRuns, 1);
+    EXPECT_EQ(view.scanConfigRuns, 2);
     EXPECT_TRUE(ScannerRuns());
 
     // No ends it, without reloading the list and without opening the settings.
@@ -136,10 +139,34 @@ TEST_F(ScanCommandTest, StartsTheScannerAndAsksWhileItRuns) {
     OnScanDatabases(ctx, cs, state, view);
     EXPECT_EQ(view.questions.size(), 2u);
     EXPECT_TRUE(WaitFor([this] { return !ScannerRuns(); }, std::chrono::seconds(10)));
-    EXPECT_EQ(view.scanConfigRuns, 1);
+    EXPECT_EQ(view.scanConfigRuns, 2);
     EXPECT_EQ(view.Replaces(), 0);
     EXPECT_EQ(started.size(), 1u);
     EXPECT_TRUE(view.messages.empty());
+}
+
+TEST_F(ScanCommandTest, AScanDuringACompactionSaysFirstThatItStopsIt) {
+    // A request not yet taken up: No leaves it alone.
+    PostCompactionRequest();
+    view.answers = {false};
+    OnScanDatabases(ctx, cs, state, view);
+    ASSERT_EQ(view.questions.size(), 1u);
+    EXPECT_EQ(view.questions[0], kAskScanWithdrawsRequest);
+    EXPECT_EQ(view.scanConfigRuns, 0);
+    EXPECT_EQ(mdb::ReadSettingKey(iniPath, mdb::kKeyCompactDatabase), 1u);
+    EXPECT_EQ(cs.compactRunning, 1);
+
+    // A batch under way: Yes, and the scan stops it after its current file.
+    cs.batchActive = true;
+    view.answers = {true};
+    view.scanConfigAnswers = {true};
+    OnScanDatabases(ctx, cs, state, view);
+    ASSERT_EQ(view.questions.size(), 2u);
+    EXPECT_EQ(view.questions[1], kAskScanStopsBatch);
+    EXPECT_EQ(view.scanConfigRuns, 1);
+    EXPECT_EQ(mdb::ReadSettingKey(iniPath, mdb::kKeyCompactDatabase), 0u);
+    EXPECT_EQ(cs.compactRunning, 0);
+    EXPECT_EQ(started.size(), 1u);
 }
 
 TEST_F(ScanCommandTest, AnotherInstallationsScannerIsNeitherCountedNorEnded) {
@@ -154,9 +181,12 @@ TEST_F(ScanCommandTest, AnotherInstallationsScannerIsNeitherCountedNorEnded) {
     EXPECT_TRUE(view.questions.empty());
     EXPECT_EQ(view.scanConfigRuns, 1);
 
-    // With both running, No ends only this directory's scanner.
+    // With both running, No ends only this directory's scanner (still scanning, as it
+    // says until its scan is over).
     ASSERT_EQ(RunProgram(ConsoleLaunchCommand({Scanner(), kScanArgument}, ""), 0), 1);
     ASSERT_TRUE(WaitFor([this] { return ScannerRuns(); }));
+    ASSERT_TRUE(WaitFor([&] { return mdb::SettingIsSet(iniPath, mdb::kKeyScanEnded); }));
+    ASSERT_EQ(mdb::WriteSettingKey(iniPath, mdb::kKeyScanEnded, "0"), 1);
     view.answers = {false};
     OnScanDatabases(ctx, cs, state, view);
     EXPECT_EQ(view.questions.size(), 1u);
@@ -167,6 +197,7 @@ TEST_F(ScanCommandTest, AnotherInstallationsScannerIsNeitherCountedNorEnded) {
 
 TEST_F(ScanCommandTest, CancelledSettingsChangeNothingButTheHelpPage) {
     PostCompactionRequest();
+    view.answers = {true};
     view.scanConfigAnswers = {false};
     OnScanDatabases(ctx, cs, state, view);
     EXPECT_EQ(view.scanConfigRuns, 1);
@@ -179,6 +210,7 @@ TEST_F(ScanCommandTest, CancelledSettingsChangeNothingButTheHelpPage) {
 TEST_F(ScanCommandTest, MissingScannerIsReportedAfterTheCompactionWasCancelled) {
     fs::remove(dir.Path() / "mdbscout");
     PostCompactionRequest();
+    view.answers = {true};
     view.scanConfigAnswers = {true};
     OnScanDatabases(ctx, cs, state, view);
     ASSERT_EQ(view.messages.size(), 1u);

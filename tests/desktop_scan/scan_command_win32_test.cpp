@@ -69,7 +69,14 @@ TEST(ScanCommandOnWindows, StartsTheScannerInAConsoleOfItsOwnAndEndsItOnNo) {
     const std::string ini = SettingsPathIn(progDir);
     EXPECT_TRUE(WaitFor([&] { return SettingIsSet(ini, kKeyRefScanLog); },
                         std::chrono::seconds(20)));
+    // Counting down is no scan in progress: the settings open again.
+    ASSERT_TRUE(WaitFor([&] { return SettingIsSet(ini, kKeyScanEnded); }, std::chrono::seconds(20)));
+    OnScanDatabases(ctx, cs, state, view);
+    EXPECT_TRUE(view.questions.empty());
+    EXPECT_EQ(view.scanConfigRuns, 2);
 
+    // While it scans (as it says until its scan is over), a press asks.
+    ASSERT_EQ(WriteSettingKey(ini, kKeyScanEnded, "0"), 1);
     view.answers = {true};
     OnScanDatabases(ctx, cs, state, view);
     ASSERT_EQ(view.questions.size(), 1u);
@@ -80,7 +87,7 @@ TEST(ScanCommandOnWindows, StartsTheScannerInAConsoleOfItsOwnAndEndsItOnNo) {
     OnScanDatabases(ctx, cs, state, view);
     EXPECT_EQ(view.questions.size(), 2u);
     EXPECT_TRUE(WaitFor([&] { return !runs(); }, std::chrono::seconds(10)));
-    EXPECT_EQ(view.scanConfigRuns, 1);
+    EXPECT_EQ(view.scanConfigRuns, 2);
     EXPECT_TRUE(view.messages.empty());
     EndProgramProcesses(scanner);
 }

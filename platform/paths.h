@@ -95,7 +95,7 @@ inline constexpr std::string_view kBackupRoot = "/var/backups/qor_mdb_backup/";
 inline constexpr std::string_view kWebServerName = MDB_TEXT("Web 服务器");
 // Why no web server could be stopped, as the user is told it.
 inline constexpr std::string_view kNoWebServerReason =
-    MDB_TEXT("本机没有 systemd，或已知的 Web 服务器 都未运行");
+    MDB_TEXT("本机没有 systemd，或已知的 Web 服务器都未运行");
 #endif
 
 }  // namespace mdb::platform

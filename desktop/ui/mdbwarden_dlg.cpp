@@ -22,6 +22,7 @@
 #include "desktop/main_window_texts.h"
 #include "desktop/site.h"
 #include "mdbwarden.xpm"
+#include "gtk_style.h"
 #include "message_boxes.h"
 #include "rename_file_dlg.h"
 #include "scan_config_dlg.h"
@@ -158,6 +159,7 @@ void CMdbwardenDlg::CreateControls() {
         if (b.id == IDC_SCAN) button->SetDefault();
     }
 
+    MakeProgressBarsFillTheirHeight();
     progress_ = new wxGauge(this, IDC_PROGRESS, 100, at(135, 74), size(386, 8),
                             static_cast<long>(wxGA_HORIZONTAL) | wxBORDER_SIMPLE);
 

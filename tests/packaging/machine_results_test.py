@@ -104,6 +104,12 @@ try:
     expect("check of a non-database",
            run([mdbcompact, "check", "--json", c], 2)["reason"]["code"], "damaged")
 
+    repaired = run([mdbcompact, "repair", "--json", a, os.path.join(work, "repaired.mdb")], 0)
+    expect("repair verdict", repaired.get("verdict"), "lossless")
+    expect("repair of a non-database",
+           run([mdbcompact, "repair", "--json", c, os.path.join(work, "none.mdb")], 2)
+           .get("repaired"), False)
+
     store = ["--store", os.path.join(prog, "config", "FileInfo.dat"),
              "--backup-root", os.path.join(work, "backup")]
     dry = run([mdbcompact, "batch", "--dry-run", "--json", "--all"] + store, 0)

@@ -69,7 +69,8 @@ std::string LossJson(const jet::SalvageLoss& l) {
 
 void PrintJson(const jet::RepairResult& r, const std::string& src, const std::string& dst) {
     std::ostringstream o;
-    o << "{\"source\":" << Json(src) << ",\"destination\":" << Json(dst)
+    o << "{\"schema\":1,\"command\":\"repair\",\"source\":" << Json(src)
+      << ",\"destination\":" << Json(dst)
       << ",\"repaired\":" << (r.repaired ? "true" : "false");
     if (!r.repaired) o << ",\"reason\":" << Json(r.reason);
     if (r.repaired) o << ",\"verdict\":\"" << (r.lossless() ? "lossless" : "lossy") << "\"";

@@ -560,9 +560,9 @@ CompactResult Compact(const std::filesystem::path& source, const std::filesystem
     if (db->header().file_size % db->header().page_size != 0)
         return Fail(result, "the file ends inside a page (it is truncated or damaged)");
 
-    // Temporary outputs and spill files of earlier runs on this destination that were
-    // killed take room that this run may need.
-    RemoveStaleTemporaryFiles(destination, OutputFile::RemoveLeftover);
+    // Temporary outputs and spill files of earlier runs in this directory that were
+    // killed take room that this run may need, and nothing else ever removes them.
+    RemoveDeadCompactionFiles(destination.parent_path(), OutputFile::RemoveLeftover);
     OutputFile out;
     std::string err;
     if (!out.Create(destination, db->header().page_size, &err)) return Fail(result, err);

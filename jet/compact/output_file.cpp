@@ -66,22 +66,38 @@ bool OutputFile::InUse(const std::filesystem::path& temp) {
     return !unlocked;
 }
 
+namespace {
+
+// A leftover is removed only when it is a file of this user's: a run as root in a
+// shared directory leaves other users' files alone, dead or not.
+bool OwnFile(const struct stat& st) {
+    return S_ISREG(st.st_mode) && st.st_uid == ::geteuid();
+}
+
+bool OwnFile(const std::filesystem::path& path) {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0 && OwnFile(st);
+}
+
+}  // namespace
+
 bool OutputFile::RemoveLeftover(const std::filesystem::path& temp,
                                 const std::filesystem::path& leftover) {
-    const int fd = ::open(temp.c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = ::open(temp.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
     if (fd < 0) {
         // The temporary file went with its run; a new run makes its spill files only
         // after it has locked a temporary file of its own.
-        return errno == ENOENT && leftover != temp && ::unlink(leftover.c_str()) == 0;
+        return errno == ENOENT && leftover != temp && OwnFile(leftover) &&
+               ::unlink(leftover.c_str()) == 0;
     }
     // Removed only while this lock is held, and only when the name still leads to the
     // locked file: a run that locks the file after this sees it gone and takes another
     // name (Create), and a new file of the same name is never touched.
     bool removed = false;
     struct stat locked {}, named {};
-    if (::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::fstat(fd, &locked) == 0 &&
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::fstat(fd, &locked) == 0 && OwnFile(locked) &&
         ::stat(temp.c_str(), &named) == 0 && locked.st_dev == named.st_dev &&
-        locked.st_ino == named.st_ino)
+        locked.st_ino == named.st_ino && (leftover == temp || OwnFile(leftover)))
         removed = ::unlink(leftover.c_str()) == 0;
     ::close(fd);
     return removed;

@@ -59,8 +59,10 @@ class OutputFile {
     static bool InUse(const std::filesystem::path& temp);
 
     // Removes `leftover` (`temp` itself or one of its spill files) when no live run
-    // holds `temp`. The test and the removal are one step: a run that creates or locks a
-    // file of that name meanwhile keeps it. True when it was removed.
+    // holds `temp` and both are this user's files (on Windows, where files belong to
+    // security identifiers, any file a live run does not hold). The test and the
+    // removal are one step: a run that creates or locks a file of that name meanwhile
+    // keeps it. True when it was removed.
     static bool RemoveLeftover(const std::filesystem::path& temp,
                                const std::filesystem::path& leftover);
 

@@ -23,56 +23,61 @@ SpillSettings SpillSettings::Share(std::size_t parts) const {
 
 namespace {
 
-// What a compaction of a destination leaves in its directory, by name.
+// What a compaction leaves in its destination's directory, by name.
 enum class Leftover { None, TemporaryOutput, SpillFile };
 
-// Sorts `name` among the files a compaction of the destination whose temporary
-// names start with `prefix` makes; `temp` receives the name of the temporary output
-// the file belongs to. A temporary output ends in mkstemp's six letters or digits;
-// a spill file adds ".spill-N" to its temporary output's name (any tag without a dot
-// there: spill files of every earlier version go too).
-Leftover Classify(const std::string& name, const std::string& prefix, std::string& temp) {
-    if (name.size() <= prefix.size() || name.compare(0, prefix.size(), prefix) != 0)
-        return Leftover::None;
-    const std::string rest = name.substr(prefix.size());
-    const std::string marker = ".spill-";
-    const std::size_t at = rest.rfind(marker);
-    if (at == std::string::npos) {
-        constexpr std::size_t kTagChars = 6;
-        const bool tag = rest.size() == kTagChars &&
-                         std::all_of(rest.begin(), rest.end(), [](char c) {
-                             return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') ||
-                                    (c >= 'A' && c <= 'Z');
-                         });
-        temp = name;
-        return tag ? Leftover::TemporaryOutput : Leftover::None;
-    }
-    const std::string number = rest.substr(at + marker.size());
-    if (at == 0 || number.empty() || number.find_first_not_of("0123456789") != std::string::npos)
-        return Leftover::None;
-    if (rest.substr(0, at).find('.') != std::string::npos) return Leftover::None;
-    temp = prefix + rest.substr(0, at);
-    return Leftover::SpillFile;
+// True when `name` is `.<destination name>.compact-<tag>` for some destination name
+// and a tag `tag_ok` accepts.
+bool IsTemporaryName(const std::string& name, const std::function<bool(const std::string&)>& tag_ok) {
+    const std::string marker = ".compact-";
+    const std::size_t at = name.rfind(marker);
+    return name.size() > 1 && name[0] == '.' && at != std::string::npos && at > 1 &&
+           tag_ok(name.substr(at + marker.size()));
 }
 
-// Removes the leftovers of the kinds `remove` accepts whose temporary output no live
-// run holds.
-std::size_t RemoveStale(const std::filesystem::path& destination,
-                        const LeftoverRemover& remove_leftover,
-                        const std::function<bool(Leftover)>& remove) {
-    std::filesystem::path dir = destination.parent_path();
-    if (dir.empty()) dir = ".";
-    const std::string prefix = "." + destination.filename().string() + ".compact-";
+// Sorts `name` among the files compactions make; `temp` receives the name of the
+// temporary output the file belongs to. A temporary output ends in mkstemp's six
+// letters or digits; a spill file adds ".spill-N" to its temporary output's name (any
+// tag without a dot there: spill files of every earlier version go too).
+Leftover Classify(const std::string& name, std::string& temp) {
+    const std::string marker = ".spill-";
+    const std::size_t at = name.rfind(marker);
+    if (at == std::string::npos) {
+        constexpr std::size_t kTagChars = 6;
+        temp = name;
+        return IsTemporaryName(name, [](const std::string& tag) {
+                   return tag.size() == kTagChars &&
+                          std::all_of(tag.begin(), tag.end(), [](char c) {
+                              return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') ||
+                                     (c >= 'A' && c <= 'Z');
+                          });
+               })
+                   ? Leftover::TemporaryOutput
+                   : Leftover::None;
+    }
+    const std::string number = name.substr(at + marker.size());
+    if (number.empty() || number.find_first_not_of("0123456789") != std::string::npos)
+        return Leftover::None;
+    temp = name.substr(0, at);
+    return IsTemporaryName(temp, [](const std::string& tag) {
+               return !tag.empty() && tag.find('.') == std::string::npos;
+           })
+               ? Leftover::SpillFile
+               : Leftover::None;
+}
+
+// Removes the leftovers of kind `kind` whose temporary output no live run holds.
+std::size_t RemoveDead(const std::filesystem::path& directory,
+                       const LeftoverRemover& remove_leftover, Leftover kind) {
+    const std::filesystem::path dir = directory.empty() ? "." : directory;
     std::size_t removed = 0;
     std::error_code ec;
     std::filesystem::directory_iterator it(dir, ec), end;
     for (; !ec && it != end; it.increment(ec)) {
-        const std::string name = it->path().filename().string();
         std::string temp;
-        const Leftover kind = Classify(name, prefix, temp);
-        if (kind == Leftover::None || !remove(kind)) continue;
+        if (Classify(it->path().filename().string(), temp) != kind) continue;
         std::error_code type_ec;
-        if (!it->is_regular_file(type_ec)) continue;
+        if (!it->is_regular_file(type_ec) || it->is_symlink(type_ec)) continue;
         if (remove_leftover(dir / temp, it->path())) ++removed;
     }
     return removed;
@@ -80,20 +85,12 @@ std::size_t RemoveStale(const std::filesystem::path& destination,
 
 }  // namespace
 
-std::size_t RemoveStaleSpillFiles(const std::filesystem::path& destination,
-                                  const LeftoverRemover& remove_leftover) {
-    return RemoveStale(destination, remove_leftover,
-                       [](Leftover kind) { return kind == Leftover::SpillFile; });
-}
-
-std::size_t RemoveStaleTemporaryFiles(const std::filesystem::path& destination,
+std::size_t RemoveDeadCompactionFiles(const std::filesystem::path& directory,
                                       const LeftoverRemover& remove_leftover) {
     // The spill files first: while its temporary output is there, a spill file is
     // judged by that file's lock.
-    const std::size_t spills = RemoveStaleSpillFiles(destination, remove_leftover);
-    return spills + RemoveStale(destination, remove_leftover, [](Leftover kind) {
-               return kind == Leftover::TemporaryOutput;
-           });
+    const std::size_t spills = RemoveDead(directory, remove_leftover, Leftover::SpillFile);
+    return spills + RemoveDead(directory, remove_leftover, Leftover::TemporaryOutput);
 }
 
 SpillFile::SpillFile(const SpillSettings& settings) {

@@ -29,22 +29,17 @@ struct SpillSettings {
     SpillSettings Share(std::size_t parts) const;
 };
 
-// Removes the spill files that compactions of `destination` left when they died (a
-// kill leaves no chance to clean up): names of the form
-// `.<destination name>.compact-<tag>.spill-<N>` in its directory whose temporary file
-// `.<destination name>.compact-<tag>` no live run holds. `remove_leftover(temp, file)`
-// removes `file` only when no live run holds `temp` (OutputFile::RemoveLeftover). Files
-// of a live run and every other name are left alone. Returns how many were removed.
+// Removes what compactions that died left in `directory` (a kill leaves no chance to
+// clean up), whatever their destination: their temporary outputs
+// `.<destination name>.compact-XXXXXX` (XXXXXX: six letters or digits) and the spill
+// files beside them, `.<destination name>.compact-<tag>.spill-<N>`. A run's files are
+// dead when no live run holds the lock of its temporary output: `remove_leftover(temp,
+// file)` removes `file` only then, and only when it is this user's
+// (OutputFile::RemoveLeftover). The files of a live run, whichever destination it
+// writes, and every other name are left alone. Returns how many were removed.
 using LeftoverRemover = std::function<bool(const std::filesystem::path& temp,
                                            const std::filesystem::path& leftover)>;
-std::size_t RemoveStaleSpillFiles(const std::filesystem::path& destination,
-                                  const LeftoverRemover& remove_leftover);
-
-// Removes what compactions of `destination` that died left behind: their stale spill
-// files as above, then their temporary outputs `.<destination name>.compact-XXXXXX`
-// (XXXXXX: six letters or digits) that no live run holds. Returns how many were
-// removed.
-std::size_t RemoveStaleTemporaryFiles(const std::filesystem::path& destination,
+std::size_t RemoveDeadCompactionFiles(const std::filesystem::path& directory,
                                       const LeftoverRemover& remove_leftover);
 
 class SpillFile {

@@ -12,6 +12,7 @@
 
 #ifndef _WIN32
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <csignal>
 #endif
@@ -592,41 +593,55 @@ namespace compacttest {
 namespace {
 
 // A run killed while it spilled leaves its temporary file and spill files, unlocked.
-// The next compaction of the same destination removes those files, and only those: a
-// live run's temporary file and spill file (its temporary file held) and other names
-// stay.
-TEST(Leftovers, FilesOfAKilledRunGoWithTheNextRun) {
+// The next compaction in that directory removes such files of any destination, and
+// only those: the temporary file and spill file of a live run (its temporary file
+// held), whether it writes the same destination or another, other names, and (on
+// POSIX) another user's files stay.
+TEST(Leftovers, FilesOfAKilledRunGoWithTheNextRunInTheirDirectory) {
     Scratch s;
     const fs::path src = s.Copy(kJet4, "src.mdb");
     const fs::path dest = s.dir() / "out.mdb";
-    const fs::path dead_temp = s.dir() / ".out.mdb.compact-k1lled";
-    WriteAll(dead_temp, {0});
-    for (const char* n : {".spill-0", ".spill-17"}) WriteAll(fs::path(dead_temp) += n, {1, 2});
-    const std::vector<std::string> others = {
+    std::vector<fs::path> dead;
+    for (const char* temp : {".out.mdb.compact-k1lled", ".other.v2.mdb.compact-Dead00"}) {
+        dead.push_back(s.dir() / temp);
+        for (const char* n : {"", ".spill-0", ".spill-17"}) dead.push_back(s.dir() / (temp + std::string(n)));
+    }
+    for (const auto& f : dead) WriteAll(f, {1, 2});
+    std::vector<std::string> others = {
         ".out.mdb.compact-k1lled.spill-x",  // not one of our numbers
-        ".other.mdb.compact-k1lled.spill-0",  // another destination's
-        ".other.mdb.compact-k1lled",
-        ".out.mdb.compact-k1lled0",  // not mkstemp's six characters
+        ".out.mdb.compact-k1lled0",         // not mkstemp's six characters
         ".out.mdb.compact-k1lled.bak",
+        ".compact-k1lled",                  // no destination's name
         "out.mdb.spill-0"};
-    for (const auto& n : others) WriteAll(s.dir() / n, {3});
+#ifndef _WIN32
+    if (::geteuid() == 0) {  // a dead run of another user's
+        others.push_back(".theirs.mdb.compact-nobody");
+        WriteAll(s.dir() / others.back(), {3});
+        ASSERT_EQ(::chown((s.dir() / others.back()).c_str(), 65534, 65534), 0);
+    }
+#endif
+    for (const auto& n : others)
+        if (!fs::exists(s.dir() / n)) WriteAll(s.dir() / n, {3});
 
-    jet::OutputFile live;
+    // Two live runs, one writing this destination, one another (a concurrent
+    // compaction in the same directory), each with a spill file.
+    jet::OutputFile live_same, live_other;
     std::string err;
-    ASSERT_TRUE(live.Create(dest, 4096, &err)) << err;
-    jet::SpillSettings settings;
-    settings.name_base = live.temp_path();
-    jet::SpillFile live_spill(settings);
-    EXPECT_TRUE(jet::OutputFile::InUse(live.temp_path()));
-    EXPECT_FALSE(jet::OutputFile::InUse(dead_temp));
+    ASSERT_TRUE(live_same.Create(dest, 4096, &err)) << err;
+    ASSERT_TRUE(live_other.Create(s.dir() / "busy.mdb", 4096, &err)) << err;
+    jet::SpillSettings same_settings, other_settings;
+    same_settings.name_base = live_same.temp_path();
+    other_settings.name_base = live_other.temp_path();
+    jet::SpillFile same_spill(same_settings), other_spill(other_settings);
+    EXPECT_TRUE(jet::OutputFile::InUse(live_other.temp_path()));
+    EXPECT_FALSE(jet::OutputFile::InUse(dead.front()));
 
     jet::CompactResult r = jet::Compact(src, dest);
     ASSERT_TRUE(r.compacted) << r.reason;
-    EXPECT_FALSE(fs::exists(fs::path(dead_temp) += ".spill-0"));
-    EXPECT_FALSE(fs::exists(fs::path(dead_temp) += ".spill-17"));
-    EXPECT_FALSE(fs::exists(dead_temp)) << "a killed run's temporary file stayed";
-    EXPECT_TRUE(fs::exists(live_spill.path())) << "a live run's spill file was removed";
-    EXPECT_TRUE(fs::exists(live.temp_path()));
+    for (const auto& f : dead) EXPECT_FALSE(fs::exists(f)) << "a killed run's file stayed: " << f;
+    for (const auto& f : {live_same.temp_path(), same_spill.path(), live_other.temp_path(),
+                          other_spill.path()})
+        EXPECT_TRUE(fs::exists(f)) << "a live run's file was removed: " << f;
     for (const auto& n : others) EXPECT_TRUE(fs::exists(s.dir() / n)) << n;
 }
 

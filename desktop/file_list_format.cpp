@@ -69,7 +69,7 @@ void FillEntry(const FileInfoRecord& record, FileListEntry& entry, const BatchPr
     entry.recordKey = record.filenameid;
     if (batch.active && record.compactDatabase == kStateQueued && !batch.done.contains(record.filepath)) {
         entry.compactedSize = "---";
-        entry.ratio = record.filepath == batch.current ? kCompactingText : kWaitingText;
+        entry.ratio = Tr(record.filepath == batch.current ? kCompactingText : kWaitingText);
         entry.reason.clear();
     }
 }

@@ -16,8 +16,8 @@ namespace mdb::desktop {
 inline constexpr const char* kBadNameText = MDB_TEXT("（文件名有错误）");
 inline constexpr std::size_t kMaxDecodedNameBytes = 102400;
 // The "压缩率" of a queued file while its batch runs.
-inline constexpr const char* kWaitingText = "等待压缩";
-inline constexpr const char* kCompactingText = "正在压缩…";
+inline constexpr const char* kWaitingText = MDB_TEXT("等待压缩");
+inline constexpr const char* kCompactingText = MDB_TEXT("正在压缩…");
 
 // Base64 text -> UTF-16LE bytes -> UTF-8. Nothing when the decoded length is 0 or
 // 102400 bytes or more, or the text is not valid UTF-16.

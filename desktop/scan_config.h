@@ -80,7 +80,7 @@ std::string CollapseBlankLines(std::string text);
 // The folder picker of "选择目录": its title, and where it starts: at the last line of
 // the directory box that names an existing directory, else at the file system's root
 // (here "/"; on Windows empty, the picker's own start).
-inline constexpr char kFolderPickerTitle[] = "选择需要扫描的网站目录";
+inline constexpr char kFolderPickerTitle[] = MDB_TEXT("选择需要扫描的网站目录");
 std::string FolderPickerStart(const std::string& boxText);
 
 // What the scan settings dialog needs from its window.

@@ -54,7 +54,7 @@ void CScanConfigDlg::OnOk(wxCommandEvent&) {
 }
 
 void CScanConfigDlg::OnChooseDir(wxCommandEvent&) {
-    wxDirDialog picker(this, U8(dk::kFolderPickerTitle), U8(dk::FolderPickerStart(ReadBox())),
+    wxDirDialog picker(this, UiText(dk::kFolderPickerTitle), U8(dk::FolderPickerStart(ReadBox())),
                        wxDD_DEFAULT_STYLE | wxDD_DIR_MUST_EXIST);
     if (picker.ShowModal() != wxID_OK) return;
     config_.AddFolder(*this, ToU8(picker.GetPath()));

@@ -71,7 +71,7 @@ class ScanConfigDialog final : public ScanConfigView {
     // The shell's folder picker, titled and starting at the box's last directory; empty
     // when cancelled.
     std::string ChooseFolder() {
-        const std::wstring title = Wide(kFolderPickerTitle);
+        const std::wstring title = Wide(Tr(kFolderPickerTitle));
         const std::wstring start = Wide(FolderPickerStart(ReadBox()));
         BROWSEINFOW browse{};
         browse.hwndOwner = dialog_;

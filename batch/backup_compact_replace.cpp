@@ -498,6 +498,10 @@ void BackupCompactReplace(const std::string& storedPath, const std::u16string& b
         return;
     }
 
+    // A repaired file: the compactor's note is the record's reason (the state will say
+    // compacted).
+    out.note = reason;
+
     // 13-14: the size of the compacted copy.
     FileStatus newStatus;
     if (!platform::StatusAt(work.Handle(), kNewCopy, newStatus) || !newStatus.regular)
@@ -529,10 +533,13 @@ void BackupCompactReplace(const std::string& storedPath, const std::u16string& b
     if (!leftAside.empty()) {
         // Compacted; the old copy stays in the site's folder until the next batch's
         // clean-up. Said in the record, where the window shows it.
-        out.note = kNoteAsideLeft + platform::Utf8OfPath(site->path.parent_path() /
-                                                         platform::PathFromUtf8(leftAside));
-        record([&](FileInfoDb& db) { return db.SetReason(storedPath, out.note); });
+        out.note += (out.note.empty() ? "" : "；") + std::string(kNoteAsideLeft) +
+                    platform::Utf8OfPath(site->path.parent_path() /
+                                         platform::PathFromUtf8(leftAside));
     }
+    // The reason of an earlier run (a failure, an earlier repair) no longer holds: the
+    // record says what this run did.
+    record([&](FileInfoDb& db) { return db.SetReason(storedPath, out.note); });
 
     // 18: counted even when the statement fails.
     record([&](FileInfoDb& db) { return db.SetCompacted(storedPath); });

@@ -1,7 +1,9 @@
 #include "batch/compact_mdb_file.h"
 
 #include "batch/stored_path.h"
+#include "jet/checker.h"
 #include "jet/compact/compactor.h"
+#include "jet/compact/repairer.h"
 #include "jet/header.h"
 
 #include <algorithm>
@@ -65,7 +67,96 @@ bool EngineRefusesFile(std::span<const std::uint8_t> firstPage, std::uint64_t fi
     return true;
 }
 
+namespace {
+
+bool SystemTable(const std::string& name) { return name.rfind("MSys", 0) == 0; }
+
+// "'Orders': 2 of 3 indexes, usage map; 'Users': usage map" (at most three tables named).
+std::string MadeAnew(const jet::RepairResult& r) {
+    std::string text;
+    int named = 0, more = 0;
+    for (const jet::TableRepair& t : r.tables) {
+        if (!t.indexes_rebuilt && !t.map_rebuilt) continue;
+        if (named == 3) {
+            ++more;
+            continue;
+        }
+        std::string what;
+        if (t.indexes_rebuilt)
+            what = std::to_string(t.indexes_rebuilt) + " of " + std::to_string(t.indexes) +
+                   (t.indexes == 1 ? " index" : " indexes");
+        if (t.map_rebuilt) what += std::string(what.empty() ? "" : ", ") + "usage map";
+        text += std::string(named++ ? "; " : "") + "'" + t.name + "': " + what;
+    }
+    if (more) text += "; " + std::to_string(more) + " more tables";
+    return text.empty() ? "free-space counts and row counts" : text;
+}
+
+// Rows kept of those the tables held, and the first thing lost, in the engine's words.
+std::string Losses(const jet::RepairResult& r) {
+    std::uint64_t kept = 0, held = 0, values = 0;
+    std::string first;
+    for (const jet::TableRepair& t : r.tables) {
+        if (SystemTable(t.name)) continue;
+        kept += t.rows_salvaged;
+        held += std::max<std::uint64_t>(t.definition_rows, t.rows_salvaged);
+        for (const jet::SalvageLoss& l : t.losses) {
+            if (l.kind == jet::SalvageLoss::Kind::Value) ++values;
+            if (first.empty()) first = "table '" + t.name + "', " + l.Describe();
+        }
+    }
+    std::string text = std::to_string(kept) + " of " + std::to_string(held) + " rows recovered";
+    if (values) text += ", " + std::to_string(values) + " long values lost";
+    if (!r.lost_tables.empty())
+        text += ", " + std::to_string(r.lost_tables.size()) + " tables lost ('" +
+                r.lost_tables.front().name + "': " + r.lost_tables.front().reason + ")";
+    if (!r.catalog_losses.empty())
+        text += ", " + std::to_string(r.catalog_losses.size()) + " catalog rows lost";
+    if (!first.empty()) text += "; first loss: " + first;
+    return text;
+}
+
+std::string Bracketed(const char* kind, const std::string& detail) {
+    return std::string(kind) + "（" + detail + "）";
+}
+
+// The check found `problem`: the file is repaired into `destination` when `damaged`
+// allows what the repair keeps.
+int RepairInstead(const std::filesystem::path& source, const std::filesystem::path& destination,
+                  const std::string& problem, DamagedFiles damaged, std::string& reason) {
+    const jet::RepairResult repair = jet::Repair(source, destination);
+    if (!repair) {
+        reason = std::string(kNotCompactedPrefix) +
+                 Bracketed(kCannotRepair, problem + "; " + repair.reason);
+        return 0;
+    }
+    if (repair.lossless()) {
+        reason = Bracketed(kRepairedNote, "made anew: " + MadeAnew(repair));
+        return 1;
+    }
+    if (damaged == DamagedFiles::RepairAlways) {
+        reason = Bracketed(kRepairedLossyNote, Losses(repair));
+        return 1;
+    }
+    std::error_code ec;
+    std::filesystem::remove(destination, ec);
+    reason = std::string(kNotCompactedPrefix) + Bracketed(kRepairWouldLose, Losses(repair));
+    return 0;
+}
+
+}  // namespace
+
+bool IsRepairNote(std::string_view stored) {
+    return stored.starts_with(kRepairedNote);
+}
+
 int CompactMdbFile(std::u16string source, std::u16string destination, std::string& reason) {
+    return CompactMdbFileWith(std::move(source), std::move(destination), reason,
+                              DamagedFiles::RepairLossless);
+}
+
+int CompactMdbFileWith(std::u16string source, std::u16string destination, std::string& reason,
+                       DamagedFiles damaged) {
     reason.clear();
     const auto sourcePath = PathFromLong(std::move(source));
     const auto destinationPath = PathFromLong(std::move(destination));
@@ -74,6 +165,18 @@ int CompactMdbFile(std::u16string source, std::u16string destination, std::strin
         return 0;
     }
     try {
+        // The compaction copies what the usage maps list and verifies it against the
+        // source read the same way: rows on pages no map lists, or an index that no
+        // longer matches its rows, would pass unseen. The check sees them first. A
+        // file it cannot open at all is left to the compaction, whose reason says why.
+        const jet::CheckReport check = jet::CheckFile(*sourcePath);
+        if (check.opened && !check.sound()) {
+            const std::string problem =
+                "the check found " + std::to_string(check.problems.size()) +
+                (check.problems.size() == 1 ? " problem" : " problems") + ", first: " +
+                check.problems.front().text;
+            return RepairInstead(*sourcePath, *destinationPath, problem, damaged, reason);
+        }
         const jet::CompactResult result = jet::Compact(*sourcePath, *destinationPath);
         if (result.compacted) return 1;
         reason = NotCompacted(result.format, result.reason);

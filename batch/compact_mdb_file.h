@@ -6,17 +6,49 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <string_view>
 
 namespace mdb::batch {
 
 // Prefix of every failure text.
 inline constexpr char kNotCompactedPrefix[] = MDB_TEXT("未压缩，原因：");
 
+// What becomes of a file that fails the check made before its compaction (a crash or
+// a power cut left it inconsistent). The compaction alone follows the usage maps and
+// would leave out rows that no map lists, so such a file is repaired instead.
+enum class DamagedFiles {
+    // Repaired only when the repair keeps every row and value (only structures derived
+    // from the rows are made anew); otherwise refused with what a repair would keep.
+    RepairLossless,
+    // Repaired even when rows or values are lost (mdbcompact batch --repair-lossy);
+    // the damaged original stays in the run's backup.
+    RepairAlways,
+};
+
+// Stored as the record's reason of a repaired and compacted file (its state says
+// compacted), followed by what was made anew or lost in full-width brackets.
+inline constexpr char kRepairedNote[] = MDB_TEXT("已修复并压缩");
+inline constexpr char kRepairedLossyNote[] = MDB_TEXT("已修复并压缩，但有数据丢失");
+// The kind of the refusal of a damaged file whose repair would lose data.
+inline constexpr char kRepairWouldLose[] =
+    MDB_TEXT("数据库已损坏，自动修复会丢失数据，请用 mdbcompact repair 修复");
+// The kind of the refusal of a damaged file that cannot be repaired at all.
+inline constexpr char kCannotRepair[] = MDB_TEXT("数据库已损坏，无法修复");
+
 // Compacts the database `source` into the new file `destination` (both long paths;
-// every long-path prefix is removed first). `reason` is emptied on entry and receives
-// "未压缩，原因：..." on failure. 1 compacted, 0 not compacted. The source is only
-// read; on failure no destination is left behind.
+// every long-path prefix is removed first) with our engine, `RepairLossless`. The
+// file is checked first; a damaged one is repaired instead as `damaged` allows.
+// `reason` is emptied on entry; on failure it receives "未压缩，原因：..."; after a
+// repair it receives kRepairedNote or kRepairedLossyNote with what was done, the
+// note the record keeps. 1 compacted (or repaired), 0 not compacted. The source is
+// only read; on failure no destination is left behind.
 int CompactMdbFile(std::u16string source, std::u16string destination, std::string& reason);
+// The same with another rule for damaged files.
+int CompactMdbFileWith(std::u16string source, std::u16string destination, std::string& reason,
+                       DamagedFiles damaged);
+
+// True when a stored reason is the note of a repair (the file was compacted).
+bool IsRepairNote(std::string_view stored);
 
 // Reads the file's header the way the engine does before it changes anything: true
 // when the engine would refuse the file (a password, page encryption, not a Jet 3/4

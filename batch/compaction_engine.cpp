@@ -20,10 +20,12 @@ std::optional<CompactionEngine> ParseCompactionEngine(std::string_view name) {
     return std::nullopt;
 }
 
-CompactFn CompactorFor(CompactionEngine engine) {
+CompactFn CompactorFor(CompactionEngine engine, DamagedFiles damaged) {
     switch (engine) {
         case CompactionEngine::Jet:
-            return CompactMdbFile;
+            return [damaged](std::u16string source, std::u16string destination, std::string& reason) {
+                return CompactMdbFileWith(std::move(source), std::move(destination), reason, damaged);
+            };
         case CompactionEngine::Jro:
 #ifdef _WIN32
             return CompactMdbFileThroughJro;

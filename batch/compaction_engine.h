@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "batch/backup_compact_replace.h"
+#include "batch/compact_mdb_file.h"
 
 namespace mdb::batch {
 
@@ -23,7 +24,9 @@ inline constexpr CompactionEngine kDefaultCompactionEngine = CompactionEngine::J
 std::optional<CompactionEngine> ParseCompactionEngine(std::string_view name);
 
 // The compactor of `engine`; an empty function when this build has no such engine
-// (JRO on Linux).
-CompactFn CompactorFor(CompactionEngine engine);
+// (JRO on Linux). `damaged` says what our engine does with a file that fails its check
+// (JRO repairs as it compacts, by its own rules).
+CompactFn CompactorFor(CompactionEngine engine,
+                       DamagedFiles damaged = DamagedFiles::RepairLossless);
 
 }  // namespace mdb::batch

@@ -4,6 +4,7 @@
 #include <cctype>
 
 #include "batch/backup_compact_replace.h"
+#include "batch/compact_mdb_file.h"
 
 namespace mdb::batch {
 namespace {
@@ -45,6 +46,7 @@ constexpr Rule kRules[] = {
     {"不存在", "missing"},
     {"does not exist", "missing"},
     {"备份", "backup_failed"},
+    {kRepairWouldLose, "repair_lossy"},
     {"损坏", "damaged"},
     {"无法读取", "damaged"},
     {"truncated", "damaged"},

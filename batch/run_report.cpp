@@ -1,5 +1,6 @@
 #include "batch/run_report.h"
 
+#include "batch/compact_mdb_file.h"
 #include "batch/reason_code.h"
 #include "platform/arguments.h"
 
@@ -45,6 +46,8 @@ FileReport ReportOf(const FileOutcome& outcome) {
     f.sizeBefore = r.sizeBefore;
     f.sizeAfter = r.sizeAfter;
     f.reason = r.reason;
+    f.note = r.note;
+    f.repaired = r.replaced && IsRepairNote(r.note);
     if (r.replaced)
         f.outcome = FileOutcomeKind::Compacted;
     else if (r.reason.rfind("未压缩", 0) == 0)
@@ -86,6 +89,8 @@ Json RunReportJson(const RunReport& report) {
             file.Set("size_after_bytes", f.sizeAfter);
         if (f.outcome == FileOutcomeKind::Estimated)
             file.Set("estimated_size_after_bytes", f.sizeAfter);
+        if (f.repaired) file.Set("repaired", true);
+        if (!f.note.empty()) file.Set("note", f.note);
         if (!f.reason.empty())
             file.Set("reason", Json::MakeObject().Set("code", ReasonCode(f.reason)).Set("text", f.reason));
         files.Push(std::move(file));

@@ -29,6 +29,8 @@ struct FileReport {
     std::uint64_t sizeBefore = 0;
     std::uint64_t sizeAfter = 0;  // compacted or estimated size; 0 when not known
     std::string reason;           // empty unless not compacted or skipped
+    std::string note;             // compacted, with something to say (a repair, ...)
+    bool repaired = false;        // compacted after a repair
 };
 
 struct RunReport {

@@ -33,6 +33,9 @@ constexpr Kind kCannotWrite{MDB_TEXT("无法写入"), MDB_TEXT("无法写入压�
 constexpr Kind kBackup{MDB_TEXT("备份失败"), MDB_TEXT("无法备份数据库文件，原文件未改动")};
 constexpr Kind kMissing{MDB_TEXT("文件不存在"), MDB_TEXT("文件不存在或无法访问")};
 constexpr Kind kLink{MDB_TEXT("路径含符号链接"), MDB_TEXT("路径中有符号链接，为安全起见未处理")};
+constexpr Kind kRepairLossy{MDB_TEXT("已损坏，修复会丢数据"),
+                           MDB_TEXT("数据库已损坏，自动修复会丢失数据，请用 mdbcompact repair 修复")};
+constexpr Kind kCannotRepair{MDB_TEXT("已损坏，无法修复"), MDB_TEXT("数据库已损坏，无法修复")};
 constexpr Kind kDamaged{MDB_TEXT("文件已损坏"), MDB_TEXT("数据库文件无法读取或已损坏")};
 
 struct Rule {
@@ -66,6 +69,8 @@ constexpr Rule kRules[] = {
     {"不存在", &kMissing},
     {"无法写入", &kCannotWrite},
     {"cannot write", &kCannotWrite},
+    {"自动修复会丢失", &kRepairLossy},
+    {"无法修复", &kCannotRepair},
     {"损坏", &kDamaged},
     {"无法读取", &kDamaged},
     {"truncated", &kDamaged},
@@ -125,6 +130,15 @@ const Kind* Classify(std::string_view stored) {
 }
 
 }  // namespace
+
+std::string RepairMark(std::string_view stored) {
+    // The batch's notes: "已修复并压缩" or "已修复并压缩，但有数据丢失", then the detail.
+    constexpr std::string_view kRepaired = "已修复并压缩";
+    constexpr std::string_view kLossy = "已修复并压缩，但有数据丢失";
+    if (stored.starts_with(kLossy)) return Tr(MDB_TEXT("有损修复"));
+    if (stored.starts_with(kRepaired)) return Tr(MDB_TEXT("已修复"));
+    return {};
+}
 
 bool IsFailureReason(std::string_view stored) {
     return stored.substr(0, kFailurePrefix.size()) == kFailurePrefix;

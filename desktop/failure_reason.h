@@ -12,6 +12,11 @@ namespace mdb::desktop {
 // True when a stored fileinfo text is a failure reason ("未压缩..."), not a result.
 bool IsFailureReason(std::string_view stored);
 
+// The short mark of a compacted file whose stored text says it was repaired first
+// (the batch's "已修复并压缩（...）" notes): "已修复", or "有损修复" when data was lost;
+// empty for any other text.
+std::string RepairMark(std::string_view stored);
+
 // "未压缩：" + a short kind, e.g. "未压缩：数据库设有密码". A text that is no
 // failure reason is returned unchanged.
 std::string ShortFailureText(std::string_view stored);

@@ -50,7 +50,8 @@ std::string FormatRatioText(const FileInfoRecord& record) {
         }
         char buf[40];
         std::snprintf(buf, sizeof buf, "%2.2f %%", static_cast<double>(ratio));
-        return buf;
+        const std::string repaired = RepairMark(record.fileinfo);
+        return repaired.empty() ? std::string(buf) : std::string(buf) + " " + repaired;
     }
     if (!record.fileinfo.empty()) return ShortFailureText(record.fileinfo);
     return "---";
@@ -66,6 +67,9 @@ void FillEntry(const FileInfoRecord& record, FileListEntry& entry, const BatchPr
     const bool failed =
         record.compactDatabase != kStateCompacted && IsFailureReason(record.fileinfo);
     entry.reason = failed ? FullFailureText(record.fileinfo) : std::string();
+    // A repaired file's note (what was made anew or lost) shows where a reason would.
+    if (record.compactDatabase == kStateCompacted && !RepairMark(record.fileinfo).empty())
+        entry.reason = TrWithDetail(record.fileinfo, "");
     entry.recordKey = record.filenameid;
     if (batch.active && record.compactDatabase == kStateQueued && !batch.done.contains(record.filepath)) {
         entry.compactedSize = "---";

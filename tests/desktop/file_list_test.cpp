@@ -89,8 +89,16 @@ TEST_F(FileListTest, EveryFormattingRule) {
     password.fileinfo = "未压缩，原因：数据库设有密码（the database is protected by a password）";
     Insert(password);
 
+    // Compacted after a repair: the saving, marked, and what the repair did; an earlier
+    // run's failure text on a compacted record is no reason.
+    FileInfoRecord repaired = MakeRecord("k-repaired", "/var/www/a/repaired.mdb", 800000);
+    repaired.filesize2 = 500000;
+    repaired.compactDatabase = kStateCompacted;
+    repaired.fileinfo = "已修复并压缩（made anew: 'Orders': usage map）";
+    Insert(repaired);
+
     Reload();
-    ASSERT_EQ(view.ItemCount(), 13);
+    ASSERT_EQ(view.ItemCount(), 14);
 
     const ListRow* r = RowWithKey("k-half");
     ASSERT_TRUE(r);
@@ -113,6 +121,8 @@ TEST_F(FileListTest, EveryFormattingRule) {
     EXPECT_EQ(RowWithKey("k-pw")->reason,
               "未压缩，原因：数据库设有密码，无法打开（the database is protected by a password）");
     EXPECT_EQ(RowWithKey("k-half")->reason, "");
+    EXPECT_EQ(RowWithKey("k-repaired")->ratio, "37.50 % 已修复");
+    EXPECT_EQ(RowWithKey("k-repaired")->reason, "已修复并压缩（made anew: 'Orders': usage map）");
     EXPECT_EQ(RowWithKey("k-queued")->compactedSize, "4 KB");
     EXPECT_EQ(RowWithKey("k-queued")->ratio, "---");
 
@@ -129,9 +139,9 @@ TEST_F(FileListTest, EveryFormattingRule) {
 
     // Row numbers run from 1 in list order; every row starts unchecked.
     std::vector<std::string> expected;
-    for (int i = 1; i <= 13; ++i) expected.push_back(std::to_string(i));
+    for (int i = 1; i <= 14; ++i) expected.push_back(std::to_string(i));
     EXPECT_EQ(Column(0), expected);
-    for (int i = 0; i < 13; ++i) EXPECT_FALSE(view.IsChecked(i));
+    for (int i = 0; i < 14; ++i) EXPECT_FALSE(view.IsChecked(i));
 }
 
 // Every kind the engine and the batch report gets a short Chinese text; the full text
@@ -166,6 +176,10 @@ TEST(FailureReason, ShortAndFullTextOfEveryKind) {
         {"未压缩，原因：文件正被其他程序写入", "未压缩：文件被占用"},
         {"未压缩，原因：文件在压缩期间被修改", "未压缩：备份后文件被修改"},
         {"未压缩，原因：无法建立备份文件", "未压缩：备份失败"},
+        {"未压缩，原因：数据库已损坏，自动修复会丢失数据，请用 mdbcompact repair 修复（813 of 830 "
+         "rows recovered）",
+         "未压缩：已损坏，修复会丢数据"},
+        {"未压缩，原因：数据库已损坏，无法修复（the check found 1 problem）", "未压缩：已损坏，无法修复"},
         // A file name never decides the kind.
         {"未压缩，原因：数据库文件无法读取或已损坏（cannot open '/w/password 2007.mdb'）",
          "未压缩：文件已损坏"},

@@ -14,7 +14,10 @@
 
 #include "../desktop/program_dir.h"
 #include "common/manifest.h"
+#include "batch/compact_mdb_file.h"
+#include "batch/stored_path.h"
 #include "file_bytes.h"
+#include "tests/jet_repair/damage.h"
 #include "jet/header.h"
 
 namespace fs = std::filesystem;
@@ -368,6 +371,65 @@ TEST_F(CommandBatchTest, AWebServerThatCannotBeStartedAgainFailsTheRun) {
     Outcome next = Run({"--all", "--min-saving", "1G"});
     EXPECT_EQ(next.exitCode, 0) << next.out;
     EXPECT_EQ(Log(), "mdbscout_iisreset /start\n") << "what the last run left down is started";
+}
+
+
+std::string Export(const fs::path& file, const std::string& table) {
+    const std::string cmd = Quote(fs::path(MDB_DIST_DIR) / "mdbcompact") + " export " +
+                            Quote(file) + " " + Quote(table) + " 2>/dev/null";
+    std::string out;
+    if (FILE* p = popen(cmd.c_str(), "r")) {
+        char buf[4096];
+        for (std::size_t n; (n = fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
+        pclose(p);
+    }
+    return out;
+}
+
+// A damaged file is checked before its compaction and repaired when nothing is lost (the
+// compaction alone would drop the rows of a page its usage map no longer lists, and call
+// that success); one whose repair would lose rows stays as it is unless --repair-lossy.
+TEST_F(CommandBatchTest, DamagedFilesAreRepairedOnlyWhenNothingIsLostUnlessAsked) {
+    const fs::path corpus = fs::path(MDB_CORPUS_DIR) / "jet4" / "testV2000.mdb";
+    const fs::path unlisted = site_ / "unlisted.mdb", zeroed = site_ / "zeroed.mdb";
+    const auto lossless = damage::Apply(corpus, damage::Kind::UnlistedPage, unlisted, 7);
+    const auto lossy = damage::Apply(corpus, damage::Kind::ZeroDataPage, zeroed, 7);
+    ASSERT_TRUE(lossless && lossy);
+    const std::string zeroedBytes = ReadBytes(zeroed);
+    const std::string rows = Export(corpus, lossless->table);
+    ASSERT_NE(Export(unlisted, lossless->table), rows) << "the damage hides rows from the maps";
+
+    Outcome first = Run({"--no-web-server", "--json", unlisted.string(), zeroed.string()});
+    EXPECT_EQ(first.exitCode, 1) << first.out;
+    EXPECT_TRUE(Contains(first.out, "\"repaired\":true")) << first.out;
+    EXPECT_TRUE(Contains(first.out, "\"code\":\"repair_lossy\"")) << first.out;
+    EXPECT_EQ(Export(unlisted, lossless->table), rows) << "every row is in the repaired file";
+    EXPECT_EQ(ReadBytes(zeroed), zeroedBytes) << "a lossy repair is not automatic";
+    std::vector<mdb::FileInfoRecord> records;
+    ASSERT_EQ(prog_.OpenDb()->SelectAll(records), 1);
+    auto recordOf = [&](const fs::path& p) {
+        for (const auto& r : records)
+            if (mdb::batch::StoredPathText(r.filepath) == p.string()) return r;
+        return mdb::FileInfoRecord{};
+    };
+    EXPECT_EQ(recordOf(unlisted).compactDatabase, "1");
+    EXPECT_TRUE(recordOf(unlisted).fileinfo.starts_with(mdb::batch::kRepairedNote))
+        << recordOf(unlisted).fileinfo;
+    EXPECT_NE(recordOf(zeroed).compactDatabase, "1");
+    EXPECT_TRUE(Contains(recordOf(zeroed).fileinfo, mdb::batch::kRepairWouldLose) &&
+                Contains(recordOf(zeroed).fileinfo, "rows recovered"))
+        << recordOf(zeroed).fileinfo;
+
+    Outcome asked = Run({"--no-web-server", "--repair-lossy", zeroed.string()});
+    EXPECT_EQ(asked.exitCode, 0) << asked.out;
+    ASSERT_EQ(prog_.OpenDb()->SelectAll(records), 1);
+    EXPECT_EQ(recordOf(zeroed).compactDatabase, "1");
+    EXPECT_TRUE(recordOf(zeroed).fileinfo.starts_with(mdb::batch::kRepairedLossyNote))
+        << recordOf(zeroed).fileinfo;
+    bool backedUp = false;
+    for (const auto& e : fs::recursive_directory_iterator(prog_.Path() / "backup"))
+        if (e.path().filename() == "zeroed.mdb" && ReadBytes(e.path()) == zeroedBytes) backedUp = true;
+    EXPECT_TRUE(backedUp) << "the damaged original stays in the backup";
 }
 
 }  // namespace

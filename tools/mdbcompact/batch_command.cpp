@@ -67,10 +67,17 @@ const char kBatchHelp[] =
     "                      BYTES (K, M, G); default: the setting MinSaving, else off\n"
     "  --json              one JSON document on standard output (schema in mdbcompact(1))\n"
     "  --quiet             no progress and no per-file lines; problems on standard error\n"
+    "  --repair-lossy      also repair a damaged file when the repair loses rows or\n"
+    "                      values (the damaged original stays in the run's backup);\n"
+    "                      by default such a file is left as it is, with what a\n"
+    "                      repair would recover as its reason\n"
     "  --engine jet|jro    jet (default): our engine, which verifies every result;\n"
     "                      jro: Windows' own Jet engine (JRO.JetEngine through COM,\n"
     "                      Windows builds only; needs the Jet 4.0 OLE DB provider)\n"
     "\n"
+    "Each file is checked before it is compacted; a damaged one (rows on pages no\n"
+    "usage map lists, indexes that do not match their rows, ...) is repaired instead\n"
+    "when the repair keeps every row and value, and its record says so (已修复并压缩).\n"
     "A recorded file that no longer exists is named once (文件不存在) and its record\n"
     "forgotten. The web server is stopped only when at least one file may be replaced.\n"
     "Only one batch runs at a time per program directory (also against the window).\n"
@@ -100,6 +107,7 @@ struct Options {
     std::string store;
     std::string backupRoot = std::string(platform::kBackupRoot);
     batch::CompactionEngine engine = batch::kDefaultCompactionEngine;
+    batch::DamagedFiles damaged = batch::DamagedFiles::RepairLossless;
 };
 
 // Why the lock file could not be opened, in words: the system's own texts differ
@@ -171,6 +179,8 @@ bool ParseOptions(const std::vector<std::string>& args, Options& o, std::string&
                 return false;
             }
             o.minSavingGiven = true;
+        } else if (a == "--repair-lossy") {
+            o.damaged = batch::DamagedFiles::RepairAlways;
         } else if (a == "--no-web-server") {
             o.webServer = false;
         } else if (a == "--store") {
@@ -234,8 +244,10 @@ class ConsoleObserver : public batch::BatchObserver {
         report_.files.push_back(batch::ReportOf(o));
         trace_.File(report_.files.back());
         const batch::ReplaceResult& r = o.result;
-        // A removal that failed after a replacement is a problem to see in every mode.
-        if (!r.note.empty()) std::cerr << r.note << "\n";
+        // A repair, or a removal that failed after a replacement, is something to see in
+        // every mode.
+        if (!r.note.empty())
+            std::cerr << platform::Utf8OfPath(r.path) << "  " << TrWithDetail(r.note, "") << "\n";
         if (quiet_) {
             // Under systemd the journal has the file already, at warning priority.
             if (!r.replaced && !trace_.ToJournal())
@@ -557,7 +569,7 @@ int RunBatch(const std::vector<std::string>& args) {
     settings.backupRoot = platform::PathFromUtf8(o.backupRoot);
     settings.now = report.started;
     settings.stopRequested = [] { return platform::TerminationGuard::Requested(); };
-    settings.compact = batch::CompactorFor(o.engine);
+    settings.compact = batch::CompactorFor(o.engine, o.damaged);
     settings.prepareRunDir = [&](const fs::path& runDir, std::string& message) {
         const std::string xconfig = batch::ProgramPath(programDirText, batch::kXconfigProgram);
         if (PathExists(xconfig) != 1) return true;  // nothing to open on this system

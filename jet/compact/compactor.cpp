@@ -21,6 +21,7 @@
 #include "jet/compact/row_page_writer.h"
 #include "jet/compact/spill_file.h"
 #include "jet/compact/tdef_rewriter.h"
+#include "jet/compact/unlisted_rows.h"
 #include "jet/compact/verifier.h"
 #include "jet/database.h"
 #include "jet/row.h"
@@ -559,6 +560,10 @@ CompactResult Compact(const std::filesystem::path& source, const std::filesystem
         return Fail(result, "the file is not a Jet 3 or Jet 4 database");
     if (db->header().file_size % db->header().page_size != 0)
         return Fail(result, "the file ends inside a page (it is truncated or damaged)");
+    // Rows on pages that no map lists would be left out of the new file, and its
+    // verification, which reads the source the same way, would not miss them.
+    if (UnlistedRows unlisted = FindUnlistedRows(*db); !unlisted.empty())
+        return Fail(result, unlisted.Describe());
 
     // Temporary outputs and spill files of earlier runs in this directory that were
     // killed take room that this run may need, and nothing else ever removes them.

@@ -168,3 +168,36 @@ TEST(RepairCommand, ExitStatusAndJsonReportFollowTheVerdict) {
 }
 
 }  // namespace
+
+namespace {
+
+// Rows on pages that the usage map does not list: the compaction, which follows the
+// maps, refuses the file and names repair, which recovers every row.
+TEST(Repair, CompactionRefusesRowsNoMapListsAndRepairKeepsThem) {
+    TempDir tmp;
+    int cases = 0;
+    for (const auto& src : CorpusFiles(false)) {
+        for (damage::Kind kind : {damage::Kind::ClearedMap, damage::Kind::UnlistedPage}) {
+            SCOPED_TRACE(src.filename().string() + " " + damage::Name(kind));
+            const fs::path damaged = tmp.path() / "damaged.mdb";
+            const fs::path compacted = tmp.path() / "compacted.mdb", repaired = tmp.path() / "repaired.mdb";
+            fs::remove(compacted);
+            fs::remove(repaired);
+            auto d = damage::Apply(src, kind, damaged, 3);
+            if (!d) continue;
+            ++cases;
+            jet::CompactResult c = jet::Compact(damaged, compacted);
+            EXPECT_FALSE(c.compacted) << "rows left out without a word";
+            EXPECT_FALSE(fs::exists(compacted));
+            EXPECT_NE(c.reason.find("the database is damaged: page "), std::string::npos) << c.reason;
+            EXPECT_NE(c.reason.find("'mdbcompact repair' recovers"), std::string::npos) << c.reason;
+            jet::RepairResult r = jet::Repair(damaged, repaired);
+            ASSERT_TRUE(r.repaired) << r.reason;
+            EXPECT_TRUE(r.lossless());
+            EXPECT_EQ(Lines(ReadRows(repaired, d->table).rows), Lines(ReadRows(src, d->table).rows));
+        }
+    }
+    EXPECT_GT(cases, 30);
+}
+
+}  // namespace

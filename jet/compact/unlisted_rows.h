@@ -1,0 +1,37 @@
+// Rows a compaction would not see. The compaction takes a table's rows from the pages
+// its usage map lists; a crash can leave data pages that name the table and hold live
+// rows but that no map lists (a usage bitmap zeroed, a page added to the table whose
+// map bit never reached the disk). The verification reads the source the same way,
+// so such rows would be dropped without a word: the compaction looks for them first
+// and refuses the file.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "jet/database.h"
+
+namespace jet {
+
+struct UnlistedRows {
+    std::uint32_t pages = 0;  // data pages with live rows that their table's map misses
+    std::uint64_t rows = 0;   // live rows on them
+    // The first such page (lowest number), its table and its live rows.
+    std::string table;
+    std::uint32_t page = 0;
+    std::uint32_t page_rows = 0;
+
+    bool empty() const { return pages == 0; }
+    // One sentence: what was found, that the file is damaged, and what recovers it.
+    std::string Describe() const;
+};
+
+// Looks at the pages that no map accounts for: neither free in the global map, nor a
+// definition, map or usage-bitmap page, nor listed in a table's, long-value column's
+// or index's map. A sound file has next to none, so this reads a handful of pages.
+// A data page among them that names a table of the catalog and holds live rows is
+// counted. Never throws FormatError: what cannot be read is left to the compaction,
+// which refuses it with its own reason.
+UnlistedRows FindUnlistedRows(Database& db);
+
+}  // namespace jet

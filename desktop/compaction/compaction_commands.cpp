@@ -49,6 +49,10 @@ constexpr char kMsgConvertBackupDir[] = MDB_TEXT("转换数据库备份目录 %s
 constexpr char kMsgTotals[] = MDB_TEXT("数据库压缩完成。成功压缩 %s 个；未压缩 %s 个。");
 constexpr char kMsgStoppedTotals[] =
     MDB_TEXT("数据库压缩已停止。成功压缩 %s 个；未压缩 %s 个；未处理 %s 个。");
+// Said after the totals when the store kept refusing a file's record (another program
+// held it past every retry): the list shows that file's state from before the batch.
+constexpr char kMsgRecordsNotWritten[] =
+    MDB_TEXT("其中 %s 个文件的压缩结果未能写入记录（记录库一直被其他程序占用），列表中显示的不是这些文件的最新状态。");
 constexpr char kMsgWebServerNotStarted[] =
     MDB_TEXT("Web 服务器未能重新启动（%s），网站目前无法访问！\r\n\r\n请检查 Web 服务器的配置，然后运行“mdbscout_iisreset /start”启动它。");
 constexpr char kMsgRequestNotWritten[] =
@@ -394,6 +398,7 @@ unsigned RunCompactionBatch(const CompactionContext& ctx, CompactionState& cs, D
     // One connection serves the whole run (a connection per statement would flush the
     // store to the disk three times per file).
     std::unique_ptr<FileInfoDb> store = OpenFileInfoStore(ctx.desktop, view);
+    if (store) store->SetBusyTimeout(ctx.storeBusyTimeoutMs);
     std::vector<std::string> queued;
     const int read = store ? store->CollectQueuedFilepaths(kMaxQueuedRecords, queued) : 0;
     if (read == 0) {
@@ -448,7 +453,8 @@ unsigned RunCompactionBatch(const CompactionContext& ctx, CompactionState& cs, D
         std::chrono::duration<double>(std::chrono::steady_clock::now() - downSince).count();
     report.ended = std::time(nullptr);
     report.interrupted = t.stopped;
-    report.exitCode = t.stopped ? 130 : t.notCompacted ? 1 : 0;
+    report.recordsNotWritten = t.recordsNotWritten;
+    report.exitCode = t.stopped ? 130 : t.notCompacted || t.recordsNotWritten ? 1 : 0;
     for (std::size_t i = report.files.size(); i < queued.size(); ++i) {
         batch::FileReport file;
         file.path = batch::StoredPathText(queued[i]);
@@ -462,7 +468,14 @@ unsigned RunCompactionBatch(const CompactionContext& ctx, CompactionState& cs, D
                              {std::to_string(t.compacted), std::to_string(t.notCompacted),
                               std::to_string(t.notReached)})
                   : TrFormat(kMsgTotals, {std::to_string(t.compacted), std::to_string(t.notCompacted)});
-    ShowBatchMessage(view, totals, MessageIcon::Information);
+    if (t.recordsNotWritten == 0) {
+        ShowBatchMessage(view, totals, MessageIcon::Information);
+    } else {
+        ShowBatchMessage(view,
+                         totals + "\r\n\r\n" +
+                             TrFormat(kMsgRecordsNotWritten, {std::to_string(t.recordsNotWritten)}),
+                         MessageIcon::Error);
+    }
     // The sites are down: said after the totals, as an error.
     if (haveProgramDir) {
         std::string units;

@@ -56,6 +56,9 @@ struct CompactionContext {
     std::function<std::time_t()> now;  // the clock of the run directory's name
     std::function<int(std::u16string, std::u16string, std::string&)> compact;
     std::function<void(ReplaceStep)> checkpoint;  // per-file progress hook (tests)
+    // How long each statement of the batch waits for another program's lock on the store
+    // before it is retried (tests shorten it).
+    int storeBusyTimeoutMs = kStoreBusyTimeoutMs;
     // Whether a web server can be stopped for a batch: 1 yes, 0 none (no systemd, or none
     // of the known units is running), -1 cannot tell. Unset: not asked.
     std::function<int()> webServerStoppable;

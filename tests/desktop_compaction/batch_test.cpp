@@ -407,6 +407,27 @@ TEST_F(BatchTest, AWebServerLeftDownIsAnErrorAfterTheTotals) {
         << view_.messages.back().text;
 }
 
+// Another program holds the store from the moment the file is put back until the batch
+// ends: the file is compacted, its record stays as it was, and the totals say so.
+TEST_F(BatchTest, ARecordTheStoreRefusedIsCountedInTheTotals) {
+    ScanSite({"jet4/testV2000.mdb"});
+    ReloadFileList(ctx_.desktop, state_, view_);
+    const auto locker = prog_.OpenDb();
+    ctx_.storeBusyTimeoutMs = 100;
+    ctx_.checkpoint = [&](ReplaceStep step) {
+        if (step == ReplaceStep::Replaced) ASSERT_EQ(locker->Begin(), 1);
+    };
+    view_.answers.push_back(true);
+    OnCompactAll(ctx_, cs_, state_, view_);
+    EXPECT_TRUE(PollCompactionRequest(ctx_, cs_, state_, view_, iniPath_));
+    locker->Rollback();
+    EXPECT_EQ(view_.messages.back().text,
+              "数据库压缩完成。成功压缩 1 个；未压缩 0 个。\r\n\r\n其中 1 "
+              "个文件的压缩结果未能写入记录（记录库一直被其他程序占用），列表中显示的不是这些文件的最新状态。");
+    EXPECT_EQ(view_.messages.back().icon, MessageIcon::Error);
+    EXPECT_NE(Records().at(0).compactDatabase, kStateCompacted);
+}
+
 TEST_F(BatchTest, SecondCopyLeavesTheRequestAloneAndSaysSoOnce) {
     ScanSite({"jet4/testV2000.mdb"});
     const std::string lockPath = (prog_.Path() / "config" / "compaction.lock").string();

@@ -48,19 +48,21 @@ bool ParseMinimumSaving(const std::string& text, MinimumSaving& out) {
     return true;
 }
 
-bool EstimateFile(const std::string& path, std::uint64_t& sizeNow, std::uint64_t& after,
-                  std::uint64_t& pagesNow, std::uint64_t& pagesAfter, std::string& reason) {
+FileEstimate EstimateFile(const std::string& path) {
+    FileEstimate e;
     const jet::CheckReport report = jet::CheckFile(platform::PathFromUtf8(path));
     if (!report.opened) {
-        reason = std::string(kNotCompactedPrefix) + DescribeEngineFailure(report.open_error);
-        return false;
+        e.reason = std::string(kNotCompactedPrefix) + DescribeEngineFailure(report.open_error);
+        return e;
     }
     const std::uint64_t pageSize = report.header.page_size ? report.header.page_size : 1;
-    sizeNow = report.header.file_size;
-    after = report.estimated_size;
-    pagesNow = report.header.page_count;
-    pagesAfter = report.estimated_size / pageSize;
-    return true;
+    e.read = true;
+    e.sizeNow = report.header.file_size;
+    e.sizeAfter = report.estimated_size;
+    e.pagesNow = report.header.page_count;
+    e.pagesAfter = report.estimated_size / pageSize;
+    e.problems = report.problems.size();
+    return e;
 }
 
 namespace {
@@ -95,14 +97,13 @@ BatchPlan PlanBatch(const std::vector<std::string>& storedPaths, const MinimumSa
             continue;
         }
         if (path && !minimum.Off()) {
-            std::uint64_t now = 0, after = 0, pagesNow = 0, pagesAfter = 0;
-            std::string reason;
-            if (EstimateFile(platform::Utf8OfPath(*path), now, after, pagesNow, pagesAfter,
-                             reason) &&
-                !minimum.Met(now, after)) {
+            const FileEstimate estimate = EstimateFile(platform::Utf8OfPath(*path));
+            // A damaged file is left to the batch: its repair matters more than its saving.
+            if (estimate.read && estimate.problems == 0 &&
+                !minimum.Met(estimate.sizeNow, estimate.sizeAfter)) {
                 FileReport small;
                 small.path = platform::Utf8OfPath(*path);
-                small.sizeBefore = now;
+                small.sizeBefore = estimate.sizeNow;
                 small.reason = kSkipBelowMinimumSaving;
                 plan.leftOut.push_back(small);
                 continue;

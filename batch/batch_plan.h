@@ -47,9 +47,16 @@ struct BatchPlan {
 // engine accepts makes the batch one that may replace files.
 BatchPlan PlanBatch(const std::vector<std::string>& storedPaths, const MinimumSaving& minimum);
 
-// The same estimate a dry run reports: size now and estimated size after; false (with
-// the engine's reason) when the file cannot be read.
-bool EstimateFile(const std::string& path, std::uint64_t& sizeNow, std::uint64_t& after,
-                  std::uint64_t& pagesNow, std::uint64_t& pagesAfter, std::string& reason);
+// The estimate a dry run reports, from the check of the file.
+struct FileEstimate {
+    bool read = false;   // false: the file cannot be read (`reason` says why)
+    std::string reason;  // "未压缩，原因：..." when not read
+    std::uint64_t sizeNow = 0, sizeAfter = 0;
+    std::uint64_t pagesNow = 0, pagesAfter = 0;
+    // Problems the check found: the batch repairs such a file instead of compacting it
+    // (when nothing is lost), and the estimate is then only a guess.
+    std::size_t problems = 0;
+};
+FileEstimate EstimateFile(const std::string& path);
 
 }  // namespace mdb::batch

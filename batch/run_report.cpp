@@ -90,6 +90,7 @@ Json RunReportJson(const RunReport& report) {
         if (f.outcome == FileOutcomeKind::Estimated)
             file.Set("estimated_size_after_bytes", f.sizeAfter);
         if (f.repaired) file.Set("repaired", true);
+        if (f.checkProblems) file.Set("check_problems", static_cast<std::uint64_t>(f.checkProblems));
         if (!f.note.empty()) file.Set("note", f.note);
         if (!f.reason.empty())
             file.Set("reason", Json::MakeObject().Set("code", ReasonCode(f.reason)).Set("text", f.reason));

@@ -31,6 +31,7 @@ struct FileReport {
     std::string reason;           // empty unless not compacted or skipped
     std::string note;             // compacted, with something to say (a repair, ...)
     bool repaired = false;        // compacted after a repair
+    std::size_t checkProblems = 0;  // a dry run: problems the check found (to be repaired)
 };
 
 struct RunReport {

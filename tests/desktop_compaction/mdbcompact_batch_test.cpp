@@ -399,7 +399,11 @@ TEST_F(CommandBatchTest, DamagedFilesAreRepairedOnlyWhenNothingIsLostUnlessAsked
     const std::string rows = Export(corpus, lossless->table);
     ASSERT_NE(Export(unlisted, lossless->table), rows) << "the damage hides rows from the maps";
 
-    Outcome first = Run({"--no-web-server", "--json", unlisted.string(), zeroed.string()});
+    // A dry run names the damage; a minimum saving never leaves a damaged file out.
+    Outcome dry = Run({"--dry-run", "--min-saving", "100%", unlisted.string()});
+    EXPECT_TRUE(Contains(dry.out, "damaged (")) << dry.out;
+    Outcome first = Run({"--no-web-server", "--min-saving", "100%", "--json", unlisted.string(),
+                         zeroed.string()});
     EXPECT_EQ(first.exitCode, 1) << first.out;
     EXPECT_TRUE(Contains(first.out, "\"repaired\":true")) << first.out;
     EXPECT_TRUE(Contains(first.out, "\"code\":\"repair_lossy\"")) << first.out;

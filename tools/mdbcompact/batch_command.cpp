@@ -300,31 +300,38 @@ int DryRun(const std::vector<std::string>& storedPaths, const Options& o,
     for (const auto& stored : storedPaths) {
         batch::FileReport file;
         file.path = batch::StoredPathText(stored);
-        std::uint64_t now = 0, after = 0, filePagesNow = 0, filePagesAfter = 0;
-        if (!batch::EstimateFile(file.path, now, after, filePagesNow, filePagesAfter,
-                                 file.reason)) {
+        const batch::FileEstimate e = batch::EstimateFile(file.path);
+        if (!e.read) {
+            file.reason = e.reason;
             file.outcome = batch::FileOutcomeKind::NotCompacted;
             if (text)
                 std::cout << file.path << "  "
                           << TrWithDetail(file.reason, batch::kNotCompactedPrefix) << "\n";
             ++refused;
-        } else if (!o.minSaving.Met(now, after)) {
+        } else if (e.problems == 0 && !o.minSaving.Met(e.sizeNow, e.sizeAfter)) {
             file.outcome = batch::FileOutcomeKind::Skipped;
-            file.sizeBefore = now;
+            file.sizeBefore = e.sizeNow;
             file.reason = batch::kSkipBelowMinimumSaving;
             if (text)
-                std::cout << file.path << "  saving about " << Ratio(now, after) << ": "
-                          << Tr(file.reason) << "\n";
+                std::cout << file.path << "  saving about " << Ratio(e.sizeNow, e.sizeAfter)
+                          << ": " << Tr(file.reason) << "\n";
             ++small;
         } else {
             file.outcome = batch::FileOutcomeKind::Estimated;
-            file.sizeBefore = now;
-            file.sizeAfter = after;
-            if (text)
-                std::cout << file.path << "  pages " << filePagesNow << " -> about "
-                          << filePagesAfter << ", saving about " << Ratio(now, after) << "\n";
-            pagesNow += filePagesNow;
-            pagesAfter += filePagesAfter;
+            file.sizeBefore = e.sizeNow;
+            file.sizeAfter = e.sizeAfter;
+            file.checkProblems = e.problems;
+            if (text) {
+                std::cout << file.path << "  pages " << e.pagesNow << " -> about " << e.pagesAfter
+                          << ", saving about " << Ratio(e.sizeNow, e.sizeAfter);
+                if (e.problems)
+                    std::cout << "; damaged (" << e.problems
+                              << " problems, see mdbcompact check): repaired instead when "
+                                 "the repair loses nothing, else left as it is";
+                std::cout << "\n";
+            }
+            pagesNow += e.pagesNow;
+            pagesAfter += e.pagesAfter;
         }
         report.files.push_back(std::move(file));
     }

@@ -35,6 +35,24 @@ std::string PagePath(const std::string& exeDir, const std::string& pageName) {
     return ReplaceAllOnce(exeDir + sep + "config" + sep + pageName, sep + sep, sep);
 }
 
+// The page in the language of the window: its translation NAME.LANGUAGE.EXT
+// ("HelpScan.en.Dat") where the program directory has one (for "en_GB" also the
+// "en" page, then the English page as for any language without pages of its own),
+// else the Chinese page itself.
+std::string PageInLanguage(const std::string& exeDir, const std::string& pageName) {
+    const std::string& language = i18n::CurrentLanguage();
+    if (language == i18n::kSourceLanguage) return pageName;
+    const std::size_t dot = pageName.rfind('.');
+    if (dot == std::string::npos) return pageName;
+    const std::string base = language.substr(0, language.find('_'));
+    for (const std::string& tag : {language, base, std::string(i18n::kFallbackLanguage)}) {
+        const std::string name = pageName.substr(0, dot) + "." + tag + pageName.substr(dot);
+        std::error_code ec;
+        if (std::filesystem::exists(platform::PathFromUtf8(PagePath(exeDir, name)), ec)) return name;
+    }
+    return pageName;
+}
+
 std::string PageUrl(const std::string& pagePath, const std::string& sessionId) {
     // The page path is absolute, so "file://" + path is the file URL.
     return "file://" + pagePath + "?SessionId=" + sessionId;
@@ -52,7 +70,7 @@ std::string MakeSessionId() {
     return buf;
 }
 
-bool ShowLocalPage(const DesktopContext& ctx, MainView& view, const std::string& pageName,
+bool ShowLocalPage(const DesktopContext& ctx, MainView& view, const std::string& page,
                    std::string& url) {
     url.clear();
     std::string exeDir;
@@ -60,6 +78,7 @@ bool ShowLocalPage(const DesktopContext& ctx, MainView& view, const std::string&
         view.ShowMessage(Tr(kExeDirMessage), MessageIcon::Error);
         return false;
     }
+    const std::string pageName = PageInLanguage(exeDir, page);
     const std::string sessionId = MakeSessionId();
     const std::string pagePath = PagePath(exeDir, pageName);
     std::error_code ec;
@@ -90,9 +109,9 @@ bool ShowLocalPageInHelpPane(const DesktopContext& ctx, DesktopState& state, Mai
 std::string StartPageUrl(const DesktopContext& ctx) {
     std::string exeDir;
     if (!ctx.exeDirectory || ctx.exeDirectory(exeDir) != 1) return {};
-    const std::string pagePath = PagePath(exeDir, kPageReadLog);
-    if (CheckAgainstManifest(platform::PathFromUtf8(exeDir), std::string("config/") + kPageReadLog) !=
-        ManifestCheck::Match) {
+    const std::string pageName = PageInLanguage(exeDir, kPageReadLog);
+    const std::string pagePath = PagePath(exeDir, pageName);
+    if (CheckAgainstManifest(platform::PathFromUtf8(exeDir), "config/" + pageName) != ManifestCheck::Match) {
         return {};
     }
     return PageUrl(pagePath, MakeSessionId());

@@ -25,8 +25,9 @@ using mdb::Sha256OfFile;
 // Six rand() values after srand(time), printed last drawn first.
 std::string MakeSessionId();
 
-// Resolves, checks and addresses a local page. On failure the user has been told
-// why (error box) and false is returned.
+// Resolves, checks and addresses a local page: its translation into the window's
+// language where one is shipped beside it ("HelpScan.en.Dat"), else the page itself.
+// On failure the user has been told why (error box) and false is returned.
 bool ShowLocalPage(const DesktopContext& ctx, MainView& view, const std::string& pageName,
                    std::string& url);
 
@@ -35,9 +36,9 @@ bool ShowLocalPage(const DesktopContext& ctx, MainView& view, const std::string&
 bool ShowLocalPageInHelpPane(const DesktopContext& ctx, DesktopState& state, MainView& view,
                              const std::string& pageName);
 
-// The help pane's start page: the refresh page, which begins with the first steps,
-// when it passes the integrity check, without any message box. Empty when it cannot
-// be used.
+// The help pane's start page: the refresh page (in the window's language, as above),
+// which begins with the first steps, when it passes the integrity check, without any
+// message box. Empty when it cannot be used.
 std::string StartPageUrl(const DesktopContext& ctx);
 
 // The local path inside a "file://...?SessionId=..." address made by ShowLocalPage;

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <regex>
 
+#include "common/i18n.h"
 #include "desktop/help_pages.h"
 #include "fake_view.h"
 #include "platform/paths.h"
@@ -138,6 +139,28 @@ TEST_F(HelpPagesTest, FallbackStartPageIsSilent) {
     EXPECT_TRUE(view.messages.empty());
 }
 
+// Under an English window the English page shipped beside a Chinese one is shown; a
+// page without a translation stays Chinese, and a Chinese window shows Chinese pages.
+TEST_F(HelpPagesTest, TheWindowsLanguageChoosesThePage) {
+    ShipPage(kPageReadLog, "<!DOCTYPE html><p>第一次使用</p>");
+    ShipPage("HelpReadLog.en.dat", "<!DOCTYPE html><p>First steps</p>");
+    ShipPage(kPageScan, "<!DOCTYPE html><p>扫描</p>");
+    const fs::path config = dir.Path() / "config";
+    const auto pageOf = [&](const char* page) {
+        std::string url;
+        EXPECT_TRUE(ShowLocalPage(ctx, view, page, url)) << page;
+        return fs::path(LocalPathOfPageUrl(url)).filename().string();
+    };
+    ASSERT_EQ(i18n::UseLanguage("en", MDB_DIST_DIR), "en");
+    EXPECT_EQ(pageOf(kPageReadLog), "HelpReadLog.en.dat");
+    EXPECT_EQ(fs::path(LocalPathOfPageUrl(StartPageUrl(ctx))).filename(), "HelpReadLog.en.dat");
+    EXPECT_EQ(pageOf(kPageScan), "HelpScan.Dat");
+    ASSERT_EQ(i18n::UseLanguage("zh_CN", MDB_DIST_DIR), "zh_CN");
+    EXPECT_EQ(pageOf(kPageReadLog), "HelpReadLog.dat");
+    EXPECT_EQ(fs::path(LocalPathOfPageUrl(StartPageUrl(ctx))).filename(), "HelpReadLog.dat");
+    EXPECT_TRUE(view.messages.empty());
+}
+
 TEST(HelpPageUrl, OnlyLocalPageAddressesHaveAPath) {
     EXPECT_EQ(LocalPathOfPageUrl("http://example/x?SessionId=1"), "");
     EXPECT_EQ(LocalPathOfPageUrl("file:///a/b.dat"), "");
@@ -147,11 +170,13 @@ TEST(HelpPageUrl, OnlyLocalPageAddressesHaveAPath) {
 // The program directory the build produced (or, with MDB_PROGRAM_DIR_UNDER_TEST, an
 // installed one, as scripts/test-packages checks it): the shipped pages are web pages
 // and the manifest vouches for them and for every program that is there.
-// The scan page's example site directory is one of the platform's.
+// The scan page's example site directory is one of the platform's. Each page has its
+// English translation.
 TEST(ShippedProgramDirectory, HelpPagesAndManifest) {
     const char* underTest = std::getenv("MDB_PROGRAM_DIR_UNDER_TEST");
     const fs::path dist = underTest ? underTest : MDB_DIST_DIR;
-    for (const char* page : {kPageReadLog, kPageScan, kPageMonitor}) {
+    for (const char* page : {kPageReadLog, kPageScan, kPageMonitor, "HelpReadLog.en.dat",
+                             "HelpScan.en.Dat", "HelpMon.en.dat"}) {
         SCOPED_TRACE(page);
         std::ifstream in(dist / "config" / page, std::ios::binary);
         ASSERT_TRUE(in);
@@ -162,11 +187,13 @@ TEST(ShippedProgramDirectory, HelpPagesAndManifest) {
         EXPECT_EQ(CheckAgainstManifest(dist, std::string("config/") + page), ManifestCheck::Match);
         const bool windowsExample = html.find("<code>d:\\wwwroot</code>") != std::string::npos;
         const bool posixExample = html.find("<code>/var/www</code>") != std::string::npos;
-        if (page == std::string(kPageScan)) {
+        const bool english = std::string(page).find(".en.") != std::string::npos;
+        EXPECT_NE(html.find(english ? "<html lang=\"en\">" : "<html lang=\"zh-CN\">"), std::string::npos);
+        if (fs::path(page).stem().stem() == "HelpScan") {
             EXPECT_TRUE(platform::kPathsHaveDrives ? windowsExample && !posixExample
                                                    : posixExample && !windowsExample);
         }
-        if (page == std::string(kPageMonitor)) {  // the backup area is the platform's
+        if (fs::path(page).stem().stem() == "HelpMon") {  // the backup area is the platform's
             EXPECT_NE(html.find("<code>" + std::string(platform::kBackupRoot) + "</code>"),
                       std::string::npos);
         }

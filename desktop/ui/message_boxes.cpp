@@ -11,55 +11,18 @@
 
 #include <cstdio>
 
+#include "gtk_style.h"
 #include "platform/text_mark.h"
 
 namespace {
 
 const char* const kBoxCaption = MDB_TEXT("Veloran MDB 助手");
 
-// A quoted span (“…”) is a path or a name: the box must not wrap it at a '/', a '-' or
-// a blank, where GTK would otherwise break the line. A word joiner after each such
-// character and no-break blanks keep it on one line. Spans longer than this are left
-// to wrap, as a single unbreakable run would widen the box past the screen.
-constexpr std::size_t kMaxUnbrokenSpan = 80;
-
-wxString KeepQuotedTogether(const wxString& text) {
-    const wxUniChar open(0x201C), close(0x201D), joiner(0x2060), noBreakBlank(0x00A0);
-    wxString out;
-    out.reserve(text.size());
-    for (std::size_t at = 0; at < text.size();) {
-        const std::size_t start = text.find(open, at);
-        if (start == wxString::npos) {
-            out += text.substr(at);
-            break;
-        }
-        const std::size_t end = text.find(close, start + 1);
-        if (end == wxString::npos) {
-            out += text.substr(at);
-            break;
-        }
-        out += text.substr(at, start + 1 - at);
-        const wxString span = text.substr(start + 1, end - start - 1);
-        const bool keep = span.size() <= kMaxUnbrokenSpan && span.find('\n') == wxString::npos;
-        for (const wxUniChar c : span) {
-            if (keep && c == ' ') {
-                out += noBreakBlank;
-                continue;
-            }
-            out += c;
-            if (keep && (c == '/' || c == '\\' || c == '-')) out += joiner;
-        }
-        out += close;
-        at = end + 1;
-    }
-    return out;
-}
-
 // Message texts use CR LF line breaks; GTK wants LF.
 wxString MessageText(const std::string& text) {
     wxString s = U8(text);
     s.Replace("\r\n", "\n");
-    return KeepQuotedTogether(s);
+    return s;
 }
 
 // Every box is also written to stderr, one line each, so that a session can be read
@@ -104,6 +67,7 @@ void ShowMessageBox(wxWindow* parent, const std::string& text, mdb::desktop::Mes
             break;
     }
     Trace("box", text);
+    MakeMessageBoxesReadable();
     wxMessageDialog box(parent, MessageText(text), UiText(kBoxCaption), style);
     box.SetOKLabel(UiText("确定"));
     box.ShowModal();
@@ -112,6 +76,7 @@ void ShowMessageBox(wxWindow* parent, const std::string& text, mdb::desktop::Mes
 bool AskYesNoBox(wxWindow* parent, const std::string& text, bool noByDefault,
                  const wxString& caption) {
     Trace("question", text);
+    MakeMessageBoxesReadable();
     wxMessageDialog box(parent, MessageText(text), caption.empty() ? UiText(kBoxCaption) : caption,
                         wxYES_NO | wxICON_QUESTION | (noByDefault ? wxNO_DEFAULT : 0));
     box.SetYesNoLabels(UiText("是(&Y)"), UiText("否(&N)"));

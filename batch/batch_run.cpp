@@ -9,6 +9,8 @@
 #include "platform/paths.h"
 #include "platform/safe_files.h"
 
+#include <optional>
+
 namespace mdb::batch {
 namespace fs = std::filesystem;
 
@@ -30,30 +32,55 @@ bool BackupRootWritable(const fs::path& root, std::string& why) {
     return true;
 }
 
+namespace {
+
+// Batches of other program directories that share the backup root may start in the same
+// second, and each run needs a directory of its own: a directory shared by two runs is
+// marked alive only by the one that locked its marker, so once that one ended the
+// other's backups, still being written and relied on, looked like an old run's to
+// retention and were removed under it. A directory whose marker a live run holds is
+// passed over for the next second's name. A minute of such names is far more than
+// there are batches (one per program directory).
+constexpr int kRunDirectoryAttempts = 60;
+
+// Makes the run's backup directory and marks it as this run's (the lock, held until the
+// result goes). On failure sets run.start and run.message and returns nothing.
+std::optional<RunDirectoryLock> TakeRunDirectory(const BatchSettings& settings, BatchRun& run) {
+    for (int attempt = 0;; ++attempt) {
+        run.runDir = BackupRunDirectory(settings.backupRoot, settings.now + attempt);
+        const std::string runDirText = platform::Utf8OfPath(run.runDir);
+        run.message = runDirText;
+        if (CreateDirectoryChain(runDirText) != 1) {
+            run.start = BatchStart::BackupDirFailed;
+            return std::nullopt;
+        }
+        if (PathExists(runDirText) != 1) {
+            run.start = BatchStart::BackupDirUnreachable;
+            return std::nullopt;
+        }
+        RunDirectoryLock lock = MarkRunDirectory(run.runDir);
+        if (lock.Held() || attempt + 1 == kRunDirectoryAttempts ||
+            !RunAlive(run.runDir / kRunMarker))
+            return lock;
+    }
+}
+
+}  // namespace
+
 BatchRun RunBatch(const std::vector<std::string>& storedPaths, const BatchSettings& settings,
                   FileInfoDb& store, BatchObserver& observer) {
     BatchRun run;
-    run.runDir = BackupRunDirectory(settings.backupRoot, settings.now);
-    const std::string runDirText = platform::Utf8OfPath(run.runDir);
-    run.message = runDirText;
-    if (CreateDirectoryChain(runDirText) != 1) {
-        run.start = BatchStart::BackupDirFailed;
-        return run;
-    }
-    if (PathExists(runDirText) != 1) {
-        run.start = BatchStart::BackupDirUnreachable;
-        return run;
-    }
+    // Held for the whole run: batches of other program directories that share the backup
+    // root see it alive, and neither clean it up nor remove it.
+    const std::optional<RunDirectoryLock> runLock = TakeRunDirectory(settings, run);
+    if (!runLock) return run;
     const std::optional<std::u16string> wideRunDir =
-        Utf8ToUtf16(std::string(platform::kLongPathPrefix) + runDirText);
+        Utf8ToUtf16(std::string(platform::kLongPathPrefix) + run.message);
     if (!wideRunDir) {
         run.start = BatchStart::BackupDirNotConvertible;
         return run;
     }
     run.message.clear();
-    // Held for the whole run: batches of other program directories that share the backup
-    // root see it alive, and neither clean it up nor remove it.
-    const RunDirectoryLock runLock = MarkRunDirectory(run.runDir);
     if (settings.prepareRunDir) {
         std::string why;
         if (!settings.prepareRunDir(run.runDir, why)) {

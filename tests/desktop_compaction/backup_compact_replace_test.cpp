@@ -12,6 +12,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <thread>
 
@@ -20,6 +21,7 @@
 #include "common/utf16.h"
 #include "jet/header.h"
 #include "batch/backup_compact_replace.h"
+#include "batch/backup_retention.h"
 #include "batch/batch_run.h"
 #include "batch/compact_mdb_file.h"
 #include "fake_engine.h"
@@ -777,6 +779,36 @@ TEST_F(ReplaceTest, InstallsSharingTheBackupRootLeaveEachOthersLiveFolders) {
     EXPECT_FALSE(fs::exists(copies / partial)) << "the partial backup stays for good";
     EXPECT_EQ(ReadBytes(copies / "kept.mdb"), kOriginal);
     EXPECT_TRUE(fs::exists(copies / ".orders.mdb.mdbwarden-short.tmp"));
+}
+
+// Another install's batch started in the same second and holds that second's run
+// folder: this batch takes a folder of its own, so when the other ends and its next
+// run's retention (--keep-backups 0) passes, this run's folder is still seen alive and
+// keeps its backup. A shared folder lost the backup under the running batch.
+TEST_F(ReplaceTest, BatchesStartingInTheSameSecondTakeRunFoldersOfTheirOwn) {
+    const fs::path db = MakeSiteFile("same.mdb", kOriginal);
+    batch::BatchSettings settings;
+    settings.programDir = root_;
+    settings.backupRoot = backupRoot_;
+    settings.now = std::time(nullptr);
+    settings.compact = HalfCompactor;
+    const fs::path otherDir = batch::BackupRunDirectory(backupRoot_, settings.now);
+    fs::create_directories(otherDir);
+    std::optional<batch::RunDirectoryLock> other(batch::MarkRunDirectory(otherDir));
+    ASSERT_TRUE(other->Held());
+    settings.checkpoint = [&](ReplaceStep reached) {
+        if (reached != ReplaceStep::BackupWritten) return;
+        other.reset();
+        batch::RemoveOldBackupRuns(backupRoot_, 0, otherDir.parent_path() / "23-59-59",
+                                   settings.now + 3600);
+    };
+    BatchObserver quiet;
+    const auto store = FileInfoDb::Open(dbPath_);
+    const batch::BatchRun run = RunBatch({StoredPath(db)}, settings, *store, quiet);
+    EXPECT_NE(run.runDir, otherDir);
+    EXPECT_EQ(ReadBytes(run.runDir / db.relative_path()), kOriginal)
+        << "the backup was removed under the running batch";
+    EXPECT_EQ(ReadBytes(db), kOriginal.substr(0, kOriginal.size() / 2));
 }
 
 // The store locked by another program while the procedure records: a lock that goes

@@ -86,9 +86,6 @@ struct CopyFile {
 // Pages of the source kept cached while salvaging (see Repair).
 constexpr std::size_t kSourceCachePages = 2048;
 
-// A logical index of this type is the table's primary key: its keys are unique.
-constexpr std::uint8_t kPrimaryKeyIndex = 1;
-
 // The parent of the top containers; it has no catalog row of its own.
 constexpr std::int32_t kTopContainerId = 0x0F000000;
 
@@ -145,10 +142,13 @@ class Repairer {
     void PlanTables(RepairResult& result);
     void SalvageRows(TableWork& w, const OwnedPages& owned);
     void RebuildIndexes(TableWork& w);
-    // True when real index `index` may leave the row at `slot` out: the row's index
-    // columns are all null (an index that ignores nulls has no entry for it). Asked
-    // only about rows that a cleanly read index lists no entry for.
+    // True when real index `index` leaves the row at `slot` out: it ignores nulls and
+    // the row's index columns are all null. Asked only about rows that a cleanly read
+    // index lists no entry for.
     bool LeftOutByIndex(const TableDef& d, std::size_t index, RowAddr slot);
+    // Whether the kept row at `slot` leaves index `index`'s columns empty: all of them
+    // (`all`) or any (then a unique index may hold its key more than once).
+    bool NullInKey(const TableDef& d, std::size_t index, RowAddr slot, bool all);
     void NormalizePages(TableWork& w);
     void Lose(TableWork& w, RowAddr slot, std::string reason);
 
@@ -301,15 +301,22 @@ Bytes KeptRowBytes(TableReader& reader, PageFile& src, RowAddr slot, Page& holde
 }
 
 bool Repairer::LeftOutByIndex(const TableDef& d, std::size_t index, RowAddr slot) {
-    const RealIndex& ix = d.real_indexes[index];
+    return (d.real_indexes[index].flags & kIndexIgnoreNulls) && NullInKey(d, index, slot, true);
+}
+
+bool Repairer::NullInKey(const TableDef& d, std::size_t index, RowAddr slot, bool all) {
     TableReader reader(src_, d);
     Page holder;
     const Bytes bytes = KeptRowBytes(reader, src_, slot, holder);
     const CrackedRow cr = CrackRow(d, bytes, src_.jet3());
-    for (const IndexColumn& c : ix.columns)
-        for (std::size_t f = 0; f < d.columns.size(); ++f)
-            if (d.columns[f].number == c.column && !cr.fields[f].null) return false;
-    return true;
+    for (const IndexColumn& c : d.real_indexes[index].columns)
+        for (std::size_t f = 0; f < d.columns.size(); ++f) {
+            if (d.columns[f].number != c.column) continue;
+            // A yes/no column is never null.
+            const bool null = d.columns[f].type != kColBool && cr.fields[f].null;
+            if (null != all) return null;
+        }
+    return all;
 }
 
 // A row's index key hashed (FNV-1a, 64 bits), and two values no key hashes to in
@@ -332,7 +339,7 @@ void Repairer::RebuildIndexes(TableWork& w) {
     std::vector<std::vector<std::uint8_t>> scratch;
     std::vector<std::uint8_t> key;
     // The values of index `i` of the kept row at `slot` (lost long values null);
-    // false when the index has no entry for it.
+    // false when the index has no entry for it. `nulls`: whether a value is null.
     auto key_of = [&](const IndexKeyEncoder& enc, RowAddr slot, bool* nulls) {
         Page holder;
         const Bytes bytes = KeptRowBytes(reader, src_, slot, holder);
@@ -342,8 +349,8 @@ void Repairer::RebuildIndexes(TableWork& w) {
                 if (w.lost_values.count(std::uint64_t{PackedSlot(slot)} << 16 | f)) cracked.fields[f].null = true;
         enc.ValuesOf(bytes, cracked, reader, values, scratch);
         if (nulls) {
-            *nulls = true;
-            for (const KeyValue& v : values) *nulls = *nulls && v.null;
+            *nulls = false;
+            for (const KeyValue& v : values) *nulls = *nulls || v.null;
         }
         if (!enc.HasEntry(values)) return false;
         enc.Encode(values, key);
@@ -388,6 +395,11 @@ void Repairer::RebuildIndexes(TableWork& w) {
     for (std::size_t i = 0; i < n; ++i) {
         std::vector<bool> pointed(w.kept.size(), false);
         std::size_t pointed_count = 0;
+        // A unique index that holds a key twice (but for keys with a null column) is
+        // made anew below, without the later row.
+        const bool unique = IsUniqueIndex(d, i);
+        std::vector<std::uint8_t> last_key;
+        bool have_last = false;
         std::vector<RowAddr> lost_here;
         std::vector<std::pair<std::uint32_t, RowAddr>> disagree_here;
         const IndexWalk wk = WalkIndex(
@@ -404,6 +416,14 @@ void Repairer::RebuildIndexes(TableWork& w) {
                     if (pointed[k]) keep[i] = false;
                     if (!pointed[k]) ++pointed_count;
                     pointed[k] = true;
+                    if (unique) {
+                        const std::span<const std::uint8_t> key(e.bytes.data(), e.key_size);
+                        if (have_last && keep[i] && std::ranges::equal(key, last_key) &&
+                            !NullInKey(d, i, w.kept[k], false))
+                            keep[i] = false;
+                        last_key.assign(key.begin(), key.end());
+                        have_last = true;
+                    }
                     if (!enc[i]) continue;
                     const std::uint64_t h = HashKey(std::span(e.bytes.data(), e.key_size));
                     if (h == hashes[i][k])
@@ -458,7 +478,7 @@ void Repairer::RebuildIndexes(TableWork& w) {
     struct Made {
         std::vector<std::vector<std::uint8_t>> entries;
         std::vector<std::uint32_t> rows;  // places in `kept`
-        std::vector<bool> all_null;
+        std::vector<bool> null_in_key;
     };
     auto make = [&](std::size_t i, bool report_missing) {
         Made m;
@@ -468,7 +488,7 @@ void Repairer::RebuildIndexes(TableWork& w) {
                 if (!key_of(*enc[i], w.kept[k], &nulls)) continue;
                 m.entries.push_back(Entry(key, w.kept[k]));
                 m.rows.push_back(k);
-                m.all_null.push_back(nulls);
+                m.null_in_key.push_back(nulls);
             }
             return m;
         }
@@ -483,7 +503,7 @@ void Repairer::RebuildIndexes(TableWork& w) {
             seen[o] = true;
             m.entries.push_back(e.KeyAndRow());
             m.rows.push_back(static_cast<std::uint32_t>(o));
-            m.all_null.push_back(false);
+            m.null_in_key.push_back(NullInKey(d, i, w.kept[o], false));
         }
         if (report_missing)
             for (std::size_t k = 0; k < w.kept.size(); ++k)
@@ -495,9 +515,7 @@ void Repairer::RebuildIndexes(TableWork& w) {
     // A unique index (or primary key) the rows violate: the later row goes, from every
     // index. Found before any tree is made.
     for (std::size_t i = 0; i < n; ++i) {
-        bool unique = d.real_indexes[i].flags & kIndexUnique;
-        for (const LogicalIndex& li : d.logical_indexes)
-            unique = unique || (li.real_index == i && li.type == kPrimaryKeyIndex);
+        const bool unique = IsUniqueIndex(d, i);
         // Made here when unique, or to report the rows a walk's entries lack.
         if (keep[i] || (!unique && enc[i])) continue;
         Made m = make(i, true);
@@ -514,7 +532,7 @@ void Repairer::RebuildIndexes(TableWork& w) {
             return m.rows[a] < m.rows[b];
         });
         for (std::size_t k = 1; k < order.size(); ++k) {
-            if (m.all_null[order[k]] || key_less(order[k - 1], order[k])) continue;
+            if (m.null_in_key[order[k]] || key_less(order[k - 1], order[k])) continue;
             const RowAddr later = w.kept[m.rows[order[k]]];
             if (!w.dropped.count(PackedSlot(later)))
                 Lose(w, later, "unique index " + std::to_string(i) + " holds its key for row " +

@@ -21,14 +21,14 @@ class TdefRewriter {
     void PutU32At(std::size_t at, std::uint32_t value);
     // Stores a row pointer (row byte + 3-byte page) at definition offset `at`.
     void PutRowPointerAt(std::size_t at, RowAddr addr);
+    // Stores one byte at definition offset `at`.
+    void PutByteAt(std::size_t at, std::uint8_t value);
 
     // Returns the pages with the continuation links set to new_pages.
     // REQUIRES: new_pages.size() == number of pages of the definition
     std::vector<std::vector<std::uint8_t>> Finish(const std::vector<std::uint32_t>& new_pages);
 
   private:
-    void PutByteAt(std::size_t at, std::uint8_t value);
-
     const TableDef& def_;
     bool jet3_;
     std::vector<std::vector<std::uint8_t>> pages_;  // copies, in chain order

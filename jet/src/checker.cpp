@@ -342,6 +342,9 @@ std::uint32_t CheckIndex(PageFile& f, const TableDef& t, const std::string& who,
     // folded the rows' keys.
     const IndexKeyEncoder* encoder = slots.keys.encoder(i);
     KeyDigest walked;
+    constexpr std::size_t kShown = 5;  // of each kind of fault, then a count
+    std::optional<DuplicateKeys> duplicates;
+    if (slots.keys.enabled() && IsUniqueIndex(t, i)) duplicates.emplace(f, t, i, kShown);
     constexpr std::size_t kBatch = 64;  // enough misses in flight; a few KB
     std::array<Pending, kBatch> batch;
     std::size_t pending = 0;
@@ -385,12 +388,14 @@ std::uint32_t CheckIndex(PageFile& f, const TableDef& t, const std::string& who,
                                         : 0};
             if (pending == kBatch) settle();
         }
+        if (duplicates) duplicates->Add(entries, page);
         if (also) (*also)(entries, page);
     };
     w = WalkIndex(f, ri.root, t.page, visit);
     settle();
+    if (duplicates)
+        for (KeyFault& k : duplicates->Faults(iw)) out.Add(k.page, std::move(k.text));
     if (encoder && w.complete && walked != slots.keys.digest(i)) {
-        constexpr std::size_t kShown = 5;  // of each kind of fault, then a count
         try {
             auto live = [&](RowAddr a) { return live_slots.Contains(a); };
             for (KeyFault& k : FindKeyFaults(f, t, i, *encoder, live, iw, kShown))

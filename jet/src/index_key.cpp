@@ -128,6 +128,13 @@ std::optional<IndexKeyEncoder> IndexKeyEncoder::Make(const TableDef& table, std:
     return e;
 }
 
+bool IsUniqueIndex(const TableDef& table, std::size_t index) {
+    if (table.real_indexes[index].flags & kIndexUnique) return true;
+    for (const LogicalIndex& li : table.logical_indexes)
+        if (li.real_index == index && li.type == kPrimaryKeyIndex) return true;
+    return false;
+}
+
 bool IndexKeyEncoder::HasEntry(std::span<const KeyValue> values) const {
     if (!ignore_nulls_) return true;
     for (std::size_t i = 0; i < values.size(); ++i)

@@ -1,5 +1,6 @@
 #include "index_key_check.h"
 
+#include <algorithm>
 #include <cstring>
 #include <unordered_map>
 #include <unordered_set>
@@ -38,7 +39,7 @@ std::uint64_t EntryHash(std::uint32_t row, const std::uint8_t* key, std::size_t 
 
 TableKeys::TableKeys(const TableDef& table, bool jet3, std::uint32_t database_order,
                      bool enabled)
-    : table_(table), jet3_(jet3), indexes_(table.real_indexes.size()) {
+    : table_(table), jet3_(jet3), enabled_(enabled), indexes_(table.real_indexes.size()) {
     std::vector<std::size_t> columns;
     for (std::size_t i = 0; enabled && i < indexes_.size(); ++i) {
         indexes_[i].encoder = IndexKeyEncoder::Make(table, i, jet3, database_order, nullptr);
@@ -129,6 +130,62 @@ std::vector<KeyFault> FindKeyFaults(PageFile& file, const TableDef& table, std::
     more(wrong, "entries do not match their rows' values");
     more(left_out, "entries index rows the index leaves out");
     more(missing, "live rows are missing from the index");
+    return out;
+}
+
+DuplicateKeys::DuplicateKeys(PageFile& file, const TableDef& table, std::size_t index,
+                             std::size_t limit)
+    : table_(table),
+      index_(index),
+      limit_(limit),
+      unique_(IsUniqueIndex(table, index)),
+      reader_(file, table) {}
+
+bool DuplicateKeys::KeyHasNull(RowAddr row) {
+    const RowRef r = reader_.Resolve(row);
+    const CrackedRow cr = CrackRow(table_, r.bytes, reader_.file().jet3());
+    for (const IndexColumn& c : table_.real_indexes[index_].columns)
+        for (std::size_t f = 0; f < table_.columns.size(); ++f)
+            if (table_.columns[f].number == c.column && table_.columns[f].type != kColBool &&
+                cr.fields[f].null)
+                return true;
+    return false;
+}
+
+void DuplicateKeys::Add(std::span<const IndexEntry> entries, std::uint32_t page) {
+    if (!unique_ || entries.empty()) return;
+    auto key = [](const IndexEntry& e) { return std::span(e.bytes.data(), e.key_size); };
+    for (std::size_t k = 0; k < entries.size(); ++k) {
+        const IndexEntry& e = entries[k];
+        const std::span<const std::uint8_t> before =
+            k ? key(entries[k - 1]) : std::span<const std::uint8_t>(last_key_);
+        if ((k == 0 && !have_last_) || !std::ranges::equal(before, key(e))) continue;
+        try {
+            if (KeyHasNull(e.row)) continue;
+        } catch (const FormatError&) {
+            continue;  // not a live row: the walk's own finding
+        }
+        if (named_.size() < limit_)
+            named_.push_back({k ? entries[k - 1].row : last_row_, e.row, page, e.offset});
+        ++count_;
+    }
+    const IndexEntry& last = entries.back();
+    last_key_.assign(last.bytes.begin(), last.bytes.begin() + static_cast<std::ptrdiff_t>(last.key_size));
+    last_row_ = last.row;
+    have_last_ = true;
+}
+
+std::vector<KeyFault> DuplicateKeys::Faults(const std::string& who) const {
+    std::vector<KeyFault> out;
+    for (const Pair& p : named_)
+        out.push_back({p.page, who + ": rows " + p.first.ToString() + " and " + p.second.ToString() +
+                                   " have the same key, but the index is unique (entry at page " +
+                                   std::to_string(p.page) + " offset " + std::to_string(p.offset) +
+                                   ")"});
+    if (count_ > named_.size())
+        out.push_back({named_.empty() ? 0 : named_.front().page,
+                       who + ": " + std::to_string(count_ - named_.size()) +
+                           " more rows have a key that an earlier row has, but the index is unique"});
     return out;
 }
 

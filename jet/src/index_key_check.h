@@ -7,9 +7,11 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
+#include "jet/index.h"
 #include "jet/index_key.h"
 #include "jet/row.h"
 #include "jet/table.h"
@@ -37,6 +39,8 @@ class TableKeys {
     TableKeys(const TableDef& table, bool jet3, std::uint32_t database_order, bool enabled);
     // Whether any index's keys can be made (when none, AddRow need not be called).
     bool any() const { return any_; }
+    // Whether keys are checked at all (unique indexes' keys against each other too).
+    bool enabled() const { return enabled_; }
     // Adds the keys of the live row listed at `slot`. A row that cannot be split (its
     // fault is the row check's to report) leaves its table's keys unknown.
     void AddRow(RowAddr slot, Bytes row, TableReader& reader);
@@ -52,6 +56,7 @@ class TableKeys {
     };
     const TableDef& table_;
     bool jet3_;
+    bool enabled_;
     bool any_ = false, unknown_ = false;
     std::vector<Index> indexes_;
     std::optional<RowCracker> cracker_;  // the index columns only
@@ -75,5 +80,38 @@ std::vector<KeyFault> FindKeyFaults(PageFile& file, const TableDef& table, std::
                                     const IndexKeyEncoder& encoder,
                                     const std::function<bool(RowAddr)>& live,
                                     const std::string& who, std::size_t limit);
+
+// Keys that a unique index (IsUniqueIndex) holds more than once. Its leaf entries come
+// in key order, so equal keys are neighbours; a repeated key with a null column is
+// right (the later entry's row tells: both keys have their null columns alike).
+class DuplicateKeys {
+  public:
+    // `file` reads the rows of repeated keys; `limit` pairs are named, then a count.
+    DuplicateKeys(PageFile& file, const TableDef& table, std::size_t index, std::size_t limit);
+    // Whether the index is unique (otherwise Add does nothing).
+    bool unique() const { return unique_; }
+    // The entries of one leaf page, in walk order.
+    void Add(std::span<const IndexEntry> entries, std::uint32_t page);
+    // The pairs found, named as `who`'s.
+    std::vector<KeyFault> Faults(const std::string& who) const;
+
+  private:
+    bool KeyHasNull(RowAddr row);
+
+    const TableDef& table_;
+    std::size_t index_;
+    std::size_t limit_;
+    bool unique_;
+    TableReader reader_;
+    std::vector<std::uint8_t> last_key_;  // of the previous page's last entry
+    RowAddr last_row_;
+    bool have_last_ = false;
+    struct Pair {
+        RowAddr first, second;
+        std::uint32_t page, offset;
+    };
+    std::vector<Pair> named_;
+    std::size_t count_ = 0;
+};
 
 }  // namespace jet

@@ -161,7 +161,8 @@ TableDef ReadTableDef(PageFile& file, std::uint32_t page) {
         r.root_at = q + real.root;
         r.map = UnpackRowPtr(U32(b, r.map_at));
         r.root = U32(b, r.root_at);
-        r.flags = U8(b, q + real.flags);
+        r.flags_at = q + real.flags;
+        r.flags = U8(b, r.flags_at);
         t.real_indexes.push_back(std::move(r));
         at += real.size;
     }

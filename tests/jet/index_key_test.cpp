@@ -338,3 +338,47 @@ TEST(IndexKeys, TextKeysSortInEachGeneralOrder) {
 }
 
 }  // namespace
+
+namespace {
+
+// The "ignore nulls" and "unique" flags of real indexes as the definition stores them,
+// against what the indexes hold: in a file made with those properties set, an index
+// that ignores nulls has no entry for a row whose key columns are all null, the others
+// have one, and a unique index without the flag holds the null key several times.
+TEST(IndexKeys, IgnoreNullsFlagSaysWhetherNullRowsHaveEntries) {
+    jet::Status st;
+    auto db = jet::Database::Open(CorpusDir() / "jet4" / "testIndexPropertiesV2000.mdb", &st);
+    ASSERT_TRUE(db) << st.reason;
+    int ignoring = 0, unique_with_nulls = 0;
+    for (const jet::CatalogEntry* e : db->Tables(false)) {
+        const jet::TableDef& t = db->Definition(e->tdef_page());
+        for (std::size_t i = 0; i < t.real_indexes.size(); ++i) {
+            const jet::RealIndex& ix = t.real_indexes[i];
+            std::set<std::uint32_t> listed;
+            for (const auto& x : jet::WalkIndex(db->file(), ix.root, t.page).leaf_entries)
+                listed.insert(x.row.Packed());
+            std::size_t null_rows = 0, null_listed = 0;
+            jet::TableReader rd(db->file(), t);
+            rd.ForEachRow([&](const jet::RowRef& r) {
+                const jet::CrackedRow cr = jet::CrackRow(t, r.bytes, db->jet3());
+                bool all_null = true;
+                for (const auto& c : ix.columns)
+                    for (std::size_t f = 0; f < t.columns.size(); ++f)
+                        if (t.columns[f].number == c.column && !cr.fields[f].null) all_null = false;
+                null_rows += all_null;
+                null_listed += all_null && listed.count(r.slot.Packed());
+                return true;
+            });
+            if (!null_rows) continue;
+            SCOPED_TRACE(e->name + " index " + std::to_string(i));
+            const bool ignores = ix.flags & jet::kIndexIgnoreNulls;
+            EXPECT_EQ(null_listed, ignores ? 0 : null_rows);
+            ignoring += ignores;
+            unique_with_nulls += !ignores && (ix.flags & jet::kIndexUnique) && null_rows > 1;
+        }
+    }
+    EXPECT_GE(ignoring, 2);
+    EXPECT_GE(unique_with_nulls, 2);
+}
+
+}  // namespace

@@ -9,6 +9,7 @@
 #include "jet/database.h"
 #include "jet/format.h"
 #include "jet/index.h"
+#include "jet/index_key.h"
 #include "jet/row.h"
 #include "jet/table.h"
 #include "jet/usage_map.h"
@@ -223,6 +224,66 @@ std::optional<Damage> Apply(const std::filesystem::path& source, Kind kind,
     std::ofstream o(out, std::ios::binary | std::ios::trunc);
     o.write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
     return done;
+}
+
+std::optional<DuplicateKey> ApplyDuplicateKey(const std::filesystem::path& source,
+                                              const std::filesystem::path& out) {
+    jet::Status st;
+    auto db = jet::Database::Open(source, &st);
+    if (!db) return std::nullopt;
+    Image image;
+    {
+        std::ifstream in(source, std::ios::binary);
+        image.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    for (const jet::CatalogEntry* e : db->Tables(false)) {
+        const jet::TableDef& d = db->Definition(e->tdef_page());
+        for (std::size_t i = 0; i < d.real_indexes.size(); ++i) {
+            const jet::RealIndex& ix = d.real_indexes[i];
+            if (!jet::IsUniqueIndex(d, i) || ix.columns.size() != 1) continue;
+            std::size_t field = d.columns.size();
+            for (std::size_t f = 0; f < d.columns.size(); ++f)
+                if (d.columns[f].number == ix.columns[0].column) field = f;
+            if (field == d.columns.size()) continue;
+            const std::uint8_t type = d.columns[field].type;
+            if (type != jet::kColInt && type != jet::kColLong && type != jet::kColMoney &&
+                type != jet::kColDouble && type != jet::kColDateTime)
+                continue;
+            const jet::IndexWalk w = jet::WalkIndex(db->file(), ix.root, d.page);
+            jet::TableReader rd(db->file(), d);
+            for (std::size_t k = 1; k < w.leaf_entries.size(); ++k) {
+                const jet::IndexEntry& a = w.leaf_entries[k - 1];
+                const jet::IndexEntry& b = w.leaf_entries[k];
+                // The same leaf, and not its last entry unless the leaf is the whole
+                // tree (a node holds a copy of each leaf's last entry); row pointers
+                // ascending, so the order holds with equal keys.
+                const std::size_t total = b.key_size + jet::kIndexRowPointerSize;
+                if (w.leaf_pages[k - 1] != w.leaf_pages[k] || a.key_size != b.key_size ||
+                    b.stored_size > total || total - b.stored_size > b.key_size ||
+                    !(a.row.Packed() < b.row.Packed()))
+                    continue;
+                if (w.pages.size() > 1 &&
+                    (k + 1 == w.leaf_entries.size() || w.leaf_pages[k + 1] != w.leaf_pages[k]))
+                    continue;
+                const jet::RowRef ra = rd.Resolve(a.row), rb = rd.Resolve(b.row);
+                const jet::CrackedRow ca = jet::CrackRow(d, ra.bytes, db->jet3());
+                const jet::CrackedRow cb = jet::CrackRow(d, rb.bytes, db->jet3());
+                const jet::FieldRef& fa = ca.fields[field];
+                const jet::FieldRef& fb = cb.fields[field];
+                if (fa.null || fb.null || fa.size != fb.size) continue;
+                const std::size_t row_at = RowAt(*db, rb.addr).first;
+                std::memcpy(image.data() + row_at + fb.begin, ra.bytes.data() + fa.begin, fa.size);
+                const std::size_t prefix = total - b.stored_size;
+                std::memcpy(PageAt(image, *db, w.leaf_pages[k]) + b.offset, a.bytes.data() + prefix,
+                            b.key_size - prefix);
+                std::ofstream o(out, std::ios::binary | std::ios::trunc);
+                o.write(reinterpret_cast<const char*>(image.data()),
+                        static_cast<std::streamsize>(image.size()));
+                return DuplicateKey{e->name, a.row.Packed(), b.row.Packed()};
+            }
+        }
+    }
+    return std::nullopt;
 }
 
 }  // namespace damage

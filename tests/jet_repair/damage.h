@@ -42,4 +42,15 @@ struct Damage {
 std::optional<Damage> Apply(const std::filesystem::path& source, Kind kind,
                             const std::filesystem::path& out, std::uint32_t seed = 0);
 
+// A unique index's key given twice, consistently: of two neighbouring entries of a
+// leaf, the later row takes the earlier one's value (a column of fixed size) and its
+// entry the earlier key. Only the uniqueness is broken. Nothing when no user table
+// has such an index with two rows whose keys have no null.
+struct DuplicateKey {
+    std::string table;
+    std::uint32_t first = 0, second = 0;  // packed slots of the two rows, in key order
+};
+std::optional<DuplicateKey> ApplyDuplicateKey(const std::filesystem::path& source,
+                                              const std::filesystem::path& out);
+
 }  // namespace damage

@@ -201,3 +201,43 @@ TEST(Repair, CompactionRefusesRowsNoMapListsAndRepairKeepsThem) {
 }
 
 }  // namespace
+
+namespace {
+
+bool HasProblem(const jet::CheckReport& r, const std::string& text) {
+    return std::any_of(r.problems.begin(), r.problems.end(),
+                       [&](const jet::Problem& p) { return p.text.find(text) != std::string::npos; });
+}
+
+// A key that a unique index holds twice: check names both rows, repair keeps the
+// earlier one and reports the later. Unique indexes that hold null keys more than
+// once (testIndexPropertiesV2000) are sound, here and in the corpus check.
+TEST(Repair, UniqueKeyGivenTwice) {
+    TempDir tmp;
+    int cases = 0;
+    for (const auto& src : CorpusFiles(false)) {
+        SCOPED_TRACE(src.filename().string());
+        const fs::path damaged = tmp.path() / "damaged.mdb", repaired = tmp.path() / "repaired.mdb";
+        fs::remove(repaired);
+        auto d = damage::ApplyDuplicateKey(src, damaged);
+        if (!d) continue;
+        ++cases;
+        const jet::RowAddr first = jet::UnpackRowPtr(d->first), second = jet::UnpackRowPtr(d->second);
+        jet::CheckReport check = jet::CheckFile(damaged);
+        EXPECT_TRUE(HasProblem(check, "rows " + first.ToString() + " and " + second.ToString() +
+                                          " have the same key, but the index is unique"));
+        jet::RepairResult r = jet::Repair(damaged, repaired);
+        ASSERT_TRUE(r.repaired) << r.reason;
+        EXPECT_FALSE(r.lossless());
+        const jet::TableRepair* t = Find(r, d->table);
+        ASSERT_TRUE(t);
+        EXPECT_TRUE(Named(*t, second));
+        EXPECT_FALSE(Named(*t, first));
+        EXPECT_EQ(t->rows_salvaged + 1, ReadRows(src, d->table).rows.size());
+        EXPECT_TRUE(jet::CheckFile(repaired).sound());
+    }
+    EXPECT_GE(cases, 3);
+    EXPECT_TRUE(jet::CheckFile(CorpusDir() / "jet4" / "testIndexPropertiesV2000.mdb").sound());
+}
+
+}  // namespace

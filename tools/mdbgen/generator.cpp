@@ -446,9 +446,18 @@ void Generator::WriteMaps() {
 void Generator::WriteDefinition() {
     TdefRewriter tr(file_, *def_);
     tr.PutU32At(def_->row_count_at, static_cast<std::uint32_t>(live_));
-    for (std::size_t i = 0; i < def_->real_indexes.size(); ++i)
-        tr.PutU32At(def_->real_indexes[i].root_at, index_roots_[i]);
     const std::uint64_t copies = (n_ + rows_.size() - 1) / rows_.size();
+    for (std::size_t i = 0; i < def_->real_indexes.size(); ++i) {
+        const RealIndex& ix = def_->real_indexes[i];
+        tr.PutU32At(ix.root_at, index_roots_[i]);
+        // A unique index other than a counter's holds each key once a repeat: no
+        // longer unique (the check finds a key held twice in a unique index).
+        bool counter = false;
+        for (const Counter& c : counters_)
+            counter |= ix.columns.size() == 1 && def_->columns[c.column].number == ix.columns[0].column;
+        if (copies > 1 && !counter && (ix.flags & kIndexUnique))
+            tr.PutByteAt(ix.flags_at, static_cast<std::uint8_t>(ix.flags & ~kIndexUnique));
+    }
     std::int64_t autonumber = def_->autonumber;
     for (const Counter& c : counters_)
         autonumber =

@@ -121,5 +121,12 @@ class IndexKeyEncoder {
 constexpr std::uint8_t kIndexUnique = 0x01;
 constexpr std::uint8_t kIndexIgnoreNulls = 0x02;
 constexpr std::uint8_t kIndexRequired = 0x08;
+// A logical index of this type is its table's primary key.
+constexpr std::uint8_t kPrimaryKeyIndex = 1;
+
+// Whether real index `index` of `table` holds each key once: its unique flag, or a
+// primary key over it. Access lets any number of rows leave a unique index's columns
+// empty: a key with a null column may repeat.
+bool IsUniqueIndex(const TableDef& table, std::size_t index);
 
 }  // namespace jet

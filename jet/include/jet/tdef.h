@@ -65,6 +65,7 @@ struct RealIndex {
     std::size_t block_at = 0;  // start of its 39 (Jet 3) / 52 (Jet 4) byte block
     std::size_t map_at = 0;
     std::size_t root_at = 0;
+    std::size_t flags_at = 0;
 };
 
 struct LogicalIndex {

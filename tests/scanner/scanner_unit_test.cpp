@@ -1,5 +1,6 @@
 #include "common/base64.h"
 #include "common/filestore.h"
+#include "common/i18n.h"
 #include "common/runlog.h"
 #include "common/settings.h"
 #include "common/utf16.h"
@@ -74,6 +75,22 @@ TEST(Countdown, CountsFrom29DownTo0OneSecondApart) {
     }
     EXPECT_EQ(out, expected);
     EXPECT_GE(flushes, 30);
+}
+
+// The line is redrawn after a bare "\r": one longer than the console (80 columns unless
+// the user widened it) wraps, and every redraw then starts a new line. "×" takes two
+// columns on a Chinese console.
+TEST(Countdown, TheEnglishLineFitsAnEightyColumnConsole) {
+    ASSERT_EQ(i18n::UseLanguage("en", MDB_DIST_DIR), "en");
+    std::vector<std::string> parts;
+    ShowCloseCountdown([&](std::string_view t) { parts.emplace_back(t); }, [] {}, [](unsigned) {});
+    i18n::UseLanguage("zh_CN", MDB_DIST_DIR);
+    ASSERT_GE(parts.size(), 2u);
+    const std::string& line = parts[1];
+    std::size_t columns = 0;
+    for (const char c : line) columns += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+    columns += line.find("×") != std::string::npos;
+    EXPECT_LT(columns, 80u) << line;
 }
 
 struct FakeRun {

@@ -2,6 +2,8 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -23,5 +25,14 @@ struct TextSpan {
 // closing quote: those of at most kMaxUnbrokenSpan characters without a line break.
 // The text itself is not changed: what a user copies from a box is what it says.
 std::vector<TextSpan> UnbreakableSpans(std::string_view text);
+
+// The lines of `text` (UTF-8) in a box `maxWidth` wide, `width` measuring a piece of a
+// line, for a window that lays its boxes out itself. A line ends at the text's own line
+// breaks, after a blank, or between two Chinese characters, but never inside an
+// unbreakable span, before a closing mark (，。）” ...) or after an opening one (（“ ...);
+// a Latin word, a path or a number is not broken. Only a run too wide for the box with
+// no such place is cut where it fills the line. Blanks at a line's end are not shown.
+std::vector<std::string> WrapBoxText(std::string_view text, int maxWidth,
+                                     const std::function<int(std::string_view)>& width);
 
 }  // namespace mdb::desktop

@@ -18,3 +18,8 @@
 // The notice that does not block the main window.
 #define IDD_NOTICE 150
 #define IDC_NOTICE_TEXT 1001
+
+// The message box the program lays out itself (desktop/win32/message_box.cpp).
+#define IDD_MESSAGE_BOX 160
+#define IDC_BOX_ICON 1002
+#define IDC_BOX_TEXT 1003

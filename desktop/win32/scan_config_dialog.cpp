@@ -2,6 +2,7 @@
 
 #include "desktop/scan_config.h"
 #include "desktop/win32/dialog_text.h"
+#include "desktop/win32/message_box.h"
 #include "desktop/win32/resource_ids.h"
 #include "platform/win32/wide.h"
 
@@ -57,13 +58,11 @@ class ScanConfigDialog final : public ScanConfigView {
     }
     void ShowBox(const std::string& text) override { SetDlgItemTextW(dialog_, IDC_SCAN_DIRS, Wide(text).c_str()); }
     void ShowMessage(const std::string& text, MessageIcon icon) override {
-        const UINT kind = icon == MessageIcon::Error ? MB_ICONERROR
-                          : icon == MessageIcon::Question ? MB_ICONQUESTION
-                                                          : MB_ICONINFORMATION;
-        MessageBoxW(dialog_, Wide(text).c_str(), WideText(kCaption).c_str(), MB_OK | kind);
+        RunMessageBox(dialog_, text, Utf8(WideText(kCaption)), icon, BoxButtons::Ok);
     }
     bool AskYesNo(const std::string& text) override {
-        return MessageBoxW(dialog_, Wide(text).c_str(), WideText(kCaption).c_str(), MB_YESNO | MB_ICONQUESTION) == IDYES;
+        return RunMessageBox(dialog_, text, Utf8(WideText(kCaption)), MessageIcon::Question,
+                             BoxButtons::YesNo) == IDYES;
     }
     void FocusBox() override { SetFocus(GetDlgItem(dialog_, IDC_SCAN_DIRS)); }
 

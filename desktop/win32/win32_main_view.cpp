@@ -4,6 +4,7 @@
 #include "desktop/main_window_texts.h"
 #include "desktop/site.h"
 #include "desktop/win32/dialog_text.h"
+#include "desktop/win32/message_box.h"
 #include "desktop/win32/resource_ids.h"
 #include "desktop/win32/page_rtf.h"
 #include "platform/win32/wide.h"
@@ -49,15 +50,6 @@ const std::string& Cell(const ListRow& row, int column) {
     }
 }
 
-UINT IconStyle(MessageIcon icon) {
-    switch (icon) {
-        case MessageIcon::Question: return MB_ICONQUESTION;
-        case MessageIcon::Information: return MB_ICONINFORMATION;
-        case MessageIcon::Error: return MB_ICONERROR;
-    }
-    return MB_ICONINFORMATION;
-}
-
 // Edit controls break lines at CR LF only.
 std::wstring WithCrLf(const std::string& text) {
     std::wstring wide = Wide(text);
@@ -83,8 +75,8 @@ struct ConfirmDialog {
             case WM_COMMAND:
                 if (LOWORD(wParam) == IDOK) {
                     // No leaves the dialog open.
-                    if (MessageBoxW(dialog, Wide(Tr(kAskCompactChosen)).c_str(), Wide(Tr(kConfirmCaption)).c_str(),
-                                    MB_YESNO | MB_ICONQUESTION) == IDYES)
+                    if (RunMessageBox(dialog, Tr(kAskCompactChosen), Tr(kConfirmCaption), MessageIcon::Question,
+                                      BoxButtons::YesNo) == IDYES)
                         EndDialog(dialog, IDOK);
                     return TRUE;
                 }
@@ -364,13 +356,13 @@ void Win32MainView::OnUiThread(const std::function<void()>& fn) {
 }
 
 void Win32MainView::ShowMessage(const std::string& text, MessageIcon icon) {
-    OnUiThread([&] { MessageBoxW(dialog_, WithCrLf(text).c_str(), Wide(Tr(kBoxCaption)).c_str(), MB_OK | IconStyle(icon)); });
+    OnUiThread([&] { RunMessageBox(dialog_, text, Tr(kBoxCaption), icon, BoxButtons::Ok); });
 }
 
 bool Win32MainView::AskYesNo(const std::string& text) {
     bool yes = false;
     OnUiThread([&] {
-        yes = MessageBoxW(dialog_, WithCrLf(text).c_str(), Wide(Tr(kBoxCaption)).c_str(), MB_YESNO | MB_ICONQUESTION) == IDYES;
+        yes = RunMessageBox(dialog_, text, Tr(kBoxCaption), MessageIcon::Question, BoxButtons::YesNo) == IDYES;
     });
     return yes;
 }

@@ -12,8 +12,10 @@
 #include "jet/compact/id_map.h"
 #include "jet/compact/index_tree_builder.h"
 #include "jet/compact/map_rows.h"
+#include "jet/compact/output_file.h"
 #include "jet/compact/page_layout.h"
 #include "jet/compact/put_bytes.h"
+#include "jet/compact/spill_file.h"
 #include "jet/compact/tdef_rewriter.h"
 #include "jet/data_page.h"
 #include "jet/database.h"
@@ -74,7 +76,10 @@ class CopyPages {
     std::map<std::uint32_t, std::vector<std::uint8_t>> pages_;
 };
 
-// The salvage copy beside the destination, removed on every exit.
+// The salvage copy beside the destination, removed on every exit. A run that is
+// killed leaves it: it is named after an (empty) temporary output that the repair
+// holds, as a compaction holds its own, so that the next compaction or repair in the
+// directory tells it from a live run's copy and removes it.
 struct CopyFile {
     std::filesystem::path path;
     ~CopyFile() {
@@ -684,10 +689,16 @@ RepairResult Repair(const std::filesystem::path& source, const std::filesystem::
     // reader (64 MB) would only hold pages read once.
     db->file().set_cache_capacity(kSourceCachePages);
 
-    // The copy: whole pages only (a page cut short is lost with the tail).
+    // The copy: whole pages only (a page cut short is lost with the tail). Dead runs'
+    // copies go first: each is as large as its source.
+    RemoveDeadCompactionFiles(destination.parent_path(), OutputFile::RemoveLeftover);
+    OutputFile holder;  // outlives the copy: removed after it
+    std::string err;
+    if (!holder.Create(destination, db->file().page_size(), &err))
+        return Fail(result, "the salvage copy cannot be made beside the destination: " + err);
     CopyFile copy;
-    copy.path = destination.parent_path() / ("." + destination.filename().string() + ".salvage");
-    std::filesystem::remove(copy.path, ec);
+    copy.path = holder.temp_path();
+    copy.path += ".salvage";
     if (!std::filesystem::copy_file(source, copy.path, ec))
         return Fail(result, "the salvage copy cannot be made beside the destination: " + ec.message());
     std::filesystem::permissions(copy.path, std::filesystem::perms::owner_write,
@@ -699,7 +710,6 @@ RepairResult Repair(const std::filesystem::path& source, const std::filesystem::
         CopyPages pages(db->file());
         Repairer repairer(*db, pages);
         repairer.Run(result);
-        std::string err;
         if (!pages.WriteInto(copy.path, &err)) return Fail(result, err);
     } catch (const FormatError& e) {
         return Fail(result, std::string("the database cannot be repaired: ") + e.what());

@@ -23,8 +23,8 @@ SpillSettings SpillSettings::Share(std::size_t parts) const {
 
 namespace {
 
-// What a compaction leaves in its destination's directory, by name.
-enum class Leftover { None, TemporaryOutput, SpillFile };
+// What a compaction or a repair leaves in its destination's directory, by name.
+enum class Leftover { None, TemporaryOutput, SpillFile, SalvageCopy };
 
 // True when `name` is `.<destination name>.compact-<tag>` for some destination name
 // and a tag `tag_ok` accepts.
@@ -35,25 +35,29 @@ bool IsTemporaryName(const std::string& name, const std::function<bool(const std
            tag_ok(name.substr(at + marker.size()));
 }
 
-// Sorts `name` among the files compactions make; `temp` receives the name of the
-// temporary output the file belongs to. A temporary output ends in mkstemp's six
-// letters or digits; a spill file adds ".spill-N" to its temporary output's name (any
-// tag without a dot there: spill files of every earlier version go too).
+// Sorts `name` among the files compactions and repairs make; `temp` receives the
+// name of the temporary output the file belongs to. A temporary output ends in
+// mkstemp's six letters or digits; a spill file adds ".spill-N" to its temporary
+// output's name (any tag without a dot there: spill files of every earlier version go
+// too), a repair's salvage copy ".salvage" to the name of the (empty) temporary output
+// it holds for its life.
 Leftover Classify(const std::string& name, std::string& temp) {
+    auto mkstemp_tag = [](const std::string& tag) {
+        constexpr std::size_t kTagChars = 6;
+        return tag.size() == kTagChars && std::all_of(tag.begin(), tag.end(), [](char c) {
+                   return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+               });
+    };
+    const std::string salvage = ".salvage";
+    if (name.size() > salvage.size() && name.ends_with(salvage)) {
+        temp = name.substr(0, name.size() - salvage.size());
+        return IsTemporaryName(temp, mkstemp_tag) ? Leftover::SalvageCopy : Leftover::None;
+    }
     const std::string marker = ".spill-";
     const std::size_t at = name.rfind(marker);
     if (at == std::string::npos) {
-        constexpr std::size_t kTagChars = 6;
         temp = name;
-        return IsTemporaryName(name, [](const std::string& tag) {
-                   return tag.size() == kTagChars &&
-                          std::all_of(tag.begin(), tag.end(), [](char c) {
-                              return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') ||
-                                     (c >= 'A' && c <= 'Z');
-                          });
-               })
-                   ? Leftover::TemporaryOutput
-                   : Leftover::None;
+        return IsTemporaryName(name, mkstemp_tag) ? Leftover::TemporaryOutput : Leftover::None;
     }
     const std::string number = name.substr(at + marker.size());
     if (number.empty() || number.find_first_not_of("0123456789") != std::string::npos)
@@ -87,10 +91,11 @@ std::size_t RemoveDead(const std::filesystem::path& directory,
 
 std::size_t RemoveDeadCompactionFiles(const std::filesystem::path& directory,
                                       const LeftoverRemover& remove_leftover) {
-    // The spill files first: while its temporary output is there, a spill file is
-    // judged by that file's lock.
-    const std::size_t spills = RemoveDead(directory, remove_leftover, Leftover::SpillFile);
-    return spills + RemoveDead(directory, remove_leftover, Leftover::TemporaryOutput);
+    // The spill files and salvage copies first: while its temporary output is there,
+    // such a file is judged by that file's lock.
+    const std::size_t beside = RemoveDead(directory, remove_leftover, Leftover::SpillFile) +
+                               RemoveDead(directory, remove_leftover, Leftover::SalvageCopy);
+    return beside + RemoveDead(directory, remove_leftover, Leftover::TemporaryOutput);
 }
 
 SpillFile::SpillFile(const SpillSettings& settings) {

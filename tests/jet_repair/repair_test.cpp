@@ -4,12 +4,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fstream>
 #include <iostream>
 #include <set>
 #include <sstream>
 
 #include "damage.h"
 #include "jet/checker.h"
+#include "jet/compact/output_file.h"
 #include "jet/compact/repairer.h"
 #include "rows.h"
 #include "tests/jet/test_util.h"
@@ -238,6 +240,39 @@ TEST(Repair, UniqueKeyGivenTwice) {
     }
     EXPECT_GE(cases, 3);
     EXPECT_TRUE(jet::CheckFile(CorpusDir() / "jet4" / "testIndexPropertiesV2000.mdb").sound());
+}
+
+}  // namespace
+
+namespace {
+
+// A killed repair leaves its salvage copy (as large as its source) beside the empty
+// temporary output it held; the next repair in the directory removes both, whatever
+// their destination, and leaves a live repair's copy alone.
+TEST(Repair, KilledRunsSalvageCopyGoesWithTheNextRun) {
+    TempDir tmp;
+    const fs::path src = tmp.path() / "src.mdb";
+    fs::copy_file(CorpusDir() / "jet4" / "indexTestV2000.mdb", src);
+    const std::vector<fs::path> dead = {tmp.path() / ".site.mdb.compact-k1lled",
+                                        tmp.path() / ".site.mdb.compact-k1lled.salvage"};
+    for (const auto& f : dead) std::ofstream(f) << "x";
+    jet::OutputFile live;
+    std::string err;
+    ASSERT_TRUE(live.Create(tmp.path() / "busy.mdb", 4096, &err)) << err;
+    fs::path live_copy = live.temp_path();
+    live_copy += ".salvage";
+    std::ofstream(live_copy) << "x";
+    const fs::path other = tmp.path() / ".site.mdb.salvage";  // no run's name
+    std::ofstream(other) << "x";
+
+    jet::RepairResult r = jet::Repair(src, tmp.path() / "out.mdb");
+    ASSERT_TRUE(r.repaired) << r.reason;
+    for (const auto& f : dead) EXPECT_FALSE(fs::exists(f)) << "a killed run's file stayed: " << f;
+    EXPECT_TRUE(fs::exists(live_copy)) << "a live run's copy was removed";
+    EXPECT_TRUE(fs::exists(other));
+    std::size_t files = 0;  // the run's own: nothing beside what was there and its result
+    for (const auto& e : fs::directory_iterator(tmp.path())) files += e.is_regular_file();
+    EXPECT_EQ(files, 5u);  // src, out, the live run's two files, the other name
 }
 
 }  // namespace

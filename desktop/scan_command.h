@@ -40,10 +40,6 @@ inline constexpr char kMsgScannerStartFailed[] =
     MDB_TEXT("启动文件扫描程序“%s”失败，请重试！\r\n\r\n\r\n"
     "如果多次尝试后，仍然无法启动，请联系我们的客服人员，我们将热诚为您服务。");
 
-// Terminal programs tried, in order, for a window of the scanner's own; each takes
-// "-e program arguments...".
-inline const std::vector<std::string> kTerminalPrograms = {"x-terminal-emulator", "xterm"};
-
 struct ScanContext {
     // Program directory, and what cancelling a compaction request needs.
     CompactionContext compaction;
@@ -63,22 +59,6 @@ ScanContext MakeProgramScanContext(CompactionContext compaction);
 // qorGetProcessList and qorTerminateProcess for the one program file at `program`.
 int FindProgramProcess(const std::string& program);
 int EndProgramProcesses(const std::string& program);
-
-// The full path of the first terminal program found on `searchPath` (a PATH value),
-// or empty when none is there.
-std::string FindTerminalProgram(const std::string& searchPath);
-
-// The argument vector that runs `argv` in a window of the terminal `terminal` (xterm
-// and its wrappers also get the program's name as title and a font with Chinese
-// characters), or, with no terminal, runs it detached from ours with its output
-// discarded.
-std::vector<std::string> ConsoleLaunchCommand(const std::vector<std::string>& argv,
-                                              const std::string& terminal);
-
-// Starts `argv` without waiting: in a console window of its own where the system gives
-// programs one (Windows); else in a terminal window when there is a display and a
-// terminal program, else detached with its output discarded. Nonzero when started.
-int StartInOwnConsole(const std::vector<std::string>& argv);
 
 // The scan command.
 void OnScanDatabases(const ScanContext& ctx, CompactionState& cs, DesktopState& state,

@@ -70,16 +70,9 @@ bool IsRunnableFile(const std::string& path);
 enum class ChildOutput {
     Inherit,     // the child writes to the caller's standard output and error
     Discard,     // both go to the null device
-    OwnConsole,  // a console window of its own (kOwnConsoleWindows), else as Discard
+    OwnConsole,  // a console window of its own on Windows, else as Discard (a terminal
+                 // emulator gives one there: StartInConsoleWindow)
 };
-
-// Whether the system gives a console program a console window of its own when asked
-// (Windows). Elsewhere a terminal emulator has to be started for that.
-#ifdef _WIN32
-inline constexpr bool kOwnConsoleWindows = true;
-#else
-inline constexpr bool kOwnConsoleWindows = false;
-#endif
 
 // Starts argv[0] with the arguments argv[1..] (argv[0] without a '/' is looked up in PATH).
 // The child gets the caller's environment, working directory and standard input; its

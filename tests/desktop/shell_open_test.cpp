@@ -9,13 +9,17 @@
 #include <fstream>
 #include <thread>
 
-#include "desktop/shell_open.h"
+#include "desktop/thread_start.h"
+#include "platform/shell.h"
 #include "program_dir.h"
 
 namespace mdb::desktop::testing {
 namespace {
 
 namespace fs = std::filesystem;
+using platform::FileUri;
+using platform::OpenWithDesktop;
+using platform::ShowFileInFolder;
 
 TEST(FileUri, EncodesEverythingOutsideTheUnreservedSet) {
     EXPECT_EQ(FileUri("/var/www/a b/数.mdb"), "file:///var/www/a%20b/%E6%95%B0.mdb");
@@ -59,7 +63,7 @@ class ShowFileInFolderTest : public ::testing::Test {
 TEST_F(ShowFileInFolderTest, AskesTheFileManagerOverDBus) {
     FakeProgram("gdbus", 0);
     FakeProgram("xdg-open", 0);
-    EXPECT_EQ(ShowFileInFolder("/var/www/a b/数.mdb"), 1);
+    EXPECT_TRUE(ShowFileInFolder("/var/www/a b/数.mdb"));
     const std::string log = Log("gdbus");
     EXPECT_NE(log.find("org.freedesktop.FileManager1.ShowItems\n"), std::string::npos) << log;
     EXPECT_NE(log.find("['file:///var/www/a%20b/%E6%95%B0.mdb']\n"), std::string::npos) << log;
@@ -69,7 +73,7 @@ TEST_F(ShowFileInFolderTest, AskesTheFileManagerOverDBus) {
 TEST_F(ShowFileInFolderTest, FallsBackToOpeningTheFolder) {
     FakeProgram("gdbus", 1);
     FakeProgram("xdg-open", 0);
-    EXPECT_EQ(ShowFileInFolder("/var/www/a b/数.mdb"), 1);
+    EXPECT_TRUE(ShowFileInFolder("/var/www/a b/数.mdb"));
     EXPECT_EQ(Log("xdg-open", 3000), "/var/www/a b\n");
 }
 
@@ -77,7 +81,7 @@ TEST_F(ShowFileInFolderTest, AnOpenerThatFailsSlowlyFailsAndAWindowClosingStopsT
     // On a loaded machine xdg-open took about 3 s to fail.
     FakeProgram("gdbus", 1);
     FakeProgram("xdg-open", 4, "2.6");
-    EXPECT_EQ(ShowFileInFolder("/var/www/a/a.mdb"), 0);
+    EXPECT_FALSE(ShowFileInFolder("/var/www/a/a.mdb"));
 
     // Given up (the window closes): no verdict, so no failure to report.
     FakeProgram("xdg-open", 4, "3");
@@ -86,7 +90,7 @@ TEST_F(ShowFileInFolderTest, AnOpenerThatFailsSlowlyFailsAndAWindowClosingStopsT
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
         closing.Signal();
     });
-    EXPECT_EQ(OpenWithDesktop("/var/www/a", &closing), 1);
+    EXPECT_TRUE(OpenWithDesktop("/var/www/a", [&] { return closing.WaitFor(std::chrono::milliseconds(0)); }));
     closer.join();
 }
 

@@ -13,10 +13,10 @@
 #include <utility>
 
 #include "desktop/record_commands.h"
-#include "desktop/shell_open.h"
 #include "desktop/site.h"
 #include "platform/arguments.h"
 #include "platform/paths.h"
+#include "platform/shell.h"
 #include "tests/desktop/fake_view.h"
 #include "tests/desktop/program_dir.h"
 
@@ -31,9 +31,9 @@ class ExplorerTest : public ::testing::Test {
     void SetUp() override {
         oldDir = fs::current_path();
         fs::current_path(dir.Path());  // where the stand-in writes its log
-        ctx.openUrl = [this](const std::string& url, StopSignal*) { return OpenInExplorer(standin, url); };
+        ctx.openUrl = [this](const std::string& url, StopSignal*) { return platform::OpenInExplorer(standin, url) ? 1 : 0; };
         ctx.showFileInFolder = [this](const std::string& path, StopSignal*) {
-            return ShowInExplorer(standin, path);
+            return platform::ShowInExplorer(standin, path) ? 1 : 0;
         };
     }
     void TearDown() override { fs::current_path(oldDir); }

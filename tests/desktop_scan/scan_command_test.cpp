@@ -15,6 +15,7 @@
 #include "desktop/help_pages.h"
 #include "desktop/scan_command.h"
 #include "desktop/util/process_tools.h"
+#include "platform/console_window.h"
 #include "tests/desktop/fake_view.h"
 #include "tests/desktop/program_dir.h"
 
@@ -22,6 +23,8 @@ namespace fs = std::filesystem;
 using namespace mdb::desktop;
 using mdb::desktop::testing::FakeView;
 using mdb::desktop::testing::ProgramDir;
+using mdb::platform::ConsoleLaunchCommand;
+using mdb::platform::FindTerminalProgram;
 
 namespace {
 

@@ -81,11 +81,12 @@ BatchRun RunBatch(const std::vector<std::string>& storedPaths, const BatchSettin
         return run;
     }
     run.message.clear();
-    if (settings.prepareRunDir) {
-        std::string why;
-        if (!settings.prepareRunDir(run.runDir, why)) {
+    if (settings.runCompanion) {
+        run.companionCheck = OpenRunDirectory(platform::Utf8OfPath(settings.programDir),
+                                              run.runDir, settings.runCompanion);
+        if (run.companionCheck != ManifestCheck::Match) {
             run.start = BatchStart::CompanionRefused;
-            run.message = why;
+            run.message = ProgramPath(platform::Utf8OfPath(settings.programDir), kXconfigProgram);
             return run;
         }
     }

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "batch/backup_compact_replace.h"
+#include "batch/companions.h"
 #include "common/filestore.h"
 
 namespace mdb::batch {
@@ -27,9 +28,9 @@ struct BatchSettings {
     std::function<bool()> stopRequested;
     CompactFn compact;                            // CompactMdbFile unless a test replaces it
     std::function<void(ReplaceStep)> checkpoint;  // per-file progress hook (tests)
-    // Opens the run directory's permissions (the caller runs mdbscout_xconfig on it);
-    // false with a message refuses the batch. Optional.
-    std::function<bool(const std::filesystem::path& runDir, std::string& message)> prepareRunDir;
+    // Starts the companion that opens the run directory to the administrators
+    // (OpenRunDirectory) and waits for it; none is started when empty.
+    RunAndWait runCompanion;
 };
 
 struct FileOutcome {
@@ -58,13 +59,15 @@ enum class BatchStart {
     BackupDirFailed,  // the run's backup directory cannot be created
     BackupDirUnreachable,     // it was created but cannot be reached
     BackupDirNotConvertible,  // its path has no long form (not UTF-8)
-    CompanionRefused,  // prepareRunDir refused (a companion failed its integrity check)
+    CompanionRefused,  // mdbscout_xconfig failed its integrity check (companionCheck)
 };
 
 struct BatchRun {
     BatchStart start = BatchStart::Ran;
     std::filesystem::path runDir;
     std::string message;  // what went wrong, for the user (empty when the batch ran)
+    // When CompanionRefused: how mdbscout_xconfig failed its check (`message` is its path).
+    ManifestCheck companionCheck = ManifestCheck::Match;
     BatchTotals totals;
 };
 

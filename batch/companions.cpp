@@ -26,6 +26,17 @@ int RunWebServerControl(const std::string& programDir, const RunAndWait& run,
     return 1;
 }
 
+ManifestCheck OpenRunDirectory(const std::string& programDir, const std::filesystem::path& runDir,
+                               const RunAndWait& run) {
+    const std::string xconfig = ProgramPath(programDir, kXconfigProgram);
+    if (PathExists(xconfig) != 1) return ManifestCheck::Match;  // nothing to open on this system
+    const ManifestCheck check =
+        CheckAgainstManifest(platform::PathFromUtf8(programDir), kXconfigProgram);
+    if (check != ManifestCheck::Match) return check;
+    run({xconfig, platform::Utf8OfPath(runDir), "/T", "/C", "/G", "administrators:F", "/Y"});
+    return ManifestCheck::Match;
+}
+
 std::vector<std::string> WebServerUnitsLeftStopped(const std::string& programDir) {
     std::vector<std::string> units;
     std::ifstream in(platform::PathFromUtf8(programDir) / "config" / "iisreset.state");

@@ -3,10 +3,12 @@
 // and "mdbcompact batch".
 #pragma once
 
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
 
+#include "common/manifest.h"
 #include "platform/paths.h"
 
 namespace mdb::batch {
@@ -27,6 +29,14 @@ bool CompanionIntact(const std::string& programDir, const std::string& name);
 // run; 0 when the program is missing or fails its integrity check.
 int RunWebServerControl(const std::string& programDir, const RunAndWait& run,
                         const char* command);
+
+// Opens a run's backup directory to the administrators' group: runs
+// "mdbscout_xconfig RUNDIR /T /C /G administrators:F /Y" of `programDir` and waits for it.
+// Match when that was done or there is nothing to do (the program directory has no
+// mdbscout_xconfig); else the integrity check that mdbscout_xconfig failed, and it was
+// not run.
+ManifestCheck OpenRunDirectory(const std::string& programDir,
+                               const std::filesystem::path& runDir, const RunAndWait& run);
 
 // The web-server units the control has stopped and not started again, from its state
 // file (config/iisreset.state): after "/start", those that could not be started; before a

@@ -369,7 +369,7 @@ class WindowBatchObserver : public batch::BatchObserver {
     const std::vector<std::string>& queued_;
 };
 
-// The box for a batch that could not start; empty when the user has been told already.
+// The box for a batch whose backup directory could not be made.
 std::string BatchStartMessage(const batch::BatchRun& run) {
     switch (run.start) {
         case batch::BatchStart::BackupDirFailed:
@@ -418,15 +418,7 @@ unsigned RunCompactionBatch(const CompactionContext& ctx, CompactionState& cs, D
     settings.stopRequested = [&] { return !StillRequested(cs, iniPath); };
     settings.compact = ctx.compact;
     settings.checkpoint = ctx.checkpoint;
-    settings.prepareRunDir = [&](const fs::path& runDir, std::string&) {
-        if (!haveProgramDir) return true;
-        const std::string xconfig = ProgramPath(programDir, kXconfigProgram);
-        if (PathExists(xconfig) != 1) return true;
-        // A failed check has shown its own box.
-        if (!VerifyProgramIntegrity(programDir, kXconfigProgram, &view)) return false;
-        ctx.runAndWait({xconfig, platform::Utf8OfPath(runDir), "/T", "/C", "/G", "administrators:F", "/Y"});
-        return true;
-    };
+    if (haveProgramDir) settings.runCompanion = ctx.runAndWait;
     // What the run did, for the metrics textfile (batch/run_metrics.h), as the command
     // line's batch writes it. The web server went down just before this run.
     batch::RunReport report;
@@ -439,9 +431,13 @@ unsigned RunCompactionBatch(const CompactionContext& ctx, CompactionState& cs, D
         batch::RecordingObserver recording(observer, report);
         run = batch::RunBatch(queued, settings, *store, recording);
     }
+    if (run.start == batch::BatchStart::CompanionRefused) {
+        view.ShowMessage(IntegrityFailureMessage(programDir, kXconfigProgram, run.companionCheck),
+                         MessageIcon::Error);
+        return 0;
+    }
     if (run.start != batch::BatchStart::Ran) {
-        const std::string text = BatchStartMessage(run);
-        if (!text.empty()) ShowBatchMessage(view, text, MessageIcon::Error);
+        ShowBatchMessage(view, BatchStartMessage(run), MessageIcon::Error);
         return 0;
     }
 

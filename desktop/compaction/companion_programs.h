@@ -25,6 +25,10 @@ inline constexpr char kMsgCompanionMissing[] =
 // is given, the user is told which file failed and why.
 bool VerifyProgramIntegrity(const std::string& programDir, const std::string& name, MainView* view);
 
+// What the user is told when the program file `name` failed its integrity check `check`.
+std::string IntegrityFailureMessage(const std::string& programDir, const std::string& name,
+                                    ManifestCheck check);
+
 // Fills the missing-file message with `path`.
 std::string CompanionMissingMessage(const std::string& path);
 

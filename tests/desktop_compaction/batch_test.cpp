@@ -460,6 +460,21 @@ TEST_F(BatchTest, MissingOrTamperedCompanionRefusesTheRequest) {
     view_.answers = {true};
     OnCompactAll(ctx_, cs_, state_, view_);
     EXPECT_EQ(view_.messages.back().text, CompanionMissingMessage(prog_.Dir() + kXconfigProgram));
+
+    // Changed after the request was posted: the batch stops before its first file.
+    WriteExecutable(prog_.Path() / kXconfigProgram,
+                    "#!/bin/sh\necho \"$(basename \"$0\") $*\" >> " + Quote(log_) + "\n");
+    WriteManifest();
+    view_.answers = {true};
+    OnCompactAll(ctx_, cs_, state_, view_);
+    ASSERT_TRUE(SettingIsSet(iniPath_, kKeyCompactDatabase));
+    std::ofstream(prog_.Path() / kXconfigProgram, std::ios::app) << "# changed\n";
+    const std::string original = ReadBytes(site_ / "shop" / "testV2000.mdb");
+    EXPECT_TRUE(PollCompactionRequest(ctx_, cs_, state_, view_, iniPath_));
+    EXPECT_NE(view_.messages.back().text.find("未通过完整性校验（文件已被改动）"), std::string::npos)
+        << view_.messages.back().text;
+    EXPECT_EQ(Log(), "mdbscout_iisreset /stop\nmdbscout_iisreset /start\n");
+    EXPECT_TRUE(ReadBytes(site_ / "shop" / "testV2000.mdb") == original);
 }
 
 TEST_F(BatchTest, WithoutAWebServerToStopTheUserIsAskedFirst) {

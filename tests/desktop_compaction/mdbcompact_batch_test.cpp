@@ -346,6 +346,19 @@ TEST_F(CommandBatchTest, SigtermMidBatchEndsCleanlyWith130) {
     EXPECT_LT(compacted, kFiles) << "the batch went on after SIGTERM";
 }
 
+// The run's backup folder is opened to the administrators only by an intact
+// mdbscout_xconfig: a changed one refuses the run before any file is touched.
+TEST_F(CommandBatchTest, AChangedXconfigRefusesTheRun) {
+    const fs::path a = AddSiteFile("jet4/testV2000.mdb", "a.mdb");
+    const std::string original = ReadBytes(a);
+    std::ofstream(prog_.Path() / "mdbscout_xconfig", std::ios::app) << "# changed\n";
+    const Outcome run = Run({a.string()});
+    EXPECT_EQ(run.exitCode, 2) << run.out;
+    EXPECT_TRUE(Contains(run.out, "mdbscout_xconfig fails its integrity check")) << run.out;
+    EXPECT_TRUE(ReadBytes(a) == original);
+    EXPECT_EQ(Log(), "mdbscout_iisreset /stop\nmdbscout_iisreset /start\n");
+}
+
 // A web server that cannot be started again (a broken configuration) fails the run at
 // error priority whatever became of the files; the next batch starts what is still down
 // even when it has nothing to replace.

@@ -577,17 +577,7 @@ int RunBatch(const std::vector<std::string>& args) {
     settings.now = report.started;
     settings.stopRequested = [] { return platform::TerminationGuard::Requested(); };
     settings.compact = batch::CompactorFor(o.engine, o.damaged);
-    settings.prepareRunDir = [&](const fs::path& runDir, std::string& message) {
-        const std::string xconfig = batch::ProgramPath(programDirText, batch::kXconfigProgram);
-        if (PathExists(xconfig) != 1) return true;  // nothing to open on this system
-        if (!batch::CompanionIntact(programDirText, batch::kXconfigProgram)) {
-            message = xconfig + " fails its integrity check";
-            return false;
-        }
-        runAndWait(
-            {xconfig, platform::Utf8OfPath(runDir), "/T", "/C", "/G", "administrators:F", "/Y"});
-        return true;
-    };
+    settings.runCompanion = runAndWait;
     ConsoleObserver observer(platform::StandardOutputIsTerminal(), !text, report, trace);
     const std::size_t treatedBefore = report.files.size();
     batch::BatchRun run;
@@ -626,7 +616,7 @@ int RunBatch(const std::vector<std::string>& args) {
     report.interrupted = guard.Withdraw();
     if (run.start != batch::BatchStart::Ran)
         return Fail(run.start == batch::BatchStart::CompanionRefused
-                        ? run.message
+                        ? run.message + " fails its integrity check"
                         : "cannot create the backup directory " + run.message);
     report.backupDir = run.runDir.empty() ? "" : platform::Utf8OfPath(run.runDir);
     report.recordsNotWritten = run.totals.recordsNotWritten;

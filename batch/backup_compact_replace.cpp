@@ -1,13 +1,11 @@
 #include "batch/backup_compact_replace.h"
 
 #include <array>
-#include <cstdio>
-#include <cctype>
 #include <optional>
-#include <set>
 
 #include "batch/compact_mdb_file.h"
 #include "batch/stored_path.h"
+#include "batch/work_folder.h"
 #include "common/own_files.h"
 #include "common/paths.h"
 #include "common/utf16.h"
@@ -23,35 +21,14 @@ using platform::FileStatus;
 
 namespace {
 
-// Names this program gives its temporary files: StagingPrefixFor(the name they stand
-// beside) + a unique part + kStagingSuffix (beside site files and backups, common/own_files.h),
-// and the working folders kWorkPrefix + a unique part in the backup area's temp folder.
+// Temporary files beside site files and backups are named StagingPrefixFor(the name
+// they stand beside) + a unique part + kStagingSuffix (common/own_files.h).
 constexpr char kTempSuffix[] = ".tmp";
 static_assert(std::string_view(kTempSuffix) == kStagingSuffix);
-constexpr char kWorkPrefix[] = "work_";
-constexpr char kOldCopy[] = "old.mdb";
-constexpr char kNewCopy[] = "new.mdb";
-// Held by the process that works in the folder.
-constexpr char kWorkLock[] = ".lock";
-// The engine's own temporary file beside the compacted copy (".new.mdb.compact-XXXXXX").
-constexpr char kEngineTempPrefix[] = ".new.mdb.compact-";
 
 std::u16string ToLongPath(const std::string& native) {
     const std::string text = std::string(platform::kLongPathPrefix) + native;
     return Utf8ToUtf16(text).value_or(std::u16string());
-}
-
-// True when `path` lies inside `root` (both absolute, compared level by level).
-bool IsBelow(const fs::path& path, const fs::path& root) {
-    auto p = path.lexically_normal();
-    auto r = root.lexically_normal();
-    auto pi = p.begin();
-    for (auto ri = r.begin(); ri != r.end(); ++ri) {
-        if (ri->empty()) continue;  // trailing separator of the root
-        if (pi == p.end() || *pi != *ri) return false;
-        ++pi;
-    }
-    return true;
 }
 
 // The site file, opened without following links, with the directory that holds it and
@@ -266,156 +243,177 @@ bool RunStatement(const ReplaceEnvironment& env, const std::function<int(FileInf
     return false;
 }
 
-// The working folder in the backup area's temp folder, holding the working copy and
-// the compacted copy; removed with its contents when the procedure ends.
-// Its lock file is held while the procedure uses it, so the clean-up of a batch that
-// shares the backup area leaves it alone.
-class WorkFolder {
+// One file's procedure, step by step. Each step returns false when the procedure ends
+// there, with `out` saying why (and the record, for a refusal or a failed compaction).
+class FileProcedure {
   public:
-    explicit WorkFolder(const fs::path& tempDir) {
-        if (CreateDirectoryChain(platform::Utf8OfPath(tempDir)) != 1) return;
-        temp_ = platform::OpenDirectoryNoLinks(tempDir);
-        dir_ = platform::CreateUniqueDirectory(temp_, kWorkPrefix, name_);
-        path_ = tempDir / name_;
-        if (dir_.Valid() &&
-            lock_.Open(platform::Utf8OfPath(path_ / kWorkLock),
-                       platform::OpenMode::WriteExclusiveCreate) != platform::OpenResult::Ok) {
-            platform::RemoveDirectory(temp_, name_);
-            dir_ = FileHandle();
-        }
-    }
-    ~WorkFolder() {
-        if (!dir_.Valid()) return;
-        platform::RemoveFile(dir_, kOldCopy);
-        platform::RemoveFile(dir_, kNewCopy);
-        lock_.Close();  // Windows removes no file that is open
-        platform::RemoveFile(dir_, kWorkLock);
-        platform::RemoveDirectory(temp_, name_);
-    }
-    WorkFolder(const WorkFolder&) = delete;
-    WorkFolder& operator=(const WorkFolder&) = delete;
+    FileProcedure(const std::string& storedPath, const ReplaceEnvironment& env,
+                  std::string& reason, ReplaceResult& out)
+        : storedPath_(storedPath), env_(env), reason_(reason), out_(out) {}
 
-    bool Valid() const { return dir_.Valid(); }
-    const FileHandle& Handle() const { return dir_; }
-    fs::path Path(const char* name) const { return path_ / name; }
+    // The stored text back to the site file: an existing regular file with one name,
+    // reached without any symbolic link, outside the backup area.
+    bool OpenSite() {
+        const std::optional<fs::path> path = DecodeStoredPath(storedPath_);
+        if (!path) return Skip(kSkipNotAFile);
+        out_.path = *path;
+        site_ = OpenSiteFile(*path);
+        if (!site_ && PassesThroughLink(*path)) return Refuse(kReasonSymbolicLink);
+        if (!site_ && HeldByAnotherProcess(*path)) return Refuse(kReasonBeingWritten);
+        if (!site_) return Skip(kSkipNotAFile);
+        out_.sizeBefore = site_->status.size;
+        if (InBackupArea(site_->path, env_.backupRoot)) return Skip(kSkipBackupArea);
+        if (site_->status.links > 1) return Refuse(kReasonHardLinks);
+        Reach(env_, ReplaceStep::PathAccepted);
+        return true;
+    }
+
+    // A file the engine refuses from its header needs neither backup nor copy; one that
+    // another process is writing is left to it.
+    bool WorthCopying() {
+        const SiteFile& site = *site_;
+        std::array<std::uint8_t, kHeaderProbeBytes> header{};
+        const std::int64_t headerBytes = platform::ReadAt(site.file, 0, header);
+        if (headerBytes < 0) return Skip(kSkipNotAFile);
+        std::string refusal;
+        if (EngineRefusesFile(std::span(header.data(), static_cast<std::size_t>(headerBytes)),
+                              site.status.size, refusal))
+            return RefuseWith(refusal);
+        switch (platform::WritersOf(site.status)) {
+            case platform::Writers::None:
+                return true;
+            case platform::Writers::Writing:
+                return Refuse(kReasonBeingWritten);
+            case platform::Writers::Unseen:
+                return Refuse(kReasonWritersUnseen);
+        }
+        return true;
+    }
+
+    // The backup copy, below the run directory, on the disk under its final name.
+    bool BackUp(const std::u16string& backupRunDir) {
+        const std::optional<fs::path> runDir = PathFromLong(backupRunDir);
+        if (!runDir || !WriteBackup(*site_, *runDir, site_->path.relative_path(), env_))
+            return Skip(kSkipBackupFailed);
+        Reach(env_, ReplaceStep::BackupWritten);
+        return true;
+    }
+
+    // The working copy, in a working folder of its own (unique across processes) that
+    // also holds the compacted copy. It is scratch: it need not reach the disk.
+    bool MakeWorkingCopy(const WorkFolder& work) {
+        if (!work.Valid()) return Skip(kSkipWorkingCopy);
+        FileHandle oldCopy = platform::CreateExclusive(work.Handle(), kOldCopy, 0600);
+        if (!oldCopy.Valid() || !platform::CopyAll(site_->file, oldCopy))
+            return Skip(kSkipWorkingCopy);
+        oldCopy = FileHandle();
+        Reach(env_, ReplaceStep::WorkingCopyMade);
+        return true;
+    }
+
+    // The working copy compacted into the compacted copy; its size, recorded.
+    bool Compact(const WorkFolder& work) {
+        const std::u16string oldPath = ToLongPath(platform::Utf8OfPath(work.Path(kOldCopy)));
+        const std::u16string newPath = ToLongPath(platform::Utf8OfPath(work.Path(kNewCopy)));
+        const int compacted = env_.compact ? env_.compact(oldPath, newPath, reason_) : 0;
+        if (compacted != 1) {
+            Record([&](FileInfoDb& db) { return db.SetReason(storedPath_, reason_); });
+            out_.reason = reason_;
+            return false;
+        }
+        // A repaired file: the compactor's note is the record's reason (the state will say
+        // compacted).
+        out_.note = reason_;
+        FileStatus newStatus;
+        if (!platform::StatusAt(work.Handle(), kNewCopy, newStatus) || !newStatus.regular)
+            return Skip(kSkipReplaceFailed);
+        newSize_ = newStatus.size;
+        Reach(env_, ReplaceStep::Compacted);
+        Record([&](FileInfoDb& db) { return db.SetFilesize2(storedPath_, newSize_); });
+        Reach(env_, ReplaceStep::SizeRecorded);
+        return true;
+    }
+
+    // The compacted file in place of the original, atomically.
+    bool PutInPlace(const WorkFolder& work) {
+        const SiteFile& site = *site_;
+        const FileHandle newCopy = platform::OpenForReading(work.Handle(), kNewCopy);
+        if (!newCopy.Valid()) return Skip(kSkipReplaceFailed);
+        std::string leftAside;
+        switch (ReplaceAtomically(site, newCopy, env_, leftAside)) {
+            case Replacement::Done:
+                break;
+            case Replacement::BeingWritten:
+                return Refuse(kReasonBeingWritten);
+            case Replacement::WritersUnseen:
+                return Refuse(kReasonWritersUnseen);
+            case Replacement::Modified:
+                return Refuse(kReasonModified);
+            case Replacement::Failed:
+                return Skip(kSkipReplaceFailed);
+        }
+        Reach(env_, ReplaceStep::Replaced);
+        out_.replaced = true;
+        out_.sizeAfter = newSize_;
+        if (!leftAside.empty()) {
+            // Compacted; the old copy stays in the site's folder until the next batch's
+            // clean-up. Said in the record, where the window shows it.
+            out_.note += (out_.note.empty() ? "" : "；") + std::string(kNoteAsideLeft) +
+                         platform::Utf8OfPath(site.path.parent_path() /
+                                              platform::PathFromUtf8(leftAside));
+        }
+        return true;
+    }
+
+    // The record says compacted. The reason of an earlier run (a failure, an earlier
+    // repair) no longer holds: the record says what this run did.
+    void RecordCompacted() {
+        Record([&](FileInfoDb& db) { return db.SetReason(storedPath_, out_.note); });
+        Record([&](FileInfoDb& db) { return db.SetCompacted(storedPath_); });
+    }
 
   private:
-    FileHandle temp_;
-    FileHandle dir_;
-    std::string name_;
-    fs::path path_;
-    platform::SharedFile lock_;
+    // Ends the procedure without a word in the record.
+    bool Skip(const char* why) {
+        out_.reason = why;
+        return false;
+    }
+    // Ends it with one of the procedure's own reasons, stored.
+    bool Refuse(const char* why) { return RefuseWith(std::string(kNotCompactedPrefix) + why); }
+    bool RefuseWith(const std::string& text) {
+        reason_ = text;
+        Record([&](FileInfoDb& db) { return db.SetReason(storedPath_, reason_); });
+        out_.reason = reason_;
+        return false;
+    }
+    void Record(const std::function<int(FileInfoDb&)>& op) {
+        if (!RunStatement(env_, op)) out_.recordNotWritten = true;
+    }
+
+    const std::string& storedPath_;
+    const ReplaceEnvironment& env_;
+    std::string& reason_;
+    ReplaceResult& out_;
+    std::optional<SiteFile> site_;  // from OpenSite on
+    std::uint64_t newSize_ = 0;     // from Compact on
 };
-
-bool IsUniquePart(std::string_view part, std::size_t length) {
-    if (part.size() != length) return false;
-    for (char c : part)
-        if (!std::isalnum(static_cast<unsigned char>(c))) return false;
-    return true;
-}
-
-void RemoveSiteLeftovers(const fs::path& directory) {
-    FileHandle dir = platform::OpenDirectoryNoLinks(directory);
-    std::vector<platform::DirectoryEntry> entries;
-    if (!platform::ListDirectory(dir, entries)) return;
-    const std::uint32_t me = platform::CurrentUser();
-    for (const auto& entry : entries) {
-        if (entry.link || !entry.status.regular) continue;
-        const std::optional<std::string> staged = StagingFileTarget(entry.name);
-        const std::optional<std::string> aside = AsideFileTarget(entry.name);
-        if (!staged && !aside) continue;
-        // Made by this user, or given the owner of the file it stands beside.
-        FileStatus site;
-        const bool siteThere = platform::StatusAt(dir, staged ? *staged : *aside, site);
-        if (entry.status.owner != me && !(siteThere && entry.status.owner == site.owner))
-            continue;
-        // An original put aside is the site's database when its name is empty (the run
-        // ended between the two renames): it goes back. Else it is the old copy of a
-        // file compacted since, which the run's backup holds.
-        if (aside && !siteThere)
-            platform::RenameNoReplace(dir, entry.name, *aside);
-        else
-            platform::RemoveFile(dir, entry.name);
-    }
-}
-
-bool IsWorkFileName(const std::string& name) {
-    if (name == kOldCopy || name == kNewCopy) return true;
-    const std::string prefix = kEngineTempPrefix;
-    if (name.rfind(prefix, 0) != 0) return false;
-    // mkstemp's six characters, then nothing or the engine's spill file number
-    // (".spill-N": sorted runs of a large compaction, left behind when it was killed).
-    const std::string_view rest = std::string_view(name).substr(prefix.size());
-    if (rest.size() < 6 || !IsUniquePart(rest.substr(0, 6), 6)) return false;
-    constexpr std::string_view kSpill = ".spill-";
-    const std::string_view tail = rest.substr(6);
-    if (tail.empty()) return true;
-    return tail.size() > kSpill.size() && tail.starts_with(kSpill) &&
-           tail.substr(kSpill.size()).find_first_not_of("0123456789") == std::string_view::npos;
-}
-
-// True while a process holds the lock of the working folder `work`.
-bool WorkFolderAlive(const fs::path& work) {
-    platform::SharedFile probe;
-    return probe.Open(platform::Utf8OfPath(work / kWorkLock),
-                      platform::OpenMode::WriteExclusiveCreate) ==
-           platform::OpenResult::SharingViolation;
-}
-
-void RemoveWorkLeftovers(const fs::path& tempDir) {
-    FileHandle temp = platform::OpenDirectoryNoLinks(tempDir);
-    std::vector<platform::DirectoryEntry> folders;
-    if (!platform::ListDirectory(temp, folders)) return;
-    const std::uint32_t me = platform::CurrentUser();
-    const std::string prefix = kWorkPrefix;
-    for (const auto& folder : folders) {
-        if (folder.link || !folder.status.directory || folder.status.owner != me) continue;
-        if (folder.name.rfind(prefix, 0) != 0) continue;
-        // Working folders are named with kUniqueNameChars characters; older versions
-        // of the program used mkdtemp's six.
-        const std::string_view unique = std::string_view(folder.name).substr(prefix.size());
-        if (!IsUniquePart(unique, platform::kUniqueNameChars) && !IsUniquePart(unique, 6)) continue;
-        // A folder made by an older version has no lock: the probe makes one, removed below.
-        if (WorkFolderAlive(tempDir / platform::PathFromUtf8(folder.name))) continue;
-        FileHandle work = platform::OpenSubdirectory(temp, folder.name);
-        std::vector<platform::DirectoryEntry> files;
-        if (!platform::ListDirectory(work, files)) continue;
-        for (const auto& file : files)
-            if (!file.link && file.status.regular && file.status.owner == me &&
-                (IsWorkFileName(file.name) || file.name == kWorkLock))
-                platform::RemoveFile(work, file.name);
-        platform::RemoveDirectory(temp, folder.name);  // fails when anything else is inside
-    }
-}
 
 }  // namespace
 
-fs::path WorkRootFor(const fs::path& backupRoot, const fs::path& programDir) {
-    // FNV-1a of the program directory's path: a short name, the same on every run.
-    std::uint64_t hash = 0xcbf29ce484222325ull;
-    for (const unsigned char c : platform::Utf8OfPath(programDir.lexically_normal())) {
-        hash ^= c;
-        hash *= 0x100000001b3ull;
+bool InBackupArea(const fs::path& path, const fs::path& backupRoot) {
+    const fs::path p = path.lexically_normal();
+    const fs::path r = backupRoot.lexically_normal();
+    auto pi = p.begin();
+    for (auto ri = r.begin(); ri != r.end(); ++ri) {
+        if (ri->empty()) continue;  // trailing separator of the root
+        if (pi == p.end() || *pi != *ri) return false;
+        ++pi;
     }
-    char name[32];
-    std::snprintf(name, sizeof name, "install-%016llx", static_cast<unsigned long long>(hash));
-    return backupRoot / "temp" / name;
+    return true;
 }
 
 bool IsBatchTempName(const std::string& name) {
     return StagingFileTarget(name).has_value();
-}
-
-void RemoveBatchLeftovers(const std::vector<std::string>& storedPaths, const fs::path& backupRoot,
-                          const fs::path& workRoot) {
-    std::set<fs::path> directories;
-    for (const auto& stored : storedPaths) {
-        const std::optional<fs::path> path = DecodeStoredPath(stored);
-        if (path && !IsBelow(*path, backupRoot)) directories.insert(path->parent_path());
-    }
-    for (const auto& directory : directories) RemoveSiteLeftovers(directory);
-    RemoveWorkLeftovers(backupRoot / "temp");
-    if (!workRoot.empty()) RemoveWorkLeftovers(workRoot);
 }
 
 void BackupCompactReplace(const std::string& storedPath, const std::u16string& backupRunDir,
@@ -424,125 +422,16 @@ void BackupCompactReplace(const std::string& storedPath, const std::u16string& b
     ReplaceResult scratch;
     ReplaceResult& out = result ? *result : scratch;
     out = ReplaceResult();
-    auto skip = [&](const std::string& why) { out.reason = why; };
-    auto record = [&](const std::function<int(FileInfoDb&)>& op) {
-        if (!RunStatement(env, op)) out.recordNotWritten = true;
-    };
-    auto refuse = [&](const std::string& text) {
-        reason = text;
-        record([&](FileInfoDb& db) { return db.SetReason(storedPath, reason); });
-        out.reason = reason;
-    };
+    FileProcedure procedure(storedPath, env, reason, out);
 
-    // 1-4: the stored text back to the site path: an existing regular file, reached
-    // without any symbolic link.
-    const std::optional<fs::path> path = DecodeStoredPath(storedPath);
-    if (!path) return skip(kSkipNotAFile);
-    out.path = *path;
-    std::optional<SiteFile> site = OpenSiteFile(*path);
-    if (!site && PassesThroughLink(*path))
-        return refuse(std::string(kNotCompactedPrefix) + kReasonSymbolicLink);
-    if (!site && HeldByAnotherProcess(*path))
-        return refuse(std::string(kNotCompactedPrefix) + kReasonBeingWritten);
-    if (!site) return skip(kSkipNotAFile);
-    out.sizeBefore = site->status.size;
-
-    // 5: nothing inside the backup area is ever compacted.
-    if (IsBelow(site->path, env.backupRoot)) return skip(kSkipBackupArea);
-    if (site->status.links > 1) return refuse(std::string(kNotCompactedPrefix) + kReasonHardLinks);
-    Reach(env, ReplaceStep::PathAccepted);
-
-    // A file the engine refuses from its header needs neither backup nor copy; one that
-    // another process is writing is left to it.
-    std::array<std::uint8_t, kHeaderProbeBytes> header{};
-    const std::int64_t headerBytes = platform::ReadAt(site->file, 0, header);
-    if (headerBytes < 0) return skip(kSkipNotAFile);
-    std::string refusal;
-    if (EngineRefusesFile(std::span(header.data(), static_cast<std::size_t>(headerBytes)),
-                          site->status.size, refusal))
-        return refuse(refusal);
-    switch (platform::WritersOf(site->status)) {
-        case platform::Writers::None:
-            break;
-        case platform::Writers::Writing:
-            return refuse(std::string(kNotCompactedPrefix) + kReasonBeingWritten);
-        case platform::Writers::Unseen:
-            return refuse(std::string(kNotCompactedPrefix) + kReasonWritersUnseen);
-    }
-
-    // 6-7: the backup copy, below the run directory.
-    const std::optional<fs::path> runDir = PathFromLong(backupRunDir);
-    if (!runDir) return skip(kSkipBackupFailed);
-    if (!WriteBackup(*site, *runDir, site->path.relative_path(), env))
-        return skip(kSkipBackupFailed);
-    Reach(env, ReplaceStep::BackupWritten);
-
-    // 8-10: the working copy, in a working folder of its own (unique across processes)
-    // that also holds the compacted copy. It is scratch: it need not reach the disk.
-    WorkFolder work(env.workRoot.empty() ? env.backupRoot / "temp" : env.workRoot);
-    if (!work.Valid()) return skip(kSkipWorkingCopy);
-    {
-        FileHandle oldCopy = platform::CreateExclusive(work.Handle(), kOldCopy, 0600);
-        if (!oldCopy.Valid() || !platform::CopyAll(site->file, oldCopy))
-            return skip(kSkipWorkingCopy);
-    }
-    Reach(env, ReplaceStep::WorkingCopyMade);
-
-    // 11-12: compaction.
-    const std::u16string oldPath = ToLongPath(platform::Utf8OfPath(work.Path(kOldCopy)));
-    const std::u16string newPath = ToLongPath(platform::Utf8OfPath(work.Path(kNewCopy)));
-    const int compacted = env.compact ? env.compact(oldPath, newPath, reason) : 0;
-    if (compacted != 1) {
-        record([&](FileInfoDb& db) { return db.SetReason(storedPath, reason); });
-        out.reason = reason;
+    if (!procedure.OpenSite() || !procedure.WorthCopying() || !procedure.BackUp(backupRunDir))
         return;
-    }
-
-    // A repaired file: the compactor's note is the record's reason (the state will say
-    // compacted).
-    out.note = reason;
-
-    // 13-14: the size of the compacted copy.
-    FileStatus newStatus;
-    if (!platform::StatusAt(work.Handle(), kNewCopy, newStatus) || !newStatus.regular)
-        return skip(kSkipReplaceFailed);
-    const std::uint64_t newSize = newStatus.size;
-    Reach(env, ReplaceStep::Compacted);
-    record([&](FileInfoDb& db) { return db.SetFilesize2(storedPath, newSize); });
-    Reach(env, ReplaceStep::SizeRecorded);
-
-    // 15-17: the compacted file in place of the original, atomically.
-    const FileHandle newCopy = platform::OpenForReading(work.Handle(), kNewCopy);
-    if (!newCopy.Valid()) return skip(kSkipReplaceFailed);
-    std::string leftAside;
-    switch (ReplaceAtomically(*site, newCopy, env, leftAside)) {
-        case Replacement::Done:
-            break;
-        case Replacement::BeingWritten:
-            return refuse(std::string(kNotCompactedPrefix) + kReasonBeingWritten);
-        case Replacement::WritersUnseen:
-            return refuse(std::string(kNotCompactedPrefix) + kReasonWritersUnseen);
-        case Replacement::Modified:
-            return refuse(std::string(kNotCompactedPrefix) + kReasonModified);
-        case Replacement::Failed:
-            return skip(kSkipReplaceFailed);
-    }
-    Reach(env, ReplaceStep::Replaced);
-    out.replaced = true;
-    out.sizeAfter = newSize;
-    if (!leftAside.empty()) {
-        // Compacted; the old copy stays in the site's folder until the next batch's
-        // clean-up. Said in the record, where the window shows it.
-        out.note += (out.note.empty() ? "" : "；") + std::string(kNoteAsideLeft) +
-                    platform::Utf8OfPath(site->path.parent_path() /
-                                         platform::PathFromUtf8(leftAside));
-    }
-    // The reason of an earlier run (a failure, an earlier repair) no longer holds: the
-    // record says what this run did.
-    record([&](FileInfoDb& db) { return db.SetReason(storedPath, out.note); });
-
-    // 18: counted even when the statement fails.
-    record([&](FileInfoDb& db) { return db.SetCompacted(storedPath); });
+    // Removed with both copies on every way out from here.
+    const WorkFolder work(env.workRoot.empty() ? env.backupRoot / "temp" : env.workRoot);
+    if (!procedure.MakeWorkingCopy(work) || !procedure.Compact(work) || !procedure.PutInPlace(work))
+        return;
+    procedure.RecordCompacted();
+    // Counted even when a statement of the record failed.
     ++successCount;
     Reach(env, ReplaceStep::Recorded);
 }

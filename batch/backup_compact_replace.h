@@ -36,7 +36,7 @@
 //    files are opened without following links, so nothing outside the site tree is
 //    ever written;
 //  - temporary names are unique across processes (created exclusively), and what a
-//    crash leaves of them is removed by RemoveBatchLeftovers;
+//    crash leaves of them is removed by RemoveBatchLeftovers (batch_leftovers.h);
 //  - nothing inside the backup area is ever compacted.
 #pragma once
 
@@ -101,16 +101,15 @@ struct ReplaceEnvironment {
     // Exchange the names of the compacted and the site file; false only where tests
     // take the path of file systems that cannot.
     bool exchangeNames = true;
-    // The folder of this program directory's working folders (WorkRootFor); empty: the
+    // The folder of this program directory's working folders (WorkRootFor,
+    // work_folder.h); empty: the
     // backup area's temp folder itself.
     std::filesystem::path workRoot;
 };
 
-// The folder that holds the working folders of the program directory `programDir` below
-// the backup area `backupRoot`: temp/ + a name of its own per program directory, so that
-// installs sharing a backup root keep their working folders apart.
-std::filesystem::path WorkRootFor(const std::filesystem::path& backupRoot,
-                                  const std::filesystem::path& programDir);
+// True when `path` lies inside the backup area `backupRoot` (both absolute, compared
+// level by level): nothing there is ever compacted.
+bool InBackupArea(const std::filesystem::path& path, const std::filesystem::path& backupRoot);
 
 // True when `name` is one the batch gives its temporary files (".NAME.mdbwarden-XXXXXXXXXXXX.tmp").
 bool IsBatchTempName(const std::string& name);
@@ -143,16 +142,5 @@ inline constexpr char kSkipWorkingCopy[] = MDB_TEXT("跳过：无法建立工作
 inline constexpr char kSkipReplaceFailed[] = MDB_TEXT("未压缩：无法替换原文件，原文件未改动");
 // After a replacement: the original, put aside, could not be removed (followed by its path).
 inline constexpr char kNoteAsideLeft[] = MDB_TEXT("已压缩，但未能删除旧文件：");
-
-// Removes what an interrupted run left behind (the process was killed): temporary files
-// of this program beside the site files of `storedPaths` and working folders in the
-// backup area's temp folder and in `workRoot`. Only names this program makes are removed,
-// only when they belong to this process's user (or, beside a site file, to that file's
-// owner), never through a symbolic link, and never a working folder whose lock shows its
-// process alive (another program directory's batch sharing the backup root). Called at
-// the start of each batch.
-void RemoveBatchLeftovers(const std::vector<std::string>& storedPaths,
-                          const std::filesystem::path& backupRoot,
-                          const std::filesystem::path& workRoot = {});
 
 }  // namespace mdb::batch

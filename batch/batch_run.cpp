@@ -1,6 +1,8 @@
 #include "batch/batch_run.h"
 
 #include "batch/backup_retention.h"
+#include "batch/batch_leftovers.h"
+#include "batch/work_folder.h"
 #include "batch/compact_mdb_file.h"
 #include "common/paths.h"
 #include "common/utf16.h"

@@ -3,6 +3,7 @@
 // and a database another process holds open stay exactly as they were, at Chinese names
 // and at paths beyond 260 characters.
 #include "batch/backup_compact_replace.h"
+#include "batch/batch_leftovers.h"
 #include "batch/compact_mdb_file.h"
 #include "batch/stored_path.h"
 #include "common/filestore.h"

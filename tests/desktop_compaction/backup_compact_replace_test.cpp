@@ -22,6 +22,7 @@
 #include "jet/header.h"
 #include "batch/backup_compact_replace.h"
 #include "batch/backup_retention.h"
+#include "batch/batch_leftovers.h"
 #include "batch/batch_run.h"
 #include "batch/compact_mdb_file.h"
 #include "fake_engine.h"

@@ -14,9 +14,12 @@ enum class ColumnAlign { Left, Right };
 
 struct ColumnSpec {
     const char* caption;
-    int width;  // pixels
+    int width;  // pixels, at least; wider where a translated caption needs it
     ColumnAlign align;
 };
+// Beside a column's caption: the header's padding (pixels). The Chinese captions fit the
+// widths above with it.
+inline constexpr int kColumnCaptionRoom = 16;
 inline constexpr ColumnSpec kListColumns[kColumnCount] = {
     {MDB_TEXT("序号"), 60, ColumnAlign::Left},          {MDB_TEXT("文件名"), 180, ColumnAlign::Left},
     {MDB_TEXT("原始文件大小"), 100, ColumnAlign::Right}, {MDB_TEXT("压缩后文件大小"), 100, ColumnAlign::Right},

@@ -69,11 +69,17 @@ struct BoxCalls {
     void (*insert)(void*, PangoAttribute*) = Gtk<void (*)(void*, PangoAttribute*)>("pango_attr_list_insert");
     void (*setAttributes)(void*, void*) = Gtk<void (*)(void*, void*)>("gtk_label_set_attributes");
     void (*unrefAttrList)(void*) = Gtk<void (*)(void*)>("pango_attr_list_unref");
+    void* (*newLayout)(void*, const char*) = Gtk<void* (*)(void*, const char*)>("gtk_widget_create_pango_layout");
+    void (*pixelSize)(void*, int*, int*) = Gtk<void (*)(void*, int*, int*)>("pango_layout_get_pixel_size");
+    void (*unref)(void*) = Gtk<void (*)(void*)>("g_object_unref");
+    void (*sizeRequest)(void*, int*, int*) = Gtk<void (*)(void*, int*, int*)>("gtk_widget_get_size_request");
+    void (*setSizeRequest)(void*, int, int) = Gtk<void (*)(void*, int, int)>("gtk_widget_set_size_request");
 
     bool Complete() const {
         return messageDialogType && labelType && isA && objectOf && title && accessible && setName &&
                messageArea && children && freeList && labelText && newAttrList && noBreaks && insert &&
-               setAttributes && unrefAttrList;
+               setAttributes && unrefAttrList && newLayout && pixelSize && unref && sizeRequest &&
+               setSizeRequest;
     }
 };
 
@@ -84,6 +90,25 @@ void NameAfterTitle(const BoxCalls& gtk, void* box) {
     const char* title = gtk.title(box);
     void* accessible = gtk.accessible(box);
     if (title && *title && accessible) gtk.setName(accessible, title);
+}
+
+// A box is as wide as its text: a short question ("Clear all records?") made a box
+// whose title the window manager cut to "Velo... stant". It is made wide enough for the
+// title, with room for the title bar's icon and buttons (the title's font is the window
+// manager's, often bold: a quarter more than GTK's measure).
+void WideEnoughForTitle(const BoxCalls& gtk, void* box) {
+    constexpr int kTitleBarButtons = 110;
+    const char* title = gtk.title(box);
+    if (!title || !*title) return;
+    void* layout = gtk.newLayout(box, title);
+    if (!layout) return;
+    int width = 0, height = 0;
+    gtk.pixelSize(layout, &width, &height);
+    gtk.unref(layout);
+    const int needed = width * 5 / 4 + kTitleBarButtons;
+    int requested = -1, requestedHeight = -1;
+    gtk.sizeRequest(box, &requested, &requestedHeight);
+    if (requested < needed) gtk.setSizeRequest(box, needed, requestedHeight);
 }
 
 void KeepQuotedSpansTogether(const BoxCalls& gtk, void* label) {
@@ -109,6 +134,7 @@ int OnShow(void* /*hint*/, unsigned /*count*/, const GValue* values, void* data)
     void* widget = gtk.objectOf(&values[0]);
     if (!widget || !gtk.isA(widget, gtk.messageDialogType())) return 1;
     NameAfterTitle(gtk, widget);
+    WideEnoughForTitle(gtk, widget);
     GList* labels = gtk.children(gtk.messageArea(widget));
     for (GList* item = labels; item; item = item->next) {
         if (gtk.isA(item->data, gtk.labelType())) KeepQuotedSpansTogether(gtk, item->data);

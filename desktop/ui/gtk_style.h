@@ -8,5 +8,6 @@ void MakeProgressBarsFillTheirHeight();
 // GTK's message boxes (wxMessageDialog), from this call on: a screen reader announces a
 // box by its title, not by GTK's name for its kind ("Question", "Information"), and the
 // quoted paths and names of its text (desktop/box_text.h) are not broken across lines,
-// without a change to the text a user may select and copy. Does nothing outside GTK.
+// without a change to the text a user may select and copy; a box is wide enough for its
+// title. Does nothing outside GTK.
 void MakeMessageBoxesReadable();

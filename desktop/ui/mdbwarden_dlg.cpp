@@ -13,6 +13,7 @@
 
 #include <array>
 #include <atomic>
+#include <algorithm>
 #include <fstream>
 #include <future>
 #include <iterator>
@@ -166,7 +167,11 @@ void CMdbwardenDlg::CreateControls() {
     list_ = new FileListCtrl(this, IDC_LIST_FILES, at(5, 88), size(668, 259));
     for (int c = 0; c < dk::kColumnCount; ++c) {
         const dk::ColumnSpec& column = dk::kListColumns[c];
-        list_->InsertColumn(c, UiText(column.caption), Format(column.align), column.width);
+        const wxString caption = UiText(column.caption);
+        const int width = c + 1 < dk::kColumnCount
+                              ? std::max(column.width, list_->GetTextExtent(caption).x + dk::kColumnCaptionRoom)
+                              : column.width;
+        list_->InsertColumn(c, caption, Format(column.align), width);
     }
     // The list draws its header and its rows in two child windows, which get the mouse.
     for (wxWindow* child : list_->GetChildren()) {

@@ -166,7 +166,9 @@ void Win32MainView::StartUp() {
         LVCOLUMNW column{};
         column.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_FMT | LVCF_SUBITEM;
         column.fmt = kListColumns[i].align == ColumnAlign::Right ? LVCFMT_RIGHT : LVCFMT_LEFT;
-        column.cx = kListColumns[i].width;
+        column.cx = i + 1 < kColumnCount ? std::max(kListColumns[i].width, ListView_GetStringWidth(list, caption.c_str()) +
+                                                                            kColumnCaptionRoom)
+                                         : kListColumns[i].width;
         column.pszText = caption.data();
         column.iSubItem = i;
         ListView_InsertColumn(list, i, &column);

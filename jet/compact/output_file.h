@@ -2,7 +2,7 @@
 // page by page, made durable and renamed into place only by Commit. Destroying an
 // uncommitted OutputFile removes the temporary file, so a failed compaction leaves
 // no destination behind. output_file.cpp (output_file_win32.cpp on Windows) and
-// src/page_file.cpp hold all of jet's calls to the system; output_file_pages.cpp
+// src/system_io.cpp (system_io_win32.cpp) hold all of jet's calls to the system; output_file_pages.cpp
 // hands the pages to a writer thread (write_behind.h), the same on every system: the
 // caller builds the next pages while the system copies the last ones.
 #pragma once

@@ -21,9 +21,8 @@
 namespace jet {
 
 // Memory for frames, page-aligned, straight from the system and made resident in one
-// go (implemented with the file's other system calls in page_file.cpp): filling a
-// fresh frame then costs no page fault of its own, and a chunk that goes back is
-// returned whole.
+// go (system_io::Map, in resident_buffer.cpp): filling a fresh frame then costs no
+// page fault of its own, and a chunk that goes back is returned whole.
 struct FrameChunk {
     FrameChunk(std::size_t bytes);
     ~FrameChunk();

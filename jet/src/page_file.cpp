@@ -1,22 +1,8 @@
 #include "jet/page_file.h"
 
-#include "page_cache.h"
-#include "jet/resident_pool.h"
 #include "jet/resident_buffer.h"
-
-#ifdef _WIN32
-#include <fcntl.h>
-#include <io.h>
-#include <malloc.h>
-#include <share.h>
-#include <windows.h>
-#else
-#include <fcntl.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
-#include <sys/uio.h>
-#include <unistd.h>
-#endif
+#include "page_cache.h"
+#include "system_io.h"
 
 #include <algorithm>
 #include <array>
@@ -32,172 +18,7 @@
 
 namespace jet {
 
-namespace {
-
-// Pages one read brings in at most: a run or a block.
-constexpr std::size_t kMaxPagesPerRead = 32;
-
-}  // namespace
-
-// The file's calls to the system, one set per system.
-namespace {
-
-#ifdef _WIN32
-// Others may read and write the file while it is read (the caller decides whether that is
-// safe, as on Linux).
-int OpenForReading(const std::filesystem::path& path) {
-    int fd = -1;
-    const errno_t rc = _wsopen_s(&fd, path.c_str(), _O_RDONLY | _O_BINARY | _O_NOINHERIT,
-                                 _SH_DENYNO, 0);
-    if (rc != 0) errno = rc;
-    return rc == 0 ? fd : -1;
-}
-
-void CloseFile(int fd) {
-    _close(fd);
-}
-
-std::uint8_t* SystemMap(std::size_t bytes, bool) {
-    return static_cast<std::uint8_t*>(
-        VirtualAlloc(nullptr, bytes, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
-}
-
-void SystemUnmap(std::uint8_t* p, std::size_t) {
-    VirtualFree(p, 0, MEM_RELEASE);
-}
-
-// Not told apart on this system: each reader loads a file of its own.
-bool SameFile(int, int) {
-    return false;
-}
-
-// Bytes read at `offset` (0 at the end of the file), or -1.
-long long ReadAt(int fd, std::uint8_t* dst, std::size_t len, std::uint64_t offset) {
-    OVERLAPPED where{};
-    where.Offset = static_cast<DWORD>(offset);
-    where.OffsetHigh = static_cast<DWORD>(offset >> 32);
-    // One call reads at most 1 GiB: ReadFile counts in 32 bits.
-    const DWORD want = static_cast<DWORD>(std::min<std::size_t>(len, std::size_t{1} << 30));
-    DWORD got = 0;
-    if (ReadFile(reinterpret_cast<HANDLE>(_get_osfhandle(fd)), dst, want, &got, &where))
-        return got;
-    return GetLastError() == ERROR_HANDLE_EOF ? 0 : -1;
-}
-
-// Consecutive pages of `page_size` bytes from `offset` into `into`; false on a read
-// error or an early end. Read at once into one buffer, then spread out.
-bool ReadPagesAt(int fd, std::span<std::uint8_t* const> into, std::size_t page_size,
-                 std::uint64_t offset) {
-    const std::size_t total = into.size() * page_size;
-    auto bytes = std::make_unique_for_overwrite<std::uint8_t[]>(total);
-    for (std::size_t done = 0; done < total;) {
-        const long long n = ReadAt(fd, bytes.get() + done, total - done, offset + done);
-        if (n <= 0) return false;
-        done += static_cast<std::size_t>(n);
-    }
-    for (std::size_t i = 0; i < into.size(); ++i)
-        std::memcpy(into[i], bytes.get() + i * page_size, page_size);
-    return true;
-}
-#else
-int OpenForReading(const std::filesystem::path& path) {
-    int fd;
-    do {
-        fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    } while (fd < 0 && errno == EINTR);
-    return fd;
-}
-
-void CloseFile(int fd) {
-    ::close(fd);
-}
-
-// Made resident at once: touching each fresh page would fault once per page, and
-// each fault is costly (on virtual machines above all). Large chunks ask for huge
-// pages (one fault per 2 MB where the system grants them; the frames of a chunk
-// are all used as the cache fills, so little is wasted). Both requests are advice:
-// a system that ignores them leaves the pages to be faulted in as before.
-std::uint8_t* SystemMap(std::size_t bytes, bool populate) {
-    void* p = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (p == MAP_FAILED) return nullptr;
-#ifdef MADV_HUGEPAGE
-    ::madvise(p, bytes, MADV_HUGEPAGE);
-#endif
-#ifdef MADV_POPULATE_WRITE
-    if (populate) ::madvise(p, bytes, MADV_POPULATE_WRITE);
-#endif
-    return static_cast<std::uint8_t*>(p);
-}
-
-void SystemUnmap(std::uint8_t* p, std::size_t bytes) {
-    ::munmap(p, bytes);
-}
-
-bool SameFile(int a, int b) {
-    struct stat sa {}, sb {};
-    return ::fstat(a, &sa) == 0 && ::fstat(b, &sb) == 0 && sa.st_dev == sb.st_dev &&
-           sa.st_ino == sb.st_ino;
-}
-
-// Bytes read at `offset` (0 at the end of the file), or -1.
-long long ReadAt(int fd, std::uint8_t* dst, std::size_t len, std::uint64_t offset) {
-    ssize_t n;
-    do {
-        n = ::pread(fd, dst, len, static_cast<off_t>(offset));
-    } while (n < 0 && errno == EINTR);
-    return n;
-}
-
-// Consecutive pages of `page_size` bytes from `offset` into `into` with one
-// scattering read (more only when the system returns less); false on a read error
-// or an early end.
-bool ReadPagesAt(int fd, std::span<std::uint8_t* const> into, std::size_t page_size,
-                 std::uint64_t offset) {
-    std::array<iovec, kMaxPagesPerRead> iov;
-    assert(into.size() <= iov.size());
-    const std::size_t total = into.size() * page_size;
-    for (std::size_t done = 0; done < total;) {
-        const std::size_t first = done / page_size, skip = done % page_size;
-        int count = 0;
-        for (std::size_t i = first; i < into.size(); ++i, ++count) {
-            const std::size_t from = i == first ? skip : 0;
-            iov[count].iov_base = into[i] + from;
-            iov[count].iov_len = page_size - from;
-        }
-        ssize_t n;
-        do {
-            n = ::preadv(fd, iov.data(), count, static_cast<off_t>(offset + done));
-        } while (n < 0 && errno == EINTR);
-        if (n <= 0) return false;
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
-}
-#endif
-
-// Blocks given back are kept for the next request of the same size up to this much:
-// the writer's buffers (8 MB) and a table's row map or a cache's largest chunk (2-4
-// MB) are then made again without clearing. The pool never makes the process larger
-// than it would be without it (resident_pool.h).
-constexpr std::size_t kPoolBytes = std::size_t{16} << 20;
-
-ResidentPool& Pool() {
-    static ResidentPool pool(kPoolBytes, SystemUnmap);
-    return pool;
-}
-
-// Large blocks from the pool or the system; see SystemMap. A block from the pool is
-// handed out as it was given back (resident, not cleared).
-std::uint8_t* MapFrames(std::size_t bytes, bool populate = true) {
-    if (std::uint8_t* p = Pool().Take(bytes)) return p;
-    return SystemMap(bytes, populate);
-}
-
-void UnmapFrames(std::uint8_t* p, std::size_t bytes) {
-    Pool().Give(p, bytes);
-}
-
-}  // namespace
+using system_io::kMaxPagesPerRead;
 
 // A whole file's bytes, read once, freed when its last reader goes. Held in huge-page
 // pieces rather than one block: blocks of that size given back earlier (the writer's
@@ -220,64 +41,6 @@ struct FileImage {
     const std::uint64_t bytes;
 };
 
-std::uint8_t* AllocateResident(std::size_t bytes, bool populate) {
-    assert(bytes % kResidentHugeBytes == 0);
-    return MapFrames(bytes, populate);
-}
-
-void FreeResident(std::uint8_t* p, std::size_t bytes) {
-    UnmapFrames(p, bytes);
-}
-
-ResidentBuffer::ResidentBuffer(std::size_t bytes) {
-    if (const std::size_t rounded = ResidentBytesFor(bytes)) {
-        data_ = AllocateResident(rounded, true);
-        if (!data_) throw std::bad_alloc();
-        size_ = rounded;
-        mapped_ = true;
-    } else if (bytes > 0) {
-        data_ = new std::uint8_t[bytes];
-        size_ = bytes;
-    }
-}
-
-ResidentBuffer::~ResidentBuffer() {
-    Free();
-}
-
-ResidentBuffer::ResidentBuffer(ResidentBuffer&& other) noexcept
-    : data_(std::exchange(other.data_, nullptr)),
-      size_(std::exchange(other.size_, 0)),
-      mapped_(std::exchange(other.mapped_, false)) {}
-
-ResidentBuffer& ResidentBuffer::operator=(ResidentBuffer&& other) noexcept {
-    if (this != &other) {
-        Free();
-        data_ = std::exchange(other.data_, nullptr);
-        size_ = std::exchange(other.size_, 0);
-        mapped_ = std::exchange(other.mapped_, false);
-    }
-    return *this;
-}
-
-void ResidentBuffer::Free() {
-    if (mapped_)
-        FreeResident(data_, size_);
-    else
-        delete[] data_;
-    data_ = nullptr;
-    size_ = 0;
-    mapped_ = false;
-}
-
-FrameChunk::FrameChunk(std::size_t size) : data(MapFrames(size)), bytes(size) {
-    if (!data) throw std::bad_alloc();
-}
-
-FrameChunk::~FrameChunk() {
-    UnmapFrames(data, bytes);
-}
-
 std::unique_ptr<PageFile> PageFile::Open(const std::filesystem::path& path, std::string* error) {
     std::error_code ec;
     if (std::filesystem::is_directory(path, ec)) {
@@ -290,7 +53,7 @@ std::unique_ptr<PageFile> PageFile::Open(const std::filesystem::path& path, std:
         return nullptr;
     }
     std::unique_ptr<PageFile> f(new PageFile);
-    f->fd_ = OpenForReading(path);
+    f->fd_ = system_io::OpenForReading(path);
     if (f->fd_ < 0) {
         if (error)
             *error = "cannot open '" + path.string() + "' for reading: " + std::strerror(errno);
@@ -303,7 +66,7 @@ std::unique_ptr<PageFile> PageFile::Open(const std::filesystem::path& path, std:
 PageFile::PageFile() = default;
 
 PageFile::~PageFile() {
-    if (fd_ >= 0) CloseFile(fd_);
+    if (fd_ >= 0) system_io::CloseFile(fd_);
 }
 
 bool PageFile::set_loaded(const PageFile* like) {
@@ -311,7 +74,8 @@ bool PageFile::set_loaded(const PageFile* like) {
     if (in_memory_ || fd_ < 0 || page_size() == 0) return false;
     const std::uint64_t bytes = std::uint64_t{page_count()} * page_size();
     if (bytes == 0 || bytes > std::numeric_limits<std::size_t>::max()) return false;
-    if (like && like->image_whole_ && like->image_whole_->bytes == bytes && SameFile(fd_, like->fd_)) {
+    if (like && like->image_whole_ && like->image_whole_->bytes == bytes &&
+        system_io::SameFile(fd_, like->fd_)) {
         image_whole_ = like->image_whole_;
     } else {
         auto image = std::make_shared<FileImage>(bytes);
@@ -319,8 +83,8 @@ bool PageFile::set_loaded(const PageFile* like) {
         for (std::uint64_t done = 0; done < bytes;) {
             const std::uint64_t piece_end =
                 std::min(bytes, (done / FileImage::kPieceBytes + 1) * FileImage::kPieceBytes);
-            const long long n =
-                ReadAt(fd_, image->At(done), static_cast<std::size_t>(piece_end - done), done);
+            const long long n = system_io::ReadAt(fd_, image->At(done),
+                                                  static_cast<std::size_t>(piece_end - done), done);
             ++read_calls_;
             if (n <= 0) return false;
             done += static_cast<std::uint64_t>(n);
@@ -346,7 +110,8 @@ PageCache& PageFile::cache() {
     // chunk at a time, so room beyond the file's size would be memory paid for nothing.
     if (!cache_)
         cache_ = std::make_unique<PageCache>(
-            page_size(), std::min<std::size_t>(capacity_, std::max<std::uint32_t>(page_count(), 1)));
+            page_size(),
+            std::min<std::size_t>(capacity_, std::max<std::uint32_t>(page_count(), 1)));
     return *cache_;
 }
 
@@ -374,7 +139,7 @@ void PageFile::ReadRaw(std::uint64_t offset, std::uint8_t* dst, std::size_t len)
     ++read_calls_;
     std::size_t done = 0;
     while (done < len) {
-        const long long n = ReadAt(fd_, dst + done, len - done, offset + done);
+        const long long n = system_io::ReadAt(fd_, dst + done, len - done, offset + done);
         if (n <= 0) ThrowFormat("read error or unexpected end of file");
         done += static_cast<std::size_t>(n);
     }
@@ -476,8 +241,8 @@ void PageFile::ReadSpan(std::uint32_t first, std::uint32_t count, std::uint32_t 
         }
     }
     ++read_calls_;
-    const bool ok = ReadPagesAt(fd_, std::span(into.data(), count), page_size(),
-                                std::uint64_t{first} * page_size());
+    const bool ok = system_io::ReadPagesAt(fd_, std::span(into.data(), count), page_size(),
+                                           std::uint64_t{first} * page_size());
     for (std::uint32_t i = 0; i < count; ++i) {
         if (!taken[i]) continue;
         if (ok) {

@@ -41,15 +41,18 @@ namespace {
 // marked alive only by the one that locked its marker, so once that one ended the
 // other's backups, still being written and relied on, looked like an old run's to
 // retention and were removed under it. A directory whose marker a live run holds is
-// passed over for the next second's name. A minute of such names is far more than
-// there are batches (one per program directory).
+// passed over for the next second's name; a marker held only for a moment (a clean-up
+// or retention looking whether the run is alive) is tried again. A minute of such
+// attempts is far more than there are batches (one per program directory); past it
+// the run goes on unmarked, as it does where the marker cannot be locked at all.
 constexpr int kRunDirectoryAttempts = 60;
 
 // Makes the run's backup directory and marks it as this run's (the lock, held until the
 // result goes). On failure sets run.start and run.message and returns nothing.
 std::optional<RunDirectoryLock> TakeRunDirectory(const BatchSettings& settings, BatchRun& run) {
-    for (int attempt = 0;; ++attempt) {
-        run.runDir = BackupRunDirectory(settings.backupRoot, settings.now + attempt);
+    std::time_t name = settings.now;
+    for (int attempt = 1;; ++attempt) {
+        run.runDir = BackupRunDirectory(settings.backupRoot, name);
         const std::string runDirText = platform::Utf8OfPath(run.runDir);
         run.message = runDirText;
         if (CreateDirectoryChain(runDirText) != 1) {
@@ -61,9 +64,8 @@ std::optional<RunDirectoryLock> TakeRunDirectory(const BatchSettings& settings, 
             return std::nullopt;
         }
         RunDirectoryLock lock = MarkRunDirectory(run.runDir);
-        if (lock.Held() || attempt + 1 == kRunDirectoryAttempts ||
-            !RunAlive(run.runDir / kRunMarker))
-            return lock;
+        if (lock.Held() || attempt == kRunDirectoryAttempts) return lock;
+        if (RunAlive(run.runDir / kRunMarker)) ++name;
     }
 }
 

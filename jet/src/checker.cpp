@@ -611,85 +611,133 @@ class Checker final : public Findings {
         return jet::ReadMap(f_, where, what, out, *this);
     }
 
-    void CheckTable(const CatalogEntry& e) {
-        current_table_ = static_cast<std::int32_t>(r_.tables.size());
-        TableSummary s;
-        s.name = e.name;
-        s.tdef_page = e.tdef_page();
-        s.system = e.is_system();
-        const std::string who = "table '" + e.name + "'";
+    // What a table's pass gathers as it goes, step by step (CheckTable).
+    struct TablePass {
         const TableDef* t = nullptr;
-        try {
-            t = &db_.Definition(s.tdef_page);
-        } catch (const FormatError& err) {
-            Add(s.tdef_page, who + ": definition cannot be read: " + err.what());
-            r_.tables.push_back(s);
-            current_table_ = -1;
-            return;
-        }
-        for (auto p : t->pages) Mark(p, PageRole::TableDef, who);
-        s.definition_rows = t->row_count;
-        s.index_count = static_cast<std::uint32_t>(t->real_indexes.size());
-
-        UsageMap owned, free_map;
-        bool have_owned = ReadMap(t->owned_map, who + " owned-page map", owned);
-        bool have_free = ReadMap(t->free_map, who + " free-space map", free_map);
-        if (have_owned && have_free)
-            for (auto p : free_map.pages)
-                if (!owned.Contains(p))
-                    Add(p, who + ": free-space map lists page " + std::to_string(p) +
-                               " that the table does not own");
-
+        std::string who;  // "table 'X'"
+        TableSummary s;
+        UsageMap owned;
+        bool have_owned = false;
         // Long-value maps per column.
         std::map<std::uint16_t, UsageMap> lv_maps;
         std::vector<std::pair<std::uint16_t, std::string>> lv_map_names;  // column, who
-        for (const auto& l : t->long_value_columns) {
+        std::vector<std::uint32_t> pages;  // its data pages, ascending (as the map lists them)
+        std::unordered_set<std::uint32_t> lv_pages;  // pages its rows' long values lie on
+    };
+
+    // A table: its definition, its maps, its data pages, its rows and their long
+    // values, its row count; then its index trees, checked now or listed for later.
+    void CheckTable(const CatalogEntry& e) {
+        current_table_ = static_cast<std::int32_t>(r_.tables.size());
+        TablePass pass;
+        pass.s.name = e.name;
+        pass.s.tdef_page = e.tdef_page();
+        pass.s.system = e.is_system();
+        pass.who = "table '" + e.name + "'";
+        try {
+            pass.t = &db_.Definition(pass.s.tdef_page);
+        } catch (const FormatError& err) {
+            Add(pass.s.tdef_page, pass.who + ": definition cannot be read: " + err.what());
+            r_.tables.push_back(pass.s);
+            current_table_ = -1;
+            return;
+        }
+        const TableDef& t = *pass.t;
+        for (auto p : t.pages) Mark(p, PageRole::TableDef, pass.who);
+        pass.s.definition_rows = t.row_count;
+        pass.s.index_count = static_cast<std::uint32_t>(t.real_indexes.size());
+        ReadTableMaps(pass);
+        ListDataPages(pass);
+        auto slots =
+            std::make_shared<TableSlots>(pass.pages, t, f_.header(), f_.jet3(), index_keys_);
+        CheckRows(pass, *slots);
+        CheckLongValueMaps(pass);
+        tdef_names_[t.page] = pass.who;
+        // Access does not keep the counts of its own system tables (MSysACEs,
+        // MSysQueries) up to date, so only user tables are held to theirs.
+        if (!pass.s.system && pass.s.live_rows != t.row_count)
+            Add(t.page, pass.who + ": the definition says " + std::to_string(t.row_count) +
+                            " rows but " + std::to_string(pass.s.live_rows) +
+                            " live rows were found");
+
+        const auto table = static_cast<std::size_t>(current_table_);
+        r_.tables.push_back(std::move(pass.s));
+        current_table_ = -1;
+        for (std::size_t i = 0; i < t.real_indexes.size(); ++i) {
+            jobs_.push_back({table, &t, pass.who, i, slots, nullptr, 0, std::nullopt});
+            if (defer_indexes_) continue;
+            RunIndex(jobs_.size() - 1, f_);
+            Apply(jobs_.back());
+        }
+    }
+
+    // The table's owned and free-space maps, and its long-value columns' maps.
+    void ReadTableMaps(TablePass& pass) {
+        const TableDef& t = *pass.t;
+        const std::string& who = pass.who;
+        UsageMap free_map;
+        pass.have_owned = ReadMap(t.owned_map, who + " owned-page map", pass.owned);
+        bool have_free = ReadMap(t.free_map, who + " free-space map", free_map);
+        if (pass.have_owned && have_free)
+            for (auto p : free_map.pages)
+                if (!pass.owned.Contains(p))
+                    Add(p, who + ": free-space map lists page " + std::to_string(p) +
+                               " that the table does not own");
+        for (const auto& l : t.long_value_columns) {
             UsageMap m, fm;
-            const Column* c = t->FindColumn(l.column);
+            const Column* c = t.FindColumn(l.column);
             std::string cw =
                 who + " column " + (c ? "'" + c->name + "'" : std::to_string(l.column));
             if (ReadMap(l.owned_map, cw + " long-value map", m)) {
-                lv_map_names.emplace_back(l.column, cw);
-                lv_maps[l.column] = std::move(m);
+                pass.lv_map_names.emplace_back(l.column, cw);
+                pass.lv_maps[l.column] = std::move(m);
             }
             ReadMap(l.free_map, cw + " long-value free map", fm);
         }
+    }
 
-        // Its data pages, ascending (as the map lists them).
-        std::vector<std::uint32_t> pages;
-        if (have_owned) {
-            for (auto p : owned.pages) {
+    // The pages the owned map lists that are the table's data pages; any other page
+    // it lists is a problem.
+    void ListDataPages(TablePass& pass) {
+        if (pass.have_owned) {
+            for (auto p : pass.owned.pages) {
                 Page pg = f_.Read(p);
-                if (pg.type() == kPageData && PageOwner(pg.bytes()) == t->page) {
-                    assert(pages.empty() || pages.back() < p);
-                    pages.push_back(p);
-                    Mark(p, PageRole::Data, who);
+                if (pg.type() == kPageData && PageOwner(pg.bytes()) == pass.t->page) {
+                    assert(pass.pages.empty() || pass.pages.back() < p);
+                    pass.pages.push_back(p);
+                    Mark(p, PageRole::Data, pass.who);
                 } else if (pg.type() != kPageHeader) {
                     // A page of some other structure; never-written pages are harmless.
-                    Add(p, who + ": owned-page map lists page " + std::to_string(p) +
+                    Add(p, pass.who + ": owned-page map lists page " + std::to_string(p) +
                                " which is not one of its " + "data pages (type " +
                                std::to_string(pg.type()) + ", owner " +
                                std::to_string(PageOwner(pg.bytes())) + ")");
                 }
             }
         }
-        s.data_pages = static_cast<std::uint32_t>(pages.size());
+        pass.s.data_pages = static_cast<std::uint32_t>(pass.pages.size());
+    }
 
-        TableReader reader(f_, *t);
-        std::unordered_set<std::uint32_t> lv_pages;
+    // Every row of the data pages: slots, overflow rows followed, values cracked and
+    // long values read; the live slots and the keys the indexes should hold noted in
+    // `slots`.
+    void CheckRows(TablePass& pass, TableSlots& slots) {
+        const TableDef& t = *pass.t;
+        const std::string& who = pass.who;
+        TableSummary& s = pass.s;
+        TableReader reader(f_, t);
+        TableKeys& keys = slots.keys;
+        const PagePositions& positions = slots.positions;
+        SlotSet& live_slots = slots.live;
         // overflow_homes: slots that live overflow rows lead to (a bit per slot, like
         // the others, so that a table of overflow rows costs no memory per row).
-        auto slots = std::make_shared<TableSlots>(pages, *t, f_.header(), f_.jet3(), index_keys_);
-        TableKeys& keys = slots->keys;
-        const PagePositions& positions = slots->positions;
-        SlotSet& live_slots = slots->live;
         SlotSet deleted_slots(positions), overflow_homes(positions);
         lv_columns_.clear();
-        for (std::size_t i = 0; i < t->columns.size(); ++i)
-            if (IsLongValueType(t->columns[i].type)) lv_columns_.push_back(i);
-        RowStructure cracker(*t, f_.jet3(), lv_columns_);
+        for (std::size_t i = 0; i < t.columns.size(); ++i)
+            if (IsLongValueType(t.columns[i].type)) lv_columns_.push_back(i);
+        RowStructure cracker(t, f_.jet3(), lv_columns_);
         cracked_ = CrackedRow();  // its fields are this table's cracker's alone
-        for (auto p : pages) {
+        for (auto p : pass.pages) {
             Page pg = f_.Read(p);
             DataPageInfo info = ReadDataPage(pg.bytes(), f_.jet3());
             if (!info.slots_valid) {
@@ -736,16 +784,21 @@ class Checker final : public Findings {
                 s.row_bytes += row.bytes.size();
                 live_slots.Insert(slot);
                 if (keys.any()) keys.AddRow(slot, row.bytes, reader);
-                CheckRowValues(*t, cracker, who, row, reader, lv_maps, lv_pages, s);
+                CheckRowValues(t, cracker, who, row, reader, pass.lv_maps, pass.lv_pages, s);
             }
         }
-        s.long_value_pages = static_cast<std::uint32_t>(lv_pages.size());
-        // Every page a long-value map lists must hold long values. The pages the rows'
-        // values were read from are known to (reading a value checks its pages), so
-        // only the others are read for it: a file's long values are read once.
-        for (const auto& [column, cw] : lv_map_names) {
-            for (auto p : lv_maps[column].pages) {
-                if (lv_pages.count(p)) continue;
+        s.long_value_pages = static_cast<std::uint32_t>(pass.lv_pages.size());
+        // A deleted slot that a live overflow row still uses is the row's home, not a tombstone.
+        s.tombstones -= deleted_slots.CountCommon(overflow_homes);
+    }
+
+    // Every page a long-value map lists must hold long values. The pages the rows'
+    // values were read from are known to (reading a value checks its pages), so only
+    // the others are read for it: a file's long values are read once.
+    void CheckLongValueMaps(TablePass& pass) {
+        for (const auto& [column, cw] : pass.lv_map_names) {
+            for (auto p : pass.lv_maps[column].pages) {
+                if (pass.lv_pages.count(p)) continue;
                 Page pg = f_.Read(p);
                 if (pg.type() != kPageHeader &&
                     (pg.type() != kPageData || PageOwner(pg.bytes()) != kLvalOwner))
@@ -753,24 +806,6 @@ class Checker final : public Findings {
                                " which is not a long-value page (type " +
                                std::to_string(pg.type()) + ")");
             }
-        }
-        // A deleted slot that a live overflow row still uses is the row's home, not a tombstone.
-        s.tombstones -= deleted_slots.CountCommon(overflow_homes);
-        tdef_names_[t->page] = who;
-        // Access does not keep the counts of its own system tables (MSysACEs,
-        // MSysQueries) up to date, so only user tables are held to theirs.
-        if (!s.system && s.live_rows != t->row_count)
-            Add(t->page, who + ": the definition says " + std::to_string(t->row_count) +
-                             " rows but " + std::to_string(s.live_rows) + " live rows were found");
-
-        const auto table = static_cast<std::size_t>(current_table_);
-        r_.tables.push_back(std::move(s));
-        current_table_ = -1;
-        for (std::size_t i = 0; i < t->real_indexes.size(); ++i) {
-            jobs_.push_back({table, t, who, i, slots, nullptr, 0, std::nullopt});
-            if (defer_indexes_) continue;
-            RunIndex(jobs_.size() - 1, f_);
-            Apply(jobs_.back());
         }
     }
 

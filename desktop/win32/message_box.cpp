@@ -65,6 +65,27 @@ LPCWSTR SystemIcon(MessageIcon icon) {
     return IDI_INFORMATION;
 }
 
+// The width the title bar needs for the caption, its icon and its buttons: a box as
+// narrow as a short question ("Clear all records?") had its caption cut.
+int CaptionWidth(HWND box, const std::wstring& caption) {
+    NONCLIENTMETRICSW metrics{};
+    metrics.cbSize = sizeof metrics;
+    if (!SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0)) return 0;
+    const HFONT font = CreateFontIndirectW(&metrics.lfCaptionFont);
+    const HDC dc = GetDC(box);
+    const HGDIOBJ old = SelectObject(dc, font);
+    SIZE size{};
+    GetTextExtentPoint32W(dc, caption.c_str(), static_cast<int>(caption.size()), &size);
+    SelectObject(dc, old);
+    ReleaseDC(box, dc);
+    DeleteObject(font);
+    // The system's icon and three buttons, and the gaps around the text. The text is
+    // counted half again: under Wine the desktop's window manager draws the title bar,
+    // in a bolder and larger font than the system's caption font.
+    return static_cast<int>(size.cx) * 3 / 2 + GetSystemMetrics(SM_CXSMICON) + 3 * GetSystemMetrics(SM_CXSIZE) +
+           4 * GetSystemMetrics(SM_CXEDGE) + 16;
+}
+
 POINT DialogUnits(HWND box, int x, int y) {
     RECT r{0, 0, x, y};
     MapDialogRect(box, &r);
@@ -103,8 +124,8 @@ void LayOut(HWND box, Box& content) {
     const int bodyHeight = std::max(iconSize, textHeight);
     const int buttonCount = content.buttons == BoxButtons::YesNo ? 2 : 1;
     const int buttonsWidth = buttonCount * button.x + (buttonCount - 1) * gap.x;
-    const int clientWidth =
-        std::max(margin.x + iconSize + gap.x + textWidth + margin.x, 2 * margin.x + buttonsWidth);
+    const int clientWidth = std::max({static_cast<int>(margin.x + iconSize + gap.x + textWidth + margin.x),
+                                      static_cast<int>(2 * margin.x + buttonsWidth), CaptionWidth(box, content.caption)});
     const int clientHeight = margin.y + bodyHeight + gap.y + button.y + margin.y;
 
     MoveWindow(GetDlgItem(box, IDC_BOX_ICON), margin.x, margin.y, iconSize, iconSize, FALSE);

@@ -91,7 +91,16 @@ class Repacker {
     void PlanTables();
     void CollectStaleIds();
     void PlanNumbers();
+    // A table's rows, long values and indexes into the new file, step by step.
+    struct TableRepack;
     void RepackTable(TableJob& job);
+    void PlanIndexWalks(TableRepack& t);
+    void StartRows(TableRepack& t);
+    bool PlaceRow(TableRepack& t, const RowRef& r, Bytes bytes);
+    void PlanLongValues(TableRepack& t);
+    void WriteLongValues(TableRepack& t);
+    void PlaceRows(TableRepack& t);
+    void CopyIndexes(TableRepack& t);
     void WriteDefinition(const TableJob& job);
     void WriteGlobalMap();
     void Write(std::uint32_t page, std::span<const std::uint8_t> bytes);
@@ -225,217 +234,243 @@ void Repacker::PlanNumbers() {
     while (!alloc_.spare().empty()) fillers_.push_back(alloc_.Take());
 }
 
-void Repacker::RepackTable(TableJob& job) {
-    const TableDef& d = *job.def;
-    const bool jet3 = src_.jet3();
+// A table's repack as it goes: what its steps (RepackTable) share.
+struct Repacker::TableRepack {
+    TableRepack(Repacker& r, TableJob& j)
+        : job(j),
+          d(*j.def),
+          reader(r.src_, d, limits),
+          cracker(d, r.src_.jet3()),
+          sink([&r](std::uint32_t page, std::vector<std::uint8_t> bytes) { r.Write(page, bytes); }),
+          next([&r] { return r.NextPage(); }) {}
+
+    TableJob& job;
+    const TableDef& d;
     const ReadLimits limits;
-    TableReader reader(src_, d, limits);
+    TableReader reader;
+    const RowCracker cracker;
+    const RowPageWriter::PageSink sink;
+    const RowPageWriter::NextPage next;
+    // Every page of the table's map must be of a kind we know: the first pass over
+    // the rows looks at each page as it reads it (the second knows the pages).
+    TableReader::PageSeen check_page;
     // The span of the table's map inside the file, for the row map's room.
     std::uint32_t row_pages = 0, first_row_page = 0, last_row_page = 0;
-    for (std::uint32_t p : ReadUsageMap(src_, d.owned_map, src_.page_count()).pages) {
-        if (p >= src_.page_count()) break;
-        if (row_pages++ == 0) first_row_page = p;
-        last_row_page = p;
-    }
-    // Every page the table's map reaches must be of a kind we know. The first pass
-    // over the rows looks at each page as it reads it (the second knows the pages).
-    const TableReader::PageSeen check_page = [&](std::uint32_t p, const Page& page) {
-        const std::uint8_t t = page.type();
-        if (!IsKnownPageType(t))
-            ThrowFormat("page " + std::to_string(p) + " of table '" + job.entry->name +
-                        "' has an unknown page type (" + std::to_string(t) + ")");
-    };
-    auto sink = [this](std::uint32_t page, std::vector<std::uint8_t> bytes) { Write(page, bytes); };
-    auto next = [this] { return NextPage(); };
 
-    std::vector<std::size_t> lv_cols;
-    for (std::size_t i = 0; i < d.columns.size(); ++i)
-        if (IsLongValueType(d.columns[i].type)) lv_cols.push_back(i);
-    // A value stored outside its row gets the next handle of its column's packer in
-    // both passes over the rows, so nothing per row is kept in between.
-    auto stored_outside = [&](const RowRef& r, const CrackedRow& cr, std::size_t k) {
-        const FieldRef& f = cr.fields[lv_cols[k]];
-        if (f.null || f.size < kLongValueHeaderSize) return std::optional<LongValueHeader>();
-        LongValueHeader h = ParseLongValueHeader(r.bytes.subspan(f.begin, f.size));
-        if (h.kind == LongValueHeader::Kind::Inline) return std::optional<LongValueHeader>();
-        return std::optional<LongValueHeader>(h);
-    };
-    // The columns' packers plan at the same time, so they share the budget.
+    std::vector<std::size_t> lv_cols;  // the long-value columns, positions in d.columns
+    // One per long-value column, planning at the same time, so they share the budget.
     std::vector<LongValuePacker> packers;
-    for (std::size_t k = 0; k < lv_cols.size(); ++k)
-        packers.emplace_back(layout_, spill_.Share(lv_cols.size()));
-    const RowCracker cracker(d, jet3);
-    // The plan's pass looks at the long-value columns alone (rows of tables without
-    // them are not cracked at all).
-    const RowCracker lv_cracker(d, jet3, lv_cols);
+    std::vector<std::uint32_t> lv_first;  // first page of each column's run
 
     // The rows go densely, in their old order, right after the long values.
-    const std::uint32_t rows_start = alloc_.page_count();
-    const std::size_t max_row = DataPageBuilder::MaxRowSize(layout_);
+    std::uint32_t rows_start = 0;
+    std::size_t max_row = 0;
     RowMap rows;
-    // The table's indexes are read on the walker's thread while its rows are repacked
-    // here: their entries wait in its bounded queue, and their rows are looked up once
-    // the rows' map is complete (UseRows below). Walked only when the repack reached
-    // them, each index would begin with a wait for its first batch (for an index of
-    // fewer than 4,096 entries, its whole walk) while the walker's thread stood idle.
-    // Whatever ends the table early drops the walks before the map they use goes.
+    // The index walks planned for the table, dropped on every way out before the map
+    // they use goes.
     struct DropWalks {
         BackgroundIndexWalk* walker = nullptr;
         ~DropWalks() {
             if (walker && walker->planned()) walker->Abandon();
         }
     } drop_walks;
-    if (walker_ && !d.real_indexes.empty()) {
-        std::vector<std::uint32_t> roots;
-        for (const RealIndex& ix : d.real_indexes) roots.push_back(ix.root);
-        walker_->Plan(std::move(roots), d.page);
-        drop_walks.walker = walker_;
-    }
     std::optional<RowPageWriter> w;
     std::size_t ordinal = 0;
     std::vector<RowsSplit> splits;
     std::uint32_t split_page = kNoPage;  // source page of the last row placed
     std::size_t split_pages = 0;         // source pages with rows placed
-    auto start_rows = [&] {
-        rows = RowMap();
-        splits.clear();
-        split_page = kNoPage;
-        split_pages = 0;
-        if (row_pages) rows.Reserve(last_row_page - first_row_page + 1, row_pages);
-        w.emplace(layout_, job.new_tdef(), next, sink);
-    };
-    start_rows();
-    auto place = [&](const RowRef& r, Bytes bytes) {
-        if (bytes.empty() || bytes.size() > max_row)
-            ThrowFormat("row " + r.slot.ToString() + " has an impossible size");
-        const RowAddr at = w->Place(bytes);
-        if (r.slot.page != split_page) {
-            split_page = r.slot.page;
-            if (split_pages++ % kSplitPages == 0 && split_pages > 1) splits.push_back({r.slot.page, at});
-        }
-        rows.Add(r.slot, at);
-        ++ordinal;
-        Tick();
-        return true;
-    };
+    bool rows_placed = false;            // the plan's pass placed the rows
 
-    // Long values: every column's rows are planned in one pass over the table's rows,
-    // then packed and written column after column, so each column's pages are one run.
-    // That pass also places the rows, as long as no value stored outside its row has
-    // turned up: when none does (narrow tables with memo columns, the common case),
-    // the columns take no pages, the rows are where they belong and the table is
-    // read once. At the first such value the rows placed so far are dropped (their
-    // page numbers are taken again, and written again, by the long values and the
-    // rows after them) and the rows are placed in a second pass. Rows with Ids to
-    // rewrite always are.
-    bool rows_placed = !lv_cols.empty() && job.id_columns.empty();
+    // The header of column k's value when it is stored outside its row.
+    std::optional<LongValueHeader> StoredOutside(const RowRef& r, const CrackedRow& cr,
+                                                 std::size_t k) const {
+        const FieldRef& f = cr.fields[lv_cols[k]];
+        if (f.null || f.size < kLongValueHeaderSize) return std::nullopt;
+        LongValueHeader h = ParseLongValueHeader(r.bytes.subspan(f.begin, f.size));
+        if (h.kind == LongValueHeader::Kind::Inline) return std::nullopt;
+        return h;
+    }
+};
+
+void Repacker::StartRows(TableRepack& t) {
+    t.rows = RowMap();
+    t.splits.clear();
+    t.split_page = kNoPage;
+    t.split_pages = 0;
+    if (t.row_pages) t.rows.Reserve(t.last_row_page - t.first_row_page + 1, t.row_pages);
+    t.w.emplace(layout_, t.job.new_tdef(), t.next, t.sink);
+}
+
+bool Repacker::PlaceRow(TableRepack& t, const RowRef& r, Bytes bytes) {
+    if (bytes.empty() || bytes.size() > t.max_row)
+        ThrowFormat("row " + r.slot.ToString() + " has an impossible size");
+    const RowAddr at = t.w->Place(bytes);
+    if (r.slot.page != t.split_page) {
+        t.split_page = r.slot.page;
+        if (t.split_pages++ % kSplitPages == 0 && t.split_pages > 1)
+            t.splits.push_back({r.slot.page, at});
+    }
+    t.rows.Add(r.slot, at);
+    ++t.ordinal;
+    Tick();
+    return true;
+}
+
+// The table's indexes are read on the walker's thread while its rows are repacked
+// here: their entries wait in its bounded queue, and their rows are looked up once the
+// rows' map is complete (CopyIndexes). Walked only when the repack reached them, each
+// index would begin with a wait for its first batch (for an index of fewer than 4,096
+// entries, its whole walk) while the walker's thread stood idle.
+void Repacker::PlanIndexWalks(TableRepack& t) {
+    if (!walker_ || t.d.real_indexes.empty()) return;
+    std::vector<std::uint32_t> roots;
+    for (const RealIndex& ix : t.d.real_indexes) roots.push_back(ix.root);
+    walker_->Plan(std::move(roots), t.d.page);
+    t.drop_walks.walker = walker_;
+}
+
+// Long values: every column's rows are planned in one pass over the table's rows,
+// then packed and written column after column (WriteLongValues), so each column's
+// pages are one run. That pass also places the rows, as long as no value stored
+// outside its row has turned up: when none does (narrow tables with memo columns, the
+// common case), the columns take no pages, the rows are where they belong and the
+// table is read once. At the first such value the rows placed so far are dropped
+// (their page numbers are taken again, and written again, by the long values and the
+// rows after them) and the rows are placed in a second pass (PlaceRows). Rows with Ids
+// to rewrite always are.
+void Repacker::PlanLongValues(TableRepack& t) {
+    t.rows_placed = !t.lv_cols.empty() && t.job.id_columns.empty();
+    if (t.lv_cols.empty()) return;
+    // The plan's pass looks at the long-value columns alone (rows of tables without
+    // them are not cracked at all).
+    const RowCracker lv_cracker(t.d, src_.jet3(), t.lv_cols);
     std::uint64_t planned_rows = 0;  // rows the plan's pass went through
-    if (!lv_cols.empty()) {
-        // Long values are followed from the rows and mostly lie about them (a file
-        // written in row order): a page read out of order brings its block along, so
-        // the plan reads each block once instead of each page alone.
-        struct BlockReads {
-            PageFile& f;
-            const bool before = f.block_reads();
-            ~BlockReads() { f.set_block_reads(before); }
-        } block_reads{src_};
-        src_.set_block_reads(true);
-        // Where the long-value maps list them, their pages are read as planned.
-        reader.set_plan_long_values(true);
-        CrackedRow cr;  // buffers kept from row to row
-        reader.ForEachRow([&](const RowRef& r) {
+    // Long values are followed from the rows and mostly lie about them (a file written
+    // in row order): a page read out of order brings its block along, so the plan
+    // reads each block once instead of each page alone.
+    struct BlockReads {
+        PageFile& f;
+        const bool before = f.block_reads();
+        ~BlockReads() { f.set_block_reads(before); }
+    } block_reads{src_};
+    src_.set_block_reads(true);
+    // Where the long-value maps list them, their pages are read as planned.
+    t.reader.set_plan_long_values(true);
+    CrackedRow cr;  // buffers kept from row to row
+    t.reader.ForEachRow(
+        [&](const RowRef& r) {
             ++rows_done_;
             ++planned_rows;
-            // A row whose long-value columns are all null (a memo column left empty
-            // in most rows, say) holds none to plan: its null mask tells, without
-            // cracking it. Its structure is checked in the new file as every row's is.
+            // A row whose long-value columns are all null (a memo column left empty in
+            // most rows, say) holds none to plan: its null mask tells, without cracking
+            // it. Its structure is checked in the new file as every row's is.
             bool outside = false;
             if (!lv_cracker.AllNull(r.bytes)) {
                 lv_cracker.Crack(r.bytes, cr);
-                for (std::size_t k = 0; k < lv_cols.size(); ++k)
-                    if (auto h = stored_outside(r, cr, k)) {
-                        packers[k].AddValue(src_, *h, limits);
+                for (std::size_t k = 0; k < t.lv_cols.size(); ++k)
+                    if (auto h = t.StoredOutside(r, cr, k)) {
+                        t.packers[k].AddValue(src_, *h, t.limits);
                         outside = true;
                     }
             }
-            if (rows_placed && outside) {
-                rows_placed = false;
-                pages_written_ -= w->pages().size();
-                ordinal = 0;
-                alloc_.Rewind(rows_start);
-                start_rows();
+            if (t.rows_placed && outside) {
+                t.rows_placed = false;
+                pages_written_ -= t.w->pages().size();
+                t.ordinal = 0;
+                alloc_.Rewind(t.rows_start);
+                StartRows(t);
             }
-            if (rows_placed) return place(r, r.bytes);
+            if (t.rows_placed) return PlaceRow(t, r, r.bytes);
             Tick();
             return true;
-        }, check_page);
-        reader.set_plan_long_values(false);
-        // The rows' own pass is not needed: what it would have counted is done.
-        if (rows_placed) rows_done_ += planned_rows;
-    }
-    std::vector<std::uint32_t> lv_first(lv_cols.size());  // first page of each column's run
-    for (std::size_t k = 0; k < lv_cols.size(); ++k) {
-        std::size_t ci = lv_cols[k];
-        LongValuePacker& packer = packers[k];
+        },
+        t.check_page);
+    t.reader.set_plan_long_values(false);
+    // The rows' own pass is not needed: what it would have counted is done.
+    if (t.rows_placed) rows_done_ += planned_rows;
+}
+
+// Each column's values packed and written as one run, and its maps, when the
+// definition lists them; the free-space map lists the last page when it has room left.
+void Repacker::WriteLongValues(TableRepack& t) {
+    const TableDef& d = t.d;
+    t.lv_first.assign(t.lv_cols.size(), 0);
+    for (std::size_t k = 0; k < t.lv_cols.size(); ++k) {
+        std::size_t ci = t.lv_cols[k];
+        LongValuePacker& packer = t.packers[k];
         const std::uint32_t count = packer.Pack();
-        assert(!rows_placed || count == 0);
+        assert(!t.rows_placed || count == 0);
         const std::uint32_t first = alloc_.TakeRun(count);
-        lv_first[k] = first;
-        packer.WritePages(src_, first, sink, &lv_rows_);
+        t.lv_first[k] = first;
+        packer.WritePages(src_, first, t.sink, &lv_rows_);
         spilled_ = spilled_ || packer.spilled();
-        // The column's maps, when the definition lists them; the free-space map lists
-        // the last page when it has room left.
         for (std::size_t e = 0; e < d.long_value_columns.size(); ++e) {
             if (d.long_value_columns[e].column != d.columns[ci].number) continue;
-            if (job.lv_owned[e] != kNoMap)
-                maps_.Map(job.lv_owned[e]).AddRange(first, first + count);
-            if (job.lv_free[e] != kNoMap && count > 0 && packer.free_space().back() > 0)
-                maps_.Map(job.lv_free[e]).AddPage(first + count - 1);
+            if (t.job.lv_owned[e] != kNoMap)
+                maps_.Map(t.job.lv_owned[e]).AddRange(first, first + count);
+            if (t.job.lv_free[e] != kNoMap && count > 0 && packer.free_space().back() > 0)
+                maps_.Map(t.job.lv_free[e]).AddPage(first + count - 1);
         }
     }
+}
 
-    std::vector<std::size_t> lv_next(lv_cols.size(), 0);  // next handle per column
+// The rows placed (unless the plan's pass did), each value stored outside its row
+// pointed at its new place and each moved Id mapped; then the table's data-page maps.
+void Repacker::PlaceRows(TableRepack& t) {
+    TableJob& job = t.job;
+    std::vector<std::size_t> lv_next(t.lv_cols.size(), 0);  // next handle per column
     std::vector<std::uint8_t> row;  // buffers kept from row to row
     CrackedRow cr;
-    // A row with no long value or Id to patch goes over as it is, uncracked: the pass
-    // above has cracked every row already, and found no value stored outside its row
+    // A row with no long value or Id to patch goes over as it is, uncracked: the plan's
+    // pass has cracked every row already, and found no value stored outside its row
     // when the packers hold none.
     std::size_t values_outside = 0;
-    for (const LongValuePacker& packer : packers) values_outside += packer.value_count();
+    for (const LongValuePacker& packer : t.packers) values_outside += packer.value_count();
     const bool patched = values_outside > 0 || !job.id_columns.empty();
-    if (!rows_placed) {
-        reader.ForEachRow([&](const RowRef& r) {
-            ++rows_done_;
-            if (!patched) return place(r, r.bytes);
-            row.assign(r.bytes.begin(), r.bytes.end());
-            cracker.Crack(r.bytes, cr);
-            for (std::size_t k = 0; k < lv_cols.size(); ++k) {
-                if (!stored_outside(r, cr, k)) continue;
-                if (lv_next[k]++ >= packers[k].value_count()) ThrowFormat("rows changed while reading");
-                const RowAddr a = packers[k].NextAddress(lv_first[k]);
-                PutRowPointer(row, cr.fields[lv_cols[k]].begin + kLongValuePointerAt, a.page, a.row);
-            }
-            for (std::size_t ci : job.id_columns) {
-                const FieldRef& f = cr.fields[ci];
-                if (f.null || f.size != 4) continue;
-                std::int32_t id = static_cast<std::int32_t>(U32(r.bytes, f.begin));
-                if (ids_.Moves(id)) PutU32(row, f.begin, static_cast<std::uint32_t>(ids_.Map(id)));
-            }
-            return place(r, row);
-        }, check_page);
+    if (!t.rows_placed) {
+        // A value stored outside its row gets the next handle of its column's packer in
+        // both passes over the rows, so nothing per row is kept in between.
+        t.reader.ForEachRow(
+            [&](const RowRef& r) {
+                ++rows_done_;
+                if (!patched) return PlaceRow(t, r, r.bytes);
+                row.assign(r.bytes.begin(), r.bytes.end());
+                t.cracker.Crack(r.bytes, cr);
+                for (std::size_t k = 0; k < t.lv_cols.size(); ++k) {
+                    if (!t.StoredOutside(r, cr, k)) continue;
+                    if (lv_next[k]++ >= t.packers[k].value_count())
+                        ThrowFormat("rows changed while reading");
+                    const RowAddr a = t.packers[k].NextAddress(t.lv_first[k]);
+                    PutRowPointer(row, cr.fields[t.lv_cols[k]].begin + kLongValuePointerAt, a.page,
+                                  a.row);
+                }
+                for (std::size_t ci : job.id_columns) {
+                    const FieldRef& f = cr.fields[ci];
+                    if (f.null || f.size != 4) continue;
+                    std::int32_t id = static_cast<std::int32_t>(U32(r.bytes, f.begin));
+                    if (ids_.Moves(id))
+                        PutU32(row, f.begin, static_cast<std::uint32_t>(ids_.Map(id)));
+                }
+                return PlaceRow(t, r, row);
+            },
+            t.check_page);
     }
-    w->Flush();
-    if (!splits.empty()) splits_[d.page] = std::move(splits);
-    for (std::size_t k = 0; k < lv_cols.size(); ++k)
-        if (lv_next[k] != packers[k].value_count()) ThrowFormat("rows changed while reading");
-    job.live_rows = static_cast<std::uint32_t>(ordinal);
+    t.w->Flush();
+    if (!t.splits.empty()) splits_[t.d.page] = std::move(t.splits);
+    for (std::size_t k = 0; k < t.lv_cols.size(); ++k)
+        if (lv_next[k] != t.packers[k].value_count()) ThrowFormat("rows changed while reading");
+    job.live_rows = static_cast<std::uint32_t>(t.ordinal);
     if (job.owned_map != kNoMap)
-        for (std::uint32_t p : w->pages()) maps_.Map(job.owned_map).AddPage(p);
-    if (job.free_map != kNoMap && !w->pages().empty() && w->free_space().back() > 0)
-        maps_.Map(job.free_map).AddPage(w->pages().back());
+        for (std::uint32_t p : t.w->pages()) maps_.Map(job.owned_map).AddPage(p);
+    if (job.free_map != kNoMap && !t.w->pages().empty() && t.w->free_space().back() > 0)
+        maps_.Map(job.free_map).AddPage(t.w->pages().back());
+}
 
-    // Every index, rebuilt from its entries with the new row pointers.
-    if (walker_ && !d.real_indexes.empty()) walker_->UseRows(&rows);
+// Every index, rebuilt from its entries with the new row pointers.
+void Repacker::CopyIndexes(TableRepack& t) {
+    const TableDef& d = t.d;
+    TableJob& job = t.job;
+    if (walker_ && !d.real_indexes.empty()) walker_->UseRows(&t.rows);
     for (std::size_t i = 0; i < d.real_indexes.size(); ++i) {
         const RealIndex& ix = d.real_indexes[i];
         bool id_key = false;
@@ -443,20 +478,48 @@ void Repacker::RepackTable(TableJob& job) {
             for (std::size_t ci : job.id_columns)
                 if (d.columns[ci].number == ix.columns.front().column) id_key = true;
         std::uint32_t first = alloc_.page_count();
-        IndexTreeBuilder tree(layout_, job.new_tdef(), first, sink);
-        CopyIndexEntries(src_, ix.root, d.page, rows, id_key ? &ids_ : nullptr, tree, walker_,
+        IndexTreeBuilder tree(layout_, job.new_tdef(), first, t.sink);
+        CopyIndexEntries(src_, ix.root, d.page, t.rows, id_key ? &ids_ : nullptr, tree, walker_,
                          [this](std::size_t entries) {
                              rows_done_ += entries;
                              Report();
                          });
-        IndexTreeBuilder::Tree t = tree.Finish();
-        std::uint32_t taken = alloc_.TakeRun(t.page_count);
+        IndexTreeBuilder::Tree built = tree.Finish();
+        std::uint32_t taken = alloc_.TakeRun(built.page_count);
         assert(taken == first);
         (void)taken;
-        job.index_root.push_back(t.root);
+        job.index_root.push_back(built.root);
         if (job.index_map[i] != kNoMap)
-            maps_.Map(job.index_map[i]).AddRange(first, first + t.page_count);
+            maps_.Map(job.index_map[i]).AddRange(first, first + built.page_count);
     }
+}
+
+void Repacker::RepackTable(TableJob& job) {
+    TableRepack t(*this, job);
+    const TableDef& d = t.d;
+    for (std::uint32_t p : ReadUsageMap(src_, d.owned_map, src_.page_count()).pages) {
+        if (p >= src_.page_count()) break;
+        if (t.row_pages++ == 0) t.first_row_page = p;
+        t.last_row_page = p;
+    }
+    t.check_page = [&](std::uint32_t p, const Page& page) {
+        const std::uint8_t type = page.type();
+        if (!IsKnownPageType(type))
+            ThrowFormat("page " + std::to_string(p) + " of table '" + job.entry->name +
+                        "' has an unknown page type (" + std::to_string(type) + ")");
+    };
+    for (std::size_t i = 0; i < d.columns.size(); ++i)
+        if (IsLongValueType(d.columns[i].type)) t.lv_cols.push_back(i);
+    for (std::size_t k = 0; k < t.lv_cols.size(); ++k)
+        t.packers.emplace_back(layout_, spill_.Share(t.lv_cols.size()));
+    t.rows_start = alloc_.page_count();
+    t.max_row = DataPageBuilder::MaxRowSize(layout_);
+    PlanIndexWalks(t);
+    StartRows(t);
+    PlanLongValues(t);
+    WriteLongValues(t);
+    PlaceRows(t);
+    CopyIndexes(t);
 }
 
 void Repacker::WriteDefinition(const TableJob& job) {

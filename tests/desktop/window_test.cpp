@@ -14,12 +14,15 @@
 #include <wx/uiaction.h>
 #include <wx/webview.h>
 
+#include <dlfcn.h>
+
 #include <chrono>
 #include <thread>
 
 #include "desktop/file_list.h"
 #include "desktop/site.h"
 #include "desktop/ui/mdbwarden_dlg.h"
+#include "desktop/ui/message_boxes.h"
 #include "program_dir.h"
 
 namespace dk = mdb::desktop;
@@ -37,6 +40,7 @@ class BoxAnswerer : public wxModalDialogHook {
   public:
     int Enter(wxDialog* dialog) override {
         if (auto* box = dynamic_cast<wxMessageDialog*>(dialog)) {
+            if (showBoxes) return wxID_NONE;
             texts.push_back(box->GetMessage());
             styles.push_back(box->GetMessageDialogStyle());
             return answer;
@@ -47,7 +51,58 @@ class BoxAnswerer : public wxModalDialogHook {
     std::vector<wxString> texts;
     std::vector<long> styles;
     int answer = wxID_OK;
+    bool showBoxes = false;  // let the boxes show themselves
 };
+
+// A GTK message box as it is shown, read through GTK's own calls (the build has wx's
+// headers only), and then closed.
+struct ShownBox {
+    bool found = false;
+    std::string title, accessibleName, text, attributes;
+};
+
+ShownBox ReadAndCloseShownBox() {
+    using GType = unsigned long;
+    struct GList {
+        void* data;
+        GList* next;
+        GList* prev;
+    };
+    const auto sym = [](const char* name) { return dlsym(RTLD_DEFAULT, name); };
+    const auto toplevels = reinterpret_cast<GList* (*)()>(sym("gtk_window_list_toplevels"));
+    const auto isA = reinterpret_cast<int (*)(void*, GType)>(sym("g_type_check_instance_is_a"));
+    const auto boxType = reinterpret_cast<GType (*)()>(sym("gtk_message_dialog_get_type"));
+    const auto labelType = reinterpret_cast<GType (*)()>(sym("gtk_label_get_type"));
+    const auto visible = reinterpret_cast<int (*)(void*)>(sym("gtk_widget_get_visible"));
+    const auto title = reinterpret_cast<const char* (*)(void*)>(sym("gtk_window_get_title"));
+    const auto accessible = reinterpret_cast<void* (*)(void*)>(sym("gtk_widget_get_accessible"));
+    const auto name = reinterpret_cast<const char* (*)(void*)>(sym("atk_object_get_name"));
+    const auto area = reinterpret_cast<void* (*)(void*)>(sym("gtk_message_dialog_get_message_area"));
+    const auto children = reinterpret_cast<GList* (*)(void*)>(sym("gtk_container_get_children"));
+    const auto text = reinterpret_cast<const char* (*)(void*)>(sym("gtk_label_get_text"));
+    const auto attributes = reinterpret_cast<void* (*)(void*)>(sym("gtk_label_get_attributes"));
+    const auto attributesText = reinterpret_cast<char* (*)(void*)>(sym("pango_attr_list_to_string"));
+    const auto respond = reinterpret_cast<void (*)(void*, int)>(sym("gtk_dialog_response"));
+    const auto freeList = reinterpret_cast<void (*)(GList*)>(sym("g_list_free"));
+    ShownBox shown;
+    GList* windows = toplevels();
+    for (GList* w = windows; w; w = w->next) {
+        if (!isA(w->data, boxType()) || !visible(w->data)) continue;
+        shown.found = true;
+        shown.title = title(w->data);
+        shown.accessibleName = name(accessible(w->data));
+        GList* labels = children(area(w->data));
+        for (GList* l = labels; l; l = l->next) {
+            if (!isA(l->data, labelType()) || !*text(l->data)) continue;
+            shown.text = text(l->data);
+            if (void* list = attributes(l->data); list && attributesText) shown.attributes = attributesText(list);
+        }
+        freeList(labels);
+        respond(w->data, -5);  // GTK_RESPONSE_OK
+    }
+    freeList(windows);
+    return shown;
+}
 
 ProgramDir* g_dir = nullptr;
 CMdbwardenDlg* g_dlg = nullptr;
@@ -262,6 +317,25 @@ TEST_F(WindowTest, SortArrowFollowsTheSortedColumn) {
     list->ProcessWindowEvent(click);
     EXPECT_EQ(list->GetSortIndicator(), 1);
     EXPECT_TRUE(list->IsAscendingSortIndicator());
+}
+
+// A screen reader announces a box by its title, not as "Information"; the label holds
+// the text itself, without the word joiners that once kept a path on one line (they came
+// along when the text was copied): the path is kept together by the label's attributes.
+TEST_F(WindowTest, ABoxIsNamedByItsTitleAndHoldsItsTextAsGiven) {
+    const std::string message = "已备份到“/var/backups/qor mdb-1/”目录。";
+    ShownBox shown;
+    wxTimer reader;
+    reader.Bind(wxEVT_TIMER, [&](wxTimerEvent&) { shown = ReadAndCloseShownBox(); });
+    reader.StartOnce(500);
+    g_boxes->showBoxes = true;
+    ShowMessageBox(g_dlg, message, dk::MessageIcon::Information);
+    g_boxes->showBoxes = false;
+    ASSERT_TRUE(shown.found);
+    EXPECT_EQ(shown.title, "Veloran MDB 助手");
+    EXPECT_EQ(shown.accessibleName, shown.title);
+    EXPECT_EQ(shown.text, message);
+    EXPECT_NE(shown.attributes.find("allow-breaks false"), std::string::npos) << shown.attributes;
 }
 
 TEST_F(WindowTest, ClearRecordsAskedNoThenYes) {

@@ -4,10 +4,10 @@
 #include "batch/batch_leftovers.h"
 #include "batch/work_folder.h"
 #include "batch/compact_mdb_file.h"
-#include "common/paths.h"
 #include "common/utf16.h"
 #include "platform/arguments.h"
 #include "platform/clock.h"
+#include "platform/files.h"
 #include "platform/paths.h"
 #include "platform/safe_files.h"
 
@@ -23,8 +23,7 @@ fs::path BackupRunDirectory(const fs::path& root, std::time_t when) {
 
 bool BackupRootWritable(const fs::path& root, std::string& why) {
     why = "the backup root " + platform::Utf8OfPath(root) + " cannot be written";
-    if (CreateDirectoryChain(platform::Utf8OfPath(root)) != 1) return false;
-    const platform::FileHandle dir = platform::OpenDirectoryNoLinks(root);
+    const platform::FileHandle dir = platform::OpenOrCreateDirectoryNoLinks(root);
     if (!dir.Valid()) return false;
     std::string probe;
     if (!platform::CreateUniqueFile(dir, ".mdbwarden-probe-", ".tmp", 0600, probe).Valid())
@@ -53,13 +52,16 @@ std::optional<RunDirectoryLock> TakeRunDirectory(const BatchSettings& settings, 
     std::time_t name = settings.now;
     for (int attempt = 1;; ++attempt) {
         run.runDir = BackupRunDirectory(settings.backupRoot, name);
-        const std::string runDirText = platform::Utf8OfPath(run.runDir);
+        const std::string runDirText(
+            platform::WithoutLongPathPrefix(platform::Utf8OfPath(run.runDir)));
         run.message = runDirText;
-        if (CreateDirectoryChain(runDirText) != 1) {
+        // Made level by level, and then reached in the long form the procedure uses: the
+        // backup root (and so the run directory) may be longer than 260 characters.
+        if (!platform::OpenOrCreateDirectoryNoLinks(run.runDir).Valid()) {
             run.start = BatchStart::BackupDirFailed;
             return std::nullopt;
         }
-        if (PathExists(runDirText) != 1) {
+        if (!platform::FindFirst(std::string(platform::kLongPathPrefix) + runDirText)) {
             run.start = BatchStart::BackupDirUnreachable;
             return std::nullopt;
         }

@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <string_view>
 
-#include "common/paths.h"
 #include "platform/arguments.h"
 
 namespace mdb::batch {
@@ -35,8 +34,9 @@ fs::path WorkRootFor(const fs::path& backupRoot, const fs::path& programDir) {
 }
 
 WorkFolder::WorkFolder(const fs::path& parent) {
-    if (CreateDirectoryChain(platform::Utf8OfPath(parent)) != 1) return;
-    parent_ = platform::OpenDirectoryNoLinks(parent);
+    // Made level by level: the backup root may be longer than 260 characters.
+    parent_ = platform::OpenOrCreateDirectoryNoLinks(parent);
+    if (!parent_.Valid()) return;
     dir_ = platform::CreateUniqueDirectory(parent_, kWorkFolderPrefix, name_);
     path_ = parent / name_;
     if (dir_.Valid() &&

@@ -1,7 +1,11 @@
 #include "platform/safe_files.h"
 
-// What both systems' implementations share: moves of a handle and the comparisons of
-// file states.
+#include "platform/arguments.h"
+
+#include <vector>
+
+// What both systems' implementations share: moves of a handle, the comparisons of file
+// states, directories made level by level.
 
 namespace mdb::platform {
 
@@ -18,6 +22,22 @@ bool SameFile(const FileStatus& a, const FileStatus& b) {
 bool SameFileState(const FileStatus& a, const FileStatus& b) {
     return SameFile(a, b) && a.size == b.size && a.mtimeSec == b.mtimeSec &&
            a.mtimeNsec == b.mtimeNsec && a.ctimeSec == b.ctimeSec && a.ctimeNsec == b.ctimeNsec;
+}
+
+FileHandle OpenOrCreateDirectoryNoLinks(const std::filesystem::path& path) {
+    // The deepest level that opens, then the missing ones below it, innermost last.
+    std::filesystem::path at = path.lexically_normal();
+    std::vector<std::string> missing;
+    FileHandle dir = OpenDirectoryNoLinks(at);
+    while (!dir.Valid()) {
+        if (!at.has_relative_path()) return {};
+        if (!at.filename().empty()) missing.push_back(Utf8OfPath(at.filename()));
+        at = at.parent_path();
+        dir = OpenDirectoryNoLinks(at);
+    }
+    for (auto level = missing.rbegin(); level != missing.rend() && dir.Valid(); ++level)
+        dir = OpenOrCreateSubdirectory(dir, *level);
+    return dir;
 }
 
 }  // namespace mdb::platform

@@ -61,6 +61,10 @@ FileHandle OpenSubdirectory(const FileHandle& dir, const std::string& name);
 // The same, creating the directory (mode 0755) when `name` is free. `name` is one level:
 // no separator, not "." or "..". Relative to a handle, so no path length limit applies.
 FileHandle OpenOrCreateSubdirectory(const FileHandle& dir, const std::string& name);
+// Opens the directory `path` (absolute), creating its missing levels one by one relative
+// to the level above: never through a link, and at any path length (a backup root may be
+// longer than the 260 characters the path functions of Windows take). Invalid on failure.
+FileHandle OpenOrCreateDirectoryNoLinks(const std::filesystem::path& path);
 
 // Opens `name` for reading, refusing a link; never blocks on a pipe.
 FileHandle OpenForReading(const FileHandle& dir, const std::string& name);

@@ -20,7 +20,7 @@ namespace {
 // Opens `path` as a file (a link's reparse point itself, never its target). The share mode
 // is the Windows way of refusing other openers: a sharing violation is theirs to see.
 HANDLE OpenNoFollow(const std::string& path, DWORD access, DWORD share, DWORD disposition) {
-    return CreateFileW(win32::Wide(path).c_str(), access, share, nullptr, disposition,
+    return CreateFileW(win32::WidePath(path).c_str(), access, share, nullptr, disposition,
                        FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
 }
 

@@ -58,7 +58,7 @@ GrantResult GrantGroupAccessToEntry(const std::string& path, std::uint32_t group
                                     std::string& error) {
     // Opened as the entry itself: a junction or symbolic link is refused, never followed.
     OwnedHandle entry(
-        CreateFileW(win32::Wide(path).c_str(), READ_CONTROL | WRITE_DAC,
+        CreateFileW(win32::WidePath(path).c_str(), READ_CONTROL | WRITE_DAC,
                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                     FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!entry.Valid()) {

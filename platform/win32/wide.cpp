@@ -16,6 +16,13 @@ std::wstring Wide(std::string_view text) {
     return out;
 }
 
+std::wstring WidePath(std::string_view path) {
+    std::wstring wide = Wide(path);
+    if (wide.size() >= MAX_PATH && wide[1] == L':' && wide[2] == L'\\')
+        wide.insert(0, L"\\\\?\\");
+    return wide;
+}
+
 static std::string FromWide(std::wstring_view text, unsigned codePage) {
     if (text.empty() || text.size() > INT_MAX) return {};
     const int n = WideCharToMultiByte(codePage, 0, text.data(), static_cast<int>(text.size()),

@@ -9,6 +9,11 @@ namespace mdb::platform::win32 {
 
 // UTF-16 form of UTF-8 `text` (invalid sequences become U+FFFD).
 std::wstring Wide(std::string_view text);
+// The same for a path given to the wide file functions: a drive path of MAX_PATH
+// characters or more in the long form ("\\?\d:\..."), which they take up to 32767
+// characters (files below a long backup root). Shorter paths go as they are, so that the
+// system still resolves "." and ".." levels and '/' separators in them.
+std::wstring WidePath(std::string_view path);
 // UTF-8 form of UTF-16 `text`.
 std::string Utf8(std::wstring_view text);
 // `text` in code page `codePage` (characters it lacks become '?').

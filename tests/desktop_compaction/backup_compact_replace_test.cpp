@@ -812,6 +812,25 @@ TEST_F(ReplaceTest, BatchesStartingInTheSameSecondTakeRunFoldersOfTheirOwn) {
     EXPECT_EQ(ReadBytes(db), kOriginal.substr(0, kOriginal.size() / 2));
 }
 
+// A backup root longer than the 260 characters the path functions take: the batch makes
+// its run directory and working folders there, backs up and compacts.
+TEST_F(ReplaceTest, ABatchRunsBelowABackupRootLongerThan260Characters) {
+    const fs::path db = MakeSiteFile("orders.mdb", kOriginal);
+    batch::BatchSettings settings;
+    settings.programDir = root_;
+    settings.backupRoot = root_ / std::string(150, 'b') / std::string(150, 'c') / "备份";
+    settings.now = std::time(nullptr);
+    settings.compact = HalfCompactor;
+    std::string why;
+    EXPECT_TRUE(BackupRootWritable(settings.backupRoot, why)) << why;
+    BatchObserver quiet;
+    const BatchRun run = RunBatch({StoredPath(db)}, settings, *FileInfoDb::Open(dbPath_), quiet);
+    ASSERT_EQ(run.start, BatchStart::Ran) << run.message;
+    EXPECT_EQ(run.totals.compacted, 1u);
+    EXPECT_EQ(ReadBytes(run.runDir / db.relative_path()), kOriginal);
+    EXPECT_EQ(ReadBytes(db), kOriginal.substr(0, kOriginal.size() / 2));
+}
+
 // The store locked by another program while the procedure records: a lock that goes
 // within the retries is waited out; one that stays is reported, not dropped unseen.
 TEST_F(ReplaceTest, AStoreLockedWhileRecordingIsWaitedForOrReported) {

@@ -94,12 +94,16 @@ int rmdir(const char* p) { Point(); return REAL(rmdir)(p); }
 int mkdir(const char* p, mode_t m) { Point(); return REAL(mkdir)(p, m); }
 int mkdirat(int d, const char* p, mode_t m) { Point(); return REAL(mkdirat)(d, p, m); }
 
-/* Opening changes the file system only when it creates or truncates. */
+/* Opening changes the file system only when it creates or truncates. __O_TMPFILE includes
+   O_DIRECTORY's bit: a plain directory open is not an O_TMPFILE one. */
+static int MakesFile(int flags) {
+    return (flags & O_CREAT) || (flags & __O_TMPFILE) == __O_TMPFILE;
+}
 static mode_t ModeArgument(int flags, va_list args) {
-    return (flags & (O_CREAT | __O_TMPFILE)) ? va_arg(args, mode_t) : 0;
+    return MakesFile(flags) ? va_arg(args, mode_t) : 0;
 }
 static void OpenPoint(int flags) {
-    if (flags & (O_CREAT | O_TRUNC | __O_TMPFILE)) Point();
+    if (MakesFile(flags) || (flags & O_TRUNC)) Point();
 }
 int open(const char* p, int flags, ...) {
     va_list args;

@@ -5,8 +5,8 @@
 // the list entry lower-cased and the names below as the file system spells them, in the
 // long-path form, and the redirected console output is UTF-8 text with CR LF line ends
 // (as mdbcompact.exe's). "mdbcompact batch --dry-run --all" reads the recorded files (a
-// Chinese directory on their paths), "--all" then backs them up and compacts them through
-// our engine, the long-path one included.
+// Chinese directory on their paths), "--all" then backs them up below a long backup root
+// and compacts them through our engine, the long-path one included.
 #include "common/base64.h"
 #include "common/filestore.h"
 #include "common/utf16.h"
@@ -14,15 +14,18 @@
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/process.h"
+#include "platform/safe_files.h"
 #include "output_to_file_win32.h"
 #include "test_support.h"
 
 #include <windows.h>
+#undef RemoveDirectory  // platform::RemoveDirectory, not the ANSI function
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <chrono>
+#include <functional>
 #include <random>
 
 namespace mdb {
@@ -48,7 +51,6 @@ TEST(ScannerOnWindows, RecordsLowerCasedLongPathsBelowAWineDriveForTheBatch) {
     // On drive Z: (Wine's view of the host's root), beside the program directory.
     const std::string root =
         platform::Utf8OfPath(kDist.parent_path()) + "\\e2e-" + std::to_string(random());
-    const std::string longRoot = "\\\\?\\" + root;
     const std::string program = root + "\\prog\\";
     const std::string site = root + "\\Sites\\SiteA";
     std::string below = "\\数据库\\" + std::string(100, 'L') + "\\" + std::string(100, 'm');
@@ -91,8 +93,8 @@ TEST(ScannerOnWindows, RecordsLowerCasedLongPathsBelowAWineDriveForTheBatch) {
                            "config\\FileInfo.access.mdb”"),
               std::string::npos)
         << console;
-    EXPECT_TRUE(test::ReadWholeFile(platform::PathFromUtf8(program + "config\\FileInfo.access.mdb")) ==
-                test::ReadWholeFile(accessStore));
+    EXPECT_TRUE(test::ReadWholeFile(platform::PathFromUtf8(
+                    program + "config\\FileInfo.access.mdb")) == test::ReadWholeFile(accessStore));
     // Every line ends with CR LF once, as on Linux.
     EXPECT_NE(console.find("\r\n"), std::string::npos);
     EXPECT_EQ(console.find("\r\r"), std::string::npos) << console;
@@ -115,11 +117,16 @@ TEST(ScannerOnWindows, RecordsLowerCasedLongPathsBelowAWineDriveForTheBatch) {
     store.reset();
 
     // The recorded databases compacted by our engine through "mdbcompact batch", as the
-    // window runs it: backed up below a backup root with a Chinese name (the long path
-    // too), compacted, verified, put back.
+    // window runs it: backed up below a backup root with a Chinese name, itself longer than
+    // 260 characters (its run folder, working folders and backups only in the long form),
+    // compacted, verified, put back.
     ASSERT_TRUE(fs::copy_file(kDist / "mdbcompact.exe",
                               platform::PathFromUtf8(program + "mdbcompact.exe")));
-    const std::string backupRoot = root + "\\备份\\";
+    const std::string backupRoot =
+        root + "\\备份\\" + std::string(130, 'b') + "\\" + std::string(130, 'c') + "\\";
+    ASSERT_GT(backupRoot.size(), 260u);
+    // The long form takes no doubled separator: its levels without the trailing one.
+    const std::string longBackupRoot = "\\\\?\\" + backupRoot.substr(0, backupRoot.size() - 1);
     const std::string batchOutput = root + "\\batch.txt";
     const platform::SpawnResult dryRun = test::StartWithOutputTo(
         {program + "mdbcompact.exe", "batch", "--dry-run", "--all"}, batchOutput);
@@ -130,10 +137,10 @@ TEST(ScannerOnWindows, RecordsLowerCasedLongPathsBelowAWineDriveForTheBatch) {
     EXPECT_NE(dryOutput.find(lowered.substr(3) + below + "\\Data.MDB  pages "), std::string::npos)
         << dryOutput;
     EXPECT_EQ(dryOutput.find("未压缩"), std::string::npos) << dryOutput;
-    const platform::SpawnResult batch = test::StartWithOutputTo(
-        {program + "mdbcompact.exe", "batch", "--no-web-server", "--backup-root", backupRoot,
-         "--all"},
-        batchOutput);
+    const platform::SpawnResult batch =
+        test::StartWithOutputTo({program + "mdbcompact.exe", "batch", "--no-web-server",
+                                 "--backup-root", backupRoot, "--all"},
+                                batchOutput);
     ASSERT_TRUE(batch.Started());
     EXPECT_EQ(platform::WaitForProcessFor(batch.pid, std::chrono::minutes(5)), 0)
         << test::ReadWholeFile(platform::PathFromUtf8(batchOutput));
@@ -141,16 +148,23 @@ TEST(ScannerOnWindows, RecordsLowerCasedLongPathsBelowAWineDriveForTheBatch) {
                   .find("compacted 2, not compacted 0"),
               std::string::npos);
     // One run directory (date, then time) holding each site file at its own path without
-    // the drive; the long one only through the long-path form.
-    std::error_code ec;
-    std::vector<fs::path> runDirs;
-    for (const auto& day : fs::directory_iterator(platform::PathFromUtf8(backupRoot), ec)) {
-        if (day.path().filename() == "temp") continue;  // the working folders' place
-        for (const auto& time : fs::directory_iterator(day.path(), ec))
-            if (time.is_directory()) runDirs.push_back(time.path());
+    // the drive; the long one only through the long-path form. Listed through handles:
+    // the path functions take no path this long.
+    const auto list = [](const platform::FileHandle& dir) {
+        std::vector<platform::DirectoryEntry> entries;
+        platform::ListDirectory(dir, entries);
+        return entries;
+    };
+    platform::FileHandle rootDir = platform::OpenDirectoryNoLinks(platform::PathFromUtf8(backupRoot));
+    std::vector<std::string> runDirs;
+    for (const auto& day : list(rootDir)) {
+        if (day.name == "temp") continue;  // the working folders' place
+        for (const auto& time : list(platform::OpenSubdirectory(rootDir, day.name)))
+            if (time.status.directory)
+                runDirs.push_back(longBackupRoot + "\\" + day.name + "\\" + time.name);
     }
     ASSERT_EQ(runDirs.size(), 1u);
-    const std::string runDir = "\\\\?\\" + platform::Utf8OfPath(runDirs[0]);
+    const std::string& runDir = runDirs[0];
     const std::string siteBelowDrive = site.substr(3);
     for (const std::string& backup : {runDir + "\\" + siteBelowDrive + "\\Short.mdb",
                                       runDir + "\\" + siteBelowDrive + below + "\\Data.MDB"})
@@ -162,8 +176,28 @@ TEST(ScannerOnWindows, RecordsLowerCasedLongPathsBelowAWineDriveForTheBatch) {
         EXPECT_TRUE(bytes.starts_with(original.substr(0, 32))) << compacted;
         EXPECT_LT(bytes.size(), original.size()) << compacted << " was not replaced";
     }
+    // The working folders are gone: each program directory's folder in temp is empty.
+    platform::FileHandle temp = platform::OpenSubdirectory(rootDir, "temp");
+    for (const auto& install : list(temp))
+        EXPECT_TRUE(list(platform::OpenSubdirectory(temp, install.name)).empty()) << install.name;
+    temp = platform::FileHandle();  // Windows removes no directory that is open
+    rootDir = platform::FileHandle();
 
-    fs::remove_all(platform::PathFromUtf8(longRoot), ec);
+    // Removed through handles too (std::filesystem stops at the long levels).
+    const std::function<void(const platform::FileHandle&)> empty =
+        [&](const platform::FileHandle& dir) {
+            for (const auto& entry : list(dir)) {
+                if (!entry.status.directory) {
+                    platform::RemoveFile(dir, entry.name);
+                    continue;
+                }
+                empty(platform::OpenSubdirectory(dir, entry.name));
+                platform::RemoveDirectory(dir, entry.name);
+            }
+        };
+    empty(platform::OpenDirectoryNoLinks(platform::PathFromUtf8(root)));
+    std::error_code ec;
+    fs::remove(platform::PathFromUtf8(root), ec);
 }
 
 }  // namespace

@@ -486,17 +486,19 @@ void CheckMaps(const ComparedTable& table, PageFile& f, bool foreign, const Page
         for (std::uint32_t p : m.bitmap_pages)
             if (p) claims.Add(p, "usage map pages");
     };
+    // A free-space map (if any) lists only pages of the map it belongs to.
+    auto check_free_map = [&](RowAddr where, const UsageMap& of, const char* fault) {
+        if (where.null()) return;
+        UsageMap fm = ReadUsageMap(f, where, n);
+        claim_map(fm, where);
+        for (std::uint32_t p : fm.pages)
+            if (!of.Contains(p)) Fail(name + fault);
+    };
     if (!od.owned_map.null()) {
         UsageMap owned = ReadUsageMap(f, od.owned_map, n);
         claim_map(owned, od.owned_map);
         if (foreign) Fail(name + ": its usage map does not list exactly its data pages");
-        if (!od.free_map.null()) {
-            UsageMap fm = ReadUsageMap(f, od.free_map, n);
-            claim_map(fm, od.free_map);
-            for (std::uint32_t p : fm.pages)
-                if (!owned.Contains(p))
-                    Fail(name + ": its free-space map lists a page it does not own");
-        }
+        check_free_map(od.free_map, owned, ": its free-space map lists a page it does not own");
     }
     for (const auto& lv : od.long_value_columns) {
         if (lv.owned_map.null()) continue;
@@ -513,13 +515,8 @@ void CheckMaps(const ComparedTable& table, PageFile& f, bool foreign, const Page
             }
             claims.Add(p, name + " long values");
         }
-        if (!lv.free_map.null()) {
-            UsageMap fm = ReadUsageMap(f, lv.free_map, n);
-            claim_map(fm, lv.free_map);
-            for (std::uint32_t p : fm.pages)
-                if (!m.Contains(p))
-                    Fail(name + ": a long-value free-space map lists a page its map does not");
-        }
+        check_free_map(lv.free_map, m,
+                       ": a long-value free-space map lists a page its map does not");
     }
     for (const auto& ix : od.real_indexes) {
         if (ix.map.null()) continue;

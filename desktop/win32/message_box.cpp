@@ -5,6 +5,8 @@
 #include "desktop/win32/resource_ids.h"
 #include "platform/win32/wide.h"
 
+#include <commctrl.h>
+
 #include <algorithm>
 #include <cstring>
 #include <vector>
@@ -155,6 +157,32 @@ void LayOut(HWND box, Box& content) {
                  over.top + (over.bottom - over.top - boxHeight) / 2, boxWidth, boxHeight, SWP_NOZORDER);
 }
 
+// The text control is a plain static text, so that screen readers take it for one and
+// read its text as given; it paints the lines as laid out, not its text as the system
+// would break it.
+LRESULT CALLBACK PaintLines(HWND text, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR data) {
+    if (message != WM_PAINT) return DefSubclassProc(text, message, wParam, lParam);
+    const auto* content = reinterpret_cast<const Box*>(data);
+    PAINTSTRUCT paint;
+    const HDC dc = BeginPaint(text, &paint);
+    RECT area;
+    GetClientRect(text, &area);
+    const HWND box = GetParent(text);
+    auto brush = reinterpret_cast<HBRUSH>(SendMessageW(box, WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc),
+                                                       reinterpret_cast<LPARAM>(text)));
+    FillRect(dc, &area, brush ? brush : GetSysColorBrush(COLOR_BTNFACE));
+    SetBkMode(dc, TRANSPARENT);
+    const HGDIOBJ oldFont = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(text, WM_GETFONT, 0, 0)));
+    int y = 0;
+    for (const std::wstring& line : content->lines) {
+        TextOutW(dc, 0, y, line.c_str(), static_cast<int>(line.size()));
+        y += content->lineHeight;
+    }
+    SelectObject(dc, oldFont);
+    EndPaint(text, &paint);
+    return 0;
+}
+
 INT_PTR CALLBACK BoxProc(HWND box, UINT message, WPARAM wParam, LPARAM lParam) {
     auto* content = reinterpret_cast<Box*>(GetWindowLongPtrW(box, DWLP_USER));
     switch (message) {
@@ -168,25 +196,9 @@ INT_PTR CALLBACK BoxProc(HWND box, UINT message, WPARAM wParam, LPARAM lParam) {
             SendDlgItemMessageW(box, IDC_BOX_ICON, STM_SETICON,
                                 reinterpret_cast<WPARAM>(LoadIconW(nullptr, SystemIcon(content->icon))), 0);
             LayOut(box, *content);
+            SetWindowSubclass(GetDlgItem(box, IDC_BOX_TEXT), PaintLines, 0, reinterpret_cast<DWORD_PTR>(content));
             SetFocus(GetDlgItem(box, content->buttons == BoxButtons::YesNo ? IDYES : IDOK));
             return FALSE;
-        }
-        case WM_DRAWITEM: {
-            // The text control draws the lines as laid out, not its text as the system
-            // would break it.
-            const auto* item = reinterpret_cast<const DRAWITEMSTRUCT*>(lParam);
-            if (!content || item->CtlID != IDC_BOX_TEXT) return FALSE;
-            FillRect(item->hDC, &item->rcItem, GetSysColorBrush(COLOR_BTNFACE));
-            SetBkMode(item->hDC, TRANSPARENT);
-            SetTextColor(item->hDC, GetSysColor(COLOR_BTNTEXT));
-            const HGDIOBJ oldFont = SelectObject(item->hDC, reinterpret_cast<HFONT>(SendMessageW(box, WM_GETFONT, 0, 0)));
-            int y = item->rcItem.top;
-            for (const std::wstring& line : content->lines) {
-                TextOutW(item->hDC, item->rcItem.left, y, line.c_str(), static_cast<int>(line.size()));
-                y += content->lineHeight;
-            }
-            SelectObject(item->hDC, oldFont);
-            return TRUE;
         }
         case WM_COMMAND:
             switch (LOWORD(wParam)) {

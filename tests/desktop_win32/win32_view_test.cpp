@@ -1,12 +1,14 @@
 // The Windows window through the view interface the commands use, under Wine, and the
 // help pane's rich text without a web engine.
+#include "desktop/win32/message_box.h"
 #include "desktop/win32/resource_ids.h"
 #include "desktop/win32/win32_main_view.h"
 
 #include <gtest/gtest.h>
+#include <windows.h>
+
 #include <commctrl.h>
 #include <richedit.h>
-#include <windows.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -225,6 +227,56 @@ TEST_F(Win32ViewTest, TheHelpPaneShowsALocalPageAsHeadingsParagraphsAndLists) {
     EXPECT_EQ(PaneText(pane), L"在线帮助页面：http://www.example.net/help.asp");
     view_.NavigateHelp(url);
     EXPECT_EQ(PaneText(pane).find(L"无法读取帮助页面："), 0u) << "the page is gone";
+}
+
+// A box as a screen reader meets it: a dialog named by its caption whose text is a plain
+// static text holding the message as given (the box lays its lines out itself, without
+// changing the text). A static text's accessible name is its text; Wine's accessibility
+// layer answers no such query, so the control's class and kind are checked.
+struct SeenBox {
+    bool found = false;
+    std::wstring caption, text, kind;
+    DWORD style = 0;
+};
+SeenBox g_seenBox;
+
+void CALLBACK ReadAndAnswerBox(HWND, UINT, UINT_PTR, DWORD) {
+    EnumThreadWindows(
+        GetCurrentThreadId(),
+        [](HWND box, LPARAM) -> BOOL {
+            const HWND text = GetDlgItem(box, IDC_BOX_TEXT);
+            if (!text || !IsWindowVisible(box)) return TRUE;
+            g_seenBox.found = true;
+            wchar_t buffer[512] = {};
+            GetWindowTextW(box, buffer, 512);
+            g_seenBox.caption = buffer;
+            GetWindowTextW(text, buffer, 512);
+            g_seenBox.text = buffer;
+            wchar_t kind[32] = {};
+            GetClassNameW(text, kind, 32);
+            g_seenBox.kind = kind;
+            g_seenBox.style = static_cast<DWORD>(GetWindowLongPtrW(text, GWL_STYLE)) & SS_TYPEMASK;
+            PostMessageW(box, WM_COMMAND, IDNO, 0);
+            return FALSE;
+        },
+        0);
+}
+
+TEST_F(Win32ViewTest, AMessageBoxIsADialogWhoseTextIsTheMessageAsGiven) {
+    const std::string message = "已备份到“d:\\qor_mdb_backup\\”目录。\n\n是否继续？";
+    g_seenBox = {};
+    const UINT_PTR timer = SetTimer(nullptr, 0, 300, ReadAndAnswerBox);
+    const int answer = mdb::desktop::win32::RunMessageBox(view_.Window(), message, "Veloran MDB 助手",
+                                                          mdb::desktop::MessageIcon::Question,
+                                                          mdb::desktop::win32::BoxButtons::YesNo);
+    KillTimer(nullptr, timer);
+    EXPECT_EQ(answer, IDNO);
+    ASSERT_TRUE(g_seenBox.found);
+    EXPECT_EQ(g_seenBox.caption, L"Veloran MDB 助手");
+    const std::wstring asGiven = L"已备份到“d:\\qor_mdb_backup\\”目录。\r\n\r\n是否继续？";
+    EXPECT_EQ(g_seenBox.text, asGiven);
+    EXPECT_EQ(g_seenBox.kind, L"Static");
+    EXPECT_EQ(g_seenBox.style, static_cast<DWORD>(SS_LEFT));
 }
 
 }  // namespace

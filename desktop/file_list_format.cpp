@@ -67,6 +67,9 @@ void FillEntry(const FileInfoRecord& record, FileListEntry& entry, const BatchPr
     const bool failed =
         record.compactDatabase != kStateCompacted && IsFailureReason(record.fileinfo);
     entry.reason = failed ? FullFailureText(record.fileinfo) : std::string();
+    // A file refused at its last step (changed during its compaction, say) keeps the
+    // compacted size the batch recorded before; that file was never put in place.
+    if (failed) entry.compactedSize = "---";
     // A repaired file's note (what was made anew or lost) shows where a reason would.
     if (record.compactDatabase == kStateCompacted && !RepairMark(record.fileinfo).empty())
         entry.reason = TrWithDetail(record.fileinfo, "");

@@ -87,6 +87,7 @@ TEST_F(FileListTest, EveryFormattingRule) {
     FileInfoRecord password = MakeRecord("k-pw", "/var/www/a/pw.mdb", 70000);
     password.compactDatabase = kStateQueued;
     password.fileinfo = "未压缩，原因：数据库设有密码（the database is protected by a password）";
+    password.filesize2 = 65536;  // recorded before a later step refused the file
     Insert(password);
 
     // Compacted after a repair: the saving, marked, and what the repair did; an earlier
@@ -118,6 +119,7 @@ TEST_F(FileListTest, EveryFormattingRule) {
     EXPECT_EQ(RowWithKey("k-failed")->reason, "");
     // A reason fits the column in short; the row keeps the full text.
     EXPECT_EQ(RowWithKey("k-pw")->ratio, "未压缩：数据库设有密码");
+    EXPECT_EQ(RowWithKey("k-pw")->compactedSize, "---");
     EXPECT_EQ(RowWithKey("k-pw")->reason,
               "未压缩，原因：数据库设有密码，无法打开（the database is protected by a password）");
     EXPECT_EQ(RowWithKey("k-half")->reason, "");

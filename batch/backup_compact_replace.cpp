@@ -244,22 +244,24 @@ bool RunStatement(const ReplaceEnvironment& env, const std::function<int(FileInf
 }
 
 // One file's procedure, step by step. Each step returns false when the procedure ends
-// there, with `out` saying why (and the record, for a refusal or a failed compaction).
+// there, with the result saying why (and the record, for a refusal or a failed
+// compaction).
 class FileProcedure {
   public:
-    FileProcedure(const std::string& storedPath, const ReplaceEnvironment& env,
-                  std::string& reason, ReplaceResult& out)
-        : storedPath_(storedPath), env_(env), reason_(reason), out_(out) {}
+    FileProcedure(const RecordedFile& file, const ReplaceEnvironment& env)
+        : file_(file), env_(env) {}
 
-    // The stored text back to the site file: an existing regular file with one name,
-    // reached without any symbolic link, outside the backup area.
+    const ReplaceResult& Result() const { return out_; }
+
+    // The site file: an existing regular file with one name, reached without any
+    // symbolic link, outside the backup area.
     bool OpenSite() {
-        const std::optional<fs::path> path = DecodeStoredPath(storedPath_);
-        if (!path) return Skip(kSkipNotAFile);
-        out_.path = *path;
-        site_ = OpenSiteFile(*path);
-        if (!site_ && PassesThroughLink(*path)) return Refuse(kReasonSymbolicLink);
-        if (!site_ && HeldByAnotherProcess(*path)) return Refuse(kReasonBeingWritten);
+        if (!file_.path) return Skip(kSkipNotAFile);
+        const fs::path& path = *file_.path;
+        out_.path = path;
+        site_ = OpenSiteFile(path);
+        if (!site_ && PassesThroughLink(path)) return Refuse(kReasonSymbolicLink);
+        if (!site_ && HeldByAnotherProcess(path)) return Refuse(kReasonBeingWritten);
         if (!site_) return Skip(kSkipNotAFile);
         out_.sizeBefore = site_->status.size;
         if (InBackupArea(site_->path, env_.backupRoot)) return Skip(kSkipBackupArea);
@@ -291,9 +293,8 @@ class FileProcedure {
     }
 
     // The backup copy, below the run directory, on the disk under its final name.
-    bool BackUp(const std::u16string& backupRunDir) {
-        const std::optional<fs::path> runDir = PathFromLong(backupRunDir);
-        if (!runDir || !WriteBackup(*site_, *runDir, site_->path.relative_path(), env_))
+    bool BackUp(const fs::path& runDir) {
+        if (runDir.empty() || !WriteBackup(*site_, runDir, site_->path.relative_path(), env_))
             return Skip(kSkipBackupFailed);
         Reach(env_, ReplaceStep::BackupWritten);
         return true;
@@ -315,21 +316,18 @@ class FileProcedure {
     bool Compact(const WorkFolder& work) {
         const std::u16string oldPath = ToLongPath(platform::Utf8OfPath(work.Path(kOldCopy)));
         const std::u16string newPath = ToLongPath(platform::Utf8OfPath(work.Path(kNewCopy)));
-        const int compacted = env_.compact ? env_.compact(oldPath, newPath, reason_) : 0;
-        if (compacted != 1) {
-            Record([&](FileInfoDb& db) { return db.SetReason(storedPath_, reason_); });
-            out_.reason = reason_;
-            return false;
-        }
+        std::string reason;
+        const int compacted = env_.compact ? env_.compact(oldPath, newPath, reason) : 0;
+        if (compacted != 1) return RefuseWith(reason);
         // A repaired file: the compactor's note is the record's reason (the state will say
         // compacted).
-        out_.note = reason_;
+        out_.note = reason;
         FileStatus newStatus;
         if (!platform::StatusAt(work.Handle(), kNewCopy, newStatus) || !newStatus.regular)
-            return Skip(kSkipReplaceFailed);
+            return ReplaceFailed();
         newSize_ = newStatus.size;
         Reach(env_, ReplaceStep::Compacted);
-        Record([&](FileInfoDb& db) { return db.SetFilesize2(storedPath_, newSize_); });
+        Record([&](FileInfoDb& db) { return db.SetFilesize2(file_.stored, newSize_); });
         Reach(env_, ReplaceStep::SizeRecorded);
         return true;
     }
@@ -338,7 +336,7 @@ class FileProcedure {
     bool PutInPlace(const WorkFolder& work) {
         const SiteFile& site = *site_;
         const FileHandle newCopy = platform::OpenForReading(work.Handle(), kNewCopy);
-        if (!newCopy.Valid()) return Skip(kSkipReplaceFailed);
+        if (!newCopy.Valid()) return ReplaceFailed();
         std::string leftAside;
         switch (ReplaceAtomically(site, newCopy, env_, leftAside)) {
             case Replacement::Done:
@@ -350,10 +348,10 @@ class FileProcedure {
             case Replacement::Modified:
                 return Refuse(kReasonModified);
             case Replacement::Failed:
-                return Skip(kSkipReplaceFailed);
+                return ReplaceFailed();
         }
         Reach(env_, ReplaceStep::Replaced);
-        out_.replaced = true;
+        out_.outcome = ReplaceOutcome::Replaced;
         out_.sizeAfter = newSize_;
         if (!leftAside.empty()) {
             // Compacted; the old copy stays in the site's folder until the next batch's
@@ -368,32 +366,38 @@ class FileProcedure {
     // The record says compacted. The reason of an earlier run (a failure, an earlier
     // repair) no longer holds: the record says what this run did.
     void RecordCompacted() {
-        Record([&](FileInfoDb& db) { return db.SetReason(storedPath_, out_.note); });
-        Record([&](FileInfoDb& db) { return db.SetCompacted(storedPath_); });
+        Record([&](FileInfoDb& db) { return db.SetReason(file_.stored, out_.note); });
+        Record([&](FileInfoDb& db) { return db.SetCompacted(file_.stored); });
+        Reach(env_, ReplaceStep::Recorded);
     }
 
   private:
     // Ends the procedure without a word in the record.
     bool Skip(const char* why) {
+        out_.outcome = ReplaceOutcome::Skipped;
         out_.reason = why;
         return false;
     }
-    // Ends it with one of the procedure's own reasons, stored.
+    bool ReplaceFailed() {
+        out_.outcome = ReplaceOutcome::ReplaceFailed;
+        out_.reason = kSkipReplaceFailed;
+        return false;
+    }
+    // Ends it with one of the procedure's own reasons, or the compactor's, stored.
     bool Refuse(const char* why) { return RefuseWith(std::string(kNotCompactedPrefix) + why); }
     bool RefuseWith(const std::string& text) {
-        reason_ = text;
-        Record([&](FileInfoDb& db) { return db.SetReason(storedPath_, reason_); });
-        out_.reason = reason_;
+        out_.outcome = ReplaceOutcome::Refused;
+        out_.reason = text;
+        Record([&](FileInfoDb& db) { return db.SetReason(file_.stored, out_.reason); });
         return false;
     }
     void Record(const std::function<int(FileInfoDb&)>& op) {
         if (!RunStatement(env_, op)) out_.recordNotWritten = true;
     }
 
-    const std::string& storedPath_;
+    const RecordedFile& file_;
     const ReplaceEnvironment& env_;
-    std::string& reason_;
-    ReplaceResult& out_;
+    ReplaceResult out_;
     std::optional<SiteFile> site_;  // from OpenSite on
     std::uint64_t newSize_ = 0;     // from Compact on
 };
@@ -416,24 +420,27 @@ bool IsBatchTempName(const std::string& name) {
     return StagingFileTarget(name).has_value();
 }
 
+ReplaceResult CompactRecordedFile(const RecordedFile& file, const fs::path& runDir,
+                                  const ReplaceEnvironment& env) {
+    FileProcedure procedure(file, env);
+    if (!procedure.OpenSite() || !procedure.WorthCopying() || !procedure.BackUp(runDir))
+        return procedure.Result();
+    // Removed with both copies on every way out from here.
+    const WorkFolder work(env.workRoot.empty() ? env.backupRoot / "temp" : env.workRoot);
+    if (procedure.MakeWorkingCopy(work) && procedure.Compact(work) && procedure.PutInPlace(work))
+        procedure.RecordCompacted();
+    return procedure.Result();
+}
+
 void BackupCompactReplace(const std::string& storedPath, const std::u16string& backupRunDir,
                           std::string& reason, unsigned& successCount,
                           const ReplaceEnvironment& env, ReplaceResult* result) {
-    ReplaceResult scratch;
-    ReplaceResult& out = result ? *result : scratch;
-    out = ReplaceResult();
-    FileProcedure procedure(storedPath, env, reason, out);
-
-    if (!procedure.OpenSite() || !procedure.WorthCopying() || !procedure.BackUp(backupRunDir))
-        return;
-    // Removed with both copies on every way out from here.
-    const WorkFolder work(env.workRoot.empty() ? env.backupRoot / "temp" : env.workRoot);
-    if (!procedure.MakeWorkingCopy(work) || !procedure.Compact(work) || !procedure.PutInPlace(work))
-        return;
-    procedure.RecordCompacted();
+    ReplaceResult r = CompactRecordedFile(DecodeRecordedFile(storedPath),
+                                          PathFromLong(backupRunDir).value_or(fs::path()), env);
+    if (r.outcome == ReplaceOutcome::Refused) reason = r.reason;
     // Counted even when a statement of the record failed.
-    ++successCount;
-    Reach(env, ReplaceStep::Recorded);
+    if (r.Replaced()) ++successCount;
+    if (result) *result = std::move(r);
 }
 
 }  // namespace mdb::batch

@@ -47,6 +47,7 @@
 #include <string>
 #include <vector>
 
+#include "batch/stored_path.h"
 #include "common/filestore.h"
 #include "platform/text_mark.h"
 
@@ -73,17 +74,31 @@ enum class ReplaceStep {
 // 0 not (the reason set).
 using CompactFn = std::function<int(std::u16string, std::u16string, std::string&)>;
 
+// How the procedure ended for one file.
+enum class ReplaceOutcome {
+    Replaced,       // the site file is the compacted file
+    Refused,        // not compacted; the reason is stored in the record (one of the
+                    // procedure's own below, or the compactor's)
+    ReplaceFailed,  // compacted, but the result could not be put in place
+                    // (kSkipReplaceFailed, not stored); the site file is untouched
+    Skipped,        // passed over without a word in the record (kSkip...)
+};
+
 // What became of one file.
 struct ReplaceResult {
+    ReplaceOutcome outcome = ReplaceOutcome::Skipped;
     std::filesystem::path path;    // the site file (empty when the stored text is malformed)
     std::uint64_t sizeBefore = 0;  // when it was opened
     std::uint64_t sizeAfter = 0;   // the compacted size (0 when not compacted)
-    bool replaced = false;
     std::string reason;  // why not (the stored reason, or why it was skipped)
-    std::string note;    // replaced, but something is left to say (kNoteAsideLeft)
+    // Replaced, with something to say: the compactor's note of a repair (stored as the
+    // record's reason) and kNoteAsideLeft.
+    std::string note;
     // A statement of the record failed every attempt (the store stayed locked): the
     // record does not say what became of the file.
     bool recordNotWritten = false;
+
+    bool Replaced() const { return outcome == ReplaceOutcome::Replaced; }
 };
 
 struct ReplaceEnvironment {
@@ -124,11 +139,16 @@ inline constexpr char kReasonHardLinks[] =
     MDB_TEXT("文件有多个硬链接，替换后其他链接仍指向旧文件，为安全起见未处理");
 inline constexpr char kReasonSymbolicLink[] = MDB_TEXT("路径中有符号链接，为安全起见未处理");
 
-// Treats the record whose stored `filepath` text is `storedPath`. `backupRunDir` is the
-// run's backup directory (a long path). `reason` receives the failure text stored in
-// the record (the compactor's, or one of the reasons above);
-// `successCount` goes up by one when the site file was replaced.
-// `result`, when given, receives what became of the file.
+// Treats the recorded file `file`: its backup goes below `runDir` (the run's backup
+// directory; empty: none can be made, the file is skipped), the outcome into its record.
+ReplaceResult CompactRecordedFile(const RecordedFile& file, const std::filesystem::path& runDir,
+                                  const ReplaceEnvironment& env);
+
+// CompactRecordedFile for the record whose stored `filepath` text is `storedPath`, with
+// the run's backup directory as a long path `backupRunDir`, told through three outputs:
+// `reason` receives the text stored in the record when one
+// is (the compactor's, or one of the reasons above), `successCount` goes up by one when
+// the site file was replaced, and `result`, when given, receives what became of the file.
 void BackupCompactReplace(const std::string& storedPath, const std::u16string& backupRunDir,
                           std::string& reason, unsigned& successCount,
                           const ReplaceEnvironment& env, ReplaceResult* result = nullptr);

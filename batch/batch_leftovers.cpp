@@ -4,7 +4,6 @@
 #include <set>
 
 #include "batch/backup_compact_replace.h"
-#include "batch/stored_path.h"
 #include "batch/work_folder.h"
 #include "common/own_files.h"
 #include "platform/arguments.h"
@@ -68,12 +67,12 @@ void RemoveWorkLeftovers(const fs::path& tempDir) {
 
 }  // namespace
 
-void RemoveBatchLeftovers(const std::vector<std::string>& storedPaths, const fs::path& backupRoot,
+void RemoveBatchLeftovers(const std::vector<RecordedFile>& files, const fs::path& backupRoot,
                           const fs::path& workRoot) {
     std::set<fs::path> directories;
-    for (const auto& stored : storedPaths) {
-        const std::optional<fs::path> path = DecodeStoredPath(stored);
-        if (path && !InBackupArea(*path, backupRoot)) directories.insert(path->parent_path());
+    for (const RecordedFile& file : files) {
+        if (file.path && !InBackupArea(*file.path, backupRoot))
+            directories.insert(file.path->parent_path());
     }
     for (const auto& directory : directories) RemoveSiteLeftovers(directory);
     RemoveWorkLeftovers(backupRoot / "temp");

@@ -84,16 +84,16 @@ bool MayBeReplaced(const fs::path& path) {
 
 }  // namespace
 
-BatchPlan PlanBatch(const std::vector<std::string>& storedPaths, const MinimumSaving& minimum) {
+BatchPlan PlanBatch(const std::vector<RecordedFile>& files, const MinimumSaving& minimum) {
     BatchPlan plan;
-    for (const auto& stored : storedPaths) {
-        const std::optional<fs::path> path = DecodeStoredPath(stored);
+    for (const RecordedFile& file : files) {
+        const std::optional<fs::path>& path = file.path;
         if (path && FileIsGone(*path)) {
             FileReport gone;
             gone.path = platform::Utf8OfPath(*path);
             gone.reason = kReasonMissing;
             plan.leftOut.push_back(gone);
-            plan.missing.push_back(stored);
+            plan.missing.push_back(file.stored);
             continue;
         }
         if (path && !minimum.Off()) {
@@ -109,7 +109,7 @@ BatchPlan PlanBatch(const std::vector<std::string>& storedPaths, const MinimumSa
                 continue;
             }
         }
-        plan.toTreat.push_back(stored);
+        plan.toTreat.push_back(file);
         if (path && !plan.anyReplaceable) plan.anyReplaceable = MayBeReplaced(*path);
     }
     return plan;

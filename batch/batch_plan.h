@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "batch/run_report.h"
+#include "batch/stored_path.h"
 
 namespace mdb::batch {
 
@@ -35,7 +36,7 @@ struct MinimumSaving {
 bool ParseMinimumSaving(const std::string& text, MinimumSaving& out);
 
 struct BatchPlan {
-    std::vector<std::string> toTreat;  // stored paths, in the batch's order
+    std::vector<RecordedFile> toTreat;  // in the batch's order
     std::vector<FileReport> leftOut;   // missing or below the minimum saving
     std::vector<std::string> missing;  // stored paths of the files that no longer exist
     bool anyReplaceable = false;       // a file of toTreat may be replaced
@@ -45,7 +46,7 @@ struct BatchPlan {
 // minimum saving, each file is checked (jet::CheckFile) and one whose estimate falls
 // short is left out (kSkipBelowMinimumSaving). A file that exists and whose header the
 // engine accepts makes the batch one that may replace files.
-BatchPlan PlanBatch(const std::vector<std::string>& storedPaths, const MinimumSaving& minimum);
+BatchPlan PlanBatch(const std::vector<RecordedFile>& files, const MinimumSaving& minimum);
 
 // The estimate a dry run reports, from the check of the file.
 struct FileEstimate {

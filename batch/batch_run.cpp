@@ -4,6 +4,7 @@
 #include "batch/batch_leftovers.h"
 #include "batch/work_folder.h"
 #include "batch/compact_mdb_file.h"
+#include "batch/stored_path.h"
 #include "common/utf16.h"
 #include "platform/arguments.h"
 #include "platform/clock.h"
@@ -73,7 +74,7 @@ std::optional<RunDirectoryLock> TakeRunDirectory(const BatchSettings& settings, 
 
 }  // namespace
 
-BatchRun RunBatch(const std::vector<std::string>& storedPaths, const BatchSettings& settings,
+BatchRun RunBatch(const std::vector<RecordedFile>& files, const BatchSettings& settings,
                   FileInfoDb& store, BatchObserver& observer) {
     BatchRun run;
     // Held for the whole run: batches of other program directories that share the backup
@@ -87,6 +88,9 @@ BatchRun RunBatch(const std::vector<std::string>& storedPaths, const BatchSettin
         return run;
     }
     run.message.clear();
+    // Where the files' backups go: the run directory when it is an absolute path within
+    // the longest path the system takes; else none, and every file is skipped.
+    const fs::path backupDir = PathFromLong(*wideRunDir).value_or(fs::path());
     if (settings.runCompanion) {
         run.companionCheck = OpenRunDirectory(platform::Utf8OfPath(settings.programDir),
                                               run.runDir, settings.runCompanion);
@@ -98,7 +102,7 @@ BatchRun RunBatch(const std::vector<std::string>& storedPaths, const BatchSettin
     }
     ReplaceEnvironment env;
     env.workRoot = WorkRootFor(settings.backupRoot, settings.programDir);
-    RemoveBatchLeftovers(storedPaths, settings.backupRoot, env.workRoot);
+    RemoveBatchLeftovers(files, settings.backupRoot, env.workRoot);
     RemoveDeadRunLeftovers(settings.backupRoot);
 
     env.backupRoot = settings.backupRoot;
@@ -106,24 +110,21 @@ BatchRun RunBatch(const std::vector<std::string>& storedPaths, const BatchSettin
     env.compact = settings.compact ? settings.compact : CompactMdbFile;
     env.checkpoint = settings.checkpoint;
 
-    const std::size_t total = storedPaths.size();
-    std::string reason;
-    unsigned compacted = 0;
+    const std::size_t total = files.size();
     for (std::size_t i = 0; i < total; ++i) {
         if (settings.stopRequested && settings.stopRequested()) {
             run.totals.stopped = true;
             run.totals.notReached = static_cast<unsigned>(total - i);
             break;
         }
-        observer.FileStarted(i, total, storedPaths[i]);
+        observer.FileStarted(i, total, files[i]);
         FileOutcome outcome;
         outcome.index = i;
-        BackupCompactReplace(storedPaths[i], *wideRunDir, reason, compacted, env,
-                             &outcome.result);
-        if (outcome.result.replaced) {
+        outcome.result = CompactRecordedFile(files[i], backupDir, env);
+        if (outcome.result.Replaced()) {
             ++run.totals.compacted;
             if (outcome.result.sizeBefore > 0 &&
-                store.SetFilesize(storedPaths[i], outcome.result.sizeBefore) != 1)
+                store.SetFilesize(files[i].stored, outcome.result.sizeBefore) != 1)
                 outcome.result.recordNotWritten = true;
         } else {
             ++run.totals.notCompacted;

@@ -49,7 +49,7 @@ struct BatchTotals {
 class BatchObserver {
   public:
     virtual ~BatchObserver() = default;
-    virtual void FileStarted(std::size_t index, std::size_t total, const std::string& storedPath) {}
+    virtual void FileStarted(std::size_t index, std::size_t total, const RecordedFile& file) {}
     virtual void FileDone(const FileOutcome& outcome) {}
     virtual void BatchDone(const BatchTotals& totals) {}
 };
@@ -71,11 +71,10 @@ struct BatchRun {
     BatchTotals totals;
 };
 
-// Treats `storedPaths` (the `filepath` texts of the records, in order) and records the
-// outcomes in `store`; a compacted file's row gets the size it had before this run
+// Treats `files` (the records' files, in order) and records the outcomes in `store`; a compacted file's row gets the size it had before this run
 // beside its compacted size. The run directory is marked as one this program made
 // (backup_retention.h).
-BatchRun RunBatch(const std::vector<std::string>& storedPaths, const BatchSettings& settings,
+BatchRun RunBatch(const std::vector<RecordedFile>& files, const BatchSettings& settings,
                   FileInfoDb& store, BatchObserver& observer);
 
 // Whether the batch can write below `root`: creates it when missing and makes and removes

@@ -47,13 +47,19 @@ FileReport ReportOf(const FileOutcome& outcome) {
     f.sizeAfter = r.sizeAfter;
     f.reason = r.reason;
     f.note = r.note;
-    f.repaired = r.replaced && IsRepairNote(r.note);
-    if (r.replaced)
-        f.outcome = FileOutcomeKind::Compacted;
-    else if (r.reason.rfind("未压缩", 0) == 0)
-        f.outcome = FileOutcomeKind::NotCompacted;
-    else
-        f.outcome = FileOutcomeKind::Skipped;
+    f.repaired = r.Replaced() && IsRepairNote(r.note);
+    switch (r.outcome) {
+        case ReplaceOutcome::Replaced:
+            f.outcome = FileOutcomeKind::Compacted;
+            break;
+        case ReplaceOutcome::Refused:
+        case ReplaceOutcome::ReplaceFailed:
+            f.outcome = FileOutcomeKind::NotCompacted;
+            break;
+        case ReplaceOutcome::Skipped:
+            f.outcome = FileOutcomeKind::Skipped;
+            break;
+    }
     return f;
 }
 

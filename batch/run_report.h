@@ -63,8 +63,8 @@ FileReport ReportOf(const FileOutcome& outcome);
 class RecordingObserver : public BatchObserver {
   public:
     RecordingObserver(BatchObserver& next, RunReport& report) : next_(next), report_(report) {}
-    void FileStarted(std::size_t index, std::size_t total, const std::string& storedPath) override {
-        next_.FileStarted(index, total, storedPath);
+    void FileStarted(std::size_t index, std::size_t total, const RecordedFile& file) override {
+        next_.FileStarted(index, total, file);
     }
     void FileDone(const FileOutcome& outcome) override {
         report_.files.push_back(ReportOf(outcome));

@@ -43,13 +43,27 @@ std::optional<std::filesystem::path> DecodeStoredPath(const std::string& storedP
 }
 
 std::string StoredPathText(const std::string& storedPath) {
-    const auto path = DecodeStoredPath(storedPath);
-    return path ? platform::Utf8OfPath(*path) : storedPath;
+    return DecodeRecordedFile(storedPath).Text();
 }
 
 std::string StoredPathOf(const std::filesystem::path& path) {
     const std::string text = std::string(platform::kLongPathPrefix) + platform::Utf8OfPath(path);
     return Base64EncodeText(Utf16LeBytes(Utf8ToUtf16(text).value_or(std::u16string())));
+}
+
+std::string RecordedFile::Text() const {
+    return path ? platform::Utf8OfPath(*path) : stored;
+}
+
+RecordedFile DecodeRecordedFile(const std::string& storedPath) {
+    return RecordedFile{storedPath, DecodeStoredPath(storedPath)};
+}
+
+std::vector<RecordedFile> DecodeRecordedFiles(const std::vector<std::string>& storedPaths) {
+    std::vector<RecordedFile> files;
+    files.reserve(storedPaths.size());
+    for (const std::string& stored : storedPaths) files.push_back(DecodeRecordedFile(stored));
+    return files;
 }
 
 }  // namespace mdb::batch

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace mdb::batch {
 
@@ -23,5 +24,19 @@ std::string StoredPathText(const std::string& storedPath);
 
 // The `filepath` text of the file `path` (absolute).
 std::string StoredPathOf(const std::filesystem::path& path);
+
+// A recorded file as the batch takes it: the record's `filepath` text, which keys the
+// record's statements, and the site file's path that text names, decoded once.
+struct RecordedFile {
+    std::string stored;
+    // Empty when the text does not decode to an acceptable path (DecodeStoredPath).
+    std::optional<std::filesystem::path> path;
+
+    // For messages: the path as text, or the stored text itself when it does not decode.
+    std::string Text() const;
+};
+
+RecordedFile DecodeRecordedFile(const std::string& storedPath);
+std::vector<RecordedFile> DecodeRecordedFiles(const std::vector<std::string>& storedPaths);
 
 }  // namespace mdb::batch

@@ -330,7 +330,7 @@ namespace {
 class WindowBatchObserver : public batch::BatchObserver {
   public:
     WindowBatchObserver(const CompactionContext& ctx, DesktopState& state, MainView& view,
-                        const std::vector<std::string>& queued)
+                        const std::vector<batch::RecordedFile>& queued)
         : ctx_(ctx), state_(state), view_(view), queued_(queued) {
         std::lock_guard lock(state_.reloadLock);
         state_.batch = BatchProgress{true, {}, {}};
@@ -339,25 +339,25 @@ class WindowBatchObserver : public batch::BatchObserver {
         std::lock_guard lock(state_.reloadLock);
         state_.batch = BatchProgress{};
     }
-    void FileStarted(std::size_t index, std::size_t total, const std::string& storedPath) override {
+    void FileStarted(std::size_t index, std::size_t total, const batch::RecordedFile& file) override {
         view_.SetProgressPos(static_cast<int>(index + 1));
         {
             std::lock_guard lock(state_.reloadLock);
-            state_.batch.current = storedPath;
+            state_.batch.current = file.stored;
         }
         ReloadFileList(ctx_.desktop, state_, view_);
     }
     void FileDone(const batch::FileOutcome& outcome) override {
         const batch::ReplaceResult& r = outcome.result;
-        if (!r.replaced && !r.reason.empty() && ctx_.logFailure)
-            ctx_.logFailure(batch::StoredPathText(queued_[outcome.index]),
+        if (!r.Replaced() && !r.reason.empty() && ctx_.logFailure)
+            ctx_.logFailure(queued_[outcome.index].Text(),
                             FullFailureText(r.reason));
-        if (r.replaced && !r.note.empty() && ctx_.logFailure)
-            ctx_.logFailure(batch::StoredPathText(queued_[outcome.index]), r.note);
+        if (r.Replaced() && !r.note.empty() && ctx_.logFailure)
+            ctx_.logFailure(queued_[outcome.index].Text(), r.note);
         {
             std::lock_guard lock(state_.reloadLock);
             state_.batch.current.clear();
-            state_.batch.done.insert(queued_[outcome.index]);
+            state_.batch.done.insert(queued_[outcome.index].stored);
         }
         ReloadFileList(ctx_.desktop, state_, view_);
     }
@@ -366,7 +366,7 @@ class WindowBatchObserver : public batch::BatchObserver {
     const CompactionContext& ctx_;
     DesktopState& state_;
     MainView& view_;
-    const std::vector<std::string>& queued_;
+    const std::vector<batch::RecordedFile>& queued_;
 };
 
 // The box for a batch whose backup directory could not be made.
@@ -410,6 +410,8 @@ unsigned RunCompactionBatch(const CompactionContext& ctx, CompactionState& cs, D
         return 0;
     }
     view.SetProgressRange(static_cast<int>(queued.size()));
+    // Each record's path is decoded once, here.
+    const std::vector<batch::RecordedFile> files = batch::DecodeRecordedFiles(queued);
 
     batch::BatchSettings settings;
     settings.programDir = programDir;
@@ -427,9 +429,9 @@ unsigned RunCompactionBatch(const CompactionContext& ctx, CompactionState& cs, D
     const auto downSince = std::chrono::steady_clock::now();
     batch::BatchRun run;
     {
-        WindowBatchObserver observer(ctx, state, view, queued);
+        WindowBatchObserver observer(ctx, state, view, files);
         batch::RecordingObserver recording(observer, report);
-        run = batch::RunBatch(queued, settings, *store, recording);
+        run = batch::RunBatch(files, settings, *store, recording);
     }
     if (run.start == batch::BatchStart::CompanionRefused) {
         view.ShowMessage(IntegrityFailureMessage(programDir, kXconfigProgram, run.companionCheck),
@@ -451,9 +453,9 @@ unsigned RunCompactionBatch(const CompactionContext& ctx, CompactionState& cs, D
     report.interrupted = t.stopped;
     report.recordsNotWritten = t.recordsNotWritten;
     report.exitCode = t.stopped ? 130 : t.notCompacted || t.recordsNotWritten ? 1 : 0;
-    for (std::size_t i = report.files.size(); i < queued.size(); ++i) {
+    for (std::size_t i = report.files.size(); i < files.size(); ++i) {
         batch::FileReport file;
-        file.path = batch::StoredPathText(queued[i]);
+        file.path = files[i].Text();
         file.outcome = batch::FileOutcomeKind::NotReached;
         report.files.push_back(std::move(file));
     }

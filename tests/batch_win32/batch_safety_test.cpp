@@ -139,7 +139,7 @@ class BatchSafetyTest : public ::testing::Test {
         ReplaceResult result;
         BackupCompactReplace(StoredPathOf(path), Long(runDir_).u16string(), reason, count, env_,
                              &result);
-        EXPECT_EQ(count, result.replaced ? 1u : 0u);
+        EXPECT_EQ(count, result.Replaced() ? 1u : 0u);
         return result;
     }
 
@@ -187,7 +187,7 @@ TEST_F(BatchSafetyTest, CompactionReplacesTheFileAndTheBackupHoldsTheOriginal) {
         const std::string original = Place(path);
         std::string reason;
         const ReplaceResult result = Run(path, reason);
-        ASSERT_TRUE(result.replaced) << result.reason << " / " << reason;
+        ASSERT_TRUE(result.Replaced()) << result.reason << " / " << reason;
         const std::string compacted = Read(path);
         EXPECT_LT(compacted.size(), original.size());
         EXPECT_EQ(compacted.substr(0, 32), original.substr(0, 32)) << "the same format";
@@ -209,7 +209,7 @@ TEST_F(BatchSafetyTest, ReadOnlyDatabaseLeavesNoOldCopyBesideIt) {
     ASSERT_TRUE(SetFileAttributesW(Long(path).c_str(), FILE_ATTRIBUTE_READONLY));
     std::string reason;
     const ReplaceResult result = Run(path, reason);
-    ASSERT_TRUE(result.replaced) << result.reason << " / " << reason;
+    ASSERT_TRUE(result.Replaced()) << result.reason << " / " << reason;
     EXPECT_EQ(result.note, "");
     EXPECT_LT(Read(path).size(), original.size());
     ExpectNoLeftovers(path);
@@ -220,7 +220,7 @@ TEST_F(BatchSafetyTest, ReadOnlyDatabaseLeavesNoOldCopyBesideIt) {
         test::WriteWholeFile(Long(file), original);
         ASSERT_TRUE(SetFileAttributesW(Long(file).c_str(), FILE_ATTRIBUTE_READONLY));
     }
-    RemoveBatchLeftovers({StoredPathOf(path)}, backupRoot_);
+    RemoveBatchLeftovers(DecodeRecordedFiles({StoredPathOf(path)}), backupRoot_);
     EXPECT_FALSE(fs::exists(Long(aside)));
     EXPECT_FALSE(fs::exists(Long(lone)));
     EXPECT_TRUE(Read(site_ / u8"孤立.mdb") == original);
@@ -234,7 +234,7 @@ TEST_F(BatchSafetyTest, DamagedDatabaseStaysAsItWasAndIsBackedUp) {
     Place(path, damaged);
     std::string reason;
     const ReplaceResult result = Run(path, reason);
-    EXPECT_FALSE(result.replaced);
+    EXPECT_FALSE(result.Replaced());
     EXPECT_EQ(reason.rfind(kNotCompactedPrefix, 0), 0u) << reason;
     EXPECT_EQ(Record(path).fileinfo, reason);
     EXPECT_NE(Record(path).compactDatabase, kStateCompacted);
@@ -257,7 +257,7 @@ TEST_F(BatchSafetyTest, FileHeldOpenByAnotherProcessIsLeftAsItIsAndReported) {
             ASSERT_TRUE(holder.Holding());
             result = Run(path, reason);
         }
-        EXPECT_FALSE(result.replaced);
+        EXPECT_FALSE(result.Replaced());
         EXPECT_EQ(result.reason, std::string(kNotCompactedPrefix) + kReasonBeingWritten);
         EXPECT_EQ(Record(path).fileinfo, result.reason);
         EXPECT_EQ(Record(path).compactDatabase, kStateQueued);
@@ -333,7 +333,7 @@ TEST_F(BatchSafetyTest, ProcessEndedAtAnyStepLeavesTheOriginalOrTheCompactedFile
                     faults.push_back("not the compacted file after the exchange");
                 if (fs::exists(Long(BackupOf(path))) && Read(BackupOf(path)) != original)
                     faults.push_back("partial backup under the backup's name");
-                RemoveBatchLeftovers({StoredPathOf(path)}, backupRoot_);
+                RemoveBatchLeftovers(DecodeRecordedFiles({StoredPathOf(path)}), backupRoot_);
                 if (Read(path) != now) faults.push_back("the clean-up changed the site file");
                 if (removeFirst) {
                     ++mutantRuns;

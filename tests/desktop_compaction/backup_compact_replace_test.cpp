@@ -552,7 +552,7 @@ class KillTest : public ReplaceTest {
             violation("recorded as compacted, not replaced");
         if (fs::exists(BackupOf(db)) && ReadBytes(BackupOf(db)) != kOriginal)
             violation("partial backup under the backup's name");
-        RemoveBatchLeftovers({StoredPath(db)}, backupRoot_);
+        RemoveBatchLeftovers(DecodeRecordedFiles({StoredPath(db)}), backupRoot_);
         for (const auto& e : fs::directory_iterator(site_))
             if (e.path().filename().string().find(".mdbwarden-") != std::string::npos)
                 violation("left over: " + e.path().string());
@@ -733,7 +733,7 @@ TEST_F(ReplaceTest, LeftoverCleanUpRemovesOnlyTheProgramsOwnNames) {
     WriteBytes(site_ / ("a.mdb.replaced-" + unique), "old copy");
     WriteBytes(site_ / ("d.mdb.replaced-" + unique), "the only copy");
 
-    RemoveBatchLeftovers({StoredPath(db)}, backupRoot_);
+    RemoveBatchLeftovers(DecodeRecordedFiles({StoredPath(db)}), backupRoot_);
     EXPECT_FALSE(fs::exists(site_ / ("a.mdb.replaced-" + unique)));
     EXPECT_FALSE(fs::exists(site_ / ("d.mdb.replaced-" + unique)));
     EXPECT_EQ(ReadBytes(site_ / "d.mdb"), "the only copy");
@@ -805,7 +805,7 @@ TEST_F(ReplaceTest, BatchesStartingInTheSameSecondTakeRunFoldersOfTheirOwn) {
     };
     BatchObserver quiet;
     const auto store = FileInfoDb::Open(dbPath_);
-    const batch::BatchRun run = RunBatch({StoredPath(db)}, settings, *store, quiet);
+    const batch::BatchRun run = RunBatch(DecodeRecordedFiles({StoredPath(db)}), settings, *store, quiet);
     EXPECT_NE(run.runDir, otherDir);
     EXPECT_EQ(ReadBytes(run.runDir / db.relative_path()), kOriginal)
         << "the backup was removed under the running batch";
@@ -824,7 +824,7 @@ TEST_F(ReplaceTest, ABatchRunsBelowABackupRootLongerThan260Characters) {
     std::string why;
     EXPECT_TRUE(BackupRootWritable(settings.backupRoot, why)) << why;
     BatchObserver quiet;
-    const BatchRun run = RunBatch({StoredPath(db)}, settings, *FileInfoDb::Open(dbPath_), quiet);
+    const BatchRun run = RunBatch(DecodeRecordedFiles({StoredPath(db)}), settings, *FileInfoDb::Open(dbPath_), quiet);
     ASSERT_EQ(run.start, BatchStart::Ran) << run.message;
     EXPECT_EQ(run.totals.compacted, 1u);
     EXPECT_EQ(ReadBytes(run.runDir / db.relative_path()), kOriginal);
@@ -858,7 +858,7 @@ TEST_F(ReplaceTest, AStoreLockedWhileRecordingIsWaitedForOrReported) {
         BackupCompactReplace(StoredPath(db), Long(runDir_), reason, count, env_, &result);
         if (release.joinable()) release.join();
         if (!released) locker->Rollback();
-        EXPECT_TRUE(result.replaced);
+        EXPECT_TRUE(result.Replaced());
         EXPECT_EQ(result.recordNotWritten, !released);
         if (released) {
             EXPECT_EQ(Record(db).compactDatabase, kStateCompacted);

@@ -235,9 +235,9 @@ class ConsoleObserver : public batch::BatchObserver {
   public:
     ConsoleObserver(bool live, bool quiet, batch::RunReport& report, batch::RunTrace& trace)
         : live_(live && !quiet), quiet_(quiet), report_(report), trace_(trace) {}
-    void FileStarted(std::size_t index, std::size_t total, const std::string& storedPath) override {
+    void FileStarted(std::size_t index, std::size_t total, const batch::RecordedFile& file) override {
         if (!live_) return;
-        const std::string path = batch::StoredPathText(storedPath);
+        const std::string path = file.Text();
         std::cout << "\r\033[K[" << index + 1 << "/" << total << "] " << path << std::flush;
     }
     void FileDone(const batch::FileOutcome& o) override {
@@ -250,7 +250,7 @@ class ConsoleObserver : public batch::BatchObserver {
             std::cerr << platform::Utf8OfPath(r.path) << "  " << TrWithDetail(r.note, "") << "\n";
         if (quiet_) {
             // Under systemd the journal has the file already, at warning priority.
-            if (!r.replaced && !trace_.ToJournal())
+            if (!r.Replaced() && !trace_.ToJournal())
                 std::cerr << platform::Utf8OfPath(r.path) << "  "
                           << (r.reason.empty() ? Tr("未压缩")
                                                : TrWithDetail(r.reason, batch::kNotCompactedPrefix))
@@ -259,7 +259,7 @@ class ConsoleObserver : public batch::BatchObserver {
         }
         if (live_) std::cout << "\r\033[K";
         std::cout << platform::Utf8OfPath(r.path) << "  ";
-        if (r.replaced) {
+        if (r.Replaced()) {
             std::cout << r.sizeBefore << " -> " << r.sizeAfter << " bytes, saved "
                       << Ratio(r.sizeBefore, r.sizeAfter) << "\n";
             before_ += r.sizeBefore;
@@ -289,7 +289,7 @@ class ConsoleObserver : public batch::BatchObserver {
     std::uint64_t after_ = 0;
 };
 
-int DryRun(const std::vector<std::string>& storedPaths, const Options& o,
+int DryRun(const std::vector<batch::RecordedFile>& files, const Options& o,
            const std::string& programDir) {
     std::uint64_t pagesNow = 0, pagesAfter = 0;
     unsigned refused = 0, small = 0;
@@ -297,9 +297,9 @@ int DryRun(const std::vector<std::string>& storedPaths, const Options& o,
     report.dryRun = true;
     report.started = std::time(nullptr);
     const bool text = !o.json && !o.quiet;
-    for (const auto& stored : storedPaths) {
+    for (const batch::RecordedFile& recorded : files) {
         batch::FileReport file;
-        file.path = batch::StoredPathText(stored);
+        file.path = recorded.Text();
         const batch::FileEstimate e = batch::EstimateFile(file.path);
         if (!e.read) {
             file.reason = e.reason;
@@ -344,7 +344,7 @@ int DryRun(const std::vector<std::string>& storedPaths, const Options& o,
         return report.exitCode;
     }
     if (o.quiet) return report.exitCode;
-    std::cout << "dry run: " << storedPaths.size() << " files, pages " << pagesNow
+    std::cout << "dry run: " << files.size() << " files, pages " << pagesNow
               << " -> about " << pagesAfter << ", bytes " << report.BytesBefore()
               << " -> about " << report.BytesAfter() << " (saving about "
               << Ratio(report.BytesBefore(), report.BytesAfter()) << ")";
@@ -515,15 +515,17 @@ int RunBatch(const std::vector<std::string>& args) {
     if (!SelectBatchFiles(store.get(), rows, o, storedPaths, error)) return Fail(error);
     if (storedPaths.empty()) return Fail("no recorded files to compact (run mdbscout first)");
 
-    if (o.dryRun) return DryRun(storedPaths, o, programDirText);
+    // Each record's path is decoded once, here.
+    const std::vector<batch::RecordedFile> files = batch::DecodeRecordedFiles(storedPaths);
+    if (o.dryRun) return DryRun(files, o, programDirText);
 
     batch::RunReport report;
     report.started = std::time(nullptr);
     const bool text = !o.json && !o.quiet;
     // Files that are gone are named once and forgotten; those not worth compacting are
     // left alone. Neither makes the run fail.
-    const batch::BatchPlan plan = batch::PlanBatch(storedPaths, o.minSaving);
-    trace.Started(storedPaths.size(), false);
+    const batch::BatchPlan plan = batch::PlanBatch(files, o.minSaving);
+    trace.Started(files.size(), false);
     for (const auto& stored : plan.missing) store->ForgetFilepath(stored);
     for (const auto& file : plan.leftOut) {
         if (text)
@@ -607,7 +609,7 @@ int RunBatch(const std::vector<std::string>& args) {
     }
     for (std::size_t i = report.files.size() - treatedBefore; i < plan.toTreat.size(); ++i) {
         batch::FileReport file;
-        file.path = batch::StoredPathText(plan.toTreat[i]);
+        file.path = plan.toTreat[i].Text();
         file.outcome = batch::FileOutcomeKind::NotReached;
         trace.File(file);
         report.files.push_back(std::move(file));

@@ -136,7 +136,7 @@ void SalvageReader::ForEachRow(const std::function<bool(const SalvagedRow&)>& vi
     }
     // Rows an overflow pointer would have led to, whose pointer was lost.
     for (RowAddr at : orphan_candidates_) {
-        if (targets_.count(at.Packed()) || taken_.count(at.Packed())) continue;
+        if (targets_.count(at.Packed()) || Taken(at)) continue;
         try {
             Page pg = file_.Read(at.page);
             SalvagedRow r;
@@ -227,10 +227,28 @@ bool SalvageReader::Offer(SalvagedRow& r, const std::function<bool(const Salvage
         Lose(SalvageLoss::Kind::Row, r.slot, e.what());
         return true;
     }
-    if (!taken_.insert(r.addr.Packed()).second) return true;  // its first slot has it
+    if (!Take(r.addr, r.addr == r.slot && !r.orphan)) return true;  // its first slot has it
     r.cracked = &cracked_;
     ++rows_read_;
     return visit(r);
+}
+
+bool SalvageReader::Taken(RowAddr at) const {
+    if (taken_other_.count(at.Packed())) return true;
+    auto it = std::lower_bound(taken_own_.begin(), taken_own_.end(), at.page,
+                               [](const TakenPage& t, std::uint32_t p) { return t.page < p; });
+    return it != taken_own_.end() && it->page == at.page && (it->rows[at.row / 64] >> (at.row % 64) & 1);
+}
+
+bool SalvageReader::Take(RowAddr at, bool own_slot) {
+    // Pages are visited in ascending order, each once: a row at its own slot is new
+    // unless another slot's overflow pointer led to it before.
+    const bool in_order = taken_own_.empty() || taken_own_.back().page <= at.page;
+    if (!own_slot || !in_order) return !Taken(at) && taken_other_.insert(at.Packed()).second;
+    if (taken_other_.count(at.Packed())) return false;
+    if (taken_own_.empty() || taken_own_.back().page != at.page) taken_own_.push_back({at.page, {}});
+    taken_own_.back().rows[at.row / 64] |= std::uint64_t{1} << (at.row % 64);
+    return true;
 }
 
 std::optional<LongValue> SalvageReader::ReadLongValue(Bytes field, std::string* why) {

@@ -9,6 +9,7 @@
 #include "desktop/main_window_texts.h"
 #include "desktop/record_commands.h"
 #include "desktop/refresh_watcher.h"
+#include "desktop/site.h"
 
 namespace mdb::desktop {
 
@@ -49,7 +50,7 @@ void MainPresenter::StartUp() {
     view_.ShowHelpPaneInsteadOfText();
     const std::string start = StartPageUrl(desktop_);
     if (start.empty()) {
-        view_.ShowHelpHtml(Tr(kBuiltInStartPage));
+        view_.ShowHelpHtml(TrFormat(kBuiltInStartPage, {kCaptionVersion}));
     } else {
         view_.NavigateHelp(start);
     }

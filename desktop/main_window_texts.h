@@ -56,11 +56,12 @@ inline constexpr char kMenuOpenFolder[] = MDB_TEXT("打开文件所在目录");
 inline constexpr char kMenuShowReason[] = MDB_TEXT("查看原因");
 
 // The help pane's start page when the shipped page cannot be shown (missing, or it
-// fails its integrity check): the first steps, as the shipped page gives them.
+// fails its integrity check): the first steps, as the shipped page gives them. "%s" is the
+// version as the caption shows it.
 inline constexpr char kBuiltInStartPage[] = MDB_TEXT(
     "<!DOCTYPE html><html lang=\"zh-CN\"><head><meta charset=\"utf-8\"><title>Veloran MDB "
     "助手</title></head><body style=\"font-family:sans-serif;margin:16px\"><h3>Veloran MDB "
-    "助手 V3.00</h3><p>帮助页面暂时无法显示。第一次使用请按以下步骤操作：</p><ol>"
+    "助手 %s</h3><p>帮助页面暂时无法显示。第一次使用请按以下步骤操作：</p><ol>"
     "<li>点击“扫描数据库文件”，填写网站目录并开始扫描，找到的 Access 数据库会显示在上方列表中。</li>"
     "<li>勾选需要压缩的文件并点击“压缩选择数据库”，或点击“压缩全部数据库”。</li>"
     "<li>压缩前会自动备份数据库文件；压缩完成后，列表显示压缩后的大小和压缩率。</li>"

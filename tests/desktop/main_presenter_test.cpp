@@ -12,6 +12,7 @@
 #include "desktop/main_window_texts.h"
 #include "fake_view.h"
 #include "program_dir.h"
+#include "tests/common/project_version.h"
 
 namespace mdb::desktop::testing {
 namespace {
@@ -73,6 +74,8 @@ TEST_F(MainPresenterTest, AStartPageThatCannotBeShownGivesTheBuiltInFirstStepsWi
     EXPECT_TRUE(view.navigations.empty());
     ASSERT_EQ(view.helpPages.size(), 1u);
     EXPECT_NE(view.helpPages[0].find("“扫描数据库文件”"), std::string::npos);
+    EXPECT_NE(view.helpPages[0].find("助手 " + test::CaptionVersionOfProject() + "</h3>"),
+              std::string::npos);
     EXPECT_TRUE(view.messages.empty());
 }
 

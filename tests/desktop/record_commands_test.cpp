@@ -15,6 +15,7 @@
 #include "desktop/thread_start.h"
 #include "fake_view.h"
 #include "program_dir.h"
+#include "tests/common/project_version.h"
 
 namespace mdb::desktop::testing {
 namespace {
@@ -109,7 +110,8 @@ TEST_F(RecordCommandsTest, FailedClearIsSilent) {
 }
 
 TEST_F(RecordCommandsTest, WebSiteButtonOpensTheHomePageOrGivesItsAddress) {
-    const std::string url = std::string("http://") + kSiteHost + "/?from=mdbwarden&version=V300";
+    const std::string url = std::string("http://") + kSiteHost +
+                            "/?from=mdbwarden&version=" + test::UrlVersionOfProject();
     OnOfficialSite(ctx, view);
     EXPECT_EQ(dir.openedUrls, std::vector<std::string>{url});
     EXPECT_TRUE(view.messages.empty());

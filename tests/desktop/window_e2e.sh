@@ -70,9 +70,9 @@ wait_for() {  # seconds, command...
   return 1
 }
 
-# Windows: the main window is captioned "Veloran MDB 助手 V3.00 ...", every box
+# Windows: the main window is captioned "Veloran MDB 助手 V<version> ...", every box
 # "Veloran MDB 助手". The ids are those of the client windows inside openbox's frames.
-main_window() { xwininfo -root -tree | grep '"Veloran MDB 助手 V3.00' | awk '{print $1}' | head -1; }
+main_window() { xwininfo -root -tree | grep '"Veloran MDB 助手 V' | awk '{print $1}' | head -1; }
 box_windows() { xwininfo -root -tree | grep '"Veloran MDB 助手": (' | awk '{print $1}'; }
 box_count() { box_windows | grep -c . || true; }
 geometry() {  # id -> "x y width height" on the screen
@@ -190,7 +190,7 @@ echo "batch of $total files stopped: $totals"
 # 5. A second copy runs beside the first and shows the same records.
 (cd "$prog" && GSETTINGS_BACKEND=memory exec ./mdbwarden >"$work/second.log" 2>&1) &
 second=$!
-two_windows() { [ "$(xwininfo -root -tree | grep -c '"Veloran MDB 助手 V3.00')" -ge 2 ]; }
+two_windows() { [ "$(xwininfo -root -tree | grep -c '"Veloran MDB 助手 V')" -ge 2 ]; }
 wait_for 30 two_windows || { echo "FAIL: the second copy did not come up"; cat "$work/second.log"; exit 1; }
 kill -0 "$warden" && kill -0 "$second" || { echo "FAIL: a copy ended"; exit 1; }
 kill "$second"; wait "$second" 2>/dev/null || true

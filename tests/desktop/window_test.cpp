@@ -24,6 +24,7 @@
 #include "desktop/ui/mdbwarden_dlg.h"
 #include "desktop/ui/message_boxes.h"
 #include "program_dir.h"
+#include "tests/common/project_version.h"
 
 namespace dk = mdb::desktop;
 using mdb::desktop::testing::MakeRecord;
@@ -131,7 +132,9 @@ class WindowTest : public ::testing::Test {
 
 TEST_F(WindowTest, CaptionButtonsAndColumns) {
     EXPECT_EQ(g_dlg->GetTitle(), U8(dk::WindowCaption().c_str()));
-    EXPECT_EQ(g_dlg->GetTitle(), U8("Veloran MDB 助手 V3.00 官方网站 ") + dk::kSiteHost);
+    EXPECT_EQ(g_dlg->GetTitle(), U8(("Veloran MDB 助手 " + mdb::test::CaptionVersionOfProject() +
+                                     " 官方网站 " + dk::kSiteHost)
+                                        .c_str()));
     const std::pair<int, const char*> buttons[] = {{IDC_SCAN, "扫描数据库文件"},
                                                    {IDC_COMPACT_ALL, "压缩全部数据库"},
                                                    {IDC_COMPACT_CHECKED, "压缩选择数据库"},

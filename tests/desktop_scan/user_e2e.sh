@@ -107,9 +107,9 @@ ini_key() { sed -n "s/^[[:space:]]*$1[[:space:]]*=[[:space:]]*//ip" "$prog/mdbsc
 # 1. The program comes up on its empty directory.
 (cd "$prog" && exec ./mdbwarden >"$work/mdbwarden.log" 2>&1) &
 warden=$!
-main_up() { xwininfo -root -children | grep -q '"Veloran MDB 助手 V3.00'; }
+main_up() { xwininfo -root -children | grep -q '"Veloran MDB 助手 V'; }
 wait_for 40 main_up || fail "no main window"
-main=$(xwininfo -root -children | grep -o '"Veloran MDB 助手 V3.00[^"]*"' | head -n 1 | tr -d '"')
+main=$(xwininfo -root -children | grep -o '"Veloran MDB 助手 V[^"]*"' | head -n 1 | tr -d '"')
 sleep 3
 shot start
 

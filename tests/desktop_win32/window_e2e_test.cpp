@@ -5,6 +5,8 @@
 #include "desktop/win32/resource_ids.h"
 #include "platform/arguments.h"
 #include "platform/win32/wide.h"
+#include "desktop/site.h"
+#include "tests/common/project_version.h"
 #include "tests/common/test_support.h"
 #include "tests/desktop/program_dir.h"
 
@@ -155,6 +157,8 @@ TEST(WindowProgram, ABatchOfTwoCheckedFilesIsCompactedAndShown) {
             if (GetDlgItem(w, IDC_LIST_FILES)) main = w;
         return main != nullptr;
     })) << "the main window did not open";
+    EXPECT_EQ(TextOf(main), "Veloran MDB 助手 " + mdb::test::CaptionVersionOfProject() + " 官方网站 " +
+                                mdb::desktop::kSiteHost);
     const HWND list = GetDlgItem(main, IDC_LIST_FILES);
     ASSERT_TRUE(WaitFor([&] { return SendMessageW(list, LVM_GETITEMCOUNT, 0, 0) == 2; }));
 

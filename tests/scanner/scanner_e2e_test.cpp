@@ -360,7 +360,7 @@ TEST_F(ScannerProgram, SpeaksTheLanguageOfTheLocaleFromItsCatalog) {
     setenv("LC_ALL", "en_US.UTF-8", 1);
     fs::copy_file(kCorpus / "jet4/testV2000.mdb", site.path() / "a.mdb");
     test::WriteWholeFile(prog / "config/ScanDir.txt", site.path().string() + "\r\n");
-    const Outcome run = RunProgram(exe, {"/FileScan"}, "closes itself in 29 seconds");
+    const Outcome run = RunProgram(exe, {"/FileScan"}, "closes in 29 seconds");
     EXPECT_TRUE(run.stopped) << run.output;
     for (const char* part : {"MDB File Scan Service", "Directory to scan 1 - ",
                              "Scanning file 1 - a.mdb, ", "1 of them MDB databases"})

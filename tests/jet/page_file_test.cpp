@@ -158,6 +158,10 @@ TEST(PageFile, AFileCutShortAfterOpeningFailsAsAnErrorWhenLoaded) {
     EXPECT_FALSE(file->set_loaded());
     EXPECT_EQ(file->Read(3).bytes()[100], image[4096 * 3 + 100]);
     EXPECT_THROW(file->Read(39), jet::FormatError);
+    // A scan's read ahead that reaches past the cut fails as well, rather than handing
+    // out pages it never read.
+    EXPECT_THROW(
+        for (std::uint32_t n = 5; n < 13; ++n) file->Read(n), jet::FormatError);
 }
 
 // Arrays past the huge-page threshold come from the system: they must keep their

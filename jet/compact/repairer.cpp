@@ -115,49 +115,73 @@ std::uint32_t PackedSlot(RowAddr a) {
     return a.Packed();
 }
 
+// The arrays of one entry per row take their memory from the system and give it back
+// when freed (ResidentAllocator): from the heap, the 100 MB of a 2.4 million-row table
+// stayed with the process, under the compaction that follows.
+template <class T>
+using RowArray = std::vector<T, ResidentAllocator<T>>;
+
+// The slots of the rows kept, in salvage order, 4 bytes a row: ascending (pages in
+// order, each page's slots in order) but for the rows whose home slot was lost, which
+// come last.
+class KeptSlots {
+  public:
+    void push_back(RowAddr slot) { packed_.push_back(PackedSlot(slot)); }
+    std::size_t size() const { return packed_.size(); }
+    RowAddr operator[](std::size_t k) const { return UnpackRowPtr(packed_[k]); }
+
+    // Makes Ordinal ready; called once all are in.
+    void Index() {
+        ascending_ = packed_.empty() ? 0 : 1;
+        while (ascending_ < packed_.size() && packed_[ascending_ - 1] < packed_[ascending_]) ++ascending_;
+        for (std::size_t k = ascending_; k < packed_.size(); ++k)
+            rest_.emplace_back(packed_[k], static_cast<std::uint32_t>(k));
+        std::sort(rest_.begin(), rest_.end());
+        page_start_.clear();
+        if (!ascending_) return;
+        first_page_ = packed_.front() >> 8;
+        const std::uint32_t span = (packed_[ascending_ - 1] >> 8) - first_page_ + 1;
+        page_start_.assign(span + 1, 0);
+        for (std::size_t k = 0; k < ascending_; ++k) ++page_start_[(packed_[k] >> 8) - first_page_ + 1];
+        for (std::uint32_t k = 1; k <= span; ++k) page_start_[k] += page_start_[k - 1];
+    }
+
+    // The place of the row at `slot`, or -1.
+    std::int64_t Ordinal(RowAddr slot) const {
+        const std::uint32_t p = PackedSlot(slot);
+        if (slot.page >= first_page_ && slot.page - first_page_ + 1 < page_start_.size()) {
+            const auto from = packed_.begin() + page_start_[slot.page - first_page_];
+            const auto to = packed_.begin() + page_start_[slot.page - first_page_ + 1];
+            const auto it = std::lower_bound(from, to, p);
+            if (it != to && *it == p) return it - packed_.begin();
+        }
+        const auto it = std::lower_bound(rest_.begin(), rest_.end(), std::make_pair(p, std::uint32_t{0}));
+        if (it == rest_.end() || it->first != p) return -1;
+        return it->second;
+    }
+
+  private:
+    RowArray<std::uint32_t> packed_;
+    std::size_t ascending_ = 0;  // packed_[0, ascending_) ascends
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> rest_;  // the others: packed, place
+    // Where each page's slots begin in the ascending part, from its first page (one
+    // more at the end): a lookup searches one page's rows, not every row (a search of
+    // the whole list missed the cache at every step: a third of the repair of a 2.4
+    // million-row table with three indexes). 4 bytes per page of the span.
+    std::uint32_t first_page_ = 0;
+    std::vector<std::uint32_t> page_start_;
+};
+
 // One table as the repair carries it over.
 struct TableWork {
     const CatalogEntry* entry = nullptr;
     const TableDef* def = nullptr;
     TableRepair report;
-    // The arrays of one entry per row take their memory from the system and give it
-    // back when freed (ResidentAllocator): from the heap, the 100 MB of a 2.4
-    // million-row table stayed with the process, under the compaction that follows.
-    template <class T>
-    using RowArray = std::vector<T, ResidentAllocator<T>>;
-    RowArray<RowAddr> kept;  // slots of the rows kept, salvage order
-    // The same slots packed and ascending, with each one's place in `kept`: a lookup
-    // per index entry, 8 bytes per row (a hash set took 40).
-    RowArray<std::pair<std::uint32_t, std::uint32_t>> sorted;
+    KeptSlots kept;
     // Rows kept through a slot elsewhere (an overflow row's bytes): packed addresses.
     std::unordered_set<std::uint32_t> moved_addrs;
-    // Where each page's slots begin in `sorted`, from the first page with a kept row
-    // (one more at the end): a lookup searches one page's rows, not every row (a
-    // search of the whole list missed the cache at every step: a third of the repair
-    // of a 2.4 million-row table with three indexes). 4 bytes per page of the span.
-    std::uint32_t first_page = 0;
-    std::vector<std::uint32_t> page_start;
-    // Sorts `sorted` and indexes it by page.
-    void IndexSlots() {
-        std::sort(sorted.begin(), sorted.end());
-        page_start.clear();
-        if (sorted.empty()) return;
-        first_page = sorted.front().first >> 8;
-        const std::uint32_t span = (sorted.back().first >> 8) - first_page + 1;
-        page_start.assign(span + 1, 0);
-        for (const auto& [packed, place] : sorted) ++page_start[(packed >> 8) - first_page + 1];
-        for (std::uint32_t k = 1; k <= span; ++k) page_start[k] += page_start[k - 1];
-    }
     // The place in `kept` of the row at `slot`, or -1.
-    std::int64_t Ordinal(RowAddr slot) const {
-        if (slot.page < first_page || slot.page - first_page + 1 >= page_start.size()) return -1;
-        const std::uint32_t p = PackedSlot(slot);
-        const auto from = sorted.begin() + page_start[slot.page - first_page];
-        const auto to = sorted.begin() + page_start[slot.page - first_page + 1];
-        auto it = std::lower_bound(from, to, std::make_pair(p, std::uint32_t{0}));
-        if (it == to || it->first != p) return -1;
-        return it->second;
-    }
+    std::int64_t Ordinal(RowAddr slot) const { return kept.Ordinal(slot); }
     bool Kept(RowAddr slot) const { return Ordinal(slot) >= 0; }
     std::unordered_set<std::uint32_t> dropped;  // slots given up after reading (packed)
     std::unordered_set<std::uint64_t> lost_values;  // slot << 16 | field
@@ -300,12 +324,11 @@ void Repairer::SalvageRows(TableWork& w, const OwnedPages& owned) {
             w.report.losses.push_back(std::move(l));
         }
         if (r.unlisted) w.new_map = true;
-        w.sorted.emplace_back(PackedSlot(r.slot), static_cast<std::uint32_t>(w.kept.size()));
         w.kept.push_back(r.slot);
         if (r.addr != r.slot) w.moved_addrs.insert(PackedSlot(r.addr));
         return true;
     });
-    w.IndexSlots();
+    w.kept.Index();
     for (const SalvageLoss& l : reader.losses()) {
         // An unreadable map: every page found by its owner field goes into a new one.
         if (l.kind == SalvageLoss::Kind::Page && l.at.page == d.owned_map.page) w.new_map = true;
@@ -421,33 +444,45 @@ void Repairer::RebuildIndexes(TableWork& w) {
     std::vector<bool> agree(w.kept.size(), false);
     std::vector<std::pair<std::uint32_t, RowAddr>> disagree;  // leaf page, row
     // Each kept row's key of each index the encoder can make, as a 64-bit hash, made
-    // in one pass over the rows in page order (an index's order would read them at
+    // in a pass over the rows in page order (an index's order would read them at
     // random): 8 bytes per row and index. Two different keys hash alike with a
-    // chance of 2^-64; the tree made from the rows compares whole keys.
+    // chance of 2^-64; the tree made from the rows compares whole keys. The indexes
+    // whose hashes fit in kHashBytes together are hashed in one pass, the others in
+    // passes of their own: a table of 7 million rows and three indexes took 170 MB in
+    // one pass, each further pass costs a read of the rows (about 0.1 us a row).
+    constexpr std::size_t kHashBytes = std::size_t{64} << 20;
     for (std::size_t i = 0; i < n; ++i)
         enc[i] = IndexKeyEncoder::Make(d, i, src_.jet3(), db_.header().sort_order, &why[i]);
-    std::vector<TableWork::RowArray<std::uint64_t>> hashes(n);
-    for (std::size_t i = 0; i < n; ++i)
-        if (enc[i]) hashes[i].assign(w.kept.size(), kNoEntry);
-    const bool any_keys = std::any_of(enc.begin(), enc.end(), [](const auto& e) { return e.has_value(); });
-    for (std::size_t k = 0; k < w.kept.size() && any_keys; ++k) {
-        bool readable = true;
-        try {
-            load(w.kept[k]);
-        } catch (const FormatError&) {
-            readable = false;
-        }
-        for (std::size_t i = 0; i < n; ++i) {
-            if (!enc[i]) continue;
+    std::vector<RowArray<std::uint64_t>> hashes(n);
+    auto hash_rows = [&](std::size_t first, std::size_t end) {
+        bool any = false;
+        for (std::size_t i = first; i < end; ++i)
+            if (enc[i]) hashes[i].assign(w.kept.size(), kNoEntry), any = true;
+        for (std::size_t k = 0; k < w.kept.size() && any; ++k) {
+            bool readable = true;
             try {
-                if (!readable) hashes[i][k] = kUnreadable;
-                else if (loaded_key(*enc[i], nullptr)) hashes[i][k] = HashKey(key);
+                load(w.kept[k]);
             } catch (const FormatError&) {
-                hashes[i][k] = kUnreadable;
+                readable = false;
+            }
+            for (std::size_t i = first; i < end; ++i) {
+                if (!enc[i]) continue;
+                try {
+                    if (!readable) hashes[i][k] = kUnreadable;
+                    else if (loaded_key(*enc[i], nullptr)) hashes[i][k] = HashKey(key);
+                } catch (const FormatError&) {
+                    hashes[i][k] = kUnreadable;
+                }
             }
         }
-    }
+    };
+    const std::size_t per_pass =
+        std::max<std::size_t>(1, kHashBytes / std::max<std::size_t>(1, w.kept.size() * sizeof(std::uint64_t)));
     for (std::size_t i = 0; i < n; ++i) {
+        if (i % per_pass == 0) {
+            for (std::size_t j = i >= per_pass ? i - per_pass : 0; j < i; ++j) hashes[j] = RowArray<std::uint64_t>();
+            hash_rows(i, std::min(n, i + per_pass));
+        }
         std::vector<bool> pointed(w.kept.size(), false);
         std::size_t pointed_count = 0;
         // A unique index that holds a key twice (but for keys with a null column) is
@@ -502,6 +537,7 @@ void Repairer::RebuildIndexes(TableWork& w) {
                 if (has) keep[i] = false;
             }
     }
+    hashes.clear();
     for (RowAddr a : named) {
         bool known = false;
         for (const SalvageLoss& l : w.report.losses) known = known || (l.at == a && l.kind == SalvageLoss::Kind::Row);
@@ -705,7 +741,7 @@ void Repairer::Run(RepairResult& result) {
     for (TableWork& w : work_) {
         w.report.rows_salvaged = w.kept.size() - [&] {
             std::size_t gone = 0;
-            for (RowAddr a : w.kept) gone += w.dropped.count(PackedSlot(a));
+            for (std::size_t k = 0; k < w.kept.size(); ++k) gone += w.dropped.count(PackedSlot(w.kept[k]));
             return gone;
         }();
         result.tables.push_back(std::move(w.report));

@@ -68,6 +68,16 @@ std::vector<Target> Targets(jet::Database& db) {
     return out;
 }
 
+Image ReadImage(const std::filesystem::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    return Image(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void WriteImage(const Image& image, const std::filesystem::path& out) {
+    std::ofstream o(out, std::ios::binary | std::ios::trunc);
+    o.write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
+}
+
 std::uint8_t* PageAt(Image& image, jet::Database& db, std::uint32_t page) {
     return image.data() + std::size_t{page} * db.file().page_size();
 }
@@ -146,11 +156,7 @@ std::optional<Damage> Apply(const std::filesystem::path& source, Kind kind,
     jet::Status st;
     auto db = jet::Database::Open(source, &st);
     if (!db) return std::nullopt;
-    Image image;
-    {
-        std::ifstream in(source, std::ios::binary);
-        image.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    }
+    Image image = ReadImage(source);
     std::mt19937 rng(seed);
     auto pick = [&](const std::vector<std::uint32_t>& v) { return v[rng() % v.size()]; };
     const std::uint32_t ps = db->file().page_size();
@@ -221,8 +227,7 @@ std::optional<Damage> Apply(const std::filesystem::path& source, Kind kind,
         break;
     }
     if (!done) return std::nullopt;
-    std::ofstream o(out, std::ios::binary | std::ios::trunc);
-    o.write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
+    WriteImage(image, out);
     return done;
 }
 
@@ -231,11 +236,7 @@ std::optional<DuplicateKey> ApplyDuplicateKey(const std::filesystem::path& sourc
     jet::Status st;
     auto db = jet::Database::Open(source, &st);
     if (!db) return std::nullopt;
-    Image image;
-    {
-        std::ifstream in(source, std::ios::binary);
-        image.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    }
+    Image image = ReadImage(source);
     for (const jet::CatalogEntry* e : db->Tables(false)) {
         const jet::TableDef& d = db->Definition(e->tdef_page());
         for (std::size_t i = 0; i < d.real_indexes.size(); ++i) {
@@ -276,9 +277,7 @@ std::optional<DuplicateKey> ApplyDuplicateKey(const std::filesystem::path& sourc
                 const std::size_t prefix = total - b.stored_size;
                 std::memcpy(PageAt(image, *db, w.leaf_pages[k]) + b.offset, a.bytes.data() + prefix,
                             b.key_size - prefix);
-                std::ofstream o(out, std::ios::binary | std::ios::trunc);
-                o.write(reinterpret_cast<const char*>(image.data()),
-                        static_cast<std::streamsize>(image.size()));
+                WriteImage(image, out);
                 return DuplicateKey{e->name, a.row.Packed(), b.row.Packed()};
             }
         }

@@ -78,7 +78,8 @@ struct CheckReading {
     // nobody else changes meanwhile.
     bool loaded = false;
     const PageFile* loaded_like = nullptr;
-    // Whether index keys are compared with their rows' values. Off only for a caller
+    // Whether index keys are compared with their rows' values (and a unique index's
+    // keys with each other). Off only for a caller
     // that compares every entry with those of a file whose keys were checked or that
     // it trusts (the compaction's verification of its new file against its source).
     bool index_keys = true;

@@ -26,11 +26,6 @@ namespace {
 constexpr char kTempSuffix[] = ".tmp";
 static_assert(std::string_view(kTempSuffix) == kStagingSuffix);
 
-std::u16string ToLongPath(const std::string& native) {
-    const std::string text = std::string(platform::kLongPathPrefix) + native;
-    return Utf8ToUtf16(text).value_or(std::u16string());
-}
-
 // The site file, opened without following links, with the directory that holds it and
 // the state it was backed up and compacted in.
 struct SiteFile {
@@ -314,14 +309,13 @@ class FileProcedure {
 
     // The working copy compacted into the compacted copy; its size, recorded.
     bool Compact(const WorkFolder& work) {
-        const std::u16string oldPath = ToLongPath(platform::Utf8OfPath(work.Path(kOldCopy)));
-        const std::u16string newPath = ToLongPath(platform::Utf8OfPath(work.Path(kNewCopy)));
-        std::string reason;
-        const int compacted = env_.compact ? env_.compact(oldPath, newPath, reason) : 0;
-        if (compacted != 1) return RefuseWith(reason);
+        const CompactOutcome compacted = env_.compact
+                                             ? env_.compact(work.Path(kOldCopy), work.Path(kNewCopy))
+                                             : CompactOutcome{};
+        if (!compacted.compacted) return RefuseWith(compacted.reason);
         // A repaired file: the compactor's note is the record's reason (the state will say
         // compacted).
-        out_.note = reason;
+        out_.note = compacted.reason;
         FileStatus newStatus;
         if (!platform::StatusAt(work.Handle(), kNewCopy, newStatus) || !newStatus.regular)
             return ReplaceFailed();

@@ -47,6 +47,7 @@
 #include <string>
 #include <vector>
 
+#include "batch/compact_mdb_file.h"
 #include "batch/stored_path.h"
 #include "common/filestore.h"
 #include "platform/text_mark.h"
@@ -69,10 +70,6 @@ enum class ReplaceStep {
     Replaced,           // the site file is the compacted file, on the disk
     Recorded,           // the record says compacted
 };
-
-// Compacts the file at the first long path into a new file at the second; 1 compacted,
-// 0 not (the reason set).
-using CompactFn = std::function<int(std::u16string, std::u16string, std::string&)>;
 
 // How the procedure ended for one file.
 enum class ReplaceOutcome {
@@ -109,7 +106,7 @@ struct ReplaceEnvironment {
     // each statement (null when it cannot be opened).
     FileInfoDb* store = nullptr;
     std::function<std::unique_ptr<FileInfoDb>()> openStore;
-    // The compactor (CompactMdbFile unless a test replaces it).
+    // The compactor (CompactDatabaseFile unless a test replaces it).
     CompactFn compact;
     // Called as each point is reached (tests use it to stop the process there).
     std::function<void(ReplaceStep)> checkpoint;

@@ -107,7 +107,9 @@ BatchRun RunBatch(const std::vector<RecordedFile>& files, const BatchSettings& s
 
     env.backupRoot = settings.backupRoot;
     env.store = &store;
-    env.compact = settings.compact ? settings.compact : CompactMdbFile;
+    env.compact = settings.compact ? settings.compact : CompactFn([](const fs::path& source, const fs::path& destination) {
+        return CompactDatabaseFile(source, destination);
+    });
     env.checkpoint = settings.checkpoint;
 
     const std::size_t total = files.size();

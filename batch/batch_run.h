@@ -26,7 +26,7 @@ struct BatchSettings {
     std::time_t now = 0;               // names the run's backup directory
     // Asked before each file: true ends the batch there (the file under way finishes).
     std::function<bool()> stopRequested;
-    CompactFn compact;                            // CompactMdbFile unless a test replaces it
+    CompactFn compact;                            // CompactDatabaseFile unless a test replaces it
     std::function<void(ReplaceStep)> checkpoint;  // per-file progress hook (tests)
     // Starts the companion that opens the run directory to the administrators
     // (OpenRunDirectory) and waits for it; none is started when empty.

@@ -122,26 +122,19 @@ std::string Bracketed(const char* kind, const std::string& detail) {
 
 // The check found `problem`: the file is repaired into `destination` when `damaged`
 // allows what the repair keeps.
-int RepairInstead(const std::filesystem::path& source, const std::filesystem::path& destination,
-                  const std::string& problem, DamagedFiles damaged, std::string& reason) {
+CompactOutcome RepairInstead(const std::filesystem::path& source,
+                             const std::filesystem::path& destination, const std::string& problem,
+                             DamagedFiles damaged) {
     const jet::RepairResult repair = jet::Repair(source, destination);
-    if (!repair) {
-        reason = std::string(kNotCompactedPrefix) +
-                 Bracketed(kCannotRepair, problem + "; " + repair.reason);
-        return 0;
-    }
-    if (repair.lossless()) {
-        reason = Bracketed(kRepairedNote, "made anew: " + MadeAnew(repair));
-        return 1;
-    }
-    if (damaged == DamagedFiles::RepairAlways) {
-        reason = Bracketed(kRepairedLossyNote, Losses(repair));
-        return 1;
-    }
+    if (!repair)
+        return {false, std::string(kNotCompactedPrefix) +
+                           Bracketed(kCannotRepair, problem + "; " + repair.reason)};
+    if (repair.lossless()) return {true, Bracketed(kRepairedNote, "made anew: " + MadeAnew(repair))};
+    if (damaged == DamagedFiles::RepairAlways)
+        return {true, Bracketed(kRepairedLossyNote, Losses(repair))};
     std::error_code ec;
     std::filesystem::remove(destination, ec);
-    reason = std::string(kNotCompactedPrefix) + Bracketed(kRepairWouldLose, Losses(repair));
-    return 0;
+    return {false, std::string(kNotCompactedPrefix) + Bracketed(kRepairWouldLose, Losses(repair))};
 }
 
 }  // namespace
@@ -150,42 +143,41 @@ bool IsRepairNote(std::string_view stored) {
     return stored.starts_with(kRepairedNote);
 }
 
-int CompactMdbFile(std::u16string source, std::u16string destination, std::string& reason) {
-    return CompactMdbFileWith(std::move(source), std::move(destination), reason,
-                              DamagedFiles::RepairLossless);
+CompactOutcome CompactDatabaseFile(const std::filesystem::path& source,
+                                   const std::filesystem::path& destination, DamagedFiles damaged) {
+    try {
+        // The compaction copies what the usage maps list and verifies it against the
+        // source read the same way: rows on pages no map lists, or an index that no
+        // longer matches its rows, would pass unseen. The check sees them first. A
+        // file it cannot open at all is left to the compaction, whose reason says why.
+        const jet::CheckReport check = jet::CheckFile(source);
+        if (check.opened && !check.sound()) {
+            const std::string problem =
+                "the check found " + std::to_string(check.problems.size()) +
+                (check.problems.size() == 1 ? " problem" : " problems") + ", first: " +
+                check.problems.front().text;
+            return RepairInstead(source, destination, problem, damaged);
+        }
+        const jet::CompactResult result = jet::Compact(source, destination);
+        if (result.compacted) return {true, {}};
+        return {false, NotCompacted(result.format, result.reason)};
+    } catch (const std::exception& e) {
+        // The engine reports failures as results; anything thrown (memory) still must
+        // not end the batch.
+        return {false, std::string(kNotCompactedPrefix) + DescribeEngineFailure(e.what())};
+    }
 }
 
-int CompactMdbFileWith(std::u16string source, std::u16string destination, std::string& reason,
-                       DamagedFiles damaged) {
-    reason.clear();
+int CompactMdbFile(std::u16string source, std::u16string destination, std::string& reason) {
     const auto sourcePath = PathFromLong(std::move(source));
     const auto destinationPath = PathFromLong(std::move(destination));
     if (!sourcePath || !destinationPath) {
         reason = std::string(kNotCompactedPrefix) + DescribeEngineFailure("invalid file path");
         return 0;
     }
-    try {
-        // The compaction copies what the usage maps list and verifies it against the
-        // source read the same way: rows on pages no map lists, or an index that no
-        // longer matches its rows, would pass unseen. The check sees them first. A
-        // file it cannot open at all is left to the compaction, whose reason says why.
-        const jet::CheckReport check = jet::CheckFile(*sourcePath);
-        if (check.opened && !check.sound()) {
-            const std::string problem =
-                "the check found " + std::to_string(check.problems.size()) +
-                (check.problems.size() == 1 ? " problem" : " problems") + ", first: " +
-                check.problems.front().text;
-            return RepairInstead(*sourcePath, *destinationPath, problem, damaged, reason);
-        }
-        const jet::CompactResult result = jet::Compact(*sourcePath, *destinationPath);
-        if (result.compacted) return 1;
-        reason = NotCompacted(result.format, result.reason);
-    } catch (const std::exception& e) {
-        // The engine reports failures as results; anything thrown (memory) still must
-        // not end the batch.
-        reason = std::string(kNotCompactedPrefix) + DescribeEngineFailure(e.what());
-    }
-    return 0;
+    CompactOutcome outcome = CompactDatabaseFile(*sourcePath, *destinationPath);
+    reason = std::move(outcome.reason);
+    return outcome.compacted ? 1 : 0;
 }
 
 }  // namespace mdb::batch

@@ -4,6 +4,8 @@
 #include "platform/text_mark.h"
 
 #include <cstdint>
+#include <filesystem>
+#include <functional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -35,17 +37,29 @@ inline constexpr char kRepairWouldLose[] =
 // The kind of the refusal of a damaged file that cannot be repaired at all.
 inline constexpr char kCannotRepair[] = MDB_TEXT("数据库已损坏，无法修复");
 
-// Compacts the database `source` into the new file `destination` (both long paths;
-// every long-path prefix is removed first) with our engine, `RepairLossless`. The
-// file is checked first; a damaged one is repaired instead as `damaged` allows.
-// `reason` is emptied on entry; on failure it receives "未压缩，原因：..."; after a
-// repair it receives kRepairedNote or kRepairedLossyNote with what was done, the
-// note the record keeps. 1 compacted (or repaired), 0 not compacted. The source is
-// only read; on failure no destination is left behind.
+// What a compactor did with one file.
+struct CompactOutcome {
+    bool compacted = false;
+    // Not compacted: "未压缩，原因：..."; compacted after a repair: kRepairedNote or
+    // kRepairedLossyNote with what was done, the note the record keeps; else empty.
+    std::string reason;
+};
+
+// A compactor: compacts the database `source` into the new file `destination`. The
+// source is only read; on failure no destination is left behind.
+using CompactFn = std::function<CompactOutcome(const std::filesystem::path& source,
+                                               const std::filesystem::path& destination)>;
+
+// Our engine as a compactor. The file is checked first; a damaged one is repaired
+// instead as `damaged` allows.
+CompactOutcome CompactDatabaseFile(const std::filesystem::path& source,
+                                   const std::filesystem::path& destination,
+                                   DamagedFiles damaged = DamagedFiles::RepairLossless);
+
+// CompactDatabaseFile for two long paths (every long-path prefix is removed first),
+// `RepairLossless`: `reason` receives the outcome's reason (emptied on entry);
+// 1 compacted (or repaired), 0 not compacted.
 int CompactMdbFile(std::u16string source, std::u16string destination, std::string& reason);
-// The same with another rule for damaged files.
-int CompactMdbFileWith(std::u16string source, std::u16string destination, std::string& reason,
-                       DamagedFiles damaged);
 
 // True when a stored reason is the note of a repair (the file was compacted).
 bool IsRepairNote(std::string_view stored);

@@ -23,12 +23,18 @@ std::optional<CompactionEngine> ParseCompactionEngine(std::string_view name) {
 CompactFn CompactorFor(CompactionEngine engine, DamagedFiles damaged) {
     switch (engine) {
         case CompactionEngine::Jet:
-            return [damaged](std::u16string source, std::u16string destination, std::string& reason) {
-                return CompactMdbFileWith(std::move(source), std::move(destination), reason, damaged);
+            return [damaged](const std::filesystem::path& source,
+                             const std::filesystem::path& destination) {
+                return CompactDatabaseFile(source, destination, damaged);
             };
         case CompactionEngine::Jro:
 #ifdef _WIN32
-            return CompactMdbFileThroughJro;
+            return [](const std::filesystem::path& source, const std::filesystem::path& destination) {
+                CompactOutcome outcome;
+                outcome.compacted = CompactMdbFileThroughJro(source.u16string(), destination.u16string(),
+                                                             outcome.reason) == 1;
+                return outcome;
+            };
 #else
             return {};
 #endif

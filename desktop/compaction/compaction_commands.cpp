@@ -14,6 +14,7 @@
 #include "batch/batch_lock.h"
 #include "batch/batch_run.h"
 #include "batch/compact_mdb_file.h"
+#include "batch/compaction_engine.h"
 #include "batch/companions.h"
 #include "batch/run_metrics.h"
 #include "batch/run_report.h"
@@ -198,7 +199,7 @@ CompactionContext MakeProgramCompactionContext() {
     ctx.runAndWait = [](const std::vector<std::string>& argv) { return RunProgram(argv, 1); };
     ctx.backupRoot = fs::path(std::string(platform::kBackupRoot));
     ctx.now = [] { return std::time(nullptr); };
-    ctx.compact = batch::CompactMdbFile;
+    ctx.compact = batch::CompactorFor(batch::CompactionEngine::Jet);
     ctx.webServerStoppable = [desktop = ctx.desktop] {
         std::string programDir;
         if (!desktop.exeDirectory || desktop.exeDirectory(programDir) != 1) return -1;

@@ -54,7 +54,7 @@ struct CompactionContext {
     RunAndWait runAndWait;             // starts a program and waits for it
     std::filesystem::path backupRoot;  // root of the backup area
     std::function<std::time_t()> now;  // the clock of the run directory's name
-    std::function<int(std::u16string, std::u16string, std::string&)> compact;
+    batch::CompactFn compact;  // our engine, CompactDatabaseFile
     std::function<void(ReplaceStep)> checkpoint;  // per-file progress hook (tests)
     // How long each statement of the batch waits for another program's lock on the store
     // before it is retried (tests shorten it).

@@ -111,7 +111,9 @@ class BatchSafetyTest : public ::testing::Test {
         store_ = Utf8(config / "FileInfo.dat");
         env_.backupRoot = backupRoot_;
         env_.openStore = [this] { return FileInfoDb::Open(store_); };
-        env_.compact = CompactMdbFile;
+        env_.compact = [](const fs::path& source, const fs::path& destination) {
+            return CompactDatabaseFile(source, destination);
+        };
     }
 
     // A copy of the sample at `path` (its directories made level by level, long or not),

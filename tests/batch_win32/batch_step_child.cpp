@@ -45,11 +45,10 @@ int main() {
     env.backupRoot = platform::PathFromUtf8(args[2]);
     env.openStore = [&] { return FileInfoDb::Open(args[1]); };
     env.exchangeNames = args[6] == "1";
-    env.compact = [](std::u16string source, std::u16string destination, std::string& reason) {
-        reason.clear();
-        const std::string bytes = test::ReadWholeFile(fs::path(source));
-        test::WriteWholeFile(fs::path(destination), bytes.substr(0, bytes.size() / 2));
-        return 1;
+    env.compact = [](const fs::path& source, const fs::path& destination) {
+        const std::string bytes = test::ReadWholeFile(source);
+        test::WriteWholeFile(destination, bytes.substr(0, bytes.size() / 2));
+        return batch::CompactOutcome{true, {}};
     };
     env.checkpoint = [&](batch::ReplaceStep reached) {
         if (static_cast<int>(reached) != step) return;

@@ -174,9 +174,8 @@ TEST_F(ReplaceTest, BacksUpAndReplacesFilesBelowLongPaths) {
 
 TEST_F(ReplaceTest, FailedCompactionKeepsSiteFileAndStoresReason) {
     const fs::path db = MakeSiteFile("broken.mdb", kOriginal);
-    env_.compact = [](std::u16string, std::u16string, std::string& reason) {
-        reason = "未压缩，原因：it's broken";
-        return 0;
+    env_.compact = [](const fs::path&, const fs::path&) {
+        return CompactOutcome{false, "未压缩，原因：it's broken"};
     };
     std::string reason;
     EXPECT_EQ(Run(db, &reason), 0u);
@@ -873,7 +872,9 @@ TEST_F(ReplaceTest, RealEngineCompactsACorpusDatabase) {
     if (!fs::exists(source)) GTEST_SKIP() << "corpus missing";
     const std::string original = ReadBytes(source);
     const fs::path db = MakeSiteFile("testV2000.mdb", original);
-    env_.compact = CompactMdbFile;
+    env_.compact = [](const fs::path& source, const fs::path& destination) {
+        return CompactDatabaseFile(source, destination);
+    };
     std::string reason;
     EXPECT_EQ(Run(db, &reason), 1u) << reason;
     EXPECT_LT(fs::file_size(db), original.size());

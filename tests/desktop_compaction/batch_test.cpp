@@ -316,12 +316,12 @@ TEST_F(BatchTest, RowsShowWhatASecondBatchDoesAndUnselectedRowsKeepTheirResult) 
 
     // The list as each file of the second batch is being compacted.
     std::vector<std::vector<ListRow>> seen;
-    ctx_.compact = [&](std::u16string from, std::u16string to, std::string& reason) {
+    ctx_.compact = [&](const fs::path& from, const fs::path& to) {
         {
             std::lock_guard lock(view_.mutex);
             seen.push_back(view_.rows);
         }
-        return batch::CompactMdbFile(std::move(from), std::move(to), reason);
+        return batch::CompactDatabaseFile(from, to);
     };
     view_.answers.push_back(true);
     OnCompactAll(ctx_, cs_, state_, view_);

@@ -18,6 +18,7 @@
 #include "../desktop/program_dir.h"
 #include "common/settings.h"
 #include "batch/compact_mdb_file.h"
+#include "batch/compaction_engine.h"
 #include "desktop/compaction/compaction_commands.h"
 #include "jet/compact/compactor.h"
 
@@ -95,7 +96,7 @@ int main(int argc, char** argv) {
     ctx.runAndWait = [](const std::vector<std::string>&) { return 1; };
     ctx.backupRoot = prog.Path() / "backup";
     ctx.now = [] { return std::time(nullptr); };
-    ctx.compact = batch::CompactMdbFile;
+    ctx.compact = batch::CompactorFor(batch::CompactionEngine::Jet);
     CompactionState cs;
     cs.compactRunning = 1;
     DesktopState state;

@@ -4,12 +4,12 @@
 
 #include <string>
 
-#include "common/utf16.h"
+#include "batch/compact_mdb_file.h"
 #include "file_bytes.h"
 
-inline int HalfCompactor(std::u16string source, std::u16string destination, std::string& reason) {
-    reason.clear();
-    const std::string bytes = ReadBytes(*mdb::Utf16ToUtf8(source));
-    WriteBytes(*mdb::Utf16ToUtf8(destination), bytes.substr(0, bytes.size() / 2));
-    return 1;
+inline mdb::batch::CompactOutcome HalfCompactor(const std::filesystem::path& source,
+                                               const std::filesystem::path& destination) {
+    const std::string bytes = ReadBytes(source);
+    WriteBytes(destination, bytes.substr(0, bytes.size() / 2));
+    return {true, {}};
 }

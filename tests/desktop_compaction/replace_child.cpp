@@ -8,6 +8,7 @@
 
 #include "batch/backup_compact_replace.h"
 #include "common/filestore.h"
+#include "common/utf16.h"
 #include "fake_engine.h"
 
 int main(int argc, char** argv) {

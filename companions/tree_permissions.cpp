@@ -1,6 +1,9 @@
 #include "tree_permissions.h"
 
 #include "platform/arguments.h"
+#include "platform/safe_files.h"
+
+#include <vector>
 
 namespace companions {
 namespace {
@@ -24,6 +27,26 @@ bool GrantOne(const fs::path& path, std::uint32_t group, PermissionResult& resul
     return false;
 }
 
+// Changes everything below the directory `dir` (at `path`), links left alone. Walked
+// through directory handles: a backup run directory may be longer than the 260
+// characters std::filesystem's iterator takes on Windows. A directory that cannot be
+// read is passed over. False when a failure ends the walk.
+bool GrantBelow(const mdb::platform::FileHandle& dir, const fs::path& path, std::uint32_t group,
+                bool continueOnError, PermissionResult& result) {
+    std::vector<mdb::platform::DirectoryEntry> entries;
+    if (!mdb::platform::ListDirectory(dir, entries)) return true;
+    for (const auto& entry : entries) {
+        if (entry.link) continue;
+        const fs::path child = path / mdb::platform::PathFromUtf8(entry.name);
+        if (!GrantOne(child, group, result) && !continueOnError) return false;
+        if (entry.status.directory &&
+            !GrantBelow(mdb::platform::OpenSubdirectory(dir, entry.name), child, group,
+                        continueOnError, result))
+            return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 PermissionResult GrantGroupAccess(const fs::path& root, std::uint32_t group, bool recursive,
@@ -44,13 +67,11 @@ PermissionResult GrantGroupAccess(const fs::path& root, std::uint32_t group, boo
     if (!GrantOne(root, group, result) && !continueOnError) return result;
     if (!recursive || !fs::is_directory(st)) return result;
 
-    // The iterator does not descend into directory links by default.
-    fs::recursive_directory_iterator it(root, fs::directory_options::skip_permission_denied, ec);
-    for (; !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
-        if (it->is_symlink(ec)) continue;
-        if (!GrantOne(it->path(), group, result) && !continueOnError) return result;
-    }
-    if (ec) result.failures.push_back(mdb::platform::Utf8OfPath(root) + ": " + ec.message());
+    const mdb::platform::FileHandle dir = mdb::platform::OpenDirectoryNoLinks(fs::absolute(root, ec));
+    if (!dir.Valid())
+        result.failures.push_back(mdb::platform::Utf8OfPath(root) + ": cannot be opened");
+    else
+        GrantBelow(dir, root, group, continueOnError, result);
     return result;
 }
 

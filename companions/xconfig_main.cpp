@@ -58,7 +58,7 @@ int main(int argc, char** argv) {
     // Said in the terms of this host: which group, what it may do, and why.
     std::printf(
         "backup folder %s: group %s may read and write it (%u entries), so that the host's "
-        "administrators can restore a database from it without root\n",
+        "administrators can restore a database from it\n",
         directory.c_str(), group.name.c_str(), result.changed);
     return result.failures.empty() ? 0 : 1;
 }

@@ -11,9 +11,14 @@
 #include <iterator>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "platform/arguments.h"
 #include "platform/paths.h"
+// <windows.h>, when a test included it first, makes RemoveDirectory a macro.
+#pragma push_macro("RemoveDirectory")
+#undef RemoveDirectory
+#include "platform/safe_files.h"
 
 namespace mdb::test {
 
@@ -53,6 +58,29 @@ inline std::string ReadWholeFile(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
+
+// Removes the directory `path` and everything below it, through directory handles: at any
+// path length (std::filesystem stops at 260 characters on Windows), never through a link.
+inline void RemoveTree(const std::filesystem::path& path) {
+    struct Walk {
+        static void Empty(const platform::FileHandle& dir) {
+            std::vector<platform::DirectoryEntry> entries;
+            platform::ListDirectory(dir, entries);
+            for (const auto& entry : entries) {
+                if (entry.status.directory && !entry.link) {
+                    Empty(platform::OpenSubdirectory(dir, entry.name));
+                    platform::RemoveDirectory(dir, entry.name);
+                } else {
+                    platform::RemoveFile(dir, entry.name);
+                }
+            }
+        }
+    };
+    Walk::Empty(platform::OpenDirectoryNoLinks(path));
+    std::error_code ec;
+    std::filesystem::remove(path, ec);
+}
+#pragma pop_macro("RemoveDirectory")
 
 inline void WriteWholeFile(const std::filesystem::path& path, const std::string& content) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);

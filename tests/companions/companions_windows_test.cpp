@@ -15,6 +15,7 @@
 
 #include "platform/arguments.h"
 #include "platform/process.h"
+#include "tests/common/test_support.h"
 
 namespace fs = std::filesystem;
 
@@ -76,8 +77,18 @@ TEST(CompanionsOnWindows, XconfigOpensTheWholeTreeToTheAdministrators) {
     EXPECT_EQ(RunCompanion({Program("mdbscout_xconfig.exe"), mdb::platform::Utf8OfPath(root), "/G",
                             "guests:F"}),
               2);
-    std::error_code ec;
-    fs::remove_all(root, ec);
+    // A run directory longer than 260 characters (below a long backup root), the whole tree.
+    fs::path deep = root;
+    for (const char level : {'b', 'c'}) deep /= std::string(130, level);
+    deep /= "07-00-00";
+    ASSERT_TRUE(mdb::platform::OpenOrCreateDirectoryNoLinks(deep / "www").Valid());
+    ASSERT_TRUE(mdb::platform::CreateExclusive(
+                    mdb::platform::OpenDirectoryNoLinks(deep / "www"), "data.mdb", 0600)
+                    .Valid());
+    EXPECT_EQ(RunCompanion({Program("mdbscout_xconfig.exe"), mdb::platform::Utf8OfPath(deep), "/T",
+                            "/C", "/G", "administrators:F", "/Y"}),
+              0);
+    mdb::test::RemoveTree(root);
 }
 
 TEST(CompanionsOnWindows, IisresetLeavesAHostWithoutIisAlone) {

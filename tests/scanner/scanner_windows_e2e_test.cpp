@@ -19,13 +19,11 @@
 #include "test_support.h"
 
 #include <windows.h>
-#undef RemoveDirectory  // platform::RemoveDirectory, not the ANSI function
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <chrono>
-#include <functional>
 #include <random>
 
 namespace mdb {
@@ -183,21 +181,7 @@ TEST(ScannerOnWindows, RecordsLowerCasedLongPathsBelowAWineDriveForTheBatch) {
     temp = platform::FileHandle();  // Windows removes no directory that is open
     rootDir = platform::FileHandle();
 
-    // Removed through handles too (std::filesystem stops at the long levels).
-    const std::function<void(const platform::FileHandle&)> empty =
-        [&](const platform::FileHandle& dir) {
-            for (const auto& entry : list(dir)) {
-                if (!entry.status.directory) {
-                    platform::RemoveFile(dir, entry.name);
-                    continue;
-                }
-                empty(platform::OpenSubdirectory(dir, entry.name));
-                platform::RemoveDirectory(dir, entry.name);
-            }
-        };
-    empty(platform::OpenDirectoryNoLinks(platform::PathFromUtf8(root)));
-    std::error_code ec;
-    fs::remove(platform::PathFromUtf8(root), ec);
+    test::RemoveTree(platform::PathFromUtf8(root));
 }
 
 }  // namespace

@@ -26,6 +26,7 @@ struct Box {
     std::wstring caption;
     MessageIcon icon;
     BoxButtons buttons;
+    bool noByDefault;
     std::vector<std::wstring> lines;  // as drawn
     int lineHeight = 0;
 };
@@ -197,7 +198,9 @@ INT_PTR CALLBACK BoxProc(HWND box, UINT message, WPARAM wParam, LPARAM lParam) {
                                 reinterpret_cast<WPARAM>(LoadIconW(nullptr, SystemIcon(content->icon))), 0);
             LayOut(box, *content);
             SetWindowSubclass(GetDlgItem(box, IDC_BOX_TEXT), PaintLines, 0, reinterpret_cast<DWORD_PTR>(content));
-            SetFocus(GetDlgItem(box, content->buttons == BoxButtons::YesNo ? IDYES : IDOK));
+            const int first = content->buttons == BoxButtons::Ok ? IDOK : content->noByDefault ? IDNO : IDYES;
+            SendMessageW(box, DM_SETDEFID, static_cast<WPARAM>(first), 0);
+            SetFocus(GetDlgItem(box, first));
             return FALSE;
         }
         case WM_COMMAND:
@@ -228,8 +231,8 @@ UINT SoundOf(MessageIcon icon) {
 }  // namespace
 
 int RunMessageBox(HWND owner, const std::string& text, const std::string& caption, MessageIcon icon,
-                  BoxButtons buttons) {
-    Box content{{}, text, Wide(caption), icon, buttons, {}, 0};
+                  BoxButtons buttons, bool noByDefault) {
+    Box content{{}, text, Wide(caption), icon, buttons, noByDefault, {}, 0};
     for (const wchar_t c : Wide(text)) {
         if (c == L'\n' && (content.text.empty() || content.text.back() != L'\r')) content.text += L'\r';
         content.text += c;

@@ -16,9 +16,10 @@ enum class BoxButtons { Ok, YesNo };
 
 // A modal box (template IDD_MESSAGE_BOX of the program's resources) owned by `owner`,
 // titled `caption`, with the system's icon for `icon`; returns IDOK, IDYES or IDNO
-// (Esc and the close box answer OK, or No). Lines break as desktop/box_text.h says; the
-// text control holds the text as given, which screen readers read and Ctrl+C copies.
+// (Esc and the close box answer OK, or No). With `noByDefault` Enter answers No. Lines
+// break as desktop/box_text.h says; the text control holds the text as given, which
+// screen readers read and Ctrl+C copies.
 int RunMessageBox(HWND owner, const std::string& text, const std::string& caption, MessageIcon icon,
-                  BoxButtons buttons);
+                  BoxButtons buttons, bool noByDefault = false);
 
 }  // namespace mdb::desktop::win32

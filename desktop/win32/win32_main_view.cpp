@@ -76,7 +76,7 @@ struct ConfirmDialog {
                 if (LOWORD(wParam) == IDOK) {
                     // No leaves the dialog open.
                     if (RunMessageBox(dialog, Tr(kAskCompactChosen), Tr(kConfirmCaption), MessageIcon::Question,
-                                      BoxButtons::YesNo) == IDYES)
+                                      BoxButtons::YesNo, true) == IDYES)
                         EndDialog(dialog, IDOK);
                     return TRUE;
                 }
@@ -364,7 +364,8 @@ void Win32MainView::ShowMessage(const std::string& text, MessageIcon icon) {
 bool Win32MainView::AskYesNo(const std::string& text) {
     bool yes = false;
     OnUiThread([&] {
-        yes = RunMessageBox(dialog_, text, Tr(kBoxCaption), MessageIcon::Question, BoxButtons::YesNo) == IDYES;
+        // No by default, as in the wx window: a stray Enter starts no batch and clears nothing.
+        yes = RunMessageBox(dialog_, text, Tr(kBoxCaption), MessageIcon::Question, BoxButtons::YesNo, true) == IDYES;
     });
     return yes;
 }

@@ -71,6 +71,11 @@ namespace {
 
 bool SystemTable(const std::string& name) { return name.rfind("MSys", 0) == 0; }
 
+// "1 table", "2 tables".
+std::string Count(std::uint64_t n, const char* one, const char* many) {
+    return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
 // "'Orders': 2 of 3 indexes, usage map; 'Users': usage map" (at most three tables named).
 std::string MadeAnew(const jet::RepairResult& r) {
     std::string text;
@@ -83,12 +88,11 @@ std::string MadeAnew(const jet::RepairResult& r) {
         }
         std::string what;
         if (t.indexes_rebuilt)
-            what = std::to_string(t.indexes_rebuilt) + " of " + std::to_string(t.indexes) +
-                   (t.indexes == 1 ? " index" : " indexes");
+            what = std::to_string(t.indexes_rebuilt) + " of " + Count(t.indexes, "index", "indexes");
         if (t.map_rebuilt) what += std::string(what.empty() ? "" : ", ") + "usage map";
         text += std::string(named++ ? "; " : "") + "'" + t.name + "': " + what;
     }
-    if (more) text += "; " + std::to_string(more) + " more tables";
+    if (more) text += "; " + Count(more, "more table", "more tables");
     return text.empty() ? "free-space counts and row counts" : text;
 }
 
@@ -105,13 +109,13 @@ std::string Losses(const jet::RepairResult& r) {
             if (first.empty()) first = "table '" + t.name + "', " + l.Describe();
         }
     }
-    std::string text = std::to_string(kept) + " of " + std::to_string(held) + " rows recovered";
-    if (values) text += ", " + std::to_string(values) + " long values lost";
+    std::string text = std::to_string(kept) + " of " + Count(held, "row", "rows") + " recovered";
+    if (values) text += ", " + Count(values, "long value", "long values") + " lost";
     if (!r.lost_tables.empty())
-        text += ", " + std::to_string(r.lost_tables.size()) + " tables lost ('" +
+        text += ", " + Count(r.lost_tables.size(), "table", "tables") + " lost ('" +
                 r.lost_tables.front().name + "': " + r.lost_tables.front().reason + ")";
     if (!r.catalog_losses.empty())
-        text += ", " + std::to_string(r.catalog_losses.size()) + " catalog rows lost";
+        text += ", " + Count(r.catalog_losses.size(), "catalog row", "catalog rows") + " lost";
     if (!first.empty()) text += "; first loss: " + first;
     return text;
 }

@@ -507,6 +507,9 @@ void Repacker::RepackTable(TableJob& job) {
         if (!IsKnownPageType(type))
             ThrowFormat("page " + std::to_string(p) + " of table '" + job.entry->name +
                         "' has an unknown page type (" + std::to_string(type) + ")");
+        if (type == kPageData)
+            if (UnlistedRows other = ForeignRows(db_, d, p, page); !other.empty())
+                throw std::runtime_error(other.Describe());  // the reason as it is
     };
     for (std::size_t i = 0; i < d.columns.size(); ++i)
         if (IsLongValueType(d.columns[i].type)) t.lv_cols.push_back(i);

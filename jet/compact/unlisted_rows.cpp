@@ -22,6 +22,36 @@ std::string UnlistedRows::Describe() const {
                "pages and 'mdbcompact repair' recovers their rows";
 }
 
+namespace {
+
+std::uint32_t LiveRows(const Page& page, bool jet3) {
+    std::uint32_t live = 0;
+    for (const RowSlot& sl : ReadDataPage(page.bytes(), jet3).slots) live += sl.live();
+    return live;
+}
+
+}  // namespace
+
+UnlistedRows ForeignRows(Database& db, const TableDef& lister, std::uint32_t p, const Page& page) {
+    UnlistedRows found;
+    if (page.type() != kPageData) return found;
+    const std::uint32_t owner = PageOwner(page.bytes());
+    if (owner == lister.page) return found;
+    for (const CatalogEntry* e : db.Tables(true)) {
+        if (e->tdef_page() != owner) continue;
+        try {
+            const std::uint32_t live = LiveRows(page, db.file().jet3());
+            const TableDef& d = db.Definition(owner);
+            if (live && !ReadUsageMap(db.file(), d.owned_map, db.file().page_count()).Contains(p))
+                found = {1, live, e->name, p, live};
+        } catch (const FormatError&) {
+            // Left to the compaction of the owner, which refuses what it cannot read.
+        }
+        break;
+    }
+    return found;
+}
+
 UnlistedRows FindUnlistedRows(Database& db) {
     PageFile& f = db.file();
     const std::uint32_t n = f.page_count();
@@ -79,8 +109,7 @@ UnlistedRows FindUnlistedRows(Database& db) {
             if (pg.type() != kPageData) continue;
             auto t = tables.find(PageOwner(pg.bytes()));
             if (t == tables.end()) continue;
-            std::uint32_t live = 0;
-            for (const RowSlot& sl : ReadDataPage(pg.bytes(), f.jet3()).slots) live += sl.live();
+            const std::uint32_t live = LiveRows(pg, f.jet3());
             if (!live) continue;
             if (found.pages++ == 0) {
                 found.table = t->second->name;

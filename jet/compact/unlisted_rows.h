@@ -34,4 +34,11 @@ struct UnlistedRows {
 // which refuses it with its own reason.
 UnlistedRows FindUnlistedRows(Database& db);
 
+// The same for a page that the compaction reads from table `lister`'s map: a data page
+// that another table of the catalog owns, holding live rows, that its owner's map does
+// not list (a cross-linked page: the owner's rows would be left out, since `lister`
+// skips pages it does not own). Cheap where it matters: a sound file has no such page,
+// and only such a page costs a read of its owner's map. Empty when none.
+UnlistedRows ForeignRows(Database& db, const TableDef& lister, std::uint32_t p, const Page& page);
+
 }  // namespace jet

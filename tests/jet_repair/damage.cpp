@@ -285,4 +285,31 @@ std::optional<DuplicateKey> ApplyDuplicateKey(const std::filesystem::path& sourc
     return std::nullopt;
 }
 
+std::optional<CrossLinked> ApplyCrossLinkedPage(const std::filesystem::path& source,
+                                                const std::filesystem::path& out) {
+    jet::Status st;
+    auto db = jet::Database::Open(source, &st);
+    if (!db) return std::nullopt;
+    Image image = ReadImage(source);
+    const auto lay = jet::UsageMapLayout::For(db->jet3());
+    const std::vector<Target> targets = Targets(*db);
+    for (const Target& owner : targets)
+        for (const Target& lister : targets) {
+            // The lister's definition first: its rows are read before the owner's.
+            if (lister.def->page >= owner.def->page) continue;
+            const jet::UsageMap m = jet::ReadUsageMap(db->file(), lister.def->owned_map, db->file().page_count());
+            if (m.kind != jet::UsageMap::Kind::Inline) continue;
+            const auto [at, size] = RowAt(*db, lister.def->owned_map);
+            for (std::uint32_t p : owner.data_pages) {
+                if (p < m.start_page || (p - m.start_page) / 8 >= size - lay.bitmap) continue;
+                ClearMapBits(image, *db, owner.def->owned_map, p);
+                const std::uint32_t bit = p - m.start_page;
+                image[at + lay.bitmap + bit / 8] |= static_cast<std::uint8_t>(1u << (bit % 8));
+                WriteImage(image, out);
+                return CrossLinked{owner.entry->name, lister.entry->name, p};
+            }
+        }
+    return std::nullopt;
+}
+
 }  // namespace damage

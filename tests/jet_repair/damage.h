@@ -53,4 +53,14 @@ struct DuplicateKey {
 std::optional<DuplicateKey> ApplyDuplicateKey(const std::filesystem::path& source,
                                               const std::filesystem::path& out);
 
+// A cross-linked page: a data page of one user table (`owner`) that its map no longer
+// lists and another table's map (`lister`, whose definition comes first) lists
+// instead. Nothing when no two tables with inline maps have room for it.
+struct CrossLinked {
+    std::string owner, lister;
+    std::uint32_t page = 0;
+};
+std::optional<CrossLinked> ApplyCrossLinkedPage(const std::filesystem::path& source,
+                                                const std::filesystem::path& out);
+
 }  // namespace damage

@@ -17,13 +17,13 @@ bool CompanionIntact(const std::string& programDir, const std::string& name) {
     return CheckAgainstManifest(platform::PathFromUtf8(programDir), name) == ManifestCheck::Match;
 }
 
-int RunWebServerControl(const std::string& programDir, const RunAndWait& run,
-                        const char* command) {
-    if (!CompanionIntact(programDir, kIisResetProgram)) return 0;
+bool RunWebServerControl(const std::string& programDir, const RunAndWait& run,
+                         const char* command) {
+    if (!CompanionIntact(programDir, kIisResetProgram)) return false;
     const std::string path = ProgramPath(programDir, kIisResetProgram);
-    if (PathExists(path) != 1) return 0;
+    if (PathExists(path) != 1) return false;
     run({path, command});
-    return 1;
+    return true;
 }
 
 ManifestCheck OpenRunDirectory(const std::string& programDir, const std::filesystem::path& runDir,

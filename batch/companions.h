@@ -25,9 +25,9 @@ std::string ProgramPath(const std::string& programDir, const std::string& name);
 // True when the program file matches the integrity manifest of `programDir`.
 bool CompanionIntact(const std::string& programDir, const std::string& name);
 
-// Runs "mdbscout_iisreset /start" (or "/stop") of `programDir`, waiting: 1 when it was
-// run; 0 when the program is missing or fails its integrity check.
-int RunWebServerControl(const std::string& programDir, const RunAndWait& run,
+// Runs "mdbscout_iisreset /start" (or "/stop") of `programDir`, waiting: true when it was
+// run; false when the program is missing or fails its integrity check.
+bool RunWebServerControl(const std::string& programDir, const RunAndWait& run,
                         const char* command);
 
 // Opens a run's backup directory to the administrators' group: runs

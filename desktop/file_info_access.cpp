@@ -103,21 +103,21 @@ bool SortFileListRecords(std::vector<FileInfoRecord>& records, const std::string
     return true;
 }
 
-int ReadFileListRecords(const DesktopContext& ctx, MessageReporter& reporter,
-                        const std::string& sortField, const std::string& sortOrder,
-                        std::size_t limit, std::vector<FileInfoRecord>& records) {
+bool ReadFileListRecords(const DesktopContext& ctx, MessageReporter& reporter,
+                         const std::string& sortField, const std::string& sortOrder,
+                         std::size_t limit, std::vector<FileInfoRecord>& records) {
     records.clear();
     auto db = OpenFileInfoStore(ctx, reporter);
-    if (!db) return 0;
+    if (!db) return false;
     // Every row is read so that the first `limit` rows are chosen in the order the
     // user sees (decoded names), not in the order of the stored Base64 texts.
     std::vector<FileInfoRecord> all;
-    if (db->SelectAll(all) != 1) return 0;
+    if (db->SelectAll(all) != 1) return false;
     db.reset();
-    if (!SortFileListRecords(all, sortField, sortOrder)) return 0;
+    if (!SortFileListRecords(all, sortField, sortOrder)) return false;
     if (all.size() > limit) all.resize(limit);
     records = std::move(all);
-    return 1;
+    return true;
 }
 
 std::unique_ptr<FileInfoDb> OpenFileInfoStore(const DesktopContext& ctx, MainView& view) {
@@ -125,20 +125,19 @@ std::unique_ptr<FileInfoDb> OpenFileInfoStore(const DesktopContext& ctx, MainVie
     return OpenFileInfoStore(ctx, reporter);
 }
 
-int LookupFilePathByKey(const DesktopContext& ctx, MainView& view, const std::string& key,
-                        std::string& storedPath) {
-    storedPath.clear();
+std::optional<std::string> LookupFilePathByKey(const DesktopContext& ctx, MainView& view,
+                                               const std::string& key) {
     ViewReporter reporter(view);
     auto db = OpenFileInfoStore(ctx, reporter);
-    if (!db) return 0;
-    return db->LookupFilepath(key, storedPath);
+    std::string storedPath;
+    if (!db || db->LookupFilepath(key, storedPath) != 1) return std::nullopt;
+    return storedPath;
 }
 
-int DeleteAllRecords(const DesktopContext& ctx, MainView& view) {
+bool DeleteAllRecords(const DesktopContext& ctx, MainView& view) {
     ViewReporter reporter(view);
     auto db = OpenFileInfoStore(ctx, reporter);
-    if (!db) return 0;
-    return db->DeleteAll();
+    return db && db->DeleteAll() == 1;
 }
 
 }  // namespace mdb::desktop

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -40,8 +41,8 @@ std::unique_ptr<FileInfoDb> OpenFileInfoStore(const DesktopContext& ctx, MainVie
 
 // At most `limit` records ordered by `sortField` `sortOrder` ("asc"/"desc"), then by
 // filename ascending. File names and paths are ordered by their decoded text (as
-// the list shows them), not by the stored Base64 text. 1 on success, 0 on failure.
-int ReadFileListRecords(const DesktopContext& ctx, MessageReporter& reporter,
+// the list shows them), not by the stored Base64 text. False on failure.
+bool ReadFileListRecords(const DesktopContext& ctx, MessageReporter& reporter,
                         const std::string& sortField, const std::string& sortOrder,
                         std::size_t limit, std::vector<FileInfoRecord>& records);
 
@@ -50,12 +51,12 @@ int ReadFileListRecords(const DesktopContext& ctx, MessageReporter& reporter,
 bool SortFileListRecords(std::vector<FileInfoRecord>& records, const std::string& sortField,
                          const std::string& sortOrder);
 
-// `filepath` (stored text) of the newest record with this filenameid: 1 found,
-// 2 none, 0 error.
-int LookupFilePathByKey(const DesktopContext& ctx, MainView& view, const std::string& key,
-                        std::string& storedPath);
+// `filepath` (stored text) of the newest record with this filenameid; nothing when there
+// is none or the store cannot be read (the user has been told).
+std::optional<std::string> LookupFilePathByKey(const DesktopContext& ctx, MainView& view,
+                                               const std::string& key);
 
-// Deletes every record; 1 on success.
-int DeleteAllRecords(const DesktopContext& ctx, MainView& view);
+// Deletes every record; false when that failed.
+bool DeleteAllRecords(const DesktopContext& ctx, MainView& view);
 
 }  // namespace mdb::desktop

@@ -12,8 +12,8 @@ namespace {
 void ReloadLocked(const DesktopContext& ctx, DesktopState& state, MainView& view,
                   MessageReporter& reporter) {
     std::vector<FileInfoRecord> records;
-    if (ReadFileListRecords(ctx, reporter, state.sortField, state.sortOrder, kListQueryLimit,
-                            records) != 1) {
+    if (!ReadFileListRecords(ctx, reporter, state.sortField, state.sortOrder, kListQueryLimit,
+                             records)) {
         return;
     }
     assert(state.fileTable.size() == static_cast<std::size_t>(kFileTableRows));

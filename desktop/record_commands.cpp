@@ -22,7 +22,7 @@ void OnRefreshRecords(const DesktopContext& ctx, DesktopState& state, MainView& 
 void OnClearRecords(const DesktopContext& ctx, DesktopState& state, MainView& view) {
     if (!view.AskYesNo(Tr("确定清空数据库中的日志记录吗？"))) return;
     view.SetPaneText("");
-    if (DeleteAllRecords(ctx, view) != 1) return;
+    if (!DeleteAllRecords(ctx, view)) return;
     ReloadFileList(ctx, state, view);
     // The bar belonged to files that are no longer listed.
     view.SetProgressPos(0);
@@ -42,9 +42,9 @@ bool OnRowRightClick(const DesktopContext& ctx, DesktopState& state, MainView& v
     if (row < 0) return false;
     const std::string key = view.ColumnText(row, kRecordKeyColumn);
     if (key.empty() || key.size() >= kMaxRecordKeyLength) return true;
-    std::string storedPath;
-    if (LookupFilePathByKey(ctx, view, key, storedPath) != 1) return true;
-    auto path = DecodeStoredName(storedPath);
+    const std::optional<std::string> storedPath = LookupFilePathByKey(ctx, view, key);
+    if (!storedPath) return true;
+    auto path = DecodeStoredName(*storedPath);
     if (!path) return true;
     std::lock_guard lock(state.currentFileLock);
     state.currentFile = std::move(*path);

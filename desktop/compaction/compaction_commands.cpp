@@ -90,22 +90,22 @@ std::string AskSelectedWithoutWebServerText() {
 
 // False only when the context says for sure that no web server can be stopped.
 bool WebServerStoppable(const CompactionContext& ctx) {
-    return !ctx.webServerStoppable || ctx.webServerStoppable() != 0;
+    return !ctx.webServerStoppable || ctx.webServerStoppable() != WebServers::NoneRunning;
 }
 
 // Asks "mdbscout_iisreset /query" whether a web server is running that a batch can
-// stop: 1 yes, 0 none, -1 cannot tell (program missing, or too old to answer).
-int QueryWebServers(const std::string& iisreset) {
+// stop (exit code 0 yes, 3 none).
+WebServers QueryWebServers(const std::string& iisreset) {
     const platform::SpawnResult child =
         platform::SpawnProcess(std::vector<std::string>{iisreset, "/query"});
-    if (!child.Started()) return -1;
+    if (!child.Started()) return WebServers::Unknown;
     switch (platform::WaitForProcess(child.pid)) {
         case 0:
-            return 1;
+            return WebServers::Running;
         case 3:
-            return 0;
+            return WebServers::NoneRunning;
         default:
-            return -1;
+            return WebServers::Unknown;
     }
 }
 
@@ -202,7 +202,7 @@ CompactionContext MakeProgramCompactionContext() {
     ctx.compact = batch::CompactorFor(batch::CompactionEngine::Jet);
     ctx.webServerStoppable = [desktop = ctx.desktop] {
         std::string programDir;
-        if (!desktop.exeDirectory || desktop.exeDirectory(programDir) != 1) return -1;
+        if (!desktop.exeDirectory || desktop.exeDirectory(programDir) != 1) return WebServers::Unknown;
         return QueryWebServers(ProgramPath(programDir, kIisResetProgram));
     };
     ctx.logFailure = [](const std::string& path, const std::string& reason) {

@@ -49,6 +49,13 @@ enum class CancelOutcome {
     BatchStopping,       // a running batch ends after its current file
 };
 
+// What "mdbscout_iisreset /query" says of the web servers a batch would stop.
+enum class WebServers {
+    Running,      // one is running: the batch can stop it
+    NoneRunning,  // none (no systemd, or none of the known units is running)
+    Unknown,      // cannot tell (the program is missing, or too old to answer)
+};
+
 struct CompactionContext {
     DesktopContext desktop;
     RunAndWait runAndWait;             // starts a program and waits for it
@@ -59,9 +66,8 @@ struct CompactionContext {
     // How long each statement of the batch waits for another program's lock on the store
     // before it is retried (tests shorten it).
     int storeBusyTimeoutMs = kStoreBusyTimeoutMs;
-    // Whether a web server can be stopped for a batch: 1 yes, 0 none (no systemd, or none
-    // of the known units is running), -1 cannot tell. Unset: not asked.
-    std::function<int()> webServerStoppable;
+    // Whether a web server can be stopped for a batch. Unset: not asked.
+    std::function<WebServers()> webServerStoppable;
     // Records why a file was not compacted (the site path and the full reason).
     std::function<void(const std::string& path, const std::string& reason)> logFailure;
 };

@@ -29,9 +29,9 @@ bool VerifyProgramIntegrity(const std::string& programDir, const std::string& na
     return false;
 }
 
-int RunWebServerControl(const DesktopContext& ctx, const RunAndWait& run, const char* command) {
+bool RunWebServerControl(const DesktopContext& ctx, const RunAndWait& run, const char* command) {
     std::string programDir;
-    if (!ctx.exeDirectory || ctx.exeDirectory(programDir) != 1) return 0;
+    if (!ctx.exeDirectory || ctx.exeDirectory(programDir) != 1) return false;
     return batch::RunWebServerControl(programDir, run, command);
 }
 

@@ -32,8 +32,8 @@ std::string IntegrityFailureMessage(const std::string& programDir, const std::st
 // Fills the missing-file message with `path`.
 std::string CompanionMissingMessage(const std::string& path);
 
-// batch::RunWebServerControl for the program directory of `ctx`: 0 also when that
+// batch::RunWebServerControl for the program directory of `ctx`: false also when that
 // directory is unknown (nothing is shown).
-int RunWebServerControl(const DesktopContext& ctx, const RunAndWait& run, const char* command);
+bool RunWebServerControl(const DesktopContext& ctx, const RunAndWait& run, const char* command);
 
 }  // namespace mdb::desktop

@@ -480,7 +480,7 @@ TEST_F(BatchTest, MissingOrTamperedCompanionRefusesTheRequest) {
 TEST_F(BatchTest, WithoutAWebServerToStopTheUserIsAskedFirst) {
     ScanSite({"jet4/testV2000.mdb"});
     ReloadFileList(ctx_.desktop, state_, view_);
-    ctx_.webServerStoppable = [] { return 0; };
+    ctx_.webServerStoppable = [] { return WebServers::NoneRunning; };
 
     view_.answers = {false};
     OnCompactAll(ctx_, cs_, state_, view_);
@@ -504,7 +504,7 @@ TEST_F(BatchTest, WithoutAWebServerToStopTheUserIsAskedFirst) {
     EXPECT_TRUE(SettingIsSet(iniPath_, kKeyCompactDatabase));
 
     // With a web server to stop, the question carries no warning.
-    ctx_.webServerStoppable = [] { return 1; };
+    ctx_.webServerStoppable = [] { return WebServers::Running; };
     view_.answers = {false};
     OnCompactAll(ctx_, cs_, state_, view_);
     EXPECT_EQ(view_.questions.back().find("未找到"), std::string::npos);

@@ -559,7 +559,7 @@ int RunBatch(const std::vector<std::string>& args) {
     }
     std::chrono::steady_clock::time_point downSince;
     if (report.webServerControlled) {
-        if (batch::RunWebServerControl(programDirText, runAndWait, "/stop") != 1)
+        if (!batch::RunWebServerControl(programDirText, runAndWait, "/stop"))
             return Fail("cannot stop the web server: " +
                         batch::ProgramPath(programDirText, batch::kIisResetProgram) +
                         " is missing or fails its integrity check (--no-web-server to go on "

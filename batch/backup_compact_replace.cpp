@@ -64,6 +64,17 @@ bool PassesThroughLink(const fs::path& path) {
     return false;
 }
 
+// `path` as the compactor gets it: the engine opens its files by path, and one of 260
+// characters or more (a working folder below a long backup root) is given in the long
+// form, which Windows' file functions take up to 32767 characters.
+fs::path ForTheEngine(const fs::path& path) {
+    const std::string text = platform::Utf8OfPath(path);
+    if (platform::kLongPathPrefix.empty() || text.size() < kMaxPath ||
+        text.starts_with(platform::kLongPathPrefix))
+        return path;
+    return platform::PathFromUtf8(std::string(platform::kLongPathPrefix) + text);
+}
+
 std::string TempPrefixFor(const std::string& name) {
     return StagingPrefixFor(name);
 }
@@ -310,7 +321,8 @@ class FileProcedure {
     // The working copy compacted into the compacted copy; its size, recorded.
     bool Compact(const WorkFolder& work) {
         const CompactOutcome compacted = env_.compact
-                                             ? env_.compact(work.Path(kOldCopy), work.Path(kNewCopy))
+                                             ? env_.compact(ForTheEngine(work.Path(kOldCopy)),
+                                                            ForTheEngine(work.Path(kNewCopy)))
                                              : CompactOutcome{};
         if (!compacted.compacted) return RefuseWith(compacted.reason);
         // A repaired file: the compactor's note is the record's reason (the state will say

@@ -1,5 +1,5 @@
-// The version the built programs carry in their resources (file properties, the window's
-// manifest) is the project's, as the packages' is.
+// What the built programs carry in their resources: the project's version (file
+// properties, the window's manifest), as the packages do, and the execution level.
 #include "tests/common/project_version.h"
 
 #include <gtest/gtest.h>
@@ -42,18 +42,36 @@ TEST(VersionResources, EveryProgramsFileVersionIsTheProjects) {
     EXPECT_GE(programs, 5);
 }
 
-TEST(VersionResources, TheWindowsManifestNamesTheProjectsVersion) {
-    const HMODULE program = LoadLibraryExW((kDist / "mdbwarden.exe").wstring().c_str(), nullptr,
+// The application manifest of the program at `path` (empty when it has none).
+std::string ManifestOf(const fs::path& path) {
+    const HMODULE program = LoadLibraryExW(path.wstring().c_str(), nullptr,
                                            LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
-    ASSERT_NE(program, nullptr);
+    if (!program) return {};
     const HRSRC found = FindResourceW(program, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24));  // RT_MANIFEST
-    ASSERT_NE(found, nullptr);
-    const char* bytes = static_cast<const char*>(LockResource(LoadResource(program, found)));
-    const std::string manifest(bytes, SizeofResource(program, found));
+    std::string manifest;
+    if (found)
+        manifest.assign(static_cast<const char*>(LockResource(LoadResource(program, found))),
+                        SizeofResource(program, found));
     FreeLibrary(program);
+    return manifest;
+}
+
+TEST(VersionResources, TheWindowsManifestNamesTheProjectsVersion) {
+    const std::string manifest = ManifestOf(kDist / "mdbwarden.exe");
     EXPECT_NE(manifest.find("name=\"Veloran.mdbwarden\" version=\"" + FourPartVersion() + "\""),
               std::string::npos)
         << manifest;
+}
+
+// Installed in Program Files, a program that declared no execution level would have its
+// writes next to itself sent to a per-user store by UAC: each one asks for an
+// administrator's rights.
+TEST(VersionResources, EveryProgramAsksForAnAdministrator) {
+    for (const auto& entry : fs::directory_iterator(kDist))
+        if (entry.path().extension() == ".exe")
+            EXPECT_NE(ManifestOf(entry.path()).find("level=\"requireAdministrator\""),
+                      std::string::npos)
+                << entry.path();
 }
 
 }  // namespace

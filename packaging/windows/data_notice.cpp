@@ -36,8 +36,13 @@ extern "C" __declspec(dllexport) UINT __stdcall ShowDataNotice(MSIHANDLE install
     const std::wstring text = ReadText([&](wchar_t* buffer, DWORD* size) {
         return MsiFormatRecordW(install, record, buffer, size);
     });
+    // '|' (which no Windows path holds) marks the notice's line breaks: each path on a line
+    // of its own, where the message box cannot break it after its drive ("d:").
+    std::wstring lines = text;
+    for (wchar_t& c : lines)
+        if (c == L'|') c = L'\n';
     PMSIHANDLE message = MsiCreateRecord(0);
-    MsiRecordSetStringW(message, 0, text.c_str());
+    MsiRecordSetStringW(message, 0, lines.c_str());
     MsiProcessMessage(install, INSTALLMESSAGE(INSTALLMESSAGE_USER | MB_OK | MB_ICONINFORMATION), message);
     // A message is never a reason to fail the uninstall.
     return ERROR_SUCCESS;

@@ -11,13 +11,6 @@ std::string SettingsPathIn(const std::string& programDir) {
     return CollapseSeparators(programDir + platform::kSeparator + kSettingsFileName);
 }
 
-int GetSettingsPath(std::string& path) {
-    path.clear();
-    std::string dir;
-    if (GetExeDirectory(dir) != 1) return 0;
-    path = SettingsPathIn(dir);
-    return 1;
-}
 
 unsigned ReadSettingKey(const std::string& settingsPath, const char* key) {
     return platform::GetProfileInt(kSettingsSection, key, 0, settingsPath);

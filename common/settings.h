@@ -22,9 +22,6 @@ inline constexpr char kKeyMetricsPerSite[] = "MetricsPerSite";
 // key after a failure); "0" while it scans.
 inline constexpr char kKeyScanEnded[] = "scanended";
 
-// 1 and the settings path below the program directory, or 0.
-int GetSettingsPath(std::string& path);
-
 // The settings path for a given program directory.
 std::string SettingsPathIn(const std::string& programDir);
 

@@ -21,10 +21,10 @@ DesktopContext MakeProgramContext() {
     DesktopContext ctx;
     ctx.exeDirectory = [](std::string& dir) { return mdb::GetExeDirectory(dir); };
     ctx.openUrl = [](const std::string& url, StopSignal* giveUp) {
-        return platform::OpenWithDesktop(url, UntilSignalled(giveUp)) ? 1 : 0;
+        return platform::OpenWithDesktop(url, UntilSignalled(giveUp));
     };
     ctx.showFileInFolder = [](const std::string& path, StopSignal* giveUp) {
-        return platform::ShowFileInFolder(path, UntilSignalled(giveUp)) ? 1 : 0;
+        return platform::ShowFileInFolder(path, UntilSignalled(giveUp));
     };
     return ctx;
 }

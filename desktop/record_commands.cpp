@@ -33,7 +33,7 @@ void OnClearRecords(const DesktopContext& ctx, DesktopState& state, MainView& vi
 
 void OnOfficialSite(const DesktopContext& ctx, MainView& view, StopSignal* giveUp) {
     const std::string url = HomePageUrl();
-    if (ctx.openUrl && ctx.openUrl(url, giveUp) == 1) return;
+    if (ctx.openUrl && ctx.openUrl(url, giveUp)) return;
     view.ShowMessage(TrFormat("无法打开浏览器，请手动访问官方网站：\r\n\r\n%s", {url}),
                      MessageIcon::Information);
 }
@@ -63,7 +63,7 @@ void OnOpenContainingFolder(const DesktopContext& ctx, DesktopState& state, Main
         return;
     }
     file = RemoveLongPathPrefixes(file);
-    if (!ctx.showFileInFolder || ctx.showFileInFolder(file, giveUp) != 1) {
+    if (!ctx.showFileInFolder || !ctx.showFileInFolder(file, giveUp)) {
         // No file manager took it: the folder, so that the user can open it by hand.
         const std::string folder = platform::Utf8OfPath(platform::PathFromUtf8(file).parent_path());
         view.ShowMessage(TrFormat("打开文件所在目录失败，请重试！\r\n\r\n文件所在目录：%s", {folder}),

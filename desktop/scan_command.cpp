@@ -22,7 +22,7 @@ ScanContext MakeProgramScanContext(CompactionContext compaction) {
     ctx.findProcess = FindProgramProcess;
     ctx.endProcesses = EndProgramProcesses;
     ctx.startConsoleProgram = [](const std::vector<std::string>& argv) {
-        return platform::StartInConsoleWindow(argv) ? 1 : 0;
+        return platform::StartInConsoleWindow(argv);
     };
     return ctx;
 }
@@ -97,7 +97,7 @@ void OnScanDatabases(const ScanContext& ctx, CompactionState& cs, DesktopState& 
     const std::string commandLine = scanner + " " + kScanArgument;
     // Until the new scanner says so itself, the word of an earlier one does not hold.
     WriteSettingKey(iniPath, kKeyScanEnded, "0");
-    if (ctx.startConsoleProgram({scanner, kScanArgument}) == 0) {
+    if (!ctx.startConsoleProgram({scanner, kScanArgument})) {
         view.ShowMessage(TrFormat(kMsgScannerStartFailed, {commandLine}), MessageIcon::Error);
     }
 }

@@ -49,8 +49,8 @@ struct ScanContext {
     std::function<int(const std::string& program)> findProcess;
     // Ends every process running the program at this full path; the result is not used.
     std::function<int(const std::string& program)> endProcesses;
-    // Starts a console program without waiting; nonzero when it was started.
-    std::function<int(const std::vector<std::string>& argv)> startConsoleProgram;
+    // Starts a console program without waiting; true when it was started.
+    std::function<bool(const std::vector<std::string>& argv)> startConsoleProgram;
 };
 
 // The context of the real program around the compaction context it shares.

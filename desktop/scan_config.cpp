@@ -68,11 +68,11 @@ std::string ScanDirFileIn(const std::string& configDir) {
 
 }  // namespace
 
-int NormaliseLineList(std::string_view text, const LineListOptions& options, LineList& out) {
+bool NormaliseLineList(std::string_view text, const LineListOptions& options, LineList& out) {
     out = LineList{};
     if (text.empty() || (text.size() >= kMaxListText && StoredSize(text) >= kMaxListText) ||
         options.minLength >= options.maxLength) {
-        return 0;
+        return false;
     }
     // CR and LF never occur inside a multi-byte UTF-8 sequence, so splitting bytes keeps
     // every character whole.
@@ -111,7 +111,7 @@ int NormaliseLineList(std::string_view text, const LineListOptions& options, Lin
         ++out.count;
     }
     assert(out.count == static_cast<int>(out.entries.size()));
-    return 1;
+    return true;
 }
 
 LineListOptions ScanDirListOptions() {

@@ -65,9 +65,9 @@ struct LineList {
 // Splits `text` at every run of CR and LF, trims each line and keeps the distinct lines
 // whose length (in the stored code page) lies within the bounds, in the order of their
 // first occurrence.
-// 1 success (possibly with no entry); 0 for an empty or oversized text or bounds that
-// leave no room (outputs empty).
-int NormaliseLineList(std::string_view text, const LineListOptions& options, LineList& out);
+// False (outputs empty) for an empty or oversized text or bounds that leave no room;
+// true otherwise, possibly with no entry.
+bool NormaliseLineList(std::string_view text, const LineListOptions& options, LineList& out);
 
 // How this platform's scan settings clean up the list: on Windows a bare drive becomes its
 // root and duplicates ignore letter case; here duplicates are case-sensitive and there

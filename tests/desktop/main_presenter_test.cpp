@@ -38,7 +38,7 @@ class MainPresenterTest : public ::testing::Test {
         scan.compaction.runAndWait = [](const std::vector<std::string>&) { return 0; };
         scan.findProcess = [](const std::string&) { return 2; };
         scan.endProcesses = [](const std::string&) { return 1; };
-        scan.startConsoleProgram = [](const std::vector<std::string>&) { return 1; };
+        scan.startConsoleProgram = [](const std::vector<std::string>&) { return true; };
         return scan;
     }
     void ShipReadLogPage() {
@@ -121,7 +121,7 @@ TEST_F(MainPresenterTest, OpeningAFolderLeavesTheWindowFreeAndSaysWhenTheOpenerF
     bool waited = false;
     scan.compaction.desktop.showFileInFolder = [&](const std::string&, StopSignal*) {
         waited = answered.WaitFor(std::chrono::seconds(5));
-        return 0;
+        return false;
     };
     MainPresenter presenter(view, state, std::move(scan));
     ReloadFileList(dir.Context(), state, view);

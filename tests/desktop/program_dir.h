@@ -33,9 +33,9 @@ class ProgramDir {
     std::unique_ptr<FileInfoDb> OpenDb() const;
 
     std::vector<std::string> openedUrls;
-    int openUrlResult = 1;
+    bool openUrlResult = true;
     std::vector<std::string> shownInFolder;
-    int showInFolderResult = 1;
+    bool showInFolderResult = true;
 
   private:
     std::filesystem::path dir_;

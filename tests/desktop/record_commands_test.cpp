@@ -116,7 +116,7 @@ TEST_F(RecordCommandsTest, WebSiteButtonOpensTheHomePageOrGivesItsAddress) {
     EXPECT_EQ(dir.openedUrls, std::vector<std::string>{url});
     EXPECT_TRUE(view.messages.empty());
 
-    dir.openUrlResult = 0;  // no browser
+    dir.openUrlResult = false;  // no browser
     OnOfficialSite(ctx, view);
     ASSERT_EQ(view.messages.size(), 1u);
     EXPECT_NE(view.messages[0].text.find(url), std::string::npos) << view.messages[0].text;
@@ -138,7 +138,7 @@ TEST_F(RecordCommandsTest, RightClickRemembersTheRowsFileAndOpenFolderShowsIt) {
     EXPECT_EQ(dir.shownInFolder, (std::vector<std::string>{"/var/www/b/数据.mdb"}));
     EXPECT_TRUE(view.messages.empty());
 
-    dir.showInFolderResult = 0;
+    dir.showInFolderResult = false;
     OnOpenContainingFolder(ctx, state, view);
     ASSERT_EQ(view.messages.size(), 1u);
     // The folder, so that it can be opened by hand.

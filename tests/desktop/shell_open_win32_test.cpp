@@ -31,9 +31,9 @@ class ExplorerTest : public ::testing::Test {
     void SetUp() override {
         oldDir = fs::current_path();
         fs::current_path(dir.Path());  // where the stand-in writes its log
-        ctx.openUrl = [this](const std::string& url, StopSignal*) { return platform::OpenInExplorer(standin, url) ? 1 : 0; };
+        ctx.openUrl = [this](const std::string& url, StopSignal*) { return platform::OpenInExplorer(standin, url); };
         ctx.showFileInFolder = [this](const std::string& path, StopSignal*) {
-            return platform::ShowInExplorer(standin, path) ? 1 : 0;
+            return platform::ShowInExplorer(standin, path);
         };
     }
     void TearDown() override { fs::current_path(oldDir); }

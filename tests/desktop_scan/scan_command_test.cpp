@@ -69,7 +69,7 @@ class ScanCommandTest : public ::testing::Test {
         ctx.endProcesses = EndProgramProcesses;
         ctx.startConsoleProgram = [this](const std::vector<std::string>& argv) {
             started.push_back(argv);
-            return RunProgram(ConsoleLaunchCommand(argv, ""), 0);
+            return RunProgram(ConsoleLaunchCommand(argv, ""), 0) != 0;
         };
         iniPath = mdb::SettingsPathIn(dir.Dir());
     }
@@ -237,7 +237,7 @@ TEST_F(ScanCommandTest, AChangedScannerIsNotStarted) {
 }
 
 TEST_F(ScanCommandTest, StartFailureAndLookupFailure) {
-    ctx.startConsoleProgram = [](const std::vector<std::string>&) { return 0; };
+    ctx.startConsoleProgram = [](const std::vector<std::string>&) { return false; };
     view.scanConfigAnswers = {true};
     OnScanDatabases(ctx, cs, state, view);
     ASSERT_EQ(view.messages.size(), 1u);

@@ -73,29 +73,29 @@ DesktopContext ContextAt(const std::string& programDir) {
 
 TEST(LineListNormaliser, SplitsTrimsAndKeepsFirstOccurrences) {
     LineList out;
-    ASSERT_EQ(NormaliseLineList("  /srv/a \r\n\r\n\n/srv/b\r/srv/a\r\n\t/srv/c\t", {}, out), 1);
+    ASSERT_TRUE(NormaliseLineList("  /srv/a \r\n\r\n\n/srv/b\r/srv/a\r\n\t/srv/c\t", {}, out));
     EXPECT_EQ(out.entries, (std::vector<std::string>{"/srv/a", "/srv/b", "/srv/c"}));
     EXPECT_EQ(out.count, 3);
     EXPECT_EQ(out.text, "/srv/a\r\n/srv/b\r\n/srv/c\r\n");
 
     // Multi-byte characters stay whole.
-    ASSERT_EQ(NormaliseLineList("/站点/论坛\n/站点/论坛 \n", {}, out), 1);
+    ASSERT_TRUE(NormaliseLineList("/站点/论坛\n/站点/论坛 \n", {}, out));
     EXPECT_EQ(out.text, "/站点/论坛\r\n");
 }
 
 TEST(LineListNormaliser, BlankTextHasNoEntryAndBadInputsFail) {
     LineList out;
-    EXPECT_EQ(NormaliseLineList(" \r\n \t \r\n\r\n   ", {}, out), 1);
+    EXPECT_TRUE(NormaliseLineList(" \r\n \t \r\n\r\n   ", {}, out));
     EXPECT_EQ(out.count, 0);
     EXPECT_TRUE(out.text.empty());
 
     out.count = 7;
-    EXPECT_EQ(NormaliseLineList("", {}, out), 0);
+    EXPECT_FALSE(NormaliseLineList("", {}, out));
     EXPECT_EQ(out.count, 0);
     LineListOptions noRoom;
     noRoom.minLength = 5;
     noRoom.maxLength = 5;
-    EXPECT_EQ(NormaliseLineList("/srv/a", noRoom, out), 0);
+    EXPECT_FALSE(NormaliseLineList("/srv/a", noRoom, out));
     EXPECT_TRUE(out.entries.empty());
 }
 
@@ -103,8 +103,8 @@ TEST(LineListNormaliser, LengthBoundsAreInclusive) {
     const std::string longest(260, 'a');
     const std::string tooLong(261, 'b');
     LineList out;
-    ASSERT_EQ(
-        NormaliseLineList(tooLong + "\r\n" + longest + "\r\nx\r\n", ScanDirListOptions(), out), 1);
+    ASSERT_TRUE(
+        NormaliseLineList(tooLong + "\r\n" + longest + "\r\nx\r\n", ScanDirListOptions(), out));
     EXPECT_EQ(out.entries, (std::vector<std::string>{longest, "x"}));
 }
 
@@ -113,12 +113,12 @@ TEST(LineListNormaliser, Switches) {
     LineListOptions windows;
     windows.driveRoot = true;
     windows.ignoreCaseInDuplicates = true;
-    ASSERT_EQ(NormaliseLineList("D:\\Web\r\nd:\\web\r\nd:\r\nab:\r\n", windows, out), 1);
+    ASSERT_TRUE(NormaliseLineList("D:\\Web\r\nd:\\web\r\nd:\r\nab:\r\n", windows, out));
     EXPECT_EQ(out.entries, (std::vector<std::string>{"D:\\Web", "d:\\", "ab:"}));
 
     LineListOptions lower;
     lower.lowerCase = true;
-    ASSERT_EQ(NormaliseLineList("/Srv/ÄB\r\n/srv/äb\r\n", lower, out), 1);
+    ASSERT_TRUE(NormaliseLineList("/Srv/ÄB\r\n/srv/äb\r\n", lower, out));
     // Only ASCII letters are lowered, so the two lines differ in their last letter.
     EXPECT_EQ(out.entries, (std::vector<std::string>{"/srv/Äb", "/srv/äb"}));
 }
@@ -142,10 +142,9 @@ TEST(LineListNormaliser, TheScanListFollowsThePlatformsPathRules) {
     const std::string gbk260 = Repeat("站", 130);  // 390 bytes in UTF-8
     const std::string gbk262 = Repeat("点", 131);
     LineList out;
-    ASSERT_EQ(NormaliseLineList("D:\\Web\r\nd:\\web\r\nd:\r\n/Web\r\n/web\r\n" + gbk260 + "\r\n" +
-                                    gbk262 + "\r\n",
-                                ScanDirListOptions(), out),
-              1);
+    ASSERT_TRUE(NormaliseLineList("D:\\Web\r\nd:\\web\r\nd:\r\n/Web\r\n/web\r\n" + gbk260 + "\r\n" +
+                                      gbk262 + "\r\n",
+                                  ScanDirListOptions(), out));
     if (mdb::platform::kPathsIgnoreCase)
         EXPECT_EQ(out.entries, (std::vector<std::string>{"D:\\Web", "d:\\", "/Web", gbk260}));
     else

@@ -68,7 +68,7 @@ bool PassesThroughLink(const fs::path& path) {
 // characters or more (a working folder below a long backup root) is given in the long
 // form, which Windows' file functions take up to 32767 characters.
 fs::path ForTheEngine(const fs::path& path) {
-    const std::string text = platform::Utf8OfPath(path);
+    const std::string text = platform::Utf8OfPath(path.lexically_normal());
     if (platform::kLongPathPrefix.empty() || text.size() < kMaxPath ||
         text.starts_with(platform::kLongPathPrefix))
         return path;

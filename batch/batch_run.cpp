@@ -52,7 +52,9 @@ constexpr int kRunDirectoryAttempts = 60;
 std::optional<RunDirectoryLock> TakeRunDirectory(const BatchSettings& settings, BatchRun& run) {
     std::time_t name = settings.now;
     for (int attempt = 1;; ++attempt) {
-        run.runDir = BackupRunDirectory(settings.backupRoot, name);
+        // Normal form: the long form below takes no '/' separators and no "." or ".." levels
+        // (a backup root given as "D:/backups").
+        run.runDir = BackupRunDirectory(settings.backupRoot, name).lexically_normal();
         const std::string runDirText(
             platform::WithoutLongPathPrefix(platform::Utf8OfPath(run.runDir)));
         run.message = runDirText;

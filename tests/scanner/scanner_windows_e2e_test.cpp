@@ -116,8 +116,8 @@ TEST(ScannerOnWindows, RecordsLowerCasedLongPathsBelowAWineDriveForTheBatch) {
 
     // The recorded databases compacted by our engine through "mdbcompact batch", as the
     // window runs it: backed up below a backup root with a Chinese name, itself longer than
-    // 260 characters (its run folder, working folders and backups only in the long form),
-    // compacted, verified, put back.
+    // 260 characters (its run folder, working folders and backups only in the long form)
+    // and written with '/', compacted, verified, put back.
     ASSERT_TRUE(fs::copy_file(kDist / "mdbcompact.exe",
                               platform::PathFromUtf8(program + "mdbcompact.exe")));
     const std::string backupRoot =
@@ -135,9 +135,12 @@ TEST(ScannerOnWindows, RecordsLowerCasedLongPathsBelowAWineDriveForTheBatch) {
     EXPECT_NE(dryOutput.find(lowered.substr(3) + below + "\\Data.MDB  pages "), std::string::npos)
         << dryOutput;
     EXPECT_EQ(dryOutput.find("未压缩"), std::string::npos) << dryOutput;
+    // Given with '/' separators, as administrators also write paths.
+    std::string backupRootArgument = backupRoot;
+    std::replace(backupRootArgument.begin(), backupRootArgument.end(), '\\', '/');
     const platform::SpawnResult batch =
         test::StartWithOutputTo({program + "mdbcompact.exe", "batch", "--no-web-server",
-                                 "--backup-root", backupRoot, "--all"},
+                                 "--backup-root", backupRootArgument, "--all"},
                                 batchOutput);
     ASSERT_TRUE(batch.Started());
     EXPECT_EQ(platform::WaitForProcessFor(batch.pid, std::chrono::minutes(5)), 0)

@@ -8,7 +8,6 @@
 #include "batch/work_folder.h"
 #include "common/own_files.h"
 #include "common/paths.h"
-#include "common/utf16.h"
 #include "platform/arguments.h"
 #include "platform/files.h"
 #include "platform/paths.h"

@@ -32,14 +32,11 @@ std::optional<std::filesystem::path> PathFromLong(std::u16string longPath) {
     return path;
 }
 
-std::optional<std::filesystem::path> DecodeStoredPath(const std::string& storedPath,
-                                                      std::u16string* longPath) {
+std::optional<std::filesystem::path> DecodeStoredPath(const std::string& storedPath) {
     if (storedPath.empty() || storedPath.size() >= kMaxStoredPath) return std::nullopt;
     const std::vector<std::uint8_t> bytes = Base64Decode(storedPath);
     if (bytes.empty() || bytes.size() >= kMaxDecodedPathBytes) return std::nullopt;
-    const std::u16string decoded = Utf16FromLeBytes(bytes);
-    if (longPath) *longPath = decoded;
-    return PathFromLong(decoded);
+    return PathFromLong(Utf16FromLeBytes(bytes));
 }
 
 std::string StoredPathText(const std::string& storedPath) {

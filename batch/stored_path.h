@@ -14,9 +14,9 @@ namespace mdb::batch {
 // acceptable long path (too long, a zero unit, an unpaired surrogate, relative).
 std::optional<std::filesystem::path> PathFromLong(std::u16string longPath);
 
-// The long path a record's `filepath` text decodes to, and the file path it names.
-std::optional<std::filesystem::path> DecodeStoredPath(const std::string& storedPath,
-                                                      std::u16string* longPath = nullptr);
+// The file path a record's `filepath` text names (the long path it decodes to, without
+// the prefix).
+std::optional<std::filesystem::path> DecodeStoredPath(const std::string& storedPath);
 
 // DecodeStoredPath for messages: the path as text, or the stored text itself when it
 // does not decode.

@@ -43,6 +43,10 @@ class JroCompactTest : public ::testing::Test {
         ASSERT_NE(server_, nullptr);
         // A Chinese folder name: the paths travel as UTF-16 all the way.
         dir_ = fs::temp_directory_path() / ("jro-" + std::to_string(GetCurrentProcessId())) / u8"压缩";
+        // A folder an earlier test process of the same id could not remove (Wine reuses
+        // process ids soon).
+        std::error_code ignored;
+        fs::remove_all(dir_.parent_path(), ignored);
         fs::create_directories(dir_);
         log_ = dir_.parent_path() / "calls.log";
         SetEnvironmentVariableW(JRO_TEST_SERVER_LOG_VARIABLE, log_.c_str());
@@ -61,6 +65,8 @@ class JroCompactTest : public ::testing::Test {
     fs::path CopyOfCorpusFile(const char* relative) {
         const fs::path copy = dir_ / "old.mdb";
         fs::copy_file(fs::path(MDB_CORPUS_DIR) / relative, copy);
+        // The corpus is read-only, and so would the copy be: then nothing removes it.
+        fs::permissions(copy, fs::perms::owner_write, fs::perm_options::add);
         return copy;
     }
 

@@ -282,7 +282,9 @@ CancelOutcome CancelCompaction(const CompactionContext& ctx, CompactionState& cs
         // Written under the lock so that the supervisor cannot take the request up
         // between the two steps.
         WriteSettingKey(iniPath, kKeyCompactDatabase, "0");
-        if (cs.compactRunning == 1) {
+        // A batch that has done its files is over for the user (its totals may be
+        // on the screen): there is nothing left to stop.
+        if (cs.compactRunning == 1 && !cs.batchDone) {
             outcome = cs.batchActive ? CancelOutcome::BatchStopping
                                      : CancelOutcome::RequestWithdrawn;
         }
@@ -445,6 +447,10 @@ unsigned RunCompactionBatch(const CompactionContext& ctx, CompactionState& cs, D
     }
 
     store.reset();
+    {
+        std::lock_guard lock(cs.compactLock);
+        cs.batchDone = true;
+    }
     ReloadFileList(ctx.desktop, state, view);
     restart.Now();
     const batch::BatchTotals& t = run.totals;
@@ -513,6 +519,7 @@ bool PollCompactionRequest(const CompactionContext& ctx, CompactionState& cs, De
         if (!SettingIsSet(iniPath, kKeyCompactDatabase)) return false;
         cs.compactRunning = 1;
         cs.batchActive = true;
+        cs.batchDone = false;
     }
     try {
         RunCompactionBatch(ctx, cs, state, view);
@@ -527,6 +534,7 @@ bool PollCompactionRequest(const CompactionContext& ctx, CompactionState& cs, De
         std::lock_guard lock(cs.compactLock);
         cs.compactRunning = 0;
         cs.batchActive = false;
+        cs.batchDone = false;
     }
     return true;
 }

@@ -38,6 +38,7 @@ struct CompactionState {
     std::mutex compactLock;      // guards the fields below, never held across a call
     int compactRunning = 0;      // 1: a run is requested or under way; the batch stops when not 1
     bool batchActive = false;    // the supervisor is inside a batch
+    bool batchDone = false;      // ... which has done its files and is telling the totals
     bool toldOtherCopy = false;  // "another copy is compacting" was shown for this request
 };
 

@@ -267,6 +267,28 @@ TEST_F(BatchTest, StopInTheMiddleFinishesTheCurrentFileAndRestartsTheWebServer) 
     EXPECT_EQ(compacted, 1);
 }
 
+// "停止压缩" answered while the totals of a batch that has done its files are open:
+// nothing is left to stop, and the window does not say it stopped one.
+TEST_F(BatchTest, AStopAnsweredWhileTheTotalsAreOpenFindsNothingRunning) {
+    ScanSite({"jet4/testV2000.mdb"});
+    ReloadFileList(ctx_.desktop, state_, view_);
+    view_.answers.push_back(true);
+    OnCompactAll(ctx_, cs_, state_, view_);
+    std::function<void(const std::string&)> stopDuringTotals = [&](const std::string& text) {
+        if (text.rfind("数据库压缩完成", 0) != 0) {
+            view_.whileMessageOpen = stopDuringTotals;
+            return;
+        }
+        view_.answers.push_back(true);
+        OnStopCompact(ctx_, cs_, view_);
+    };
+    view_.whileMessageOpen = stopDuringTotals;
+    PollCompactionRequest(ctx_, cs_, state_, view_, iniPath_);
+    ASSERT_GE(view_.messages.size(), 2u);
+    EXPECT_EQ(view_.messages[view_.messages.size() - 2].text, "当前未启动数据库压缩！");
+    EXPECT_EQ(view_.messages.back().text, "数据库压缩完成。成功压缩 1 个；未压缩 0 个。");
+}
+
 TEST_F(BatchTest, CompactSelectedQueuesOnlyTheTickedRowsAfterBothConfirmations) {
     ScanSite({"jet4/testV2000.mdb", "jet3/testV1997.mdb", "jet4/delTestV2000.mdb"});
     ReloadFileList(ctx_.desktop, state_, view_);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <utility>
@@ -21,6 +22,9 @@ struct ShownMessage {
 class FakeView : public MainView {
   public:
     void ShowMessage(const std::string& text, MessageIcon icon) override {
+        // What the user does while this box is open (not under the lock: it may show
+        // boxes of its own).
+        if (auto whileOpen = std::exchange(whileMessageOpen, nullptr)) whileOpen(text);
         std::lock_guard lock(mutex);
         messages.push_back({text, icon, noticeOpen});
     }
@@ -149,6 +153,8 @@ class FakeView : public MainView {
     std::vector<std::string> notices;
     bool noticeOpen = false;
     std::deque<bool> answers;
+    // Called once, with the text, as the next message box opens.
+    std::function<void(const std::string&)> whileMessageOpen;
     std::deque<bool> confirmAnswers;  // answers of the compaction confirmation dialog
     std::vector<std::vector<std::string>> confirmedPaths;
     std::deque<bool> scanConfigAnswers;  // answers of the scan settings dialog

@@ -83,22 +83,25 @@ constexpr char kMarkerText[] = "made by mdbwarden / mdbcompact batch\n";
 constexpr char kEndedText[] = "ended\n";
 
 // Calls `visit(dateDir, date, run)` for every run directory (date/time, real
-// directories) below `rootDir`, then removes a date directory `visit` left empty.
+// directories) below `rootDir`, then removes a date directory once `visit` removed every
+// run it held. A directory found empty stays: it may be a level another batch sharing the
+// root has just made and is about to make the next one in (the date of its run, or temp/
+// of its working folders); removed between the two, its run or its file failed.
 template <typename Visit>
 void ForEachRun(const platform::FileHandle& rootDir, Visit visit) {
     std::vector<platform::DirectoryEntry> dates, runs;
     if (!rootDir.Valid() || !platform::ListDirectory(rootDir, dates)) return;
     for (const auto& date : dates) {
         if (!IsRealDirectory(date)) continue;
-        std::size_t left = 1;
+        std::size_t removed = 0;
         {
             const platform::FileHandle dateDir = platform::OpenSubdirectory(rootDir, date.name);
             if (!dateDir.Valid() || !platform::ListDirectory(dateDir, runs)) continue;
-            left = runs.size();
             for (const auto& run : runs)
-                if (IsRealDirectory(run) && visit(dateDir, date.name, run.name)) --left;
+                if (IsRealDirectory(run) && visit(dateDir, date.name, run.name)) ++removed;
+            if (removed == 0 || removed != runs.size()) continue;
         }  // closed first, as in RemoveTree
-        if (left == 0) platform::RemoveDirectory(rootDir, date.name);
+        platform::RemoveDirectory(rootDir, date.name);  // fails when a run was made since
     }
 }
 

@@ -94,6 +94,25 @@ TEST(BackupRetention, ARunThatIsStillGoingStays) {
     EXPECT_FALSE(fs::exists(going));
 }
 
+// Another install's batch sharing the root has just made a level and is about to make
+// the next one in it: the date of its run directory, or temp/ of its working folders.
+// Neither the clean-up of a killed run nor retention removes such an empty level; they
+// did, and the other batch's next level failed (its working copy: its file was left
+// uncompacted with 跳过：无法建立工作副本).
+TEST(BackupRetention, LevelsAnotherBatchIsMakingStay) {
+    test::TempDir temp;
+    const fs::path root = temp.path() / "qor_mdb_backup";
+    const fs::path old = MakeRun(root, "2020-01-01", "10-00-00", true);
+    const fs::path current = MakeRun(root, "2020-01-04", "08-00-00", true);
+    fs::create_directories(root / "temp");
+    fs::create_directories(root / "2020-01-05");
+    batch::RemoveDeadRunLeftovers(root);
+    EXPECT_EQ(batch::RemoveOldBackupRuns(root, 0, current, Day(2020, 3, 1)), 1);
+    EXPECT_FALSE(fs::exists(old.parent_path())) << "the date folder retention emptied goes";
+    EXPECT_TRUE(fs::is_directory(root / "temp"));
+    EXPECT_TRUE(fs::is_directory(root / "2020-01-05"));
+}
+
 #ifndef _WIN32
 // A file system mounted inside an old run (by mistake, or a backup disk) is not entered.
 TEST(BackupRetention, AFileSystemMountedInsideARunIsLeftWhole) {

@@ -25,6 +25,8 @@
 #include "batch/batch_leftovers.h"
 #include "batch/batch_run.h"
 #include "batch/compact_mdb_file.h"
+#include "batch/run_report.h"
+#include "batch/work_folder.h"
 #include "fake_engine.h"
 #include "file_bytes.h"
 
@@ -809,6 +811,49 @@ TEST_F(ReplaceTest, BatchesStartingInTheSameSecondTakeRunFoldersOfTheirOwn) {
     EXPECT_EQ(ReadBytes(run.runDir / db.relative_path()), kOriginal)
         << "the backup was removed under the running batch";
     EXPECT_EQ(ReadBytes(db), kOriginal.substr(0, kOriginal.size() / 2));
+}
+
+// A file left alone because its backup or its working copy could not be made keeps its
+// record as it was, but the run's results say why: each file's line in the report and
+// in the JSON document carries the reason and its code.
+TEST_F(ReplaceTest, AFailedBackupOrWorkingCopyIsReportedWithItsReason) {
+    const fs::path a = MakeSiteFile("a.mdb", kOriginal);
+    const fs::path other = root_ / "www" / "blog";
+    fs::create_directories(other);
+    WriteBytes(other / "b.mdb", kOriginal);
+    Queue(other / "b.mdb");
+    batch::BatchSettings settings;
+    settings.programDir = root_;
+    settings.backupRoot = backupRoot_;
+    settings.now = std::time(nullptr);
+    settings.compact = HalfCompactor;
+    // A file where a's backup folder goes, and where this install's working folders go.
+    const fs::path runDir = batch::BackupRunDirectory(backupRoot_, settings.now);
+    fs::create_directories(runDir / site_.relative_path().parent_path());
+    WriteBytes(runDir / site_.relative_path(), "in the way");
+    const fs::path workRoot = batch::WorkRootFor(backupRoot_, root_);
+    fs::create_directories(workRoot.parent_path());
+    WriteBytes(workRoot, "in the way");
+
+    BatchObserver quiet;
+    batch::RunReport report;
+    batch::RecordingObserver recording(quiet, report);
+    const auto store = FileInfoDb::Open(dbPath_);
+    const batch::BatchRun run = RunBatch(
+        DecodeRecordedFiles({StoredPath(a), StoredPath(other / "b.mdb")}), settings, *store,
+        recording);
+    ASSERT_EQ(run.runDir, runDir);
+    EXPECT_EQ(run.totals.notCompacted, 2u);
+    ASSERT_EQ(report.files.size(), 2u);
+    EXPECT_EQ(report.files[0].reason, kSkipBackupFailed);
+    EXPECT_EQ(report.files[1].reason, kSkipWorkingCopy);
+    const std::string json = batch::RunReportJson(report).Dump();
+    EXPECT_NE(json.find("backup_failed"), std::string::npos) << json;
+    EXPECT_NE(json.find("working_copy_failed"), std::string::npos) << json;
+    for (const fs::path& p : {a, other / "b.mdb"}) {
+        EXPECT_EQ(ReadBytes(p), kOriginal);
+        EXPECT_EQ(Record(p).fileinfo, "") << "a skip stays out of the record";
+    }
 }
 
 // A backup root longer than the 260 characters the path functions take: the batch makes

@@ -81,6 +81,16 @@ class ReplaceTest : public ::testing::Test {
         FileInfoDb::Open(dbPath_)->InsertRecord(r);
     }
 
+    // A batch of the program directory root_ into backupRoot_, starting now.
+    batch::BatchSettings Settings() const {
+        batch::BatchSettings settings;
+        settings.programDir = root_;
+        settings.backupRoot = backupRoot_;
+        settings.now = std::time(nullptr);
+        settings.compact = HalfCompactor;
+        return settings;
+    }
+
     FileInfoRecord Record(const fs::path& p) {
         std::vector<FileInfoRecord> rows;
         FileInfoDb::Open(dbPath_)->SelectAll(rows);
@@ -770,11 +780,7 @@ TEST_F(ReplaceTest, InstallsSharingTheBackupRootLeaveEachOthersLiveFolders) {
     WriteBytes(copies / partial, kOriginal.substr(0, 1000));
     WriteBytes(copies / "kept.mdb", kOriginal);
     WriteBytes(copies / ".orders.mdb.mdbwarden-short.tmp", "not our pattern");
-    batch::BatchSettings settings;
-    settings.programDir = root_;
-    settings.backupRoot = backupRoot_;
-    settings.now = std::time(nullptr);
-    settings.compact = HalfCompactor;
+    batch::BatchSettings settings = Settings();
     BatchObserver quiet;
     const auto store = FileInfoDb::Open(dbPath_);
     EXPECT_EQ(RunBatch({}, settings, *store, quiet).start, BatchStart::Ran);
@@ -789,11 +795,7 @@ TEST_F(ReplaceTest, InstallsSharingTheBackupRootLeaveEachOthersLiveFolders) {
 // keeps its backup. A shared folder lost the backup under the running batch.
 TEST_F(ReplaceTest, BatchesStartingInTheSameSecondTakeRunFoldersOfTheirOwn) {
     const fs::path db = MakeSiteFile("same.mdb", kOriginal);
-    batch::BatchSettings settings;
-    settings.programDir = root_;
-    settings.backupRoot = backupRoot_;
-    settings.now = std::time(nullptr);
-    settings.compact = HalfCompactor;
+    batch::BatchSettings settings = Settings();
     const fs::path otherDir = batch::BackupRunDirectory(backupRoot_, settings.now);
     fs::create_directories(otherDir);
     std::optional<batch::RunDirectoryLock> other(batch::MarkRunDirectory(otherDir));
@@ -822,11 +824,7 @@ TEST_F(ReplaceTest, AFailedBackupOrWorkingCopyIsReportedWithItsReason) {
     fs::create_directories(other);
     WriteBytes(other / "b.mdb", kOriginal);
     Queue(other / "b.mdb");
-    batch::BatchSettings settings;
-    settings.programDir = root_;
-    settings.backupRoot = backupRoot_;
-    settings.now = std::time(nullptr);
-    settings.compact = HalfCompactor;
+    batch::BatchSettings settings = Settings();
     // A file where a's backup folder goes, and where this install's working folders go.
     const fs::path runDir = batch::BackupRunDirectory(backupRoot_, settings.now);
     fs::create_directories(runDir / site_.relative_path().parent_path());
@@ -860,11 +858,8 @@ TEST_F(ReplaceTest, AFailedBackupOrWorkingCopyIsReportedWithItsReason) {
 // its run directory and working folders there, backs up and compacts.
 TEST_F(ReplaceTest, ABatchRunsBelowABackupRootLongerThan260Characters) {
     const fs::path db = MakeSiteFile("orders.mdb", kOriginal);
-    batch::BatchSettings settings;
-    settings.programDir = root_;
+    batch::BatchSettings settings = Settings();
     settings.backupRoot = root_ / std::string(150, 'b') / std::string(150, 'c') / "备份";
-    settings.now = std::time(nullptr);
-    settings.compact = HalfCompactor;
     std::string why;
     EXPECT_TRUE(BackupRootWritable(settings.backupRoot, why)) << why;
     BatchObserver quiet;

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <atomic>
+#include <map>
 #include <mutex>
 #include <set>
 #include <string>
@@ -28,10 +29,14 @@ struct FileListEntry {
 
 // The batch under way as the list shows it: its queued files wait, one is being
 // compacted, and each done file shows its new values (its stored `filepath` texts).
+// A file the batch left alone for a reason its record does not keep (its backup or its
+// working copy could not be made, the replacement failed) shows that reason until the
+// next batch starts.
 struct BatchProgress {
     bool active = false;
     std::string current;          // being compacted; empty between files
     std::set<std::string> done;   // treated in this batch
+    std::map<std::string, std::string> leftAlone;  // path -> reason, kept after the batch
 };
 
 struct DesktopState {

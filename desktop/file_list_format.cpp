@@ -73,6 +73,11 @@ void FillEntry(const FileInfoRecord& record, FileListEntry& entry, const BatchPr
     // A repaired file's note (what was made anew or lost) shows where a reason would.
     if (record.compactDatabase == kStateCompacted && !RepairMark(record.fileinfo).empty())
         entry.reason = TrWithDetail(record.fileinfo, "");
+    if (const auto left = batch.leftAlone.find(record.filepath);
+        left != batch.leftAlone.end() && record.compactDatabase != kStateCompacted && !failed) {
+        entry.compactedSize = "---";
+        entry.ratio = entry.reason = Tr(left->second);
+    }
     entry.recordKey = record.filenameid;
     if (batch.active && record.compactDatabase == kStateQueued && !batch.done.contains(record.filepath)) {
         entry.compactedSize = "---";

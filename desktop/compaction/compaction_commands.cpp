@@ -336,11 +336,13 @@ class WindowBatchObserver : public batch::BatchObserver {
                         const std::vector<batch::RecordedFile>& queued)
         : ctx_(ctx), state_(state), view_(view), queued_(queued) {
         std::lock_guard lock(state_.reloadLock);
-        state_.batch = BatchProgress{true, {}, {}};
+        state_.batch = BatchProgress{true, {}, {}, {}};
     }
     ~WindowBatchObserver() override {
         std::lock_guard lock(state_.reloadLock);
-        state_.batch = BatchProgress{};
+        BatchProgress ended;
+        ended.leftAlone = std::move(state_.batch.leftAlone);
+        state_.batch = std::move(ended);
     }
     void FileStarted(std::size_t index, std::size_t total, const batch::RecordedFile& file) override {
         view_.SetProgressPos(static_cast<int>(index + 1));
@@ -361,6 +363,8 @@ class WindowBatchObserver : public batch::BatchObserver {
             std::lock_guard lock(state_.reloadLock);
             state_.batch.current.clear();
             state_.batch.done.insert(queued_[outcome.index].stored);
+            if (!r.Replaced() && r.outcome != batch::ReplaceOutcome::Refused && !r.reason.empty())
+                state_.batch.leftAlone[queued_[outcome.index].stored] = r.reason;
         }
         ReloadFileList(ctx_.desktop, state_, view_);
     }

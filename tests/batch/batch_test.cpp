@@ -243,6 +243,27 @@ TEST_F(BatchTest, CorruptFileKeepsSiteFileStoresReasonAndCountsAsNotCompacted) {
     }
 }
 
+// A file left alone because its backup could not be made: its record keeps nothing of
+// it, but its row says why (in the "压缩率" column and as its reason) until the next batch.
+TEST_F(BatchTest, ARowLeftAloneForAReasonTheRecordDoesNotKeepSaysWhy) {
+    ScanSite({"jet4/testV2000.mdb"});
+    ReloadFileList(ctx_.desktop, state_, view_);
+    ASSERT_EQ(view_.ItemCount(), 1);
+    // A file where the site folder's backup folder goes.
+    const fs::path runDir = batch::BackupRunDirectory(backupRoot_, ctx_.now());
+    fs::create_directories(runDir / site_.relative_path());
+    std::ofstream(runDir / (site_ / "shop").relative_path()) << "in the way";
+    view_.answers.push_back(true);
+    OnCompactAll(ctx_, cs_, state_, view_);
+    PollCompactionRequest(ctx_, cs_, state_, view_, iniPath_);
+    EXPECT_EQ(view_.messages.back().text, "数据库压缩完成。成功压缩 0 个；未压缩 1 个。");
+    EXPECT_EQ(Records().at(0).fileinfo, "");
+    ReloadFileList(ctx_.desktop, state_, view_);
+    ASSERT_EQ(view_.rows.size(), 1u);
+    EXPECT_EQ(view_.rows[0].ratio, batch::kSkipBackupFailed);
+    EXPECT_EQ(view_.rows[0].reason, batch::kSkipBackupFailed);
+}
+
 TEST_F(BatchTest, StopInTheMiddleFinishesTheCurrentFileAndRestartsTheWebServer) {
     ScanSite({"jet4/testV2000.mdb", "jet3/testV1997.mdb", "jet4/delTestV2000.mdb"});
     ReloadFileList(ctx_.desktop, state_, view_);

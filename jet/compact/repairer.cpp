@@ -183,6 +183,38 @@ class KeptSlots {
     std::vector<std::uint32_t> page_start_;
 };
 
+// A row's index key hashed (FNV-1a, 64 bits), and two values no key hashes to in
+// practice: the row has no entry, its values cannot be read.
+constexpr std::uint64_t kNoEntry = 0, kUnreadable = 1;
+std::uint64_t HashKey(std::span<const std::uint8_t> key) {
+    std::uint64_t h = 0xcbf29ce484222325ull;
+    for (std::uint8_t b : key) h = (h ^ b) * 0x100000001b3ull;
+    return h < 2 ? h + 2 : h;
+}
+
+// The entries an index should hold, summed: each (row's place, key hash) pair mixed
+// (splitmix64's finaliser) into 64 bits and added. An index whose entries sum to the
+// same, one per row and as many, holds those entries (two different sets sum alike with
+// a chance of 2^-64), so a sound index is checked against its rows without keeping a
+// hash per row (8 bytes a row and index: 160 MB for one index of 20 million rows).
+struct KeySum {
+    std::uint64_t sum = 0;
+    std::uint64_t count = 0;  // rows with an entry
+    bool readable = true;     // false once a row's key could not be made
+
+    static std::uint64_t Mix(std::uint64_t place, std::uint64_t hash) {
+        std::uint64_t z = hash ^ (place * 0x9e3779b97f4a7c15ull);
+        z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ull;
+        z = (z ^ (z >> 27)) * 0x94d049bb133111ebull;
+        return z ^ (z >> 31);
+    }
+    void Add(std::uint64_t place, std::uint64_t hash) {
+        sum += Mix(place, hash);
+        ++count;
+    }
+    bool operator==(const KeySum&) const = default;
+};
+
 // One table as the repair carries it over.
 struct TableWork {
     const CatalogEntry* entry = nullptr;
@@ -200,6 +232,11 @@ struct TableWork {
     bool new_map = false;
     std::size_t map_handle = 0;
     std::vector<std::pair<std::size_t, std::uint32_t>> new_roots;  // real index, root
+    // Per real index: its keys' encoder (none where they cannot be made, `why` says
+    // why), and the sum of the entries the kept rows make, taken as they are salvaged.
+    std::vector<std::optional<IndexKeyEncoder>> enc;
+    std::vector<std::string> why;
+    std::vector<KeySum> row_sums;
 };
 
 // The entries of an index made anew, each with its row's place in the table's kept
@@ -397,6 +434,43 @@ void Repairer::SalvageRows(TableWork& w, const OwnedPages& owned) {
     for (std::size_t i = 0; i < d.columns.size(); ++i)
         if (!catalog && d.columns[i].type == kColLong && IsIdColumn(w.entry->name, d.columns[i].name))
             id_columns.push_back(i);
+    // Each kept row's index keys, summed per index while the row is at hand: a second
+    // pass over the rows to check the indexes cost as much as this one.
+    const std::size_t n = d.real_indexes.size();
+    w.enc.resize(n);
+    w.why.resize(n);
+    w.row_sums.assign(n, KeySum());
+    bool any_enc = false;
+    for (std::size_t i = 0; i < n; ++i) {
+        w.enc[i] = IndexKeyEncoder::Make(d, i, src_.jet3(), db_.header().sort_order, &w.why[i]);
+        any_enc = any_enc || w.enc[i].has_value();
+    }
+    TableReader long_values(src_, d);
+    CrackedRow nulled;
+    std::vector<KeyValue> values;
+    std::vector<std::vector<std::uint8_t>> scratch;
+    std::vector<std::uint8_t> key;
+    auto sum_keys = [&](const SalvagedRow& r, bool values_lost) {
+        const CrackedRow* cracked = r.cracked;
+        if (values_lost) {
+            nulled = *r.cracked;
+            for (std::size_t f = 0; f < d.columns.size(); ++f)
+                if (w.lost_values.count(std::uint64_t{PackedSlot(r.slot)} << 16 | f)) nulled.fields[f].null = true;
+            cracked = &nulled;
+        }
+        const std::uint64_t place = w.kept.size();
+        for (std::size_t i = 0; i < n; ++i) {
+            if (!w.enc[i] || !w.row_sums[i].readable) continue;
+            try {
+                w.enc[i]->ValuesOf(r.bytes, *cracked, long_values, values, scratch);
+                if (!w.enc[i]->HasEntry(values)) continue;
+                w.enc[i]->Encode(values, key);
+                w.row_sums[i].Add(place, HashKey(key));
+            } catch (const FormatError&) {
+                w.row_sums[i].readable = false;
+            }
+        }
+    };
     reader.ForEachRow([&](const SalvagedRow& r) {
         if (catalog && lost_catalog_slots_.count(PackedSlot(r.slot))) {
             w.dropped.insert(PackedSlot(r.slot));  // its table is reported lost
@@ -411,11 +485,13 @@ void Repairer::SalvageRows(TableWork& w, const OwnedPages& owned) {
                 return true;
             }
         }
+        bool values_lost = false;
         for (std::size_t i = 0; i < d.columns.size(); ++i) {
             const FieldRef& f = r.cracked->fields[i];
             if (f.null || !IsLongValueType(d.columns[i].type)) continue;
             std::string why;
             if (reader.LongValueReadable(r.bytes.subspan(f.begin, f.size), &why)) continue;
+            values_lost = true;
             // A value that cannot be read whole is left null; its row is kept.
             mask_bit(r, d.columns[i]);
             w.lost_values.insert(std::uint64_t{PackedSlot(r.slot)} << 16 | i);
@@ -427,6 +503,7 @@ void Repairer::SalvageRows(TableWork& w, const OwnedPages& owned) {
             w.report.losses.push_back(std::move(l));
         }
         if (r.unlisted) w.new_map = true;
+        if (any_enc) sum_keys(r, values_lost);
         w.kept.push_back(r.slot);
         if (r.addr != r.slot) w.moved_addrs.insert(PackedSlot(r.addr));
         return true;
@@ -481,15 +558,6 @@ bool Repairer::NullInKey(const TableDef& d, std::size_t index, RowAddr slot, boo
     return all;
 }
 
-// A row's index key hashed (FNV-1a, 64 bits), and two values no key hashes to in
-// practice: the row has no entry, its values cannot be read.
-constexpr std::uint64_t kNoEntry = 0, kUnreadable = 1;
-std::uint64_t HashKey(std::span<const std::uint8_t> key) {
-    std::uint64_t h = 0xcbf29ce484222325ull;
-    for (std::uint8_t b : key) h = (h ^ b) * 0x100000001b3ull;
-    return h < 2 ? h + 2 : h;
-}
-
 void Repairer::RebuildIndexes(TableWork& w) {
     const TableDef& d = *w.def;
     const std::size_t n = d.real_indexes.size();
@@ -534,58 +602,42 @@ void Repairer::RebuildIndexes(TableWork& w) {
     } catch (const FormatError&) {
     }
 
-    // Each index walked once, its entries compared with the rows as they come (no
-    // entry kept): an index is kept when its entries are exactly those the rows make.
-    // A row that a clean leaf lists under other values, and no index under its own,
-    // is kept as it reads but reported: its bytes may not be the row's any more.
-    std::vector<std::optional<IndexKeyEncoder>> enc(n);
-    std::vector<std::string> why(n);
+    // Each index walked once, its entries compared with the rows (no entry kept): an
+    // index is kept when its entries are exactly those the rows make. First through
+    // the sums the salvage took (KeySum): a sound index needs nothing more. An index
+    // whose entries sum to something else, or whose rows' keys could not all be made,
+    // is walked again beside a hash of each row's key, to find the rows whose entries
+    // disagree: a row that a clean leaf lists under other values, and no index under
+    // its own, is kept as it reads but reported: its bytes may not be the row's any more.
+    const std::vector<std::optional<IndexKeyEncoder>>& enc = w.enc;
+    const std::vector<std::string>& why = w.why;
     std::vector<bool> keep(n, true);
     std::set<RowAddr> named;  // rows an index lists that could not be read
     std::vector<bool> agree(w.kept.size(), false);
     std::vector<std::pair<std::uint32_t, RowAddr>> disagree;  // leaf page, row
-    // Each kept row's key of each index the encoder can make, as a 64-bit hash, made
-    // in a pass over the rows in page order (an index's order would read them at
-    // random): 8 bytes per row and index. Two different keys hash alike with a
-    // chance of 2^-64; the tree made from the rows compares whole keys. The indexes
-    // whose hashes fit in kHashBytes together are hashed in one pass, the others in
-    // passes of their own: a table of 7.2 million rows and three indexes took 234 MB
-    // at the peak in one pass, 119 MB in three, which cost 0.6 s more CPU time.
-    constexpr std::size_t kHashBytes = std::size_t{64} << 20;
-    for (std::size_t i = 0; i < n; ++i)
-        enc[i] = IndexKeyEncoder::Make(d, i, src_.jet3(), db_.header().sort_order, &why[i]);
-    std::vector<RowArray<std::uint64_t>> hashes(n);
-    auto hash_rows = [&](std::size_t first, std::size_t end) {
-        bool any = false;
-        for (std::size_t i = first; i < end; ++i)
-            if (enc[i]) hashes[i].assign(w.kept.size(), kNoEntry), any = true;
-        for (std::size_t k = 0; k < w.kept.size() && any; ++k) {
-            bool readable = true;
+    // Each kept row's key of index `i` as a 64-bit hash, made in a pass over the rows in
+    // page order (an index's order would read them at random): 8 bytes per row. Two
+    // different keys hash alike with a chance of 2^-64; the tree made from the rows
+    // compares whole keys.
+    RowArray<std::uint64_t> hashes;
+    auto hash_rows = [&](std::size_t i) {
+        hashes.assign(w.kept.size(), kNoEntry);
+        for (std::size_t k = 0; k < w.kept.size(); ++k) {
             try {
                 load(w.kept[k]);
+                if (loaded_key(*enc[i], nullptr)) hashes[k] = HashKey(key);
             } catch (const FormatError&) {
-                readable = false;
-            }
-            for (std::size_t i = first; i < end; ++i) {
-                if (!enc[i]) continue;
-                try {
-                    if (!readable) hashes[i][k] = kUnreadable;
-                    else if (loaded_key(*enc[i], nullptr)) hashes[i][k] = HashKey(key);
-                } catch (const FormatError&) {
-                    hashes[i][k] = kUnreadable;
-                }
+                hashes[k] = kUnreadable;
             }
         }
     };
-    const std::size_t per_pass =
-        std::max<std::size_t>(1, kHashBytes / std::max<std::size_t>(1, w.kept.size() * sizeof(std::uint64_t)));
-    for (std::size_t i = 0; i < n; ++i) {
-        if (i % per_pass == 0) {
-            for (std::size_t j = i >= per_pass ? i - per_pass : 0; j < i; ++j) hashes[j] = RowArray<std::uint64_t>();
-            hash_rows(i, std::min(n, i + per_pass));
-        }
+    // One walk of index `i`, with each row's hash in `hashes` (`by_row`) or through
+    // the sums alone.
+    auto check_index = [&](std::size_t i, bool by_row) {
+        keep[i] = true;
         std::vector<bool> pointed(w.kept.size(), false);
         std::size_t pointed_count = 0;
+        KeySum walked;
         // A unique index that holds a key twice (but for keys with a null column) is
         // made anew below, without the later row.
         const bool unique = IsUniqueIndex(d, i);
@@ -593,6 +645,7 @@ void Repairer::RebuildIndexes(TableWork& w) {
         bool have_last = false;
         std::vector<RowAddr> lost_here;
         std::vector<std::pair<std::uint32_t, RowAddr>> disagree_here;
+        std::vector<std::size_t> agree_here;
         const IndexWalk wk = WalkIndex(
             src_, d.real_indexes[i].root, d.page,
             LeafPageVisitor([&](std::span<const IndexEntry> entries, std::uint32_t page) {
@@ -617,12 +670,22 @@ void Repairer::RebuildIndexes(TableWork& w) {
                     }
                     if (!enc[i]) continue;
                     const std::uint64_t h = HashKey(std::span(e.bytes.data(), e.key_size));
-                    if (h == hashes[i][k])
-                        agree[k] = true;
+                    if (!by_row)
+                        walked.Add(static_cast<std::uint64_t>(k), h);
+                    else if (h == hashes[k])
+                        agree_here.push_back(static_cast<std::size_t>(k));
                     else
                         disagree_here.emplace_back(page, e.row), keep[i] = false;
                 }
             }));
+        // The sums tell only whether every entry agrees: where they do not, the walk
+        // by row tells which.
+        if (!by_row && enc[i]) {
+            if (!(w.row_sums[i].readable && walked == w.row_sums[i])) return false;
+            for (std::size_t k = 0; k < w.kept.size(); ++k)
+                if (pointed[k]) agree[k] = true;
+        }
+        for (std::size_t k : agree_here) agree[k] = true;
         const bool clean = wk.complete && wk.problems.empty();
         if (!clean) keep[i] = false;
         std::unordered_set<std::uint32_t> bad_pages;
@@ -630,15 +693,22 @@ void Repairer::RebuildIndexes(TableWork& w) {
         for (const auto& dp : disagree_here)
             if (!bad_pages.count(dp.first)) disagree.push_back(dp);
         if (clean) named.insert(lost_here.begin(), lost_here.end());
-        // Rows without an entry: right only for those the index leaves out.
-        if (keep[i] && pointed_count != w.kept.size())
+        // Rows without an entry: right only for those the index leaves out. With an
+        // encoder the sums (or the hashes) compared them already.
+        if (keep[i] && pointed_count != w.kept.size() && (by_row || !enc[i]))
             for (std::size_t k = 0; k < w.kept.size() && keep[i]; ++k) {
                 if (pointed[k]) continue;
-                const bool has = enc[i] ? hashes[i][k] != kNoEntry : !LeftOutByIndex(d, i, w.kept[k]);
+                const bool has = by_row ? hashes[k] != kNoEntry : !LeftOutByIndex(d, i, w.kept[k]);
                 if (has) keep[i] = false;
             }
+        return true;
+    };
+    for (std::size_t i = 0; i < n; ++i) {
+        if (check_index(i, false)) continue;
+        hash_rows(i);
+        check_index(i, true);
+        hashes = RowArray<std::uint64_t>();
     }
-    hashes.clear();
     for (RowAddr a : named) {
         bool known = false;
         for (const SalvageLoss& l : w.report.losses) known = known || (l.at == a && l.kind == SalvageLoss::Kind::Row);

@@ -1,6 +1,7 @@
 #include "jet/compact/entry_sorter.h"
 
 #include <algorithm>
+#include <bit>
 #include <cassert>
 #include <cstring>
 #include <stdexcept>
@@ -46,10 +47,21 @@ std::uint64_t PackBigEndian(const std::uint8_t* p, std::size_t n) {
     return v;
 }
 
+// How many bytes `a` and `b` begin with alike. Eight at a time: it runs once per
+// record added and once per record written to disk.
 std::size_t SharedLength(std::span<const std::uint8_t> a, std::span<const std::uint8_t> b) {
     const std::size_t n = std::min(a.size(), b.size());
-    return static_cast<std::size_t>(std::mismatch(a.begin(), a.begin() + n, b.begin()).first -
-                                    a.begin());
+    std::size_t i = 0;
+    if constexpr (std::endian::native == std::endian::little) {
+        for (; i + 8 <= n; i += 8) {
+            std::uint64_t x, y;
+            std::memcpy(&x, a.data() + i, 8);
+            std::memcpy(&y, b.data() + i, 8);
+            if (x != y) return i + static_cast<std::size_t>(std::countr_zero(x ^ y)) / 8;
+        }
+    }
+    while (i < n && a[i] == b[i]) ++i;
+    return i;
 }
 
 std::uint8_t* PutVarint(std::uint8_t* p, std::uint64_t v) {
@@ -75,10 +87,10 @@ const std::uint8_t* GetVarint(const std::uint8_t* p, const std::uint8_t* end, st
 // cost more than the comparisons it saves.
 constexpr std::size_t kRadixMinItems = 256;
 
-// Byte `k` (0-11) of an item's prefix.
+// Byte `k` (0-15) of an item's prefix.
 template <class Item>
 unsigned PrefixByte(const Item& x, unsigned k) {
-    return static_cast<unsigned>(k < 8 ? x.hi >> (56 - 8 * k) : x.lo >> (24 - 8 * (k - 8))) & 0xFF;
+    return static_cast<unsigned>((k < 8 ? x.hi : x.lo) >> (56 - 8 * (k % 8))) & 0xFF;
 }
 
 // Sorts items whose prefixes agree before byte `k`: places them by that byte (in
@@ -88,7 +100,7 @@ unsigned PrefixByte(const Item& x, unsigned k) {
 template <class Item, class Less>
 void RadixSort(Item* begin, Item* end, unsigned k, const Less& less) {
     const std::size_t n = static_cast<std::size_t>(end - begin);
-    if (n < kRadixMinItems || k == 12) {
+    if (n < kRadixMinItems || k == 16) {
         std::sort(begin, end, less);
         return;
     }
@@ -161,34 +173,34 @@ class EntrySorter::RunWriter {
     std::vector<std::uint8_t> previous_;  // the record written last
 };
 
-// Reads runs back in order: each run's current record sits in its cursor, and a heap
-// of cursors keeps the smallest on top.
+// Reads runs back in order: each run's current record sits in its cursor, and a tree
+// of losers (a tournament whose inner nodes keep the cursor that lost there) names the
+// smallest: the next after it is found in one comparison per level.
 class EntrySorter::Merger {
   public:
-    Merger(SpillFile& file, std::span<const Run> runs, std::size_t buffer_bytes) : file_(file) {
-        cursors_.resize(runs.size());
+    Merger(SpillFile& file, std::span<const Run> runs, std::size_t buffer_bytes)
+        : file_(file), cursors_(runs.size()), losers_(runs.size()) {
         for (std::size_t i = 0; i < runs.size(); ++i) {
             Cursor& c = cursors_[i];
             c.at = runs[i].at;
             c.end = runs[i].at + runs[i].bytes;
             c.buffer.resize(static_cast<std::size_t>(std::max<std::uint64_t>(
                 kMaxHeaderBytes, std::min<std::uint64_t>(buffer_bytes, runs[i].bytes))));
-            if (Advance(c)) heap_.push_back(static_cast<std::uint32_t>(i));
+            c.done = !Advance(c);
         }
-        for (std::size_t i = heap_.size() / 2; i-- > 0;) SiftDown(i);
+        if (!cursors_.empty()) winner_ = Play(1);
     }
 
     bool Next(std::span<const std::uint8_t>* bytes, std::uint64_t* tag) {
+        if (cursors_.empty()) return false;
         // The record returned last stays readable until now.
-        if (taken_ && !heap_.empty()) {
-            if (!Advance(cursors_[heap_[0]])) {
-                heap_[0] = heap_.back();
-                heap_.pop_back();
-            }
-            if (!heap_.empty()) SiftDown(0);
+        if (taken_) {
+            Cursor& c = cursors_[winner_];
+            if (!c.done) c.done = !Advance(c);
+            Replay();
         }
-        if (heap_.empty()) return false;
-        const Cursor& c = cursors_[heap_[0]];
+        const Cursor& c = cursors_[winner_];
+        if (c.done) return false;
         *bytes = c.record;
         *tag = c.tag;
         taken_ = true;
@@ -203,6 +215,7 @@ class EntrySorter::Merger {
         std::vector<std::uint8_t> record;  // the current record
         std::uint64_t tag = 0;
         std::uint64_t head = 0;  // its first 8 bytes, packed
+        bool done = false;       // no record left
     };
 
     // Moves what is left of the buffer to its start and reads more behind it.
@@ -247,35 +260,41 @@ class EntrySorter::Merger {
         return true;
     }
 
-    // Whether cursor a's record sorts before cursor b's; equal ones by run, so that the
-    // order is the same every time.
+    // Whether cursor a's record sorts before cursor b's; a run at its end after all,
+    // equal records by run, so that the order is the same every time.
     bool Before(std::uint32_t a, std::uint32_t b) const {
         const Cursor& x = cursors_[a];
         const Cursor& y = cursors_[b];
+        if (x.done || y.done) return !x.done;
         if (x.head != y.head) return x.head < y.head;
         if (const int c = Compare(x.record, y.record)) return c < 0;
         if (x.tag != y.tag) return x.tag < y.tag;
         return a < b;
     }
 
-    void SiftDown(std::size_t i) {
-        const std::size_t n = heap_.size();
-        const std::uint32_t moving = heap_[i];
-        for (;;) {
-            std::size_t child = 2 * i + 1;
-            if (child >= n) break;
-            if (child + 1 < n && Before(heap_[child + 1], heap_[child])) ++child;
-            if (!Before(heap_[child], moving)) break;
-            heap_[i] = heap_[child];
-            i = child;
-        }
-        heap_[i] = moving;
+    // The tree has inner nodes 1 to k-1 and the runs as leaves k to 2k-1 (k runs).
+    // Plays the match at `node` and below; returns its winner.
+    std::uint32_t Play(std::size_t node) {
+        if (node >= cursors_.size()) return static_cast<std::uint32_t>(node - cursors_.size());
+        std::uint32_t a = Play(2 * node), b = Play(2 * node + 1);
+        if (Before(b, a)) std::swap(a, b);
+        losers_[node] = b;
+        return a;
+    }
+
+    // Plays the winner's new record against the losers on its way up.
+    void Replay() {
+        std::uint32_t w = winner_;
+        for (std::size_t node = (cursors_.size() + w) / 2; node >= 1; node /= 2)
+            if (Before(losers_[node], w)) std::swap(losers_[node], w);
+        winner_ = w;
     }
 
     SpillFile& file_;
     std::vector<Cursor> cursors_;
-    std::vector<std::uint32_t> heap_;  // cursors with a record, the smallest first
-    bool taken_ = false;               // the top record was returned
+    std::vector<std::uint32_t> losers_;  // at each inner node (index 0 unused)
+    std::uint32_t winner_ = 0;           // the cursor with the smallest record
+    bool taken_ = false;                 // the winner's record was returned
 };
 
 EntrySorter::EntrySorter(const SpillSettings& settings) : settings_(settings) {}
@@ -283,11 +302,13 @@ EntrySorter::EntrySorter(const SpillSettings& settings) : settings_(settings) {}
 EntrySorter::~EntrySorter() = default;
 
 std::span<const std::uint8_t> EntrySorter::Read(const Item& item) {
-    if (!packed_ || item.size > shared_ + kPrefixBytes) return BytesOf(item);
+    if (!packed_ || item.size() > shared_ + kPrefixBytes) return BytesOf(item);
     std::uint8_t* p = scratch_.data() + shared_;
-    for (int k = 0; k < 8; ++k) p[k] = static_cast<std::uint8_t>(item.hi >> (56 - 8 * k));
-    for (int k = 0; k < 4; ++k) p[8 + k] = static_cast<std::uint8_t>(item.lo >> (24 - 8 * k));
-    return {scratch_.data(), item.size};
+    for (int k = 0; k < 8; ++k) {
+        p[k] = static_cast<std::uint8_t>(item.hi >> (56 - 8 * k));
+        p[8 + k] = static_cast<std::uint8_t>(item.lo >> (56 - 8 * k));
+    }
+    return {scratch_.data(), item.size()};
 }
 
 void EntrySorter::Add(std::span<const std::uint8_t> bytes, std::uint64_t tag) {
@@ -315,8 +336,9 @@ void EntrySorter::Add(std::span<const std::uint8_t> bytes, std::uint64_t tag) {
         }
     }
     const std::uint64_t at = arena_.size();
+    assert(at < (std::uint64_t{1} << 40));  // what Item::place holds: 1 TB in memory
     arena_.insert(arena_.end(), bytes.begin(), bytes.end());
-    items_.push_back({0, 0, static_cast<std::uint32_t>(bytes.size()), at, tag});
+    items_.push_back({0, 0, at << 24 | bytes.size(), tag});
     ++count_;
 }
 
@@ -325,14 +347,13 @@ void EntrySorter::SortBatch() {
     // The bytes every record begins with are left out of the prefixes and the
     // comparisons: the entries of a date index (13 bytes) share their first three.
     const std::size_t skip = shared_;
-    scratch_.assign(arena_.data() + items_.front().at, arena_.data() + items_.front().at + skip);
+    const auto first = BytesOf(items_.front());
+    scratch_.assign(first.begin(), first.begin() + static_cast<std::ptrdiff_t>(skip));
     scratch_.resize(skip + kPrefixBytes);
     for (Item& item : items_) {
         const auto b = BytesOf(item).subspan(skip);
         item.hi = PackBigEndian(b.data(), b.size());
-        item.lo = b.size() > 8
-                      ? static_cast<std::uint32_t>(PackBigEndian(b.data() + 8, b.size() - 8) >> 32)
-                      : 0;
+        item.lo = b.size() > 8 ? PackBigEndian(b.data() + 8, b.size() - 8) : 0;
     }
     packed_ = true;
     // Equal prefixes: the bytes after them, then the lengths (the prefix pads with
@@ -341,13 +362,13 @@ void EntrySorter::SortBatch() {
     auto less = [&](const Item& x, const Item& y) {
         if (x.hi != y.hi) return x.hi < y.hi;
         if (x.lo != y.lo) return x.lo < y.lo;
-        if (x.size > after || y.size > after) {
+        if (x.size() > after || y.size() > after) {
             const auto a = BytesOf(x), b = BytesOf(y);
             const int c =
                 Compare(a.subspan(std::min(after, a.size())), b.subspan(std::min(after, b.size())));
             if (c) return c < 0;
         }
-        if (x.size != y.size) return x.size < y.size;
+        if (x.size() != y.size()) return x.size() < y.size();
         return x.tag < y.tag;
     };
     RadixSort(items_.data(), items_.data() + items_.size(), 0, less);

@@ -8,7 +8,7 @@
 // the order never depends on the budget.
 //
 // In memory the records' bytes lie one after another in one array, and the sort moves
-// small items holding the 12 bytes that follow what every record of the batch begins
+// small items holding the 16 bytes that follow what every record of the batch begins
 // with: most comparisons never look at the records themselves. A batch added in order
 // (an autonumber index) is not sorted at all. Runs on disk keep each record as its
 // difference from the one before (the bytes it shares with it are not written again).
@@ -62,21 +62,24 @@ class EntrySorter {
     class Merger;
     class RunWriter;
 
-    // A record in memory, as the sort moves it: the 12 bytes after those the whole
+    // A record in memory, as the sort moves it: the 16 bytes after those the whole
     // batch shares, big-endian and padded with zeros, then where the record lies, and
-    // its tag. A record no longer than the shared bytes and the prefix is read back from
-    // its item alone (in the sorted order, its bytes would be read at random).
+    // its tag. A record no longer than the shared bytes and the prefix (an index entry
+    // of up to 16 bytes, often more) is read back from its item alone: in the sorted
+    // order its bytes would be read at random.
     struct Item {
-        std::uint64_t hi;    // prefix bytes 0-7
-        std::uint32_t lo;    // prefix bytes 8-11
-        std::uint32_t size;  // of the record's bytes
-        std::uint64_t at;    // of its bytes in arena_
+        std::uint64_t hi;     // prefix bytes 0-7
+        std::uint64_t lo;     // prefix bytes 8-15
+        std::uint64_t place;  // where its bytes start in arena_ << 24 | their length
         std::uint64_t tag;
+        std::size_t size() const { return static_cast<std::size_t>(place & 0xFFFFFF); }
+        std::size_t at() const { return static_cast<std::size_t>(place >> 24); }
     };
-    static constexpr std::size_t kPrefixBytes = 12;
+    static_assert(kMaxBytes < (1 << 24), "a record's length takes 24 bits of its item");
+    static constexpr std::size_t kPrefixBytes = 16;
 
     std::span<const std::uint8_t> BytesOf(const Item& item) const {
-        return {arena_.data() + item.at, item.size};
+        return {arena_.data() + item.at(), item.size()};
     }
     // The record's bytes, from its item when they are all there (then in scratch_).
     std::span<const std::uint8_t> Read(const Item& item);

@@ -19,7 +19,7 @@ struct Rec {
 };
 
 // Records that meet every branch of the comparison: empty ones, short ones that are
-// prefixes of others or differ only in trailing zeros, ones longer than the 12 bytes
+// prefixes of others or differ only in trailing zeros, ones longer than the 16 bytes
 // compared at once and alike in those, a few longer than a merge's read buffer, equal
 // bytes under other tags. Each begins with `common`.
 std::vector<Rec> Records(std::size_t n, std::uint32_t seed, std::vector<std::uint8_t> common = {}) {

@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Parts the scripts share. Source it from a script that has cd'ed to the checkout's root:
 #   . "$(dirname "$0")/lib.sh"
 
@@ -61,4 +62,65 @@ mdb_scan_once() {
   # The console text without the countdown's redrawn line.
   sed 's/\r$//' "$out" | grep -av $'\r' | cat -s
   rm -f "$out"
+}
+
+# Timing for the bench-* scripts. median and paired run N = $rounds rounds; timed calls the
+# script's own `clean` (removes the outputs of the round before) before it starts the clock.
+bench_now() { date +%s.%N; }
+median_of() {  # median of the times given, seconds
+  printf '%s\n' "$@" | sort -n | awk '{ v[NR] = $1 } END { printf "%.3f", (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
+}
+# Removing the outputs of the round before is not timed: a removal costs as much as
+# copying the bloated sample (about 16 ms here, most of it starting rm), and timing it
+# with both sides made their ratio look smaller.
+timed() {  # runs a command after cleaning up, prints its wall time in seconds
+  local s e; clean; s=$(bench_now); "$@"; e=$(bench_now)
+  awk -v a="$s" -v b="$e" 'BEGIN { printf "%.3f", b - a }'
+}
+median() {  # median of N rounds, seconds
+  local times=() r
+  for ((r = 0; r < ${rounds:?}; r++)); do times+=("$(timed "$@")"); done
+  median_of "${times[@]}"
+}
+# paired A... -- B...: the medians of A and of B over N rounds that run both, in turn
+# (A first in even rounds, B first in odd ones): the machine's speed drifts by up to
+# a third over minutes here, and timing all of A and then all of B let that drift
+# move their ratio by about 0.3x.
+paired() {
+  local a=() ta=() tb=() r
+  while [ "$1" != "--" ]; do a+=("$1"); shift; done
+  shift
+  for ((r = 0; r < ${rounds:?}; r++)); do
+    if ((r % 2 == 0)); then ta+=("$(timed "${a[@]}")"); tb+=("$(timed "$@")")
+    else tb+=("$(timed "$@")"); ta+=("$(timed "${a[@]}")"); fi
+  done
+  echo "$(median_of "${ta[@]}") $(median_of "${tb[@]}")"
+}
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", (b > 0 ? a / b : 0) }'; }
+peak_kb() {  # peak resident memory of a command, KB
+  { /usr/bin/time -v "$@" >/dev/null; } 2>&1 | awk -F': ' '/Maximum resident/ { print $2 }'
+}
+goal() {  # goal WHAT VALUE LIMIT UNIT: says whether VALUE <= LIMIT
+  awk -v w="$1" -v v="$2" -v l="$3" -v u="$4" \
+    'BEGIN { printf "    goal %s: %s%s <= %s%s %s\n", w, v, u, l, u, (v + 0 <= l + 0 ? "met" : "NOT MET") }'
+}
+cpu_s() {  # user + system CPU seconds of a command
+  { /usr/bin/time -f '%U %S' "$@" >/dev/null; } 2>&1 | tail -1 | awk '{ printf "%.2f", $1 + $2 }'
+}
+
+# The large generated files of the benchmarks, one "name:mdbgen arguments" a line (the
+# arguments follow SOURCE OUTPUT, SOURCE being the bloated sample):
+#   wide-1g, wide-2g   Orders of the bloated sample with its memo values, 25 % deleted
+#   narrow-2.4m/8m/20m one table of narrow rows with three indexes, 10 % deleted
+#   lvsmall-2g         Orders rows with short memo values only: millions of small
+#                      long values, 10 % deleted
+bench_gen_cases() {
+  cat <<'CASES'
+wide-1g:--table Orders --size 1G --deleted 25
+wide-2g:--table Orders --size 2000M --deleted 25
+narrow-2.4m:--table Orders --narrow --rows 2400000 --deleted 10
+narrow-8m:--table Orders --narrow --rows 8000000 --deleted 10
+narrow-20m:--table Orders --narrow --rows 20000000 --deleted 10
+lvsmall-2g:--table Orders --small-long-values --size 2000M --deleted 10
+CASES
 }

@@ -10,6 +10,7 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include "jet/compact/entry_sorter.h"
 #include "jet/compact/id_map.h"
 #include "jet/compact/index_tree_builder.h"
 #include "jet/compact/map_rows.h"
@@ -333,9 +334,11 @@ void SortEntries(const Made& m, RowArray<std::uint32_t>& order, bool keys_only) 
 
 class Repairer {
   public:
-    Repairer(Database& db, CopyPages& copy)
+    // `spill`: the memory the entries of indexes made anew may take, and where they
+    // spill past it.
+    Repairer(Database& db, CopyPages& copy, const SpillSettings& spill)
         : db_(db), src_(db.file()), copy_(copy), layout_(PageLayout::For(db.header().format)),
-          maps_(layout_) {}
+          maps_(layout_), spill_(spill) {}
 
     // Throws FormatError for a source that cannot be repaired at all.
     void Run(RepairResult& result);
@@ -359,6 +362,7 @@ class Repairer {
     CopyPages& copy_;
     PageLayout layout_;
     MapRows maps_;
+    SpillSettings spill_;
     std::vector<TableWork> work_;
     std::unordered_set<std::uint32_t> lost_catalog_slots_;
     // Ids of the tables lost: the system rows that name them (permissions) go too.
@@ -590,10 +594,6 @@ void Repairer::RebuildIndexes(TableWork& w) {
         enc.Encode(values, key);
         return true;
     };
-    auto key_of = [&](const IndexKeyEncoder& enc, RowAddr slot, bool* nulls) {
-        load(slot);
-        return loaded_key(enc, nulls);
-    };
     // Only pointers into the table's own map name a row: a leaf of noise that reads
     // as entries points anywhere.
     UsageMap listed;
@@ -734,20 +734,11 @@ void Repairer::RebuildIndexes(TableWork& w) {
     if (w.dropped.empty() && std::all_of(keep.begin(), keep.end(), [](bool k) { return k; }))
         return;
 
-    // The entries of an index made anew, with each one's row's place in `kept`: from
-    // the rows where the encoder can, else from the leaves the walk read cleanly (a
-    // row they lack is lost). One index at a time.
-    auto make = [&](std::size_t i, bool report_missing) {
+    // The entries of an index whose keys cannot be made, from the leaves the walk reads
+    // cleanly (a row they lack is lost when `report_missing`), each with its row's
+    // place in `kept`. Such indexes are rare and small: their entries are kept in memory.
+    auto from_leaves = [&](std::size_t i, bool report_missing) {
         Made m;
-        if (enc[i]) {
-            for (std::uint32_t k = 0; k < w.kept.size(); ++k) {
-                bool nulls = false;
-                if (!key_of(*enc[i], w.kept[k], &nulls)) continue;
-                AppendRowPointer(key, w.kept[k]);
-                m.Add(key, k, nulls);
-            }
-            return m;
-        }
         std::vector<bool> seen(w.kept.size(), false);
         std::unordered_set<std::uint32_t> bad_pages;
         const IndexWalk wk = WalkIndex(src_, d.real_indexes[i].root, d.page);
@@ -767,69 +758,144 @@ void Repairer::RebuildIndexes(TableWork& w) {
                                            " has no entry for it and its keys cannot be made: " + why[i]);
         return m;
     };
-    // The entries of the last unique index made below, and their order by key: made
-    // again, the same rows would be read and the same entries sorted a second time
-    // (0.35 s of the 4 s repair of a 2.4 million-row table with a zeroed data page).
-    // Only one is kept, and given up before another index is made: two at once would
-    // add some 60 MB to the peak for such a table.
-    struct Reuse {
-        std::size_t index = std::numeric_limits<std::size_t>::max();
-        Made m;
-        RowArray<std::uint32_t> order;
-    } reuse;
+    auto gone = [&](std::uint32_t k) { return w.dropped.count(PackedSlot(w.kept[k])) > 0; };
     // A unique index (or primary key) the rows violate: the later row goes, from every
-    // index. Found before any tree is made.
+    // index. Found before any tree is made. `keys` come sorted by key, ties by row;
+    // `nulls(j)`: whether the j-th has a null column (such keys may repeat).
+    auto drop_repeated_keys = [&](std::size_t i, std::span<const std::uint8_t> key, bool nulls,
+                                  std::uint32_t k, std::vector<std::uint8_t>& last, std::int64_t& last_k) {
+        if (last_k >= 0 && !nulls && std::ranges::equal(key, last)) {
+            const RowAddr later = w.kept[k];
+            if (!w.dropped.count(PackedSlot(later)))
+                Lose(w, later, "unique index " + std::to_string(i) + " holds its key for row " +
+                                   w.kept[static_cast<std::size_t>(last_k)].ToString() + " already");
+        }
+        last.assign(key.begin(), key.end());
+        last_k = k;
+    };
     for (std::size_t i = 0; i < n; ++i) {
-        const bool unique = IsUniqueIndex(d, i);
-        // Made here when unique, or to report the rows a walk's entries lack.
-        if (keep[i] || (!unique && enc[i])) continue;
-        reuse = Reuse();
-        Made m = make(i, true);
-        if (!unique) continue;
+        if (keep[i] || enc[i]) continue;
+        Made m = from_leaves(i, true);
+        if (!IsUniqueIndex(d, i)) continue;
         RowArray<std::uint32_t> order(m.size());
         for (std::size_t k = 0; k < order.size(); ++k) order[k] = static_cast<std::uint32_t>(k);
         SortEntries(m, order, true);
-        for (std::size_t k = 1; k < order.size(); ++k) {
-            if (m.null_in_key[order[k]] || !std::ranges::equal(m.key(order[k - 1]), m.key(order[k]))) continue;
-            const RowAddr later = w.kept[m.rows[order[k]]];
-            if (!w.dropped.count(PackedSlot(later)))
-                Lose(w, later, "unique index " + std::to_string(i) + " holds its key for row " +
-                                   w.kept[m.rows[order[k - 1]]].ToString() + " already");
-        }
-        reuse.index = i;
-        reuse.m = std::move(m);
-        reuse.order = std::move(order);
+        std::vector<std::uint8_t> last;
+        std::int64_t last_k = -1;
+        for (std::uint32_t k : order) drop_repeated_keys(i, m.key(k), m.null_in_key[k], m.rows[k], last, last_k);
     }
+
+    // The entries of the indexes made anew from the rows, in one pass over them, each
+    // index's into a sorter of its own that spills past its share of the memory (kept
+    // in memory, the entries of three indexes of 20 million rows took 900 MB). A
+    // unique index's keys are sorted by key, ties by row, to find the keys given twice;
+    // the tree needs them by entry (the key, then the row's address), which is nearly
+    // always the same order (not for a key that begins another, nor for rows whose home
+    // slot was lost, which come last): else they are sorted again.
+    std::vector<std::unique_ptr<EntrySorter>> sorters(n);
+    std::vector<bool> by_key(n, false);
+    auto fill = [&](const std::vector<std::size_t>& which) {
+        if (which.empty()) return;
+        const SpillSettings share = spill_.Share(which.size());
+        for (std::size_t i : which) sorters[i] = std::make_unique<EntrySorter>(share);
+        for (std::uint32_t k = 0; k < w.kept.size(); ++k) {
+            load(w.kept[k]);
+            for (std::size_t i : which) {
+                bool nulls = false;
+                if (!loaded_key(*enc[i], &nulls)) continue;
+                if (by_key[i]) {
+                    sorters[i]->Add(key, std::uint64_t{k} << 1 | (nulls ? 1 : 0));
+                } else {
+                    AppendRowPointer(key, w.kept[k]);
+                    sorters[i]->Add(key, k);
+                }
+            }
+        }
+        for (std::size_t i : which) sorters[i]->Finish();
+    };
+    auto rebuilt = [&](std::size_t i) { return !(keep[i] && w.dropped.empty()); };
+    std::vector<std::size_t> first_pass;
+    for (std::size_t i = 0; i < n; ++i) {
+        if (!enc[i] || !rebuilt(i)) continue;
+        by_key[i] = !keep[i] && IsUniqueIndex(d, i);
+        first_pass.push_back(i);
+    }
+    fill(first_pass);
+    // Entries of the tree a unique index's keys give: the key, then the row's address.
+    std::vector<std::uint8_t> entry;
+    auto entry_of = [&](std::span<const std::uint8_t> key, std::uint32_t k) {
+        entry.assign(key.begin(), key.end());
+        AppendRowPointer(entry, w.kept[k]);
+        return std::span<const std::uint8_t>(entry);
+    };
+    std::vector<bool> in_entry_order(n, true);
+    for (std::size_t i = 0; i < n; ++i) {
+        if (!by_key[i]) continue;
+        std::vector<std::uint8_t> last, last_entry;
+        std::int64_t last_k = -1;
+        std::span<const std::uint8_t> b;
+        std::uint64_t tag = 0;
+        while (sorters[i]->Next(&b, &tag)) {
+            const auto k = static_cast<std::uint32_t>(tag >> 1);
+            drop_repeated_keys(i, b, (tag & 1) != 0, k, last, last_k);
+            const auto e = entry_of(b, k);
+            if (in_entry_order[i] && !last_entry.empty() &&
+                !std::ranges::lexicographical_compare(last_entry, e))
+                in_entry_order[i] = false;
+            last_entry.assign(e.begin(), e.end());
+        }
+        if (in_entry_order[i]) {
+            sorters[i]->Rewind();
+            continue;
+        }
+        // By entry instead.
+        auto again = std::make_unique<EntrySorter>(spill_.Share(first_pass.size()));
+        sorters[i]->Rewind();
+        while (sorters[i]->Next(&b, &tag)) again->Add(entry_of(b, static_cast<std::uint32_t>(tag >> 1)), tag >> 1);
+        again->Finish();
+        sorters[i] = std::move(again);
+        by_key[i] = false;
+    }
+    // Indexes kept until a row went for a key given twice are made anew as well.
+    std::vector<std::size_t> second_pass;
+    for (std::size_t i = 0; i < n; ++i)
+        if (enc[i] && rebuilt(i) && !sorters[i]) second_pass.push_back(i);
+    fill(second_pass);
+
     // Every index not kept, and every index when rows were given up, made anew
     // without the rows given up.
     for (std::size_t i = 0; i < n; ++i) {
-        if (keep[i] && w.dropped.empty()) continue;
-        RowArray<std::uint32_t> sorted;  // entries kept, by their place in `m`
-        auto gone = [&](const Made& m, std::uint32_t k) { return w.dropped.count(PackedSlot(w.kept[m.rows[k]])) > 0; };
-        Made m;
-        if (reuse.index == i) {
-            // The same entries as make(i) gives; their order by key is nearly always
-            // their order by entry as well (not for a key that begins another, or
-            // equal keys), which SortEntries looks at first.
-            m = std::move(reuse.m);
-            for (std::uint32_t k : reuse.order)
-                if (!gone(m, k)) sorted.push_back(k);
-            reuse = Reuse();
-            SortEntries(m, sorted, false);
-        } else {
-            reuse = Reuse();
-            m = make(i, false);
-            for (std::uint32_t k = 0; k < m.size(); ++k)
-                if (!gone(m, k)) sorted.push_back(k);
-            SortEntries(m, sorted, false);
-        }
-        sorted.erase(std::unique(sorted.begin(), sorted.end(),
-                                 [&](std::uint32_t a, std::uint32_t b) { return std::ranges::equal(m.entry(a), m.entry(b)); }),
-                     sorted.end());
+        if (!rebuilt(i)) continue;
         const std::uint32_t first = copy_.TakeRun(0);
         IndexTreeBuilder tree(layout_, d.page, first,
                               [this](std::uint32_t p, std::vector<std::uint8_t> b) { copy_.Put(p, std::move(b)); });
-        for (std::uint32_t k : sorted) tree.Add(m.entry(k));
+        std::vector<std::uint8_t> last;
+        bool have_last = false;
+        auto add = [&](std::span<const std::uint8_t> e, std::uint32_t k) {
+            // The same entry twice (only a leaf's could be) goes in once.
+            if (gone(k) || (have_last && std::ranges::equal(e, last))) return;
+            tree.Add(e);
+            last.assign(e.begin(), e.end());
+            have_last = true;
+        };
+        if (sorters[i]) {
+            std::span<const std::uint8_t> b;
+            std::uint64_t tag = 0;
+            while (sorters[i]->Next(&b, &tag)) {
+                if (by_key[i])
+                    add(entry_of(b, static_cast<std::uint32_t>(tag >> 1)), static_cast<std::uint32_t>(tag >> 1));
+                else
+                    add(b, static_cast<std::uint32_t>(tag));
+            }
+            sorters[i].reset();
+        } else {
+            const Made m = from_leaves(i, false);
+            RowArray<std::uint32_t> sorted;  // entries kept, by their place in `m`
+            for (std::uint32_t k = 0; k < m.size(); ++k)
+                if (!gone(m.rows[k])) sorted.push_back(k);
+            SortEntries(m, sorted, false);
+            for (std::uint32_t k : sorted) add(m.entry(k), m.rows[k]);
+        }
         const IndexTreeBuilder::Tree t = tree.Finish();
         copy_.TakeRun(t.page_count);
         w.new_roots.emplace_back(i, t.root);
@@ -987,7 +1053,13 @@ RepairResult Repair(const std::filesystem::path& source, const std::filesystem::
     if (ec) return Fail(result, "the salvage copy cannot be made: " + ec.message());
     try {
         CopyPages pages(db->file(), copy.path);
-        Repairer repairer(*db, pages);
+        // Half the budget for the entries of indexes made anew: the rows' places and
+        // the pages the repair changes take their share beside them.
+        SpillSettings spill;
+        spill.memory_bytes = static_cast<std::size_t>(
+            std::min<std::uint64_t>(options.memory_budget / 2, std::numeric_limits<std::size_t>::max()));
+        spill.name_base = holder.temp_path();
+        Repairer repairer(*db, pages, spill);
         repairer.Run(result);
         if (!pages.Finish(&err)) return Fail(result, err);
     } catch (const FormatError& e) {

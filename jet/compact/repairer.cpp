@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <bit>
+#include <exception>
+#include <thread>
+#include <atomic>
 #include <cctype>
 #include <fstream>
 #include <limits>
@@ -352,9 +355,10 @@ class Repairer {
   public:
     // `spill`: the memory the entries of indexes made anew may take, and where they
     // spill past it.
-    Repairer(Database& db, CopyPages& copy, const SpillSettings& spill)
-        : db_(db), src_(db.file()), copy_(copy), layout_(PageLayout::For(db.header().format)),
-          maps_(layout_), spill_(spill) {}
+    // `source`: the path `db` was opened from, for a second handle on it.
+    Repairer(Database& db, const std::filesystem::path& source, CopyPages& copy, const SpillSettings& spill)
+        : db_(db), src_(db.file()), source_(source), copy_(copy),
+          layout_(PageLayout::For(db.header().format)), maps_(layout_), spill_(spill) {}
 
     // Throws FormatError for a source that cannot be repaired at all.
     void Run(RepairResult& result);
@@ -366,15 +370,17 @@ class Repairer {
     // True when real index `index` leaves the row at `slot` out: it ignores nulls and
     // the row's index columns are all null. Asked only about rows that a cleanly read
     // index lists no entry for.
-    bool LeftOutByIndex(const TableDef& d, std::size_t index, RowAddr slot);
+    bool LeftOutByIndex(PageFile& file, const TableDef& d, std::size_t index, RowAddr slot);
     // Whether the kept row at `slot` leaves index `index`'s columns empty: all of them
     // (`all`) or any (then a unique index may hold its key more than once).
-    bool NullInKey(const TableDef& d, std::size_t index, RowAddr slot, bool all);
+    // Both read through `file`: the source, or a handle of its own on it.
+    bool NullInKey(PageFile& file, const TableDef& d, std::size_t index, RowAddr slot, bool all);
     void NormalizePages(TableWork& w);
     void Lose(TableWork& w, RowAddr slot, std::string reason);
 
     Database& db_;
     PageFile& src_;
+    std::filesystem::path source_;
     CopyPages& copy_;
     PageLayout layout_;
     MapRows maps_;
@@ -559,14 +565,14 @@ Bytes KeptRowBytes(TableReader& reader, PageFile& src, RowAddr slot, Page& holde
     }
 }
 
-bool Repairer::LeftOutByIndex(const TableDef& d, std::size_t index, RowAddr slot) {
-    return (d.real_indexes[index].flags & kIndexIgnoreNulls) && NullInKey(d, index, slot, true);
+bool Repairer::LeftOutByIndex(PageFile& file, const TableDef& d, std::size_t index, RowAddr slot) {
+    return (d.real_indexes[index].flags & kIndexIgnoreNulls) && NullInKey(file, d, index, slot, true);
 }
 
-bool Repairer::NullInKey(const TableDef& d, std::size_t index, RowAddr slot, bool all) {
-    TableReader reader(src_, d);
+bool Repairer::NullInKey(PageFile& file, const TableDef& d, std::size_t index, RowAddr slot, bool all) {
+    TableReader reader(file, d);
     Page holder;
-    const Bytes bytes = KeptRowBytes(reader, src_, slot, holder);
+    const Bytes bytes = KeptRowBytes(reader, file, slot, holder);
     const CrackedRow cr = CrackRow(d, bytes, src_.jet3());
     for (const IndexColumn& c : d.real_indexes[index].columns)
         for (std::size_t f = 0; f < d.columns.size(); ++f) {
@@ -647,11 +653,22 @@ void Repairer::RebuildIndexes(TableWork& w) {
             }
         }
     };
-    // One walk of index `i`, with each row's hash in `hashes` (`by_row`) or through
-    // the sums alone.
-    auto check_index = [&](std::size_t i, bool by_row) {
-        keep[i] = true;
-        std::vector<bool> pointed(w.kept.size(), false);
+    // One walk of index `i` through `file`, with each row's hash in `hashes` (`by_row`)
+    // or through the sums alone. What it finds goes to `out`; nothing else is changed,
+    // so that walks of different indexes may run at once, each through a file of its own.
+    struct Walked {
+        bool keep = true;
+        bool by_sums = false;  // the sums agree: every entry does
+        std::vector<bool> pointed;  // rows the index has an entry for
+        std::vector<std::size_t> agree;
+        std::vector<std::pair<std::uint32_t, RowAddr>> disagree;  // leaf page, row
+        std::vector<RowAddr> named;  // rows it lists that could not be read
+    };
+    auto check_index = [&](std::size_t i, bool by_row, PageFile& file, Walked& out) {
+        out = Walked();
+        bool& keep_i = out.keep;
+        std::vector<bool>& pointed = out.pointed;
+        pointed.assign(w.kept.size(), false);
         std::size_t pointed_count = 0;
         KeySum walked;
         // A unique index that holds a key twice (but for keys with a null column) is
@@ -661,26 +678,25 @@ void Repairer::RebuildIndexes(TableWork& w) {
         bool have_last = false;
         std::vector<RowAddr> lost_here;
         std::vector<std::pair<std::uint32_t, RowAddr>> disagree_here;
-        std::vector<std::size_t> agree_here;
         const IndexWalk wk = WalkIndex(
-            src_, d.real_indexes[i].root, d.page,
+            file, d.real_indexes[i].root, d.page,
             LeafPageVisitor([&](std::span<const IndexEntry> entries, std::uint32_t page) {
                 for (const IndexEntry& e : entries) {
                     const std::int64_t k = w.Ordinal(e.row);
                     if (k < 0) {
-                        keep[i] = false;
+                        keep_i = false;
                         if (!w.dropped.count(PackedSlot(e.row)) && listed.Contains(e.row.page))
                             lost_here.push_back(e.row);
                         continue;
                     }
-                    if (pointed[k]) keep[i] = false;
+                    if (pointed[k]) keep_i = false;
                     if (!pointed[k]) ++pointed_count;
                     pointed[k] = true;
                     if (unique) {
                         const std::span<const std::uint8_t> key(e.bytes.data(), e.key_size);
-                        if (have_last && keep[i] && std::ranges::equal(key, last_key) &&
-                            !NullInKey(d, i, w.kept[k], false))
-                            keep[i] = false;
+                        if (have_last && keep_i && std::ranges::equal(key, last_key) &&
+                            !NullInKey(file, d, i, w.kept[k], false))
+                            keep_i = false;
                         last_key.assign(key.begin(), key.end());
                         have_last = true;
                     }
@@ -689,41 +705,86 @@ void Repairer::RebuildIndexes(TableWork& w) {
                     if (!by_row)
                         walked.Add(static_cast<std::uint64_t>(k), h);
                     else if (h == hashes[k])
-                        agree_here.push_back(static_cast<std::size_t>(k));
+                        out.agree.push_back(static_cast<std::size_t>(k));
                     else
-                        disagree_here.emplace_back(page, e.row), keep[i] = false;
+                        disagree_here.emplace_back(page, e.row), keep_i = false;
                 }
             }));
         // The sums tell only whether every entry agrees: where they do not, the walk
         // by row tells which.
         if (!by_row && enc[i]) {
             if (!(w.row_sums[i].readable && walked == w.row_sums[i])) return false;
-            for (std::size_t k = 0; k < w.kept.size(); ++k)
-                if (pointed[k]) agree[k] = true;
+            out.by_sums = true;
         }
-        for (std::size_t k : agree_here) agree[k] = true;
         const bool clean = wk.complete && wk.problems.empty();
-        if (!clean) keep[i] = false;
+        if (!clean) keep_i = false;
         std::unordered_set<std::uint32_t> bad_pages;
         for (const IndexProblem& p : wk.problems) bad_pages.insert(p.page);
         for (const auto& dp : disagree_here)
-            if (!bad_pages.count(dp.first)) disagree.push_back(dp);
-        if (clean) named.insert(lost_here.begin(), lost_here.end());
+            if (!bad_pages.count(dp.first)) out.disagree.push_back(dp);
+        if (clean) out.named = std::move(lost_here);
         // Rows without an entry: right only for those the index leaves out. With an
         // encoder the sums (or the hashes) compared them already.
-        if (keep[i] && pointed_count != w.kept.size() && (by_row || !enc[i]))
-            for (std::size_t k = 0; k < w.kept.size() && keep[i]; ++k) {
+        if (keep_i && pointed_count != w.kept.size() && (by_row || !enc[i]))
+            for (std::size_t k = 0; k < w.kept.size() && keep_i; ++k) {
                 if (pointed[k]) continue;
-                const bool has = by_row ? hashes[k] != kNoEntry : !LeftOutByIndex(d, i, w.kept[k]);
-                if (has) keep[i] = false;
+                const bool has = by_row ? hashes[k] != kNoEntry : !LeftOutByIndex(file, d, i, w.kept[k]);
+                if (has) keep_i = false;
             }
         return true;
     };
+    auto take = [&](std::size_t i, Walked& r) {
+        keep[i] = r.keep;
+        if (r.by_sums)
+            for (std::size_t k = 0; k < w.kept.size(); ++k)
+                if (r.pointed[k]) agree[k] = true;
+        for (std::size_t k : r.agree) agree[k] = true;
+        disagree.insert(disagree.end(), r.disagree.begin(), r.disagree.end());
+        named.insert(r.named.begin(), r.named.end());
+        r = Walked();
+    };
+    // The walks through the sums, two at a time: the second through a handle of its
+    // own on the source (the compaction walks its indexes beside its work the same
+    // way). A walk of each of three indexes of 20 million rows took 1.5 s.
+    std::vector<Walked> walks(n);
+    std::vector<char> summed(n, false);
+    {
+        std::atomic<std::size_t> next{0};
+        auto worker = [&](PageFile& file) {
+            for (std::size_t i = next++; i < n; i = next++) summed[i] = check_index(i, false, file, walks[i]);
+        };
+        std::string err;
+        std::unique_ptr<PageFile> second = n > 1 ? PageFile::Open(source_, &err) : nullptr;
+        if (second) {
+            second->set_cache_capacity(kSourceCachePages);
+            std::exception_ptr failed;
+            std::thread helper([&] {
+                try {
+                    worker(*second);
+                } catch (...) {
+                    failed = std::current_exception();
+                }
+            });
+            try {
+                worker(src_);
+            } catch (...) {
+                next = n;
+                helper.join();
+                throw;
+            }
+            helper.join();
+            if (failed) std::rethrow_exception(failed);
+        } else {
+            worker(src_);
+        }
+    }
     for (std::size_t i = 0; i < n; ++i) {
-        if (check_index(i, false)) continue;
-        hash_rows(i);
-        check_index(i, true);
-        hashes = RowArray<std::uint64_t>();
+        if (!summed[i]) {
+            hash_rows(i);
+            check_index(i, true, src_, walks[i]);
+            hashes = RowArray<std::uint64_t>();
+        }
+        take(i, walks[i]);
     }
     for (RowAddr a : named) {
         bool known = false;
@@ -765,11 +826,11 @@ void Repairer::RebuildIndexes(TableWork& w) {
             if (bad_pages.count(wk.leaf_pages[k]) || o < 0 || seen[o]) continue;
             seen[o] = true;
             m.Add(std::span(e.bytes.data(), e.key_size + kIndexRowPointerSize), static_cast<std::uint32_t>(o),
-                  NullInKey(d, i, w.kept[o], false));
+                  NullInKey(src_, d, i, w.kept[o], false));
         }
         if (report_missing)
             for (std::size_t k = 0; k < w.kept.size(); ++k)
-                if (!seen[k] && !LeftOutByIndex(d, i, w.kept[k]))
+                if (!seen[k] && !LeftOutByIndex(src_, d, i, w.kept[k]))
                     Lose(w, w.kept[k], "index " + std::to_string(i) +
                                            " has no entry for it and its keys cannot be made: " + why[i]);
         return m;
@@ -1075,7 +1136,7 @@ RepairResult Repair(const std::filesystem::path& source, const std::filesystem::
         spill.memory_bytes = static_cast<std::size_t>(
             std::min<std::uint64_t>(options.memory_budget / 2, std::numeric_limits<std::size_t>::max()));
         spill.name_base = holder.temp_path();
-        Repairer repairer(*db, pages, spill);
+        Repairer repairer(*db, source, pages, spill);
         repairer.Run(result);
         if (!pages.Finish(&err)) return Fail(result, err);
     } catch (const FormatError& e) {

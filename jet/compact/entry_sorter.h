@@ -10,8 +10,11 @@
 // In memory the records' bytes lie one after another in one array, and the sort moves
 // small items holding the 16 bytes that follow what every record of the batch begins
 // with: most comparisons never look at the records themselves. A batch added in order
-// (an autonumber index) is not sorted at all. Runs on disk keep each record as its
-// difference from the one before (the bytes it shares with it are not written again).
+// (an autonumber index) is not sorted at all, and once one went to disk, the records
+// that go on in order follow it there without a batch; a batch that begins at or
+// after the last record on disk continues that run. Input in order thus reads back
+// as one run, without a merge. Runs on disk keep each record as its difference from
+// the one before (the bytes it shares with it are not written again).
 //
 // Usage: Add() every record, Finish() once, then Next() until it returns false;
 // Rewind() to read them all again.
@@ -30,9 +33,10 @@ namespace jet {
 class EntrySorter {
   public:
     // The longest record. A merge holds the current record of every run it reads (up
-    // to 32) beside its buffers, so records of this length may take 32 MB more than
-    // the budget there. Index entries hold at most a few hundred bytes.
-    static constexpr std::size_t kMaxBytes = std::size_t{1} << 20;
+    // to 256, at budgets of 16 MB and more) beside its buffers, so records of this
+    // length may take 16 MB more than the budget there. Index entries hold at most a
+    // few hundred bytes.
+    static constexpr std::size_t kMaxBytes = std::size_t{64} << 10;
 
     explicit EntrySorter(const SpillSettings& settings);
     ~EntrySorter();
@@ -85,8 +89,11 @@ class EntrySorter {
     std::span<const std::uint8_t> Read(const Item& item);
     // Sorts the batch in memory (unless it came in order).
     void SortBatch();
-    // Sorts the batch and appends it to the spill file as a run.
+    // Sorts the batch and writes it to the spill file: it continues the open run if it
+    // follows its last record, else begins a new one.
     void SpillBatch();
+    // Ends the open run, if any.
+    void CloseRun();
     void ClearBatch();
     // The size of each of `buffers` read or write buffers of a merge: they share the
     // budget.
@@ -109,6 +116,10 @@ class EntrySorter {
     std::vector<std::uint8_t> scratch_;
     std::vector<Run> runs_;
     std::unique_ptr<SpillFile> file_;
+    // The run being written; the last batch spilled is in it. Records added in order
+    // after that batch, itself added in order, go straight to it while direct_.
+    std::unique_ptr<RunWriter> open_;
+    bool direct_ = false;
     std::unique_ptr<Merger> merger_;  // reads the runs once Finish() was called
     std::uint64_t count_ = 0;
     std::size_t read_ = 0;  // next item to read when nothing spilled

@@ -70,6 +70,18 @@ TEST(EntrySorter, SameOrderAsStdSortAtAnyBudget) {
         return a.bytes != b.bytes ? a.bytes < b.bytes : a.tag > b.tag;
     });
     inputs.push_back(ordered);  // in order but for the tags of equal bytes
+    // Blocks in order, each shuffled: sorted batches that may continue the run before
+    // (a block of ties whose tags go down must not).
+    std::mt19937_64 rng(5);
+    for (int tags_down = 0; tags_down < 2; ++tags_down) {
+        std::vector<Rec> blocks = tags_down ? ordered : inputs[4];
+        for (std::size_t at = 0, len = 0; at < blocks.size(); at += len) {
+            len = std::min<std::size_t>(1 + rng() % 150, blocks.size() - at);
+            const auto block = blocks.begin() + static_cast<std::ptrdiff_t>(at);
+            std::shuffle(block, block + static_cast<std::ptrdiff_t>(len), rng);
+        }
+        inputs.push_back(blocks);
+    }
     for (std::size_t budget : {std::size_t{1} << 24, std::size_t{20000}, std::size_t{1}}) {
         for (std::size_t in = 0; in < inputs.size(); ++in) {
             const std::vector<Rec>& input = inputs[in];

@@ -14,6 +14,7 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include "jet/compact/background_index_walk.h"
 #include "jet/compact/entry_sorter.h"
 #include "jet/compact/id_map.h"
 #include "jet/compact/index_tree_builder.h"
@@ -954,7 +955,20 @@ void Repairer::RebuildIndexes(TableWork& w) {
     fill(second_pass);
 
     // Every index not kept, and every index when rows were given up, made anew
-    // without the rows given up.
+    // without the rows given up. The indexes made from their own entries are walked
+    // on a second thread through a handle of its own while this one builds the trees,
+    // as the compaction does (without it, here, to the same entries).
+    std::vector<std::uint32_t> roots;
+    for (std::size_t i = 0; i < n; ++i)
+        if (rebuilt(i) && filterable[i]) roots.push_back(d.real_indexes[i].root);
+    std::string open_err;
+    std::unique_ptr<PageFile> walk_file = roots.empty() ? nullptr : PageFile::Open(source_, &open_err);
+    std::optional<BackgroundIndexWalk> walker;
+    if (walk_file) {
+        walk_file->set_cache_capacity(kSourceCachePages);
+        walker.emplace(*walk_file);
+        walker->Plan(roots, d.page);
+    }
     for (std::size_t i = 0; i < n; ++i) {
         if (!rebuilt(i)) continue;
         const std::uint32_t first = copy_.TakeRun(0);
@@ -969,7 +983,17 @@ void Repairer::RebuildIndexes(TableWork& w) {
             last.assign(e.begin(), e.end());
             have_last = true;
         };
-        if (filterable[i]) {
+        if (filterable[i] && walker) {
+            EntryBatch batch;
+            while (walker->Next(batch))
+                for (std::size_t j = 0; j < batch.size(); ++j) {
+                    const std::int64_t k = w.Ordinal(batch.rows[j]);
+                    if (k < 0) continue;
+                    entry.assign(batch.key(j).begin(), batch.key(j).end());
+                    AppendRowPointer(entry, batch.rows[j]);
+                    add(entry, static_cast<std::uint32_t>(k));
+                }
+        } else if (filterable[i]) {
             // Its own entries, in the order they stand, but those of rows not kept:
             // the entries its rows make, as the walk found, and in the order a sort of
             // them gives (a walk instead of making and sorting 20 million entries).

@@ -143,24 +143,31 @@ using RowArray = std::vector<T, ResidentAllocator<T>>;
 // come last.
 class KeptSlots {
   public:
-    void push_back(RowAddr slot) { packed_.push_back(PackedSlot(slot)); }
-    std::size_t size() const { return packed_.size(); }
-    RowAddr operator[](std::size_t k) const { return UnpackRowPtr(packed_[k]); }
+    void push_back(RowAddr slot) {
+        if (size_ % kChunk == 0) {
+            chunks_.emplace_back();
+            chunks_.back().reserve(kChunk);
+        }
+        chunks_.back().push_back(PackedSlot(slot));
+        ++size_;
+    }
+    std::size_t size() const { return size_; }
+    RowAddr operator[](std::size_t k) const { return UnpackRowPtr(Packed(k)); }
 
     // Makes Ordinal ready; called once all are in.
     void Index() {
-        ascending_ = packed_.empty() ? 0 : 1;
-        while (ascending_ < packed_.size() && packed_[ascending_ - 1] < packed_[ascending_]) ++ascending_;
-        for (std::size_t k = ascending_; k < packed_.size(); ++k)
-            rest_.emplace_back(packed_[k], static_cast<std::uint32_t>(k));
+        ascending_ = size_ ? 1 : 0;
+        while (ascending_ < size_ && Packed(ascending_ - 1) < Packed(ascending_)) ++ascending_;
+        for (std::size_t k = ascending_; k < size_; ++k)
+            rest_.emplace_back(Packed(k), static_cast<std::uint32_t>(k));
         std::sort(rest_.begin(), rest_.end());
         pages_.clear();
         if (!ascending_) return;
-        first_page_ = packed_.front() >> 8;
-        pages_.assign((packed_[ascending_ - 1] >> 8) - first_page_ + 1, PageRows{});
+        first_page_ = Packed(0) >> 8;
+        pages_.assign((Packed(ascending_ - 1) >> 8) - first_page_ + 1, PageRows{});
         for (std::size_t k = 0; k < ascending_; ++k) {
-            PageRows& pr = pages_[(packed_[k] >> 8) - first_page_];
-            const std::uint32_t row = packed_[k] & 0xff;
+            PageRows& pr = pages_[(Packed(k) >> 8) - first_page_];
+            const std::uint32_t row = Packed(k) & 0xff;
             pr.rows[row / 64] |= std::uint64_t{1} << (row % 64);
         }
         std::uint32_t before = 0;
@@ -188,8 +195,14 @@ class KeptSlots {
     }
 
   private:
-    RowArray<std::uint32_t> packed_;
-    std::size_t ascending_ = 0;  // packed_[0, ascending_) ascends
+    // In chunks of a fixed size: one array grown by doubling held the old and the new
+    // array at once, the peak of a repair of 20 million rows (190 MB, 64 of them the
+    // old array).
+    static constexpr std::size_t kChunk = std::size_t{1} << 20;
+    std::uint32_t Packed(std::size_t k) const { return chunks_[k / kChunk][k % kChunk]; }
+    std::vector<RowArray<std::uint32_t>> chunks_;
+    std::size_t size_ = 0;
+    std::size_t ascending_ = 0;  // places [0, ascending_) ascend
     std::vector<std::pair<std::uint32_t, std::uint32_t>> rest_;  // the others: packed, place
     // The rows of each page of the ascending part, from its first page: a bit per slot
     // and how many rows come before the page, so that a row's place is counted, not

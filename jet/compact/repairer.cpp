@@ -177,7 +177,15 @@ class KeptSlots {
         }
     }
 
-    // The place of the row at `slot`, or -1.
+    // Gives up what Index made.
+    void DropIndex() {
+        pages_ = RowArray<PageRows>();
+        rest_ = {};
+        first_page_ = 0;
+    }
+
+    // The place of the row at `slot`, or -1. REQUIRES: Index() was called since the
+    // last DropIndex()
     std::int64_t Ordinal(RowAddr slot) const {
         if (slot.page >= first_page_ && slot.page - first_page_ < pages_.size()) {
             const PageRows& pr = pages_[slot.page - first_page_];
@@ -224,6 +232,11 @@ std::uint64_t HashKey(std::span<const std::uint8_t> key) {
     std::uint64_t h = 0xcbf29ce484222325ull;
     for (std::uint8_t b : key) h = (h ^ b) * 0x100000001b3ull;
     return h < 2 ? h + 2 : h;
+}
+// A key's hash in 32 bits, never one of the two values above.
+std::uint32_t ShortHash(std::uint64_t h) {
+    const auto s = static_cast<std::uint32_t>(h ^ (h >> 32));
+    return s < 2 ? s + 2 : s;
 }
 
 // The entries an index should hold, summed: each (row's place, key hash) pair mixed
@@ -548,7 +561,6 @@ void Repairer::SalvageRows(TableWork& w, const OwnedPages& owned) {
         if (r.addr != r.slot) w.moved_addrs.insert(PackedSlot(r.addr));
         return true;
     });
-    w.kept.Index();
     for (const SalvageLoss& l : reader.losses()) {
         // An unreadable map: every page found by its owner field goes into a new one.
         if (l.kind == SalvageLoss::Kind::Page && l.at.page == d.owned_map.page) w.new_map = true;
@@ -651,19 +663,21 @@ void Repairer::RebuildIndexes(TableWork& w) {
     std::set<RowAddr> named;  // rows an index lists that could not be read
     std::vector<bool> agree(w.kept.size(), false);
     std::vector<std::pair<std::uint32_t, RowAddr>> disagree;  // leaf page, row
-    // Each kept row's key of index `i` as a 64-bit hash, made in a pass over the rows in
-    // page order (an index's order would read them at random): 8 bytes per row. Two
-    // different keys hash alike with a chance of 2^-64; the tree made from the rows
-    // compares whole keys.
-    RowArray<std::uint64_t> hashes;
+    // Each kept row's key of index `i` as a hash, made in a pass over the rows in page
+    // order (an index's order would read them at random). 32 bits, 4 bytes per row (80
+    // MB for 20 million rows; 64 bits took the repair of such a table past its memory
+    // budget): only which rows to report as suspect depends on them, at a chance of
+    // 2^-32 for each row whose entry disagrees; whether the index is kept was decided
+    // by the sums, and the tree made from the rows compares whole keys.
+    RowArray<std::uint32_t> hashes;
     auto hash_rows = [&](std::size_t i) {
-        hashes.assign(w.kept.size(), kNoEntry);
+        hashes.assign(w.kept.size(), static_cast<std::uint32_t>(kNoEntry));
         for (std::size_t k = 0; k < w.kept.size(); ++k) {
             try {
                 load(w.kept[k]);
-                if (loaded_key(*enc[i], nullptr)) hashes[k] = HashKey(key);
+                if (loaded_key(*enc[i], nullptr)) hashes[k] = ShortHash(HashKey(key));
             } catch (const FormatError&) {
-                hashes[k] = kUnreadable;
+                hashes[k] = static_cast<std::uint32_t>(kUnreadable);
             }
         }
     };
@@ -677,13 +691,16 @@ void Repairer::RebuildIndexes(TableWork& w) {
         // order: the index is made anew from its own entries, without those.
         bool filterable = false;
         std::vector<bool> pointed;  // rows the index has an entry for
-        std::vector<std::size_t> agree;
+        std::vector<bool> agree;  // rows whose entry agrees, in a walk by row
         std::vector<std::pair<std::uint32_t, RowAddr>> disagree;  // leaf page, row
         std::vector<RowAddr> named;  // rows it lists that could not be read
     };
     auto check_index = [&](std::size_t i, bool by_row, PageFile& file, Walked& out) {
         out = Walked();
         bool& keep_i = out.keep;
+        // A walk by row follows sums that disagree: the index is not kept, whatever the
+        // shorter hashes find.
+        if (by_row) keep_i = false, out.agree.assign(w.kept.size(), false);
         bool fault = false;  // anything wrong but entries for rows not kept
         bool ascending = true;
         std::vector<std::uint8_t> last_entry;
@@ -729,8 +746,8 @@ void Repairer::RebuildIndexes(TableWork& w) {
                     const std::uint64_t h = HashKey(std::span(e.bytes.data(), e.key_size));
                     if (!by_row)
                         walked.Add(static_cast<std::uint64_t>(k), h);
-                    else if (h == hashes[k])
-                        out.agree.push_back(static_cast<std::size_t>(k));
+                    else if (ShortHash(h) == hashes[k])
+                        out.agree[k] = true;
                     else
                         disagree_here.emplace_back(page, e.row), keep_i = false, fault = true;
                 }
@@ -753,7 +770,8 @@ void Repairer::RebuildIndexes(TableWork& w) {
         if (keep_i && pointed_count != w.kept.size() && (by_row || !enc[i]))
             for (std::size_t k = 0; k < w.kept.size() && keep_i; ++k) {
                 if (pointed[k]) continue;
-                const bool has = by_row ? hashes[k] != kNoEntry : !LeftOutByIndex(file, d, i, w.kept[k]);
+                const bool has = by_row ? hashes[k] != static_cast<std::uint32_t>(kNoEntry)
+                                        : !LeftOutByIndex(file, d, i, w.kept[k]);
                 if (has) keep_i = false, fault = true;
             }
         out.filterable = out.by_sums && !fault && ascending;
@@ -766,7 +784,8 @@ void Repairer::RebuildIndexes(TableWork& w) {
         if (r.by_sums)
             for (std::size_t k = 0; k < w.kept.size(); ++k)
                 if (r.pointed[k]) agree[k] = true;
-        for (std::size_t k : r.agree) agree[k] = true;
+        for (std::size_t k = 0; k < r.agree.size(); ++k)
+            if (r.agree[k]) agree[k] = true;
         disagree.insert(disagree.end(), r.disagree.begin(), r.disagree.end());
         named.insert(r.named.begin(), r.named.end());
         r = Walked();
@@ -810,7 +829,7 @@ void Repairer::RebuildIndexes(TableWork& w) {
         if (!summed[i]) {
             hash_rows(i);
             check_index(i, true, src_, walks[i]);
-            hashes = RowArray<std::uint64_t>();
+            hashes = RowArray<std::uint32_t>();
         }
         take(i, walks[i]);
     }
@@ -1099,8 +1118,12 @@ void Repairer::Run(RepairResult& result) {
     const OwnedPages owned = OwnedPages::Scan(src_);
     for (TableWork& w : work_) SalvageRows(w, owned);
     for (TableWork& w : work_) {
+        // One table's lookup at a time: it takes up to 40 bytes per page of the
+        // table's span, and tables spread over a large file each span most of it.
+        w.kept.Index();
         RebuildIndexes(w);
         NormalizePages(w);
+        w.kept.DropIndex();
         if (w.new_map) {
             w.map_handle = maps_.Reserve();
             w.report.map_rebuilt = true;

@@ -615,7 +615,7 @@ CompactResult Compact(const std::filesystem::path& source, const std::filesystem
 
     Status status;
     HeaderResult probe;
-    std::unique_ptr<Database> db = Database::Open(source, &status, &probe);
+    std::unique_ptr<Database> db = Database::Open(source, &status, &probe, options.source_overlay);
     result.format = probe.header.format;
     result.bytes_before = probe.header.file_size;
     result.pages_before = probe.header.page_count;
@@ -652,7 +652,7 @@ CompactResult Compact(const std::filesystem::path& source, const std::filesystem
         // while this one builds the new trees; without the handle they are walked
         // here, to the same result.
         std::string walk_err;
-        std::unique_ptr<PageFile> walk_file = PageFile::Open(source, &walk_err);
+        std::unique_ptr<PageFile> walk_file = PageFile::Open(source, &walk_err, options.source_overlay);
         std::optional<BackgroundIndexWalk> walker;
         if (walk_file) {
             walk_file->set_cache_capacity(kWalkCachePages);

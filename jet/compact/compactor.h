@@ -6,10 +6,12 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "jet/compact/compact_progress.h"
 #include "jet/header.h"
+#include "jet/page_overlay.h"
 
 namespace jet {
 
@@ -36,6 +38,10 @@ struct CompactOptions {
     // destination (named after its temporary file and removed on every exit). The
     // output is the same bytes whatever the budget.
     std::uint64_t memory_budget = kDefaultMemoryBudget;
+    // The source is read with these pages in place of its own and after them (a
+    // repair's changes, kept beside the source instead of in a copy of it); every
+    // handle on the source, the verification's too, reads it so. Null: as it is.
+    std::shared_ptr<const PageOverlay> source_overlay;
 };
 
 // Compacts `source` into `destination`, which must not exist yet. On success the

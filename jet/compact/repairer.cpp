@@ -6,9 +6,7 @@
 #include <thread>
 #include <atomic>
 #include <cctype>
-#include <fstream>
 #include <limits>
-#include <map>
 #include <optional>
 #include <set>
 #include <unordered_map>
@@ -20,6 +18,7 @@
 #include "jet/compact/index_tree_builder.h"
 #include "jet/compact/map_rows.h"
 #include "jet/compact/output_file.h"
+#include "jet/compact/overlay_pages.h"
 #include "jet/compact/page_layout.h"
 #include "jet/compact/put_bytes.h"
 #include "jet/compact/spill_file.h"
@@ -34,80 +33,14 @@
 namespace jet {
 namespace {
 
-// The pages of the salvage copy that the repair changes or adds. Pages of the source
-// that change are kept until they are written into the copy at the end; pages added
-// (a table's new index trees and map rows, written once each) go into the copy at once:
-// kept, the new trees of a large table took 40 MB an index.
-class CopyPages {
-  public:
-    // `copy`: the copy of the source, whole pages, to be written into.
-    CopyPages(PageFile& source, const std::filesystem::path& copy)
-        : src_(source), next_(source.page_count()), copy_(copy),
-          file_(copy, std::ios::in | std::ios::out | std::ios::binary) {}
-
-    // The copy's page `p`, to change in place.
-    std::vector<std::uint8_t>& Page(std::uint32_t p) {
-        auto it = pages_.find(p);
-        if (it != pages_.end()) return it->second;
-        jet::Page pg = src_.Read(p);
-        return pages_.emplace(p, std::vector<std::uint8_t>(pg.bytes().begin(), pg.bytes().end()))
-            .first->second;
-    }
-    // `n` new pages at the end of the copy; the first one's number.
-    std::uint32_t TakeRun(std::uint32_t n) {
-        const std::uint32_t first = next_;
-        next_ += n;
-        return first;
-    }
-    void Put(std::uint32_t p, std::vector<std::uint8_t> bytes) {
-        if (p < src_.page_count()) {
-            pages_[p] = std::move(bytes);
-            return;
-        }
-        file_.seekp(static_cast<std::streamoff>(std::uint64_t{p} * src_.page_size()));
-        file_.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    }
-    // The copy's page `p` as it stands, to read: `holder` keeps a source page alive.
-    Bytes Peek(std::uint32_t p, jet::Page& holder) {
-        auto it = pages_.find(p);
-        if (it != pages_.end()) return it->second;
-        holder = src_.Read(p);
-        return holder.bytes();
-    }
-
-    // Writes the changed pages; the copy then ends after the last page added (pages
-    // added but never written, none today, read as never written).
-    bool Finish(std::string* err) {
-        const std::uint32_t size = src_.page_size();
-        for (const auto& [p, bytes] : pages_) {
-            if (!file_) break;
-            file_.seekp(static_cast<std::streamoff>(std::uint64_t{p} * size));
-            file_.write(reinterpret_cast<const char*>(bytes.data()), size);
-        }
-        file_.flush();
-        file_.close();
-        std::error_code ec;
-        const std::uint64_t end = std::uint64_t{next_} * size;
-        if (file_ && std::filesystem::file_size(copy_, ec) < end) std::filesystem::resize_file(copy_, end, ec);
-        if (!file_ || ec) *err = "the salvage copy '" + copy_.string() + "' cannot be written";
-        return file_ && !ec;
-    }
-
-  private:
-    PageFile& src_;
-    std::uint32_t next_;
-    std::map<std::uint32_t, std::vector<std::uint8_t>> pages_;
-    std::filesystem::path copy_;
-    std::fstream file_;
-};
-
-// The salvage copy beside the destination, removed on every exit. A run that is
-// killed leaves it: it is named after an (empty) temporary output that the repair
-// holds, as a compaction holds its own, so that the next compaction or repair in the
-// directory tells it from a live run's copy and removes it.
-struct CopyFile {
+// The side file of the pages the repair changes or adds, beside the destination,
+// removed on every exit. A run that is killed leaves it: it is named after an
+// (empty) temporary output that the repair holds, as a compaction holds its own, so
+// that the next compaction or repair in the directory tells it from a live run's
+// side file and removes it.
+struct SideFile {
     std::filesystem::path path;
-    ~CopyFile() {
+    ~SideFile() {
         std::error_code ec;
         if (!path.empty()) std::filesystem::remove(path, ec);
     }
@@ -383,7 +316,7 @@ class Repairer {
     // `spill`: the memory the entries of indexes made anew may take, and where they
     // spill past it.
     // `source`: the path `db` was opened from, for a second handle on it.
-    Repairer(Database& db, const std::filesystem::path& source, CopyPages& copy, const SpillSettings& spill)
+    Repairer(Database& db, const std::filesystem::path& source, OverlayPages& copy, const SpillSettings& spill)
         : db_(db), src_(db.file()), source_(source), copy_(copy),
           layout_(PageLayout::For(db.header().format)), maps_(layout_), spill_(spill) {}
 
@@ -408,7 +341,7 @@ class Repairer {
     Database& db_;
     PageFile& src_;
     std::filesystem::path source_;
-    CopyPages& copy_;
+    OverlayPages& copy_;
     PageLayout layout_;
     MapRows maps_;
     SpillSettings spill_;
@@ -1198,25 +1131,22 @@ RepairResult Repair(const std::filesystem::path& source, const std::filesystem::
     // reader (64 MB) would only hold pages read once.
     db->file().set_cache_capacity(kSourceCachePages);
 
-    // The copy: whole pages only (a page cut short is lost with the tail). Dead runs'
-    // copies go first: each is as large as its source.
+    // The pages the repair changes or adds go to a side file, through which the
+    // compaction then reads the source. Dead runs' files go first.
     RemoveDeadCompactionFiles(destination.parent_path(), OutputFile::RemoveLeftover);
-    OutputFile holder;  // outlives the copy: removed after it
+    OutputFile holder;  // outlives the side file: removed after it
     std::string err;
     if (!holder.Create(destination, db->file().page_size(), &err))
-        return Fail(result, "the salvage copy cannot be made beside the destination: " + err);
-    CopyFile copy;
-    copy.path = holder.temp_path();
-    copy.path += ".salvage";
-    if (!std::filesystem::copy_file(source, copy.path, ec))
-        return Fail(result, "the salvage copy cannot be made beside the destination: " + ec.message());
-    std::filesystem::permissions(copy.path, std::filesystem::perms::owner_write,
-                                 std::filesystem::perm_options::add, ec);
-    std::filesystem::resize_file(copy.path,
-                                 std::uint64_t{db->file().page_count()} * db->file().page_size(), ec);
-    if (ec) return Fail(result, "the salvage copy cannot be made: " + ec.message());
+        return Fail(result, "the repair's changed pages cannot be kept beside the destination: " + err);
+    SideFile side;
+    side.path = holder.temp_path();
+    side.path += ".salvage";
+    CompactOptions compact = options;
     try {
-        CopyPages pages(db->file(), copy.path);
+        OverlayPages pages(db->file(), side.path);
+        if (!pages.is_open())
+            return Fail(result, "the repair's changed pages cannot be kept beside the destination: '" +
+                                    side.path.string() + "' cannot be created");
         // Half the budget for the entries of indexes made anew: the rows' places and
         // the pages the repair changes take their share beside them.
         SpillSettings spill;
@@ -1225,7 +1155,8 @@ RepairResult Repair(const std::filesystem::path& source, const std::filesystem::
         spill.name_base = holder.temp_path();
         Repairer repairer(*db, source, pages, spill);
         repairer.Run(result);
-        if (!pages.Finish(&err)) return Fail(result, err);
+        compact.source_overlay = pages.Finish(&err);
+        if (!compact.source_overlay) return Fail(result, err);
     } catch (const FormatError& e) {
         return Fail(result, std::string("the database cannot be repaired: ") + e.what());
     } catch (const std::bad_alloc&) {
@@ -1233,8 +1164,8 @@ RepairResult Repair(const std::filesystem::path& source, const std::filesystem::
     } catch (const std::exception& e) {
         return Fail(result, std::string("the database cannot be repaired: ") + e.what());
     }
-    result.compaction = Compact(copy.path, destination, progress, options);
-    // Before: the source as it is, not the copy with the pages the repair added.
+    result.compaction = Compact(source, destination, progress, compact);
+    // Before: the source as it is, not with the pages the repair added.
     result.compaction.pages_before = db->header().page_count;
     result.compaction.bytes_before = db->header().file_size;
     if (!result.compaction)

@@ -1,16 +1,17 @@
 // Repair of a damaged Jet 3 / Jet 4 database: a new, sound file from everything the
 // source still holds. The source is only read.
 //
-// How: the source is copied beside the destination (the "salvage copy") and only the
-// copy is changed, so that it holds exactly the rows that could be salvaged: slots of
-// rows that cannot be read are marked deleted, rows whose home slot was lost are made
-// live where they lie, long values that cannot be read whole are made null in their
-// rows, tables whose usage map misses pages get a new map, indexes that do not match
-// the salvaged rows get new trees made from the rows, and the catalog rows of tables
-// whose definition cannot be read are deleted. The copy is then compacted into the
-// destination, which rebuilds every usage map, free-space count and row count and is
-// verified against the copy (every row, value and index entry) and checked on its own
-// before it is named. The copy is removed on every exit.
+// How: the pages the repair changes or adds are kept in a side file beside the
+// destination (OverlayPages), through which the source reads as a file that holds
+// exactly the rows that could be salvaged (PageOverlay): slots of rows that cannot be
+// read are marked deleted, rows whose home slot was lost are made live where they lie,
+// long values that cannot be read whole are made null in their rows, tables whose
+// usage map misses pages get a new map, indexes that do not match the salvaged rows
+// get new trees made from the rows, and the catalog rows of tables whose definition
+// cannot be read are deleted. The source seen so is then compacted
+// into the destination, which rebuilds every usage map, free-space count and row count
+// and is verified against it (every row, value and index entry) and checked on its
+// own before it is named. The side file is removed on every exit.
 #pragma once
 
 #include <cstdint>
@@ -48,7 +49,7 @@ struct RepairResult {
     std::vector<TableRepair> tables;    // catalog order of their definitions, system tables too
     std::vector<LostTable> lost_tables;
     std::vector<SalvageLoss> catalog_losses;  // catalog rows that could not be read
-    CompactResult compaction;                 // of the salvage copy into the destination
+    CompactResult compaction;                 // of the salvaged source into the destination
     bool lossless() const;
     explicit operator bool() const { return repaired; }
 };

@@ -39,7 +39,7 @@ bool IsTemporaryName(const std::string& name, const std::function<bool(const std
 // name of the temporary output the file belongs to. A temporary output ends in
 // mkstemp's six letters or digits; a spill file adds ".spill-N" to its temporary
 // output's name (any tag without a dot there: spill files of every earlier version go
-// too), a repair's salvage copy ".salvage" to the name of the (empty) temporary output
+// too), a repair's side file of changed pages ".salvage" to the name of the (empty) temporary output
 // it holds for its life.
 Leftover Classify(const std::string& name, std::string& temp) {
     auto mkstemp_tag = [](const std::string& tag) {

@@ -33,7 +33,7 @@ struct SpillSettings {
 // chance to clean up), whatever their destination: their temporary outputs
 // `.<destination name>.compact-XXXXXX` (XXXXXX: six letters or digits), the spill
 // files beside them, `.<destination name>.compact-<tag>.spill-<N>`, and a repair's
-// salvage copy, `.<destination name>.compact-XXXXXX.salvage`. A run's files are
+// side file of changed pages, `.<destination name>.compact-XXXXXX.salvage`. A run's files are
 // dead when no live run holds the lock of its temporary output: `remove_leftover(temp,
 // file)` removes `file` only then, and only when it is this user's
 // (OutputFile::RemoveLeftover). The files of a live run, whichever destination it

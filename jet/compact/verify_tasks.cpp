@@ -281,7 +281,7 @@ void Tasks::StartSecondWorker(std::size_t check_at, std::unique_ptr<PageFile>& o
                                     .index_keys = false});
     check_->Tables();
     std::string err;
-    own_src = PageFile::Open(run_.src_path, &err);
+    own_src = PageFile::Open(run_.src_path, &err, run_.src.file().overlay());
     PageFile* out = check_->file();
     if (!out) {
         own_out = PageFile::Open(run_.out_path, &err);

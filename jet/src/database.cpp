@@ -6,9 +6,10 @@
 namespace jet {
 
 std::unique_ptr<Database> Database::Open(const std::filesystem::path& path, Status* status,
-                                         HeaderResult* probe) {
+                                         HeaderResult* probe,
+                                         std::shared_ptr<const PageOverlay> overlay) {
     std::string err;
-    auto file = PageFile::Open(path, &err);
+    auto file = PageFile::Open(path, &err, std::move(overlay));
     if (!file) {
         if (status) *status = Status::Fail(err);
         return nullptr;

@@ -41,7 +41,8 @@ struct FileImage {
     const std::uint64_t bytes;
 };
 
-std::unique_ptr<PageFile> PageFile::Open(const std::filesystem::path& path, std::string* error) {
+std::unique_ptr<PageFile> PageFile::Open(const std::filesystem::path& path, std::string* error,
+                                         std::shared_ptr<const PageOverlay> overlay) {
     std::error_code ec;
     if (std::filesystem::is_directory(path, ec)) {
         if (error) *error = "'" + path.string() + "' is a directory, not a database file";
@@ -59,7 +60,24 @@ std::unique_ptr<PageFile> PageFile::Open(const std::filesystem::path& path, std:
             *error = "cannot open '" + path.string() + "' for reading: " + std::strerror(errno);
         return nullptr;
     }
-    f->Init(size);
+    std::uint64_t seen = size;
+    if (overlay) {
+        f->side_fd_ = system_io::OpenForReading(overlay->side);
+        if (f->side_fd_ < 0) {
+            if (error)
+                *error = "cannot open '" + overlay->side.string() +
+                         "' for reading: " + std::strerror(errno);
+            return nullptr;
+        }
+        seen = std::uint64_t{overlay->page_count} * overlay->page_size;
+        f->overlay_ = std::move(overlay);
+    }
+    f->Init(size, seen);
+    if (f->overlay_ && f->header_.refusal == Refusal::None &&
+        f->page_size() != f->overlay_->page_size) {
+        if (error) *error = "the changed pages of '" + path.string() + "' are not of its page size";
+        return nullptr;
+    }
     return f;
 }
 
@@ -67,11 +85,12 @@ PageFile::PageFile() = default;
 
 PageFile::~PageFile() {
     if (fd_ >= 0) system_io::CloseFile(fd_);
+    if (side_fd_ >= 0) system_io::CloseFile(side_fd_);
 }
 
 bool PageFile::set_loaded(const PageFile* like) {
     if (image_whole_) return true;
-    if (in_memory_ || fd_ < 0 || page_size() == 0) return false;
+    if (in_memory_ || fd_ < 0 || overlay_ || page_size() == 0) return false;
     const std::uint64_t bytes = std::uint64_t{page_count()} * page_size();
     if (bytes == 0 || bytes > std::numeric_limits<std::size_t>::max()) return false;
     if (like && like->image_whole_ && like->image_whole_->bytes == bytes &&
@@ -119,14 +138,24 @@ std::unique_ptr<PageFile> PageFile::FromMemory(std::vector<std::uint8_t> image) 
     std::unique_ptr<PageFile> f(new PageFile);
     f->in_memory_ = true;
     f->image_ = std::move(image);
-    f->Init(f->image_.size());
+    f->Init(f->image_.size(), f->image_.size());
     return f;
 }
 
-void PageFile::Init(std::uint64_t size) {
+void PageFile::Init(std::uint64_t size, std::uint64_t seen) {
     std::vector<std::uint8_t> first(static_cast<std::size_t>(std::min<std::uint64_t>(size, 4096)));
     if (!first.empty()) ReadRaw(0, first.data(), first.size());
-    header_ = DecodeHeader(first, size);
+    if (overlay_ && overlay_->Replaces(0)) {
+        // Page 0 is the first page replaced; the bytes after it are not the header's.
+        first.resize(std::min<std::size_t>(first.size(), overlay_->page_size));
+        for (std::size_t done = 0; done < first.size();) {
+            const long long n = system_io::ReadAt(side_fd_, first.data() + done, first.size() - done,
+                                                  overlay_->ReplacedAt(0) + done);
+            if (n <= 0) ThrowFormat("read error or unexpected end of file");
+            done += static_cast<std::size_t>(n);
+        }
+    }
+    header_ = DecodeHeader(first, seen);
 }
 
 void PageFile::ReadRaw(std::uint64_t offset, std::uint8_t* dst, std::size_t len) {
@@ -143,6 +172,27 @@ void PageFile::ReadRaw(std::uint64_t offset, std::uint8_t* dst, std::size_t len)
         if (n <= 0) ThrowFormat("read error or unexpected end of file");
         done += static_cast<std::size_t>(n);
     }
+}
+
+bool PageFile::ReadPages(std::uint32_t first, std::span<std::uint8_t* const> into) {
+    const std::size_t ps = page_size();
+    if (!overlay_) return system_io::ReadPagesAt(fd_, into, ps, std::uint64_t{first} * ps);
+    const PageOverlay& o = *overlay_;
+    const std::uint32_t count = static_cast<std::uint32_t>(into.size());
+    // The file's own pages, then the pages added after them, then the own ones the
+    // overlay replaces (read twice: few are, and reads stay as long as without them).
+    const std::uint32_t own = first < o.base_pages ? std::min(count, o.base_pages - first) : 0;
+    if (own && !system_io::ReadPagesAt(fd_, into.first(own), ps, std::uint64_t{first} * ps))
+        return false;
+    if (own < count && !system_io::ReadPagesAt(side_fd_, into.subspan(own), ps, o.AddedAt(first + own)))
+        return false;
+    for (auto at = std::lower_bound(o.replaced.begin(), o.replaced.end(), first);
+         at != o.replaced.end() && *at < first + own; ++at) {
+        std::uint8_t* const page[] = {into[*at - first]};
+        if (!system_io::ReadPagesAt(side_fd_, page, ps, o.ReplacedAt(at - o.replaced.begin())))
+            return false;
+    }
+    return true;
 }
 
 void PageFile::PlanReads(std::vector<std::uint32_t> in_order, std::vector<std::uint32_t> nearby) {
@@ -177,7 +227,6 @@ bool PageFile::FetchPlanned(const Plan& plan, std::uint32_t n, std::uint8_t* dst
 }
 
 void PageFile::Fetch(std::uint32_t n, std::uint8_t* dst) {
-    const std::size_t ps = page_size();
     if (FetchPlanned(plan_, n, dst) || FetchPlanned(nearby_, n, dst)) return;
     ++clock_;
     Run* follow = nullptr;
@@ -196,7 +245,7 @@ void PageFile::Fetch(std::uint32_t n, std::uint8_t* dst) {
             return;
         }
         last_single_ = n;
-        ReadRaw(std::uint64_t{n} * ps, dst, ps);
+        ReadSpan(n, 1, n, dst);
         return;
     }
     // A scan's first run is short; each run it reads to the end doubles the next,
@@ -241,8 +290,7 @@ void PageFile::ReadSpan(std::uint32_t first, std::uint32_t count, std::uint32_t 
         }
     }
     ++read_calls_;
-    const bool ok = system_io::ReadPagesAt(fd_, std::span(into.data(), count), page_size(),
-                                           std::uint64_t{first} * page_size());
+    const bool ok = ReadPages(first, std::span(into.data(), count));
     for (std::uint32_t i = 0; i < count; ++i) {
         if (!taken[i]) continue;
         if (ok) {

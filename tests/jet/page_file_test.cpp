@@ -1,5 +1,5 @@
-// Pages read through the file layer (runs, blocks, cache) are the file's pages,
-// in whatever order they are asked for.
+// Pages read through the file layer (runs, blocks, cache, an overlay) are the file's
+// pages, in whatever order they are asked for.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -26,6 +26,22 @@ TEST(PageFile, AnyOrderReadsTheFilesPagesWithRunsBlocksAndEviction) {
     TempDir tmp;
     const fs::path f = tmp.path() / "pages.mdb";
     WriteAll(f, image);
+    // The same pages seen through an overlay: the last ones, and some of the file's own
+    // (wrong in the file itself, the header among them), come from a side file.
+    const std::uint32_t base = 2900;
+    const std::vector<std::uint32_t> replaced = {0, 31, 32, 33, 700, 2899};
+    std::vector<std::uint8_t> own(image.begin(), image.begin() + base * ps);
+    std::vector<std::uint8_t> side(image.begin() + base * ps, image.end());
+    for (std::uint32_t p : replaced) {
+        std::fill_n(own.begin() + p * ps, ps, 0xEE);
+        side.insert(side.end(), image.begin() + p * ps, image.begin() + (p + 1) * ps);
+    }
+    const fs::path own_file = tmp.path() / "own.mdb";
+    auto overlay = std::make_shared<jet::PageOverlay>(jet::PageOverlay{
+        .side = tmp.path() / "side", .page_size = ps, .base_pages = base, .page_count = pages,
+        .replaced = replaced});
+    WriteAll(own_file, own);
+    WriteAll(overlay->side, side);
     // Sequential stretches, single jumps and jumps about within regions.
     std::mt19937 rng(5);
     std::vector<std::uint32_t> order;
@@ -35,20 +51,26 @@ TEST(PageFile, AnyOrderReadsTheFilesPagesWithRunsBlocksAndEviction) {
         for (std::uint32_t k = 0; k < len && at + k < pages; ++k) order.push_back(at + k);
         if (rng() % 2) order.push_back(static_cast<std::uint32_t>(pages - 1 - rng() % 9));
     }
-    enum Mode { kCache, kBlocks, kPlanned, kLoaded };
-    for (Mode mode : {kCache, kBlocks, kPlanned, kLoaded}) {
-        const bool blocks = mode == kBlocks;
+    enum Mode { kCache, kBlocks, kPlanned, kLoaded, kOverlaid, kOverlaidPlanned };
+    for (Mode mode : {kCache, kBlocks, kPlanned, kLoaded, kOverlaid, kOverlaidPlanned}) {
+        SCOPED_TRACE(mode);
+        const bool blocks = mode == kBlocks || mode == kOverlaid;
+        const bool overlaid = mode == kOverlaid || mode == kOverlaidPlanned;
         std::string err;
-        auto file = jet::PageFile::Open(f, &err);
+        auto file = overlaid ? jet::PageFile::Open(own_file, &err, overlay) : jet::PageFile::Open(f, &err);
         ASSERT_TRUE(file) << err;
         ASSERT_EQ(file->page_count(), pages);
+        EXPECT_EQ(file->header().file_size, image.size());
+        if (overlaid) {
+            EXPECT_FALSE(file->set_loaded());
+        }
         // Far less than the file: pages are evicted (unless the file is loaded whole).
         file->set_cache_capacity(600);
         file->set_block_reads(blocks);
         if (mode == kLoaded) {
             ASSERT_TRUE(file->set_loaded());
         }
-        if (mode == kPlanned) {
+        if (mode == kPlanned || mode == kOverlaidPlanned) {
             // Planned pages among others, in clusters and alone.
             std::vector<std::uint32_t> plan;
             for (std::uint32_t p = 0; p < pages; ++p)
@@ -79,6 +101,14 @@ TEST(PageFile, AnyOrderReadsTheFilesPagesWithRunsBlocksAndEviction) {
             ASSERT_TRUE(
                 std::equal(pg.bytes().begin(), pg.bytes().end(), image.begin() + pg.number() * ps))
                 << "held page " << pg.number() << (blocks ? " with blocks" : "");
+        // Pages read alone, no run or block bringing them.
+        held.clear();
+        file->set_block_reads(false);
+        for (auto p = replaced.rbegin(); p != replaced.rend(); ++p) {
+            jet::Page pg = file->Read(*p);
+            ASSERT_TRUE(std::equal(pg.bytes().begin(), pg.bytes().end(), image.begin() + *p * ps))
+                << "page " << *p << " read alone";
+        }
     }
 }
 

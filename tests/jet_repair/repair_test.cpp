@@ -246,9 +246,9 @@ TEST(Repair, UniqueKeyGivenTwice) {
 
 namespace {
 
-// A killed repair leaves its salvage copy (as large as its source) beside the empty
-// temporary output it held; the next repair in the directory removes both, whatever
-// their destination, and leaves a live repair's copy alone.
+// A killed repair leaves its side file of changed pages beside the empty temporary
+// output it held; the next repair in the directory removes both, whatever their
+// destination, and leaves a live repair's side file alone.
 TEST(Repair, KilledRunsSalvageCopyGoesWithTheNextRun) {
     TempDir tmp;
     const fs::path src = tmp.path() / "src.mdb";
@@ -273,6 +273,25 @@ TEST(Repair, KilledRunsSalvageCopyGoesWithTheNextRun) {
     std::size_t files = 0;  // the run's own: nothing beside what was there and its result
     for (const auto& e : fs::directory_iterator(tmp.path())) files += e.is_regular_file();
     EXPECT_EQ(files, 5u);  // src, out, the live run's two files, the other name
+}
+
+// The side file of the pages a repair changes or adds lives as long as the run: one
+// that fails at the end (its destination taken meanwhile) leaves nothing behind.
+TEST(Repair, AFailedRunLeavesNoSideFile) {
+    TempDir tmp;
+    const fs::path src = tmp.path() / "src.mdb", dst = tmp.path() / "out.mdb";
+    ASSERT_TRUE(damage::Apply(CorpusDir() / "jet4" / "indexTestV2000.mdb", damage::Kind::IndexGarbage, src));
+    std::uintmax_t side_bytes = 0;
+    jet::RepairResult r = jet::Repair(src, dst, [&](const jet::CompactProgress&) {
+        for (const auto& e : fs::directory_iterator(tmp.path()))
+            if (e.path().extension() == ".salvage") side_bytes = e.file_size();
+        if (!fs::exists(dst)) std::ofstream(dst) << "taken";
+    });
+    EXPECT_FALSE(r.repaired);
+    EXPECT_GT(side_bytes, 0u) << "the new index's pages are in no side file";
+    std::size_t files = 0;
+    for (const auto& e : fs::directory_iterator(tmp.path())) files += e.is_regular_file();
+    EXPECT_EQ(files, 2u);  // the source and the file that took the destination's name
 }
 
 }  // namespace

@@ -35,9 +35,11 @@ struct CatalogEntry {
 class Database {
   public:
     // Opens a file; on refusal or failure returns null and sets `status` (the reason).
-    // `probe` (optional) receives the header even for refused files.
+    // `probe` (optional) receives the header even for refused files. `overlay`: see
+    // PageFile::Open.
     static std::unique_ptr<Database> Open(const std::filesystem::path& path, Status* status,
-                                          HeaderResult* probe = nullptr);
+                                          HeaderResult* probe = nullptr,
+                                          std::shared_ptr<const PageOverlay> overlay = nullptr);
     static std::unique_ptr<Database> OpenMemory(std::vector<std::uint8_t> image, Status* status);
 
     PageFile& file() { return *file_; }

@@ -15,12 +15,14 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <span>
 #include <utility>
 #include <vector>
 
 #include "jet/bytes.h"
 #include "jet/format.h"
 #include "jet/header.h"
+#include "jet/page_overlay.h"
 
 namespace jet {
 
@@ -91,12 +93,16 @@ class PageFile {
 
     // Opens a file read-only. The header is decoded; a refused file still opens so
     // that its format and refusal can be shown, but pages can only be read from a
-    // file without refusal.
-    static std::unique_ptr<PageFile> Open(const std::filesystem::path& path, std::string* error);
+    // file without refusal. With an `overlay`, the file is read as the overlay sees
+    // it: its pages and size, the header's too.
+    static std::unique_ptr<PageFile> Open(const std::filesystem::path& path, std::string* error,
+                                          std::shared_ptr<const PageOverlay> overlay = nullptr);
     // Uses an in-memory image (fuzzing, tests).
     static std::unique_ptr<PageFile> FromMemory(std::vector<std::uint8_t> image);
 
     const HeaderResult& header_result() const { return header_; }
+    // The overlay it was opened with (null: none), for other handles on the same view.
+    const std::shared_ptr<const PageOverlay>& overlay() const { return overlay_; }
     const Header& header() const { return header_.header; }
     Format format() const { return header_.header.format; }
     bool jet3() const { return header_.header.format == Format::Jet3; }
@@ -140,7 +146,8 @@ class PageFile {
     // error instead of ending the process. When `like` has loaded the same file, its
     // copy is shared (read-only: both may read at once from their own threads). False
     // when the file could not be read whole: it is then read through the cache, whose
-    // reads report the error.
+    // reads report the error. False for a file read through an overlay (nothing
+    // loads one whole).
     // REQUIRES: no Page of this file held; `like` is not being loaded meanwhile.
     bool set_loaded(const PageFile* like = nullptr);
     bool loaded() const { return image_whole_ != nullptr; }
@@ -173,8 +180,12 @@ class PageFile {
     static constexpr std::uint32_t kPlanGap = 3;
 
     PageFile();
-    void Init(std::uint64_t size);
+    // `size`: the file's own; `seen`: as the overlay sees it (else the same).
+    void Init(std::uint64_t size, std::uint64_t seen);
     void ReadRaw(std::uint64_t offset, std::uint8_t* dst, std::size_t len);
+    // Reads consecutive pages from `first` (the overlay's where it has them); false on a
+    // read error or an early end.
+    bool ReadPages(std::uint32_t first, std::span<std::uint8_t* const> into);
     // Reads page n (not cached) into dst: with the pages ahead when it continues a
     // run, else with its block when the cache can keep it, else alone.
     void Fetch(std::uint32_t n, std::uint8_t* dst);
@@ -191,6 +202,8 @@ class PageFile {
     PageCache& cache();
 
     int fd_ = -1;
+    std::shared_ptr<const PageOverlay> overlay_;
+    int side_fd_ = -1;  // the overlay's side file
     // The whole file read into memory (set_loaded), shared with other readers of it.
     std::shared_ptr<const FileImage> image_whole_;
     std::vector<std::uint8_t> image_;

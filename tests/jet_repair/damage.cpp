@@ -27,6 +27,7 @@ struct Target {
     std::vector<std::uint32_t> data_pages;  // with at least one live row
     std::vector<std::uint32_t> lv_pages;    // long-value pages its rows use
     std::vector<std::uint32_t> leaf_pages;  // of its first index
+    std::vector<std::pair<jet::RowAddr, jet::RowAddr>> overflow_rows;  // home slot, row
 };
 
 std::vector<Target> Targets(jet::Database& db) {
@@ -42,6 +43,7 @@ std::vector<Target> Targets(jet::Database& db) {
         rd.ForEachRow([&](const jet::RowRef& r) {
             if (t.data_pages.empty() || t.data_pages.back() != r.slot.page)
                 t.data_pages.push_back(r.slot.page);
+            if (r.addr != r.slot) t.overflow_rows.emplace_back(r.slot, r.addr);
             jet::CrackedRow cr = jet::CrackRow(*t.def, r.bytes, db.jet3());
             for (std::size_t i : lv) {
                 const auto& f = cr.fields[i];
@@ -124,7 +126,8 @@ void ClearMapBits(Image& image, jet::Database& db, jet::RowAddr where, std::uint
 std::vector<Kind> AllKinds() {
     return {Kind::ZeroDataPage,   Kind::TornPage,          Kind::IndexGarbage,
             Kind::ClearedMap,     Kind::UnlistedPage,      Kind::WrongFreeSpace,
-            Kind::ZeroLongValuePage, Kind::CutOff,         Kind::CatalogRow};
+            Kind::ZeroLongValuePage, Kind::CutOff,         Kind::CatalogRow,
+            Kind::LostHomeSlot};
 }
 
 const char* Name(Kind kind) {
@@ -138,13 +141,15 @@ const char* Name(Kind kind) {
         case Kind::ZeroLongValuePage: return "ZeroLongValuePage";
         case Kind::CutOff: return "CutOff";
         case Kind::CatalogRow: return "CatalogRow";
+        case Kind::LostHomeSlot: return "LostHomeSlot";
     }
     return "?";
 }
 
 bool Lossless(Kind kind) {
     return kind == Kind::IndexGarbage || kind == Kind::ClearedMap ||
-           kind == Kind::UnlistedPage || kind == Kind::WrongFreeSpace;
+           kind == Kind::UnlistedPage || kind == Kind::WrongFreeSpace ||
+           kind == Kind::LostHomeSlot;
 }
 
 bool Damage::Lost(std::uint32_t page) const {
@@ -162,7 +167,7 @@ std::optional<Damage> Apply(const std::filesystem::path& source, Kind kind,
     const std::uint32_t ps = db->file().page_size();
     std::optional<Damage> done;
     for (const Target& t : Targets(*db)) {
-        Damage d{kind, t.entry->name, {}, 0};
+        Damage d{kind, t.entry->name, {}, 0, 0};
         switch (kind) {
             case Kind::ZeroDataPage: {
                 const std::uint32_t p = pick(t.data_pages);
@@ -220,6 +225,18 @@ std::optional<Damage> Apply(const std::filesystem::path& source, Kind kind,
                 const auto [at, size] = RowAt(*db, t.entry->row);
                 std::memset(image.data() + at, 0xFF, size);
                 d.pages = t.data_pages;  // all of it goes with its name
+                break;
+            }
+            case Kind::LostHomeSlot: {
+                // Flagged as Access flags a row it deletes; the row's bytes stay where
+                // the pointer led, flagged deleted alone.
+                if (t.overflow_rows.empty()) continue;
+                const auto [home, row] = t.overflow_rows[rng() % t.overflow_rows.size()];
+                std::uint8_t* slot = PageAt(image, *db, home.page) +
+                                     jet::DataPageLayout::For(db->jet3()).row_table +
+                                     jet::kRowSlotSize * home.row;
+                slot[1] |= (jet::kRowDeleted | jet::kRowOverflow) >> 8;
+                d.orphan = row.Packed();
                 break;
             }
         }

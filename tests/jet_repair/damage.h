@@ -21,6 +21,7 @@ enum class Kind {
     ZeroLongValuePage,  // a long-value page written as zeros
     CutOff,             // the file's last pages gone
     CatalogRow,         // a table's catalog row overwritten
+    LostHomeSlot,       // an overflow row's home slot flagged deleted: its row is orphaned
 };
 
 std::vector<Kind> AllKinds();
@@ -33,6 +34,7 @@ struct Damage {
     std::string table;                // the user table hit
     std::vector<std::uint32_t> pages;  // pages whose content is gone (rows or values)
     std::uint32_t cut_at = 0;          // CutOff: the first page no longer in the file
+    std::uint32_t orphan = 0;          // LostHomeSlot: the packed address of the row orphaned
     bool Lost(std::uint32_t page) const;  // `page`'s content is gone
 };
 

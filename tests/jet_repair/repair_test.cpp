@@ -327,3 +327,27 @@ TEST(Repair, CompactionRefusesACrossLinkedPage) {
 }
 
 }  // namespace
+
+namespace {
+
+// An overflow row whose home slot was flagged deleted: check names the row (repair
+// keeping it is the damage suite's LostHomeSlot).
+TEST(Repair, CheckNamesARowWhoseHomeSlotWasLost) {
+    TempDir tmp;
+    int cases = 0;
+    for (const auto& src : CorpusFiles(true)) {  // the bloated sample's tables have many
+        for (std::uint32_t seed : {1u, 2u}) {
+            SCOPED_TRACE(src.filename().string() + " seed " + std::to_string(seed));
+            const fs::path damaged = tmp.path() / "damaged.mdb";
+            auto d = damage::Apply(src, damage::Kind::LostHomeSlot, damaged, seed);
+            if (!d) continue;
+            ++cases;
+            const std::string row = "row " + jet::UnpackRowPtr(d->orphan).ToString();
+            EXPECT_TRUE(HasProblem(jet::CheckFile(damaged), "table '" + d->table + "': " + row +
+                                                                " is flagged deleted"));
+        }
+    }
+    EXPECT_GE(cases, 4);
+}
+
+}  // namespace

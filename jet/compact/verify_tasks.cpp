@@ -398,7 +398,11 @@ bool Tasks::RunTask(Task& task, std::size_t t, Files& files) {
                 break;
             case Task::Kind::Index: {
                 const TableWork& w = tables_[task.table];
-                CompareIndex(w.table, task.index, w.pairing, run_.ids, check_.get(), task.check,
+                // check_ is read only for a task that checks along: such a task was
+                // readied (under the lock) after the second worker made check_; the
+                // others may run while it is still being made.
+                CompareIndex(w.table, task.index, w.pairing, run_.ids, task.check ? check_.get() : nullptr,
+                             task.check,
                              files.files, task.claims, [&](std::uint64_t, bool) {
                                  if (Cancelled(t)) throw TaskCancelled();
                              });

@@ -82,6 +82,17 @@ TEST(EntrySorter, SameOrderAsStdSortAtAnyBudget) {
         }
         inputs.push_back(blocks);
     }
+    // Index entries: a few keys of many rows each, a key's entries alike but for the
+    // row's four bytes at the end.
+    std::vector<Rec> entries;
+    for (std::size_t i = 0; i < 3000; ++i) {
+        Rec r{{}, rng() % 1000};
+        const std::uint64_t key = rng() % 16;
+        r.bytes.assign(key, static_cast<std::uint8_t>(0x40 + key));
+        for (int k = 0; k < 4; ++k) r.bytes.push_back(static_cast<std::uint8_t>(rng() % (k == 0 ? 2 : 256)));
+        entries.push_back(std::move(r));
+    }
+    inputs.push_back(entries);
     for (std::size_t budget : {std::size_t{1} << 24, std::size_t{20000}, std::size_t{1}}) {
         for (std::size_t in = 0; in < inputs.size(); ++in) {
             const std::vector<Rec>& input = inputs[in];

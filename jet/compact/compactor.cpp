@@ -137,6 +137,7 @@ class Repacker {
     CompactProgress::Stage stage_ = CompactProgress::Stage::Reading;
     std::uint64_t pages_written_ = 0, ticks_ = 0;
     bool spilled_ = false;
+    bool thorough_look_ = false;  // FindUnlistedRows looked at every page maps list
 };
 
 void Repacker::Write(std::uint32_t page, std::span<const std::uint8_t> bytes) {
@@ -522,6 +523,14 @@ void Repacker::RepackTable(TableJob& job) {
     PlanLongValues(t);
     WriteLongValues(t);
     PlaceRows(t);
+    // Fewer live rows than the definition counts: some may lie on a page that only an
+    // index's or a long-value column's map lists, which the look before the work took
+    // as accounted for. Only then are all such pages read (once).
+    if (job.live_rows < d.row_count && !thorough_look_) {
+        thorough_look_ = true;
+        if (UnlistedRows unlisted = FindUnlistedRows(db_, true); !unlisted.empty())
+            throw std::runtime_error(unlisted.Describe());  // the reason as it is
+    }
     CopyIndexes(t);
 }
 

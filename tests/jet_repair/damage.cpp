@@ -302,29 +302,57 @@ std::optional<DuplicateKey> ApplyDuplicateKey(const std::filesystem::path& sourc
     return std::nullopt;
 }
 
+namespace {
+
+// One of `owner`'s data pages taken out of its map and listed in the inline map at
+// `where` instead; the page, or nothing when that map has no room for any.
+std::optional<std::uint32_t> ListInstead(Image& image, jet::Database& db, const Target& owner,
+                                         jet::RowAddr where) {
+    if (where.null()) return std::nullopt;
+    const jet::UsageMap m = jet::ReadUsageMap(db.file(), where, db.file().page_count());
+    if (m.kind != jet::UsageMap::Kind::Inline) return std::nullopt;
+    const auto lay = jet::UsageMapLayout::For(db.jet3());
+    const auto [at, size] = RowAt(db, where);
+    for (std::uint32_t p : owner.data_pages) {
+        if (p < m.start_page || (p - m.start_page) / 8 >= size - lay.bitmap) continue;
+        ClearMapBits(image, db, owner.def->owned_map, p);
+        const std::uint32_t bit = p - m.start_page;
+        image[at + lay.bitmap + bit / 8] |= static_cast<std::uint8_t>(1u << (bit % 8));
+        return p;
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
 std::optional<CrossLinked> ApplyCrossLinkedPage(const std::filesystem::path& source,
-                                                const std::filesystem::path& out) {
+                                                const std::filesystem::path& out, Lister by) {
     jet::Status st;
     auto db = jet::Database::Open(source, &st);
     if (!db) return std::nullopt;
     Image image = ReadImage(source);
-    const auto lay = jet::UsageMapLayout::For(db->jet3());
     const std::vector<Target> targets = Targets(*db);
     for (const Target& owner : targets)
         for (const Target& lister : targets) {
-            // The lister's definition first: its rows are read before the owner's.
-            if (lister.def->page >= owner.def->page) continue;
-            const jet::UsageMap m = jet::ReadUsageMap(db->file(), lister.def->owned_map, db->file().page_count());
-            if (m.kind != jet::UsageMap::Kind::Inline) continue;
-            const auto [at, size] = RowAt(*db, lister.def->owned_map);
-            for (std::uint32_t p : owner.data_pages) {
-                if (p < m.start_page || (p - m.start_page) / 8 >= size - lay.bitmap) continue;
-                ClearMapBits(image, *db, owner.def->owned_map, p);
-                const std::uint32_t bit = p - m.start_page;
-                image[at + lay.bitmap + bit / 8] |= static_cast<std::uint8_t>(1u << (bit % 8));
-                WriteImage(image, out);
-                return CrossLinked{owner.entry->name, lister.entry->name, p};
+            std::vector<jet::RowAddr> maps;
+            switch (by) {
+                case Lister::Table:
+                    // The lister's definition first: its rows are read before the owner's.
+                    if (lister.def->page < owner.def->page) maps.push_back(lister.def->owned_map);
+                    break;
+                case Lister::Index:
+                    for (const jet::RealIndex& ix : lister.def->real_indexes) maps.push_back(ix.map);
+                    break;
+                case Lister::LongValue:
+                    for (const jet::LongValueColumn& lv : lister.def->long_value_columns)
+                        maps.push_back(lv.owned_map);
+                    break;
             }
+            for (jet::RowAddr where : maps)
+                if (auto p = ListInstead(image, *db, owner, where)) {
+                    WriteImage(image, out);
+                    return CrossLinked{owner.entry->name, lister.entry->name, *p};
+                }
         }
     return std::nullopt;
 }

@@ -56,13 +56,16 @@ std::optional<DuplicateKey> ApplyDuplicateKey(const std::filesystem::path& sourc
                                               const std::filesystem::path& out);
 
 // A cross-linked page: a data page of one user table (`owner`) that its map no longer
-// lists and another table's map (`lister`, whose definition comes first) lists
-// instead. Nothing when no two tables with inline maps have room for it.
+// lists and another map lists instead: another table's (`lister`, whose definition
+// comes first), or one of `lister`'s indexes' or long-value columns' maps. Nothing
+// when no such map is inline with room for it.
 struct CrossLinked {
     std::string owner, lister;
     std::uint32_t page = 0;
 };
+enum class Lister { Table, Index, LongValue };
 std::optional<CrossLinked> ApplyCrossLinkedPage(const std::filesystem::path& source,
-                                                const std::filesystem::path& out);
+                                                const std::filesystem::path& out,
+                                                Lister by = Lister::Table);
 
 }  // namespace damage

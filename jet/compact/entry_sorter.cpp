@@ -44,17 +44,24 @@ int Compare(std::span<const std::uint8_t> a, std::span<const std::uint8_t> b) {
 }
 
 // Up to `n` (at most 8) bytes as a big-endian number, padded with zeros to 8 bytes.
-// Runs once per record sorted and per record merged: eight bytes at hand make one
-// load and a byte swap.
-std::uint64_t PackBigEndian(const std::uint8_t* p, std::size_t n) {
+// Runs once or twice per record sorted and per record merged: eight bytes at hand
+// make one load and a byte swap.
+inline std::uint64_t PackBigEndian(const std::uint8_t* p, std::size_t n) {
     std::uint64_t v = 0;
     if (n >= 8) {
-        for (int i = 0; i < 8; ++i) v = v << 8 | p[i];
+        std::memcpy(&v, p, 8);
+        if constexpr (std::endian::native == std::endian::little) {
+#if defined(__GNUC__) || defined(__clang__)
+            v = __builtin_bswap64(v);
+#else
+            v = 0;
+            for (int i = 0; i < 8; ++i) v = v << 8 | p[i];
+#endif
+        }
         return v;
     }
-    if (n == 0) return 0;
-    for (std::size_t i = 0; i < n; ++i) v = v << 8 | p[i];
-    return v << (8 * (8 - n));
+    for (std::size_t i = 0; i < 8; ++i) v = v << 8 | (i < n ? p[i] : 0);
+    return v;
 }
 
 // How many bytes `a` and `b` begin with alike. Eight at a time: it runs once per
@@ -287,6 +294,7 @@ class EntrySorter::Merger {
         std::vector<std::uint8_t> record;  // the current record
         std::uint64_t tag = 0;
         std::uint64_t head = 0;  // its first 8 bytes, packed
+        std::uint64_t tail = 0;  // and the 8 after them
         bool done = false;       // no record left
     };
 
@@ -350,6 +358,7 @@ class EntrySorter::Merger {
             }
         }
         c.head = PackBigEndian(c.record.data(), c.record.size());
+        c.tail = size > 8 ? PackBigEndian(c.record.data() + 8, size - 8) : 0;
         return true;
     }
 
@@ -360,7 +369,13 @@ class EntrySorter::Merger {
         const Cursor& y = cursors_[b];
         if (x.done || y.done) return !x.done || (y.done && a < b);
         if (x.head != y.head) return x.head < y.head;
-        if (const int c = Compare(x.record, y.record)) return c < 0;
+        // The entries of one key differ only after it (a date's in bytes 9-12).
+        if (x.tail != y.tail) return x.tail < y.tail;
+        if (x.record.size() > 16 || y.record.size() > 16) {
+            if (const int c = Compare(x.record, y.record)) return c < 0;
+        } else if (x.record.size() != y.record.size()) {
+            return x.record.size() < y.record.size();
+        }
         if (x.tag != y.tag) return x.tag < y.tag;
         return a < b;
     }

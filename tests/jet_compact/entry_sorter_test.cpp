@@ -35,7 +35,8 @@ std::vector<Rec> Records(std::size_t n, std::uint32_t seed, std::vector<std::uin
                            static_cast<std::uint8_t>(rng() % 2 ? 0 : 0xFF));
         } else if (kind == 2) {
             r.bytes.insert(r.bytes.end(), 14, 0x41);
-            r.bytes.resize(r.bytes.size() + rng() % 20, static_cast<std::uint8_t>(rng() % 3));
+            for (auto more = rng() % (rng() % 2 ? 5 : 20); more; --more)
+                r.bytes.push_back(static_cast<std::uint8_t>(rng() % 2));
         } else {
             const std::size_t len = i % 997 == 5 ? 5000 + rng() % 5000 : 9 + rng() % 12;
             for (std::size_t k = 0; k < len; ++k)

@@ -23,6 +23,7 @@
 #include "jet/compact/tdef_rewriter.h"
 #include "jet/compact/unlisted_rows.h"
 #include "jet/compact/verifier.h"
+#include "jet/data_page.h"
 #include "jet/database.h"
 #include "jet/row.h"
 #include "jet/table.h"
@@ -78,6 +79,10 @@ class Repacker {
           maps_(layout_),
           alloc_(2) {}
 
+    // The source is a repair's view of it, holding the rows it salvaged: a row it
+    // gave up (reported) leaves the row its overflow pointer led to as a deletion
+    // does, which is not to be taken for a row whose home slot was lost.
+    void set_salvaged(bool salvaged) { salvaged_ = salvaged; }
     // Writes the whole new file. Throws FormatError when the source cannot be
     // carried over; returns the page count of the new file.
     std::uint32_t Run();
@@ -138,6 +143,7 @@ class Repacker {
     std::uint64_t pages_written_ = 0, ticks_ = 0;
     bool spilled_ = false;
     bool thorough_look_ = false;  // FindUnlistedRows looked at every page maps list
+    bool salvaged_ = false;       // see set_salvaged
 };
 
 void Repacker::Write(std::uint32_t page, std::span<const std::uint8_t> bytes) {
@@ -503,14 +509,16 @@ void Repacker::RepackTable(TableJob& job) {
         if (t.row_pages++ == 0) t.first_row_page = p;
         t.last_row_page = p;
     }
+    LostHomeRows lost_homes;
     t.check_page = [&](std::uint32_t p, const Page& page) {
         const std::uint8_t type = page.type();
         if (!IsKnownPageType(type))
             ThrowFormat("page " + std::to_string(p) + " of table '" + job.entry->name +
                         "' has an unknown page type (" + std::to_string(type) + ")");
-        if (type == kPageData)
-            if (UnlistedRows other = ForeignRows(db_, d, p, page); !other.empty())
-                throw std::runtime_error(other.Describe());  // the reason as it is
+        if (type != kPageData) return;
+        if (!salvaged_ && PageOwner(page.bytes()) == d.page) lost_homes.See(p, page, src_.jet3());
+        if (UnlistedRows other = ForeignRows(db_, d, p, page); !other.empty())
+            throw std::runtime_error(other.Describe());  // the reason as it is
     };
     for (std::size_t i = 0; i < d.columns.size(); ++i)
         if (IsLongValueType(d.columns[i].type)) t.lv_cols.push_back(i);
@@ -530,6 +538,13 @@ void Repacker::RepackTable(TableJob& job) {
         thorough_look_ = true;
         if (UnlistedRows unlisted = FindUnlistedRows(db_, true); !unlisted.empty())
             throw std::runtime_error(unlisted.Describe());  // the reason as it is
+    }
+    // Every page was seen by the first pass over the rows. Before the indexes: one
+    // that names the row's home slot would be refused for pointing at no live row.
+    if (lost_homes.Suspected()) {
+        const auto listed = ReadUsageMap(src_, d.owned_map, src_.page_count()).pages;
+        if (const LostHomeRows::Found found = LostHomeRows::Find(src_, d.page, listed); found.count)
+            throw std::runtime_error(found.Describe(job.entry->name));
     }
     CopyIndexes(t);
 }
@@ -668,6 +683,7 @@ CompactResult Compact(const std::filesystem::path& source, const std::filesystem
             walker.emplace(*walk_file);
         }
         Repacker repacker(*db, out, progress, spill, walker ? &*walker : nullptr);
+        repacker.set_salvaged(options.source_overlay != nullptr);
         pages = repacker.Run();
         ids = repacker.ids();
         fillers = repacker.fillers();

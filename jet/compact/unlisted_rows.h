@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "jet/database.h"
 
@@ -43,5 +44,36 @@ UnlistedRows FindUnlistedRows(Database& db, bool thorough = false);
 // skips pages it does not own). Cheap where it matters: a sound file has no such page,
 // and only such a page costs a read of its owner's map. Empty when none.
 UnlistedRows ForeignRows(Database& db, const TableDef& lister, std::uint32_t p, const Page& page);
+
+// Overflow rows whose home slot was lost. Access flags the row an overflow pointer
+// leads to as deleted (without the overflow flag) and keeps its bytes, and flags a row
+// it deletes with both; so a slot flagged deleted alone that holds bytes, and that no
+// live overflow row of the table leads to, is a row whose pointer was lost (its home
+// slot zeroed or flagged deleted by damage). The compaction reads rows through their
+// home slots and would leave it out; repair keeps it where it lies.
+// Fed the table's pages as the compaction reads them, it keeps two sums: of such
+// slots and of the slots overflow pointers lead to, each address mixed into 64 bits.
+// On a sound table they are the same set (the sums differ by chance 2^-64 when the
+// sets differ); only when they differ are the pages read again, a bit per slot, to
+// find the rows no pointer leads to.
+class LostHomeRows {
+  public:
+    void See(std::uint32_t p, const Page& page, bool jet3);
+    // Whether the slots seen may hold such a row.
+    bool Suspected() const { return kept_ != targets_ || kept_rows_ != target_rows_; }
+    // Such rows on `pages` (the table's map, read again: those of other owners are
+    // left out), the first (lowest address) and their count; empty when none.
+    struct Found {
+        std::uint64_t count = 0;
+        RowAddr first;
+        // One sentence, as UnlistedRows::Describe says it.
+        std::string Describe(const std::string& table) const;
+    };
+    static Found Find(PageFile& f, std::uint32_t owner, const std::vector<std::uint32_t>& pages);
+
+  private:
+    std::uint64_t kept_ = 0, targets_ = 0;         // the sums
+    std::uint64_t kept_rows_ = 0, target_rows_ = 0;  // and the slots in each
+};
 
 }  // namespace jet

@@ -339,21 +339,30 @@ TEST(Repair, CompactionRefusesACrossLinkedPage) {
 
 namespace {
 
-// An overflow row whose home slot was flagged deleted: check names the row (repair
+// An overflow row whose home slot was flagged deleted: the compaction, which reads
+// rows through their home slots, refuses the file, and check names the row (repair
 // keeping it is the damage suite's LostHomeSlot).
-TEST(Repair, CheckNamesARowWhoseHomeSlotWasLost) {
+TEST(Repair, CompactionRefusesARowWhoseHomeSlotWasLost) {
     TempDir tmp;
     int cases = 0;
     for (const auto& src : CorpusFiles(true)) {  // the bloated sample's tables have many
         for (std::uint32_t seed : {1u, 2u}) {
             SCOPED_TRACE(src.filename().string() + " seed " + std::to_string(seed));
-            const fs::path damaged = tmp.path() / "damaged.mdb";
+            const fs::path damaged = tmp.path() / "damaged.mdb",
+                           compacted = tmp.path() / "compacted.mdb";
             auto d = damage::Apply(src, damage::Kind::LostHomeSlot, damaged, seed);
             if (!d) continue;
             ++cases;
             const std::string row = "row " + jet::UnpackRowPtr(d->orphan).ToString();
-            EXPECT_TRUE(HasProblem(jet::CheckFile(damaged), "table '" + d->table + "': " + row +
-                                                                " is flagged deleted"));
+            jet::CompactResult c = jet::Compact(damaged, compacted);
+            EXPECT_FALSE(c.compacted) << "a row left out without a word";
+            EXPECT_FALSE(fs::exists(compacted));
+            EXPECT_NE(c.reason.find("the database is damaged: " + row + " of table '" + d->table +
+                                    "' is an overflow row whose home slot was lost"),
+                      std::string::npos)
+                << c.reason;
+            EXPECT_TRUE(HasProblem(jet::CheckFile(damaged),
+                                   "table '" + d->table + "': " + row + " is flagged deleted"));
         }
     }
     EXPECT_GE(cases, 4);

@@ -53,8 +53,8 @@ UnlistedRows ForeignRows(Database& db, const TableDef& lister, std::uint32_t p, 
 // home slots and would leave it out; repair keeps it where it lies.
 // Fed the table's pages as the compaction reads them, it keeps two sums: of such
 // slots and of the slots overflow pointers lead to, each address mixed into 64 bits.
-// On a sound table they are the same set (the sums differ by chance 2^-64 when the
-// sets differ); only when they differ are the pages read again, a bit per slot, to
+// On a sound table they are the same set (two different sets sum alike by a chance of
+// 2^-64); only when the sums differ are the pages read again, a bit per slot, to
 // find the rows no pointer leads to.
 class LostHomeRows {
   public:

@@ -217,6 +217,9 @@ struct TableWork {
     std::vector<std::optional<IndexKeyEncoder>> enc;
     std::vector<std::string> why;
     std::vector<KeySum> row_sums;
+    // The keys of the rows kept whose home slot was lost, KeySum::Mix(index, key hash),
+    // with how many rows have each: the entries that name their lost home slots.
+    std::unordered_map<std::uint64_t, std::uint32_t> orphan_keys;
 };
 
 // The entries of an index made anew, each with its row's place in the table's kept
@@ -452,6 +455,7 @@ void Repairer::SalvageRows(TableWork& w, const OwnedPages& owned) {
                 if (!w.enc[i]->HasEntry(values)) continue;
                 w.enc[i]->Encode(values, key);
                 w.row_sums[i].Add(place, HashKey(key));
+                if (r.orphan) ++w.orphan_keys[KeySum::Mix(i, HashKey(key))];
             } catch (const FormatError&) {
                 w.row_sums[i].readable = false;
             }
@@ -593,7 +597,10 @@ void Repairer::RebuildIndexes(TableWork& w) {
     const std::vector<std::optional<IndexKeyEncoder>>& enc = w.enc;
     const std::vector<std::string>& why = w.why;
     std::vector<bool> keep(n, true);
-    std::set<RowAddr> named;  // rows an index lists that could not be read
+    // Rows an index lists that could not be read, each with whether every index that
+    // lists it holds the key of a row kept whose home slot was lost: then that row is
+    // the one its entries name (an overflow row kept where it lies), not a lost one.
+    std::map<RowAddr, bool> named;
     std::vector<bool> agree(w.kept.size(), false);
     std::vector<std::pair<std::uint32_t, RowAddr>> disagree;  // leaf page, row
     // Each kept row's key of index `i` as a hash, made in a pass over the rows in page
@@ -626,7 +633,7 @@ void Repairer::RebuildIndexes(TableWork& w) {
         std::vector<bool> pointed;  // rows the index has an entry for
         std::vector<bool> agree;  // rows whose entry agrees, in a walk by row
         std::vector<std::pair<std::uint32_t, RowAddr>> disagree;  // leaf page, row
-        std::vector<RowAddr> named;  // rows it lists that could not be read
+        std::vector<std::pair<RowAddr, std::uint64_t>> named;  // rows it lists that could not be read
     };
     auto check_index = [&](std::size_t i, bool by_row, PageFile& file, Walked& out) {
         out = Walked();
@@ -646,7 +653,7 @@ void Repairer::RebuildIndexes(TableWork& w) {
         const bool unique = IsUniqueIndex(d, i);
         std::vector<std::uint8_t> last_key;
         bool have_last = false;
-        std::vector<RowAddr> lost_here;
+        std::vector<std::pair<RowAddr, std::uint64_t>> lost_here;  // with its key's hash
         std::vector<std::pair<std::uint32_t, RowAddr>> disagree_here;
         const IndexWalk wk = WalkIndex(
             file, d.real_indexes[i].root, d.page,
@@ -656,7 +663,7 @@ void Repairer::RebuildIndexes(TableWork& w) {
                     if (k < 0) {
                         keep_i = false;
                         if (!w.dropped.count(PackedSlot(e.row)) && listed.Contains(e.row.page))
-                            lost_here.push_back(e.row);
+                            lost_here.emplace_back(e.row, HashKey(std::span(e.bytes.data(), e.key_size)));
                         continue;
                     }
                     if (pointed[k]) keep_i = false, fault = true;
@@ -720,7 +727,14 @@ void Repairer::RebuildIndexes(TableWork& w) {
         for (std::size_t k = 0; k < r.agree.size(); ++k)
             if (r.agree[k]) agree[k] = true;
         disagree.insert(disagree.end(), r.disagree.begin(), r.disagree.end());
-        named.insert(r.named.begin(), r.named.end());
+        for (const auto& [a, h] : r.named) {
+            // Each such row answers for one entry of each index.
+            auto it = enc[i] ? w.orphan_keys.find(KeySum::Mix(i, h)) : w.orphan_keys.end();
+            const bool found = it != w.orphan_keys.end() && it->second > 0;
+            if (found) --it->second;
+            auto [at, fresh] = named.emplace(a, found);
+            if (!fresh) at->second = at->second && found;
+        }
         r = Walked();
     };
     // The walks through the sums, two at a time: the second through a handle of its
@@ -771,8 +785,8 @@ void Repairer::RebuildIndexes(TableWork& w) {
     std::unordered_set<std::uint32_t> known;
     for (const SalvageLoss& l : w.report.losses)
         if (l.kind == SalvageLoss::Kind::Row) known.insert(PackedSlot(l.at));
-    for (RowAddr a : named) {
-        if (known.count(PackedSlot(a))) continue;
+    for (const auto& [a, found] : named) {
+        if (found || known.count(PackedSlot(a))) continue;
         SalvageLoss l;
         l.kind = SalvageLoss::Kind::Row;
         l.at = a;

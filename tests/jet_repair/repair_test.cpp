@@ -363,6 +363,15 @@ TEST(Repair, CompactionRefusesARowWhoseHomeSlotWasLost) {
                 << c.reason;
             EXPECT_TRUE(HasProblem(jet::CheckFile(damaged),
                                    "table '" + d->table + "': " + row + " is flagged deleted"));
+            // The repair keeps the row where it lies, and the entries that name its lost
+            // home slot name it: nothing is lost.
+            const fs::path repaired = tmp.path() / "repaired.mdb";
+            fs::remove(repaired);
+            const jet::RepairResult r = jet::Repair(damaged, repaired);
+            ASSERT_TRUE(r.repaired) << r.reason;
+            EXPECT_TRUE(r.lossless());
+            for (const jet::TableRepair& t : r.tables)
+                for (const jet::SalvageLoss& l : t.losses) ADD_FAILURE() << t.name << ": " << l.reason;
         }
     }
     EXPECT_GE(cases, 4);

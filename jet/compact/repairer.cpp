@@ -610,16 +610,42 @@ void Repairer::RebuildIndexes(TableWork& w) {
     // 2^-32 for each row whose entry disagrees; whether the index is kept was decided
     // by the sums, and the tree made from the rows compares whole keys.
     RowArray<std::uint32_t> hashes;
+    // Made anew (below), each index's entries go to a sorter of its own, `by_key` for a
+    // unique index (see there).
+    std::vector<std::unique_ptr<EntrySorter>> sorters(n);
+    std::vector<bool> by_key(n, false);
+    std::size_t made_early = 0;  // sorters filled while hashing
+    // An index hashed by row is made anew: its entries are sorted in the same pass (a
+    // pass of its own over every row cost as much again), unless a row's key cannot be
+    // made (then the pass below meets the row again and fails as it did).
     auto hash_rows = [&](std::size_t i) {
         hashes.assign(w.kept.size(), static_cast<std::uint32_t>(kNoEntry));
-        for (std::size_t k = 0; k < w.kept.size(); ++k) {
+        auto sorter = std::make_unique<EntrySorter>(spill_.Share(n));
+        const bool unique = IsUniqueIndex(d, i);
+        bool failed = false;
+        for (std::uint32_t k = 0; k < w.kept.size(); ++k) {
             try {
                 load(w.kept[k]);
-                if (loaded_key(*enc[i], nullptr)) hashes[k] = ShortHash(HashKey(key));
+                bool nulls = false;
+                if (!loaded_key(*enc[i], &nulls)) continue;
+                hashes[k] = ShortHash(HashKey(key));
+                if (failed) continue;
+                if (unique) {
+                    sorter->Add(key, std::uint64_t{k} << 1 | (nulls ? 1 : 0));
+                } else {
+                    AppendRowPointer(key, w.kept[k]);
+                    sorter->Add(key, k);
+                }
             } catch (const FormatError&) {
                 hashes[k] = static_cast<std::uint32_t>(kUnreadable);
+                failed = true;
             }
         }
+        if (failed) return;
+        sorter->Finish();
+        sorters[i] = std::move(sorter);
+        by_key[i] = unique;
+        ++made_early;
     };
     // One walk of index `i` through `file`, with each row's hash in `hashes` (`by_row`)
     // or through the sums alone. What it finds goes to `out`; nothing else is changed,
@@ -866,11 +892,11 @@ void Repairer::RebuildIndexes(TableWork& w) {
     // the tree needs them by entry (the key, then the row's address), which is nearly
     // always the same order (not for a key that begins another, nor for rows whose home
     // slot was lost, which come last): else they are sorted again.
-    std::vector<std::unique_ptr<EntrySorter>> sorters(n);
-    std::vector<bool> by_key(n, false);
     auto fill = [&](const std::vector<std::size_t>& which) {
         if (which.empty()) return;
-        const SpillSettings share = spill_.Share(which.size());
+        // The sorters made while hashing keep their share.
+        SpillSettings share = spill_.Share(n);
+        share.memory_bytes = std::max<std::size_t>(1, share.memory_bytes * (n - made_early) / which.size());
         for (std::size_t i : which) sorters[i] = std::make_unique<EntrySorter>(share);
         for (std::uint32_t k = 0; k < w.kept.size(); ++k) {
             load(w.kept[k]);
@@ -890,7 +916,7 @@ void Repairer::RebuildIndexes(TableWork& w) {
     auto rebuilt = [&](std::size_t i) { return !(keep[i] && w.dropped.empty()); };
     std::vector<std::size_t> first_pass;
     for (std::size_t i = 0; i < n; ++i) {
-        if (!enc[i] || !rebuilt(i) || filterable[i]) continue;
+        if (!enc[i] || !rebuilt(i) || filterable[i] || sorters[i]) continue;
         by_key[i] = !keep[i] && IsUniqueIndex(d, i);
         first_pass.push_back(i);
     }
@@ -923,7 +949,7 @@ void Repairer::RebuildIndexes(TableWork& w) {
             continue;
         }
         // By entry instead.
-        auto again = std::make_unique<EntrySorter>(spill_.Share(first_pass.size()));
+        auto again = std::make_unique<EntrySorter>(spill_.Share(n));
         sorters[i]->Rewind();
         while (sorters[i]->Next(&b, &tag)) again->Add(entry_of(b, static_cast<std::uint32_t>(tag >> 1)), tag >> 1);
         again->Finish();

@@ -90,7 +90,12 @@ std::uint8_t* PutVarint(std::uint8_t* p, std::uint64_t v) {
     return p;
 }
 
-const std::uint8_t* GetVarint(const std::uint8_t* p, const std::uint8_t* end, std::uint64_t* v) {
+inline const std::uint8_t* GetVarint(const std::uint8_t* p, const std::uint8_t* end, std::uint64_t* v) {
+    // Most are one byte: the shared and the new bytes' counts of index entries.
+    if (p < end && *p < 0x80) {
+        *v = *p;
+        return p + 1;
+    }
     *v = 0;
     for (unsigned shift = 0; shift < 64 && p < end; shift += 7) {
         const std::uint8_t b = *p++;

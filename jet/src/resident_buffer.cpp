@@ -1,6 +1,9 @@
 #include "jet/resident_buffer.h"
 
 #include <cassert>
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 #include <utility>
 
 #include "jet/resident_pool.h"
@@ -90,6 +93,12 @@ FrameChunk::FrameChunk(std::size_t size) : data(MapFrames(size)), bytes(size) {
 
 FrameChunk::~FrameChunk() {
     UnmapFrames(data, bytes);
+}
+
+void ReturnFreeHeapMemory() {
+#if defined(__GLIBC__)
+    malloc_trim(0);
+#endif
 }
 
 }  // namespace jet

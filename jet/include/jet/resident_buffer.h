@@ -39,6 +39,13 @@ constexpr std::size_t ResidentBytesFor(std::size_t bytes) {
 std::uint8_t* AllocateResident(std::size_t bytes, bool populate);
 void FreeResident(std::uint8_t* p, std::size_t bytes);
 
+// Gives the heap's free memory back to the system. The programs keep what they free
+// for reuse (up to 256 MB at the heap's top, see platform's KeepFreedMemoryForReuse);
+// a pass that freed much that the next will not take from the heap calls this, so
+// that the next one's arrays do not come on top of it. Does nothing where the C
+// library has no such call.
+void ReturnFreeHeapMemory();
+
 // A block of bytes, made resident at once (it is meant to be filled).
 class ResidentBuffer {
   public:

@@ -1,9 +1,6 @@
 #include "jet/resident_buffer.h"
 
 #include <cassert>
-#if defined(__GLIBC__)
-#include <malloc.h>
-#endif
 #include <utility>
 
 #include "jet/resident_pool.h"
@@ -96,9 +93,7 @@ FrameChunk::~FrameChunk() {
 }
 
 void ReturnFreeHeapMemory() {
-#if defined(__GLIBC__)
-    malloc_trim(0);
-#endif
+    system_io::TrimHeap();
 }
 
 }  // namespace jet

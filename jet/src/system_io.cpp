@@ -1,6 +1,9 @@
 #include "system_io.h"
 
 #include <fcntl.h>
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/uio.h>
@@ -82,6 +85,12 @@ std::uint8_t* Map(std::size_t bytes, bool populate) {
 
 void Unmap(std::uint8_t* p, std::size_t bytes) {
     ::munmap(p, bytes);
+}
+
+void TrimHeap() {
+#if defined(__GLIBC__)
+    malloc_trim(0);
+#endif
 }
 
 }  // namespace jet::system_io

@@ -34,5 +34,7 @@ bool ReadPagesAt(int fd, std::span<std::uint8_t* const> into, std::size_t page_s
 // With `populate` made resident at once where the system can. Released with Unmap.
 std::uint8_t* Map(std::size_t bytes, bool populate);
 void Unmap(std::uint8_t* p, std::size_t bytes);
+// Gives the heap's free memory back to the system, where the C library can.
+void TrimHeap();
 
 }  // namespace jet::system_io

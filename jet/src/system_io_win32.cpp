@@ -65,4 +65,8 @@ void Unmap(std::uint8_t* p, std::size_t) {
     VirtualFree(p, 0, MEM_RELEASE);
 }
 
+void TrimHeap() {
+    // No such call: the Windows heap decommits free memory by its own thresholds.
+}
+
 }  // namespace jet::system_io

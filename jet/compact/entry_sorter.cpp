@@ -346,7 +346,9 @@ class EntrySorter::Merger {
         if (c.record.capacity() < size) c.record.reserve(std::max(size, 2 * c.record.capacity()));
         c.record.resize(size);
         if (rest <= c.limit - c.pos) {
-            std::memcpy(c.record.data() + shared, c.buffer.data() + c.pos, static_cast<std::size_t>(rest));
+            // An empty record's buffer may have no storage at all: memcpy wants a
+            // pointer even for no bytes.
+            if (rest) std::memcpy(c.record.data() + shared, c.buffer.data() + c.pos, static_cast<std::size_t>(rest));
             c.pos += static_cast<std::size_t>(rest);
         } else {
             for (std::size_t done = 0; done < rest;) {

@@ -19,7 +19,6 @@
 #include <chrono>
 #include <filesystem>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace {
@@ -41,27 +40,31 @@ fs::path BesideThisProgram(const wchar_t* name) {
     return fs::path(self).parent_path() / name;
 }
 
-// hold_file_open.exe holding `path` open, ended and waited for on destruction.
+// hold_file_open.exe holding `path` open, ended and waited for on destruction. It is
+// held once the program has made its ready file, `path` with ".held" added, in a folder of
+// its own (`readyDir`) so that the site folder keeps only the database. (Probing the file
+// instead raced with the program: a probe open at the moment it opened the file made it
+// fail for sharing.)
 class Holder {
   public:
-    Holder(const fs::path& path, const wchar_t* mode) {
+    Holder(const fs::path& path, const wchar_t* mode, const fs::path& readyDir) {
+        const fs::path ready = readyDir / (path.filename().wstring() + L".held");
+        std::error_code ignored;
+        fs::remove(Long(ready), ignored);
         std::wstring line = L"\"" + BesideThisProgram(L"hold_file_open.exe").wstring() + L"\" \"" +
-                            Long(path).wstring() + L"\" " + mode;
+                            Long(path).wstring() + L"\" " + mode + L" \"" + Long(ready).wstring() + L"\"";
         STARTUPINFOW startup{};
         startup.cb = sizeof startup;
         if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                             &startup, &process_))
             return;
-        // Held once a reader that refuses writers is itself refused.
-        for (int i = 0; i < 500; ++i) {
-            const HANDLE probe = CreateFileW(Long(path).c_str(), GENERIC_READ, FILE_SHARE_READ,
-                                             nullptr, OPEN_EXISTING, 0, nullptr);
-            if (probe == INVALID_HANDLE_VALUE && GetLastError() == ERROR_SHARING_VIOLATION) {
+        // A minute: Wine on a busy machine has taken over ten seconds to start a program.
+        for (int i = 0; i < 3000; ++i) {
+            if (fs::exists(Long(ready), ignored)) {
                 holding_ = true;
                 return;
             }
-            if (probe != INVALID_HANDLE_VALUE) CloseHandle(probe);
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            if (WaitForSingleObject(process_.hProcess, 20) == WAIT_OBJECT_0) return;
         }
     }
     ~Holder() {
@@ -255,7 +258,7 @@ TEST_F(BatchSafetyTest, FileHeldOpenByAnotherProcessIsLeftAsItIsAndReported) {
         std::string reason;
         ReplaceResult result;
         {
-            const Holder holder(path, mode);
+            const Holder holder(path, mode, root_);
             ASSERT_TRUE(holder.Holding());
             result = Run(path, reason);
         }
@@ -277,7 +280,7 @@ TEST_F(BatchSafetyTest, BatchCommandReportsAHeldDatabaseAsNotCompacted) {
     const fs::path output = root_ / "batch.txt";
     int exitCode = -1;
     {
-        const Holder holder(path, L"none");
+        const Holder holder(path, L"none", root_);
         ASSERT_TRUE(holder.Holding());
         const platform::SpawnResult batch = test::StartWithOutputTo(
             {Utf8(fs::path(MDB_DIST_DIR) / "mdbcompact.exe"), "batch", "--no-web-server",

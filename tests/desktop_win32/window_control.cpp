@@ -4,12 +4,14 @@
 //   window_control.exe close      closes the main window (the one with the file list).
 //   window_control.exe header COL clicks the header of the list's column COL with the mouse;
 //   window_control.exe point ROW  moves the mouse onto row ROW of the list (its tooltip).
-// Exits with 1 when no such window was found.
+// Waits up to half a minute for the window (a dialog opens late on a busy machine); exits
+// with 1, saying so on stderr, when none showed.
 #include "desktop/win32/resource_ids.h"
 
 #include <windows.h>
 #include <commctrl.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -30,9 +32,14 @@ BOOL CALLBACK FindHolder(HWND window, LPARAM param) {
 }
 
 HWND WindowWith(int controlId) {
-    Search search{controlId};
-    EnumWindows(FindHolder, reinterpret_cast<LPARAM>(&search));
-    return search.found;
+    for (int attempt = 0; attempt < 150; ++attempt) {
+        Search search{controlId};
+        EnumWindows(FindHolder, reinterpret_cast<LPARAM>(&search));
+        if (search.found) return search.found;
+        Sleep(200);
+    }
+    std::fprintf(stderr, "window_control: no visible window has control %d\n", controlId);
+    return nullptr;
 }
 
 // A rectangle the window `window` (of another process) fills in through `message`, with
@@ -91,8 +98,10 @@ int main(int argc, char** argv) {
         RECT rect;
         if (header ? !RemoteRect(reinterpret_cast<HWND>(SendMessageW(list, LVM_GETHEADER, 0, 0)),
                                  HDM_GETITEMRECT, std::atoi(argv[2]), 0, rect)
-                   : !RemoteRect(list, LVM_GETITEMRECT, std::atoi(argv[2]), LVIR_LABEL, rect))
+                   : !RemoteRect(list, LVM_GETITEMRECT, std::atoi(argv[2]), LVIR_LABEL, rect)) {
+            std::fprintf(stderr, "window_control: no %s %s in the list\n", argv[1], argv[2]);
             return 1;
+        }
         // A row is pointed at on its file name, a header clicked in its middle; the pointer
         // comes from beside the spot so that the control sees it arrive.
         const int x = header ? (rect.left + rect.right) / 2 : rect.left + 40;

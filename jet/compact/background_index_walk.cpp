@@ -1,5 +1,6 @@
 #include "jet/compact/background_index_walk.h"
 
+#include <algorithm>
 #include <cassert>
 
 namespace jet {
@@ -16,17 +17,21 @@ void EntryBatch::Clear() {
     keys.clear();
     key_end.clear();
     rows.clear();
-    unmapped = kAllMapped;
+    missing.clear();
     mapped = false;
 }
 
 bool EntryBatch::MapRows(const RowMap& map) {
     if (!mapped) {
         mapped = true;
-        const std::size_t found = map.FindMany(rows, rows);
-        if (found != size()) unmapped = found;
+        // FindMany stops at a row the map does not hold: it goes on after it.
+        for (std::size_t at = 0; at < size();) {
+            at += map.FindMany(std::span(rows).subspan(at), std::span(rows).subspan(at));
+            if (at == size()) break;
+            missing.push_back(static_cast<std::uint32_t>(at++));
+        }
     }
-    return unmapped == kAllMapped;
+    return missing.empty();
 }
 
 BackgroundIndexWalk::BackgroundIndexWalk(PageFile& file)
@@ -41,7 +46,8 @@ BackgroundIndexWalk::~BackgroundIndexWalk() {
     worker_.join();
 }
 
-void BackgroundIndexWalk::Plan(std::vector<std::uint32_t> roots, std::uint32_t owner_tdef) {
+void BackgroundIndexWalk::Plan(std::vector<std::uint32_t> roots, std::uint32_t owner_tdef,
+                               std::vector<std::uint32_t> past_missing) {
     std::unique_lock lock(mu_);
     assert(roots_.empty() && full_.empty());
     // The worker may still be leaving the last plan (its last end is handed over just
@@ -50,6 +56,7 @@ void BackgroundIndexWalk::Plan(std::vector<std::uint32_t> roots, std::uint32_t o
     if (roots.empty()) return;
     roots_.assign(roots.begin(), roots.end());
     plan_ = std::move(roots);
+    past_missing_ = std::move(past_missing);
     owner_ = owner_tdef;
     rows_ = nullptr;
     stop_ = false;
@@ -63,8 +70,8 @@ void BackgroundIndexWalk::UseRows(const RowMap* rows) {
 }
 
 void BackgroundIndexWalk::Start(std::uint32_t root, std::uint32_t owner_tdef,
-                                const RowMap* rows) {
-    Plan({root}, owner_tdef);
+                                const RowMap* rows, bool past_missing) {
+    Plan({root}, owner_tdef, past_missing ? std::vector<std::uint32_t>{root} : std::vector<std::uint32_t>{});
     UseRows(rows);
 }
 
@@ -107,7 +114,7 @@ void BackgroundIndexWalk::Abandon() {
 
 void BackgroundIndexWalk::Serve() {
     for (;;) {
-        std::vector<std::uint32_t> roots;
+        std::vector<std::uint32_t> roots, past_missing;
         std::uint32_t owner = 0;
         {
             std::unique_lock lock(mu_);
@@ -120,6 +127,8 @@ void BackgroundIndexWalk::Serve() {
             requested_ = false;
             roots = std::move(plan_);
             plan_.clear();
+            past_missing = std::move(past_missing_);
+            past_missing_.clear();
             owner = owner_;
         }
         for (std::uint32_t root : roots) {
@@ -127,7 +136,7 @@ void BackgroundIndexWalk::Serve() {
                 std::lock_guard lock(mu_);
                 if (stop_) break;
             }
-            Walk(root, owner);
+            Walk(root, owner, std::ranges::find(past_missing, root) != past_missing.end());
         }
         std::lock_guard lock(mu_);
         busy_ = false;
@@ -135,14 +144,14 @@ void BackgroundIndexWalk::Serve() {
     }
 }
 
-void BackgroundIndexWalk::Walk(std::uint32_t root, std::uint32_t owner_tdef) {
+void BackgroundIndexWalk::Walk(std::uint32_t root, std::uint32_t owner_tdef, bool past_missing) {
     EntryBatch batch;
     Item end;
     end.end = true;
     // The entries' rows are looked up a batch at a time (the lookups of a batch
     // overlap their cache misses), once there is a map to look them up in. A batch
     // that holds an entry whose row the map does not hold ends the walk: the
-    // consumer stops there.
+    // consumer stops there (unless it leaves such entries out).
     try {
         end.walk = WalkIndex(file_, root, owner_tdef, [&](const IndexEntry& e, std::uint32_t) {
             batch.keys.insert(batch.keys.end(), e.bytes.begin(),
@@ -154,7 +163,7 @@ void BackgroundIndexWalk::Walk(std::uint32_t root, std::uint32_t owner_tdef) {
             // itself; a busy one finds them looked up. Of two threads that would
             // otherwise wait for each other, each takes the lookups when it has time.
             const RowMap* rows = RowsForBusyConsumer();
-            const bool go_on = !rows || batch.MapRows(*rows);
+            const bool go_on = !rows || batch.MapRows(*rows) || past_missing;
             Hand(batch);
             // The consumer stops at the unmapped entry: nothing after it is needed.
             if (!go_on) throw Stopped{};
@@ -176,7 +185,8 @@ void BackgroundIndexWalk::Walk(std::uint32_t root, std::uint32_t owner_tdef) {
                 rows = rows_;
             }
             if (batch.size() && (!rows || !batch.MapRows(*rows))) {
-                if (rows) end.error = nullptr;
+                // A consumer that leaves such entries out goes on to the error.
+                if (rows && !past_missing) end.error = nullptr;
                 Hand(batch);
             }
         } catch (const Stopped&) {

@@ -28,18 +28,17 @@ namespace jet {
 
 // Leaf entries of a walk: keys back to back, each with its row pointer.
 struct EntryBatch {
-    static constexpr std::size_t kAllMapped = static_cast<std::size_t>(-1);
     std::vector<std::uint8_t> keys;
     std::vector<std::uint32_t> key_end;  // end of each key in `keys`
     // Each entry's row pointer: the old addresses until MapRows, then the new ones
-    // up to rows[unmapped], the old address of the first row the map does not hold
-    // (the entries after it are not to be used).
+    // but at the places `missing` lists, which keep the old address of a row the map
+    // does not hold.
     std::vector<RowAddr> rows;
-    std::size_t unmapped = kAllMapped;
+    std::vector<std::uint32_t> missing;  // ascending
     bool mapped = false;  // MapRows has run
 
     // Looks the rows up in `map` unless that was done; false when one is not there
-    // (then `unmapped` says which).
+    // (then `missing` says which).
     bool MapRows(const RowMap& map);
 
     std::size_t size() const { return rows.size(); }
@@ -61,17 +60,22 @@ class BackgroundIndexWalk {
     // Begins walking the trees at `roots` one after another (as WalkIndex does), all
     // of table definition `owner_tdef`. Their batches go over as they are read, for
     // the consumer to look up (EntryBatch::MapRows), until UseRows gives a map.
+    // `past_missing`: the roots (of those) whose walks go on past an entry whose row
+    // the map does not hold, for a consumer that leaves such entries out.
     // REQUIRES: nothing planned (every walk planned before was taken to its end, or
     // abandoned)
-    void Plan(std::vector<std::uint32_t> roots, std::uint32_t owner_tdef);
+    void Plan(std::vector<std::uint32_t> roots, std::uint32_t owner_tdef,
+              std::vector<std::uint32_t> past_missing = {});
     // From now on the worker also looks up the new row addresses of the batches it
     // fills while the consumer is busy with one; a batch that the consumer is waiting
     // for goes over as it is, so the lookups fall to whichever thread has time. A walk
-    // ends at the first row the worker finds that the map does not hold.
+    // ends at the first row the worker finds that the map does not hold (but those
+    // planned to go on past it).
     // REQUIRES: `rows` complete, unchanged and alive until the planned walks end
     void UseRows(const RowMap* rows);
-    // Plan({root}, owner_tdef) and UseRows(rows).
-    void Start(std::uint32_t root, std::uint32_t owner_tdef, const RowMap* rows = nullptr);
+    // Plan({root}, owner_tdef, past_missing ? {root} : {}) and UseRows(rows).
+    void Start(std::uint32_t root, std::uint32_t owner_tdef, const RowMap* rows = nullptr,
+               bool past_missing = false);
     // Whether a planned walk is still to be taken; its root then is next_root().
     bool planned() const { return !roots_.empty(); }
     std::uint32_t next_root() const { return roots_.front(); }
@@ -96,7 +100,7 @@ class BackgroundIndexWalk {
         std::exception_ptr error;
     };
     void Serve();
-    void Walk(std::uint32_t root, std::uint32_t owner_tdef);
+    void Walk(std::uint32_t root, std::uint32_t owner_tdef, bool past_missing);
     void Hand(EntryBatch& batch);
     // The map to look rows up in while the consumer is busy; null while it waits.
     const RowMap* RowsForBusyConsumer();
@@ -108,6 +112,7 @@ class BackgroundIndexWalk {
     std::size_t full_batches_ = 0;   // items of full_ that are batches (not ends)
     std::vector<EntryBatch> empty_;  // read; their buffers kept for reuse
     std::vector<std::uint32_t> plan_;  // roots to walk, taken by the worker
+    std::vector<std::uint32_t> past_missing_;  // of those, the ones that go on past a missing row
     std::uint32_t owner_ = 0;
     const RowMap* rows_ = nullptr;
     bool requested_ = false;  // a plan was given and not taken up yet

@@ -83,6 +83,9 @@ class Repacker {
     // gave up (reported) leaves the row its overflow pointer led to as a deletion
     // does, which is not to be taken for a row whose home slot was lost.
     void set_salvaged(bool salvaged) { salvaged_ = salvaged; }
+    // The indexes whose entries of rows that are gone are left out, and whom to tell
+    // (CompactOptions::drop_entries_of_missing_rows, entry_dropped).
+    void set_drops(const CompactOptions& options) { drops_ = &options; }
     // Writes the whole new file. Throws FormatError when the source cannot be
     // carried over; returns the page count of the new file.
     std::uint32_t Run();
@@ -144,6 +147,10 @@ class Repacker {
     bool spilled_ = false;
     bool thorough_look_ = false;  // FindUnlistedRows looked at every page maps list
     bool salvaged_ = false;       // see set_salvaged
+    const CompactOptions* drops_ = nullptr;  // see set_drops
+    bool Drops(std::uint32_t tdef, std::size_t index) const {
+        return drops_ && drops_->drop_entries_of_missing_rows.count({tdef, static_cast<std::uint32_t>(index)});
+    }
 };
 
 void Repacker::Write(std::uint32_t page, std::span<const std::uint8_t> bytes) {
@@ -330,9 +337,12 @@ bool Repacker::PlaceRow(TableRepack& t, const RowRef& r, Bytes bytes) {
 // entries, its whole walk) while the walker's thread stood idle.
 void Repacker::PlanIndexWalks(TableRepack& t) {
     if (!walker_ || t.d.real_indexes.empty()) return;
-    std::vector<std::uint32_t> roots;
-    for (const RealIndex& ix : t.d.real_indexes) roots.push_back(ix.root);
-    walker_->Plan(std::move(roots), t.d.page);
+    std::vector<std::uint32_t> roots, past_missing;
+    for (std::size_t i = 0; i < t.d.real_indexes.size(); ++i) {
+        roots.push_back(t.d.real_indexes[i].root);
+        if (Drops(t.d.page, i)) past_missing.push_back(t.d.real_indexes[i].root);
+    }
+    walker_->Plan(std::move(roots), t.d.page, std::move(past_missing));
     t.drop_walks.walker = walker_;
 }
 
@@ -486,11 +496,16 @@ void Repacker::CopyIndexes(TableRepack& t) {
                 if (d.columns[ci].number == ix.columns.front().column) id_key = true;
         std::uint32_t first = alloc_.page_count();
         IndexTreeBuilder tree(layout_, job.new_tdef(), first, t.sink);
+        DroppedEntryFn dropped = [&](RowAddr row, Bytes key) {
+            if (drops_->entry_dropped)
+                drops_->entry_dropped({d.page, static_cast<std::uint32_t>(i)}, row, key);
+        };
         CopyIndexEntries(src_, ix.root, d.page, t.rows, id_key ? &ids_ : nullptr, tree, walker_,
                          [this](std::size_t entries) {
                              rows_done_ += entries;
                              Report();
-                         });
+                         },
+                         Drops(d.page, i) ? &dropped : nullptr);
         IndexTreeBuilder::Tree built = tree.Finish();
         std::uint32_t taken = alloc_.TakeRun(built.page_count);
         assert(taken == first);
@@ -684,10 +699,12 @@ CompactResult Compact(const std::filesystem::path& source, const std::filesystem
         }
         Repacker repacker(*db, out, progress, spill, walker ? &*walker : nullptr);
         repacker.set_salvaged(options.source_overlay != nullptr);
+        repacker.set_drops(options);
         pages = repacker.Run();
         ids = repacker.ids();
         fillers = repacker.fillers();
         verify.splits = std::move(repacker.splits());
+        verify.drop_entries_of_missing_rows = options.drop_entries_of_missing_rows;
         result.spilled = repacker.spilled();
     } catch (const FormatError& e) {
         return Fail(result, std::string("the database cannot be compacted: ") + e.what());

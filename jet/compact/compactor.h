@@ -7,11 +7,14 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <set>
 #include <string>
 
+#include "jet/bytes.h"
 #include "jet/compact/compact_progress.h"
 #include "jet/header.h"
 #include "jet/page_overlay.h"
+#include "jet/row_addr.h"
 
 namespace jet {
 
@@ -33,6 +36,14 @@ struct CompactResult {
 // 256 MB on a small server whatever the file holds.
 constexpr std::uint64_t kDefaultMemoryBudget = std::uint64_t{128} << 20;
 
+// An index of the source: its table's definition page and its number among that
+// table's real indexes.
+struct SourceIndex {
+    std::uint32_t table = 0;
+    std::uint32_t index = 0;
+    auto operator<=>(const SourceIndex&) const = default;
+};
+
 struct CompactOptions {
     // Past this many bytes, that work is sorted on disk, in files beside the
     // destination (named after its temporary file and removed on every exit). The
@@ -42,6 +53,14 @@ struct CompactOptions {
     // repair's changes, kept beside the source instead of in a copy of it); every
     // handle on the source, the verification's too, reads it so. Null: as it is.
     std::shared_ptr<const PageOverlay> source_overlay;
+    // Indexes whose entries may name rows that are gone (rows a repair gave up,
+    // whose entries it leaves in place): such entries are left out of the new file,
+    // and the verification lets exactly those be missing from it. An entry of any
+    // other index that names no live row refuses the file, as always.
+    std::set<SourceIndex> drop_entries_of_missing_rows;
+    // Told of each entry so left out, in its index's order: the index, the row it
+    // named and its key as the source holds them. Called on the compacting thread.
+    std::function<void(const SourceIndex& index, RowAddr row, Bytes key)> entry_dropped;
 };
 
 // Compacts `source` into `destination`, which must not exist yet. On success the

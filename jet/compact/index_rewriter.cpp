@@ -19,7 +19,8 @@ namespace {
 void CopyIndexEntries(PageFile& source, std::uint32_t root, std::uint32_t source_tdef,
                       const RowMap& rows, const IdMap* ids, IndexTreeBuilder& tree,
                       BackgroundIndexWalk* background,
-                      const std::function<void(std::size_t entries)>& progress) {
+                      const std::function<void(std::size_t entries)>& progress,
+                      const DroppedEntryFn* drop_missing) {
     // Told in steps: often enough for a display, rarely enough to cost nothing.
     constexpr std::size_t kProgressStep = 4096;
     std::size_t untold = 0;
@@ -48,6 +49,11 @@ void CopyIndexEntries(PageFile& source, std::uint32_t root, std::uint32_t source
         entry[key.size() + kIndexEntryRowAt] = to.row;
         kept.push_back(entry);
     };
+    // An entry whose row is not among the rows: refused, or left out.
+    auto missing = [&](RowAddr row, Bytes key) {
+        if (!drop_missing) ThrowNoLiveRow(which, row);
+        if (*drop_missing) (*drop_missing)(row, key);
+    };
     IndexWalk walk;
     if (background) {
         // A fault ends this (a bad entry throws): the worker then stops and idles, and
@@ -64,14 +70,19 @@ void CopyIndexEntries(PageFile& source, std::uint32_t root, std::uint32_t source
         // repacked), or starts now. The worker looks the new row addresses up as well
         // once it has the map, or leaves that here.
         if (!background->planned())
-            background->Start(root, source_tdef, &rows);
+            background->Start(root, source_tdef, &rows, drop_missing != nullptr);
         else if (background->next_root() != root)
             throw std::logic_error("index walks taken out of the order they were planned in");
         EntryBatch batch;
         while (background->Next(batch)) {
             batch.MapRows(rows);
+            std::size_t m = 0;  // in batch.missing
             for (std::size_t i = 0; i < batch.size(); ++i) {
-                if (i == batch.unmapped) ThrowNoLiveRow(which, batch.rows[i]);
+                if (m < batch.missing.size() && batch.missing[m] == i) {
+                    ++m;
+                    missing(batch.rows[i], batch.key(i));
+                    continue;
+                }
                 add(batch.key(i), batch.rows[i]);
             }
         }
@@ -79,9 +90,11 @@ void CopyIndexEntries(PageFile& source, std::uint32_t root, std::uint32_t source
         stop_on_fault.done = true;
     } else {
         walk = WalkIndex(source, root, source_tdef, [&](const IndexEntry& e, std::uint32_t) {
-            std::optional<RowAddr> to = rows.Find(e.row);
-            if (!to) ThrowNoLiveRow(which, e.row);
-            add(Bytes(e.bytes).first(e.key_size), *to);
+            const Bytes key = Bytes(e.bytes).first(e.key_size);
+            if (std::optional<RowAddr> to = rows.Find(e.row))
+                add(key, *to);
+            else
+                missing(e.row, key);
         });
     }
     if (!walk.problems.empty()) ThrowFormat(which + " is damaged: " + walk.problems.front().text);

@@ -12,7 +12,6 @@
 #include <unordered_map>
 #include <unordered_set>
 
-#include "jet/compact/background_index_walk.h"
 #include "jet/compact/entry_sorter.h"
 #include "jet/compact/id_map.h"
 #include "jet/compact/index_tree_builder.h"
@@ -330,6 +329,9 @@ class Repairer {
 
     // Throws FormatError for a source that cannot be repaired at all.
     void Run(RepairResult& result);
+    // The indexes whose entries of rows not kept the compaction is to leave out
+    // (CompactOptions::drop_entries_of_missing_rows).
+    const std::set<SourceIndex>& drops() const { return drops_; }
 
   private:
     void PlanTables(RepairResult& result);
@@ -362,6 +364,7 @@ class Repairer {
     // Ids of the tables lost: the system rows that name them (permissions) go too.
     std::unordered_set<std::int32_t> lost_ids_;
     std::unordered_set<std::int32_t> known_ids_;  // of every object the catalog names
+    std::set<SourceIndex> drops_;  // see drops()
 };
 
 void Repairer::Lose(TableWork& w, RowAddr slot, std::string reason) {
@@ -1001,22 +1004,18 @@ void Repairer::RebuildIndexes(TableWork& w) {
     fill(second_pass);
 
     // Every index not kept, and every index when rows were given up, made anew
-    // without the rows given up. The indexes made from their own entries are walked
-    // on a second thread through a handle of its own while this one builds the trees,
-    // as the compaction does (without it, here, to the same entries).
-    std::vector<std::uint32_t> roots;
-    for (std::size_t i = 0; i < n; ++i)
-        if (rebuilt(i) && filterable[i]) roots.push_back(d.real_indexes[i].root);
-    std::string open_err;
-    std::unique_ptr<PageFile> walk_file = roots.empty() ? nullptr : PageFile::Open(source_, &open_err);
-    std::optional<BackgroundIndexWalk> walker;
-    if (walk_file) {
-        walk_file->set_cache_capacity(kSourceCachePages);
-        walker.emplace(*walk_file);
-        walker->Plan(roots, d.page);
-    }
+    // without the rows given up.
     for (std::size_t i = 0; i < n; ++i) {
         if (!rebuilt(i)) continue;
+        if (filterable[i]) {
+            // Its own entries but those of rows not kept, in the order they stand (the
+            // entries its rows make, as the walk found, and in the order a sort of them
+            // gives): the compaction leaves those out as it copies the tree, to the
+            // entries a tree made here would hold, instead of copying such a tree again.
+            drops_.insert({d.page, static_cast<std::uint32_t>(i)});
+            ++w.report.indexes_rebuilt;
+            continue;
+        }
         const std::uint32_t first = copy_.TakeRun(0);
         IndexTreeBuilder tree(layout_, d.page, first,
                               [this](std::uint32_t p, std::vector<std::uint8_t> b) { copy_.Put(p, std::move(b)); });
@@ -1029,30 +1028,7 @@ void Repairer::RebuildIndexes(TableWork& w) {
             last.assign(e.begin(), e.end());
             have_last = true;
         };
-        if (filterable[i] && walker) {
-            EntryBatch batch;
-            while (walker->Next(batch))
-                for (std::size_t j = 0; j < batch.size(); ++j) {
-                    const std::int64_t k = w.Ordinal(batch.rows[j]);
-                    if (k < 0) continue;
-                    entry.assign(batch.key(j).begin(), batch.key(j).end());
-                    AppendRowPointer(entry, batch.rows[j]);
-                    add(entry, static_cast<std::uint32_t>(k));
-                }
-        } else if (filterable[i]) {
-            // Its own entries, in the order they stand, but those of rows not kept:
-            // the entries its rows make, as the walk found, and in the order a sort of
-            // them gives (a walk instead of making and sorting 20 million entries).
-            WalkIndex(src_, d.real_indexes[i].root, d.page,
-                      LeafPageVisitor([&](std::span<const IndexEntry> entries, std::uint32_t) {
-                          for (const IndexEntry& e : entries) {
-                              const std::int64_t k = w.Ordinal(e.row);
-                              if (k >= 0)
-                                  add(std::span(e.bytes.data(), e.key_size + kIndexRowPointerSize),
-                                      static_cast<std::uint32_t>(k));
-                          }
-                      }));
-        } else if (sorters[i]) {
+        if (sorters[i]) {
             std::span<const std::uint8_t> b;
             std::uint64_t tag = 0;
             while (sorters[i]->Next(&b, &tag)) {
@@ -1270,6 +1246,7 @@ RepairResult Repair(const std::filesystem::path& source, const std::filesystem::
         spill.name_base = holder.temp_path();
         Repairer repairer(*db, source, pages, spill);
         repairer.Run(result);
+        compact.drop_entries_of_missing_rows = repairer.drops();
         compact.source_overlay = pages.Finish(&err);
         if (!compact.source_overlay) return Fail(result, err);
     } catch (const FormatError& e) {

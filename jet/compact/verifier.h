@@ -8,10 +8,12 @@
 #include <cstdint>
 #include <filesystem>
 #include <map>
+#include <set>
 #include <vector>
 
 #include "jet/bytes.h"
 #include "jet/compact/compact_progress.h"
+#include "jet/compact/compactor.h"
 #include "jet/compact/id_map.h"
 #include "jet/database.h"
 #include "jet/row_addr.h"
@@ -38,6 +40,9 @@ struct VerifyOptions {
     // Where tables may be split for the comparison of their rows (none: each table's
     // rows are one task).
     RowsSplits splits;
+    // Indexes whose entries of rows that are gone were left out of the new file
+    // (CompactOptions::drop_entries_of_missing_rows): only those may be missing.
+    std::set<SourceIndex> drop_entries_of_missing_rows;
 };
 
 // The comparison is split into tasks in a fixed order (per table: its rows, in parts

@@ -285,6 +285,59 @@ void RowsComparison::Run() {
         if (cur_.row < RowsOn(cur_.page)) Fail(table_.name + " gained rows");
 }
 
+// The source's entries of an index, but those whose row the pairing does not hold,
+// in order, each with the new row it pairs with. Taken a batch at a time, so that
+// their lookups overlap (RowMap::FindMany).
+class PairedEntries {
+  public:
+    PairedEntries(PageFile& file, std::uint32_t root, const RowMap& pairing)
+        : cursor_(file, root), pairing_(pairing) {}
+    // The next such entry's key (valid until the next call) and new row; false after
+    // the last.
+    bool Next(Bytes& key, RowAddr& row) {
+        for (;;) {
+            if (at_ == rows_.size() && !Fill()) return false;
+            const std::size_t i = at_++;
+            if (gone_ < missing_.size() && missing_[gone_] == i) {
+                ++gone_;
+                continue;
+            }
+            const std::size_t begin = i ? ends_[i - 1] : 0;
+            key = Bytes(keys_).subspan(begin, ends_[i] - begin);
+            row = rows_[i];
+            return true;
+        }
+    }
+
+  private:
+    static constexpr std::size_t kBatch = 256;  // a few KB: fits the cache beside the pages
+    bool Fill() {
+        keys_.clear();
+        ends_.clear();
+        rows_.clear();
+        missing_.clear();
+        at_ = gone_ = 0;
+        for (const IndexEntry* e; rows_.size() < kBatch && (e = cursor_.Next());) {
+            keys_.insert(keys_.end(), e->bytes.begin(), e->bytes.begin() + static_cast<std::ptrdiff_t>(e->key_size));
+            ends_.push_back(keys_.size());
+            rows_.push_back(e->row);
+        }
+        // FindMany stops at a row the pairing does not hold: it goes on after it.
+        for (std::size_t at = 0; at < rows_.size();) {
+            at += pairing_.FindMany(std::span(rows_).subspan(at), std::span(rows_).subspan(at));
+            if (at < rows_.size()) missing_.push_back(at++);
+        }
+        return !rows_.empty();
+    }
+    LeafCursor cursor_;
+    const RowMap& pairing_;
+    std::vector<std::uint8_t> keys_;
+    std::vector<std::size_t> ends_;
+    std::vector<RowAddr> rows_;        // new rows, but at the places `missing_` lists
+    std::vector<std::size_t> missing_;  // ascending
+    std::size_t at_ = 0, gone_ = 0;     // next in rows_, next in missing_
+};
+
 }  // namespace
 
 void ClaimLog::Add(std::uint32_t page, const std::string& role) {
@@ -399,7 +452,8 @@ void CompareRowCount(const ComparedTable& table, std::uint64_t count) {
 
 void CompareIndex(const ComparedTable& table, std::size_t i, const RowMap& pairing,
                   const IdMap& ids, CheckInParts* check, std::optional<std::size_t> along,
-                  CompareFiles& f, ClaimLog& claims, const ComparePace& pace) {
+                  CompareFiles& f, ClaimLog& claims, const ComparePace& pace,
+                  bool missing_rows_dropped) {
     const TableDef& sd = *table.sd;
     const TableDef& od = *table.od;
     const RealIndex& si = sd.real_indexes[i];
@@ -413,8 +467,14 @@ void CompareIndex(const ComparedTable& table, std::size_t i, const RowMap& pairi
                 id_key = true;
     const std::string iname = table.name + " index " + std::to_string(i);
     // The new tree walked in order against the source's leaf level, entry by entry:
-    // memory stays bounded by the trees' depth.
-    LeafCursor source_entries(f.src, si.root);
+    // memory stays bounded by the trees' depth. Without the entries of rows that are
+    // gone, when the compaction left those out.
+    std::optional<LeafCursor> source_entries;
+    std::optional<PairedEntries> paired;
+    if (missing_rows_dropped)
+        paired.emplace(f.src, si.root, pairing);
+    else
+        source_entries.emplace(f.src, si.root);
     std::size_t k = 0;
     std::vector<std::uint8_t> mapped;  // a source key with its Id mapped
     // The entries' rows are looked up a batch at a time (RowMap::FindMany overlaps the
@@ -436,12 +496,14 @@ void CompareIndex(const ComparedTable& table, std::size_t i, const RowMap& pairi
     // A leaf page of the new tree at a time: one call per page, not per entry.
     const LeafPageVisitor compare = [&](std::span<const IndexEntry> entries, std::uint32_t) {
         for (const IndexEntry& b : entries) {
-            const IndexEntry* a = source_entries.Next();
-            if (!a) {
+            const IndexEntry* a = nullptr;
+            Bytes key;
+            RowAddr paired_row;
+            if (paired ? !paired->Next(key, paired_row) : !(a = source_entries->Next())) {
                 settle();
                 Fail(iname + " holds more entries than the source");
             }
-            Bytes key = Bytes(a->bytes).first(a->key_size);
+            if (a) key = Bytes(a->bytes).first(a->key_size);
             if (id_key) {
                 mapped.assign(key.begin(), key.end());
                 MapLeadingIdKey(mapped, ids);
@@ -450,6 +512,12 @@ void CompareIndex(const ComparedTable& table, std::size_t i, const RowMap& pairi
             if (b.key_size != key.size() || !std::equal(key.begin(), key.end(), b.bytes.begin())) {
                 settle();
                 Fail(iname + " entry " + std::to_string(k) + " has a different key");
+            }
+            if (paired) {
+                if (paired_row != b.row)
+                    Fail(iname + " entry " + std::to_string(k) + " points at the wrong row");
+                if (++k % 4096 == 0) pace(0, false);
+                continue;
             }
             olds.push_back(a->row);
             news.push_back(b.row);
@@ -465,7 +533,9 @@ void CompareIndex(const ComparedTable& table, std::size_t i, const RowMap& pairi
         ow = WalkIndex(f.out, oi.root, od.page, compare);
     settle();
     if (!ow.problems.empty()) Fail(iname + ": " + ow.problems.front().text);
-    if (source_entries.Next())
+    Bytes rest;
+    RowAddr rest_row;
+    if (paired ? paired->Next(rest, rest_row) : source_entries->Next() != nullptr)
         Fail(iname + " holds " + std::to_string(k) + " entries, fewer than the source");
     for (std::uint32_t p : ow.pages) claims.Add(p, iname);
     if (!oi.map.null()) {

@@ -151,10 +151,13 @@ void CompareRowCount(const ComparedTable& table, std::uint64_t count);
 // Index `index` of the table: the same keys (Ids mapped) in the same order, each
 // pointing at its row's new place (`pairing`: every stretch's joined); its tree and
 // map sound and matching. With `check` and `along`, the new tree is walked for that
-// tree of the soundness check at the same time.
+// tree of the soundness check at the same time. `missing_rows_dropped`: the source's
+// entries whose row the pairing does not hold (rows that are gone) were left out of
+// the new tree and are passed over; every other entry is compared all the same.
 void CompareIndex(const ComparedTable& table, std::size_t index, const RowMap& pairing,
                   const IdMap& ids, CheckInParts* check, std::optional<std::size_t> along,
-                  CompareFiles& files, ClaimLog& claims, const ComparePace& pace);
+                  CompareFiles& files, ClaimLog& claims, const ComparePace& pace,
+                  bool missing_rows_dropped = false);
 // The table's usage maps: its data pages exactly (`foreign`: a listed page held
 // none of its rows), free-space maps within them, long-value maps listing long-value
 // pages (those in `lv_seen` were read as such already); their pages claimed.

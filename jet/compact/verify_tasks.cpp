@@ -403,9 +403,12 @@ bool Tasks::RunTask(Task& task, std::size_t t, Files& files) {
                 // others may run while it is still being made.
                 CompareIndex(w.table, task.index, w.pairing, run_.ids, task.check ? check_.get() : nullptr,
                              task.check,
-                             files.files, task.claims, [&](std::uint64_t, bool) {
+                             files.files, task.claims,
+                             [&](std::uint64_t, bool) {
                                  if (Cancelled(t)) throw TaskCancelled();
-                             });
+                             },
+                             run_.options.drop_entries_of_missing_rows.count(
+                                 {w.table.sd->page, static_cast<std::uint32_t>(task.index)}) > 0);
                 break;
             }
             case Task::Kind::CheckIndex:

@@ -378,3 +378,90 @@ TEST(Repair, CompactionRefusesARowWhoseHomeSlotWasLost) {
 }
 
 }  // namespace
+
+namespace {
+
+// The entries of index `index` of `table` in `db`, by the row each names.
+std::vector<jet::RowAddr> IndexRows(const fs::path& db, const std::string& table, std::size_t index) {
+    jet::Status status;
+    auto d = jet::Database::Open(db, &status);
+    std::vector<jet::RowAddr> rows;
+    if (!d) return rows;
+    for (const jet::CatalogEntry* e : d->Tables(false)) {
+        if (e->name != table) continue;
+        const jet::TableDef& def = d->Definition(e->tdef_page());
+        for (const jet::IndexEntry& x : jet::WalkIndex(d->file(), def.real_indexes[index].root, def.page).leaf_entries)
+            rows.push_back(x.row);
+    }
+    return rows;
+}
+
+// A zeroed data page leaves index entries that name its rows. A compaction refuses
+// them; told that some indexes may name rows that are gone, it leaves out exactly
+// those indexes' entries of such rows, tells each one, and still refuses an entry of
+// any other index that names no live row.
+TEST(Repair, CompactionLeavesOutOnlyTheEntriesOfMissingRowsItIsAllowedTo) {
+    TempDir tmp;
+    int cases = 0;
+    for (const auto& src : CorpusFiles(false)) {
+        SCOPED_TRACE(src.filename().string());
+        const fs::path damaged = tmp.path() / "damaged.mdb", out = tmp.path() / "out.mdb";
+        auto d = damage::Apply(src, damage::Kind::ZeroDataPage, damaged);
+        if (!d) continue;
+        jet::Status status;
+        std::uint32_t tdef = 0;
+        std::size_t n = 0;
+        {
+            auto db = jet::Database::Open(damaged, &status);
+            ASSERT_TRUE(db) << status.reason;
+            for (const jet::CatalogEntry* e : db->Tables(false))
+                if (e->name == d->table) tdef = e->tdef_page(), n = db->Definition(tdef).real_indexes.size();
+        }
+        // Per index, the entries that name a row of the zeroed page.
+        std::vector<std::vector<jet::RowAddr>> lost(n);
+        std::size_t naming = 0;  // indexes with such entries
+        for (std::size_t i = 0; i < n; ++i) {
+            for (jet::RowAddr r : IndexRows(damaged, d->table, i))
+                if (d->Lost(r.page)) lost[i].push_back(r);
+            naming += !lost[i].empty();
+        }
+        if (naming == 0) continue;
+        ++cases;
+        fs::remove(out);
+        jet::CompactResult plain = jet::Compact(damaged, out);
+        EXPECT_FALSE(plain.compacted);
+        EXPECT_NE(plain.reason.find("which holds no live row"), std::string::npos) << plain.reason;
+
+        jet::CompactOptions allowed;
+        std::vector<std::vector<jet::RowAddr>> told(n);
+        for (std::size_t i = 0; i < n; ++i) allowed.drop_entries_of_missing_rows.insert({tdef, static_cast<std::uint32_t>(i)});
+        allowed.entry_dropped = [&](const jet::SourceIndex& ix, jet::RowAddr row, jet::Bytes) {
+            ASSERT_EQ(ix.table, tdef);
+            told[ix.index].push_back(row);
+        };
+        jet::CompactResult c = jet::Compact(damaged, out, {}, allowed);
+        ASSERT_TRUE(c.compacted) << c.reason;
+        EXPECT_TRUE(jet::CheckFile(out).sound());
+        EXPECT_EQ(Lines(ReadRows(out, d->table).rows), Lines(Survivors(ReadRows(src, d->table), *d)));
+        for (std::size_t i = 0; i < n; ++i) {
+            EXPECT_EQ(told[i], lost[i]) << "index " << i;
+            EXPECT_EQ(IndexRows(out, d->table, i).size(), IndexRows(damaged, d->table, i).size() - lost[i].size())
+                << "index " << i;
+        }
+
+        // One index that names lost rows left out of the allowed ones: refused.
+        for (std::size_t i = 0; i < n; ++i) {
+            if (lost[i].empty()) continue;
+            jet::CompactOptions partly = allowed;
+            partly.drop_entries_of_missing_rows.erase({tdef, static_cast<std::uint32_t>(i)});
+            fs::remove(out);
+            jet::CompactResult p = jet::Compact(damaged, out, {}, partly);
+            EXPECT_FALSE(p.compacted) << "index " << i;
+            EXPECT_NE(p.reason.find("which holds no live row"), std::string::npos) << p.reason;
+            break;
+        }
+    }
+    EXPECT_GE(cases, 5);
+}
+
+}  // namespace

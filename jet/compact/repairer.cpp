@@ -194,6 +194,57 @@ struct KeySum {
     bool operator==(const KeySum&) const = default;
 };
 
+// The weight of index `i`'s entries in sums of several indexes' entries (odd: each
+// index's sum counts in full, and two indexes' differences cancel with a chance of
+// 2^-63).
+std::uint64_t IndexWeight(std::size_t i) {
+    return KeySum::Mix(i, 0x2545f4914f6cdd1dull) | 1;
+}
+
+// The rows that the entries the compaction leaves out name, for the tables whose
+// indexes' only fault was found, without a walk after the salvage, to be entries for
+// rows not kept: reported as such a walk reports them (Repairer::RebuildIndexes).
+class LostRowNames {
+  public:
+    // Table `report` of the result (definition page `tdef`): a row an index lists on
+    // a page its map (`listed`) lists, that was not kept, cannot be read.
+    void Expect(std::size_t report, std::uint32_t tdef, UsageMap listed) {
+        tables_[tdef] = Table{report, std::move(listed), {}};
+    }
+    bool empty() const { return tables_.empty(); }
+    // CompactOptions::entry_dropped.
+    void Dropped(const SourceIndex& index, RowAddr row) {
+        auto it = tables_.find(index.table);
+        if (it != tables_.end() && it->second.listed.Contains(row.page)) it->second.rows.insert(row);
+    }
+    // Each row named, in address order, to its table's losses but those reported.
+    void Report(std::vector<TableRepair>& tables) const {
+        for (const auto& [tdef, t] : tables_) {
+            std::vector<SalvageLoss>& losses = tables[t.report].losses;
+            std::unordered_set<std::uint32_t> known;
+            for (const SalvageLoss& l : losses)
+                if (l.kind == SalvageLoss::Kind::Row) known.insert(PackedSlot(l.at));
+            for (RowAddr a : t.rows) {
+                if (known.count(PackedSlot(a))) continue;
+                SalvageLoss l;
+                l.kind = SalvageLoss::Kind::Row;
+                l.at = a;
+                l.reason = kIndexedRowLost;
+                losses.push_back(std::move(l));
+            }
+        }
+    }
+    static constexpr const char* kIndexedRowLost = "an index lists a row here, but it cannot be read";
+
+  private:
+    struct Table {
+        std::size_t report = 0;
+        UsageMap listed;
+        std::set<RowAddr> rows;
+    };
+    std::map<std::uint32_t, Table> tables_;
+};
+
 // One table as the repair carries it over.
 struct TableWork {
     const CatalogEntry* entry = nullptr;
@@ -221,6 +272,10 @@ struct TableWork {
     // clean, no key given twice where it must not be, its entries summing to these.
     std::vector<KeySum> slot_sums;
     bool walked_sound = false;
+    // What that walk summed, and whether its indexes' only fault is entries for rows
+    // not kept: its entries that name pages with kept rows sum to `slot_sums`.
+    std::vector<KeySum> walked;
+    bool only_lost_rows_listed = false;
     // The keys of the rows kept whose home slot was lost, KeySum::Mix(index, key hash),
     // with how many rows have each: the entries that name their lost home slots.
     std::unordered_map<std::uint64_t, std::uint32_t> orphan_keys;
@@ -323,9 +378,14 @@ class Repairer {
     // `spill`: the memory the entries of indexes made anew may take, and where they
     // spill past it.
     // `source`: the path `db` was opened from, for a second handle on it.
-    Repairer(Database& db, const std::filesystem::path& source, OverlayPages& copy, const SpillSettings& spill)
+    // `names`: null, or where the tables whose indexes need no walk after the salvage
+    // (only entries for rows not kept are wrong in them) are noted, for the rows the
+    // compaction's dropped entries name to be reported; null: every such index is
+    // walked again after the salvage, and those rows found so.
+    Repairer(Database& db, const std::filesystem::path& source, OverlayPages& copy, const SpillSettings& spill,
+             LostRowNames* names)
         : db_(db), src_(db.file()), source_(source), copy_(copy),
-          layout_(PageLayout::For(db.header().format)), maps_(layout_), spill_(spill) {}
+          layout_(PageLayout::For(db.header().format)), maps_(layout_), spill_(spill), names_(names) {}
 
     // Throws FormatError for a source that cannot be repaired at all.
     void Run(RepairResult& result);
@@ -340,7 +400,15 @@ class Repairer {
     // Walks every index of `d` through `file` (a handle of its own), summing its
     // entries by the slots they name (KeySum); false when a walk is not clean, holds a
     // key twice where it must not, or cannot be summed. Runs beside the salvage.
-    bool WalkIndexesBySlot(PageFile& file, const TableDef& d, std::vector<KeySum>& sums);
+    // `by_page`: per page the entries that name a row of it, summed over every index
+    // (each index's weighted, IndexWeight). An index whose entries do not ascend
+    // counts as not clean.
+    bool WalkIndexesBySlot(PageFile& file, const TableDef& d, std::vector<KeySum>& sums,
+                           RowArray<std::uint64_t>& by_page);
+    // Whether the entries the walk beside the salvage summed by page (`by_page`)
+    // that name pages with rows kept are exactly the kept rows' entries (so that
+    // any other entry names a row not kept).
+    bool OnlyLostRowsListed(const TableWork& w, const RowArray<std::uint64_t>& by_page) const;
     // True when real index `index` leaves the row at `slot` out: it ignores nulls and
     // the row's index columns are all null. Asked only about rows that a cleanly read
     // index lists no entry for.
@@ -359,7 +427,9 @@ class Repairer {
     PageLayout layout_;
     MapRows maps_;
     SpillSettings spill_;
+    LostRowNames* names_;
     std::vector<TableWork> work_;
+    std::size_t report_index_ = 0;  // of the table at hand, in work_ and the result's tables
     std::unordered_set<std::uint32_t> lost_catalog_slots_;
     // Ids of the tables lost: the system rows that name them (permissions) go too.
     std::unordered_set<std::int32_t> lost_ids_;
@@ -561,18 +631,27 @@ bool Repairer::NullInKey(PageFile& file, const TableDef& d, std::size_t index, R
     return all;
 }
 
-bool Repairer::WalkIndexesBySlot(PageFile& file, const TableDef& d, std::vector<KeySum>& sums) {
+bool Repairer::WalkIndexesBySlot(PageFile& file, const TableDef& d, std::vector<KeySum>& sums,
+                                 RowArray<std::uint64_t>& by_page) {
     sums.assign(d.real_indexes.size(), KeySum());
+    by_page.assign(file.page_count(), 0);
     for (std::size_t i = 0; i < d.real_indexes.size(); ++i) {
         const bool unique = IsUniqueIndex(d, i);
-        std::vector<std::uint8_t> last_key;
-        bool twice = false;
+        const std::uint64_t weight = IndexWeight(i);
+        std::vector<std::uint8_t> last_key, last_entry;
+        bool twice = false, ascending = true;
         const IndexWalk wk = WalkIndex(
             file, d.real_indexes[i].root, d.page,
             LeafPageVisitor([&](std::span<const IndexEntry> entries, std::uint32_t) {
                 for (const IndexEntry& e : entries) {
                     const std::span<const std::uint8_t> key(e.bytes.data(), e.key_size);
-                    sums[i].Add(PackedSlot(e.row), HashKey(key));
+                    const std::uint64_t h = HashKey(key);
+                    sums[i].Add(PackedSlot(e.row), h);
+                    if (e.row.page < by_page.size()) by_page[e.row.page] += weight * KeySum::Mix(PackedSlot(e.row), h);
+                    const std::span<const std::uint8_t> whole(e.bytes.data(), e.key_size + kIndexRowPointerSize);
+                    if (ascending && !last_entry.empty() && !std::ranges::lexicographical_compare(last_entry, whole))
+                        ascending = false;
+                    last_entry.assign(whole.begin(), whole.end());
                     if (!unique || twice) continue;
                     if (sums[i].count > 1 && std::ranges::equal(key, last_key) &&
                         !NullInKey(file, d, i, e.row, false))
@@ -580,9 +659,29 @@ bool Repairer::WalkIndexesBySlot(PageFile& file, const TableDef& d, std::vector<
                     last_key.assign(key.begin(), key.end());
                 }
             }));
-        if (!wk.complete || !wk.problems.empty() || twice) return false;
+        if (!wk.complete || !wk.problems.empty() || twice || !ascending) return false;
     }
     return true;
+}
+
+bool Repairer::OnlyLostRowsListed(const TableWork& w, const RowArray<std::uint64_t>& by_page) const {
+    // Rows given up after reading, and rows kept whose home slot was lost (entries
+    // that name their lost slots name them), are left to the walks after the salvage.
+    if (!w.dropped.empty() || !w.orphan_keys.empty()) return false;
+    std::uint64_t kept = 0;
+    for (std::size_t i = 0; i < w.enc.size(); ++i) {
+        if (!w.enc[i] || !w.row_sums[i].readable) return false;
+        kept += IndexWeight(i) * w.slot_sums[i].sum;
+    }
+    std::vector<bool> seen(by_page.size(), false);
+    std::uint64_t listed = 0;
+    for (std::size_t k = 0; k < w.kept.size(); ++k) {
+        const std::uint32_t p = w.kept[k].page;
+        if (p >= by_page.size() || seen[p]) continue;
+        seen[p] = true;
+        listed += by_page[p];
+    }
+    return listed == kept;
 }
 
 void Repairer::RebuildIndexes(TableWork& w) {
@@ -592,6 +691,26 @@ void Repairer::RebuildIndexes(TableWork& w) {
     // Every index was found sound beside the salvage, and no row was given up: nothing
     // to do (the walks below would find the same).
     if (w.walked_sound && w.dropped.empty()) return;
+    if (w.only_lost_rows_listed) {
+        // The entries that name pages with rows kept are exactly the kept rows' (their
+        // sums agree), so every other entry names a row not kept; every walk was clean,
+        // ascending, and held no key twice where it must not. A walk of each index
+        // after the salvage would find it sound (its sums agree with the rows') or its
+        // only fault entries for rows not kept: such an index keeps its tree, and the
+        // compaction leaves those entries out as it copies it, and names their rows.
+        UsageMap listed;
+        try {
+            listed = ReadUsageMap(src_, d.owned_map, src_.page_count());
+        } catch (const FormatError&) {
+        }
+        names_->Expect(report_index_, d.page, std::move(listed));
+        for (std::size_t i = 0; i < n; ++i) {
+            if (w.walked[i] == w.slot_sums[i]) continue;
+            drops_.insert({d.page, static_cast<std::uint32_t>(i)});
+            ++w.report.indexes_rebuilt;
+        }
+        return;
+    }
     TableReader reader(src_, d);
     const RowCracker cracker(d, src_.jet3());
     CrackedRow cracked;
@@ -857,7 +976,7 @@ void Repairer::RebuildIndexes(TableWork& w) {
         SalvageLoss l;
         l.kind = SalvageLoss::Kind::Row;
         l.at = a;
-        l.reason = "an index lists a row here, but it cannot be read";
+        l.reason = LostRowNames::kIndexedRowLost;
         w.report.losses.push_back(std::move(l));
     }
     std::set<RowAddr> suspects;
@@ -1112,14 +1231,15 @@ void Repairer::Run(RepairResult& result) {
     std::string open_err;
     std::unique_ptr<PageFile> beside = PageFile::Open(source_, &open_err);
     if (beside) beside->set_cache_capacity(kSourceCachePages);
+    RowArray<std::uint64_t> by_page;
     for (TableWork& w : work_) {
-        std::vector<KeySum> walked;
+        std::vector<KeySum>& walked = w.walked;
         bool walked_ok = false;
         std::optional<std::jthread> walker;
         if (beside && !w.def->real_indexes.empty())
             walker.emplace([&] {
                 try {
-                    walked_ok = WalkIndexesBySlot(*beside, *w.def, walked);
+                    walked_ok = WalkIndexesBySlot(*beside, *w.def, walked, by_page);
                 } catch (...) {
                     walked_ok = false;  // walked again after the salvage, which reports it
                 }
@@ -1134,11 +1254,14 @@ void Repairer::Run(RepairResult& result) {
         w.walked_sound = walked_ok;
         for (std::size_t i = 0; i < w.enc.size() && w.walked_sound; ++i)
             w.walked_sound = w.enc[i] && w.row_sums[i].readable && walked[i] == w.slot_sums[i];
+        w.only_lost_rows_listed = names_ && walked_ok && !w.walked_sound && OnlyLostRowsListed(w, by_page);
     }
+    by_page = RowArray<std::uint64_t>();
     // The salvage's page lists and sets came from the heap and are free now; the
     // index work's arrays come from the system (50 MB of narrow-20m's peak).
     ReturnFreeHeapMemory();
     for (TableWork& w : work_) {
+        report_index_ = static_cast<std::size_t>(&w - work_.data());
         // One table's lookup at a time: it takes up to 40 bytes per page of the
         // table's span, and tables spread over a large file each span most of it.
         w.kept.Index();
@@ -1202,8 +1325,15 @@ bool RepairResult::lossless() const {
     return true;
 }
 
-RepairResult Repair(const std::filesystem::path& source, const std::filesystem::path& destination,
-                    const CompactProgressFn& progress, const CompactOptions& options) {
+namespace {
+
+// Repair. `spare_walks`: indexes whose only fault is entries for rows not kept, as the
+// sums taken beside the salvage show, are not walked again after it, and the rows
+// those entries name are reported as the compaction leaves the entries out; then
+// `spared` says whether any was.
+RepairResult RepairWith(const std::filesystem::path& source, const std::filesystem::path& destination,
+                        const CompactProgressFn& progress, const CompactOptions& options, bool spare_walks,
+                        bool* spared) {
     RepairResult result;
     std::error_code ec;
     if (!std::filesystem::is_regular_file(source, ec))
@@ -1233,6 +1363,7 @@ RepairResult Repair(const std::filesystem::path& source, const std::filesystem::
     side.path = holder.temp_path();
     side.path += ".salvage";
     CompactOptions compact = options;
+    LostRowNames names;
     try {
         OverlayPages pages(db->file(), side.path);
         if (!pages.is_open())
@@ -1244,9 +1375,14 @@ RepairResult Repair(const std::filesystem::path& source, const std::filesystem::
         spill.memory_bytes = static_cast<std::size_t>(
             std::min<std::uint64_t>(options.memory_budget / 2, std::numeric_limits<std::size_t>::max()));
         spill.name_base = holder.temp_path();
-        Repairer repairer(*db, source, pages, spill);
+        Repairer repairer(*db, source, pages, spill, spare_walks ? &names : nullptr);
         repairer.Run(result);
         compact.drop_entries_of_missing_rows = repairer.drops();
+        *spared = !names.empty();
+        if (*spared)
+            compact.entry_dropped = [&names](const SourceIndex& index, RowAddr row, Bytes) {
+                names.Dropped(index, row);
+            };
         compact.source_overlay = pages.Finish(&err);
         if (!compact.source_overlay) return Fail(result, err);
     } catch (const FormatError& e) {
@@ -1257,6 +1393,7 @@ RepairResult Repair(const std::filesystem::path& source, const std::filesystem::
         return Fail(result, std::string("the database cannot be repaired: ") + e.what());
     }
     result.compaction = Compact(source, destination, progress, compact);
+    names.Report(result.tables);
     // Before: the source as it is, not with the pages the repair added.
     result.compaction.pages_before = db->header().page_count;
     result.compaction.bytes_before = db->header().file_size;
@@ -1279,6 +1416,22 @@ RepairResult Repair(const std::filesystem::path& source, const std::filesystem::
     }
     result.repaired = true;
     return result;
+}
+
+}  // namespace
+
+RepairResult Repair(const std::filesystem::path& source, const std::filesystem::path& destination,
+                    const CompactProgressFn& progress, const CompactOptions& options) {
+    bool spared = false;
+    RepairResult r = RepairWith(source, destination, progress, options, true, &spared);
+    // A compaction that failed may have stopped before it left out every entry whose
+    // row it was to name: the report then comes from the walks, as it would without
+    // sparing them (no destination was made).
+    if (spared && !r.compaction.compacted) {
+        bool again = false;
+        return RepairWith(source, destination, progress, options, false, &again);
+    }
+    return r;
 }
 
 }  // namespace jet

@@ -123,9 +123,11 @@ class Walker {
   public:
     // At most one of `visit` and `visit_page` is given; with neither the leaf entries
     // are kept in `out`.
+    // `past_damage`: a subtree that cannot be read is passed over, and the walk goes on.
     Walker(PageFile& f, std::uint32_t owner, IndexWalk& out, const LeafVisitor* visit,
-           const LeafPageVisitor* visit_page)
-        : file_(f), owner_(owner), out_(out), visit_(visit), visit_page_(visit_page) {}
+           const LeafPageVisitor* visit_page, bool past_damage = false)
+        : file_(f), owner_(owner), out_(out), visit_(visit), visit_page_(visit_page),
+          past_damage_(past_damage) {}
 
     // Walks the subtree at `page`; returns the last entry (key + row) of the subtree.
     std::vector<std::uint8_t> Visit(std::uint32_t page, unsigned depth) {
@@ -191,7 +193,7 @@ class Walker {
                 continue;
             }
             auto child_last = Visit(e.child, depth + 1);
-            if (!out_.complete) return {};
+            if (!out_.complete && !past_damage_) return {};
             if (child_last != e.KeyAndRow())
                 out_.problems.push_back(
                     {page, "node entry at page " + std::to_string(page) + " offset " +
@@ -233,6 +235,7 @@ class Walker {
     IndexWalk& out_;
     const LeafVisitor* visit_;
     const LeafPageVisitor* visit_page_;
+    bool past_damage_;
     std::vector<std::uint8_t> prev_;  // the last leaf entry seen
     std::array<IndexPage, kMaxDepth + 1> pages_;  // by depth
     bool have_prev_ = false;
@@ -266,9 +269,9 @@ class Walker {
 namespace {
 
 IndexWalk Walk(PageFile& file, std::uint32_t root, std::uint32_t owner_tdef,
-               const LeafVisitor* visit, const LeafPageVisitor* visit_page) {
+               const LeafVisitor* visit, const LeafPageVisitor* visit_page, bool past_damage = false) {
     IndexWalk w;
-    Walker walker(file, owner_tdef, w, visit, visit_page);
+    Walker walker(file, owner_tdef, w, visit, visit_page, past_damage);
     if (root == 0 || !file.Contains(root)) {
         w.problems.push_back(
             {root, "index root page " + std::to_string(root) + " lies outside the file"});
@@ -294,6 +297,11 @@ IndexWalk WalkIndex(PageFile& file, std::uint32_t root, std::uint32_t owner_tdef
 
 IndexWalk WalkIndex(PageFile& file, std::uint32_t root, std::uint32_t owner_tdef) {
     return WalkIndex(file, root, owner_tdef, LeafVisitor());
+}
+
+IndexWalk WalkIndexPastDamage(PageFile& file, std::uint32_t root, std::uint32_t owner_tdef,
+                              const LeafPageVisitor& visit) {
+    return Walk(file, root, owner_tdef, nullptr, visit ? &visit : nullptr, true);
 }
 
 LeafCursor::LeafCursor(PageFile& file, std::uint32_t root) : file_(file) {

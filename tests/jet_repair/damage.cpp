@@ -127,7 +127,7 @@ std::vector<Kind> AllKinds() {
     return {Kind::ZeroDataPage,   Kind::TornPage,          Kind::IndexGarbage,
             Kind::ClearedMap,     Kind::UnlistedPage,      Kind::WrongFreeSpace,
             Kind::ZeroLongValuePage, Kind::CutOff,         Kind::CatalogRow,
-            Kind::LostHomeSlot};
+            Kind::LostHomeSlot,   Kind::ZeroIndexLeaf};
 }
 
 const char* Name(Kind kind) {
@@ -142,6 +142,7 @@ const char* Name(Kind kind) {
         case Kind::CutOff: return "CutOff";
         case Kind::CatalogRow: return "CatalogRow";
         case Kind::LostHomeSlot: return "LostHomeSlot";
+        case Kind::ZeroIndexLeaf: return "ZeroIndexLeaf";
     }
     return "?";
 }
@@ -149,7 +150,7 @@ const char* Name(Kind kind) {
 bool Lossless(Kind kind) {
     return kind == Kind::IndexGarbage || kind == Kind::ClearedMap ||
            kind == Kind::UnlistedPage || kind == Kind::WrongFreeSpace ||
-           kind == Kind::LostHomeSlot;
+           kind == Kind::LostHomeSlot || kind == Kind::ZeroIndexLeaf;
 }
 
 bool Damage::Lost(std::uint32_t page) const {
@@ -191,6 +192,10 @@ std::optional<Damage> Apply(const std::filesystem::path& source, Kind kind,
                 for (std::size_t i = first; i < ps; ++i) PageAt(image, *db, p)[i] = static_cast<std::uint8_t>(rng());
                 break;
             }
+            case Kind::ZeroIndexLeaf:
+                if (t.leaf_pages.empty()) continue;
+                std::memset(PageAt(image, *db, pick(t.leaf_pages)), 0, ps);
+                break;
             case Kind::ClearedMap:
                 ClearMapBits(image, *db, t.def->owned_map, 0);
                 break;

@@ -22,6 +22,7 @@ enum class Kind {
     CutOff,             // the file's last pages gone
     CatalogRow,         // a table's catalog row overwritten
     LostHomeSlot,       // an overflow row's home slot flagged deleted: its row is orphaned
+    ZeroIndexLeaf,      // an index leaf page written as zeros
 };
 
 std::vector<Kind> AllKinds();

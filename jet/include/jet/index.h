@@ -90,6 +90,11 @@ using LeafPageVisitor =
 // walk has checked their order).
 IndexWalk WalkIndex(PageFile& file, std::uint32_t root, std::uint32_t owner_tdef,
                     const LeafPageVisitor& visit);
+// The same walk, going on past a page that cannot be read (the walk is then not
+// complete, and its problems say why): every entry of the pages that can be read,
+// for a repair that completes the index with the entries of the rows it lacks.
+IndexWalk WalkIndexPastDamage(PageFile& file, std::uint32_t root, std::uint32_t owner_tdef,
+                              const LeafPageVisitor& visit);
 
 // Reads an index's leaf entries in order along its leaf level (the leftmost leaf,
 // then each leaf's next link), one page at a time: for comparing two indexes entry

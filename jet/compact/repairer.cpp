@@ -15,6 +15,8 @@
 #include "jet/compact/entry_sorter.h"
 #include "jet/compact/id_map.h"
 #include "jet/compact/index_tree_builder.h"
+#include "jet/compact/key_sums.h"
+#include "jet/compact/key_summer.h"
 #include "jet/compact/map_rows.h"
 #include "jet/compact/output_file.h"
 #include "jet/compact/overlay_pages.h"
@@ -155,43 +157,6 @@ class KeptSlots {
     };
     std::uint32_t first_page_ = 0;
     RowArray<PageRows> pages_;
-};
-
-// A row's index key hashed (FNV-1a, 64 bits), and two values no key hashes to in
-// practice: the row has no entry, its values cannot be read.
-constexpr std::uint64_t kNoEntry = 0, kUnreadable = 1;
-std::uint64_t HashKey(std::span<const std::uint8_t> key) {
-    std::uint64_t h = 0xcbf29ce484222325ull;
-    for (std::uint8_t b : key) h = (h ^ b) * 0x100000001b3ull;
-    return h < 2 ? h + 2 : h;
-}
-// A key's hash in 32 bits, never one of the two values above.
-std::uint32_t ShortHash(std::uint64_t h) {
-    const auto s = static_cast<std::uint32_t>(h ^ (h >> 32));
-    return s < 2 ? s + 2 : s;
-}
-
-// The entries an index should hold, summed: each (row's place, key hash) pair mixed
-// (splitmix64's finaliser) into 64 bits and added. An index whose entries sum to the
-// same, one per row and as many, holds those entries (two different sets sum alike with
-// a chance of 2^-64), so a sound index is checked against its rows without keeping a
-// hash per row (8 bytes a row and index: 160 MB for one index of 20 million rows).
-struct KeySum {
-    std::uint64_t sum = 0;
-    std::uint64_t count = 0;  // rows with an entry
-    bool readable = true;     // false once a row's key could not be made
-
-    static std::uint64_t Mix(std::uint64_t place, std::uint64_t hash) {
-        std::uint64_t z = hash ^ (place * 0x9e3779b97f4a7c15ull);
-        z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ull;
-        z = (z ^ (z >> 27)) * 0x94d049bb133111ebull;
-        return z ^ (z >> 31);
-    }
-    void Add(std::uint64_t place, std::uint64_t hash) {
-        sum += Mix(place, hash);
-        ++count;
-    }
-    bool operator==(const KeySum&) const = default;
 };
 
 // The weight of index `i`'s entries in sums of several indexes' entries (odd: each
@@ -439,7 +404,9 @@ class Repairer {
 
   private:
     void PlanTables(RepairResult& result);
-    void SalvageRows(TableWork& w, const OwnedPages& owned);
+    // `summing`: a handle of its own on the source for summing the rows' keys on a
+    // second thread (null: they are summed on this one).
+    void SalvageRows(TableWork& w, const OwnedPages& owned, PageFile* summing);
     void RebuildIndexes(TableWork& w);
     // Walks every index of `d` through `file` (a handle of its own), summing its
     // entries by the slots they name (KeySum); false when a walk is not clean, holds a
@@ -531,7 +498,7 @@ void Repairer::PlanTables(RepairResult& result) {
     });
 }
 
-void Repairer::SalvageRows(TableWork& w, const OwnedPages& owned) {
+void Repairer::SalvageRows(TableWork& w, const OwnedPages& owned, PageFile* summing) {
     const TableDef& d = *w.def;
     SalvageOptions so;
     so.unlisted_pages = true;
@@ -554,45 +521,18 @@ void Repairer::SalvageRows(TableWork& w, const OwnedPages& owned) {
         if (!catalog && d.columns[i].type == kColLong && IsIdColumn(w.entry->name, d.columns[i].name))
             id_columns.push_back(i);
     // Each kept row's index keys, summed per index while the row is at hand: a second
-    // pass over the rows to check the indexes cost as much as this one.
+    // pass over the rows to check the indexes cost as much as this one. They are made
+    // on a thread of their own, through a handle of its own, when there is one.
     const std::size_t n = d.real_indexes.size();
     w.enc.resize(n);
     w.why.resize(n);
-    w.row_sums.assign(n, KeySum());
-    w.slot_sums.assign(n, KeySum());
     bool any_enc = false;
     for (std::size_t i = 0; i < n; ++i) {
         w.enc[i] = IndexKeyEncoder::Make(d, i, src_.jet3(), db_.header().sort_order, &w.why[i]);
         any_enc = any_enc || w.enc[i].has_value();
     }
-    TableReader long_values(src_, d);
-    CrackedRow nulled;
-    std::vector<KeyValue> values;
-    std::vector<std::vector<std::uint8_t>> scratch;
-    std::vector<std::uint8_t> key;
-    auto sum_keys = [&](const SalvagedRow& r, bool values_lost) {
-        const CrackedRow* cracked = r.cracked;
-        if (values_lost) {
-            nulled = *r.cracked;
-            for (std::size_t f = 0; f < d.columns.size(); ++f)
-                if (w.lost_values.count(std::uint64_t{PackedSlot(r.slot)} << 16 | f)) nulled.fields[f].null = true;
-            cracked = &nulled;
-        }
-        const std::uint64_t place = w.kept.size();
-        for (std::size_t i = 0; i < n; ++i) {
-            if (!w.enc[i] || !w.row_sums[i].readable) continue;
-            try {
-                w.enc[i]->ValuesOf(r.bytes, *cracked, long_values, values, scratch);
-                if (!w.enc[i]->HasEntry(values)) continue;
-                w.enc[i]->Encode(values, key);
-                w.row_sums[i].Add(place, HashKey(key));
-                w.slot_sums[i].Add(PackedSlot(r.slot), HashKey(key));
-                if (r.orphan) ++w.orphan_keys[KeySum::Mix(i, HashKey(key))];
-            } catch (const FormatError&) {
-                w.row_sums[i].readable = false;
-            }
-        }
-    };
+    KeySummer summer(d, src_.jet3(), w.enc, src_, any_enc ? summing : nullptr);
+    std::vector<std::uint16_t> lost_fields;
     reader.ForEachRow([&](const SalvagedRow& r) {
         if (catalog && lost_catalog_slots_.count(PackedSlot(r.slot))) {
             w.dropped.insert(PackedSlot(r.slot));  // its table is reported lost
@@ -607,13 +547,13 @@ void Repairer::SalvageRows(TableWork& w, const OwnedPages& owned) {
                 return true;
             }
         }
-        bool values_lost = false;
+        lost_fields.clear();
         for (std::size_t i = 0; i < d.columns.size(); ++i) {
             const FieldRef& f = r.cracked->fields[i];
             if (f.null || !IsLongValueType(d.columns[i].type)) continue;
             std::string why;
             if (reader.LongValueReadable(r.bytes.subspan(f.begin, f.size), &why)) continue;
-            values_lost = true;
+            lost_fields.push_back(static_cast<std::uint16_t>(i));
             // A value that cannot be read whole is left null; its row is kept.
             mask_bit(r, d.columns[i]);
             w.lost_values.insert(std::uint64_t{PackedSlot(r.slot)} << 16 | i);
@@ -625,7 +565,7 @@ void Repairer::SalvageRows(TableWork& w, const OwnedPages& owned) {
             w.report.losses.push_back(std::move(l));
         }
         if (r.unlisted) w.new_map = true;
-        if (any_enc) sum_keys(r, values_lost);
+        if (any_enc) summer.Add(w.kept.size(), r.slot, r.bytes, r.orphan, lost_fields);
         w.kept.push_back(r.slot);
         if (r.addr != r.slot) w.moved_addrs.insert(PackedSlot(r.addr));
         return true;
@@ -636,6 +576,10 @@ void Repairer::SalvageRows(TableWork& w, const OwnedPages& owned) {
         w.report.losses.push_back(l);
     }
     w.pages = reader.pages();
+    KeySummer::Sums sums = summer.Finish();
+    w.row_sums = std::move(sums.by_place);
+    w.slot_sums = std::move(sums.by_slot);
+    w.orphan_keys = std::move(sums.orphan_keys);
 }
 
 // Makes `key` an index entry for the row at `slot`: the key, then the row's page
@@ -1406,6 +1350,9 @@ void Repairer::Run(RepairResult& result) {
     std::unique_ptr<PageFile> beside = PageFile::Open(source_, &open_err);
     if (beside) beside->set_cache_capacity(kSourceCachePages);
     RowArray<std::uint64_t> by_page;
+    // And the rows' keys are summed on another (KeySummer), reading long values
+    // through a handle of its own.
+    std::unique_ptr<PageFile> summing = PageFile::Open(source_, &open_err);
     for (TableWork& w : work_) {
         std::vector<KeySum>& walked = w.walked;
         bool walked_ok = false;
@@ -1420,7 +1367,7 @@ void Repairer::Run(RepairResult& result) {
                 }
             });
         try {
-            SalvageRows(w, owned);
+            SalvageRows(w, owned, summing.get());
         } catch (...) {
             walker.reset();  // joined
             throw;

@@ -132,6 +132,7 @@ void SalvageReader::ForEachRow(const std::function<bool(const SalvagedRow&)>& vi
             continue;
         }
         visited_.push_back(p);
+        live_slots_.push_back(kIrregularPage);
         if (!VisitPage(p, unlisted, visit)) return;
     }
     // Rows an overflow pointer would have led to, whose pointer was lost.
@@ -169,8 +170,9 @@ bool SalvageReader::VisitPage(std::uint32_t p, bool unlisted,
     const auto pb = pg.bytes();
     // A row number is one byte in every pointer: slots past 256 cannot be addressed.
     const std::size_t count = std::min<std::size_t>(info.slots.size(), 256);
-    if (info.slots.size() > count)
-        Lose(SalvageLoss::Kind::Page, RowAddr{p, 0}, "more than 256 rows; the rest are lost");
+    bool irregular = info.slots.size() > count;
+    std::uint16_t live = 0;
+    if (irregular) Lose(SalvageLoss::Kind::Page, RowAddr{p, 0}, "more than 256 rows; the rest are lost");
     // ReadDataPage clamps a bad slot to an empty extent after the first bad one; each
     // slot is measured here against the one before it instead.
     const auto lay = DataPageLayout::For(file_.jet3());
@@ -184,10 +186,12 @@ bool SalvageReader::VisitPage(std::uint32_t p, bool unlisted,
         if (sane) end = begin;
         const RowAddr slot{p, static_cast<std::uint8_t>(i)};
         if ((raw & kRowDeleted) && !(raw & kRowOverflow)) {
-            if (sane && begin < row_end) orphan_candidates_.push_back(slot);
+            if (sane && begin < row_end) orphan_candidates_.push_back(slot), irregular = true;
             continue;
         }
         if (raw & kRowDeleted) continue;
+        if (!sane) irregular = true;
+        else ++live;
         if (!sane) {
             Lose(SalvageLoss::Kind::Row, slot,
                  "its offset " + std::to_string(begin) + " lies outside its space " +
@@ -217,6 +221,7 @@ bool SalvageReader::VisitPage(std::uint32_t p, bool unlisted,
         r.offset = begin;
         if (!Offer(r, visit)) return false;
     }
+    live_slots_.back() = irregular ? kIrregularPage : live;
     return true;
 }
 

@@ -98,6 +98,13 @@ class SalvageReader {
 
     // The data pages ForEachRow went through (listed or not), ascending.
     const std::vector<std::uint32_t>& pages() const { return visited_; }
+    // For each of pages(): how many slots it holds a live row in, each at a sane
+    // offset, or kIrregularPage when anything else stands in its row table (a slot
+    // out of place, more than 256 slots, a slot flagged deleted alone that holds bytes,
+    // a page that cannot be read). A page whose every live slot gave a row that was
+    // kept, and that is not irregular, needs no change to its row table.
+    static constexpr std::uint16_t kIrregularPage = 0xFFFF;
+    const std::vector<std::uint16_t>& live_slots() const { return live_slots_; }
 
     const std::vector<SalvageLoss>& losses() const { return losses_; }
     void AddLoss(SalvageLoss loss) { losses_.push_back(std::move(loss)); }
@@ -133,6 +140,7 @@ class SalvageReader {
     std::unordered_set<std::uint32_t> targets_;  // where overflow pointers lead (packed)
     std::vector<RowAddr> orphan_candidates_;     // deleted-only slots with bytes
     std::vector<std::uint32_t> visited_;
+    std::vector<std::uint16_t> live_slots_;  // parallel to visited_
     std::uint64_t rows_read_ = 0;
 };
 

@@ -408,6 +408,8 @@ class Repairer {
 
   private:
     void PlanTables(RepairResult& result);
+    // The data pages of every table, found by their owner fields (OwnedPages::Scan).
+    OwnedPages ScanOwners();
     // `summing`: a handle of its own on the source for summing the rows' keys on a
     // second thread (null: they are summed on this one).
     void SalvageRows(TableWork& w, const OwnedPages& owned, PageFile* summing);
@@ -1364,9 +1366,33 @@ void Repairer::NormalizePages(TableWork& w) {
     }
 }
 
+OwnedPages Repairer::ScanOwners() {
+    // Every page is looked at: the second half of the file through a handle of its own
+    // on a second thread (the scan was 5 % of the repair of a sound narrow table, with
+    // the second core idle).
+    std::string open_err;
+    std::unique_ptr<PageFile> second = PageFile::Open(source_, &open_err);
+    if (!second) return OwnedPages::Scan(src_);
+    const std::uint32_t end = src_.page_count(), middle = end / 2;
+    OwnedPages later;
+    std::exception_ptr failed;
+    std::jthread scan([&] {
+        try {
+            later = OwnedPages::Scan(*second, 0, middle, end);
+        } catch (...) {
+            failed = std::current_exception();
+        }
+    });
+    OwnedPages owned = OwnedPages::Scan(src_, 0, 0, middle);
+    scan.join();
+    if (failed) std::rethrow_exception(failed);
+    owned.Append(std::move(later));
+    return owned;
+}
+
 void Repairer::Run(RepairResult& result) {
     PlanTables(result);
-    const OwnedPages owned = OwnedPages::Scan(src_);
+    const OwnedPages owned = ScanOwners();
     // A table's indexes are walked on a second thread, through a handle of its own,
     // while its rows are salvaged: a sound file's walks then cost no time of their own
     // (narrow-20m: some 2 s of CPU). Any other outcome is walked again after (below).

@@ -10,6 +10,17 @@
 namespace jet {
 
 OwnedPages OwnedPages::Scan(PageFile& file, std::uint32_t only_table) {
+    return Scan(file, only_table, 0, file.page_count());
+}
+
+void OwnedPages::Append(OwnedPages&& later) {
+    for (auto& [owner, pages] : later.pages_) {
+        std::vector<std::uint32_t>& mine = pages_[owner];
+        mine.insert(mine.end(), pages.begin(), pages.end());
+    }
+}
+
+OwnedPages OwnedPages::Scan(PageFile& file, std::uint32_t only_table, std::uint32_t first, std::uint32_t end) {
     OwnedPages o;
     UsageMap global;
     bool have_global = false;
@@ -19,10 +30,12 @@ OwnedPages OwnedPages::Scan(PageFile& file, std::uint32_t only_table) {
     } catch (const FormatError&) {
         // Without the global map every page that names a table is taken.
     }
-    std::vector<std::uint32_t> all(file.page_count() > 2 ? file.page_count() - 2 : 0);
-    for (std::uint32_t i = 0; i < all.size(); ++i) all[i] = i + 2;
+    first = std::max(first, kGlobalMapPage + 1);
+    end = std::min(end, file.page_count());
+    std::vector<std::uint32_t> all(end > first ? end - first : 0);
+    for (std::uint32_t i = 0; i < all.size(); ++i) all[i] = first + i;
     file.PlanReads(std::move(all));
-    for (std::uint32_t p = kGlobalMapPage + 1; p < file.page_count(); ++p) {
+    for (std::uint32_t p = first; p < end; ++p) {
         Page pg = file.Read(p);
         if (pg.type() != kPageData) continue;
         const std::uint32_t owner = PageOwner(pg.bytes());

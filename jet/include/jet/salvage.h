@@ -27,6 +27,12 @@ class OwnedPages {
   public:
     // `only_table`: look for that table's pages alone (0: every table's).
     static OwnedPages Scan(PageFile& file, std::uint32_t only_table = 0);
+    // The same over pages [first, end) alone (past the file's last: up to it), so that
+    // parts of a large file can be looked at on threads of their own, each through a
+    // handle of its own, and joined in order with Append.
+    static OwnedPages Scan(PageFile& file, std::uint32_t only_table, std::uint32_t first, std::uint32_t end);
+    // Adds the pages `later` found. REQUIRES: every page of it lies past those here
+    void Append(OwnedPages&& later);
     // Ascending; empty for a table none names.
     const std::vector<std::uint32_t>& Of(std::uint32_t tdef_page) const;
 

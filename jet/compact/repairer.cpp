@@ -418,10 +418,9 @@ class Repairer {
     // entries by the slots they name (KeySum); false when a walk is not clean, holds a
     // key twice where it must not, or cannot be summed. Runs beside the salvage.
     // `by_page`: per page the entries that name a row of it, summed over every index
-    // (each index's weighted, IndexWeight). An index whose entries do not ascend
-    // counts as not clean.
-    // Every index is walked, past pages that cannot be read; `beside` gets what each
-    // walk found.
+    // (each index's weighted, IndexWeight). Every index is walked, past pages that
+    // cannot be read; `beside` gets what each walk found. An index whose entries do
+    // not ascend is not clean (the walk says so).
     bool WalkIndexesBySlot(PageFile& file, const TableDef& d, std::vector<KeySum>& sums,
                            RowArray<std::uint64_t>& by_page, std::vector<BesideWalk>& beside);
     // Whether the entries the walk beside the salvage summed by page (`by_page`)
@@ -648,23 +647,12 @@ bool Repairer::WalkIndexesBySlot(PageFile& file, const TableDef& d, std::vector<
     sums.assign(d.real_indexes.size(), KeySum());
     by_page.assign(file.page_count(), 0);
     beside.assign(d.real_indexes.size(), BesideWalk());
-    // The slots an index names are kept for the span of its table's pages (the whole
-    // file when its map cannot be read): an entry outside it names no row of the table
-    // but one on a page the map misses, which the index is then not completed for.
-    std::uint32_t span_first = 0, span_end = file.page_count();
-    try {
-        const UsageMap m = ReadUsageMap(file, d.owned_map, file.page_count());
-        if (!m.pages.empty()) span_first = m.pages.front(), span_end = std::min(span_end, m.pages.back() + 1);
-    } catch (const FormatError&) {
-    }
     bool all = true;
     for (std::size_t i = 0; i < d.real_indexes.size(); ++i) {
-        SlotBits& slots = beside[i].slots;
-        slots.Reset(span_first, span_end > span_first ? span_end - span_first : 0);
         const bool unique = IsUniqueIndex(d, i);
         const std::uint64_t weight = IndexWeight(i);
-        std::vector<std::uint8_t> last_key, last_entry;
-        bool twice = false, ascending = true;
+        std::vector<std::uint8_t> last_key;
+        bool twice = false;
         const IndexWalk wk = WalkIndexPastDamage(
             file, d.real_indexes[i].root, d.page,
             LeafPageVisitor([&](std::span<const IndexEntry> entries, std::uint32_t) {
@@ -672,12 +660,7 @@ bool Repairer::WalkIndexesBySlot(PageFile& file, const TableDef& d, std::vector<
                     const std::span<const std::uint8_t> key(e.bytes.data(), e.key_size);
                     const std::uint64_t h = HashKey(key);
                     sums[i].Add(PackedSlot(e.row), h);
-                    slots.Set(e.row);
                     if (e.row.page < by_page.size()) by_page[e.row.page] += weight * KeySum::Mix(PackedSlot(e.row), h);
-                    const std::span<const std::uint8_t> whole(e.bytes.data(), e.key_size + kIndexRowPointerSize);
-                    if (ascending && !last_entry.empty() && !std::ranges::lexicographical_compare(last_entry, whole))
-                        ascending = false;
-                    last_entry.assign(whole.begin(), whole.end());
                     if (!unique || twice) continue;
                     if (sums[i].count > 1 && std::ranges::equal(key, last_key) &&
                         !NullInKey(file, d, i, e.row, false))
@@ -686,9 +669,27 @@ bool Repairer::WalkIndexesBySlot(PageFile& file, const TableDef& d, std::vector<
                 }
             }));
         beside[i].clean = wk.complete && wk.problems.empty();
-        beside[i].in_order = !twice && ascending;
-        if (beside[i].clean) slots.Clear();
+        beside[i].in_order = !twice && wk.in_order;
         all = all && beside[i].clean && beside[i].in_order;
+    }
+    // An index walked past damage with its entries in order is walked again, noting
+    // the slots its entries name, over the span of its table's pages (the whole file
+    // when its map cannot be read): an entry outside it names no row of the table but
+    // one on a page the map misses, which the index is then not completed for.
+    std::uint32_t span_first = 0, span_end = file.page_count();
+    try {
+        const UsageMap m = ReadUsageMap(file, d.owned_map, file.page_count());
+        if (!m.pages.empty()) span_first = m.pages.front(), span_end = std::min(span_end, m.pages.back() + 1);
+    } catch (const FormatError&) {
+    }
+    for (std::size_t i = 0; i < d.real_indexes.size(); ++i) {
+        if (beside[i].clean || !beside[i].in_order) continue;
+        SlotBits& slots = beside[i].slots;
+        slots.Reset(span_first, span_end > span_first ? span_end - span_first : 0);
+        WalkIndexPastDamage(file, d.real_indexes[i].root, d.page,
+                            LeafPageVisitor([&](std::span<const IndexEntry> entries, std::uint32_t) {
+                                for (const IndexEntry& e : entries) slots.Set(e.row);
+                            }));
     }
     return all;
 }
@@ -1477,7 +1478,8 @@ void Repairer::Run(RepairResult& result) {
     for (TableWork& w : work_) {
         w.report.rows_salvaged = w.kept.size() - [&] {
             std::size_t gone = 0;
-            for (std::size_t k = 0; k < w.kept.size(); ++k) gone += w.dropped.count(PackedSlot(w.kept[k]));
+            if (!w.dropped.empty())
+                for (std::size_t k = 0; k < w.kept.size(); ++k) gone += w.dropped.count(PackedSlot(w.kept[k]));
             return gone;
         }();
         result.tables.push_back(std::move(w.report));

@@ -66,6 +66,7 @@ struct IndexWalk {
     std::vector<std::uint32_t> leaf_pages;  // page of each leaf entry
     std::vector<IndexProblem> problems;
     bool complete = true;  // false when the walk had to stop early
+    bool in_order = true;  // the leaf entries read grew strictly (else a problem says where)
 };
 
 // Walks the tree from `root` depth first: each node entry's child, then the node's tail

@@ -13,6 +13,8 @@
 #include "jet/checker.h"
 #include "jet/compact/output_file.h"
 #include "jet/compact/repairer.h"
+#include "jet/index.h"
+#include "jet/index_key.h"
 #include "rows.h"
 #include "tests/jet/test_util.h"
 
@@ -462,6 +464,63 @@ TEST(Repair, CompactionLeavesOutOnlyTheEntriesOfMissingRowsItIsAllowedTo) {
         }
     }
     EXPECT_GE(cases, 5);
+}
+
+}  // namespace
+
+namespace {
+
+// A zeroed index leaf, and in another leaf of that index an entry made to name the
+// row beside its own: the index is not completed from the rows it lacks (its entries
+// read no longer all agree with the rows) but made anew, and the file comes out sound
+// with every row.
+TEST(Repair, AWrongEntryBesideALostLeafIsNotCarriedOver) {
+    TempDir tmp;
+    int cases = 0;
+    for (const auto& src : CorpusFiles(true)) {
+        for (std::uint32_t seed : {0u, 1u}) {
+            SCOPED_TRACE(src.filename().string() + " seed " + std::to_string(seed));
+            const fs::path damaged = tmp.path() / "damaged.mdb", out = tmp.path() / "out.mdb";
+            auto d = damage::Apply(src, damage::Kind::ZeroIndexLeaf, damaged, seed);
+            if (!d) continue;
+            std::uint32_t page = 0, at = 0;  // the row byte of the entry changed
+            {
+                jet::Status status;
+                auto db = jet::Database::Open(damaged, &status);
+                ASSERT_TRUE(db) << status.reason;
+                for (const jet::CatalogEntry* e : db->Tables(false)) {
+                    if (e->name != d->table) continue;
+                    const jet::TableDef& def = db->Definition(e->tdef_page());
+                    if (jet::IsUniqueIndex(def, 0)) break;
+                    // An entry in the middle of a leaf, its key unlike its neighbours':
+                    // its row byte changed, its order holds.
+                    jet::WalkIndexPastDamage(
+                        db->file(), def.real_indexes[0].root, def.page,
+                        jet::LeafPageVisitor([&](std::span<const jet::IndexEntry> es, std::uint32_t p) {
+                            auto key = [&](std::size_t k) {
+                                return std::span(es[k].bytes.data(), es[k].key_size);
+                            };
+                            for (std::size_t k = 1; k + 1 < es.size() && !page; ++k)
+                                if (!std::ranges::equal(key(k - 1), key(k)) && !std::ranges::equal(key(k), key(k + 1)))
+                                    page = p, at = es[k].offset + es[k].stored_size - 1;
+                        }));
+                }
+                if (!page) continue;
+                std::vector<std::uint8_t> image = ReadAll(damaged);
+                image[std::size_t{page} * db->file().page_size() + at] ^= 1;
+                db.reset();
+                WriteAll(damaged, image);
+            }
+            ++cases;
+            fs::remove(out);
+            const jet::RepairResult r = jet::Repair(damaged, out);
+            ASSERT_TRUE(r.repaired) << r.reason;
+            const jet::CheckReport check = jet::CheckFile(out);
+            EXPECT_TRUE(check.sound()) << (check.problems.empty() ? check.open_error : check.problems.front().text);
+            EXPECT_EQ(Lines(ReadRows(out, d->table).rows), Lines(ReadRows(src, d->table).rows));
+        }
+    }
+    EXPECT_GE(cases, 2);
 }
 
 }  // namespace

@@ -16,7 +16,6 @@
 #include "jet/compact/id_map.h"
 #include "jet/compact/index_tree_builder.h"
 #include "jet/compact/key_sums.h"
-#include "jet/compact/key_summer.h"
 #include "jet/compact/map_rows.h"
 #include "jet/compact/output_file.h"
 #include "jet/compact/overlay_pages.h"
@@ -410,9 +409,7 @@ class Repairer {
     void PlanTables(RepairResult& result);
     // The data pages of every table, found by their owner fields (OwnedPages::Scan).
     OwnedPages ScanOwners();
-    // `summing`: a handle of its own on the source for summing the rows' keys on a
-    // second thread (null: they are summed on this one).
-    void SalvageRows(TableWork& w, const OwnedPages& owned, PageFile* summing);
+    void SalvageRows(TableWork& w, const OwnedPages& owned);
     void RebuildIndexes(TableWork& w);
     // Walks every index of `d` through `file` (a handle of its own), summing its
     // entries by the slots they name (KeySum); false when a walk is not clean, holds a
@@ -503,7 +500,7 @@ void Repairer::PlanTables(RepairResult& result) {
     });
 }
 
-void Repairer::SalvageRows(TableWork& w, const OwnedPages& owned, PageFile* summing) {
+void Repairer::SalvageRows(TableWork& w, const OwnedPages& owned) {
     const TableDef& d = *w.def;
     SalvageOptions so;
     so.unlisted_pages = true;
@@ -526,18 +523,47 @@ void Repairer::SalvageRows(TableWork& w, const OwnedPages& owned, PageFile* summ
         if (!catalog && d.columns[i].type == kColLong && IsIdColumn(w.entry->name, d.columns[i].name))
             id_columns.push_back(i);
     // Each kept row's index keys, summed per index while the row is at hand: a second
-    // pass over the rows to check the indexes cost as much as this one. They are made
-    // on a thread of their own, through a handle of its own, when there is one.
+    // pass over the rows to check the indexes cost as much as this one. (Made on a
+    // thread of their own, the keys cost 1.5 s more CPU on narrow-20m and no less time:
+    // the second core is busy with the walk beside the salvage.)
     const std::size_t n = d.real_indexes.size();
     w.enc.resize(n);
     w.why.resize(n);
+    w.row_sums.assign(n, KeySum());
+    w.slot_sums.assign(n, KeySum());
     bool any_enc = false;
     for (std::size_t i = 0; i < n; ++i) {
         w.enc[i] = IndexKeyEncoder::Make(d, i, src_.jet3(), db_.header().sort_order, &w.why[i]);
         any_enc = any_enc || w.enc[i].has_value();
     }
-    KeySummer summer(d, src_.jet3(), w.enc, src_, any_enc ? summing : nullptr);
-    std::vector<std::uint16_t> lost_fields;
+    TableReader long_values(src_, d);
+    CrackedRow nulled;
+    std::vector<KeyValue> values;
+    std::vector<std::vector<std::uint8_t>> scratch;
+    std::vector<std::uint8_t> key;
+    auto sum_keys = [&](const SalvagedRow& r, bool values_lost) {
+        const CrackedRow* cracked = r.cracked;
+        if (values_lost) {
+            nulled = *r.cracked;
+            for (std::size_t f = 0; f < d.columns.size(); ++f)
+                if (w.lost_values.count(std::uint64_t{PackedSlot(r.slot)} << 16 | f)) nulled.fields[f].null = true;
+            cracked = &nulled;
+        }
+        const std::uint64_t place = w.kept.size();
+        for (std::size_t i = 0; i < n; ++i) {
+            if (!w.enc[i] || !w.row_sums[i].readable) continue;
+            try {
+                w.enc[i]->ValuesOf(r.bytes, *cracked, long_values, values, scratch);
+                if (!w.enc[i]->HasEntry(values)) continue;
+                w.enc[i]->Encode(values, key);
+                w.row_sums[i].Add(place, HashKey(key));
+                w.slot_sums[i].Add(PackedSlot(r.slot), HashKey(key));
+                if (r.orphan) ++w.orphan_keys[KeySum::Mix(i, HashKey(key))];
+            } catch (const FormatError&) {
+                w.row_sums[i].readable = false;
+            }
+        }
+    };
     // Rows kept at their own slots, per page, in page order.
     std::vector<std::pair<std::uint32_t, std::uint16_t>> kept_per_page;
     reader.ForEachRow([&](const SalvagedRow& r) {
@@ -554,13 +580,13 @@ void Repairer::SalvageRows(TableWork& w, const OwnedPages& owned, PageFile* summ
                 return true;
             }
         }
-        lost_fields.clear();
+        bool values_lost = false;
         for (std::size_t i = 0; i < d.columns.size(); ++i) {
             const FieldRef& f = r.cracked->fields[i];
             if (f.null || !IsLongValueType(d.columns[i].type)) continue;
             std::string why;
             if (reader.LongValueReadable(r.bytes.subspan(f.begin, f.size), &why)) continue;
-            lost_fields.push_back(static_cast<std::uint16_t>(i));
+            values_lost = true;
             // A value that cannot be read whole is left null; its row is kept.
             mask_bit(r, d.columns[i]);
             w.lost_values.insert(std::uint64_t{PackedSlot(r.slot)} << 16 | i);
@@ -572,7 +598,7 @@ void Repairer::SalvageRows(TableWork& w, const OwnedPages& owned, PageFile* summ
             w.report.losses.push_back(std::move(l));
         }
         if (r.unlisted) w.new_map = true;
-        if (any_enc) summer.Add(w.kept.size(), r.slot, r.bytes, r.orphan, lost_fields);
+        if (any_enc) sum_keys(r, values_lost);
         w.kept.push_back(r.slot);
         if (!r.orphan) {
             if (kept_per_page.empty() || kept_per_page.back().first != r.slot.page)
@@ -595,10 +621,6 @@ void Repairer::SalvageRows(TableWork& w, const OwnedPages& owned, PageFile* summ
             j < kept_per_page.size() && kept_per_page[j].first == w.pages[k] ? kept_per_page[j].second : 0;
         w.settled[k] = reader.live_slots()[k] == kept_here;  // never kIrregularPage
     }
-    KeySummer::Sums sums = summer.Finish();
-    w.row_sums = std::move(sums.by_place);
-    w.slot_sums = std::move(sums.by_slot);
-    w.orphan_keys = std::move(sums.orphan_keys);
 }
 
 // Makes `key` an index entry for the row at `slot`: the key, then the row's page
@@ -1401,9 +1423,6 @@ void Repairer::Run(RepairResult& result) {
     std::unique_ptr<PageFile> beside = PageFile::Open(source_, &open_err);
     if (beside) beside->set_cache_capacity(kSourceCachePages);
     RowArray<std::uint64_t> by_page;
-    // And the rows' keys are summed on another (KeySummer), reading long values
-    // through a handle of its own.
-    std::unique_ptr<PageFile> summing = PageFile::Open(source_, &open_err);
     for (TableWork& w : work_) {
         std::vector<KeySum>& walked = w.walked;
         bool walked_ok = false;
@@ -1418,7 +1437,7 @@ void Repairer::Run(RepairResult& result) {
                 }
             });
         try {
-            SalvageRows(w, owned, summing.get());
+            SalvageRows(w, owned);
         } catch (...) {
             walker.reset();  // joined
             throw;

@@ -31,8 +31,19 @@ void OverlayPages::Put(std::uint32_t p, std::vector<std::uint8_t> bytes) {
         pages_[p] = std::move(bytes);
         return;
     }
-    file_.seekp(static_cast<std::streamoff>(overlay_.AddedAt(p)));
-    file_.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    const bool follows = !run_.empty() && p == run_first_ + run_.size() / overlay_.page_size;
+    if (!follows || run_.size() + bytes.size() > kRunBytes) {
+        WriteRun();
+        run_first_ = p;
+    }
+    run_.insert(run_.end(), bytes.begin(), bytes.end());
+}
+
+void OverlayPages::WriteRun() {
+    if (run_.empty()) return;
+    file_.seekp(static_cast<std::streamoff>(overlay_.AddedAt(run_first_)));
+    file_.write(reinterpret_cast<const char*>(run_.data()), static_cast<std::streamsize>(run_.size()));
+    run_.clear();
 }
 
 Bytes OverlayPages::Peek(std::uint32_t p, jet::Page& holder) {
@@ -43,6 +54,7 @@ Bytes OverlayPages::Peek(std::uint32_t p, jet::Page& holder) {
 }
 
 std::shared_ptr<const PageOverlay> OverlayPages::Finish(std::string* err) {
+    WriteRun();
     overlay_.page_count = next_;
     for (const auto& [p, bytes] : pages_) {
         if (!file_) break;

@@ -41,11 +41,20 @@ class OverlayPages {
     std::shared_ptr<const PageOverlay> Finish(std::string* err);
 
   private:
+    // Added pages come mostly one after the other (a tree's pages in the order they
+    // are made): consecutive ones are gathered and written together, up to this many
+    // bytes. Written a page at a time, the 80 MB tree of a 20 million-row index cost
+    // over a second of the kernel's time more than the same bytes in large writes.
+    static constexpr std::size_t kRunBytes = std::size_t{2} << 20;
+    void WriteRun();
+
     PageFile& src_;
     std::uint32_t next_;
     std::map<std::uint32_t, std::vector<std::uint8_t>> pages_;
     PageOverlay overlay_;
     std::ofstream file_;
+    std::uint32_t run_first_ = 0;      // the page the gathered bytes begin with
+    std::vector<std::uint8_t> run_;    // added pages gathered, not yet written
 };
 
 }  // namespace jet

@@ -1,6 +1,7 @@
 #include "jet/compact/id_map.h"
 
 #include <algorithm>
+#include <array>
 #include <cassert>
 #include <string_view>
 
@@ -62,10 +63,17 @@ std::int32_t DecodeIdKey(std::span<const std::uint8_t> key) {
 }
 
 bool MapLeadingIdKey(std::span<std::uint8_t> entry, const IdMap& ids) {
-    if (entry.size() < 5 || entry[0] != 0x7F) return false;
-    std::int32_t id = DecodeIdKey(entry);
+    // A descending index stores the same key with every byte inverted (0x80 first). It
+    // is mapped too: left as it was, its entries named the old Ids while the rows held
+    // the new ones (a damaged file whose index turned descending, found by fuzzing).
+    if (entry.size() < 5 || (entry[0] != 0x7F && entry[0] != 0x80)) return false;
+    const std::uint8_t invert = entry[0] == 0x80 ? 0xFF : 0x00;
+    std::array<std::uint8_t, 5> key;
+    for (std::size_t i = 0; i < key.size(); ++i) key[i] = entry[i] ^ invert;
+    const std::int32_t id = DecodeIdKey(key);
     if (!ids.Moves(id)) return false;
-    EncodeIdKey(ids.Map(id), entry);
+    EncodeIdKey(ids.Map(id), key);
+    for (std::size_t i = 0; i < key.size(); ++i) entry[i] = key[i] ^ invert;
     return true;
 }
 

@@ -30,8 +30,8 @@ class IdMap {
 bool IsIdColumn(const std::string& table, const std::string& column);
 
 // Index keys of a long-integer column: 0x7F, then the value big-endian with the sign
-// bit flipped. Rewrites the leading key of `entry` through `ids` when it is such a key.
-// Returns true when the entry changed.
+// bit flipped (in a descending index every byte of that inverted). Rewrites the leading
+// key of `entry` through `ids` when it is such a key. Returns true when the entry changed.
 bool MapLeadingIdKey(std::span<std::uint8_t> entry, const IdMap& ids);
 
 // Encodes / decodes an ascending long-integer index key (5 bytes).

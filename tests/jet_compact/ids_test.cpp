@@ -160,6 +160,13 @@ TEST(IdKeys, EncodeInNumericOrderAndMapOnlyMovedIds) {
     entry[0] = 0x00;  // a null key is not an Id
     EXPECT_FALSE(jet::MapLeadingIdKey(entry, map));
     EXPECT_EQ(map.Map(99), 99);
+    // A descending index's key: every byte inverted, and mapped all the same.
+    jet::EncodeIdKey(24, entry);
+    for (std::size_t i = 0; i < 5; ++i) entry[i] = static_cast<std::uint8_t>(~entry[i]);
+    EXPECT_TRUE(jet::MapLeadingIdKey(entry, map));
+    for (std::size_t i = 0; i < 5; ++i) entry[i] = static_cast<std::uint8_t>(~entry[i]);
+    EXPECT_EQ(jet::DecodeIdKey(entry), 7);
+    EXPECT_EQ(entry[5], 0xAA);
 }
 
 }  // namespace

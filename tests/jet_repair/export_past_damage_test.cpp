@@ -41,8 +41,11 @@ TEST(ExportPastDamage, EveryKindOnEveryCorpusFileKeepsTheRowsOfUndamagedPages) {
             // A value on a lost page is reported at its row, which is kept.
             for (const auto& r : orig.rows) {
                 if (d->Lost(r.slot.page) || d->Lost(r.addr.page)) continue;
-                for (auto p : r.value_pages)
-                    if (d->Lost(p)) EXPECT_TRUE(HasValueLoss(dam, r.slot)) << r.slot.ToString();
+                for (auto p : r.value_pages) {
+                    if (d->Lost(p)) {
+                        EXPECT_TRUE(HasValueLoss(dam, r.slot)) << r.slot.ToString();
+                    }
+                }
             }
         }
     }

@@ -18,6 +18,7 @@
 #include "jet/compact/key_sums.h"
 #include "jet/compact/map_rows.h"
 #include "jet/compact/output_file.h"
+#include "jet/compact/leaf_patch.h"
 #include "jet/compact/overlay_pages.h"
 #include "jet/compact/page_layout.h"
 #include "jet/compact/put_bytes.h"
@@ -245,6 +246,8 @@ struct BesideWalk {
     bool clean = false;     // the walk was complete, without problems
     bool in_order = false;  // its entries ascend, and hold no key twice where they must not
     SlotBits slots;         // when not clean: the slots its entries name (none past the span)
+    // When not clean: its unreadable leaves, if they are all its damage (LeafGap::Find).
+    std::optional<std::vector<LeafGap>> gaps;
 };
 
 // One table as the repair carries it over.
@@ -692,6 +695,7 @@ bool Repairer::WalkIndexesBySlot(PageFile& file, const TableDef& d, std::vector<
             }));
         beside[i].clean = wk.complete && wk.problems.empty();
         beside[i].in_order = !twice && wk.in_order;
+        if (!beside[i].clean && beside[i].in_order) beside[i].gaps = LeafGap::Find(file, wk);
         all = all && beside[i].clean && beside[i].in_order;
     }
     // An index walked past damage with its entries in order is walked again, noting
@@ -812,6 +816,9 @@ void Repairer::RebuildIndexes(TableWork& w) {
     // a tree made from every row, would find and make. Else the walks below decide.
     // Only for a few rows: they are read one by one, where a pass reads them in order
     // (a sixteenth of a large table's, or 65,536: read so in a fraction of a second).
+    // Where the index's only damage is leaves that cannot be read, those leaves are
+    // written anew with the entries made, in place (leaf_patch.h); else a new tree
+    // holds the entries read and those made.
     if (w.completable) {
         const std::size_t most_lacking = std::max<std::size_t>(w.kept.size() / 16, 65536);
         std::vector<Made> made(n);
@@ -840,34 +847,59 @@ void Repairer::RebuildIndexes(TableWork& w) {
             o.resize(m.size());
             for (std::uint32_t k = 0; k < o.size(); ++k) o[k] = k;
             if (IsUniqueIndex(d, i)) {
-                // A key made twice, or made and read: left to the walks, which find the
-                // row that goes.
+                // A key made twice: left to the walks, which find the row that goes.
                 SortEntries(m, o, true);
                 for (std::size_t k = 1; k < o.size(); ++k)
                     if (std::ranges::equal(m.key(o[k - 1]), m.key(o[k]))) return false;
-                bool twice = false;
-                WalkIndexPastDamage(src_, d.real_indexes[i].root, d.page,
-                                    LeafPageVisitor([&](std::span<const IndexEntry> entries, std::uint32_t) {
-                                        for (const IndexEntry& e : entries) {
-                                            const std::span<const std::uint8_t> read(e.bytes.data(), e.key_size);
-                                            const auto it = std::lower_bound(
-                                                o.begin(), o.end(), read, [&](std::uint32_t a, const auto& b) {
-                                                    return std::ranges::lexicographical_compare(m.key(a), b);
-                                                });
-                                            if (it != o.end() && std::ranges::equal(m.key(*it), read)) twice = true;
-                                        }
-                                    }));
-                if (twice) return false;
             }
             SortEntries(m, o, false);
             return true;
         };
+        // A key made and also read: left to the walks as well. Its entries bound a
+        // filled gap (FillLeafGaps); else each key made is looked for among those read.
+        auto made_and_read = [&](std::size_t i) {
+            const Made& m = made[i];
+            RowArray<std::uint32_t> o = order[i];
+            SortEntries(m, o, true);
+            bool twice = false;
+            WalkIndexPastDamage(src_, d.real_indexes[i].root, d.page,
+                                LeafPageVisitor([&](std::span<const IndexEntry> entries, std::uint32_t) {
+                                    for (const IndexEntry& e : entries) {
+                                        const std::span<const std::uint8_t> read(e.bytes.data(), e.key_size);
+                                        const auto it = std::lower_bound(
+                                            o.begin(), o.end(), read, [&](std::uint32_t a, const auto& b) {
+                                                return std::ranges::lexicographical_compare(m.key(a), b);
+                                            });
+                                        if (it != o.end() && std::ranges::equal(m.key(*it), read)) twice = true;
+                                    }
+                                }));
+            return twice;
+        };
         bool all = true;
         for (std::size_t i = 0; i < n && all; ++i)
             if (!w.beside[i].clean) all = complete(i);
+        // Each index mended in place where its damage is only unreadable leaves and the
+        // entries made fill them exactly; else a tree is made of the entries read and
+        // those made.
+        std::vector<std::optional<std::vector<std::pair<std::uint32_t, std::vector<std::uint8_t>>>>> filled(n);
+        for (std::size_t i = 0; i < n && all; ++i) {
+            if (w.beside[i].clean) continue;
+            if (w.beside[i].gaps) {
+                std::vector<std::span<const std::uint8_t>> entries;
+                entries.reserve(order[i].size());
+                for (std::uint32_t k : order[i]) entries.push_back(made[i].entry(k));
+                filled[i] = FillLeafGaps(layout_, d.page, *w.beside[i].gaps, entries, IsUniqueIndex(d, i));
+            }
+            if (!filled[i] && IsUniqueIndex(d, i) && made_and_read(i)) all = false;
+        }
         if (all) {
             for (std::size_t i = 0; i < n; ++i) {
                 if (w.beside[i].clean) continue;
+                ++w.report.indexes_rebuilt;
+                if (filled[i]) {
+                    for (auto& [page, bytes] : *filled[i]) copy_.Put(page, std::move(bytes));
+                    continue;
+                }
                 // The entries read, in their order, and those made, merged.
                 const Made& m = made[i];
                 const RowArray<std::uint32_t>& o = order[i];
@@ -892,7 +924,6 @@ void Repairer::RebuildIndexes(TableWork& w) {
                 const IndexTreeBuilder::Tree t = tree.Finish();
                 copy_.TakeRun(t.page_count);
                 w.new_roots.emplace_back(i, t.root);
-                ++w.report.indexes_rebuilt;
             }
             w.beside.clear();
             return;

@@ -291,6 +291,13 @@ struct TableWork {
     // the rows it lacks (RebuildIndexes).
     std::vector<BesideWalk> beside;
     bool completable = false;
+    // For a table whose indexes may be completed: the sum, over every index, of the
+    // entries that walk found naming pages with kept rows (nullopt when the kept rows'
+    // sums cannot be relied on). Where the indexes name rows not kept as well, those
+    // and the entries made must be exactly the kept rows' own (every other entry names
+    // a row not kept, which the compaction leaves out), as OnlyLostRowsListed checks
+    // for a table whose walks were all clean.
+    std::optional<std::uint64_t> listed_on_kept_pages;
     // The keys of the rows kept whose home slot was lost, KeySum::Mix(index, key hash),
     // with how many rows have each: the entries that name their lost home slots.
     std::unordered_map<std::uint64_t, std::uint32_t> orphan_keys;
@@ -427,6 +434,11 @@ class Repairer {
     // that name pages with rows kept are exactly the kept rows' entries (so that
     // any other entry names a row not kept).
     bool OnlyLostRowsListed(const TableWork& w, const RowArray<std::uint64_t>& by_page) const;
+    // Its parts: the sum the kept rows' entries make over every index (IndexWeight),
+    // nullopt when that cannot be relied on; and the sum of the entries summed by page
+    // (`by_page`) that name pages with rows kept.
+    std::optional<std::uint64_t> KeptEntriesSum(const TableWork& w) const;
+    std::uint64_t ListedOnKeptPages(const TableWork& w, const RowArray<std::uint64_t>& by_page) const;
     // Whether every index of the table is sound or may be completed (TableWork::completable).
     bool Completable(const TableWork& w) const;
     // True when real index `index` leaves the row at `slot` out: it ignores nulls and
@@ -437,6 +449,9 @@ class Repairer {
     // (`all`) or any (then a unique index may hold its key more than once).
     // Both read through `file`: the source, or a handle of its own on it.
     bool NullInKey(PageFile& file, const TableDef& d, std::size_t index, RowAddr slot, bool all);
+    // The rows of table `d` that the compaction's dropped entries name are to be
+    // reported as lost (LostRowNames).
+    void ExpectLostRowsNamed(const TableDef& d);
     void NormalizePages(TableWork& w);
     void Lose(TableWork& w, RowAddr slot, std::string reason);
 
@@ -726,21 +741,24 @@ bool Repairer::Completable(const TableWork& w) const {
     for (std::size_t i = 0; i < w.enc.size(); ++i) {
         const BesideWalk& b = w.beside[i];
         if (!w.enc[i] || !w.row_sums[i].readable || !b.in_order) return false;
-        if (b.clean && !(w.walked[i] == w.slot_sums[i])) return false;
         any = any || !b.clean;
     }
     return any;
 }
 
-bool Repairer::OnlyLostRowsListed(const TableWork& w, const RowArray<std::uint64_t>& by_page) const {
+std::optional<std::uint64_t> Repairer::KeptEntriesSum(const TableWork& w) const {
     // Rows given up after reading, and rows kept whose home slot was lost (entries
     // that name their lost slots name them), are left to the walks after the salvage.
-    if (!w.dropped.empty() || !w.orphan_keys.empty()) return false;
+    if (!w.dropped.empty() || !w.orphan_keys.empty()) return std::nullopt;
     std::uint64_t kept = 0;
     for (std::size_t i = 0; i < w.enc.size(); ++i) {
-        if (!w.enc[i] || !w.row_sums[i].readable) return false;
+        if (!w.enc[i] || !w.row_sums[i].readable) return std::nullopt;
         kept += IndexWeight(i) * w.slot_sums[i].sum;
     }
+    return kept;
+}
+
+std::uint64_t Repairer::ListedOnKeptPages(const TableWork& w, const RowArray<std::uint64_t>& by_page) const {
     std::vector<bool> seen(by_page.size(), false);
     std::uint64_t listed = 0;
     for (std::size_t k = 0; k < w.kept.size(); ++k) {
@@ -749,7 +767,21 @@ bool Repairer::OnlyLostRowsListed(const TableWork& w, const RowArray<std::uint64
         seen[p] = true;
         listed += by_page[p];
     }
-    return listed == kept;
+    return listed;
+}
+
+bool Repairer::OnlyLostRowsListed(const TableWork& w, const RowArray<std::uint64_t>& by_page) const {
+    const std::optional<std::uint64_t> kept = KeptEntriesSum(w);
+    return kept && ListedOnKeptPages(w, by_page) == *kept;
+}
+
+void Repairer::ExpectLostRowsNamed(const TableDef& d) {
+    UsageMap listed;
+    try {
+        listed = ReadUsageMap(src_, d.owned_map, src_.page_count());
+    } catch (const FormatError&) {
+    }
+    names_->Expect(report_index_, d.page, std::move(listed));
 }
 
 void Repairer::RebuildIndexes(TableWork& w) {
@@ -766,12 +798,7 @@ void Repairer::RebuildIndexes(TableWork& w) {
         // after the salvage would find it sound (its sums agree with the rows') or its
         // only fault entries for rows not kept: such an index keeps its tree, and the
         // compaction leaves those entries out as it copies it, and names their rows.
-        UsageMap listed;
-        try {
-            listed = ReadUsageMap(src_, d.owned_map, src_.page_count());
-        } catch (const FormatError&) {
-        }
-        names_->Expect(report_index_, d.page, std::move(listed));
+        ExpectLostRowsNamed(d);
         for (std::size_t i = 0; i < n; ++i) {
             if (w.walked[i] == w.slot_sums[i]) continue;
             drops_.insert({d.page, static_cast<std::uint32_t>(i)});
@@ -807,12 +834,15 @@ void Repairer::RebuildIndexes(TableWork& w) {
         enc.Encode(values, key);
         return true;
     };
-    // Indexes walked past a lost page beside the salvage, every other index sound: each
-    // such index is completed with the entries of the rows it lacks (those whose slots
-    // no entry it read names), made from those rows, instead of made anew from every
-    // row. Right when the entries read and those made sum, by slot, to what the kept
-    // rows give (then every entry read is a kept row's own, once) and, for a unique
-    // index, no key made is another entry's: what a walk by row after the salvage, and
+    // Indexes walked past a lost page beside the salvage, every other index read whole:
+    // each such index is completed with the entries of the rows it lacks (those whose
+    // slots no entry it read names), made from those rows, instead of made anew from
+    // every row. Right when the entries read and those made sum, by slot, to what the
+    // kept rows give (then every entry read is a kept row's own, once), or, where rows
+    // were lost, when those that name pages with kept rows do, over every index (then
+    // every other entry names a row not kept: the compaction leaves those out and names
+    // their rows, as for a table whose only fault is such entries); and, for a unique
+    // index, no key made is another entry's. What a walk by row after the salvage, and
     // a tree made from every row, would find and make. Else the walks below decide.
     // Only for a few rows: they are read one by one, where a pass reads them in order
     // (a sixteenth of a large table's, or 65,536: read so in a fraction of a second).
@@ -823,10 +853,11 @@ void Repairer::RebuildIndexes(TableWork& w) {
         const std::size_t most_lacking = std::max<std::size_t>(w.kept.size() / 16, 65536);
         std::vector<Made> made(n);
         std::vector<RowArray<std::uint32_t>> order(n);
+        std::vector<KeySum> made_sums(n);
         auto complete = [&](std::size_t i) {
             Made& m = made[i];
             const SlotBits& slots = w.beside[i].slots;
-            KeySum sum = w.walked[i];
+            KeySum& made_sum = made_sums[i];
             std::size_t lacking = 0;
             try {
                 for (std::uint32_t k = 0; k < w.kept.size(); ++k) {
@@ -835,14 +866,13 @@ void Repairer::RebuildIndexes(TableWork& w) {
                     load(w.kept[k]);
                     bool nulls = false;
                     if (!loaded_key(*w.enc[i], &nulls)) continue;
-                    sum.Add(PackedSlot(w.kept[k]), HashKey(key));
+                    made_sum.Add(PackedSlot(w.kept[k]), HashKey(key));
                     AppendRowPointer(key, w.kept[k]);
                     m.Add(key, k, nulls);
                 }
             } catch (const FormatError&) {
                 return false;
             }
-            if (!(sum == w.slot_sums[i])) return false;
             RowArray<std::uint32_t>& o = order[i];
             o.resize(m.size());
             for (std::uint32_t k = 0; k < o.size(); ++k) o[k] = k;
@@ -878,6 +908,22 @@ void Repairer::RebuildIndexes(TableWork& w) {
         bool all = true;
         for (std::size_t i = 0; i < n && all; ++i)
             if (!w.beside[i].clean) all = complete(i);
+        // Every index's entries, read and made, sum to the kept rows' own; or, where
+        // they name rows not kept as well, those that name pages with kept rows do, over
+        // every index: every other entry names a row not kept.
+        auto exact = [&](std::size_t i) {
+            KeySum sum = w.walked[i];
+            sum.sum += made_sums[i].sum;
+            sum.count += made_sums[i].count;
+            return sum == w.slot_sums[i];
+        };
+        bool lost_rows = false;
+        for (std::size_t i = 0; i < n && all; ++i) lost_rows = lost_rows || !exact(i);
+        if (all && lost_rows) {
+            std::uint64_t listed = w.listed_on_kept_pages.value_or(0);
+            for (std::size_t i = 0; i < n; ++i) listed += IndexWeight(i) * made_sums[i].sum;
+            all = w.listed_on_kept_pages && listed == KeptEntriesSum(w);
+        }
         // Each index mended in place where its damage is only unreadable leaves and the
         // entries made fill them exactly; else a tree is made of the entries read and
         // those made.
@@ -893,8 +939,15 @@ void Repairer::RebuildIndexes(TableWork& w) {
             if (!filled[i] && IsUniqueIndex(d, i) && made_and_read(i)) all = false;
         }
         if (all) {
+            // As for a table whose only fault is entries of rows not kept (above): the
+            // compaction leaves those out, and names their rows.
+            if (lost_rows) ExpectLostRowsNamed(d);
             for (std::size_t i = 0; i < n; ++i) {
-                if (w.beside[i].clean) continue;
+                if (!exact(i)) drops_.insert({d.page, static_cast<std::uint32_t>(i)});
+                if (w.beside[i].clean) {
+                    if (!exact(i)) ++w.report.indexes_rebuilt;
+                    continue;
+                }
                 ++w.report.indexes_rebuilt;
                 if (filled[i]) {
                     for (auto& [page, bytes] : *filled[i]) copy_.Put(page, std::move(bytes));
@@ -1479,6 +1532,7 @@ void Repairer::Run(RepairResult& result) {
             w.walked_sound = w.enc[i] && w.row_sums[i].readable && walked[i] == w.slot_sums[i];
         w.only_lost_rows_listed = names_ && walked_ok && !w.walked_sound && OnlyLostRowsListed(w, by_page);
         w.completable = names_ && !w.walked_sound && !walked_ok && Completable(w);
+        if (w.completable && KeptEntriesSum(w)) w.listed_on_kept_pages = ListedOnKeptPages(w, by_page);
         if (!w.completable) w.beside.clear();
     }
     by_page = RowArray<std::uint64_t>();
@@ -1655,7 +1709,9 @@ RepairResult Repair(const std::filesystem::path& source, const std::filesystem::
     // sparing them (no destination was made).
     if (spared && !r.compaction.compacted) {
         bool again = false;
-        return RepairWith(source, destination, progress, options, false, &again);
+        RepairResult second = RepairWith(source, destination, progress, options, false, &again);
+        second.ran_again = true;
+        return second;
     }
     return r;
 }

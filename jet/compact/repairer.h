@@ -50,6 +50,9 @@ struct RepairResult {
     std::vector<LostTable> lost_tables;
     std::vector<SalvageLoss> catalog_losses;  // catalog rows that could not be read
     CompactResult compaction;                 // of the salvaged source into the destination
+    // The first compaction failed after the walks of the indexes after the salvage
+    // were spared, and the repair ran again with them (the slower way).
+    bool ran_again = false;
     bool lossless() const;
     explicit operator bool() const { return repaired; }
 };

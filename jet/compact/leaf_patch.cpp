@@ -112,8 +112,9 @@ std::optional<std::vector<std::pair<std::uint32_t, std::vector<std::uint8_t>>>> 
         if (unique && ((!g.after.empty() && std::ranges::equal(KeyOf(g.after), KeyOf(lowest))) ||
                        (!g.before.empty() && std::ranges::equal(KeyOf(g.before), KeyOf(highest)))))
             return std::nullopt;
+        // A page's entries each hold a key before their row pointer (IndexPageBuilder).
         for (std::size_t k = first; k < j; ++k)
-            if (!leaf.TryAdd(entries[k])) return std::nullopt;
+            if (entries[k].size() <= kIndexRowPointerSize || !leaf.TryAdd(entries[k])) return std::nullopt;
         filled.emplace_back(g.page, leaf.Finish(g.prev, g.next, 0));
     }
     if (j != entries.size()) return std::nullopt;

@@ -405,12 +405,18 @@ std::vector<jet::RowAddr> IndexRows(const fs::path& db, const std::string& table
 
 // The rows any index of `table` names, as far as its leaves can be read.
 std::set<jet::RowAddr> NamedByAnIndex(const fs::path& db, const std::string& table) {
+    jet::Status status;
+    auto d = jet::Database::Open(db, &status);
     std::set<jet::RowAddr> named;
-    for (std::size_t i = 0;; ++i) {
-        const std::vector<jet::RowAddr> rows = IndexRows(db, table, i);
-        if (rows.empty()) return named;
-        named.insert(rows.begin(), rows.end());
+    if (!d) return named;
+    for (const jet::CatalogEntry* e : d->Tables(false)) {
+        if (e->name != table) continue;
+        for (std::size_t i = 0; i < d->Definition(e->tdef_page()).real_indexes.size(); ++i) {
+            const std::vector<jet::RowAddr> rows = IndexRows(db, table, i);
+            named.insert(rows.begin(), rows.end());
+        }
     }
+    return named;
 }
 
 // A zeroed data page leaves index entries that name its rows. A compaction refuses

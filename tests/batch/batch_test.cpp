@@ -378,7 +378,9 @@ TEST_F(BatchTest, RowsShowWhatASecondBatchDoesAndUnselectedRowsKeepTheirResult) 
         EXPECT_EQ(std::count_if(ratios.begin(), ratios.end(), IsSaving), static_cast<long>(k))
             << "a done file shows its new saving, a waiting one no earlier result";
         for (const ListRow& r : seen[k])
-            if (!IsSaving(r.ratio)) EXPECT_EQ(r.compactedSize, "---");
+            if (!IsSaving(r.ratio)) {
+                EXPECT_EQ(r.compactedSize, "---");
+            }
     }
     for (const std::string& ratio : Ratios(view_.rows)) EXPECT_TRUE(IsSaving(ratio)) << ratio;
 
@@ -458,7 +460,9 @@ TEST_F(BatchTest, ARecordTheStoreRefusedIsCountedInTheTotals) {
     const auto locker = prog_.OpenDb();
     ctx_.storeBusyTimeoutMs = 100;
     ctx_.checkpoint = [&](ReplaceStep step) {
-        if (step == ReplaceStep::Replaced) ASSERT_EQ(locker->Begin(), 1);
+        if (step == ReplaceStep::Replaced) {
+            ASSERT_EQ(locker->Begin(), 1);
+        }
     };
     view_.answers.push_back(true);
     OnCompactAll(ctx_, cs_, state_, view_);

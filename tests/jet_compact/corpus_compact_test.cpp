@@ -53,8 +53,9 @@ TEST_P(CorpusCompaction, CompactsVerifiesAndReadsTheSame) {
     for (std::size_t i = 1; i < progress.size(); ++i) {
         EXPECT_GE(progress[i].stage, progress[i - 1].stage) << i;
         EXPECT_GE(progress[i].pages_written, progress[i - 1].pages_written) << i;
-        if (progress[i].stage == progress[i - 1].stage)
+        if (progress[i].stage == progress[i - 1].stage) {
             EXPECT_GE(progress[i].done, progress[i - 1].done) << i;
+        }
     }
     // The writing ends with all of its work counted (the share a bar shows is done).
     for (std::size_t i = progress.size(); i-- > 1;)

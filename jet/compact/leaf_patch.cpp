@@ -33,22 +33,22 @@ std::optional<std::vector<LeafGap>> LeafGap::Find(PageFile& file, const IndexWal
             LeafGap g;
             g.page = pages[z];
             // The nearest leaves read on either side, and the node read before it (its
-            // parent, when it is a leaf: a node's earlier children are leaves then, some
-            // of which may be gaps too). Another page that cannot be read between it and
-            // a neighbour leaves it unbounded.
+            // parent, when it is a leaf: a node's earlier children are leaves then). Pages
+            // that cannot be read between it and a neighbour are leaves of the same run
+            // of gaps: the ones next to it are its neighbours then.
             const std::size_t none = pages.size();
-            std::size_t parent = none, left = none, right = none;
+            std::size_t parent = none, left = none, right = none, before_gap = none, after_gap = none;
             for (std::size_t j = z; j-- > 0 && (left == none || parent == none);) {
                 if (!walked[j].read) {
-                    if (left == none) return std::nullopt;
+                    if (left == none && before_gap == none) before_gap = j;
                     continue;
                 }
                 std::size_t& found = walked[j].leaf ? left : parent;
                 if (found == none) found = j;
             }
             for (std::size_t j = z + 1; j < pages.size() && right == none; ++j) {
-                if (!walked[j].read) return std::nullopt;
-                if (walked[j].leaf) right = j;
+                if (!walked[j].read && after_gap == none) after_gap = j;
+                if (walked[j].read && walked[j].leaf) right = j;
             }
             if (parent == none) {
                 // The tree's root and only page.
@@ -67,22 +67,26 @@ std::optional<std::vector<LeafGap>> LeafGap::Find(PageFile& file, const IndexWal
             if (left == none && right == none) return std::nullopt;
             if (left != none) {
                 ReadIndexPage(file, pages[left], page);
-                if (page.next != g.page || page.entries.empty()) return std::nullopt;
-                g.prev = pages[left];
+                // The leaf before the run links on to its first page.
+                if ((before_gap == none && page.next != g.page) || page.entries.empty()) return std::nullopt;
                 g.after = page.entries.back().KeyAndRow();
             }
             if (right != none) {
                 ReadIndexPage(file, pages[right], page);
-                if (page.prev != g.page || page.entries.empty()) return std::nullopt;
-                g.next = pages[right];
+                if ((after_gap == none && page.prev != g.page) || page.entries.empty()) return std::nullopt;
                 g.before = page.entries.front().KeyAndRow();
             }
-            // The page itself; its node entry, which finds no last entry; the leaf after
-            // it, which links back to it; the leaf before, which links on to it, not to
-            // the leaf after (a walk that did not complete does not check where the last
-            // leaf links on to).
-            expected += 2 + (g.next != 0) + (g.prev != 0 && g.next != 0);
-            involved.insert({g.page, pages[parent], g.prev, g.next});
+            g.prev = before_gap != none ? pages[before_gap] : left != none ? pages[left] : 0;
+            g.next = after_gap != none ? pages[after_gap] : right != none ? pages[right] : 0;
+            // The page itself, and its node entry, which finds no last entry; once a run:
+            // the leaf after it, which links back to its last page, and the leaf before,
+            // which links on to its first, not to the leaf after (a walk that did not
+            // complete does not check where the last leaf links on to).
+            expected += 2;
+            if (after_gap == none) expected += (right != none) + (left != none && right != none);
+            involved.insert({g.page, pages[parent]});
+            if (left != none) involved.insert(pages[left]);
+            if (right != none) involved.insert(pages[right]);
             gaps.push_back(std::move(g));
         }
     } catch (const FormatError&) {
@@ -102,7 +106,9 @@ std::optional<std::vector<std::pair<std::uint32_t, std::vector<std::uint8_t>>>> 
     std::size_t j = 0;
     for (const LeafGap& g : gaps) {
         const std::size_t first = j;
-        while (j < entries.size() && (g.last.empty() || !Less(g.last, entries[j]))) ++j;
+        while (j < entries.size() && (g.last.empty() ? g.before.empty() || Less(entries[j], g.before)
+                                                     : !Less(g.last, entries[j])))
+            ++j;
         if (j == first) return std::nullopt;
         const auto lowest = entries[first], highest = entries[j - 1];
         if (!g.last.empty() && !std::ranges::equal(highest, g.last)) return std::nullopt;

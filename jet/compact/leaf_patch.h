@@ -26,17 +26,20 @@ namespace jet {
 struct LeafGap {
     std::uint32_t page = 0;
     std::uint32_t prev = 0, next = 0;  // the leaves before and after it (0: none)
-    // Whole entries (key and row pointer) that bound it: the last of the leaf before,
-    // the first of the leaf after, and the node entry that names it, which its last
-    // entry must equal. Empty where there is none (then it is the root, alone).
+    // Whole entries (key and row pointer) that bound it: the last of the leaf read
+    // before its run, the first of the leaf read after, and the node entry that names
+    // it, which its last entry must equal. Empty where there is none (then it is the
+    // root, alone).
     std::vector<std::uint8_t> after, before, last;
 
     // The unreadable leaves of the walk `walk` of an index through `file`, when the
     // walk's problems are exactly those they cause: the page that cannot be read, the
     // node entry naming it that finds no last entry, and the links of its neighbours
-    // that skip it. nullopt when any other problem stands beside them, or when a page
-    // that cannot be read was not a leaf between two linked leaves (or the tree's only
-    // page), or is reached as a node's tail (its last entry is bound further up).
+    // that skip it. Leaves side by side form a run, linked to one another in walk
+    // order, whose neighbours link to its first and last pages. nullopt when any other
+    // problem stands beside them, or when a run is not bounded by leaves that link to
+    // it (or is not the tree's only page), or a page of it is reached as a node's tail
+    // (its last entry is bound further up).
     // REQUIRES: `walk` was taken past damage, and its entries are in order
     static std::optional<std::vector<LeafGap>> Find(PageFile& file, const IndexWalk& walk);
 };

@@ -16,9 +16,9 @@
 #include "jet/compact/id_map.h"
 #include "jet/compact/index_tree_builder.h"
 #include "jet/compact/key_sums.h"
+#include "jet/compact/leaf_patch.h"
 #include "jet/compact/map_rows.h"
 #include "jet/compact/output_file.h"
-#include "jet/compact/leaf_patch.h"
 #include "jet/compact/overlay_pages.h"
 #include "jet/compact/page_layout.h"
 #include "jet/compact/put_bytes.h"
@@ -285,10 +285,10 @@ struct TableWork {
     // not kept: its entries that name pages with kept rows sum to `slot_sums`.
     std::vector<KeySum> walked;
     bool only_lost_rows_listed = false;
-    // Per index, the rest of what that walk found; and whether each index is sound
-    // (clean, in order, its sum the kept rows') or was walked past a lost page with
-    // every entry it read in order: such an index may be completed with the entries of
-    // the rows it lacks (RebuildIndexes).
+    // Per index, the rest of what that walk found; and whether each index was read
+    // whole (clean, in order) or walked past a lost page with every entry it read in
+    // order, at least one of them so: such an index may be completed with the entries
+    // of the rows it lacks (RebuildIndexes, which checks the sums).
     std::vector<BesideWalk> beside;
     bool completable = false;
     // For a table whose indexes may be completed: the sum, over every index, of the
@@ -439,7 +439,8 @@ class Repairer {
     // (`by_page`) that name pages with rows kept.
     std::optional<std::uint64_t> KeptEntriesSum(const TableWork& w) const;
     std::uint64_t ListedOnKeptPages(const TableWork& w, const RowArray<std::uint64_t>& by_page) const;
-    // Whether every index of the table is sound or may be completed (TableWork::completable).
+    // Whether every index of the table was read whole or may be completed, and its
+    // keys can be made (TableWork::completable).
     bool Completable(const TableWork& w) const;
     // True when real index `index` leaves the row at `slot` out: it ignores nulls and
     // the row's index columns are all null. Asked only about rows that a cleanly read
